@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs missing packages, builds everything into build/ and runs the test
+# suite; then builds with AddressSanitizer and UndefinedBehaviorSanitizer into
+# build-asan/ and runs the suite again. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install_deps.sh
+
+jobs=$(nproc)
+run_suite() {
+  local build_dir=$1
+  shift
+  cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+  cmake --build "$build_dir" -j "$jobs"
+  (cd "$build_dir" && ctest --output-on-failure -j "$jobs" --timeout 900)
+}
+
+run_suite build
+if [ "${BRAMLOCK_SKIP_SANITIZERS:-0}" != "1" ]; then
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    run_suite build-asan -DBRAMLOCK_SANITIZE=ON -DBRAMLOCK_BUILD_BENCHMARKS=OFF
+fi
