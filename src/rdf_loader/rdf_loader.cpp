@@ -19,8 +19,7 @@ boost::filesystem::file_type fileType(const std::string& path) {
   return boost::filesystem::status(path, error).type();
 }
 
-bool fileExists(const std::string& path) {
-  const boost::filesystem::file_type type = fileType(path);
+bool exists(boost::filesystem::file_type type) {
   return type != boost::filesystem::status_error && type != boost::filesystem::file_not_found;
 }
 
@@ -83,9 +82,10 @@ bool RDFLoader::isXacroFile(const std::string& path) {
 }
 
 bool RDFLoader::loadFileToString(std::string& buffer, const std::string& path) {
-  if (path.empty() || !fileExists(path)) return false;
+  if (path.empty()) return false;
+  const boost::filesystem::file_type type = fileType(path);
   // A directory opens like a file but cannot be read as one.
-  if (fileType(path) == boost::filesystem::directory_file) return false;
+  if (!exists(type) || type == boost::filesystem::directory_file) return false;
   std::ifstream stream(path);
   if (!stream.is_open()) return false;
   std::string content;
@@ -104,7 +104,7 @@ bool RDFLoader::loadXacroFileToString(std::string& buffer, const std::string& pa
     std::puts("Path is empty!!!");
     return false;
   }
-  if (!fileExists(path)) {
+  if (!exists(fileType(path))) {
     std::puts("File does not exist!!!");
     return false;
   }
