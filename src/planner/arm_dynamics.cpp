@@ -76,8 +76,8 @@ void forwardKinematics(const Model& model, Data& data, const Eigen::VectorXd& q)
 }
 
 void forwardKinematics(const Model& model, Data& data, const Eigen::VectorXd& q, const Eigen::VectorXd& v) {
-  forwardKinematics(model, data, q);
   requireSize(model, v, "the joint velocity vector");
+  forwardKinematics(model, data, q);
   for (std::size_t k = 0; k < model.joints().size(); ++k) {
     const MovableJoint& joint = model.joints()[k];
     const std::size_t parent = static_cast<std::size_t>(joint.parent);
