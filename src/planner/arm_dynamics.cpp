@@ -76,6 +76,7 @@ void forwardKinematics(const Model& model, Data& data, const Eigen::VectorXd& q)
 }
 
 void forwardKinematics(const Model& model, Data& data, const Eigen::VectorXd& q, const Eigen::VectorXd& v) {
+  requireSize(model, q, "the joint position vector");
   requireSize(model, v, "the joint velocity vector");
   forwardKinematics(model, data, q);
   for (std::size_t k = 0; k < model.joints().size(); ++k) {
