@@ -48,18 +48,15 @@ bool isRevolute(const KDL::Joint& joint) {
          type == KDL::Joint::RotZ;
 }
 
-void toJntArray(const Eigen::VectorXd& from, KDL::JntArray& to) { to.data = from; }
-
 }  // namespace
 
 Data::Data(std::shared_ptr<const Model> model)
     : model_(std::move(model)),
-      id_solver_(model_->tree(), toKdl(model_->gravity())),
-      q_(static_cast<unsigned>(model_->nq())),
-      v_(static_cast<unsigned>(model_->nq())),
-      a_(static_cast<unsigned>(model_->nq())),
-      tau_(static_cast<unsigned>(model_->nq())),
-      tau_out_(Eigen::VectorXd::Zero(model_->nq())),
+      tau_(Eigen::VectorXd::Zero(model_->nq())),
+      local_placements_(static_cast<std::size_t>(model_->nq()) + 1, KDL::Frame::Identity()),
+      local_velocities_(static_cast<std::size_t>(model_->nq()) + 1, KDL::Twist::Zero()),
+      local_accelerations_(static_cast<std::size_t>(model_->nq()) + 1, KDL::Twist::Zero()),
+      wrenches_(static_cast<std::size_t>(model_->nq()) + 1, KDL::Wrench::Zero()),
       joint_placements_(static_cast<std::size_t>(model_->nq()) + 1, KDL::Frame::Identity()),
       joint_twists_(static_cast<std::size_t>(model_->nq()) + 1, KDL::Twist::Zero()) {}
 
@@ -131,15 +128,29 @@ const Eigen::VectorXd& rnea(const Model& model, Data& data, const Eigen::VectorX
   requireSize(model, q, "the joint position vector");
   requireSize(model, v, "the joint velocity vector");
   requireSize(model, a, "the joint acceleration vector");
-  toJntArray(q, data.q_);
-  toJntArray(v, data.v_);
-  toJntArray(a, data.a_);
-  const int status = data.id_solver_.CartToJnt(data.q_, data.v_, data.a_, KDL::WrenchMap(), data.tau_);
-  if (status < 0) {
-    throw std::runtime_error("inverse dynamics failed: " + std::string(data.id_solver_.strError(status)));
+  // Recursive Newton-Euler: velocities and accelerations outwards, wrenches back in. The
+  // base accelerates against gravity so that every link feels its weight.
+  const std::size_t joints = model.joints().size();
+  data.local_accelerations_[0] = KDL::Twist(-toKdl(model.gravity()), KDL::Vector::Zero());
+  data.wrenches_[0] = KDL::Wrench::Zero();
+  for (std::size_t k = 1; k <= joints; ++k) {
+    const MovableJoint& joint = model.joints()[k - 1];
+    const std::size_t parent = static_cast<std::size_t>(joint.parent);
+    const Eigen::Index coordinate = static_cast<Eigen::Index>(k - 1);
+    const KDL::Frame& placement = data.local_placements_[k] = joint.parent_offset * joint.segment.pose(q[coordinate]);
+    const KDL::Twist joint_velocity = joint.motion * v[coordinate];
+    const KDL::Twist& velocity = data.local_velocities_[k] =
+        placement.Inverse(data.local_velocities_[parent]) + joint_velocity;
+    const KDL::Twist& acceleration = data.local_accelerations_[k] =
+        placement.Inverse(data.local_accelerations_[parent]) + joint.motion * a[coordinate] + velocity * joint_velocity;
+    data.wrenches_[k] = joint.inertia * acceleration + velocity * (joint.inertia * velocity);
   }
-  data.tau_out_ = data.tau_.data;
-  return data.tau_out_;
+  for (std::size_t k = joints; k >= 1; --k) {
+    const MovableJoint& joint = model.joints()[k - 1];
+    data.tau_[static_cast<Eigen::Index>(k - 1)] = KDL::dot(joint.motion, data.wrenches_[k]);
+    data.wrenches_[static_cast<std::size_t>(joint.parent)] += data.local_placements_[k] * data.wrenches_[k];
+  }
+  return data.tau_;
 }
 
 double rotationAngle(const Eigen::Matrix3d& rotation) {

@@ -1,11 +1,11 @@
 #include "bramlock_arm_planning_core/planner/arm_dynamics_model.h"
 
+#include <urdf/model.h>
+
 #include <cassert>
+#include <kdl_parser/kdl_parser.hpp>
 #include <limits>
 #include <stdexcept>
-
-#include <kdl_parser/kdl_parser.hpp>
-#include <urdf/model.h>
 
 namespace bramlock {
 namespace dynamics {
@@ -16,10 +16,26 @@ void rejectMultiCoordinateJoints(const urdf::Model& urdf_model) {
   for (const auto& entry : urdf_model.joints_) {
     const int type = entry.second->type;
     if (type == urdf::Joint::FLOATING || type == urdf::Joint::PLANAR) {
-      throw std::runtime_error("joint \"" + entry.first + "\" is floating or planar; only fixed, revolute, continuous "
+      throw std::runtime_error("joint \"" + entry.first +
+                               "\" is floating or planar; only fixed, revolute, continuous "
                                "and prismatic joints are supported");
     }
   }
+}
+
+// Motion of the child frame per unit joint rate, in the child frame (constant for these joints).
+KDL::Twist unitMotion(const KDL::Segment& segment) {
+  const KDL::Joint& joint = segment.getJoint();
+  const KDL::Vector axis = joint.JointAxis();
+  KDL::Twist in_parent;  // reference point at the parent link's origin
+  if (joint.getType() == KDL::Joint::TransAxis || joint.getType() == KDL::Joint::TransX ||
+      joint.getType() == KDL::Joint::TransY || joint.getType() == KDL::Joint::TransZ) {
+    in_parent.vel = axis;
+  } else {
+    in_parent.rot = axis;
+    in_parent.vel = joint.JointOrigin() * axis;
+  }
+  return segment.pose(0.0).Inverse(in_parent);
 }
 
 double effortLimitOf(const urdf::Model& urdf_model, const std::string& joint_name) {
@@ -64,11 +80,16 @@ void Model::addSubtree(KDL::SegmentMap::const_iterator element, JointIndex paren
   if (kdl_joint.getType() == KDL::Joint::Fixed) {
     child_offset = offset * segment.pose(0.0);
     frames_.push_back({kdl_joint.getName(), kFixedJointFrame, parent, previous_frame, child_offset});
+    // A fixed link moves with its joint; links fixed to the base do not move at all.
+    if (parent > 0) {
+      MovableJoint& carrier = joints_[static_cast<std::size_t>(parent - 1)];
+      carrier.inertia = carrier.inertia + child_offset * segment.getInertia();
+    }
   } else {
     child_parent = static_cast<JointIndex>(joints_.size()) + 1;
-    // The tree numbers its coordinates in the same depth-first order; inverse dynamics relies on it.
+    // The tree numbers its coordinates in the same depth-first order, so q means the same to both.
     assert(GetTreeElementQNr(element->second) == joints_.size());
-    joints_.push_back({kdl_joint.getName(), parent, offset, segment, 0.0});
+    joints_.push_back({kdl_joint.getName(), parent, offset, segment, unitMotion(segment), segment.getInertia(), 0.0});
     frames_.push_back({kdl_joint.getName(), kJointFrame, child_parent, previous_frame, KDL::Frame::Identity()});
   }
   const FrameIndex joint_frame = frames_.size() - 1;

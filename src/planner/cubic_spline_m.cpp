@@ -7,7 +7,10 @@
 
 CubicSplineM::CubicSplineM(const std::vector<double>& knot_times, const std::vector<double>& knot_values,
                            double start_slope, double end_slope)
-    : times(knot_times), values(knot_values), moments(knot_times.size(), 0.0), count(static_cast<int>(knot_times.size())) {
+    : times(knot_times),
+      values(knot_values),
+      moments(knot_times.size(), 0.0),
+      count(static_cast<int>(knot_times.size())) {
   if (knot_values.size() != knot_times.size()) {
     throw std::invalid_argument("a cubic spline needs one value per knot time");
   }

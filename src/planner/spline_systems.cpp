@@ -16,8 +16,7 @@ double signKeepingGuard(double pivot) {
 double positiveGuard(double pivot) { return std::fabs(pivot) < 1e-15 ? 1e-15 : pivot; }
 
 std::vector<double> solveTridiagonal(const std::vector<double>& sub, std::vector<double> diag,
-                                     const std::vector<double>& sup, std::vector<double> rhs,
-                                     const PivotGuard& guard) {
+                                     const std::vector<double>& sup, std::vector<double> rhs, const PivotGuard& guard) {
   const std::size_t n = diag.size();
   const auto pivot = [&](std::size_t i) { return guard ? guard(diag[i]) : diag[i]; };
   for (std::size_t i = 1; i < n; ++i) {

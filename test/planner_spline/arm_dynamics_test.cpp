@@ -1,15 +1,16 @@
+#include "bramlock_arm_planning_core/planner/arm_dynamics.h"
+
 #include <gtest/gtest.h>
 
+#include <Eigen/Dense>
 #include <cmath>
+#include <kdl/treefksolverpos_recursive.hpp>
+#include <kdl/treeidsolver_recursive_newton_euler.hpp>
 #include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
-#include <Eigen/Dense>
-#include <kdl/treefksolverpos_recursive.hpp>
-
-#include "bramlock_arm_planning_core/planner/arm_dynamics.h"
 #include "spline_test_helpers.h"
 
 namespace dyn = bramlock::dynamics;
@@ -162,6 +163,25 @@ TEST(DynamicsModel, PendulumTorquesMatchClosedFormGravityInertiaAndCoriolis) {
   }
 }
 
+TEST(DynamicsModel, InverseDynamicsMatchesKdlTreeSolver) {
+  for (const std::string& path : {spline_test::armUrdfPath(), spline_test::dynamicsFixture("pendulum.urdf"),
+                                  spline_test::dynamicsFixture("wrist_mount.urdf")}) {
+    LoadedModel loaded(path);
+    const int n = loaded.model->nq();
+    KDL::TreeIdSolver_RNE kdl_solver(loaded.model->tree(), KDL::Vector(0.0, 0.0, -9.81));
+    std::mt19937 rng(16);
+    for (int trial = 0; trial < 20; ++trial) {
+      KDL::JntArray q(n), v(n), a(n), tau(n);
+      q.data = randomVector(rng, n, M_PI);
+      v.data = randomVector(rng, n, 3.0);
+      a.data = randomVector(rng, n, 10.0);
+      ASSERT_GE(kdl_solver.CartToJnt(q, v, a, KDL::WrenchMap(), tau), 0);
+      const Eigen::VectorXd ours = dyn::rnea(*loaded.model, *loaded.data, q.data, v.data, a.data);
+      EXPECT_LT((ours - tau.data).norm(), 1e-9 * (1.0 + tau.data.norm())) << path;
+    }
+  }
+}
+
 TEST(DynamicsModel, PendulumFramePlacementsMatchClosedForm) {
   LoadedModel pendulum(spline_test::dynamicsFixture("pendulum.urdf"));
   std::mt19937 rng(12);
@@ -171,8 +191,8 @@ TEST(DynamicsModel, PendulumFramePlacementsMatchClosedForm) {
     const PendulumPose pose = pendulumPose(q);
     for (dyn::FrameIndex frame : {dyn::FrameIndex(7), dyn::FrameIndex(8)}) {
       const Eigen::Isometry3d placement = dyn::framePlacement(*pendulum.model, *pendulum.data, frame);
-      EXPECT_TRUE(placement.translation().isApprox(
-          Eigen::Vector3d(pose.flange_origin.x(), 0.0, pose.flange_origin.y()), 1e-12));
+      EXPECT_TRUE(placement.translation().isApprox(Eigen::Vector3d(pose.flange_origin.x(), 0.0, pose.flange_origin.y()),
+                                                   1e-12));
       EXPECT_TRUE(placement.linear().isApprox(
           Eigen::AngleAxisd(pose.flange_angle, Eigen::Vector3d::UnitY()).toRotationMatrix(), 1e-12));
     }
@@ -194,7 +214,8 @@ TEST(DynamicsModel, ArmBodyFramesMatchKdlForwardKinematics) {
       const std::string name = "link" + std::to_string(link);
       KDL::Frame expected;
       ASSERT_GE(kdl_fk.JntToCart(kdl_q, expected, name), 0);
-      for (dyn::FrameIndex frame : {arm.model->getFrameId(name), arm.model->getFrameId("joint" + std::to_string(link))}) {
+      for (dyn::FrameIndex frame :
+           {arm.model->getFrameId(name), arm.model->getFrameId("joint" + std::to_string(link))}) {
         const Eigen::Isometry3d placement = dyn::framePlacement(*arm.model, *arm.data, frame);
         EXPECT_NEAR(placement.translation().x(), expected.p.x(), 1e-12);
         EXPECT_NEAR(placement.translation().y(), expected.p.y(), 1e-12);

@@ -1,13 +1,13 @@
+#include "bramlock_arm_planning_core/planner/constraint_evaluators.h"
+
 #include <gtest/gtest.h>
 
+#include <Eigen/Core>
 #include <cmath>
 #include <string>
 #include <vector>
 
-#include <Eigen/Core>
-
 #include "bramlock_arm_planning_core/planner/arm_dynamics.h"
-#include "bramlock_arm_planning_core/planner/constraint_evaluators.h"
 #include "spline_test_helpers.h"
 
 using spline_test::LoadedModel;
@@ -59,26 +59,26 @@ TEST(EvaluateTorqueConstraints, HoldingStillIsTheGravityRatioAndDegenerateInputG
   const std::vector<std::vector<double>> zeros = {{0.0, 0.0}, {0.0, 0.0}};
   const std::vector<double> limits = {100.0, 30.0};
   const double expected = std::max(std::fabs(tau1) / 100.0, std::fabs(tau2) / 30.0);
-  EXPECT_NEAR(evaluateTorqueConstraintsForSegment(0, 0.5, positions, zeros, limits, *pendulum.model, *pendulum.data,
-                                                  2, 5),
-              expected, 1e-12);
+  EXPECT_NEAR(
+      evaluateTorqueConstraintsForSegment(0, 0.5, positions, zeros, limits, *pendulum.model, *pendulum.data, 2, 5),
+      expected, 1e-12);
   EXPECT_NEAR(evaluateQuinticTorqueConstraintsForSegment(0, positions, zeros, zeros, limits, *pendulum.model,
                                                          *pendulum.data, 2, 0.5),
               expected, 1e-12);
   // A limit of 0 leaves its joint out.
-  EXPECT_NEAR(evaluateTorqueConstraintsForSegment(0, 0.5, positions, zeros, {0.0, 30.0}, *pendulum.model,
-                                                  *pendulum.data, 2, 5),
-              std::fabs(tau2) / 30.0, 1e-12);
+  EXPECT_NEAR(
+      evaluateTorqueConstraintsForSegment(0, 0.5, positions, zeros, {0.0, 30.0}, *pendulum.model, *pendulum.data, 2, 5),
+      std::fabs(tau2) / 30.0, 1e-12);
   EXPECT_EQ(evaluateTorqueConstraintsForSegment(0, 0.5, positions, zeros, {}, *pendulum.model, *pendulum.data, 2, 5),
             0.0);
-  EXPECT_EQ(evaluateTorqueConstraintsForSegment(0, 1e-13, positions, zeros, limits, *pendulum.model, *pendulum.data,
-                                                2, 5),
-            0.0);
-  EXPECT_EQ(evaluateTorqueConstraintsForSegment(0, 0.5, positions, zeros, limits, *pendulum.model, *pendulum.data, 2,
-                                                0),
-            0.0);
-  EXPECT_EQ(evaluateQuinticTorqueConstraintsForSegment(0, positions, zeros, zeros, {}, *pendulum.model,
-                                                       *pendulum.data, 2, 0.5),
+  EXPECT_EQ(
+      evaluateTorqueConstraintsForSegment(0, 1e-13, positions, zeros, limits, *pendulum.model, *pendulum.data, 2, 5),
+      0.0);
+  EXPECT_EQ(
+      evaluateTorqueConstraintsForSegment(0, 0.5, positions, zeros, limits, *pendulum.model, *pendulum.data, 2, 0),
+      0.0);
+  EXPECT_EQ(evaluateQuinticTorqueConstraintsForSegment(0, positions, zeros, zeros, {}, *pendulum.model, *pendulum.data,
+                                                       2, 0.5),
             0.0);
 }
 
@@ -99,9 +99,9 @@ TEST(EvaluateTorqueConstraints, MovingSegmentTakesTheLargestRatioOverItsSamplePo
     const Eigen::VectorXd tau = bramlock::dynamics::rnea(*pendulum.model, *pendulum.data, q, v, a);
     expected = std::max({expected, std::fabs(tau[0]) / 50.0, std::fabs(tau[1]) / 20.0});
   }
-  EXPECT_NEAR(evaluateTorqueConstraintsForSegment(0, T, positions, velocities, limits, *pendulum.model,
-                                                  *pendulum.data, 2, 5),
-              expected, 1e-9);
+  EXPECT_NEAR(
+      evaluateTorqueConstraintsForSegment(0, T, positions, velocities, limits, *pendulum.model, *pendulum.data, 2, 5),
+      expected, 1e-9);
 }
 
 TEST(EvaluateCartesianConstraints, ToolSpeedOfTheArmTurningAboutItsBase) {
@@ -150,7 +150,8 @@ TEST(EvaluateCartesianConstraints, DynamicsErrorsAreLoggedAndCountAsNoViolation)
   limits.max_linear_velocity = 1e-9;
   const Eigen::VectorXd five = Eigen::VectorXd::Ones(5);
   bramlock_test::OutputCapture capture;
-  const ConstraintEvaluation evaluation = evaluateQuinticCartesianConstraints(five, five, limits, *arm.model, *arm.data);
+  const ConstraintEvaluation evaluation =
+      evaluateQuinticCartesianConstraints(five, five, limits, *arm.model, *arm.data);
   const std::string out = capture.out();
   EXPECT_FALSE(evaluation.violated);
   EXPECT_EQ(evaluation.linear_velocity_ratio, 0.0);

@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <Eigen/Geometry>
 #include <cmath>
+#include <kdl/treefksolverpos_recursive.hpp>
 #include <limits>
 #include <string>
 #include <vector>
-
-#include <Eigen/Geometry>
-#include <kdl/treefksolverpos_recursive.hpp>
 
 #include "bramlock_arm_planning_core/planner/arm_dynamics.h"
 #include "bramlock_arm_planning_core/planner/cubic_spline_trajectory.h"
@@ -35,8 +34,8 @@ class Probe : public Planner {
   using Planner::torque_limits_;
 
   TrajectoryResult generateTimeOptimalTrajectory(const std::vector<std::vector<double>>& points,
-                                                 const std::vector<WaypointConstraints>& constraints,
-                                                 double tolerance, int max_iterations, bool save_csv) override {
+                                                 const std::vector<WaypointConstraints>& constraints, double tolerance,
+                                                 int max_iterations, bool save_csv) override {
     forwarded_points = points;
     forwarded_constraints = constraints;
     forwarded_tolerance = tolerance;
@@ -89,7 +88,8 @@ struct QuinticTexts {
   static constexpr const char* kFrameMessageStart = "末端执行器帧";
   static constexpr const char* kArmTorques =
       "QuinticSpline: 关节力矩限制（未启用）: [200.0, 190.0, 120.0, 45.0, 40.0, 25.0]";
-  static constexpr const char* kMountTorques = "QuinticSpline: 关节力矩限制（未启用）: [80.0, 60.0, 0.0, 0.0, 0.0, 0.0]";
+  static constexpr const char* kMountTorques =
+      "QuinticSpline: 关节力矩限制（未启用）: [80.0, 60.0, 0.0, 0.0, 0.0, 0.0]";
   static constexpr const char* kLoadFailed = "QuinticSpline: 加载URDF失败: ";
 };
 
@@ -186,7 +186,8 @@ TYPED_TEST(SplinePlanner, InitializeStoresWaypointsJointMajor) {
   const WaypointConstraints six = limits(std::vector<double>(6, 1.0), std::vector<double>(6, 2.0));
   WaypointConstraints with_torque = six;
   with_torque.torque_max.assign(6, 10.0);
-  const std::vector<std::vector<double>> points = {{0, 1, 2, 3, 4, 5}, {10, 11, 12, 13, 14, 15}, {20, 21, 22, 23, 24, 25}};
+  const std::vector<std::vector<double>> points = {
+      {0, 1, 2, 3, 4, 5}, {10, 11, 12, 13, 14, 15}, {20, 21, 22, 23, 24, 25}};
   std::vector<std::string> lines;
   bool result = false;
   lines = this->logged([&] { result = this->planner.initialize(points, {six, with_torque, six}); });
@@ -204,13 +205,15 @@ TYPED_TEST(SplinePlanner, InitializeStoresWaypointsJointMajor) {
 TYPED_TEST(SplinePlanner, CartesianLimitsWithoutAModelWarnButPass) {
   bool result = false;
   const auto lines = this->logged([&] {
-    result = this->planner.initialize({{0.0, 0.0}, {1.0, 1.0}}, {cartesianLimits(false, 1.0), cartesianLimits(true, 1.0)});
+    result =
+        this->planner.initialize({{0.0, 0.0}, {1.0, 1.0}}, {cartesianLimits(false, 1.0), cartesianLimits(true, 1.0)});
   });
   EXPECT_TRUE(result);
   EXPECT_EQ(lines, std::vector<std::string>({TypeParam::kCartesianWithoutModel}));
   ASSERT_TRUE(this->planner.setRobotModel(spline_test::armUrdfPath(), "end_effector"));
   const auto with_model = this->logged([&] {
-    result = this->planner.initialize({{0.0, 0.0}, {1.0, 1.0}}, {cartesianLimits(true, 1.0), cartesianLimits(true, 1.0)});
+    result =
+        this->planner.initialize({{0.0, 0.0}, {1.0, 1.0}}, {cartesianLimits(true, 1.0), cartesianLimits(true, 1.0)});
   });
   EXPECT_TRUE(result);
   EXPECT_TRUE(with_model.empty());
@@ -261,7 +264,8 @@ TYPED_TEST(SplinePlanner, TorqueSwitchAndMdhParametersAreStored) {
 
 TYPED_TEST(SplinePlanner, ArmModelCarriesTheToolFrameAndEffortLimits) {
   bool loaded = false;
-  const auto lines = this->logged([&] { loaded = this->planner.setRobotModel(spline_test::armUrdfPath(), "end_effector"); });
+  const auto lines =
+      this->logged([&] { loaded = this->planner.setRobotModel(spline_test::armUrdfPath(), "end_effector"); });
   ASSERT_TRUE(loaded);
   EXPECT_EQ(lines, std::vector<std::string>({TypeParam::kArmFrameFound, TypeParam::kArmTorques}));
   EXPECT_EQ(this->planner.ee_frame_id_, 15);
@@ -311,7 +315,8 @@ TYPED_TEST(SplinePlanner, ToolFrameHangsFromTheJointThatCarriesLink6) {
 TYPED_TEST(SplinePlanner, FailedLoadsKeepThePreviousModelAndDataTogether) {
   auto& planner = this->planner;
   bool loaded = true;
-  auto lines = this->logged([&] { loaded = planner.setRobotModel(spline_test::dynamicsFixture("missing.urdf"), "end_effector"); });
+  auto lines = this->logged(
+      [&] { loaded = planner.setRobotModel(spline_test::dynamicsFixture("missing.urdf"), "end_effector"); });
   EXPECT_FALSE(loaded);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].rfind(TypeParam::kLoadFailed, 0), 0u) << lines[0];
@@ -319,7 +324,8 @@ TYPED_TEST(SplinePlanner, FailedLoadsKeepThePreviousModelAndDataTogether) {
   EXPECT_FALSE(planner.data_);
 
   // No "link6" to carry the tool frame.
-  lines = this->logged([&] { loaded = planner.setRobotModel(spline_test::dynamicsFixture("pendulum.urdf"), "end_effector"); });
+  lines = this->logged(
+      [&] { loaded = planner.setRobotModel(spline_test::dynamicsFixture("pendulum.urdf"), "end_effector"); });
   EXPECT_FALSE(loaded);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("link6"), std::string::npos) << lines[0];
@@ -329,11 +335,12 @@ TYPED_TEST(SplinePlanner, FailedLoadsKeepThePreviousModelAndDataTogether) {
   const auto* model = planner.model_.get();
   const auto* data = planner.data_.get();
   lines = this->logged([&] {
-    loaded = planner.setRobotModel(spline_test::dynamicsFixture("wrist_mount_with_end_effector_link.urdf"), "end_effector");
+    loaded =
+        planner.setRobotModel(spline_test::dynamicsFixture("wrist_mount_with_end_effector_link.urdf"), "end_effector");
   });
   EXPECT_FALSE(loaded);
-  EXPECT_EQ(lines, std::vector<std::string>(
-                       {std::string(TypeParam::kLoadFailed) + "Several frames match the filter - please specify the FrameType"}));
+  EXPECT_EQ(lines, std::vector<std::string>({std::string(TypeParam::kLoadFailed) +
+                                             "Several frames match the filter - please specify the FrameType"}));
   EXPECT_EQ(planner.model_.get(), model);
   EXPECT_EQ(planner.data_.get(), data);
   EXPECT_EQ(planner.ee_frame_id_, 15);
@@ -364,10 +371,12 @@ TYPED_TEST(SplinePlanner, FrameIdSurvivesOnlyWhereItStillNamesTheSameFrame) {
 TYPED_TEST(SplinePlanner, SegmentsTakeTheTighterJointLimitsAndTorquesByPrecedence) {
   auto& planner = this->planner;
   const std::vector<std::vector<double>> points(6, std::vector<double>{0.0, 0.0});
-  const std::vector<WaypointConstraints> waypoints = {
-      limits({1.0, 5.0}, {2.0, 1.0}, {10.0, 20.0}), limits({3.0, 4.0}, {1.5, 9.0}, {15.0, 5.0}),
-      limits({3.0, 4.0}, {1.5, 9.0}),               limits({3.0, 4.0}, {1.5, 9.0}, {7.0, 8.0}),
-      limits({3.0, 4.0}, {1.5, 9.0}),               limits({3.0, 4.0}, {1.5, 9.0})};
+  const std::vector<WaypointConstraints> waypoints = {limits({1.0, 5.0}, {2.0, 1.0}, {10.0, 20.0}),
+                                                      limits({3.0, 4.0}, {1.5, 9.0}, {15.0, 5.0}),
+                                                      limits({3.0, 4.0}, {1.5, 9.0}),
+                                                      limits({3.0, 4.0}, {1.5, 9.0}, {7.0, 8.0}),
+                                                      limits({3.0, 4.0}, {1.5, 9.0}),
+                                                      limits({3.0, 4.0}, {1.5, 9.0})};
   ASSERT_TRUE(planner.initialize(points, waypoints));
   planner.computeSegmentConstraints();
   const auto& segments = planner.segment_constraints_;
@@ -392,9 +401,9 @@ TYPED_TEST(SplinePlanner, SegmentsMergeCartesianLimitsAndSmoothLinearSpeedAcross
   auto& planner = this->planner;
   planner.ee_frame_id_ = 9;
   const std::vector<std::vector<double>> points(6, std::vector<double>{0.0, 0.0});
-  ASSERT_TRUE(planner.initialize(points, {cartesianLimits(true, 1.0, 2.0, 3), cartesianLimits(true, 0.5, 3.0, 4),
-                                          cartesianLimits(false, 0.01), cartesianLimits(true, 0.1, 5.0, 7),
-                                          cartesianLimits(false, 0.01), cartesianLimits(false, 0.01)}));
+  ASSERT_TRUE(planner.initialize(
+      points, {cartesianLimits(true, 1.0, 2.0, 3), cartesianLimits(true, 0.5, 3.0, 4), cartesianLimits(false, 0.01),
+               cartesianLimits(true, 0.1, 5.0, 7), cartesianLimits(false, 0.01), cartesianLimits(false, 0.01)}));
   planner.computeSegmentConstraints();
   const auto& segments = planner.segment_constraints_;
   ASSERT_EQ(segments.size(), 5u);
@@ -409,7 +418,8 @@ TYPED_TEST(SplinePlanner, SegmentsMergeCartesianLimitsAndSmoothLinearSpeedAcross
   EXPECT_EQ(segments[4].cartesian.max_linear_velocity, 20.0);
   // 0.1 on segments 2 and 3 limits segment 1 to L(0.1) = 0.2 and segment 0 to L(0.2) = 0.3.
   const std::vector<double> linear = {0.3, 0.2, 0.1, 0.1};
-  for (std::size_t s = 0; s < linear.size(); ++s) EXPECT_NEAR(segments[s].cartesian.max_linear_velocity, linear[s], 1e-12) << s;
+  for (std::size_t s = 0; s < linear.size(); ++s)
+    EXPECT_NEAR(segments[s].cartesian.max_linear_velocity, linear[s], 1e-12) << s;
 }
 
 TYPED_TEST(SplinePlanner, LinearSpeedRampsAwayFromASlowSegmentBothWays) {

@@ -108,8 +108,8 @@ TEST(SolveJointVelocities, GivesTheRestToRestC2CubicOfTheMomentSpline) {
     const CubicSplineM spline(knots.times, knots.values, 0.0, 0.0);
     for (std::size_t i = 0; i + 1 < knots.times.size(); ++i) {
       EXPECT_NEAR(v[i], cubicStartSlope(spline, i), 1e-9);
-      const auto segment =
-          CubicSplineCoefficients::fromHermite(knots.values[i], knots.values[i + 1], v[i], v[i + 1], knots.durations[i]);
+      const auto segment = CubicSplineCoefficients::fromHermite(knots.values[i], knots.values[i + 1], v[i], v[i + 1],
+                                                                knots.durations[i]);
       EXPECT_NEAR(segment.position(knots.durations[i]), knots.values[i + 1], 1e-12);
       EXPECT_NEAR(segment.acceleration(0.0), spline.moments[i], 1e-8);
       EXPECT_NEAR(segment.acceleration(knots.durations[i]), spline.moments[i + 1], 1e-8);

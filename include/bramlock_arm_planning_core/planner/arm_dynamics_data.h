@@ -1,13 +1,10 @@
 #pragma once
 
-#include <memory>
-#include <vector>
-
 #include <Eigen/Core>
 #include <Eigen/Geometry>
 #include <kdl/frames.hpp>
-#include <kdl/jntarray.hpp>
-#include <kdl/treeidsolver_recursive_newton_euler.hpp>
+#include <memory>
+#include <vector>
 
 #include "bramlock_arm_planning_core/planner/arm_dynamics_model.h"
 
@@ -21,8 +18,7 @@ struct FrameVelocity {
 };
 
 // Work data of one Model: buffers of the algorithms in arm_dynamics.h. It keeps
-// its model alive, and its inverse-dynamics solver refers into the model's tree,
-// so it is neither copyable nor movable.
+// its model alive; one planner owns one, so it is not copyable.
 class Data {
  public:
   explicit Data(std::shared_ptr<const Model> model);
@@ -40,9 +36,13 @@ class Data {
                                      const Eigen::VectorXd&);
 
   std::shared_ptr<const Model> model_;
-  KDL::TreeIdSolver_RNE id_solver_;
-  KDL::JntArray q_, v_, a_, tau_;
-  Eigen::VectorXd tau_out_;
+  Eigen::VectorXd tau_;
+  // Inverse dynamics, per joint in its own frame (index 0 the universe): placement in the
+  // parent joint's frame, velocity, acceleration and the wrench the joint transmits.
+  std::vector<KDL::Frame> local_placements_;
+  std::vector<KDL::Twist> local_velocities_;
+  std::vector<KDL::Twist> local_accelerations_;
+  std::vector<KDL::Wrench> wrenches_;
   std::vector<KDL::Frame> joint_placements_;  // world placement of each joint frame, index 0 the universe
   std::vector<KDL::Twist> joint_twists_;      // world axes, reference point at the world origin
   bool placements_valid_ = false;

@@ -1,13 +1,12 @@
 #pragma once
 
+#include <Eigen/Core>
 #include <cstddef>
+#include <kdl/segment.hpp>
+#include <kdl/tree.hpp>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <Eigen/Core>
-#include <kdl/segment.hpp>
-#include <kdl/tree.hpp>
 
 namespace bramlock {
 namespace dynamics {
@@ -38,6 +37,8 @@ struct MovableJoint {
   JointIndex parent = 0;
   KDL::Frame parent_offset;  // the segment's root link relative to the parent joint's frame
   KDL::Segment segment;
+  KDL::Twist motion;              // joint frame motion per unit joint rate, in the joint frame
+  KDL::RigidBodyInertia inertia;  // the child link and every link fixed to it, in the joint frame
   double effort_limit = 0.0;
 };
 
@@ -51,7 +52,7 @@ class Model {
   // Throws std::runtime_error when the file cannot be read or holds a floating or planar joint.
   static std::shared_ptr<Model> fromUrdfFile(const std::string& path);
 
-  // Work data refers into the tree, so a model stays where it was built.
+  // Shared by its work data objects (arm_dynamics_data.h), never copied.
   Model(const Model&) = delete;
   Model& operator=(const Model&) = delete;
 

@@ -1,10 +1,9 @@
 #pragma once
 
+#include <Eigen/Core>
 #include <algorithm>
 #include <cmath>
 #include <vector>
-
-#include <Eigen/Core>
 
 #include "bramlock_arm_planning_core/planner/arm_dynamics_data.h"
 #include "bramlock_arm_planning_core/planner/arm_dynamics_model.h"
@@ -34,7 +33,8 @@ template <class Segment>
 ConstraintEvaluation evaluateJointLimitRatios(const Segment& segment, double T, double vmax0, double vmax1,
                                               double amax0, double amax1, int samples) {
   ConstraintEvaluation evaluation;
-  evaluation.velocity_ratio = std::max(std::fabs(segment.velocity(0.0)) / vmax0, std::fabs(segment.velocity(T)) / vmax1);
+  evaluation.velocity_ratio =
+      std::max(std::fabs(segment.velocity(0.0)) / vmax0, std::fabs(segment.velocity(T)) / vmax1);
   evaluation.acceleration_ratio =
       std::max(std::fabs(segment.acceleration(0.0)) / amax0, std::fabs(segment.acceleration(T)) / amax1);
   for (int k = 1; samples >= 2 && k < samples; ++k) {
