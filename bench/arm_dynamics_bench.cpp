@@ -1,9 +1,9 @@
 // Inverse dynamics and tool-speed costs of the spline planners' dynamics layer on the
 // REV5-U800 fixture, with KDL's chain solver on the same arm as the reference.
-#include <benchmark/benchmark.h>
-
-#include <kdl/chainidsolver_recursive_newton_euler.hpp>
 #include <string>
+
+#include <benchmark/benchmark.h>
+#include <kdl/chainidsolver_recursive_newton_euler.hpp>
 
 #include "bramlock_arm_planning_core/planner/arm_dynamics.h"
 #include "bramlock_arm_planning_core/planner/constraint_evaluators.h"

@@ -1,11 +1,11 @@
 #include "bramlock_arm_planning_core/planner/arm_dynamics_model.h"
 
-#include <urdf/model.h>
-
 #include <cassert>
-#include <kdl_parser/kdl_parser.hpp>
 #include <limits>
 #include <stdexcept>
+
+#include <kdl_parser/kdl_parser.hpp>
+#include <urdf/model.h>
 
 namespace bramlock {
 namespace dynamics {

@@ -1,16 +1,15 @@
-#include "bramlock_arm_planning_core/planner/arm_dynamics.h"
-
-#include <gtest/gtest.h>
-
-#include <Eigen/Dense>
 #include <cmath>
-#include <kdl/treefksolverpos_recursive.hpp>
-#include <kdl/treeidsolver_recursive_newton_euler.hpp>
 #include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
+#include <Eigen/Dense>
+#include <gtest/gtest.h>
+#include <kdl/treefksolverpos_recursive.hpp>
+#include <kdl/treeidsolver_recursive_newton_euler.hpp>
+
+#include "bramlock_arm_planning_core/planner/arm_dynamics.h"
 #include "spline_test_helpers.h"
 
 namespace dyn = bramlock::dynamics;

@@ -1,13 +1,12 @@
-#include "bramlock_arm_planning_core/planner/constraint_evaluators.h"
-
-#include <gtest/gtest.h>
-
-#include <Eigen/Core>
 #include <cmath>
 #include <string>
 #include <vector>
 
+#include <Eigen/Core>
+#include <gtest/gtest.h>
+
 #include "bramlock_arm_planning_core/planner/arm_dynamics.h"
+#include "bramlock_arm_planning_core/planner/constraint_evaluators.h"
 #include "spline_test_helpers.h"
 
 using spline_test::LoadedModel;

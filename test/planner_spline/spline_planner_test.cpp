@@ -1,11 +1,11 @@
-#include <gtest/gtest.h>
-
-#include <Eigen/Geometry>
 #include <cmath>
-#include <kdl/treefksolverpos_recursive.hpp>
 #include <limits>
 #include <string>
 #include <vector>
+
+#include <Eigen/Geometry>
+#include <gtest/gtest.h>
+#include <kdl/treefksolverpos_recursive.hpp>
 
 #include "bramlock_arm_planning_core/planner/arm_dynamics.h"
 #include "bramlock_arm_planning_core/planner/cubic_spline_trajectory.h"

@@ -1,8 +1,8 @@
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <random>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "bramlock_arm_planning_core/planner/constraint_evaluators.h"
 #include "bramlock_arm_planning_core/planner/cubic_spline_m.h"

@@ -1,10 +1,11 @@
 #pragma once
 
+#include <memory>
+#include <vector>
+
 #include <Eigen/Core>
 #include <Eigen/Geometry>
 #include <kdl/frames.hpp>
-#include <memory>
-#include <vector>
 
 #include "bramlock_arm_planning_core/planner/arm_dynamics_model.h"
 

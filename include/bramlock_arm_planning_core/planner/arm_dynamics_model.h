@@ -1,12 +1,13 @@
 #pragma once
 
-#include <Eigen/Core>
 #include <cstddef>
-#include <kdl/segment.hpp>
-#include <kdl/tree.hpp>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <Eigen/Core>
+#include <kdl/segment.hpp>
+#include <kdl/tree.hpp>
 
 namespace bramlock {
 namespace dynamics {

@@ -1,9 +1,10 @@
 #pragma once
 
-#include <Eigen/Core>
 #include <algorithm>
 #include <cmath>
 #include <vector>
+
+#include <Eigen/Core>
 
 #include "bramlock_arm_planning_core/planner/arm_dynamics_data.h"
 #include "bramlock_arm_planning_core/planner/arm_dynamics_model.h"
