@@ -42,12 +42,6 @@ void requireFrame(const Model& model, FrameIndex frame) {
   }
 }
 
-bool isRevolute(const KDL::Joint& joint) {
-  const auto type = joint.getType();
-  return type == KDL::Joint::RotAxis || type == KDL::Joint::RotX || type == KDL::Joint::RotY ||
-         type == KDL::Joint::RotZ;
-}
-
 }  // namespace
 
 Data::Data(std::shared_ptr<const Model> model)
@@ -78,20 +72,9 @@ void forwardKinematics(const Model& model, Data& data, const Eigen::VectorXd& q,
   forwardKinematics(model, data, q);
   for (std::size_t k = 0; k < model.joints().size(); ++k) {
     const MovableJoint& joint = model.joints()[k];
-    const std::size_t parent = static_cast<std::size_t>(joint.parent);
-    // The joint axis and a point on it, in the root frame.
-    const KDL::Frame parent_link = data.joint_placements_[parent] * joint.parent_offset;
-    const KDL::Joint& kdl_joint = joint.segment.getJoint();
-    const KDL::Vector axis = parent_link.M * kdl_joint.JointAxis();
-    const double rate = v[static_cast<Eigen::Index>(k)];
-    KDL::Twist relative = KDL::Twist::Zero();
-    if (isRevolute(kdl_joint)) {
-      relative.rot = axis * rate;
-      relative.vel = (parent_link * kdl_joint.JointOrigin()) * relative.rot;  // velocity at the root origin
-    } else {
-      relative.vel = axis * rate;
-    }
-    data.joint_twists_[k + 1] = data.joint_twists_[parent] + relative;
+    // The joint's own motion, moved to root axes with its reference point at the root origin.
+    const KDL::Twist relative = data.joint_placements_[k + 1] * (joint.motion * v[static_cast<Eigen::Index>(k)]);
+    data.joint_twists_[k + 1] = data.joint_twists_[static_cast<std::size_t>(joint.parent)] + relative;
   }
   data.twists_valid_ = true;
 }
