@@ -33,10 +33,12 @@ void KdlChainInverseDynamicsReference(benchmark::State& state) {
   KDL::Chain chain;
   model->tree().getChain("base_link", "link6", chain);
   KDL::ChainIdSolver_RNE solver(chain, KDL::Vector(0.0, 0.0, -9.81));
+  // Copied into KDL's own buffers: moving ours in would hand them to KDL's allocator.
+  const Eigen::VectorXd qs = sampleVector(1.0), vs = sampleVector(0.5), as = sampleVector(2.0);
   KDL::JntArray q(6), v(6), a(6), tau(6);
-  q.data = sampleVector(1.0);
-  v.data = sampleVector(0.5);
-  a.data = sampleVector(2.0);
+  q.data = qs;
+  v.data = vs;
+  a.data = as;
   const KDL::Wrenches no_wrenches(chain.getNrOfSegments(), KDL::Wrench::Zero());
   for (auto _ : state) {
     benchmark::DoNotOptimize(solver.CartToJnt(q, v, a, no_wrenches, tau));

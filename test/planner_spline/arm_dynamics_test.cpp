@@ -170,10 +170,13 @@ TEST(DynamicsModel, InverseDynamicsMatchesKdlTreeSolver) {
     KDL::TreeIdSolver_RNE kdl_solver(loaded.model->tree(), KDL::Vector(0.0, 0.0, -9.81));
     std::mt19937 rng(16);
     for (int trial = 0; trial < 20; ++trial) {
+      // Copied into KDL's own buffers: moving ours in would hand them to KDL's allocator.
+      const Eigen::VectorXd qs = randomVector(rng, n, M_PI), vs = randomVector(rng, n, 3.0),
+                            as = randomVector(rng, n, 10.0);
       KDL::JntArray q(n), v(n), a(n), tau(n);
-      q.data = randomVector(rng, n, M_PI);
-      v.data = randomVector(rng, n, 3.0);
-      a.data = randomVector(rng, n, 10.0);
+      q.data = qs;
+      v.data = vs;
+      a.data = as;
       ASSERT_GE(kdl_solver.CartToJnt(q, v, a, KDL::WrenchMap(), tau), 0);
       const Eigen::VectorXd ours = dyn::rnea(*loaded.model, *loaded.data, q.data, v.data, a.data);
       EXPECT_LT((ours - tau.data).norm(), 1e-9 * (1.0 + tau.data.norm())) << path;
