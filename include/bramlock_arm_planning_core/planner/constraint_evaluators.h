@@ -1,0 +1,84 @@
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include <Eigen/Core>
+
+#include "bramlock_arm_planning_core/planner/arm_dynamics_data.h"
+#include "bramlock_arm_planning_core/planner/arm_dynamics_model.h"
+#include "bramlock_arm_planning_core/planner/waypoint_constraints.h"
+
+// Ratios value / limit of one segment or sample; above 1 is a violation.
+struct ConstraintEvaluation {
+  double velocity_ratio = 0.0;
+  double acceleration_ratio = 0.0;
+  double linear_velocity_ratio = 0.0;
+  double angular_velocity_ratio = 0.0;
+  double extra_ratio = 0.0;
+  bool violated = false;
+};
+
+// Ratios a hair above 1 are rounding, not violations.
+constexpr double kViolationThreshold = 1.000001;
+
+// Waypoint velocities of the clamped (rest-to-rest) C2 cubic through one joint's positions q
+// with the given segment durations (one fewer than positions). Fewer than two positions: {0}.
+std::vector<double> solveJointVelocities(const std::vector<double>& q, const std::vector<double>& durations);
+
+// Velocity and acceleration ratios of a segment polynomial (velocity(t), acceleration(t)) on [0, T]:
+// its two ends against their own limits, and with samples >= 2 the interior points k T / samples,
+// k = 1 .. samples - 1, against limits interpolated linearly from the start to the end.
+template <class Segment>
+ConstraintEvaluation evaluateJointLimitRatios(const Segment& segment, double T, double vmax0, double vmax1,
+                                              double amax0, double amax1, int samples) {
+  ConstraintEvaluation evaluation;
+  evaluation.velocity_ratio =
+      std::max(std::fabs(segment.velocity(0.0)) / vmax0, std::fabs(segment.velocity(T)) / vmax1);
+  evaluation.acceleration_ratio =
+      std::max(std::fabs(segment.acceleration(0.0)) / amax0, std::fabs(segment.acceleration(T)) / amax1);
+  for (int k = 1; samples >= 2 && k < samples; ++k) {
+    const double t = k * T / samples;
+    const double s = t / T;
+    const double vlim = vmax0 * (1.0 - s) + vmax1 * s;
+    const double alim = amax0 * (1.0 - s) + amax1 * s;
+    evaluation.velocity_ratio = std::max(evaluation.velocity_ratio, std::fabs(segment.velocity(t)) / vlim);
+    evaluation.acceleration_ratio = std::max(evaluation.acceleration_ratio, std::fabs(segment.acceleration(t)) / alim);
+  }
+  evaluation.violated = std::max(evaluation.velocity_ratio, evaluation.acceleration_ratio) > kViolationThreshold;
+  return evaluation;
+}
+
+// Joint velocity and acceleration ratios of the cubic Hermite segment from (q0, qd0) to (q1, qd1)
+// in time T; a fresh record when T <= 1e-12.
+ConstraintEvaluation evaluateSegmentConstraints(double q0, double q1, double qd0, double qd1, double T, double vmax0,
+                                                double vmax1, double amax0, double amax1, int samples);
+
+// Largest |torque| / limit over the points k T / samples, k = 0 .. samples, of segment `segment` of
+// the cubic Hermite spline given joint-major by positions and velocities, over the joints whose
+// limit exceeds 1e-12. 0 when T <= 1e-12, limits are empty or samples < 1.
+double evaluateTorqueConstraintsForSegment(int segment, double T, const std::vector<std::vector<double>>& positions,
+                                           const std::vector<std::vector<double>>& velocities,
+                                           const std::vector<double>& limits, const bramlock::dynamics::Model& model,
+                                           bramlock::dynamics::Data& data, int joints, int samples);
+
+// The same for the quintic Hermite spline (also given accelerations) at the six points k T / 5.
+double evaluateQuinticTorqueConstraintsForSegment(int segment, const std::vector<std::vector<double>>& positions,
+                                                  const std::vector<std::vector<double>>& velocities,
+                                                  const std::vector<std::vector<double>>& accelerations,
+                                                  const std::vector<double>& limits,
+                                                  const bramlock::dynamics::Model& model,
+                                                  bramlock::dynamics::Data& data, int joints, double T);
+
+// Linear and angular speed ratios of the limited frame at joint positions q and velocities v.
+// A fresh record when the limits are off or name no frame of the model; a dynamics error is
+// logged and counts as no violation.
+ConstraintEvaluation evaluateCartesianConstraints(const Eigen::VectorXd& q, const Eigen::VectorXd& v,
+                                                  const CartesianConstraints& limits,
+                                                  const bramlock::dynamics::Model& model,
+                                                  bramlock::dynamics::Data& data);
+ConstraintEvaluation evaluateQuinticCartesianConstraints(const Eigen::VectorXd& q, const Eigen::VectorXd& v,
+                                                         const CartesianConstraints& limits,
+                                                         const bramlock::dynamics::Model& model,
+                                                         bramlock::dynamics::Data& data);

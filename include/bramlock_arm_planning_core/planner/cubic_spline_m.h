@@ -1,0 +1,18 @@
+#pragma once
+
+#include <vector>
+
+// Clamped cubic spline of one joint, held as its second derivatives (moments) at the knots.
+struct CubicSplineM {
+  std::vector<double> times;   // strictly increasing knot times, seconds
+  std::vector<double> values;  // joint position at each knot
+  std::vector<double> moments;
+  int count = 0;
+
+  // times and values must have the same length (std::invalid_argument otherwise).
+  CubicSplineM(const std::vector<double>& knot_times, const std::vector<double>& knot_values, double start_slope,
+               double end_slope);
+
+  // Solves the moments for the given end slopes; with fewer than two knots they stay zero.
+  void buildClamped(double start_slope, double end_slope);
+};

@@ -1,0 +1,20 @@
+#include "bramlock_arm_planning_core/planner/quintic_spline_trajectory.h"
+
+#include "spline_trajectory_planner_impl.h"
+
+struct QuinticSplineFlavour {
+  static constexpr char kTorqueSwitch[] = "QuinticSpline: 力矩约束{}";
+  static constexpr char kInvalidPoints[] = "QuinticSpline: 无效路径点";
+  static constexpr char kTooFewPoints[] = "QuinticSpline: 路径点不足";
+  static constexpr char kConstraintCountMismatch[] = "QuinticSpline: 约束数量不匹配";
+  static constexpr char kDimensionMismatch[] = "QuinticSpline: 路径点{}约束维度不匹配";
+  static constexpr char kInvalidLimit[] = "QuinticSpline: 路径点{}关节{}约束值无效";
+  static constexpr char kCartesianWithoutModel[] = "QuinticSpline: 笛卡尔约束已启用但未设置机器人模型";
+  static constexpr char kFrameFound[] = "QuinticSpline: 找到末端执行器帧: {}, ID: {}";
+  static constexpr char kFrameNotFound[] = "QuinticSpline: 未找到末端执行器帧: {}";
+  static constexpr char kTorqueLimits[] =
+      "QuinticSpline: 关节力矩限制（未启用）: [{:.1f}, {:.1f}, {:.1f}, {:.1f}, {:.1f}, {:.1f}]";
+  static constexpr char kLoadFailed[] = "QuinticSpline: 加载URDF失败: {}";
+};
+
+template class SplineTrajectoryPlanner<QuinticSplineFlavour>;

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <functional>
+#include <vector>
+
+namespace bramlock {
+namespace spline_systems {
+
+// Replaces a pivot of the elimination before it divides; identity when absent.
+using PivotGuard = std::function<double(double)>;
+
+// Pivots below 1e-12 in magnitude become +-1e-12 with their sign.
+double signKeepingGuard(double pivot);
+// Pivots below 1e-15 in magnitude become +1e-15.
+double positiveGuard(double pivot);
+
+// Thomas algorithm for sub[i] x[i-1] + diag[i] x[i] + sup[i] x[i+1] = rhs[i] (sub[0], sup[n-1] unused).
+std::vector<double> solveTridiagonal(const std::vector<double>& sub, std::vector<double> diag,
+                                     const std::vector<double>& sup, std::vector<double> rhs,
+                                     const PivotGuard& guard = PivotGuard());
+
+// Knot velocities that make the cubic Hermite spline through values (durations h between
+// knots) twice continuously differentiable, with the given end velocities.
+std::vector<double> clampedKnotVelocities(const std::vector<double>& values, const std::vector<double>& h,
+                                          double v_start, double v_end, const PivotGuard& guard);
+
+}  // namespace spline_systems
+}  // namespace bramlock
