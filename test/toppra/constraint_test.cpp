@@ -194,11 +194,7 @@ Bound velocityBound(const Vector& direction, const Vector& lower, const Vector& 
   return p.x[0];
 }
 
-Vector vec(std::initializer_list<double> values) {
-  Vector v(values.size());
-  std::copy(values.begin(), values.end(), v.data());
-  return v;
-}
+using toppra_test::vec;
 
 TEST(LinearJointVelocity, BoundsOnTheSquaredPathSpeed) {
   // Opposite signs: joint 0 moves forward at 2, joint 1 backward at 0.5.

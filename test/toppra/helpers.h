@@ -2,7 +2,9 @@
 
 // Paths and helpers shared by the time-parameterisation tests.
 
+#include <algorithm>
 #include <exception>
+#include <initializer_list>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,6 +16,13 @@ namespace toppra_test {
 using toppra::Matrix;
 using toppra::Vector;
 using toppra::Vectors;
+
+// A vector of the given values.
+inline Vector vec(std::initializer_list<double> values) {
+  Vector v(values.size());
+  std::copy(values.begin(), values.end(), v.data());
+  return v;
+}
 
 // The text of the exception the call throws, or "<no exception>".
 template <typename Call>
@@ -35,8 +44,9 @@ inline toppra::PiecewisePolyPath straightLine(const Vector& direction, double le
 }
 
 // A curved path: a cubic spline through `points` random waypoints of `dof`
-// joints on [0, 1], at rest at both ends.
-inline toppra::PiecewisePolyPath randomSpline(int dof, int points, unsigned seed) {
+// joints on [0, 1], by default at rest at both ends.
+inline toppra::PiecewisePolyPath randomSpline(int dof, int points, unsigned seed,
+                                              const std::string& ends = "clamped") {
   std::mt19937 engine(seed);
   std::uniform_real_distribution<double> angle(-1.5, 1.5);
   Vectors positions;
@@ -46,7 +56,7 @@ inline toppra::PiecewisePolyPath randomSpline(int dof, int points, unsigned seed
     times[k] = static_cast<double>(k) / (points - 1);
   }
   return toppra::PiecewisePolyPath::CubicSpline(
-      positions, times, {toppra::BoundaryCond("clamped"), toppra::BoundaryCond("clamped")});
+      positions, times, {toppra::BoundaryCond(ends), toppra::BoundaryCond(ends)});
 }
 
 }  // namespace toppra_test
