@@ -5,16 +5,18 @@
 namespace {
 thread_local bool counting = false;
 thread_local long allocations = 0;
-
-void countOne() {
-  if (counting) ++allocations;
-}
 }  // namespace
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kReplaced = false;
 #else
 constexpr bool kReplaced = true;
+
+namespace {
+void countOne() {
+  if (counting) ++allocations;
+}
+}  // namespace
 
 // glibc's own allocator entry points, behind the replaced public names.
 extern "C" {

@@ -222,7 +222,7 @@ void Seidel::reorderRows(std::size_t i, const std::array<int, 2>& warmStart) {
 bool Seidel::solveStagewiseOptim(std::size_t i, const Matrix& H, const Vector& g, const Bound& x,
                                  const Bound& xNext, Vector& solution) {
   if (H.size() > 0) throw std::invalid_argument("Seidel can only solve LPs.");
-  assert(static_cast<std::int64_t>(i) <= m_N && g.size() >= 2);
+  assert(i < m_A.size() && g.size() >= 2);  // 0 <= i <= N of an initialised solver
 
   const Vector2 low(m_lowBounds(i, 0), std::max(x[0], m_lowBounds(i, 1)));
   const Vector2 high(m_highBounds(i, 0), std::min(x[1], m_highBounds(i, 1)));
