@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstddef>
+#include <sstream>
+#include <string>
+
+#include "bramlock_arm_planning_core/toppra/toppra.h"
+
+namespace toppra {
+
+// Turns a geometric path and linear constraints into the greatest squared
+// path speed x_i = (ds/dt)^2 at every grid point s_i that the constraints
+// allow: a backward pass builds the controllable set of x at each point, a
+// forward pass picks the greatest reachable x inside those sets.
+class PathParametrizationAlgorithm {
+ public:
+  enum ReturnCode : int {
+    Success = 0,
+    ControllableSetsFailed = 2,
+    ForwardPassFailed = 3,
+    NotComputed = 4,
+    FeasibleSetsFailed = 5,
+  };
+
+  PathParametrizationAlgorithm(LinearConstraintPtrs constraints, const GeometricPathPtr& path);
+
+  // The whole run from the squared path speed at the start and the path speed
+  // at the end; the code is also kept as getReturnCode().
+  virtual int computePathParametrization(value_type squaredStartSpeed, value_type endSpeed);
+  virtual ~PathParametrizationAlgorithm();
+  // Prepares grid, result storage and solver; does nothing further until the
+  // grid, N or the solver change.
+  virtual void initialize();
+  // Fills the parametrization from x_0 = squaredStartSpeed; 0 or 3.
+  virtual int computeForwardPass(value_type squaredStartSpeed) = 0;
+
+  // Installs a user grid; throws std::invalid_argument (and changes nothing)
+  // when it is empty, does not span the path interval or is not strictly
+  // increasing. N becomes its size - 1.
+  void setGridpoints(const Vector& gridpoints);
+  // Backward pass from the end speeds [vel_ends[0], vel_ends[1]]; 0 or 2.
+  int computeControllableSets(const Bound& vel_ends);
+  // Feasible set of every grid point; 0 or 5; leaves getReturnCode() alone.
+  int computeFeasibleSets();
+
+  const Vector& getGridpoints() const { return m_gridpoints; }
+  const Vector& getParametrization() const { return m_parametrization; }
+  const Matrix& getControllableSets() const { return m_controllableSets; }
+  const Matrix& getFeasibleSets() const { return m_feasibleSets; }
+  int getReturnCode() const { return m_returnCode; }
+  // Failure reports of the last run.
+  std::string getMessages() const { return m_messages.str(); }
+  int getN() const { return N; }
+  const SolverPtr& getSolver() const { return m_solver; }
+  // A new N or solver requires a new initialize().
+  void setN(int stages);
+  void setSolver(SolverPtr solver);
+
+ protected:
+  // Appends the report of an infeasible stage to m_messages.
+  void reportFailure(const std::string& what, std::size_t i, const char* costName,
+                     const Vector& cost, const Bound& x, const Bound& xNext);
+
+  LinearConstraintPtrs m_constraints;
+  GeometricPathPtr m_path;
+  SolverPtr m_solver;
+  std::stringstream m_messages;
+  Vector m_gridpoints;
+  Vector m_parametrization;
+  Matrix m_controllableSets;
+  Matrix m_feasibleSets;
+  int m_returnCode = NotComputed;
+  int N = 100;
+  bool m_initialized = false;
+  Bound m_xBoundInit = Bound(0, 100);
+
+ private:
+  // Solves stage i for the greatest and the least x; false after reporting
+  // the failure when either programme is infeasible.
+  bool solveExtremes(std::size_t i, const Bound& x, const Bound& xNext, const char* setName,
+                     Vector& solution, value_type& lower, value_type& upper);
+};
+
+}  // namespace toppra

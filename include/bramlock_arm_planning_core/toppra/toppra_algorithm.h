@@ -1,0 +1,18 @@
+#pragma once
+
+#include "bramlock_arm_planning_core/toppra/path_parametrization_algorithm.h"
+
+namespace toppra {
+namespace algorithm {
+
+// TOPP-RA with the default (Seidel) solver and a greedy forward pass.
+class TOPPRA : public PathParametrizationAlgorithm {
+ public:
+  TOPPRA(LinearConstraintPtrs constraints, const GeometricPathPtr& path);
+  ~TOPPRA() override = default;
+
+  int computeForwardPass(value_type squaredStartSpeed) override;
+};
+
+}  // namespace algorithm
+}  // namespace toppra

@@ -1,0 +1,36 @@
+#pragma once
+
+// Helpers shared by the constraints whose limits are a [lower, upper] pair per joint.
+
+#include <ostream>
+#include <stdexcept>
+
+#include "bramlock_arm_planning_core/toppra/toppra.h"
+
+namespace toppra {
+namespace constraint {
+namespace detail {
+
+inline void checkLimitPair(const Vector& lower, const Vector& upper, const char* sizeMessage,
+                           const char* orderMessage) {
+  if (lower.size() != upper.size()) throw std::invalid_argument(sizeMessage);
+  if ((upper.array() < lower.array()).any()) throw std::invalid_argument(orderMessage);
+}
+
+// lower <= y <= upper as F y <= g with F = [I; -I] and g = [upper; -lower].
+inline void writeLimitRows(const Vector& lower, const Vector& upper, Matrix& F, Vector& g) {
+  const Eigen::Index n = lower.size();
+  F.topRows(n).setIdentity();
+  F.bottomRows(n) = -Matrix::Identity(n, n);
+  g << upper, -lower;
+}
+
+inline std::ostream& printLimits(std::ostream& os, const char* lowerLabel, const Vector& lower,
+                                 const char* upperLabel, const Vector& upper) {
+  return os << "    " << lowerLabel << ": " << lower.transpose() << "\n    " << upperLabel << ": "
+            << upper.transpose() << "\n";
+}
+
+}  // namespace detail
+}  // namespace constraint
+}  // namespace toppra
