@@ -5,6 +5,7 @@
 // inflated by a margin. Motions are checked densely, end state first. Every
 // scene call is counted. Header-only so the benchmarks can use it too.
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstddef>
@@ -28,6 +29,26 @@ struct Box {
       if (q[j] < lo[j] || q[j] > hi[j]) return false;
     }
     return true;
+  }
+
+  // Exact test of the straight segment against the box shrunk by a margin.
+  bool crossedBy(const std::vector<double>& from, const std::vector<double>& to, double margin) const {
+    double enter = 0.0;
+    double leave = 1.0;
+    for (std::size_t j = 0; j < lo.size(); ++j) {
+      const double low = lo[j] + margin;
+      const double high = hi[j] - margin;
+      const double delta = to[j] - from[j];
+      if (delta == 0.0) {
+        if (from[j] < low || from[j] > high) return false;
+        continue;
+      }
+      const double t1 = (low - from[j]) / delta;
+      const double t2 = (high - from[j]) / delta;
+      enter = std::max(enter, std::min(t1, t2));
+      leave = std::min(leave, std::max(t1, t2));
+    }
+    return enter <= leave;
   }
 
   Box inflated(double margin) const {
@@ -86,8 +107,14 @@ class FakeBoxScene : public PlanSceneInterface {
   bool stateFree(std::vector<double> q, bool simplify = false) const {
     return isFree(q.data(), simplify ? inflated_ : obstacles_);
   }
-  bool motionFree(std::vector<double> from, std::vector<double> to, bool simplify = false) const {
-    return isMotionFree(from.data(), to.data(), simplify ? inflated_ : obstacles_);
+  // Exact segment test. The dense checks may let a segment clip a box by less
+  // than their resolution, so by default the boxes are shrunk by that much.
+  bool motionFree(const std::vector<double>& from, const std::vector<double>& to, bool simplify = false,
+                  double tolerance = kDenseCheckTolerance) const {
+    for (const Box& box : simplify ? inflated_ : obstacles_) {
+      if (box.crossedBy(from, to, tolerance)) return false;
+    }
+    return true;
   }
 
   const std::vector<std::pair<double, double>>& bounds() const { return bounds_; }
@@ -97,7 +124,8 @@ class FakeBoxScene : public PlanSceneInterface {
 
   CallCounts counts;
   std::chrono::microseconds state_delay{0};
-  double resolution = 0.01;  // radians between the tested states of a motion
+  static constexpr double kDenseCheckTolerance = 0.01;
+  double resolution = kDenseCheckTolerance;  // radians between the tested states of a motion
 
  private:
   static bool isFree(const double* q, const std::vector<Box>& boxes) {

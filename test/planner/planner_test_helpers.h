@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bramlock_arm_planning_core/planner/rrtc.h"
@@ -49,6 +50,40 @@ inline std::size_t occurrences(const std::string& text, const std::string& part)
   std::size_t count = 0;
   for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
   return count;
+}
+
+// True when the text reads as the pattern, each '#' of which stands for one
+// number in default stream formatting.
+inline bool matchesWithNumbers(const std::string& text, const std::string& pattern) {
+  const std::string number_chars = "0123456789.e+-";
+  std::size_t t = 0;
+  for (const char p : pattern) {
+    if (p != '#') {
+      if (t >= text.size() || text[t] != p) return false;
+      ++t;
+      continue;
+    }
+    const std::size_t number_start = t;
+    while (t < text.size() && number_chars.find(text[t]) != std::string::npos) ++t;
+    if (t == number_start) return false;
+  }
+  return t == text.size();
+}
+
+// The last n lines of the text (all of it when it has fewer).
+inline std::string lastLines(const std::string& text, int n) {
+  std::size_t at = text.size();
+  for (int line = 0; line <= n && at != std::string::npos && at > 0; ++line) at = text.rfind('\n', at - 1);
+  return at == std::string::npos ? text : text.substr(at + 1);
+}
+
+// Runs the body with the console output captured; returns its result and the output.
+template <typename Body>
+auto withCapturedOutput(Body&& body) {
+  bramlock_test::OutputCapture capture;
+  auto result = body();
+  std::string out = capture.out();
+  return std::make_pair(result, out);
 }
 
 struct PlanOutcome {

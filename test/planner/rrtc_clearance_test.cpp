@@ -54,10 +54,10 @@ std::size_t indexOf(const Path& path, const std::vector<double>& point) {
 void expectOnlyDensified(RRTConnect& planner, Path path) {
   Path densified = path;
   planner.ntimesdivide(densified);
-  bramlock_test::OutputCapture capture;
-  EXPECT_TRUE(planner.awayFromObstacle(path));
+  const auto cleared = planner_test::withCapturedOutput([&] { return planner.awayFromObstacle(path); });
+  EXPECT_TRUE(cleared.first);
   EXPECT_EQ(path, densified);
-  EXPECT_EQ(capture.out(), "");
+  EXPECT_EQ(cleared.second, "");
 }
 
 }  // namespace
@@ -87,9 +87,9 @@ TEST(ObstacleClearance, TwoPointPathsAreLeftAlone) {
   FakeBoxScene scene(fake_scene::symmetricBounds(2), {});
   RRTConnect planner(&scene);
   Path path = {{0.0, 0.0}, {2.0, 0.0}};
-  bramlock_test::OutputCapture capture;
-  EXPECT_FALSE(planner.awayFromObstacle(path));
-  EXPECT_EQ(capture.out(), "\033[33mNo need to away from obstacle~ \033[0m\n");
+  const auto cleared = planner_test::withCapturedOutput([&] { return planner.awayFromObstacle(path); });
+  EXPECT_FALSE(cleared.first);
+  EXPECT_EQ(cleared.second, "\033[33mNo need to away from obstacle~ \033[0m\n");
   EXPECT_EQ(path, (Path{{0.0, 0.0}, {2.0, 0.0}}));
 }
 
@@ -118,9 +118,7 @@ TEST(ObstacleClearance, MovedPointsStayWithinAFifthOfARadianAndInsideTheBounds) 
       Path path = each.path;
       Path densified = path;
       planner.ntimesdivide(densified);
-      bramlock_test::OutputCapture capture;
-      const bool cleared = planner.awayFromObstacle(path);
-      const std::string out = capture.out();
+      const auto [cleared, out] = planner_test::withCapturedOutput([&] { return planner.awayFromObstacle(path); });
       ASSERT_EQ(path.size(), densified.size());
       EXPECT_EQ(path.front(), densified.front());
       EXPECT_EQ(path.back(), densified.back());
@@ -151,11 +149,10 @@ TEST(ObstacleClearance, ATwentiethCandidateThatIsGoodIsStillTakenButReportedAsAF
       if (test <= initial_tests) return q != kBadPoint;
       return twentieth_is_good && test == initial_tests + 20;
     };
-    bramlock_test::OutputCapture capture;
-    EXPECT_FALSE(planner.awayFromObstacle(path));
-    const std::string expected = candidateLine(20, kFailed, bad) +
-                                 (twentieth_is_good ? candidateLine(20, kSucceeded, bad) : std::string());
-    EXPECT_EQ(capture.out(), expected);
+    const auto [cleared, out] = planner_test::withCapturedOutput([&] { return planner.awayFromObstacle(path); });
+    EXPECT_FALSE(cleared);
+    EXPECT_EQ(out, candidateLine(20, kFailed, bad) +
+                       (twentieth_is_good ? candidateLine(20, kSucceeded, bad) : std::string()));
     EXPECT_EQ(scene.state_tests, initial_tests + 20);
     if (twentieth_is_good) {
       EXPECT_NE(path[bad], kBadPoint);
@@ -188,9 +185,9 @@ TEST(ObstacleClearance, ThePointAfterAMovedOneIsJudgedByTheStaleSegmentFlag) {
   Path densified = path;
   planner.ntimesdivide(densified);
   const std::size_t bad = indexOf(densified, kBadPoint);
-  bramlock_test::OutputCapture capture;
-  EXPECT_TRUE(planner.awayFromObstacle(path));
-  EXPECT_EQ(capture.out(), candidateLine(1, kSucceeded, bad) + candidateLine(1, kSucceeded, bad + 1));
+  const auto [cleared, out] = planner_test::withCapturedOutput([&] { return planner.awayFromObstacle(path); });
+  EXPECT_TRUE(cleared);
+  EXPECT_EQ(out, candidateLine(1, kSucceeded, bad) + candidateLine(1, kSucceeded, bad + 1));
   EXPECT_NE(path[bad], densified[bad]);
   EXPECT_NE(path[bad + 1], densified[bad + 1]);
 }
