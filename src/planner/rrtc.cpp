@@ -185,7 +185,9 @@ int RRTConnect::searchTrees(Clock::time_point started) {
 
 // One step of the tree toward the target; the new node, or null when the step is blocked.
 Node* RRTConnect::extend(std::vector<Node*>& tree, const Node* target) {
-  Node* nearest = tree[getNearestNode(tree, target, dof_)];
+  const int nearest_index = getNearestNode(tree, target, dof_);
+  assert(nearest_index >= 0 && "a tree always holds its root and distances are finite");
+  Node* nearest = tree[nearest_index];
   Node* grown = steer(nearest, target, adaptiveStepSize(nearest, target), dof_);
   if (!isStateValid(grown->state) || !isMotionValid(nearest->state, grown->state)) return nullptr;
   tree.push_back(grown);
