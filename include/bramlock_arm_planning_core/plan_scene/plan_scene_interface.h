@@ -1,0 +1,29 @@
+#pragma once
+
+#include <utility>
+#include <vector>
+
+// The scene as the planner and the trajectory generator see it. Joint vectors
+// passed as double* hold one value per variable of the planned group, in the
+// group's variable order (radians, metres for prismatic joints).
+class PlanSceneInterface {
+ public:
+  virtual ~PlanSceneInterface() = default;
+
+  // One (minimum, maximum) position per joint; returns the joint count, or a
+  // negative code when the bounds cannot be given.
+  virtual int getPlanSpaceBounds(std::vector<std::pair<double, double>>& bounds) = 0;
+  // Per-joint velocity and acceleration limits; returns the joint count, or 0
+  // when no limits are known.
+  virtual int getVmaxAndAmax(std::vector<double>& vmax, std::vector<double>& amax) = 0;
+  // True when the state is free of collision.
+  virtual bool isValid(double* joints) = 0;
+  // The same question under the checkers used while simplifying a path.
+  virtual bool isValidSimplify(double* joints) = 0;
+  // True when the straight joint-space motion is free of collision, end state included.
+  virtual bool checkMotion(double* from, double* to) = 0;
+  // The same question under the checkers used while simplifying a path.
+  virtual bool checkMotionSimplify(double* from, double* to) = 0;
+  // The robot model's maximum extent in joint space: the scale of planner steps.
+  virtual double getMaximumExtent() = 0;
+};

@@ -1,0 +1,345 @@
+#include "bramlock_arm_planning_core/planner/rrtc.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <sstream>
+
+#include "bramlock_arm_planning_core/logger.h"
+#include "rrtc_internal.h"
+
+using rrtc_internal::coloured;
+using rrtc_internal::printLine;
+
+namespace {
+
+constexpr int kMaxIterations = 10000;
+constexpr std::int64_t kTimeOutSeconds = 15;
+constexpr std::int64_t kTimeOutMicros = kTimeOutSeconds * 1000000;
+constexpr double kMinimumStepSize = 0.02;
+
+// The engine of the random joint samples, shared by every planner of a thread
+// and seeded once from the system random device.
+std::mt19937& sampleEngine() {
+  thread_local std::mt19937 engine = rrtc_internal::freshEngine();
+  return engine;
+}
+
+template <typename Value>
+std::string streamed(const Value& value) {
+  std::ostringstream text;
+  text << value;
+  return text.str();
+}
+
+void printCostLine(std::chrono::steady_clock::time_point started, const std::string& ending) {
+  const auto micros =
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
+  printLine(coloured(rrtc_internal::kYellow, "Planning total cost: " + streamed(micros / 1000.0) + ending));
+}
+
+// Index of the first joint outside its bounds (a value on a bound is inside), or -1.
+int firstJointOutOfBounds(const std::vector<double>& state, const std::vector<std::pair<double, double>>& bounds) {
+  for (std::size_t i = 0; i < bounds.size(); ++i) {
+    if (state[i] < bounds[i].first || state[i] > bounds[i].second) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void printRangeLines(int joint, const std::pair<double, double>& bound) {
+  printLine("range i is wrong: " + std::to_string(joint));
+  printLine("range: " + streamed(bound.first) + ", " + streamed(bound.second));
+}
+
+}  // namespace
+
+RRTConnect::RRTConnect(PlanSceneInterface* scene) : scene_(scene) {
+  assert(scene_ != nullptr);
+  dof_ = scene_->getPlanSpaceBounds(bounds_);
+}
+
+void RRTConnect::setStepSize(double step, bool relative) {
+  maximum_extent_ = scene_->getMaximumExtent();
+  step_size_ = relative ? step * maximum_extent_ : step;
+  init_step_size_ = step_size_;
+  min_step_size_ = kMinimumStepSize;
+}
+
+void RRTConnect::setStepSizeAndSampleRate(double step, int rate) {
+  setStepSize(step, true);
+  sample_rate_ = rate;
+}
+
+void RRTConnect::setStartAndGoal(std::vector<double> start, std::vector<double> goal) {
+  start_node_ = std::make_unique<Node>(Node{std::move(start), nullptr});
+  goal_node_ = std::make_unique<Node>(Node{std::move(goal), nullptr});
+}
+
+int RRTConnect::planning(Path& path) {
+  last_search_iterations_ = 0;
+  const int invalid = checkStartAndGoal();
+  if (invalid != 0) return invalid;
+
+  const auto started = Clock::now();
+  const std::vector<double>& start = start_node_->state;
+  const std::vector<double>& goal = goal_node_->state;
+  if (isMotionValid(start, goal)) {
+    path = {start, goal};
+    printCostLine(started, "ms (direct)");
+    return 0;
+  }
+  // A step that is not positive would never advance the trees (and the connect
+  // loop, which has no count limit, would spin forever).
+  if (!(step_size_ > 0.0)) {
+    BRAMLOCK_ERROR("Step size {} is not positive, set it before planning", step_size_);
+    return -1;
+  }
+
+  const int searched = searchTrees(started);
+  Path found;
+  if (searched == 0) generatePath(found);
+  releaseSearch();
+  if (searched != 0) return searched;
+
+  printLine("finish path_list built,  size:  " + std::to_string(found.size()));
+  Simplify(found);
+  awayFromObstacle(found);
+  SimplifyAfter(found);
+
+  double length = 0.0;
+  for (std::size_t i = 1; i < found.size(); ++i) length += distance(found[i - 1], found[i]);
+  printLine("distance all: " + streamed(length));
+  printLine("Step size is: " + streamed(step_size_));
+  printCostLine(started, "ms");
+  path = std::move(found);
+  return 0;
+}
+
+// The end tests in their fixed order: sizes, start collision, goal collision,
+// start bounds, goal bounds.
+int RRTConnect::checkStartAndGoal() {
+  const auto holds_dof_values = [this](const std::unique_ptr<Node>& node) {
+    return node && static_cast<long long>(node->state.size()) == static_cast<long long>(dof_);
+  };
+  if (!holds_dof_values(start_node_) || !holds_dof_values(goal_node_)) {
+    printLine(coloured(rrtc_internal::kRedBackground, " ERROR: Start point or goal point is invalid"));
+    return -1;
+  }
+  const std::vector<double>& start = start_node_->state;
+  const std::vector<double>& goal = goal_node_->state;
+  if (!isStateValid(start)) {
+    BRAMLOCK_ERROR("Start Point {} is in the obstacle", vectorToString(start.data(), dof_, ","));
+    return -1;
+  }
+  if (!isStateValid(goal)) {
+    BRAMLOCK_ERROR("Goal Point {} is in the obstacle", vectorToString(goal.data(), dof_, ","));
+    return -2;
+  }
+  const int start_joint = firstJointOutOfBounds(start, bounds_);
+  if (start_joint >= 0) {
+    printRangeLines(start_joint, bounds_[start_joint]);
+    printLine(coloured(rrtc_internal::kRedBackground, " ERROR: Start Point is out of the range"));
+    return -3;
+  }
+  const int goal_joint = firstJointOutOfBounds(goal, bounds_);
+  if (goal_joint >= 0) {
+    printRangeLines(goal_joint, bounds_[goal_joint]);
+    BRAMLOCK_ERROR(" Goal Point is out of the range");
+    return -4;
+  }
+  return 0;
+}
+
+// Grows the trees until they meet (0), the iterations run out (-5) or the time is up (-6).
+int RRTConnect::searchTrees(Clock::time_point started) {
+  releaseSearch();
+  tree_a_.push_back(start_node_.get());
+  tree_b_.push_back(goal_node_.get());
+  const auto loop_started = Clock::now();
+  for (int iteration = 1; iteration <= kMaxIterations; ++iteration) {
+    last_search_iterations_ = iteration;
+    if (std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - loop_started).count() > kTimeOutMicros) {
+      printLine(coloured(rrtc_internal::kRed, " ERROR: Time out for " + std::to_string(kTimeOutSeconds) + "s ! "));
+      printCostLine(started, "ms (timeout)");
+      return -6;
+    }
+    const Node sample = sampleRandom();
+    Node* new_a = extend(tree_a_, &sample);
+    if (new_a == nullptr) continue;
+    Node* new_b = extend(tree_b_, new_a);
+    if (new_b == nullptr) continue;
+    if (connect(new_b, new_a)) {
+      printLine("reaches the goal!");
+      return 0;
+    }
+    if (tree_a_.size() > tree_b_.size()) {
+      printLine(coloured(rrtc_internal::kCyan, "Exchange two trees~"));
+      tree_a_.swap(tree_b_);
+    }
+  }
+  printCostLine(started, "ms (failed)");
+  return -5;
+}
+
+// One step of the tree toward the target; the new node, or null when the step is blocked.
+Node* RRTConnect::extend(std::vector<Node*>& tree, const Node* target) {
+  const int nearest_index = getNearestNode(tree, target, dof_);
+  assert(nearest_index >= 0 && "a tree always holds its root and distances are finite");
+  Node* nearest = tree[nearest_index];
+  Node* grown = steer(nearest, target, adaptiveStepSize(nearest, target), dof_);
+  if (!isStateValid(grown->state) || !isMotionValid(nearest->state, grown->state)) return nullptr;
+  tree.push_back(grown);
+  return grown;
+}
+
+// Steps tree_b_ from the given node toward the target until a step is blocked
+// (false) or the new node is close to the target and joined to it (true).
+bool RRTConnect::connect(Node* from, const Node* target) {
+  Node* current = from;
+  while (true) {
+    Node* next = steer(current, target, adaptiveStepSize(current, target), dof_);
+    if (!isStateValid(next->state) || !isMotionValid(current->state, next->state)) return false;
+    tree_b_.push_back(next);
+    current = next;
+    const bool joined = isMotionValid(target->state, next->state);
+    bool close = true;
+    for (int j = 0; j < dof_; ++j) close = close && std::fabs(next->state[j] - target->state[j]) < step_size_;
+    if (close && joined) return true;
+  }
+}
+
+Node RRTConnect::sampleRandom() {
+  assert(goal_node_ && static_cast<int>(goal_node_->state.size()) >= dof_);
+  if (sample_rate_ >= goal_distribution_(goal_engine_)) {
+    return Node{std::vector<double>(goal_node_->state.begin(), goal_node_->state.begin() + dof_), nullptr};
+  }
+  std::mt19937& engine = sampleEngine();
+  const auto draw = [&](int joint) { return rrtc_internal::uniformReal(engine, bounds_[joint].first, bounds_[joint].second); };
+  std::vector<double> state(dof_);
+  for (int j = 0; j < dof_; ++j) state[j] = draw(j);
+  // Samples with the second joint at most 0.5 and the third at least -0.5 are
+  // kept only one time in a thousand.
+  const auto in_rare_region = [&] {
+    return state[1] >= bounds_[1].first && state[1] <= 0.5 && state[2] >= -0.5 && state[2] <= bounds_[2].second;
+  };
+  if (dof_ >= 3) {
+    while (in_rare_region() && rrtc_internal::uniformReal(engine, 0.0, 1.0) >= 0.001) {
+      state[1] = draw(1);
+      state[2] = draw(2);
+    }
+  }
+  return Node{std::move(state), nullptr};
+}
+
+int RRTConnect::getNearestNode(const std::vector<Node*>& tree, const Node* node, int /*dof*/) const {
+  int nearest = -1;
+  double best = std::numeric_limits<double>::max();
+  for (std::size_t i = 0; i < tree.size(); ++i) {
+    double squared = 0.0;
+    for (int j = 0; j < dof_; ++j) {
+      const double difference = tree[i]->state[j] - node->state[j];
+      squared += difference * difference;
+    }
+    if (squared < best) {
+      best = squared;
+      nearest = static_cast<int>(i);
+    }
+  }
+  return nearest;
+}
+
+double RRTConnect::distance(const std::vector<double>& a, const std::vector<double>& b) const {
+  return rrtc_internal::euclideanDistance(a, b);
+}
+
+double RRTConnect::adaptiveStepSize(const Node* from, const Node* to) {
+  if (dof_ <= 0) return min_step_size_;
+  const double dist = rrtc_internal::euclideanDistance(from->state, to->state, dof_);
+  if (dist < 1e-10) return min_step_size_;
+  const auto along = [&](double length) {
+    std::vector<double> state(dof_);
+    for (int j = 0; j < dof_; ++j) state[j] = from->state[j] + length * (to->state[j] - from->state[j]) / dist;
+    return state;
+  };
+  const double step = std::min(init_step_size_, dist);
+  if (isStateValid(along(step))) return step;
+  // Bisect for a free length; stop early once a free one reaches the full step.
+  double lo = 0.0;
+  double hi = step;
+  for (int i = 0; i < 4; ++i) {
+    const double mid = (lo + hi) * 0.5;
+    if (isStateValid(along(mid))) {
+      lo = mid;
+      if (step_size_ <= mid) break;
+    } else {
+      hi = mid;
+    }
+  }
+  return std::max(lo * 0.8, min_step_size_);
+}
+
+Node* RRTConnect::steer(Node* from, const Node* to, double step, int /*dof*/) {
+  const double dist = rrtc_internal::euclideanDistance(from->state, to->state, dof_);
+  std::vector<double> state(to->state.begin(), to->state.begin() + dof_);
+  if (step < dist) {
+    for (int j = 0; j < dof_; ++j) state[j] = from->state[j] + step * (to->state[j] - from->state[j]) / dist;
+  }
+  return newNode(std::move(state), from);
+}
+
+std::vector<double> RRTConnect::interpolate(const std::vector<double>& a, const std::vector<double>& b,
+                                            double t) const {
+  assert(b.size() >= a.size());
+  std::vector<double> point(a.size());
+  for (std::size_t i = 0; i < a.size(); ++i) point[i] = a[i] + t * (b[i] - a[i]);
+  return point;
+}
+
+void RRTConnect::generatePath(Path& path) const {
+  assert(!tree_a_.empty() && !tree_b_.empty());
+  std::vector<const std::vector<double>*> joined;
+  for (const Node* node = tree_a_.back(); node != nullptr; node = node->parent) joined.push_back(&node->state);
+  std::reverse(joined.begin(), joined.end());
+  for (const Node* node = tree_b_.back(); node != nullptr; node = node->parent) joined.push_back(&node->state);
+
+  // After an odd number of tree exchanges tree_a_ is the goal tree.
+  const std::vector<double>& first = *joined.front();
+  const std::vector<double>& goal = goal_node_->state;
+  bool starts_at_goal = first.size() >= goal.size();
+  for (std::size_t j = 0; starts_at_goal && j < goal.size(); ++j) {
+    starts_at_goal = std::fabs(first[j] - goal[j]) < std::numeric_limits<double>::epsilon();
+  }
+  if (starts_at_goal) std::reverse(joined.begin(), joined.end());
+
+  for (std::size_t i = 0; i < joined.size(); ++i) {
+    if (i > 0 && *joined[i] == *joined[i - 1]) continue;
+    path.push_back(*joined[i]);
+  }
+}
+
+Node* RRTConnect::newNode(std::vector<double> state, Node* parent) {
+  search_nodes_.push_back(Node{std::move(state), parent});
+  return &search_nodes_.back();
+}
+
+// Frees every node of the last search (the roots belong to the start and goal).
+void RRTConnect::releaseSearch() {
+  std::vector<Node*>().swap(tree_a_);
+  std::vector<Node*>().swap(tree_b_);
+  std::deque<Node>().swap(search_nodes_);
+}
+
+bool RRTConnect::isStateValid(const std::vector<double>& state, StateCheck check) {
+  assert(dof_ >= 0 && static_cast<int>(state.size()) >= dof_);
+  std::vector<double> joints(state.begin(), state.begin() + dof_);
+  return (scene_->*check)(joints.data());
+}
+
+bool RRTConnect::isMotionValid(const std::vector<double>& from, const std::vector<double>& to, MotionCheck check) {
+  assert(dof_ >= 0 && static_cast<int>(from.size()) >= dof_ && static_cast<int>(to.size()) >= dof_);
+  std::vector<double> first(from.begin(), from.begin() + dof_);
+  std::vector<double> second(to.begin(), to.begin() + dof_);
+  return (scene_->*check)(first.data(), second.data());
+}
