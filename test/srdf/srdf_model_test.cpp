@@ -181,3 +181,23 @@ TEST(SrdfModel, SkipsEachBrokenElementWithOneLine) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SrdfModel, ReadsTheTestArmDescription) {
+  urdf::ModelInterface urdf_model;
+  srdf::Model model;
+  bramlock_test::OutputCapture capture;
+  ASSERT_TRUE(model.initFile(urdf_model, bramlock_test::fixturePath("test_arm/test_arm.srdf")));
+  EXPECT_EQ(capture.out(), "");
+  EXPECT_EQ(model.getGroups().size(), 5u);
+  EXPECT_EQ(model.getGroups()[0].chains_, (std::vector<std::pair<std::string, std::string>>{{"base_link", "tool_link"}}));
+  EXPECT_EQ(model.getGroups()[4].links_, (std::vector<std::string>{"link5", "link6"}));
+  EXPECT_EQ(model.getGroupStates().size(), 3u);
+  EXPECT_EQ(model.getGroupStates()[1].joint_values_.size(), 3u);
+  EXPECT_EQ(model.getDisabledCollisionPairs().size(), 11u);
+  EXPECT_EQ(model.getDisabledCollisionPairs().back().reason_, "Never");
+  EXPECT_EQ(model.getEndEffectors()[0].parent_group_, "arm");
+}
+
+}  // namespace

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <Eigen/Geometry>
+
+namespace moveit {
+namespace core {
+
+// Axis-aligned box; a new box is empty, so the first extension sets both corners.
+class AABB : public Eigen::AlignedBox3d {
+ public:
+  using Eigen::AlignedBox3d::AlignedBox3d;
+
+  // Grows the box to hold a box of the given size centred at the transform's
+  // origin and turned by its rotation.
+  void extendWithTransformedBox(const Eigen::Isometry3d& transform, const Eigen::Vector3d& box);
+};
+
+}  // namespace core
+}  // namespace moveit
