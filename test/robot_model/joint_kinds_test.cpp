@@ -327,7 +327,9 @@ TEST(JointKinds, DiffDriveInterpolationHasNoNaNForZeroSharePhases) {
       joint.interpolate(from, to, 1.0, end);
       EXPECT_NEAR(end[0], to[0], 1e-12);
       EXPECT_NEAR(end[1], to[1], 1e-12);
-      if (weight > 0.0) EXPECT_LT(angleGap(end[2], to[2]), 1e-12);
+      if (weight > 0.0) {
+        EXPECT_LT(angleGap(end[2], to[2]), 1e-12);
+      }
     }
   }
   // Coincident poses copy the goal.
