@@ -1,5 +1,6 @@
 #include "bramlock_arm_planning_core/kinematics/realman_kinematics.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <iostream>

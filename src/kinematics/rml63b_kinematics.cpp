@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
-#include <stdexcept>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 
 #include <fmt/format.h>

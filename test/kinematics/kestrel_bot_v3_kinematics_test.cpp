@@ -25,7 +25,9 @@ std::vector<MdhTable> closedFormTables() {
   };
 }
 
-std::shared_ptr<KestrelBotV3Kinematics> makeArm(const MdhTable& table) { return kinematics_test::makeArm<KestrelBotV3Kinematics>(table); }
+std::shared_ptr<KestrelBotV3Kinematics> makeArm(const MdhTable& table) {
+  return kinematics_test::makeArm<KestrelBotV3Kinematics>(table);
+}
 
 // Closed-form elbow angle of q, the one the elbow rule tests.
 double elbowAngle(const MdhTable& table, const std::vector<double>& q) {

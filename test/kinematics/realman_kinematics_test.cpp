@@ -28,7 +28,9 @@ std::vector<MdhTable> closedFormTables() {
   };
 }
 
-std::shared_ptr<RealmanKinematics> makeArm(const MdhTable& table) { return kinematics_test::makeArm<RealmanKinematics>(table); }
+std::shared_ptr<RealmanKinematics> makeArm(const MdhTable& table) {
+  return kinematics_test::makeArm<RealmanKinematics>(table);
+}
 
 }  // namespace
 

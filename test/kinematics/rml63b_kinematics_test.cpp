@@ -83,7 +83,8 @@ TEST(Rml63BKinematics, RegularPoseGivesSixteenSolutionsInArmOrderWithTwins) {
       const auto& solution = solutions[i];
       const auto& twin = solutions[i + 1];
       for (double v : solution) EXPECT_LE(std::fabs(v), M_PI);
-      EXPECT_EQ(std::vector<double>(twin.begin(), twin.begin() + 5), std::vector<double>(solution.begin(), solution.begin() + 5));
+      EXPECT_EQ(std::vector<double>(twin.begin(), twin.begin() + 5),
+                std::vector<double>(solution.begin(), solution.begin() + 5));
       EXPECT_NEAR(twin[5], solution[5] - std::copysign(2 * M_PI, solution[5]), 1e-15);
       // Four entries per arm solution, two arm solutions per base angle.
       EXPECT_EQ(std::vector<double>(solution.begin(), solution.begin() + 3),
