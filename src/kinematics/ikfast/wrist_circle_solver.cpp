@@ -1,6 +1,7 @@
 #include "wrist_circle_solver.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -11,22 +12,25 @@ constexpr double kPi = 3.141592653589793;
 constexpr double kTwoPi = 2.0 * kPi;
 const double kUpperArmSq = kUpperArmX * kUpperArmX + kUpperArmZ * kUpperArmZ;
 const double kForearmSq = kForearmX * kForearmX + kForearmZ * kForearmZ;
+const double kInverseForearmSq = 1.0 / kForearmSq;
 const double kUpperArm = std::sqrt(kUpperArmSq);
 const double kForearm = std::sqrt(kForearmSq);
 const double kUpperArmAngle = std::atan2(kUpperArmZ, kUpperArmX);
 const double kForearmAngle = std::atan2(kForearmZ, kForearmX);
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Samples of joint 6 over a whole turn; the elbow ends of a partly reachable
-// circle get extra samples (see scanArc).
+// Samples of joint 6 over a whole turn (the grid); the elbow ends of a partly
+// reachable circle get a few more (see scanArc).
 constexpr int kScanSamples = 256;
+// Parameters of the samples inside an end cap, which runs from 0 to 2.
+constexpr std::array<double, 7> kCapSamples = {0.25, 0.5, 0.75, 1.0, 1.25, 1.5, 1.75};
 // A wrist point this close to joint 1's axis or to joint 2 leaves joint 1 or
 // the elbow undefined.
 constexpr double kDegenerateDistance = 1e-12;
 // Intervals whose heading about joint 1 or elbow spread change more than this
 // are split, so fast turns near joint 1's axis do not hide roots.
 constexpr double kMaxHeadingCosine = 0.98;  // about 0.2 rad
-constexpr double kMaxElbowSpreadChange = 0.05;
+constexpr double kMaxElbowSpreadChange = 0.01;
 constexpr double kMinSplitWidth = 1e-9;
 constexpr int kMaxSplitDepth = 40;
 // A dip of the residual this close to zero is examined even when the samples
@@ -35,6 +39,18 @@ constexpr double kSmallResidual = 1e-3;
 constexpr double kTangentResidual = 1e-6;
 constexpr double kDuplicate = 1e-6;
 
+// cos and sin of 2 pi k / kScanSamples.
+const std::pair<double, double>& unitCircle(int k) {
+  static const std::vector<std::pair<double, double>> table = [] {
+    std::vector<std::pair<double, double>> cos_sin(kScanSamples);
+    for (int i = 0; i < kScanSamples; ++i) {
+      cos_sin[i] = {std::cos(kTwoPi * i / kScanSamples), std::sin(kTwoPi * i / kScanSamples)};
+    }
+    return cos_sin;
+  }();
+  return table[k];
+}
+
 double wrapAngle(double angle) {
   while (angle > kPi) angle -= kTwoPi;
   while (angle < -kPi) angle += kTwoPi;
@@ -42,14 +58,17 @@ double wrapAngle(double angle) {
 }
 
 // The wrist point (joint 4/5 intersection) for one value of joint 6, relative
-// to joint 2, with its elbow triangle.
+// to joint 2, with what the four branches share.
 struct WristPoint {
   double q6, c6, s6;
   Eigen::Vector3d axis5;  // joint 5's axis direction as seen from the wrist point
   Eigen::Vector3d w;
-  double rho;     // distance from joint 1's axis
-  double r;       // distance from joint 2
-  double along;   // joint 3 = along * (unit to wrist point) +- across * (its normal in the arm plane)
+  double rho;      // distance from joint 1's axis
+  double r;        // distance from joint 2
+  double out_x;    // unit vector from joint 2 to the wrist point in the arm plane (outward, up)
+  double up_z;
+  double outward;  // joint 5's axis along the outward horizontal direction
+  double along;    // joint 3 = along * (unit to wrist point) +- across * (its normal in the arm plane)
   double across;
 };
 
@@ -58,31 +77,50 @@ struct ArmPlane {
   double j3x, j3z, fx, fz;
 };
 
-// Where the elbow branches of one shoulder meet: a loop parameter maps to a
-// joint 6 value and an elbow sign.
+// A point of a loop: joint 6 and the elbow sign (0 when the loop keeps one elbow).
 struct Parameter {
   double q6;
-  int elbow;  // 0 when the loop keeps one elbow
+  int elbow;
 };
 
-// How a scan's loop parameter t maps to joint 6: the whole turn (q6 = t) or an
-// arc [mid - half, mid + half] walked out on one elbow and back on the other
-// (q6 = mid - half cos t), which keeps the residual smooth where they meet.
+// How a loop parameter t maps to joint 6. Over a whole turn, q6 = t. Over an
+// arc [lo, hi] the loop goes out on elbow +1 and back on elbow -1, the two
+// meeting at the arc ends; near an end joint 6 goes as the square of the
+// parameter (an end cap), so the residual stays smooth where the elbows meet.
+// Between the caps, q6 moves linearly from the first to the last grid angle
+// inside the arc. Period: 2 pi, or 4 + 2 (last - first) for an arc.
 struct Parameterisation {
   bool arc = false;
-  double mid = 0.0;
-  double half = 0.0;
+  double lo = 0.0, hi = 0.0, first = 0.0, last = 0.0;
+
+  double period() const { return arc ? 4.0 + 2.0 * (last - first) : kTwoPi; }
 
   Parameter at(double t) const {
     if (!arc) return {t, 0};
-    return {mid - half * std::cos(t), std::sin(t) >= 0.0 ? 1 : -1};
+    const double inner = last - first;
+    t -= period() * std::floor(t / period());
+    if (t < 2.0) {
+      const double u = t - 1.0;
+      return {lo + (first - lo) * u * u, u >= 0.0 ? 1 : -1};
+    }
+    t -= 2.0;
+    if (t < inner) return {first + t, 1};
+    t -= inner;
+    if (t < 2.0) {
+      const double u = t - 1.0;
+      return {hi - (hi - last) * u * u, u <= 0.0 ? 1 : -1};
+    }
+    return {last - (t - 2.0), -1};
   }
 };
 
+// A sample of a scan: its parameter, elbow, the residual of every branch
+// ([shoulder][elbow], index 0 for +1) and what interval splitting looks at.
 struct ScanPoint {
   double t;
   int elbow;
-  WristPoint p;
+  double residuals[2][2];
+  double wx, wy, rho, across;
 };
 
 // One residual function to search: a shoulder, and an elbow unless the scan
@@ -248,18 +286,27 @@ class WristCircleSolver {
     p.s6 = s6;
     p.axis5 = s6 * target_.rotation.col(0) + c6 * target_.rotation.col(1);
     p.w = centre_ - kWristOffset * p.axis5;
-    p.rho = std::hypot(p.w.x(), p.w.y());
-    p.r = std::sqrt(p.rho * p.rho + p.w.z() * p.w.z());
-    p.along = (p.r * p.r + kUpperArmSq - kForearmSq) / (2.0 * p.r);
+    const double rho_sq = p.w.x() * p.w.x() + p.w.y() * p.w.y();
+    p.rho = std::sqrt(rho_sq);
+    p.r = std::sqrt(rho_sq + p.w.z() * p.w.z());
+    const double inverse_r = 1.0 / p.r;
+    p.out_x = p.rho * inverse_r;
+    p.up_z = p.w.z() * inverse_r;
+    p.outward = (p.w.x() * p.axis5.x() + p.w.y() * p.axis5.y()) / p.rho;
+    p.along = 0.5 * (p.r + (kUpperArmSq - kForearmSq) * inverse_r);
     p.across = std::sqrt(std::max(0.0, kUpperArmSq - p.along * p.along));
     return p;
   }
 
   WristPoint wristPoint(double q6) const { return wristPoint(q6, std::cos(q6), std::sin(q6)); }
 
+  static bool degenerate(const WristPoint& p) {
+    return !(p.rho >= kDegenerateDistance && p.r >= kDegenerateDistance);
+  }
+
   static ArmPlane armPlane(const WristPoint& p, int shoulder, int elbow) {
     const double wx = shoulder * p.rho, wz = p.w.z();
-    const double ux = wx / p.r, uz = wz / p.r;
+    const double ux = shoulder * p.out_x, uz = p.up_z;
     const double j3x = p.along * ux - elbow * p.across * uz;
     const double j3z = p.along * uz + elbow * p.across * ux;
     return {j3x, j3z, wx - j3x, wz - j3z};
@@ -267,13 +314,12 @@ class WristCircleSolver {
 
   // Cosine between joint 4's and joint 5's axes: zero at a solution.
   static double residual(const WristPoint& p, int shoulder, int elbow) {
-    if (p.rho < kDegenerateDistance || p.r < kDegenerateDistance) return kNaN;
+    if (degenerate(p)) return kNaN;
     const ArmPlane a = armPlane(p, shoulder, elbow);
     // Joint 4's axis is the forearm direction turned by the forearm's fixed bend.
-    const double z4x = (kForearmZ * a.fx - kForearmX * a.fz) / kForearmSq;
-    const double z4z = (kForearmZ * a.fz + kForearmX * a.fx) / kForearmSq;
-    const double outward = (p.w.x() * p.axis5.x() + p.w.y() * p.axis5.y()) / p.rho;
-    return shoulder * z4x * outward + z4z * p.axis5.z();
+    const double z4x = (kForearmZ * a.fx - kForearmX * a.fz) * kInverseForearmSq;
+    const double z4z = (kForearmZ * a.fz + kForearmX * a.fx) * kInverseForearmSq;
+    return shoulder * z4x * p.outward + z4z * p.axis5.z();
   }
 
   Joints joints(const WristPoint& p, int shoulder, int elbow) const {
@@ -298,20 +344,34 @@ class WristCircleSolver {
 
   ScanPoint scanPoint(const Parameterisation& param, double t) const {
     const Parameter at = param.at(t);
-    return {t, at.elbow, wristPoint(at.q6)};
+    return scanPoint(t, at.elbow, wristPoint(at.q6));
+  }
+
+  static ScanPoint scanPoint(double t, int elbow, const WristPoint& p) {
+    ScanPoint s{t, elbow, {}, p.w.x(), p.w.y(), p.rho, p.across};
+    for (int shoulder : {1, -1}) {
+      for (int elbow_sign : {1, -1}) s.residuals[shoulder < 0][elbow_sign < 0] = residual(p, shoulder, elbow_sign);
+    }
+    return s;
   }
 
   static double loopValue(const Loop& loop, const ScanPoint& s) {
-    return residual(s.p, loop.shoulder, loop.elbow != 0 ? loop.elbow : s.elbow);
+    return s.residuals[loop.shoulder < 0][(loop.elbow != 0 ? loop.elbow : s.elbow) < 0];
+  }
+
+  // The loop's residual at any parameter.
+  double loopValue(const Parameterisation& param, const Loop& loop, double t) const {
+    const Parameter at = param.at(t);
+    return residual(wristPoint(at.q6), loop.shoulder, loop.elbow != 0 ? loop.elbow : at.elbow);
   }
 
   // Splits [a, b] while joint 1's heading or the elbow spread turns fast across it.
   void refine(const Parameterisation& param, const ScanPoint& a, const ScanPoint& b,
               std::vector<ScanPoint>& out, int depth) const {
     if (depth >= kMaxSplitDepth || b.t - a.t < kMinSplitWidth) return;
-    const double heading = a.p.w.x() * b.p.w.x() + a.p.w.y() * b.p.w.y();
-    const bool turns = heading < kMaxHeadingCosine * a.p.rho * b.p.rho;
-    const bool spreads = std::fabs(a.p.across - b.p.across) > kMaxElbowSpreadChange;
+    const double heading = a.wx * b.wx + a.wy * b.wy;
+    const bool turns = heading < kMaxHeadingCosine * a.rho * b.rho;
+    const bool spreads = std::fabs(a.across - b.across) > kMaxElbowSpreadChange;
     if (!turns && !spreads) return;
     const ScanPoint middle = scanPoint(param, 0.5 * (a.t + b.t));
     refine(param, a, middle, out, depth + 1);
@@ -319,74 +379,100 @@ class WristCircleSolver {
     refine(param, middle, b, out, depth + 1);
   }
 
-  // The samples in parameter order, closed over one period of 2 pi.
-  std::vector<ScanPoint> refined(const Parameterisation& param, std::vector<ScanPoint> coarse) const {
+  // The samples of one period with the intervals between them (the last
+  // closing on the first) split where the arm turns fast.
+  std::vector<ScanPoint> refined(const Parameterisation& param, const std::vector<ScanPoint>& coarse) const {
     std::vector<ScanPoint> out;
-    out.reserve(coarse.size() * 2);
+    out.reserve(coarse.size() + coarse.size() / 4);
     for (size_t i = 0; i < coarse.size(); ++i) {
       out.push_back(coarse[i]);
-      ScanPoint next = coarse[(i + 1) % coarse.size()];
-      next.t = i + 1 < coarse.size() ? next.t : coarse.front().t + kTwoPi;
+      ScanPoint next = coarse[i + 1 < coarse.size() ? i + 1 : 0];
+      if (i + 1 == coarse.size()) next.t += param.period();
       refine(param, coarse[i], next, out, 0);
     }
     return out;
   }
 
+  // Wrist point at joint 6 = -pi + k * 2 pi / kScanSamples, for any integer k.
+  WristPoint gridPoint(long k) const {
+    const auto& [cos_k, sin_k] = unitCircle(static_cast<int>(((k % kScanSamples) + kScanSamples) % kScanSamples));
+    // The table starts at angle 0: turn it by pi.
+    return wristPoint(-kPi + kTwoPi * k / kScanSamples, -cos_k, -sin_k);
+  }
+
   void scanWholeTurn() {
-    static const std::vector<std::pair<double, double>> table = [] {
-      std::vector<std::pair<double, double>> cos_sin(kScanSamples);
-      for (int k = 0; k < kScanSamples; ++k) {
-        const double q6 = -kPi + kTwoPi * k / kScanSamples;
-        cos_sin[k] = {std::cos(q6), std::sin(q6)};
-      }
-      return cos_sin;
-    }();
     const Parameterisation param;
     std::vector<ScanPoint> coarse(kScanSamples);
     for (int k = 0; k < kScanSamples; ++k) {
-      const double q6 = -kPi + kTwoPi * k / kScanSamples;
-      coarse[k] = {q6, 0, wristPoint(q6, table[k].first, table[k].second)};
+      const WristPoint p = gridPoint(k);
+      coarse[k] = scanPoint(p.q6, 0, p);
     }
-    const std::vector<ScanPoint> samples = refined(param, std::move(coarse));
+    const std::vector<ScanPoint> samples = refined(param, coarse);
     for (int shoulder : {1, -1}) {
       for (int elbow : {1, -1}) searchLoop(param, {shoulder, elbow}, samples);
     }
   }
 
-  // Joint 6 in [lo, hi] reachable, the elbows meeting at both ends: one loop per shoulder.
+  // Joint 6 in [lo, hi] reachable, the elbows meeting at both ends: one loop
+  // per shoulder. Grid angles inside the arc serve both elbows.
   void scanArc(double lo, double hi) {
+    constexpr double kStep = kTwoPi / kScanSamples;
+    constexpr double kMargin = 1e-9;
+    std::vector<WristPoint> inside;
+    for (long k = static_cast<long>(std::ceil((lo + kPi + kMargin) / kStep));
+         -kPi + k * kStep < hi - kMargin; ++k) {
+      inside.push_back(gridPoint(k));
+    }
+    if (inside.empty()) inside.push_back(wristPoint(0.5 * (lo + hi)));
     Parameterisation param;
     param.arc = true;
-    param.mid = 0.5 * (lo + hi);
-    param.half = 0.5 * (hi - lo);
-    // Dense enough that joint 6 steps stay within the whole-turn spacing mid-arc.
-    const int count = 2 * std::max(16, static_cast<int>(std::ceil(param.half * kScanSamples / kPi)));
-    std::vector<ScanPoint> coarse(count);
-    for (int k = 0; k < count; ++k) coarse[k] = scanPoint(param, kTwoPi * k / count);
-    const std::vector<ScanPoint> samples = refined(param, std::move(coarse));
+    param.lo = lo;
+    param.hi = hi;
+    param.first = inside.front().q6;
+    param.last = inside.back().q6;
+    const double inner = param.last - param.first;
+    std::vector<ScanPoint> coarse;
+    coarse.reserve(2 * inside.size() + 2 * kCapSamples.size());
+    coarse.push_back(scanPoint(0.0, -1, inside.front()));
+    for (double t : kCapSamples) coarse.push_back(scanPoint(param, t));
+    for (const WristPoint& p : inside) coarse.push_back(scanPoint(2.0 + p.q6 - param.first, 1, p));
+    for (double t : kCapSamples) coarse.push_back(scanPoint(param, 2.0 + inner + t));
+    for (size_t i = inside.size() - 1; i >= 1; --i) {
+      coarse.push_back(scanPoint(4.0 + inner + param.last - inside[i].q6, -1, inside[i]));
+    }
+    const std::vector<ScanPoint> samples = refined(param, coarse);
     for (int shoulder : {1, -1}) searchLoop(param, {shoulder, 0}, samples);
   }
 
   // Finds the loop's roots between sign changes and in dips towards zero.
   void searchLoop(const Parameterisation& param, const Loop& loop, const std::vector<ScanPoint>& samples) {
     const size_t n = samples.size();
-    std::vector<double> values(n);
-    for (size_t i = 0; i < n; ++i) values[i] = loopValue(loop, samples[i]);
-    const auto f = [&](double t) { return loopValue(loop, scanPoint(param, t)); };
+    values_.resize(n);
+    for (size_t i = 0; i < n; ++i) values_[i] = loopValue(loop, samples[i]);
+    const auto f = [&](double t) { return loopValue(param, loop, t); };
     for (size_t i = 0; i < n; ++i) {
-      const size_t next = (i + 1) % n, previous = (i + n - 1) % n;
-      const double t = samples[i].t;
-      const double t_next = next == 0 ? samples[next].t + kTwoPi : samples[next].t;
-      const double t_previous = i == 0 ? samples[previous].t - kTwoPi : samples[previous].t;
-      const double v = values[i], v_next = values[next], v_previous = values[previous];
-      if (!std::isfinite(v) || !std::isfinite(v_next)) continue;
+      const size_t next = i + 1 == n ? 0 : i + 1;
+      const double v = values_[i], v_next = values_[next];
+      if (v * v_next < 0.0) {
+        const double t_next = next == 0 ? samples[0].t + param.period() : samples[next].t;
+        addCandidate(param, loop, brentRoot(f, samples[i].t, t_next, v, v_next));
+        continue;
+      }
       if (v == 0.0) {
-        addCandidate(param, loop, t);
-      } else if (v * v_next < 0.0) {
-        addCandidate(param, loop, brentRoot(f, t, t_next, v, v_next));
-      } else if (std::isfinite(v_previous) && v * v_previous > 0.0 && v * v_next > 0.0 &&
-                 std::fabs(v) <= std::fabs(v_previous) && std::fabs(v) < std::fabs(v_next) &&
-                 dipMayCross(t_previous, t, t_next, v_previous, v, v_next)) {
+        addCandidate(param, loop, samples[i].t);
+        continue;
+      }
+      const size_t previous = i == 0 ? n - 1 : i - 1;
+      const double v_previous = values_[previous];
+      // Evaluated without short cuts: the comparisons are data-dependent and
+      // branches on them mispredict.
+      const bool dip = (v * v_previous > 0.0) & (v * v_next > 0.0) & (std::fabs(v) <= std::fabs(v_previous)) &
+                       (std::fabs(v) < std::fabs(v_next));
+      if (!dip) continue;
+      const double t = samples[i].t;
+      const double t_previous = i == 0 ? samples[previous].t - param.period() : samples[previous].t;
+      const double t_next = next == 0 ? samples[0].t + param.period() : samples[next].t;
+      if (dipMayCross(t_previous, t, t_next, v_previous, v, v_next)) {
         searchDip(param, loop, f, t_previous, t, t_next, v);
       }
     }
@@ -425,7 +511,7 @@ class WristCircleSolver {
   void addCandidate(const Parameterisation& param, const Loop& loop, double t) {
     const Parameter at = param.at(t);
     const WristPoint p = wristPoint(at.q6);
-    if (p.rho < kDegenerateDistance || p.r < kDegenerateDistance) return;
+    if (degenerate(p)) return;
     Joints q = joints(p, loop.shoulder, loop.elbow != 0 ? loop.elbow : at.elbow);
     if (!polish(target_, q)) return;
     for (double& angle : q) angle = wrapAngle(angle);
@@ -441,6 +527,7 @@ class WristCircleSolver {
   Pose target_;
   Eigen::Vector3d centre_;  // meeting point of joints 5 and 6, relative to joint 2
   std::vector<Joints> solutions_;
+  std::vector<double> values_;  // one loop's residual per sample
 };
 
 }  // namespace
