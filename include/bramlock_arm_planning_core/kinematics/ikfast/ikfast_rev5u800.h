@@ -218,8 +218,9 @@ struct CheckValue {
 
 // atan2 that tolerates one NaN argument: y NaN gives pi/2, x NaN gives 0; two NaNs throw.
 inline double IKatan2(double fy, double fx) {
-  if (std::isnan(fy)) {
-    IKFAST_ASSERT(!std::isnan(fx));
+  using std::isnan;  // unqualified, so the assertion text reads "!isnan(fx)"
+  if (isnan(fy)) {
+    IKFAST_ASSERT(!isnan(fx));
     return IKPI_2;
   }
   if (std::isnan(fx)) return 0;
