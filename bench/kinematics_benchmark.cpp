@@ -1,0 +1,111 @@
+// Forward and all-solutions inverse kinematics of the closed-form arms, with
+// KDL's recursive forward kinematics on the same MDH chains as the reference.
+// The solvers print every solution, so standard output goes to /dev/null
+// while a benchmark runs (the printing is part of the measured cost).
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "../test/kinematics/kinematics_test_helpers.h"
+#include "bramlock_arm_planning_core/kinematics/kestrel_bot_v3_kinematics.h"
+#include "bramlock_arm_planning_core/kinematics/realman_kinematics.h"
+
+namespace {
+
+using kinematics_test::MdhTable;
+
+const MdhTable kRealmanTable = {{0.2405, 0, 0, 0.210, 0, 0.144},
+                                {0, 0, 0.256, 0, 0, 0},
+                                {0.0, M_PI_2, 0.0, M_PI_2, -M_PI_2, M_PI_2},
+                                {0, M_PI_2, M_PI_2, 0, 0, 0}};
+const MdhTable kKestrelTable = {{0.2, 0, 0, 0, 0.1}, {0, 0.05, 0.3, 0.25, 0.03}, {0.0, M_PI_2, 0.0, 0.0, -M_PI_2},
+                                {0.2, -0.3, 0.4, 0.1, -0.5}};
+const std::vector<double> kRealmanJoints = {0.3, 0.4, 0.5, 0.6, 0.7, 0.8};
+const std::vector<double> kKestrelJoints = {0.3, 0.4, 0.5, 0.6, 0.7};
+
+class SilencedStdout {
+ public:
+  SilencedStdout() {
+    std::fflush(stdout);
+    saved_ = dup(STDOUT_FILENO);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    close(null);
+  }
+  ~SilencedStdout() {
+    std::cout.flush();
+    std::fflush(stdout);
+    dup2(saved_, STDOUT_FILENO);
+    close(saved_);
+  }
+
+ private:
+  int saved_;
+};
+
+template <typename Arm>
+Arm configured(const MdhTable& table) {
+  SilencedStdout quiet;
+  Arm arm;
+  arm.setMdhPara(table.zd, table.xa, table.alpha, table.qzero);
+  return arm;
+}
+
+template <typename Arm>
+void forward(benchmark::State& state, const MdhTable& table, const std::vector<double>& q) {
+  Arm arm = configured<Arm>(table);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(arm.forwardKinematics(q));
+  }
+}
+
+void kdlForward(benchmark::State& state, const MdhTable& table, const std::vector<double>& q) {
+  const KDL::Chain chain = kinematics_test::mdhChain(table);
+  KDL::ChainFkSolverPos_recursive solver(chain);
+  KDL::JntArray joints(q.size());
+  for (size_t i = 0; i < q.size(); ++i) joints(i) = q[i];
+  KDL::Frame frame;
+  for (auto _ : state) {
+    solver.JntToCart(joints, frame);
+    benchmark::DoNotOptimize(frame);
+  }
+}
+
+template <typename Arm>
+void allSolutions(benchmark::State& state, const MdhTable& table, const std::vector<double>& q) {
+  Arm arm = configured<Arm>(table);
+  const Eigen::MatrixXd T = arm.forwardKinematics(q);
+  std::vector<std::vector<double>> solutions;
+  SilencedStdout quiet;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(arm.inverseKinematics(T, solutions));
+  }
+  state.counters["solutions"] = static_cast<double>(solutions.size());
+}
+
+void BM_RealmanForward(benchmark::State& state) { forward<RealmanKinematics>(state, kRealmanTable, kRealmanJoints); }
+void BM_KdlForwardRealmanChain(benchmark::State& state) { kdlForward(state, kRealmanTable, kRealmanJoints); }
+void BM_KestrelBotV3Forward(benchmark::State& state) {
+  forward<KestrelBotV3Kinematics>(state, kKestrelTable, kKestrelJoints);
+}
+void BM_KdlForwardKestrelBotV3Chain(benchmark::State& state) { kdlForward(state, kKestrelTable, kKestrelJoints); }
+void BM_RealmanAllSolutions(benchmark::State& state) {
+  allSolutions<RealmanKinematics>(state, kRealmanTable, kRealmanJoints);
+}
+void BM_KestrelBotV3AllSolutions(benchmark::State& state) {
+  allSolutions<KestrelBotV3Kinematics>(state, kKestrelTable, kKestrelJoints);
+}
+
+}  // namespace
+
+BENCHMARK(BM_RealmanForward);
+BENCHMARK(BM_KdlForwardRealmanChain);
+BENCHMARK(BM_KestrelBotV3Forward);
+BENCHMARK(BM_KdlForwardKestrelBotV3Chain);
+BENCHMARK(BM_RealmanAllSolutions)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_KestrelBotV3AllSolutions)->Repetitions(5)->ReportAggregatesOnly(true);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <vector>
+
+// An arm's signature: the robot model binds a joint-model group to the
+// kinematics class whose robot type equals the group's
+// (KinematicsInterface::checkRobotTypeEqual).
+struct RobotType {
+  int axis_num = 0;                   // number of joints
+  std::vector<double> alpha_sequence;  // MDH twist alpha per joint, radians, base to flange
+};
