@@ -5,22 +5,13 @@
 
 #include "bramlock_arm_planning_core/kinematics/ikfast/ikfast_rev5u800.h"
 #include "bramlock_arm_planning_core/kinematics/ikfast/ikfast_solver.h"
+#include "kinematics_test_helpers.h"
 #include "rev5u800_fixture.h"
 
 namespace {
 
-using rev5u800_test::jointDistance;
+using kinematics_test::angleDistance;
 
-Eigen::Matrix4d ikfastPose(const std::vector<double>& q) {
-  double trans[3], rot[9];
-  ComputeFk(q.data(), trans, rot);
-  Eigen::Matrix4d pose = Eigen::Matrix4d::Identity();
-  for (int row = 0; row < 3; ++row) {
-    for (int column = 0; column < 3; ++column) pose(row, column) = rot[3 * row + column];
-    pose(row, 3) = trans[row];
-  }
-  return pose;
-}
 
 // Round trips of seeded random joint vectors: how often the generating vector
 // comes back, split by the Jacobian's smallest singular value, and every fault
@@ -40,23 +31,23 @@ struct RecallSweep {
 
   void run(unsigned seed, int count) {
     const KDL::Chain chain = rev5u800_test::fixtureChain();
-    rev5u800_test::RandomJoints random(seed);
+    std::mt19937 random(seed);
     IkfastSolver solver;
     for (int i = 0; i < count; ++i) {
-      const std::vector<double> q = random.next();
-      const Eigen::Matrix4d pose = ikfastPose(q);
+      const std::vector<double> q = kinematics_test::randomJoints(random, 6);
+      const Eigen::Matrix4d pose = rev5u800_test::computeFkPose(q);
       const double sigma = rev5u800_test::kdlSmallestSingularValue(chain, q);
       std::vector<std::vector<double>> found;
       if (!solver.ikfastComputeIk(pose, found)) ++poses_without_solution;
       bool generating_found = false;
       for (size_t a = 0; a < found.size(); ++a) {
-        generating_found = generating_found || jointDistance(found[a], q) <= 1e-6;
+        generating_found = generating_found || angleDistance(found[a], q) <= 1e-6;
         const rev5u800_test::PoseDifference error =
             rev5u800_test::poseDifference(rev5u800_test::kdlPose(chain, found[a]), pose);
         worst_position = std::max(worst_position, error.position);
         worst_rotation = std::max(worst_rotation, error.rotation);
         if (error.position > 1e-9 || error.rotation > 1e-9) ++wrong_poses;
-        for (size_t b = a + 1; b < found.size(); ++b) near_duplicates += jointDistance(found[a], found[b]) <= 1e-6;
+        for (size_t b = a + 1; b < found.size(); ++b) near_duplicates += angleDistance(found[a], found[b]) <= 1e-6;
       }
       solutions += static_cast<int>(found.size());
       max_solutions = std::max(max_solutions, static_cast<int>(found.size()));

@@ -8,6 +8,7 @@
 
 #include "bramlock_arm_planning_core/kinematics/ikfast/ikfast_rev5u800.h"
 #include "bramlock_arm_planning_core/kinematics/ikfast/ikfast_solver.h"
+#include "kinematics_test_helpers.h"
 #include "rev5u800_fixture.h"
 #include "test_support.h"
 
@@ -17,16 +18,6 @@ using ikfast::IkSingleDOFSolutionBase;
 using ikfast::IkSolution;
 using ikfast::IkSolutionList;
 
-Eigen::Matrix4d ikfastPose(const std::vector<double>& q) {
-  double trans[3], rot[9];
-  ComputeFk(q.data(), trans, rot);
-  Eigen::Matrix4d pose = Eigen::Matrix4d::Identity();
-  for (int row = 0; row < 3; ++row) {
-    for (int column = 0; column < 3; ++column) pose(row, column) = rot[3 * row + column];
-    pose(row, 3) = trans[row];
-  }
-  return pose;
-}
 
 // Modified DH link transform RotX(alpha) TransX(a) RotZ(theta) TransZ(d).
 Eigen::Matrix4d mdhLink(double d, double a, double theta, double alpha) {
@@ -51,7 +42,7 @@ TEST(IkfastEntryFunctions, ReportTheGeneratedSolversIdentity) {
 }
 
 TEST(IkfastForwardKinematics, ZeroVectorPutsTheToolAboveTheBase) {
-  const Eigen::Matrix4d pose = ikfastPose({0, 0, 0, 0, 0, 0});
+  const Eigen::Matrix4d pose = rev5u800_test::computeFkPose({0, 0, 0, 0, 0, 0});
   EXPECT_NEAR(pose(0, 3), -0.00000161, 1e-15);
   EXPECT_NEAR(pose(1, 3), 0.136, 1e-15);
   EXPECT_NEAR(pose(2, 3), 1.23149729, 1e-15);
@@ -64,11 +55,11 @@ TEST(IkfastForwardKinematics, AgreesWithKdlAndTheMdhTableOnRandomJoints) {
   const std::vector<double> xa = {0, 0, 0.40310999864793257, -0.05, 0, 0};
   const std::vector<double> qzero = {0, -1.4464444615013292, -1.4464444615013292, 0, 0, 0};
   const std::vector<double> alpha = {0, -M_PI / 2, M_PI, -M_PI / 2, M_PI / 2, -M_PI / 2};
-  rev5u800_test::RandomJoints random(1000);
+  std::mt19937 random(1000);
   double worst_kdl = 0.0, worst_mdh = 0.0;
   for (int i = 0; i < 1000; ++i) {
-    const std::vector<double> q = random.next();
-    const Eigen::Matrix4d pose = ikfastPose(q);
+    const std::vector<double> q = kinematics_test::randomJoints(random, 6);
+    const Eigen::Matrix4d pose = rev5u800_test::computeFkPose(q);
     Eigen::Matrix4d mdh = Eigen::Matrix4d::Identity();
     for (int joint = 0; joint < 6; ++joint) mdh *= mdhLink(zd[joint], xa[joint], q[joint] + qzero[joint], alpha[joint]);
     worst_kdl = std::max(worst_kdl, (pose - rev5u800_test::kdlPose(chain, q)).cwiseAbs().maxCoeff());
@@ -101,7 +92,7 @@ TEST(IkfastSolver, FindsTheGeneratingJointsAmongValidatedSolutions) {
     for (double value : values) {
       EXPECT_LE(std::fabs(value), M_PI);
     }
-    found = found || rev5u800_test::jointDistance(values, q) < 1e-9;
+    found = found || kinematics_test::angleDistance(values, q) < 1e-9;
   }
   EXPECT_TRUE(found);
   // ComputeIk2 gives the same list and ComputeIk clears a used list first.
@@ -113,7 +104,7 @@ TEST(IkfastSolver, FindsTheGeneratingJointsAmongValidatedSolutions) {
 
 TEST(IkfastSolver, AppendsToTheCallersListAndKeepsItOnFailure) {
   IkfastSolver solver;
-  const Eigen::Matrix4d pose = ikfastPose({-1.0, 0.2, 0.4, 1.5, 0.7, -0.3});
+  const Eigen::Matrix4d pose = rev5u800_test::computeFkPose({-1.0, 0.2, 0.4, 1.5, 0.7, -0.3});
   std::vector<std::vector<double>> solutions = {{9, 9, 9, 9, 9, 9}};
   ASSERT_TRUE(solver.ikfastComputeIk(pose, solutions));
   const size_t first_count = solutions.size() - 1;
@@ -137,7 +128,7 @@ TEST(IkfastSolver, AppendsToTheCallersListAndKeepsItOnFailure) {
 
 TEST(IkfastSolver, ReadsOnlyTheTopThreeRowsOfThePose) {
   IkfastSolver solver;
-  const Eigen::Matrix4d pose = ikfastPose({0.8, -0.6, 1.2, -2.0, 0.9, 0.1});
+  const Eigen::Matrix4d pose = rev5u800_test::computeFkPose({0.8, -0.6, 1.2, -2.0, 0.9, 0.1});
   std::vector<std::vector<double>> from_square, from_three_rows;
   ASSERT_TRUE(solver.ikfastComputeIk(pose, from_square));
   Eigen::MatrixXd three_rows = pose.topRows<3>();

@@ -8,6 +8,7 @@
 #include <kdl/tree.hpp>
 #include <kdl_parser/kdl_parser.hpp>
 
+#include "bramlock_arm_planning_core/kinematics/ikfast/ikfast_rev5u800.h"
 #include "test_support.h"
 
 namespace rev5u800_test {
@@ -53,24 +54,20 @@ double kdlSmallestSingularValue(const KDL::Chain& chain, const std::vector<doubl
   return svd.singularValues().minCoeff();
 }
 
-std::vector<double> RandomJoints::next() {
-  std::uniform_real_distribution<double> angle(-M_PI, M_PI);
-  std::vector<double> q(6);
-  for (double& value : q) value = angle(engine_);
-  return q;
+Eigen::Matrix4d computeFkPose(const std::vector<double>& q) {
+  double trans[3], rot[9];
+  ComputeFk(q.data(), trans, rot);
+  Eigen::Matrix4d pose = Eigen::Matrix4d::Identity();
+  for (int row = 0; row < 3; ++row) {
+    for (int column = 0; column < 3; ++column) pose(row, column) = rot[3 * row + column];
+    pose(row, 3) = trans[row];
+  }
+  return pose;
 }
 
 PoseDifference poseDifference(const Eigen::Matrix4d& a, const Eigen::Matrix4d& b) {
   const Eigen::Matrix3d relative = a.topLeftCorner<3, 3>() * b.topLeftCorner<3, 3>().transpose();
   return {(a.topRightCorner<3, 1>() - b.topRightCorner<3, 1>()).norm(), Eigen::AngleAxisd(relative).angle()};
-}
-
-double jointDistance(const std::vector<double>& a, const std::vector<double>& b) {
-  double largest = 0.0;
-  for (size_t i = 0; i < a.size(); ++i) {
-    largest = std::max(largest, std::fabs(std::remainder(a[i] - b[i], 2.0 * M_PI)));
-  }
-  return largest;
 }
 
 }  // namespace rev5u800_test
