@@ -21,7 +21,7 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Samples of joint 6 over a whole turn (the grid); the elbow ends of a partly
 // reachable circle get a few more (see scanArc).
-constexpr int kScanSamples = 256;
+constexpr int kScanSamples = 128;
 // Parameters of the samples inside an end cap, which runs from 0 to 2.
 constexpr std::array<double, 7> kCapSamples = {0.25, 0.5, 0.75, 1.0, 1.25, 1.5, 1.75};
 // A wrist point this close to joint 1's axis or to joint 2 leaves joint 1 or
@@ -38,6 +38,9 @@ constexpr int kMaxSplitDepth = 40;
 constexpr double kSmallResidual = 1e-3;
 constexpr double kTangentResidual = 1e-6;
 constexpr double kDuplicate = 1e-6;
+// Up to this distance from a sample's joint 6, cos and sin come from a series
+// accurate to rounding.
+constexpr double kSeriesReach = 0.1;
 
 // cos and sin of 2 pi k / kScanSamples.
 const std::pair<double, double>& unitCircle(int k) {
@@ -120,6 +123,7 @@ struct ScanPoint {
   double t;
   int elbow;
   double residuals[2][2];
+  double q6, c6, s6;
   double wx, wy, rho, across;
 };
 
@@ -348,7 +352,7 @@ class WristCircleSolver {
   }
 
   static ScanPoint scanPoint(double t, int elbow, const WristPoint& p) {
-    ScanPoint s{t, elbow, {}, p.w.x(), p.w.y(), p.rho, p.across};
+    ScanPoint s{t, elbow, {}, p.q6, p.c6, p.s6, p.w.x(), p.w.y(), p.rho, p.across};
     for (int shoulder : {1, -1}) {
       for (int elbow_sign : {1, -1}) s.residuals[shoulder < 0][elbow_sign < 0] = residual(p, shoulder, elbow_sign);
     }
@@ -359,20 +363,35 @@ class WristCircleSolver {
     return s.residuals[loop.shoulder < 0][(loop.elbow != 0 ? loop.elbow : s.elbow) < 0];
   }
 
-  // The loop's residual at any parameter.
-  double loopValue(const Parameterisation& param, const Loop& loop, double t) const {
+  // The loop's residual at a parameter whose joint 6 lies near a sample's.
+  double loopValue(const Parameterisation& param, const Loop& loop, double t, const ScanPoint& near) const {
     const Parameter at = param.at(t);
-    return residual(wristPoint(at.q6), loop.shoulder, loop.elbow != 0 ? loop.elbow : at.elbow);
+    return residual(wristPointNear(at.q6, near), loop.shoulder, loop.elbow != 0 ? loop.elbow : at.elbow);
   }
 
-  // Splits [a, b] while joint 1's heading or the elbow spread turns fast across it.
+  // Wrist point at q6 from a nearby sample's cosine and sine, turned by the
+  // small difference through its series: root finding spares the
+  // trigonometric functions.
+  WristPoint wristPointNear(double q6, const ScanPoint& near) const {
+    const double d = q6 - near.q6;
+    if (std::fabs(d) > kSeriesReach) return wristPoint(q6);
+    const double d2 = d * d;
+    const double cos_d = 1 - d2 / 2 * (1 - d2 / 12 * (1 - d2 / 30 * (1 - d2 / 56 * (1 - d2 / 90))));
+    const double sin_d = d * (1 - d2 / 6 * (1 - d2 / 20 * (1 - d2 / 42 * (1 - d2 / 72 * (1 - d2 / 110)))));
+    return wristPoint(q6, near.c6 * cos_d - near.s6 * sin_d, near.s6 * cos_d + near.c6 * sin_d);
+  }
+
+  // Whether joint 1's heading or the elbow spread turns fast between two samples.
+  static bool turnsFast(const ScanPoint& a, const ScanPoint& b) {
+    if (b.t - a.t < kMinSplitWidth) return false;
+    const double heading = a.wx * b.wx + a.wy * b.wy;
+    return heading < kMaxHeadingCosine * a.rho * b.rho || std::fabs(a.across - b.across) > kMaxElbowSpreadChange;
+  }
+
+  // Splits [a, b] while the arm turns fast across it.
   void refine(const Parameterisation& param, const ScanPoint& a, const ScanPoint& b,
               std::vector<ScanPoint>& out, int depth) const {
-    if (depth >= kMaxSplitDepth || b.t - a.t < kMinSplitWidth) return;
-    const double heading = a.wx * b.wx + a.wy * b.wy;
-    const bool turns = heading < kMaxHeadingCosine * a.rho * b.rho;
-    const bool spreads = std::fabs(a.across - b.across) > kMaxElbowSpreadChange;
-    if (!turns && !spreads) return;
+    if (depth >= kMaxSplitDepth || !turnsFast(a, b)) return;
     const ScanPoint middle = scanPoint(param, 0.5 * (a.t + b.t));
     refine(param, a, middle, out, depth + 1);
     out.push_back(middle);
@@ -381,14 +400,20 @@ class WristCircleSolver {
 
   // The samples of one period with the intervals between them (the last
   // closing on the first) split where the arm turns fast.
-  std::vector<ScanPoint> refined(const Parameterisation& param, const std::vector<ScanPoint>& coarse) const {
+  std::vector<ScanPoint> refined(const Parameterisation& param, std::vector<ScanPoint> coarse) const {
+    const auto next = [&](size_t i) {
+      ScanPoint point = coarse[i + 1 < coarse.size() ? i + 1 : 0];
+      if (i + 1 == coarse.size()) point.t += param.period();
+      return point;
+    };
+    bool smooth = true;
+    for (size_t i = 0; i < coarse.size() && smooth; ++i) smooth = !turnsFast(coarse[i], next(i));
+    if (smooth) return coarse;
     std::vector<ScanPoint> out;
     out.reserve(coarse.size() + coarse.size() / 4);
     for (size_t i = 0; i < coarse.size(); ++i) {
       out.push_back(coarse[i]);
-      ScanPoint next = coarse[i + 1 < coarse.size() ? i + 1 : 0];
-      if (i + 1 == coarse.size()) next.t += param.period();
-      refine(param, coarse[i], next, out, 0);
+      refine(param, coarse[i], next(i), out, 0);
     }
     return out;
   }
@@ -407,7 +432,7 @@ class WristCircleSolver {
       const WristPoint p = gridPoint(k);
       coarse[k] = scanPoint(p.q6, 0, p);
     }
-    const std::vector<ScanPoint> samples = refined(param, coarse);
+    const std::vector<ScanPoint> samples = refined(param, std::move(coarse));
     for (int shoulder : {1, -1}) {
       for (int elbow : {1, -1}) searchLoop(param, {shoulder, elbow}, samples);
     }
@@ -440,7 +465,7 @@ class WristCircleSolver {
     for (size_t i = inside.size() - 1; i >= 1; --i) {
       coarse.push_back(scanPoint(4.0 + inner + param.last - inside[i].q6, -1, inside[i]));
     }
-    const std::vector<ScanPoint> samples = refined(param, coarse);
+    const std::vector<ScanPoint> samples = refined(param, std::move(coarse));
     for (int shoulder : {1, -1}) searchLoop(param, {shoulder, 0}, samples);
   }
 
@@ -449,8 +474,8 @@ class WristCircleSolver {
     const size_t n = samples.size();
     values_.resize(n);
     for (size_t i = 0; i < n; ++i) values_[i] = loopValue(loop, samples[i]);
-    const auto f = [&](double t) { return loopValue(param, loop, t); };
     for (size_t i = 0; i < n; ++i) {
+      const auto f = [&](double t) { return loopValue(param, loop, t, samples[i]); };
       const size_t next = i + 1 == n ? 0 : i + 1;
       const double v = values_[i], v_next = values_[next];
       if (v * v_next < 0.0) {
