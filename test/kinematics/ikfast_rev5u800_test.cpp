@@ -121,6 +121,12 @@ TEST(IkfastSolver, AppendsToTheCallersListAndKeepsItOnFailure) {
   Eigen::Matrix4d at_joint_two_height = Eigen::Matrix4d::Identity();
   at_joint_two_height(2, 3) = -1.0;
   EXPECT_FALSE(solver.ikfastComputeIk(at_joint_two_height, solutions));
+  Eigen::Matrix4d not_a_pose = pose;
+  not_a_pose(1, 2) = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_FALSE(solver.ikfastComputeIk(not_a_pose, solutions));
+  not_a_pose = pose;
+  not_a_pose(2, 3) = std::numeric_limits<double>::infinity();
+  EXPECT_FALSE(solver.ikfastComputeIk(not_a_pose, solutions));
   EXPECT_FALSE(solver.ikfastComputeIk(Eigen::MatrixXd::Identity(2, 4), solutions));
   EXPECT_FALSE(solver.ikfastComputeIk(Eigen::MatrixXd::Identity(3, 3), solutions));
   EXPECT_EQ(solutions, before);

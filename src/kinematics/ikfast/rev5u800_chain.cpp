@@ -59,6 +59,8 @@ Eigen::Vector3d smallRotationVector(const Eigen::Matrix3d& m) {
   return std::atan2(sine, cosine) / (2.0 * sine) * w;
 }
 
+// Geometric Jacobian at the tool point: rows 0-2 its linear velocity, rows 3-5
+// the angular velocity, both in the base frame.
 Eigen::Matrix<double, 6, 6> jacobianOf(const ChainFrames& f) {
   Eigen::Matrix<double, 6, 6> j;
   for (int i = 0; i < 6; ++i) {
@@ -77,8 +79,6 @@ constexpr int kMaxNewtonSteps = 10;
 }  // namespace
 
 Pose forwardKinematics(const Joints& q) { return chainFrames(q).tool; }
-
-Eigen::Matrix<double, 6, 6> jacobian(const Joints& q) { return jacobianOf(chainFrames(q)); }
 
 PoseError poseError(const Pose& reached, const Pose& target) {
   const Eigen::Matrix3d m = target.rotation * reached.rotation.transpose();

@@ -26,10 +26,6 @@ struct Pose {
 // Tool pose of a joint vector.
 Pose forwardKinematics(const Joints& q);
 
-// Geometric Jacobian at the tool point: rows 0-2 its linear velocity, rows 3-5
-// the angular velocity, both in the base frame.
-Eigen::Matrix<double, 6, 6> jacobian(const Joints& q);
-
 // Position error (metres) and rotation angle error (radians) of a pose against a target.
 struct PoseError {
   double position;

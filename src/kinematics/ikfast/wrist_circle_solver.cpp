@@ -34,9 +34,11 @@ constexpr double kMaxElbowSpreadChange = 0.01;
 constexpr double kMinSplitWidth = 1e-9;
 constexpr int kMaxSplitDepth = 40;
 // A dip of the residual this close to zero is examined even when the samples
-// do not change sign.
+// do not change sign; one whose lowest point stays within kTangentResidual of
+// zero is tried as a touching root.
 constexpr double kSmallResidual = 1e-3;
 constexpr double kTangentResidual = 1e-6;
+// Solutions closer than this in every joint are one.
 constexpr double kDuplicate = 1e-6;
 // Up to this distance from a sample's joint 6, cos and sin come from a series
 // accurate to rounding.
@@ -251,6 +253,7 @@ class WristCircleSolver {
   }
 
   std::vector<Joints> solve() {
+    if (!centre_.allFinite() || !target_.rotation.allFinite()) return solutions_;
     // Distance of the wrist point from joint 2 over joint 6:
     // r^2 = k0 - k1 cos(q6 - psi); it must lie between |L2 - L3| and L2 + L3.
     const double cx = centre_.dot(target_.rotation.col(0));
