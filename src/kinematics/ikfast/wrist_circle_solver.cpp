@@ -296,10 +296,12 @@ class WristCircleSolver {
     const double rho_sq = p.w.x() * p.w.x() + p.w.y() * p.w.y();
     p.rho = std::sqrt(rho_sq);
     p.r = std::sqrt(rho_sq + p.w.z() * p.w.z());
-    const double inverse_r = 1.0 / p.r;
+    // One division serves both inverses.
+    const double inverse_product = 1.0 / (p.rho * p.r);
+    const double inverse_r = p.rho * inverse_product;
     p.out_x = p.rho * inverse_r;
     p.up_z = p.w.z() * inverse_r;
-    p.outward = (p.w.x() * p.axis5.x() + p.w.y() * p.axis5.y()) / p.rho;
+    p.outward = (p.w.x() * p.axis5.x() + p.w.y() * p.axis5.y()) * (p.r * inverse_product);
     p.along = 0.5 * (p.r + (kUpperArmSq - kForearmSq) * inverse_r);
     p.across = std::sqrt(std::max(0.0, kUpperArmSq - p.along * p.along));
     return p;
@@ -349,9 +351,11 @@ class WristCircleSolver {
     return q;
   }
 
-  ScanPoint scanPoint(const Parameterisation& param, double t) const {
+  // The sample at parameter t, whose joint 6 lies near that of near.
+  template <typename Near>
+  ScanPoint scanPoint(const Parameterisation& param, double t, const Near& near) const {
     const Parameter at = param.at(t);
-    return scanPoint(t, at.elbow, wristPoint(at.q6));
+    return scanPoint(t, at.elbow, wristPointNear(at.q6, near));
   }
 
   static ScanPoint scanPoint(double t, int elbow, const WristPoint& p) {
@@ -372,10 +376,11 @@ class WristCircleSolver {
     return residual(wristPointNear(at.q6, near), loop.shoulder, loop.elbow != 0 ? loop.elbow : at.elbow);
   }
 
-  // Wrist point at q6 from a nearby sample's cosine and sine, turned by the
-  // small difference through its series: root finding spares the
-  // trigonometric functions.
-  WristPoint wristPointNear(double q6, const ScanPoint& near) const {
+  // Wrist point at q6 from the cosine and sine of a nearby joint 6 value (of a
+  // sample or wrist point), turned by the small difference through its
+  // series: the search spares the trigonometric functions.
+  template <typename Near>
+  WristPoint wristPointNear(double q6, const Near& near) const {
     const double d = q6 - near.q6;
     if (std::fabs(d) > kSeriesReach) return wristPoint(q6);
     const double d2 = d * d;
@@ -395,7 +400,7 @@ class WristCircleSolver {
   void refine(const Parameterisation& param, const ScanPoint& a, const ScanPoint& b,
               std::vector<ScanPoint>& out, int depth) const {
     if (depth >= kMaxSplitDepth || !turnsFast(a, b)) return;
-    const ScanPoint middle = scanPoint(param, 0.5 * (a.t + b.t));
+    const ScanPoint middle = scanPoint(param, 0.5 * (a.t + b.t), a);
     refine(param, a, middle, out, depth + 1);
     out.push_back(middle);
     refine(param, middle, b, out, depth + 1);
@@ -462,9 +467,9 @@ class WristCircleSolver {
     std::vector<ScanPoint> coarse;
     coarse.reserve(2 * inside.size() + 2 * kCapSamples.size());
     coarse.push_back(scanPoint(0.0, -1, inside.front()));
-    for (double t : kCapSamples) coarse.push_back(scanPoint(param, t));
+    for (double t : kCapSamples) coarse.push_back(scanPoint(param, t, inside.front()));
     for (const WristPoint& p : inside) coarse.push_back(scanPoint(2.0 + p.q6 - param.first, 1, p));
-    for (double t : kCapSamples) coarse.push_back(scanPoint(param, 2.0 + inner + t));
+    for (double t : kCapSamples) coarse.push_back(scanPoint(param, 2.0 + inner + t, inside.back()));
     for (size_t i = inside.size() - 1; i >= 1; --i) {
       coarse.push_back(scanPoint(4.0 + inner + param.last - inside[i].q6, -1, inside[i]));
     }
