@@ -109,9 +109,9 @@ Eigen::VectorXd InverseKinematicsSolver::inverseKinematics(const Eigen::Matrix4d
     yaw = std::atan2(T(1, 0), T(0, 0));
   }
   const KDL::Frame target(KDL::Rotation::RPY(roll, pitch, yaw), KDL::Vector(T(0, 3), T(1, 3), T(2, 3)));
-  const KDL::JntArray seed = jointArray(q_init.data(), kArmJoints);
   KDL::JntArray result(kArmJoints);
-  ok = ik_solver_ && ik_solver_->CartToJnt(seed, target, result) >= 0;
+  ok = ik_solver_ && q_init.size() >= kArmJoints &&
+       ik_solver_->CartToJnt(jointArray(q_init.data(), kArmJoints), target, result) >= 0;
   return result.data;
 }
 

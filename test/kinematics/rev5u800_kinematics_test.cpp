@@ -196,6 +196,16 @@ TEST_F(Rev5U800, NumericSolvesFromSeedsAndReference) {
   for (const auto& solution : solutions) {
     EXPECT_TRUE(printedBy([&] { EXPECT_TRUE(arm->checkInverseKkinematics(solution, pose)); }).empty());
   }
+
+  InverseKinematicsSolver solver;
+  printedBy([&] { solver.updateMDH(kFixtureTable.zd, kFixtureTable.xa, kFixtureTable.alpha, kFixtureTable.qzero); });
+  bool ok = false;
+  const Eigen::VectorXd solved = solver.inverseKinematics(pose, ok, Eigen::Map<const Eigen::VectorXd>(single.data(), 6));
+  EXPECT_TRUE(ok);
+  EXPECT_LT(rev5u800_test::poseDifference(solver.forwardKinematics(solved), pose).rotation, 1e-6);
+  solver.inverseKinematics(pose, ok, Eigen::VectorXd::Zero(5));
+  EXPECT_FALSE(ok) << "a short seed fails instead of being read past its end";
+  EXPECT_FALSE(solver.forwardKinematics(Eigen::VectorXd::Zero(5)).allFinite());
 }
 
 TEST_F(Rev5U800, PoseCheckReportsMisses) {

@@ -39,8 +39,8 @@ class InverseKinematicsSolver {
   // Position difference T1 - T2, then the rotation vector of R1 * R2^T.
   Eigen::VectorXd poseError(const Eigen::Matrix4d& T1, const Eigen::Matrix4d& T2);
 
-  // One Levenberg-Marquardt solve seeded with q_init (at least six values);
-  // ok tells success. Returns the solver's six values either way.
+  // One Levenberg-Marquardt solve seeded with q_init; ok tells success (false
+  // for fewer than six seed values). Returns the solver's six values either way.
   Eigen::VectorXd inverseKinematics(const Eigen::Matrix4d& T, bool& ok, const Eigen::VectorXd& q_init);
 
   // Smallest singular value of a square J, else smallest eigenvalue of J^T J.
