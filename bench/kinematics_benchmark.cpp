@@ -1,7 +1,8 @@
 // Forward and all-solutions inverse kinematics of the closed-form arms, with
 // KDL's recursive forward kinematics on the same MDH chains as the reference.
-// The solvers print every solution, so standard output goes to /dev/null
-// while a benchmark runs (the printing is part of the measured cost).
+// The solvers print their solutions (RML63-B also its working and an INFO log),
+// so standard output goes to /dev/null while a benchmark runs; the printing is
+// part of the measured cost.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include "../test/kinematics/kinematics_test_helpers.h"
 #include "bramlock_arm_planning_core/kinematics/kestrel_bot_v3_kinematics.h"
 #include "bramlock_arm_planning_core/kinematics/realman_kinematics.h"
+#include "bramlock_arm_planning_core/kinematics/rml63b_kinematics.h"
 
 namespace {
 
@@ -23,6 +25,10 @@ const MdhTable kRealmanTable = {{0.2405, 0, 0, 0.210, 0, 0.144},
                                 {0, M_PI_2, M_PI_2, 0, 0, 0}};
 const MdhTable kKestrelTable = {{0.2, 0, 0, 0, 0.1}, {0, 0.05, 0.3, 0.25, 0.03}, {0.0, M_PI_2, 0.0, 0.0, -M_PI_2},
                                 {0.2, -0.3, 0.4, 0.1, -0.5}};
+const MdhTable kRml63BTable = {{0.172, 0, 0, 0.40581, 0, 0.115289},
+                               {0, -0.085659, 0.381051, 0.071459, 0, 0},
+                               {0.0, -M_PI_2, 0.0, M_PI_2, -M_PI_2, -M_PI_2},
+                               {0, -1.57413, 1.571861, 0.010472, 3.145607, M_PI}};
 const std::vector<double> kRealmanJoints = {0.3, 0.4, 0.5, 0.6, 0.7, 0.8};
 const std::vector<double> kKestrelJoints = {0.3, 0.4, 0.5, 0.6, 0.7};
 
@@ -74,10 +80,21 @@ void kdlForward(benchmark::State& state, const MdhTable& table, const std::vecto
   }
 }
 
+// The pose every arm's all-solutions form solves for: the forward kinematics,
+// less the RML63-B arm's tool offset.
+template <typename Arm>
+Eigen::MatrixXd solvedPose(Arm& arm, const std::vector<double>& q) {
+  return arm.forwardKinematics(q);
+}
+template <>
+Eigen::MatrixXd solvedPose(Rml63BKinematics& arm, const std::vector<double>& q) {
+  return arm.forwardKinematics(q) * kinematics_test::transZ(-0.17);
+}
+
 template <typename Arm>
 void allSolutions(benchmark::State& state, const MdhTable& table, const std::vector<double>& q) {
   Arm arm = configured<Arm>(table);
-  const Eigen::MatrixXd T = arm.forwardKinematics(q);
+  const Eigen::MatrixXd T = solvedPose(arm, q);
   std::vector<std::vector<double>> solutions;
   SilencedStdout quiet;
   for (auto _ : state) {
@@ -98,6 +115,11 @@ void BM_RealmanAllSolutions(benchmark::State& state) {
 void BM_KestrelBotV3AllSolutions(benchmark::State& state) {
   allSolutions<KestrelBotV3Kinematics>(state, kKestrelTable, kKestrelJoints);
 }
+void BM_Rml63BForward(benchmark::State& state) { forward<Rml63BKinematics>(state, kRml63BTable, kRealmanJoints); }
+void BM_KdlForwardRml63BChain(benchmark::State& state) { kdlForward(state, kRml63BTable, kRealmanJoints); }
+void BM_Rml63BAllSolutions(benchmark::State& state) {
+  allSolutions<Rml63BKinematics>(state, kRml63BTable, kRealmanJoints);
+}
 
 }  // namespace
 
@@ -107,5 +129,8 @@ BENCHMARK(BM_KestrelBotV3Forward);
 BENCHMARK(BM_KdlForwardKestrelBotV3Chain);
 BENCHMARK(BM_RealmanAllSolutions)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_KestrelBotV3AllSolutions)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_Rml63BForward);
+BENCHMARK(BM_KdlForwardRml63BChain);
+BENCHMARK(BM_Rml63BAllSolutions)->Repetitions(5)->ReportAggregatesOnly(true);
 
 BENCHMARK_MAIN();

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "bramlock_arm_planning_core/console_color_codes.h"
 #include "link_transforms.h"
 
 namespace {
@@ -18,9 +19,10 @@ int KestrelBotV3Kinematics::setMdhPara(std::vector<double> zds, std::vector<doub
   if (result != 0) {
     return result;
   }
-  std::cout << "\033[42m ######################mdh para##########################\033[0m" << std::endl;
+  std::cout << BG_GREEN << " ######################mdh para##########################" << RESET << std::endl;
   printMdhTable();
-  link_transforms::precomputeJointTables(alpha, qzero, joint_offset_, cos_alpha_, sin_alpha_, offset_minus_zero_);
+  link_transforms::precomputeTwists(alpha, cos_alpha_, sin_alpha_);
+  link_transforms::precomputeOffsets(joint_offset_, qzero, offset_minus_zero_);
   return 0;
 }
 

@@ -1,7 +1,7 @@
 #include "bramlock_arm_planning_core/kinematics/kinematics_interface.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <stdexcept>
 #include <string>

@@ -58,18 +58,34 @@ inline void appendSdh(Frame& T, double d, double a, double cos_alpha, double sin
   T.col(2) = cos_alpha * T.col(2) - sin_alpha * y;
 }
 
-// The frame of a chain of link matrices at the MDH angles q[i] + zero[i].
+// The frame of the first count links of a chain at the MDH angles
+// q[i] + zero[i]; visit(i, frame) sees the frame after each link i.
+template <typename Append, size_t N, typename Visit>
+Frame chainPose(Append append, size_t count, const std::vector<double>& q, const std::vector<double>& zero,
+                const std::vector<double>& d, const std::vector<double>& a, const std::array<double, N>& cos_alpha,
+                const std::array<double, N>& sin_alpha, Visit visit) {
+  Frame T = Frame::Identity();
+  for (size_t i = 0; i < count; ++i) {
+    double sin_theta, cos_theta;
+    ::sincos(q[i] + zero[i], &sin_theta, &cos_theta);
+    append(T, d[i], a[i], cos_alpha[i], sin_alpha[i], cos_theta, sin_theta);
+    visit(i, T);
+  }
+  return T;
+}
+
 template <typename Append, size_t N>
 Frame chainPose(Append append, const std::vector<double>& q, const std::vector<double>& zero,
                 const std::vector<double>& d, const std::vector<double>& a, const std::array<double, N>& cos_alpha,
                 const std::array<double, N>& sin_alpha) {
-  Frame T = Frame::Identity();
-  for (size_t i = 0; i < N; ++i) {
-    double sin_theta, cos_theta;
-    ::sincos(q[i] + zero[i], &sin_theta, &cos_theta);
-    append(T, d[i], a[i], cos_alpha[i], sin_alpha[i], cos_theta, sin_theta);
-  }
-  return T;
+  return chainPose(append, N, q, zero, d, a, cos_alpha, sin_alpha, [](size_t, const Frame&) {});
+}
+
+// One step of 2pi towards [-pi, pi].
+inline double wrapOnce(double angle) {
+  if (angle > M_PI) return angle - 2 * M_PI;
+  if (angle < -M_PI) return angle + 2 * M_PI;
+  return angle;
 }
 
 // The 4x4 homogeneous matrix of a frame.
@@ -80,15 +96,21 @@ inline Eigen::MatrixXd homogeneous(const Frame& T) {
   return H;
 }
 
-// The per-joint values the closed forms read: cos and sin of each alpha, and
-// each joint's offset minus its zero angle.
+// cos and sin of each joint's alpha.
 template <size_t N>
-void precomputeJointTables(const std::vector<double>& alpha, const std::vector<double>& qzero,
-                           const std::array<double, N>& joint_offset, std::array<double, N>& cos_alpha,
-                           std::array<double, N>& sin_alpha, std::array<double, N>& offset_minus_zero) {
+void precomputeTwists(const std::vector<double>& alpha, std::array<double, N>& cos_alpha,
+                      std::array<double, N>& sin_alpha) {
   for (size_t i = 0; i < N; ++i) {
     cos_alpha[i] = std::cos(alpha[i]);
     sin_alpha[i] = std::sin(alpha[i]);
+  }
+}
+
+// What the closed forms add to their angles: each joint's offset minus its zero angle.
+template <size_t N>
+void precomputeOffsets(const std::array<double, N>& joint_offset, const std::vector<double>& qzero,
+                       std::array<double, N>& offset_minus_zero) {
+  for (size_t i = 0; i < N; ++i) {
     offset_minus_zero[i] = joint_offset[i] - qzero[i];
   }
 }

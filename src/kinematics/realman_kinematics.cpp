@@ -1,5 +1,6 @@
 #include "bramlock_arm_planning_core/kinematics/realman_kinematics.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -14,13 +15,6 @@
 namespace {
 
 constexpr int kNoConfiguration = -1;
-
-// One step of 2pi towards [-pi, pi].
-double wrapOnce(double angle) {
-  if (angle > M_PI) return angle - 2 * M_PI;
-  if (angle < -M_PI) return angle + 2 * M_PI;
-  return angle;
-}
 
 // The values separated by ",", in the stream's default format (six significant digits).
 std::string joinedValues(const std::vector<double>& values) {
@@ -76,7 +70,8 @@ int RealmanKinematics::setMdhPara(std::vector<double> zds, std::vector<double> x
   convertFromMdhToSdh();
   std::puts("######################sdh para##########################");
   printMdhTable();
-  link_transforms::precomputeJointTables(alpha, qzero, joint_offset_, cos_alpha_, sin_alpha_, offset_minus_zero_);
+  link_transforms::precomputeTwists(alpha, cos_alpha_, sin_alpha_);
+  link_transforms::precomputeOffsets(joint_offset_, qzero, offset_minus_zero_);
   return 0;
 }
 
@@ -100,7 +95,7 @@ int RealmanKinematics::solveConfiguration(const Eigen::MatrixXd& T, bool shoulde
     return 1001;
   }
   const double phi = std::atan2(wy, wx), beta = std::asin(d3 / r);
-  double t1 = wrapOnce(shoulder ? phi + beta : phi - beta);
+  double t1 = link_transforms::wrapOnce(shoulder ? phi + beta : phi - beta);
   if (!shoulder) {
     t1 = t1 >= 0 ? t1 - M_PI : t1 + M_PI;
   }

@@ -25,7 +25,9 @@ std::vector<MdhTable> closedFormTables() {
   };
 }
 
-std::shared_ptr<KestrelBotV3Kinematics> makeArm(const MdhTable& table) { return kinematics_test::makeArm<KestrelBotV3Kinematics>(table); }
+std::shared_ptr<KestrelBotV3Kinematics> makeArm(const MdhTable& table) {
+  return kinematics_test::makeArm<KestrelBotV3Kinematics>(table);
+}
 
 // Closed-form elbow angle of q, the one the elbow rule tests.
 double elbowAngle(const MdhTable& table, const std::vector<double>& q) {
@@ -35,15 +37,8 @@ double elbowAngle(const MdhTable& table, const std::vector<double>& q) {
 // Random joint vectors clear of singularities and of the elbow rule.
 std::vector<std::vector<double>> regularJointVectors(KestrelBotV3Kinematics& arm, const MdhTable& table,
                                                      std::mt19937& rng, int count) {
-  auto forward = [&arm](const std::vector<double>& q) { return arm.forwardKinematics(q); };
-  std::vector<std::vector<double>> vectors;
-  while (static_cast<int>(vectors.size()) < count) {
-    std::vector<double> q = kinematics_test::randomJoints(rng, 5);
-    if (std::fabs(elbowAngle(table, q)) > 0.01 && kinematics_test::distanceFromSingularity(forward, q) > 0.03) {
-      vectors.push_back(q);
-    }
-  }
-  return vectors;
+  return kinematics_test::regularJointVectors(
+      arm, rng, count, [&table](const std::vector<double>& q) { return std::fabs(elbowAngle(table, q)) > 0.01; });
 }
 
 void expectRoundTrip(KestrelBotV3Kinematics& arm, const std::vector<double>& q) {

@@ -32,7 +32,8 @@ TEST(RobotType, AlphasWithinATwentiethOfPiMatch) {
   // A difference of exactly pi/20 still matches; the next double above does not.
   const double limit = M_PI / 20;
   EXPECT_TRUE(KinematicsInterface::checkRobotTypeEqual(kRealmanLike, withFirstAlpha(limit)));
-  printedBy([&] { equal = KinematicsInterface::checkRobotTypeEqual(kRealmanLike, withFirstAlpha(std::nextafter(limit, 1.0))); });
+  const RobotType just_beyond = withFirstAlpha(std::nextafter(limit, 1.0));
+  printedBy([&] { equal = KinematicsInterface::checkRobotTypeEqual(kRealmanLike, just_beyond); });
   EXPECT_FALSE(equal);
 }
 
@@ -56,7 +57,9 @@ TEST(RobotType, EachArmMatchesOnlyItsOwnType) {
   RealmanKinematics realman;
   KestrelBotV3Kinematics kestrel;
   EXPECT_TRUE(KinematicsInterface::checkRobotTypeEqual(realman.getRobotType(), kRealmanLike));
-  printedBy([&] { EXPECT_FALSE(KinematicsInterface::checkRobotTypeEqual(realman.getRobotType(), kestrel.getRobotType())); });
+  bool equal = true;
+  printedBy([&] { equal = KinematicsInterface::checkRobotTypeEqual(realman.getRobotType(), kestrel.getRobotType()); });
+  EXPECT_FALSE(equal);
   EXPECT_EQ(printedBy([&] { kestrel.printRobotType(); }),
             "robot type->axis num:5,alpha_sequence:[0.000000,1.570796,0.000000,0.000000,-1.570796,]\n");
 }

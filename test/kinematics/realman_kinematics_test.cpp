@@ -10,6 +10,7 @@
 
 using kinematics_test::MdhTable;
 using kinematics_test::printedBy;
+using kinematics_test::regularJointVectors;
 
 namespace {
 
@@ -27,17 +28,8 @@ std::vector<MdhTable> closedFormTables() {
   };
 }
 
-std::shared_ptr<RealmanKinematics> makeArm(const MdhTable& table) { return kinematics_test::makeArm<RealmanKinematics>(table); }
-
-// Random joint vectors clear of singularities (and so of the solver's thresholds).
-std::vector<std::vector<double>> regularJointVectors(RealmanKinematics& arm, std::mt19937& rng, int count) {
-  auto forward = [&arm](const std::vector<double>& q) { return arm.forwardKinematics(q); };
-  std::vector<std::vector<double>> vectors;
-  while (static_cast<int>(vectors.size()) < count) {
-    std::vector<double> q = kinematics_test::randomJoints(rng, 6);
-    if (kinematics_test::distanceFromSingularity(forward, q) > 0.03) vectors.push_back(q);
-  }
-  return vectors;
+std::shared_ptr<RealmanKinematics> makeArm(const MdhTable& table) {
+  return kinematics_test::makeArm<RealmanKinematics>(table);
 }
 
 }  // namespace
