@@ -72,7 +72,8 @@ Eigen::Matrix<double, 6, 6> jacobianOf(const ChainFrames& f) {
 
 // Starts further off than this are not near a solution: Newton would wander.
 constexpr double kNearSolution = 1e-3;
-constexpr double kConverged = 1e-14;
+// Already two orders inside the accepted error: a Newton step would change nothing a caller sees.
+constexpr double kConverged = 1e-12;
 constexpr double kAccepted = 1e-10;
 constexpr int kMaxNewtonSteps = 10;
 

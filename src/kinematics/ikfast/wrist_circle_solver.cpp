@@ -406,23 +406,24 @@ class WristCircleSolver {
     refine(param, middle, b, out, depth + 1);
   }
 
-  // The samples of one period with the intervals between them (the last
-  // closing on the first) split where the arm turns fast.
-  std::vector<ScanPoint> refined(const Parameterisation& param, std::vector<ScanPoint> coarse) const {
-    const auto next = [&](size_t i) {
-      ScanPoint point = coarse[i + 1 < coarse.size() ? i + 1 : 0];
-      if (i + 1 == coarse.size()) point.t += param.period();
-      return point;
-    };
-    bool smooth = true;
-    for (size_t i = 0; i < coarse.size() && smooth; ++i) smooth = !turnsFast(coarse[i], next(i));
-    if (smooth) return coarse;
+  // One period of samples in parameter order: sample(k) for k < count, with
+  // the intervals between them (the last closing on the first) split where
+  // the arm turns fast.
+  template <typename Sample>
+  std::vector<ScanPoint> scan(const Parameterisation& param, int count, const Sample& sample) const {
     std::vector<ScanPoint> out;
-    out.reserve(coarse.size() + coarse.size() / 4);
-    for (size_t i = 0; i < coarse.size(); ++i) {
-      out.push_back(coarse[i]);
-      refine(param, coarse[i], next(i), out, 0);
+    out.reserve(count + count / 8 + 16);
+    ScanPoint previous = sample(0);
+    out.push_back(previous);
+    for (int k = 1; k < count; ++k) {
+      const ScanPoint point = sample(k);
+      refine(param, previous, point, out, 0);
+      out.push_back(point);
+      previous = point;
     }
+    ScanPoint first = out.front();
+    first.t += param.period();
+    refine(param, previous, first, out, 0);
     return out;
   }
 
@@ -435,12 +436,10 @@ class WristCircleSolver {
 
   void scanWholeTurn() {
     const Parameterisation param;
-    std::vector<ScanPoint> coarse(kScanSamples);
-    for (int k = 0; k < kScanSamples; ++k) {
+    const std::vector<ScanPoint> samples = scan(param, kScanSamples, [this](int k) {
       const WristPoint p = gridPoint(k);
-      coarse[k] = scanPoint(p.q6, 0, p);
-    }
-    const std::vector<ScanPoint> samples = refined(param, std::move(coarse));
+      return scanPoint(p.q6, 0, p);
+    });
     for (int shoulder : {1, -1}) {
       for (int elbow : {1, -1}) searchLoop(param, {shoulder, elbow}, samples);
     }
@@ -473,7 +472,8 @@ class WristCircleSolver {
     for (size_t i = inside.size() - 1; i >= 1; --i) {
       coarse.push_back(scanPoint(4.0 + inner + param.last - inside[i].q6, -1, inside[i]));
     }
-    const std::vector<ScanPoint> samples = refined(param, std::move(coarse));
+    const std::vector<ScanPoint> samples =
+        scan(param, static_cast<int>(coarse.size()), [&coarse](int k) { return coarse[k]; });
     for (int shoulder : {1, -1}) searchLoop(param, {shoulder, 0}, samples);
   }
 
