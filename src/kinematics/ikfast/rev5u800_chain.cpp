@@ -1,0 +1,107 @@
+#include "rev5u800_chain.h"
+
+#include <cmath>
+
+namespace rev5u800 {
+namespace {
+
+// Every frame of the chain that the Jacobian needs: joint axes and points on them.
+struct ChainFrames {
+  std::array<Eigen::Vector3d, 6> axes;
+  std::array<Eigen::Vector3d, 6> points;
+  Pose tool;
+};
+
+Eigen::Matrix3d rotZ(double angle) {
+  const double c = std::cos(angle), s = std::sin(angle);
+  Eigen::Matrix3d m;
+  m << c, -s, 0, s, c, 0, 0, 0, 1;
+  return m;
+}
+
+Eigen::Matrix3d rotY(double angle) {
+  const double c = std::cos(angle), s = std::sin(angle);
+  Eigen::Matrix3d m;
+  m << c, 0, s, 0, 1, 0, -s, 0, c;
+  return m;
+}
+
+ChainFrames chainFrames(const Joints& q) {
+  ChainFrames f;
+  const Eigen::Matrix3d r1 = rotZ(q[0]);
+  const Eigen::Matrix3d r2 = r1 * rotY(q[1]);
+  const Eigen::Matrix3d r3 = r2 * rotY(-q[2]);
+  const Eigen::Matrix3d r4 = r3 * rotZ(q[3]);
+  const Eigen::Matrix3d r5 = r4 * rotY(-q[4]);
+  f.points[0] = Eigen::Vector3d::Zero();
+  f.points[1] = Eigen::Vector3d(0, 0, kBaseHeight);
+  f.points[2] = f.points[1] + r2 * Eigen::Vector3d(kUpperArmX, 0, kUpperArmZ);
+  f.points[3] = f.points[2] + r3 * Eigen::Vector3d(kForearmX, 0, 0);
+  f.points[4] = f.points[3] + r4 * Eigen::Vector3d(0, 0, kForearmZ);
+  f.tool.position = f.points[4] + r5 * Eigen::Vector3d(0, kWristOffset, kToolOffset);
+  f.points[5] = f.tool.position;
+  f.axes[0] = Eigen::Vector3d::UnitZ();
+  f.axes[1] = r1.col(1);
+  f.axes[2] = -r2.col(1);
+  f.axes[3] = r3.col(2);
+  f.axes[4] = -r4.col(1);
+  f.axes[5] = r5.col(2);
+  f.tool.rotation = r5 * rotZ(q[5]);
+  return f;
+}
+
+// Rotation vector of a rotation close to the identity (angle below pi/2).
+Eigen::Vector3d smallRotationVector(const Eigen::Matrix3d& m) {
+  const Eigen::Vector3d w(m(2, 1) - m(1, 2), m(0, 2) - m(2, 0), m(1, 0) - m(0, 1));
+  const double sine = 0.5 * w.norm();
+  const double cosine = 0.5 * (m.trace() - 1.0);
+  if (sine < 1e-12) return 0.5 * w;
+  return std::atan2(sine, cosine) / (2.0 * sine) * w;
+}
+
+// Geometric Jacobian at the tool point: rows 0-2 its linear velocity, rows 3-5
+// the angular velocity, both in the base frame.
+Eigen::Matrix<double, 6, 6> jacobianOf(const ChainFrames& f) {
+  Eigen::Matrix<double, 6, 6> j;
+  for (int i = 0; i < 6; ++i) {
+    j.block<3, 1>(0, i) = f.axes[i].cross(f.tool.position - f.points[i]);
+    j.block<3, 1>(3, i) = f.axes[i];
+  }
+  return j;
+}
+
+// Starts further off than this are not near a solution: Newton would wander.
+constexpr double kNearSolution = 1e-3;
+// Already two orders inside the accepted error: a Newton step would change nothing a caller sees.
+constexpr double kConverged = 1e-12;
+constexpr double kAccepted = 1e-10;
+constexpr int kMaxNewtonSteps = 10;
+
+}  // namespace
+
+Pose forwardKinematics(const Joints& q) { return chainFrames(q).tool; }
+
+PoseError poseError(const Pose& reached, const Pose& target) {
+  const Eigen::Matrix3d m = target.rotation * reached.rotation.transpose();
+  const Eigen::Vector3d w(m(2, 1) - m(1, 2), m(0, 2) - m(2, 0), m(1, 0) - m(0, 1));
+  return {(target.position - reached.position).norm(), std::atan2(0.5 * w.norm(), 0.5 * (m.trace() - 1.0))};
+}
+
+bool polish(const Pose& target, Joints& q) {
+  for (int step = 0;; ++step) {
+    const ChainFrames f = chainFrames(q);
+    const PoseError error = poseError(f.tool, target);
+    if (!(error.position <= kNearSolution && error.rotation <= kNearSolution)) return false;
+    if ((error.position <= kConverged && error.rotation <= kConverged) || step == kMaxNewtonSteps) {
+      return error.position <= kAccepted && error.rotation <= kAccepted;
+    }
+    Eigen::Matrix<double, 6, 1> e;
+    e.head<3>() = target.position - f.tool.position;
+    e.tail<3>() = smallRotationVector(target.rotation * f.tool.rotation.transpose());
+    const Eigen::Matrix<double, 6, 1> dq = jacobianOf(f).partialPivLu().solve(e);
+    if (!dq.allFinite()) return false;
+    for (int i = 0; i < 6; ++i) q[i] += dq[i];
+  }
+}
+
+}  // namespace rev5u800

@@ -1,0 +1,570 @@
+#include "wrist_circle_solver.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+
+namespace rev5u800 {
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kTwoPi = 2.0 * kPi;
+const double kUpperArmSq = kUpperArmX * kUpperArmX + kUpperArmZ * kUpperArmZ;
+const double kForearmSq = kForearmX * kForearmX + kForearmZ * kForearmZ;
+const double kInverseForearmSq = 1.0 / kForearmSq;
+const double kUpperArm = std::sqrt(kUpperArmSq);
+const double kForearm = std::sqrt(kForearmSq);
+const double kUpperArmAngle = std::atan2(kUpperArmZ, kUpperArmX);
+const double kForearmAngle = std::atan2(kForearmZ, kForearmX);
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Samples of joint 6 over a whole turn (the grid); the elbow ends of a partly
+// reachable circle get a few more (see scanArc).
+constexpr int kScanSamples = 128;
+// Parameters of the samples inside an end cap, which runs from 0 to 2.
+constexpr std::array<double, 7> kCapSamples = {0.25, 0.5, 0.75, 1.0, 1.25, 1.5, 1.75};
+// A wrist point this close to joint 1's axis or to joint 2 leaves joint 1 or
+// the elbow undefined.
+constexpr double kDegenerateDistance = 1e-12;
+// Intervals whose heading about joint 1 or elbow spread change more than this
+// are split, so fast turns near joint 1's axis do not hide roots.
+constexpr double kMaxHeadingCosine = 0.98;  // about 0.2 rad
+constexpr double kMaxElbowSpreadChange = 0.01;
+constexpr double kMinSplitWidth = 1e-9;
+constexpr int kMaxSplitDepth = 40;
+// A dip of the residual this close to zero is examined even when the samples
+// do not change sign; one whose lowest point stays within kTangentResidual of
+// zero is tried as a touching root.
+constexpr double kSmallResidual = 1e-3;
+constexpr double kTangentResidual = 1e-6;
+// Solutions closer than this in every joint are one.
+constexpr double kDuplicate = 1e-6;
+// Up to this distance from a sample's joint 6, cos and sin come from a series
+// accurate to rounding.
+constexpr double kSeriesReach = 0.1;
+
+// cos and sin of 2 pi k / kScanSamples.
+const std::pair<double, double>& unitCircle(int k) {
+  static const std::vector<std::pair<double, double>> table = [] {
+    std::vector<std::pair<double, double>> cos_sin(kScanSamples);
+    for (int i = 0; i < kScanSamples; ++i) {
+      cos_sin[i] = {std::cos(kTwoPi * i / kScanSamples), std::sin(kTwoPi * i / kScanSamples)};
+    }
+    return cos_sin;
+  }();
+  return table[k];
+}
+
+double wrapAngle(double angle) {
+  while (angle > kPi) angle -= kTwoPi;
+  while (angle < -kPi) angle += kTwoPi;
+  return angle;
+}
+
+// The wrist point (joint 4/5 intersection) for one value of joint 6, relative
+// to joint 2, with what the four branches share.
+struct WristPoint {
+  double q6, c6, s6;
+  Eigen::Vector3d axis5;  // joint 5's axis direction as seen from the wrist point
+  Eigen::Vector3d w;
+  double rho;      // distance from joint 1's axis
+  double r;        // distance from joint 2
+  double out_x;    // unit vector from joint 2 to the wrist point in the arm plane (outward, up)
+  double up_z;
+  double outward;  // joint 5's axis along the outward horizontal direction
+  double along;    // joint 3 = along * (unit to wrist point) +- across * (its normal in the arm plane)
+  double across;
+};
+
+// Joint 3 and the forearm vector in joint 1's vertical plane (x outwards, z up).
+struct ArmPlane {
+  double j3x, j3z, fx, fz;
+};
+
+// A point of a loop: joint 6 and the elbow sign (0 when the loop keeps one elbow).
+struct Parameter {
+  double q6;
+  int elbow;
+};
+
+// How a loop parameter t maps to joint 6. Over a whole turn, q6 = t. Over an
+// arc [lo, hi] the loop goes out on elbow +1 and back on elbow -1, the two
+// meeting at the arc ends; near an end joint 6 goes as the square of the
+// parameter (an end cap), so the residual stays smooth where the elbows meet.
+// Between the caps, q6 moves linearly from the first to the last grid angle
+// inside the arc. Period: 2 pi, or 4 + 2 (last - first) for an arc.
+struct Parameterisation {
+  bool arc = false;
+  double lo = 0.0, hi = 0.0, first = 0.0, last = 0.0;
+
+  double period() const { return arc ? 4.0 + 2.0 * (last - first) : kTwoPi; }
+
+  Parameter at(double t) const {
+    if (!arc) return {t, 0};
+    const double inner = last - first;
+    t -= period() * std::floor(t / period());
+    if (t < 2.0) {
+      const double u = t - 1.0;
+      return {lo + (first - lo) * u * u, u >= 0.0 ? 1 : -1};
+    }
+    t -= 2.0;
+    if (t < inner) return {first + t, 1};
+    t -= inner;
+    if (t < 2.0) {
+      const double u = t - 1.0;
+      return {hi - (hi - last) * u * u, u <= 0.0 ? 1 : -1};
+    }
+    return {last - (t - 2.0), -1};
+  }
+};
+
+// A sample of a scan: its parameter, elbow, the residual of every branch
+// ([shoulder][elbow], index 0 for +1) and what interval splitting looks at.
+struct ScanPoint {
+  double t;
+  int elbow;
+  double residuals[2][2];
+  double q6, c6, s6;
+  double wx, wy, rho, across;
+};
+
+// One residual function to search: a shoulder, and an elbow unless the scan
+// walks an arc (then the elbow follows the parameter).
+struct Loop {
+  int shoulder;
+  int elbow;
+};
+
+// Scalar root and minimum finders on a residual of the loop parameter.
+template <typename F>
+double brentRoot(const F& f, double a, double b, double fa, double fb) {
+  double c = a, fc = fa, d = b - a, e = d;
+  for (int iteration = 0; iteration < 100; ++iteration) {
+    if ((fb > 0) == (fc > 0)) {
+      c = a;
+      fc = fa;
+      d = e = b - a;
+    }
+    if (std::fabs(fc) < std::fabs(fb)) {
+      a = b;
+      b = c;
+      c = a;
+      fa = fb;
+      fb = fc;
+      fc = fa;
+    }
+    const double tolerance = 4.0 * std::numeric_limits<double>::epsilon() * std::fabs(b) + 1e-15;
+    const double m = 0.5 * (c - b);
+    if (std::fabs(m) <= tolerance || fb == 0.0) return b;
+    if (std::fabs(e) >= tolerance && std::fabs(fa) > std::fabs(fb)) {
+      double p, q;
+      const double s = fb / fa;
+      if (a == c) {
+        p = 2.0 * m * s;
+        q = 1.0 - s;
+      } else {
+        const double qa = fa / fc, r = fb / fc;
+        p = s * (2.0 * m * qa * (qa - r) - (b - a) * (r - 1.0));
+        q = (qa - 1.0) * (r - 1.0) * (s - 1.0);
+      }
+      if (p > 0) q = -q;
+      p = std::fabs(p);
+      if (2.0 * p < std::min(3.0 * m * q - std::fabs(tolerance * q), std::fabs(e * q))) {
+        e = d;
+        d = p / q;
+      } else {
+        d = m;
+        e = m;
+      }
+    } else {
+      d = m;
+      e = m;
+    }
+    a = b;
+    fa = fb;
+    b += std::fabs(d) > tolerance ? d : (m > 0 ? tolerance : -tolerance);
+    fb = f(b);
+  }
+  return b;
+}
+
+// Brent's minimiser of f on [a, b] starting from x inside.
+template <typename F>
+double brentMinimum(const F& f, double a, double b, double x, double fx) {
+  constexpr double kGolden = 0.3819660112501051;
+  constexpr double kTolerance = 1e-11;
+  double w = x, v = x, fw = fx, fv = fx, d = 0.0, e = 0.0;
+  for (int iteration = 0; iteration < 100; ++iteration) {
+    const double middle = 0.5 * (a + b);
+    const double tolerance = kTolerance * std::fabs(x) + 1e-12;
+    if (std::fabs(x - middle) <= 2.0 * tolerance - 0.5 * (b - a)) break;
+    bool golden = true;
+    if (std::fabs(e) > tolerance) {
+      double r = (x - w) * (fx - fv);
+      double q = (x - v) * (fx - fw);
+      double p = (x - v) * q - (x - w) * r;
+      q = 2.0 * (q - r);
+      if (q > 0) p = -p;
+      q = std::fabs(q);
+      if (std::fabs(p) < std::fabs(0.5 * q * e) && p > q * (a - x) && p < q * (b - x)) {
+        e = d;
+        d = p / q;
+        const double u = x + d;
+        if (u - a < 2.0 * tolerance || b - u < 2.0 * tolerance) d = x < middle ? tolerance : -tolerance;
+        golden = false;
+      }
+    }
+    if (golden) {
+      e = (x < middle ? b : a) - x;
+      d = kGolden * e;
+    }
+    const double u = x + (std::fabs(d) >= tolerance ? d : (d > 0 ? tolerance : -tolerance));
+    const double fu = f(u);
+    if (fu <= fx) {
+      (u < x ? b : a) = x;
+      v = w;
+      fv = fw;
+      w = x;
+      fw = fx;
+      x = u;
+      fx = fu;
+    } else {
+      (u < x ? a : b) = u;
+      if (fu <= fw || w == x) {
+        v = w;
+        fv = fw;
+        w = u;
+        fw = fu;
+      } else if (fu <= fv || v == x || v == w) {
+        v = u;
+        fv = fu;
+      }
+    }
+  }
+  return x;
+}
+
+class WristCircleSolver {
+ public:
+  explicit WristCircleSolver(const Pose& target) : target_(target) {
+    const Eigen::Vector3d wrist56 = target.position - kToolOffset * target.rotation.col(2);
+    centre_ = wrist56 - Eigen::Vector3d(0, 0, kBaseHeight);
+  }
+
+  std::vector<Joints> solve() {
+    if (!centre_.allFinite() || !target_.rotation.allFinite()) return solutions_;
+    // Distance of the wrist point from joint 2 over joint 6:
+    // r^2 = k0 - k1 cos(q6 - psi); it must lie between |L2 - L3| and L2 + L3.
+    const double cx = centre_.dot(target_.rotation.col(0));
+    const double cy = centre_.dot(target_.rotation.col(1));
+    const double k0 = centre_.squaredNorm() + kWristOffset * kWristOffset;
+    const double k1 = 2.0 * kWristOffset * std::hypot(cx, cy);
+    const double psi = std::atan2(cx, cy);
+    const double outer = (kUpperArm + kForearm) * (kUpperArm + kForearm);
+    const double inner = (kUpperArm - kForearm) * (kUpperArm - kForearm);
+    if (k1 < kDegenerateDistance) {
+      if (k0 >= inner && k0 <= outer) scanWholeTurn();
+      return solutions_;
+    }
+    const double cos_lowest = (k0 - outer) / k1;
+    const double cos_highest = (k0 - inner) / k1;
+    if (cos_lowest > 1.0 || cos_highest < -1.0) return solutions_;
+    const double reach_out = cos_lowest <= -1.0 ? kPi : std::acos(cos_lowest);
+    const double reach_in = cos_highest >= 1.0 ? 0.0 : std::acos(cos_highest);
+    if (reach_in == 0.0 && reach_out == kPi) {
+      scanWholeTurn();
+    } else if (reach_in == 0.0) {
+      scanArc(psi - reach_out, psi + reach_out);
+    } else if (reach_out == kPi) {
+      scanArc(psi + reach_in, psi + kTwoPi - reach_in);
+    } else {
+      scanArc(psi + reach_in, psi + reach_out);
+      scanArc(psi - reach_out, psi - reach_in);
+    }
+    return solutions_;
+  }
+
+ private:
+  WristPoint wristPoint(double q6, double c6, double s6) const {
+    WristPoint p;
+    p.q6 = q6;
+    p.c6 = c6;
+    p.s6 = s6;
+    p.axis5 = s6 * target_.rotation.col(0) + c6 * target_.rotation.col(1);
+    p.w = centre_ - kWristOffset * p.axis5;
+    const double rho_sq = p.w.x() * p.w.x() + p.w.y() * p.w.y();
+    p.rho = std::sqrt(rho_sq);
+    p.r = std::sqrt(rho_sq + p.w.z() * p.w.z());
+    // One division serves both inverses.
+    const double inverse_product = 1.0 / (p.rho * p.r);
+    const double inverse_r = p.rho * inverse_product;
+    p.out_x = p.rho * inverse_r;
+    p.up_z = p.w.z() * inverse_r;
+    p.outward = (p.w.x() * p.axis5.x() + p.w.y() * p.axis5.y()) * (p.r * inverse_product);
+    p.along = 0.5 * (p.r + (kUpperArmSq - kForearmSq) * inverse_r);
+    p.across = std::sqrt(std::max(0.0, kUpperArmSq - p.along * p.along));
+    return p;
+  }
+
+  WristPoint wristPoint(double q6) const { return wristPoint(q6, std::cos(q6), std::sin(q6)); }
+
+  static bool degenerate(const WristPoint& p) {
+    return !(p.rho >= kDegenerateDistance && p.r >= kDegenerateDistance);
+  }
+
+  static ArmPlane armPlane(const WristPoint& p, int shoulder, int elbow) {
+    const double wx = shoulder * p.rho, wz = p.w.z();
+    const double ux = shoulder * p.out_x, uz = p.up_z;
+    const double j3x = p.along * ux - elbow * p.across * uz;
+    const double j3z = p.along * uz + elbow * p.across * ux;
+    return {j3x, j3z, wx - j3x, wz - j3z};
+  }
+
+  // Cosine between joint 4's and joint 5's axes: zero at a solution.
+  static double residual(const WristPoint& p, int shoulder, int elbow) {
+    if (degenerate(p)) return kNaN;
+    const ArmPlane a = armPlane(p, shoulder, elbow);
+    // Joint 4's axis is the forearm direction turned by the forearm's fixed bend.
+    const double z4x = (kForearmZ * a.fx - kForearmX * a.fz) * kInverseForearmSq;
+    const double z4z = (kForearmZ * a.fz + kForearmX * a.fx) * kInverseForearmSq;
+    return shoulder * z4x * p.outward + z4z * p.axis5.z();
+  }
+
+  Joints joints(const WristPoint& p, int shoulder, int elbow) const {
+    const ArmPlane a = armPlane(p, shoulder, elbow);
+    Joints q;
+    q[0] = std::atan2(shoulder * p.w.y(), shoulder * p.w.x());
+    q[1] = kUpperArmAngle - std::atan2(a.j3z, a.j3x);
+    const double forearm_pitch = kForearmAngle - std::atan2(a.fz, a.fx);
+    q[2] = q[1] - forearm_pitch;
+    q[5] = p.q6;
+    const double c1 = std::cos(q[0]), s1 = std::sin(q[0]);
+    const double cp = std::cos(forearm_pitch), sp = std::sin(forearm_pitch);
+    Eigen::Matrix3d r3;
+    r3 << c1 * cp, -s1, c1 * sp, s1 * cp, c1, s1 * sp, -sp, 0, cp;
+    Eigen::Matrix3d undo6;
+    undo6 << p.c6, p.s6, 0, -p.s6, p.c6, 0, 0, 0, 1;
+    const Eigen::Matrix3d m = r3.transpose() * target_.rotation * undo6;
+    q[3] = std::atan2(-m(0, 1), m(1, 1));
+    q[4] = std::atan2(m(2, 0), m(2, 2));
+    return q;
+  }
+
+  // The sample at parameter t, whose joint 6 lies near that of near.
+  template <typename Near>
+  ScanPoint scanPoint(const Parameterisation& param, double t, const Near& near) const {
+    const Parameter at = param.at(t);
+    return scanPoint(t, at.elbow, wristPointNear(at.q6, near));
+  }
+
+  static ScanPoint scanPoint(double t, int elbow, const WristPoint& p) {
+    ScanPoint s{t, elbow, {}, p.q6, p.c6, p.s6, p.w.x(), p.w.y(), p.rho, p.across};
+    for (int shoulder : {1, -1}) {
+      for (int elbow_sign : {1, -1}) s.residuals[shoulder < 0][elbow_sign < 0] = residual(p, shoulder, elbow_sign);
+    }
+    return s;
+  }
+
+  static double loopValue(const Loop& loop, const ScanPoint& s) {
+    return s.residuals[loop.shoulder < 0][(loop.elbow != 0 ? loop.elbow : s.elbow) < 0];
+  }
+
+  // The loop's residual at a parameter whose joint 6 lies near a sample's.
+  double loopValue(const Parameterisation& param, const Loop& loop, double t, const ScanPoint& near) const {
+    const Parameter at = param.at(t);
+    return residual(wristPointNear(at.q6, near), loop.shoulder, loop.elbow != 0 ? loop.elbow : at.elbow);
+  }
+
+  // Wrist point at q6 from the cosine and sine of a nearby joint 6 value (of a
+  // sample or wrist point), turned by the small difference through its
+  // series: the search spares the trigonometric functions.
+  template <typename Near>
+  WristPoint wristPointNear(double q6, const Near& near) const {
+    const double d = q6 - near.q6;
+    if (std::fabs(d) > kSeriesReach) return wristPoint(q6);
+    const double d2 = d * d;
+    const double cos_d = 1 - d2 / 2 * (1 - d2 / 12 * (1 - d2 / 30 * (1 - d2 / 56 * (1 - d2 / 90))));
+    const double sin_d = d * (1 - d2 / 6 * (1 - d2 / 20 * (1 - d2 / 42 * (1 - d2 / 72 * (1 - d2 / 110)))));
+    return wristPoint(q6, near.c6 * cos_d - near.s6 * sin_d, near.s6 * cos_d + near.c6 * sin_d);
+  }
+
+  // Whether joint 1's heading or the elbow spread turns fast between two samples.
+  static bool turnsFast(const ScanPoint& a, const ScanPoint& b) {
+    if (b.t - a.t < kMinSplitWidth) return false;
+    const double heading = a.wx * b.wx + a.wy * b.wy;
+    return heading < kMaxHeadingCosine * a.rho * b.rho || std::fabs(a.across - b.across) > kMaxElbowSpreadChange;
+  }
+
+  // Splits [a, b] while the arm turns fast across it.
+  void refine(const Parameterisation& param, const ScanPoint& a, const ScanPoint& b,
+              std::vector<ScanPoint>& out, int depth) const {
+    if (depth >= kMaxSplitDepth || !turnsFast(a, b)) return;
+    const ScanPoint middle = scanPoint(param, 0.5 * (a.t + b.t), a);
+    refine(param, a, middle, out, depth + 1);
+    out.push_back(middle);
+    refine(param, middle, b, out, depth + 1);
+  }
+
+  // One period of samples in parameter order: sample(k) for k < count, with
+  // the intervals between them (the last closing on the first) split where
+  // the arm turns fast.
+  template <typename Sample>
+  std::vector<ScanPoint> scan(const Parameterisation& param, int count, const Sample& sample) const {
+    std::vector<ScanPoint> out;
+    out.reserve(count + count / 8 + 16);
+    ScanPoint previous = sample(0);
+    out.push_back(previous);
+    for (int k = 1; k < count; ++k) {
+      const ScanPoint point = sample(k);
+      refine(param, previous, point, out, 0);
+      out.push_back(point);
+      previous = point;
+    }
+    ScanPoint first = out.front();
+    first.t += param.period();
+    refine(param, previous, first, out, 0);
+    return out;
+  }
+
+  // Wrist point at joint 6 = -pi + k * 2 pi / kScanSamples, for any integer k.
+  WristPoint gridPoint(long k) const {
+    const auto& [cos_k, sin_k] = unitCircle(static_cast<int>(((k % kScanSamples) + kScanSamples) % kScanSamples));
+    // The table starts at angle 0: turn it by pi.
+    return wristPoint(-kPi + kTwoPi * k / kScanSamples, -cos_k, -sin_k);
+  }
+
+  void scanWholeTurn() {
+    const Parameterisation param;
+    const std::vector<ScanPoint> samples = scan(param, kScanSamples, [this](int k) {
+      const WristPoint p = gridPoint(k);
+      return scanPoint(p.q6, 0, p);
+    });
+    for (int shoulder : {1, -1}) {
+      for (int elbow : {1, -1}) searchLoop(param, {shoulder, elbow}, samples);
+    }
+  }
+
+  // Joint 6 in [lo, hi] reachable, the elbows meeting at both ends: one loop
+  // per shoulder. Grid angles inside the arc serve both elbows.
+  void scanArc(double lo, double hi) {
+    constexpr double kStep = kTwoPi / kScanSamples;
+    constexpr double kMargin = 1e-9;
+    std::vector<WristPoint> inside;
+    for (long k = static_cast<long>(std::ceil((lo + kPi + kMargin) / kStep));
+         -kPi + k * kStep < hi - kMargin; ++k) {
+      inside.push_back(gridPoint(k));
+    }
+    if (inside.empty()) inside.push_back(wristPoint(0.5 * (lo + hi)));
+    Parameterisation param;
+    param.arc = true;
+    param.lo = lo;
+    param.hi = hi;
+    param.first = inside.front().q6;
+    param.last = inside.back().q6;
+    const double inner = param.last - param.first;
+    std::vector<ScanPoint> coarse;
+    coarse.reserve(2 * inside.size() + 2 * kCapSamples.size());
+    coarse.push_back(scanPoint(0.0, -1, inside.front()));
+    for (double t : kCapSamples) coarse.push_back(scanPoint(param, t, inside.front()));
+    for (const WristPoint& p : inside) coarse.push_back(scanPoint(2.0 + p.q6 - param.first, 1, p));
+    for (double t : kCapSamples) coarse.push_back(scanPoint(param, 2.0 + inner + t, inside.back()));
+    for (size_t i = inside.size() - 1; i >= 1; --i) {
+      coarse.push_back(scanPoint(4.0 + inner + param.last - inside[i].q6, -1, inside[i]));
+    }
+    const std::vector<ScanPoint> samples =
+        scan(param, static_cast<int>(coarse.size()), [&coarse](int k) { return coarse[k]; });
+    for (int shoulder : {1, -1}) searchLoop(param, {shoulder, 0}, samples);
+  }
+
+  // Finds the loop's roots between sign changes and in dips towards zero.
+  void searchLoop(const Parameterisation& param, const Loop& loop, const std::vector<ScanPoint>& samples) {
+    const size_t n = samples.size();
+    values_.resize(n);
+    for (size_t i = 0; i < n; ++i) values_[i] = loopValue(loop, samples[i]);
+    for (size_t i = 0; i < n; ++i) {
+      const auto f = [&](double t) { return loopValue(param, loop, t, samples[i]); };
+      const size_t next = i + 1 == n ? 0 : i + 1;
+      const double v = values_[i], v_next = values_[next];
+      if (v * v_next < 0.0) {
+        const double t_next = next == 0 ? samples[0].t + param.period() : samples[next].t;
+        addCandidate(param, loop, brentRoot(f, samples[i].t, t_next, v, v_next));
+        continue;
+      }
+      if (v == 0.0) {
+        addCandidate(param, loop, samples[i].t);
+        continue;
+      }
+      const size_t previous = i == 0 ? n - 1 : i - 1;
+      const double v_previous = values_[previous];
+      // Evaluated without short cuts: the comparisons are data-dependent and
+      // branches on them mispredict.
+      const bool dip = (v * v_previous > 0.0) & (v * v_next > 0.0) & (std::fabs(v) <= std::fabs(v_previous)) &
+                       (std::fabs(v) < std::fabs(v_next));
+      if (!dip) continue;
+      const double t = samples[i].t;
+      const double t_previous = i == 0 ? samples[previous].t - param.period() : samples[previous].t;
+      const double t_next = next == 0 ? samples[0].t + param.period() : samples[next].t;
+      if (dipMayCross(t_previous, t, t_next, v_previous, v, v_next)) {
+        searchDip(param, loop, f, t_previous, t, t_next, v);
+      }
+    }
+  }
+
+  // Whether the parabola through three samples around a dip of |residual| comes near zero.
+  static bool dipMayCross(double t0, double t1, double t2, double v0, double v1, double v2) {
+    if (std::fabs(v1) < kSmallResidual) return true;
+    const double d1 = (v1 - v0) / (t1 - t0);
+    const double d2 = ((v2 - v1) / (t2 - t1) - d1) / (t2 - t0);
+    if (d2 == 0.0) return false;
+    const double vertex = 0.5 * (t0 + t1) - d1 / (2.0 * d2);
+    const double lowest = v0 + d1 * (vertex - t0) + d2 * (vertex - t0) * (vertex - t1);
+    const double sign = v1 > 0 ? 1.0 : -1.0;
+    return sign * lowest < 0.5 * std::fabs(v1);
+  }
+
+  template <typename F>
+  void searchDip(const Parameterisation& param, const Loop& loop, const F& f, double a, double x, double b,
+                 double v) {
+    const double sign = v > 0 ? 1.0 : -1.0;
+    const auto towards_zero = [&](double t) {
+      const double value = f(t);
+      return std::isfinite(value) ? sign * value : std::numeric_limits<double>::infinity();
+    };
+    const double lowest = brentMinimum(towards_zero, a, b, x, sign * v);
+    const double at_lowest = f(lowest);
+    if (sign * at_lowest < 0.0) {
+      addCandidate(param, loop, brentRoot(f, a, lowest, f(a), at_lowest));
+      addCandidate(param, loop, brentRoot(f, lowest, b, at_lowest, f(b)));
+    } else if (std::fabs(at_lowest) < kTangentResidual) {
+      addCandidate(param, loop, lowest);
+    }
+  }
+
+  void addCandidate(const Parameterisation& param, const Loop& loop, double t) {
+    const Parameter at = param.at(t);
+    const WristPoint p = wristPoint(at.q6);
+    if (degenerate(p)) return;
+    Joints q = joints(p, loop.shoulder, loop.elbow != 0 ? loop.elbow : at.elbow);
+    if (!polish(target_, q)) return;
+    for (double& angle : q) angle = wrapAngle(angle);
+    const auto same = [&q](const Joints& other) {
+      for (int i = 0; i < 6; ++i) {
+        if (std::fabs(wrapAngle(q[i] - other[i])) > kDuplicate) return false;
+      }
+      return true;
+    };
+    if (std::none_of(solutions_.begin(), solutions_.end(), same)) solutions_.push_back(q);
+  }
+
+  Pose target_;
+  Eigen::Vector3d centre_;  // meeting point of joints 5 and 6, relative to joint 2
+  std::vector<Joints> solutions_;
+  std::vector<double> values_;  // one loop's residual per sample
+};
+
+}  // namespace
+
+std::vector<Joints> solveAll(const Pose& target) { return WristCircleSolver(target).solve(); }
+
+}  // namespace rev5u800

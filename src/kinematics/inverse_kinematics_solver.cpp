@@ -1,0 +1,149 @@
+#include "bramlock_arm_planning_core/kinematics/inverse_kinematics_solver.h"
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include <ament_index_cpp/get_package_share_directory.hpp>
+#include <kdl/chainjnttojacsolver.hpp>
+#include <kdl/tree.hpp>
+#include <kdl_parser/kdl_parser.hpp>
+#include <urdf/model.h>
+
+#include "bramlock_arm_planning_core/logger.h"
+#include "link_transforms.h"
+
+namespace {
+
+constexpr char kDescriptionPackage[] = "bramlock_arm_description";
+constexpr char kUrdfPath[] = "/urdf/RAV5-A800-Z4O3V4I/RAV5-A800-Z4O3V4I.urdf";
+constexpr char kBaseLink[] = "base_link";
+constexpr char kTipLink[] = "link6";
+constexpr int kArmJoints = 6;
+
+// Levenberg-Marquardt set-up: a tight error bound, so a reported success
+// reproduces the pose (a looser one passes orientation errors near 1e-2 rad).
+constexpr double kLmaEps = 1e-9;
+constexpr int kLmaMaxIterations = 1000;
+constexpr double kLmaEpsJoints = 1e-15;
+
+KDL::JntArray jointArray(const double* values, unsigned int count) {
+  KDL::JntArray joints(count);
+  for (unsigned int i = 0; i < count; ++i) joints(i) = values[i];
+  return joints;
+}
+
+}  // namespace
+
+InverseKinematicsSolver::~InverseKinematicsSolver() {
+  // The solvers refer to the chain: release them first.
+  fk_solver_.reset();
+  ik_solver_.reset();
+}
+
+void InverseKinematicsSolver::updateMDH(const std::vector<double>& /*zd*/, const std::vector<double>& /*xa*/,
+                                        const std::vector<double>& /*alpha*/,
+                                        const std::vector<double>& /*qzero*/) {
+  const std::string path = ament_index_cpp::get_package_share_directory(kDescriptionPackage) + kUrdfPath;
+  urdf::Model model;
+  if (model.initFile(path)) {
+    BRAMLOCK_INFO("URDF模型加载成功");
+  } else {
+    BRAMLOCK_ERROR("无法加载URDF模型:{}", path);
+  }
+  KDL::Tree tree("root");
+  if (!kdl_parser::treeFromUrdfModel(model, tree)) {
+    BRAMLOCK_ERROR("无法从URDF创建KDL树");
+  }
+  // The solvers hold references into the chain: drop them before replacing it.
+  fk_solver_.reset();
+  ik_solver_.reset();
+  chain_ = KDL::Chain();
+  if (tree.getChain(kBaseLink, kTipLink, chain_)) {
+    BRAMLOCK_INFO("成功创建机器人链，关节数量:{}", chain_.getNrOfJoints());
+  } else {
+    chain_ = KDL::Chain();
+    BRAMLOCK_ERROR("无法获取机器人链");
+  }
+  ik_solver_ = std::make_shared<KDL::ChainIkSolverPos_LMA>(chain_, kLmaEps, kLmaMaxIterations, kLmaEpsJoints);
+  fk_solver_ = std::make_shared<KDL::ChainFkSolverPos_recursive>(chain_);
+}
+
+Eigen::Matrix4d InverseKinematicsSolver::mdhMatrix(double alpha, double a, double d, double theta) {
+  return link_transforms::mdh(d, a, std::cos(alpha), std::sin(alpha), std::cos(theta), std::sin(theta));
+}
+
+Eigen::Matrix4d InverseKinematicsSolver::forwardKinematics(const Eigen::VectorXd& q) {
+  const unsigned int joints = chain_.getNrOfJoints();
+  KDL::Frame frame;
+  if (!fk_solver_ || joints == 0 || q.size() < static_cast<Eigen::Index>(joints) ||
+      fk_solver_->JntToCart(jointArray(q.data(), joints), frame) < 0) {
+    return Eigen::Matrix4d::Constant(std::numeric_limits<double>::quiet_NaN());
+  }
+  Eigen::Matrix4d pose = Eigen::Matrix4d::Identity();
+  for (int row = 0; row < 3; ++row) {
+    for (int column = 0; column < 3; ++column) pose(row, column) = frame.M(row, column);
+    pose(row, 3) = frame.p(row);
+  }
+  return pose;
+}
+
+Eigen::VectorXd InverseKinematicsSolver::poseError(const Eigen::Matrix4d& T1, const Eigen::Matrix4d& T2) {
+  Eigen::VectorXd error(6);
+  error.head<3>() = T1.topRightCorner<3, 1>() - T2.topRightCorner<3, 1>();
+  error.tail<3>() = rotationError(T2.topLeftCorner<3, 3>(), T1.topLeftCorner<3, 3>());
+  return error;
+}
+
+Eigen::VectorXd InverseKinematicsSolver::inverseKinematics(const Eigen::Matrix4d& T, bool& ok,
+                                                           const Eigen::VectorXd& q_init) {
+  // Roll, pitch, yaw about the fixed x, y, z axes.
+  const double s = std::sqrt(T(0, 0) * T(0, 0) + T(1, 0) * T(1, 0));
+  const double pitch = std::atan2(-T(2, 0), s);
+  double roll, yaw;
+  if (s < 1e-6) {
+    roll = std::atan2(-T(1, 2), T(1, 1));
+    yaw = 0.0;
+  } else {
+    roll = std::atan2(T(2, 1), T(2, 2));
+    yaw = std::atan2(T(1, 0), T(0, 0));
+  }
+  const KDL::Frame target(KDL::Rotation::RPY(roll, pitch, yaw), KDL::Vector(T(0, 3), T(1, 3), T(2, 3)));
+  KDL::JntArray result(kArmJoints);
+  ok = ik_solver_ && q_init.size() >= kArmJoints &&
+       ik_solver_->CartToJnt(jointArray(q_init.data(), kArmJoints), target, result) >= 0;
+  return result.data;
+}
+
+double InverseKinematicsSolver::getMinEigenvalue(const Eigen::MatrixXd& J) {
+  const Eigen::MatrixXd m = J.rows() == J.cols() ? J : Eigen::MatrixXd(J.transpose() * J);
+  return Eigen::JacobiSVD<Eigen::MatrixXd>(m, Eigen::ComputeThinU | Eigen::ComputeThinV).singularValues().minCoeff();
+}
+
+int InverseKinematicsSolver::getMinEigenvalue(const std::vector<double>& q, double& min_eigenvalue) {
+  KDL::ChainJntToJacSolver solver(chain_);
+  const unsigned int count = static_cast<unsigned int>(q.size());
+  KDL::Jacobian jacobian(count);
+  if (solver.JntToJac(jointArray(q.data(), count), jacobian) < 0) return -1;
+  min_eigenvalue = getMinEigenvalue(Eigen::MatrixXd(jacobian.data));
+  return 0;
+}
+
+Eigen::Vector3d rotationError(const Eigen::Matrix3d& R_a, const Eigen::Matrix3d& R_b) {
+  const Eigen::Matrix3d m = R_b * R_a.transpose();
+  const Eigen::Vector3d w(m(2, 1) - m(1, 2), m(0, 2) - m(2, 0), m(1, 0) - m(0, 1));
+  // atan2 of sine and cosine keeps the angle accurate near a half turn too.
+  const double cosine = 0.5 * (m.trace() - 1.0);
+  const double angle = std::atan2(0.5 * w.norm(), cosine);
+  if (angle < 1e-6) return 0.5 * w;
+  if (angle < 0.5 * M_PI) return angle / (2.0 * std::sin(angle)) * w;
+  // Near a half turn the skew part vanishes: the axis comes from the symmetric
+  // part, (M + M^T) / 2 - cos I = (1 - cos) k k^T, through its largest diagonal
+  // entry; the skew part gives the sign.
+  const Eigen::Matrix3d outer = 0.5 * (m + m.transpose()) - cosine * Eigen::Matrix3d::Identity();
+  Eigen::Index largest;
+  outer.diagonal().maxCoeff(&largest);
+  Eigen::Vector3d axis = outer.col(largest).normalized();
+  if (axis.dot(w) < 0.0) axis = -axis;
+  return angle * axis;
+}
