@@ -68,10 +68,14 @@ Eigen::MatrixXd numericJacobian(ForwardKinematics forward, const std::vector<dou
   return J;
 }
 
+// Smallest singular value of a matrix. Defined once in its own source file:
+// the SVD template is expensive to compile in every test file.
+double smallestSingularValue(const Eigen::MatrixXd& matrix);
+
 // Smallest singular value of the numeric Jacobian: how far q is from a singularity.
 template <typename ForwardKinematics>
 double distanceFromSingularity(ForwardKinematics forward, const std::vector<double>& q) {
-  return numericJacobian(forward, q).jacobiSvd().singularValues().minCoeff();
+  return smallestSingularValue(numericJacobian(forward, q));
 }
 
 // The same MDH table as a KDL chain: segment i turns about z by q[i], then

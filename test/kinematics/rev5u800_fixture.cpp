@@ -9,6 +9,7 @@
 #include <kdl_parser/kdl_parser.hpp>
 
 #include "bramlock_arm_planning_core/kinematics/ikfast/ikfast_rev5u800.h"
+#include "kinematics_test_helpers.h"
 #include "test_support.h"
 
 namespace rev5u800_test {
@@ -50,8 +51,7 @@ double kdlSmallestSingularValue(const KDL::Chain& chain, const std::vector<doubl
   KDL::ChainJntToJacSolver solver(chain);
   KDL::Jacobian jacobian(chain.getNrOfJoints());
   EXPECT_GE(solver.JntToJac(jointArray(q), jacobian), 0);
-  Eigen::JacobiSVD<Eigen::MatrixXd> svd(jacobian.data);
-  return svd.singularValues().minCoeff();
+  return kinematics_test::smallestSingularValue(jacobian.data);
 }
 
 Eigen::Matrix4d computeFkPose(const std::vector<double>& q) {
