@@ -12,33 +12,39 @@ struct ChainFrames {
   Pose tool;
 };
 
-Eigen::Matrix3d rotZ(double angle) {
+// r turned about its own z or y axis: only two columns change, so this spares
+// a full matrix product.
+Eigen::Matrix3d turnedAboutZ(const Eigen::Matrix3d& r, double angle) {
   const double c = std::cos(angle), s = std::sin(angle);
   Eigen::Matrix3d m;
-  m << c, -s, 0, s, c, 0, 0, 0, 1;
+  m.col(0) = c * r.col(0) + s * r.col(1);
+  m.col(1) = c * r.col(1) - s * r.col(0);
+  m.col(2) = r.col(2);
   return m;
 }
 
-Eigen::Matrix3d rotY(double angle) {
+Eigen::Matrix3d turnedAboutY(const Eigen::Matrix3d& r, double angle) {
   const double c = std::cos(angle), s = std::sin(angle);
   Eigen::Matrix3d m;
-  m << c, 0, s, 0, 1, 0, -s, 0, c;
+  m.col(0) = c * r.col(0) - s * r.col(2);
+  m.col(1) = r.col(1);
+  m.col(2) = c * r.col(2) + s * r.col(0);
   return m;
 }
 
 ChainFrames chainFrames(const Joints& q) {
   ChainFrames f;
-  const Eigen::Matrix3d r1 = rotZ(q[0]);
-  const Eigen::Matrix3d r2 = r1 * rotY(q[1]);
-  const Eigen::Matrix3d r3 = r2 * rotY(-q[2]);
-  const Eigen::Matrix3d r4 = r3 * rotZ(q[3]);
-  const Eigen::Matrix3d r5 = r4 * rotY(-q[4]);
+  const Eigen::Matrix3d r1 = turnedAboutZ(Eigen::Matrix3d::Identity(), q[0]);
+  const Eigen::Matrix3d r2 = turnedAboutY(r1, q[1]);
+  const Eigen::Matrix3d r3 = turnedAboutY(r2, -q[2]);
+  const Eigen::Matrix3d r4 = turnedAboutZ(r3, q[3]);
+  const Eigen::Matrix3d r5 = turnedAboutY(r4, -q[4]);
   f.points[0] = Eigen::Vector3d::Zero();
   f.points[1] = Eigen::Vector3d(0, 0, kBaseHeight);
-  f.points[2] = f.points[1] + r2 * Eigen::Vector3d(kUpperArmX, 0, kUpperArmZ);
-  f.points[3] = f.points[2] + r3 * Eigen::Vector3d(kForearmX, 0, 0);
-  f.points[4] = f.points[3] + r4 * Eigen::Vector3d(0, 0, kForearmZ);
-  f.tool.position = f.points[4] + r5 * Eigen::Vector3d(0, kWristOffset, kToolOffset);
+  f.points[2] = f.points[1] + kUpperArmX * r2.col(0) + kUpperArmZ * r2.col(2);
+  f.points[3] = f.points[2] + kForearmX * r3.col(0);
+  f.points[4] = f.points[3] + kForearmZ * r4.col(2);
+  f.tool.position = f.points[4] + kWristOffset * r5.col(1) + kToolOffset * r5.col(2);
   f.points[5] = f.tool.position;
   f.axes[0] = Eigen::Vector3d::UnitZ();
   f.axes[1] = r1.col(1);
@@ -46,7 +52,7 @@ ChainFrames chainFrames(const Joints& q) {
   f.axes[3] = r3.col(2);
   f.axes[4] = -r4.col(1);
   f.axes[5] = r5.col(2);
-  f.tool.rotation = r5 * rotZ(q[5]);
+  f.tool.rotation = turnedAboutZ(r5, q[5]);
   return f;
 }
 

@@ -16,7 +16,6 @@ const double kInverseForearmSq = 1.0 / kForearmSq;
 const double kUpperArm = std::sqrt(kUpperArmSq);
 const double kForearm = std::sqrt(kForearmSq);
 const double kUpperArmAngle = std::atan2(kUpperArmZ, kUpperArmX);
-const double kForearmAngle = std::atan2(kForearmZ, kForearmX);
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Samples of joint 6 over a whole turn (the grid); the elbow ends of a partly
@@ -334,13 +333,16 @@ class WristCircleSolver {
   Joints joints(const WristPoint& p, int shoulder, int elbow) const {
     const ArmPlane a = armPlane(p, shoulder, elbow);
     Joints q;
-    q[0] = std::atan2(shoulder * p.w.y(), shoulder * p.w.x());
+    const double c1 = shoulder * p.w.x() / p.rho, s1 = shoulder * p.w.y() / p.rho;
+    q[0] = std::atan2(s1, c1);
     q[1] = kUpperArmAngle - std::atan2(a.j3z, a.j3x);
-    const double forearm_pitch = kForearmAngle - std::atan2(a.fz, a.fx);
-    q[2] = q[1] - forearm_pitch;
+    // The forearm's pitch is its fixed bend less its direction in the arm
+    // plane; the difference formulas give its cosine and sine without trigonometry.
+    const double scale = 1.0 / (kForearm * std::hypot(a.fx, a.fz));
+    const double cp = (kForearmX * a.fx + kForearmZ * a.fz) * scale;
+    const double sp = (kForearmZ * a.fx - kForearmX * a.fz) * scale;
+    q[2] = q[1] - std::atan2(sp, cp);
     q[5] = p.q6;
-    const double c1 = std::cos(q[0]), s1 = std::sin(q[0]);
-    const double cp = std::cos(forearm_pitch), sp = std::sin(forearm_pitch);
     Eigen::Matrix3d r3;
     r3 << c1 * cp, -s1, c1 * sp, s1 * cp, c1, s1 * sp, -sp, 0, cp;
     Eigen::Matrix3d undo6;
