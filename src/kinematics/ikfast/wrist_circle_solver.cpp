@@ -20,7 +20,7 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Samples of joint 6 over a whole turn (the grid); the elbow ends of a partly
 // reachable circle get a few more (see scanArc).
-constexpr int kScanSamples = 128;
+constexpr int kScanSamples = 96;
 // Parameters of the samples inside an end cap, which runs from 0 to 2.
 constexpr std::array<double, 7> kCapSamples = {0.25, 0.5, 0.75, 1.0, 1.25, 1.5, 1.75};
 // A wrist point this close to joint 1's axis or to joint 2 leaves joint 1 or
@@ -482,33 +482,33 @@ class WristCircleSolver {
   // Finds the loop's roots between sign changes and in dips towards zero.
   void searchLoop(const Parameterisation& param, const Loop& loop, const std::vector<ScanPoint>& samples) {
     const size_t n = samples.size();
-    values_.resize(n);
-    for (size_t i = 0; i < n; ++i) values_[i] = loopValue(loop, samples[i]);
-    for (size_t i = 0; i < n; ++i) {
-      const auto f = [&](double t) { return loopValue(param, loop, t, samples[i]); };
-      const size_t next = i + 1 == n ? 0 : i + 1;
-      const double v = values_[i], v_next = values_[next];
-      if (v * v_next < 0.0) {
-        const double t_next = next == 0 ? samples[0].t + param.period() : samples[next].t;
-        addCandidate(param, loop, brentRoot(f, samples[i].t, t_next, v, v_next));
-        continue;
-      }
-      if (v == 0.0) {
-        addCandidate(param, loop, samples[i].t);
-        continue;
-      }
-      const size_t previous = i == 0 ? n - 1 : i - 1;
-      const double v_previous = values_[previous];
-      // Evaluated without short cuts: the comparisons are data-dependent and
-      // branches on them mispredict.
-      const bool dip = (v * v_previous > 0.0) & (v * v_next > 0.0) & (std::fabs(v) <= std::fabs(v_previous)) &
+    // values_[i + 1] belongs to sample i; both ends repeat the sample across the period's seam.
+    values_.resize(n + 2);
+    for (size_t i = 0; i < n; ++i) values_[i + 1] = loopValue(loop, samples[i]);
+    values_[0] = values_[n];
+    values_[n + 1] = values_[1];
+    const auto time = [&](size_t i) {  // parameter of sample i - 1, for i from 0 to n + 1
+      if (i == 0) return samples[n - 1].t - param.period();
+      if (i == n + 1) return samples[0].t + param.period();
+      return samples[i - 1].t;
+    };
+    for (size_t i = 1; i <= n; ++i) {
+      const double v_previous = values_[i - 1], v = values_[i], v_next = values_[i + 1];
+      // Most samples neither start a sign change nor sit in a dip. Evaluated
+      // without short cuts: the comparisons are data-dependent and branches on
+      // them mispredict.
+      const bool crossing = v * v_next <= 0.0;
+      const bool dip = (v * v_previous > 0.0) & (std::fabs(v) <= std::fabs(v_previous)) &
                        (std::fabs(v) < std::fabs(v_next));
-      if (!dip) continue;
-      const double t = samples[i].t;
-      const double t_previous = i == 0 ? samples[previous].t - param.period() : samples[previous].t;
-      const double t_next = next == 0 ? samples[0].t + param.period() : samples[next].t;
-      if (dipMayCross(t_previous, t, t_next, v_previous, v, v_next)) {
-        searchDip(param, loop, f, t_previous, t, t_next, v);
+      if (!(crossing | dip)) continue;
+      const auto f = [&](double t) { return loopValue(param, loop, t, samples[i - 1]); };
+      if (v == 0.0) {
+        addCandidate(param, loop, time(i));
+      } else if (crossing) {
+        // A zero at the next sample is that sample's own candidate.
+        if (v_next != 0.0) addCandidate(param, loop, brentRoot(f, time(i), time(i + 1), v, v_next));
+      } else if (dipMayCross(time(i - 1), time(i), time(i + 1), v_previous, v, v_next)) {
+        searchDip(param, loop, f, time(i - 1), time(i), time(i + 1), v);
       }
     }
   }
