@@ -293,16 +293,21 @@ class WristCircleSolver {
     p.axis5 = s6 * target_.rotation.col(0) + c6 * target_.rotation.col(1);
     p.w = centre_ - kWristOffset * p.axis5;
     const double rho_sq = p.w.x() * p.w.x() + p.w.y() * p.w.y();
+    const double r_sq = rho_sq + p.w.z() * p.w.z();
+    // along = (r^2 + d) / 2r and across = sqrt(4 L2^2 r^2 - (r^2 + d)^2) / 2r
+    // with d = L2^2 - L3^2: the three square roots start together and one
+    // division serves every inverse, which keeps this hot path short.
+    const double spread = r_sq + kUpperArmSq - kForearmSq;
     p.rho = std::sqrt(rho_sq);
-    p.r = std::sqrt(rho_sq + p.w.z() * p.w.z());
-    // One division serves both inverses.
+    p.r = std::sqrt(r_sq);
+    const double twice_across_r = std::sqrt(std::max(0.0, 4.0 * kUpperArmSq * r_sq - spread * spread));
     const double inverse_product = 1.0 / (p.rho * p.r);
     const double inverse_r = p.rho * inverse_product;
     p.out_x = p.rho * inverse_r;
     p.up_z = p.w.z() * inverse_r;
     p.outward = (p.w.x() * p.axis5.x() + p.w.y() * p.axis5.y()) * (p.r * inverse_product);
-    p.along = 0.5 * (p.r + (kUpperArmSq - kForearmSq) * inverse_r);
-    p.across = std::sqrt(std::max(0.0, kUpperArmSq - p.along * p.along));
+    p.along = 0.5 * spread * inverse_r;
+    p.across = 0.5 * twice_across_r * inverse_r;
     return p;
   }
 
