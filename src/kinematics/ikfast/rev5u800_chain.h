@@ -23,6 +23,12 @@ struct Pose {
   Eigen::Vector3d position;
 };
 
+// Cosine and sine of every joint angle: all the forward kinematics needs.
+struct JointTrig {
+  std::array<double, 6> c, s;
+};
+JointTrig trigOf(const Joints& q);
+
 // Tool pose of a joint vector.
 Pose forwardKinematics(const Joints& q);
 
@@ -33,8 +39,9 @@ struct PoseError {
 };
 PoseError poseError(const Pose& reached, const Pose& target);
 
-// Newton steps on the forward kinematics from q towards the target; true when
-// the pose is reproduced within 1e-10 in position and rotation.
-bool polish(const Pose& target, Joints& q);
+// Newton steps on the forward kinematics from q, whose cosines and sines are
+// trig, towards the target; true when the pose is reproduced within 1e-10 in
+// position and rotation.
+bool polish(const Pose& target, Joints& q, JointTrig trig);
 
 }  // namespace rev5u800

@@ -15,7 +15,6 @@ const double kForearmSq = kForearmX * kForearmX + kForearmZ * kForearmZ;
 const double kInverseForearmSq = 1.0 / kForearmSq;
 const double kUpperArm = std::sqrt(kUpperArmSq);
 const double kForearm = std::sqrt(kForearmSq);
-const double kUpperArmAngle = std::atan2(kUpperArmZ, kUpperArmX);
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Samples of joint 6 over a whole turn (the grid); the elbow ends of a partly
@@ -74,6 +73,32 @@ struct WristPoint {
   double outward;  // joint 5's axis along the outward horizontal direction
   double along;    // joint 3 = along * (unit to wrist point) +- across * (its normal in the arm plane)
   double across;
+};
+
+// Cosine and sine of an angle.
+struct CosSin {
+  double c, s;
+};
+
+// Of the direction of (x, y); of angle 0, as atan2 gives, when both are zero.
+CosSin direction(double x, double y) {
+  const double length = std::sqrt(x * x + y * y);
+  if (length == 0.0) return {1.0, 0.0};
+  return {x / length, y / length};
+}
+
+// Of the angle a - b.
+CosSin difference(const CosSin& a, const CosSin& b) { return {a.c * b.c + a.s * b.s, a.s * b.c - a.c * b.s}; }
+
+double angleOf(const CosSin& a) { return std::atan2(a.s, a.c); }
+
+const CosSin kUpperArmDirection = direction(kUpperArmX, kUpperArmZ);
+const CosSin kForearmDirection = direction(kForearmX, kForearmZ);
+
+// A closed-form solution with the cosines and sines of its joints.
+struct Solution {
+  Joints q;
+  JointTrig trig;
 };
 
 // Joint 3 and the forearm vector in joint 1's vertical plane (x outwards, z up).
@@ -335,27 +360,34 @@ class WristCircleSolver {
     return shoulder * z4x * p.outward + z4z * p.axis5.z();
   }
 
-  Joints joints(const WristPoint& p, int shoulder, int elbow) const {
+  // Joint angles follow from directions, so their cosines and sines need no
+  // trigonometric calls: the forward kinematics that checks the solution uses them.
+  Solution solution(const WristPoint& p, int shoulder, int elbow) const {
     const ArmPlane a = armPlane(p, shoulder, elbow);
-    Joints q;
-    const double c1 = shoulder * p.w.x() / p.rho, s1 = shoulder * p.w.y() / p.rho;
-    q[0] = std::atan2(s1, c1);
-    q[1] = kUpperArmAngle - std::atan2(a.j3z, a.j3x);
-    // The forearm's pitch is its fixed bend less its direction in the arm
-    // plane; the difference formulas give its cosine and sine without trigonometry.
-    const double scale = 1.0 / (kForearm * std::hypot(a.fx, a.fz));
-    const double cp = (kForearmX * a.fx + kForearmZ * a.fz) * scale;
-    const double sp = (kForearmZ * a.fx - kForearmX * a.fz) * scale;
-    q[2] = q[1] - std::atan2(sp, cp);
-    q[5] = p.q6;
+    std::array<CosSin, 6> joint;
+    joint[0] = direction(shoulder * p.w.x(), shoulder * p.w.y());
+    joint[1] = difference(kUpperArmDirection, direction(a.j3x, a.j3z));
+    // The forearm's pitch is its fixed bend less its direction in the arm plane.
+    const CosSin forearm_pitch = difference(kForearmDirection, direction(a.fx, a.fz));
+    joint[2] = difference(joint[1], forearm_pitch);
+    joint[5] = {p.c6, p.s6};
+    const CosSin& c1 = joint[0];
     Eigen::Matrix3d r3;
-    r3 << c1 * cp, -s1, c1 * sp, s1 * cp, c1, s1 * sp, -sp, 0, cp;
+    r3 << c1.c * forearm_pitch.c, -c1.s, c1.c * forearm_pitch.s, c1.s * forearm_pitch.c, c1.c,
+        c1.s * forearm_pitch.s, -forearm_pitch.s, 0, forearm_pitch.c;
     Eigen::Matrix3d undo6;
     undo6 << p.c6, p.s6, 0, -p.s6, p.c6, 0, 0, 0, 1;
     const Eigen::Matrix3d m = r3.transpose() * target_.rotation * undo6;
-    q[3] = std::atan2(-m(0, 1), m(1, 1));
-    q[4] = std::atan2(m(2, 0), m(2, 2));
-    return q;
+    joint[3] = direction(m(1, 1), -m(0, 1));
+    joint[4] = direction(m(2, 2), m(2, 0));
+    Solution found;
+    for (int i = 0; i < 6; ++i) {
+      found.trig.c[i] = joint[i].c;
+      found.trig.s[i] = joint[i].s;
+    }
+    for (int i = 0; i < 5; ++i) found.q[i] = angleOf(joint[i]);
+    found.q[5] = p.q6;
+    return found;
   }
 
   // The sample at parameter t, whose joint 6 lies near that of near.
@@ -552,8 +584,9 @@ class WristCircleSolver {
     const Parameter at = param.at(t);
     const WristPoint p = wristPoint(at.q6);
     if (degenerate(p)) return;
-    Joints q = joints(p, loop.shoulder, loop.elbow != 0 ? loop.elbow : at.elbow);
-    if (!polish(target_, q)) return;
+    Solution found = solution(p, loop.shoulder, loop.elbow != 0 ? loop.elbow : at.elbow);
+    Joints& q = found.q;
+    if (!polish(target_, q, found.trig)) return;
     for (double& angle : q) angle = wrapAngle(angle);
     const auto same = [&q](const Joints& other) {
       for (int i = 0; i < 6; ++i) {
