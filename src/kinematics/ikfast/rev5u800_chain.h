@@ -18,6 +18,9 @@ constexpr double kForearmZ = 0.4;    // joint 5 along joint 4's axis
 constexpr double kWristOffset = 0.136;  // joint 6's axis from joint 4's, along joint 5's axis
 constexpr double kToolOffset = 0.1035;  // tool point along joint 6's axis
 
+// The degree of the chain's joint-6 polynomial: no pose has more solutions.
+constexpr size_t kMaxSolutions = 16;
+
 struct Pose {
   Eigen::Matrix3d rotation;
   Eigen::Vector3d position;

@@ -274,6 +274,7 @@ class WristCircleSolver {
   explicit WristCircleSolver(const Pose& target) : target_(target) {
     const Eigen::Vector3d wrist56 = target.position - kToolOffset * target.rotation.col(2);
     centre_ = wrist56 - Eigen::Vector3d(0, 0, kBaseHeight);
+    solutions_.reserve(kMaxSolutions);
   }
 
   std::vector<Joints> solve() {
@@ -490,6 +491,7 @@ class WristCircleSolver {
     constexpr double kStep = kTwoPi / kScanSamples;
     constexpr double kMargin = 1e-9;
     std::vector<WristPoint> inside;
+    inside.reserve(static_cast<size_t>((hi - lo) / kStep) + 2);
     for (long k = static_cast<long>(std::ceil((lo + kPi + kMargin) / kStep));
          -kPi + k * kStep < hi - kMargin; ++k) {
       inside.push_back(gridPoint(k));
