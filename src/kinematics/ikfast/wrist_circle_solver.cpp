@@ -20,6 +20,7 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Samples of joint 6 over a whole turn (the grid); the elbow ends of a partly
 // reachable circle get a few more (see scanArc).
 constexpr int kScanSamples = 96;
+constexpr double kScanStep = kTwoPi / kScanSamples;
 // Parameters of the samples inside an end cap, which runs from 0 to 2.
 constexpr std::array<double, 7> kCapSamples = {0.25, 0.5, 0.75, 1.0, 1.25, 1.5, 1.75};
 // A wrist point this close to joint 1's axis or to joint 2 leaves joint 1 or
@@ -47,7 +48,7 @@ const std::pair<double, double>& unitCircle(int k) {
   static const std::vector<std::pair<double, double>> table = [] {
     std::vector<std::pair<double, double>> cos_sin(kScanSamples);
     for (int i = 0; i < kScanSamples; ++i) {
-      cos_sin[i] = {std::cos(kTwoPi * i / kScanSamples), std::sin(kTwoPi * i / kScanSamples)};
+      cos_sin[i] = {std::cos(kScanStep * i), std::sin(kScanStep * i)};
     }
     return cos_sin;
   }();
@@ -99,6 +100,16 @@ const CosSin kForearmDirection = direction(kForearmX, kForearmZ);
 struct Solution {
   Joints q;
   JointTrig trig;
+};
+
+// The residuals of the four branches: constant + shoulder * by_shoulder +
+// elbow * by_elbow + shoulder * elbow * by_both.
+struct BranchResiduals {
+  double constant, by_shoulder, by_elbow, by_both;
+
+  double of(int shoulder, int elbow) const {
+    return constant + shoulder * by_shoulder + elbow * (by_elbow + shoulder * by_both);
+  }
 };
 
 // Joint 3 and the forearm vector in joint 1's vertical plane (x outwards, z up).
@@ -351,15 +362,21 @@ class WristCircleSolver {
     return {j3x, j3z, wx - j3x, wz - j3z};
   }
 
-  // Cosine between joint 4's and joint 5's axes: zero at a solution.
-  static double residual(const WristPoint& p, int shoulder, int elbow) {
-    if (degenerate(p)) return kNaN;
-    const ArmPlane a = armPlane(p, shoulder, elbow);
-    // Joint 4's axis is the forearm direction turned by the forearm's fixed bend.
-    const double z4x = (kForearmZ * a.fx - kForearmX * a.fz) * kInverseForearmSq;
-    const double z4z = (kForearmZ * a.fz + kForearmX * a.fx) * kInverseForearmSq;
-    return shoulder * z4x * p.outward + z4z * p.axis5.z();
+  // Cosine between joint 4's and joint 5's axes, zero at a solution, for every
+  // branch at once. Joint 4's axis is the forearm direction turned by the
+  // forearm's fixed bend; written out, the four branches share their terms.
+  static BranchResiduals residuals(const WristPoint& p) {
+    if (degenerate(p)) return {kNaN, kNaN, kNaN, kNaN};
+    // The forearm vector in the arm plane (see armPlane) is
+    // (shoulder * forearm_out + elbow * lift_x, forearm_up - shoulder * elbow * lift_z).
+    const double forearm_out = p.rho - p.along * p.out_x, forearm_up = p.w.z() - p.along * p.up_z;
+    const double lift_x = p.across * p.up_z, lift_z = p.across * p.out_x;
+    const double a = p.outward * kInverseForearmSq, b = p.axis5.z() * kInverseForearmSq;
+    return {kForearmZ * (a * forearm_out + b * forearm_up), kForearmX * (b * forearm_out - a * forearm_up),
+            kForearmX * (a * lift_z + b * lift_x), kForearmZ * (a * lift_x - b * lift_z)};
   }
+
+  static double residual(const WristPoint& p, int shoulder, int elbow) { return residuals(p).of(shoulder, elbow); }
 
   // Joint angles follow from directions, so their cosines and sines need no
   // trigonometric calls: the forward kinematics that checks the solution uses them.
@@ -400,8 +417,9 @@ class WristCircleSolver {
 
   static ScanPoint scanPoint(double t, int elbow, const WristPoint& p) {
     ScanPoint s{t, elbow, {}, p.q6, p.c6, p.s6, p.w.x(), p.w.y(), p.rho, p.across};
+    const BranchResiduals branches = residuals(p);
     for (int shoulder : {1, -1}) {
-      for (int elbow_sign : {1, -1}) s.residuals[shoulder < 0][elbow_sign < 0] = residual(p, shoulder, elbow_sign);
+      for (int elbow_sign : {1, -1}) s.residuals[shoulder < 0][elbow_sign < 0] = branches.of(shoulder, elbow_sign);
     }
     return s;
   }
@@ -471,7 +489,7 @@ class WristCircleSolver {
   WristPoint gridPoint(long k) const {
     const auto& [cos_k, sin_k] = unitCircle(static_cast<int>(((k % kScanSamples) + kScanSamples) % kScanSamples));
     // The table starts at angle 0: turn it by pi.
-    return wristPoint(-kPi + kTwoPi * k / kScanSamples, -cos_k, -sin_k);
+    return wristPoint(-kPi + kScanStep * k, -cos_k, -sin_k);
   }
 
   void scanWholeTurn() {
@@ -488,12 +506,11 @@ class WristCircleSolver {
   // Joint 6 in [lo, hi] reachable, the elbows meeting at both ends: one loop
   // per shoulder. Grid angles inside the arc serve both elbows.
   void scanArc(double lo, double hi) {
-    constexpr double kStep = kTwoPi / kScanSamples;
     constexpr double kMargin = 1e-9;
     std::vector<WristPoint> inside;
-    inside.reserve(static_cast<size_t>((hi - lo) / kStep) + 2);
-    for (long k = static_cast<long>(std::ceil((lo + kPi + kMargin) / kStep));
-         -kPi + k * kStep < hi - kMargin; ++k) {
+    inside.reserve(static_cast<size_t>((hi - lo) / kScanStep) + 2);
+    for (long k = static_cast<long>(std::ceil((lo + kPi + kMargin) / kScanStep));
+         -kPi + k * kScanStep < hi - kMargin; ++k) {
       inside.push_back(gridPoint(k));
     }
     if (inside.empty()) inside.push_back(wristPoint(0.5 * (lo + hi)));
