@@ -442,8 +442,11 @@ class WristCircleSolver {
     const double d = q6 - near.q6;
     if (std::fabs(d) > kSeriesReach) return wristPoint(q6);
     const double d2 = d * d;
-    const double cos_d = 1 - d2 / 2 * (1 - d2 / 12 * (1 - d2 / 30 * (1 - d2 / 56 * (1 - d2 / 90))));
-    const double sin_d = d * (1 - d2 / 6 * (1 - d2 / 20 * (1 - d2 / 42 * (1 - d2 / 72 * (1 - d2 / 110)))));
+    // Coefficients as products of inverse factorials: divisions would cost far more.
+    const double cos_d =
+        1 - d2 * (1.0 / 2 - d2 * (1.0 / 24 - d2 * (1.0 / 720 - d2 * (1.0 / 40320 - d2 * (1.0 / 3628800)))));
+    const double sin_d =
+        d * (1 - d2 * (1.0 / 6 - d2 * (1.0 / 120 - d2 * (1.0 / 5040 - d2 * (1.0 / 362880 - d2 * (1.0 / 39916800))))));
     return wristPoint(q6, near.c6 * cos_d - near.s6 * sin_d, near.s6 * cos_d + near.c6 * sin_d);
   }
 
