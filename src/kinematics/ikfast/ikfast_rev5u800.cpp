@@ -52,16 +52,17 @@ bool IKSolver::ComputeIk(const double* eetrans, const double* eerot, const doubl
   // Joint 1 carries the branch number; the other joints have one branch each.
   const unsigned char branch_count =
       static_cast<unsigned char>(std::max<size_t>(rev5u800::kMaxSolutions, std::min<size_t>(found.size(), 254)));
+  std::vector<ikfast::IkSingleDOFSolutionBase<double>> vinfos(6);
   for (size_t branch = 0; branch < found.size() && branch < branch_count; ++branch) {
     std::copy(found[branch].begin(), found[branch].end(), j);
-    addSolution(static_cast<unsigned char>(branch), branch_count, solutions);
+    addSolution(static_cast<unsigned char>(branch), branch_count, vinfos, solutions);
   }
   return solutions.GetNumSolutions() > 0;
 }
 
 void IKSolver::addSolution(unsigned char branch, unsigned char branch_count,
+                           std::vector<ikfast::IkSingleDOFSolutionBase<double>>& vinfos,
                            ikfast::IkSolutionListBase<double>& solutions) {
-  std::vector<ikfast::IkSingleDOFSolutionBase<double>> vinfos(6);
   for (int joint = 0; joint < 6; ++joint) {
     _nj[joint] = joint == 0 ? branch_count : 1;
     _ij[joint][0] = joint == 0 ? branch : 0;

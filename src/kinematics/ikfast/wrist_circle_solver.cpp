@@ -85,7 +85,8 @@ struct CosSin {
 CosSin direction(double x, double y) {
   const double length = std::sqrt(x * x + y * y);
   if (length == 0.0) return {1.0, 0.0};
-  return {x / length, y / length};
+  const double inverse = 1.0 / length;
+  return {x * inverse, y * inverse};
 }
 
 // Of the angle a - b.
