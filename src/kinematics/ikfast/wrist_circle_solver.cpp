@@ -81,7 +81,8 @@ struct CosSin {
   double c, s;
 };
 
-// Of the direction of (x, y); of angle 0, as atan2 gives, when both are zero.
+// Cosine and sine of the direction of (x, y); those of angle 0, as atan2
+// gives, when both are zero.
 CosSin direction(double x, double y) {
   const double length = std::sqrt(x * x + y * y);
   if (length == 0.0) return {1.0, 0.0};
@@ -89,7 +90,7 @@ CosSin direction(double x, double y) {
   return {x * inverse, y * inverse};
 }
 
-// Of the angle a - b.
+// Cosine and sine of the angle a - b.
 CosSin difference(const CosSin& a, const CosSin& b) { return {a.c * b.c + a.s * b.s, a.s * b.c - a.c * b.s}; }
 
 double angleOf(const CosSin& a) { return std::atan2(a.s, a.c); }
