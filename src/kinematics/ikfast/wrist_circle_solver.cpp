@@ -19,7 +19,7 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Samples of joint 6 over a whole turn (the grid); the elbow ends of a partly
 // reachable circle get a few more (see scanArc).
-constexpr int kScanSamples = 96;
+constexpr int kScanSamples = 128;
 constexpr double kScanStep = kTwoPi / kScanSamples;
 // Parameters of the samples inside an end cap, which runs from 0 to 2.
 constexpr std::array<double, 7> kCapSamples = {0.25, 0.5, 0.75, 1.0, 1.25, 1.5, 1.75};
