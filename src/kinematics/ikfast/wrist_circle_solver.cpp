@@ -542,35 +542,34 @@ class WristCircleSolver {
 
   // Finds the loop's roots between sign changes and in dips towards zero.
   void searchLoop(const Parameterisation& param, const Loop& loop, const std::vector<ScanPoint>& samples) {
-    const size_t n = samples.size();
-    // values_[i + 1] belongs to sample i; both ends repeat the sample across the period's seam.
-    values_.resize(n + 2);
-    for (size_t i = 0; i < n; ++i) values_[i + 1] = loopValue(loop, samples[i]);
-    values_[0] = values_[n];
-    values_[n + 1] = values_[1];
-    const auto time = [&](size_t i) {  // parameter of sample i - 1, for i from 0 to n + 1
-      if (i == 0) return samples[n - 1].t - param.period();
-      if (i == n + 1) return samples[0].t + param.period();
-      return samples[i - 1].t;
+    const long n = static_cast<long>(samples.size());
+    const auto time = [&](long i) {  // parameter of sample i, for i from -1 to n across the period's seam
+      if (i < 0) return samples[n - 1].t - param.period();
+      if (i == n) return samples[0].t + param.period();
+      return samples[i].t;
     };
-    for (size_t i = 1; i <= n; ++i) {
-      const double v_previous = values_[i - 1], v = values_[i], v_next = values_[i + 1];
+    double v_previous = loopValue(loop, samples[n - 1]), v = loopValue(loop, samples[0]);
+    for (long i = 0; i < n; ++i) {
+      const double v_next = loopValue(loop, samples[i == n - 1 ? 0 : i + 1]);
       // Most samples neither start a sign change nor sit in a dip. Evaluated
       // without short cuts: the comparisons are data-dependent and branches on
       // them mispredict.
       const bool crossing = v * v_next <= 0.0;
       const bool dip = (v * v_previous > 0.0) & (std::fabs(v) <= std::fabs(v_previous)) &
                        (std::fabs(v) < std::fabs(v_next));
-      if (!(crossing | dip)) continue;
-      const auto f = [&](double t) { return loopValue(param, loop, t, samples[i - 1]); };
-      if (v == 0.0) {
-        addCandidate(param, loop, time(i));
-      } else if (crossing) {
-        // A zero at the next sample is that sample's own candidate.
-        if (v_next != 0.0) addCandidate(param, loop, brentRoot(f, time(i), time(i + 1), v, v_next));
-      } else if (dipMayCross(time(i - 1), time(i), time(i + 1), v_previous, v, v_next)) {
-        searchDip(param, loop, f, time(i - 1), time(i), time(i + 1), v);
+      if (crossing | dip) {
+        const auto f = [&](double t) { return loopValue(param, loop, t, samples[i]); };
+        if (v == 0.0) {
+          addCandidate(param, loop, time(i));
+        } else if (crossing) {
+          // A zero at the next sample is that sample's own candidate.
+          if (v_next != 0.0) addCandidate(param, loop, brentRoot(f, time(i), time(i + 1), v, v_next));
+        } else if (dipMayCross(time(i - 1), time(i), time(i + 1), v_previous, v, v_next)) {
+          searchDip(param, loop, f, time(i - 1), time(i), time(i + 1), v);
+        }
       }
+      v_previous = v;
+      v = v_next;
     }
   }
 
@@ -624,7 +623,6 @@ class WristCircleSolver {
   Pose target_;
   Eigen::Vector3d centre_;  // meeting point of joints 5 and 6, relative to joint 2
   std::vector<Joints> solutions_;
-  std::vector<double> values_;  // one loop's residual per sample
 };
 
 }  // namespace
