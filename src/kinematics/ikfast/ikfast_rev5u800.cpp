@@ -35,13 +35,6 @@ const char* GetKinematicsHash() {
 }
 const char* GetIkFastVersion() { return "0x1000004b"; }
 
-namespace {
-
-// The degree of the chain's joint-6 polynomial: no pose has more solutions.
-constexpr unsigned char kMaxSolutions = 16;
-
-}  // namespace
-
 bool IKSolver::ComputeIk(const double* eetrans, const double* eerot, const double* /*pfree*/,
                          ikfast::IkSolutionListBase<double>& solutions) {
   std::fill(std::begin(j), std::end(j), std::numeric_limits<double>::quiet_NaN());
@@ -58,17 +51,18 @@ bool IKSolver::ComputeIk(const double* eetrans, const double* eerot, const doubl
   const std::vector<rev5u800::Joints> found = rev5u800::solveAll(target);
   // Joint 1 carries the branch number; the other joints have one branch each.
   const unsigned char branch_count =
-      static_cast<unsigned char>(std::max<size_t>(kMaxSolutions, std::min<size_t>(found.size(), 254)));
+      static_cast<unsigned char>(std::max<size_t>(rev5u800::kMaxSolutions, std::min<size_t>(found.size(), 254)));
+  std::vector<ikfast::IkSingleDOFSolutionBase<double>> vinfos(6);
   for (size_t branch = 0; branch < found.size() && branch < branch_count; ++branch) {
     std::copy(found[branch].begin(), found[branch].end(), j);
-    addSolution(static_cast<unsigned char>(branch), branch_count, solutions);
+    addSolution(static_cast<unsigned char>(branch), branch_count, vinfos, solutions);
   }
   return solutions.GetNumSolutions() > 0;
 }
 
 void IKSolver::addSolution(unsigned char branch, unsigned char branch_count,
+                           std::vector<ikfast::IkSingleDOFSolutionBase<double>>& vinfos,
                            ikfast::IkSolutionListBase<double>& solutions) {
-  std::vector<ikfast::IkSingleDOFSolutionBase<double>> vinfos(6);
   for (int joint = 0; joint < 6; ++joint) {
     _nj[joint] = joint == 0 ? branch_count : 1;
     _ij[joint][0] = joint == 0 ? branch : 0;

@@ -11,6 +11,7 @@ bool IkfastSolver::ikfastComputeIk(const Eigen::MatrixXd& pose, std::vector<std:
   ikfast::IkSolutionList<double> found;
   const bool solved = ComputeIk(eetrans, eerot, free_values.empty() ? nullptr : free_values.data(), found);
   std::vector<double> values(GetNumJoints());
+  solutions.reserve(solutions.size() + found.GetNumSolutions());
   for (size_t i = 0; i < found.GetNumSolutions(); ++i) {
     found.GetSolution(i).GetSolution(values.data(), free_values.empty() ? nullptr : free_values.data());
     solutions.push_back(values);

@@ -12,33 +12,38 @@ struct ChainFrames {
   Pose tool;
 };
 
-Eigen::Matrix3d rotZ(double angle) {
-  const double c = std::cos(angle), s = std::sin(angle);
+// r turned about its own z or y axis: only two columns change, so this spares
+// a full matrix product.
+Eigen::Matrix3d turnedAboutZ(const Eigen::Matrix3d& r, double c, double s) {
   Eigen::Matrix3d m;
-  m << c, -s, 0, s, c, 0, 0, 0, 1;
+  m.col(0) = c * r.col(0) + s * r.col(1);
+  m.col(1) = c * r.col(1) - s * r.col(0);
+  m.col(2) = r.col(2);
   return m;
 }
 
-Eigen::Matrix3d rotY(double angle) {
-  const double c = std::cos(angle), s = std::sin(angle);
+Eigen::Matrix3d turnedAboutY(const Eigen::Matrix3d& r, double c, double s) {
   Eigen::Matrix3d m;
-  m << c, 0, s, 0, 1, 0, -s, 0, c;
+  m.col(0) = c * r.col(0) - s * r.col(2);
+  m.col(1) = r.col(1);
+  m.col(2) = c * r.col(2) + s * r.col(0);
   return m;
 }
 
-ChainFrames chainFrames(const Joints& q) {
+// Joints 3 and 5 turn about -y.
+ChainFrames chainFrames(const JointTrig& t) {
   ChainFrames f;
-  const Eigen::Matrix3d r1 = rotZ(q[0]);
-  const Eigen::Matrix3d r2 = r1 * rotY(q[1]);
-  const Eigen::Matrix3d r3 = r2 * rotY(-q[2]);
-  const Eigen::Matrix3d r4 = r3 * rotZ(q[3]);
-  const Eigen::Matrix3d r5 = r4 * rotY(-q[4]);
+  const Eigen::Matrix3d r1 = turnedAboutZ(Eigen::Matrix3d::Identity(), t.c[0], t.s[0]);
+  const Eigen::Matrix3d r2 = turnedAboutY(r1, t.c[1], t.s[1]);
+  const Eigen::Matrix3d r3 = turnedAboutY(r2, t.c[2], -t.s[2]);
+  const Eigen::Matrix3d r4 = turnedAboutZ(r3, t.c[3], t.s[3]);
+  const Eigen::Matrix3d r5 = turnedAboutY(r4, t.c[4], -t.s[4]);
   f.points[0] = Eigen::Vector3d::Zero();
   f.points[1] = Eigen::Vector3d(0, 0, kBaseHeight);
-  f.points[2] = f.points[1] + r2 * Eigen::Vector3d(kUpperArmX, 0, kUpperArmZ);
-  f.points[3] = f.points[2] + r3 * Eigen::Vector3d(kForearmX, 0, 0);
-  f.points[4] = f.points[3] + r4 * Eigen::Vector3d(0, 0, kForearmZ);
-  f.tool.position = f.points[4] + r5 * Eigen::Vector3d(0, kWristOffset, kToolOffset);
+  f.points[2] = f.points[1] + kUpperArmX * r2.col(0) + kUpperArmZ * r2.col(2);
+  f.points[3] = f.points[2] + kForearmX * r3.col(0);
+  f.points[4] = f.points[3] + kForearmZ * r4.col(2);
+  f.tool.position = f.points[4] + kWristOffset * r5.col(1) + kToolOffset * r5.col(2);
   f.points[5] = f.tool.position;
   f.axes[0] = Eigen::Vector3d::UnitZ();
   f.axes[1] = r1.col(1);
@@ -46,7 +51,7 @@ ChainFrames chainFrames(const Joints& q) {
   f.axes[3] = r3.col(2);
   f.axes[4] = -r4.col(1);
   f.axes[5] = r5.col(2);
-  f.tool.rotation = r5 * rotZ(q[5]);
+  f.tool.rotation = turnedAboutZ(r5, t.c[5], t.s[5]);
   return f;
 }
 
@@ -79,7 +84,16 @@ constexpr int kMaxNewtonSteps = 10;
 
 }  // namespace
 
-Pose forwardKinematics(const Joints& q) { return chainFrames(q).tool; }
+JointTrig trigOf(const Joints& q) {
+  JointTrig t;
+  for (int i = 0; i < 6; ++i) {
+    t.c[i] = std::cos(q[i]);
+    t.s[i] = std::sin(q[i]);
+  }
+  return t;
+}
+
+Pose forwardKinematics(const Joints& q) { return chainFrames(trigOf(q)).tool; }
 
 PoseError poseError(const Pose& reached, const Pose& target) {
   const Eigen::Matrix3d m = target.rotation * reached.rotation.transpose();
@@ -87,9 +101,9 @@ PoseError poseError(const Pose& reached, const Pose& target) {
   return {(target.position - reached.position).norm(), std::atan2(0.5 * w.norm(), 0.5 * (m.trace() - 1.0))};
 }
 
-bool polish(const Pose& target, Joints& q) {
+bool polish(const Pose& target, Joints& q, JointTrig trig) {
   for (int step = 0;; ++step) {
-    const ChainFrames f = chainFrames(q);
+    const ChainFrames f = chainFrames(trig);
     const PoseError error = poseError(f.tool, target);
     if (!(error.position <= kNearSolution && error.rotation <= kNearSolution)) return false;
     if ((error.position <= kConverged && error.rotation <= kConverged) || step == kMaxNewtonSteps) {
@@ -101,6 +115,7 @@ bool polish(const Pose& target, Joints& q) {
     const Eigen::Matrix<double, 6, 1> dq = jacobianOf(f).partialPivLu().solve(e);
     if (!dq.allFinite()) return false;
     for (int i = 0; i < 6; ++i) q[i] += dq[i];
+    trig = trigOf(q);
   }
 }
 

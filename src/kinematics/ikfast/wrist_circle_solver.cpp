@@ -15,13 +15,12 @@ const double kForearmSq = kForearmX * kForearmX + kForearmZ * kForearmZ;
 const double kInverseForearmSq = 1.0 / kForearmSq;
 const double kUpperArm = std::sqrt(kUpperArmSq);
 const double kForearm = std::sqrt(kForearmSq);
-const double kUpperArmAngle = std::atan2(kUpperArmZ, kUpperArmX);
-const double kForearmAngle = std::atan2(kForearmZ, kForearmX);
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Samples of joint 6 over a whole turn (the grid); the elbow ends of a partly
 // reachable circle get a few more (see scanArc).
 constexpr int kScanSamples = 128;
+constexpr double kScanStep = kTwoPi / kScanSamples;
 // Parameters of the samples inside an end cap, which runs from 0 to 2.
 constexpr std::array<double, 7> kCapSamples = {0.25, 0.5, 0.75, 1.0, 1.25, 1.5, 1.75};
 // A wrist point this close to joint 1's axis or to joint 2 leaves joint 1 or
@@ -49,7 +48,7 @@ const std::pair<double, double>& unitCircle(int k) {
   static const std::vector<std::pair<double, double>> table = [] {
     std::vector<std::pair<double, double>> cos_sin(kScanSamples);
     for (int i = 0; i < kScanSamples; ++i) {
-      cos_sin[i] = {std::cos(kTwoPi * i / kScanSamples), std::sin(kTwoPi * i / kScanSamples)};
+      cos_sin[i] = {std::cos(kScanStep * i), std::sin(kScanStep * i)};
     }
     return cos_sin;
   }();
@@ -75,6 +74,44 @@ struct WristPoint {
   double outward;  // joint 5's axis along the outward horizontal direction
   double along;    // joint 3 = along * (unit to wrist point) +- across * (its normal in the arm plane)
   double across;
+};
+
+// Cosine and sine of an angle.
+struct CosSin {
+  double c, s;
+};
+
+// Cosine and sine of the direction of (x, y); those of angle 0, as atan2
+// gives, when both are zero.
+CosSin direction(double x, double y) {
+  const double length = std::sqrt(x * x + y * y);
+  if (length == 0.0) return {1.0, 0.0};
+  const double inverse = 1.0 / length;
+  return {x * inverse, y * inverse};
+}
+
+// Cosine and sine of the angle a - b.
+CosSin difference(const CosSin& a, const CosSin& b) { return {a.c * b.c + a.s * b.s, a.s * b.c - a.c * b.s}; }
+
+double angleOf(const CosSin& a) { return std::atan2(a.s, a.c); }
+
+const CosSin kUpperArmDirection = direction(kUpperArmX, kUpperArmZ);
+const CosSin kForearmDirection = direction(kForearmX, kForearmZ);
+
+// A closed-form solution with the cosines and sines of its joints.
+struct Solution {
+  Joints q;
+  JointTrig trig;
+};
+
+// The residuals of the four branches: constant + shoulder * by_shoulder +
+// elbow * by_elbow + shoulder * elbow * by_both.
+struct BranchResiduals {
+  double constant, by_shoulder, by_elbow, by_both;
+
+  double of(int shoulder, int elbow) const {
+    return constant + shoulder * by_shoulder + elbow * (by_elbow + shoulder * by_both);
+  }
 };
 
 // Joint 3 and the forearm vector in joint 1's vertical plane (x outwards, z up).
@@ -250,6 +287,7 @@ class WristCircleSolver {
   explicit WristCircleSolver(const Pose& target) : target_(target) {
     const Eigen::Vector3d wrist56 = target.position - kToolOffset * target.rotation.col(2);
     centre_ = wrist56 - Eigen::Vector3d(0, 0, kBaseHeight);
+    solutions_.reserve(kMaxSolutions);
   }
 
   std::vector<Joints> solve() {
@@ -294,16 +332,21 @@ class WristCircleSolver {
     p.axis5 = s6 * target_.rotation.col(0) + c6 * target_.rotation.col(1);
     p.w = centre_ - kWristOffset * p.axis5;
     const double rho_sq = p.w.x() * p.w.x() + p.w.y() * p.w.y();
+    const double r_sq = rho_sq + p.w.z() * p.w.z();
+    // along = (r^2 + d) / 2r and across = sqrt(4 L2^2 r^2 - (r^2 + d)^2) / 2r
+    // with d = L2^2 - L3^2: the three square roots start together and one
+    // division serves every inverse, which keeps this hot path short.
+    const double spread = r_sq + kUpperArmSq - kForearmSq;
     p.rho = std::sqrt(rho_sq);
-    p.r = std::sqrt(rho_sq + p.w.z() * p.w.z());
-    // One division serves both inverses.
+    p.r = std::sqrt(r_sq);
+    const double twice_across_r = std::sqrt(std::max(0.0, 4.0 * kUpperArmSq * r_sq - spread * spread));
     const double inverse_product = 1.0 / (p.rho * p.r);
     const double inverse_r = p.rho * inverse_product;
     p.out_x = p.rho * inverse_r;
     p.up_z = p.w.z() * inverse_r;
     p.outward = (p.w.x() * p.axis5.x() + p.w.y() * p.axis5.y()) * (p.r * inverse_product);
-    p.along = 0.5 * (p.r + (kUpperArmSq - kForearmSq) * inverse_r);
-    p.across = std::sqrt(std::max(0.0, kUpperArmSq - p.along * p.along));
+    p.along = 0.5 * spread * inverse_r;
+    p.across = 0.5 * twice_across_r * inverse_r;
     return p;
   }
 
@@ -321,34 +364,50 @@ class WristCircleSolver {
     return {j3x, j3z, wx - j3x, wz - j3z};
   }
 
-  // Cosine between joint 4's and joint 5's axes: zero at a solution.
-  static double residual(const WristPoint& p, int shoulder, int elbow) {
-    if (degenerate(p)) return kNaN;
-    const ArmPlane a = armPlane(p, shoulder, elbow);
-    // Joint 4's axis is the forearm direction turned by the forearm's fixed bend.
-    const double z4x = (kForearmZ * a.fx - kForearmX * a.fz) * kInverseForearmSq;
-    const double z4z = (kForearmZ * a.fz + kForearmX * a.fx) * kInverseForearmSq;
-    return shoulder * z4x * p.outward + z4z * p.axis5.z();
+  // Cosine between joint 4's and joint 5's axes, zero at a solution, for every
+  // branch at once. Joint 4's axis is the forearm direction turned by the
+  // forearm's fixed bend; written out, the four branches share their terms.
+  static BranchResiduals residuals(const WristPoint& p) {
+    if (degenerate(p)) return {kNaN, kNaN, kNaN, kNaN};
+    // The forearm vector in the arm plane (see armPlane) is
+    // (shoulder * forearm_out + elbow * lift_x, forearm_up - shoulder * elbow * lift_z).
+    const double forearm_out = p.rho - p.along * p.out_x, forearm_up = p.w.z() - p.along * p.up_z;
+    const double lift_x = p.across * p.up_z, lift_z = p.across * p.out_x;
+    const double a = p.outward * kInverseForearmSq, b = p.axis5.z() * kInverseForearmSq;
+    return {kForearmZ * (a * forearm_out + b * forearm_up), kForearmX * (b * forearm_out - a * forearm_up),
+            kForearmX * (a * lift_z + b * lift_x), kForearmZ * (a * lift_x - b * lift_z)};
   }
 
-  Joints joints(const WristPoint& p, int shoulder, int elbow) const {
+  static double residual(const WristPoint& p, int shoulder, int elbow) { return residuals(p).of(shoulder, elbow); }
+
+  // Joint angles follow from directions, so their cosines and sines need no
+  // trigonometric calls: the forward kinematics that checks the solution uses them.
+  Solution solution(const WristPoint& p, int shoulder, int elbow) const {
     const ArmPlane a = armPlane(p, shoulder, elbow);
-    Joints q;
-    q[0] = std::atan2(shoulder * p.w.y(), shoulder * p.w.x());
-    q[1] = kUpperArmAngle - std::atan2(a.j3z, a.j3x);
-    const double forearm_pitch = kForearmAngle - std::atan2(a.fz, a.fx);
-    q[2] = q[1] - forearm_pitch;
-    q[5] = p.q6;
-    const double c1 = std::cos(q[0]), s1 = std::sin(q[0]);
-    const double cp = std::cos(forearm_pitch), sp = std::sin(forearm_pitch);
+    std::array<CosSin, 6> joint;
+    joint[0] = direction(shoulder * p.w.x(), shoulder * p.w.y());
+    joint[1] = difference(kUpperArmDirection, direction(a.j3x, a.j3z));
+    // The forearm's pitch is its fixed bend less its direction in the arm plane.
+    const CosSin forearm_pitch = difference(kForearmDirection, direction(a.fx, a.fz));
+    joint[2] = difference(joint[1], forearm_pitch);
+    joint[5] = {p.c6, p.s6};
+    const CosSin& c1 = joint[0];
     Eigen::Matrix3d r3;
-    r3 << c1 * cp, -s1, c1 * sp, s1 * cp, c1, s1 * sp, -sp, 0, cp;
+    r3 << c1.c * forearm_pitch.c, -c1.s, c1.c * forearm_pitch.s, c1.s * forearm_pitch.c, c1.c,
+        c1.s * forearm_pitch.s, -forearm_pitch.s, 0, forearm_pitch.c;
     Eigen::Matrix3d undo6;
     undo6 << p.c6, p.s6, 0, -p.s6, p.c6, 0, 0, 0, 1;
     const Eigen::Matrix3d m = r3.transpose() * target_.rotation * undo6;
-    q[3] = std::atan2(-m(0, 1), m(1, 1));
-    q[4] = std::atan2(m(2, 0), m(2, 2));
-    return q;
+    joint[3] = direction(m(1, 1), -m(0, 1));
+    joint[4] = direction(m(2, 2), m(2, 0));
+    Solution found;
+    for (int i = 0; i < 6; ++i) {
+      found.trig.c[i] = joint[i].c;
+      found.trig.s[i] = joint[i].s;
+    }
+    for (int i = 0; i < 5; ++i) found.q[i] = angleOf(joint[i]);
+    found.q[5] = p.q6;
+    return found;
   }
 
   // The sample at parameter t, whose joint 6 lies near that of near.
@@ -360,8 +419,9 @@ class WristCircleSolver {
 
   static ScanPoint scanPoint(double t, int elbow, const WristPoint& p) {
     ScanPoint s{t, elbow, {}, p.q6, p.c6, p.s6, p.w.x(), p.w.y(), p.rho, p.across};
+    const BranchResiduals branches = residuals(p);
     for (int shoulder : {1, -1}) {
-      for (int elbow_sign : {1, -1}) s.residuals[shoulder < 0][elbow_sign < 0] = residual(p, shoulder, elbow_sign);
+      for (int elbow_sign : {1, -1}) s.residuals[shoulder < 0][elbow_sign < 0] = branches.of(shoulder, elbow_sign);
     }
     return s;
   }
@@ -384,8 +444,11 @@ class WristCircleSolver {
     const double d = q6 - near.q6;
     if (std::fabs(d) > kSeriesReach) return wristPoint(q6);
     const double d2 = d * d;
-    const double cos_d = 1 - d2 / 2 * (1 - d2 / 12 * (1 - d2 / 30 * (1 - d2 / 56 * (1 - d2 / 90))));
-    const double sin_d = d * (1 - d2 / 6 * (1 - d2 / 20 * (1 - d2 / 42 * (1 - d2 / 72 * (1 - d2 / 110)))));
+    // Coefficients as products of inverse factorials: divisions would cost far more.
+    const double cos_d =
+        1 - d2 * (1.0 / 2 - d2 * (1.0 / 24 - d2 * (1.0 / 720 - d2 * (1.0 / 40320 - d2 * (1.0 / 3628800)))));
+    const double sin_d =
+        d * (1 - d2 * (1.0 / 6 - d2 * (1.0 / 120 - d2 * (1.0 / 5040 - d2 * (1.0 / 362880 - d2 * (1.0 / 39916800))))));
     return wristPoint(q6, near.c6 * cos_d - near.s6 * sin_d, near.s6 * cos_d + near.c6 * sin_d);
   }
 
@@ -431,7 +494,7 @@ class WristCircleSolver {
   WristPoint gridPoint(long k) const {
     const auto& [cos_k, sin_k] = unitCircle(static_cast<int>(((k % kScanSamples) + kScanSamples) % kScanSamples));
     // The table starts at angle 0: turn it by pi.
-    return wristPoint(-kPi + kTwoPi * k / kScanSamples, -cos_k, -sin_k);
+    return wristPoint(-kPi + kScanStep * k, -cos_k, -sin_k);
   }
 
   void scanWholeTurn() {
@@ -448,11 +511,11 @@ class WristCircleSolver {
   // Joint 6 in [lo, hi] reachable, the elbows meeting at both ends: one loop
   // per shoulder. Grid angles inside the arc serve both elbows.
   void scanArc(double lo, double hi) {
-    constexpr double kStep = kTwoPi / kScanSamples;
     constexpr double kMargin = 1e-9;
     std::vector<WristPoint> inside;
-    for (long k = static_cast<long>(std::ceil((lo + kPi + kMargin) / kStep));
-         -kPi + k * kStep < hi - kMargin; ++k) {
+    inside.reserve(static_cast<size_t>((hi - lo) / kScanStep) + 2);
+    for (long k = static_cast<long>(std::ceil((lo + kPi + kMargin) / kScanStep));
+         -kPi + k * kScanStep < hi - kMargin; ++k) {
       inside.push_back(gridPoint(k));
     }
     if (inside.empty()) inside.push_back(wristPoint(0.5 * (lo + hi)));
@@ -479,35 +542,34 @@ class WristCircleSolver {
 
   // Finds the loop's roots between sign changes and in dips towards zero.
   void searchLoop(const Parameterisation& param, const Loop& loop, const std::vector<ScanPoint>& samples) {
-    const size_t n = samples.size();
-    values_.resize(n);
-    for (size_t i = 0; i < n; ++i) values_[i] = loopValue(loop, samples[i]);
-    for (size_t i = 0; i < n; ++i) {
-      const auto f = [&](double t) { return loopValue(param, loop, t, samples[i]); };
-      const size_t next = i + 1 == n ? 0 : i + 1;
-      const double v = values_[i], v_next = values_[next];
-      if (v * v_next < 0.0) {
-        const double t_next = next == 0 ? samples[0].t + param.period() : samples[next].t;
-        addCandidate(param, loop, brentRoot(f, samples[i].t, t_next, v, v_next));
-        continue;
-      }
-      if (v == 0.0) {
-        addCandidate(param, loop, samples[i].t);
-        continue;
-      }
-      const size_t previous = i == 0 ? n - 1 : i - 1;
-      const double v_previous = values_[previous];
-      // Evaluated without short cuts: the comparisons are data-dependent and
-      // branches on them mispredict.
-      const bool dip = (v * v_previous > 0.0) & (v * v_next > 0.0) & (std::fabs(v) <= std::fabs(v_previous)) &
+    const long n = static_cast<long>(samples.size());
+    const auto time = [&](long i) {  // parameter of sample i, for i from -1 to n across the period's seam
+      if (i < 0) return samples[n - 1].t - param.period();
+      if (i == n) return samples[0].t + param.period();
+      return samples[i].t;
+    };
+    double v_previous = loopValue(loop, samples[n - 1]), v = loopValue(loop, samples[0]);
+    for (long i = 0; i < n; ++i) {
+      const double v_next = loopValue(loop, samples[i == n - 1 ? 0 : i + 1]);
+      // Most samples neither start a sign change nor sit in a dip. Evaluated
+      // without short cuts: the comparisons are data-dependent and branches on
+      // them mispredict.
+      const bool crossing = v * v_next <= 0.0;
+      const bool dip = (v * v_previous > 0.0) & (std::fabs(v) <= std::fabs(v_previous)) &
                        (std::fabs(v) < std::fabs(v_next));
-      if (!dip) continue;
-      const double t = samples[i].t;
-      const double t_previous = i == 0 ? samples[previous].t - param.period() : samples[previous].t;
-      const double t_next = next == 0 ? samples[0].t + param.period() : samples[next].t;
-      if (dipMayCross(t_previous, t, t_next, v_previous, v, v_next)) {
-        searchDip(param, loop, f, t_previous, t, t_next, v);
+      if (crossing | dip) {
+        const auto f = [&](double t) { return loopValue(param, loop, t, samples[i]); };
+        if (v == 0.0) {
+          addCandidate(param, loop, time(i));
+        } else if (crossing) {
+          // A zero at the next sample is that sample's own candidate.
+          if (v_next != 0.0) addCandidate(param, loop, brentRoot(f, time(i), time(i + 1), v, v_next));
+        } else if (dipMayCross(time(i - 1), time(i), time(i + 1), v_previous, v, v_next)) {
+          searchDip(param, loop, f, time(i - 1), time(i), time(i + 1), v);
+        }
       }
+      v_previous = v;
+      v = v_next;
     }
   }
 
@@ -545,8 +607,9 @@ class WristCircleSolver {
     const Parameter at = param.at(t);
     const WristPoint p = wristPoint(at.q6);
     if (degenerate(p)) return;
-    Joints q = joints(p, loop.shoulder, loop.elbow != 0 ? loop.elbow : at.elbow);
-    if (!polish(target_, q)) return;
+    Solution found = solution(p, loop.shoulder, loop.elbow != 0 ? loop.elbow : at.elbow);
+    Joints& q = found.q;
+    if (!polish(target_, q, found.trig)) return;
     for (double& angle : q) angle = wrapAngle(angle);
     const auto same = [&q](const Joints& other) {
       for (int i = 0; i < 6; ++i) {
@@ -560,7 +623,6 @@ class WristCircleSolver {
   Pose target_;
   Eigen::Vector3d centre_;  // meeting point of joints 5 and 6, relative to joint 2
   std::vector<Joints> solutions_;
-  std::vector<double> values_;  // one loop's residual per sample
 };
 
 }  // namespace

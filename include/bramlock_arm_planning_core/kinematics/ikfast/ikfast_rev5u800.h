@@ -268,8 +268,10 @@ class IKSolver {
                  ikfast::IkSolutionListBase<double>& solutions);
 
  private:
-  // Adds the joint values in j as one solution, joint 1 on the given branch.
+  // Adds the joint values in j as one solution, joint 1 on the given branch;
+  // vinfos (six entries) is the caller's scratch space, reused across solutions.
   void addSolution(unsigned char branch, unsigned char branch_count,
+                   std::vector<ikfast::IkSingleDOFSolutionBase<double>>& vinfos,
                    ikfast::IkSolutionListBase<double>& solutions);
 
   double j[6] = {};      // joint values of the solution being added
