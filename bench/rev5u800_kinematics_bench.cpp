@@ -9,7 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bramlock_arm_planning_core/kinematics/xms5_r800_kinematics.h"
+#include "bramlock_arm_planning_core/kinematics/rev5u800_kinematics.h"
 #include "per_call_timing.h"
 
 namespace {

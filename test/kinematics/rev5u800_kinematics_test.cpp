@@ -13,7 +13,7 @@
 #include "arm_test_support.h"
 #include "bramlock_arm_planning_core/console_color_codes.h"
 #include "bramlock_arm_planning_core/kinematics/inverse_kinematics_solver.h"
-#include "bramlock_arm_planning_core/kinematics/xms5_r800_kinematics.h"
+#include "bramlock_arm_planning_core/kinematics/rev5u800_kinematics.h"
 #include "rev5u800_fixture.h"
 #include "test_support.h"
 

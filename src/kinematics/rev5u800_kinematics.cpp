@@ -1,4 +1,4 @@
-#include "bramlock_arm_planning_core/kinematics/xms5_r800_kinematics.h"
+#include "bramlock_arm_planning_core/kinematics/rev5u800_kinematics.h"
 
 #include <algorithm>
 #include <cmath>
