@@ -206,6 +206,35 @@ TEST_F(TestArmGroups, BadNumbersAndBadArguments) {
   EXPECT_FALSE(pan->satisfiesPositionBounds(&kNaN, pan->getActiveJointModelsBounds()));
   EXPECT_FALSE(pan->satisfiesPositionBounds(&kInf, pan->getActiveJointModelsBounds()));
 
+  // Distances and interpolation pass a value that is not a number on rather than hide it.
+  std::vector<double> zeros(6, 0.0), with_nan(6, 0.0), middle(6, 0.0);
+  with_nan[1] = kNaN;
+  EXPECT_TRUE(std::isnan(group.distance(zeros.data(), with_nan.data())));
+  group.interpolate(zeros.data(), zeros.data(), kNaN, middle.data());
+  EXPECT_TRUE(std::isnan(middle[0]));
+  group.interpolate(zeros.data(), with_nan.data(), 0.5, middle.data());
+  EXPECT_TRUE(std::isnan(middle[1]));
+  EXPECT_FALSE(group.satisfiesPositionBounds(middle.data(), bounds));
+  // Sampling near a seed or within a distance that is not a finite number is refused untouched.
+  random_numbers::RandomNumberGenerator seeded(9);
+  for (double bad : {kNaN, kInf, -kInf}) {
+    std::vector<double> near(6, 0.0), sample(6, 0.5);
+    EXPECT_THROW(group.getVariableRandomPositionsNearBy(seeded, sample.data(), bounds, near.data(), bad),
+                 std::invalid_argument);
+    std::vector<double> distances(6, 0.1);
+    distances[4] = bad;
+    EXPECT_THROW(group.getVariableRandomPositionsNearBy(seeded, sample.data(), bounds, near.data(), distances),
+                 std::invalid_argument);
+    near[2] = bad;
+    EXPECT_THROW(group.getVariableRandomPositionsNearBy(seeded, sample.data(), bounds, near.data(), 0.1),
+                 std::invalid_argument);
+    EXPECT_EQ(sample, std::vector<double>(6, 0.5));
+  }
+  // A huge distance around an ordinary seed covers the whole range.
+  std::vector<double> sample(6, 0.0);
+  group.getVariableRandomPositionsNearBy(seeded, sample.data(), bounds, zeros.data(), 1e300);
+  EXPECT_TRUE(group.satisfiesPositionBounds(sample.data(), bounds));
+
   std::vector<double> huge(6, 1e300);
   EXPECT_TRUE(group.enforcePositionBounds(huge.data(), bounds));
   EXPECT_TRUE(group.satisfiesPositionBounds(huge.data(), bounds));

@@ -163,7 +163,7 @@ TEST(SolverRegistry, OnlyTheArmGroupOfTheTestArmGetsASolver) {
   const auto& rml = model->getKinematicsSlovers()[2].kinematics;
   EXPECT_EQ(model->getJointModelGroup("arm")->getKinematicsInterface(), rml);
   EXPECT_EQ(rml.use_count(), 2);  // the registry and the arm group
-  for (const std::string& name : {"gripper", "manipulator", "sensor", "wrist"}) {
+  for (const char* name : {"gripper", "manipulator", "sensor", "wrist"}) {
     EXPECT_EQ(model->getJointModelGroup(name)->getKinematicsInterface(), nullptr) << name;
   }
   // The solver holds the arm's MDH values.
