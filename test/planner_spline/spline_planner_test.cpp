@@ -69,6 +69,7 @@ struct CubicTexts {
   static constexpr const char* kArmTorques = "关节力矩限制（未启用）: [200.0, 190.0, 120.0, 45.0, 40.0, 25.0]";
   static constexpr const char* kMountTorques = "关节力矩限制（未启用）: [80.0, 60.0, 0.0, 0.0, 0.0, 0.0]";
   static constexpr const char* kLoadFailed = "加载URDF模型失败: ";
+  static constexpr const char* kModelMismatch = "动力学模型关节数(6)与路径点关节数(2)不一致，按未加载模型规划";
 };
 
 struct QuinticTexts {
@@ -91,6 +92,7 @@ struct QuinticTexts {
   static constexpr const char* kMountTorques =
       "QuinticSpline: 关节力矩限制（未启用）: [80.0, 60.0, 0.0, 0.0, 0.0, 0.0]";
   static constexpr const char* kLoadFailed = "QuinticSpline: 加载URDF失败: ";
+  static constexpr const char* kModelMismatch = "QuinticSpline: 模型关节数6与路径点关节数2不一致，忽略模型";
 };
 
 // The log lines of a captured output, without their running numbers.
@@ -173,6 +175,8 @@ TYPED_TEST(SplinePlanner, InitializeReportsTheFirstFailingCheck) {
       {{{0.0, 0.0}, {1.0}}, {limits({1.0, 1.0}, {nan, 1.0}), good}, TypeParam::kNanAmax},
       {{{0.0, 0.0}, {1.0, 1.0}}, {limits({-1.0, 1.0}, {1.0}), good}, TypeParam::kDimension0},
       {{{0.0}}, {}, TypeParam::kTooFewPoints},
+      {{{0.0, 0.0}, {1.0, nan}}, {good, good}, TypeParam::kInvalidPoints},
+      {{{0.0, -std::numeric_limits<double>::infinity()}, {1.0, 1.0}}, {good, good}, TypeParam::kInvalidPoints},
   };
   for (const Case& each : cases) {
     bool result = true;
@@ -211,12 +215,19 @@ TYPED_TEST(SplinePlanner, CartesianLimitsWithoutAModelWarnButPass) {
   EXPECT_TRUE(result);
   EXPECT_EQ(lines, std::vector<std::string>({TypeParam::kCartesianWithoutModel}));
   ASSERT_TRUE(this->planner.setRobotModel(spline_test::armUrdfPath(), "end_effector"));
-  const auto with_model = this->logged([&] {
+  WaypointConstraints six = limits(std::vector<double>(6, 1.0), std::vector<double>(6, 1.0));
+  six.cartesian.enabled = true;
+  const auto with_model = this->logged(
+      [&] { result = this->planner.initialize({std::vector<double>(6, 0.0), std::vector<double>(6, 1.0)}, {six, six}); });
+  EXPECT_TRUE(result);
+  EXPECT_TRUE(with_model.empty());
+  // A model of six joints does not serve a two-joint path: planned as without a model.
+  const auto other_arm = this->logged([&] {
     result =
         this->planner.initialize({{0.0, 0.0}, {1.0, 1.0}}, {cartesianLimits(true, 1.0), cartesianLimits(true, 1.0)});
   });
   EXPECT_TRUE(result);
-  EXPECT_TRUE(with_model.empty());
+  EXPECT_EQ(other_arm, std::vector<std::string>({TypeParam::kModelMismatch, TypeParam::kCartesianWithoutModel}));
 }
 
 TYPED_TEST(SplinePlanner, UniformLimitsGiveEveryWaypointTheSameRecord) {
