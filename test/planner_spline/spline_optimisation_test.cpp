@@ -56,13 +56,12 @@ struct CubicTexts {
   static constexpr const char* kCsvPrefix = "trajectory_";
   static constexpr const char* kCsvFailedStart = "无法写入轨迹文件 ";
   static constexpr const char* kModelMismatch = "动力学模型关节数(6)与路径点关节数(2)不一致，按未加载模型规划";
-  // 0 -> 1 at rest in 3 ms: 3 s^2 - 2 s^3 of s = t / 0.003.
+  // 0 -> 1 at rest in 2.5 ms: 3 s^2 - 2 s^3 of s = t / 0.0025, sampled up to 2 ms.
   static constexpr const char* kSmallCsv =
       "time,j0_pos,j0_vel,j0_acc\n"
-      "0,0,0,666667\n"
-      "0.001,0.259259,444.444,222222\n"
-      "0.002,0.740741,444.444,-222222\n"
-      "0.003,1,0,-666667\n";
+      "0,0,0,960000\n"
+      "0.001,0.352,576,192000\n"
+      "0.002,0.896,384,-576000\n";
 };
 
 struct QuinticTexts {
@@ -78,34 +77,15 @@ struct QuinticTexts {
   static constexpr const char* kCsvPrefix = "quintic_trajectory_";
   static constexpr const char* kCsvFailedStart = "QuinticSpline: 无法写入轨迹文件 ";
   static constexpr const char* kModelMismatch = "QuinticSpline: 模型关节数6与路径点关节数2不一致，忽略模型";
-  // 0 -> 1 at rest in 3 ms: 10 s^3 - 15 s^4 + 6 s^5 of s = t / 0.003.
+  // 0 -> 1 at rest in 2.5 ms: 10 s^3 - 15 s^4 + 6 s^5 of s = t / 0.0025, sampled up to 2 ms.
   static constexpr const char* kSmallCsv =
       "time,j0_pos,j0_vel,j0_acc,j0_jerk\n"
-      "0,0,0,0,2.22222e+09\n"
-      "0.001,0.209877,555.556,246914,-2.46914e+08\n"
-      "0.002,0.790123,555.556,-246914,-2.46914e+08\n"
-      "0.003,1,0,0,2.22222e+09\n";
+      "0,0,0,0,3.84e+09\n"
+      "0.001,0.31744,691.2,460800,-1.6896e+09\n"
+      "0.002,0.94208,307.2,-921600,1.536e+08\n";
 };
 
-std::vector<std::string> logLines(const std::string& out) {
-  std::vector<std::string> lines;
-  std::istringstream stream(out);
-  const std::string tag = "[INFO] ";
-  for (std::string line; std::getline(stream, line);) {
-    const std::size_t at = line.find(tag);
-    if (at != std::string::npos) lines.push_back(line.substr(at + tag.size()));
-  }
-  return lines;
-}
-
 bool startsWith(const std::string& text, const std::string& start) { return text.rfind(start, 0) == 0; }
-
-WaypointConstraints jointLimits(std::vector<double> vmax, std::vector<double> amax) {
-  WaypointConstraints record;
-  record.vmax = std::move(vmax);
-  record.amax = std::move(amax);
-  return record;
-}
 
 std::vector<WaypointConstraints> uniform(std::size_t points, const WaypointConstraints& record) {
   return std::vector<WaypointConstraints>(points, record);
@@ -151,9 +131,7 @@ class SplineOptimisation : public ::testing::Test {
  protected:
   template <class Body>
   std::vector<std::string> logged(Body body) {
-    bramlock_test::OutputCapture capture;
-    body();
-    return logLines(capture.out());
+    return spline_test::logged(body);
   }
 
   Probe<typename Texts::Planner> planner;
@@ -164,7 +142,7 @@ TYPED_TEST_SUITE(SplineOptimisation, Flavours);
 
 TYPED_TEST(SplineOptimisation, LimitsMetByTheInitialDurationsConvergeAtTheSecondIteration) {
   const Path path = {std::vector<double>(6, 0.0), std::vector<double>(6, 1e-8), std::vector<double>(6, 2e-8)};
-  const auto limits = uniform(3, jointLimits(std::vector<double>(6, 1.0), std::vector<double>(6, 1.0)));
+  const auto limits = uniform(3, spline_test::limits(std::vector<double>(6, 1.0), std::vector<double>(6, 1.0)));
   const std::vector<double> initial = this->planner.prepare(path, limits);
   EXPECT_EQ(initial, std::vector<double>({0.001, 0.001}));
   TrajectoryResult result;
@@ -181,7 +159,7 @@ TYPED_TEST(SplineOptimisation, LimitsMetByTheInitialDurationsConvergeAtTheSecond
 
 TYPED_TEST(SplineOptimisation, TooFewIterationsFailWithTheNoConvergenceMessage) {
   const Path path = {std::vector<double>(6, 0.0), std::vector<double>(6, 1.0)};
-  const auto limits = uniform(2, jointLimits(std::vector<double>(6, 1.0), std::vector<double>(6, 1.0)));
+  const auto limits = uniform(2, spline_test::limits(std::vector<double>(6, 1.0), std::vector<double>(6, 1.0)));
   TrajectoryResult result{true, {TrajectoryData()}};
   auto lines =
       this->logged([&] { result = this->planner.generateTimeOptimalTrajectory(path, limits, 0.01, 1, true); });
@@ -209,7 +187,7 @@ TYPED_TEST(SplineOptimisation, ViolatingSegmentsGrowByTheirExcessAndLendItToCalm
   };
   // One joint from rest to rest in 1.25 s at 1 rad/s: the peak velocity is kRestPeak / 1.25 (the
   // 21 checked points fall just short of it); the excess lies in [0.05, 0.5], a step of 0.3.
-  planner.prepare({{0.0}, {1.0}}, uniform(2, jointLimits({1.0}, {100.0})));
+  planner.prepare({{0.0}, {1.0}}, uniform(2, spline_test::limits({1.0}, {100.0})));
   const double growth = once({1.25})[0] / 1.25 - 1.0;
   EXPECT_NEAR(growth, 0.3 * (TypeParam::kRestPeak / 1.25 - 1.0), 0.3 * 0.01);
 
@@ -217,14 +195,14 @@ TYPED_TEST(SplineOptimisation, ViolatingSegmentsGrowByTheirExcessAndLendItToCalm
   std::vector<double> end(6, 0.0);
   end[2] = 1.0;
   planner.prepare({std::vector<double>(6, 0.0), end},
-                  uniform(2, jointLimits(std::vector<double>(6, 1.0), std::vector<double>(6, 100.0))));
+                  uniform(2, spline_test::limits(std::vector<double>(6, 1.0), std::vector<double>(6, 100.0))));
   EXPECT_NEAR(once({1.25})[0] / 1.25 - 1.0, growth / 6.0, 1e-12);
 
   // Only the middle segment has a frame to limit (a segment with one enabled end takes that
   // waypoint's frame, here none): its tool is too fast, and the calm outer segments take 40 % of
   // its increment.
   ASSERT_TRUE(planner.setRobotModel(spline_test::armUrdfPath(), "end_effector"));
-  WaypointConstraints loose = jointLimits(std::vector<double>(6, 100.0), std::vector<double>(6, 1000.0));
+  WaypointConstraints loose = spline_test::limits(std::vector<double>(6, 100.0), std::vector<double>(6, 1000.0));
   WaypointConstraints slow_tool = loose;
   slow_tool.cartesian.enabled = true;
   slow_tool.cartesian.max_linear_velocity = 0.1;
@@ -242,7 +220,7 @@ TYPED_TEST(SplineOptimisation, ViolatingSegmentsGrowByTheirExcessAndLendItToCalm
 TYPED_TEST(SplineOptimisation, DurationsStayWithinTheirBoundsAndOverlongSegmentsFail) {
   // Nine radians at 0.1 rad/s need 90 s, more than one segment may take.
   const Path path = {{0.0}, {9.0}};
-  const auto limits = uniform(2, jointLimits({0.1}, {1.0}));
+  const auto limits = uniform(2, spline_test::limits({0.1}, {1.0}));
   EXPECT_EQ(this->planner.prepare(path, limits), std::vector<double>({10.0}));
   TrajectoryResult result;
   this->logged([&] { result = this->planner.generateTimeOptimalTrajectory(path, limits, 0.01, 200, false); });
@@ -312,7 +290,7 @@ TYPED_TEST(SplineOptimisation, RandomPathsMeetTheJointLimitsAtEveryMillisecond) 
 
 TYPED_TEST(SplineOptimisation, SamplesRunEveryMillisecondUpToTheTotalTime) {
   auto& planner = this->planner;
-  planner.prepare({{0.0, 1.0}, {1.0, -1.0}, {2.0, 0.5}}, uniform(3, jointLimits({1.0, 1.0}, {1.0, 1.0})));
+  planner.prepare({{0.0, 1.0}, {1.0, -1.0}, {2.0, 0.5}}, uniform(3, spline_test::limits({1.0, 1.0}, {1.0, 1.0})));
   const auto count = [&](std::vector<double> durations) {
     return planner.generateTrajectory(durations, false).front().children;
   };
@@ -368,7 +346,7 @@ TYPED_TEST(SplineOptimisation, InverseDynamicsOfTheSamplesStaysWithinTheTorqueLi
   this->logged([&] { this->planner.enableTorqueConstraints(true); });
   const auto model = this->planner.model_;
   bramlock::dynamics::Data data(model);
-  WaypointConstraints limits = jointLimits(std::vector<double>(6, 3.0), std::vector<double>(6, 10.0));
+  WaypointConstraints limits = spline_test::limits(std::vector<double>(6, 3.0), std::vector<double>(6, 10.0));
   limits.torque_max = {120, 90, 60, 20, 20, 10};
   for (unsigned seed : {301u, 302u}) {
     const Path path = randomPath(seed, 4);
@@ -386,6 +364,197 @@ TYPED_TEST(SplineOptimisation, InverseDynamicsOfTheSamplesStaysWithinTheTorqueLi
     // Six checked points per segment: between them the torque may pass the limit by a few per cent.
     for (int j = 0; j < 6; ++j) EXPECT_LE(worst[j], 1.08 * limits.torque_max[j]) << seed << " " << j;
     EXPECT_GT(worst[1], 0.9 * limits.torque_max[1]) << seed;
+  }
+}
+
+// A locale that writes decimal commas, as some hosts' locales do.
+struct DecimalComma : std::numpunct<char> {
+  char do_decimal_point() const override { return ','; }
+};
+
+// Restores the process-wide C++ locale.
+class ScopedGlobalLocale {
+ public:
+  explicit ScopedGlobalLocale(const std::locale& locale) : previous_(std::locale::global(locale)) {}
+  ~ScopedGlobalLocale() { std::locale::global(previous_); }
+  ScopedGlobalLocale(const ScopedGlobalLocale&) = delete;
+  ScopedGlobalLocale& operator=(const ScopedGlobalLocale&) = delete;
+
+ private:
+  std::locale previous_;
+};
+
+TYPED_TEST(SplineOptimisation, CsvOfASmallCaseHoldsEveryMillisecondWithItsDerivatives) {
+  auto& planner = this->planner;
+  planner.prepare({{0.0}, {1.0}}, uniform(2, spline_test::limits({1.0}, {1.0})));
+  bramlock_test::TempDir directory;
+  std::string path;
+  {
+    const ScopedGlobalLocale commas(std::locale(std::locale::classic(), new DecimalComma));
+    path = planner.writeTrajectoryCsv(directory.path().string(), {0.0025});
+  }
+  ASSERT_FALSE(path.empty());
+  EXPECT_EQ(readFile(path), TypeParam::kSmallCsv);
+  const std::string name = std::filesystem::path(path).filename().string();
+  ASSERT_TRUE(startsWith(name, TypeParam::kCsvPrefix)) << name;
+  const std::string stamp = name.substr(std::string(TypeParam::kCsvPrefix).size());
+  ASSERT_EQ(stamp.size(), std::string("20261207_101500.csv").size()) << name;
+  EXPECT_EQ(stamp[8], '_');
+  EXPECT_EQ(stamp.substr(15), ".csv");
+}
+
+TYPED_TEST(SplineOptimisation, CsvFilesOfTheSameSecondAreNumbered) {
+  auto& planner = this->planner;
+  planner.prepare({{0.0}, {1.0}}, uniform(2, spline_test::limits({1.0}, {1.0})));
+  bramlock_test::TempDir directory;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const std::string first = planner.writeTrajectoryCsv(directory.path().string(), {0.0025});
+    const std::string second = planner.writeTrajectoryCsv(directory.path().string(), {0.002});
+    const std::string third = planner.writeTrajectoryCsv(directory.path().string(), {0.001});
+    const std::string base = first.substr(0, first.size() - 4);
+    if (second.rfind(base, 0) != 0 || third.rfind(base, 0) != 0) {
+      continue;  // the clock passed a second between the files
+    }
+    EXPECT_EQ(second, base + "_1.csv");
+    EXPECT_EQ(third, base + "_2.csv");
+    EXPECT_EQ(readFile(first), TypeParam::kSmallCsv);
+    return;
+  }
+  FAIL() << "three files never fell into one second";
+}
+
+TYPED_TEST(SplineOptimisation, UnwritableCsvIsLoggedAndPlanningStillSucceeds) {
+  auto& planner = this->planner;
+  planner.prepare({{0.0}, {1.0}}, uniform(2, spline_test::limits({1.0}, {1.0})));
+  bramlock_test::TempDir directory;
+  const std::string missing = (directory.path() / "missing").string();
+  std::string path = "unset";
+  auto lines = this->logged([&] { path = planner.writeTrajectoryCsv(missing, {0.003}); });
+  EXPECT_EQ(path, "");
+  ASSERT_EQ(lines.size(), 1u);
+  const std::string expected_start = std::string(TypeParam::kCsvFailedStart) + missing + "/" + TypeParam::kCsvPrefix;
+  EXPECT_TRUE(startsWith(lines[0], expected_start)) << lines[0];
+  EXPECT_NE(lines[0].find(".csv: No such file or directory"), std::string::npos) << lines[0];
+  EXPECT_TRUE(std::filesystem::is_empty(directory.path()));
+
+  if (std::filesystem::exists("/home/bramlock/trajectory")) {
+    return;  // a host that has the trajectory directory would get a file
+  }
+  TrajectoryResult result;
+  lines = this->logged([&] {
+    result = planner.generateTimeOptimalTrajectory({{0.0}, {1.0}}, {1.0}, {1.0}, 0.01, 1000, true,
+                                                   CartesianConstraints());
+  });
+  EXPECT_TRUE(result.success);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_TRUE(startsWith(lines.back(), std::string(TypeParam::kCsvFailedStart) + "/home/bramlock/trajectory/" +
+                                           TypeParam::kCsvPrefix))
+      << lines.back();
+}
+
+TYPED_TEST(SplineOptimisation, CsvTorqueColumnsHoldTheInverseDynamicsOfEachRow) {
+  auto& planner = this->planner;
+  ASSERT_TRUE(planner.setRobotModel(spline_test::armUrdfPath(), "end_effector"));
+  this->logged([&] { planner.enableTorqueConstraints(true); });
+  const Path path = randomPath(401, 3);
+  planner.prepare(path, uniform(3, spline_test::limits(std::vector<double>(6, 1.0), std::vector<double>(6, 1.0))));
+  bramlock_test::TempDir directory;
+  const std::string file = planner.writeTrajectoryCsv(directory.path().string(), {0.2, 0.3});
+  std::istringstream text(readFile(file));
+  std::string header;
+  std::getline(text, header);
+  const int per_joint = TypeParam::kJerk ? 4 : 3;
+  std::string expected_header = "time";
+  for (int j = 0; j < 6; ++j) {
+    expected_header += ",j" + std::to_string(j) + "_pos,j" + std::to_string(j) + "_vel,j" + std::to_string(j) + "_acc";
+    if (TypeParam::kJerk) expected_header += ",j" + std::to_string(j) + "_jerk";
+  }
+  for (int j = 0; j < 6; ++j) expected_header += ",j" + std::to_string(j) + "_torque";
+  EXPECT_EQ(header, expected_header);
+  bramlock::dynamics::Data data(planner.model_);
+  int rows = 0;
+  for (std::string row; std::getline(text, row); ++rows) {
+    std::vector<double> values;
+    std::istringstream cells(row);
+    for (std::string cell; std::getline(cells, cell, ',');) values.push_back(std::stod(cell));
+    ASSERT_EQ(values.size(), 1u + 6u * per_joint + 6u);
+    EXPECT_NEAR(values[0], rows * 0.001, 1e-9);
+    Eigen::VectorXd q(6), v(6), a(6);
+    for (int j = 0; j < 6; ++j) {
+      q[j] = values[1 + j * per_joint];
+      v[j] = values[2 + j * per_joint];
+      a[j] = values[3 + j * per_joint];
+    }
+    const Eigen::VectorXd tau = bramlock::dynamics::rnea(*planner.model_, data, q, v, a);
+    for (int j = 0; j < 6; ++j) {
+      // The file holds six significant digits of each input.
+      ASSERT_NEAR(values[1 + 6 * per_joint + j], tau[j], 1e-3 * (1.0 + std::fabs(tau[j]))) << rows << " " << j;
+    }
+  }
+  EXPECT_EQ(rows, 501);
+}
+
+TYPED_TEST(SplineOptimisation, AModelOfAnotherJointCountIsIgnoredForTheCall) {
+  auto& planner = this->planner;
+  ASSERT_TRUE(planner.setRobotModel(spline_test::armUrdfPath(), "end_effector"));
+  this->logged([&] { planner.enableTorqueConstraints(true); });
+  WaypointConstraints two = spline_test::limits({1.0, 1.0}, {1.0, 1.0}, {5.0, 5.0});
+  two.cartesian.enabled = true;
+  two.cartesian.max_linear_velocity = 1e-6;
+  TrajectoryResult result;
+  const auto lines = this->logged(
+      [&] { result = planner.generateTimeOptimalTrajectory({{0.0, 0.0}, {1.0, -1.0}}, uniform(2, two), 0.01, 1000, false); });
+  ASSERT_TRUE(result.success);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0], TypeParam::kModelMismatch);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), std::string(TypeParam::kModelMismatch)), 1);
+  // Timed by the joint limits alone.
+  EXPECT_LT(result.trajectory.back().time, 5.0);
+  bramlock_test::TempDir directory;
+  const std::string file = planner.writeTrajectoryCsv(directory.path().string(), {1.0});
+  EXPECT_EQ(readFile(file).substr(0, readFile(file).find('\n')), TypeParam::kJerk
+                ? "time,j0_pos,j0_vel,j0_acc,j0_jerk,j1_pos,j1_vel,j1_acc,j1_jerk"
+                : "time,j0_pos,j0_vel,j0_acc,j1_pos,j1_vel,j1_acc");
+}
+
+TYPED_TEST(SplineOptimisation, BadNumbersFailOrGiveFiniteTrajectories) {
+  auto& planner = this->planner;
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const auto plan = [&](const Path& path, const std::vector<double>& vmax, const std::vector<double>& amax,
+                        double tolerance, const CartesianConstraints& cartesian) {
+    TrajectoryResult result;
+    this->logged([&] {
+      result = planner.generateTimeOptimalTrajectory(path, vmax, amax, tolerance, 200, false, cartesian);
+    });
+    return result;
+  };
+  const std::vector<double> one = {1.0, 1.0};
+  const CartesianConstraints off;
+  for (const Path& path : {Path{{0.0, nan}, {1.0, 1.0}}, Path{{0.0, 0.0}, {inf, 1.0}}, Path{{0.0, 0.0}, {1.0}}}) {
+    std::vector<std::string> lines;
+    lines = this->logged(
+        [&] { EXPECT_FALSE(planner.generateTimeOptimalTrajectory(path, one, one, 0.01, 200, false, off).success); });
+    EXPECT_EQ(lines.back(), TypeParam::kInitFailed);
+  }
+  EXPECT_FALSE(plan({{0.0, 0.0}, {1e300, -1e300}}, one, one, 0.01, off).success);
+  EXPECT_FALSE(plan({{0.0, 0.0}, {1.0, 1.0}}, one, one, nan, off).success);
+  EXPECT_FALSE(plan({{0.0, 0.0}, {1.0, 1.0}}, {1.0, nan}, one, 0.01, off).success);
+  EXPECT_FALSE(plan({{0.0, 0.0}, {1.0, 1.0}}, one, {1.0}, 0.01, off).success);
+
+  ASSERT_TRUE(planner.setRobotModel(spline_test::armUrdfPath(), "end_effector"));
+  CartesianConstraints unknown_speed;
+  unknown_speed.enabled = true;
+  unknown_speed.max_linear_velocity = nan;
+  const Path six = randomPath(501, 3);
+  EXPECT_FALSE(plan(six, std::vector<double>(6, 1.0), std::vector<double>(6, 1.0), 0.01, unknown_speed).success);
+
+  // Unlimited joints take the shortest segments; the samples stay finite.
+  const TrajectoryResult unlimited = plan({{0.0, 0.0}, {1.0, -1.0}, {2.0, 3.0}}, {inf, 1e300}, {inf, inf}, 0.01, off);
+  ASSERT_TRUE(unlimited.success);
+  EXPECT_DOUBLE_EQ(unlimited.trajectory.back().time, 0.002);
+  for (const TrajectoryData& sample : unlimited.trajectory.front().children) {
+    for (double q : sample.positions) EXPECT_TRUE(std::isfinite(q));
   }
 }
 
