@@ -276,6 +276,13 @@ TYPED_TEST(SplineOptimisation, RandomPathsMeetTheJointLimitsAtEveryMillisecond) 
       for (int j = 0; j < 6; ++j) {
         EXPECT_LE(std::fabs(samples[k].positions[j] - path[i][j]), 1.02 * vmax[j] * offset + 1e-12) << i << " " << j;
       }
+      // The waypoint's velocity and acceleration are those of the samples around it.
+      if (k == 0 || k + 1 == samples.size()) continue;
+      const Differences d = differencesAt(samples, k);
+      for (int j = 0; j < 6; ++j) {
+        EXPECT_NEAR(d.v[j], result.trajectory[i].velocities[j], 0.01 * vmax[j]) << i << " " << j;
+        EXPECT_NEAR(d.a[j], result.trajectory[i].accelerations[j], 0.05 * amax[j]) << i << " " << j;
+      }
     }
     // The optimiser accepts 1 % excess (its tolerance) at sampled points; between them a little more.
     for (std::size_t k = 1; k + 1 < samples.size(); ++k) {
