@@ -280,8 +280,8 @@ TYPED_TEST(SplineOptimisation, RandomPathsMeetTheJointLimitsAtEveryMillisecond) 
       if (k == 0 || k + 1 == samples.size()) continue;
       const Differences d = differencesAt(samples, k);
       for (int j = 0; j < 6; ++j) {
-        EXPECT_NEAR(d.v[j], result.trajectory[i].velocities[j], 0.01 * vmax[j]) << i << " " << j;
-        EXPECT_NEAR(d.a[j], result.trajectory[i].accelerations[j], 0.05 * amax[j]) << i << " " << j;
+        EXPECT_NEAR(d.v[j], result.trajectory[i].velocities[j], 0.002 * vmax[j]) << i << " " << j;
+        EXPECT_NEAR(d.a[j], result.trajectory[i].accelerations[j], 0.01 * amax[j]) << i << " " << j;
       }
     }
     // The optimiser accepts 1 % excess (its tolerance) at sampled points; between them a little more.
