@@ -556,6 +556,15 @@ TYPED_TEST(SplineOptimisation, BadNumbersFailOrGiveFiniteTrajectories) {
   const Path six = randomPath(501, 3);
   EXPECT_FALSE(plan(six, std::vector<double>(6, 1.0), std::vector<double>(6, 1.0), 0.01, unknown_speed).success);
 
+  // A waypoint's own frame index that the model lacks limits nothing.
+  WaypointConstraints beyond = spline_test::limits(std::vector<double>(6, 1.0), std::vector<double>(6, 1.0));
+  beyond.cartesian.enabled = true;
+  beyond.cartesian.frame_id = 999;
+  const WaypointConstraints plain = spline_test::limits(std::vector<double>(6, 1.0), std::vector<double>(6, 1.0));
+  TrajectoryResult framed;
+  this->logged([&] { framed = planner.generateTimeOptimalTrajectory(six, {beyond, plain, plain}, 0.01, 1000, false); });
+  EXPECT_TRUE(framed.success);
+
   // Unlimited joints take the shortest segments; the samples stay finite.
   const TrajectoryResult unlimited = plan({{0.0, 0.0}, {1.0, -1.0}, {2.0, 3.0}}, {inf, 1e300}, {inf, inf}, 0.01, off);
   ASSERT_TRUE(unlimited.success);
