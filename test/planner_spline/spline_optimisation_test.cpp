@@ -161,8 +161,7 @@ TYPED_TEST(SplineOptimisation, TooFewIterationsFailWithTheNoConvergenceMessage) 
   const Path path = {std::vector<double>(6, 0.0), std::vector<double>(6, 1.0)};
   const auto limits = uniform(2, spline_test::limits(std::vector<double>(6, 1.0), std::vector<double>(6, 1.0)));
   TrajectoryResult result{true, {TrajectoryData()}};
-  auto lines =
-      this->logged([&] { result = this->planner.generateTimeOptimalTrajectory(path, limits, 0.01, 1, true); });
+  auto lines = this->logged([&] { result = this->planner.generateTimeOptimalTrajectory(path, limits, 0.01, 1, true); });
   EXPECT_FALSE(result.success);
   EXPECT_TRUE(result.trajectory.empty());
   ASSERT_EQ(lines.size(), 3u);
@@ -270,8 +269,8 @@ TYPED_TEST(SplineOptimisation, RandomPathsMeetTheJointLimitsAtEveryMillisecond) 
     }
     // Within half a millisecond of each knot the samples are at most half a millisecond of travel away.
     for (std::size_t i = 0; i < path.size(); ++i) {
-      const std::size_t k = std::min(samples.size() - 1, static_cast<std::size_t>(
-                                                             std::lround(result.trajectory[i].time / 0.001)));
+      const std::size_t k =
+          std::min(samples.size() - 1, static_cast<std::size_t>(std::lround(result.trajectory[i].time / 0.001)));
       const double offset = std::fabs(result.trajectory[i].time - samples[k].time);
       for (int j = 0; j < 6; ++j) {
         EXPECT_LE(std::fabs(samples[k].positions[j] - path[i][j]), 1.02 * vmax[j] * offset + 1e-12) << i << " " << j;
@@ -338,8 +337,8 @@ TYPED_TEST(SplineOptimisation, ToolSpeedStaysWithinTheCartesianLimit) {
     double linear = 0.0, angular = 0.0;
     for (std::size_t k = 1; k < tool.size(); ++k) {
       linear = std::max(linear, (tool[k].translation() - tool[k - 1].translation()).norm() / 0.001);
-      angular = std::max(angular, bramlock::dynamics::rotationAngle(tool[k - 1].linear().transpose() *
-                                                                     tool[k].linear()) / 0.001);
+      angular = std::max(
+          angular, bramlock::dynamics::rotationAngle(tool[k - 1].linear().transpose() * tool[k].linear()) / 0.001);
     }
     // Eight checked points per segment: between them the speed may pass the limit by a few per cent.
     EXPECT_LE(linear, 0.5 * 1.05) << seed;
@@ -449,13 +448,13 @@ TYPED_TEST(SplineOptimisation, UnwritableCsvIsLoggedAndPlanningStillSucceeds) {
   }
   TrajectoryResult result;
   lines = this->logged([&] {
-    result = planner.generateTimeOptimalTrajectory({{0.0}, {1.0}}, {1.0}, {1.0}, 0.01, 1000, true,
-                                                   CartesianConstraints());
+    result =
+        planner.generateTimeOptimalTrajectory({{0.0}, {1.0}}, {1.0}, {1.0}, 0.01, 1000, true, CartesianConstraints());
   });
   EXPECT_TRUE(result.success);
   ASSERT_FALSE(lines.empty());
-  EXPECT_TRUE(startsWith(lines.back(), std::string(TypeParam::kCsvFailedStart) + "/home/bramlock/trajectory/" +
-                                           TypeParam::kCsvPrefix))
+  EXPECT_TRUE(startsWith(
+      lines.back(), std::string(TypeParam::kCsvFailedStart) + "/home/bramlock/trajectory/" + TypeParam::kCsvPrefix))
       << lines.back();
 }
 
@@ -509,8 +508,9 @@ TYPED_TEST(SplineOptimisation, AModelOfAnotherJointCountIsIgnoredForTheCall) {
   two.cartesian.enabled = true;
   two.cartesian.max_linear_velocity = 1e-6;
   TrajectoryResult result;
-  const auto lines = this->logged(
-      [&] { result = planner.generateTimeOptimalTrajectory({{0.0, 0.0}, {1.0, -1.0}}, uniform(2, two), 0.01, 1000, false); });
+  const auto lines = this->logged([&] {
+    result = planner.generateTimeOptimalTrajectory({{0.0, 0.0}, {1.0, -1.0}}, uniform(2, two), 0.01, 1000, false);
+  });
   ASSERT_TRUE(result.success);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[0], TypeParam::kModelMismatch);
@@ -519,9 +519,9 @@ TYPED_TEST(SplineOptimisation, AModelOfAnotherJointCountIsIgnoredForTheCall) {
   EXPECT_LT(result.trajectory.back().time, 5.0);
   bramlock_test::TempDir directory;
   const std::string file = planner.writeTrajectoryCsv(directory.path().string(), {1.0});
-  EXPECT_EQ(readFile(file).substr(0, readFile(file).find('\n')), TypeParam::kJerk
-                ? "time,j0_pos,j0_vel,j0_acc,j0_jerk,j1_pos,j1_vel,j1_acc,j1_jerk"
-                : "time,j0_pos,j0_vel,j0_acc,j1_pos,j1_vel,j1_acc");
+  EXPECT_EQ(readFile(file).substr(0, readFile(file).find('\n')),
+            TypeParam::kJerk ? "time,j0_pos,j0_vel,j0_acc,j0_jerk,j1_pos,j1_vel,j1_acc,j1_jerk"
+                             : "time,j0_pos,j0_vel,j0_acc,j1_pos,j1_vel,j1_acc");
 }
 
 TYPED_TEST(SplineOptimisation, BadNumbersFailOrGiveFiniteTrajectories) {
@@ -531,9 +531,8 @@ TYPED_TEST(SplineOptimisation, BadNumbersFailOrGiveFiniteTrajectories) {
   const auto plan = [&](const Path& path, const std::vector<double>& vmax, const std::vector<double>& amax,
                         double tolerance, const CartesianConstraints& cartesian) {
     TrajectoryResult result;
-    this->logged([&] {
-      result = planner.generateTimeOptimalTrajectory(path, vmax, amax, tolerance, 200, false, cartesian);
-    });
+    this->logged(
+        [&] { result = planner.generateTimeOptimalTrajectory(path, vmax, amax, tolerance, 200, false, cartesian); });
     return result;
   };
   const std::vector<double> one = {1.0, 1.0};

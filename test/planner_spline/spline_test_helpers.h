@@ -48,8 +48,7 @@ std::vector<std::string> logged(Body body) {
   return logLines(capture.out());
 }
 
-inline WaypointConstraints limits(std::vector<double> vmax, std::vector<double> amax,
-                                  std::vector<double> torque = {}) {
+inline WaypointConstraints limits(std::vector<double> vmax, std::vector<double> amax, std::vector<double> torque = {}) {
   WaypointConstraints record;
   record.vmax = std::move(vmax);
   record.amax = std::move(amax);
