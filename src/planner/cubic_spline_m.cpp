@@ -38,3 +38,27 @@ void CubicSplineM::buildClamped(double start_slope, double end_slope) {
   }
   moments = bramlock::spline_systems::solveTridiagonal(mu, diag, lambda, rhs);
 }
+
+double CubicSplineM::position(double e) const {
+  const std::size_t i = bramlock::spline_systems::segmentIndex(times, e);
+  const double h = times[i + 1] - times[i];
+  const double A = (times[i + 1] - e) / h;
+  const double B = (e - times[i]) / h;
+  return A * values[i] + B * values[i + 1] +
+         ((A * A * A - A) * moments[i] + (B * B * B - B) * moments[i + 1]) * h * h / 6.0;
+}
+
+double CubicSplineM::velocity(double e) const {
+  const std::size_t i = bramlock::spline_systems::segmentIndex(times, e);
+  const double h = times[i + 1] - times[i];
+  const double from_start = e - times[i];
+  const double to_end = times[i + 1] - e;
+  return (values[i + 1] - values[i]) / h - (moments[i + 1] - moments[i]) * h / 6.0 +
+         moments[i + 1] * from_start * from_start / (2.0 * h) - moments[i] * to_end * to_end / (2.0 * h);
+}
+
+double CubicSplineM::acceleration(double e) const {
+  const std::size_t i = bramlock::spline_systems::segmentIndex(times, e);
+  const double h = times[i + 1] - times[i];
+  return (moments[i] * (times[i + 1] - e) + moments[i + 1] * (e - times[i])) / h;
+}

@@ -61,3 +61,11 @@ void QuinticSplineInterpolator::buildClamped(double start_velocity, double end_v
     accelerations[k + 1] = interior[k];
   }
 }
+
+double QuinticSplineInterpolator::valueAt(double e, Derivative derivative) const {
+  const std::size_t i = bramlock::spline_systems::segmentIndex(times, e);
+  const QuinticSplineCoefficients segment =
+      QuinticSplineCoefficients::fromHermite(positions[i], positions[i + 1], velocities[i], velocities[i + 1],
+                                             accelerations[i], accelerations[i + 1], times[i + 1] - times[i]);
+  return (segment.*derivative)(e - times[i]);
+}

@@ -1,8 +1,16 @@
 #include "bramlock_arm_planning_core/planner/quintic_spline_trajectory.h"
 
+#include "bramlock_arm_planning_core/planner/quintic_spline_interpolator.h"
+#include "bramlock_arm_planning_core/planner/spline_coefficients.h"
 #include "spline_trajectory_planner_impl.h"
 
 struct QuinticSplineFlavour {
+  using Segment = QuinticSplineCoefficients;
+  using Spline = QuinticSplineInterpolator;
+  static constexpr bool kQuintic = true;
+  static constexpr char kCsvPrefix[] = "quintic_trajectory";
+
+
   static constexpr char kTorqueSwitch[] = "QuinticSpline: 力矩约束{}";
   static constexpr char kInvalidPoints[] = "QuinticSpline: 无效路径点";
   static constexpr char kTooFewPoints[] = "QuinticSpline: 路径点不足";
@@ -15,6 +23,14 @@ struct QuinticSplineFlavour {
   static constexpr char kTorqueLimits[] =
       "QuinticSpline: 关节力矩限制（未启用）: [{:.1f}, {:.1f}, {:.1f}, {:.1f}, {:.1f}, {:.1f}]";
   static constexpr char kLoadFailed[] = "QuinticSpline: 加载URDF失败: {}";
+  static constexpr char kModelJointMismatch[] = "QuinticSpline: 模型关节数{}与路径点关节数{}不一致，忽略模型";
+  static constexpr char kInitFailed[] = "QuinticSpline: 初始化失败";
+  static constexpr char kNotConverged[] = "QuinticSpline: 优化未收敛";
+  static constexpr char kConverged[] = "QuinticSpline: 优化收敛, iter={}, T={:.4f}s, maxErr={:.6f}";
+  static constexpr char kIterationLimit[] = "QuinticSpline: 达到最大迭代 {}, T={:.4f}s, maxErr={:.6f}";
+  static constexpr char kOptimisationTime[] = "QuinticSpline: 优化耗时 {} ms";
+  static constexpr char kCsvSaved[] = "QuinticSpline: 插值数据已保存到 {}";
+  static constexpr char kCsvFailed[] = "QuinticSpline: 无法写入轨迹文件 {}: {}";
 };
 
 template class SplineTrajectoryPlanner<QuinticSplineFlavour>;

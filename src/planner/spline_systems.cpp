@@ -51,5 +51,19 @@ std::vector<double> clampedKnotVelocities(const std::vector<double>& values, con
   return solveTridiagonal(sub, diag, sup, rhs, guard);
 }
 
+std::size_t segmentIndex(const std::vector<double>& times, double e) {
+  std::size_t lo = 0;
+  std::size_t hi = times.size() - 1;
+  while (hi - lo > 1) {
+    const std::size_t mid = (lo + hi) / 2;
+    if (e < times[mid]) {
+      hi = mid;
+    } else {
+      lo = mid;
+    }
+  }
+  return lo;
+}
+
 }  // namespace spline_systems
 }  // namespace bramlock

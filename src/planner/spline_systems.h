@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <vector>
 
@@ -23,6 +24,10 @@ std::vector<double> solveTridiagonal(const std::vector<double>& sub, std::vector
 // knots) twice continuously differentiable, with the given end velocities.
 std::vector<double> clampedKnotVelocities(const std::vector<double>& values, const std::vector<double>& h,
                                           double v_start, double v_end, const PivotGuard& guard);
+
+// Index of the knot that starts the segment holding time e (binary search over at least two
+// increasing knot times); e on an interior knot gives that knot, e at the last knot the last segment.
+std::size_t segmentIndex(const std::vector<double>& times, double e);
 
 }  // namespace spline_systems
 }  // namespace bramlock

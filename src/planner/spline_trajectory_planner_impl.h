@@ -4,6 +4,7 @@
 // instantiate it with their flavour.
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <exception>
 
@@ -96,6 +97,12 @@ bool SplineTrajectoryPlanner<Flavour>::initialize(const std::vector<std::vector<
     return false;
   }
   for (std::size_t i = 0; i < points.size(); ++i) {
+    if (!std::all_of(points[i].begin(), points[i].end(), [](double value) { return std::isfinite(value); })) {
+      BRAMLOCK_INFO(Flavour::kInvalidPoints);
+      return false;
+    }
+  }
+  for (std::size_t i = 0; i < points.size(); ++i) {
     const WaypointConstraints& limits = constraints[i];
     if (points[i].size() < joints || limits.vmax.size() != joints || limits.amax.size() != joints ||
         (!limits.torque_max.empty() && limits.torque_max.size() != joints)) {
@@ -117,9 +124,13 @@ bool SplineTrajectoryPlanner<Flavour>::initialize(const std::vector<std::vector<
     }
   }
   constraints_ = constraints;
+  if (model_ && data_ && !dynamicsUsable()) {
+    // Planned as if no model were loaded: its torques and frame speeds are those of another arm.
+    BRAMLOCK_INFO(Flavour::kModelJointMismatch, model_->nq(), num_joints_);
+  }
   const bool cartesian_requested = std::any_of(constraints.begin(), constraints.end(),
                                                [](const WaypointConstraints& c) { return c.cartesian.enabled; });
-  if (cartesian_requested && (!model_ || !data_)) {
+  if (cartesian_requested && !dynamicsUsable()) {
     BRAMLOCK_INFO(Flavour::kCartesianWithoutModel);
   }
   return true;
@@ -208,3 +219,6 @@ void SplineTrajectoryPlanner<Flavour>::computeSegmentConstraints() {
     }
   }
 }
+
+#include "spline_time_optimisation_impl.h"
+#include "spline_trajectory_sampling_impl.h"

@@ -69,6 +69,7 @@ struct CubicTexts {
   static constexpr const char* kArmTorques = "关节力矩限制（未启用）: [200.0, 190.0, 120.0, 45.0, 40.0, 25.0]";
   static constexpr const char* kMountTorques = "关节力矩限制（未启用）: [80.0, 60.0, 0.0, 0.0, 0.0, 0.0]";
   static constexpr const char* kLoadFailed = "加载URDF模型失败: ";
+  static constexpr const char* kModelMismatch = "动力学模型关节数(6)与路径点关节数(2)不一致，按未加载模型规划";
 };
 
 struct QuinticTexts {
@@ -91,31 +92,10 @@ struct QuinticTexts {
   static constexpr const char* kMountTorques =
       "QuinticSpline: 关节力矩限制（未启用）: [80.0, 60.0, 0.0, 0.0, 0.0, 0.0]";
   static constexpr const char* kLoadFailed = "QuinticSpline: 加载URDF失败: ";
+  static constexpr const char* kModelMismatch = "QuinticSpline: 模型关节数6与路径点关节数2不一致，忽略模型";
 };
 
-// The log lines of a captured output, without their running numbers.
-std::vector<std::string> logLines(const std::string& out) {
-  std::vector<std::string> lines;
-  const std::string tag = "[INFO] ";
-  std::size_t start = 0;
-  while (start < out.size()) {
-    std::size_t end = out.find('\n', start);
-    if (end == std::string::npos) end = out.size();
-    const std::string line = out.substr(start, end - start);
-    const std::size_t at = line.find(tag);
-    if (at != std::string::npos) lines.push_back(line.substr(at + tag.size()));
-    start = end + 1;
-  }
-  return lines;
-}
-
-WaypointConstraints limits(std::vector<double> vmax, std::vector<double> amax, std::vector<double> torque = {}) {
-  WaypointConstraints record;
-  record.vmax = std::move(vmax);
-  record.amax = std::move(amax);
-  record.torque_max = std::move(torque);
-  return record;
-}
+using spline_test::limits;
 
 WaypointConstraints cartesianLimits(bool enabled, double linear, double angular = 300.14, int frame = -1) {
   WaypointConstraints record = limits({1.0, 1.0}, {1.0, 1.0});
@@ -137,12 +117,9 @@ Eigen::Isometry3d placementOf(const bramlock::dynamics::Model& model, bramlock::
 template <class Texts>
 class SplinePlanner : public ::testing::Test {
  protected:
-  // Runs body with the output captured and returns the log lines it wrote.
   template <class Body>
   std::vector<std::string> logged(Body body) {
-    bramlock_test::OutputCapture capture;
-    body();
-    return logLines(capture.out());
+    return spline_test::logged(body);
   }
 
   Probe<typename Texts::Planner> planner;
@@ -173,6 +150,8 @@ TYPED_TEST(SplinePlanner, InitializeReportsTheFirstFailingCheck) {
       {{{0.0, 0.0}, {1.0}}, {limits({1.0, 1.0}, {nan, 1.0}), good}, TypeParam::kNanAmax},
       {{{0.0, 0.0}, {1.0, 1.0}}, {limits({-1.0, 1.0}, {1.0}), good}, TypeParam::kDimension0},
       {{{0.0}}, {}, TypeParam::kTooFewPoints},
+      {{{0.0, 0.0}, {1.0, nan}}, {good, good}, TypeParam::kInvalidPoints},
+      {{{0.0, -std::numeric_limits<double>::infinity()}, {1.0, 1.0}}, {good, good}, TypeParam::kInvalidPoints},
   };
   for (const Case& each : cases) {
     bool result = true;
@@ -211,12 +190,19 @@ TYPED_TEST(SplinePlanner, CartesianLimitsWithoutAModelWarnButPass) {
   EXPECT_TRUE(result);
   EXPECT_EQ(lines, std::vector<std::string>({TypeParam::kCartesianWithoutModel}));
   ASSERT_TRUE(this->planner.setRobotModel(spline_test::armUrdfPath(), "end_effector"));
-  const auto with_model = this->logged([&] {
+  WaypointConstraints six = limits(std::vector<double>(6, 1.0), std::vector<double>(6, 1.0));
+  six.cartesian.enabled = true;
+  const auto with_model = this->logged(
+      [&] { result = this->planner.initialize({std::vector<double>(6, 0.0), std::vector<double>(6, 1.0)}, {six, six}); });
+  EXPECT_TRUE(result);
+  EXPECT_TRUE(with_model.empty());
+  // A model of six joints does not serve a two-joint path: planned as without a model.
+  const auto other_arm = this->logged([&] {
     result =
         this->planner.initialize({{0.0, 0.0}, {1.0, 1.0}}, {cartesianLimits(true, 1.0), cartesianLimits(true, 1.0)});
   });
   EXPECT_TRUE(result);
-  EXPECT_TRUE(with_model.empty());
+  EXPECT_EQ(other_arm, std::vector<std::string>({TypeParam::kModelMismatch, TypeParam::kCartesianWithoutModel}));
 }
 
 TYPED_TEST(SplinePlanner, UniformLimitsGiveEveryWaypointTheSameRecord) {

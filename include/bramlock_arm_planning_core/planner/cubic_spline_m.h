@@ -15,4 +15,10 @@ struct CubicSplineM {
 
   // Solves the moments for the given end slopes; with fewer than two knots they stay zero.
   void buildClamped(double start_slope, double end_slope);
+
+  // Values at time e within [times.front(), times.back()]; a time on an interior knot belongs to
+  // the segment that starts there. Needs at least two knots.
+  double position(double e) const;
+  double velocity(double e) const;
+  double acceleration(double e) const;
 };

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "bramlock_arm_planning_core/planner/spline_coefficients.h"
+
 // Piecewise quintic of one joint with position, velocity and acceleration at every knot;
 // each segment is the quintic Hermite polynomial through its two knots.
 struct QuinticSplineInterpolator {
@@ -19,4 +21,16 @@ struct QuinticSplineInterpolator {
   // Clamps both ends and solves interior velocities (as for a C2 cubic) and accelerations
   // (jerk continuous at interior knots). Fewer than two knots: nothing.
   void buildClamped(double start_velocity, double end_velocity, double start_acceleration, double end_acceleration);
+
+  // Values at time e within [times.front(), times.back()]; a time on an interior knot belongs to
+  // the segment that starts there. Needs at least two knots.
+  double position(double e) const { return valueAt(e, &QuinticSplineCoefficients::position); }
+  double velocity(double e) const { return valueAt(e, &QuinticSplineCoefficients::velocity); }
+  double acceleration(double e) const { return valueAt(e, &QuinticSplineCoefficients::acceleration); }
+  double jerk(double e) const { return valueAt(e, &QuinticSplineCoefficients::jerk); }
+
+ private:
+  using Derivative = double (QuinticSplineCoefficients::*)(double) const;
+  // The derivative of the segment polynomial that holds e, at e.
+  double valueAt(double e, Derivative derivative) const;
 };

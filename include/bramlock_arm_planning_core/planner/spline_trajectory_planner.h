@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "bramlock_arm_planning_core/planner/arm_dynamics_data.h"
 #include "bramlock_arm_planning_core/planner/arm_dynamics_model.h"
 #include "bramlock_arm_planning_core/planner/arm_mdh_params.h"
+#include "bramlock_arm_planning_core/planner/trajectory_data.h"
 #include "bramlock_arm_planning_core/planner/trajectory_planner_interface.h"
 #include "bramlock_arm_planning_core/planner/waypoint_constraints.h"
 
@@ -35,7 +37,11 @@ class SplineTrajectoryPlanner : public ITrajectoryPlanner {
   // the previous model stays in force and false is returned.
   bool setRobotModel(const std::string& urdf_path, const std::string& ee_frame_name) override;
   void enableTorqueConstraints(bool on) override;
-  using ITrajectoryPlanner::generateTimeOptimalTrajectory;
+  // Optimises the segment durations under the limits and samples the splines every millisecond;
+  // unsuccessful (and logged) for invalid input or when maxIterations pass without convergence.
+  TrajectoryResult generateTimeOptimalTrajectory(const std::vector<std::vector<double>>& points,
+                                                 const std::vector<WaypointConstraints>& constraints, double tolerance,
+                                                 int maxIterations, bool saveCsv) override;
   TrajectoryResult generateTimeOptimalTrajectory(const std::vector<std::vector<double>>& points,
                                                  const std::vector<double>& vmax, const std::vector<double>& amax,
                                                  double tolerance, int maxIterations, bool saveCsv,
@@ -46,6 +52,29 @@ class SplineTrajectoryPlanner : public ITrajectoryPlanner {
   bool initialize(const std::vector<std::vector<double>>& points, const std::vector<WaypointConstraints>& constraints);
   // Fills segment_constraints_ from constraints_ (needs a successful initialize).
   void computeSegmentConstraints();
+
+  // Derivatives of the per-joint splines at the waypoints, joint-major; accelerations are
+  // filled by the quintic planner only.
+  struct KnotStates {
+    std::vector<std::vector<double>> velocities;
+    std::vector<std::vector<double>> accelerations;
+  };
+
+  // Rest-to-rest estimates at 80 % of the joint limits (and 60 % of the Cartesian ones).
+  std::vector<double> computeInitialTimeIntervals() const;
+  // Lengthens violating segments until the limits hold; sets converged_.
+  std::vector<double> optimizeTimeIntervals(const std::vector<double>& initial);
+  // Shortens by 1 % each segment that still meets every limit with the given knot states.
+  void optimizeTotalTime(std::vector<double>& durations, const KnotStates& knots) const;
+  // One point per waypoint; the first carries the millisecond samples. With saveCsv the samples
+  // also go to a file in the trajectory directory.
+  std::vector<TrajectoryData> generateTrajectory(const std::vector<double>& durations, bool saveCsv) const;
+  // Writes the millisecond samples with their derivatives (and torques while torque limits are
+  // on) into a new file in directory. Returns its path, or an empty text after logging why the
+  // file could not be written.
+  std::string writeTrajectoryCsv(const std::string& directory, const std::vector<double>& durations) const;
+
+  static constexpr const char* kTrajectoryDirectory = "/home/bramlock/trajectory/";
 
   double tolerance_ = 0.001;
   int max_iterations_ = 500;
@@ -66,6 +95,20 @@ class SplineTrajectoryPlanner : public ITrajectoryPlanner {
   bool torque_constraints_enabled_ = false;
 
  private:
+  // How far one segment is from its limits, as ratios value / limit.
+  struct SegmentRatios {
+    double joint_max = 0.0;           // largest joint velocity or acceleration ratio
+    double joint_excess_share = 0.0;  // sum over joints of (ratio - 1) / joints where above 1
+    bool cartesian_checked = false;
+    double cartesian_max = 0.0;  // largest over the sample points
+    bool torque_checked = false;
+    double torque_max = 0.0;
+  };
+
+  KnotStates computeKnotStates(const std::vector<double>& durations) const;
+  SegmentRatios evaluateSegment(const KnotStates& knots, std::size_t segment, double duration) const;
+  // A model is loaded and has one coordinate per joint of the current path.
+  bool dynamicsUsable() const;
   // ee_frame_id_ when it names the same frame in a newly loaded model, else -1.
   int frameIdCarriedOver(const bramlock::dynamics::Model& new_model) const;
   void logTorqueLimits() const;
