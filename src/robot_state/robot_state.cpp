@@ -11,6 +11,7 @@
 #include <random_numbers/random_numbers.h>
 
 #include "bramlock_arm_planning_core/robot_model/check_isometry.h"
+#include "rigid_transform_product.h"
 
 namespace moveit {
 namespace core {
@@ -220,26 +221,26 @@ void RobotState::updateLinkTransform(const LinkModel* link) {
   Eigen::Isometry3d& result = link_transforms_[link->getLinkIndex()];
   const Eigen::Isometry3d& origin = link->getJointOriginTransform();
   const LinkModel* parent = link->getParentLinkModel();
+  if (parent && link->parentJointIsFixed()) {
+    multiplyRigid(link_transforms_[parent->getLinkIndex()], origin, result);
+    return;
+  }
+  const Eigen::Isometry3d& joint = getJointTransform(link->getParentJointModel());
   if (!parent) {
-    const Eigen::Isometry3d& joint = getJointTransform(link->getParentJointModel());
     if (link->jointOriginTransformIsIdentity()) {
       result = joint;
     } else {
-      result.affine().noalias() = origin.affine() * joint.matrix();
+      multiplyRigid(origin, joint, result);
     }
     return;
   }
   const Eigen::Isometry3d& parent_transform = link_transforms_[parent->getLinkIndex()];
-  if (link->parentJointIsFixed()) {
-    result.affine().noalias() = parent_transform.affine() * origin.matrix();
-    return;
-  }
-  const Eigen::Isometry3d& joint = getJointTransform(link->getParentJointModel());
   if (link->jointOriginTransformIsIdentity()) {
-    result.affine().noalias() = parent_transform.affine() * joint.matrix();
+    multiplyRigid(parent_transform, joint, result);
   } else {
-    const Eigen::Matrix<double, 3, 4> placed = parent_transform.affine() * origin.matrix();
-    result.affine().noalias() = placed * joint.matrix();
+    Eigen::Isometry3d placed;
+    multiplyRigid(parent_transform, origin, placed);
+    multiplyRigid(placed, joint, result);
   }
 }
 
@@ -267,7 +268,7 @@ void RobotState::updateCollisionBodies(const LinkModel* link) {
     if (identity[i]) {
       bodies[i] = link_transform;
     } else {
-      bodies[i].affine().noalias() = link_transform.affine() * origins[i].matrix();
+      multiplyRigid(link_transform, origins[i], bodies[i]);
     }
   }
 }
@@ -282,6 +283,7 @@ void RobotState::updateStateWithLinkAt(const LinkModel* link, const Eigen::Isome
   dirty_collision_root_ =
       dirty_collision_root_ ? model_->getCommonRoot(dirty_collision_root_, parent_joint) : parent_joint;
   link_transforms_[link->getLinkIndex()] = transform;
+  link_transforms_[link->getLinkIndex()].makeAffine();
   for (const JointModel* child : link->getChildJointModels()) recomputeLinksBelow(child);
 
   if (backward) {
