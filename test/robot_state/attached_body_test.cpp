@@ -34,10 +34,11 @@ double boxSide(const AttachedBody& body) { return static_cast<const shapes::Box&
 
 class AttachedBodies : public ::testing::Test {
  protected:
+  // (id, body, attached?) for every callback call; declared before the state,
+  // whose destructor still reports to it.
+  std::vector<std::tuple<std::string, const AttachedBody*, bool>> calls_;
   std::shared_ptr<const RobotModel> model_ = bramlock_test::loadStateTestArm();
   RobotState state_ = bramlock_test::updatedDefaultState(model_);
-  // (id, attached?) for every callback call.
-  std::vector<std::tuple<std::string, const AttachedBody*, bool>> calls_;
 
   const LinkModel* link(const std::string& name) const { return model_->getLinkModel(name); }
   void record() {
