@@ -135,16 +135,26 @@ void RobotState::copyJointGroupPositions(const JointModelGroup* group, Eigen::Ve
   copyJointGroupValues(group, positions_, values, "copyJointGroupPositions");
 }
 
+void RobotState::setJointGroupValues(MarkArray mark, double* values, const JointModelGroup* group,
+                                     const double* gstate, const char* operation) {
+  checkGroupArray(group, gstate, operation);
+  (this->*mark)();
+  scatterGroupValues(group, gstate, values);
+}
+
+void RobotState::setJointGroupValues(MarkArray mark, double* values, const JointModelGroup* group,
+                                     const Eigen::VectorXd& gstate, const char* operation) {
+  checkGroupVector(group, gstate, operation);
+  (this->*mark)();
+  scatterGroupValues(group, gstate.data(), values);
+}
+
 void RobotState::setJointGroupVelocities(const JointModelGroup* group, const double* gstate) {
-  checkGroupArray(group, gstate, "setJointGroupVelocities");
-  markVelocity();
-  scatterGroupValues(group, gstate, velocities_);
+  setJointGroupValues(&RobotState::markVelocity, velocities_, group, gstate, "setJointGroupVelocities");
 }
 
 void RobotState::setJointGroupVelocities(const JointModelGroup* group, const Eigen::VectorXd& values) {
-  checkGroupVector(group, values, "setJointGroupVelocities");
-  markVelocity();
-  scatterGroupValues(group, values.data(), velocities_);
+  setJointGroupValues(&RobotState::markVelocity, velocities_, group, values, "setJointGroupVelocities");
 }
 
 void RobotState::copyJointGroupVelocities(const JointModelGroup* group, double* gstate) const {
@@ -156,15 +166,11 @@ void RobotState::copyJointGroupVelocities(const JointModelGroup* group, Eigen::V
 }
 
 void RobotState::setJointGroupAccelerations(const JointModelGroup* group, const double* gstate) {
-  checkGroupArray(group, gstate, "setJointGroupAccelerations");
-  markAcceleration();
-  scatterGroupValues(group, gstate, accelerations_);
+  setJointGroupValues(&RobotState::markAcceleration, accelerations_, group, gstate, "setJointGroupAccelerations");
 }
 
 void RobotState::setJointGroupAccelerations(const JointModelGroup* group, const Eigen::VectorXd& values) {
-  checkGroupVector(group, values, "setJointGroupAccelerations");
-  markAcceleration();
-  scatterGroupValues(group, values.data(), accelerations_);
+  setJointGroupValues(&RobotState::markAcceleration, accelerations_, group, values, "setJointGroupAccelerations");
 }
 
 void RobotState::copyJointGroupAccelerations(const JointModelGroup* group, double* gstate) const {

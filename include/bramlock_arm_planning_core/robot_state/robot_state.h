@@ -248,11 +248,19 @@ class RobotState {
   size_t transformCount() const;
   size_t dirtyByteDoubles() const;
 
-  // Value helpers.
+  // Value helpers. Velocity, acceleration and effort writers check their
+  // input, mark their array as in use, then write.
+  using MarkArray = void (RobotState::*)();
   // Writes one position, marks its joint dirty and moves the joint's followers.
   void writeVariablePosition(size_t index, double value);
-  void setVariableValues(double* values, const std::vector<std::string>& names, const std::vector<double>& given);
-  void setVariableValues(double* values, const std::map<std::string, double>& variable_map);
+  void setVariableValues(MarkArray mark, double* values, const std::vector<std::string>& names,
+                         const std::vector<double>& given, const char* size_condition, const char* operation);
+  void setVariableValues(MarkArray mark, double* values, const std::map<std::string, double>& variable_map,
+                         const char* operation);
+  void setJointGroupValues(MarkArray mark, double* values, const JointModelGroup* group, const double* gstate,
+                           const char* operation);
+  void setJointGroupValues(MarkArray mark, double* values, const JointModelGroup* group,
+                           const Eigen::VectorXd& gstate, const char* operation);
   void scatterGroupValues(const JointModelGroup* group, const double* gstate, double* values);
   void gatherGroupValues(const JointModelGroup* group, const double* values, double* gstate) const;
   void checkGroupArray(const JointModelGroup* group, const double* gstate, const char* operation) const;
