@@ -66,6 +66,30 @@ void RobotState::requireSameModel(const RobotState& other, const char* operation
   }
 }
 
+bool RobotState::ownsLink(const LinkModel* link) const {
+  const std::vector<const LinkModel*>& links = model_->getLinkModels();
+  return link && link->getLinkIndex() < links.size() && links[link->getLinkIndex()] == link;
+}
+
+void RobotState::requireOwnLink(const LinkModel* link, const char* operation) const {
+  if (!ownsLink(link)) {
+    throw std::invalid_argument(std::string("RobotState::") + operation + ": not a link of this state's model");
+  }
+}
+
+void RobotState::requireOwnJoint(const JointModel* joint, const char* operation) const {
+  const std::vector<const JointModel*>& joints = model_->getJointModels();
+  if (!joint || joint->getJointIndex() >= joints.size() || joints[joint->getJointIndex()] != joint) {
+    throw std::invalid_argument(std::string("RobotState::") + operation + ": not a joint of this state's model");
+  }
+}
+
+void RobotState::requireOwnGroup(const JointModelGroup* group, const char* operation) const {
+  if (!group || group->getParentModel() != model_.get()) {
+    throw std::invalid_argument(std::string("RobotState::") + operation + ": not a group of this state's model");
+  }
+}
+
 size_t RobotState::transformCount() const {
   return model_->getJointModelCount() + model_->getLinkModelCount() + model_->getLinkGeometryCount();
 }
@@ -148,6 +172,7 @@ void RobotState::updateMimicJoint(const JointModel* joint) {
 // ---- transforms ----
 
 bool RobotState::checkJointTransforms(const JointModel* joint) const {
+  requireOwnJoint(joint, "checkJointTransforms");
   if (dirty_joints_[joint->getJointIndex()]) {
     std::printf("Returning dirty joint transforms for joint '%s'\n", joint->getName().c_str());
     return false;
@@ -172,6 +197,11 @@ bool RobotState::checkCollisionTransforms() const {
 }
 
 const Eigen::Isometry3d& RobotState::getJointTransform(const JointModel* joint) {
+  requireOwnJoint(joint, "getJointTransform");
+  return jointTransform(joint);
+}
+
+const Eigen::Isometry3d& RobotState::jointTransform(const JointModel* joint) {
   const size_t index = joint->getJointIndex();
   if (dirty_joints_[index]) {
     joint->computeTransform(positions_ + joint->getFirstVariableIndex(), joint_transforms_[index]);
@@ -185,12 +215,24 @@ const Eigen::Isometry3d& RobotState::getJointTransform(const JointModel* joint) 
   return joint_transforms_[joint->getJointIndex()];
 }
 
+const Eigen::Isometry3d& RobotState::getGlobalLinkTransform(const LinkModel* link) {
+  requireOwnLink(link, "getGlobalLinkTransform");
+  updateLinkTransforms();
+  return link_transforms_[link->getLinkIndex()];
+}
+
 const Eigen::Isometry3d& RobotState::getGlobalLinkTransform(const LinkModel* link) const {
+  requireOwnLink(link, "getGlobalLinkTransform");
   assert(checkLinkTransforms());
   return link_transforms_[link->getLinkIndex()];
 }
 
 const Eigen::Isometry3d& RobotState::getCollisionBodyTransform(const LinkModel* link, size_t index) const {
+  requireOwnLink(link, "getCollisionBodyTransform");
+  if (index >= link->getShapes().size()) {
+    throw std::out_of_range("RobotState::getCollisionBodyTransform: link '" + link->getName() + "' has no shape " +
+                            std::to_string(index));
+  }
   assert(checkCollisionTransforms());
   return collision_transforms_[link->getFirstCollisionBodyTransformIndex() + index];
 }
@@ -225,7 +267,7 @@ void RobotState::updateLinkTransform(const LinkModel* link) {
     multiplyRigid(link_transforms_[parent->getLinkIndex()], origin, result);
     return;
   }
-  const Eigen::Isometry3d& joint = getJointTransform(link->getParentJointModel());
+  const Eigen::Isometry3d& joint = jointTransform(link->getParentJointModel());
   if (!parent) {
     if (link->jointOriginTransformIsIdentity()) {
       result = joint;
@@ -274,7 +316,7 @@ void RobotState::updateCollisionBodies(const LinkModel* link) {
 }
 
 void RobotState::updateStateWithLinkAt(const LinkModel* link, const Eigen::Isometry3d& transform, bool backward) {
-  if (!link) throw std::invalid_argument("RobotState::updateStateWithLinkAt: null link");
+  requireOwnLink(link, "updateStateWithLinkAt");
   if (!isFinite(transform) || !checkIsometry(transform, kIsometryPrecision, false)) {
     throw std::invalid_argument("RobotState::updateStateWithLinkAt: the transform is not a finite rigid motion");
   }
@@ -292,7 +334,7 @@ void RobotState::updateStateWithLinkAt(const LinkModel* link, const Eigen::Isome
       const JointModel* joint = current->getParentJointModel();
       // Fixed joints add nothing beyond their origin; other joints are
       // recomputed when dirty, so no stale or unset transform is inverted.
-      const Eigen::Isometry3d& joint_transform = getJointTransform(joint);
+      const Eigen::Isometry3d& joint_transform = jointTransform(joint);
       const Eigen::Isometry3d placement = current->parentJointIsFixed()
                                               ? current->getJointOriginTransform()
                                               : current->getJointOriginTransform() * joint_transform;

@@ -72,7 +72,7 @@ void RobotState::invertVelocity() {
 }
 
 void RobotState::setJointEfforts(const JointModel* joint, const double* effort) {
-  requirePointer(joint, "joint", "setJointEfforts");
+  requireOwnJoint(joint, "setJointEfforts");
   requirePointer(effort, "effort array", "setJointEfforts");
   requireFinite(effort, joint->getVariableCount(), "setJointEfforts");
   if (has_accelerations_) {
@@ -276,7 +276,7 @@ std::pair<double, const JointModel*> RobotState::getMinDistanceToPositionBounds(
   std::pair<double, const JointModel*> nearest(std::numeric_limits<double>::max(), nullptr);
   std::vector<double> limits;
   for (const JointModel* joint : joints) {
-    requirePointer(joint, "joint", "getMinDistanceToPositionBounds");
+    requireOwnJoint(joint, "getMinDistanceToPositionBounds");
     if (hasNoPositionLimits(joint)) continue;
     const double* values = positions_ + joint->getFirstVariableIndex();
     const JointModel::Bounds& bounds = joint->getVariableBounds();

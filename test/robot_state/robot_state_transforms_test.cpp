@@ -258,6 +258,25 @@ TEST_F(RobotStateTransforms, UpdateStateWithLinkAtRefusesBadInput) {
   EXPECT_TRUE(state.checkCollisionTransforms());
 }
 
+TEST_F(RobotStateTransforms, LinksJointsAndGroupsOfOtherModelsAreRefused) {
+  const auto other_model = bramlock_test::loadStateTestArm();
+  RobotState state = bramlock_test::updatedDefaultState(model_);
+  const RobotState& const_state = state;
+  const LinkModel* foreign_link = other_model->getLinkModel("link3");
+  EXPECT_THROW(state.getGlobalLinkTransform(foreign_link), std::invalid_argument);
+  EXPECT_THROW(const_state.getGlobalLinkTransform(nullptr), std::invalid_argument);
+  EXPECT_THROW(state.getCollisionBodyTransform(foreign_link, 0), std::invalid_argument);
+  EXPECT_THROW(state.getCollisionBodyTransform(link("link3"), 2), std::out_of_range);
+  EXPECT_NO_THROW(state.getCollisionBodyTransform(link("link3"), 1));
+  EXPECT_THROW(state.getJointTransform(nullptr), std::invalid_argument);
+  EXPECT_THROW(state.getJointTransform(other_model->getJointModel("joint2")), std::invalid_argument);
+  EXPECT_THROW(state.updateStateWithLinkAt(foreign_link, Eigen::Isometry3d::Identity()), std::invalid_argument);
+  const double values[] = {0, 0, 0, 0, 0, 0};
+  EXPECT_THROW(state.setJointGroupPositions(other_model->getJointModelGroup("arm"), values), std::invalid_argument);
+  EXPECT_THROW(state.getMinDistanceToPositionBounds(other_model->getActiveJointModels()), std::invalid_argument);
+  EXPECT_TRUE(state.checkCollisionTransforms());
+}
+
 TEST_F(RobotStateTransforms, FramesByLinkNameModelFrameAndAttachedBody) {
   RobotState state = bramlock_test::updatedDefaultState(model_);
   const LinkModel* found_link = nullptr;
