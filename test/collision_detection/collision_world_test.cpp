@@ -144,38 +144,6 @@ TEST_F(CollisionWorldTest, ConstructionAndSetWorld) {
   EXPECT_TRUE(world_.worldHandle()->getObjectIds().empty());
 }
 
-TEST(CollisionRecords, InitialValues) {
-  const CollisionRequest req;
-  EXPECT_TRUE(req.group_name.empty());
-  EXPECT_FALSE(req.compute_distance || req.compute_cost || req.want_contacts || req.verbose);
-  EXPECT_EQ(req.max_contacts, 1u);
-  EXPECT_EQ(req.max_contacts_per_pair, 1u);
-  EXPECT_EQ(req.max_cost_sources, 1u);
-  EXPECT_EQ(req.min_cost_density, 0.2);
-  EXPECT_FALSE(req.is_done);
-
-  const CollisionResult res;
-  EXPECT_FALSE(res.collision);
-  EXPECT_EQ(res.distance, 1.7976931348623157e308);
-  EXPECT_EQ(res.contact_count, 0u);
-  EXPECT_TRUE(res.contacts.empty() && res.cost_sources.empty());
-
-  const collision_detection::DistanceRequest dreq;
-  EXPECT_EQ(dreq.type, collision_detection::GLOBAL_MINIMUM);
-  EXPECT_EQ(dreq.max_contacts_per_body, 1u);
-  EXPECT_EQ(dreq.active_links, nullptr);
-  EXPECT_EQ(dreq.acm, nullptr);
-  EXPECT_EQ(dreq.distance_threshold, 1.7976931348623157e308);
-
-  const collision_detection::DistanceResult dres;
-  EXPECT_FALSE(dres.collision);
-  EXPECT_EQ(dres.minimum_distance.distance, 1.7976931348623157e308);
-  EXPECT_EQ(dres.minimum_distance.body_types[0], collision_detection::WORLD_OBJECT);
-  EXPECT_EQ(dres.minimum_distance.body_types[1], collision_detection::WORLD_OBJECT);
-  EXPECT_TRUE(dres.minimum_distance.nearest_points[1].isZero());
-  EXPECT_TRUE(dres.distances.empty());
-}
-
 TEST(CollisionRecords, CostSourcesSortTotallyEvenWithNaN) {
   using collision_detection::CostSource;
   const double nan = std::numeric_limits<double>::quiet_NaN();
