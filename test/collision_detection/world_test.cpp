@@ -257,12 +257,19 @@ TEST_F(WorldTest, ObserversAreCalledInOrderAndCanBeRemoved) {
   EXPECT_TRUE(calls.empty());
 
   world_.removeObserver(first);
+  // The freed record's place may go to the next observer; the old handle
+  // must still name nobody.
+  const World::ObserverHandle third = world_.addObserver([&](const World::ObjectConstPtr&, World::Action) {
+    calls.push_back(3);
+  });
+  EXPECT_TRUE(third != first);
   world_.removeObserver(first);  // no longer registered: ignored
   world_.removeObserver(World::ObserverHandle());
   world_.notifyObserverAllObjects(first, World::CREATE);
   EXPECT_TRUE(calls.empty());
   world_.removeObject("x");
-  EXPECT_EQ(calls, (std::vector<int>{2}));
+  EXPECT_EQ(calls, (std::vector<int>{2, 3}));
+  world_.removeObserver(third);
 
   // An empty callback raises when it is due; the ones before it have run.
   world_.addObserver(World::ObserverCallbackFn());

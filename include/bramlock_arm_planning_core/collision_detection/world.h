@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -48,23 +49,25 @@ class World {
 
  private:
   struct Observer {
-    explicit Observer(const ObserverCallbackFn& fn) : callback(fn) {}
+    Observer(const ObserverCallbackFn& fn, uint64_t observer_id) : callback(fn), id(observer_id) {}
     ObserverCallbackFn callback;
+    uint64_t id;
   };
 
  public:
-  // Identifies one registered observer; equal only to itself. A default
-  // handle identifies none.
+  // Identifies one registered observer; equal only to itself. Numbers are
+  // never reused in a process, so a stale handle cannot name a newer
+  // observer that took the freed record's place. A default handle names none.
   class ObserverHandle {
    public:
     ObserverHandle() = default;
-    bool operator==(const ObserverHandle& other) const { return observer_ == other.observer_; }
-    bool operator!=(const ObserverHandle& other) const { return observer_ != other.observer_; }
+    bool operator==(const ObserverHandle& other) const { return id_ == other.id_; }
+    bool operator!=(const ObserverHandle& other) const { return id_ != other.id_; }
 
    private:
     friend class World;
-    explicit ObserverHandle(const Observer* observer) : observer_(observer) {}
-    const Observer* observer_ = nullptr;
+    explicit ObserverHandle(uint64_t id) : id_(id) {}
+    uint64_t id_ = 0;
   };
 
   World() = default;
@@ -107,9 +110,11 @@ class World {
   // with a copy of this world; *created tells whether it is new.
   ObjectPtr& uniqueObject(const std::string& id, bool* created);
   void notify(const ObjectConstPtr& obj, Action action) const;
+  using ObserverList = std::vector<std::unique_ptr<Observer>>;
+  ObserverList::const_iterator findObserver(ObserverHandle handle) const;
 
   std::map<std::string, ObjectPtr> objects;
-  std::vector<std::unique_ptr<Observer>> observers;
+  ObserverList observers;
 };
 
 using WorldPtr = std::shared_ptr<World>;
