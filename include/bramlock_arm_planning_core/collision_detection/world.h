@@ -89,6 +89,8 @@ class World {
   void addToObject(const std::string& id, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose);
   // Refused, with a message, when the lists differ in length or a pose is not finite.
   void addToObject(const std::string& id, const std::vector<ShapeConstPtr>& shapes, const PoseVector& poses);
+  // Shapes are found by identity (the same shape object). Poses that are or
+  // would become non-finite are refused (false) and change nothing.
   bool moveShapeInObject(const std::string& id, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose);
   // Premultiplies every shape pose of the object by the transform.
   bool moveObject(const std::string& id, const Eigen::Isometry3d& transform);
@@ -96,8 +98,10 @@ class World {
   bool removeShapeFromObject(const std::string& id, const ShapeConstPtr& shape);
   bool removeObject(const std::string& id);
   void clearObjects();
-  // Replaces the shape and pose at index, creating the object when absent
-  // (it stays, empty, when the index is refused). 0, or -1 when refused.
+  // Replace the shape and pose at index and tell the observers with
+  // REMOVE_SHAPE | ADD_SHAPE, so mirrors rebuild the object: 0, or -1 when the
+  // index is out of range or the pose not finite. updateToObject creates an
+  // absent object (it stays, empty, when refused) without telling anyone.
   int updateToObject(const std::string& id, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose, int index);
   int updateShapeInObject(const ObjectPtr& obj, int index, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose);
 
