@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -86,6 +87,27 @@ inline double gap(const AxisBox& box, const Ball& ball) {
 inline double gap(const AxisBox& a, const AxisBox& b) {
   const Eigen::Vector3d offset = (a.centre - b.centre).cwiseAbs() - a.half - b.half;
   return offset.cwiseMax(0.0).norm();
+}
+
+// The smallest gap over pairs of bodies; pairs within one link are not measured.
+struct GapMinimum {
+  double min_gap = std::numeric_limits<double>::max();
+  void add(const std::string& a, const std::string& b, double gap) {
+    if (a != b) min_gap = std::min(min_gap, gap);
+  }
+};
+
+// The arm's smallest self-collision gap with every body padded; base_link
+// and upper_link are adjacent and allowed by the SRDF.
+inline double planarArmSelfGap(double shoulder, double elbow, double wrist, double padding = 0.0) {
+  const auto balls = planarArmBalls(shoulder, elbow, wrist, padding);
+  const AxisBox base = planarArmBase(padding);
+  GapMinimum oracle;
+  for (size_t i = 0; i < balls.size(); ++i) {
+    if (balls[i].link != "upper_link") oracle.add(base.name, balls[i].link, gap(base, balls[i]));
+    for (size_t j = i + 1; j < balls.size(); ++j) oracle.add(balls[i].link, balls[j].link, gap(balls[i], balls[j]));
+  }
+  return oracle.min_gap;
 }
 
 }  // namespace bramlock_test
