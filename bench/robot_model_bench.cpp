@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-
 #include <random_numbers/random_numbers.h>
 
 #include "bramlock_arm_planning_core/robot_model/revolute_joint_model.h"
