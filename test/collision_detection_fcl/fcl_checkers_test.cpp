@@ -499,7 +499,10 @@ TEST_F(FclCheckerTest, KnownGapsBetweenBoxesSpheresCylindersAndMeshes) {
 
     // Moved 5 cm past contact, they collide (a mesh is a surface: it must be crossed).
     const Eigen::Vector3d step = -c.second_pose.translation().normalized() * (c.gap + 0.05);
-    second->moveObject("second", at(step.x(), step.y(), step.z()));
+    {
+      OutputCapture quiet_move;
+      second->moveObject("second", at(step.x(), step.y(), step.z()));
+    }
     cd::CollisionResult touching;
     first_checker.checkWorldCollision(cd::CollisionRequest(), touching, second_checker, acm);
     EXPECT_TRUE(touching.collision) << c.name;

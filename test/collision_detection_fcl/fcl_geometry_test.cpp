@@ -42,7 +42,8 @@ std::string unsupportedMessage(int type) {
   return text;
 }
 
-// A shape of any type number, for the types FCL gets no geometry for.
+// A shape of the unknown type. (Numbers beyond the enumeration cannot be
+// made without undefined behaviour, so 0 stands for every unknown type.)
 class OddShape : public shapes::Shape {
  public:
   explicit OddShape(int type_number) { type = static_cast<shapes::ShapeType>(type_number); }
@@ -163,7 +164,6 @@ TEST_F(FclGeometryTest, NonFiniteScalePaddingOrSizeGivesNoGeometry) {
 TEST_F(FclGeometryTest, UnsupportedShapesPrintTheirTypeAndGiveNoGeometry) {
   const std::vector<std::pair<shapes::ShapeConstPtr, int>> cases = {
       {std::make_shared<OddShape>(0), 0},
-      {std::make_shared<OddShape>(8), 8},
       {nullptr, 0},
       {std::make_shared<shapes::OcTree>(nullptr), 7},
   };
