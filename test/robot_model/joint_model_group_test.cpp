@@ -205,6 +205,9 @@ TEST_F(TestArmGroups, BadNumbersAndBadArguments) {
   EXPECT_TRUE(pan->satisfiesPositionBounds(std::vector<double>{1e6}.data(), pan->getActiveJointModelsBounds()));
   EXPECT_FALSE(pan->satisfiesPositionBounds(&kNaN, pan->getActiveJointModelsBounds()));
   EXPECT_FALSE(pan->satisfiesPositionBounds(&kInf, pan->getActiveJointModelsBounds()));
+  std::vector<double> model_state(model_->getVariableCount(), 0.0);
+  model_state[model_->getVariableIndex("sensor_pan_joint")] = kNaN;
+  EXPECT_FALSE(model_->satisfiesPositionBounds(model_state.data(), model_->getActiveJointModelsBounds()));
 
   // Distances and interpolation pass a value that is not a number on rather than hide it.
   std::vector<double> zeros(6, 0.0), with_nan(6, 0.0), middle(6, 0.0);
