@@ -184,6 +184,10 @@ TEST_F(FclCheckerTest, DistanceRecordsFollowTheRequestType) {
   cd::DistanceResult limited;
   robot.distanceSelf(dreq, limited, *straight);
   EXPECT_EQ(limited.distances.at({"fore_link", "upper_link"}).size(), 1u);
+  dreq.max_contacts_per_body = std::numeric_limits<size_t>::max();
+  cd::DistanceResult unlimited;
+  robot.distanceSelf(dreq, unlimited, *straight);
+  EXPECT_EQ(unlimited.distances.at({"fore_link", "upper_link"}).size(), 2u);
 
   // Only pairs closer than the threshold are recorded; a NaN threshold records none.
   dreq.type = cd::ALL_PER_PAIR;
@@ -280,6 +284,30 @@ TEST_F(FclCheckerTest, BadConstructionInputIsRefusedOrReplaced) {
   from_null.checkRobotCollision(req, world_res, robot, *straight);
   EXPECT_FALSE(world_res.collision);
   EXPECT_EQ(world_res.distance, std::numeric_limits<double>::max());
+}
+
+TEST(FclCheckerWithoutGeometryTest, ARobotWithoutCollisionShapesNeverCollides) {
+  TempDir dir;
+  writeFile(dir.path() / "bare.urdf", R"(<robot name="bare"><link name="a"/><link name="b"/>
+    <joint name="j" type="revolute"><parent link="a"/><child link="b"/><axis xyz="0 0 1"/>
+    <limit lower="-1" upper="1" effort="1" velocity="1"/></joint></robot>)");
+  writeFile(dir.path() / "bare.srdf", R"(<robot name="bare"><group name="all"><joint name="j"/></group></robot>)");
+  std::shared_ptr<const moveit::core::RobotModel> bare;
+  {
+    OutputCapture quiet;
+    bare = std::make_shared<const moveit::core::RobotModel>(dir.path().string() + "/", "bare.urdf", "bare.srdf");
+  }
+  ASSERT_EQ(bare->getLinkGeometryCount(), 0u);
+  cd::CollisionRobotFCL checker(bare);
+  moveit::core::RobotState state(bare);
+  state.setToDefaultValues();
+  state.update();
+  cd::CollisionRequest req;
+  req.compute_distance = true;
+  cd::CollisionResult res;
+  checker.checkSelfCollision(req, res, state);
+  EXPECT_FALSE(res.collision);
+  EXPECT_EQ(res.distance, std::numeric_limits<double>::max());
 }
 
 // ---- attached bodies ----
