@@ -8,12 +8,11 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include <random_numbers/random_numbers.h>
 
 #include "bramlock_arm_planning_core/robot_model/revolute_joint_model.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
+#include "silenced_stdout.h"
 
 namespace {
 
@@ -51,24 +50,7 @@ void ReferenceEigenAngleAxis(benchmark::State& state) {
 }
 BENCHMARK(ReferenceEigenAngleAxis);
 
-// Model messages go to standard output; keep them out of the figures.
-class SilencedStdout {
- public:
-  SilencedStdout() : saved_(dup(1)) {
-    std::fflush(stdout);
-    std::FILE* sink = std::fopen("/dev/null", "w");
-    dup2(fileno(sink), 1);
-    std::fclose(sink);
-  }
-  ~SilencedStdout() {
-    std::fflush(stdout);
-    dup2(saved_, 1);
-    close(saved_);
-  }
-
- private:
-  int saved_;
-};
+using bench_support::SilencedStdout;
 
 // The MDH values the test arm's joint origins follow (rows zd, xa, qzero, alpha).
 const moveit::core::MdhTable kTestArmMdhTable = {
