@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 #include <string>
 
 #include <ament_index_cpp/get_package_share_directory.hpp>
@@ -110,19 +111,25 @@ Eigen::VectorXd InverseKinematicsSolver::inverseKinematics(const Eigen::Matrix4d
   }
   const KDL::Frame target(KDL::Rotation::RPY(roll, pitch, yaw), KDL::Vector(T(0, 3), T(1, 3), T(2, 3)));
   KDL::JntArray result(kArmJoints);
-  ok = ik_solver_ && q_init.size() >= kArmJoints &&
-       ik_solver_->CartToJnt(jointArray(q_init.data(), kArmJoints), target, result) >= 0;
+  ok = ik_solver_ && q_init.size() >= kArmJoints && T.allFinite() && q_init.head(kArmJoints).allFinite() &&
+       ik_solver_->CartToJnt(jointArray(q_init.data(), kArmJoints), target, result) >= 0 && result.data.allFinite();
   return result.data;
 }
 
 double InverseKinematicsSolver::getMinEigenvalue(const Eigen::MatrixXd& J) {
+  if (J.size() == 0 || !J.allFinite()) {
+    throw std::invalid_argument("the smallest singular value needs a non-empty matrix of finite values");
+  }
   const Eigen::MatrixXd m = J.rows() == J.cols() ? J : Eigen::MatrixXd(J.transpose() * J);
   return Eigen::JacobiSVD<Eigen::MatrixXd>(m, Eigen::ComputeThinU | Eigen::ComputeThinV).singularValues().minCoeff();
 }
 
 int InverseKinematicsSolver::getMinEigenvalue(const std::vector<double>& q, double& min_eigenvalue) {
-  KDL::ChainJntToJacSolver solver(chain_);
+  // A chain without joints (no updateMDH, failed load) has an empty Jacobian
+  // that KDL accepts but that has no smallest value.
   const unsigned int count = static_cast<unsigned int>(q.size());
+  if (count == 0 || count != chain_.getNrOfJoints() || !link_transforms::allFinite(q)) return -1;
+  KDL::ChainJntToJacSolver solver(chain_);
   KDL::Jacobian jacobian(count);
   if (solver.JntToJac(jointArray(q.data(), count), jacobian) < 0) return -1;
   min_eigenvalue = getMinEigenvalue(Eigen::MatrixXd(jacobian.data));

@@ -166,6 +166,7 @@ int Rml63BKinematics::getMinEigenvalue(const std::vector<double>& q, double& min
 
 int Rml63BKinematics::inverseKinematics(Eigen::MatrixXd T, std::vector<std::vector<double>>& solutions) {
   requirePose(T);
+  if (!T.allFinite()) return kNoSolution;
   solutions.clear();
   Eigen::Matrix4d pose = Eigen::Matrix4d::Identity();
   pose.topRows<3>() = T.topLeftCorner<3, 4>();
