@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include "../common/rotation_math.h"
 #include "link_transforms.h"
 
 namespace {
@@ -95,7 +96,7 @@ int RealmanKinematics::solveConfiguration(const Eigen::MatrixXd& T, bool shoulde
     return 1001;
   }
   const double phi = std::atan2(wy, wx), beta = std::asin(d3 / r);
-  double t1 = link_transforms::wrapOnce(shoulder ? phi + beta : phi - beta);
+  double t1 = bramlock::rotation_math::wrapToPi(shoulder ? phi + beta : phi - beta);
   if (!shoulder) {
     t1 = t1 >= 0 ? t1 - M_PI : t1 + M_PI;
   }

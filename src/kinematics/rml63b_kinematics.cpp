@@ -12,6 +12,7 @@
 
 #include "bramlock_arm_planning_core/console_color_codes.h"
 #include "bramlock_arm_planning_core/logger.h"
+#include "../common/rotation_math.h"
 #include "link_transforms.h"
 
 namespace {
@@ -188,7 +189,7 @@ int Rml63BKinematics::inverseKinematics(Eigen::MatrixXd T, std::vector<std::vect
     return kNoSolution;
   }
   for (auto& solution : found) {
-    std::transform(solution.begin(), solution.end(), solution.begin(), link_transforms::wrapOnce);
+    std::transform(solution.begin(), solution.end(), solution.begin(), bramlock::rotation_math::wrapToPi);
   }
   std::vector<std::vector<double>> expanded = withTwins(found);
   logSolutions(expanded);
