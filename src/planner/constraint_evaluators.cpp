@@ -79,6 +79,8 @@ std::vector<double> solveJointVelocities(const std::vector<double>& q, const std
   if (durations.size() + 1 != q.size()) {
     throw std::invalid_argument("solveJointVelocities needs one duration per segment");
   }
+  bramlock::spline_systems::requireFiniteKnots("solveJointVelocities", {}, q, {});
+  bramlock::spline_systems::requireFiniteKnots("solveJointVelocities", {}, durations, {});
   return bramlock::spline_systems::clampedKnotVelocities(q, durations, 0.0, 0.0,
                                                          bramlock::spline_systems::signKeepingGuard);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <vector>
 
 namespace bramlock {
@@ -23,6 +24,11 @@ std::vector<double> solveTridiagonal(const std::vector<double>& sub, std::vector
 // knots) twice continuously differentiable, with the given end velocities.
 std::vector<double> clampedKnotVelocities(const std::vector<double>& values, const std::vector<double>& h,
                                           double v_start, double v_end, const PivotGuard& guard);
+
+// Throws std::invalid_argument naming what when a value or end condition is
+// NaN or infinite, or (with times given) the times do not strictly increase.
+void requireFiniteKnots(const char* what, const std::vector<double>& times, const std::vector<double>& values,
+                        std::initializer_list<double> end_conditions);
 
 }  // namespace spline_systems
 }  // namespace bramlock

@@ -33,6 +33,7 @@ inline double limitRatio(double value, double limit) {
 
 // Waypoint velocities of the clamped (rest-to-rest) C2 cubic through one joint's positions q
 // with the given segment durations (one fewer than positions). Fewer than two positions: {0}.
+// Throws std::invalid_argument for a wrong count of durations or a value that is not finite.
 std::vector<double> solveJointVelocities(const std::vector<double>& q, const std::vector<double>& durations);
 
 // Velocity and acceleration ratios of a segment polynomial (velocity(t), acceleration(t)) on [0, T]:
