@@ -44,6 +44,10 @@ std::vector<double> solveTridiagonal(const std::vector<double>& sub, std::vector
     const double known = i + 1 < n ? sup[i] * x[i + 1] : 0.0;
     x[i] = (rhs[i] - known) / pivot(i);
   }
+  // Finite knots can still be too large for double precision.
+  if (!std::all_of(x.begin(), x.end(), [](double v) { return std::isfinite(v); })) {
+    throw std::invalid_argument("spline system overflows: knot values too large for their spacing");
+  }
   return x;
 }
 

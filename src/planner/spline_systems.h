@@ -16,6 +16,7 @@ double signKeepingGuard(double pivot);
 double positiveGuard(double pivot);
 
 // Thomas algorithm for sub[i] x[i-1] + diag[i] x[i] + sup[i] x[i+1] = rhs[i] (sub[0], sup[n-1] unused).
+// Throws std::invalid_argument when the solution overflows.
 std::vector<double> solveTridiagonal(const std::vector<double>& sub, std::vector<double> diag,
                                      const std::vector<double>& sup, std::vector<double> rhs,
                                      const PivotGuard& guard = PivotGuard());

@@ -24,16 +24,18 @@ struct ConstraintEvaluation {
 // Ratios a hair above 1 are rounding, not violations.
 constexpr double kViolationThreshold = 1.000001;
 
-// value / limit; a ratio that is not a number (NaN input, 0 / 0) counts as
-// unbounded, so that it violates every limit instead of passing every test.
+// value / limit. A ratio that is not a number (NaN input, 0 / 0) or a limit
+// that is not positive counts as unbounded, so that it violates instead of
+// passing every test.
 inline double limitRatio(double value, double limit) {
   const double ratio = value / limit;
-  return std::isnan(ratio) ? std::numeric_limits<double>::infinity() : ratio;
+  return std::isnan(ratio) || !(limit > 0.0) ? std::numeric_limits<double>::infinity() : ratio;
 }
 
 // Waypoint velocities of the clamped (rest-to-rest) C2 cubic through one joint's positions q
 // with the given segment durations (one fewer than positions). Fewer than two positions: {0}.
-// Throws std::invalid_argument for a wrong count of durations or a value that is not finite.
+// Throws std::invalid_argument for a wrong count of durations or a value (given or solved) that is
+// not finite.
 std::vector<double> solveJointVelocities(const std::vector<double>& q, const std::vector<double>& durations);
 
 // Velocity and acceleration ratios of a segment polynomial (velocity(t), acceleration(t)) on [0, T]:

@@ -10,7 +10,7 @@ struct CubicSplineM {
   int count = 0;
 
   // times and values must have the same length, times must increase strictly and every number
-  // must be finite (std::invalid_argument otherwise).
+  // must be finite, and the moments too (std::invalid_argument otherwise).
   CubicSplineM(const std::vector<double>& knot_times, const std::vector<double>& knot_values, double start_slope,
                double end_slope);
 

@@ -12,7 +12,7 @@ struct QuinticSplineInterpolator {
   int count = 0;
 
   // times and positions must have the same length, times must increase strictly and every number
-  // must be finite (std::invalid_argument otherwise).
+  // must be finite, and the solved velocities and accelerations too (std::invalid_argument otherwise).
   QuinticSplineInterpolator(const std::vector<double>& knot_times, const std::vector<double>& knot_positions,
                             double start_velocity, double end_velocity, double start_acceleration,
                             double end_acceleration);
