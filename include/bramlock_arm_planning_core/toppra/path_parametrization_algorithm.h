@@ -32,7 +32,9 @@ class PathParametrizationAlgorithm {
   PathParametrizationAlgorithm(LinearConstraintPtrs constraints, const GeometricPathPtr& path);
 
   // The whole run from the squared path speed at the start and the path speed
-  // at the end; the code is also kept as getReturnCode().
+  // at the end; the code is also kept as getReturnCode(). An end speed that is
+  // not finite gives ControllableSetsFailed, a start speed that is not finite
+  // or a result that is not finite ForwardPassFailed.
   virtual int computePathParametrization(value_type squaredStartSpeed, value_type endSpeed);
   virtual ~PathParametrizationAlgorithm();
   // Prepares grid, result storage and solver; does nothing further until the
