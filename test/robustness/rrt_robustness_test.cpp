@@ -95,6 +95,18 @@ TEST(RrtRobustness, NaNBoundsPutEveryStartOutOfRange) {
   EXPECT_EQ(plan(scene, kInside, kInside, path), -3);
 }
 
+TEST(RrtRobustness, StepSizesThatAreNotPositiveNumbersAreRefused) {
+  CredulousScene scene(kBounds, false);
+  for (double bad : {kNaN, -kInf, 0.0, -0.1}) {
+    RRTConnect planner(&scene);
+    planner.setStepSize(bad, false);
+    planner.setStartAndGoal(kInside, {0.5, 0.5, 0.5});
+    RRTConnect::Path path;
+    bramlock_test::OutputCapture quiet;
+    EXPECT_EQ(planner.planning(path), -1) << bad;
+  }
+}
+
 TEST(RrtRobustness, ShortStartAndGoalAreInvalid) {
   CredulousScene scene(kBounds, true);
   RRTConnect::Path path;
