@@ -46,8 +46,8 @@ inline Eigen::Vector3d rotationVector(const Eigen::Matrix3d& m) {
 }
 
 // Roll, pitch and yaw about the fixed x, y and z axes (R = Rz(yaw) Ry(pitch)
-// Rx(roll)). In gimbal lock (pitch +-pi/2) the yaw is 0 and the roll takes the
-// whole turn about the vertical.
+// Rx(roll)). In gimbal lock (pitch +-pi/2) the yaw is set to 0 and the roll
+// carries the rest of the rotation.
 inline Eigen::Vector3d rollPitchYaw(const Eigen::Matrix3d& m) {
   const double sy = std::sqrt(m(0, 0) * m(0, 0) + m(1, 0) * m(1, 0));
   const double pitch = std::atan2(-m(2, 0), sy);
