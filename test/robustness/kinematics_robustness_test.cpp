@@ -15,6 +15,7 @@
 #include "bramlock_arm_planning_core/kinematics/ikfast/ikfast_rev5u800.h"
 #include "bramlock_arm_planning_core/kinematics/ikfast/ikfast_solver.h"
 #include "bramlock_arm_planning_core/kinematics/inverse_kinematics_solver.h"
+#include "bramlock_arm_planning_core/kinematics/joints_table.h"
 #include "bramlock_arm_planning_core/kinematics/kestrel_bot_v3_kinematics.h"
 #include "bramlock_arm_planning_core/kinematics/realman_kinematics.h"
 #include "bramlock_arm_planning_core/kinematics/rev5u800_kinematics.h"
@@ -214,12 +215,13 @@ TEST(KinematicsRobustness, MdhTablesHoldingNonFiniteValuesAreRefused) {
   EXPECT_EQ(arm->zd, zd_before);
 }
 
-class Rev5U800Robustness : public ::testing::Test {
+// The description and planning packages found in the fixture prefix.
+class WithFixturePackages : public ::testing::Test {
  protected:
   bramlock_test::ScopedEnvironment environment_{{{"AMENT_PREFIX_PATH", bramlock_test::amentPrefixPath()}}};
 };
 
-TEST_F(Rev5U800Robustness, MeasuresWithoutAChainFailInsteadOfAborting) {
+TEST_F(WithFixturePackages, Rev5U800MeasuresWithoutAChainFailInsteadOfAborting) {
   Rev5U800Kinematics arm;
   double measure = 5.0;
   EXPECT_EQ(arm.getMinEigenvalue({}, measure), -1);
@@ -229,7 +231,7 @@ TEST_F(Rev5U800Robustness, MeasuresWithoutAChainFailInsteadOfAborting) {
   EXPECT_FALSE(arm.isSingular(std::vector<double>(6, 0.1), 0.01));
 }
 
-TEST_F(Rev5U800Robustness, NonFiniteJointValuesHaveNoMeasure) {
+TEST_F(WithFixturePackages, Rev5U800NonFiniteJointValuesHaveNoMeasure) {
   auto arm = makeArm<Rev5U800Kinematics>(kRev5u800);
   const std::vector<double> q = {0.1, -0.4, 0.5, 0.2, 0.7, -0.3};
   for (size_t i = 0; i < q.size(); ++i) {
@@ -245,7 +247,7 @@ TEST_F(Rev5U800Robustness, NonFiniteJointValuesHaveNoMeasure) {
   EXPECT_TRUE(std::isfinite(measure));
 }
 
-TEST_F(Rev5U800Robustness, NonFinitePosesAndReferencesFailWithEmptiedOutputs) {
+TEST_F(WithFixturePackages, Rev5U800NonFinitePosesAndReferencesFailWithEmptiedOutputs) {
   auto arm = makeArm<Rev5U800Kinematics>(kRev5u800);
   const Eigen::MatrixXd pose = arm->forwardKinematics({0.1, -0.4, 0.5, 0.2, 0.7, -0.3});
   Findings findings;
@@ -278,6 +280,23 @@ TEST_F(Rev5U800Robustness, NonFinitePosesAndReferencesFailWithEmptiedOutputs) {
     }
   }
   findings.report();
+}
+
+TEST_F(WithFixturePackages, PoseTableFindsNoNeighboursOfPosesThatAreNotNumbers) {
+  bramlock_test::OutputCapture quiet;
+  JointsTable table;
+  quiet.out();
+  for (int entry = 0; entry < 12; ++entry) {
+    for (double bad : robustness::badNumbers()) {
+      Eigen::Matrix4d pose = Eigen::Matrix4d::Identity();
+      pose(entry / 4, entry % 4) = bad;
+      const auto neighbours = table.getNeighbors(pose, 5);
+      EXPECT_TRUE(allFinite(neighbours)) << robustness::caseName("pose", static_cast<size_t>(entry), bad);
+      if (entry % 4 == 3) {
+        EXPECT_TRUE(neighbours.empty()) << robustness::caseName("pose", static_cast<size_t>(entry), bad);
+      }
+    }
+  }
 }
 
 TEST(KinematicsRobustness, NumericSolverRefusesWhatItCannotSolveOrMeasure) {
