@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 #include <string>
 
 #include <ament_index_cpp/get_package_share_directory.hpp>
@@ -11,6 +12,7 @@
 #include <urdf/model.h>
 
 #include "bramlock_arm_planning_core/logger.h"
+#include "../common/rotation_math.h"
 #include "link_transforms.h"
 
 namespace {
@@ -97,32 +99,28 @@ Eigen::VectorXd InverseKinematicsSolver::poseError(const Eigen::Matrix4d& T1, co
 
 Eigen::VectorXd InverseKinematicsSolver::inverseKinematics(const Eigen::Matrix4d& T, bool& ok,
                                                            const Eigen::VectorXd& q_init) {
-  // Roll, pitch, yaw about the fixed x, y, z axes.
-  const double s = std::sqrt(T(0, 0) * T(0, 0) + T(1, 0) * T(1, 0));
-  const double pitch = std::atan2(-T(2, 0), s);
-  double roll, yaw;
-  if (s < 1e-6) {
-    roll = std::atan2(-T(1, 2), T(1, 1));
-    yaw = 0.0;
-  } else {
-    roll = std::atan2(T(2, 1), T(2, 2));
-    yaw = std::atan2(T(1, 0), T(0, 0));
-  }
-  const KDL::Frame target(KDL::Rotation::RPY(roll, pitch, yaw), KDL::Vector(T(0, 3), T(1, 3), T(2, 3)));
+  const Eigen::Vector3d rpy = bramlock::rotation_math::rollPitchYaw(T.topLeftCorner<3, 3>());
+  const KDL::Frame target(KDL::Rotation::RPY(rpy[0], rpy[1], rpy[2]), KDL::Vector(T(0, 3), T(1, 3), T(2, 3)));
   KDL::JntArray result(kArmJoints);
-  ok = ik_solver_ && q_init.size() >= kArmJoints &&
-       ik_solver_->CartToJnt(jointArray(q_init.data(), kArmJoints), target, result) >= 0;
+  ok = ik_solver_ && q_init.size() >= kArmJoints && T.allFinite() && q_init.head(kArmJoints).allFinite() &&
+       ik_solver_->CartToJnt(jointArray(q_init.data(), kArmJoints), target, result) >= 0 && result.data.allFinite();
   return result.data;
 }
 
 double InverseKinematicsSolver::getMinEigenvalue(const Eigen::MatrixXd& J) {
+  if (J.size() == 0 || !J.allFinite()) {
+    throw std::invalid_argument("the smallest singular value needs a non-empty matrix of finite values");
+  }
   const Eigen::MatrixXd m = J.rows() == J.cols() ? J : Eigen::MatrixXd(J.transpose() * J);
   return Eigen::JacobiSVD<Eigen::MatrixXd>(m, Eigen::ComputeThinU | Eigen::ComputeThinV).singularValues().minCoeff();
 }
 
 int InverseKinematicsSolver::getMinEigenvalue(const std::vector<double>& q, double& min_eigenvalue) {
-  KDL::ChainJntToJacSolver solver(chain_);
+  // A chain without joints (no updateMDH, failed load) has an empty Jacobian
+  // that KDL accepts but that has no smallest value.
   const unsigned int count = static_cast<unsigned int>(q.size());
+  if (count == 0 || count != chain_.getNrOfJoints() || !link_transforms::allFinite(q)) return -1;
+  KDL::ChainJntToJacSolver solver(chain_);
   KDL::Jacobian jacobian(count);
   if (solver.JntToJac(jointArray(q.data(), count), jacobian) < 0) return -1;
   min_eigenvalue = getMinEigenvalue(Eigen::MatrixXd(jacobian.data));
@@ -130,20 +128,5 @@ int InverseKinematicsSolver::getMinEigenvalue(const std::vector<double>& q, doub
 }
 
 Eigen::Vector3d rotationError(const Eigen::Matrix3d& R_a, const Eigen::Matrix3d& R_b) {
-  const Eigen::Matrix3d m = R_b * R_a.transpose();
-  const Eigen::Vector3d w(m(2, 1) - m(1, 2), m(0, 2) - m(2, 0), m(1, 0) - m(0, 1));
-  // atan2 of sine and cosine keeps the angle accurate near a half turn too.
-  const double cosine = 0.5 * (m.trace() - 1.0);
-  const double angle = std::atan2(0.5 * w.norm(), cosine);
-  if (angle < 1e-6) return 0.5 * w;
-  if (angle < 0.5 * M_PI) return angle / (2.0 * std::sin(angle)) * w;
-  // Near a half turn the skew part vanishes: the axis comes from the symmetric
-  // part, (M + M^T) / 2 - cos I = (1 - cos) k k^T, through its largest diagonal
-  // entry; the skew part gives the sign.
-  const Eigen::Matrix3d outer = 0.5 * (m + m.transpose()) - cosine * Eigen::Matrix3d::Identity();
-  Eigen::Index largest;
-  outer.diagonal().maxCoeff(&largest);
-  Eigen::Vector3d axis = outer.col(largest).normalized();
-  if (axis.dot(w) < 0.0) axis = -axis;
-  return angle * axis;
+  return bramlock::rotation_math::rotationVector(R_b * R_a.transpose());
 }

@@ -8,7 +8,10 @@
 
 #include <ament_index_cpp/get_package_share_directory.hpp>
 
+#include "bramlock_arm_planning_core/kinematics/rotation_functions.h"
 #include "bramlock_arm_planning_core/logger.h"
+
+#include "../common/rotation_math.h"
 
 namespace {
 
@@ -101,44 +104,13 @@ std::vector<std::vector<double>> JointsTable::getNeighbors(Eigen::Matrix4d pose,
 }
 
 std::vector<double> JointsTable::rotationMatrixToQuaternion(const Eigen::Matrix4d& pose) {
-  const Eigen::Matrix3d r = pose.topLeftCorner<3, 3>();
-  const double trace = r.trace();
-  double w = 0.0, x = 0.0, y = 0.0, z = 0.0;
-  if (trace > 0.0) {
-    const double s = 2.0 * std::sqrt(trace + 1.0);
-    w = s / 4.0;
-    x = (r(2, 1) - r(1, 2)) / s;
-    y = (r(0, 2) - r(2, 0)) / s;
-    z = (r(1, 0) - r(0, 1)) / s;
-  } else if (r(0, 0) > r(1, 1) && r(0, 0) > r(2, 2)) {
-    const double s = 2.0 * std::sqrt(1.0 + r(0, 0) - r(1, 1) - r(2, 2));
-    w = (r(2, 1) - r(1, 2)) / s;
-    x = s / 4.0;
-    y = (r(0, 1) + r(1, 0)) / s;
-    z = (r(0, 2) + r(2, 0)) / s;
-  } else if (r(1, 1) > r(2, 2)) {
-    const double s = 2.0 * std::sqrt(1.0 + r(1, 1) - r(0, 0) - r(2, 2));
-    w = (r(0, 2) - r(2, 0)) / s;
-    x = (r(0, 1) + r(1, 0)) / s;
-    y = s / 4.0;
-    z = (r(1, 2) + r(2, 1)) / s;
-  } else {
-    const double s = 2.0 * std::sqrt(1.0 + r(2, 2) - r(0, 0) - r(1, 1));
-    w = (r(1, 0) - r(0, 1)) / s;
-    x = (r(0, 2) + r(2, 0)) / s;
-    y = (r(1, 2) + r(2, 1)) / s;
-    z = s / 4.0;
-  }
-  return {pose(0, 3), pose(1, 3), pose(2, 3), w, x, y, z};
+  const Eigen::Quaterniond q = RotationMatrixToQuaternion(pose.topLeftCorner<3, 3>());
+  return {pose(0, 3), pose(1, 3), pose(2, 3), q.w(), q.x(), q.y(), q.z()};
 }
 
 std::vector<double> JointsTable::matrix4dToXYZRPY(const Eigen::Matrix4d& pose) {
-  const double sy = std::sqrt(pose(0, 0) * pose(0, 0) + pose(1, 0) * pose(1, 0));
-  const double pitch = std::atan2(-pose(2, 0), sy);
-  const bool gimbal_locked = sy < 1e-6;
-  const double roll = gimbal_locked ? std::atan2(-pose(1, 2), pose(1, 1)) : std::atan2(pose(2, 1), pose(2, 2));
-  const double yaw = gimbal_locked ? 0.0 : std::atan2(pose(1, 0), pose(0, 0));
-  return {pose(0, 3), pose(1, 3), pose(2, 3), roll, pitch, yaw};
+  const Eigen::Vector3d rpy = bramlock::rotation_math::rollPitchYaw(pose.topLeftCorner<3, 3>());
+  return {pose(0, 3), pose(1, 3), pose(2, 3), rpy[0], rpy[1], rpy[2]};
 }
 
 std::array<float, 7> JointsTable::vectorToFloatArray(const std::vector<double>& values) {

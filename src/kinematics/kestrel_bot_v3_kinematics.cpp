@@ -9,6 +9,12 @@
 
 namespace {
 constexpr int kNotProvided = -1;
+constexpr int kNotANumber = -10;
+
+int reportNotANumber() {
+  std::puts("inverseKinematics not a number!!!!");
+  return kNotANumber;
+}
 }  // namespace
 
 KestrelBotV3Kinematics::KestrelBotV3Kinematics() { initRobotType({0.0, M_PI_2, 0.0, 0.0, -M_PI_2}); }
@@ -50,6 +56,8 @@ double KestrelBotV3Kinematics::baseAngle(const Eigen::MatrixXd& T, bool front) {
 
 int KestrelBotV3Kinematics::inverseKinematics(Eigen::MatrixXd T, int* arm_config, std::vector<double>& q) {
   requirePose(T);
+  if (arm_config == nullptr) return kNotProvided;
+  if (!T.allFinite()) return reportNotANumber();
   const double px = T(0, 3), py = T(1, 3), pz = T(2, 3);
   const double d1 = zd[0], d5 = zd[4], a2 = xa[1], a3 = xa[2], a4 = xa[3], a5 = xa[4];
 
@@ -81,19 +89,19 @@ int KestrelBotV3Kinematics::inverseKinematics(Eigen::MatrixXd T, int* arm_config
   const double t4 = std::atan2(s5 * T(2, 1) - c5 * T(2, 0), -T(2, 2)) - t2 - t3;
 
   const JointArray theta = {t1, t2, t3, t4, t5};
-  q.clear();
+  std::vector<double> solved(5);
   for (size_t i = 0; i < 5; ++i) {
-    q.push_back(theta[i] + offset_minus_zero_[i]);
+    solved[i] = theta[i] + offset_minus_zero_[i];
   }
-  if (!checkVectorDoubleValid(q)) {
-    std::puts("inverseKinematics not a number!!!!");
-    return -10;
-  }
+  // A caller's vector never receives values that are not numbers.
+  if (!checkVectorDoubleValid(solved)) return reportNotANumber();
+  q = std::move(solved);
   return 0;
 }
 
 int KestrelBotV3Kinematics::inverseKinematics(Eigen::MatrixXd T, std::vector<std::vector<double>>& solutions) {
   requirePose(T);
+  if (!T.allFinite()) return reportNotANumber();
   solutions.clear();
   static const int kFlagPairs[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
   std::vector<double> q;

@@ -17,7 +17,7 @@ bool sequencesEqual(const std::vector<double>& a, const std::vector<double>& b, 
     return false;
   }
   for (size_t i = 0; i < a.size(); ++i) {
-    if (std::fabs(a[i] - b[i]) > kAlphaTolerance) {
+    if (!(std::fabs(a[i] - b[i]) <= kAlphaTolerance)) {  // NaN matches nothing
       std::puts("alpha sequence not equal");
       return false;
     }
@@ -74,6 +74,12 @@ int KinematicsInterface::storeMdhTable(std::vector<double>& zds, std::vector<dou
   if (!checkVectorEqual(alphas, robot_type.alpha_sequence)) {
     std::puts("the input robot type is not right!!!");
     return -2;
+  }
+  for (const std::vector<double>* table : {&zds, &xas, &qzeros}) {
+    if (std::any_of(table->begin(), table->end(), [](double v) { return !std::isfinite(v); })) {
+      std::puts("the MDH table holds a value that is not a finite number");
+      return -1;
+    }
   }
   zd = std::move(zds);
   xa = std::move(xas);

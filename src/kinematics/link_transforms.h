@@ -81,13 +81,6 @@ Frame chainPose(Append append, const std::vector<double>& q, const std::vector<d
   return chainPose(append, N, q, zero, d, a, cos_alpha, sin_alpha, [](size_t, const Frame&) {});
 }
 
-// One step of 2pi towards [-pi, pi].
-inline double wrapOnce(double angle) {
-  if (angle > M_PI) return angle - 2 * M_PI;
-  if (angle < -M_PI) return angle + 2 * M_PI;
-  return angle;
-}
-
 // The 4x4 homogeneous matrix of a frame.
 inline Eigen::MatrixXd homogeneous(const Frame& T) {
   Eigen::MatrixXd H(4, 4);

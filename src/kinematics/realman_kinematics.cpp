@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include "../common/rotation_math.h"
 #include "link_transforms.h"
 
 namespace {
@@ -95,7 +96,7 @@ int RealmanKinematics::solveConfiguration(const Eigen::MatrixXd& T, bool shoulde
     return 1001;
   }
   const double phi = std::atan2(wy, wx), beta = std::asin(d3 / r);
-  double t1 = link_transforms::wrapOnce(shoulder ? phi + beta : phi - beta);
+  double t1 = bramlock::rotation_math::wrapToPi(shoulder ? phi + beta : phi - beta);
   if (!shoulder) {
     t1 = t1 >= 0 ? t1 - M_PI : t1 + M_PI;
   }
@@ -153,7 +154,8 @@ int RealmanKinematics::solveConfiguration(const Eigen::MatrixXd& T, bool shoulde
   const double m = T(0, 0) * s1 - T(1, 0) * c1, e = T(0, 1) * s1 - T(1, 1) * c1;
   const double t6 = std::atan2(m * c4 - e * s4 * c5, m * s4 * c5 + e * c4);
   theta = {t1, t2, t3, t4, t5, t6};
-  return 0;
+  // Thresholds set to NaN, or a pose huge enough to overflow, pass every test above.
+  return std::all_of(theta.begin(), theta.end(), [](double t) { return std::isfinite(t); }) ? 0 : kNoConfiguration;
 }
 
 void RealmanKinematics::writeJointValues(const Angles& theta, std::vector<double>& q) const {
@@ -165,6 +167,7 @@ void RealmanKinematics::writeJointValues(const Angles& theta, std::vector<double
 
 int RealmanKinematics::inverseKinematics(Eigen::MatrixXd T, int* arm_config, std::vector<double>& q) {
   requirePose(T);
+  if (arm_config == nullptr || !T.allFinite()) return kNoConfiguration;
   q.resize(6);
   Angles theta;
   const int result = solveConfiguration(T, arm_config[0] == 1, arm_config[1] == 1, arm_config[2] == 1, theta);
@@ -177,6 +180,7 @@ int RealmanKinematics::inverseKinematics(Eigen::MatrixXd T, int* arm_config, std
 int RealmanKinematics::inverseKinematics(Eigen::MatrixXd T, std::vector<double> ref_q, std::vector<double>& q) {
   requirePose(T);
   requireJointValues(ref_q);
+  if (!T.allFinite() || !link_transforms::allFinite(ref_q)) return kNoConfiguration;
   q.resize(6);
   int flags[4];
   get_arm_type(ref_q, flags);
@@ -214,6 +218,7 @@ void RealmanKinematics::collectConfigurations(const Eigen::MatrixXd& T,
 
 int RealmanKinematics::inverseKinematics(Eigen::MatrixXd T, std::vector<std::vector<double>>& solutions) {
   requirePose(T);
+  if (!T.allFinite()) return kNoConfiguration;
   solutions.clear();
   collectConfigurations(T, solutions);
   if (solutions.empty()) {
@@ -225,6 +230,7 @@ int RealmanKinematics::inverseKinematics(Eigen::MatrixXd T, std::vector<std::vec
 
 int RealmanKinematics::inverseKinematics(Eigen::MatrixXd T, std::vector<double>& q) {
   requirePose(T);
+  if (!T.allFinite()) return kNoConfiguration;
   q.resize(6);
   std::vector<std::vector<double>> solutions;
   collectConfigurations(T, solutions);
@@ -250,6 +256,7 @@ int RealmanKinematics::getMinEigenvalue(const std::vector<double>& q, double& mi
 
 void RealmanKinematics::get_arm_type(std::vector<double> q, int* flags) {
   requireJointValues(q);
+  if (flags == nullptr) return;
   const double reach = xa[0] - xa[1] * std::sin(q[1]) - zd[3] * std::sin(q[1] + q[2]);
   flags[0] = reach >= 0 ? 1 : -1;
   flags[1] = q[2] >= 0 ? -1 : 1;

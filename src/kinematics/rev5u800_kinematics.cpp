@@ -22,6 +22,12 @@ Eigen::VectorXd firstJoints(const std::vector<double>& q) {
   return Eigen::Map<const Eigen::VectorXd>(q.data(), static_cast<Eigen::Index>(kJoints));
 }
 
+// A 4x4 pose of numbers and, when given, a reference of six numbers.
+bool solvable(const Eigen::MatrixXd& T) { return isFullPose(T) && T.allFinite(); }
+bool solvable(const Eigen::MatrixXd& T, const std::vector<double>& ref_q) {
+  return solvable(T) && ref_q.size() >= kJoints && firstJoints(ref_q).allFinite();
+}
+
 bool sameSolution(const std::vector<double>& a, const std::vector<double>& b) {
   for (size_t i = 0; i < a.size(); ++i) {
     if (std::fabs(a[i] - b[i]) > kSameSolution) return false;
@@ -74,7 +80,7 @@ Eigen::MatrixXd Rev5U800Kinematics::forwardKinematics(std::vector<double> q) {
 
 int Rev5U800Kinematics::inverseKinematics(Eigen::MatrixXd T, std::vector<double> ref_q, std::vector<double>& q) {
   q.clear();
-  if (!isFullPose(T) || ref_q.size() < kJoints) return -1;
+  if (!solvable(T, ref_q)) return -1;
   bool ok = false;
   const Eigen::VectorXd result = ik_solver_.inverseKinematics(T, ok, firstJoints(ref_q));
   if (!ok) return -1;
@@ -90,7 +96,7 @@ int Rev5U800Kinematics::inverseKinematics(Eigen::MatrixXd /*T*/, std::vector<dou
 
 int Rev5U800Kinematics::inverseKinematics(Eigen::MatrixXd T, std::vector<std::vector<double>>& solutions) {
   solutions.clear();
-  if (!isFullPose(T)) return -1;
+  if (!solvable(T)) return -1;
   for (const std::vector<double>& seed : fixedSeeds()) appendNumericSolve(T, seed, solutions);
   if (solutions.empty()) {
     BRAMLOCK_INFO("IK failed");
@@ -102,7 +108,7 @@ int Rev5U800Kinematics::inverseKinematics(Eigen::MatrixXd T, std::vector<std::ve
 int Rev5U800Kinematics::inverseKinematics(Eigen::MatrixXd T, std::vector<double> ref_q,
                                           std::vector<std::vector<double>>& solutions) {
   solutions.clear();
-  if (!isFullPose(T) || ref_q.size() < kJoints) return -1;
+  if (!solvable(T, ref_q)) return -1;
   const Eigen::Matrix4d target = T;
   std::vector<std::vector<double>> seeds;
   try {

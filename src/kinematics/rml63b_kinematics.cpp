@@ -12,6 +12,7 @@
 
 #include "bramlock_arm_planning_core/console_color_codes.h"
 #include "bramlock_arm_planning_core/logger.h"
+#include "../common/rotation_math.h"
 #include "link_transforms.h"
 
 namespace {
@@ -166,6 +167,7 @@ int Rml63BKinematics::getMinEigenvalue(const std::vector<double>& q, double& min
 
 int Rml63BKinematics::inverseKinematics(Eigen::MatrixXd T, std::vector<std::vector<double>>& solutions) {
   requirePose(T);
+  if (!T.allFinite()) return kNoSolution;
   solutions.clear();
   Eigen::Matrix4d pose = Eigen::Matrix4d::Identity();
   pose.topRows<3>() = T.topLeftCorner<3, 4>();
@@ -187,7 +189,7 @@ int Rml63BKinematics::inverseKinematics(Eigen::MatrixXd T, std::vector<std::vect
     return kNoSolution;
   }
   for (auto& solution : found) {
-    std::transform(solution.begin(), solution.end(), solution.begin(), link_transforms::wrapOnce);
+    std::transform(solution.begin(), solution.end(), solution.begin(), bramlock::rotation_math::wrapToPi);
   }
   std::vector<std::vector<double>> expanded = withTwins(found);
   logSolutions(expanded);

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "../common/rotation_math.h"
+
 namespace bramlock {
 namespace dynamics {
 namespace {
@@ -136,12 +138,7 @@ const Eigen::VectorXd& rnea(const Model& model, Data& data, const Eigen::VectorX
   return data.tau_;
 }
 
-double rotationAngle(const Eigen::Matrix3d& rotation) {
-  // atan2 of sine and cosine keeps small angles exact, unlike acos of the trace.
-  const Eigen::Vector3d twice_sine_axis(rotation(2, 1) - rotation(1, 2), rotation(0, 2) - rotation(2, 0),
-                                        rotation(1, 0) - rotation(0, 1));
-  return std::atan2(0.5 * twice_sine_axis.norm(), 0.5 * (rotation.trace() - 1.0));
-}
+double rotationAngle(const Eigen::Matrix3d& rotation) { return rotation_math::rotationAngle(rotation); }
 
 }  // namespace dynamics
 }  // namespace bramlock

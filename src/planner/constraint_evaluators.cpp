@@ -33,7 +33,7 @@ double maxTorqueRatio(const std::vector<Segment>& segments, double T, int sample
     const Eigen::VectorXd& tau = bramlock::dynamics::rnea(model, data, q, v, a);
     for (std::size_t j = 0; j < limited; ++j) {
       if (limits[j] > kSmallestTorqueLimit) {
-        largest = std::max(largest, std::fabs(tau[static_cast<Eigen::Index>(j)]) / limits[j]);
+        largest = std::max(largest, limitRatio(std::fabs(tau[static_cast<Eigen::Index>(j)]), limits[j]));
       }
     }
   }
@@ -58,8 +58,8 @@ ConstraintEvaluation cartesianSpeedRatios(const Eigen::VectorXd& q, const Eigen:
     bramlock::dynamics::forwardKinematics(model, data, q, v);
     const auto velocity =
         bramlock::dynamics::frameVelocity(model, data, static_cast<bramlock::dynamics::FrameIndex>(limits.frame_id));
-    evaluation.linear_velocity_ratio = velocity.linear.norm() / limits.max_linear_velocity;
-    evaluation.angular_velocity_ratio = velocity.angular.norm() / limits.max_angular_velocity;
+    evaluation.linear_velocity_ratio = limitRatio(velocity.linear.norm(), limits.max_linear_velocity);
+    evaluation.angular_velocity_ratio = limitRatio(velocity.angular.norm(), limits.max_angular_velocity);
     evaluation.violated = evaluation.linear_velocity_ratio > kViolationThreshold ||
                           evaluation.angular_velocity_ratio > kViolationThreshold;
   } catch (const std::exception& error) {
@@ -79,12 +79,17 @@ std::vector<double> solveJointVelocities(const std::vector<double>& q, const std
   if (durations.size() + 1 != q.size()) {
     throw std::invalid_argument("solveJointVelocities needs one duration per segment");
   }
+  bramlock::spline_systems::requireFiniteKnots("solveJointVelocities", {}, q, {});
+  bramlock::spline_systems::requireFiniteKnots("solveJointVelocities", {}, durations, {});
   return bramlock::spline_systems::clampedKnotVelocities(q, durations, 0.0, 0.0,
                                                          bramlock::spline_systems::signKeepingGuard);
 }
 
 ConstraintEvaluation evaluateSegmentConstraints(double q0, double q1, double qd0, double qd1, double T, double vmax0,
                                                 double vmax1, double amax0, double amax1, int samples) {
+  if (!(T > 0.0) || !std::isfinite(T)) {
+    throw std::invalid_argument("segment duration must be a positive finite number");
+  }
   if (T <= kShortestDuration) {
     return ConstraintEvaluation();
   }

@@ -18,6 +18,7 @@ CubicSplineM::CubicSplineM(const std::vector<double>& knot_times, const std::vec
 }
 
 void CubicSplineM::buildClamped(double start_slope, double end_slope) {
+  bramlock::spline_systems::requireFiniteKnots("cubic spline", times, values, {start_slope, end_slope});
   const std::size_t n = times.size();
   if (n < 2) {
     return;

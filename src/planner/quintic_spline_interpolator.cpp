@@ -22,6 +22,8 @@ QuinticSplineInterpolator::QuinticSplineInterpolator(const std::vector<double>& 
 
 void QuinticSplineInterpolator::buildClamped(double start_velocity, double end_velocity, double start_acceleration,
                                              double end_acceleration) {
+  bramlock::spline_systems::requireFiniteKnots("quintic spline", times, positions,
+                                               {start_velocity, end_velocity, start_acceleration, end_acceleration});
   const std::size_t n = times.size();
   if (n < 2) {
     return;

@@ -40,10 +40,22 @@ void printCostLine(std::chrono::steady_clock::time_point started, const std::str
   printLine(coloured(rrtc_internal::kYellow, "Planning total cost: " + streamed(micros / 1000.0) + ending));
 }
 
-// Index of the first joint outside its bounds (a value on a bound is inside), or -1.
+// Index of the first joint not inside its bounds (a value on a bound is
+// inside; NaN is never inside), or -1.
 int firstJointOutOfBounds(const std::vector<double>& state, const std::vector<std::pair<double, double>>& bounds) {
   for (std::size_t i = 0; i < bounds.size(); ++i) {
-    if (state[i] < bounds[i].first || state[i] > bounds[i].second) return static_cast<int>(i);
+    if (!(state[i] >= bounds[i].first && state[i] <= bounds[i].second)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// Index of the first joint whose bounds cannot be sampled: not finite, or so
+// wide that distances between samples overflow; -1 when all can.
+int firstUnsampleableBound(const std::vector<std::pair<double, double>>& bounds) {
+  for (std::size_t i = 0; i < bounds.size(); ++i) {
+    const double span = bounds[i].second - bounds[i].first;
+    const bool finite = std::isfinite(bounds[i].first) && std::isfinite(bounds[i].second);
+    if (!finite || !std::isfinite(span * span * static_cast<double>(bounds.size()))) return static_cast<int>(i);
   }
   return -1;
 }
@@ -94,6 +106,13 @@ int RRTConnect::planning(Path& path) {
   // loop, which has no count limit, would spin forever).
   if (!(step_size_ > 0.0)) {
     BRAMLOCK_ERROR("Step size {} is not positive, set it before planning", step_size_);
+    return -1;
+  }
+  // Infinite bounds would make the sampler draw NaN.
+  const int unsampleable = firstUnsampleableBound(bounds_);
+  if (unsampleable >= 0) {
+    BRAMLOCK_ERROR("Bounds of joint {} [{}, {}] cannot be sampled, planning needs finite bounds", unsampleable,
+                   bounds_[unsampleable].first, bounds_[unsampleable].second);
     return -1;
   }
 

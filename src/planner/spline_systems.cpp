@@ -1,7 +1,10 @@
 #include "spline_systems.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <stdexcept>
+#include <string>
 
 namespace bramlock {
 namespace spline_systems {
@@ -14,6 +17,18 @@ double signKeepingGuard(double pivot) {
 }
 
 double positiveGuard(double pivot) { return std::fabs(pivot) < 1e-15 ? 1e-15 : pivot; }
+
+void requireFiniteKnots(const char* what, const std::vector<double>& times, const std::vector<double>& values,
+                        std::initializer_list<double> end_conditions) {
+  const auto finite = [](double v) { return std::isfinite(v); };
+  if (!std::all_of(times.begin(), times.end(), finite) || !std::all_of(values.begin(), values.end(), finite) ||
+      !std::all_of(end_conditions.begin(), end_conditions.end(), finite)) {
+    throw std::invalid_argument(std::string(what) + ": every knot value and end condition must be a finite number");
+  }
+  if (std::adjacent_find(times.begin(), times.end(), std::greater_equal<double>()) != times.end()) {
+    throw std::invalid_argument(std::string(what) + ": knot times must increase strictly");
+  }
+}
 
 std::vector<double> solveTridiagonal(const std::vector<double>& sub, std::vector<double> diag,
                                      const std::vector<double>& sup, std::vector<double> rhs, const PivotGuard& guard) {
@@ -28,6 +43,10 @@ std::vector<double> solveTridiagonal(const std::vector<double>& sub, std::vector
   for (std::size_t i = n; i-- > 0;) {
     const double known = i + 1 < n ? sup[i] * x[i + 1] : 0.0;
     x[i] = (rhs[i] - known) / pivot(i);
+  }
+  // Finite knots can still be too large for double precision.
+  if (!std::all_of(x.begin(), x.end(), [](double v) { return std::isfinite(v); })) {
+    throw std::invalid_argument("spline system overflows: knot values too large for their spacing");
   }
   return x;
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <initializer_list>
 #include <vector>
 
 namespace bramlock {
@@ -16,6 +17,7 @@ double signKeepingGuard(double pivot);
 double positiveGuard(double pivot);
 
 // Thomas algorithm for sub[i] x[i-1] + diag[i] x[i] + sup[i] x[i+1] = rhs[i] (sub[0], sup[n-1] unused).
+// Throws std::invalid_argument when the solution overflows.
 std::vector<double> solveTridiagonal(const std::vector<double>& sub, std::vector<double> diag,
                                      const std::vector<double>& sup, std::vector<double> rhs,
                                      const PivotGuard& guard = PivotGuard());
@@ -28,6 +30,11 @@ std::vector<double> clampedKnotVelocities(const std::vector<double>& values, con
 // Index of the knot that starts the segment holding time e (binary search over at least two
 // increasing knot times); e on an interior knot gives that knot, e at the last knot the last segment.
 std::size_t segmentIndex(const std::vector<double>& times, double e);
+
+// Throws std::invalid_argument naming what when a value or end condition is
+// NaN or infinite, or (with times given) the times do not strictly increase.
+void requireFiniteKnots(const char* what, const std::vector<double>& times, const std::vector<double>& values,
+                        std::initializer_list<double> end_conditions);
 
 }  // namespace spline_systems
 }  // namespace bramlock

@@ -8,6 +8,8 @@
 
 #include "bramlock_arm_planning_core/robot_model/joint_model.h"
 
+#include "../common/rotation_math.h"
+
 // Value rules the joint kinds share.
 namespace moveit {
 namespace core {
@@ -19,8 +21,8 @@ constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
 
 // Into (-pi, pi].
 inline double wrapAngle(double angle) {
-  const double m = std::fmod(angle + kPi, kTwoPi);
-  return m <= 0.0 ? m + kPi : m - kPi;
+  const double wrapped = bramlock::rotation_math::wrapToPi(angle);
+  return wrapped == -kPi ? kPi : wrapped;
 }
 
 // 0 when the range holds 0, else its middle.
@@ -56,8 +58,9 @@ inline double uniformNearOrZero(random_numbers::RandomNumberGenerator& rng, cons
   return isInfinite(bounds) ? 0.0 : uniformNear(rng, bounds, near, distance);
 }
 
+// NaN is within no bounds.
 inline bool withinBounds(double value, const VariableBounds& bounds, double margin) {
-  return !(value < bounds.min_position_ - margin || value > bounds.max_position_ + margin);
+  return value >= bounds.min_position_ - margin && value <= bounds.max_position_ + margin;
 }
 
 // Clamps into the position bounds; true when the value changed.

@@ -86,13 +86,9 @@ bool PlanarJointModel::satisfiesPositionBounds(const double* values, const Bound
 
 bool PlanarJointModel::normalizeRotation(double* values) const {
   double& v = values[kTheta];
-  if (v >= -kPi && v <= kPi) return false;
-  v = std::fmod(v, kTwoPi);
-  if (v < -kPi) {
-    v += kTwoPi;
-  } else if (v > kPi) {
-    v -= kTwoPi;
-  }
+  // NaN and infinities have no angle to wrap to.
+  if ((v >= -kPi && v <= kPi) || !std::isfinite(v)) return false;
+  v = bramlock::rotation_math::wrapToPi(v);
   return true;
 }
 

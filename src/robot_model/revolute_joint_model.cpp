@@ -67,35 +67,31 @@ void RevoluteJointModel::getVariableRandomPositionsNearBy(random_numbers::Random
 }
 
 bool RevoluteJointModel::satisfiesPositionBounds(const double* values, const Bounds& bounds, double margin) const {
-  return continuous_ || withinBounds(values[0], bounds[0], margin);
+  return continuous_ ? std::isfinite(values[0]) : withinBounds(values[0], bounds[0], margin);
 }
 
 bool RevoluteJointModel::enforcePositionBounds(double* values, const Bounds& bounds) const {
   if (!continuous_) return clampToBounds(values[0], bounds[0]);
   double& v = values[0];
-  if (v > -kPi && v <= kPi) return false;
-  v = std::fmod(v, kTwoPi);
-  if (v <= -kPi) {
-    v += kTwoPi;
-  } else if (v > kPi) {
-    v -= kTwoPi;
-  }
+  // NaN and infinities have no angle to wrap to.
+  if ((v > -kPi && v <= kPi) || !std::isfinite(v)) return false;
+  v = wrapAngle(v);
   return true;
 }
 
+// The whole turns are counted at once (a step of 2 pi at a time would take
+// ~1e11 steps near 1e12 and never end where v + 2 pi == v). The bound the value
+// moves towards must be finite: there is no largest turn below infinity.
 bool RevoluteJointModel::harmonizePosition(double* values, const Bounds& bounds) const {
   double& v = values[0];
   const double min = bounds[0].min_position_, max = bounds[0].max_position_;
-  if (v < min && v + kTwoPi <= max) {
-    do {
-      v += kTwoPi;
-    } while (v + kTwoPi <= max);
+  if (!std::isfinite(v)) return false;
+  if (v < min && v + kTwoPi <= max && std::isfinite(max)) {
+    v = max - std::fmod(max - v, kTwoPi);
     return true;
   }
-  if (v > max && v - kTwoPi >= min) {
-    do {
-      v -= kTwoPi;
-    } while (v - kTwoPi >= min);
+  if (v > max && v - kTwoPi >= min && std::isfinite(min)) {
+    v = min + std::fmod(v - min, kTwoPi);
     return true;
   }
   return false;

@@ -43,11 +43,11 @@ void PathParametrizationAlgorithm::setGridpoints(const Vector& gridpoints) {
   const Eigen::Index n = gridpoints.size();
   if (n == 0) throw std::invalid_argument("gridpoints should not be empty.");
   const Bound interval = m_path->pathInterval();
-  if (std::abs(gridpoints[0] - interval[0]) > TOPPRA_NEARLY_ZERO ||
-      std::abs(gridpoints[n - 1] - interval[1]) > TOPPRA_NEARLY_ZERO)
+  if (!(std::abs(gridpoints[0] - interval[0]) <= TOPPRA_NEARLY_ZERO) ||
+      !(std::abs(gridpoints[n - 1] - interval[1]) <= TOPPRA_NEARLY_ZERO))
     throw std::invalid_argument("Path interval does not match first and last gridpoints.");
   for (Eigen::Index j = 1; j < n; ++j)
-    if (gridpoints[j] - gridpoints[j - 1] <= 0)
+    if (!(gridpoints[j] - gridpoints[j - 1] > 0))
       throw std::invalid_argument("gridpoints should be strictly increasing.");
   N = static_cast<int>(n - 1);
   m_gridpoints = gridpoints;
@@ -137,10 +137,24 @@ int PathParametrizationAlgorithm::computeFeasibleSets() {
 int PathParametrizationAlgorithm::computePathParametrization(value_type squaredStartSpeed,
                                                              value_type endSpeed) {
   initialize();
+  if (!std::isfinite(endSpeed)) {
+    m_messages << "End speed " << endSpeed << " is not a finite number\n";
+    return m_returnCode = ControllableSetsFailed;
+  }
+  if (!std::isfinite(squaredStartSpeed)) {
+    m_messages << "Squared start speed " << squaredStartSpeed << " is not a finite number\n";
+    return m_returnCode = ForwardPassFailed;
+  }
   m_solver->setupSolver();
   m_returnCode = computeControllableSets(Bound(endSpeed, endSpeed));
   if (m_returnCode > 0) return m_returnCode;
   m_returnCode = computeForwardPass(squaredStartSpeed);
+  // Constraints that are not numbers can slip through every comparison of the
+  // stage solver; their result is no parametrization.
+  if (m_returnCode == Success && !m_parametrization.allFinite()) {
+    m_messages << "The forward pass produced squared speeds that are not finite\n";
+    m_returnCode = ForwardPassFailed;
+  }
   return m_returnCode;
 }
 

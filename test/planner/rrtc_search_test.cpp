@@ -120,7 +120,8 @@ TEST(RrtConnectResultCodes, SlowSearchTimesOutAfterFifteenSeconds) {
   EXPECT_EQ(outcome.code, -6);
   EXPECT_LT(outcome.iterations, 10000);
   EXPECT_GE(seconds, 15.0);
-  EXPECT_LT(seconds, 20.0);
+  // Wide: a loaded machine stretches the last iterations, not the time-out.
+  EXPECT_LT(seconds, 60.0);
   EXPECT_NE(outcome.out.find("\033[31m ERROR: Time out for 15s ! \033[0m\n\033[33mPlanning total cost: "),
             std::string::npos);
   EXPECT_NE(outcome.out.find("ms (timeout)\033[0m\n"), std::string::npos);

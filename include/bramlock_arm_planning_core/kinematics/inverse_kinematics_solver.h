@@ -40,13 +40,16 @@ class InverseKinematicsSolver {
   Eigen::VectorXd poseError(const Eigen::Matrix4d& T1, const Eigen::Matrix4d& T2);
 
   // One Levenberg-Marquardt solve seeded with q_init; ok tells success (false
-  // for fewer than six seed values). Returns the solver's six values either way.
+  // for fewer than six seed values, and when T, the seed or the result holds
+  // a value that is not finite). Returns the solver's six values either way.
   Eigen::VectorXd inverseKinematics(const Eigen::Matrix4d& T, bool& ok, const Eigen::VectorXd& q_init);
 
   // Smallest singular value of a square J, else smallest eigenvalue of J^T J.
+  // Throws std::invalid_argument for an empty J or one holding NaN or infinity.
   double getMinEigenvalue(const Eigen::MatrixXd& J);
   // The above for the chain Jacobian at q: 0, or -1 with min_eigenvalue
-  // untouched when KDL cannot compute it (q not one value per chain joint).
+  // untouched when it cannot be computed (no chain, q not one value per chain
+  // joint, or a value of q that is not finite).
   int getMinEigenvalue(const std::vector<double>& q, double& min_eigenvalue);
 
   // Bounds of a pose check on the position and rotation error norms.

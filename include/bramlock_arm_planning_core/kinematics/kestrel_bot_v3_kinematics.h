@@ -19,7 +19,8 @@
 // joint's offset {0, pi/2, pi/2, 0, 0} minus its zero angle; they are not wrapped.
 // Results: 0 solved; -1 elbow angle below 0.0004 in magnitude ("j3 singularity
 // error!!!"); -10 a value that is not a finite number ("inverseKinematics not a
-// number!!!!", e.g. an unreachable pose).
+// number!!!!", e.g. an unreachable pose, or a pose holding NaN or infinity).
+// A null flag array gives -1.
 class KestrelBotV3Kinematics : public KinematicsInterface {
  public:
   KestrelBotV3Kinematics();
@@ -30,12 +31,13 @@ class KestrelBotV3Kinematics : public KinematicsInterface {
   Eigen::MatrixXd forwardKinematics(std::vector<double> q) override;
   // Not provided: returns -1 and leaves q untouched.
   int inverseKinematics(Eigen::MatrixXd T, std::vector<double> ref_q, std::vector<double>& q) override;
-  // The solution of the two flags; 0, -1 (q untouched) or -10 (q holds the non-finite values).
+  // The solution of the two flags; 0, -1 or -10, q untouched unless 0.
   int inverseKinematics(Eigen::MatrixXd T, int* arm_config, std::vector<double>& q) override;
   // Not provided: returns -1 and leaves q untouched.
   int inverseKinematics(Eigen::MatrixXd T, std::vector<double>& q) override;
   // Clears the list and appends the solutions of the flag pairs (0,0), (1,0),
-  // (1,1), (0,1) that succeed; always 0 (an unreachable pose leaves the list empty).
+  // (1,1), (0,1) that succeed; 0 (an unreachable pose leaves the list empty), or -10
+  // with the list untouched for a pose holding NaN or infinity.
   int inverseKinematics(Eigen::MatrixXd T, std::vector<std::vector<double>>& solutions) override;
   // The all-solutions form; ref_q is not used.
   int inverseKinematics(Eigen::MatrixXd T, std::vector<double> ref_q,

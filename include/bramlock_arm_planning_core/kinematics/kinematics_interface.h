@@ -13,14 +13,18 @@
 //
 // Poses are 4x4 homogeneous matrices (at least 3x4 is read); joint vectors hold
 // radians in joint order. Operations that read a pose smaller than 3x4 or a
-// joint vector shorter than the axis count throw std::invalid_argument.
+// joint vector shorter than the axis count throw std::invalid_argument. An
+// inverse form given a pose or reference holding NaN or infinity returns its
+// class's failure code, and no form reports success with a value that is not
+// finite.
 // Objects keep buffers between calls: one caller at a time.
 class KinematicsInterface {
  public:
   KinematicsInterface() = default;
 
-  // 0 stored; -1 a table does not hold axis_num values; -2 the alphas do not
-  // match the robot type (within pi/20). On -1 and -2 the previous table stays.
+  // 0 stored; -1 a table does not hold axis_num values or holds NaN or
+  // infinity; -2 the alphas do not match the robot type (within pi/20, NaN
+  // matches nothing). On -1 and -2 the previous table stays.
   virtual int setMdhPara(std::vector<double> zds, std::vector<double> xas, std::vector<double> alphas,
                          std::vector<double> qzeros) = 0;
   // Pose of the class's end frame in the base frame.

@@ -22,6 +22,8 @@
 // shoulder axis; 1002 elbow stretched or folded; 1003 wrist angle too small;
 // 1004 orientation not reachable; 1005 joint 6 not within pi of the reference;
 // -1 no configuration solved. Each code prints its message on standard output.
+// A pose or reference holding NaN or infinity, or a null flag array, gives -1
+// silently with the outputs untouched.
 class RealmanKinematics : public KinematicsInterface {
  public:
   RealmanKinematics();
@@ -52,6 +54,7 @@ class RealmanKinematics : public KinematicsInterface {
 
   // Writes four flags of q: shoulder (1 / -1), elbow (-1 when q[2] >= 0, else 1),
   // wrist (1 when q[4] >= 0, else -1), and 1 / -1 / 0 when q[5] >= pi / <= -pi / between.
+  // Writes nothing through a null pointer.
   void get_arm_type(std::vector<double> q, int* flags);
   // Thresholds of the 1001, 1002 and 1003 tests. A wrist threshold of 0 or less
   // lets a singular wrist through with the wrist angle 0 (or +-pi when folded).

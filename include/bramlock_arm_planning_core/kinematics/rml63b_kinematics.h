@@ -40,6 +40,7 @@ class Rml63BKinematics : public KinematicsInterface {
   // flips. The list is cleared first. Results: 0; -31 the wrist centre lies on
   // the base axis; -32 a wrist angle below 1e-4 ("q5 is zero, singular");
   // -1 no solution. Prints its working on standard output and logs the list.
+  // A pose holding NaN or infinity gives -1 before the list is cleared.
   int inverseKinematics(Eigen::MatrixXd T, std::vector<std::vector<double>>& solutions) override;
   // The all-solutions form; ref_q is not used.
   int inverseKinematics(Eigen::MatrixXd T, std::vector<double> ref_q,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include <Eigen/Core>
@@ -23,8 +24,18 @@ struct ConstraintEvaluation {
 // Ratios a hair above 1 are rounding, not violations.
 constexpr double kViolationThreshold = 1.000001;
 
+// value / limit. A ratio that is not a number (NaN input, 0 / 0) or a limit
+// that is not positive counts as unbounded, so that it violates instead of
+// passing every test.
+inline double limitRatio(double value, double limit) {
+  const double ratio = value / limit;
+  return std::isnan(ratio) || !(limit > 0.0) ? std::numeric_limits<double>::infinity() : ratio;
+}
+
 // Waypoint velocities of the clamped (rest-to-rest) C2 cubic through one joint's positions q
 // with the given segment durations (one fewer than positions). Fewer than two positions: {0}.
+// Throws std::invalid_argument for a wrong count of durations or a value (given or solved) that is
+// not finite.
 std::vector<double> solveJointVelocities(const std::vector<double>& q, const std::vector<double>& durations);
 
 // Velocity and acceleration ratios of a segment polynomial (velocity(t), acceleration(t)) on [0, T]:
@@ -35,29 +46,32 @@ ConstraintEvaluation evaluateJointLimitRatios(const Segment& segment, double T, 
                                               double amax0, double amax1, int samples) {
   ConstraintEvaluation evaluation;
   evaluation.velocity_ratio =
-      std::max(std::fabs(segment.velocity(0.0)) / vmax0, std::fabs(segment.velocity(T)) / vmax1);
-  evaluation.acceleration_ratio =
-      std::max(std::fabs(segment.acceleration(0.0)) / amax0, std::fabs(segment.acceleration(T)) / amax1);
+      std::max(limitRatio(std::fabs(segment.velocity(0.0)), vmax0), limitRatio(std::fabs(segment.velocity(T)), vmax1));
+  evaluation.acceleration_ratio = std::max(limitRatio(std::fabs(segment.acceleration(0.0)), amax0),
+                                           limitRatio(std::fabs(segment.acceleration(T)), amax1));
   for (int k = 1; samples >= 2 && k < samples; ++k) {
     const double t = k * T / samples;
     const double s = t / T;
     const double vlim = vmax0 * (1.0 - s) + vmax1 * s;
     const double alim = amax0 * (1.0 - s) + amax1 * s;
-    evaluation.velocity_ratio = std::max(evaluation.velocity_ratio, std::fabs(segment.velocity(t)) / vlim);
-    evaluation.acceleration_ratio = std::max(evaluation.acceleration_ratio, std::fabs(segment.acceleration(t)) / alim);
+    evaluation.velocity_ratio = std::max(evaluation.velocity_ratio, limitRatio(std::fabs(segment.velocity(t)), vlim));
+    evaluation.acceleration_ratio =
+        std::max(evaluation.acceleration_ratio, limitRatio(std::fabs(segment.acceleration(t)), alim));
   }
   evaluation.violated = std::max(evaluation.velocity_ratio, evaluation.acceleration_ratio) > kViolationThreshold;
   return evaluation;
 }
 
 // Joint velocity and acceleration ratios of the cubic Hermite segment from (q0, qd0) to (q1, qd1)
-// in time T; a fresh record when T <= 1e-12.
+// in time T; a fresh record when 0 < T <= 1e-12. Throws std::invalid_argument when T is not a
+// positive finite number.
 ConstraintEvaluation evaluateSegmentConstraints(double q0, double q1, double qd0, double qd1, double T, double vmax0,
                                                 double vmax1, double amax0, double amax1, int samples);
 
 // Largest |torque| / limit over the points k T / samples, k = 0 .. samples, of segment `segment` of
 // the cubic Hermite spline given joint-major by positions and velocities, over the joints whose
-// limit exceeds 1e-12. 0 when T <= 1e-12, limits are empty or samples < 1.
+// limit exceeds 1e-12. 0 when T <= 1e-12, limits are empty or samples < 1; infinity when a ratio
+// is not a number.
 double evaluateTorqueConstraintsForSegment(int segment, double T, const std::vector<std::vector<double>>& positions,
                                            const std::vector<std::vector<double>>& velocities,
                                            const std::vector<double>& limits, const bramlock::dynamics::Model& model,
@@ -73,7 +87,7 @@ double evaluateQuinticTorqueConstraintsForSegment(int segment, const std::vector
 
 // Linear and angular speed ratios of the limited frame at joint positions q and velocities v.
 // A fresh record when the limits are off or name no frame of the model; a dynamics error is
-// logged and counts as no violation.
+// logged and counts as no violation. A ratio that is not a number is infinite and violated.
 ConstraintEvaluation evaluateCartesianConstraints(const Eigen::VectorXd& q, const Eigen::VectorXd& v,
                                                   const CartesianConstraints& limits,
                                                   const bramlock::dynamics::Model& model,

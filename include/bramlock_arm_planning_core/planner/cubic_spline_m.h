@@ -9,11 +9,13 @@ struct CubicSplineM {
   std::vector<double> moments;
   int count = 0;
 
-  // times and values must have the same length (std::invalid_argument otherwise).
+  // times and values must have the same length, times must increase strictly and every number
+  // must be finite, and the moments too (std::invalid_argument otherwise).
   CubicSplineM(const std::vector<double>& knot_times, const std::vector<double>& knot_values, double start_slope,
                double end_slope);
 
   // Solves the moments for the given end slopes; with fewer than two knots they stay zero.
+  // Throws std::invalid_argument as the constructor does.
   void buildClamped(double start_slope, double end_slope);
 
   // Values at time e within [times.front(), times.back()]; a time on an interior knot belongs to

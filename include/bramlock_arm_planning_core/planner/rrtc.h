@@ -51,7 +51,9 @@ class RRTConnect {
   void setStartAndGoal(std::vector<double> start, std::vector<double> goal);
 
   // Searches a path from start to goal. Returns 0 and assigns the path, or a
-  // negative code (-1 to -6) and leaves the path untouched.
+  // negative code (-1 to -6) and leaves the path untouched. A start or goal
+  // value not inside its bounds (NaN included) gives -3 or -4; bounds that are
+  // not finite, or too wide to measure distances in, give -1 before sampling.
   int planning(Path& path);
 
   // A random joint state in the bounds, or (rarely, see the goal bias) the goal.

@@ -8,10 +8,17 @@
 
 namespace toppra {
 
-// Turns a geometric path and linear constraints into the greatest squared
-// path speed x_i = (ds/dt)^2 at every grid point s_i that the constraints
-// allow: a backward pass builds the controllable set of x at each point, a
-// forward pass picks the greatest reachable x inside those sets.
+// Turns a geometric path and linear constraints into a squared path speed
+// x_i = (ds/dt)^2 at every grid point s_i: a backward pass builds the
+// controllable set of x at each point, a forward pass picks, step by step, the
+// greatest x reachable from the previous one inside those sets.
+//
+// The result is feasible, and greatest at each step given the previous one. It
+// is not in general the greatest feasible profile: where a joint's path
+// velocity is small against 2 ds times its path acceleration, the greatest
+// reachable next speed falls as the current one rises, and a slower profile
+// can end up faster overall (a few per cent on such paths). On straight lines
+// and gently bending paths the greedy choice is the greatest one.
 class PathParametrizationAlgorithm {
  public:
   enum ReturnCode : int {
@@ -25,7 +32,9 @@ class PathParametrizationAlgorithm {
   PathParametrizationAlgorithm(LinearConstraintPtrs constraints, const GeometricPathPtr& path);
 
   // The whole run from the squared path speed at the start and the path speed
-  // at the end; the code is also kept as getReturnCode().
+  // at the end; the code is also kept as getReturnCode(). An end speed that is
+  // not finite gives ControllableSetsFailed, a start speed that is not finite
+  // or a result that is not finite ForwardPassFailed.
   virtual int computePathParametrization(value_type squaredStartSpeed, value_type endSpeed);
   virtual ~PathParametrizationAlgorithm();
   // Prepares grid, result storage and solver; does nothing further until the

@@ -1,6 +1,7 @@
 #include "bramlock_arm_planning_core/kinematics/ikfast/ikfast_rev5u800.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "rev5u800_chain.h"
@@ -43,6 +44,11 @@ bool IKSolver::ComputeIk(const double* eetrans, const double* eerot, const doubl
     _nj[joint] = 255;
   }
   solutions.Clear();
+  if (eetrans == nullptr || eerot == nullptr) return false;
+  if (!std::all_of(eetrans, eetrans + 3, [](double v) { return std::isfinite(v); }) ||
+      !std::all_of(eerot, eerot + 9, [](double v) { return std::isfinite(v); })) {
+    return false;
+  }
   std::copy(eerot, eerot + 9, r);
   std::copy(eetrans, eetrans + 3, p);
   rev5u800::Pose target;

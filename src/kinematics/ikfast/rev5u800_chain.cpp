@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "../../common/rotation_math.h"
+
 namespace rev5u800 {
 namespace {
 
@@ -55,15 +57,6 @@ ChainFrames chainFrames(const JointTrig& t) {
   return f;
 }
 
-// Rotation vector of a rotation close to the identity (angle below pi/2).
-Eigen::Vector3d smallRotationVector(const Eigen::Matrix3d& m) {
-  const Eigen::Vector3d w(m(2, 1) - m(1, 2), m(0, 2) - m(2, 0), m(1, 0) - m(0, 1));
-  const double sine = 0.5 * w.norm();
-  const double cosine = 0.5 * (m.trace() - 1.0);
-  if (sine < 1e-12) return 0.5 * w;
-  return std::atan2(sine, cosine) / (2.0 * sine) * w;
-}
-
 // Geometric Jacobian at the tool point: rows 0-2 its linear velocity, rows 3-5
 // the angular velocity, both in the base frame.
 Eigen::Matrix<double, 6, 6> jacobianOf(const ChainFrames& f) {
@@ -96,9 +89,8 @@ JointTrig trigOf(const Joints& q) {
 Pose forwardKinematics(const Joints& q) { return chainFrames(trigOf(q)).tool; }
 
 PoseError poseError(const Pose& reached, const Pose& target) {
-  const Eigen::Matrix3d m = target.rotation * reached.rotation.transpose();
-  const Eigen::Vector3d w(m(2, 1) - m(1, 2), m(0, 2) - m(2, 0), m(1, 0) - m(0, 1));
-  return {(target.position - reached.position).norm(), std::atan2(0.5 * w.norm(), 0.5 * (m.trace() - 1.0))};
+  return {(target.position - reached.position).norm(),
+          bramlock::rotation_math::rotationAngle(target.rotation * reached.rotation.transpose())};
 }
 
 bool polish(const Pose& target, Joints& q, JointTrig trig) {
@@ -111,7 +103,7 @@ bool polish(const Pose& target, Joints& q, JointTrig trig) {
     }
     Eigen::Matrix<double, 6, 1> e;
     e.head<3>() = target.position - f.tool.position;
-    e.tail<3>() = smallRotationVector(target.rotation * f.tool.rotation.transpose());
+    e.tail<3>() = bramlock::rotation_math::rotationVector(target.rotation * f.tool.rotation.transpose());
     const Eigen::Matrix<double, 6, 1> dq = jacobianOf(f).partialPivLu().solve(e);
     if (!dq.allFinite()) return false;
     for (int i = 0; i < 6; ++i) q[i] += dq[i];

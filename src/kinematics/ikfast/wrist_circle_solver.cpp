@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "../../common/rotation_math.h"
+
 namespace rev5u800 {
 namespace {
 
@@ -53,12 +55,6 @@ const std::pair<double, double>& unitCircle(int k) {
     return cos_sin;
   }();
   return table[k];
-}
-
-double wrapAngle(double angle) {
-  while (angle > kPi) angle -= kTwoPi;
-  while (angle < -kPi) angle += kTwoPi;
-  return angle;
 }
 
 // The wrist point (joint 4/5 intersection) for one value of joint 6, relative
@@ -610,10 +606,10 @@ class WristCircleSolver {
     Solution found = solution(p, loop.shoulder, loop.elbow != 0 ? loop.elbow : at.elbow);
     Joints& q = found.q;
     if (!polish(target_, q, found.trig)) return;
-    for (double& angle : q) angle = wrapAngle(angle);
+    for (double& angle : q) angle = bramlock::rotation_math::wrapToPi(angle);
     const auto same = [&q](const Joints& other) {
       for (int i = 0; i < 6; ++i) {
-        if (std::fabs(wrapAngle(q[i] - other[i])) > kDuplicate) return false;
+        if (std::fabs(bramlock::rotation_math::wrapToPi(q[i] - other[i])) > kDuplicate) return false;
       }
       return true;
     };

@@ -14,7 +14,7 @@ CartesianVelocityNorm::CartesianVelocityNorm(const Matrix& S, value_type limit, 
 }
 
 void CartesianVelocityNorm::check() const {
-  if (m_limit < 0) throw std::invalid_argument("Velocity limit should be positive.");
+  if (!(m_limit >= 0)) throw std::invalid_argument("Velocity limit should be positive.");
   if (m_S.rows() != 6 || m_S.cols() != 6)
     throw std::invalid_argument("S matrix should be of size 6x6.");
 }

@@ -14,7 +14,8 @@ namespace detail {
 inline void checkLimitPair(const Vector& lower, const Vector& upper, const char* sizeMessage,
                            const char* orderMessage) {
   if (lower.size() != upper.size()) throw std::invalid_argument(sizeMessage);
-  if ((upper.array() < lower.array()).any()) throw std::invalid_argument(orderMessage);
+  // Written so that NaN, which orders with nothing, is a bad limit too.
+  if (!(lower.array() <= upper.array()).all()) throw std::invalid_argument(orderMessage);
 }
 
 // lower <= y <= upper as F y <= g with F = [I; -I] and g = [upper; -lower].

@@ -22,6 +22,7 @@ LinearJointVelocity::LinearJointVelocity(const Vector& lowerVlimit, const Vector
 void LinearJointVelocity::check() const {
   detail::checkLimitPair(m_lower, m_upper, "Velocity limits size must match.",
                          "Bad velocity limits.");
+  if (!(m_maxPathSpeed >= 0)) throw std::invalid_argument("Bad maximum path speed.");
 }
 
 std::ostream& LinearJointVelocity::print(std::ostream& os) const {

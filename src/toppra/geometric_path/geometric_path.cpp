@@ -27,7 +27,7 @@ std::list<value_type> startingGrid(const Bound& interval, const Vector& initial)
   checkInitialEnd(initial, 0, interval[0]);
   checkInitialEnd(initial, initial.size() - 1, interval[1]);
   for (Eigen::Index j = 1; j < initial.size(); ++j)
-    if (initial[j] <= initial[j - 1])
+    if (!(initial[j] > initial[j - 1]))
       throw std::invalid_argument("initialGridpoints should be monotonically increasing.");
   return {initial.data(), initial.data() + initial.size()};
 }
@@ -44,6 +44,9 @@ Vectors GeometricPath::eval(const Vector& positions, int order) const {
 Vector GeometricPath::proposeGridpoints(double maxError, int maxIterations, double maxSegmentLength,
                                         int minPoints, const Vector& initialGridpoints) const {
   assert(minPoints >= 0);
+  // A tolerance of 0 (or NaN) would bisect down to rounding and never stop.
+  if (!(maxError > 0) || !(maxSegmentLength > 0))
+    throw std::invalid_argument("maxError and maxSegmentLength must be positive numbers.");
   std::list<value_type> grid = startingGrid(pathInterval(), initialGridpoints);
 
   // A pass walks the pairs from the front; after an insertion it goes on with
@@ -59,7 +62,8 @@ Vector GeometricPath::proposeGridpoints(double maxError, int maxIterations, doub
         const value_type deviation = (eval_single(mid, 2) * (0.5 * ds * ds)).cwiseAbs().maxCoeff();
         split = deviation > maxError;
       }
-      if (split) {
+      // Where mid rounds onto an end, the interval cannot be split any further.
+      if (split && *a < mid && mid < *b) {
         grid.insert(b, mid);
         inserted = true;
       }

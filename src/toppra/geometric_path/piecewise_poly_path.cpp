@@ -228,7 +228,7 @@ const Matrix& PiecewisePolyPath::getCoefficient(std::size_t segment, int order) 
 std::size_t PiecewisePolyPath::findSegmentIndex(value_type s) const {
   const value_type front = m_breakpoints.front();
   const value_type back = m_breakpoints.back();
-  if (s > back || s < front) {
+  if (!(s >= front && s <= back)) {  // NaN is outside too
     std::ostringstream text;
     text << std::setprecision(16) << "Position " << s << " is outside of range [ " << front << ", "
          << back << "]";
@@ -247,8 +247,12 @@ void PiecewisePolyPath::checkInputArgs() const {
   if (m_breakpoints.size() != m_coefficients.size() + 1)
     throw std::runtime_error("Number of breakpoints must equals number of segments plus 1.");
   for (std::size_t k = 0; k + 1 < m_breakpoints.size(); ++k)
-    if (m_breakpoints[k] >= m_breakpoints[k + 1])
+    if (!(m_breakpoints[k] < m_breakpoints[k + 1]))
       throw std::runtime_error("Require strictly increasing breakpoints");
+  if (!std::isfinite(m_breakpoints.front()) || !std::isfinite(m_breakpoints.back()))
+    throw std::runtime_error("Breakpoints must be finite");
+  for (const Matrix& coefficients : m_coefficients)
+    if (!coefficients.allFinite()) throw std::runtime_error("Coefficients must be finite");
 }
 
 void PiecewisePolyPath::computeDerivativesCoefficients() {

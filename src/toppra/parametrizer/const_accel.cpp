@@ -53,9 +53,10 @@ Vectors ConstAccel::eval_impl(const Vector& times, int order) const {
   Vector positions, speeds, accelerations;
   evalParams(times, positions, speeds, accelerations);
   const Bound interval = pathInterval_impl();
-  if ((times.array() < 0.999999 * interval[0] - 1e-8).any())
+  // Written so that NaN, which orders with nothing, is out of bounds too.
+  if (!(times.array() >= 0.999999 * interval[0] - 1e-8).all())
     throw std::runtime_error("Request time instances out of numerical lower bounds.");
-  if ((times.array() > 1.000001 * interval[1] + 1e-8).any())
+  if (!(times.array() <= 1.000001 * interval[1] + 1e-8).all())
     throw std::runtime_error("Request time instances out of numerical upper bounds.");
   const Bound pathInterval = m_path->pathInterval();
   positions = positions.cwiseMax(pathInterval[0]).cwiseMin(pathInterval[1]);

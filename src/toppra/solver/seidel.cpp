@@ -29,7 +29,10 @@ void writeRowOnLine(value_type alpha, value_type beta, value_type gamma, const V
   A_1d(row, 1) = gamma + alpha * zp[0] + beta * zp[1];
 }
 
+// Infinite coordinates are answers (an unbounded side); NaN is none: rows
+// that are not numbers hold nowhere.
 LpSol feasible(const RowVector2& v, const Vector2& point, const std::array<int, 2>& active) {
+  if (point.hasNaN()) return LpSol();
   LpSol solution;
   solution.isFeasible = true;
   solution.point = point;
@@ -78,6 +81,9 @@ LpSol solve_lp2d(const RowVector2& v, const MatrixX3& A, const Vector2& low, con
                  MatrixX2& A_1d) {
   const Eigen::Index n = A.rows();
   assert(A_1d.rows() == n + 4);
+  // A row that is not a number holds nowhere; every comparison with it would
+  // quietly leave it out.
+  if (A.hasNaN() || v.hasNaN() || low.hasNaN() || high.hasNaN()) return LpSol();
   Vector2 y;
   std::array<int, 2> active;
   if (high[0] < low[0]) return solveWithFixedCoordinate(0, v, A, low, high, A_1d);

@@ -246,7 +246,8 @@ inline double IKacos(double f) {
 void ComputeFk(const double* j, double* eetrans, double* eerot);
 
 // All solutions of a Transform6D pose (at most 16, each joint within [-pi, pi]);
-// pfree is not read. Clears the list first; true when a solution was added.
+// pfree is not read. Clears the list first; true when a solution was added
+// (false for null pointers and for values that are not finite).
 bool ComputeIk(const double* eetrans, const double* eerot, const double* pfree,
                ikfast::IkSolutionListBase<double>& solutions);
 // As ComputeIk; the last argument is not read.

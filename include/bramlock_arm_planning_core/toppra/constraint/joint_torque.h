@@ -10,7 +10,7 @@ namespace constraint {
 class JointTorque : public LinearConstraint {
  public:
   // frictionCoeffs: per-joint friction torque magnitude, or empty for none.
-  // Throws std::invalid_argument on mismatched sizes or upper < lower.
+  // Throws std::invalid_argument on mismatched sizes, upper < lower or NaN limits.
   JointTorque(const Vector& lowerTlimit, const Vector& upperTlimit,
               const Vector& frictionCoeffs = Vector());
 

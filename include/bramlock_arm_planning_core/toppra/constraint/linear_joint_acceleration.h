@@ -8,7 +8,7 @@ namespace constraint {
 // Per-joint acceleration limits: lower <= q_s u + q_ss x <= upper.
 class LinearJointAcceleration : public LinearConstraint {
  public:
-  // Throws std::invalid_argument on limits of different sizes or upper < lower.
+  // Throws std::invalid_argument on limits of different sizes, upper < lower or NaN.
   LinearJointAcceleration(const Vector& lowerAlimit, const Vector& upperAlimit);
 
   std::ostream& print(std::ostream& os) const override;

@@ -12,7 +12,8 @@ namespace constraint {
 class LinearJointVelocity : public LinearConstraint {
  public:
   // maxPathSpeed caps ds/dt before the joint limits apply. Throws
-  // std::invalid_argument on limits of different sizes or upper < lower.
+  // std::invalid_argument on limits of different sizes, upper < lower, NaN
+  // limits or a maximum path speed that is negative or NaN.
   LinearJointVelocity(const Vector& lowerVlimit, const Vector& upperVlimit,
                       value_type maxPathSpeed = std::numeric_limits<value_type>::infinity());
 

@@ -28,7 +28,8 @@ class GeometricPath {
   // A grid of path positions fine enough for the path's curvature: intervals
   // are bisected while longer than maxSegmentLength or while the second-order
   // deviation at their midpoint exceeds maxError, then the whole grid is
-  // halved until it holds at least minPoints points.
+  // halved until it holds at least minPoints points. Throws
+  // std::invalid_argument unless maxError and maxSegmentLength are positive.
   Vector proposeGridpoints(double maxError, int maxIterations, double maxSegmentLength,
                            int minPoints, const Vector& initialGridpoints) const;
 

@@ -43,7 +43,10 @@ void computePPolyCoefficients(const Vectors& positions, const Vector& times,
 // (s - s_k)^(degree - r) for joint j.
 class PiecewisePolyPath : public GeometricPath {
  public:
-  // Throws std::invalid_argument on an empty coefficient list.
+  // Throws std::invalid_argument on an empty coefficient list, and
+  // std::runtime_error on breakpoints that do not strictly increase from a
+  // finite start to a finite end or on coefficients that are not finite.
+  // Evaluating outside the interval (NaN included) throws std::runtime_error.
   PiecewisePolyPath(const Matrices& coefficients, const std::vector<value_type>& breakpoints);
 
   Vector eval_single(value_type s, int order) const override;

@@ -19,7 +19,7 @@ class ConstAccel : public Parametrizer {
 
  protected:
   // Throws std::runtime_error for times outside the interval (beyond a
-  // relative 1e-6) and for orders above 2.
+  // relative 1e-6, NaN included) and for orders above 2.
   Vectors eval_impl(const Vector& times, int order) const override;
   // False when every speed is zero, a stage time is not finite, or the motion
   // stops at an inner grid point.

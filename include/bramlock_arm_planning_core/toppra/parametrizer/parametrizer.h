@@ -10,7 +10,8 @@ namespace toppra {
 class Parametrizer : public GeometricPath {
  public:
   // The grid must span the path interval and be strictly increasing, with one
-  // non-negative squared speed per grid point.
+  // non-negative squared speed per grid point (values down to -1e-12 are
+  // rounding and count as 0).
   Parametrizer(GeometricPathPtr path, const Vector& gridpoints, const Vector& vsquared);
 
   Vector eval_single(value_type t, int order) const override;

@@ -36,7 +36,8 @@ struct LpSol1d {
 
 // Maximises v . y over y subject to A y' <= 0 for every row [alpha, beta,
 // gamma] (alpha y0 + beta y1 + gamma <= 0) and low <= y <= high. A_1d is work
-// space of exactly A.rows() + 4 rows.
+// space of exactly A.rows() + 4 rows. A problem or solution holding NaN is
+// reported infeasible.
 LpSol solve_lp2d(const RowVector2& v, const MatrixX3& A, const Vector2& low, const Vector2& high,
                  MatrixX2& A_1d);
 

@@ -1,0 +1,186 @@
+// Bad numbers at TOPP-RA: limits, paths, grids and speeds that are not
+// numbers are refused with the documented exception or failure code, and no
+// run reports success with a squared speed that is not finite.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "../toppra/helpers.h"
+#include "bad_numbers.h"
+#include "bramlock_arm_planning_core/toppra/constraint/cartesian_velocity_norm.h"
+#include "bramlock_arm_planning_core/toppra/constraint/linear_joint_acceleration.h"
+#include "bramlock_arm_planning_core/toppra/constraint/linear_joint_velocity.h"
+#include "bramlock_arm_planning_core/toppra/parametrizer/const_accel.h"
+#include "bramlock_arm_planning_core/toppra/parametrizer/spline.h"
+#include "bramlock_arm_planning_core/toppra/solver/seidel.h"
+#include "bramlock_arm_planning_core/toppra/toppra_algorithm.h"
+
+namespace {
+
+using robustness::kInf;
+using robustness::kNaN;
+using toppra::GeometricPathPtr;
+using toppra::Vector;
+using toppra::algorithm::TOPPRA;
+using toppra_test::vec;
+
+GeometricPathPtr curvedPath() { return std::make_shared<toppra::PiecewisePolyPath>(toppra_test::randomSpline(2, 4, 3)); }
+
+toppra::LinearConstraintPtrs limits(const Vector& vmax, const Vector& amax) {
+  return {std::make_shared<toppra::constraint::LinearJointVelocity>(-vmax, vmax),
+          std::make_shared<toppra::constraint::LinearJointAcceleration>(-amax, amax)};
+}
+
+TEST(ToppraRobustness, LimitsThatAreNotNumbersAreRefused) {
+  using toppra::constraint::LinearJointAcceleration;
+  using toppra::constraint::LinearJointVelocity;
+  for (double bad : {kNaN}) {
+    EXPECT_THROW(LinearJointVelocity(vec({-1, bad}), vec({1, 1})), std::invalid_argument);
+    EXPECT_THROW(LinearJointVelocity(vec({-1, -1}), vec({bad, 1})), std::invalid_argument);
+    EXPECT_THROW(LinearJointAcceleration(vec({-1, -1}), vec({1, bad})), std::invalid_argument);
+    EXPECT_THROW(LinearJointVelocity(vec({-1, -1}), vec({1, 1}), bad), std::invalid_argument);
+  }
+  EXPECT_THROW(LinearJointVelocity(vec({-1, -1}), vec({1, 1}), -1.0), std::invalid_argument);
+  EXPECT_THROW(LinearJointVelocity(vec({kInf, -1}), vec({-kInf, 1})), std::invalid_argument);
+  // Unset (infinite) limits are no limits.
+  EXPECT_NO_THROW(LinearJointVelocity(vec({-kInf, -1}), vec({kInf, 1})));
+}
+
+// A Cartesian speed constraint with the joint velocity itself as the speed.
+class JointSpeedNorm : public toppra::constraint::CartesianVelocityNorm {
+ public:
+  explicit JointSpeedNorm(double limit) : CartesianVelocityNorm(toppra::Matrix::Identity(6, 6), limit) {}
+  void computeCartesianVelocity(const Vector&, const Vector& qs, Vector& v) override {
+    v.setZero();
+    v.head(qs.size()) = qs;
+  }
+};
+
+TEST(ToppraRobustness, CartesianLimitThatIsNotANumberIsRefused) {
+  EXPECT_THROW(JointSpeedNorm{kNaN}, std::invalid_argument);
+  EXPECT_THROW(JointSpeedNorm{-1.0}, std::invalid_argument);
+  EXPECT_NO_THROW(JointSpeedNorm{kInf});
+}
+
+TEST(ToppraRobustness, PathsRefuseCoefficientsAndBreakpointsThatAreNotFinite) {
+  toppra::Matrix coefficients(2, 2);
+  coefficients << 1.0, 2.0, 0.0, 0.0;
+  for (double bad : robustness::nonFiniteNumbers()) {
+    toppra::Matrix broken = coefficients;
+    broken(0, 1) = bad;
+    EXPECT_THROW(toppra::PiecewisePolyPath({broken}, {0.0, 1.0}), std::runtime_error) << bad;
+    EXPECT_THROW(toppra::PiecewisePolyPath({coefficients}, {0.0, bad}), std::runtime_error) << bad;
+    EXPECT_THROW(toppra::PiecewisePolyPath({coefficients}, {bad, 1.0}), std::runtime_error) << bad;
+    const toppra::Vectors positions = {vec({0, 0}), vec({1, bad}), vec({2, 1})};
+    EXPECT_THROW(toppra::PiecewisePolyPath::CubicSpline(positions, vec({0, 1, 2}),
+                                                        {toppra::BoundaryCond("clamped"), toppra::BoundaryCond("clamped")}),
+                 std::runtime_error)
+        << bad;
+    EXPECT_THROW(toppra::PiecewisePolyPath::CubicSpline({vec({0, 0}), vec({1, 1})}, vec({0, bad}),
+                                                        {toppra::BoundaryCond("clamped"), toppra::BoundaryCond("clamped")}),
+                 std::runtime_error)
+        << bad;
+  }
+}
+
+TEST(ToppraRobustness, EvaluatingAPathOutsideItsIntervalThrows) {
+  const GeometricPathPtr path = curvedPath();
+  for (double bad : robustness::badNumbers()) {
+    for (int order = 0; order <= 2; ++order) {
+      EXPECT_THROW(path->eval_single(bad, order), std::runtime_error) << bad;
+      EXPECT_THROW(path->eval(vec({0.5, bad}), order), std::runtime_error) << bad;
+    }
+  }
+}
+
+TEST(ToppraRobustness, GridProposalsNeedPositiveTolerances) {
+  const GeometricPathPtr path = curvedPath();
+  for (double bad : {kNaN, 0.0, -1.0}) {
+    EXPECT_THROW(path->proposeGridpoints(bad, 100, 0.05, 10, Vector()), std::invalid_argument) << bad;
+    EXPECT_THROW(path->proposeGridpoints(1e-4, 100, bad, 10, Vector()), std::invalid_argument) << bad;
+  }
+  EXPECT_THROW(path->proposeGridpoints(1e-4, 100, 0.05, 10, vec({0.0, kNaN, 1.0})), std::invalid_argument);
+  // A tolerance far below rounding ends once no interval can be split any more.
+  const Vector fine = path->proposeGridpoints(1e-300, 3, 0.05, 10, Vector());
+  EXPECT_TRUE(fine.allFinite());
+}
+
+TEST(ToppraRobustness, GridsThatAreNotNumbersAreRefused) {
+  TOPPRA algorithm(limits(vec({1, 1}), vec({2, 2})), curvedPath());
+  for (double bad : robustness::nonFiniteNumbers()) {
+    EXPECT_THROW(algorithm.setGridpoints(vec({0.0, bad, 1.0})), std::invalid_argument) << bad;
+    EXPECT_THROW(algorithm.setGridpoints(vec({bad, 0.5, 1.0})), std::invalid_argument) << bad;
+    EXPECT_THROW(algorithm.setGridpoints(vec({0.0, 0.5, bad})), std::invalid_argument) << bad;
+  }
+}
+
+TEST(ToppraRobustness, SpeedsThatAreNotNumbersFailTheRun) {
+  for (double bad : robustness::nonFiniteNumbers()) {
+    TOPPRA algorithm(limits(vec({1, 1}), vec({2, 2})), curvedPath());
+    EXPECT_EQ(algorithm.computePathParametrization(0, bad), TOPPRA::ControllableSetsFailed) << bad;
+    EXPECT_EQ(algorithm.computePathParametrization(bad, 0), TOPPRA::ForwardPassFailed) << bad;
+    EXPECT_EQ(algorithm.getReturnCode(), TOPPRA::ForwardPassFailed);
+    EXPECT_NE(algorithm.getMessages(), "");
+  }
+  TOPPRA algorithm(limits(vec({1, 1}), vec({2, 2})), curvedPath());
+  ASSERT_EQ(algorithm.computePathParametrization(0, 0), TOPPRA::Success);
+  EXPECT_TRUE(algorithm.getParametrization().allFinite());
+}
+
+TEST(ToppraRobustness, HugeAndUnsetLimitsNeverGiveSquaredSpeedsThatAreNotFinite) {
+  for (double huge : {1e300, kInf}) {
+    for (const auto& pair : {std::make_pair(huge, 2.0), std::make_pair(1.0, huge), std::make_pair(huge, huge)}) {
+      TOPPRA algorithm(limits(vec({pair.first, 1}), vec({pair.second, 2})), curvedPath());
+      const int code = algorithm.computePathParametrization(0, 0);
+      EXPECT_TRUE(code != TOPPRA::Success || algorithm.getParametrization().allFinite())
+          << pair.first << " " << pair.second;
+    }
+  }
+}
+
+TEST(ToppraRobustness, ParametrizersAcceptRoundingBelowZeroAndRefuseTimesThatAreNotNumbers) {
+  const GeometricPathPtr path = std::make_shared<toppra::PiecewisePolyPath>(toppra_test::straightLine(vec({1.0})));
+  const Vector grid = vec({0.0, 0.5, 1.0});
+  const Vector squared_speeds = vec({-1e-18, 1.0, -1e-13});  // a solver's zeros, rounded
+  const toppra::parametrizer::ConstAccel timing(path, grid, squared_speeds);
+  const toppra::parametrizer::Spline spline(path, grid, squared_speeds);
+  EXPECT_TRUE(timing.getTimes().allFinite());
+  for (const toppra::Parametrizer* parametrizer : {static_cast<const toppra::Parametrizer*>(&timing),
+                                                   static_cast<const toppra::Parametrizer*>(&spline)}) {
+    const double end = parametrizer->pathInterval()[1];
+    EXPECT_TRUE(parametrizer->eval(vec({0.0, end / 2, end}), 0)[1].allFinite());
+    for (double bad : robustness::badNumbers()) {
+      EXPECT_THROW(parametrizer->eval(vec({0.0, bad}), 0), std::runtime_error) << bad;
+      EXPECT_THROW(parametrizer->eval_single(bad, 1), std::runtime_error) << bad;
+    }
+  }
+}
+
+TEST(ToppraRobustness, StageProgrammesNeverAnswerWithNaN) {
+  using namespace toppra::solver;
+  using seidel::LpSol;
+  using seidel::solve_lp2d;
+  const RowVector2 v(0.0, 1.0);
+  MatrixX3 A(2, 3);
+  A << 1.0, 1.0, -2.0, -1.0, 0.5, -1.0;
+  MatrixX2 work(A.rows() + 4, 2);
+  const Vector2 low(-10.0, -10.0), high(10.0, 10.0);
+  ASSERT_TRUE(solve_lp2d(v, A, low, high, work).isFeasible);
+  for (double bad : robustness::nonFiniteNumbers()) {
+    for (Eigen::Index i = 0; i < A.size(); ++i) {
+      MatrixX3 broken = A;
+      broken.data()[i] = bad;
+      const LpSol solution = solve_lp2d(v, broken, low, high, work);
+      EXPECT_TRUE(!solution.isFeasible || !solution.point.hasNaN()) << "entry " << i << " = " << bad;
+      if (std::isnan(bad)) {
+        EXPECT_FALSE(solution.isFeasible) << "entry " << i;
+      }
+    }
+  }
+}
+
+}  // namespace
