@@ -32,6 +32,10 @@ class RandomNumberGenerator;
 namespace moveit {
 namespace core {
 
+namespace active_joints {
+struct Span;
+}
+
 // Read-only kinematic model of one arm, built from its URDF, SRDF and MDH
 // table: joints and links numbered depth-first from the URDF root (a link's
 // children in urdfdom's order, which is by joint name), mimic relations,
@@ -169,6 +173,7 @@ class RobotModel {
   void computeFixedTransforms(const LinkModel* link, const Eigen::Isometry3d& transform,
                               LinkTransforms& associated_transforms);
   void releaseModel();
+  active_joints::Span activeJointSpan() const;
 
   MdhTable mdh_table_;
   std::string resource_directory_;
