@@ -129,6 +129,12 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   bool expandToGroupLayout(const double* active, std::vector<double>& group_values) const;
   void compactToActiveLayout(const double* group_values, double* active) const;
   bool isStateValid(const double* group_values, CheckRoad road);
+  // World check with one robot geometry, then the self check with the other.
+  void checkCollisionWith(const collision_detection::CollisionRobotFCL& world_robot,
+                          const collision_detection::CollisionRobotFCL& self_robot,
+                          const collision_detection::CollisionRequest& req, collision_detection::CollisionResult& res,
+                          const moveit::core::RobotState& state,
+                          const collision_detection::AllowedCollisionMatrix& acm) const;
   bool isValidOn(double* joints, CheckRoad road);
   // Through the virtual interface, as the planner asks.
   bool isValidBy(double* joints, CheckRoad road);
