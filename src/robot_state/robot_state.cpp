@@ -21,7 +21,8 @@ constexpr size_t kDoublesPerTransform = 16;
 constexpr size_t kBlockAlignment = 16;
 
 // Calls visit for the joint's child link and then for every link below it,
-// parents before children.
+// parents before children. The model's descendant list of a joint holds the
+// links below its child link, not the child link itself, which the joint moves too.
 template <typename Visit>
 void forEachLinkFrom(const JointModel* start, const Visit& visit) {
   if (const LinkModel* child = start->getChildLinkModel()) visit(child);
