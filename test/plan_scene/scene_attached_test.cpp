@@ -282,6 +282,11 @@ TEST(SceneAttached, InterpolationLeavesOutCollidingStates) {
   }
   EXPECT_TRUE(scene->interpolate(from.data(), from.data()).empty());
   EXPECT_TRUE(scene->interpolate(nullptr, to.data()).empty());
+  for (double bad : {kNaN, 1e300}) {
+    Joints far = to;
+    far[1] = bad;
+    EXPECT_TRUE(scene->interpolate(from.data(), far.data()).empty()) << bad;
+  }
 }
 
 TEST(SceneAttached, InterpolationGivesEveryVariableOfTheGroup) {

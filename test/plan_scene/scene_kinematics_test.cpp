@@ -207,6 +207,10 @@ TEST(SceneKinematics, LinkTransformsAndTheToolEnd) {
   }
   Joints not_finite = {0, 0, kNaN, 0, 0, 0};
   EXPECT_TRUE(scene->getLinkTransforms(not_finite.data()).empty());
+  {
+    OutputCapture quiet;
+    EXPECT_EQ(scene->getToolEndTransform(not_finite), Eigen::Matrix4d::Identity());
+  }
   EXPECT_TRUE(scene->getLinkTransforms(nullptr).empty());
 
   std::unique_ptr<ManipulatorPlanScene> no_gripper;
