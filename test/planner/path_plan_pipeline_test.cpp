@@ -14,12 +14,12 @@
 
 using fake_scene::Box;
 using fake_scene::LimitedBoxScene;
+using planner_test::kInf;
+using planner_test::kNaN;
 using planner_test::Path;
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 std::string planErrorLine(int code) {
   return "[path_plan_and_post_processing]path plan error!,error ocde=" + std::to_string(code) + "\n";

@@ -14,12 +14,12 @@
 #include "planner_test_helpers.h"
 
 using fake_scene::FakeBoxScene;
+using planner_test::kInf;
+using planner_test::kNaN;
 using planner_test::Path;
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kTimeOffset = 0.0001;
 
 FakeBoxScene openScene(int dof) { return FakeBoxScene(fake_scene::symmetricBounds(dof), {}); }

@@ -13,12 +13,12 @@
 #include "planner_test_helpers.h"
 
 using fake_scene::FakeBoxScene;
+using planner_test::kInf;
+using planner_test::kNaN;
 using planner_test::Path;
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kSampleStep = 0.001;
 // The optimiser stops once no sampled ratio exceeds its limit by 1 %; finite
 // differences of the millisecond samples see a little more than its samples.
