@@ -77,16 +77,6 @@ TEST(PlanPipeline, PlannerCodesPassThroughWithoutAskingForLimits) {
   }
 }
 
-TEST(PlanPipeline, EnclosedGoalGivesTheSearchFailure) {
-  auto* scene = new LimitedBoxScene(fake_scene::symmetricBounds(2), fake_scene::shellAroundGoal(), {1.0, 1.0},
-                                    {1.0, 1.0});
-  PathPlanAndPostProcessing pipeline(scene);
-  const PipelineRun run = runOnce(pipeline, {0.0, 0.0}, {2.0, 2.0});
-  EXPECT_EQ(run.code, -5);
-  EXPECT_NE(run.out.find(planErrorLine(-5)), std::string::npos);
-  EXPECT_TRUE(run.points.empty());
-}
-
 TEST(PlanPipeline, MissingOrTooFewLimitsGiveMinusSix) {
   for (const int reply : {0, -1, 1}) {
     auto* scene = fake_scene::newLimitedScene(2, {}, 1.0, 1.0);
