@@ -352,11 +352,17 @@ bool TrajectoryGenerator::durationsUsable(const Path& path, const std::vector<do
     BRAMLOCK_INFO("时间间隔数量{}与路径段数量{}不符", durations.size(), path.size() - 1);
     return false;
   }
+  double total = 0.0;
   for (std::size_t i = 0; i < durations.size(); ++i) {
     if (!(durations[i] >= 0.0) || !std::isfinite(durations[i])) {
       BRAMLOCK_INFO("路径段{}的时间间隔无效: {}", i, durations[i]);
       return false;
     }
+    total += durations[i];
+  }
+  if (!std::isfinite(total + kTimeOffset)) {
+    BRAMLOCK_INFO("轨迹总时间溢出");
+    return false;
   }
   return true;
 }

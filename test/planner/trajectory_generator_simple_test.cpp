@@ -189,6 +189,7 @@ TEST(SimpleTiming, BadInputIsRejectedAndLeavesTheOutputAlone) {
       {"NaN amax", good, limits, {1.0, kNaN}, "加速度上限无效"},
       // Finite values whose distance overflows.
       {"huge waypoints", {{-1e308, 0.0}, {1e308, 0.0}}, limits, limits, "时间间隔无效"},
+      {"huge total time", {{0.0, 0.0}, {1e300, 0.0}, {2e300, 0.0}}, {1e-8, 1.0}, limits, "轨迹总时间溢出"},
   };
   for (const Case& each : cases) {
     FakeBoxScene scene = openScene(2);
