@@ -117,10 +117,6 @@ void RobotModel::loadFiles() {
   srdf_->initFile(*urdf_, resource_directory_ + srdf_file_);
 }
 
-// The arm solvers are registered with the kinematics classes; until then the
-// registry stays empty and groups get no solver.
-void RobotModel::addExistingKinematicsSlovers() {}
-
 void RobotModel::buildModelOrRelease(const urdf::ModelInterface& urdf_model, const srdf::Model& srdf_model) {
   try {
     buildModel(urdf_model, srdf_model);
@@ -150,6 +146,8 @@ void RobotModel::buildModel(const urdf::ModelInterface& urdf_model, const srdf::
   buildMimic(urdf_model);
   buildJointInfo();
   if (link_models_with_collision_geometry_vector_.empty()) std::puts("No geometry is associated to any robot links");
+  buildGroups(srdf_model);
+  buildGroupStates(srdf_model);
 }
 
 JointModel* RobotModel::buildRecursive(LinkModel* parent, const urdf::Link* urdf_link, const srdf::Model& srdf_model) {

@@ -7,8 +7,14 @@
 
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 
+#include "active_joint_ops.h"
+
 namespace moveit {
 namespace core {
+
+active_joints::Span RobotModel::activeJointSpan() const {
+  return {active_joint_model_vector_const_, active_joint_model_start_index_};
+}
 
 bool RobotModel::hasJointModel(const std::string& name) const { return joint_model_map_.count(name) > 0; }
 
@@ -103,18 +109,12 @@ const LinkModel* RobotModel::getRigidlyConnectedParentLinkModel(const LinkModel*
 }
 
 void RobotModel::getVariableDefaultPositions(double* values) const {
-  for (size_t i = 0; i < active_joint_model_vector_.size(); ++i) {
-    const JointModel* joint = active_joint_model_vector_[i];
-    joint->getVariableDefaultPositions(values + active_joint_model_start_index_[i], joint->getVariableBounds());
-  }
+  active_joints::defaultPositions(activeJointSpan(), values);
   updateMimicJoints(values);
 }
 
 void RobotModel::getVariableRandomPositions(random_numbers::RandomNumberGenerator& rng, double* values) const {
-  for (size_t i = 0; i < active_joint_model_vector_.size(); ++i) {
-    const JointModel* joint = active_joint_model_vector_[i];
-    joint->getVariableRandomPositions(rng, values + active_joint_model_start_index_[i], joint->getVariableBounds());
-  }
+  active_joints::randomPositions(activeJointSpan(), rng, values, active_joint_models_bounds_);
   updateMimicJoints(values);
 }
 
@@ -151,52 +151,28 @@ void RobotModel::updateMimicJoints(double* values) const {
 bool RobotModel::satisfiesPositionBounds(const double* state, const JointBoundsVector& active_joint_bounds,
                                          double margin) const {
   assert(active_joint_bounds.size() == active_joint_model_vector_.size());
-  for (size_t i = 0; i < active_joint_model_vector_.size(); ++i) {
-    if (!active_joint_model_vector_[i]->satisfiesPositionBounds(state + active_joint_model_start_index_[i],
-                                                                *active_joint_bounds[i], margin)) {
-      return false;
-    }
-  }
-  return true;
+  return active_joints::satisfiesPositionBounds(activeJointSpan(), state, active_joint_bounds, margin);
 }
 
 bool RobotModel::enforcePositionBounds(double* state, const JointBoundsVector& active_joint_bounds) const {
   assert(active_joint_bounds.size() == active_joint_model_vector_.size());
-  bool changed = false;
-  for (size_t i = 0; i < active_joint_model_vector_.size(); ++i) {
-    changed |= active_joint_model_vector_[i]->enforcePositionBounds(state + active_joint_model_start_index_[i],
-                                                                    *active_joint_bounds[i]);
-  }
+  const bool changed = active_joints::enforcePositionBounds(activeJointSpan(), state, active_joint_bounds);
   if (changed) updateMimicJoints(state);
   return changed;
 }
 
 double RobotModel::distance(const double* state1, const double* state2) const {
-  double total = 0.0;
-  for (size_t i = 0; i < active_joint_model_vector_.size(); ++i) {
-    const JointModel* joint = active_joint_model_vector_[i];
-    const int start = active_joint_model_start_index_[i];
-    total += joint->getDistanceFactor() * joint->distance(state1 + start, state2 + start);
-  }
-  return total;
+  return active_joints::distance(activeJointSpan(), state1, state2);
 }
 
 void RobotModel::interpolate(const double* from, const double* to, double t, double* state) const {
-  for (size_t i = 0; i < active_joint_model_vector_.size(); ++i) {
-    const int start = active_joint_model_start_index_[i];
-    active_joint_model_vector_[i]->interpolate(from + start, to + start, t, state + start);
-  }
+  active_joints::interpolate(activeJointSpan(), from, to, t, state);
   updateMimicJoints(state);
 }
 
 double RobotModel::getMaximumExtent(const JointBoundsVector& active_joint_bounds) const {
   assert(active_joint_bounds.size() == active_joint_model_vector_.size());
-  double extent = 0.0;
-  for (size_t i = 0; i < active_joint_model_vector_.size(); ++i) {
-    const JointModel* joint = active_joint_model_vector_[i];
-    extent += joint->getDistanceFactor() * joint->getMaximumExtent(*active_joint_bounds[i]);
-  }
-  return extent;
+  return active_joints::maximumExtent(activeJointSpan(), active_joint_bounds);
 }
 
 double RobotModel::getMaximumExtent() const { return getMaximumExtent(active_joint_models_bounds_); }

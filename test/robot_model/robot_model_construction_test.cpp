@@ -446,8 +446,4 @@ TEST(RobotModelConstruction, UrdfWithoutRootLinkGivesAnEmptyModel) {
   EXPECT_EQ(model.getMaximumExtent(), 0.0);
 }
 
-TEST(RobotModelConstruction, RegistersNoArmSolverYet) {
-  EXPECT_TRUE(bramlock_test::loadTestArm()->getKinematicsSlovers().empty());
-}
-
 }  // namespace

@@ -51,16 +51,18 @@ TEST_F(RobotModelQueries, MissesPrintTheirMessages) {
       {[&] { return model.getJointModel(size_t{11}); }, "Joint index '11' out of bounds of joints in model 'test_arm'"},
       {[&] { return model.getLinkModel(size_t{11}); }, "Link index '11' out of bounds of links in model 'test_arm'"},
       {[&] { return model.getLinkModel("nope"); }, "Link 'nope' not found in model 'test_arm'"},
-      {[&] { return model.getJointModelGroup("arm"); }, "Group 'arm' not found in model 'test_arm'\n"},
-      {[&] { return model.getEndEffector("hand"); }, "End-effector 'hand' not found in model 'test_arm'\n"},
+      {[&] { return model.getJointModelGroup("legs"); }, "Group 'legs' not found in model 'test_arm'\n"},
+      {[&] { return model.getEndEffector("claw"); }, "End-effector 'claw' not found in model 'test_arm'\n"},
+      // A group that is no end effector does not answer as one.
+      {[&] { return model.getEndEffector("arm"); }, "End-effector 'arm' not found in model 'test_arm'\n"},
   };
   for (const auto& [lookup, message] : cases) {
     OutputCapture capture;
     EXPECT_EQ(lookup(), nullptr) << message;
     EXPECT_EQ(capture.out(), message);
   }
-  EXPECT_FALSE(model.hasJointModelGroup("arm"));
-  EXPECT_FALSE(model.hasEndEffector("hand"));
+  EXPECT_FALSE(model.hasJointModelGroup("legs"));
+  EXPECT_FALSE(model.hasEndEffector("claw"));
 }
 
 TEST_F(RobotModelQueries, LinkLookupFlagMeansFound) {

@@ -32,6 +32,10 @@ class RandomNumberGenerator;
 namespace moveit {
 namespace core {
 
+namespace active_joints {
+struct Span;
+}
+
 // Read-only kinematic model of one arm, built from its URDF, SRDF and MDH
 // table: joints and links numbered depth-first from the URDF root (a link's
 // children in urdfdom's order, which is by joint name), mimic relations,
@@ -43,7 +47,12 @@ class RobotModel {
 
   // Parses directory + urdf_file and directory + srdf_file (no separator is
   // added). An unreadable or unparseable URDF throws moveit::core::Exception;
-  // an unreadable SRDF leaves the model without groups.
+  // an unreadable SRDF leaves the model without groups. Every group that is
+  // not an end effector binds the first registered solver of its robot type;
+  // binding the REV5-U800 solver loads the arm's URDF from the
+  // bramlock_arm_description package, and when that package is missing its
+  // exception leaves the constructor (only models with a REV5-U800 group need
+  // the package).
   RobotModel(const std::string& directory, const std::string& urdf_file, const std::string& srdf_file,
              const MdhTable& mdh_table);
   RobotModel(const std::string& directory, const std::string& urdf_file, const std::string& srdf_file);
@@ -98,6 +107,8 @@ class RobotModel {
   const std::vector<const JointModelGroup*>& getJointModelGroups() const { return joint_model_groups_const_; }
   const std::vector<std::string>& getJointModelGroupNames() const { return joint_model_group_names_; }
   const std::vector<const JointModelGroup*>& getEndEffectors() const { return end_effectors_; }
+  // One solver of each supported arm, in the order the groups search them:
+  // Realman, KestrelBot V3, RML63-B, REV5-U800.
   const std::vector<KinematicsSlover>& getKinematicsSlovers() const { return kinematics_slovers_; }
 
   // Lookups: a miss prints its message and gives null (getVariableIndex throws).
@@ -168,7 +179,13 @@ class RobotModel {
   void computeCommonRoots();
   void computeFixedTransforms(const LinkModel* link, const Eigen::Isometry3d& transform,
                               LinkTransforms& associated_transforms);
+  void buildGroups(const srdf::Model& srdf_model);
+  bool addJointModelGroup(const srdf::Model::Group& group);
+  void buildGroupsInfoSubgroups();
+  void buildGroupsInfoEndEffectors(const srdf::Model& srdf_model);
+  void buildGroupStates(const srdf::Model& srdf_model);
   void releaseModel();
+  active_joints::Span activeJointSpan() const;
 
   MdhTable mdh_table_;
   std::string resource_directory_;

@@ -1,0 +1,97 @@
+// State and motion checks of the planning scene on the six-axis scene arm, in
+// an empty world and on a floor of 1,000 and 100,000 octomap voxels just below
+// the base (close to the arm but not touching it, so every check runs to the end).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+#include <octomap/OcTree.h>
+
+#include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
+
+namespace {
+
+const std::string kSceneArm = std::string(BRAMLOCK_TEST_FIXTURES_DIR) + "/scene_arm/";
+constexpr double kResolution = 0.02;
+
+// Start-up prints a report of the model; keep it out of the benchmark output.
+class SilencedStdout {
+ public:
+  SilencedStdout() : saved_(dup(1)) {
+    std::fflush(stdout);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    close(null);
+  }
+  ~SilencedStdout() {
+    std::fflush(stdout);
+    dup2(saved_, 1);
+    close(saved_);
+  }
+  SilencedStdout(const SilencedStdout&) = delete;
+  SilencedStdout& operator=(const SilencedStdout&) = delete;
+
+ private:
+  int saved_;
+};
+
+// A square floor of about `voxels` voxels centred below the base.
+std::shared_ptr<const octomap::OcTree> floorOf(int voxels) {
+  auto tree = std::make_shared<octomap::OcTree>(kResolution);
+  const int side = static_cast<int>(std::lround(std::sqrt(static_cast<double>(voxels))));
+  for (int i = 0; i < side; ++i) {
+    for (int j = 0; j < side; ++j) {
+      const double x = (i - side / 2 + 0.5) * kResolution;
+      const double y = (j - side / 2 + 0.5) * kResolution;
+      tree->updateNode(octomap::point3d(x, y, -0.03), true);
+    }
+  }
+  return tree;
+}
+
+std::unique_ptr<ManipulatorPlanScene> sceneWithFloor(int voxels) {
+  SilencedStdout quiet;
+  std::vector<std::vector<double>> table = {{0.2405, 0.0, 0.0, 0.210, 0.0, 0.144},
+                                            {0.0, 0.0, 0.256, 0.0, 0.0, 0.0},
+                                            {0.0, M_PI_2, M_PI_2, 0.0, 0.0, 0.0},
+                                            {0.0, M_PI_2, 0.0, M_PI_2, -M_PI_2, M_PI_2}};
+  auto scene = std::make_unique<ManipulatorPlanScene>(kSceneArm, "scene_arm.urdf", "scene_arm.srdf", "arm", 0.01,
+                                                      1.0, "gripper_link", table,
+                                                      std::vector<double>{10, 10, 10, 12, 12, 12});
+  if (voxels > 0) scene->updateWorldOctomap(floorOf(voxels));
+  return scene;
+}
+
+std::vector<double> kFrom = {0.3, -0.5, 0.8, 0.0, 0.5, 0.0};
+std::vector<double> kTo = {-0.3, 0.2, 0.4, 0.5, -0.3, 0.4};
+
+void IsValid(benchmark::State& state) {
+  auto scene = sceneWithFloor(static_cast<int>(state.range(0)));
+  std::vector<double> joints = kFrom;
+  if (!scene->isValid(joints.data())) state.SkipWithError("the benchmark state collides");
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(scene->isValid(joints.data()));
+  }
+}
+BENCHMARK(IsValid)->Arg(0)->Arg(1000)->Arg(100000)->Repetitions(5)->ReportAggregatesOnly(true);
+
+void CheckMotion(benchmark::State& state) {
+  auto scene = sceneWithFloor(static_cast<int>(state.range(0)));
+  std::vector<double> from = kFrom, to = kTo;
+  if (!scene->checkMotion(from.data(), to.data())) state.SkipWithError("the benchmark motion collides");
+  state.counters["states"] = scene->validSegmentCount(from.data(), to.data());
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(scene->checkMotion(from.data(), to.data()));
+  }
+}
+BENCHMARK(CheckMotion)->Arg(0)->Arg(1000)->Arg(100000)->Repetitions(5)->ReportAggregatesOnly(true);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstddef>
+#include <limits>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bramlock_arm_planning_core/collision_detection/contact_types.h"
+
+namespace collision_detection {
+
+// The answer of one collision query.
+struct CollisionResult {
+  using ContactMap = std::map<std::pair<std::string, std::string>, std::vector<Contact>>;
+
+  bool collision = false;
+  double distance = std::numeric_limits<double>::max();  // set when compute_distance was asked
+  size_t contact_count = 0;
+  ContactMap contacts;  // per pair of body names
+  std::set<CostSource> cost_sources;
+};
+
+}  // namespace collision_detection

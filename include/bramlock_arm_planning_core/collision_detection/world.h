@@ -1,0 +1,118 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <Eigen/Geometry>
+#include <Eigen/StdVector>
+
+namespace shapes {
+class Shape;
+}
+
+namespace collision_detection {
+
+// The named objects of the environment, each a list of shapes with one pose
+// per shape. Observers hear of every change synchronously. Copies of a world
+// share their object records until one of them changes a record.
+class World {
+ public:
+  using ShapeConstPtr = std::shared_ptr<const shapes::Shape>;
+  using PoseVector = std::vector<Eigen::Isometry3d, Eigen::aligned_allocator<Eigen::Isometry3d>>;
+
+  // Bit flags; an observer receives their union.
+  enum Action : int {
+    CREATE = 1,
+    DESTROY = 2,
+    MOVE_SHAPE = 4,
+    ADD_SHAPE = 8,
+    REMOVE_SHAPE = 16,
+  };
+
+  struct Object {
+    explicit Object(const std::string& object_id) : id(object_id) {}
+
+    std::string id;
+    std::vector<ShapeConstPtr> shapes;
+    PoseVector shape_poses;  // one per shape, same order
+
+    EIGEN_MAKE_ALIGNED_OPERATOR_NEW
+  };
+  using ObjectPtr = std::shared_ptr<Object>;
+  using ObjectConstPtr = std::shared_ptr<const Object>;
+
+  using ObserverCallbackFn = std::function<void(const ObjectConstPtr&, Action)>;
+
+ private:
+  struct Observer {
+    explicit Observer(const ObserverCallbackFn& fn) : callback(fn) {}
+    ObserverCallbackFn callback;
+  };
+
+ public:
+  // Identifies one registered observer; equal only to itself. A default
+  // handle identifies none.
+  class ObserverHandle {
+   public:
+    ObserverHandle() = default;
+    bool operator==(const ObserverHandle& other) const { return observer_ == other.observer_; }
+    bool operator!=(const ObserverHandle& other) const { return observer_ != other.observer_; }
+
+   private:
+    friend class World;
+    explicit ObserverHandle(const Observer* observer) : observer_(observer) {}
+    const Observer* observer_ = nullptr;
+  };
+
+  World() = default;
+  // Shares the object records; the copy starts without observers.
+  World(const World& other);
+  World& operator=(const World&) = delete;
+  // Tells no observer.
+  virtual ~World();
+
+  ObjectConstPtr getObject(const std::string& id) const;
+  bool hasObject(const std::string& id) const;
+  std::vector<std::string> getObjectIds() const;
+
+  ObserverHandle addObserver(const ObserverCallbackFn& callback);
+  void removeObserver(ObserverHandle handle);
+  // Calls that observer once per object, in id order, with the action.
+  void notifyObserverAllObjects(ObserverHandle handle, Action action) const;
+
+  void addToObject(const std::string& id, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose);
+  // Refused, with a message, when the lists differ in length or a pose is not finite.
+  void addToObject(const std::string& id, const std::vector<ShapeConstPtr>& shapes, const PoseVector& poses);
+  bool moveShapeInObject(const std::string& id, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose);
+  // Premultiplies every shape pose of the object by the transform.
+  bool moveObject(const std::string& id, const Eigen::Isometry3d& transform);
+  // Removes the whole object with its last shape.
+  bool removeShapeFromObject(const std::string& id, const ShapeConstPtr& shape);
+  bool removeObject(const std::string& id);
+  void clearObjects();
+  // Replaces the shape and pose at index, creating the object when absent
+  // (it stays, empty, when the index is refused). 0, or -1 when refused.
+  int updateToObject(const std::string& id, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose, int index);
+  int updateShapeInObject(const ObjectPtr& obj, int index, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose);
+
+ protected:
+  // Appends one shape and its pose to the record.
+  virtual void addToObjectInternal(const ObjectPtr& obj, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose);
+
+ private:
+  // The stored record of id (created empty when absent), no longer shared
+  // with a copy of this world; *created tells whether it is new.
+  ObjectPtr& uniqueObject(const std::string& id, bool* created);
+  void notify(const ObjectConstPtr& obj, Action action) const;
+
+  std::map<std::string, ObjectPtr> objects;
+  std::vector<std::unique_ptr<Observer>> observers;
+};
+
+using WorldPtr = std::shared_ptr<World>;
+using WorldConstPtr = std::shared_ptr<const World>;
+
+}  // namespace collision_detection

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <fcl/narrowphase/collision_object.h>
+
+#include "bramlock_arm_planning_core/collision_detection/collision_robot.h"
+#include "bramlock_arm_planning_core/collision_detection_fcl/collision_common.h"
+
+namespace moveit {
+namespace core {
+class AttachedBody;
+}
+}  // namespace moveit
+
+namespace collision_detection {
+
+// The robot checker on FCL: one geometry and one prototype collision object
+// per collision shape of the model; each query places copies of them at the
+// state's transforms in a fresh dynamic AABB-tree broad phase.
+class CollisionRobotFCL : public CollisionRobot {
+ public:
+  CollisionRobotFCL(const RobotModelConstPtr& model, double padding = 0.0, double scale = 1.0);
+  // Shares the link geometry; attached-body geometry is not copied.
+  CollisionRobotFCL(const CollisionRobotFCL& other);
+  ~CollisionRobotFCL() override;
+
+  void checkSelfCollision(const CollisionRequest& req, CollisionResult& res, const RobotState& state) const override;
+  void checkSelfCollision(const CollisionRequest& req, CollisionResult& res, const RobotState& state,
+                          const AllowedCollisionMatrix& acm) const override;
+  void checkSelfCollision(const CollisionRequest& req, CollisionResult& res, const RobotState& state1,
+                          const RobotState& state2) const override;
+  void checkSelfCollision(const CollisionRequest& req, CollisionResult& res, const RobotState& state1,
+                          const RobotState& state2, const AllowedCollisionMatrix& acm) const override;
+  void checkOtherCollision(const CollisionRequest& req, CollisionResult& res, const RobotState& state,
+                           const CollisionRobot& other_robot, const RobotState& other_state) const override;
+  void checkOtherCollision(const CollisionRequest& req, CollisionResult& res, const RobotState& state,
+                           const CollisionRobot& other_robot, const RobotState& other_state,
+                           const AllowedCollisionMatrix& acm) const override;
+  void checkOtherCollision(const CollisionRequest& req, CollisionResult& res, const RobotState& state1,
+                           const RobotState& state2, const CollisionRobot& other_robot,
+                           const RobotState& other_state1, const RobotState& other_state2) const override;
+  void checkOtherCollision(const CollisionRequest& req, CollisionResult& res, const RobotState& state1,
+                           const RobotState& state2, const CollisionRobot& other_robot,
+                           const RobotState& other_state1, const RobotState& other_state2,
+                           const AllowedCollisionMatrix& acm) const override;
+  void distanceSelf(const DistanceRequest& req, DistanceResult& res, const RobotState& state) const override;
+  void distanceOther(const DistanceRequest& req, DistanceResult& res, const RobotState& state,
+                     const CollisionRobot& other_robot, const RobotState& other_state) const override;
+
+  // Rebuilds the geometry of the state's attached bodies. Until the next
+  // call, a body takes part in queries only while the state still holds that
+  // very body with the same id and shapes.
+  void updatedAttachBodyGeometry(const RobotState& state) override;
+
+  // The state's link shapes and matching attached bodies as collision
+  // objects at the state's transforms (which must be current).
+  void constructFCLObject(const RobotState& state, FCLObject& fcl_obj) const;
+  void getAttachedBodyObjects(const moveit::core::AttachedBody* ab, std::vector<FCLGeometryConstPtr>& geoms) const;
+  void allocSelfCollisionBroadPhase(const RobotState& state, FCLManager& manager) const;
+
+ protected:
+  void updatedPaddingOrScaling(const std::vector<std::string>& links) override;
+
+  void checkSelfCollisionHelper(const CollisionRequest& req, CollisionResult& res, const RobotState& state,
+                                const AllowedCollisionMatrix* acm) const;
+  void checkOtherCollisionHelper(const CollisionRequest& req, CollisionResult& res, const RobotState& state,
+                                 const CollisionRobot& other_robot, const RobotState& other_state,
+                                 const AllowedCollisionMatrix* acm) const;
+
+ private:
+  // Geometry of one attached body, with what identifies the body it was
+  // built for: the geometry's owner tags point at that body.
+  struct AttachedBodyGeometry {
+    const moveit::core::AttachedBody* body;
+    std::string id;
+    std::vector<std::shared_ptr<const shapes::Shape>> shapes;
+    std::vector<FCLGeometryConstPtr> geometries;
+  };
+
+  void buildLinkGeometry(const moveit::core::LinkModel* link, bool report_failures);
+  const AttachedBodyGeometry* findAttachedGeometry(const moveit::core::AttachedBody* body) const;
+  void appendAttachedBodyObjects(const RobotState& state, FCLObject& fcl_obj) const;
+
+  std::vector<FCLGeometryConstPtr> link_geometries;
+  std::vector<std::shared_ptr<const fcl::CollisionObjectd>> link_objects;
+  std::vector<AttachedBodyGeometry> attached_geometries;
+};
+
+}  // namespace collision_detection

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include <fcl/broadphase/broadphase_collision_manager.h>
+
+#include "bramlock_arm_planning_core/collision_detection/collision_world.h"
+#include "bramlock_arm_planning_core/collision_detection_fcl/collision_common.h"
+
+namespace collision_detection {
+
+// The name under which the FCL checkers are offered.
+struct CollisionDetectorAllocatorFCL {
+  static const std::string NAME;
+};
+
+// The world checker on FCL: every object of the World mirrored as collision
+// objects in one long-lived dynamic AABB-tree broad phase, kept current by a
+// World observer.
+class CollisionWorldFCL : public CollisionWorld {
+ public:
+  CollisionWorldFCL();
+  // Mirrors every object the World already holds; a null World is replaced
+  // by a new empty one.
+  explicit CollisionWorldFCL(const WorldPtr& world);
+  // Shares other's collision objects, observing world (a null World is
+  // replaced by a new empty one).
+  CollisionWorldFCL(const CollisionWorldFCL& other, const WorldPtr& world);
+  ~CollisionWorldFCL() override;
+
+  void checkRobotCollision(const CollisionRequest& req, CollisionResult& res, const CollisionRobot& robot,
+                           const RobotState& state) const override;
+  void checkRobotCollision(const CollisionRequest& req, CollisionResult& res, const CollisionRobot& robot,
+                           const RobotState& state, const AllowedCollisionMatrix& acm) const override;
+  void checkRobotCollision(const CollisionRequest& req, CollisionResult& res, const CollisionRobot& robot,
+                           const RobotState& state1, const RobotState& state2) const override;
+  void checkRobotCollision(const CollisionRequest& req, CollisionResult& res, const CollisionRobot& robot,
+                           const RobotState& state1, const RobotState& state2,
+                           const AllowedCollisionMatrix& acm) const override;
+  void checkWorldCollision(const CollisionRequest& req, CollisionResult& res,
+                           const CollisionWorld& other_world) const override;
+  void checkWorldCollision(const CollisionRequest& req, CollisionResult& res, const CollisionWorld& other_world,
+                           const AllowedCollisionMatrix& acm) const override;
+  void distanceRobot(const DistanceRequest& req, DistanceResult& res, const CollisionRobot& robot,
+                     const RobotState& state) const override;
+  void distanceWorld(const DistanceRequest& req, DistanceResult& res,
+                     const CollisionWorld& other_world) const override;
+
+  // Drops the mirror of the current World and mirrors the new one; nothing
+  // happens for the current World.
+  void setWorld(const WorldPtr& world) override;
+
+ protected:
+  void constructFCLObject(const World::Object* obj, FCLObject& fcl_obj) const;
+  void updateFCLObject(const std::string& id);
+  void checkRobotCollisionHelper(const CollisionRequest& req, CollisionResult& res, const CollisionRobot& robot,
+                                 const RobotState& state, const AllowedCollisionMatrix* acm) const;
+  void checkWorldCollisionHelper(const CollisionRequest& req, CollisionResult& res, const CollisionWorld& other_world,
+                                 const AllowedCollisionMatrix* acm) const;
+
+  std::unique_ptr<fcl::BroadPhaseCollisionManagerd> manager;
+  std::map<std::string, FCLObject> objects_by_id;
+
+ private:
+  void notifyObjectChange(const World::ObjectConstPtr& obj, World::Action action);
+  void observe();
+
+  World::ObserverHandle observer_handle;
+};
+
+}  // namespace collision_detection

@@ -1,0 +1,227 @@
+#include "bramlock_arm_planning_core/collision_detection_fcl/collision_robot_fcl.h"
+
+#include <cstdio>
+
+#include <fcl/broadphase/broadphase_dynamic_AABB_tree.h>
+
+#include "bramlock_arm_planning_core/robot_model/robot_model.h"
+#include "bramlock_arm_planning_core/robot_state/attached_body.h"
+#include "bramlock_arm_planning_core/robot_state/robot_state.h"
+#include "query_setup.h"
+
+namespace collision_detection {
+
+CollisionRobotFCL::CollisionRobotFCL(const RobotModelConstPtr& model, double padding, double scale)
+    : CollisionRobot(model, padding, scale) {
+  link_geometries.resize(robot_model->getLinkGeometryCount());
+  link_objects.resize(robot_model->getLinkGeometryCount());
+  for (const moveit::core::LinkModel* link : robot_model->getLinkModelsWithCollisionGeometry()) {
+    buildLinkGeometry(link, true);
+  }
+}
+
+CollisionRobotFCL::CollisionRobotFCL(const CollisionRobotFCL& other)
+    : CollisionRobot(other), link_geometries(other.link_geometries), link_objects(other.link_objects) {}
+
+CollisionRobotFCL::~CollisionRobotFCL() = default;
+
+// A shape without geometry keeps its slot empty (or, on a rebuild, its old geometry).
+void CollisionRobotFCL::buildLinkGeometry(const moveit::core::LinkModel* link, bool report_failures) {
+  const double scale = getLinkScale(link->getName());
+  const double padding = getLinkPadding(link->getName());
+  const auto& shapes = link->getShapes();
+  for (size_t i = 0; i < shapes.size(); ++i) {
+    FCLGeometryConstPtr geometry = createCollisionGeometry(shapes[i], scale, padding, link, static_cast<int>(i));
+    if (!geometry) {
+      if (report_failures) {
+        std::printf("collision_detection.fcl----Unable to construct collision geometry for link '%s'",
+                    link->getName().c_str());
+      }
+      continue;
+    }
+    const size_t slot = link->getFirstCollisionBodyTransformIndex() + i;
+    link_objects[slot] = std::make_shared<const fcl::CollisionObjectd>(geometry->geometry);
+    link_geometries[slot] = std::move(geometry);
+  }
+}
+
+void CollisionRobotFCL::updatedPaddingOrScaling(const std::vector<std::string>& links) {
+  for (const std::string& name : links) {
+    const moveit::core::LinkModel* link = robot_model->getLinkModel(name);
+    if (!link) {
+      std::printf("collision_detection.fcl----Updating padding or scaling for unknown link: '%s'", name.c_str());
+      continue;
+    }
+    buildLinkGeometry(link, false);
+  }
+}
+
+void CollisionRobotFCL::getAttachedBodyObjects(const moveit::core::AttachedBody* ab,
+                                               std::vector<FCLGeometryConstPtr>& geoms) const {
+  // The body's scale and padding are already part of its shapes.
+  const auto& shapes = ab->getShapes();
+  for (size_t i = 0; i < shapes.size(); ++i) {
+    FCLGeometryConstPtr geometry = createCollisionGeometry(shapes[i], ab, static_cast<int>(i));
+    if (geometry) geoms.push_back(std::move(geometry));
+  }
+}
+
+void CollisionRobotFCL::updatedAttachBodyGeometry(const RobotState& state) {
+  attached_geometries.clear();
+  std::vector<const moveit::core::AttachedBody*> bodies;
+  state.getAttachedBodies(bodies);
+  for (const moveit::core::AttachedBody* body : bodies) {
+    AttachedBodyGeometry entry{body, body->getName(), body->getShapes(), {}};
+    getAttachedBodyObjects(body, entry.geometries);
+    attached_geometries.push_back(std::move(entry));
+  }
+}
+
+// The state may have lost or replaced bodies since the geometry was built
+// without telling this checker; geometry whose owner tag points at another
+// (possibly freed) body must never reach the callbacks.
+const CollisionRobotFCL::AttachedBodyGeometry* CollisionRobotFCL::findAttachedGeometry(
+    const moveit::core::AttachedBody* body) const {
+  for (const AttachedBodyGeometry& entry : attached_geometries) {
+    if (entry.body == body && entry.id == body->getName() && entry.shapes == body->getShapes()) return &entry;
+  }
+  return nullptr;
+}
+
+void CollisionRobotFCL::appendAttachedBodyObjects(const RobotState& state, FCLObject& fcl_obj) const {
+  std::vector<const moveit::core::AttachedBody*> bodies;
+  state.getAttachedBodies(bodies);
+  for (const moveit::core::AttachedBody* body : bodies) {
+    const AttachedBodyGeometry* entry = findAttachedGeometry(body);
+    if (!entry) continue;
+    const auto& transforms = body->getGlobalCollisionBodyTransforms();
+    for (const FCLGeometryConstPtr& geometry : entry->geometries) {
+      const size_t index = geometry->geometry_data->shape_index;
+      if (index >= transforms.size()) continue;
+      fcl_obj.objects.push_back(std::make_shared<fcl::CollisionObjectd>(geometry->geometry, transforms[index]));
+      fcl_obj.geometries.push_back(geometry);
+    }
+  }
+}
+
+void CollisionRobotFCL::constructFCLObject(const RobotState& state, FCLObject& fcl_obj) const {
+  fcl_obj.objects.reserve(link_geometries.size());
+  for (size_t slot = 0; slot < link_geometries.size(); ++slot) {
+    const FCLGeometryConstPtr& geometry = link_geometries[slot];
+    if (!geometry || !geometry->geometry) continue;
+    const CollisionGeometryData& owner = *geometry->geometry_data;
+    auto object = std::make_shared<fcl::CollisionObjectd>(*link_objects[slot]);
+    object->setTransform(state.getCollisionBodyTransform(owner.link(), owner.shape_index));
+    object->computeAABB();
+    fcl_obj.objects.push_back(std::move(object));
+  }
+  if (!attached_geometries.empty()) appendAttachedBodyObjects(state, fcl_obj);
+}
+
+void CollisionRobotFCL::allocSelfCollisionBroadPhase(const RobotState& state, FCLManager& manager) const {
+  manager.manager = std::make_shared<fcl::DynamicAABBTreeCollisionManagerd>();
+  constructFCLObject(state, manager.object);
+  manager.object.registerTo(manager.manager.get());
+}
+
+void CollisionRobotFCL::checkSelfCollision(const CollisionRequest& req, CollisionResult& res,
+                                           const RobotState& state) const {
+  checkSelfCollisionHelper(req, res, state, nullptr);
+}
+
+void CollisionRobotFCL::checkSelfCollision(const CollisionRequest& req, CollisionResult& res, const RobotState& state,
+                                           const AllowedCollisionMatrix& acm) const {
+  checkSelfCollisionHelper(req, res, state, &acm);
+}
+
+void CollisionRobotFCL::checkSelfCollision(const CollisionRequest&, CollisionResult&, const RobotState&,
+                                           const RobotState&) const {
+  reportContinuousUnsupported();
+}
+
+void CollisionRobotFCL::checkSelfCollision(const CollisionRequest&, CollisionResult&, const RobotState&,
+                                           const RobotState&, const AllowedCollisionMatrix&) const {
+  reportContinuousUnsupported();
+}
+
+void CollisionRobotFCL::checkOtherCollision(const CollisionRequest& req, CollisionResult& res, const RobotState& state,
+                                            const CollisionRobot& other_robot,
+                                            const RobotState& other_state) const {
+  checkOtherCollisionHelper(req, res, state, other_robot, other_state, nullptr);
+}
+
+void CollisionRobotFCL::checkOtherCollision(const CollisionRequest& req, CollisionResult& res, const RobotState& state,
+                                            const CollisionRobot& other_robot, const RobotState& other_state,
+                                            const AllowedCollisionMatrix& acm) const {
+  checkOtherCollisionHelper(req, res, state, other_robot, other_state, &acm);
+}
+
+void CollisionRobotFCL::checkOtherCollision(const CollisionRequest&, CollisionResult&, const RobotState&,
+                                            const RobotState&, const CollisionRobot&, const RobotState&,
+                                            const RobotState&) const {
+  reportContinuousUnsupported();
+}
+
+void CollisionRobotFCL::checkOtherCollision(const CollisionRequest&, CollisionResult&, const RobotState&,
+                                            const RobotState&, const CollisionRobot&, const RobotState&,
+                                            const RobotState&, const AllowedCollisionMatrix&) const {
+  reportContinuousUnsupported();
+}
+
+void CollisionRobotFCL::checkSelfCollisionHelper(const CollisionRequest& req, CollisionResult& res,
+                                                 const RobotState& state, const AllowedCollisionMatrix* acm) const {
+  FCLManager manager;
+  allocSelfCollisionBroadPhase(state, manager);
+  CollisionData cdata(&req, &res, acm);
+  cdata.enableGroup(robot_model);
+  manager.manager->collide(&cdata, &collisionCallback);
+  if (req.compute_distance) {
+    DistanceResult dres;
+    distanceSelf(distanceRequestFor(req, acm, groupLinks(*robot_model, req.group_name)), dres, state);
+    res.distance = dres.minimum_distance.distance;
+  }
+}
+
+void CollisionRobotFCL::checkOtherCollisionHelper(const CollisionRequest& req, CollisionResult& res,
+                                                  const RobotState& state, const CollisionRobot& other_robot,
+                                                  const RobotState& other_state,
+                                                  const AllowedCollisionMatrix* acm) const {
+  FCLManager manager;
+  allocSelfCollisionBroadPhase(state, manager);
+  const auto& other = dynamic_cast<const CollisionRobotFCL&>(other_robot);
+  FCLObject other_objects;
+  other.constructFCLObject(other_state, other_objects);
+  CollisionData cdata(&req, &res, acm);
+  cdata.enableGroup(robot_model);
+  for (size_t i = 0; i < other_objects.objects.size() && !cdata.done; ++i) {
+    manager.manager->collide(other_objects.objects[i].get(), &cdata, &collisionCallback);
+  }
+  if (req.compute_distance) {
+    DistanceResult dres;
+    distanceOther(distanceRequestFor(req, acm, groupLinks(*robot_model, req.group_name)), dres, state, other_robot,
+                  other_state);
+    res.distance = dres.minimum_distance.distance;
+  }
+}
+
+void CollisionRobotFCL::distanceSelf(const DistanceRequest& req, DistanceResult& res, const RobotState& state) const {
+  FCLManager manager;
+  allocSelfCollisionBroadPhase(state, manager);
+  DistanceData ddata(&req, &res);
+  manager.manager->distance(&ddata, &distanceCallback);
+}
+
+void CollisionRobotFCL::distanceOther(const DistanceRequest& req, DistanceResult& res, const RobotState& state,
+                                      const CollisionRobot& other_robot, const RobotState& other_state) const {
+  FCLManager manager;
+  allocSelfCollisionBroadPhase(state, manager);
+  const auto& other = dynamic_cast<const CollisionRobotFCL&>(other_robot);
+  FCLObject other_objects;
+  other.constructFCLObject(other_state, other_objects);
+  DistanceData ddata(&req, &res);
+  for (size_t i = 0; i < other_objects.objects.size() && !ddata.done; ++i) {
+    manager.manager->distance(other_objects.objects[i].get(), &ddata, &distanceCallback);
+  }
+}
+
+}  // namespace collision_detection

@@ -1,0 +1,178 @@
+#include "bramlock_arm_planning_core/collision_detection_fcl/collision_world_fcl.h"
+
+#include <cstdio>
+
+#include <fcl/broadphase/broadphase_dynamic_AABB_tree.h>
+
+#include "bramlock_arm_planning_core/collision_detection_fcl/collision_robot_fcl.h"
+#include "bramlock_arm_planning_core/robot_model/robot_model.h"
+#include "query_setup.h"
+
+namespace collision_detection {
+
+const std::string CollisionDetectorAllocatorFCL::NAME = "FCL";
+
+namespace {
+
+WorldPtr orNewWorld(const WorldPtr& world) { return world ? world : std::make_shared<World>(); }
+
+}  // namespace
+
+CollisionWorldFCL::CollisionWorldFCL()
+    : CollisionWorld(), manager(std::make_unique<fcl::DynamicAABBTreeCollisionManagerd>()) {
+  observe();
+}
+
+CollisionWorldFCL::CollisionWorldFCL(const WorldPtr& world)
+    : CollisionWorld(orNewWorld(world)), manager(std::make_unique<fcl::DynamicAABBTreeCollisionManagerd>()) {
+  observe();
+  this->world->notifyObserverAllObjects(observer_handle, World::CREATE);
+}
+
+CollisionWorldFCL::CollisionWorldFCL(const CollisionWorldFCL& other, const WorldPtr& world)
+    : CollisionWorld(other, orNewWorld(world)),
+      manager(std::make_unique<fcl::DynamicAABBTreeCollisionManagerd>()),
+      objects_by_id(other.objects_by_id) {
+  for (auto& entry : objects_by_id) entry.second.registerTo(manager.get());
+  observe();
+}
+
+CollisionWorldFCL::~CollisionWorldFCL() { world->removeObserver(observer_handle); }
+
+void CollisionWorldFCL::observe() {
+  observer_handle = world->addObserver(
+      [this](const World::ObjectConstPtr& obj, World::Action action) { notifyObjectChange(obj, action); });
+}
+
+void CollisionWorldFCL::constructFCLObject(const World::Object* obj, FCLObject& fcl_obj) const {
+  for (size_t i = 0; i < obj->shapes.size(); ++i) {
+    FCLGeometryConstPtr geometry = createCollisionGeometry(obj->shapes[i], obj);
+    if (!geometry) continue;
+    fcl_obj.objects.push_back(std::make_shared<fcl::CollisionObjectd>(geometry->geometry, obj->shape_poses[i]));
+    fcl_obj.geometries.push_back(std::move(geometry));
+  }
+}
+
+void CollisionWorldFCL::updateFCLObject(const std::string& id) {
+  std::puts("CollisionWorldFCL::updateFCLObject");
+  auto mirrored = objects_by_id.find(id);
+  if (mirrored != objects_by_id.end()) {
+    mirrored->second.unregisterFrom(manager.get());
+    mirrored->second.clear();
+  }
+  const World::ObjectConstPtr obj = world_const->getObject(id);
+  if (!obj) {
+    if (mirrored != objects_by_id.end()) objects_by_id.erase(mirrored);
+    return;
+  }
+  FCLObject& fcl_obj = objects_by_id[id];
+  constructFCLObject(obj.get(), fcl_obj);
+  fcl_obj.registerTo(manager.get());
+}
+
+void CollisionWorldFCL::notifyObjectChange(const World::ObjectConstPtr& obj, World::Action action) {
+  if (action != World::DESTROY) {
+    updateFCLObject(obj->id);
+    return;
+  }
+  auto mirrored = objects_by_id.find(obj->id);
+  if (mirrored == objects_by_id.end()) return;
+  mirrored->second.unregisterFrom(manager.get());
+  objects_by_id.erase(mirrored);
+}
+
+void CollisionWorldFCL::setWorld(const WorldPtr& new_world) {
+  if (new_world && new_world == world) return;
+  world->removeObserver(observer_handle);
+  manager->clear();
+  objects_by_id.clear();
+  cleanCollisionGeometryCache();
+  CollisionWorld::setWorld(new_world);
+  observe();
+  world->notifyObserverAllObjects(observer_handle, World::CREATE);
+}
+
+void CollisionWorldFCL::checkRobotCollision(const CollisionRequest& req, CollisionResult& res,
+                                            const CollisionRobot& robot, const RobotState& state) const {
+  checkRobotCollisionHelper(req, res, robot, state, nullptr);
+}
+
+void CollisionWorldFCL::checkRobotCollision(const CollisionRequest& req, CollisionResult& res,
+                                            const CollisionRobot& robot, const RobotState& state,
+                                            const AllowedCollisionMatrix& acm) const {
+  checkRobotCollisionHelper(req, res, robot, state, &acm);
+}
+
+void CollisionWorldFCL::checkRobotCollision(const CollisionRequest&, CollisionResult&, const CollisionRobot&,
+                                            const RobotState&, const RobotState&) const {
+  reportContinuousUnsupported();
+}
+
+void CollisionWorldFCL::checkRobotCollision(const CollisionRequest&, CollisionResult&, const CollisionRobot&,
+                                            const RobotState&, const RobotState&,
+                                            const AllowedCollisionMatrix&) const {
+  reportContinuousUnsupported();
+}
+
+void CollisionWorldFCL::checkWorldCollision(const CollisionRequest& req, CollisionResult& res,
+                                            const CollisionWorld& other_world) const {
+  checkWorldCollisionHelper(req, res, other_world, nullptr);
+}
+
+void CollisionWorldFCL::checkWorldCollision(const CollisionRequest& req, CollisionResult& res,
+                                            const CollisionWorld& other_world,
+                                            const AllowedCollisionMatrix& acm) const {
+  checkWorldCollisionHelper(req, res, other_world, &acm);
+}
+
+void CollisionWorldFCL::checkRobotCollisionHelper(const CollisionRequest& req, CollisionResult& res,
+                                                  const CollisionRobot& robot, const RobotState& state,
+                                                  const AllowedCollisionMatrix* acm) const {
+  const auto& fcl_robot = dynamic_cast<const CollisionRobotFCL&>(robot);
+  FCLObject robot_objects;
+  fcl_robot.constructFCLObject(state, robot_objects);
+  CollisionData cdata(&req, &res, acm);
+  cdata.enableGroup(robot.getRobotModel());
+  for (size_t i = 0; i < robot_objects.objects.size() && !cdata.done; ++i) {
+    manager->collide(robot_objects.objects[i].get(), &cdata, &collisionCallback);
+  }
+  if (req.compute_distance) {
+    DistanceResult dres;
+    distanceRobot(distanceRequestFor(req, acm, groupLinks(*robot.getRobotModel(), req.group_name)), dres, robot,
+                  state);
+    res.distance = dres.minimum_distance.distance;
+  }
+}
+
+void CollisionWorldFCL::checkWorldCollisionHelper(const CollisionRequest& req, CollisionResult& res,
+                                                  const CollisionWorld& other_world,
+                                                  const AllowedCollisionMatrix* acm) const {
+  const auto& other = dynamic_cast<const CollisionWorldFCL&>(other_world);
+  CollisionData cdata(&req, &res, acm);
+  manager->collide(other.manager.get(), &cdata, &collisionCallback);
+  if (req.compute_distance) {
+    DistanceResult dres;
+    distanceWorld(distanceRequestFor(req, acm, nullptr), dres, other_world);
+    res.distance = dres.minimum_distance.distance;
+  }
+}
+
+void CollisionWorldFCL::distanceRobot(const DistanceRequest& req, DistanceResult& res, const CollisionRobot& robot,
+                                      const RobotState& state) const {
+  const auto& fcl_robot = dynamic_cast<const CollisionRobotFCL&>(robot);
+  FCLObject robot_objects;
+  fcl_robot.constructFCLObject(state, robot_objects);
+  DistanceData ddata(&req, &res);
+  for (size_t i = 0; i < robot_objects.objects.size() && !ddata.done; ++i) {
+    manager->distance(robot_objects.objects[i].get(), &ddata, &distanceCallback);
+  }
+}
+
+void CollisionWorldFCL::distanceWorld(const DistanceRequest& req, DistanceResult& res,
+                                      const CollisionWorld& other_world) const {
+  const auto& other = dynamic_cast<const CollisionWorldFCL&>(other_world);
+  DistanceData ddata(&req, &res);
+  manager->distance(other.manager.get(), &ddata, &distanceCallback);
+}
+
+}  // namespace collision_detection

@@ -1,0 +1,282 @@
+#include "bramlock_arm_planning_core/collision_detection_fcl/fcl_geometry.h"
+
+#include <cassert>
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+#include <fcl/geometry/bvh/BVH_model.h>
+#include <fcl/geometry/octree/octree.h>
+#include <fcl/geometry/shape/box.h>
+#include <fcl/geometry/shape/cone.h>
+#include <fcl/geometry/shape/cylinder.h>
+#include <fcl/geometry/shape/plane.h>
+#include <fcl/geometry/shape/sphere.h>
+#include <fcl/math/bv/OBBRSS.h>
+
+#include "bramlock_arm_planning_core/robot_model/link_model.h"
+#include "bramlock_arm_planning_core/robot_state/attached_body.h"
+#include "fcl_shape_cache.h"
+
+namespace collision_detection {
+
+CollisionGeometryData::CollisionGeometryData(const moveit::core::LinkModel* link, int index)
+    : owner_type(LINK), shape_index(index), owner(link) {}
+
+CollisionGeometryData::CollisionGeometryData(const moveit::core::AttachedBody* body, int index)
+    : owner_type(ATTACHED_BODY), shape_index(index), owner(body) {}
+
+CollisionGeometryData::CollisionGeometryData(const World::Object* object)
+    : owner_type(WORLD_OBJECT), shape_index(0), owner(object) {}
+
+const moveit::core::LinkModel* CollisionGeometryData::link() const {
+  assert(owner_type == LINK);
+  return static_cast<const moveit::core::LinkModel*>(owner);
+}
+
+const moveit::core::AttachedBody* CollisionGeometryData::attachedBody() const {
+  assert(owner_type == ATTACHED_BODY);
+  return static_cast<const moveit::core::AttachedBody*>(owner);
+}
+
+const World::Object* CollisionGeometryData::worldObject() const {
+  assert(owner_type == WORLD_OBJECT);
+  return static_cast<const World::Object*>(owner);
+}
+
+const std::string& CollisionGeometryData::getID() const {
+  switch (owner_type) {
+    case LINK:
+      return link()->getName();
+    case ATTACHED_BODY:
+      return attachedBody()->getName();
+    default:
+      return worldObject()->id;
+  }
+}
+
+const moveit::core::LinkModel* CollisionGeometryData::getLink() const {
+  switch (owner_type) {
+    case LINK:
+      return link();
+    case ATTACHED_BODY:
+      return attachedBody()->getAttachedLink();
+    default:
+      return nullptr;
+  }
+}
+
+FCLGeometry::FCLGeometry(std::shared_ptr<fcl::CollisionGeometryd> fcl_geometry,
+                         std::shared_ptr<CollisionGeometryData> data)
+    : geometry(std::move(fcl_geometry)) {
+  setGeometryData(std::move(data));
+}
+
+void FCLGeometry::setGeometryData(std::shared_ptr<CollisionGeometryData> data) {
+  geometry_data = std::move(data);
+  geometry->setUserData(geometry_data.get());
+}
+
+void FCLObject::registerTo(fcl::BroadPhaseCollisionManagerd* manager) {
+  if (objects.empty()) return;
+  std::vector<fcl::CollisionObjectd*> raw;
+  raw.reserve(objects.size());
+  for (const FCLCollisionObjectPtr& object : objects) raw.push_back(object.get());
+  manager->registerObjects(raw);
+}
+
+void FCLObject::unregisterFrom(fcl::BroadPhaseCollisionManagerd* manager) {
+  for (const FCLCollisionObjectPtr& object : objects) manager->unregisterObject(object.get());
+}
+
+void FCLObject::clear() {
+  objects.clear();
+  geometries.clear();
+}
+
+namespace {
+
+void printUnsupported(int type) {
+  std::printf("collision_common[887]:This shape type (%d) is not supported using FCL yet", type);
+}
+
+template <typename BV>
+std::shared_ptr<fcl::CollisionGeometryd> buildMeshModel(const shapes::Mesh& mesh) {
+  auto model = std::make_shared<fcl::BVHModel<BV>>();
+  if (mesh.vertex_count == 0 || mesh.triangle_count == 0) return model;
+  std::vector<fcl::Triangle> triangles;
+  triangles.reserve(mesh.triangle_count);
+  for (unsigned int t = 0; t < mesh.triangle_count; ++t) {
+    const unsigned int* corner = mesh.triangles + 3 * t;
+    triangles.emplace_back(corner[0], corner[1], corner[2]);
+  }
+  std::vector<fcl::Vector3d> points;
+  points.reserve(mesh.vertex_count);
+  for (unsigned int v = 0; v < mesh.vertex_count; ++v) {
+    const double* xyz = mesh.vertices + 3 * v;
+    points.emplace_back(xyz[0], xyz[1], xyz[2]);
+  }
+  model->beginModel();
+  model->addSubModel(points, triangles);
+  model->endModel();
+  return model;
+}
+
+// The FCL geometry of a shape, or null (with the unsupported-type message)
+// for a missing shape, an unknown type or an octree shape without a tree.
+template <typename BV>
+std::shared_ptr<fcl::CollisionGeometryd> buildGeometry(const shapes::Shape* shape) {
+  if (!shape) {
+    printUnsupported(shapes::UNKNOWN_SHAPE);
+    return nullptr;
+  }
+  switch (shape->type) {
+    case shapes::SPHERE:
+      return std::make_shared<fcl::Sphered>(static_cast<const shapes::Sphere*>(shape)->radius);
+    case shapes::CYLINDER: {
+      const auto* cylinder = static_cast<const shapes::Cylinder*>(shape);
+      return std::make_shared<fcl::Cylinderd>(cylinder->radius, cylinder->length);
+    }
+    case shapes::CONE: {
+      const auto* cone = static_cast<const shapes::Cone*>(shape);
+      return std::make_shared<fcl::Coned>(cone->radius, cone->length);
+    }
+    case shapes::BOX: {
+      const double* size = static_cast<const shapes::Box*>(shape)->size;
+      return std::make_shared<fcl::Boxd>(size[0], size[1], size[2]);
+    }
+    case shapes::PLANE: {
+      const auto* plane = static_cast<const shapes::Plane*>(shape);
+      return std::make_shared<fcl::Planed>(plane->a, plane->b, plane->c, plane->d);
+    }
+    case shapes::MESH:
+      return buildMeshModel<BV>(*static_cast<const shapes::Mesh*>(shape));
+    case shapes::OCTREE: {
+      const auto& tree = static_cast<const shapes::OcTree*>(shape)->octree;
+      if (tree) return std::make_shared<fcl::OcTreed>(tree);
+      break;
+    }
+    default:
+      break;
+  }
+  printUnsupported(shape->type);
+  return nullptr;
+}
+
+// A shape with non-finite dimensions would put NaN or infinite boxes into
+// the broad-phase trees, which then misorder every later query.
+bool hasFiniteBounds(const fcl::CollisionGeometryd& geometry) {
+  return geometry.aabb_local.min_.allFinite() && geometry.aabb_local.max_.allFinite();
+}
+
+template <typename BV>
+std::shared_ptr<FCLGeometry> buildTagged(const shapes::ShapeConstPtr& shape,
+                                         std::shared_ptr<CollisionGeometryData> data) {
+  std::shared_ptr<fcl::CollisionGeometryd> geometry = buildGeometry<BV>(shape.get());
+  if (!geometry) return nullptr;
+  geometry->computeLocalAABB();
+  if (!hasFiniteBounds(*geometry)) return nullptr;
+  return std::make_shared<FCLGeometry>(std::move(geometry), std::move(data));
+}
+
+template <typename BV>
+FCLGeometryConstPtr createCachedLinkGeometry(const shapes::ShapeConstPtr& shape, const moveit::core::LinkModel* link,
+                                             int shape_index) {
+  FCLShapeCache& cache = GetShapeCache<BV, moveit::core::LinkModel>();
+  auto found = shape ? cache.entries.find(shape) : cache.entries.end();
+  if (found != cache.entries.end()) {
+    const std::shared_ptr<FCLGeometry>& cached = found->second;
+    const CollisionGeometryData& data = *cached->geometry_data;
+    if (data.owner == link && data.shape_index == shape_index) return cached;
+    // Held by nobody but the cache: re-tag it instead of building anew.
+    if (cached.use_count() == 1) {
+      cached->setGeometryData(std::make_shared<CollisionGeometryData>(link, shape_index));
+      return cached;
+    }
+  }
+  std::shared_ptr<FCLGeometry> built =
+      buildTagged<BV>(shape, std::make_shared<CollisionGeometryData>(link, shape_index));
+  if (built) cache.insert(shape, built);
+  return built;
+}
+
+bool isPlain(double scale, double padding) {
+  return std::fabs(scale - 1.0) <= DBL_EPSILON && std::fabs(padding) <= DBL_EPSILON;
+}
+
+// The shape itself when neither scale nor padding change it, else a scaled
+// and padded clone; null for a non-finite scale or padding.
+shapes::ShapeConstPtr scaledAndPadded(const shapes::ShapeConstPtr& shape, double scale, double padding) {
+  if (!shape || isPlain(scale, padding)) return shape;
+  if (!std::isfinite(scale) || !std::isfinite(padding)) return nullptr;
+  std::shared_ptr<shapes::Shape> clone(shape->clone());
+  clone->scaleAndPadd(scale, padding);
+  return clone;
+}
+
+bool rejectsScaling(const shapes::ShapeConstPtr& shape, const shapes::ShapeConstPtr& scaled) {
+  return shape && !scaled;
+}
+
+}  // namespace
+
+void FCLShapeCache::insert(const shapes::ShapeConstPtr& shape, const std::shared_ptr<FCLGeometry>& geometry) {
+  entries[shape] = geometry;
+  if (++insert_count > kCleanInterval) clean();
+}
+
+void FCLShapeCache::clean() {
+  insert_count = 0;
+  for (auto entry = entries.begin(); entry != entries.end();) {
+    if (entry->first.expired()) {
+      std::puts("FCLShapeCache() erase!");
+      entry = entries.erase(entry);
+    } else {
+      ++entry;
+    }
+  }
+}
+
+FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, const moveit::core::LinkModel* link,
+                                            int shape_index) {
+  return createCachedLinkGeometry<fcl::OBBRSSd>(shape, link, shape_index);
+}
+
+FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, double scale, double padding,
+                                            const moveit::core::LinkModel* link, int shape_index) {
+  const shapes::ShapeConstPtr scaled = scaledAndPadded(shape, scale, padding);
+  if (rejectsScaling(shape, scaled)) return nullptr;
+  return createCollisionGeometry(scaled, link, shape_index);
+}
+
+FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, const moveit::core::AttachedBody* body,
+                                            int shape_index) {
+  return buildTagged<fcl::OBBRSSd>(
+      shape, std::make_shared<CollisionGeometryData>(body, shape_index));
+}
+
+FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, double scale, double padding,
+                                            const moveit::core::AttachedBody* body, int shape_index) {
+  const shapes::ShapeConstPtr scaled = scaledAndPadded(shape, scale, padding);
+  if (rejectsScaling(shape, scaled)) return nullptr;
+  return createCollisionGeometry(scaled, body, shape_index);
+}
+
+FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, const World::Object* object) {
+  return buildTagged<fcl::OBBRSSd>(shape, std::make_shared<CollisionGeometryData>(object));
+}
+
+FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, double scale, double padding,
+                                            const World::Object* object) {
+  const shapes::ShapeConstPtr scaled = scaledAndPadded(shape, scale, padding);
+  if (rejectsScaling(shape, scaled)) return nullptr;
+  return createCollisionGeometry(scaled, object);
+}
+
+void cleanCollisionGeometryCache() {
+  GetShapeCache<fcl::OBBRSSd, World::Object>().clean();
+  GetShapeCache<fcl::OBBRSSd, moveit::core::AttachedBody>().clean();
+}
+
+}  // namespace collision_detection

@@ -1,0 +1,28 @@
+#include "query_setup.h"
+
+#include <cstdio>
+
+#include "bramlock_arm_planning_core/robot_model/joint_model_group.h"
+#include "bramlock_arm_planning_core/robot_model/robot_model.h"
+
+namespace collision_detection {
+
+const LinkModelSet* groupLinks(const moveit::core::RobotModel& model, const std::string& group_name) {
+  if (!model.hasJointModelGroup(group_name)) return nullptr;
+  return &model.getJointModelGroup(group_name)->getUpdatedLinkModelsSet();
+}
+
+DistanceRequest distanceRequestFor(const CollisionRequest& req, const AllowedCollisionMatrix* acm,
+                                   const LinkModelSet* active_links) {
+  DistanceRequest dreq;
+  dreq.group_name = req.group_name;
+  dreq.active_links = active_links;
+  dreq.acm = acm;
+  return dreq;
+}
+
+void reportContinuousUnsupported() {
+  std::printf("collision_detection.fcl----FCL continuous collision checking not yet implemented");
+}
+
+}  // namespace collision_detection

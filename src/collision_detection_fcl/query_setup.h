@@ -1,0 +1,34 @@
+#pragma once
+
+#include <memory>
+#include <set>
+#include <string>
+
+#include "bramlock_arm_planning_core/collision_detection/allowed_collision_matrix.h"
+#include "bramlock_arm_planning_core/collision_detection/collision_request.h"
+#include "bramlock_arm_planning_core/collision_detection/distance_request.h"
+
+namespace moveit {
+namespace core {
+class LinkModel;
+class RobotModel;
+}  // namespace core
+}  // namespace moveit
+
+namespace collision_detection {
+
+using LinkModelSet = std::set<const moveit::core::LinkModel*>;
+
+// The links the named group moves, or null (every link) when the model has
+// no such group.
+const LinkModelSet* groupLinks(const moveit::core::RobotModel& model, const std::string& group_name);
+
+// The distance query that follows a collision query asking for distances:
+// the global minimum over the same links and matrix, without a threshold.
+DistanceRequest distanceRequestFor(const CollisionRequest& req, const AllowedCollisionMatrix* acm,
+                                   const LinkModelSet* active_links);
+
+// Prints that queries over a motion between two states are not available.
+void reportContinuousUnsupported();
+
+}  // namespace collision_detection

@@ -1,0 +1,212 @@
+// The scene's answers to the planner: bounds, limits, state and motion checks.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <iostream>
+#include <limits>
+#include <utility>
+
+#include <geometric_shapes/shapes.h>
+#include <octomap/OcTree.h>
+
+#include "bramlock_arm_planning_core/collision_detection/collision_request.h"
+#include "bramlock_arm_planning_core/collision_detection/collision_result.h"
+#include "bramlock_arm_planning_core/collision_detection/world.h"
+#include "bramlock_arm_planning_core/collision_detection_fcl/collision_robot_fcl.h"
+#include "bramlock_arm_planning_core/collision_detection_fcl/collision_world_fcl.h"
+#include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
+#include "bramlock_arm_planning_core/robot_model/joint_model_group.h"
+#include "bramlock_arm_planning_core/robot_model/robot_model.h"
+#include "bramlock_arm_planning_core/robot_state/robot_state.h"
+
+namespace {
+
+const std::string kOctomapObject = "world_octomap";
+
+// A motion longer than this many group extents cannot stay within the joint
+// bounds; counting its segments would take practically forever.
+constexpr double kExtentTolerance = 1.0 + 1e-9;
+
+template <typename Values>
+bool allFinite(const Values& values, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    if (!std::isfinite(values[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int ManipulatorPlanScene::getPlanSpaceBounds(std::vector<std::pair<double, double>>& bounds) {
+  bounds.clear();
+  if (!planned_group_) return -1;
+  const auto& joint_bounds = planned_group_->getActiveJointModelsBounds();
+  const size_t count = std::min<size_t>(planned_group_->getActiveVariableCount(), joint_bounds.size());
+  for (size_t i = 0; i < count; ++i) {
+    const moveit::core::JointModel::Bounds& variables = *joint_bounds[i];
+    if (variables.size() > 1) {
+      std::puts("The dof of joint is > 1! ");
+      return -2;
+    }
+    if (variables.empty()) {
+      std::puts("The bound is not defined! ");
+      return -3;
+    }
+    bounds.emplace_back(variables.front().min_position_, variables.front().max_position_);
+  }
+  vmax_.resize(count);
+  amax_ = acceleration_limits_;
+  for (size_t i = 0; i < count; ++i) vmax_[i] = joint_bounds[i]->front().max_velocity_;
+  return static_cast<int>(bounds.size());
+}
+
+int ManipulatorPlanScene::getVmaxAndAmax(std::vector<double>& vmax, std::vector<double>& amax) {
+  const size_t count = vmax_.size();
+  // A limit list shorter than the joints cannot serve every joint.
+  if (count == 0 || amax_.size() < count) return 0;
+  if (!allFinite(vmax_, count) || !allFinite(amax_, count)) return 0;
+  vmax.assign(vmax_.begin(), vmax_.end());
+  amax.assign(amax_.size(), 0.0);
+  std::copy(amax_.begin(), amax_.begin() + count, amax.begin());
+  return static_cast<int>(count);
+}
+
+bool ManipulatorPlanScene::expandToGroupLayout(const double* active, std::vector<double>& group_values) const {
+  const auto& joints = planned_group_->getActiveJointModels();
+  const auto& starts = planned_group_->getActiveJointModelStartIndex();
+  size_t next = 0;
+  for (size_t i = 0; i < joints.size(); ++i) {
+    const size_t variables = joints[i]->getVariableCount();
+    for (size_t k = 0; k < variables; ++k, ++next) {
+      if (!std::isfinite(active[next])) return false;
+      group_values[starts[i] + k] = active[next];
+    }
+  }
+  planned_group_->updateMimicJoints(group_values.data());
+  return true;
+}
+
+void ManipulatorPlanScene::compactToActiveLayout(const double* group_values, double* active) const {
+  const auto& joints = planned_group_->getActiveJointModels();
+  const auto& starts = planned_group_->getActiveJointModelStartIndex();
+  size_t next = 0;
+  for (size_t i = 0; i < joints.size(); ++i) {
+    const size_t variables = joints[i]->getVariableCount();
+    for (size_t k = 0; k < variables; ++k) active[next++] = group_values[starts[i] + k];
+  }
+}
+
+bool ManipulatorPlanScene::isStateValid(const double* group_values, CheckRoad road) {
+  robot_state_->setJointGroupPositions(planned_group_, group_values);
+  robot_state_->update(false);
+  collision_detection::CollisionRequest request;
+  request.group_name = planned_group_name_;
+  collision_detection::CollisionResult result;
+  if (road == CheckRoad::kPlanning) {
+    checkCollisionFcl(request, result, *robot_state_, *acm_);
+  } else {
+    checkCollisionFclSimplify(request, result, *robot_state_, *acm_);
+  }
+  return !result.collision;
+}
+
+bool ManipulatorPlanScene::isValidOn(double* joints, CheckRoad road) {
+  if (!planned_group_ || !joints) return false;
+  if (!expandToGroupLayout(joints, state_scratch_)) return false;
+  return isStateValid(state_scratch_.data(), road);
+}
+
+bool ManipulatorPlanScene::isValidBy(double* joints, CheckRoad road) {
+  return road == CheckRoad::kPlanning ? isValid(joints) : isValidSimplify(joints);
+}
+
+bool ManipulatorPlanScene::isValid(double* joints) { return isValidOn(joints, CheckRoad::kPlanning); }
+
+bool ManipulatorPlanScene::isValidSimplify(double* joints) { return isValidOn(joints, CheckRoad::kSimplify); }
+
+bool ManipulatorPlanScene::isValid(std::vector<double> joints) {
+  if (!planned_group_ || joints.size() != planned_group_->getActiveVariableCount()) return false;
+  return isValid(joints.data());
+}
+
+void ManipulatorPlanScene::checkCollisionFcl(const collision_detection::CollisionRequest& req,
+                                             collision_detection::CollisionResult& res,
+                                             const moveit::core::RobotState& state,
+                                             const collision_detection::AllowedCollisionMatrix& acm) {
+  checkCollisionWith(*collision_robot_, *collision_robot_unpadded_, req, res, state, acm);
+}
+
+void ManipulatorPlanScene::checkCollisionFclSimplify(const collision_detection::CollisionRequest& req,
+                                                     collision_detection::CollisionResult& res,
+                                                     const moveit::core::RobotState& state,
+                                                     const collision_detection::AllowedCollisionMatrix& acm) {
+  checkCollisionWith(*collision_robot_gripper_, *collision_robot_unpadded_simplify_, req, res, state, acm);
+}
+
+void ManipulatorPlanScene::checkCollisionWith(const collision_detection::CollisionRobotFCL& world_robot,
+                                              const collision_detection::CollisionRobotFCL& self_robot,
+                                              const collision_detection::CollisionRequest& req,
+                                              collision_detection::CollisionResult& res,
+                                              const moveit::core::RobotState& state,
+                                              const collision_detection::AllowedCollisionMatrix& acm) const {
+  collision_world_->checkRobotCollision(req, res, world_robot, state, acm);
+  // The self check is not needed once the world check found what was asked for.
+  if (res.collision && (!req.want_contacts || res.contacts.size() >= req.max_contacts)) return;
+  self_robot.checkSelfCollision(req, res, state, acm);
+}
+
+unsigned int ManipulatorPlanScene::segmentCount(const double* from_group, const double* to_group) const {
+  const double segments = std::ceil(planned_group_->distance(from_group, to_group) / longest_valid_segment_);
+  const double count = valid_segment_count_factor_ * segments;
+  if (!(count >= 0.0)) return 0;
+  if (count >= static_cast<double>(std::numeric_limits<std::uint32_t>::max())) {
+    return std::numeric_limits<std::uint32_t>::max();
+  }
+  return static_cast<unsigned int>(count);
+}
+
+unsigned int ManipulatorPlanScene::validSegmentCount(double* from, double* to) {
+  if (!planned_group_ || !from || !to) return 0;
+  if (!expandToGroupLayout(from, from_scratch_) || !expandToGroupLayout(to, to_scratch_)) return 0;
+  return segmentCount(from_scratch_.data(), to_scratch_.data());
+}
+
+bool ManipulatorPlanScene::checkMotionOn(double* from, double* to, CheckRoad road) {
+  if (!planned_group_ || !from || !to) return false;
+  if (!isValidBy(to, road)) return false;
+  if (!expandToGroupLayout(from, from_scratch_) || !expandToGroupLayout(to, to_scratch_)) return false;
+  const double distance = planned_group_->distance(from_scratch_.data(), to_scratch_.data());
+  if (!(distance <= max_extent_ * kExtentTolerance)) return false;
+  const unsigned int segments = segmentCount(from_scratch_.data(), to_scratch_.data());
+  if (segments <= 1) return true;
+  // Breadth-first bisection: a collision in the middle of the motion is found after few tests.
+  std::deque<std::pair<unsigned int, unsigned int>> ranges{{1u, segments - 1}};
+  while (!ranges.empty()) {
+    const auto [low, high] = ranges.front();
+    const unsigned int middle = (low + high) / 2;
+    planned_group_->interpolate(from_scratch_.data(), to_scratch_.data(), static_cast<double>(middle) / segments,
+                                motion_scratch_.data());
+    compactToActiveLayout(motion_scratch_.data(), planned_input_state_);
+    if (!isValidBy(planned_input_state_, road)) return false;
+    ranges.pop_front();
+    if (middle > low) ranges.emplace_back(low, middle - 1);
+    if (middle < high) ranges.emplace_back(middle + 1, high);
+  }
+  return true;
+}
+
+bool ManipulatorPlanScene::checkMotion(double* from, double* to) { return checkMotionOn(from, to, CheckRoad::kPlanning); }
+
+bool ManipulatorPlanScene::checkMotionSimplify(double* from, double* to) {
+  return checkMotionOn(from, to, CheckRoad::kSimplify);
+}
+
+int ManipulatorPlanScene::updateWorldOctomap(std::shared_ptr<const octomap::OcTree> tree) {
+  if (!tree) return -1;
+  const std::vector<std::string> ids = world_->getObjectIds();
+  std::cout << "n:" << ids.size() << std::endl;
+  if (!ids.empty()) world_->clearObjects();
+  world_->addToObject(kOctomapObject, std::make_shared<const shapes::OcTree>(tree), Eigen::Isometry3d::Identity());
+  return 0;
+}

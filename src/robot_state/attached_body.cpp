@@ -1,0 +1,86 @@
+#include "bramlock_arm_planning_core/robot_state/attached_body.h"
+
+#include <cmath>
+#include <cstdio>
+#include <stdexcept>
+
+#include <geometric_shapes/shapes.h>
+
+namespace moveit {
+namespace core {
+namespace {
+
+constexpr double kMinScale = 1e-5;
+// Beyond these a shape's size may overflow; no real attachment comes near them.
+constexpr double kMaxScale = 1e6;
+constexpr double kMaxPadding = 1e6;
+
+}  // namespace
+
+AttachedBody::AttachedBody(const LinkModel* link, const std::string& id, const ShapeList& shapes,
+                           const vector_Isometry3d& attach_trans, const std::set<std::string>& touch_links)
+    : link_(link), id_(id), touch_links_(touch_links) {
+  if (shapes.size() != attach_trans.size()) {
+    throw std::invalid_argument("AttachedBody '" + id + "': " + std::to_string(shapes.size()) + " shapes but " +
+                                std::to_string(attach_trans.size()) + " poses");
+  }
+  for (size_t i = 0; i < shapes.size(); ++i) {
+    if (!attach_trans[i].matrix().allFinite()) {
+      throw std::invalid_argument("AttachedBody '" + id + "': pose " + std::to_string(i) + " is not finite");
+    }
+    if (!shapes[i]) continue;
+    shapes_.push_back(shapes[i]);
+    attach_trans_.push_back(attach_trans[i]);
+  }
+  global_collision_body_transforms_.assign(attach_trans_.size(), Eigen::Isometry3d::Identity());
+}
+
+const std::string& AttachedBody::getAttachedLinkName() const {
+  static const std::string no_link;
+  return link_ ? link_->getName() : no_link;
+}
+
+template <typename Change>
+void AttachedBody::changeShapes(const Change& change) {
+  for (std::shared_ptr<const shapes::Shape>& shape : shapes_) {
+    if (shape.use_count() == 1) {
+      // Sole owner: the shape was made mutable and nobody else sees it.
+      change(const_cast<shapes::Shape&>(*shape));
+    } else {
+      std::shared_ptr<shapes::Shape> copy(shape->clone());
+      change(*copy);
+      shape = copy;
+    }
+  }
+}
+
+void AttachedBody::setScale(double scale) {
+  if (!(scale >= kMinScale && scale <= kMaxScale)) {
+    std::printf("scale %g is out of range [%g, %g], scale will set to 1.0\n", scale, kMinScale, kMaxScale);
+    scale = 1.0;
+  }
+  scale_ = scale;
+  changeShapes([scale](shapes::Shape& shape) { shape.scale(scale); });
+}
+
+void AttachedBody::setPadding(double padding) {
+  if (padding < 0.0) {
+    std::puts("padding<0.0 error,padding will set to 0.0");
+    padding = 0.0;
+  } else if (!(padding <= kMaxPadding)) {
+    std::printf("padding %g is out of range [0, %g], padding will set to 0.0\n", padding, kMaxPadding);
+    padding = 0.0;
+  }
+  padding_ = padding;
+  changeShapes([padding](shapes::Shape& shape) { shape.padd(padding); });
+}
+
+void AttachedBody::computeTransform(const Eigen::Isometry3d& parent_link_global_transform) {
+  for (size_t i = 0; i < attach_trans_.size(); ++i) {
+    global_collision_body_transforms_[i].affine().noalias() =
+        parent_link_global_transform.affine() * attach_trans_[i].matrix();
+  }
+}
+
+}  // namespace core
+}  // namespace moveit

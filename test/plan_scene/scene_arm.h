@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <octomap/OcTree.h>
+
+#include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
+#include "test_support.h"
+
+namespace bramlock_test {
+
+// The six-axis scene arm of test/fixtures/scene_arm (written by its generate.py).
+inline std::string sceneArmDirectory() { return fixturePath("scene_arm/"); }
+
+// Its MDH table in the model's layout: rows zd, xa, qzero, alpha; one column per joint.
+inline std::vector<std::vector<double>> sceneArmMdhTable() {
+  return {{0.2405, 0.0, 0.0, 0.210, 0.0, 0.144},
+          {0.0, 0.0, 0.256, 0.0, 0.0, 0.0},
+          {0.0, M_PI_2, M_PI_2, 0.0, 0.0, 0.0},
+          {0.0, M_PI_2, 0.0, M_PI_2, -M_PI_2, M_PI_2}};
+}
+
+inline std::vector<double> sceneArmAccelerationLimits() { return {10.0, 10.0, 10.0, 12.0, 12.0, 12.0}; }
+
+// Velocity limits and joint bounds as the URDF gives them.
+inline std::vector<double> sceneArmVelocityLimits() { return {3.1, 3.1, 3.1, 3.9, 3.9, 3.9}; }
+inline std::vector<std::pair<double, double>> sceneArmBounds() {
+  return {{-3.1, 3.1}, {-2.27, 2.27}, {-2.9, 2.9}, {-3.1, 3.1}, {-2.2, 2.2}, {-3.1, 3.1}};
+}
+
+constexpr double kSceneArmRobotPadding = 0.01;
+
+// A scene in the full form on the two-group SRDF, planning for `group`; the
+// start-up output is swallowed (or kept in `output` when given).
+inline std::unique_ptr<ManipulatorPlanScene> makeSceneArm(const std::string& group = "arm",
+                                                          const std::string& srdf = "scene_arm.srdf",
+                                                          std::vector<double> acceleration_limits =
+                                                              sceneArmAccelerationLimits(),
+                                                          std::string* output = nullptr) {
+  OutputCapture capture;
+  auto table = sceneArmMdhTable();
+  auto scene = std::make_unique<ManipulatorPlanScene>(sceneArmDirectory(), "scene_arm.urdf", srdf, group,
+                                                      kSceneArmRobotPadding, 1.0, "gripper_link", table,
+                                                      std::move(acceleration_limits));
+  if (output) *output = capture.out();
+  return scene;
+}
+
+// An octree of the given resolution with one occupied voxel per point.
+inline std::shared_ptr<const octomap::OcTree> octreeWith(const std::vector<octomap::point3d>& points,
+                                                         double resolution = 0.02) {
+  auto tree = std::make_shared<octomap::OcTree>(resolution);
+  for (const auto& point : points) tree->updateNode(point, true);
+  return tree;
+}
+
+}  // namespace bramlock_test

@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
+#include "bramlock_arm_planning_core/robot_model/exceptions.h"
+#include "scene_arm.h"
+
+namespace {
+
+using bramlock_test::makeSceneArm;
+using bramlock_test::OutputCapture;
+using bramlock_test::sceneArmDirectory;
+using Bounds = std::vector<std::pair<double, double>>;
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+
+struct Built {
+  std::unique_ptr<ManipulatorPlanScene> scene;
+  std::string out;
+};
+
+template <typename... Args>
+Built build(Args&&... args) {
+  OutputCapture capture;
+  auto scene = std::make_unique<ManipulatorPlanScene>(std::forward<Args>(args)...);
+  return {std::move(scene), capture.out()};
+}
+
+Built fiveArgumentScene(const std::string& srdf = "scene_arm.srdf") {
+  return build(sceneArmDirectory(), "scene_arm.urdf", srdf, 0.01, 1.0);
+}
+
+}  // namespace
+
+TEST(SceneConstruction, FullFormReportsTheModelTheGroupsAndTheCollisionSetUp) {
+  std::string out;
+  auto scene = makeSceneArm("arm", "scene_arm.srdf", bramlock_test::sceneArmAccelerationLimits(), &out);
+  for (const char* line :
+       {"start build robot model...\n", "getJointModelCount:", "getLinkModelCount:10\n", "getLinkGeometryCount:10\n",
+        "+++++++++++++++++++++arm+++++++++++++++++++++\n", "+++++++++++++++++++++hand+++++++++++++++++++++\n",
+        "Subgroup size:0\n", "getCommonRoot()->getName():joint1\n", "Parent link name:base_link\n",
+        "Joint Name:gripper_joint\n", "Joint Name:joint3\n", "axis:0,0,1\n", "mdh para:\n",
+        "xa:0.256,alpha:0,zd:0,qzero:1.5708;\n", "build robot model success!\n",
+        "---------robot_state init success.---------\n", "FCL LinkModelNames:gripper_link\n",
+        "FCL DisabledCollisionPairs:link6,gripper_link\n", "acm:\n",
+        "---------CollisionRobotFCL, CollisionWorldFCL  init success.---------\n",
+        "---------group_input_state_map_ (size=2) init success.---------\n", "we find <arm> joint group.\n",
+        "max_extent_=", "longest_valid_segment_="}) {
+    EXPECT_TRUE(contains(out, line)) << line;
+  }
+  EXPECT_FALSE(contains(out, "set Planned JointGroup error"));
+  Bounds bounds;
+  EXPECT_EQ(scene->getPlanSpaceBounds(bounds), 6);
+}
+
+TEST(SceneConstruction, MdhRecordsComeOncePerRevoluteJointOfEveryGroup) {
+  EXPECT_EQ(makeSceneArm()->getArmMdhParams().size(), 6u) << "the hand has no revolute joint";
+  auto scene = makeSceneArm("arm", "scene_arm_nested.srdf");
+  const auto& records = scene->getArmMdhParams();
+  ASSERT_EQ(records.size(), 12u);  // two groups over the same six joints
+  const auto table = bramlock_test::sceneArmMdhTable();
+  for (size_t i = 0; i < records.size(); ++i) {
+    const size_t joint = i % 6;
+    EXPECT_TRUE(records[i].valid);
+    EXPECT_DOUBLE_EQ(records[i].d, table[0][joint]);
+    EXPECT_DOUBLE_EQ(records[i].a, table[1][joint]);
+    EXPECT_DOUBLE_EQ(records[i].theta, table[2][joint]);
+    EXPECT_DOUBLE_EQ(records[i].alpha, table[3][joint]);
+  }
+}
+
+TEST(SceneConstruction, GroupSelectionCodes) {
+  std::string out;
+  auto scene = makeSceneArm("no_such_group", "scene_arm.srdf", {}, &out);
+  EXPECT_TRUE(contains(out, "we can not find <no_such_group> joint group. \nset Planned JointGroup error when initialize!\n"));
+  Bounds bounds;
+  EXPECT_EQ(scene->getPlanSpaceBounds(bounds), -1);
+  std::vector<double> zeros(6, 0.0);
+  EXPECT_FALSE(scene->isValid(zeros.data()));
+  EXPECT_FALSE(scene->checkMotion(zeros.data(), zeros.data()));
+  EXPECT_EQ(scene->validSegmentCount(zeros.data(), zeros.data()), 0u);
+
+  OutputCapture capture;
+  EXPECT_EQ(scene->setPlannedJointGroup("hand"), 0);
+  EXPECT_EQ(scene->getPlanSpaceBounds(bounds), 1);
+  EXPECT_EQ(scene->setPlannedJointGroup("missing"), -2);
+  EXPECT_EQ(scene->getPlanSpaceBounds(bounds), 1) << "a failed switch keeps the planned group";
+  EXPECT_EQ(scene->setPlannedJointGroup("arm"), 0);
+  EXPECT_EQ(scene->getPlanSpaceBounds(bounds), 6);
+  EXPECT_TRUE(contains(capture.out(), "we find <hand> joint group.\n"));
+}
+
+TEST(SceneConstruction, TheOnlyCandidateGroupIsTakenForAnyName) {
+  // In the nested variant the chain holds every joint of "arm_joints", so only
+  // "arm_joints" (no subgroups) gets an input buffer.
+  for (const char* srdf : {"scene_arm_one_group.srdf", "scene_arm_nested.srdf"}) {
+    std::string out;
+    auto scene = makeSceneArm("anything", srdf, {}, &out);
+    EXPECT_TRUE(contains(out, "(size=1) init success")) << srdf;
+    EXPECT_FALSE(contains(out, "set Planned JointGroup error")) << srdf;
+    EXPECT_FALSE(contains(out, "we find")) << srdf;
+    Bounds bounds;
+    EXPECT_EQ(scene->getPlanSpaceBounds(bounds), 6) << srdf;
+  }
+
+  Bounds bounds;
+  Built unselected = fiveArgumentScene("scene_arm_nested.srdf");
+  EXPECT_EQ(unselected.scene->getPlanSpaceBounds(bounds), -1);
+  OutputCapture quiet;
+  EXPECT_EQ(unselected.scene->setPlannedJointGroup(""), 0);
+  EXPECT_EQ(unselected.scene->getPlanSpaceBounds(bounds), 6);
+}
+
+TEST(SceneConstruction, JointListGroupPlansLikeTheChain) {
+  auto scene = makeSceneArm("arm", "scene_arm_joint_list.srdf");
+  Bounds bounds;
+  EXPECT_EQ(scene->getPlanSpaceBounds(bounds), 6);
+  EXPECT_EQ(bounds, bramlock_test::sceneArmBounds());
+}
+
+TEST(SceneConstruction, ModelWithoutGroupsCannotSelectOne) {
+  std::string out;
+  auto scene = makeSceneArm("arm", "scene_arm_no_group.srdf", {}, &out);
+  EXPECT_TRUE(contains(out, "joint_model_groups_size==0 error.\n"));
+  EXPECT_TRUE(contains(out, "joint group size is 0, init error!\nset Planned JointGroup error when initialize!\n"));
+  OutputCapture quiet;
+  EXPECT_EQ(scene->setPlannedJointGroup("arm"), -1);
+}
+
+TEST(SceneConstruction, FiveArgumentFormSelectsNoGroupUntilAsked) {
+  Built built = fiveArgumentScene("scene_arm_one_group.srdf");
+  EXPECT_FALSE(contains(built.out, "max_extent_="));
+  Bounds bounds;
+  EXPECT_EQ(built.scene->getPlanSpaceBounds(bounds), -1);
+  OutputCapture quiet;
+  EXPECT_EQ(built.scene->setPlannedJointGroup(""), 0) << "the single candidate is taken";
+  EXPECT_EQ(built.scene->getPlanSpaceBounds(bounds), 6);
+  std::vector<double> vmax, amax;
+  EXPECT_EQ(built.scene->getVmaxAndAmax(vmax, amax), 0) << "no acceleration limits in this form";
+}
+
+TEST(SceneConstruction, OtherFormsSelectTheGroupButGiveNoLimits) {
+  auto table = bramlock_test::sceneArmMdhTable();
+  const std::string dir = sceneArmDirectory();
+  std::vector<Built> scenes;
+  scenes.push_back(build(dir, "scene_arm.urdf", "scene_arm.srdf", "arm", 0.01, 1.0, "gripper_link", table));
+  scenes.push_back(build(dir, "scene_arm.urdf", "scene_arm.srdf", "arm", 0.01, 1.0, "gripper_link"));
+  scenes.push_back(build(dir, "scene_arm.urdf", "scene_arm.srdf", "arm", 0.01, 1.0));
+  for (Built& built : scenes) {
+    Bounds bounds;
+    EXPECT_EQ(built.scene->getPlanSpaceBounds(bounds), 6);
+    std::vector<double> vmax{7.0}, amax{7.0};
+    EXPECT_EQ(built.scene->getVmaxAndAmax(vmax, amax), 0);
+    EXPECT_EQ(vmax, std::vector<double>{7.0}) << "outputs untouched";
+  }
+}
+
+TEST(SceneConstruction, DefaultFormCannotLoadFromEmptyPaths) {
+  OutputCapture quiet;
+  EXPECT_THROW(ManipulatorPlanScene scene, moveit::core::Exception);
+}
+
+TEST(SceneConstruction, MissingDescriptionFilesLeaveTheConstructor) {
+  OutputCapture quiet;
+  EXPECT_THROW(ManipulatorPlanScene(sceneArmDirectory(), "missing.urdf", "scene_arm.srdf", "arm", 0.0, 1.0),
+               moveit::core::Exception);
+}
+
+TEST(SceneConstruction, NonFiniteGeometryArgumentsAreRefused) {
+  OutputCapture quiet;
+  const std::string dir = sceneArmDirectory();
+  for (double padding : {kNaN, kInf, -kInf}) {
+    EXPECT_THROW(ManipulatorPlanScene(dir, "scene_arm.urdf", "scene_arm.srdf", "arm", padding, 1.0),
+                 std::invalid_argument);
+  }
+  for (double scale : {kNaN, kInf, 0.0, -1.0}) {
+    EXPECT_THROW(ManipulatorPlanScene(dir, "scene_arm.urdf", "scene_arm.srdf", 0.01, scale),
+                 std::invalid_argument);
+  }
+}
+
+TEST(SceneConstruction, LimitsFollowTheBoundsQuery) {
+  auto scene = makeSceneArm();
+  std::vector<double> vmax, amax;
+  EXPECT_EQ(scene->getVmaxAndAmax(vmax, amax), 0) << "nothing before the bounds query";
+  EXPECT_TRUE(vmax.empty());
+  Bounds bounds;
+  ASSERT_EQ(scene->getPlanSpaceBounds(bounds), 6);
+  EXPECT_EQ(bounds, bramlock_test::sceneArmBounds());
+  EXPECT_EQ(scene->getVmaxAndAmax(vmax, amax), 6);
+  EXPECT_EQ(vmax, bramlock_test::sceneArmVelocityLimits());
+  EXPECT_EQ(amax, bramlock_test::sceneArmAccelerationLimits());
+}
+
+TEST(SceneConstruction, AccelerationLimitListsOfOtherLengths) {
+  Bounds bounds;
+  std::vector<double> vmax, amax;
+  auto longer = makeSceneArm("arm", "scene_arm.srdf", {1, 2, 3, 4, 5, 6, 7, 8});
+  longer->getPlanSpaceBounds(bounds);
+  EXPECT_EQ(longer->getVmaxAndAmax(vmax, amax), 6);
+  EXPECT_EQ(amax, (std::vector<double>{1, 2, 3, 4, 5, 6, 0, 0}));
+
+  auto shorter = makeSceneArm("arm", "scene_arm.srdf", {1, 2, 3});
+  shorter->getPlanSpaceBounds(bounds);
+  vmax.clear();
+  EXPECT_EQ(shorter->getVmaxAndAmax(vmax, amax), 0);
+  EXPECT_TRUE(vmax.empty());
+
+  for (double bad : {kNaN, kInf}) {
+    auto scene = makeSceneArm("arm", "scene_arm.srdf", {1, 2, bad, 4, 5, 6});
+    scene->getPlanSpaceBounds(bounds);
+    EXPECT_EQ(scene->getVmaxAndAmax(vmax, amax), 0);
+  }
+}
+
+TEST(SceneConstruction, SubReplaceRewritesEveryOccurrenceOnce) {
+  auto scene = makeSceneArm();
+  EXPECT_EQ(scene->subReplace("a package://x and package://y", "package://", "file:///d/"),
+            "a file:///d/x and file:///d/y");
+  // A directory that itself holds the pattern must not be rewritten again.
+  EXPECT_EQ(scene->subReplace("package://p/m.stl", "package://", "file:///tmp/package://dir/"),
+            "file:///tmp/package://dir/p/m.stl");
+  EXPECT_EQ(scene->subReplace("abc", "", "x"), "abc");
+  EXPECT_EQ(scene->subReplace("aaa", "a", "aa"), "aaaaaa");
+}
