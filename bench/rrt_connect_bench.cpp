@@ -3,61 +3,20 @@
 // scene calls, as medians over the plans of a run, and the success rate.
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <iostream>
 #include <vector>
 
 #include "../test/planner/fake_box_scene.h"
+#include "planning_bench_support.h"
 #include "bramlock_arm_planning_core/planner/rrtc.h"
 
 namespace {
 
-// Sends the planner's console lines to /dev/null for one scope.
-class SilencedStdout {
- public:
-  SilencedStdout() : saved_(dup(STDOUT_FILENO)) {
-    std::cout.flush();
-    std::fflush(stdout);
-    const int null_fd = open("/dev/null", O_WRONLY);
-    dup2(null_fd, STDOUT_FILENO);
-    close(null_fd);
-  }
-  ~SilencedStdout() {
-    std::cout.flush();
-    std::fflush(stdout);
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-  }
-  SilencedStdout(const SilencedStdout&) = delete;
-  SilencedStdout& operator=(const SilencedStdout&) = delete;
-
- private:
-  int saved_;
-};
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? 0.0 : values[values.size() / 2];
-}
-
-enum class SceneKind { kOpen, kWallWithGap, kNarrowPassage };
-
-std::vector<fake_scene::Box> obstaclesOf(SceneKind kind, int dof) {
-  switch (kind) {
-    case SceneKind::kOpen:
-      return {};
-    case SceneKind::kWallWithGap:
-      return fake_scene::wallWithGap(dof);
-    case SceneKind::kNarrowPassage:
-      return fake_scene::narrowPassage(dof);
-  }
-  return {};
-}
+using planning_bench::median;
+using planning_bench::obstaclesOf;
+using planning_bench::SceneKind;
+using planning_bench::SilencedStdout;
 
 void planOnFakeScene(benchmark::State& state, SceneKind kind) {
   const int dof = static_cast<int>(state.range(0));

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +16,9 @@
 namespace planner_test {
 
 using Path = RRTConnect::Path;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
 
 inline double pathLength(const Path& path) {
   double length = 0.0;

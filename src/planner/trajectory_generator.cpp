@@ -1,0 +1,374 @@
+#include "bramlock_arm_planning_core/planner/trajectory_generator.h"
+
+#include <ament_index_cpp/get_package_share_directory.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstddef>
+#include <cstdio>
+#include <exception>
+#include <limits>
+#include <stdexcept>
+
+#include "bramlock_arm_planning_core/logger.h"
+#include "bramlock_arm_planning_core/planner/cubic_spline_trajectory.h"
+#include "bramlock_arm_planning_core/planner/quintic_spline_trajectory.h"
+
+namespace {
+
+using Path = TrajectoryGenerator::Path;
+
+constexpr double kDurationGuard = 1e-8;         // shorter segments give no estimate
+constexpr double kGrowthFactor = 1.01;          // one step of the duration search
+constexpr double kAccelerationMargin = 0.01;    // rad/s^2 tolerated above the limit
+constexpr double kMaxGrowthPerVisit = 0.01;     // seconds
+constexpr int kMaxSweeps = 100;
+constexpr double kTimeOffset = 0.0001;          // seconds added to every time after the first
+constexpr double kSplineTolerance = 0.01;
+constexpr int kSplineMaxIterations = 1000;
+constexpr std::size_t kComparedJoints = 6;
+// The arm whose dynamics the spline planners model.
+constexpr char kDescriptionPackage[] = "bramlock_arm_description";
+constexpr char kArmUrdf[] = "/urdf/RAV5-A800-Z4O3V4I/RAV5-A800-Z4O3V4I.urdf";
+constexpr char kEndEffectorFrame[] = "end_effector";
+
+// Second difference quotient of one joint at a waypoint: d1 and d2 are the
+// joint's changes over the segments before and after it, t1 and t2 their durations.
+double accelerationEstimate(double d1, double d2, double t1, double t2) {
+  if (std::abs(t1) < kDurationGuard || std::abs(t2) < kDurationGuard) return 0.0;
+  return 2.0 * (d2 / t2 - d1 / t1) / (t1 + t2);
+}
+
+struct Neighbourhood {
+  double d1;
+  double d2;
+  double t1;
+  double t2;
+};
+
+// The changes and durations around waypoint i for joint j. At an end the
+// missing neighbour is the mirror image of the present one, so the arm is at
+// rest there.
+Neighbourhood neighbourhood(const Path& path, const std::vector<double>& durations, std::size_t i, std::size_t j) {
+  const std::size_t last = path.size() - 1;
+  if (i == 0) {
+    const double d2 = path[1][j] - path[0][j];
+    return {-d2, d2, durations[0], durations[0]};
+  }
+  if (i == last) {
+    const double d1 = path[last][j] - path[last - 1][j];
+    return {d1, -d1, durations[last - 1], durations[last - 1]};
+  }
+  return {path[i][j] - path[i - 1][j], path[i + 1][j] - path[i][j], durations[i - 1], durations[i]};
+}
+
+bool violates(const Neighbourhood& n, double amax) {
+  return std::abs(accelerationEstimate(n.d1, n.d2, n.t1, n.t2)) > amax + kAccelerationMargin;
+}
+
+// Grows a duration by steps of 1 % until the estimate made with it is within
+// amax and returns one step beyond; the search gives up at the ceiling.
+template <typename Estimate>
+double grownDuration(const Estimate& estimate_with, double duration, double amax, double ceiling) {
+  if (!(amax > 0.0) || !(duration > 0.0) || !(std::abs(estimate_with(duration)) > amax)) return duration;
+  double candidate = duration;
+  do {
+    candidate *= kGrowthFactor;
+  } while (std::abs(estimate_with(candidate)) > amax && candidate < ceiling);
+  return candidate * kGrowthFactor;
+}
+
+double grownT1(const Neighbourhood& n, double amax, double ceiling) {
+  return grownDuration([&n](double t1) { return accelerationEstimate(n.d1, n.d2, t1, n.t2); }, n.t1, amax, ceiling);
+}
+
+double grownT2(const Neighbourhood& n, double amax, double ceiling) {
+  return grownDuration([&n](double t2) { return accelerationEstimate(n.d1, n.d2, n.t1, t2); }, n.t2, amax, ceiling);
+}
+
+bool allFinite(const std::vector<double>& values, std::size_t count) {
+  return std::all_of(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(count),
+                     [](double value) { return std::isfinite(value); });
+}
+
+std::vector<double> midpoint(const std::vector<double>& a, const std::vector<double>& b) {
+  std::vector<double> middle(a.size());
+  // Halving first keeps the mean of two huge values finite.
+  for (std::size_t j = 0; j < a.size(); ++j) middle[j] = 0.5 * a[j] + 0.5 * b[j];
+  return middle;
+}
+
+}  // namespace
+
+TrajectoryGenerator::TrajectoryGenerator(PlanSceneInterface* scene) : scene_(scene) {
+  if (scene_ == nullptr) throw std::invalid_argument("TrajectoryGenerator needs a scene");
+  dof_ = scene_->getPlanSpaceBounds(bounds_);
+  planner_ = std::make_shared<CubicSplineTrajectory>();
+}
+
+void TrajectoryGenerator::setTrajectoryType(const std::string& type) {
+  if (type == "quintic_spline") {
+    planner_ = std::make_shared<QuinticSplineTrajectory>();
+    BRAMLOCK_INFO("轨迹规划器：quintic_spline（五次样条）");
+  } else {
+    if (type != "cubic_spline") BRAMLOCK_INFO("未知轨迹规划器类型 \"{}\"，使用默认 cubic_spline", type);
+    planner_ = std::make_shared<CubicSplineTrajectory>();
+    BRAMLOCK_INFO("轨迹规划器：cubic_spline（三次样条）");
+  }
+  if (mdh_params_.empty()) return;
+  planner_->setMdhParams(mdh_params_);
+  loadDynamicsModel();
+}
+
+void TrajectoryGenerator::setMdhParams(std::vector<ArmMDHParams> params) {
+  mdh_params_ = std::move(params);
+  planner_->setMdhParams(mdh_params_);
+  loadDynamicsModel();
+}
+
+// The description package may be missing on a host that never asks for
+// torque or Cartesian limits: the planner then goes on without a model.
+void TrajectoryGenerator::loadDynamicsModel() {
+  std::string urdf_path;
+  try {
+    urdf_path = ament_index_cpp::get_package_share_directory(kDescriptionPackage) +
+                kArmUrdf;
+  } catch (const std::exception& error) {
+    BRAMLOCK_INFO("找不到功能包 {}，轨迹规划器不加载动力学模型: {}", kDescriptionPackage, error.what());
+    return;
+  }
+  planner_->setRobotModel(urdf_path, kEndEffectorFrame);
+}
+
+int TrajectoryGenerator::generateTrajectoryDataSimple(Path path, const double* vmax, const double* amax,
+                                                      std::vector<TrajectoryData>& out, bool /*flag*/) {
+  if (path.size() < 2) {
+    std::puts("size of sjt is 0!!!");
+    return -1;
+  }
+  if (!hasJoints() || !waypointsUsable(path) || !limitsUsable(vmax, "速度") || !limitsUsable(amax, "加速度")) {
+    return -1;
+  }
+  std::vector<double> durations(path.size() - 1, 0.0);
+  raiseForVelocity(path, durations, vmax);
+  raiseForAcceleration(path, durations, amax);
+  return updateTrajectory(std::move(path), std::move(durations), out);
+}
+
+void TrajectoryGenerator::applyVelocityConstraints(Path& path, std::vector<double>& durations, const double* vmax) {
+  if (timingInputUsable(path, durations, vmax, "速度")) raiseForVelocity(path, durations, vmax);
+}
+
+void TrajectoryGenerator::applyAccelerationConstraints(Path& path, std::vector<double>& durations,
+                                                       const double* amax) {
+  if (timingInputUsable(path, durations, amax, "加速度")) raiseForAcceleration(path, durations, amax);
+}
+
+void TrajectoryGenerator::raiseForVelocity(const Path& path, std::vector<double>& durations,
+                                           const double* vmax) const {
+  for (std::size_t i = 0; i + 1 < path.size(); ++i) {
+    for (int j = 0; j < dof_; ++j) {
+      durations[i] = std::max(durations[i], std::abs(path[i + 1][j] - path[i][j]) / vmax[j]);
+    }
+  }
+}
+
+// Sweeps over the waypoints, each joint forward then backward, lengthening the
+// segment after (forward) or before (backward) a waypoint whose estimated
+// acceleration magnitude exceeds the limit, by at most 10 ms per visit, until
+// a sweep changes nothing or 100 sweeps ran.
+void TrajectoryGenerator::raiseForAcceleration(const Path& path, std::vector<double>& durations,
+                                               const double* amax) const {
+  const std::size_t last = path.size() - 1;
+  for (int sweep = 0; sweep < kMaxSweeps; ++sweep) {
+    int changes = 0;
+    for (int j = 0; j < dof_; ++j) {
+      for (std::size_t i = 0; i < last; ++i) {
+        const Neighbourhood n = neighbourhood(path, durations, i, j);
+        if (!violates(n, amax[j])) continue;
+        durations[i] = std::min(grownT2(n, amax[j], n.t2 + kMaxGrowthPerVisit), n.t2 + kMaxGrowthPerVisit);
+        ++changes;
+      }
+      for (std::size_t i = last; i >= 1; --i) {
+        const Neighbourhood n = neighbourhood(path, durations, i, j);
+        if (!violates(n, amax[j])) continue;
+        durations[i - 1] = std::min(grownT1(n, amax[j], n.t1 + kMaxGrowthPerVisit), n.t1 + kMaxGrowthPerVisit);
+        ++changes;
+      }
+    }
+    if (changes == 0) return;
+  }
+}
+
+double TrajectoryGenerator::findT1(double d1, double d2, double t1, double t2, double amax) const {
+  return grownT1({d1, d2, t1, t2}, amax, std::numeric_limits<double>::infinity());
+}
+
+double TrajectoryGenerator::findT2(double d1, double d2, double t1, double t2, double amax) const {
+  return grownT2({d1, d2, t1, t2}, amax, std::numeric_limits<double>::infinity());
+}
+
+int TrajectoryGenerator::updateTrajectory(Path path, std::vector<double> durations, std::vector<TrajectoryData>& out) {
+  if (path.size() < 2) {
+    std::puts("size of sjt is 0!!!");
+    return -1;
+  }
+  if (!hasJoints() || !waypointsUsable(path) || !durationsUsable(path, durations)) return -1;
+  out.resize(path.size());
+  double elapsed = 0.0;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    TrajectoryData& point = out[i];
+    point.time = i == 0 ? 0.0 : elapsed + kTimeOffset;
+    if (i < durations.size()) elapsed += durations[i];
+    point.positions.assign(path[i].begin(), path[i].begin() + dof_);
+    point.velocities.assign(dof_, 0.0);
+    point.accelerations.assign(dof_, 0.0);
+    for (int j = 0; j < dof_; ++j) {
+      const Neighbourhood n = neighbourhood(path, durations, i, j);
+      if (std::abs(n.t1) < kDurationGuard || std::abs(n.t2) < kDurationGuard) continue;
+      point.velocities[j] = (n.d1 / n.t1 + n.d2 / n.t2) * 0.5;
+      point.accelerations[j] = accelerationEstimate(n.d1, n.d2, n.t1, n.t2);
+    }
+  }
+  return 0;
+}
+
+int TrajectoryGenerator::generateTrajectoryData(Path path, const std::vector<WaypointConstraints>& constraints,
+                                                std::vector<TrajectoryData>& out, bool saveCsv) {
+  return runSplinePlanner(out, [&] {
+    return planner_->generateTimeOptimalTrajectory(path, constraints, kSplineTolerance, kSplineMaxIterations,
+                                                   saveCsv);
+  });
+}
+
+int TrajectoryGenerator::generateTrajectoryData(Path path, const double* vmax, const double* amax,
+                                                std::vector<TrajectoryData>& out, bool saveCsv,
+                                                const CartesianConstraints& cartesian) {
+  if (!hasJoints() || !limitsUsable(vmax, "速度") || !limitsUsable(amax, "加速度")) {
+    out.clear();
+    return -1;
+  }
+  const std::vector<double> vmax_list(vmax, vmax + dof_);
+  const std::vector<double> amax_list(amax, amax + dof_);
+  return runSplinePlanner(out, [&] {
+    return planner_->generateTimeOptimalTrajectory(path, vmax_list, amax_list, kSplineTolerance,
+                                                   kSplineMaxIterations, saveCsv, cartesian);
+  });
+}
+
+int TrajectoryGenerator::runSplinePlanner(std::vector<TrajectoryData>& out,
+                                          const std::function<TrajectoryResult()>& plan) {
+  const auto started = std::chrono::system_clock::now();
+  out.clear();
+  TrajectoryResult result = plan();
+  if (!result.success) {
+    BRAMLOCK_INFO("generateTrajectoryData 失败：轨迹优化未收敛");
+    return -1;
+  }
+  out = std::move(result.trajectory);
+  const auto elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now() - started).count();
+  BRAMLOCK_INFO("Use_Time generateTrajectoryData cost {} s.", elapsed / 1000.0);
+  BRAMLOCK_INFO("goal size is {}", out.size());
+  return 0;
+}
+
+int TrajectoryGenerator::guaranteePathNum(Path& path) {
+  if (path.size() < 2) {
+    std::puts("Only one point in the Path!!!");
+    return -1;
+  }
+  if (path.size() > 3) return 0;
+  for (const std::vector<double>& waypoint : path) {
+    if (waypoint.size() != path[0].size() || !allFinite(waypoint, waypoint.size())) {
+      BRAMLOCK_INFO("路径点的维度不一致或含有无效数值");
+      return -1;
+    }
+  }
+  if (path.size() == 3) {
+    path = {path[0], midpoint(path[0], path[1]), path[1], midpoint(path[1], path[2]), path[2]};
+  } else {
+    const std::vector<double> middle = midpoint(path[0], path[1]);
+    path = {path[0], midpoint(path[0], middle), middle, midpoint(middle, path[1]), path[1]};
+  }
+  return 0;
+}
+
+bool TrajectoryGenerator::hasExcessiveJointAngleDifference(const Path& path, double threshold) {
+  if (path.size() < 2) return false;
+  if (std::isnan(threshold)) throw std::invalid_argument("Max error threshold is not a number");
+  if (threshold < 0.0) throw std::invalid_argument("Max error threshold cannot be negative");
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    for (std::size_t k = i + 1; k < path.size(); ++k) {
+      const std::size_t joints = std::min({kComparedJoints, path[i].size(), path[k].size()});
+      for (std::size_t j = 0; j < joints; ++j) {
+        const double difference = std::abs(path[i][j] - path[k][j]);
+        if (difference <= threshold) continue;
+        BRAMLOCK_INFO("diff is {}", difference);
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool TrajectoryGenerator::hasJoints() const {
+  if (dof_ >= 1) return true;
+  BRAMLOCK_INFO("关节数无效: {}", dof_);
+  return false;
+}
+
+bool TrajectoryGenerator::waypointsUsable(const Path& path) const {
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    if (path[i].size() < static_cast<std::size_t>(dof_)) {
+      BRAMLOCK_INFO("路径点{}只有{}个关节值，需要{}个", i, path[i].size(), dof_);
+      return false;
+    }
+    if (!allFinite(path[i], dof_)) {
+      BRAMLOCK_INFO("路径点{}含有无效的关节值", i);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool TrajectoryGenerator::limitsUsable(const double* limits, const char* name) const {
+  if (limits == nullptr) {
+    BRAMLOCK_INFO("缺少{}上限", name);
+    return false;
+  }
+  for (int j = 0; j < dof_; ++j) {
+    if (!(limits[j] > 0.0) || !std::isfinite(limits[j])) {
+      BRAMLOCK_INFO("关节{}的{}上限无效: {}", j, name, limits[j]);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool TrajectoryGenerator::durationsUsable(const Path& path, const std::vector<double>& durations) const {
+  if (durations.size() + 1 != path.size()) {
+    BRAMLOCK_INFO("时间间隔数量{}与路径段数量{}不符", durations.size(), path.size() - 1);
+    return false;
+  }
+  double total = 0.0;
+  for (std::size_t i = 0; i < durations.size(); ++i) {
+    if (!(durations[i] >= 0.0) || !std::isfinite(durations[i])) {
+      BRAMLOCK_INFO("路径段{}的时间间隔无效: {}", i, durations[i]);
+      return false;
+    }
+    total += durations[i];
+  }
+  if (!std::isfinite(total + kTimeOffset)) {
+    BRAMLOCK_INFO("轨迹总时间溢出");
+    return false;
+  }
+  return true;
+}
+
+bool TrajectoryGenerator::timingInputUsable(const Path& path, const std::vector<double>& durations,
+                                            const double* limits, const char* name) const {
+  return path.size() >= 2 && hasJoints() && waypointsUsable(path) && durationsUsable(path, durations) &&
+         limitsUsable(limits, name);
+}
