@@ -2,8 +2,10 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstddef>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "planner_test_helpers.h"
@@ -31,6 +33,46 @@ struct EndCase {
   int code;
   std::string expected_output;
   std::string absent_output;
+};
+
+// Keeps every motion that passed a check, under either checker.
+class PassedMotionsScene : public FakeBoxScene {
+ public:
+  using FakeBoxScene::FakeBoxScene;
+  bool checkMotion(double* from, double* to) override { return kept(from, to, FakeBoxScene::checkMotion(from, to)); }
+  bool checkMotionSimplify(double* from, double* to) override {
+    return kept(from, to, FakeBoxScene::checkMotionSimplify(from, to));
+  }
+
+  // Both states lie on one motion that passed.
+  bool onPassedMotion(const std::vector<double>& a, const std::vector<double>& b) const {
+    for (const auto& motion : passed_) {
+      if (liesOn(a, motion.first, motion.second) && liesOn(b, motion.first, motion.second)) return true;
+    }
+    return false;
+  }
+
+ private:
+  bool kept(const double* from, const double* to, bool free) {
+    if (free) passed_.emplace_back(std::vector<double>(from, from + dof()), std::vector<double>(to, to + dof()));
+    return free;
+  }
+
+  static bool liesOn(const std::vector<double>& q, const std::vector<double>& from, const std::vector<double>& to) {
+    double along = 0.0;
+    double squared_length = 0.0;
+    for (std::size_t j = 0; j < q.size(); ++j) {
+      along += (q[j] - from[j]) * (to[j] - from[j]);
+      squared_length += (to[j] - from[j]) * (to[j] - from[j]);
+    }
+    const double t = squared_length > 0.0 ? along / squared_length : 0.0;
+    if (t < -1e-9 || t > 1.0 + 1e-9) return false;
+    double off = 0.0;
+    for (std::size_t j = 0; j < q.size(); ++j) off += std::pow(from[j] + t * (to[j] - from[j]) - q[j], 2);
+    return std::sqrt(off) <= 1e-9 * (1.0 + std::sqrt(squared_length));
+  }
+
+  std::vector<std::pair<std::vector<double>, std::vector<double>>> passed_;
 };
 
 }  // namespace
@@ -174,6 +216,32 @@ TEST(RrtConnectSearch, PathsThroughWallsRunFromStartToGoalAlongFreeSegments) {
       EXPECT_GT(scene.counts.check_motion_simplify, 0) << "clearance and the second pass ask the simplify checker";
     }
   }
+}
+
+// Motion checks are discrete: a piece of a passed motion (cut off by the
+// densification before the clearance or by a shortcut's interpolated end) is
+// tested at other states than the whole, and a clearance that finds no new
+// position keeps its point. So with checks coarser than the obstacles a
+// returned segment can fail a later check. What no step may do is change the
+// path without a passed check behind the new segment.
+TEST(RrtConnectSearch, EverySegmentOfAPlanLiesOnAMotionThatPassedACheck) {
+  int runs_with_blocked_segment = 0;
+  int runs_with_failed_clearance = 0;
+  for (int run = 0; run < 40; ++run) {
+    PassedMotionsScene scene(fake_scene::symmetricBounds(6), fake_scene::wallWithGap(6), 0.05);
+    scene.resolution = 0.5;  // coarser than the 0.4 rad thick wall
+    const PlanOutcome outcome = planOnce(scene, fake_scene::leftOfWall(6), fake_scene::rightOfWall(6));
+    ASSERT_EQ(outcome.code, 0) << "run " << run;
+    bool blocked = false;
+    for (std::size_t i = 1; i < outcome.path.size(); ++i) {
+      EXPECT_TRUE(scene.onPassedMotion(outcome.path[i - 1], outcome.path[i])) << "run " << run << " segment " << i - 1;
+      blocked = blocked || !scene.motionFree(outcome.path[i - 1], outcome.path[i], false, 0.0);
+    }
+    runs_with_blocked_segment += blocked;
+    runs_with_failed_clearance += outcome.out.find("times but failed for the new waypoint") != std::string::npos;
+  }
+  EXPECT_GT(runs_with_blocked_segment, 0) << "the coarse checks should let some pieces through";
+  EXPECT_GT(runs_with_failed_clearance, 0);
 }
 
 TEST(RrtConnectSteps, SteerTakesOneStepInRadiansOrLandsOnTheTarget) {
