@@ -29,6 +29,8 @@ bool boxInOctreeFrame(const fcl::CollisionObjectd& octree_object, const fcl::Col
                       fcl::AABBd& box) {
   if (!isRigid(octree_object.getTransform()) || !isRigid(other.getTransform())) return false;
   const fcl::AABBd& local = other.collisionGeometry()->aabb_local;
+  // A box never computed (FCL's empty box) bounds nothing.
+  if ((local.min_.array() > local.max_.array()).any()) return false;
   const fcl::Transform3d relative = octree_object.getTransform().inverse(Eigen::Isometry) * other.getTransform();
   const Eigen::Vector3d centre = relative * local.center();
   const Eigen::Vector3d half =

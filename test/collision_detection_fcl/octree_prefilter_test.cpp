@@ -140,6 +140,10 @@ TEST(OctreePrefilter, UnprovablePairsAreLeftToFcl) {
   stretched.translation() = Eigen::Vector3d(5.0, 0.0, 0.0);
   sphere.setTransform(stretched);
   EXPECT_FALSE(cd::provablyClearOfOctree(sphere, octree));
+  auto unbounded = std::make_shared<fcl::Sphered>(0.05);
+  Object without_box(unbounded, Eigen::Isometry3d(Eigen::Translation3d(5.0, 0.0, 0.0)));
+  unbounded->aabb_local = fcl::AABBd();
+  EXPECT_FALSE(cd::provablyClearOfOctree(without_box, octree));
 
   // An octree without nodes holds nothing to touch.
   Object empty(std::make_shared<fcl::OcTreed>(std::make_shared<octomap::OcTree>(0.02)));
