@@ -1,7 +1,8 @@
 // The shortcut that leaves out FCL's octree narrow phase for pairs that
 // cannot touch: its "clear" verdicts against fcl::collide on its own, over
-// seeded poses of several shapes near a mixed octree, and the library's world
-// check on the scene arm against a plain loop of fcl::collide.
+// seeded poses of several shapes (turned, so that the oriented-box test is
+// exercised) near a mixed octree, and the library's world check on the scene
+// arm against a plain loop of fcl::collide.
 #include "../../src/collision_detection_fcl/octree_prefilter.h"
 
 #include <cmath>
