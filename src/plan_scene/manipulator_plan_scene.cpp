@@ -26,9 +26,11 @@ const std::string kFilePrefix = "file://";
 const std::string kBaseLink = "base_link";
 
 void requireUsableGeometry(double robot_padding, double scale) {
-  if (!std::isfinite(robot_padding)) throw std::invalid_argument("robot padding must be finite");
-  if (!std::isfinite(scale) || scale < std::numeric_limits<double>::epsilon()) {
-    throw std::invalid_argument("scale must be finite and positive");
+  if (!(std::abs(robot_padding) <= ManipulatorPlanScene::kMaxPaddingOrScale)) {
+    throw std::invalid_argument("robot padding must be finite and at most 1e6");
+  }
+  if (!(scale >= std::numeric_limits<double>::epsilon() && scale <= ManipulatorPlanScene::kMaxPaddingOrScale)) {
+    throw std::invalid_argument("scale must be finite, positive and at most 1e6");
   }
 }
 

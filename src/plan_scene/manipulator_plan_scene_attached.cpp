@@ -26,7 +26,7 @@ const std::string kLinkLookupFailed = "getTcpLink error in processAttachedCollis
 bool usableBox(const double* size) {
   if (!size) return false;
   for (int i = 0; i < 3; ++i) {
-    if (!std::isfinite(size[i]) || size[i] <= 0.0) return false;
+    if (!(size[i] > 0.0 && size[i] <= ManipulatorPlanScene::kMaxPaddingOrScale)) return false;
   }
   return true;
 }
@@ -146,6 +146,10 @@ bool ManipulatorPlanScene::paddingAllowed(double padding) const {
   }
   if (!std::isfinite(padding)) {
     std::puts("padding must be finite.");
+    return false;
+  }
+  if (std::abs(padding) > kMaxPaddingOrScale) {
+    std::puts("padding must be at most 1e6.");
     return false;
   }
   return true;

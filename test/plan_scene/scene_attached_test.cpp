@@ -154,8 +154,11 @@ TEST(SceneAttached, BoxArgumentsThatCannotMakeABox) {
   double not_finite[] = {0.1, kNaN, 0.1};
   double flat[] = {0.1, 0.0, 0.1};
   double huge_negative[] = {0.1, -1e300, 0.1};
+  double huge[] = {0.1, 1e300, 0.1};
   EXPECT_EQ(attachBox(*scene, "box", kSmallBoxPose, nullptr), -1);
-  for (double* size : {not_finite, flat, huge_negative}) EXPECT_EQ(attachBox(*scene, "box", kSmallBoxPose, size), -1);
+  for (double* size : {not_finite, flat, huge_negative, huge}) {
+    EXPECT_EQ(attachBox(*scene, "box", kSmallBoxPose, size), -1);
+  }
   Eigen::Matrix4d pose = kSmallBoxPose;
   pose(2, 3) = std::numeric_limits<double>::infinity();
   EXPECT_EQ(attachBox(*scene, "box", pose, kSmallBox), -1);
@@ -191,6 +194,22 @@ TEST(SceneAttached, PaddingsSetAndRecoveredFlipValidity) {
   EXPECT_EQ(quietly([&] { return scene->setGripperPadding(kNaN); }), -1);
   EXPECT_EQ(quietly([&] { return scene->setRobotPadding(kNaN); }), -1);
   EXPECT_EQ(quietly([&] { return scene->setGripperPadding(nullptr, 0.1); }), -1);
+}
+
+TEST(SceneAttached, HugePaddingsAreRefusedAndKeepThePaddingInForce) {
+  auto scene = makeSceneArm();
+  Joints zero(6, 0.0);
+  // Beside the forearm as above: a padding of 8 cm reaches it.
+  setOctree(*scene, {octomap::point3d(0.07f, 0.01f, 0.57f)});
+  ASSERT_EQ(quietly([&] { return scene->setRobotPadding(0.08); }), 0);
+  ASSERT_FALSE(scene->isValid(zero.data()));
+  // Meshes padded by such amounts overflow in FCL and collide with nothing.
+  for (double huge : {1e300, -1e300, 2e6}) {
+    EXPECT_EQ(quietly([&] { return scene->setRobotPadding(huge); }), -1) << huge;
+    EXPECT_EQ(quietly([&] { return scene->setGripperPadding(huge); }), -1) << huge;
+    EXPECT_FALSE(scene->isValid(zero.data())) << huge;
+  }
+  EXPECT_EQ(quietly([&] { return scene->setRobotPadding(ManipulatorPlanScene::kMaxPaddingOrScale); }), 0);
 }
 
 TEST(SceneAttached, GripperPaddingOnAGivenChecker) {

@@ -168,14 +168,15 @@ TEST(SceneConstruction, MissingDescriptionFilesLeaveTheConstructor) {
                moveit::core::Exception);
 }
 
-TEST(SceneConstruction, NonFiniteGeometryArgumentsAreRefused) {
+TEST(SceneConstruction, NonFiniteOrHugeGeometryArgumentsAreRefused) {
   OutputCapture quiet;
   const std::string dir = sceneArmDirectory();
-  for (double padding : {kNaN, kInf, -kInf}) {
+  // Huge ones make padded meshes that swallow every obstacle.
+  for (double padding : {kNaN, kInf, -kInf, 1e300, -1e300}) {
     EXPECT_THROW(ManipulatorPlanScene(dir, "scene_arm.urdf", "scene_arm.srdf", "arm", padding, 1.0),
                  std::invalid_argument);
   }
-  for (double scale : {kNaN, kInf, 0.0, -1.0}) {
+  for (double scale : {kNaN, kInf, 0.0, -1.0, 1e300}) {
     EXPECT_THROW(ManipulatorPlanScene(dir, "scene_arm.urdf", "scene_arm.srdf", 0.01, scale),
                  std::invalid_argument);
   }

@@ -61,7 +61,8 @@ class Shape;
 //
 // Construction loads the model, whose loading errors (an unreadable URDF,
 // for one) leave the constructor as its exceptions; a robot padding or scale
-// that is not finite, or a scale below epsilon, throws std::invalid_argument.
+// that is not finite or larger than kMaxPaddingOrScale, or a scale below
+// epsilon, throws std::invalid_argument.
 // One scene serves one caller at a time: every check overwrites the state
 // used for checking.
 //
@@ -70,6 +71,10 @@ class Shape;
 class ManipulatorPlanScene : public PlanSceneInterface {
  public:
   using MdhTable = std::vector<std::vector<double>>;
+  // Paddings (metres, either sign) and scales beyond this make link meshes
+  // whose coordinates overflow in FCL's bounding volumes; attached bodies
+  // keep to the same range.
+  static constexpr double kMaxPaddingOrScale = 1e6;
 
   // Full form: gripper padding 0.06, the acceleration limits one per joint.
   ManipulatorPlanScene(std::string description_dir, std::string urdf_file, std::string srdf_file,
@@ -170,8 +175,8 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   int getPlanedJointNames(std::vector<std::string>& names);
 
   // A box of box_size[0..2] metres at pose (link frame) fixed to the link. 0;
-  // -1 for an unknown link, a null, non-finite or non-positive size or a
-  // non-finite pose. A world object of the same id is removed first.
+  // -1 for an unknown link, a null size, a size that is not positive or
+  // exceeds kMaxPaddingOrScale, or a non-finite pose. A world object of the same id is removed first.
   int addAttachedCollisionObjectToLink(const std::string& id, const std::string& link_name,
                                        std::set<std::string> touch_links, Eigen::Matrix4d pose, double* box_size,
                                        double scale, double padding);
@@ -183,7 +188,8 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   // Always 0, also for an id that is not attached.
   int removeAttachedCollisionObjectFromLink(const std::string& id);
   // Paddings need a planned group with a joint that is not active (a gripper):
-  // -1 without one, or for a non-finite padding.
+  // -1 without one, or for a padding that is not finite or whose size exceeds
+  // kMaxPaddingOrScale.
   int setGripperPadding(double padding);
   // The same on the given checker; -1 also for a null checker.
   int setGripperPadding(std::shared_ptr<collision_detection::CollisionRobot> robot, double padding);
