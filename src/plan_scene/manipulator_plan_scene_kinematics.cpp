@@ -13,7 +13,18 @@ namespace {
 
 constexpr int kNoSolver = -100;
 
-bool isFinitePose(const Eigen::MatrixXd& pose) { return pose.rows() == 4 && pose.cols() == 4 && pose.allFinite(); }
+// How far the rotation block may be from orthonormal: rounded matrices typed
+// in or converted from single precision pass, scaled or sheared ones do not.
+constexpr double kRotationTolerance = 1e-2;
+
+// The solvers read the rotation block as a rotation whatever it holds, so a
+// reflection or a scaled block would be solved as some other pose.
+bool isUsablePose(const Eigen::MatrixXd& pose) {
+  if (pose.rows() != 4 || pose.cols() != 4 || !pose.allFinite()) return false;
+  const Eigen::Matrix3d rotation = pose.topLeftCorner<3, 3>();
+  const double skew = (rotation.transpose() * rotation - Eigen::Matrix3d::Identity()).cwiseAbs().maxCoeff();
+  return skew <= kRotationTolerance && rotation.determinant() > 0.0;
+}
 
 // A non-zero code of an inverse-kinematics call is also printed.
 int reportedInverse(int code) {
@@ -36,7 +47,7 @@ int ManipulatorPlanScene::kinematicsFor(std::initializer_list<const std::vector<
                         Eigen::Map<const Eigen::VectorXd>(values->data(), values->size()).allFinite();
     if (!usable) return kBadKinematicsInput;
   }
-  if (pose && !isFinitePose(*pose)) return kBadKinematicsInput;
+  if (pose && !isUsablePose(*pose)) return kBadKinematicsInput;
   return 0;
 }
 

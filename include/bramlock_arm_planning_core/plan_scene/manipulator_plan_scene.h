@@ -141,8 +141,9 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   // solver's own code; -100 (with "kinematics_interface_ptr_==null!") when
   // the group has no solver; kBadKinematicsInput when a joint vector or seed
   // does not hold one finite value per active variable of the group or a
-  // pose is not a finite 4x4 matrix. Outputs are untouched unless the solver
-  // is called.
+  // pose is not a finite 4x4 matrix whose rotation block is a rotation (to
+  // 1e-2 in each entry of R^T R, no reflection). Outputs are untouched unless
+  // the solver is called.
   static constexpr int kBadKinematicsInput = -101;
   int forwardKinematics(std::vector<double> q, Eigen::MatrixXd& pose);
   int forwardKinematics(std::vector<double> q, Eigen::Matrix4d& pose);
