@@ -21,6 +21,33 @@ DistanceRequest distanceRequestFor(const CollisionRequest& req, const AllowedCol
   return dreq;
 }
 
+bool posesAreFinite(const FCLObject& objects) {
+  for (const FCLCollisionObjectPtr& object : objects.objects) {
+    if (!object->getTranslation().allFinite() || !object->getRotation().allFinite()) return false;
+  }
+  return true;
+}
+
+namespace {
+
+void printUnplacedState() {
+  std::puts("collision_detection.fcl----Robot state has poses that are not finite: reported as a collision");
+}
+
+}  // namespace
+
+void reportUnplacedState(CollisionResult& res) {
+  printUnplacedState();
+  res.collision = true;
+  res.distance = 0.0;
+}
+
+void reportUnplacedState(DistanceResult& res) {
+  printUnplacedState();
+  res.collision = true;
+  res.minimum_distance.distance = 0.0;
+}
+
 void reportContinuousUnsupported() {
   std::printf("collision_detection.fcl----FCL continuous collision checking not yet implemented");
 }
