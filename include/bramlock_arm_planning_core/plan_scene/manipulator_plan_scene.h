@@ -199,7 +199,9 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   int setRobotPadding(double padding);
   int recoverRobotPadding();
 
-  // Replaces the whole world by one object "world_octomap" holding the tree; -1 for a null tree.
+  // Replaces the whole world by one object "world_octomap" holding the tree;
+  // -1 (world unchanged) for a null tree or one whose resolution is not a
+  // positive finite number.
   int updateWorldOctomap(std::shared_ptr<const octomap::OcTree> tree);
 
   // One mesh per link of the planned group at the joints, vertices placed
