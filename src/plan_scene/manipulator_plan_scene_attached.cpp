@@ -155,15 +155,24 @@ bool ManipulatorPlanScene::paddingAllowed(double padding) const {
   return true;
 }
 
+// A gripper link the model lacks (or none given) would take the padding
+// without any geometry changing.
+bool ManipulatorPlanScene::gripperPaddingAllowed(double padding) const {
+  if (!paddingAllowed(padding)) return false;
+  if (robot_model_->hasLinkModel(gripper_link_name_)) return true;
+  std::printf("gripper link '%s' is not a link of the robot.\n", gripper_link_name_.c_str());
+  return false;
+}
+
 int ManipulatorPlanScene::setGripperPadding(double padding) {
-  if (!paddingAllowed(padding)) return -1;
+  if (!gripperPaddingAllowed(padding)) return -1;
   collision_robot_->setLinkPadding(gripper_link_name_, padding);
   return 0;
 }
 
 int ManipulatorPlanScene::setGripperPadding(std::shared_ptr<collision_detection::CollisionRobot> robot,
                                             double padding) {
-  if (!robot || !paddingAllowed(padding)) return -1;
+  if (!robot || !gripperPaddingAllowed(padding)) return -1;
   std::cout << "gripper_name:" << gripper_link_name_ << std::endl;
   robot->setLinkPadding(gripper_link_name_, padding);
   return 0;

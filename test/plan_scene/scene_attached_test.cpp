@@ -235,6 +235,32 @@ TEST(SceneAttached, GroupsWithoutGripperRefusePaddings) {
             "The robot does not have gripper.\nThe robot does not have gripper.\nThe robot does not have gripper.\n");
 }
 
+TEST(SceneAttached, GripperPaddingsNeedAGripperLinkOfTheModel) {
+  std::unique_ptr<ManipulatorPlanScene> unnamed, misnamed;
+  {
+    OutputCapture quiet;
+    auto table = sceneArmMdhTable();
+    unnamed = std::make_unique<ManipulatorPlanScene>(sceneArmDirectory(), "scene_arm.urdf", "scene_arm.srdf", "arm",
+                                                     kSceneArmRobotPadding, 1.0);
+    misnamed = std::make_unique<ManipulatorPlanScene>(sceneArmDirectory(), "scene_arm.urdf", "scene_arm.srdf", "arm",
+                                                      kSceneArmRobotPadding, 1.0, "griper_link", table);
+  }
+  std::shared_ptr<collision_detection::CollisionRobotFCL> robot;
+  {
+    OutputCapture quiet;
+    robot = std::make_shared<collision_detection::CollisionRobotFCL>(loadSceneArmModel());
+  }
+  OutputCapture capture;
+  // Reported as done before, while no geometry changed.
+  EXPECT_EQ(unnamed->setGripperPadding(0.1), -1);
+  EXPECT_EQ(misnamed->setGripperPadding(0.1), -1);
+  EXPECT_EQ(misnamed->setGripperPadding(robot, 0.1), -1);
+  EXPECT_EQ(capture.out(), "gripper link '' is not a link of the robot.\n"
+                           "gripper link 'griper_link' is not a link of the robot.\n"
+                           "gripper link 'griper_link' is not a link of the robot.\n");
+  EXPECT_EQ(misnamed->setRobotPadding(0.1), 0) << "the robot padding does not need the gripper link";
+}
+
 TEST(SceneAttached, ExportedMeshesAreTheCollisionBodiesInPlace) {
   auto scene = makeSceneArm();
   const Joints q = {0.4, -0.3, 0.9, 0.2, -0.7, 1.1};

@@ -190,7 +190,8 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   int removeAttachedCollisionObjectFromLink(const std::string& id);
   // Paddings need a planned group with a joint that is not active (a gripper):
   // -1 without one, or for a padding that is not finite or whose size exceeds
-  // kMaxPaddingOrScale.
+  // kMaxPaddingOrScale. The gripper paddings also -1 when the gripper link
+  // named at construction is not a link of the model.
   int setGripperPadding(double padding);
   // The same on the given checker; -1 also for a null checker.
   int setGripperPadding(std::shared_ptr<collision_detection::CollisionRobot> robot, double padding);
@@ -251,6 +252,7 @@ class ManipulatorPlanScene : public PlanSceneInterface {
                     KinematicsInterface*& solver) const;
   bool hasGripper() const;
   bool paddingAllowed(double padding) const;
+  bool gripperPaddingAllowed(double padding) const;
   void tellCheckersAboutAttachedBodies();
   // Attaches one shape at pose, replacing a body of the same id.
   void attachShape(const std::string& id, const moveit::core::LinkModel* link,
