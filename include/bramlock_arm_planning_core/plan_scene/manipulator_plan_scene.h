@@ -97,7 +97,11 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   ManipulatorPlanScene(const ManipulatorPlanScene&) = delete;
   ManipulatorPlanScene& operator=(const ManipulatorPlanScene&) = delete;
 
+  // Loads the model from the description files. On a scene already started it
+  // starts the scene again around the new model, like initialize().
   int buildRobot();
+  // The whole start-up: model, states, collision objects and input buffers.
+  // No group is selected afterwards (a single group is only named).
   void initialize();
   // initialize(), then selects the group; a failed selection is printed and
   // leaves the scene without a planned group.
@@ -222,6 +226,9 @@ class ManipulatorPlanScene : public PlanSceneInterface {
 
   // Stores the arguments shared by every constructor form.
   void storeArguments(double robot_padding, double gripper_padding, double scale);
+  void loadRobotModel();
+  // States, collision objects and input buffers for the current model.
+  void startUpAroundModel();
   void printModelFacts() const;
   void printGroupFacts(moveit::core::JointModelGroup& group);
   void buildCollisionObjects();
