@@ -121,7 +121,7 @@ void CollisionRobotFCL::constructFCLObject(const RobotState& state, FCLObject& f
 bool CollisionRobotFCL::allocSelfCollisionBroadPhase(const RobotState& state, FCLManager& manager) const {
   manager.manager = std::make_shared<fcl::DynamicAABBTreeCollisionManagerd>();
   constructFCLObject(state, manager.object);
-  if (!posesAreFinite(manager.object)) return false;
+  if (!posesArePlaceable(manager.object)) return false;
   manager.object.registerTo(manager.manager.get());
   return true;
 }
@@ -192,7 +192,7 @@ void CollisionRobotFCL::checkOtherCollisionHelper(const CollisionRequest& req, C
   const auto& other = dynamic_cast<const CollisionRobotFCL&>(other_robot);
   FCLObject other_objects;
   other.constructFCLObject(other_state, other_objects);
-  if (!allocSelfCollisionBroadPhase(state, manager) || !posesAreFinite(other_objects)) {
+  if (!allocSelfCollisionBroadPhase(state, manager) || !posesArePlaceable(other_objects)) {
     return reportUnplacedState(res);
   }
   CollisionData cdata(&req, &res, acm);
@@ -221,7 +221,7 @@ void CollisionRobotFCL::distanceOther(const DistanceRequest& req, DistanceResult
   const auto& other = dynamic_cast<const CollisionRobotFCL&>(other_robot);
   FCLObject other_objects;
   other.constructFCLObject(other_state, other_objects);
-  if (!allocSelfCollisionBroadPhase(state, manager) || !posesAreFinite(other_objects)) {
+  if (!allocSelfCollisionBroadPhase(state, manager) || !posesArePlaceable(other_objects)) {
     return reportUnplacedState(res);
   }
   DistanceData ddata(&req, &res);

@@ -21,9 +21,18 @@ DistanceRequest distanceRequestFor(const CollisionRequest& req, const AllowedCol
   return dreq;
 }
 
-bool posesAreFinite(const FCLObject& objects) {
+namespace {
+
+// Squared sizes of boxes this far apart still fit in a double.
+constexpr double kLargestCoordinate = 1e100;
+
+}  // namespace
+
+bool posesArePlaceable(const FCLObject& objects) {
   for (const FCLCollisionObjectPtr& object : objects.objects) {
-    if (!object->getTranslation().allFinite() || !object->getRotation().allFinite()) return false;
+    const bool placeable = object->getRotation().allFinite() &&
+                           (object->getTranslation().cwiseAbs().array() <= kLargestCoordinate).all();
+    if (!placeable) return false;
   }
   return true;
 }
@@ -31,7 +40,7 @@ bool posesAreFinite(const FCLObject& objects) {
 namespace {
 
 void printUnplacedState() {
-  std::puts("collision_detection.fcl----Robot state has poses that are not finite: reported as a collision");
+  std::puts("collision_detection.fcl----Robot state has poses that are not finite or too far out: reported as a collision");
 }
 
 }  // namespace

@@ -32,10 +32,11 @@ DistanceRequest distanceRequestFor(const CollisionRequest& req, const AllowedCol
                                    const LinkModelSet* active_links);
 
 // False when an object's pose is not finite (a state whose joint values were
-// written straight into its array as NaN or infinity). FCL's broad phase
-// cannot order such bounding boxes (building its tree then reads out of
-// bounds), so those objects are never handed to it.
-bool posesAreFinite(const FCLObject& objects);
+// written straight into its array as NaN or infinity) or lies beyond 1e100 m
+// (a huge attached offset or root position), where the sizes of bounding
+// boxes overflow. FCL's broad phase cannot order such boxes (building its
+// tree then reads out of bounds), so those objects are never handed to it.
+bool posesArePlaceable(const FCLObject& objects);
 // A state that cannot be placed is never reported free: the answer is a
 // collision at distance 0, with a printed line.
 void reportUnplacedState(CollisionResult& res);

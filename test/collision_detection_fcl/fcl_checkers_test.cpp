@@ -267,6 +267,21 @@ TEST_F(FclCheckerTest, StatesWrittenWithValuesThatAreNotNumbersAreReportedAsColl
   EXPECT_FALSE(worldCheck(robot, *free).collision);
 }
 
+TEST_F(FclCheckerTest, BodiesSoFarOutThatTheirBoxSizesOverflowAreReportedAsCollisions) {
+  auto state = planarArmState(model, 0.0, 0.0, 0.0);
+  attach(*state, "far", ball(0.05), at(1e200, 0.0, 0.0));
+  OutputCapture capture;
+  robot.updatedAttachBodyGeometry(*state);
+  EXPECT_TRUE(selfCheck(*state).collision);
+  EXPECT_TRUE(worldCheck(robot, *state).collision);
+  EXPECT_THAT(capture.out(), HasSubstr("not finite or too far out: reported as a collision"));
+  // A thousand kilometres out is still a place.
+  auto near_enough = planarArmState(model, 0.0, 0.0, 0.0);
+  attach(*near_enough, "far", ball(0.05), at(1e6, 0.0, 0.0));
+  robot.updatedAttachBodyGeometry(*near_enough);
+  EXPECT_FALSE(selfCheck(*near_enough).collision);
+}
+
 TEST_F(FclCheckerTest, RobotAgainstRobotMatchesClosedFormGaps) {
   std::mt19937 rng(7);
   std::uniform_real_distribution<double> angle(-3.0, 3.0);

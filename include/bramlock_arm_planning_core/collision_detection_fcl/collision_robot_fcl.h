@@ -60,7 +60,7 @@ class CollisionRobotFCL : public CollisionRobot {
   void constructFCLObject(const RobotState& state, FCLObject& fcl_obj) const;
   void getAttachedBodyObjects(const moveit::core::AttachedBody* ab, std::vector<FCLGeometryConstPtr>& geoms) const;
   // The state's objects registered in a new manager; false (nothing
-  // registered) when a pose is not finite.
+  // registered) when a pose is not finite or lies beyond 1e100 m.
   bool allocSelfCollisionBroadPhase(const RobotState& state, FCLManager& manager) const;
 
  protected:
