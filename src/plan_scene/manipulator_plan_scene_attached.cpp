@@ -17,6 +17,7 @@
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/attached_body.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
+#include "pose_checks.h"
 
 namespace {
 
@@ -29,6 +30,13 @@ bool usableBox(const double* size) {
     if (!(size[i] > 0.0 && size[i] <= ManipulatorPlanScene::kMaxPaddingOrScale)) return false;
   }
   return true;
+}
+
+// A rigid pose within reach of the link: offsets beyond kMaxPaddingOrScale
+// put the body where its bounding box cannot be placed.
+bool attachablePose(const Eigen::Matrix4d& pose) {
+  return plan_scene_detail::isRigidPose(pose) &&
+         pose.topRightCorner<3, 1>().cwiseAbs().maxCoeff() <= ManipulatorPlanScene::kMaxPaddingOrScale;
 }
 
 Eigen::Isometry3d isometryOf(const Eigen::Matrix4d& pose) {
@@ -71,7 +79,7 @@ void ManipulatorPlanScene::tellCheckersAboutAttachedBodies() {
 int ManipulatorPlanScene::addAttachedCollisionObjectToLink(const std::string& id, const std::string& link_name,
                                                            std::set<std::string> touch_links, Eigen::Matrix4d pose,
                                                            double* box_size, double scale, double padding) {
-  if (!usableBox(box_size) || !pose.allFinite()) {
+  if (!usableBox(box_size) || !attachablePose(pose)) {
     std::puts("box size or pose of the attached object is not usable");
     return -1;
   }
@@ -107,8 +115,8 @@ int ManipulatorPlanScene::addAttachedEndEffectorToLink(const std::string& id, co
     BRAMLOCK_ERROR("Exception: {}", e.what());
     return -1;
   }
-  if (!pose.allFinite()) {
-    BRAMLOCK_ERROR("pose of the attached end effector is not finite");
+  if (!attachablePose(pose)) {
+    BRAMLOCK_ERROR("pose of the attached end effector is not a rigid pose near its link");
     return -1;
   }
   const moveit::core::LinkModel* link = nullptr;

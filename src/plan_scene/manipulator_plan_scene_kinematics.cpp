@@ -8,23 +8,12 @@
 #include "bramlock_arm_planning_core/robot_model/joint_model_group.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
+#include "pose_checks.h"
 
 namespace {
 
 constexpr int kNoSolver = -100;
 
-// How far the rotation block may be from orthonormal: rounded matrices typed
-// in or converted from single precision pass, scaled or sheared ones do not.
-constexpr double kRotationTolerance = 1e-2;
-
-// The solvers read the rotation block as a rotation whatever it holds, so a
-// reflection or a scaled block would be solved as some other pose.
-bool isUsablePose(const Eigen::MatrixXd& pose) {
-  if (pose.rows() != 4 || pose.cols() != 4 || !pose.allFinite()) return false;
-  const Eigen::Matrix3d rotation = pose.topLeftCorner<3, 3>();
-  const double skew = (rotation.transpose() * rotation - Eigen::Matrix3d::Identity()).cwiseAbs().maxCoeff();
-  return skew <= kRotationTolerance && rotation.determinant() > 0.0;
-}
 
 // A non-zero code of an inverse-kinematics call is also printed.
 int reportedInverse(int code) {
@@ -47,7 +36,8 @@ int ManipulatorPlanScene::kinematicsFor(std::initializer_list<const std::vector<
                         Eigen::Map<const Eigen::VectorXd>(values->data(), values->size()).allFinite();
     if (!usable) return kBadKinematicsInput;
   }
-  if (pose && !isUsablePose(*pose)) return kBadKinematicsInput;
+  // A reflection or a scaled block would be solved as some other pose.
+  if (pose && !plan_scene_detail::isRigidPose(*pose)) return kBadKinematicsInput;
   return 0;
 }
 

@@ -42,6 +42,18 @@ Eigen::Matrix4d translation(double x, double y, double z) {
   return pose;
 }
 
+// Poses no body can be attached at: so far out that FCL's bounding boxes
+// overflow (which crashed its broad phase), mirrored, or scaled.
+std::vector<Eigen::Matrix4d> unattachablePoses() {
+  Eigen::Matrix4d far_out = Eigen::Matrix4d::Identity();
+  far_out(0, 3) = 1e200;
+  Eigen::Matrix4d mirrored = Eigen::Matrix4d::Identity();
+  mirrored(1, 1) = -1.0;
+  Eigen::Matrix4d scaled = Eigen::Matrix4d::Identity();
+  scaled.topLeftCorner<3, 3>() *= 2.0;
+  return {far_out, mirrored, scaled};
+}
+
 std::string prismPath() { return "file://" + bramlock_test::sceneArmDirectory() + "scene_arm_description/meshes/prism.stl"; }
 
 // The unit prism scaled to 0.1 m, standing 0.15..0.25 m above the gripper
@@ -107,6 +119,9 @@ TEST(SceneAttached, EndEffectorFailures) {
   not_finite(0, 3) = kNaN;
   OutputCapture quiet;
   EXPECT_EQ(scene->addAttachedEndEffectorToLink("tool", "gripper_link", {}, not_finite, prismPath(), 1.0, 0.0), -1);
+  for (const Eigen::Matrix4d& pose : unattachablePoses()) {
+    EXPECT_EQ(scene->addAttachedEndEffectorToLink("tool", "gripper_link", {}, pose, prismPath(), 1.0, 0.0), -1);
+  }
 }
 
 TEST(SceneAttached, BoxCollidesAtOnceAndBodiesKeepTheirOwnPlaces) {
@@ -162,6 +177,10 @@ TEST(SceneAttached, BoxArgumentsThatCannotMakeABox) {
   Eigen::Matrix4d pose = kSmallBoxPose;
   pose(2, 3) = std::numeric_limits<double>::infinity();
   EXPECT_EQ(attachBox(*scene, "box", pose, kSmallBox), -1);
+  for (const Eigen::Matrix4d& far_or_bent : unattachablePoses()) {
+    EXPECT_EQ(attachBox(*scene, "box", far_or_bent, kSmallBox), -1);
+  }
+  EXPECT_TRUE(scene->isValid(Joints(6, 0.0))) << "no box was attached";
   std::string out;
   {
     OutputCapture capture;

@@ -181,12 +181,13 @@ class ManipulatorPlanScene : public PlanSceneInterface {
 
   // A box of box_size[0..2] metres at pose (link frame) fixed to the link. 0;
   // -1 for an unknown link, a null size, a size that is not positive or
-  // exceeds kMaxPaddingOrScale, or a non-finite pose. A world object of the same id is removed first.
+  // exceeds kMaxPaddingOrScale, or a pose that is not rigid (as for the
+  // kinematics) or is offset by more than kMaxPaddingOrScale. A world object of the same id is removed first.
   int addAttachedCollisionObjectToLink(const std::string& id, const std::string& link_name,
                                        std::set<std::string> touch_links, Eigen::Matrix4d pose, double* box_size,
                                        double scale, double padding);
   // The mesh of an STL resource fixed to the link. 0; -1 when the resource
-  // cannot be loaded, the link is unknown or the pose is not finite.
+  // cannot be loaded, the link is unknown or the pose is refused as above.
   int addAttachedEndEffectorToLink(const std::string& id, const std::string& link_name,
                                    std::set<std::string> touch_links, Eigen::Matrix4d pose, std::string mesh_path,
                                    double scale, double padding);
