@@ -118,10 +118,12 @@ void CollisionRobotFCL::constructFCLObject(const RobotState& state, FCLObject& f
   if (!attached_geometries.empty()) appendAttachedBodyObjects(state, fcl_obj);
 }
 
-void CollisionRobotFCL::allocSelfCollisionBroadPhase(const RobotState& state, FCLManager& manager) const {
+bool CollisionRobotFCL::allocSelfCollisionBroadPhase(const RobotState& state, FCLManager& manager) const {
   manager.manager = std::make_shared<fcl::DynamicAABBTreeCollisionManagerd>();
   constructFCLObject(state, manager.object);
+  if (!posesArePlaceable(manager.object)) return false;
   manager.object.registerTo(manager.manager.get());
+  return true;
 }
 
 void CollisionRobotFCL::checkSelfCollision(const CollisionRequest& req, CollisionResult& res,
@@ -171,7 +173,7 @@ void CollisionRobotFCL::checkOtherCollision(const CollisionRequest&, CollisionRe
 void CollisionRobotFCL::checkSelfCollisionHelper(const CollisionRequest& req, CollisionResult& res,
                                                  const RobotState& state, const AllowedCollisionMatrix* acm) const {
   FCLManager manager;
-  allocSelfCollisionBroadPhase(state, manager);
+  if (!allocSelfCollisionBroadPhase(state, manager)) return reportUnplacedState(res);
   CollisionData cdata(&req, &res, acm);
   cdata.enableGroup(robot_model);
   manager.manager->collide(&cdata, &collisionCallback);
@@ -187,10 +189,12 @@ void CollisionRobotFCL::checkOtherCollisionHelper(const CollisionRequest& req, C
                                                   const RobotState& other_state,
                                                   const AllowedCollisionMatrix* acm) const {
   FCLManager manager;
-  allocSelfCollisionBroadPhase(state, manager);
   const auto& other = dynamic_cast<const CollisionRobotFCL&>(other_robot);
   FCLObject other_objects;
   other.constructFCLObject(other_state, other_objects);
+  if (!allocSelfCollisionBroadPhase(state, manager) || !posesArePlaceable(other_objects)) {
+    return reportUnplacedState(res);
+  }
   CollisionData cdata(&req, &res, acm);
   cdata.enableGroup(robot_model);
   for (size_t i = 0; i < other_objects.objects.size() && !cdata.done; ++i) {
@@ -206,7 +210,7 @@ void CollisionRobotFCL::checkOtherCollisionHelper(const CollisionRequest& req, C
 
 void CollisionRobotFCL::distanceSelf(const DistanceRequest& req, DistanceResult& res, const RobotState& state) const {
   FCLManager manager;
-  allocSelfCollisionBroadPhase(state, manager);
+  if (!allocSelfCollisionBroadPhase(state, manager)) return reportUnplacedState(res);
   DistanceData ddata(&req, &res);
   manager.manager->distance(&ddata, &distanceCallback);
 }
@@ -214,10 +218,12 @@ void CollisionRobotFCL::distanceSelf(const DistanceRequest& req, DistanceResult&
 void CollisionRobotFCL::distanceOther(const DistanceRequest& req, DistanceResult& res, const RobotState& state,
                                       const CollisionRobot& other_robot, const RobotState& other_state) const {
   FCLManager manager;
-  allocSelfCollisionBroadPhase(state, manager);
   const auto& other = dynamic_cast<const CollisionRobotFCL&>(other_robot);
   FCLObject other_objects;
   other.constructFCLObject(other_state, other_objects);
+  if (!allocSelfCollisionBroadPhase(state, manager) || !posesArePlaceable(other_objects)) {
+    return reportUnplacedState(res);
+  }
   DistanceData ddata(&req, &res);
   for (size_t i = 0; i < other_objects.objects.size() && !ddata.done; ++i) {
     manager.manager->distance(other_objects.objects[i].get(), &ddata, &distanceCallback);

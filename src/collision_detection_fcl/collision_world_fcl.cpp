@@ -131,6 +131,7 @@ void CollisionWorldFCL::checkRobotCollisionHelper(const CollisionRequest& req, C
   const auto& fcl_robot = dynamic_cast<const CollisionRobotFCL&>(robot);
   FCLObject robot_objects;
   fcl_robot.constructFCLObject(state, robot_objects);
+  if (!posesArePlaceable(robot_objects)) return reportUnplacedState(res);
   CollisionData cdata(&req, &res, acm);
   cdata.enableGroup(robot.getRobotModel());
   for (size_t i = 0; i < robot_objects.objects.size() && !cdata.done; ++i) {
@@ -162,6 +163,7 @@ void CollisionWorldFCL::distanceRobot(const DistanceRequest& req, DistanceResult
   const auto& fcl_robot = dynamic_cast<const CollisionRobotFCL&>(robot);
   FCLObject robot_objects;
   fcl_robot.constructFCLObject(state, robot_objects);
+  if (!posesArePlaceable(robot_objects)) return reportUnplacedState(res);
   DistanceData ddata(&req, &res);
   for (size_t i = 0; i < robot_objects.objects.size() && !ddata.done; ++i) {
     manager->distance(robot_objects.objects[i].get(), &ddata, &distanceCallback);

@@ -21,6 +21,42 @@ DistanceRequest distanceRequestFor(const CollisionRequest& req, const AllowedCol
   return dreq;
 }
 
+namespace {
+
+// Squared sizes of boxes this far apart still fit in a double.
+constexpr double kLargestCoordinate = 1e100;
+
+}  // namespace
+
+bool posesArePlaceable(const FCLObject& objects) {
+  for (const FCLCollisionObjectPtr& object : objects.objects) {
+    const bool placeable = object->getRotation().allFinite() &&
+                           (object->getTranslation().cwiseAbs().array() <= kLargestCoordinate).all();
+    if (!placeable) return false;
+  }
+  return true;
+}
+
+namespace {
+
+void printUnplacedState() {
+  std::puts("collision_detection.fcl----Robot state has poses that are not finite or too far out: reported as a collision");
+}
+
+}  // namespace
+
+void reportUnplacedState(CollisionResult& res) {
+  printUnplacedState();
+  res.collision = true;
+  res.distance = 0.0;
+}
+
+void reportUnplacedState(DistanceResult& res) {
+  printUnplacedState();
+  res.collision = true;
+  res.minimum_distance.distance = 0.0;
+}
+
 void reportContinuousUnsupported() {
   std::printf("collision_detection.fcl----FCL continuous collision checking not yet implemented");
 }

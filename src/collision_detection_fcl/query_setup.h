@@ -6,7 +6,10 @@
 
 #include "bramlock_arm_planning_core/collision_detection/allowed_collision_matrix.h"
 #include "bramlock_arm_planning_core/collision_detection/collision_request.h"
+#include "bramlock_arm_planning_core/collision_detection/collision_result.h"
 #include "bramlock_arm_planning_core/collision_detection/distance_request.h"
+#include "bramlock_arm_planning_core/collision_detection/distance_result.h"
+#include "bramlock_arm_planning_core/collision_detection_fcl/fcl_geometry.h"
 
 namespace moveit {
 namespace core {
@@ -27,6 +30,17 @@ const LinkModelSet* groupLinks(const moveit::core::RobotModel& model, const std:
 // the global minimum over the same links and matrix, without a threshold.
 DistanceRequest distanceRequestFor(const CollisionRequest& req, const AllowedCollisionMatrix* acm,
                                    const LinkModelSet* active_links);
+
+// False when an object's pose is not finite (a state whose joint values were
+// written straight into its array as NaN or infinity) or lies beyond 1e100 m
+// (a huge attached offset or root position), where the sizes of bounding
+// boxes overflow. FCL's broad phase cannot order such boxes (building its
+// tree then reads out of bounds), so those objects are never handed to it.
+bool posesArePlaceable(const FCLObject& objects);
+// A state that cannot be placed is never reported free: the answer is a
+// collision at distance 0, with a printed line.
+void reportUnplacedState(CollisionResult& res);
+void reportUnplacedState(DistanceResult& res);
 
 // Prints that queries over a motion between two states are not available.
 void reportContinuousUnsupported();

@@ -26,9 +26,11 @@ const std::string kFilePrefix = "file://";
 const std::string kBaseLink = "base_link";
 
 void requireUsableGeometry(double robot_padding, double scale) {
-  if (!std::isfinite(robot_padding)) throw std::invalid_argument("robot padding must be finite");
-  if (!std::isfinite(scale) || scale < std::numeric_limits<double>::epsilon()) {
-    throw std::invalid_argument("scale must be finite and positive");
+  if (!(std::abs(robot_padding) <= ManipulatorPlanScene::kMaxPaddingOrScale)) {
+    throw std::invalid_argument("robot padding must be finite and at most 1e6");
+  }
+  if (!(scale >= std::numeric_limits<double>::epsilon() && scale <= ManipulatorPlanScene::kMaxPaddingOrScale)) {
+    throw std::invalid_argument("scale must be finite, positive and at most 1e6");
   }
 }
 
@@ -136,6 +138,14 @@ std::string ManipulatorPlanScene::subReplace(std::string text, std::string patte
 }
 
 int ManipulatorPlanScene::buildRobot() {
+  loadRobotModel();
+  // States, checkers and the group selection would go on with the old
+  // model's links and groups (which die with their last state).
+  if (robot_state_) startUpAroundModel();
+  return 0;
+}
+
+void ManipulatorPlanScene::loadRobotModel() {
   std::puts("start build robot model...");
   robot_model_ = std::make_shared<moveit::core::RobotModel>(description_dir_, urdf_file_, srdf_file_, mdh_table_);
   robot_description_ = subReplace(readFile(description_dir_ + urdf_file_), kPackagePrefix, kFilePrefix + description_dir_);
@@ -144,7 +154,6 @@ int ManipulatorPlanScene::buildRobot() {
     printGroupFacts(*robot_model_->getJointModelGroup(name));
   }
   std::puts("build robot model success!");
-  return 0;
 }
 
 void ManipulatorPlanScene::printModelFacts() const {
@@ -193,7 +202,11 @@ void ManipulatorPlanScene::printGroupFacts(moveit::core::JointModelGroup& group)
 }
 
 void ManipulatorPlanScene::initialize() {
-  buildRobot();
+  loadRobotModel();
+  startUpAroundModel();
+}
+
+void ManipulatorPlanScene::startUpAroundModel() {
   robot_state_ = std::make_shared<moveit::core::RobotState>(robot_model_);
   robot_state_->setToDefaultValues();
   robot_state_->update(false);
@@ -205,6 +218,8 @@ void ManipulatorPlanScene::initialize() {
   std::puts("---------CollisionRobotFCL, CollisionWorldFCL  init success.---------");
   planned_group_name_.clear();
   planned_input_state_ = nullptr;
+  planned_group_ = nullptr;
+  group_input_state_map_.clear();
   if (robot_model_->getJointModelGroups().empty()) {
     std::puts("joint_model_groups_size==0 error.");
     return;

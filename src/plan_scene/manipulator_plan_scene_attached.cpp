@@ -17,6 +17,7 @@
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/attached_body.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
+#include "pose_checks.h"
 
 namespace {
 
@@ -26,9 +27,16 @@ const std::string kLinkLookupFailed = "getTcpLink error in processAttachedCollis
 bool usableBox(const double* size) {
   if (!size) return false;
   for (int i = 0; i < 3; ++i) {
-    if (!std::isfinite(size[i]) || size[i] <= 0.0) return false;
+    if (!(size[i] > 0.0 && size[i] <= ManipulatorPlanScene::kMaxPaddingOrScale)) return false;
   }
   return true;
+}
+
+// A rigid pose within reach of the link: offsets beyond kMaxPaddingOrScale
+// put the body where its bounding box cannot be placed.
+bool attachablePose(const Eigen::Matrix4d& pose) {
+  return plan_scene_detail::isRigidPose(pose) &&
+         pose.topRightCorner<3, 1>().cwiseAbs().maxCoeff() <= ManipulatorPlanScene::kMaxPaddingOrScale;
 }
 
 Eigen::Isometry3d isometryOf(const Eigen::Matrix4d& pose) {
@@ -71,7 +79,7 @@ void ManipulatorPlanScene::tellCheckersAboutAttachedBodies() {
 int ManipulatorPlanScene::addAttachedCollisionObjectToLink(const std::string& id, const std::string& link_name,
                                                            std::set<std::string> touch_links, Eigen::Matrix4d pose,
                                                            double* box_size, double scale, double padding) {
-  if (!usableBox(box_size) || !pose.allFinite()) {
+  if (!usableBox(box_size) || !attachablePose(pose)) {
     std::puts("box size or pose of the attached object is not usable");
     return -1;
   }
@@ -107,8 +115,8 @@ int ManipulatorPlanScene::addAttachedEndEffectorToLink(const std::string& id, co
     BRAMLOCK_ERROR("Exception: {}", e.what());
     return -1;
   }
-  if (!pose.allFinite()) {
-    BRAMLOCK_ERROR("pose of the attached end effector is not finite");
+  if (!attachablePose(pose)) {
+    BRAMLOCK_ERROR("pose of the attached end effector is not a rigid pose near its link");
     return -1;
   }
   const moveit::core::LinkModel* link = nullptr;
@@ -148,18 +156,31 @@ bool ManipulatorPlanScene::paddingAllowed(double padding) const {
     std::puts("padding must be finite.");
     return false;
   }
+  if (std::abs(padding) > kMaxPaddingOrScale) {
+    std::puts("padding must be at most 1e6.");
+    return false;
+  }
   return true;
 }
 
+// A gripper link the model lacks (or none given) would take the padding
+// without any geometry changing.
+bool ManipulatorPlanScene::gripperPaddingAllowed(double padding) const {
+  if (!paddingAllowed(padding)) return false;
+  if (robot_model_->hasLinkModel(gripper_link_name_)) return true;
+  std::printf("gripper link '%s' is not a link of the robot.\n", gripper_link_name_.c_str());
+  return false;
+}
+
 int ManipulatorPlanScene::setGripperPadding(double padding) {
-  if (!paddingAllowed(padding)) return -1;
+  if (!gripperPaddingAllowed(padding)) return -1;
   collision_robot_->setLinkPadding(gripper_link_name_, padding);
   return 0;
 }
 
 int ManipulatorPlanScene::setGripperPadding(std::shared_ptr<collision_detection::CollisionRobot> robot,
                                             double padding) {
-  if (!robot || !paddingAllowed(padding)) return -1;
+  if (!robot || !gripperPaddingAllowed(padding)) return -1;
   std::cout << "gripper_name:" << gripper_link_name_ << std::endl;
   robot->setLinkPadding(gripper_link_name_, padding);
   return 0;

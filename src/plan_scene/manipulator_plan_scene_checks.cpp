@@ -214,7 +214,8 @@ bool ManipulatorPlanScene::checkMotionSimplify(double* from, double* to) {
 }
 
 int ManipulatorPlanScene::updateWorldOctomap(std::shared_ptr<const octomap::OcTree> tree) {
-  if (!tree) return -1;
+  // Voxels of a tree without a positive finite size cannot be placed.
+  if (!tree || !(tree->getResolution() > 0.0 && std::isfinite(tree->getResolution()))) return -1;
   const std::vector<std::string> ids = world_->getObjectIds();
   std::cout << "n:" << ids.size() << std::endl;
   if (!ids.empty()) world_->clearObjects();

@@ -8,12 +8,12 @@
 #include "bramlock_arm_planning_core/robot_model/joint_model_group.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
+#include "pose_checks.h"
 
 namespace {
 
 constexpr int kNoSolver = -100;
 
-bool isFinitePose(const Eigen::MatrixXd& pose) { return pose.rows() == 4 && pose.cols() == 4 && pose.allFinite(); }
 
 // A non-zero code of an inverse-kinematics call is also printed.
 int reportedInverse(int code) {
@@ -36,7 +36,8 @@ int ManipulatorPlanScene::kinematicsFor(std::initializer_list<const std::vector<
                         Eigen::Map<const Eigen::VectorXd>(values->data(), values->size()).allFinite();
     if (!usable) return kBadKinematicsInput;
   }
-  if (pose && !isFinitePose(*pose)) return kBadKinematicsInput;
+  // A reflection or a scaled block would be solved as some other pose.
+  if (pose && !plan_scene_detail::isRigidPose(*pose)) return kBadKinematicsInput;
   return 0;
 }
 

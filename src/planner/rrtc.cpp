@@ -146,6 +146,14 @@ int RRTConnect::checkStartAndGoal() {
     printLine(coloured(rrtc_internal::kRedBackground, " ERROR: Start point or goal point is invalid"));
     return -1;
   }
+  // The scene reads one value per joint of the group it plans now; switched
+  // to a larger group since, it would read past this planner's states.
+  std::vector<std::pair<double, double>> current_bounds;
+  const int scene_joints = scene_->getPlanSpaceBounds(current_bounds);
+  if (scene_joints != dof_) {
+    BRAMLOCK_ERROR("The scene plans {} joints now, this planner was made for {}", scene_joints, dof_);
+    return -1;
+  }
   const std::vector<double>& start = start_node_->state;
   const std::vector<double>& goal = goal_node_->state;
   if (!isStateValid(start)) {

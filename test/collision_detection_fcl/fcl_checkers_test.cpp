@@ -234,6 +234,54 @@ TEST_F(FclCheckerTest, TwoStateQueriesOnlyReportThatTheyAreMissing) {
   EXPECT_FALSE(res.collision);
 }
 
+TEST_F(FclCheckerTest, StatesWrittenWithValuesThatAreNotNumbersAreReportedAsCollisions) {
+  addObject("far_ball", ball(0.05), at(5.0, 5.0, 5.0));
+  const auto free = planarArmState(model, 0.0, 0.0, 0.0);
+  for (double bad : {kNaN, kInf}) {
+    // The setters refuse such values; the raw array does not.
+    auto state = planarArmState(model, 0.0, 0.0, 0.0);
+    state->getVariablePositions()[1] = bad;
+    state->update(true);
+    OutputCapture capture;
+    cd::CollisionRequest req;
+    req.compute_distance = true;
+    cd::CollisionResult self, other, other_way, in_world;
+    robot.checkSelfCollision(req, self, *state, acm);
+    robot.checkOtherCollision(req, other, *state, robot, *free, acm);
+    robot.checkOtherCollision(req, other_way, *free, robot, *state, acm);
+    world_checker.checkRobotCollision(req, in_world, robot, *state, acm);
+    for (const cd::CollisionResult* res : {&self, &other, &other_way, &in_world}) {
+      EXPECT_TRUE(res->collision) << bad;
+      EXPECT_EQ(res->distance, 0.0) << bad;
+    }
+    cd::DistanceResult self_distance, world_distance;
+    robot.distanceSelf(cd::DistanceRequest(), self_distance, *state);
+    world_checker.distanceRobot(cd::DistanceRequest(), world_distance, robot, *state);
+    for (const cd::DistanceResult* res : {&self_distance, &world_distance}) {
+      EXPECT_TRUE(res->collision) << bad;
+      EXPECT_EQ(res->minimum_distance.distance, 0.0) << bad;
+    }
+    EXPECT_THAT(capture.out(), HasSubstr("collision_detection.fcl----Robot state has poses that are not finite"));
+  }
+  EXPECT_FALSE(selfCheck(*free).collision);
+  EXPECT_FALSE(worldCheck(robot, *free).collision);
+}
+
+TEST_F(FclCheckerTest, BodiesSoFarOutThatTheirBoxSizesOverflowAreReportedAsCollisions) {
+  auto state = planarArmState(model, 0.0, 0.0, 0.0);
+  attach(*state, "far", ball(0.05), at(1e200, 0.0, 0.0));
+  OutputCapture capture;
+  robot.updatedAttachBodyGeometry(*state);
+  EXPECT_TRUE(selfCheck(*state).collision);
+  EXPECT_TRUE(worldCheck(robot, *state).collision);
+  EXPECT_THAT(capture.out(), HasSubstr("not finite or too far out: reported as a collision"));
+  // A thousand kilometres out is still a place.
+  auto near_enough = planarArmState(model, 0.0, 0.0, 0.0);
+  attach(*near_enough, "far", ball(0.05), at(1e6, 0.0, 0.0));
+  robot.updatedAttachBodyGeometry(*near_enough);
+  EXPECT_FALSE(selfCheck(*near_enough).collision);
+}
+
 TEST_F(FclCheckerTest, RobotAgainstRobotMatchesClosedFormGaps) {
   std::mt19937 rng(7);
   std::uniform_real_distribution<double> angle(-3.0, 3.0);

@@ -84,3 +84,27 @@ TEST_F(PipelineOnSceneArm, FreeSwingGivesTwoRecords) {
   // The slowest joint turns 2.4 rad at 3.1 rad/s at most.
   EXPECT_GE(out.back().time, 2.4 / 3.1);
 }
+
+TEST(PipelineOnSwitchedScene, AGroupSwitchedUnderThePipelineFailsInsteadOfReadingPastItsStates) {
+  // Made for the one-joint hand, then switched to the six-joint arm: the
+  // scene would read six values from the planner's one-value states.
+  auto scene = bramlock_test::makeSceneArm("hand");
+  ManipulatorPlanScene* hand_scene = scene.get();
+  PathPlanAndPostProcessing pipeline(scene.release());
+  std::vector<TrajectoryData> out;
+  std::string output;
+  {
+    bramlock_test::OutputCapture capture;
+    ASSERT_EQ(hand_scene->setPlannedJointGroup("arm"), 0);
+    EXPECT_EQ(pipeline.runPlanPipeline({0.0}, {0.03}, out, false), -1);
+    output = capture.out();
+  }
+  EXPECT_TRUE(out.empty());
+  EXPECT_NE(output.find("The scene plans 6 joints now, this planner was made for 1"), std::string::npos) << output;
+  {
+    bramlock_test::OutputCapture quiet;
+    ASSERT_EQ(hand_scene->setPlannedJointGroup("hand"), 0);
+    EXPECT_EQ(pipeline.runPlanPipeline({0.0}, {0.03}, out, false), 0) << "switched back, it plans again";
+  }
+  EXPECT_EQ(out.size(), 2u);
+}

@@ -42,6 +42,18 @@ Eigen::Matrix4d translation(double x, double y, double z) {
   return pose;
 }
 
+// Poses no body can be attached at: so far out that FCL's bounding boxes
+// overflow (which crashed its broad phase), mirrored, or scaled.
+std::vector<Eigen::Matrix4d> unattachablePoses() {
+  Eigen::Matrix4d far_out = Eigen::Matrix4d::Identity();
+  far_out(0, 3) = 1e200;
+  Eigen::Matrix4d mirrored = Eigen::Matrix4d::Identity();
+  mirrored(1, 1) = -1.0;
+  Eigen::Matrix4d scaled = Eigen::Matrix4d::Identity();
+  scaled.topLeftCorner<3, 3>() *= 2.0;
+  return {far_out, mirrored, scaled};
+}
+
 std::string prismPath() { return "file://" + bramlock_test::sceneArmDirectory() + "scene_arm_description/meshes/prism.stl"; }
 
 // The unit prism scaled to 0.1 m, standing 0.15..0.25 m above the gripper
@@ -107,6 +119,9 @@ TEST(SceneAttached, EndEffectorFailures) {
   not_finite(0, 3) = kNaN;
   OutputCapture quiet;
   EXPECT_EQ(scene->addAttachedEndEffectorToLink("tool", "gripper_link", {}, not_finite, prismPath(), 1.0, 0.0), -1);
+  for (const Eigen::Matrix4d& pose : unattachablePoses()) {
+    EXPECT_EQ(scene->addAttachedEndEffectorToLink("tool", "gripper_link", {}, pose, prismPath(), 1.0, 0.0), -1);
+  }
 }
 
 TEST(SceneAttached, BoxCollidesAtOnceAndBodiesKeepTheirOwnPlaces) {
@@ -154,11 +169,18 @@ TEST(SceneAttached, BoxArgumentsThatCannotMakeABox) {
   double not_finite[] = {0.1, kNaN, 0.1};
   double flat[] = {0.1, 0.0, 0.1};
   double huge_negative[] = {0.1, -1e300, 0.1};
+  double huge[] = {0.1, 1e300, 0.1};
   EXPECT_EQ(attachBox(*scene, "box", kSmallBoxPose, nullptr), -1);
-  for (double* size : {not_finite, flat, huge_negative}) EXPECT_EQ(attachBox(*scene, "box", kSmallBoxPose, size), -1);
+  for (double* size : {not_finite, flat, huge_negative, huge}) {
+    EXPECT_EQ(attachBox(*scene, "box", kSmallBoxPose, size), -1);
+  }
   Eigen::Matrix4d pose = kSmallBoxPose;
   pose(2, 3) = std::numeric_limits<double>::infinity();
   EXPECT_EQ(attachBox(*scene, "box", pose, kSmallBox), -1);
+  for (const Eigen::Matrix4d& far_or_bent : unattachablePoses()) {
+    EXPECT_EQ(attachBox(*scene, "box", far_or_bent, kSmallBox), -1);
+  }
+  EXPECT_TRUE(scene->isValid(Joints(6, 0.0))) << "no box was attached";
   std::string out;
   {
     OutputCapture capture;
@@ -193,6 +215,22 @@ TEST(SceneAttached, PaddingsSetAndRecoveredFlipValidity) {
   EXPECT_EQ(quietly([&] { return scene->setGripperPadding(nullptr, 0.1); }), -1);
 }
 
+TEST(SceneAttached, HugePaddingsAreRefusedAndKeepThePaddingInForce) {
+  auto scene = makeSceneArm();
+  Joints zero(6, 0.0);
+  // Beside the forearm as above: a padding of 8 cm reaches it.
+  setOctree(*scene, {octomap::point3d(0.07f, 0.01f, 0.57f)});
+  ASSERT_EQ(quietly([&] { return scene->setRobotPadding(0.08); }), 0);
+  ASSERT_FALSE(scene->isValid(zero.data()));
+  // Meshes padded by such amounts overflow in FCL and collide with nothing.
+  for (double huge : {1e300, -1e300, 2e6}) {
+    EXPECT_EQ(quietly([&] { return scene->setRobotPadding(huge); }), -1) << huge;
+    EXPECT_EQ(quietly([&] { return scene->setGripperPadding(huge); }), -1) << huge;
+    EXPECT_FALSE(scene->isValid(zero.data())) << huge;
+  }
+  EXPECT_EQ(quietly([&] { return scene->setRobotPadding(ManipulatorPlanScene::kMaxPaddingOrScale); }), 0);
+}
+
 TEST(SceneAttached, GripperPaddingOnAGivenChecker) {
   auto scene = makeSceneArm();
   std::shared_ptr<collision_detection::CollisionRobotFCL> robot;
@@ -214,6 +252,32 @@ TEST(SceneAttached, GroupsWithoutGripperRefusePaddings) {
   EXPECT_EQ(scene->recoverRobotPadding(), -1);
   EXPECT_EQ(capture.out(),
             "The robot does not have gripper.\nThe robot does not have gripper.\nThe robot does not have gripper.\n");
+}
+
+TEST(SceneAttached, GripperPaddingsNeedAGripperLinkOfTheModel) {
+  std::unique_ptr<ManipulatorPlanScene> unnamed, misnamed;
+  {
+    OutputCapture quiet;
+    auto table = sceneArmMdhTable();
+    unnamed = std::make_unique<ManipulatorPlanScene>(sceneArmDirectory(), "scene_arm.urdf", "scene_arm.srdf", "arm",
+                                                     kSceneArmRobotPadding, 1.0);
+    misnamed = std::make_unique<ManipulatorPlanScene>(sceneArmDirectory(), "scene_arm.urdf", "scene_arm.srdf", "arm",
+                                                      kSceneArmRobotPadding, 1.0, "griper_link", table);
+  }
+  std::shared_ptr<collision_detection::CollisionRobotFCL> robot;
+  {
+    OutputCapture quiet;
+    robot = std::make_shared<collision_detection::CollisionRobotFCL>(loadSceneArmModel());
+  }
+  OutputCapture capture;
+  // Reported as done before, while no geometry changed.
+  EXPECT_EQ(unnamed->setGripperPadding(0.1), -1);
+  EXPECT_EQ(misnamed->setGripperPadding(0.1), -1);
+  EXPECT_EQ(misnamed->setGripperPadding(robot, 0.1), -1);
+  EXPECT_EQ(capture.out(), "gripper link '' is not a link of the robot.\n"
+                           "gripper link 'griper_link' is not a link of the robot.\n"
+                           "gripper link 'griper_link' is not a link of the robot.\n");
+  EXPECT_EQ(misnamed->setRobotPadding(0.1), 0) << "the robot padding does not need the gripper link";
 }
 
 TEST(SceneAttached, ExportedMeshesAreTheCollisionBodiesInPlace) {

@@ -121,6 +121,18 @@ TEST(SceneChecks, OctomapReplacesTheWholeWorld) {
   EXPECT_TRUE(scene->isValid(zero.data()));
 }
 
+TEST(SceneChecks, OctreesWithoutAVoxelSizeLeaveTheWorldAlone) {
+  auto scene = makeSceneArm();
+  Joints zero(6, 0.0);
+  setOctree(*scene, {kOnUpperArm});
+  ASSERT_FALSE(scene->isValid(zero.data()));
+  for (double resolution : {kNaN, kInf, 0.0, -0.02}) {
+    auto tree = std::make_shared<octomap::OcTree>(resolution);
+    EXPECT_EQ(scene->updateWorldOctomap(tree), -1) << resolution;
+    EXPECT_FALSE(scene->isValid(zero.data())) << "the voxel on the arm stays, " << resolution;
+  }
+}
+
 TEST(SceneChecks, MotionCheckVisitsTheEndStateThenBisects) {
   auto scene = makeRecordingScene();
   const double step = scene->getMaximumExtent() * 0.005;

@@ -129,6 +129,30 @@ TEST(SceneConstruction, ModelWithoutGroupsCannotSelectOne) {
   EXPECT_EQ(scene->setPlannedJointGroup("arm"), -1);
 }
 
+TEST(SceneConstruction, StartingAgainRebuildsEverythingAroundTheNewModel) {
+  // The planned group used to point into the replaced model (freed with its
+  // last state), and links of the new model met states of the old one.
+  for (const bool whole_start_up : {true, false}) {
+    auto scene = makeSceneArm();
+    OutputCapture quiet;
+    if (whole_start_up) {
+      scene->initialize();
+    } else {
+      EXPECT_EQ(scene->buildRobot(), 0);
+    }
+    Bounds bounds;
+    EXPECT_EQ(scene->getPlanSpaceBounds(bounds), -1) << "no group is selected after a new start";
+    EXPECT_FALSE(scene->isValid(Joints(6, 0.0)));
+    ASSERT_EQ(scene->setPlannedJointGroup("arm"), 0);
+    EXPECT_TRUE(scene->isValid(Joints(6, 0.0)));
+    EXPECT_EQ(scene->getLinkTransforms(Joints(6, 0.0).data()).size(), 7u);
+    double box[] = {0.02, 0.02, 0.02};
+    EXPECT_EQ(scene->addAttachedCollisionObjectToLink("box", "link3", {"link3"}, Eigen::Matrix4d::Identity(), box, 1.0,
+                                                      0.0),
+              0);
+  }
+}
+
 TEST(SceneConstruction, FiveArgumentFormSelectsNoGroupUntilAsked) {
   Built built = fiveArgumentScene("scene_arm_one_group.srdf");
   EXPECT_FALSE(contains(built.out, "max_extent_="));
@@ -168,14 +192,15 @@ TEST(SceneConstruction, MissingDescriptionFilesLeaveTheConstructor) {
                moveit::core::Exception);
 }
 
-TEST(SceneConstruction, NonFiniteGeometryArgumentsAreRefused) {
+TEST(SceneConstruction, NonFiniteOrHugeGeometryArgumentsAreRefused) {
   OutputCapture quiet;
   const std::string dir = sceneArmDirectory();
-  for (double padding : {kNaN, kInf, -kInf}) {
+  // Huge ones make padded meshes that swallow every obstacle.
+  for (double padding : {kNaN, kInf, -kInf, 1e300, -1e300}) {
     EXPECT_THROW(ManipulatorPlanScene(dir, "scene_arm.urdf", "scene_arm.srdf", "arm", padding, 1.0),
                  std::invalid_argument);
   }
-  for (double scale : {kNaN, kInf, 0.0, -1.0}) {
+  for (double scale : {kNaN, kInf, 0.0, -1.0, 1e300}) {
     EXPECT_THROW(ManipulatorPlanScene(dir, "scene_arm.urdf", "scene_arm.srdf", 0.01, scale),
                  std::invalid_argument);
   }

@@ -135,13 +135,25 @@ TEST(SceneKinematics, InputsTheSolverCannotTakeAreRefused) {
   Eigen::MatrixXd small = Eigen::MatrixXd::Identity(3, 3);
   Eigen::MatrixXd not_finite = T;
   not_finite(1, 3) = std::numeric_limits<double>::infinity();
-  for (Eigen::MatrixXd* wrong : {&small, &not_finite}) {
+  // Solved as if they were rotations, these gave poses other than the one asked for.
+  Eigen::MatrixXd mirrored = T;
+  mirrored.col(0) *= -1.0;
+  Eigen::MatrixXd scaled = T;
+  scaled.topLeftCorner(3, 3) *= 1.1;
+  for (Eigen::MatrixXd* wrong : {&small, &not_finite, &mirrored, &scaled}) {
     EXPECT_EQ(scene->inverseKinematics(*wrong, q), bad);
     EXPECT_EQ(scene->inverseKinematics(*wrong, solutions), bad);
     EXPECT_EQ(scene->inverseKinematics(*wrong, Joints(6, 0.0), q), bad);
   }
   EXPECT_EQ(pose, Eigen::MatrixXd::Constant(1, 1, 7.0));
   EXPECT_EQ(q, Joints{7.0});
+  // A pose typed in with four decimals is still a pose.
+  Eigen::MatrixXd rounded = (T * 1e4).array().round() / 1e4;
+  Joints solved;
+  {
+    OutputCapture quiet;
+    EXPECT_EQ(scene->inverseKinematics(rounded, Joints(6, 0.3), solved), 0);
+  }
   EXPECT_TRUE(solutions.empty());
   EXPECT_EQ(eigenvalue, 7.0);
 }

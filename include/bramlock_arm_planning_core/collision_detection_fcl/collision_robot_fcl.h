@@ -59,7 +59,9 @@ class CollisionRobotFCL : public CollisionRobot {
   // objects at the state's transforms (which must be current).
   void constructFCLObject(const RobotState& state, FCLObject& fcl_obj) const;
   void getAttachedBodyObjects(const moveit::core::AttachedBody* ab, std::vector<FCLGeometryConstPtr>& geoms) const;
-  void allocSelfCollisionBroadPhase(const RobotState& state, FCLManager& manager) const;
+  // The state's objects registered in a new manager; false (nothing
+  // registered) when a pose is not finite or lies beyond 1e100 m.
+  bool allocSelfCollisionBroadPhase(const RobotState& state, FCLManager& manager) const;
 
  protected:
   void updatedPaddingOrScaling(const std::vector<std::string>& links) override;

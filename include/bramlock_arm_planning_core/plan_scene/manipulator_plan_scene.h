@@ -61,7 +61,8 @@ class Shape;
 //
 // Construction loads the model, whose loading errors (an unreadable URDF,
 // for one) leave the constructor as its exceptions; a robot padding or scale
-// that is not finite, or a scale below epsilon, throws std::invalid_argument.
+// that is not finite or larger than kMaxPaddingOrScale, or a scale below
+// epsilon, throws std::invalid_argument.
 // One scene serves one caller at a time: every check overwrites the state
 // used for checking.
 //
@@ -70,6 +71,10 @@ class Shape;
 class ManipulatorPlanScene : public PlanSceneInterface {
  public:
   using MdhTable = std::vector<std::vector<double>>;
+  // Paddings (metres, either sign) and scales beyond this make link meshes
+  // whose coordinates overflow in FCL's bounding volumes; attached bodies
+  // keep to the same range.
+  static constexpr double kMaxPaddingOrScale = 1e6;
 
   // Full form: gripper padding 0.06, the acceleration limits one per joint.
   ManipulatorPlanScene(std::string description_dir, std::string urdf_file, std::string srdf_file,
@@ -92,7 +97,11 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   ManipulatorPlanScene(const ManipulatorPlanScene&) = delete;
   ManipulatorPlanScene& operator=(const ManipulatorPlanScene&) = delete;
 
+  // Loads the model from the description files. On a scene already started it
+  // starts the scene again around the new model, like initialize().
   int buildRobot();
+  // The whole start-up: model, states, collision objects and input buffers.
+  // No group is selected afterwards (a single group is only named).
   void initialize();
   // initialize(), then selects the group; a failed selection is printed and
   // leaves the scene without a planned group.
@@ -136,8 +145,9 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   // solver's own code; -100 (with "kinematics_interface_ptr_==null!") when
   // the group has no solver; kBadKinematicsInput when a joint vector or seed
   // does not hold one finite value per active variable of the group or a
-  // pose is not a finite 4x4 matrix. Outputs are untouched unless the solver
-  // is called.
+  // pose is not a finite 4x4 matrix whose rotation block is a rotation (to
+  // 1e-2 in each entry of R^T R, no reflection). Outputs are untouched unless
+  // the solver is called.
   static constexpr int kBadKinematicsInput = -101;
   int forwardKinematics(std::vector<double> q, Eigen::MatrixXd& pose);
   int forwardKinematics(std::vector<double> q, Eigen::Matrix4d& pose);
@@ -170,20 +180,23 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   int getPlanedJointNames(std::vector<std::string>& names);
 
   // A box of box_size[0..2] metres at pose (link frame) fixed to the link. 0;
-  // -1 for an unknown link, a null, non-finite or non-positive size or a
-  // non-finite pose. A world object of the same id is removed first.
+  // -1 for an unknown link, a null size, a size that is not positive or
+  // exceeds kMaxPaddingOrScale, or a pose that is not rigid (as for the
+  // kinematics) or is offset by more than kMaxPaddingOrScale. A world object of the same id is removed first.
   int addAttachedCollisionObjectToLink(const std::string& id, const std::string& link_name,
                                        std::set<std::string> touch_links, Eigen::Matrix4d pose, double* box_size,
                                        double scale, double padding);
   // The mesh of an STL resource fixed to the link. 0; -1 when the resource
-  // cannot be loaded, the link is unknown or the pose is not finite.
+  // cannot be loaded, the link is unknown or the pose is refused as above.
   int addAttachedEndEffectorToLink(const std::string& id, const std::string& link_name,
                                    std::set<std::string> touch_links, Eigen::Matrix4d pose, std::string mesh_path,
                                    double scale, double padding);
   // Always 0, also for an id that is not attached.
   int removeAttachedCollisionObjectFromLink(const std::string& id);
   // Paddings need a planned group with a joint that is not active (a gripper):
-  // -1 without one, or for a non-finite padding.
+  // -1 without one, or for a padding that is not finite or whose size exceeds
+  // kMaxPaddingOrScale. The gripper paddings also -1 when the gripper link
+  // named at construction is not a link of the model.
   int setGripperPadding(double padding);
   // The same on the given checker; -1 also for a null checker.
   int setGripperPadding(std::shared_ptr<collision_detection::CollisionRobot> robot, double padding);
@@ -192,7 +205,9 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   int setRobotPadding(double padding);
   int recoverRobotPadding();
 
-  // Replaces the whole world by one object "world_octomap" holding the tree; -1 for a null tree.
+  // Replaces the whole world by one object "world_octomap" holding the tree;
+  // -1 (world unchanged) for a null tree or one whose resolution is not a
+  // positive finite number.
   int updateWorldOctomap(std::shared_ptr<const octomap::OcTree> tree);
 
   // One mesh per link of the planned group at the joints, vertices placed
@@ -212,6 +227,9 @@ class ManipulatorPlanScene : public PlanSceneInterface {
 
   // Stores the arguments shared by every constructor form.
   void storeArguments(double robot_padding, double gripper_padding, double scale);
+  void loadRobotModel();
+  // States, collision objects and input buffers for the current model.
+  void startUpAroundModel();
   void printModelFacts() const;
   void printGroupFacts(moveit::core::JointModelGroup& group);
   void buildCollisionObjects();
@@ -242,6 +260,7 @@ class ManipulatorPlanScene : public PlanSceneInterface {
                     KinematicsInterface*& solver) const;
   bool hasGripper() const;
   bool paddingAllowed(double padding) const;
+  bool gripperPaddingAllowed(double padding) const;
   void tellCheckersAboutAttachedBodies();
   // Attaches one shape at pose, replacing a body of the same id.
   void attachShape(const std::string& id, const moveit::core::LinkModel* link,

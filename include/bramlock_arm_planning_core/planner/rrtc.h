@@ -54,6 +54,7 @@ class RRTConnect {
   // negative code (-1 to -6) and leaves the path untouched. A start or goal
   // value not inside its bounds (NaN included) gives -3 or -4; bounds that are
   // not finite, or too wide to measure distances in, give -1 before sampling.
+  // So does a scene that now plans another joint count than at construction.
   int planning(Path& path);
 
   // A random joint state in the bounds, or (rarely, see the goal bias) the goal.
