@@ -172,22 +172,33 @@ unsigned int ManipulatorPlanScene::validSegmentCount(double* from, double* to) {
   return segmentCount(from_scratch_.data(), to_scratch_.data());
 }
 
-bool ManipulatorPlanScene::checkMotionOn(double* from, double* to, CheckRoad road) {
+bool ManipulatorPlanScene::prepareMotion(const double* from, const double* to, unsigned int& segments) {
   if (!planned_group_ || !from || !to) return false;
-  if (!isValidBy(to, road)) return false;
   if (!expandToGroupLayout(from, from_scratch_) || !expandToGroupLayout(to, to_scratch_)) return false;
   const double distance = planned_group_->distance(from_scratch_.data(), to_scratch_.data());
   if (!(distance <= max_extent_ * kExtentTolerance)) return false;
-  const unsigned int segments = segmentCount(from_scratch_.data(), to_scratch_.data());
+  segments = segmentCount(from_scratch_.data(), to_scratch_.data());
+  return true;
+}
+
+void ManipulatorPlanScene::interpolateSegment(unsigned int k, unsigned int segments) {
+  planned_group_->interpolate(from_scratch_.data(), to_scratch_.data(), static_cast<double>(k) / segments,
+                              motion_scratch_.data());
+  compactToActiveLayout(motion_scratch_.data(), planned_input_state_);
+}
+
+bool ManipulatorPlanScene::checkMotionOn(double* from, double* to, CheckRoad road) {
+  if (!planned_group_ || !from || !to) return false;
+  if (!isValidBy(to, road)) return false;
+  unsigned int segments = 0;
+  if (!prepareMotion(from, to, segments)) return false;
   if (segments <= 1) return true;
   // Breadth-first bisection: a collision in the middle of the motion is found after few tests.
   std::deque<std::pair<unsigned int, unsigned int>> ranges{{1u, segments - 1}};
   while (!ranges.empty()) {
     const auto [low, high] = ranges.front();
     const unsigned int middle = (low + high) / 2;
-    planned_group_->interpolate(from_scratch_.data(), to_scratch_.data(), static_cast<double>(middle) / segments,
-                                motion_scratch_.data());
-    compactToActiveLayout(motion_scratch_.data(), planned_input_state_);
+    interpolateSegment(middle, segments);
     if (!isValidBy(planned_input_state_, road)) return false;
     ranges.pop_front();
     if (middle > low) ranges.emplace_back(low, middle - 1);

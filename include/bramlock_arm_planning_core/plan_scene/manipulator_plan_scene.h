@@ -1,20 +1,28 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include <Eigen/Dense>
+
+#include "bramlock_arm_planning_core/plan_scene/link_transform.h"
 #include "bramlock_arm_planning_core/plan_scene/plan_scene_interface.h"
 #include "bramlock_arm_planning_core/planner/arm_mdh_params.h"
+
+class KinematicsInterface;
 
 namespace moveit {
 namespace core {
 class RobotModel;
 class RobotState;
 class JointModelGroup;
+class LinkModel;
 }  // namespace core
 }  // namespace moveit
 
@@ -22,6 +30,7 @@ namespace collision_detection {
 class World;
 class AllowedCollisionMatrix;
 class CollisionWorldFCL;
+class CollisionRobot;
 class CollisionRobotFCL;
 struct CollisionRequest;
 struct CollisionResult;
@@ -29,6 +38,14 @@ struct CollisionResult;
 
 namespace octomap {
 class OcTree;
+}
+
+namespace pcl {
+struct PolygonMesh;
+}
+
+namespace shapes {
+class Shape;
 }
 
 // One robot arm loaded from its description files, with everything the
@@ -110,8 +127,77 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   // Number of segments a motion is cut into; 0 without a planned group or for non-finite input.
   unsigned int validSegmentCount(double* from, double* to);
 
+  // Kinematics through the planned group's arm solver. Codes: 0 or the
+  // solver's own code; -100 (with "kinematics_interface_ptr_==null!") when
+  // the group has no solver; kBadKinematicsInput when a joint vector or seed
+  // does not hold one finite value per active variable of the group or a
+  // pose is not a finite 4x4 matrix. Outputs are untouched unless the solver
+  // is called.
+  static constexpr int kBadKinematicsInput = -101;
+  int forwardKinematics(std::vector<double> q, Eigen::MatrixXd& pose);
+  int forwardKinematics(std::vector<double> q, Eigen::Matrix4d& pose);
+  // The solution nearest the seed.
+  int inverseKinematics(Eigen::MatrixXd& T, std::vector<double> seed, std::vector<double>& q);
+  int inverseKinematics(Eigen::MatrixXd& T, std::vector<double>& q);
+  // Every solution found, appended.
+  int inverseKinematics(Eigen::MatrixXd& T, std::vector<std::vector<double>>& solutions);
+  int inverseKinematics(Eigen::MatrixXd& T, std::vector<double> seed, std::vector<std::vector<double>>& solutions);
+  int getMinEigenvalue(const std::vector<double>& q, double& min_eigenvalue);
+
+  // Names of all links of the model, in model order.
+  std::vector<std::string> getLinks();
+  // 0; -1 for a model without links; -2 for an unknown name (link untouched).
+  int getLink(std::string name, const moveit::core::LinkModel*& link);
+  // The planned group's last link: 0; -1 without a planned group or links; -2 when it cannot be found.
+  int getTcpLink(std::string& name, const moveit::core::LinkModel*& link);
+  // Poses of the planned group's links at the joint values (planner layout);
+  // empty without a planned group or for null or non-finite values.
+  // std::runtime_error "Invalid link." for a group link unknown to the model.
+  std::vector<LinkTransform> getLinkTransforms(double* joints);
+  // Pose of the gripper link at q; the identity without one, or when q does
+  // not hold one value per active variable of the planned group.
+  Eigen::Matrix4d getToolEndTransform(std::vector<double> q);
+  // Parent link of the planned group's common root joint; empty without one.
+  std::string getRobotBaseLinkName();
+  // The URDF text with every "package://" replaced by "file://" and the description directory.
+  std::string getRobotDescriptions();
+  // The planned group's active joint names; returns their count (0: names untouched).
+  int getPlanedJointNames(std::vector<std::string>& names);
+
+  // A box of box_size[0..2] metres at pose (link frame) fixed to the link. 0;
+  // -1 for an unknown link, a null, non-finite or non-positive size or a
+  // non-finite pose. A world object of the same id is removed first.
+  int addAttachedCollisionObjectToLink(const std::string& id, const std::string& link_name,
+                                       std::set<std::string> touch_links, Eigen::Matrix4d pose, double* box_size,
+                                       double scale, double padding);
+  // The mesh of an STL resource fixed to the link. 0; -1 when the resource
+  // cannot be loaded, the link is unknown or the pose is not finite.
+  int addAttachedEndEffectorToLink(const std::string& id, const std::string& link_name,
+                                   std::set<std::string> touch_links, Eigen::Matrix4d pose, std::string mesh_path,
+                                   double scale, double padding);
+  // Always 0, also for an id that is not attached.
+  int removeAttachedCollisionObjectFromLink(const std::string& id);
+  // Paddings need a planned group with a joint that is not active (a gripper):
+  // -1 without one, or for a non-finite padding.
+  int setGripperPadding(double padding);
+  // The same on the given checker; -1 also for a null checker.
+  int setGripperPadding(std::shared_ptr<collision_detection::CollisionRobot> robot, double padding);
+  // The padding of the planned group's links from the third on (the first
+  // two and "base_link" stay unpadded) on the planning road's checker.
+  int setRobotPadding(double padding);
+  int recoverRobotPadding();
+
   // Replaces the whole world by one object "world_octomap" holding the tree; -1 for a null tree.
   int updateWorldOctomap(std::shared_ptr<const octomap::OcTree> tree);
+
+  // One mesh per link of the planned group at the joints, vertices placed
+  // with their collision bodies' poses. 0; -1 for a link without shapes; -2
+  // for a shape that is not a mesh; -3 when the joints do not hold one finite
+  // value per active variable of the planned group. Meshes are appended.
+  int getLinkPolygonMeshs(std::vector<double> joints, std::vector<pcl::PolygonMesh>& meshes);
+  // The collision-free states strictly between from and to at the motion
+  // check's resolution, each with the group's variable count of values.
+  std::vector<std::vector<double>> interpolate(double* from, double* to);
 
   // Records of every revolute joint of every group, for the trajectory planners.
   const std::vector<ArmMDHParams>& getArmMdhParams() const { return arm_mdh_params_; }
@@ -139,6 +225,23 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   // Through the virtual interface, as the planner asks.
   bool isValidBy(double* joints, CheckRoad road);
   bool checkMotionOn(double* from, double* to, CheckRoad road);
+  // Both ends in the group's layout (from_scratch_, to_scratch_) and the
+  // number of segments between them; false for input that no motion inside
+  // the joint bounds can have (null, non-finite, longer than the extent).
+  bool prepareMotion(const double* from, const double* to, unsigned int& segments);
+  // The state at segment k of n in motion_scratch_ (group layout) and
+  // planned_input_state_ (planner layout).
+  void interpolateSegment(unsigned int k, unsigned int segments);
+  // The planned group's solver for the inputs, or the wrapper's error code.
+  int kinematicsFor(std::initializer_list<const std::vector<double>*> vectors, const Eigen::MatrixXd* pose,
+                    KinematicsInterface*& solver) const;
+  bool hasGripper() const;
+  bool paddingAllowed(double padding) const;
+  void tellCheckersAboutAttachedBodies();
+  // Attaches one shape at pose, replacing a body of the same id.
+  void attachShape(const std::string& id, const moveit::core::LinkModel* link,
+                   const std::shared_ptr<const shapes::Shape>& shape, const std::set<std::string>& touch_links,
+                   const Eigen::Matrix4d& pose, double scale, double padding);
   unsigned int segmentCount(const double* from_group, const double* to_group) const;
 
   std::string description_dir_;

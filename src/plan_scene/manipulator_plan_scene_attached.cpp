@@ -1,0 +1,190 @@
+// Attached bodies, paddings and the checked interpolation of a motion.
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <sstream>
+
+#include <geometric_shapes/mesh_operations.h>
+#include <geometric_shapes/shapes.h>
+
+#include "bramlock_arm_planning_core/collision_detection/world.h"
+#include "bramlock_arm_planning_core/collision_detection_fcl/collision_robot_fcl.h"
+#include "bramlock_arm_planning_core/console_color_codes.h"
+#include "bramlock_arm_planning_core/logger.h"
+#include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
+#include "bramlock_arm_planning_core/robot_model/joint_model_group.h"
+#include "bramlock_arm_planning_core/robot_model/robot_model.h"
+#include "bramlock_arm_planning_core/robot_state/attached_body.h"
+#include "bramlock_arm_planning_core/robot_state/robot_state.h"
+
+namespace {
+
+const std::string kBaseLink = "base_link";
+const std::string kLinkLookupFailed = "getTcpLink error in processAttachedCollisionObject";
+
+bool usableBox(const double* size) {
+  if (!size) return false;
+  for (int i = 0; i < 3; ++i) {
+    if (!std::isfinite(size[i]) || size[i] <= 0.0) return false;
+  }
+  return true;
+}
+
+Eigen::Isometry3d isometryOf(const Eigen::Matrix4d& pose) {
+  Eigen::Isometry3d transform;
+  transform.matrix() = pose;
+  return transform;
+}
+
+std::string joined(const std::vector<double>& values) {
+  std::ostringstream text;
+  for (size_t i = 0; i < values.size(); ++i) text << (i ? "," : "") << values[i];
+  return text.str();
+}
+
+}  // namespace
+
+void ManipulatorPlanScene::attachShape(const std::string& id, const moveit::core::LinkModel* link,
+                                       const std::shared_ptr<const shapes::Shape>& shape,
+                                       const std::set<std::string>& touch_links, const Eigen::Matrix4d& pose,
+                                       double scale, double padding) {
+  moveit::core::vector_Isometry3d poses{isometryOf(pose)};
+  auto body = std::make_unique<moveit::core::AttachedBody>(link, id, moveit::core::AttachedBody::ShapeList{shape},
+                                                           poses, touch_links);
+  body->setScale(scale);
+  body->setPadding(padding);
+  // Attaching replaces a body of the same id only once the new one is accepted.
+  robot_state_->attachBody(std::move(body));
+  tellCheckersAboutAttachedBodies();
+}
+
+// The checkers pair their attached-body geometry with the state's bodies, so
+// every change of the bodies must reach all four of them.
+void ManipulatorPlanScene::tellCheckersAboutAttachedBodies() {
+  for (const auto& robot :
+       {collision_robot_, collision_robot_gripper_, collision_robot_unpadded_, collision_robot_unpadded_simplify_}) {
+    robot->updatedAttachBodyGeometry(*robot_state_);
+  }
+}
+
+int ManipulatorPlanScene::addAttachedCollisionObjectToLink(const std::string& id, const std::string& link_name,
+                                                           std::set<std::string> touch_links, Eigen::Matrix4d pose,
+                                                           double* box_size, double scale, double padding) {
+  if (!usableBox(box_size) || !pose.allFinite()) {
+    std::puts("box size or pose of the attached object is not usable");
+    return -1;
+  }
+  const moveit::core::LinkModel* link = nullptr;
+  if (getLink(link_name, link) != 0) {
+    std::puts(kLinkLookupFailed.c_str());
+    return -1;
+  }
+  if (world_->hasObject(id)) world_->removeObject(id);
+  robot_state_->update(false);
+  const char* format = robot_state_->hasAttachedBody(id)
+                           ? "robot_state_ does hasAttachedBody,shapes '%s' attached to tcp link '%s' (%f %f %f)\n"
+                           : "robot_state_ not hasAttachedBody,shapes '%s' attached to link '%s' (%f %f %f)\n";
+  std::printf(format, id.c_str(), link_name.c_str(), box_size[0], box_size[1], box_size[2]);
+  attachShape(id, link, std::make_shared<const shapes::Box>(box_size[0], box_size[1], box_size[2]), touch_links,
+              pose, scale, padding);
+  return 0;
+}
+
+int ManipulatorPlanScene::addAttachedEndEffectorToLink(const std::string& id, const std::string& link_name,
+                                                       std::set<std::string> touch_links, Eigen::Matrix4d pose,
+                                                       std::string mesh_path, double scale, double padding) {
+  std::shared_ptr<const shapes::Shape> mesh;
+  try {
+    mesh.reset(shapes::createMeshFromResource(mesh_path));
+    if (!mesh) {
+      BRAMLOCK_WARN("Failed to create mesh from resource.");
+      BRAMLOCK_WARN("Failed to load shape from STL file: {}", mesh_path);
+      return -1;
+    }
+    BRAMLOCK_INFO("Mesh created from path: {}", mesh_path);
+  } catch (const std::exception& e) {
+    BRAMLOCK_ERROR("Exception: {}", e.what());
+    return -1;
+  }
+  const moveit::core::LinkModel* link = nullptr;
+  if (getLink(link_name, link) != 0 || !pose.allFinite()) {
+    BRAMLOCK_ERROR("{}", kLinkLookupFailed);
+    return -1;
+  }
+  robot_state_->update(false);
+  if (robot_state_->hasAttachedBody(id)) {
+    BRAMLOCK_INFO("{}robot_state_ has AttachedBody,shapes '{}' attached to link '{}' {}", DIM, id, link_name, RESET);
+  } else {
+    BRAMLOCK_INFO("{}robot_state_ has not AttachedBody,shapes '{}' attached to link '{}' {}", DIM, id, link_name,
+                  RESET);
+  }
+  attachShape(id, link, mesh, touch_links, pose, scale, padding);
+  return 0;
+}
+
+int ManipulatorPlanScene::removeAttachedCollisionObjectFromLink(const std::string& id) {
+  if (robot_state_->hasAttachedBody(id)) robot_state_->clearAttachedBody(id);
+  std::printf("remove '%s' AttachedBody \n", id.c_str());
+  tellCheckersAboutAttachedBodies();
+  return 0;
+}
+
+// A gripper shows as a joint of the planned group that is not active.
+bool ManipulatorPlanScene::hasGripper() const {
+  return planned_group_ && planned_group_->getActiveJointModels().size() < planned_group_->getJointModels().size();
+}
+
+bool ManipulatorPlanScene::paddingAllowed(double padding) const {
+  if (!hasGripper()) {
+    std::puts("The robot does not have gripper.");
+    return false;
+  }
+  if (!std::isfinite(padding)) {
+    std::puts("padding must be finite.");
+    return false;
+  }
+  return true;
+}
+
+int ManipulatorPlanScene::setGripperPadding(double padding) {
+  if (!paddingAllowed(padding)) return -1;
+  collision_robot_->setLinkPadding(gripper_link_name_, padding);
+  return 0;
+}
+
+int ManipulatorPlanScene::setGripperPadding(std::shared_ptr<collision_detection::CollisionRobot> robot,
+                                            double padding) {
+  if (!robot || !paddingAllowed(padding)) return -1;
+  std::cout << "gripper_name:" << gripper_link_name_ << std::endl;
+  robot->setLinkPadding(gripper_link_name_, padding);
+  return 0;
+}
+
+int ManipulatorPlanScene::setRobotPadding(double padding) {
+  if (!paddingAllowed(padding)) return -1;
+  // One rebuild of the padded geometry for all links at once.
+  std::map<std::string, double> paddings{{kBaseLink, 0.0}};
+  const std::vector<std::string>& links = planned_group_->getLinkModelNames();
+  for (size_t i = 2; i < links.size(); ++i) paddings[links[i]] = padding;
+  collision_robot_->setLinkPadding(paddings);
+  collision_robot_gripper_->setLinkPadding(kBaseLink, 0.0);
+  return 0;
+}
+
+int ManipulatorPlanScene::recoverRobotPadding() { return setRobotPadding(robot_padding_); }
+
+std::vector<std::vector<double>> ManipulatorPlanScene::interpolate(double* from, double* to) {
+  std::vector<std::vector<double>> states;
+  unsigned int segments = 0;
+  if (!prepareMotion(from, to, segments)) return states;
+  for (unsigned int k = 1; k < segments; ++k) {
+    interpolateSegment(k, segments);
+    if (isValid(planned_input_state_)) {
+      states.push_back(motion_scratch_);
+    } else {
+      BRAMLOCK_WARN("interpolate failed,joints is {}", joined(motion_scratch_));
+    }
+  }
+  return states;
+}
