@@ -1,7 +1,8 @@
 # Installs the demo data into a scratch prefix, then runs the example host as a
 # user would: on the demo arm found through AMENT_PREFIX_PATH, on another arm
-# named on the command line, with a goal outside the joint bounds and with no
-# demo data to be found. Checks the exit status and the summary of each run.
+# named on the command line, on a group it cannot plan for, with a goal outside
+# the joint bounds and with no demo data to be found. Checks the exit status and
+# the summary of each run.
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 
@@ -34,7 +35,7 @@ endfunction()
 
 run_demo(demo_arm 0 ENV AMENT_PREFIX_PATH=${prefix})
 foreach(pattern
-    "arm: +[^\n]*/share/bramlock_arm_description/demo_arm/ \\(scene_arm.urdf, scene_arm.srdf\\), group \"arm\""
+    "arm: +[^\n]*/share/bramlock_arm_description/demo_arm/ \\(scene_arm.urdf, scene_arm.srdf\\), group \"arm\", 6 joints"
     "obstacle: +octomap block of 0.12 m around \\([^\n]*\\) m, in the way of the direct motion"
     "result: +0 \\(success\\)"
     "waypoints: +([3-9]|[1-9][0-9]+)\n"
@@ -52,10 +53,16 @@ endforeach()
 run_demo(other_arm 0 ENV AMENT_PREFIX_PATH=${prefix}
   ARGS --description-dir ${OTHER_ARM_DIR} --urdf planar_arm.urdf --srdf planar_arm.srdf --group hand
        --gripper-link tool_link --mdh none --acceleration-limits 5 --no-csv --start 1.2 --goal -1.2)
-expect_line(other_arm "${demo_summary}" "arm: +/[^\n]*/planar_arm/ \\(planar_arm.urdf, planar_arm.srdf\\), group \"hand\"")
+expect_line(other_arm "${demo_summary}" "arm: +/[^\n]*/planar_arm/ \\(planar_arm.urdf, planar_arm.srdf\\), group \"hand\", 1 joint")
 expect_line(other_arm "${demo_summary}" "result: +0 \\(success\\)")
 expect_line(other_arm "${demo_summary}" "CSV: +not asked for")
 expect_line(other_arm "${demo_summary}" "status: +ok")
+
+# The test arm's group "arm" has a subgroup, so the scene cannot plan for it.
+run_demo(group_with_subgroups 2 ENV AMENT_PREFIX_PATH=${prefix}
+  ARGS --description-dir ${TEST_ARM_DIR} --urdf test_arm.urdf --srdf test_arm.srdf --mdh none --no-csv)
+expect_line(group_with_subgroups "${demo_summary}" "group \"arm\", 0 joints")
+expect_line(group_with_subgroups "${demo_summary}" "hint: +the scene plans for no group of that name")
 
 run_demo(goal_out_of_bounds 1 ENV AMENT_PREFIX_PATH=${prefix} ARGS --no-obstacle --goal 9,0,0,0,0,0)
 expect_line(goal_out_of_bounds "${demo_summary}" "result: +-4 \\(goal outside the joint bounds\\)")

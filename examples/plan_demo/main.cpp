@@ -112,8 +112,14 @@ int runDemo(const DemoOptions& options, Summary& summary) {
     return kExitUnusable;
   }
   ManipulatorPlanScene* scene = owned_scene.get();
+  std::vector<std::string> joint_names;
+  const int joints = scene->getPlanedJointNames(joint_names);
   summary.line("arm", arm.directory + " (" + options.urdf_file + ", " + options.srdf_file + "), group \"" +
-                          options.group + "\"");
+                          options.group + "\", " + std::to_string(joints) + (joints == 1 ? " joint" : " joints"));
+  if (joints < 1) {
+    summary.line("hint", "the scene plans for no group of that name: it must exist and have no subgroups");
+    return kExitUnusable;
+  }
   if (options.obstacle) summary.line("obstacle", placeObstacle(*scene, options.start, options.goal));
 
   // The pipeline owns the scene from here on; the generator below only borrows it.
