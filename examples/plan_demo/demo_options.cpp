@@ -131,7 +131,8 @@ options it runs on the bundled demo arm, found through AMENT_PREFIX_PATH.
   --urdf FILE              URDF file name in DIR (scene_arm.urdf)
   --srdf FILE              SRDF file name in DIR (scene_arm.srdf)
   --mdh FILE               MDH table file (rows d, a, zero offset, alpha; one
-                           column per joint), or "none"; default: the demo arm's
+                           column per joint), or "none"; default: the demo
+                           arm's table, none with --description-dir
   --group NAME             joint-model group to plan for (arm)
   --gripper-link NAME      gripper link of the group (gripper_link)
   --acceleration-limits L  one limit per joint, rad/s^2 (10,10,10,12,12,12)

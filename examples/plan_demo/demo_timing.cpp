@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -104,6 +103,8 @@ void Summary::line(const std::string& label, const std::string& text) {
   std::fflush(out_);
 }
 
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
 std::string formatSeconds(double seconds) {
   char text[32];
   std::snprintf(text, sizeof text, "%.3f s", seconds);
@@ -118,7 +119,8 @@ bool timeWithCubicSpline(TrajectoryGenerator& generator, const Path& path, const
   const int code = generator.generateTrajectoryData(path, vmax.data(), amax.data(), timed, save_csv,
                                                     CartesianConstraints());
   if (code != 0) {
-    summary.line("trajectory", std::to_string(code) + " (the cubic spline planner did not converge or refused the path)");
+    summary.line("trajectory",
+                 std::to_string(code) + " (the cubic spline planner did not converge or refused the path)");
     return false;
   }
   summary.line("trajectory", formatSeconds(timed.back().time) + " (cubic spline, " +
@@ -129,7 +131,7 @@ bool timeWithCubicSpline(TrajectoryGenerator& generator, const Path& path, const
 
 bool timeWithToppra(const Path& path, const std::vector<double>& vmax, const std::vector<double>& amax,
                     Summary& summary) {
-  const auto started = std::chrono::steady_clock::now();
+  const auto started = Clock::now();
   try {
     const auto spline = splineThrough(path);
     if (!spline) {
@@ -147,10 +149,8 @@ bool timeWithToppra(const Path& path, const std::vector<double>& vmax, const std
       return false;
     }
     const toppra::parametrizer::ConstAccel timing(spline, algorithm.getGridpoints(), algorithm.getParametrization());
-    const double computed_ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
     char computed[32];
-    std::snprintf(computed, sizeof computed, "%.1f ms", computed_ms);
+    std::snprintf(computed, sizeof computed, "%.1f ms", 1000.0 * secondsSince(started));
     summary.line("TOPP-RA", formatSeconds(timing.getTimes()[timing.getTimes().size() - 1]) + " (" +
                                 std::to_string(algorithm.getN()) + " stages, computed in " + computed + ")");
     return true;

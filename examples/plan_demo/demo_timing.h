@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -21,6 +22,9 @@ class Summary {
   FILE* out_;
 };
 
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start);
 std::string formatSeconds(double seconds);
 
 // Times the path with the generator's cubic spline planner under the joint

@@ -6,7 +6,6 @@
 
 #include <ament_index_cpp/get_package_share_directory.hpp>
 
-#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -83,6 +82,7 @@ std::optional<Limits> sceneLimits(ManipulatorPlanScene& scene) {
   std::vector<std::pair<double, double>> bounds;
   Limits limits;
   if (scene.getPlanSpaceBounds(bounds) < 1 || scene.getVmaxAndAmax(limits.vmax, limits.amax) < 1) return std::nullopt;
+  // The scene hands out every acceleration limit it was given, one per joint first.
   limits.amax.resize(limits.vmax.size());
   return limits;
 }
@@ -91,10 +91,6 @@ Path pathOf(const std::vector<TrajectoryData>& points) {
   Path path;
   for (const TrajectoryData& point : points) path.push_back(point.positions);
   return path;
-}
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 // Runs the whole job; prints the summary lines as it goes.
@@ -125,7 +121,7 @@ int runDemo(const DemoOptions& options, Summary& summary) {
   // The pipeline owns the scene from here on; the generator below only borrows it.
   PathPlanAndPostProcessing pipeline(owned_scene.release());
   std::vector<TrajectoryData> planned;
-  const auto planning_start = std::chrono::steady_clock::now();
+  const auto planning_start = Clock::now();
   const int code = pipeline.runPlanPipeline(options.start, options.goal, planned, false);
   const double planning_seconds = secondsSince(planning_start);
   summary.line("result", std::to_string(code) + " (" + pipelineMeaning(code) + ")");
