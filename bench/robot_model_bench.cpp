@@ -1,5 +1,6 @@
 // Per-joint transform cost against Eigen's angle-axis rotation, whole-state
-// operations of the test arm model and the model's construction time.
+// operations of the test arm model, the model's construction time (groups and
+// solver binding included) and the share of it that binding the groups' solvers takes.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -7,12 +8,11 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include <random_numbers/random_numbers.h>
 
 #include "bramlock_arm_planning_core/robot_model/revolute_joint_model.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
+#include "silenced_stdout.h"
 
 namespace {
 
@@ -50,28 +50,19 @@ void ReferenceEigenAngleAxis(benchmark::State& state) {
 }
 BENCHMARK(ReferenceEigenAngleAxis);
 
-// Model messages go to standard output; keep them out of the figures.
-class SilencedStdout {
- public:
-  SilencedStdout() : saved_(dup(1)) {
-    std::fflush(stdout);
-    std::FILE* sink = std::fopen("/dev/null", "w");
-    dup2(fileno(sink), 1);
-    std::fclose(sink);
-  }
-  ~SilencedStdout() {
-    std::fflush(stdout);
-    dup2(saved_, 1);
-    close(saved_);
-  }
+using bench_support::SilencedStdout;
 
- private:
-  int saved_;
-};
+// The MDH values the test arm's joint origins follow (rows zd, xa, qzero, alpha).
+const moveit::core::MdhTable kTestArmMdhTable = {
+    {0.172, 0.0, 0.0, 0.40581, 0.0, 0.115289},
+    {0.0, -0.085659, 0.381051, 0.071459, 0.0, 0.0},
+    {0.0, -1.57413, 1.571861, 0.010472, 3.145607, 3.141592653589793},
+    {0.0, -1.5707963267948966, 0.0, 1.5707963267948966, -1.5707963267948966, -1.5707963267948966}};
 
 std::unique_ptr<moveit::core::RobotModel> loadTestArm() {
   SilencedStdout silence;
-  return std::make_unique<moveit::core::RobotModel>(kTestArmDirectory, "test_arm.urdf", "test_arm.srdf");
+  return std::make_unique<moveit::core::RobotModel>(kTestArmDirectory, "test_arm.urdf", "test_arm.srdf",
+                                                    kTestArmMdhTable);
 }
 
 void ModelDistanceAndInterpolate(benchmark::State& state) {
@@ -90,7 +81,24 @@ BENCHMARK(ModelDistanceAndInterpolate);
 void ModelConstructionFromFiles(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(loadTestArm());
 }
-BENCHMARK(ModelConstructionFromFiles)->Unit(benchmark::kMillisecond);
+BENCHMARK(ModelConstructionFromFiles)->Unit(benchmark::kMicrosecond)->Repetitions(9)->ReportAggregatesOnly(true);
+
+// The binding step of the construction alone: every group that is not an end
+// effector searches the registry and hands its solver the MDH values.
+void GroupSolverBinding(benchmark::State& state) {
+  const auto model = loadTestArm();
+  std::vector<moveit::core::KinematicsSlover> registry = model->getKinematicsSlovers();
+  std::vector<moveit::core::JointModelGroup*> groups;
+  for (const std::string& name : model->getJointModelGroupNames()) {
+    moveit::core::JointModelGroup* group = model->getJointModelGroup(name);
+    if (group->getEndEffectorName().empty()) groups.push_back(group);
+  }
+  SilencedStdout silence;
+  for (auto _ : state) {
+    for (moveit::core::JointModelGroup* group : groups) group->initKinematicsInstance(registry);
+  }
+}
+BENCHMARK(GroupSolverBinding)->Unit(benchmark::kMicrosecond)->Repetitions(9)->ReportAggregatesOnly(true);
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 #include "bramlock_arm_planning_core/collision_detection/world.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 
 namespace collision_detection {
@@ -38,22 +39,25 @@ std::vector<std::string> World::getObjectIds() const {
 }
 
 World::ObserverHandle World::addObserver(const ObserverCallbackFn& callback) {
-  observers.push_back(std::make_unique<Observer>(callback));
-  return ObserverHandle(observers.back().get());
+  static std::atomic<uint64_t> last_id{0};
+  observers.push_back(std::make_unique<Observer>(callback, ++last_id));
+  return ObserverHandle(observers.back()->id);
 }
 
 void World::removeObserver(ObserverHandle handle) {
-  const auto it = std::find_if(observers.begin(), observers.end(),
-                               [&handle](const std::unique_ptr<Observer>& o) { return o.get() == handle.observer_; });
+  const auto it = findObserver(handle);
   if (it != observers.end()) observers.erase(it);
 }
 
 void World::notifyObserverAllObjects(ObserverHandle handle, Action action) const {
-  for (const auto& observer : observers) {
-    if (observer.get() != handle.observer_) continue;
-    for (const auto& entry : objects) observer->callback(entry.second, action);
-    return;
-  }
+  const auto it = findObserver(handle);
+  if (it == observers.end()) return;
+  for (const auto& entry : objects) (*it)->callback(entry.second, action);
+}
+
+World::ObserverList::const_iterator World::findObserver(ObserverHandle handle) const {
+  return std::find_if(observers.begin(), observers.end(),
+                      [&handle](const std::unique_ptr<Observer>& observer) { return observer->id == handle.id_; });
 }
 
 void World::addToObject(const std::string& id, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose) {

@@ -147,8 +147,10 @@ void storePairRecord(const DistanceRequest& req, DistanceResult& res, const std:
   if (req.type == GLOBAL_MINIMUM) return;
   const auto entry = res.distances.find(key);
   if (entry == res.distances.end()) {
+    // The reservation is only a hint; a huge limit must not become a huge allocation.
+    constexpr size_t kMaxReserved = 64;
     std::vector<DistanceResultsData> records;
-    records.reserve(req.type == ONE_PER_PAIR ? 1 : req.max_contacts_per_body);
+    records.reserve(req.type == ONE_PER_PAIR ? 1 : std::min(req.max_contacts_per_body, kMaxReserved));
     records.push_back(record);
     res.distances.emplace(key, std::move(records));
   } else if (req.type == ONE_PER_PAIR) {

@@ -1,9 +1,11 @@
 #include "bramlock_arm_planning_core/collision_detection_fcl/fcl_geometry.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
 #include <utility>
 
 #include <fcl/geometry/bvh/BVH_model.h>
@@ -164,19 +166,50 @@ std::shared_ptr<fcl::CollisionGeometryd> buildGeometry(const shapes::Shape* shap
   return nullptr;
 }
 
+bool allFinite(std::initializer_list<double> values) {
+  return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
+}
+
 // A shape with non-finite dimensions would put NaN or infinite boxes into
 // the broad-phase trees, which then misorder every later query.
-bool hasFiniteBounds(const fcl::CollisionGeometryd& geometry) {
-  return geometry.aabb_local.min_.allFinite() && geometry.aabb_local.max_.allFinite();
+bool hasFiniteSize(const shapes::Shape& shape) {
+  switch (shape.type) {
+    case shapes::SPHERE:
+      return allFinite({static_cast<const shapes::Sphere&>(shape).radius});
+    case shapes::CYLINDER: {
+      const auto& cylinder = static_cast<const shapes::Cylinder&>(shape);
+      return allFinite({cylinder.radius, cylinder.length});
+    }
+    case shapes::CONE: {
+      const auto& cone = static_cast<const shapes::Cone&>(shape);
+      return allFinite({cone.radius, cone.length});
+    }
+    case shapes::BOX: {
+      const double* size = static_cast<const shapes::Box&>(shape).size;
+      return allFinite({size[0], size[1], size[2]});
+    }
+    case shapes::PLANE: {
+      const auto& plane = static_cast<const shapes::Plane&>(shape);
+      return allFinite({plane.a, plane.b, plane.c, plane.d});
+    }
+    case shapes::MESH: {
+      const auto& mesh = static_cast<const shapes::Mesh&>(shape);
+      const double* begin = mesh.vertices;
+      const double* end = begin + 3 * mesh.vertex_count;
+      return std::all_of(begin, end, [](double v) { return std::isfinite(v); });
+    }
+    default:
+      return true;
+  }
 }
 
 template <typename BV>
 std::shared_ptr<FCLGeometry> buildTagged(const shapes::ShapeConstPtr& shape,
                                          std::shared_ptr<CollisionGeometryData> data) {
+  if (shape && !hasFiniteSize(*shape)) return nullptr;
   std::shared_ptr<fcl::CollisionGeometryd> geometry = buildGeometry<BV>(shape.get());
   if (!geometry) return nullptr;
   geometry->computeLocalAABB();
-  if (!hasFiniteBounds(*geometry)) return nullptr;
   return std::make_shared<FCLGeometry>(std::move(geometry), std::move(data));
 }
 

@@ -107,8 +107,12 @@ int ManipulatorPlanScene::addAttachedEndEffectorToLink(const std::string& id, co
     BRAMLOCK_ERROR("Exception: {}", e.what());
     return -1;
   }
+  if (!pose.allFinite()) {
+    BRAMLOCK_ERROR("pose of the attached end effector is not finite");
+    return -1;
+  }
   const moveit::core::LinkModel* link = nullptr;
-  if (getLink(link_name, link) != 0 || !pose.allFinite()) {
+  if (getLink(link_name, link) != 0) {
     BRAMLOCK_ERROR("{}", kLinkLookupFailed);
     return -1;
   }

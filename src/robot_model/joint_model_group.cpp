@@ -278,6 +278,14 @@ void JointModelGroup::sampleNearBy(random_numbers::RandomNumberGenerator& rng, d
   requireActiveBounds(active_joint_bounds);
   requireValues(values, "getVariableRandomPositionsNearBy");
   requireValues(near, "getVariableRandomPositionsNearBy");
+  // A seed or distance that is not a finite number would give samples that are none either.
+  for (std::size_t i = 0; i < active_joint_model_vector_.size(); ++i) {
+    if (!active_joints::allFinite(near + active_joint_model_start_index_[i],
+                                  active_joint_model_vector_[i]->getVariableCount()) ||
+        !std::isfinite(distance_of(i))) {
+      throw std::invalid_argument("getVariableRandomPositionsNearBy: seed or distance is not a finite number");
+    }
+  }
   for (std::size_t i = 0; i < active_joint_model_vector_.size(); ++i) {
     const int start = active_joint_model_start_index_[i];
     active_joint_model_vector_[i]->getVariableRandomPositionsNearBy(rng, values + start, *active_joint_bounds[i],

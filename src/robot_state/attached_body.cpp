@@ -6,6 +6,8 @@
 
 #include <geometric_shapes/shapes.h>
 
+#include "rigid_transform_product.h"
+
 namespace moveit {
 namespace core {
 namespace {
@@ -31,6 +33,7 @@ AttachedBody::AttachedBody(const LinkModel* link, const std::string& id, const S
     if (!shapes[i]) continue;
     shapes_.push_back(shapes[i]);
     attach_trans_.push_back(attach_trans[i]);
+    attach_trans_.back().makeAffine();  // the products below rely on an exact last row
   }
   global_collision_body_transforms_.assign(attach_trans_.size(), Eigen::Isometry3d::Identity());
 }
@@ -76,9 +79,10 @@ void AttachedBody::setPadding(double padding) {
 }
 
 void AttachedBody::computeTransform(const Eigen::Isometry3d& parent_link_global_transform) {
+  Eigen::Isometry3d parent = parent_link_global_transform;
+  parent.makeAffine();
   for (size_t i = 0; i < attach_trans_.size(); ++i) {
-    global_collision_body_transforms_[i].affine().noalias() =
-        parent_link_global_transform.affine() * attach_trans_[i].matrix();
+    multiplyRigid(parent, attach_trans_[i], global_collision_body_transforms_[i]);
   }
 }
 

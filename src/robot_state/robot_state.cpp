@@ -11,6 +11,7 @@
 #include <random_numbers/random_numbers.h>
 
 #include "bramlock_arm_planning_core/robot_model/check_isometry.h"
+#include "rigid_transform_product.h"
 
 namespace moveit {
 namespace core {
@@ -20,7 +21,8 @@ constexpr size_t kDoublesPerTransform = 16;
 constexpr size_t kBlockAlignment = 16;
 
 // Calls visit for the joint's child link and then for every link below it,
-// parents before children.
+// parents before children. The model's descendant list of a joint holds the
+// links below its child link, not the child link itself, which the joint moves too.
 template <typename Visit>
 void forEachLinkFrom(const JointModel* start, const Visit& visit) {
   if (const LinkModel* child = start->getChildLinkModel()) visit(child);
@@ -62,6 +64,30 @@ RobotState::~RobotState() { clearAttachedBodies(); }
 void RobotState::requireSameModel(const RobotState& other, const char* operation) const {
   if (other.model_ != model_) {
     throw std::invalid_argument(std::string("RobotState::") + operation + ": the states belong to different models");
+  }
+}
+
+bool RobotState::ownsLink(const LinkModel* link) const {
+  const std::vector<const LinkModel*>& links = model_->getLinkModels();
+  return link && link->getLinkIndex() < links.size() && links[link->getLinkIndex()] == link;
+}
+
+void RobotState::requireOwnLink(const LinkModel* link, const char* operation) const {
+  if (!ownsLink(link)) {
+    throw std::invalid_argument(std::string("RobotState::") + operation + ": not a link of this state's model");
+  }
+}
+
+void RobotState::requireOwnJoint(const JointModel* joint, const char* operation) const {
+  const std::vector<const JointModel*>& joints = model_->getJointModels();
+  if (!joint || joint->getJointIndex() >= joints.size() || joints[joint->getJointIndex()] != joint) {
+    throw std::invalid_argument(std::string("RobotState::") + operation + ": not a joint of this state's model");
+  }
+}
+
+void RobotState::requireOwnGroup(const JointModelGroup* group, const char* operation) const {
+  if (!group || group->getParentModel() != model_.get()) {
+    throw std::invalid_argument(std::string("RobotState::") + operation + ": not a group of this state's model");
   }
 }
 
@@ -147,6 +173,7 @@ void RobotState::updateMimicJoint(const JointModel* joint) {
 // ---- transforms ----
 
 bool RobotState::checkJointTransforms(const JointModel* joint) const {
+  requireOwnJoint(joint, "checkJointTransforms");
   if (dirty_joints_[joint->getJointIndex()]) {
     std::printf("Returning dirty joint transforms for joint '%s'\n", joint->getName().c_str());
     return false;
@@ -171,6 +198,11 @@ bool RobotState::checkCollisionTransforms() const {
 }
 
 const Eigen::Isometry3d& RobotState::getJointTransform(const JointModel* joint) {
+  requireOwnJoint(joint, "getJointTransform");
+  return jointTransform(joint);
+}
+
+const Eigen::Isometry3d& RobotState::jointTransform(const JointModel* joint) {
   const size_t index = joint->getJointIndex();
   if (dirty_joints_[index]) {
     joint->computeTransform(positions_ + joint->getFirstVariableIndex(), joint_transforms_[index]);
@@ -184,12 +216,24 @@ const Eigen::Isometry3d& RobotState::getJointTransform(const JointModel* joint) 
   return joint_transforms_[joint->getJointIndex()];
 }
 
+const Eigen::Isometry3d& RobotState::getGlobalLinkTransform(const LinkModel* link) {
+  requireOwnLink(link, "getGlobalLinkTransform");
+  updateLinkTransforms();
+  return link_transforms_[link->getLinkIndex()];
+}
+
 const Eigen::Isometry3d& RobotState::getGlobalLinkTransform(const LinkModel* link) const {
+  requireOwnLink(link, "getGlobalLinkTransform");
   assert(checkLinkTransforms());
   return link_transforms_[link->getLinkIndex()];
 }
 
 const Eigen::Isometry3d& RobotState::getCollisionBodyTransform(const LinkModel* link, size_t index) const {
+  requireOwnLink(link, "getCollisionBodyTransform");
+  if (index >= link->getShapes().size()) {
+    throw std::out_of_range("RobotState::getCollisionBodyTransform: link '" + link->getName() + "' has no shape " +
+                            std::to_string(index));
+  }
   assert(checkCollisionTransforms());
   return collision_transforms_[link->getFirstCollisionBodyTransformIndex() + index];
 }
@@ -220,26 +264,26 @@ void RobotState::updateLinkTransform(const LinkModel* link) {
   Eigen::Isometry3d& result = link_transforms_[link->getLinkIndex()];
   const Eigen::Isometry3d& origin = link->getJointOriginTransform();
   const LinkModel* parent = link->getParentLinkModel();
+  if (parent && link->parentJointIsFixed()) {
+    multiplyRigid(link_transforms_[parent->getLinkIndex()], origin, result);
+    return;
+  }
+  const Eigen::Isometry3d& joint = jointTransform(link->getParentJointModel());
   if (!parent) {
-    const Eigen::Isometry3d& joint = getJointTransform(link->getParentJointModel());
     if (link->jointOriginTransformIsIdentity()) {
       result = joint;
     } else {
-      result.affine().noalias() = origin.affine() * joint.matrix();
+      multiplyRigid(origin, joint, result);
     }
     return;
   }
   const Eigen::Isometry3d& parent_transform = link_transforms_[parent->getLinkIndex()];
-  if (link->parentJointIsFixed()) {
-    result.affine().noalias() = parent_transform.affine() * origin.matrix();
-    return;
-  }
-  const Eigen::Isometry3d& joint = getJointTransform(link->getParentJointModel());
   if (link->jointOriginTransformIsIdentity()) {
-    result.affine().noalias() = parent_transform.affine() * joint.matrix();
+    multiplyRigid(parent_transform, joint, result);
   } else {
-    const Eigen::Matrix<double, 3, 4> placed = parent_transform.affine() * origin.matrix();
-    result.affine().noalias() = placed * joint.matrix();
+    Eigen::Isometry3d placed;
+    multiplyRigid(parent_transform, origin, placed);
+    multiplyRigid(placed, joint, result);
   }
 }
 
@@ -267,13 +311,13 @@ void RobotState::updateCollisionBodies(const LinkModel* link) {
     if (identity[i]) {
       bodies[i] = link_transform;
     } else {
-      bodies[i].affine().noalias() = link_transform.affine() * origins[i].matrix();
+      multiplyRigid(link_transform, origins[i], bodies[i]);
     }
   }
 }
 
 void RobotState::updateStateWithLinkAt(const LinkModel* link, const Eigen::Isometry3d& transform, bool backward) {
-  if (!link) throw std::invalid_argument("RobotState::updateStateWithLinkAt: null link");
+  requireOwnLink(link, "updateStateWithLinkAt");
   if (!isFinite(transform) || !checkIsometry(transform, kIsometryPrecision, false)) {
     throw std::invalid_argument("RobotState::updateStateWithLinkAt: the transform is not a finite rigid motion");
   }
@@ -282,6 +326,7 @@ void RobotState::updateStateWithLinkAt(const LinkModel* link, const Eigen::Isome
   dirty_collision_root_ =
       dirty_collision_root_ ? model_->getCommonRoot(dirty_collision_root_, parent_joint) : parent_joint;
   link_transforms_[link->getLinkIndex()] = transform;
+  link_transforms_[link->getLinkIndex()].makeAffine();
   for (const JointModel* child : link->getChildJointModels()) recomputeLinksBelow(child);
 
   if (backward) {
@@ -290,7 +335,7 @@ void RobotState::updateStateWithLinkAt(const LinkModel* link, const Eigen::Isome
       const JointModel* joint = current->getParentJointModel();
       // Fixed joints add nothing beyond their origin; other joints are
       // recomputed when dirty, so no stale or unset transform is inverted.
-      const Eigen::Isometry3d& joint_transform = getJointTransform(joint);
+      const Eigen::Isometry3d& joint_transform = jointTransform(joint);
       const Eigen::Isometry3d placement = current->parentJointIsFixed()
                                               ? current->getJointOriginTransform()
                                               : current->getJointOriginTransform() * joint_transform;

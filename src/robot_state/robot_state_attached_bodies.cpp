@@ -2,7 +2,6 @@
 #include <stdexcept>
 
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
-#include "value_checks.h"
 
 namespace moveit {
 namespace core {
@@ -12,10 +11,7 @@ void RobotState::attachBody(std::unique_ptr<AttachedBody> attached_body) {
   std::puts("--------------------RobotState::attachBody--------------------0");
   // Checked before a body of the same id is replaced, so a failed attach loses nothing.
   const LinkModel* link = attached_body->getAttachedLink();
-  const std::vector<const LinkModel*>& links = model_->getLinkModels();
-  if (!link || link->getLinkIndex() >= links.size() || links[link->getLinkIndex()] != link) {
-    throw std::runtime_error("Invalid link.");
-  }
+  if (!ownsLink(link)) throw std::runtime_error("Invalid link.");
   clearAttachedBody(attached_body->getName());
   updateLinkTransforms();
   attached_body->computeTransform(link_transforms_[link->getLinkIndex()]);
@@ -82,7 +78,7 @@ void RobotState::clearAttachedBodies(const LinkModel* link) {
 
 void RobotState::getAttachedBodies(std::vector<const AttachedBody*>& attached_bodies,
                                    const JointModelGroup* group) const {
-  value_checks::requirePointer(group, "group", "getAttachedBodies");
+  requireOwnGroup(group, "getAttachedBodies");
   attached_bodies.clear();
   for (const auto& entry : attached_bodies_) {
     if (group->hasLinkModel(entry.second->getAttachedLinkName())) attached_bodies.push_back(entry.second.get());
@@ -90,7 +86,7 @@ void RobotState::getAttachedBodies(std::vector<const AttachedBody*>& attached_bo
 }
 
 void RobotState::clearAttachedBodies(const JointModelGroup* group) {
-  value_checks::requirePointer(group, "group", "clearAttachedBodies");
+  requireOwnGroup(group, "clearAttachedBodies");
   clearAttachedBodiesIf(
       [group](const AttachedBody& body) { return group->hasLinkModel(body.getAttachedLinkName()); });
 }

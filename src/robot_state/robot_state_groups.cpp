@@ -62,14 +62,14 @@ void RobotState::gatherGroupValues(const JointModelGroup* group, const double* v
 }
 
 void RobotState::checkGroupArray(const JointModelGroup* group, const double* gstate, const char* operation) const {
-  requirePointer(group, "group", operation);
+  requireOwnGroup(group, operation);
   requirePointer(gstate, "value array", operation);
   requireFinite(gstate, group->getVariableCount(), operation);
 }
 
 void RobotState::checkGroupVector(const JointModelGroup* group, const Eigen::VectorXd& values,
                                   const char* operation) const {
-  requirePointer(group, "group", operation);
+  requireOwnGroup(group, operation);
   requireSize(static_cast<size_t>(values.size()), group->getVariableCount(),
               "values.size() == group->getVariableCount()");
   requireFinite(values.data(), values.size(), operation);
@@ -99,14 +99,14 @@ void RobotState::setActiveJointPositions(const JointModelGroup* group, const dou
 }
 
 void RobotState::setJointGroupActivePositions(const JointModelGroup* group, const std::vector<double>& gstate) {
-  requirePointer(group, "group", "setJointGroupActivePositions");
+  requireOwnGroup(group, "setJointGroupActivePositions");
   requireSize(gstate.size(), group->getActiveVariableCount(), "gstate.size() == group->getActiveVariableCount()");
   requireFinite(gstate.data(), gstate.size(), "setJointGroupActivePositions");
   setActiveJointPositions(group, gstate.data());
 }
 
 void RobotState::setJointGroupActivePositions(const JointModelGroup* group, const Eigen::VectorXd& values) {
-  requirePointer(group, "group", "setJointGroupActivePositions");
+  requireOwnGroup(group, "setJointGroupActivePositions");
   requireSize(static_cast<size_t>(values.size()), group->getActiveVariableCount(),
               "values.size() == group->getActiveVariableCount()");
   requireFinite(values.data(), values.size(), "setJointGroupActivePositions");
@@ -115,14 +115,14 @@ void RobotState::setJointGroupActivePositions(const JointModelGroup* group, cons
 
 void RobotState::copyJointGroupValues(const JointModelGroup* group, const double* values, double* gstate,
                                       const char* operation) const {
-  requirePointer(group, "group", operation);
+  requireOwnGroup(group, operation);
   requirePointer(gstate, "value array", operation);
   gatherGroupValues(group, values, gstate);
 }
 
 void RobotState::copyJointGroupValues(const JointModelGroup* group, const double* values,
                                       Eigen::VectorXd& gstate, const char* operation) const {
-  requirePointer(group, "group", operation);
+  requireOwnGroup(group, operation);
   gstate.resize(group->getVariableIndexList().size());
   gatherGroupValues(group, values, gstate.data());
 }
@@ -135,16 +135,26 @@ void RobotState::copyJointGroupPositions(const JointModelGroup* group, Eigen::Ve
   copyJointGroupValues(group, positions_, values, "copyJointGroupPositions");
 }
 
+void RobotState::setJointGroupValues(MarkArray mark, double* values, const JointModelGroup* group,
+                                     const double* gstate, const char* operation) {
+  checkGroupArray(group, gstate, operation);
+  (this->*mark)();
+  scatterGroupValues(group, gstate, values);
+}
+
+void RobotState::setJointGroupValues(MarkArray mark, double* values, const JointModelGroup* group,
+                                     const Eigen::VectorXd& gstate, const char* operation) {
+  checkGroupVector(group, gstate, operation);
+  (this->*mark)();
+  scatterGroupValues(group, gstate.data(), values);
+}
+
 void RobotState::setJointGroupVelocities(const JointModelGroup* group, const double* gstate) {
-  checkGroupArray(group, gstate, "setJointGroupVelocities");
-  markVelocity();
-  scatterGroupValues(group, gstate, velocities_);
+  setJointGroupValues(&RobotState::markVelocity, velocities_, group, gstate, "setJointGroupVelocities");
 }
 
 void RobotState::setJointGroupVelocities(const JointModelGroup* group, const Eigen::VectorXd& values) {
-  checkGroupVector(group, values, "setJointGroupVelocities");
-  markVelocity();
-  scatterGroupValues(group, values.data(), velocities_);
+  setJointGroupValues(&RobotState::markVelocity, velocities_, group, values, "setJointGroupVelocities");
 }
 
 void RobotState::copyJointGroupVelocities(const JointModelGroup* group, double* gstate) const {
@@ -156,15 +166,11 @@ void RobotState::copyJointGroupVelocities(const JointModelGroup* group, Eigen::V
 }
 
 void RobotState::setJointGroupAccelerations(const JointModelGroup* group, const double* gstate) {
-  checkGroupArray(group, gstate, "setJointGroupAccelerations");
-  markAcceleration();
-  scatterGroupValues(group, gstate, accelerations_);
+  setJointGroupValues(&RobotState::markAcceleration, accelerations_, group, gstate, "setJointGroupAccelerations");
 }
 
 void RobotState::setJointGroupAccelerations(const JointModelGroup* group, const Eigen::VectorXd& values) {
-  checkGroupVector(group, values, "setJointGroupAccelerations");
-  markAcceleration();
-  scatterGroupValues(group, values.data(), accelerations_);
+  setJointGroupValues(&RobotState::markAcceleration, accelerations_, group, values, "setJointGroupAccelerations");
 }
 
 void RobotState::copyJointGroupAccelerations(const JointModelGroup* group, double* gstate) const {
@@ -178,7 +184,7 @@ void RobotState::copyJointGroupAccelerations(const JointModelGroup* group, Eigen
 // ---- defaults and random values ----
 
 bool RobotState::setToDefaultValues(const JointModelGroup* group, const std::string& name) {
-  requirePointer(group, "group", "setToDefaultValues");
+  requireOwnGroup(group, "setToDefaultValues");
   std::map<std::string, double> values;
   if (!group->getVariableDefaultPositions(name, values)) return false;
   setVariablePositions(values);
@@ -190,7 +196,7 @@ void RobotState::setToRandomPositions(const JointModelGroup* group) {
 }
 
 void RobotState::setToRandomPositions(const JointModelGroup* group, random_numbers::RandomNumberGenerator& rng) {
-  requirePointer(group, "group", "setToRandomPositions");
+  requireOwnGroup(group, "setToRandomPositions");
   for (const JointModel* joint : group->getActiveJointModels()) {
     joint->getVariableRandomPositions(rng, positions_ + joint->getFirstVariableIndex(), joint->getVariableBounds());
   }
@@ -200,7 +206,7 @@ void RobotState::setToRandomPositions(const JointModelGroup* group, random_numbe
 void RobotState::setGroupRandomPositionsNearBy(const JointModelGroup* group, const RobotState& seed,
                                                const std::vector<double>& distances,
                                                random_numbers::RandomNumberGenerator& rng) {
-  requirePointer(group, "group", "setToRandomPositionsNearBy");
+  requireOwnGroup(group, "setToRandomPositionsNearBy");
   requireSameModel(seed, "setToRandomPositionsNearBy");
   const std::vector<const JointModel*>& joints = group->getActiveJointModels();
   requireSize(distances.size(), joints.size(), "distances.size() == joints.size()");
@@ -234,36 +240,36 @@ void RobotState::setToRandomPositionsNearBy(const JointModelGroup* group, const 
 
 void RobotState::setToRandomPositionsNearBy(const JointModelGroup* group, const RobotState& seed, double distance,
                                             random_numbers::RandomNumberGenerator& rng) {
-  requirePointer(group, "group", "setToRandomPositionsNearBy");
+  requireOwnGroup(group, "setToRandomPositionsNearBy");
   setGroupRandomPositionsNearBy(group, seed, std::vector<double>(group->getActiveJointModels().size(), distance), rng);
 }
 
 // ---- bounds ----
 
 bool RobotState::satisfiesBounds(const JointModelGroup* group, double margin) const {
-  requirePointer(group, "group", "satisfiesBounds");
+  requireOwnGroup(group, "satisfiesBounds");
   return satisfiesJointBounds(group->getActiveJointModels(), margin);
 }
 
 void RobotState::enforceBounds(const JointModelGroup* group) {
-  requirePointer(group, "group", "enforceBounds");
+  requireOwnGroup(group, "enforceBounds");
   enforceJointBounds(group->getActiveJointModels());
 }
 
 void RobotState::harmonizePositions(const JointModelGroup* group) {
-  requirePointer(group, "group", "harmonizePositions");
+  requireOwnGroup(group, "harmonizePositions");
   harmonizeJointPositions(group->getActiveJointModels());
 }
 
 std::pair<double, const JointModel*> RobotState::getMinDistanceToPositionBounds(const JointModelGroup* group) const {
-  requirePointer(group, "group", "getMinDistanceToPositionBounds");
+  requireOwnGroup(group, "getMinDistanceToPositionBounds");
   return getMinDistanceToPositionBounds(group->getActiveJointModels());
 }
 
 // ---- distances and motion ----
 
 bool RobotState::isValidVelocityMove(const RobotState& other, const JointModelGroup* group, double dt) const {
-  requirePointer(group, "group", "isValidVelocityMove");
+  requireOwnGroup(group, "isValidVelocityMove");
   requireSameModel(other, "isValidVelocityMove");
   if (!std::isfinite(dt)) return false;
   for (const JointModel* joint : group->getActiveJointModels()) {
@@ -278,7 +284,7 @@ bool RobotState::isValidVelocityMove(const RobotState& other, const JointModelGr
 }
 
 double RobotState::distance(const RobotState& other, const JointModelGroup* group) const {
-  requirePointer(group, "group", "distance");
+  requireOwnGroup(group, "distance");
   requireSameModel(other, "distance");
   double sum = 0.0;
   for (const JointModel* joint : group->getActiveJointModels()) {
@@ -291,7 +297,7 @@ double RobotState::distance(const RobotState& other, const JointModelGroup* grou
 bool RobotState::integrateVariableVelocity(
     const JointModelGroup* group, const Eigen::VectorXd& qdot, double dt,
     const std::function<bool(RobotState*, const JointModelGroup*, const double*)>& constraint) {
-  requirePointer(group, "group", "integrateVariableVelocity");
+  requireOwnGroup(group, "integrateVariableVelocity");
   requireSize(static_cast<size_t>(qdot.size()), group->getVariableCount(), "qdot.size() == group->getVariableCount()");
   Eigen::VectorXd q;
   copyJointGroupPositions(group, q);

@@ -72,7 +72,7 @@ void RobotState::invertVelocity() {
 }
 
 void RobotState::setJointEfforts(const JointModel* joint, const double* effort) {
-  requirePointer(joint, "joint", "setJointEfforts");
+  requireOwnJoint(joint, "setJointEfforts");
   requirePointer(effort, "effort array", "setJointEfforts");
   requireFinite(effort, joint->getVariableCount(), "setJointEfforts");
   if (has_accelerations_) {
@@ -120,27 +120,30 @@ void RobotState::writeVariablePosition(size_t index, double value) {
   updateMimicJoint(joint);
 }
 
-void RobotState::setVariableValues(double* values, const std::vector<std::string>& names,
-                                   const std::vector<double>& given) {
+void RobotState::setVariableValues(MarkArray mark, double* values, const std::vector<std::string>& names,
+                                   const std::vector<double>& given, const char* size_condition,
+                                   const char* operation) {
+  requireSize(given.size(), names.size(), size_condition);
+  requireFinite(given.data(), given.size(), operation);
+  (this->*mark)();
   for (size_t i = 0; i < names.size(); ++i) values[model_->getVariableIndex(names[i])] = given[i];
 }
 
-void RobotState::setVariableValues(double* values, const std::map<std::string, double>& variable_map) {
+void RobotState::setVariableValues(MarkArray mark, double* values, const std::map<std::string, double>& variable_map,
+                                   const char* operation) {
+  requireFinite(variable_map, operation);
+  (this->*mark)();
   for (const auto& entry : variable_map) values[model_->getVariableIndex(entry.first)] = entry.second;
 }
 
 void RobotState::setVariableVelocities(const std::map<std::string, double>& variable_map) {
-  requireFinite(variable_map, "setVariableVelocities");
-  markVelocity();
-  setVariableValues(velocities_, variable_map);
+  setVariableValues(&RobotState::markVelocity, velocities_, variable_map, "setVariableVelocities");
 }
 
 void RobotState::setVariableVelocities(const std::vector<std::string>& variable_names,
                                        const std::vector<double>& variable_velocity) {
-  requireSize(variable_velocity.size(), variable_names.size(), "variable_names.size() == variable_velocity.size()");
-  requireFinite(variable_velocity.data(), variable_velocity.size(), "setVariableVelocities");
-  markVelocity();
-  setVariableValues(velocities_, variable_names, variable_velocity);
+  setVariableValues(&RobotState::markVelocity, velocities_, variable_names, variable_velocity,
+                    "variable_names.size() == variable_velocity.size()", "setVariableVelocities");
 }
 
 void RobotState::setVariableVelocities(const std::map<std::string, double>& variable_map,
@@ -150,18 +153,13 @@ void RobotState::setVariableVelocities(const std::map<std::string, double>& vari
 }
 
 void RobotState::setVariableAccelerations(const std::map<std::string, double>& variable_map) {
-  requireFinite(variable_map, "setVariableAccelerations");
-  markAcceleration();
-  setVariableValues(accelerations_, variable_map);
+  setVariableValues(&RobotState::markAcceleration, accelerations_, variable_map, "setVariableAccelerations");
 }
 
 void RobotState::setVariableAccelerations(const std::vector<std::string>& variable_names,
                                           const std::vector<double>& variable_acceleration) {
-  requireSize(variable_acceleration.size(), variable_names.size(),
-              "variable_names.size() == variable_acceleration.size()");
-  requireFinite(variable_acceleration.data(), variable_acceleration.size(), "setVariableAccelerations");
-  markAcceleration();
-  setVariableValues(accelerations_, variable_names, variable_acceleration);
+  setVariableValues(&RobotState::markAcceleration, accelerations_, variable_names, variable_acceleration,
+                    "variable_names.size() == variable_acceleration.size()", "setVariableAccelerations");
 }
 
 void RobotState::setVariableAccelerations(const std::map<std::string, double>& variable_map,
@@ -171,17 +169,13 @@ void RobotState::setVariableAccelerations(const std::map<std::string, double>& v
 }
 
 void RobotState::setVariableEffort(const std::map<std::string, double>& variable_map) {
-  requireFinite(variable_map, "setVariableEffort");
-  markEffort();
-  setVariableValues(efforts_, variable_map);
+  setVariableValues(&RobotState::markEffort, efforts_, variable_map, "setVariableEffort");
 }
 
 void RobotState::setVariableEffort(const std::vector<std::string>& variable_names,
                                    const std::vector<double>& variable_effort) {
-  requireSize(variable_effort.size(), variable_names.size(), "variable_names.size() == variable_effort.size()");
-  requireFinite(variable_effort.data(), variable_effort.size(), "setVariableEffort");
-  markEffort();
-  setVariableValues(efforts_, variable_names, variable_effort);
+  setVariableValues(&RobotState::markEffort, efforts_, variable_names, variable_effort,
+                    "variable_names.size() == variable_effort.size()", "setVariableEffort");
 }
 
 void RobotState::setVariableEffort(const std::map<std::string, double>& variable_map,
@@ -282,7 +276,7 @@ std::pair<double, const JointModel*> RobotState::getMinDistanceToPositionBounds(
   std::pair<double, const JointModel*> nearest(std::numeric_limits<double>::max(), nullptr);
   std::vector<double> limits;
   for (const JointModel* joint : joints) {
-    requirePointer(joint, "joint", "getMinDistanceToPositionBounds");
+    requireOwnJoint(joint, "getMinDistanceToPositionBounds");
     if (hasNoPositionLimits(joint)) continue;
     const double* values = positions_ + joint->getFirstVariableIndex();
     const JointModel::Bounds& bounds = joint->getVariableBounds();

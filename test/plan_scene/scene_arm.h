@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,9 +9,17 @@
 #include <octomap/OcTree.h>
 
 #include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
+#include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "test_support.h"
 
 namespace bramlock_test {
+
+using Joints = std::vector<double>;
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+
+inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The six-axis scene arm of test/fixtures/scene_arm (written by its generate.py).
 inline std::string sceneArmDirectory() { return fixturePath("scene_arm/"); }
@@ -32,6 +41,13 @@ inline std::vector<std::pair<double, double>> sceneArmBounds() {
 }
 
 constexpr double kSceneArmRobotPadding = 0.01;
+
+// The scene arm's robot model on its own (an independent view of its poses), loaded quietly.
+inline std::shared_ptr<moveit::core::RobotModel> loadSceneArmModel() {
+  OutputCapture quiet;
+  return std::make_shared<moveit::core::RobotModel>(sceneArmDirectory(), "scene_arm.urdf", "scene_arm.srdf",
+                                                    sceneArmMdhTable());
+}
 
 // A scene in the full form on the two-group SRDF, planning for `group`; the
 // start-up output is swallowed (or kept in `output` when given).
@@ -55,6 +71,12 @@ inline std::shared_ptr<const octomap::OcTree> octreeWith(const std::vector<octom
   auto tree = std::make_shared<octomap::OcTree>(resolution);
   for (const auto& point : points) tree->updateNode(point, true);
   return tree;
+}
+
+// Replaces the scene's world by an octree of those voxels.
+inline void setOctree(ManipulatorPlanScene& scene, const std::vector<octomap::point3d>& points) {
+  OutputCapture quiet;
+  scene.updateWorldOctomap(octreeWith(points));
 }
 
 }  // namespace bramlock_test

@@ -17,13 +17,7 @@
 
 namespace {
 
-using bramlock_test::makeSceneArm;
-using bramlock_test::octreeWith;
-using bramlock_test::OutputCapture;
-using Joints = std::vector<double>;
-
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-const double kInf = std::numeric_limits<double>::infinity();
+using namespace bramlock_test;
 
 // Joint 3 folded back: the wrist lands on the shoulder.
 const Joints kFolded = {0.0, 0.0, 2.9, 0.0, 0.0, 0.0};
@@ -55,11 +49,6 @@ std::unique_ptr<RecordingScene> makeRecordingScene() {
   return std::make_unique<RecordingScene>(bramlock_test::sceneArmDirectory(), "scene_arm.urdf", "scene_arm.srdf",
                                           "arm", bramlock_test::kSceneArmRobotPadding, 1.0, "gripper_link", table,
                                           bramlock_test::sceneArmAccelerationLimits());
-}
-
-void setOctree(ManipulatorPlanScene& scene, const std::vector<octomap::point3d>& points) {
-  OutputCapture quiet;
-  ASSERT_EQ(scene.updateWorldOctomap(octreeWith(points)), 0);
 }
 
 // The order in which a breadth-first bisection visits the indices 1..n-1.
@@ -224,12 +213,7 @@ TEST(SceneChecks, MimicGroupsTakeTheActiveJointsOnly) {
   ASSERT_EQ(scene->getPlanSpaceBounds(bounds), 1);
 
   // A voxel where the mimic finger goes when the hand opens, placed with a robot state of its own.
-  std::shared_ptr<moveit::core::RobotModel> model;
-  {
-    OutputCapture quiet;
-    model = std::make_shared<moveit::core::RobotModel>(bramlock_test::sceneArmDirectory(), "scene_arm.urdf",
-                                                       "scene_arm.srdf", bramlock_test::sceneArmMdhTable());
-  }
+  const auto model = loadSceneArmModel();
   moveit::core::RobotState state(model);
   state.setToDefaultValues();
   const double open_values[] = {0.03, 0.03};

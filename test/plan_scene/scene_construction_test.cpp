@@ -12,15 +12,9 @@
 
 namespace {
 
-using bramlock_test::makeSceneArm;
-using bramlock_test::OutputCapture;
-using bramlock_test::sceneArmDirectory;
+using namespace bramlock_test;
+
 using Bounds = std::vector<std::pair<double, double>>;
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-const double kInf = std::numeric_limits<double>::infinity();
 
 struct Built {
   std::unique_ptr<ManipulatorPlanScene> scene;

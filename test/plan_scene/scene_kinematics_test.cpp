@@ -12,14 +12,9 @@
 
 namespace {
 
-using bramlock_test::makeSceneArm;
-using bramlock_test::OutputCapture;
-using Joints = std::vector<double>;
+using namespace bramlock_test;
 
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
 const std::string kNoSolver = "kinematics_interface_ptr_==null!\n";
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Joint vectors well inside the bounds and away from the wrist and elbow singularities.
 std::vector<Joints> regularJointVectors(std::mt19937& rng, int count) {
@@ -212,6 +207,10 @@ TEST(SceneKinematics, LinkTransformsAndTheToolEnd) {
   }
   Joints not_finite = {0, 0, kNaN, 0, 0, 0};
   EXPECT_TRUE(scene->getLinkTransforms(not_finite.data()).empty());
+  {
+    OutputCapture quiet;
+    EXPECT_EQ(scene->getToolEndTransform(not_finite), Eigen::Matrix4d::Identity());
+  }
   EXPECT_TRUE(scene->getLinkTransforms(nullptr).empty());
 
   std::unique_ptr<ManipulatorPlanScene> no_gripper;

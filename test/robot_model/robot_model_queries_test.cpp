@@ -223,21 +223,3 @@ TEST(RobotModelDeathTest, BoundsListsMustMatchTheActiveJoints) {
 }
 
 }  // namespace
-
-namespace {
-
-TEST(JointModelGroupBasics, JointsFollowJointIndexWhateverTheGivenOrder) {
-  const auto model = bramlock_test::loadTestArm();
-  srdf::Model::Group config;
-  config.name_ = "wrist";
-  const moveit::core::JointModelGroup group(
-      "wrist", config, {model->getJointModel("joint6"), model->getJointModel("joint4"), model->getJointModel("joint5")},
-      model.get());
-  ASSERT_EQ(group.getJointModels().size(), 3u);
-  EXPECT_EQ(group.getJointModels()[0]->getName(), "joint4");
-  EXPECT_EQ(group.getJointModels()[2]->getName(), "joint6");
-  EXPECT_EQ(group.getParentModel(), model.get());
-  EXPECT_EQ(group.getEndEffectorName(), "");
-}
-
-}  // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -48,23 +49,25 @@ class World {
 
  private:
   struct Observer {
-    explicit Observer(const ObserverCallbackFn& fn) : callback(fn) {}
+    Observer(const ObserverCallbackFn& fn, uint64_t observer_id) : callback(fn), id(observer_id) {}
     ObserverCallbackFn callback;
+    uint64_t id;
   };
 
  public:
-  // Identifies one registered observer; equal only to itself. A default
-  // handle identifies none.
+  // Identifies one registered observer; equal only to itself. Numbers are
+  // never reused in a process, so a stale handle cannot name a newer
+  // observer that took the freed record's place. A default handle names none.
   class ObserverHandle {
    public:
     ObserverHandle() = default;
-    bool operator==(const ObserverHandle& other) const { return observer_ == other.observer_; }
-    bool operator!=(const ObserverHandle& other) const { return observer_ != other.observer_; }
+    bool operator==(const ObserverHandle& other) const { return id_ == other.id_; }
+    bool operator!=(const ObserverHandle& other) const { return id_ != other.id_; }
 
    private:
     friend class World;
-    explicit ObserverHandle(const Observer* observer) : observer_(observer) {}
-    const Observer* observer_ = nullptr;
+    explicit ObserverHandle(uint64_t id) : id_(id) {}
+    uint64_t id_ = 0;
   };
 
   World() = default;
@@ -86,6 +89,8 @@ class World {
   void addToObject(const std::string& id, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose);
   // Refused, with a message, when the lists differ in length or a pose is not finite.
   void addToObject(const std::string& id, const std::vector<ShapeConstPtr>& shapes, const PoseVector& poses);
+  // Shapes are found by identity (the same shape object). Poses that are or
+  // would become non-finite are refused (false) and change nothing.
   bool moveShapeInObject(const std::string& id, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose);
   // Premultiplies every shape pose of the object by the transform.
   bool moveObject(const std::string& id, const Eigen::Isometry3d& transform);
@@ -93,8 +98,10 @@ class World {
   bool removeShapeFromObject(const std::string& id, const ShapeConstPtr& shape);
   bool removeObject(const std::string& id);
   void clearObjects();
-  // Replaces the shape and pose at index, creating the object when absent
-  // (it stays, empty, when the index is refused). 0, or -1 when refused.
+  // Replace the shape and pose at index and tell the observers with
+  // REMOVE_SHAPE | ADD_SHAPE, so mirrors rebuild the object: 0, or -1 when the
+  // index is out of range or the pose not finite. updateToObject creates an
+  // absent object (it stays, empty, when refused) without telling anyone.
   int updateToObject(const std::string& id, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose, int index);
   int updateShapeInObject(const ObjectPtr& obj, int index, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose);
 
@@ -107,9 +114,11 @@ class World {
   // with a copy of this world; *created tells whether it is new.
   ObjectPtr& uniqueObject(const std::string& id, bool* created);
   void notify(const ObjectConstPtr& obj, Action action) const;
+  using ObserverList = std::vector<std::unique_ptr<Observer>>;
+  ObserverList::const_iterator findObserver(ObserverHandle handle) const;
 
   std::map<std::string, ObjectPtr> objects;
-  std::vector<std::unique_ptr<Observer>> observers;
+  ObserverList observers;
 };
 
 using WorldPtr = std::shared_ptr<World>;

@@ -60,8 +60,13 @@ class Shape;
 // limits 0. Non-finite joint values make a state invalid.
 //
 // Construction loads the model, whose loading errors (an unreadable URDF,
-// for one) leave the constructor as its exceptions. One scene serves one
-// caller at a time: every check overwrites the state used for checking.
+// for one) leave the constructor as its exceptions; a robot padding or scale
+// that is not finite, or a scale below epsilon, throws std::invalid_argument.
+// One scene serves one caller at a time: every check overwrites the state
+// used for checking.
+//
+// FCL tests mesh links by their triangles: an obstacle wholly inside a link
+// mesh (or inside its padded copy) touches no triangle and is not reported.
 class ManipulatorPlanScene : public PlanSceneInterface {
  public:
   using MdhTable = std::vector<std::vector<double>>;

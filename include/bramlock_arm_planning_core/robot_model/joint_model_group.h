@@ -152,6 +152,8 @@ class JointModelGroup {
 
   void getVariableRandomPositions(random_numbers::RandomNumberGenerator& rng, double* values,
                                   const JointBoundsVector& active_joint_bounds) const;
+  // Within distance of near (a seed or distance that is not a finite number
+  // throws std::invalid_argument before anything is written).
   void getVariableRandomPositionsNearBy(random_numbers::RandomNumberGenerator& rng, double* values,
                                         const JointBoundsVector& active_joint_bounds, const double* near,
                                         double distance) const;

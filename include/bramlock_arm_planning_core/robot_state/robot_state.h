@@ -176,17 +176,18 @@ class RobotState {
   bool checkLinkTransforms() const;
   bool checkCollisionTransforms() const;
 
+  // Joint and link arguments of the transform and value operations must be
+  // the model's own: null or foreign ones throw std::invalid_argument.
   // Recomputed when its joint is dirty.
   const Eigen::Isometry3d& getJointTransform(const JointModel* joint);
   // Requires the joint to be up to date.
   const Eigen::Isometry3d& getJointTransform(const JointModel* joint) const;
-  const Eigen::Isometry3d& getGlobalLinkTransform(const LinkModel* link) {
-    updateLinkTransforms();
-    return link_transforms_[link->getLinkIndex()];
-  }
+  // Updates the link transforms first.
+  const Eigen::Isometry3d& getGlobalLinkTransform(const LinkModel* link);
   // Requires current link transforms.
   const Eigen::Isometry3d& getGlobalLinkTransform(const LinkModel* link) const;
-  // Shape `index` of the link; requires current collision-body transforms.
+  // Shape `index` of the link (std::out_of_range beyond its shapes); requires
+  // current collision-body transforms.
   const Eigen::Isometry3d& getCollisionBodyTransform(const LinkModel* link, size_t index) const;
 
   // A link name (leading slashes ignored) or the model frame; an unknown name
@@ -228,6 +229,10 @@ class RobotState {
   void initTransforms();
   void copyFrom(const RobotState& other);
   void requireSameModel(const RobotState& other, const char* operation) const;
+  bool ownsLink(const LinkModel* link) const;
+  void requireOwnLink(const LinkModel* link, const char* operation) const;
+  void requireOwnJoint(const JointModel* joint, const char* operation) const;
+  void requireOwnGroup(const JointModelGroup* group, const char* operation) const;
 
   // Dirty bookkeeping.
   void markDirtyJointTransforms(const JointModel* joint);
@@ -239,6 +244,8 @@ class RobotState {
   void updateGroupMimicJoints(const JointModelGroup* group);
 
   // Transforms.
+  // getJointTransform without the argument check.
+  const Eigen::Isometry3d& jointTransform(const JointModel* joint);
   void updateLinkTransformsInternal(const JointModel* start);
   void updateLinkTransform(const LinkModel* link);
   // Link transforms of the joint's child link and every link below it.
@@ -248,11 +255,19 @@ class RobotState {
   size_t transformCount() const;
   size_t dirtyByteDoubles() const;
 
-  // Value helpers.
+  // Value helpers. Velocity, acceleration and effort writers check their
+  // input, mark their array as in use, then write.
+  using MarkArray = void (RobotState::*)();
   // Writes one position, marks its joint dirty and moves the joint's followers.
   void writeVariablePosition(size_t index, double value);
-  void setVariableValues(double* values, const std::vector<std::string>& names, const std::vector<double>& given);
-  void setVariableValues(double* values, const std::map<std::string, double>& variable_map);
+  void setVariableValues(MarkArray mark, double* values, const std::vector<std::string>& names,
+                         const std::vector<double>& given, const char* size_condition, const char* operation);
+  void setVariableValues(MarkArray mark, double* values, const std::map<std::string, double>& variable_map,
+                         const char* operation);
+  void setJointGroupValues(MarkArray mark, double* values, const JointModelGroup* group, const double* gstate,
+                           const char* operation);
+  void setJointGroupValues(MarkArray mark, double* values, const JointModelGroup* group,
+                           const Eigen::VectorXd& gstate, const char* operation);
   void scatterGroupValues(const JointModelGroup* group, const double* gstate, double* values);
   void gatherGroupValues(const JointModelGroup* group, const double* values, double* gstate) const;
   void checkGroupArray(const JointModelGroup* group, const double* gstate, const char* operation) const;

@@ -1,0 +1,302 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <geometric_shapes/mesh_operations.h>
+#include <geometric_shapes/shapes.h>
+#include <pcl/PolygonMesh.h>
+#include <pcl/conversions.h>
+#include <pcl/point_cloud.h>
+#include <pcl/point_types.h>
+
+#include "bramlock_arm_planning_core/collision_detection_fcl/collision_robot_fcl.h"
+#include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
+#include "bramlock_arm_planning_core/robot_model/robot_model.h"
+#include "bramlock_arm_planning_core/robot_state/robot_state.h"
+#include "scene_arm.h"
+
+namespace {
+
+using namespace bramlock_test;
+
+const std::set<std::string> kGripperTouches = {"gripper_link"};
+
+template <typename Call>
+auto quietly(Call call) {
+  OutputCapture quiet;
+  return call();
+}
+
+// At the zero state the gripper link's origin is at z 0.8705 on the z axis,
+// its z axis pointing up. Voxels are 2 cm cubes; their centres lie on odd
+// multiples of 1 cm.
+const octomap::point3d kAboveGripper(0.05f, 0.01f, 1.05f);
+
+Eigen::Matrix4d translation(double x, double y, double z) {
+  Eigen::Matrix4d pose = Eigen::Matrix4d::Identity();
+  pose.block<3, 1>(0, 3) = Eigen::Vector3d(x, y, z);
+  return pose;
+}
+
+std::string prismPath() { return "file://" + bramlock_test::sceneArmDirectory() + "scene_arm_description/meshes/prism.stl"; }
+
+// The unit prism scaled to 0.1 m, standing 0.15..0.25 m above the gripper
+// origin, so that its side (radius 0.05) cuts the voxel above the gripper.
+int attachPrism(ManipulatorPlanScene& scene, const std::string& id, const std::string& path, std::string* out = nullptr) {
+  OutputCapture capture;
+  const int code = scene.addAttachedEndEffectorToLink(id, "gripper_link", kGripperTouches, translation(0, 0, 0.2),
+                                                      path, 0.1, 0.0);
+  if (out) *out = capture.out();
+  return code;
+}
+
+int attachBox(ManipulatorPlanScene& scene, const std::string& id, const Eigen::Matrix4d& pose, double* size,
+              std::string* out = nullptr) {
+  OutputCapture capture;
+  const int code = scene.addAttachedCollisionObjectToLink(id, "gripper_link", kGripperTouches, pose, size, 1.0, 0.0);
+  if (out) *out = capture.out();
+  return code;
+}
+
+// A box whose side cuts the voxel above the gripper, and one far from it.
+double kCuttingBox[] = {0.1, 0.1, 0.1};
+const Eigen::Matrix4d kCuttingBoxPose = translation(0, 0, 0.2);
+double kSmallBox[] = {0.02, 0.02, 0.02};
+const Eigen::Matrix4d kSmallBoxPose = translation(0, 0, 0.16);
+
+}  // namespace
+
+TEST(SceneAttached, EndEffectorMeshMakesANearbyObstacleCollide) {
+  auto scene = makeSceneArm();
+  setOctree(*scene, {kAboveGripper});
+  Joints zero(6, 0.0);
+  ASSERT_TRUE(scene->isValid(zero.data()));
+  std::string out;
+  ASSERT_EQ(attachPrism(*scene, "tool", prismPath(), &out), 0);
+  EXPECT_TRUE(contains(out, "[INFO] Mesh created from path: " + prismPath()));
+  EXPECT_TRUE(contains(out, "\033[2mrobot_state_ has not AttachedBody,shapes 'tool' attached to link 'gripper_link' \033[0m"));
+  EXPECT_FALSE(scene->isValid(zero.data()));
+  EXPECT_FALSE(scene->isValidSimplify(zero.data()));
+
+  ASSERT_EQ(attachPrism(*scene, "tool", prismPath(), &out), 0);
+  EXPECT_TRUE(contains(out, "robot_state_ has AttachedBody,shapes 'tool' attached to link 'gripper_link' "));
+  Joints turned = {0.0, 1.0, 0.0, 0.0, 0.0, 0.0};
+  EXPECT_TRUE(scene->isValid(turned.data())) << "the tool moves with its link";
+}
+
+TEST(SceneAttached, EndEffectorFailures) {
+  auto scene = makeSceneArm();
+  std::string out;
+  const std::string missing = "file:///no/such/dir/tool.stl";
+  EXPECT_EQ(attachPrism(*scene, "tool", missing, &out), -1);
+  EXPECT_TRUE(contains(out, "[WARN] Failed to create mesh from resource.\n"));
+  EXPECT_TRUE(contains(out, "[WARN] Failed to load shape from STL file: " + missing + "\n"));
+  {
+    OutputCapture capture;
+    EXPECT_EQ(scene->addAttachedEndEffectorToLink("tool", "no_link", {}, Eigen::Matrix4d::Identity(), prismPath(),
+                                                  1.0, 0.0),
+              -1);
+    out = capture.out();
+  }
+  EXPECT_TRUE(contains(out, "[ERROR] getTcpLink error in processAttachedCollisionObject\n"));
+  Eigen::Matrix4d not_finite = Eigen::Matrix4d::Identity();
+  not_finite(0, 3) = kNaN;
+  OutputCapture quiet;
+  EXPECT_EQ(scene->addAttachedEndEffectorToLink("tool", "gripper_link", {}, not_finite, prismPath(), 1.0, 0.0), -1);
+}
+
+TEST(SceneAttached, BoxCollidesAtOnceAndBodiesKeepTheirOwnPlaces) {
+  auto scene = makeSceneArm();
+  setOctree(*scene, {kAboveGripper});
+  Joints zero(6, 0.0);
+  std::string out;
+  ASSERT_EQ(attachBox(*scene, "a", kSmallBoxPose, kSmallBox, &out), 0);
+  EXPECT_TRUE(contains(
+      out, "robot_state_ not hasAttachedBody,shapes 'a' attached to link 'gripper_link' (0.020000 0.020000 0.020000)\n"));
+  EXPECT_TRUE(scene->isValid(zero.data()));
+  ASSERT_EQ(attachBox(*scene, "b", kCuttingBoxPose, kCuttingBox), 0);
+  EXPECT_FALSE(scene->isValid(zero.data())) << "seen without an end-effector attach";
+
+  {
+    OutputCapture capture;
+    EXPECT_EQ(scene->removeAttachedCollisionObjectFromLink("a"), 0);
+    EXPECT_EQ(capture.out(), "remove 'a' AttachedBody \n");
+  }
+  EXPECT_FALSE(scene->isValid(zero.data())) << "the remaining box is checked in its own place";
+  OutputCapture quiet;
+  EXPECT_EQ(scene->removeAttachedCollisionObjectFromLink("b"), 0);
+  EXPECT_TRUE(scene->isValid(zero.data()));
+  EXPECT_EQ(scene->removeAttachedCollisionObjectFromLink("never_attached"), 0);
+}
+
+TEST(SceneAttached, BoxReplacesBodiesAndWorldObjectsOfItsId) {
+  auto scene = makeSceneArm();
+  setOctree(*scene, {kAboveGripper});
+  Joints zero(6, 0.0);
+  ASSERT_EQ(attachBox(*scene, "box", kCuttingBoxPose, kCuttingBox), 0);
+  EXPECT_FALSE(scene->isValid(zero.data()));
+  std::string out;
+  ASSERT_EQ(attachBox(*scene, "box", kSmallBoxPose, kSmallBox, &out), 0);
+  EXPECT_TRUE(contains(out, "robot_state_ does hasAttachedBody,shapes 'box' attached to tcp link 'gripper_link'"));
+  EXPECT_TRUE(scene->isValid(zero.data())) << "the small box replaced the cutting one";
+
+  // A body named like the octomap object takes the octomap out of the world.
+  ASSERT_EQ(attachBox(*scene, "world_octomap", kCuttingBoxPose, kCuttingBox), 0);
+  EXPECT_TRUE(scene->isValid(zero.data()));
+}
+
+TEST(SceneAttached, BoxArgumentsThatCannotMakeABox) {
+  auto scene = makeSceneArm();
+  double not_finite[] = {0.1, kNaN, 0.1};
+  double flat[] = {0.1, 0.0, 0.1};
+  double huge_negative[] = {0.1, -1e300, 0.1};
+  EXPECT_EQ(attachBox(*scene, "box", kSmallBoxPose, nullptr), -1);
+  for (double* size : {not_finite, flat, huge_negative}) EXPECT_EQ(attachBox(*scene, "box", kSmallBoxPose, size), -1);
+  Eigen::Matrix4d pose = kSmallBoxPose;
+  pose(2, 3) = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(attachBox(*scene, "box", pose, kSmallBox), -1);
+  std::string out;
+  {
+    OutputCapture capture;
+    EXPECT_EQ(scene->addAttachedCollisionObjectToLink("box", "no_link", {}, kSmallBoxPose, kSmallBox, 1.0, 0.0), -1);
+    out = capture.out();
+  }
+  EXPECT_TRUE(contains(out, "getTcpLink error in processAttachedCollisionObject\n"));
+}
+
+TEST(SceneAttached, PaddingsSetAndRecoveredFlipValidity) {
+  auto scene = makeSceneArm();
+  Joints zero(6, 0.0);
+  // Beside the forearm (radius 0.04, z 0.4965..0.6565 at the zero state), 2 to 2.5 cm clear of it.
+  setOctree(*scene, {octomap::point3d(0.07f, 0.01f, 0.57f)});
+  ASSERT_TRUE(scene->isValid(zero.data()));
+  EXPECT_EQ(quietly([&] { return scene->setRobotPadding(0.08); }), 0);
+  EXPECT_FALSE(scene->isValid(zero.data()));
+  EXPECT_EQ(quietly([&] { return scene->recoverRobotPadding(); }), 0);
+  EXPECT_TRUE(scene->isValid(zero.data()));
+
+  // Beside the gripper box along its narrow side (half width 0.03), 3 cm clear of it.
+  const Eigen::Matrix4d gripper = scene->getToolEndTransform(zero);
+  const bool narrow_along_x = std::abs(gripper(0, 0)) > 0.5;
+  setOctree(*scene, {narrow_along_x ? octomap::point3d(0.07f, 0.01f, 0.93f) : octomap::point3d(0.01f, 0.07f, 0.93f)});
+  ASSERT_TRUE(scene->isValid(zero.data()));
+  EXPECT_EQ(scene->setGripperPadding(0.1), 0);
+  EXPECT_FALSE(scene->isValid(zero.data()));
+  EXPECT_EQ(scene->setGripperPadding(0.0), 0);
+  EXPECT_TRUE(scene->isValid(zero.data()));
+  EXPECT_EQ(quietly([&] { return scene->setGripperPadding(kNaN); }), -1);
+  EXPECT_EQ(quietly([&] { return scene->setRobotPadding(kNaN); }), -1);
+  EXPECT_EQ(quietly([&] { return scene->setGripperPadding(nullptr, 0.1); }), -1);
+}
+
+TEST(SceneAttached, GripperPaddingOnAGivenChecker) {
+  auto scene = makeSceneArm();
+  std::shared_ptr<collision_detection::CollisionRobotFCL> robot;
+  {
+    OutputCapture quiet;
+    robot = std::make_shared<collision_detection::CollisionRobotFCL>(loadSceneArmModel());
+  }
+  OutputCapture capture;
+  EXPECT_EQ(scene->setGripperPadding(robot, 0.05), 0);
+  EXPECT_EQ(capture.out(), "gripper_name:gripper_link\n");
+  EXPECT_EQ(robot->getLinkPadding("gripper_link"), 0.05);
+}
+
+TEST(SceneAttached, GroupsWithoutGripperRefusePaddings) {
+  auto scene = makeSceneArm("arm", "scene_arm_joint_list.srdf");
+  OutputCapture capture;
+  EXPECT_EQ(scene->setGripperPadding(0.1), -1);
+  EXPECT_EQ(scene->setRobotPadding(0.1), -1);
+  EXPECT_EQ(scene->recoverRobotPadding(), -1);
+  EXPECT_EQ(capture.out(),
+            "The robot does not have gripper.\nThe robot does not have gripper.\nThe robot does not have gripper.\n");
+}
+
+TEST(SceneAttached, ExportedMeshesAreTheCollisionBodiesInPlace) {
+  auto scene = makeSceneArm();
+  const Joints q = {0.4, -0.3, 0.9, 0.2, -0.7, 1.1};
+  std::vector<pcl::PolygonMesh> meshes(1);  // appended to, not cleared
+  ASSERT_EQ(scene->getLinkPolygonMeshs(q, meshes), 0);
+  ASSERT_EQ(meshes.size(), 8u);
+
+  // The same poses from a robot state of a model of its own.
+  const auto model = loadSceneArmModel();
+  moveit::core::RobotState state(model);
+  state.setToDefaultValues();
+  state.setJointGroupPositions(model->getJointModelGroup("arm"), q.data());
+  state.update(true);
+  const std::vector<std::string> links = {"link1", "link2", "link3", "link4", "link5", "link6", "gripper_link"};
+  for (size_t i = 0; i < links.size(); ++i) {
+    const moveit::core::LinkModel* link = model->getLinkModel(links[i]);
+    const auto& shape = static_cast<const shapes::Mesh&>(*link->getShapes().front());
+    const Eigen::Isometry3d pose = state.getGlobalLinkTransform(link) * link->getCollisionOriginTransforms().front();
+    pcl::PointCloud<pcl::PointXYZ> cloud;
+    pcl::fromPCLPointCloud2(meshes[i + 1].cloud, cloud);
+    ASSERT_EQ(cloud.size(), shape.vertex_count) << links[i];
+    ASSERT_EQ(meshes[i + 1].polygons.size(), shape.triangle_count) << links[i];
+    for (unsigned int v = 0; v < shape.vertex_count; ++v) {
+      const Eigen::Vector3d expected =
+          pose * Eigen::Vector3d(shape.vertices[3 * v], shape.vertices[3 * v + 1], shape.vertices[3 * v + 2]);
+      EXPECT_LT((cloud[v].getVector3fMap().cast<double>() - expected).norm(), 1e-6) << links[i] << " vertex " << v;
+    }
+    for (unsigned int t = 0; t < shape.triangle_count; ++t) {
+      for (int c = 0; c < 3; ++c) EXPECT_EQ(meshes[i + 1].polygons[t].vertices[c], shape.triangles[3 * t + c]);
+    }
+  }
+  EXPECT_EQ(scene->getLinkPolygonMeshs(Joints(5, 0.0), meshes), -3);
+  EXPECT_EQ(scene->getLinkPolygonMeshs({0, 0, kNaN, 0, 0, 0}, meshes), -3);
+  EXPECT_EQ(meshes.size(), 8u);
+}
+
+TEST(SceneAttached, InterpolationLeavesOutCollidingStates) {
+  auto scene = makeSceneArm();
+  setOctree(*scene, {octomap::point3d(0.05f, 0.01f, 0.37f)});  // cut by the upright upper arm
+  Joints from = {0.0, -0.5, 0.0, 0.0, 0.0, 0.0};
+  Joints to = {0.0, 0.5, 0.0, 0.0, 0.0, 0.0};
+  ASSERT_TRUE(scene->isValid(from));
+  ASSERT_TRUE(scene->isValid(to));
+  const unsigned int n = scene->validSegmentCount(from.data(), to.data());
+  std::vector<Joints> states;
+  std::string out;
+  {
+    OutputCapture capture;
+    states = scene->interpolate(from.data(), to.data());
+    out = capture.out();
+  }
+  size_t warnings = 0;
+  for (size_t at = out.find("[WARN] interpolate failed,joints is "); at != std::string::npos;
+       at = out.find("[WARN] interpolate failed,joints is ", at + 1)) {
+    ++warnings;
+  }
+  EXPECT_GT(warnings, 0u);
+  EXPECT_EQ(states.size() + warnings, n - 1);
+  for (const Joints& state : states) {
+    ASSERT_EQ(state.size(), 6u);
+    EXPECT_TRUE(scene->isValid(state));
+    const double k = (state[1] - from[1]) / (to[1] - from[1]) * n;
+    EXPECT_NEAR(k, std::round(k), 1e-9) << "on the motion check's grid";
+  }
+  EXPECT_TRUE(scene->interpolate(from.data(), from.data()).empty());
+  EXPECT_TRUE(scene->interpolate(nullptr, to.data()).empty());
+  for (double bad : {kNaN, 1e300}) {
+    Joints far = to;
+    far[1] = bad;
+    EXPECT_TRUE(scene->interpolate(from.data(), far.data()).empty()) << bad;
+  }
+}
+
+TEST(SceneAttached, InterpolationGivesEveryVariableOfTheGroup) {
+  auto scene = makeSceneArm("hand");
+  double from[] = {0.0};
+  double to[] = {0.03};
+  const std::vector<Joints> states = scene->interpolate(from, to);
+  ASSERT_FALSE(states.empty());
+  for (const Joints& state : states) {
+    ASSERT_EQ(state.size(), 2u) << "the finger and its mimic twin";
+    EXPECT_DOUBLE_EQ(state[0], state[1]);
+  }
+}

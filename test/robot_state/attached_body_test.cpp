@@ -1,0 +1,235 @@
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <geometric_shapes/shapes.h>
+
+#include "state_test_support.h"
+
+namespace {
+
+using bramlock_test::OutputCapture;
+using bramlock_test::transformsNear;
+using moveit::core::AttachedBody;
+using moveit::core::LinkModel;
+using moveit::core::RobotModel;
+using moveit::core::RobotState;
+using moveit::core::vector_Isometry3d;
+
+const std::string kAttachLine = "--------------------RobotState::attachBody--------------------0\n";
+
+Eigen::Isometry3d offset(double x, double y, double z) { return Eigen::Isometry3d(Eigen::Translation3d(x, y, z)); }
+
+std::unique_ptr<AttachedBody> box(const LinkModel* link, const std::string& id, double size = 0.1) {
+  return std::make_unique<AttachedBody>(link, id, AttachedBody::ShapeList{std::make_shared<shapes::Box>(size, size, size)},
+                                        vector_Isometry3d{offset(0, 0, 0.1)}, std::set<std::string>{"link6"});
+}
+
+double boxSide(const AttachedBody& body) { return static_cast<const shapes::Box&>(*body.getShapes()[0]).size[0]; }
+
+class AttachedBodies : public ::testing::Test {
+ protected:
+  // (id, body, attached?) for every callback call; declared before the state,
+  // whose destructor still reports to it.
+  std::vector<std::tuple<std::string, const AttachedBody*, bool>> calls_;
+  std::shared_ptr<const RobotModel> model_ = bramlock_test::loadStateTestArm();
+  RobotState state_ = bramlock_test::updatedDefaultState(model_);
+
+  const LinkModel* link(const std::string& name) const { return model_->getLinkModel(name); }
+  void record() {
+    state_.setAttachedBodyUpdateCallback(
+        [this](AttachedBody* body, bool attached) { calls_.emplace_back(body->getName(), body, attached); });
+  }
+  void attach(std::unique_ptr<AttachedBody> body) {
+    OutputCapture quiet;
+    state_.attachBody(std::move(body));
+  }
+  std::vector<std::string> ids() const {
+    std::vector<const AttachedBody*> bodies;
+    state_.getAttachedBodies(bodies);
+    std::vector<std::string> result;
+    for (const AttachedBody* body : bodies) result.push_back(body->getName());
+    return result;
+  }
+};
+
+TEST_F(AttachedBodies, ScaleAndPaddingChangeUnsharedShapesInPlace) {
+  std::unique_ptr<AttachedBody> body = box(link("tool_link"), "cup");
+  const shapes::Shape* original = body->getShapes()[0].get();
+  body->setScale(2.0);
+  body->setPadding(0.05);
+  EXPECT_EQ(body->getShapes()[0].get(), original);
+  EXPECT_DOUBLE_EQ(boxSide(*body), 0.3);
+  EXPECT_EQ(body->getScale(), 2.0);
+  EXPECT_EQ(body->getPadding(), 0.05);
+}
+
+TEST_F(AttachedBodies, ScaleAndPaddingCloneSharedShapes) {
+  const auto shared = std::make_shared<shapes::Box>(0.1, 0.2, 0.3);
+  AttachedBody body(link("link6"), "cup", {shared}, {offset(0, 0, 0)}, {});
+  body.setScale(3.0);
+  EXPECT_NE(body.getShapes()[0].get(), shared.get());
+  EXPECT_DOUBLE_EQ(boxSide(body), 0.3);
+  EXPECT_DOUBLE_EQ(shared->size[0], 0.1);
+  // The clone is now the body's own: padding changes it in place.
+  const shapes::Shape* clone = body.getShapes()[0].get();
+  body.setPadding(0.01);
+  EXPECT_EQ(body.getShapes()[0].get(), clone);
+  EXPECT_DOUBLE_EQ(boxSide(body), 0.32);
+}
+
+TEST_F(AttachedBodies, OutOfRangeScaleAndPaddingFallBackToNeutral) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  for (double scale : {0.0, -1.0, nan, inf, 1e7}) {
+    SCOPED_TRACE(scale);
+    std::unique_ptr<AttachedBody> body = box(link("link6"), "cup");
+    OutputCapture capture;
+    body->setScale(scale);
+    EXPECT_FALSE(capture.out().empty());
+    EXPECT_EQ(body->getScale(), 1.0);
+    EXPECT_DOUBLE_EQ(boxSide(*body), 0.1);
+  }
+  for (double padding : {nan, inf, 1e7}) {
+    SCOPED_TRACE(padding);
+    std::unique_ptr<AttachedBody> body = box(link("link6"), "cup");
+    OutputCapture capture;
+    body->setPadding(padding);
+    EXPECT_FALSE(capture.out().empty());
+    EXPECT_EQ(body->getPadding(), 0.0);
+    EXPECT_DOUBLE_EQ(boxSide(*body), 0.1);
+  }
+  std::unique_ptr<AttachedBody> body = box(link("link6"), "cup");
+  OutputCapture capture;
+  body->setPadding(-0.1);
+  body->setPadding(0.0);
+  body->setScale(1e-5);
+  EXPECT_EQ(capture.out(), "padding<0.0 error,padding will set to 0.0\n");
+  EXPECT_EQ(body->getScale(), 1e-5);
+}
+
+TEST_F(AttachedBodies, ConstructionChecksShapesAgainstPoses) {
+  const auto shape = std::make_shared<shapes::Sphere>(0.1);
+  EXPECT_THROW(AttachedBody(link("link6"), "cup", {shape, shape}, {offset(0, 0, 0)}, {}), std::invalid_argument);
+  Eigen::Isometry3d bad = offset(0, 0, 0);
+  bad(1, 3) = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_THROW(AttachedBody(link("link6"), "cup", {shape}, {bad}, {}), std::invalid_argument);
+  const AttachedBody body(link("link6"), "cup", {nullptr, shape}, {offset(1, 0, 0), offset(0, 2, 0)}, {});
+  ASSERT_EQ(body.getShapes().size(), 1u);
+  EXPECT_EQ(body.getFixedTransforms()[0].translation().y(), 2.0);
+  EXPECT_EQ(body.getGlobalCollisionBodyTransforms().size(), 1u);
+}
+
+TEST_F(AttachedBodies, SameIdReplacesTheOldBodyWithCallbacks) {
+  record();
+  OutputCapture capture;
+  state_.attachBody(box(link("link6"), "cup"));
+  const AttachedBody* first = state_.getAttachedBody("cup");
+  state_.attachBody(box(link("tool_link"), "cup"));
+  EXPECT_EQ(capture.out(), kAttachLine + kAttachLine);
+  const AttachedBody* second = state_.getAttachedBody("cup");
+  ASSERT_EQ(calls_.size(), 3u);
+  EXPECT_EQ(calls_[0], std::make_tuple(std::string("cup"), first, true));
+  EXPECT_EQ(calls_[1], std::make_tuple(std::string("cup"), first, false));
+  EXPECT_EQ(calls_[2], std::make_tuple(std::string("cup"), second, true));
+  EXPECT_EQ(second->getAttachedLinkName(), "tool_link");
+}
+
+TEST_F(AttachedBodies, AFailedAttachKeepsTheBodyOfTheSameId) {
+  attach(box(link("link6"), "cup"));
+  record();
+  const auto other_model = bramlock_test::loadStateTestArm();
+  OutputCapture quiet;
+  try {
+    state_.attachBody(box(nullptr, "cup"));
+    FAIL() << "attached without a link";
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(), "Invalid link.");
+  }
+  EXPECT_THROW(state_.attachBody(box(other_model->getLinkModel("link6"), "cup")), std::runtime_error);
+  EXPECT_THROW(state_.attachBody(nullptr), std::invalid_argument);
+  ASSERT_TRUE(state_.hasAttachedBody("cup"));
+  EXPECT_EQ(state_.getAttachedBody("cup")->getAttachedLink(), link("link6"));
+  EXPECT_TRUE(calls_.empty());
+}
+
+TEST_F(AttachedBodies, ListsAndClearsByGroupAndLink) {
+  attach(box(link("link6"), "d_on_link6"));
+  attach(box(link("tool_link"), "c_on_tool"));
+  attach(box(link("link2"), "b_on_link2"));
+  attach(box(link("sensor_link"), "a_on_sensor"));
+  attach(box(link("link6"), "e_on_link6"));
+  EXPECT_EQ(ids(), (std::vector<std::string>{"a_on_sensor", "b_on_link2", "c_on_tool", "d_on_link6", "e_on_link6"}));
+
+  std::vector<const AttachedBody*> found = {nullptr};
+  state_.getAttachedBodies(found, link("link6"));
+  EXPECT_EQ(found.size(), 2u);
+  state_.getAttachedBodies(found, model_->getJointModelGroup("arm"));
+  EXPECT_EQ(found.size(), 4u);
+  state_.getAttachedBodies(found, link("link1"));
+  EXPECT_TRUE(found.empty());
+
+  record();
+  state_.clearAttachedBodies(model_->getJointModelGroup("wrist"));  // links 5 and 6; the last body matches
+  EXPECT_EQ(ids(), (std::vector<std::string>{"a_on_sensor", "b_on_link2", "c_on_tool"}));
+  EXPECT_EQ(calls_.size(), 2u);
+  state_.clearAttachedBodies(link("link2"));
+  EXPECT_EQ(ids(), (std::vector<std::string>{"a_on_sensor", "c_on_tool"}));
+  EXPECT_TRUE(state_.clearAttachedBody("c_on_tool"));
+  EXPECT_FALSE(state_.clearAttachedBody("c_on_tool"));
+  state_.clearAttachedBodies();
+  EXPECT_TRUE(ids().empty());
+  EXPECT_EQ(calls_.size(), 5u);
+  for (const auto& call : calls_) EXPECT_FALSE(std::get<2>(call));
+
+  OutputCapture capture;
+  EXPECT_EQ(state_.getAttachedBody("c_on_tool"), nullptr);
+  EXPECT_EQ(capture.out(), "Attached body 'c_on_tool' not found\n");
+}
+
+TEST_F(AttachedBodies, GlobalTransformsFollowTheirLink) {
+  attach(box(link("link6"), "cup"));
+  const AttachedBody* cup = state_.getAttachedBody("cup");
+  EXPECT_TRUE(transformsNear(cup->getGlobalCollisionBodyTransforms()[0],
+                             state_.getGlobalLinkTransform(link("link6")) * offset(0, 0, 0.1), 1e-15));
+  EXPECT_TRUE(state_.knowsFrameTransform("cup"));
+
+  const double values[] = {0.3, 0.2, -0.4, 1.0, 0.5, -0.7};
+  state_.setJointGroupPositions(model_->getJointModelGroup("arm"), values);
+  state_.update();
+  EXPECT_TRUE(transformsNear(cup->getGlobalCollisionBodyTransforms()[0],
+                             state_.getGlobalLinkTransform(link("link6")) * offset(0, 0, 0.1), 1e-15));
+
+  Eigen::Isometry3d target = offset(1, 2, 3);
+  state_.updateStateWithLinkAt(link("link6"), target);
+  EXPECT_TRUE(transformsNear(cup->getGlobalCollisionBodyTransforms()[0], target * offset(0, 0, 0.1), 1e-15));
+}
+
+TEST_F(AttachedBodies, CopiesShareShapesAndReportThroughTheirOwnCallback) {
+  std::unique_ptr<AttachedBody> body = box(link("link6"), "cup");
+  body->setPadding(0.02);
+  attach(std::move(body));
+  record();
+  int copy_calls = 0;
+  {
+    OutputCapture quiet;
+    RobotState copy(state_);
+    const AttachedBody* copied = copy.getAttachedBody("cup");
+    ASSERT_NE(copied, nullptr);
+    EXPECT_EQ(copied->getShapes()[0], state_.getAttachedBody("cup")->getShapes()[0]);
+    EXPECT_EQ(copied->getPadding(), 0.02);
+    copy.setAttachedBodyUpdateCallback([&copy_calls](AttachedBody*, bool) { ++copy_calls; });
+    copy = state_;  // clears its body, then attaches a copy: two calls
+  }
+  EXPECT_EQ(copy_calls, 3);  // and one more when the copy is destroyed
+  EXPECT_TRUE(calls_.empty());
+  state_.clearAttachedBodies();
+  EXPECT_EQ(calls_.size(), 1u);
+}
+
+}  // namespace
