@@ -1,7 +1,5 @@
 #include "bramlock_arm_planning_core/planner/quintic_spline_trajectory.h"
 
-#include <vector>
-
 #include "bramlock_arm_planning_core/planner/quintic_spline_interpolator.h"
 #include "bramlock_arm_planning_core/planner/spline_coefficients.h"
 #include "spline_trajectory_planner_impl.h"

@@ -175,8 +175,8 @@ std::vector<double> SplineTrajectoryPlanner<Flavour>::computeInitialTimeInterval
       const Eigen::Isometry3d end = bramlock::dynamics::framePlacement(*model_, *data_, frame);
       const double distance = (end.translation() - start.translation()).norm();
       const double angle = bramlock::dynamics::rotationAngle(start.linear().transpose() * end.linear());
-      T = std::max({T, distance / (0.6 * cartesian.max_linear_velocity),
-                    angle / (0.6 * cartesian.max_angular_velocity)});
+      T = std::max(
+          {T, distance / (0.6 * cartesian.max_linear_velocity), angle / (0.6 * cartesian.max_angular_velocity)});
     }
     T = std::min(std::max(T, min_segment_time_), max_segment_time_);
   }
@@ -224,12 +224,12 @@ typename SplineTrajectoryPlanner<Flavour>::SegmentRatios SplineTrajectoryPlanner
     if constexpr (Flavour::kQuintic) {
       const auto& a = knots.accelerations;
       segments.push_back(Segment::fromHermite(p[j][i], p[j][i + 1], v[j][i], v[j][i + 1], a[j][i], a[j][i + 1], T));
-      evaluation = evaluateJointLimitRatios(segments.back(), T, start.vmax[j], end.vmax[j], start.amax[j],
-                                            end.amax[j], kJointCheckSamples);
+      evaluation = evaluateJointLimitRatios(segments.back(), T, start.vmax[j], end.vmax[j], start.amax[j], end.amax[j],
+                                            kJointCheckSamples);
     } else {
       segments.push_back(Segment::fromHermite(p[j][i], p[j][i + 1], v[j][i], v[j][i + 1], T));
-      evaluation = evaluateSegmentConstraints(p[j][i], p[j][i + 1], v[j][i], v[j][i + 1], T, start.vmax[j],
-                                              end.vmax[j], start.amax[j], end.amax[j], kJointCheckSamples);
+      evaluation = evaluateSegmentConstraints(p[j][i], p[j][i + 1], v[j][i], v[j][i + 1], T, start.vmax[j], end.vmax[j],
+                                              start.amax[j], end.amax[j], kJointCheckSamples);
     }
     const double ratio = largestRatio(evaluation);
     ratios.joint_max = worseRatio(ratios.joint_max, ratio);
@@ -250,21 +250,20 @@ typename SplineTrajectoryPlanner<Flavour>::SegmentRatios SplineTrajectoryPlanner
       const ConstraintEvaluation evaluation =
           Flavour::kQuintic ? evaluateQuinticCartesianConstraints(q, qd, limits.cartesian, *model_, *data_)
                             : evaluateCartesianConstraints(q, qd, limits.cartesian, *model_, *data_);
-      ratios.cartesian_max = k == 1 ? largestRatio(evaluation) : worseRatio(ratios.cartesian_max,
-                                                                           largestRatio(evaluation));
+      ratios.cartesian_max =
+          k == 1 ? largestRatio(evaluation) : worseRatio(ratios.cartesian_max, largestRatio(evaluation));
     }
   }
-  const bool torque_limited = std::any_of(limits.torque_max.begin(), limits.torque_max.end(),
-                                          [](double limit) { return limit != 0.0; });
+  const bool torque_limited =
+      std::any_of(limits.torque_max.begin(), limits.torque_max.end(), [](double limit) { return limit != 0.0; });
   if (torque_constraints_enabled_ && torque_limited && dynamics) {
     ratios.torque_checked = true;
     if constexpr (Flavour::kQuintic) {
-      ratios.torque_max = evaluateQuinticTorqueConstraintsForSegment(static_cast<int>(i), p, v, knots.accelerations,
-                                                                     limits.torque_max, *model_, *data_,
-                                                                     num_joints_, T);
+      ratios.torque_max = evaluateQuinticTorqueConstraintsForSegment(
+          static_cast<int>(i), p, v, knots.accelerations, limits.torque_max, *model_, *data_, num_joints_, T);
     } else {
-      ratios.torque_max = evaluateTorqueConstraintsForSegment(static_cast<int>(i), T, p, v, limits.torque_max,
-                                                              *model_, *data_, num_joints_, kCubicTorqueSamples);
+      ratios.torque_max = evaluateTorqueConstraintsForSegment(static_cast<int>(i), T, p, v, limits.torque_max, *model_,
+                                                              *data_, num_joints_, kCubicTorqueSamples);
     }
   }
   return ratios;

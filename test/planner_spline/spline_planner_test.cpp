@@ -95,29 +95,7 @@ struct QuinticTexts {
   static constexpr const char* kModelMismatch = "QuinticSpline: 模型关节数6与路径点关节数2不一致，忽略模型";
 };
 
-// The log lines of a captured output, without their running numbers.
-std::vector<std::string> logLines(const std::string& out) {
-  std::vector<std::string> lines;
-  const std::string tag = "[INFO] ";
-  std::size_t start = 0;
-  while (start < out.size()) {
-    std::size_t end = out.find('\n', start);
-    if (end == std::string::npos) end = out.size();
-    const std::string line = out.substr(start, end - start);
-    const std::size_t at = line.find(tag);
-    if (at != std::string::npos) lines.push_back(line.substr(at + tag.size()));
-    start = end + 1;
-  }
-  return lines;
-}
-
-WaypointConstraints limits(std::vector<double> vmax, std::vector<double> amax, std::vector<double> torque = {}) {
-  WaypointConstraints record;
-  record.vmax = std::move(vmax);
-  record.amax = std::move(amax);
-  record.torque_max = std::move(torque);
-  return record;
-}
+using spline_test::limits;
 
 WaypointConstraints cartesianLimits(bool enabled, double linear, double angular = 300.14, int frame = -1) {
   WaypointConstraints record = limits({1.0, 1.0}, {1.0, 1.0});
@@ -139,12 +117,9 @@ Eigen::Isometry3d placementOf(const bramlock::dynamics::Model& model, bramlock::
 template <class Texts>
 class SplinePlanner : public ::testing::Test {
  protected:
-  // Runs body with the output captured and returns the log lines it wrote.
   template <class Body>
   std::vector<std::string> logged(Body body) {
-    bramlock_test::OutputCapture capture;
-    body();
-    return logLines(capture.out());
+    return spline_test::logged(body);
   }
 
   Probe<typename Texts::Planner> planner;

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "bramlock_arm_planning_core/planner/arm_dynamics.h"
+#include "bramlock_arm_planning_core/planner/waypoint_constraints.h"
 #include "test_support.h"
 
 namespace spline_test {
@@ -24,5 +27,33 @@ struct LoadedModel {
       : model(bramlock::dynamics::Model::fromUrdfFile(urdf_path)),
         data(std::make_unique<bramlock::dynamics::Data>(model)) {}
 };
+
+// The log lines of a captured output, without their running numbers.
+inline std::vector<std::string> logLines(const std::string& out) {
+  std::vector<std::string> lines;
+  std::istringstream stream(out);
+  const std::string tag = "[INFO] ";
+  for (std::string line; std::getline(stream, line);) {
+    const std::size_t at = line.find(tag);
+    if (at != std::string::npos) lines.push_back(line.substr(at + tag.size()));
+  }
+  return lines;
+}
+
+// Runs body with the output captured and returns the log lines it wrote.
+template <class Body>
+std::vector<std::string> logged(Body body) {
+  bramlock_test::OutputCapture capture;
+  body();
+  return logLines(capture.out());
+}
+
+inline WaypointConstraints limits(std::vector<double> vmax, std::vector<double> amax, std::vector<double> torque = {}) {
+  WaypointConstraints record;
+  record.vmax = std::move(vmax);
+  record.amax = std::move(amax);
+  record.torque_max = std::move(torque);
+  return record;
+}
 
 }  // namespace spline_test

@@ -40,8 +40,8 @@ class SplineTrajectoryPlanner : public ITrajectoryPlanner {
   // Optimises the segment durations under the limits and samples the splines every millisecond;
   // unsuccessful (and logged) for invalid input or when maxIterations pass without convergence.
   TrajectoryResult generateTimeOptimalTrajectory(const std::vector<std::vector<double>>& points,
-                                                 const std::vector<WaypointConstraints>& constraints,
-                                                 double tolerance, int maxIterations, bool saveCsv) override;
+                                                 const std::vector<WaypointConstraints>& constraints, double tolerance,
+                                                 int maxIterations, bool saveCsv) override;
   TrajectoryResult generateTimeOptimalTrajectory(const std::vector<std::vector<double>>& points,
                                                  const std::vector<double>& vmax, const std::vector<double>& amax,
                                                  double tolerance, int maxIterations, bool saveCsv,
@@ -97,7 +97,7 @@ class SplineTrajectoryPlanner : public ITrajectoryPlanner {
  private:
   // How far one segment is from its limits, as ratios value / limit.
   struct SegmentRatios {
-    double joint_max = 0.0;          // largest joint velocity or acceleration ratio
+    double joint_max = 0.0;           // largest joint velocity or acceleration ratio
     double joint_excess_share = 0.0;  // sum over joints of (ratio - 1) / joints where above 1
     bool cartesian_checked = false;
     double cartesian_max = 0.0;  // largest over the sample points
