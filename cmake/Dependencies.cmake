@@ -15,7 +15,6 @@ find_package(ament_index_cpp REQUIRED)
 find_package(nanoflann REQUIRED)
 find_package(tinyxml2 REQUIRED)
 find_package(PCL REQUIRED COMPONENTS common)
-find_package(LAPACK REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
 
@@ -25,15 +24,23 @@ find_path(KDL_PARSER_INCLUDE_DIR kdl_parser/kdl_parser.hpp REQUIRED)
 find_library(KDL_PARSER_LIBRARY kdl_parser REQUIRED)
 find_library(OROCOS_KDL_LIBRARY orocos-kdl REQUIRED)
 
-set(BRAMLOCK_SYSTEM_INCLUDE_DIRS
-  ${URDF_INCLUDE_DIR} ${KDL_PARSER_INCLUDE_DIR} ${orocos_kdl_INCLUDE_DIRS}
-  ${geometric_shapes_INCLUDE_DIRS} ${random_numbers_INCLUDE_DIRS}
-  ${urdfdom_INCLUDE_DIRS} ${OCTOMAP_INCLUDE_DIRS} ${PCL_INCLUDE_DIRS})
-list(REMOVE_DUPLICATES BRAMLOCK_SYSTEM_INCLUDE_DIRS)
-
+# What the public headers include is PUBLIC, and the package config asks hosts
+# for exactly these packages: Eigen, Boost's function, fmt, spdlog, FCL,
+# geometric_shapes, urdf with urdfdom, KDL and nanoflann. Everything else is
+# used inside the library only (octomap and PCL types appear in public headers
+# as declarations alone; a host that passes them includes them itself).
+set(BRAMLOCK_PUBLIC_INCLUDE_DIRS
+  ${URDF_INCLUDE_DIR} ${orocos_kdl_INCLUDE_DIRS} ${geometric_shapes_INCLUDE_DIRS} ${urdfdom_INCLUDE_DIRS})
+list(REMOVE_DUPLICATES BRAMLOCK_PUBLIC_INCLUDE_DIRS)
 set(BRAMLOCK_PUBLIC_LIBRARIES
-  Eigen3::Eigen Boost::headers Boost::filesystem Boost::system fmt::fmt spdlog::spdlog fcl
-  ${geometric_shapes_LIBRARIES} ${random_numbers_LIBRARIES} ${urdfdom_LIBRARIES}
-  ${URDF_LIBRARY} ${KDL_PARSER_LIBRARY} ${OROCOS_KDL_LIBRARY} ${OCTOMAP_LIBRARIES}
-  ament_index_cpp::ament_index_cpp tinyxml2::tinyxml2 ${PCL_COMMON_LIBRARIES})
-set(BRAMLOCK_PRIVATE_LIBRARIES PkgConfig::SYSTEMD ${LAPACK_LIBRARIES})
+  Eigen3::Eigen Boost::headers fmt::fmt spdlog::spdlog fcl ${geometric_shapes_LIBRARIES}
+  ${urdfdom_LIBRARIES} ${URDF_LIBRARY} ${OROCOS_KDL_LIBRARY} nanoflann::nanoflann)
+
+# The rest, for the library and for the tests and benchmarks that use these
+# libraries directly.
+add_library(bramlock_internal_dependencies INTERFACE)
+target_include_directories(bramlock_internal_dependencies INTERFACE
+  ${KDL_PARSER_INCLUDE_DIR} ${random_numbers_INCLUDE_DIRS} ${OCTOMAP_INCLUDE_DIRS} ${PCL_INCLUDE_DIRS})
+target_link_libraries(bramlock_internal_dependencies INTERFACE
+  Boost::filesystem Boost::system ${random_numbers_LIBRARIES} ${KDL_PARSER_LIBRARY} ${OCTOMAP_LIBRARIES}
+  ament_index_cpp::ament_index_cpp tinyxml2::tinyxml2 ${PCL_COMMON_LIBRARIES} PkgConfig::SYSTEMD)

@@ -1,5 +1,6 @@
 # Installs the built library into a scratch prefix, then configures, builds
-# and runs a small host project against that prefix.
+# and runs a small host project against that prefix; the host also compiles
+# every public header.
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/install)
 
@@ -11,7 +12,8 @@ function(run_step)
 endfunction()
 
 run_step(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
-run_step(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/build -DCMAKE_PREFIX_PATH=${prefix})
+run_step(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/build -DCMAKE_PREFIX_PATH=${prefix}
+         -DHEADER_ROOT=${prefix}/include)
 run_step(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 run_step(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib SPDLOG_STDOUT=false SPDLOG_SYSTEMD=false
          ${WORK_DIR}/build/consumer)

@@ -1,0 +1,73 @@
+# Installs the demo data into a scratch prefix, then runs the example host as a
+# user would: on the demo arm found through AMENT_PREFIX_PATH, on another arm
+# named on the command line, on a group it cannot plan for, with a goal outside
+# the joint bounds and with no demo data to be found. Checks the exit status and
+# the summary of each run.
+file(REMOVE_RECURSE ${WORK_DIR})
+set(prefix ${WORK_DIR}/prefix)
+
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component ${COMPONENT}
+  RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT code EQUAL 0)
+  message(FATAL_ERROR "installing the demo data failed (${code}):\n${out}\n${err}")
+endif()
+
+# run_demo(NAME EXPECTED_STATUS ENVIRONMENT_ARGS -- DEMO_ARGS...): runs the
+# example and leaves its summary in demo_summary.
+function(run_demo name expected)
+  cmake_parse_arguments(RUN "" "" "ENV;ARGS" ${ARGN})
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -E env SPDLOG_SYSTEMD=false ${RUN_ENV}
+            ${DEMO} --log ${WORK_DIR}/${name}.log ${RUN_ARGS}
+    RESULT_VARIABLE status OUTPUT_VARIABLE summary ERROR_VARIABLE errors)
+  message(STATUS "${name}:\n${summary}${errors}")
+  if(NOT status STREQUAL "${expected}")
+    message(FATAL_ERROR "${name}: exit status ${status}, expected ${expected}")
+  endif()
+  set(demo_summary "${summary}" PARENT_SCOPE)
+endfunction()
+
+function(expect_line name summary pattern)
+  if(NOT summary MATCHES "${pattern}")
+    message(FATAL_ERROR "${name}: no summary line matching \"${pattern}\"")
+  endif()
+endfunction()
+
+run_demo(demo_arm 0 ENV AMENT_PREFIX_PATH=${prefix})
+foreach(pattern
+    "arm: +[^\n]*/share/bramlock_arm_description/demo_arm/ \\(scene_arm.urdf, scene_arm.srdf\\), group \"arm\", 6 joints"
+    "obstacle: +octomap block of 0.12 m around \\([^\n]*\\) m, in the way of the direct motion"
+    "result: +0 \\(success\\)"
+    "waypoints: +([3-9]|[1-9][0-9]+)\n"
+    "planning time: +[0-9]+\\.[0-9]+ s"
+    "trajectory: +[0-9]+\\.[0-9]+ s \\(cubic spline, [1-9][0-9]* samples of 1 ms\\)"
+    "CSV: +(written to /home/bramlock/trajectory/trajectory_[0-9_]+\\.csv|not written: /home/bramlock/trajectory/ [^\n]+)"
+    "TOPP-RA: +[0-9]+\\.[0-9]+ s \\(100 stages, computed in [0-9.]+ ms\\)"
+    "library output: +[^\n]*demo_arm.log"
+    "status: +ok")
+  expect_line(demo_arm "${demo_summary}" "${pattern}")
+endforeach()
+
+# A planar arm of the test fixtures, named on the command line: its one
+# group without subgroups, "hand", is the one planned for.
+run_demo(other_arm 0 ENV AMENT_PREFIX_PATH=${prefix}
+  ARGS --description-dir ${OTHER_ARM_DIR} --urdf planar_arm.urdf --srdf planar_arm.srdf --group hand
+       --gripper-link tool_link --mdh none --acceleration-limits 5 --no-csv --start 1.2 --goal -1.2)
+expect_line(other_arm "${demo_summary}" "arm: +/[^\n]*/planar_arm/ \\(planar_arm.urdf, planar_arm.srdf\\), group \"hand\", 1 joint")
+expect_line(other_arm "${demo_summary}" "result: +0 \\(success\\)")
+expect_line(other_arm "${demo_summary}" "CSV: +not asked for")
+expect_line(other_arm "${demo_summary}" "status: +ok")
+
+# The test arm's group "arm" has a subgroup, so the scene cannot plan for it.
+run_demo(group_with_subgroups 2 ENV AMENT_PREFIX_PATH=${prefix}
+  ARGS --description-dir ${TEST_ARM_DIR} --urdf test_arm.urdf --srdf test_arm.srdf --mdh none --no-csv)
+expect_line(group_with_subgroups "${demo_summary}" "group \"arm\", 0 joints")
+expect_line(group_with_subgroups "${demo_summary}" "hint: +the scene plans for no group of that name")
+
+run_demo(goal_out_of_bounds 1 ENV AMENT_PREFIX_PATH=${prefix} ARGS --no-obstacle --goal 9,0,0,0,0,0)
+expect_line(goal_out_of_bounds "${demo_summary}" "result: +-4 \\(goal outside the joint bounds\\)")
+expect_line(goal_out_of_bounds "${demo_summary}" "status: +failed")
+
+run_demo(no_demo_data 2 ENV --unset=AMENT_PREFIX_PATH)
+expect_line(no_demo_data "${demo_summary}" "arm: +cannot be loaded")
+expect_line(no_demo_data "${demo_summary}" "AMENT_PREFIX_PATH")

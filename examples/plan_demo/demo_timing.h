@@ -1,0 +1,41 @@
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+class TrajectoryGenerator;
+
+namespace plan_demo {
+
+using Path = std::vector<std::vector<double>>;
+
+// The summary: one "label: text" line each, flushed at once.
+class Summary {
+ public:
+  explicit Summary(FILE* out) : out_(out) {}
+  void title(const std::string& text);
+  void line(const std::string& label, const std::string& text);
+
+ private:
+  FILE* out_;
+};
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start);
+std::string formatSeconds(double seconds);
+
+// Times the path with the generator's cubic spline planner under the joint
+// limits (one per joint), optionally asking for the CSV file, and reports the
+// trajectory and where its CSV file went or why it did not. False on failure.
+bool timeWithCubicSpline(TrajectoryGenerator& generator, const Path& path, const std::vector<double>& vmax,
+                         const std::vector<double>& amax, bool save_csv, Summary& summary);
+
+// Parameterises a cubic spline through the same waypoints with TOPP-RA under
+// the same joint limits and reports its duration. False on failure.
+bool timeWithToppra(const Path& path, const std::vector<double>& vmax, const std::vector<double>& amax,
+                    Summary& summary);
+
+}  // namespace plan_demo

@@ -1,0 +1,178 @@
+// A host of the planning core, doing what a host does: load an arm into a
+// planning scene, put an octomap obstacle between start and goal, plan with
+// the pipeline, time the planned path with the cubic spline planner and with
+// TOPP-RA, and print a short summary. Exit status: 0 on success, 1 when
+// planning or timing fails, 2 for bad arguments or an arm that cannot be loaded.
+
+#include <ament_index_cpp/get_package_share_directory.hpp>
+
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
+#include "bramlock_arm_planning_core/planner/path_plan_and_post_processing.h"
+#include "bramlock_arm_planning_core/planner/trajectory_generator.h"
+#include "console_redirect.h"
+#include "demo_obstacle.h"
+#include "demo_options.h"
+#include "demo_timing.h"
+
+namespace plan_demo {
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUnusable = 2;
+
+std::string pipelineMeaning(int code) {
+  switch (code) {
+    case 0: return "success";
+    case -1: return "start or goal of the wrong size, or the start in collision";
+    case -2: return "goal in collision";
+    case -3: return "start outside the joint bounds";
+    case -4: return "goal outside the joint bounds";
+    case -5: return "no connection found within the planner's iterations";
+    case -6: return "planner time-out, or no velocity and acceleration limit for every joint";
+    case -7: return "the trajectory generator could not time the path";
+    default: return "unknown code";
+  }
+}
+
+struct Arm {
+  std::string directory;
+  std::vector<std::vector<double>> mdh_table;
+};
+
+// The arm to load: the user's, or the demo arm installed below the share
+// directory of the description package. Throws when it cannot be found.
+Arm locateArm(const DemoOptions& options) {
+  Arm arm;
+  arm.directory = options.description_dir;
+  if (arm.directory.empty()) {
+    arm.directory = ament_index_cpp::get_package_share_directory("bramlock_arm_description") + "/demo_arm";
+  }
+  // Mesh references become file:// URIs below this directory, which must be
+  // absolute; and the scene puts file names directly after it.
+  arm.directory = std::filesystem::absolute(arm.directory).lexically_normal().string();
+  if (arm.directory.back() != '/') arm.directory += '/';
+  std::string mdh_file = options.mdh_file;
+  if (mdh_file.empty()) mdh_file = options.description_dir.empty() ? arm.directory + "mdh_table.txt" : "none";
+  if (mdh_file != "none") arm.mdh_table = readMdhTable(mdh_file);
+  return arm;
+}
+
+std::unique_ptr<ManipulatorPlanScene> loadScene(const DemoOptions& options, Arm& arm) {
+  return std::make_unique<ManipulatorPlanScene>(arm.directory, options.urdf_file, options.srdf_file, options.group,
+                                                options.robot_padding, 1.0, options.gripper_link, arm.mdh_table,
+                                                options.acceleration_limits);
+}
+
+struct Limits {
+  std::vector<double> vmax;
+  std::vector<double> amax;
+};
+
+// The scene's limits of the planned group, or nothing when it has none for every joint.
+std::optional<Limits> sceneLimits(ManipulatorPlanScene& scene) {
+  std::vector<std::pair<double, double>> bounds;
+  Limits limits;
+  if (scene.getPlanSpaceBounds(bounds) < 1 || scene.getVmaxAndAmax(limits.vmax, limits.amax) < 1) return std::nullopt;
+  // The scene hands out every acceleration limit it was given, one per joint first.
+  limits.amax.resize(limits.vmax.size());
+  return limits;
+}
+
+Path pathOf(const std::vector<TrajectoryData>& points) {
+  Path path;
+  for (const TrajectoryData& point : points) path.push_back(point.positions);
+  return path;
+}
+
+// Runs the whole job; prints the summary lines as it goes.
+int runDemo(const DemoOptions& options, Summary& summary) {
+  Arm arm;
+  std::unique_ptr<ManipulatorPlanScene> owned_scene;
+  try {
+    arm = locateArm(options);
+    owned_scene = loadScene(options, arm);
+  } catch (const std::exception& error) {
+    summary.line("arm", std::string("cannot be loaded: ") + error.what());
+    if (options.description_dir.empty()) {
+      summary.line("hint", "install the package and put its prefix in AMENT_PREFIX_PATH, or pass --description-dir");
+    }
+    return kExitUnusable;
+  }
+  ManipulatorPlanScene* scene = owned_scene.get();
+  std::vector<std::string> joint_names;
+  const int joints = scene->getPlanedJointNames(joint_names);
+  summary.line("arm", arm.directory + " (" + options.urdf_file + ", " + options.srdf_file + "), group \"" +
+                          options.group + "\", " + std::to_string(joints) + (joints == 1 ? " joint" : " joints"));
+  if (joints < 1) {
+    summary.line("hint", "the scene plans for no group of that name: it must exist and have no subgroups");
+    return kExitUnusable;
+  }
+  if (options.obstacle) summary.line("obstacle", placeObstacle(*scene, options.start, options.goal));
+
+  // The pipeline owns the scene from here on; the generator below only borrows it.
+  PathPlanAndPostProcessing pipeline(owned_scene.release());
+  std::vector<TrajectoryData> planned;
+  const auto planning_start = Clock::now();
+  const int code = pipeline.runPlanPipeline(options.start, options.goal, planned, false);
+  const double planning_seconds = secondsSince(planning_start);
+  summary.line("result", std::to_string(code) + " (" + pipelineMeaning(code) + ")");
+  if (code != 0) return kExitFailed;
+  summary.line("waypoints", std::to_string(planned.size()));
+  summary.line("planning time", formatSeconds(planning_seconds));
+
+  const std::optional<Limits> limits = sceneLimits(*scene);
+  if (!limits) {
+    summary.line("trajectory", "the scene gives no velocity and acceleration limits");
+    return kExitFailed;
+  }
+  const Path path = pathOf(planned);
+  TrajectoryGenerator generator(scene);
+  generator.setMdhParams(scene->getArmMdhParams());
+  if (!timeWithCubicSpline(generator, path, limits->vmax, limits->amax, options.save_csv, summary)) {
+    return kExitFailed;
+  }
+  return timeWithToppra(path, limits->vmax, limits->amax, summary) ? 0 : kExitFailed;
+}
+
+}  // namespace
+}  // namespace plan_demo
+
+int main(int argc, char** argv) {
+  using namespace plan_demo;
+  const ParsedOptions parsed = parseOptions(argc, argv);
+  if (!parsed.options) {
+    const bool help = parsed.error == "help";
+    std::fprintf(help ? stdout : stderr, "%s%s", help ? "" : (parsed.error + "\n").c_str(),
+                 usage(argv[0]).c_str());
+    return help ? 0 : kExitUnusable;
+  }
+  const DemoOptions& options = *parsed.options;
+  std::unique_ptr<ConsoleRedirect> redirect;
+  if (!options.verbose) {
+    redirect = ConsoleRedirect::toFile(options.log_file);
+    if (!redirect) {
+      std::fprintf(stderr, "cannot write the log file %s\n", options.log_file.c_str());
+      return kExitUnusable;
+    }
+  }
+  Summary summary(redirect ? redirect->terminal() : stdout);
+  summary.title("bramlock plan demo");
+  int status = kExitFailed;
+  try {
+    status = runDemo(options, summary);
+  } catch (const std::exception& error) {
+    summary.line("error", error.what());
+  }
+  if (redirect) summary.line("library output", options.log_file);
+  summary.line("status", status == 0 ? "ok" : "failed");
+  return status;
+}
