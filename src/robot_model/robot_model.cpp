@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <limits>
@@ -400,6 +401,12 @@ std::string RobotModel::parseMeshPath(std::string path) {
     path = resource_directory_ + rest;
   }
   if (!startsWith(path, kFilePrefix)) path = kFilePrefix + path;
+  // A "file://" URI names an absolute path; a relative one (a relative
+  // description directory) would load no mesh, so resolve it here.
+  const std::string file = path.substr(kFilePrefix.size());
+  if (!file.empty() && file.front() != '/') {
+    path = kFilePrefix + (std::filesystem::current_path() / file).lexically_normal().string();
+  }
   std::printf("mesh path is :%s\n", path.c_str());
   return path;
 }

@@ -447,3 +447,15 @@ TEST(RobotModelConstruction, UrdfWithoutRootLinkGivesAnEmptyModel) {
 }
 
 }  // namespace
+
+TEST(RobotModelConstruction, RelativeDescriptionDirectoryStillLoadsMeshes) {
+  const std::string relative =
+      std::filesystem::relative(bramlock_test::testArmDirectory(), std::filesystem::current_path()).string() + "/";
+  ASSERT_NE(relative.front(), '/');
+  const Loaded loaded = load(relative, "test_arm.urdf", "test_arm.srdf");
+  const std::string meshes = bramlock_test::testArmDirectory() + "test_arm_description/meshes/";
+  EXPECT_TRUE(contains(loaded.out, "mesh path is :file://" + meshes + "upper_arm.stl\n")) << loaded.out;
+  EXPECT_FALSE(contains(loaded.out, "Failed to load mesh")) << loaded.out;
+  ASSERT_EQ(loaded.model->getLinkModel("link2")->getShapes().size(), 1u);
+  EXPECT_NE(loaded.model->getLinkModel("link2")->getShapes()[0], nullptr);
+}
