@@ -4,16 +4,12 @@
 // so standard output goes to /dev/null while a benchmark runs; the printing is
 // part of the measured cost.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <iostream>
 
 #include "../test/kinematics/kinematics_test_helpers.h"
 #include "bramlock_arm_planning_core/kinematics/kestrel_bot_v3_kinematics.h"
 #include "bramlock_arm_planning_core/kinematics/realman_kinematics.h"
 #include "bramlock_arm_planning_core/kinematics/rml63b_kinematics.h"
+#include "silenced_stdout.h"
 
 namespace {
 
@@ -32,25 +28,7 @@ const MdhTable kRml63BTable = {{0.172, 0, 0, 0.40581, 0, 0.115289},
 const std::vector<double> kRealmanJoints = {0.3, 0.4, 0.5, 0.6, 0.7, 0.8};
 const std::vector<double> kKestrelJoints = {0.3, 0.4, 0.5, 0.6, 0.7};
 
-class SilencedStdout {
- public:
-  SilencedStdout() {
-    std::fflush(stdout);
-    saved_ = dup(STDOUT_FILENO);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDOUT_FILENO);
-    close(null);
-  }
-  ~SilencedStdout() {
-    std::cout.flush();
-    std::fflush(stdout);
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-  }
-
- private:
-  int saved_;
-};
+using bench_support::SilencedStdout;
 
 template <typename Arm>
 Arm configured(const MdhTable& table) {

@@ -1,9 +1,6 @@
 // State and motion checks of the planning scene on the six-axis scene arm, in
 // an empty world and on a floor of 1,000 and 100,000 octomap voxels just below
 // the base (close to the arm but not touching it, so every check runs to the end).
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -14,6 +11,7 @@
 #include <octomap/OcTree.h>
 
 #include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
+#include "silenced_stdout.h"
 
 namespace {
 
@@ -21,25 +19,7 @@ const std::string kSceneArm = std::string(BRAMLOCK_TEST_FIXTURES_DIR) + "/scene_
 constexpr double kResolution = 0.02;
 
 // Start-up prints a report of the model; keep it out of the benchmark output.
-class SilencedStdout {
- public:
-  SilencedStdout() : saved_(dup(1)) {
-    std::fflush(stdout);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    close(null);
-  }
-  ~SilencedStdout() {
-    std::fflush(stdout);
-    dup2(saved_, 1);
-    close(saved_);
-  }
-  SilencedStdout(const SilencedStdout&) = delete;
-  SilencedStdout& operator=(const SilencedStdout&) = delete;
-
- private:
-  int saved_;
-};
+using bench_support::SilencedStdout;
 
 // A square floor of about `voxels` voxels centred below the base.
 std::shared_ptr<const octomap::OcTree> floorOf(int voxels) {

@@ -3,42 +3,17 @@
 // Helpers of the planning benchmarks: silencing the planners' console lines,
 // quantiles of per-plan figures, and the obstacle sets of the fake box scene.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstddef>
-#include <cstdio>
-#include <iostream>
 #include <utility>
 #include <vector>
 
 #include "../test/planner/fake_box_scene.h"
+#include "silenced_stdout.h"
 
 namespace planning_bench {
 
-// Sends the planner's console lines to /dev/null for one scope.
-class SilencedStdout {
- public:
-  SilencedStdout() : saved_(dup(STDOUT_FILENO)) {
-    std::cout.flush();
-    std::fflush(stdout);
-    const int null_fd = open("/dev/null", O_WRONLY);
-    dup2(null_fd, STDOUT_FILENO);
-    close(null_fd);
-  }
-  ~SilencedStdout() {
-    std::cout.flush();
-    std::fflush(stdout);
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-  }
-  SilencedStdout(const SilencedStdout&) = delete;
-  SilencedStdout& operator=(const SilencedStdout&) = delete;
-
- private:
-  int saved_;
-};
+using bench_support::SilencedStdout;
 
 // The value below which the given fraction of the values lie (0.5: the median).
 inline double quantile(std::vector<double> values, double fraction) {

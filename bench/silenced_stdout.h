@@ -1,30 +1,39 @@
 #pragma once
 
 // Keeps the library's standard-output messages out of benchmark figures.
-#include <cstdio>
-
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
 
 namespace bench_support {
 
-// Sends standard output to /dev/null for its lifetime.
+// Sends standard output to /dev/null for its lifetime. Both streams are
+// flushed on either side so no line lands on the wrong descriptor.
 class SilencedStdout {
  public:
-  SilencedStdout() : saved_(dup(1)) {
-    std::fflush(stdout);
-    std::FILE* sink = std::fopen("/dev/null", "w");
-    dup2(fileno(sink), 1);
-    std::fclose(sink);
+  SilencedStdout() {
+    flushBoth();
+    saved_ = dup(STDOUT_FILENO);
+    const int null_fd = open("/dev/null", O_WRONLY);
+    dup2(null_fd, STDOUT_FILENO);
+    close(null_fd);
   }
   ~SilencedStdout() {
-    std::fflush(stdout);
-    dup2(saved_, 1);
+    flushBoth();
+    dup2(saved_, STDOUT_FILENO);
     close(saved_);
   }
   SilencedStdout(const SilencedStdout&) = delete;
   SilencedStdout& operator=(const SilencedStdout&) = delete;
 
  private:
+  static void flushBoth() {
+    std::cout.flush();
+    std::fflush(stdout);
+  }
+
   int saved_;
 };
 
