@@ -127,15 +127,7 @@ Differences differencesAt(const std::vector<TrajectoryData>& samples, std::size_
 }
 
 template <class Texts>
-class SplineOptimisation : public ::testing::Test {
- protected:
-  template <class Body>
-  std::vector<std::string> logged(Body body) {
-    return spline_test::logged(body);
-  }
-
-  Probe<typename Texts::Planner> planner;
-};
+class SplineOptimisation : public spline_test::ProbedPlanner<Probe, Texts> {};
 
 using Flavours = ::testing::Types<CubicTexts, QuinticTexts>;
 TYPED_TEST_SUITE(SplineOptimisation, Flavours);

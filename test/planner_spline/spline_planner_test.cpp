@@ -115,15 +115,7 @@ Eigen::Isometry3d placementOf(const bramlock::dynamics::Model& model, bramlock::
 }  // namespace
 
 template <class Texts>
-class SplinePlanner : public ::testing::Test {
- protected:
-  template <class Body>
-  std::vector<std::string> logged(Body body) {
-    return spline_test::logged(body);
-  }
-
-  Probe<typename Texts::Planner> planner;
-};
+class SplinePlanner : public spline_test::ProbedPlanner<Probe, Texts> {};
 
 using Flavours = ::testing::Types<CubicTexts, QuinticTexts>;
 TYPED_TEST_SUITE(SplinePlanner, Flavours);

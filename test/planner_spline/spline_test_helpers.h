@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "bramlock_arm_planning_core/planner/arm_dynamics.h"
 #include "bramlock_arm_planning_core/planner/waypoint_constraints.h"
 #include "test_support.h"
@@ -47,6 +49,19 @@ std::vector<std::string> logged(Body body) {
   body();
   return logLines(capture.out());
 }
+
+// The fixture of the tests run on both spline flavours: a probe of the
+// flavour's planner and the log lines of a call.
+template <template <class> class Probe, class Texts>
+class ProbedPlanner : public ::testing::Test {
+ protected:
+  template <class Body>
+  std::vector<std::string> logged(Body body) {
+    return spline_test::logged(body);
+  }
+
+  Probe<typename Texts::Planner> planner;
+};
 
 inline WaypointConstraints limits(std::vector<double> vmax, std::vector<double> amax, std::vector<double> torque = {}) {
   WaypointConstraints record;
