@@ -11,6 +11,21 @@
 
 namespace collision_detection {
 
+namespace {
+
+// Builds this robot's broad phase at `state` and the other robot's objects at
+// `other_state`; false when a pose of either cannot be placed.
+bool placeBothRobots(const CollisionRobotFCL& robot, const moveit::core::RobotState& state,
+                     const CollisionRobot& other_robot, const moveit::core::RobotState& other_state,
+                     FCLManager& manager, FCLObject& other_objects) {
+  const auto& other = dynamic_cast<const CollisionRobotFCL&>(other_robot);
+  other.constructFCLObject(other_state, other_objects);
+  const bool placed = robot.allocSelfCollisionBroadPhase(state, manager);
+  return placed && posesArePlaceable(other_objects);
+}
+
+}  // namespace
+
 CollisionRobotFCL::CollisionRobotFCL(const RobotModelConstPtr& model, double padding, double scale)
     : CollisionRobot(model, padding, scale) {
   link_geometries.resize(robot_model->getLinkGeometryCount());
@@ -189,10 +204,8 @@ void CollisionRobotFCL::checkOtherCollisionHelper(const CollisionRequest& req, C
                                                   const RobotState& other_state,
                                                   const AllowedCollisionMatrix* acm) const {
   FCLManager manager;
-  const auto& other = dynamic_cast<const CollisionRobotFCL&>(other_robot);
   FCLObject other_objects;
-  other.constructFCLObject(other_state, other_objects);
-  if (!allocSelfCollisionBroadPhase(state, manager) || !posesArePlaceable(other_objects)) {
+  if (!placeBothRobots(*this, state, other_robot, other_state, manager, other_objects)) {
     return reportUnplacedState(res);
   }
   CollisionData cdata(&req, &res, acm);
@@ -218,10 +231,8 @@ void CollisionRobotFCL::distanceSelf(const DistanceRequest& req, DistanceResult&
 void CollisionRobotFCL::distanceOther(const DistanceRequest& req, DistanceResult& res, const RobotState& state,
                                       const CollisionRobot& other_robot, const RobotState& other_state) const {
   FCLManager manager;
-  const auto& other = dynamic_cast<const CollisionRobotFCL&>(other_robot);
   FCLObject other_objects;
-  other.constructFCLObject(other_state, other_objects);
-  if (!allocSelfCollisionBroadPhase(state, manager) || !posesArePlaceable(other_objects)) {
+  if (!placeBothRobots(*this, state, other_robot, other_state, manager, other_objects)) {
     return reportUnplacedState(res);
   }
   DistanceData ddata(&req, &res);
