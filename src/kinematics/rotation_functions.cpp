@@ -1,6 +1,7 @@
 #include "bramlock_arm_planning_core/kinematics/rotation_functions.h"
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -102,6 +103,14 @@ Eigen::Matrix4d computeHomogeneousMatrix(const Eigen::Vector3d& r, const Eigen::
 }
 
 Eigen::MatrixXd pseudoInverse(const Eigen::MatrixXd& A) {
+  // The decomposition asserts on an empty matrix; its pseudo-inverse is the empty transpose.
+  if (A.size() == 0) {
+    return Eigen::MatrixXd(A.cols(), A.rows());
+  }
+  // The decomposition would rank a value that is not a number as a zero singular value and drop it.
+  if (!A.allFinite()) {
+    return Eigen::MatrixXd::Constant(A.cols(), A.rows(), std::numeric_limits<double>::quiet_NaN());
+  }
   const Eigen::JacobiSVD<Eigen::MatrixXd, Eigen::ColPivHouseholderQRPreconditioner> svd(
       A, Eigen::ComputeThinU | Eigen::ComputeThinV);
   const Eigen::VectorXd& sigma = svd.singularValues();

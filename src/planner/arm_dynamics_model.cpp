@@ -1,6 +1,7 @@
 #include "bramlock_arm_planning_core/planner/arm_dynamics_model.h"
 
 #include <cassert>
+#include <cmath>
 #include <limits>
 #include <stdexcept>
 
@@ -36,6 +37,16 @@ KDL::Twist unitMotion(const KDL::Segment& segment) {
     in_parent.vel = joint.JointOrigin() * axis;
   }
   return segment.pose(0.0).Inverse(in_parent);
+}
+
+bool isFinite(const KDL::Frame& frame) {
+  for (int r = 0; r < 3; ++r) {
+    if (!std::isfinite(frame.p(r))) return false;
+    for (int c = 0; c < 3; ++c) {
+      if (!std::isfinite(frame.M(r, c))) return false;
+    }
+  }
+  return true;
 }
 
 double effortLimitOf(const urdf::Model& urdf_model, const std::string& joint_name) {
@@ -134,6 +145,10 @@ FrameIndex Model::getFrameId(const std::string& name, unsigned type_mask) const 
 FrameIndex Model::addFrame(const Frame& frame) {
   if (frame.parent_joint < 0 || frame.parent_joint > nq() || frame.previous_frame >= frames_.size()) {
     throw std::invalid_argument("frame \"" + frame.name + "\" refers to a joint or frame the model lacks");
+  }
+  if (!isFinite(frame.placement)) {
+    // Every placement and velocity read through this frame would be not a number.
+    throw std::invalid_argument("frame \"" + frame.name + "\" has a placement that is not finite");
   }
   frames_.push_back(frame);
   return frames_.size() - 1;

@@ -5,6 +5,8 @@
 // Conversions between rotation and pose representations. Euler angles (a, b, c)
 // mean R = Rx(a) * Ry(b) * Rz(c); the first angle comes back in [0, pi], the
 // others in [-pi, pi]. Quaternions hold (x, y, z, w), w the real part.
+// None of them can fail: a NaN in the input gives NaN in the result (an
+// infinity may also come back as a limit angle), never an abort.
 
 // Rotation matrix of q after normalisation (a zero quaternion gives the identity).
 Eigen::Matrix3d QuaternionToRotationMatrix(const Eigen::Quaterniond& q);
@@ -23,4 +25,5 @@ Eigen::Vector3d SE3MatrixToplacechange(Eigen::Matrix4d T);
 // Transform with the rotation of rotation vector r (axis times angle) and position p.
 Eigen::Matrix4d computeHomogeneousMatrix(const Eigen::Vector3d& r, const Eigen::Vector3d& p);
 // Moore-Penrose pseudo-inverse; singular values up to 1e-6 (absolute) count as zero.
+// A matrix with an entry that is not finite gives a matrix of NaN.
 Eigen::MatrixXd pseudoInverse(const Eigen::MatrixXd& A);

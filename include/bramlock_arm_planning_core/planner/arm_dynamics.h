@@ -10,7 +10,8 @@ namespace bramlock {
 namespace dynamics {
 
 // Every algorithm checks that data belongs to model and that vectors have nq entries
-// (std::invalid_argument otherwise).
+// (std::invalid_argument otherwise). Joint values that are not finite give results
+// that are not finite; callers that check limits read those as violations.
 
 // Joint placements for q.
 void forwardKinematics(const Model& model, Data& data, const Eigen::VectorXd& q);

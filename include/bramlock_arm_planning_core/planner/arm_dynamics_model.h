@@ -72,6 +72,8 @@ class Model {
   // Throws std::invalid_argument when several frames match.
   FrameIndex getFrameId(const std::string& name, unsigned type_mask = kAnyFrameType) const;
   bool isFrameIndex(long long index) const { return index >= 0 && static_cast<std::size_t>(index) < frames_.size(); }
+  // Throws std::invalid_argument when the parent joint or previous frame is missing or the
+  // placement is not finite.
   FrameIndex addFrame(const Frame& frame);
 
  private:
