@@ -49,11 +49,10 @@ bool KinematicsInterface::checkVectorEqual(std::vector<double> a, std::vector<do
 }
 
 void KinematicsInterface::convertFromMdhToSdh() {
-  if (xa.empty()) {
-    return;
+  // Each table on its own: a host may have filled one and not the other.
+  for (std::vector<double>* table : {&xa, &alpha}) {
+    if (!table->empty()) std::rotate(table->begin(), table->begin() + 1, table->end());
   }
-  std::rotate(xa.begin(), xa.begin() + 1, xa.end());
-  std::rotate(alpha.begin(), alpha.begin() + 1, alpha.end());
 }
 
 void KinematicsInterface::initRobotType(const std::vector<double>& alpha_sequence) {

@@ -195,6 +195,10 @@ int JointModel::generateMdhPara(const MdhTable& table) {
   for (size_t row = 0; row < kMdhRowCount; ++row) {
     if (table[row].size() <= static_cast<size_t>(column)) return -1;
   }
+  for (size_t row = 0; row < kMdhRowCount; ++row) {
+    // The kinematics would turn such a value into NaN transforms: refused like a missing one.
+    if (!std::isfinite(table[row][column])) return -1;
+  }
   setMdh(table[kMdhRowZd][column], table[kMdhRowXa][column], table[kMdhRowQzero][column],
          table[kMdhRowAlpha][column]);
   return 0;

@@ -66,11 +66,14 @@ bool hasNoGeometry(const urdf::Link& link) {
   return !link.collision && link.collision_array.empty() && !link.visual && link.visual_array.empty();
 }
 
-// A number from a joint property: false for text that is not a number; a
+// A number from a joint property: false for text that is not a number,
+// including "nan" and "inf" (a weight like that makes every distance NaN); a
 // number out of the range of double throws std::out_of_range.
 bool parseNumber(const std::string& text, double& value, size_t* used = nullptr) {
   try {
-    value = std::stod(text, used);
+    const double parsed = std::stod(text, used);
+    if (!std::isfinite(parsed)) return false;
+    value = parsed;
     return true;
   } catch (const std::invalid_argument&) {
     return false;

@@ -128,7 +128,8 @@ class JointModel {
   // Zero-angle offset of an origin rotation that is Rx(roll) * Rz(zero); -1 otherwise.
   static int calZero(double roll, double pitch, double yaw, double& zero);
   // Takes the joint's column of the table; -1 (nothing changed) for a name
-  // outside "joint1".."joint6" or a table too small to hold that column.
+  // outside "joint1".."joint6", a table too small to hold that column or a
+  // column holding a value that is not finite.
   int generateMdhPara(const MdhTable& table);
   // Built-in values of one six-axis arm; other names derive them from the origin.
   int generateMdhPara();

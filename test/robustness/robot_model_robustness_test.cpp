@@ -1,0 +1,111 @@
+// Bad numbers in robot descriptions and MDH tables: joint-property values that
+// are not finite are skipped like any text that is no number, an MDH column
+// holding such a value is refused like a missing one, and the SRDF keeps no
+// group-state value that is not a finite number.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <urdf_model/model.h>
+
+#include "../support/test_support.h"
+#include "bad_numbers.h"
+#include "bramlock_arm_planning_core/kinematics/realman_kinematics.h"
+#include "bramlock_arm_planning_core/robot_model/planar_joint_model.h"
+#include "bramlock_arm_planning_core/robot_model/revolute_joint_model.h"
+#include "bramlock_arm_planning_core/robot_model/robot_model.h"
+#include "bramlock_arm_planning_core/srdf/model.h"
+
+namespace {
+
+using moveit::core::MdhTable;
+using moveit::core::PlanarJointModel;
+using moveit::core::RevoluteJointModel;
+using moveit::core::RobotModel;
+
+const std::vector<std::string> kNonFiniteTexts = {"nan", "NaN", "inf", "-inf", "infinity"};
+
+std::string planarSrdf(const std::string& property, const std::string& value) {
+  return "<?xml version=\"1.0\"?>\n<robot name=\"small_robot\">\n"
+         "  <virtual_joint name=\"base_joint\" type=\"planar\" parent_frame=\"odom\" child_link=\"base_link\"/>\n"
+         "  <joint_property joint_name=\"base_joint\" property_name=\"" +
+         property + "\" value=\"" + value + "\"/>\n</robot>\n";
+}
+
+TEST(RobotModelRobustness, JointPropertiesThatAreNotFiniteAreSkipped) {
+  bramlock_test::TempDir dir;
+  std::filesystem::copy_file(bramlock_test::fixturePath("robot_model_edges/small.urdf"), dir.path() / "small.urdf");
+  for (const std::string& property : {"angular_distance_weight", "min_translational_distance"}) {
+    for (const std::string& text : kNonFiniteTexts) {
+      bramlock_test::writeFile(dir.path() / "small.srdf", planarSrdf(property, text));
+      bramlock_test::OutputCapture quiet;
+      const RobotModel model(dir.path().string() + "/", "small.urdf", "small.srdf");
+      quiet.out();
+      const auto* planar = dynamic_cast<const PlanarJointModel*>(model.getRootJoint());
+      ASSERT_NE(planar, nullptr);
+      EXPECT_EQ(planar->getAngularDistanceWeight(), 1.0) << property << " " << text;
+      EXPECT_TRUE(std::isfinite(planar->getMinTranslationalDistance())) << property << " " << text;
+      const std::vector<double> from(model.getVariableCount(), 0.0);
+      std::vector<double> to(model.getVariableCount(), 0.5);
+      EXPECT_TRUE(std::isfinite(model.distance(from.data(), to.data()))) << property << " " << text;
+    }
+  }
+}
+
+MdhTable tableOf(double value) { return MdhTable(4, std::vector<double>(6, value)); }
+
+TEST(RobotModelRobustness, MdhColumnsHoldingValuesThatAreNotFiniteAreRefused) {
+  for (std::size_t row = 0; row < 4; ++row) {
+    for (double bad : robustness::nonFiniteNumbers()) {
+      MdhTable table = tableOf(0.25);
+      table[row][2] = bad;
+      RevoluteJointModel joint3("joint3", 0, 0);
+      EXPECT_EQ(joint3.generateMdhPara(table), -1) << robustness::caseName("row", row, bad);
+      EXPECT_EQ(joint3.getZd(), 0.0);
+      EXPECT_EQ(joint3.getAlpha(), 0.0);
+      RevoluteJointModel joint2("joint2", 0, 0);
+      EXPECT_EQ(joint2.generateMdhPara(table), 0) << "other columns stay usable";
+    }
+  }
+  RevoluteJointModel joint1("joint1", 0, 0);
+  EXPECT_EQ(joint1.generateMdhPara(tableOf(1e300)), 0);  // huge but finite: the caller's choice
+}
+
+TEST(RobotModelRobustness, GroupStateValuesThatAreNotFiniteNumbersAreSkipped) {
+  const urdf::ModelInterface no_urdf;
+  for (const std::string& text : {"nan", "inf", "-inf", "1e999", "0.1 nan", "1 2 inf"}) {
+    srdf::Model srdf_model;
+    bramlock_test::OutputCapture quiet;
+    ASSERT_TRUE(srdf_model.initString(no_urdf,
+                                      "<robot name=\"r\"><group_state name=\"home\" group=\"arm\">"
+                                      "<joint name=\"a\" value=\"" +
+                                          text + "\"/><joint name=\"b\" value=\"0.5\"/></group_state></robot>"));
+    quiet.out();
+    ASSERT_EQ(srdf_model.getGroupStates().size(), 1u) << text;
+    const auto& values = srdf_model.getGroupStates()[0].joint_values_;
+    EXPECT_EQ(values.count("a"), 0u) << text;
+    EXPECT_EQ(values.at("b"), std::vector<double>{0.5}) << text;
+  }
+}
+
+TEST(RobotModelRobustness, MdhToSdhRotatesEachTableOnItsOwn) {
+  // One table filled and the other empty once moved past the empty one's end.
+  RealmanKinematics arm;
+  arm.xa = {1.0, 2.0, 3.0};
+  arm.alpha.clear();
+  arm.convertFromMdhToSdh();
+  EXPECT_EQ(arm.xa, (std::vector<double>{2.0, 3.0, 1.0}));
+  EXPECT_TRUE(arm.alpha.empty());
+  arm.xa.clear();
+  arm.alpha = {robustness::kNaN, 1.0};
+  arm.convertFromMdhToSdh();
+  EXPECT_TRUE(arm.xa.empty());
+  EXPECT_EQ(arm.alpha[0], 1.0);
+  EXPECT_TRUE(std::isnan(arm.alpha[1]));
+}
+
+}  // namespace
