@@ -7,11 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "../planner_spline/spline_test_helpers.h"
+#include "../support/test_support.h"
 #include "bad_numbers.h"
 #include "bramlock_arm_planning_core/kinematics/rotation_functions.h"
 #include "bramlock_arm_planning_core/planner/arm_dynamics.h"
@@ -103,6 +106,41 @@ TEST(DynamicsRobustness, JointValuesThatAreNotFiniteGiveResultsThatAreNotFinite)
   dyn::forwardKinematics(model, *arm.data, huge);
   EXPECT_TRUE(isFinite(dyn::framePlacement(model, *arm.data, last).matrix()));
   EXPECT_TRUE(isFinite(dyn::rnea(model, *arm.data, huge, v, v)));
+}
+
+// A description whose numbers are not finite either fails to load or gives a
+// model whose torques at rest are finite numbers.
+TEST(DynamicsRobustness, DescriptionsWithNumbersThatAreNotFiniteAreRefused) {
+  const std::string pendulum = [] {
+    std::ifstream file(spline_test::dynamicsFixture("pendulum.urdf"));
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  }();
+  const std::vector<std::string> fields = {"xyz=\"0 0 1.0\"", "value=\"2.0\"", "iyy=\"0.05\"",
+                                           "effort=\"30\"", "axis xyz=\"0 1 0\""};
+  bramlock_test::TempDir dir;
+  int refused = 0;
+  for (const std::string& field : fields) {
+    for (const std::string& bad : {"nan", "inf", "-inf", "1e999"}) {
+      std::string text = pendulum;
+      const std::size_t at = text.find(field);
+      ASSERT_NE(at, std::string::npos) << field;
+      const std::size_t quote = text.find('"', at);
+      text.replace(quote + 1, text.find('"', quote + 1) - quote - 1,
+                   field.rfind("xyz", 5) != std::string::npos ? bad + " 0 0" : bad);
+      const std::string path = (dir.path() / "bad.urdf").string();
+      bramlock_test::writeFile(path, text);
+      bramlock_test::OutputCapture quiet;
+      try {
+        spline_test::LoadedModel model(path);
+        const Eigen::VectorXd zero = Eigen::VectorXd::Zero(model.model->nq());
+        EXPECT_TRUE(isFinite(dyn::rnea(*model.model, *model.data, zero, zero, zero))) << field << " " << bad;
+        EXPECT_FALSE(model.model->effortLimit().hasNaN()) << field << " " << bad;
+      } catch (const std::runtime_error&) {
+        ++refused;
+      }
+    }
+  }
+  EXPECT_GT(refused, 0);  // the reader refuses at least the values it cannot parse
 }
 
 TEST(DynamicsRobustness, EffortLimitsOfTheDescriptionAreKeptAsGiven) {
