@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
+#include <functional>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -53,6 +55,33 @@ TEST(RobotModelRobustness, JointPropertiesThatAreNotFiniteAreSkipped) {
       std::vector<double> to(model.getVariableCount(), 0.5);
       EXPECT_TRUE(std::isfinite(model.distance(from.data(), to.data()))) << property << " " << text;
     }
+  }
+}
+
+// The bounds operations hold one entry per active joint as a contract: a short
+// list stops at the assertion instead of reading past its end.
+TEST(RobotModelRobustness, ShortBoundsListsStopAtTheContractAssertion) {
+  bramlock_test::OutputCapture quiet;
+  const RobotModel model(bramlock_test::fixturePath("robot_model_edges/"), "mimic.urdf", "planar_root.srdf");
+  quiet.out();
+  const RobotModel::JointBoundsVector all = model.getActiveJointModelsBounds();
+  ASSERT_GT(all.size(), 1u);
+  model.getMaximumExtent(all);  // infinite here: the planar root has no limits
+  const RobotModel::JointBoundsVector shorter(all.begin(), all.end() - 1);
+  std::vector<double> state(model.getVariableCount(), 0.0);
+  const std::vector<std::function<void()>> calls = {
+      [&] { model.getMaximumExtent(shorter); },
+      [&] { model.satisfiesPositionBounds(state.data(), shorter, 0.0); },
+      [&] { model.enforcePositionBounds(state.data(), shorter); },
+  };
+  for (std::size_t k = 0; k < calls.size(); ++k) {
+    const bramlock_test::ChildResult child = bramlock_test::runInChild({}, [&] {
+      calls[k]();
+      return 0;
+    });
+    EXPECT_EQ(child.exit_code, 128 + SIGABRT) << k;
+    EXPECT_NE(child.err.find("active_joint_bounds.size() == active_joint_model_vector_.size()"), std::string::npos)
+        << k << child.err;
   }
 }
 
