@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cmath>
+#include <limits>
 
 #include <Eigen/Dense>
 
@@ -47,8 +48,10 @@ inline Eigen::Vector3d rotationVector(const Eigen::Matrix3d& m) {
 
 // Roll, pitch and yaw about the fixed x, y and z axes (R = Rz(yaw) Ry(pitch)
 // Rx(roll)). In gimbal lock (pitch +-pi/2) the yaw is set to 0 and the roll
-// carries the rest of the rotation.
+// carries the rest of the rotation. A matrix with an entry that is not finite
+// gives NaN angles: atan2 alone would pass over some entries and look sound.
 inline Eigen::Vector3d rollPitchYaw(const Eigen::Matrix3d& m) {
+  if (!m.allFinite()) return Eigen::Vector3d::Constant(std::numeric_limits<double>::quiet_NaN());
   const double sy = std::sqrt(m(0, 0) * m(0, 0) + m(1, 0) * m(1, 0));
   const double pitch = std::atan2(-m(2, 0), sy);
   if (sy < 1e-6) return {std::atan2(-m(1, 2), m(1, 1)), pitch, 0.0};

@@ -215,6 +215,36 @@ TEST(KinematicsRobustness, MdhTablesHoldingNonFiniteValuesAreRefused) {
   EXPECT_EQ(arm->zd, zd_before);
 }
 
+// The comparison helpers never call a NaN or infinite alpha equal, and
+// sequences of different lengths differ without reading past the shorter.
+TEST(KinematicsRobustness, RobotTypesWithAlphasThatAreNotFiniteNeverMatch) {
+  const std::vector<double> alphas = {0.0, M_PI / 2, 0.0, 0.0, -M_PI / 2, 0.0};
+  bramlock_test::OutputCapture quiet;
+  for (size_t i = 0; i < alphas.size(); ++i) {
+    for (double bad : robustness::nonFiniteNumbers()) {
+      const std::vector<double> other = robustness::withEntry(alphas, i, bad);
+      EXPECT_FALSE(KinematicsInterface::checkRobotTypeEqual({6, alphas}, {6, other})) << robustness::caseName("a", i, bad);
+      EXPECT_FALSE(KinematicsInterface::checkVectorEqual(other, other)) << robustness::caseName("a", i, bad);
+    }
+  }
+  EXPECT_FALSE(KinematicsInterface::checkVectorEqual(alphas, {}));
+  EXPECT_FALSE(KinematicsInterface::checkRobotTypeEqual({6, alphas}, {6, {0.0}}));
+}
+
+// The pose helpers of the sample table are plain conversions: a NaN comes
+// back as NaN, never as a value that looks like a pose (roll, pitch and yaw
+// once passed over NaN entries the angles do not read).
+TEST(KinematicsRobustness, PoseTableConversionsPassNaNThrough) {
+  for (int entry = 0; entry < 12; ++entry) {
+    Eigen::Matrix4d pose = Eigen::Matrix4d::Identity();
+    pose(entry / 4, entry % 4) = kNaN;
+    EXPECT_FALSE(allFinite(JointsTable::rotationMatrixToQuaternion(pose))) << entry;
+    EXPECT_FALSE(allFinite(JointsTable::matrix4dToXYZRPY(pose))) << entry;
+  }
+  const std::array<float, 7> huge = JointsTable::vectorToFloatArray(std::vector<double>(7, 1e300));
+  EXPECT_TRUE(std::isinf(huge[0]));  // beyond float: the search then finds nothing
+}
+
 // The description and planning packages found in the fixture prefix.
 class WithFixturePackages : public ::testing::Test {
  protected:

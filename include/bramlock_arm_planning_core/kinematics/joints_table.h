@@ -45,7 +45,7 @@ class JointsTable {
 
   // x, y, z, then the quaternion w, x, y, z of the rotation block.
   static std::vector<double> rotationMatrixToQuaternion(const Eigen::Matrix4d& pose);
-  // x, y, z, roll, pitch, yaw.
+  // x, y, z, roll, pitch, yaw; NaN angles when the rotation block holds a value that is not finite.
   static std::vector<double> matrix4dToXYZRPY(const Eigen::Matrix4d& pose);
   // The first seven values as float; all zeros when there are fewer than seven.
   static std::array<float, 7> vectorToFloatArray(const std::vector<double>& values);
