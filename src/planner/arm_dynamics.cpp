@@ -44,10 +44,18 @@ void requireFrame(const Model& model, FrameIndex frame) {
   }
 }
 
+// Every buffer is sized from the model, so a missing one is refused before any is made.
+std::shared_ptr<const Model> requireModel(std::shared_ptr<const Model> model) {
+  if (!model) {
+    throw std::invalid_argument("dynamics data needs a model");
+  }
+  return model;
+}
+
 }  // namespace
 
 Data::Data(std::shared_ptr<const Model> model)
-    : model_(std::move(model)),
+    : model_(requireModel(std::move(model))),
       tau_(Eigen::VectorXd::Zero(model_->nq())),
       local_placements_(static_cast<std::size_t>(model_->nq()) + 1, KDL::Frame::Identity()),
       local_velocities_(static_cast<std::size_t>(model_->nq()) + 1, KDL::Twist::Zero()),

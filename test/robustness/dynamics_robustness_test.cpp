@@ -40,6 +40,7 @@ TEST(DynamicsRobustness, WrongSizesForeignDataAndUnknownFramesAreRefused) {
     EXPECT_THROW(dyn::rnea(model, *pendulum.data, ok, wrong, ok), std::invalid_argument) << size;
     EXPECT_THROW(dyn::rnea(model, *pendulum.data, ok, ok, wrong), std::invalid_argument) << size;
   }
+  EXPECT_THROW(dyn::Data(nullptr), std::invalid_argument);  // once a null dereference
   EXPECT_THROW(dyn::forwardKinematics(model, *other.data, ok), std::invalid_argument);
   EXPECT_THROW(dyn::rnea(model, *other.data, ok, ok, ok), std::invalid_argument);
   dyn::forwardKinematics(model, *pendulum.data, ok, ok);

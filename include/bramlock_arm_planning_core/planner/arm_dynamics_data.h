@@ -22,6 +22,7 @@ struct FrameVelocity {
 // its model alive; one planner owns one, so it is not copyable.
 class Data {
  public:
+  // Throws std::invalid_argument for a null model.
   explicit Data(std::shared_ptr<const Model> model);
   Data(const Data&) = delete;
   Data& operator=(const Data&) = delete;
