@@ -218,40 +218,41 @@ void JointModelGroup::requireActiveBounds(const JointBoundsVector& active_joint_
   (void)active_joint_bounds;
 }
 
+active_joints::Span JointModelGroup::activeJointSpan() const {
+  return {active_joint_model_vector_, active_joint_model_start_index_};
+}
+
 bool JointModelGroup::satisfiesPositionBounds(const double* state, const JointBoundsVector& active_joint_bounds,
                                               double margin) const {
   requireActiveBounds(active_joint_bounds);
   requireValues(state, "satisfiesPositionBounds");
-  return active_joints::satisfiesPositionBounds({active_joint_model_vector_, active_joint_model_start_index_}, state,
-                                                active_joint_bounds, margin);
+  return active_joints::satisfiesPositionBounds(activeJointSpan(), state, active_joint_bounds, margin);
 }
 
 bool JointModelGroup::enforcePositionBounds(double* state, const JointBoundsVector& active_joint_bounds) const {
   requireActiveBounds(active_joint_bounds);
   requireValues(state, "enforcePositionBounds");
-  const bool changed = active_joints::enforcePositionBounds(
-      {active_joint_model_vector_, active_joint_model_start_index_}, state, active_joint_bounds);
+  const bool changed = active_joints::enforcePositionBounds(activeJointSpan(), state, active_joint_bounds);
   if (changed) updateMimicJoints(state);
   return changed;
 }
 
 double JointModelGroup::getMaximumExtent(const JointBoundsVector& active_joint_bounds) const {
   requireActiveBounds(active_joint_bounds);
-  return active_joints::maximumExtent({active_joint_model_vector_, active_joint_model_start_index_},
-                                      active_joint_bounds);
+  return active_joints::maximumExtent(activeJointSpan(), active_joint_bounds);
 }
 
 double JointModelGroup::distance(const double* state1, const double* state2) const {
   requireValues(state1, "distance");
   requireValues(state2, "distance");
-  return active_joints::distance({active_joint_model_vector_, active_joint_model_start_index_}, state1, state2);
+  return active_joints::distance(activeJointSpan(), state1, state2);
 }
 
 void JointModelGroup::interpolate(const double* from, const double* to, double t, double* state) const {
   requireValues(from, "interpolate");
   requireValues(to, "interpolate");
   requireValues(state, "interpolate");
-  active_joints::interpolate({active_joint_model_vector_, active_joint_model_start_index_}, from, to, t, state);
+  active_joints::interpolate(activeJointSpan(), from, to, t, state);
   updateMimicJoints(state);
 }
 
@@ -266,8 +267,7 @@ void JointModelGroup::getVariableRandomPositions(random_numbers::RandomNumberGen
                                                  const JointBoundsVector& active_joint_bounds) const {
   requireActiveBounds(active_joint_bounds);
   requireValues(values, "getVariableRandomPositions");
-  active_joints::randomPositions({active_joint_model_vector_, active_joint_model_start_index_}, rng, values,
-                                 active_joint_bounds);
+  active_joints::randomPositions(activeJointSpan(), rng, values, active_joint_bounds);
   updateMimicJoints(values);
 }
 
@@ -326,7 +326,7 @@ void JointModelGroup::getVariableRandomPositionsNearBy(
 
 void JointModelGroup::getVariableDefaultPositions(double* values) const {
   requireValues(values, "getVariableDefaultPositions");
-  active_joints::defaultPositions({active_joint_model_vector_, active_joint_model_start_index_}, values);
+  active_joints::defaultPositions(activeJointSpan(), values);
   updateMimicJoints(values);
 }
 

@@ -23,6 +23,10 @@ namespace core {
 class LinkModel;
 class RobotModel;
 
+namespace active_joints {
+struct Span;
+}
+
 // A named SRDF group of joints of a robot model, with everything robot states
 // and the planning scene ask of it: active joints, variables and their
 // model-wide indices, bounds, the links it moves, mimic updates, roots, chain
@@ -204,6 +208,7 @@ class JointModelGroup {
   void computeIsChain();
   RobotType activeJointsRobotType() const;
   void requireActiveBounds(const JointBoundsVector& active_joint_bounds) const;
+  active_joints::Span activeJointSpan() const;
   template <typename DistanceOf>
   void sampleNearBy(random_numbers::RandomNumberGenerator& rng, double* values,
                     const JointBoundsVector& active_joint_bounds, const double* near, DistanceOf distance_of) const;
