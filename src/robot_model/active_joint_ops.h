@@ -26,14 +26,9 @@ inline bool allFinite(const double* values, std::size_t count) {
   return std::all_of(values, values + count, [](double value) { return std::isfinite(value); });
 }
 
-// A value that is not a number is outside every bound, also for a joint without limits.
 inline bool satisfiesPositionBounds(const Span& span, const double* state, const BoundsList& bounds, double margin) {
   for (std::size_t i = 0; i < span.joints.size(); ++i) {
-    const double* values = state + span.starts[i];
-    if (!allFinite(values, span.joints[i]->getVariableCount()) ||
-        !span.joints[i]->satisfiesPositionBounds(values, *bounds[i], margin)) {
-      return false;
-    }
+    if (!span.joints[i]->satisfiesPositionBounds(state + span.starts[i], *bounds[i], margin)) return false;
   }
   return true;
 }

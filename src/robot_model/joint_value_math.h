@@ -58,9 +58,9 @@ inline double uniformNearOrZero(random_numbers::RandomNumberGenerator& rng, cons
   return isInfinite(bounds) ? 0.0 : uniformNear(rng, bounds, near, distance);
 }
 
-// NaN is within no bounds.
+// A value that is not finite is within no bounds, also for a variable without limits.
 inline bool withinBounds(double value, const VariableBounds& bounds, double margin) {
-  return value >= bounds.min_position_ - margin && value <= bounds.max_position_ + margin;
+  return std::isfinite(value) && value >= bounds.min_position_ - margin && value <= bounds.max_position_ + margin;
 }
 
 // Clamps into the position bounds; true when the value changed.

@@ -69,6 +69,22 @@ TEST(JointKinds, VariablesAndInitialBounds) {
   EXPECT_TRUE(revolute.getVariableBounds()[0].position_bounded_);
 }
 
+// Variables without limits still hold finite numbers only.
+TEST(JointKinds, UnlimitedTranslationsRefuseValuesThatAreNotFinite) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  FloatingJointModel floating("base", 0, 0);
+  PlanarJointModel planar("p", 0, 0);
+  for (double bad : {inf, -inf, nan}) {
+    double pose[7] = {bad, 0.0, 0.0, 0.0, 0.0, 0.0, 1.0};
+    EXPECT_FALSE(floating.satisfiesPositionBounds(pose, floating.getVariableBounds(), 0.0)) << bad;
+    double place[3] = {0.0, bad, 0.0};
+    EXPECT_FALSE(planar.satisfiesPositionBounds(place, planar.getVariableBounds(), 0.0)) << bad;
+  }
+  double far[7] = {1e300, -1e300, 0.0, 0.0, 0.0, 0.0, 1.0};
+  EXPECT_TRUE(floating.satisfiesPositionBounds(far, floating.getVariableBounds(), 0.0));
+}
+
 TEST(JointKinds, RevoluteTransformRoundTripsAndMatchesAngleAxis) {
   random_numbers::RandomNumberGenerator rng(11);
   for (int i = 0; i < kSamples; ++i) {
