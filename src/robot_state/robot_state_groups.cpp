@@ -87,11 +87,12 @@ void RobotState::setJointGroupPositions(const JointModelGroup* group, const Eige
   finishGroupPositionWrite(group);
 }
 
+// finishGroupPositionWrite marks every active joint dirty; each joint's
+// followers are set here, as some may lie outside the group.
 void RobotState::setActiveJointPositions(const JointModelGroup* group, const double* values) {
   size_t k = 0;
   for (const JointModel* joint : group->getActiveJointModels()) {
     std::memcpy(positions_ + joint->getFirstVariableIndex(), values + k, joint->getVariableCount() * sizeof(double));
-    markDirtyJointTransforms(joint);
     updateMimicJoint(joint);
     k += joint->getVariableCount();
   }
