@@ -3,12 +3,9 @@
 // the tool link alone (the reference, measured in the same run).
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include <kdl/chainfksolverpos_recursive.hpp>
 #include <kdl/tree.hpp>
@@ -16,6 +13,7 @@
 #include <random_numbers/random_numbers.h>
 
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
+#include "silenced_stdout.h"
 
 namespace {
 
@@ -31,16 +29,8 @@ std::vector<double> jointVectors() {
 }
 
 std::shared_ptr<const moveit::core::RobotModel> loadTestArm() {
-  std::fflush(stdout);
-  const int saved = dup(1);
-  std::FILE* sink = std::fopen("/dev/null", "w");
-  dup2(fileno(sink), 1);
-  std::fclose(sink);
-  auto model = std::make_shared<const moveit::core::RobotModel>(kTestArmDirectory, "test_arm.urdf", "test_arm.srdf");
-  std::fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
-  return model;
+  bench_support::SilencedStdout silence;
+  return std::make_shared<const moveit::core::RobotModel>(kTestArmDirectory, "test_arm.urdf", "test_arm.srdf");
 }
 
 void RobotStateSetArmAndUpdateAll(benchmark::State& state) {
