@@ -20,12 +20,7 @@ using value_checks::requireSize;
 
 void RobotState::markDirtyJointTransforms(const JointModelGroup* group) {
   for (const JointModel* joint : group->getActiveJointModels()) dirty_joints_[joint->getJointIndex()] = 1;
-  const JointModel* root = group->getCommonRoot();
-  if (!dirty_link_root_) {
-    dirty_link_root_ = root;
-  } else if (root) {
-    dirty_link_root_ = model_->getCommonRoot(dirty_link_root_, root);
-  }
+  if (const JointModel* root = group->getCommonRoot()) widenDirtyLinkRoot(root);
 }
 
 void RobotState::updateGroupMimicJoints(const JointModelGroup* group) {
