@@ -193,11 +193,8 @@ int JointModel::generateMdhPara(const MdhTable& table) {
   const int column = armJointColumn(name_);
   if (column < 0 || table.size() < kMdhRowCount) return -1;
   for (size_t row = 0; row < kMdhRowCount; ++row) {
-    if (table[row].size() <= static_cast<size_t>(column)) return -1;
-  }
-  for (size_t row = 0; row < kMdhRowCount; ++row) {
-    // The kinematics would turn such a value into NaN transforms: refused like a missing one.
-    if (!std::isfinite(table[row][column])) return -1;
+    // A value that is not finite would become NaN transforms: refused like a missing one.
+    if (table[row].size() <= static_cast<size_t>(column) || !std::isfinite(table[row][column])) return -1;
   }
   setMdh(table[kMdhRowZd][column], table[kMdhRowXa][column], table[kMdhRowQzero][column],
          table[kMdhRowAlpha][column]);
