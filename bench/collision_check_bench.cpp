@@ -4,12 +4,10 @@
 // fcl::collide over the same object pairs.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
-
 
 #include <fcl/geometry/octree/octree.h>
 #include <fcl/narrowphase/collision.h>
@@ -18,9 +16,9 @@
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_robot_fcl.h"
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_world_fcl.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
-#include "silenced_stdout.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
 #include "per_call_timing.h"
+#include "silenced_stdout.h"
 
 namespace cd = collision_detection;
 

@@ -18,10 +18,13 @@ namespace {
 bool placeBothRobots(const CollisionRobotFCL& robot, const moveit::core::RobotState& state,
                      const CollisionRobot& other_robot, const moveit::core::RobotState& other_state,
                      FCLManager& manager, FCLObject& other_objects) {
-  const auto& other = dynamic_cast<const CollisionRobotFCL&>(other_robot);
-  other.constructFCLObject(other_state, other_objects);
-  const bool placed = robot.allocSelfCollisionBroadPhase(state, manager);
-  return placed && posesArePlaceable(other_objects);
+  const bool other_placed = placeRobotObjects(other_robot, other_state, other_objects);
+  return robot.allocSelfCollisionBroadPhase(state, manager) && other_placed;
+}
+
+void measureSelf(const FCLManager& manager, const DistanceRequest& req, DistanceResult& res) {
+  DistanceData ddata(&req, &res);
+  manager.manager->distance(&ddata, &distanceCallback);
 }
 
 }  // namespace
@@ -194,7 +197,7 @@ void CollisionRobotFCL::checkSelfCollisionHelper(const CollisionRequest& req, Co
   manager.manager->collide(&cdata, &collisionCallback);
   if (req.compute_distance) {
     DistanceResult dres;
-    distanceSelf(distanceRequestFor(req, acm, groupLinks(*robot_model, req.group_name)), dres, state);
+    measureSelf(manager, distanceRequestFor(req, acm, cdata.active_links), dres);
     res.distance = dres.minimum_distance.distance;
   }
 }
@@ -210,13 +213,10 @@ void CollisionRobotFCL::checkOtherCollisionHelper(const CollisionRequest& req, C
   }
   CollisionData cdata(&req, &res, acm);
   cdata.enableGroup(robot_model);
-  for (size_t i = 0; i < other_objects.objects.size() && !cdata.done; ++i) {
-    manager.manager->collide(other_objects.objects[i].get(), &cdata, &collisionCallback);
-  }
+  collideObjects(*manager.manager, other_objects, cdata);
   if (req.compute_distance) {
     DistanceResult dres;
-    distanceOther(distanceRequestFor(req, acm, groupLinks(*robot_model, req.group_name)), dres, state, other_robot,
-                  other_state);
+    measureObjects(*manager.manager, other_objects, distanceRequestFor(req, acm, cdata.active_links), dres);
     res.distance = dres.minimum_distance.distance;
   }
 }
@@ -224,8 +224,7 @@ void CollisionRobotFCL::checkOtherCollisionHelper(const CollisionRequest& req, C
 void CollisionRobotFCL::distanceSelf(const DistanceRequest& req, DistanceResult& res, const RobotState& state) const {
   FCLManager manager;
   if (!allocSelfCollisionBroadPhase(state, manager)) return reportUnplacedState(res);
-  DistanceData ddata(&req, &res);
-  manager.manager->distance(&ddata, &distanceCallback);
+  measureSelf(manager, req, res);
 }
 
 void CollisionRobotFCL::distanceOther(const DistanceRequest& req, DistanceResult& res, const RobotState& state,
@@ -235,10 +234,7 @@ void CollisionRobotFCL::distanceOther(const DistanceRequest& req, DistanceResult
   if (!placeBothRobots(*this, state, other_robot, other_state, manager, other_objects)) {
     return reportUnplacedState(res);
   }
-  DistanceData ddata(&req, &res);
-  for (size_t i = 0; i < other_objects.objects.size() && !ddata.done; ++i) {
-    manager.manager->distance(other_objects.objects[i].get(), &ddata, &distanceCallback);
-  }
+  measureObjects(*manager.manager, other_objects, req, res);
 }
 
 }  // namespace collision_detection

@@ -4,7 +4,6 @@
 
 #include <fcl/broadphase/broadphase_dynamic_AABB_tree.h>
 
-#include "bramlock_arm_planning_core/collision_detection_fcl/collision_robot_fcl.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "query_setup.h"
 
@@ -128,19 +127,14 @@ void CollisionWorldFCL::checkWorldCollision(const CollisionRequest& req, Collisi
 void CollisionWorldFCL::checkRobotCollisionHelper(const CollisionRequest& req, CollisionResult& res,
                                                   const CollisionRobot& robot, const RobotState& state,
                                                   const AllowedCollisionMatrix* acm) const {
-  const auto& fcl_robot = dynamic_cast<const CollisionRobotFCL&>(robot);
   FCLObject robot_objects;
-  fcl_robot.constructFCLObject(state, robot_objects);
-  if (!posesArePlaceable(robot_objects)) return reportUnplacedState(res);
+  if (!placeRobotObjects(robot, state, robot_objects)) return reportUnplacedState(res);
   CollisionData cdata(&req, &res, acm);
   cdata.enableGroup(robot.getRobotModel());
-  for (size_t i = 0; i < robot_objects.objects.size() && !cdata.done; ++i) {
-    manager->collide(robot_objects.objects[i].get(), &cdata, &collisionCallback);
-  }
+  collideObjects(*manager, robot_objects, cdata);
   if (req.compute_distance) {
     DistanceResult dres;
-    distanceRobot(distanceRequestFor(req, acm, groupLinks(*robot.getRobotModel(), req.group_name)), dres, robot,
-                  state);
+    measureObjects(*manager, robot_objects, distanceRequestFor(req, acm, cdata.active_links), dres);
     res.distance = dres.minimum_distance.distance;
   }
 }
@@ -160,14 +154,9 @@ void CollisionWorldFCL::checkWorldCollisionHelper(const CollisionRequest& req, C
 
 void CollisionWorldFCL::distanceRobot(const DistanceRequest& req, DistanceResult& res, const CollisionRobot& robot,
                                       const RobotState& state) const {
-  const auto& fcl_robot = dynamic_cast<const CollisionRobotFCL&>(robot);
   FCLObject robot_objects;
-  fcl_robot.constructFCLObject(state, robot_objects);
-  if (!posesArePlaceable(robot_objects)) return reportUnplacedState(res);
-  DistanceData ddata(&req, &res);
-  for (size_t i = 0; i < robot_objects.objects.size() && !ddata.done; ++i) {
-    manager->distance(robot_objects.objects[i].get(), &ddata, &distanceCallback);
-  }
+  if (!placeRobotObjects(robot, state, robot_objects)) return reportUnplacedState(res);
+  measureObjects(*manager, robot_objects, req, res);
 }
 
 void CollisionWorldFCL::distanceWorld(const DistanceRequest& req, DistanceResult& res,

@@ -248,8 +248,13 @@ shapes::ShapeConstPtr scaledAndPadded(const shapes::ShapeConstPtr& shape, double
   return clone;
 }
 
-bool rejectsScaling(const shapes::ShapeConstPtr& shape, const shapes::ShapeConstPtr& scaled) {
-  return shape && !scaled;
+// The plain form of the owner's kind applied to the scaled and padded shape.
+template <typename... Owner>
+FCLGeometryConstPtr createScaledGeometry(const shapes::ShapeConstPtr& shape, double scale, double padding,
+                                         Owner... owner) {
+  const shapes::ShapeConstPtr scaled = scaledAndPadded(shape, scale, padding);
+  if (shape && !scaled) return nullptr;
+  return createCollisionGeometry(scaled, owner...);
 }
 
 }  // namespace
@@ -278,9 +283,7 @@ FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, 
 
 FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, double scale, double padding,
                                             const moveit::core::LinkModel* link, int shape_index) {
-  const shapes::ShapeConstPtr scaled = scaledAndPadded(shape, scale, padding);
-  if (rejectsScaling(shape, scaled)) return nullptr;
-  return createCollisionGeometry(scaled, link, shape_index);
+  return createScaledGeometry(shape, scale, padding, link, shape_index);
 }
 
 FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, const moveit::core::AttachedBody* body,
@@ -291,9 +294,7 @@ FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, 
 
 FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, double scale, double padding,
                                             const moveit::core::AttachedBody* body, int shape_index) {
-  const shapes::ShapeConstPtr scaled = scaledAndPadded(shape, scale, padding);
-  if (rejectsScaling(shape, scaled)) return nullptr;
-  return createCollisionGeometry(scaled, body, shape_index);
+  return createScaledGeometry(shape, scale, padding, body, shape_index);
 }
 
 FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, const World::Object* object) {
@@ -302,9 +303,7 @@ FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, 
 
 FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, double scale, double padding,
                                             const World::Object* object) {
-  const shapes::ShapeConstPtr scaled = scaledAndPadded(shape, scale, padding);
-  if (rejectsScaling(shape, scaled)) return nullptr;
-  return createCollisionGeometry(scaled, object);
+  return createScaledGeometry(shape, scale, padding, object);
 }
 
 void cleanCollisionGeometryCache() {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "bramlock_arm_planning_core/collision_detection_fcl/collision_robot_fcl.h"
 #include "bramlock_arm_planning_core/robot_model/joint_model_group.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 
@@ -35,6 +36,25 @@ bool posesArePlaceable(const FCLObject& objects) {
     if (!placeable) return false;
   }
   return true;
+}
+
+bool placeRobotObjects(const CollisionRobot& robot, const moveit::core::RobotState& state, FCLObject& objects) {
+  dynamic_cast<const CollisionRobotFCL&>(robot).constructFCLObject(state, objects);
+  return posesArePlaceable(objects);
+}
+
+void collideObjects(fcl::BroadPhaseCollisionManagerd& manager, const FCLObject& objects, CollisionData& cdata) {
+  for (size_t i = 0; i < objects.objects.size() && !cdata.done; ++i) {
+    manager.collide(objects.objects[i].get(), &cdata, &collisionCallback);
+  }
+}
+
+void measureObjects(fcl::BroadPhaseCollisionManagerd& manager, const FCLObject& objects, const DistanceRequest& req,
+                    DistanceResult& res) {
+  DistanceData ddata(&req, &res);
+  for (size_t i = 0; i < objects.objects.size() && !ddata.done; ++i) {
+    manager.distance(objects.objects[i].get(), &ddata, &distanceCallback);
+  }
 }
 
 namespace {

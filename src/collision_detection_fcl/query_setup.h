@@ -5,16 +5,19 @@
 #include <string>
 
 #include "bramlock_arm_planning_core/collision_detection/allowed_collision_matrix.h"
+#include "bramlock_arm_planning_core/collision_detection/collision_robot.h"
 #include "bramlock_arm_planning_core/collision_detection/collision_request.h"
 #include "bramlock_arm_planning_core/collision_detection/collision_result.h"
 #include "bramlock_arm_planning_core/collision_detection/distance_request.h"
 #include "bramlock_arm_planning_core/collision_detection/distance_result.h"
+#include "bramlock_arm_planning_core/collision_detection_fcl/collision_common.h"
 #include "bramlock_arm_planning_core/collision_detection_fcl/fcl_geometry.h"
 
 namespace moveit {
 namespace core {
 class LinkModel;
 class RobotModel;
+class RobotState;
 }  // namespace core
 }  // namespace moveit
 
@@ -37,6 +40,15 @@ DistanceRequest distanceRequestFor(const CollisionRequest& req, const AllowedCol
 // boxes overflow. FCL's broad phase cannot order such boxes (building its
 // tree then reads out of bounds), so those objects are never handed to it.
 bool posesArePlaceable(const FCLObject& objects);
+// The robot's objects at the state (robot must be a CollisionRobotFCL); false
+// when they cannot be placed.
+bool placeRobotObjects(const CollisionRobot& robot, const moveit::core::RobotState& state, FCLObject& objects);
+
+// Each of the objects against the manager's, until the callback stops the query.
+void collideObjects(fcl::BroadPhaseCollisionManagerd& manager, const FCLObject& objects, CollisionData& cdata);
+void measureObjects(fcl::BroadPhaseCollisionManagerd& manager, const FCLObject& objects, const DistanceRequest& req,
+                    DistanceResult& res);
+
 // A state that cannot be placed is never reported free: the answer is a
 // collision at distance 0, with a printed line.
 void reportUnplacedState(CollisionResult& res);
