@@ -156,8 +156,8 @@ void ManipulatorPlanScene::checkCollisionWith(const collision_detection::Collisi
   self_robot.checkSelfCollision(req, res, state, acm);
 }
 
-unsigned int ManipulatorPlanScene::segmentCount(const double* from_group, const double* to_group) const {
-  const double segments = std::ceil(planned_group_->distance(from_group, to_group) / longest_valid_segment_);
+unsigned int ManipulatorPlanScene::segmentCount(double distance) const {
+  const double segments = std::ceil(distance / longest_valid_segment_);
   const double count = valid_segment_count_factor_ * segments;
   if (!(count >= 0.0)) return 0;
   if (count >= static_cast<double>(std::numeric_limits<std::uint32_t>::max())) {
@@ -169,7 +169,7 @@ unsigned int ManipulatorPlanScene::segmentCount(const double* from_group, const 
 unsigned int ManipulatorPlanScene::validSegmentCount(double* from, double* to) {
   if (!planned_group_ || !from || !to) return 0;
   if (!expandToGroupLayout(from, from_scratch_) || !expandToGroupLayout(to, to_scratch_)) return 0;
-  return segmentCount(from_scratch_.data(), to_scratch_.data());
+  return segmentCount(planned_group_->distance(from_scratch_.data(), to_scratch_.data()));
 }
 
 bool ManipulatorPlanScene::prepareMotion(const double* from, const double* to, unsigned int& segments) {
@@ -177,7 +177,7 @@ bool ManipulatorPlanScene::prepareMotion(const double* from, const double* to, u
   if (!expandToGroupLayout(from, from_scratch_) || !expandToGroupLayout(to, to_scratch_)) return false;
   const double distance = planned_group_->distance(from_scratch_.data(), to_scratch_.data());
   if (!(distance <= max_extent_ * kExtentTolerance)) return false;
-  segments = segmentCount(from_scratch_.data(), to_scratch_.data());
+  segments = segmentCount(distance);
   return true;
 }
 
