@@ -143,17 +143,11 @@ void TrajectoryGenerator::loadDynamicsModel() {
 
 int TrajectoryGenerator::generateTrajectoryDataSimple(Path path, const double* vmax, const double* amax,
                                                       std::vector<TrajectoryData>& out, bool /*flag*/) {
-  if (path.size() < 2) {
-    std::puts("size of sjt is 0!!!");
-    return -1;
-  }
-  if (!hasJoints() || !waypointsUsable(path) || !limitsUsable(vmax, "速度") || !limitsUsable(amax, "加速度")) {
-    return -1;
-  }
+  if (!pathUsable(path) || !limitsUsable(vmax, "速度") || !limitsUsable(amax, "加速度")) return -1;
   std::vector<double> durations(path.size() - 1, 0.0);
   raiseForVelocity(path, durations, vmax);
   raiseForAcceleration(path, durations, amax);
-  return updateTrajectory(std::move(path), std::move(durations), out);
+  return writeTrajectory(path, durations, out);
 }
 
 void TrajectoryGenerator::applyVelocityConstraints(Path& path, std::vector<double>& durations, const double* vmax) {
@@ -210,11 +204,13 @@ double TrajectoryGenerator::findT2(double d1, double d2, double t1, double t2, d
 }
 
 int TrajectoryGenerator::updateTrajectory(Path path, std::vector<double> durations, std::vector<TrajectoryData>& out) {
-  if (path.size() < 2) {
-    std::puts("size of sjt is 0!!!");
-    return -1;
-  }
-  if (!hasJoints() || !waypointsUsable(path) || !durationsUsable(path, durations)) return -1;
+  if (!pathUsable(path)) return -1;
+  return writeTrajectory(path, durations, out);
+}
+
+int TrajectoryGenerator::writeTrajectory(const Path& path, const std::vector<double>& durations,
+                                         std::vector<TrajectoryData>& out) const {
+  if (!durationsUsable(path, durations)) return -1;
   out.resize(path.size());
   double elapsed = 0.0;
   for (std::size_t i = 0; i < path.size(); ++i) {
@@ -317,6 +313,14 @@ bool TrajectoryGenerator::hasJoints() const {
   if (dof_ >= 1) return true;
   BRAMLOCK_INFO("关节数无效: {}", dof_);
   return false;
+}
+
+bool TrajectoryGenerator::pathUsable(const Path& path) const {
+  if (path.size() < 2) {
+    std::puts("size of sjt is 0!!!");
+    return false;
+  }
+  return hasJoints() && waypointsUsable(path);
 }
 
 bool TrajectoryGenerator::waypointsUsable(const Path& path) const {
