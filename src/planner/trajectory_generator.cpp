@@ -14,6 +14,7 @@
 #include "bramlock_arm_planning_core/logger.h"
 #include "bramlock_arm_planning_core/planner/cubic_spline_trajectory.h"
 #include "bramlock_arm_planning_core/planner/quintic_spline_trajectory.h"
+#include "../robot_model/active_joint_ops.h"
 
 namespace {
 
@@ -85,11 +86,6 @@ double grownT1(const Neighbourhood& n, double amax, double ceiling) {
 
 double grownT2(const Neighbourhood& n, double amax, double ceiling) {
   return grownDuration([&n](double t2) { return accelerationEstimate(n.d1, n.d2, n.t1, t2); }, n.t2, amax, ceiling);
-}
-
-bool allFinite(const std::vector<double>& values, std::size_t count) {
-  return std::all_of(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(count),
-                     [](double value) { return std::isfinite(value); });
 }
 
 std::vector<double> midpoint(const std::vector<double>& a, const std::vector<double>& b) {
@@ -277,7 +273,7 @@ int TrajectoryGenerator::guaranteePathNum(Path& path) {
   }
   if (path.size() > 3) return 0;
   for (const std::vector<double>& waypoint : path) {
-    if (waypoint.size() != path[0].size() || !allFinite(waypoint, waypoint.size())) {
+    if (waypoint.size() != path[0].size() || !moveit::core::active_joints::allFinite(waypoint.data(), waypoint.size())) {
       BRAMLOCK_INFO("路径点的维度不一致或含有无效数值");
       return -1;
     }
@@ -329,7 +325,7 @@ bool TrajectoryGenerator::waypointsUsable(const Path& path) const {
       BRAMLOCK_INFO("路径点{}只有{}个关节值，需要{}个", i, path[i].size(), dof_);
       return false;
     }
-    if (!allFinite(path[i], dof_)) {
+    if (!moveit::core::active_joints::allFinite(path[i].data(), dof_)) {
       BRAMLOCK_INFO("路径点{}含有无效的关节值", i);
       return false;
     }
