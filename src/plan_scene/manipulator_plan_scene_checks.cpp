@@ -19,6 +19,7 @@
 #include "bramlock_arm_planning_core/robot_model/joint_model_group.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
+#include "../robot_model/active_joint_ops.h"
 
 namespace {
 
@@ -27,14 +28,6 @@ const std::string kOctomapObject = "world_octomap";
 // A motion longer than this many group extents cannot stay within the joint
 // bounds; counting its segments would take practically forever.
 constexpr double kExtentTolerance = 1.0 + 1e-9;
-
-template <typename Values>
-bool allFinite(const Values& values, size_t count) {
-  for (size_t i = 0; i < count; ++i) {
-    if (!std::isfinite(values[i])) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -65,7 +58,10 @@ int ManipulatorPlanScene::getVmaxAndAmax(std::vector<double>& vmax, std::vector<
   const size_t count = vmax_.size();
   // A limit list shorter than the joints cannot serve every joint.
   if (count == 0 || amax_.size() < count) return 0;
-  if (!allFinite(vmax_, count) || !allFinite(amax_, count)) return 0;
+  if (!moveit::core::active_joints::allFinite(vmax_.data(), count) ||
+      !moveit::core::active_joints::allFinite(amax_.data(), count)) {
+    return 0;
+  }
   vmax.assign(vmax_.begin(), vmax_.end());
   amax.assign(amax_.size(), 0.0);
   std::copy(amax_.begin(), amax_.begin() + count, amax.begin());
@@ -156,8 +152,8 @@ void ManipulatorPlanScene::checkCollisionWith(const collision_detection::Collisi
   self_robot.checkSelfCollision(req, res, state, acm);
 }
 
-unsigned int ManipulatorPlanScene::segmentCount(const double* from_group, const double* to_group) const {
-  const double segments = std::ceil(planned_group_->distance(from_group, to_group) / longest_valid_segment_);
+unsigned int ManipulatorPlanScene::segmentCount(double distance) const {
+  const double segments = std::ceil(distance / longest_valid_segment_);
   const double count = valid_segment_count_factor_ * segments;
   if (!(count >= 0.0)) return 0;
   if (count >= static_cast<double>(std::numeric_limits<std::uint32_t>::max())) {
@@ -169,7 +165,7 @@ unsigned int ManipulatorPlanScene::segmentCount(const double* from_group, const 
 unsigned int ManipulatorPlanScene::validSegmentCount(double* from, double* to) {
   if (!planned_group_ || !from || !to) return 0;
   if (!expandToGroupLayout(from, from_scratch_) || !expandToGroupLayout(to, to_scratch_)) return 0;
-  return segmentCount(from_scratch_.data(), to_scratch_.data());
+  return segmentCount(planned_group_->distance(from_scratch_.data(), to_scratch_.data()));
 }
 
 bool ManipulatorPlanScene::prepareMotion(const double* from, const double* to, unsigned int& segments) {
@@ -177,7 +173,7 @@ bool ManipulatorPlanScene::prepareMotion(const double* from, const double* to, u
   if (!expandToGroupLayout(from, from_scratch_) || !expandToGroupLayout(to, to_scratch_)) return false;
   const double distance = planned_group_->distance(from_scratch_.data(), to_scratch_.data());
   if (!(distance <= max_extent_ * kExtentTolerance)) return false;
-  segments = segmentCount(from_scratch_.data(), to_scratch_.data());
+  segments = segmentCount(distance);
   return true;
 }
 

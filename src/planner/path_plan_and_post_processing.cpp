@@ -1,12 +1,11 @@
 #include "bramlock_arm_planning_core/planner/path_plan_and_post_processing.h"
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <stdexcept>
 #include <utility>
 
 #include "bramlock_arm_planning_core/logger.h"
+#include "../robot_model/active_joint_ops.h"
 
 namespace {
 
@@ -16,10 +15,6 @@ constexpr int kStartOutOfRange = -3;
 constexpr int kGoalOutOfRange = -4;
 constexpr int kNoLimits = -6;
 constexpr int kTimingFailed = -7;
-
-bool allFinite(const std::vector<double>& values) {
-  return std::all_of(values.begin(), values.end(), [](double value) { return std::isfinite(value); });
-}
 
 int planError(int code) {
   std::printf("[path_plan_and_post_processing]path plan error!,error ocde=%d\n", code);
@@ -62,8 +57,8 @@ int PathPlanAndPostProcessing::run(std::vector<double> start, std::vector<double
                                    std::vector<TrajectoryData>& out, bool flag, bool report_segments) {
   out.clear();
   // A value that is not finite lies in no bounds; the scene is not asked about it.
-  if (!allFinite(start)) return planError(kStartOutOfRange);
-  if (!allFinite(goal)) return planError(kGoalOutOfRange);
+  if (!moveit::core::active_joints::allFinite(start.data(), start.size())) return planError(kStartOutOfRange);
+  if (!moveit::core::active_joints::allFinite(goal.data(), goal.size())) return planError(kGoalOutOfRange);
   const std::size_t joints = start.size();
   planner_->setStartAndGoal(std::move(start), std::move(goal));
   RRTConnect::Path path;

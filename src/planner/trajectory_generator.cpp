@@ -14,6 +14,7 @@
 #include "bramlock_arm_planning_core/logger.h"
 #include "bramlock_arm_planning_core/planner/cubic_spline_trajectory.h"
 #include "bramlock_arm_planning_core/planner/quintic_spline_trajectory.h"
+#include "../robot_model/active_joint_ops.h"
 
 namespace {
 
@@ -87,11 +88,6 @@ double grownT2(const Neighbourhood& n, double amax, double ceiling) {
   return grownDuration([&n](double t2) { return accelerationEstimate(n.d1, n.d2, n.t1, t2); }, n.t2, amax, ceiling);
 }
 
-bool allFinite(const std::vector<double>& values, std::size_t count) {
-  return std::all_of(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(count),
-                     [](double value) { return std::isfinite(value); });
-}
-
 std::vector<double> midpoint(const std::vector<double>& a, const std::vector<double>& b) {
   std::vector<double> middle(a.size());
   // Halving first keeps the mean of two huge values finite.
@@ -143,17 +139,11 @@ void TrajectoryGenerator::loadDynamicsModel() {
 
 int TrajectoryGenerator::generateTrajectoryDataSimple(Path path, const double* vmax, const double* amax,
                                                       std::vector<TrajectoryData>& out, bool /*flag*/) {
-  if (path.size() < 2) {
-    std::puts("size of sjt is 0!!!");
-    return -1;
-  }
-  if (!hasJoints() || !waypointsUsable(path) || !limitsUsable(vmax, "速度") || !limitsUsable(amax, "加速度")) {
-    return -1;
-  }
+  if (!pathUsable(path) || !limitsUsable(vmax, "速度") || !limitsUsable(amax, "加速度")) return -1;
   std::vector<double> durations(path.size() - 1, 0.0);
   raiseForVelocity(path, durations, vmax);
   raiseForAcceleration(path, durations, amax);
-  return updateTrajectory(std::move(path), std::move(durations), out);
+  return writeTrajectory(path, durations, out);
 }
 
 void TrajectoryGenerator::applyVelocityConstraints(Path& path, std::vector<double>& durations, const double* vmax) {
@@ -210,11 +200,13 @@ double TrajectoryGenerator::findT2(double d1, double d2, double t1, double t2, d
 }
 
 int TrajectoryGenerator::updateTrajectory(Path path, std::vector<double> durations, std::vector<TrajectoryData>& out) {
-  if (path.size() < 2) {
-    std::puts("size of sjt is 0!!!");
-    return -1;
-  }
-  if (!hasJoints() || !waypointsUsable(path) || !durationsUsable(path, durations)) return -1;
+  if (!pathUsable(path)) return -1;
+  return writeTrajectory(path, durations, out);
+}
+
+int TrajectoryGenerator::writeTrajectory(const Path& path, const std::vector<double>& durations,
+                                         std::vector<TrajectoryData>& out) const {
+  if (!durationsUsable(path, durations)) return -1;
   out.resize(path.size());
   double elapsed = 0.0;
   for (std::size_t i = 0; i < path.size(); ++i) {
@@ -281,7 +273,7 @@ int TrajectoryGenerator::guaranteePathNum(Path& path) {
   }
   if (path.size() > 3) return 0;
   for (const std::vector<double>& waypoint : path) {
-    if (waypoint.size() != path[0].size() || !allFinite(waypoint, waypoint.size())) {
+    if (waypoint.size() != path[0].size() || !moveit::core::active_joints::allFinite(waypoint.data(), waypoint.size())) {
       BRAMLOCK_INFO("路径点的维度不一致或含有无效数值");
       return -1;
     }
@@ -319,13 +311,21 @@ bool TrajectoryGenerator::hasJoints() const {
   return false;
 }
 
+bool TrajectoryGenerator::pathUsable(const Path& path) const {
+  if (path.size() < 2) {
+    std::puts("size of sjt is 0!!!");
+    return false;
+  }
+  return hasJoints() && waypointsUsable(path);
+}
+
 bool TrajectoryGenerator::waypointsUsable(const Path& path) const {
   for (std::size_t i = 0; i < path.size(); ++i) {
     if (path[i].size() < static_cast<std::size_t>(dof_)) {
       BRAMLOCK_INFO("路径点{}只有{}个关节值，需要{}个", i, path[i].size(), dof_);
       return false;
     }
-    if (!allFinite(path[i], dof_)) {
+    if (!moveit::core::active_joints::allFinite(path[i].data(), dof_)) {
       BRAMLOCK_INFO("路径点{}含有无效的关节值", i);
       return false;
     }

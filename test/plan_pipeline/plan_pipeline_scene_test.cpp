@@ -65,10 +65,14 @@ TEST_F(PipelineOnSceneArm, WallBetweenStartAndGoalIsPassedOnAFreeTimedPath) {
   const bool cleared = output_.find("times but failed for the new waypoint") == std::string::npos;
   for (std::size_t i = 0; i < out.size(); ++i) {
     std::vector<double> here = out[i].positions;
-    if (cleared) EXPECT_TRUE(scene_->isValid(here.data())) << "waypoint " << i;
+    if (cleared) {
+      EXPECT_TRUE(scene_->isValid(here.data())) << "waypoint " << i;
+    }
     if (i == 0) continue;
     std::vector<double> before = out[i - 1].positions;
-    if (cleared) EXPECT_TRUE(scene_->checkMotion(before.data(), here.data())) << "segment " << i - 1;
+    if (cleared) {
+      EXPECT_TRUE(scene_->checkMotion(before.data(), here.data())) << "segment " << i - 1;
+    }
     EXPECT_GT(out[i].time, out[i - 1].time);
   }
   EXPECT_EQ(out.front().velocities, std::vector<double>(6, 0.0));

@@ -266,7 +266,8 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   void attachShape(const std::string& id, const moveit::core::LinkModel* link,
                    const std::shared_ptr<const shapes::Shape>& shape, const std::set<std::string>& touch_links,
                    const Eigen::Matrix4d& pose, double scale, double padding);
-  unsigned int segmentCount(const double* from_group, const double* to_group) const;
+  // Segments of the motion check over a distance in the group's metric.
+  unsigned int segmentCount(double distance) const;
 
   std::string description_dir_;
   std::string urdf_file_;

@@ -82,7 +82,12 @@ class TrajectoryGenerator {
   // The steps of the simple road on checked input.
   void raiseForVelocity(const Path& path, std::vector<double>& durations, const double* vmax) const;
   void raiseForAcceleration(const Path& path, std::vector<double>& durations, const double* amax) const;
+  // Writes one point per waypoint of a path that passed pathUsable; -1 for
+  // durations that do not fit it.
+  int writeTrajectory(const Path& path, const std::vector<double>& durations, std::vector<TrajectoryData>& out) const;
   bool hasJoints() const;
+  // At least two waypoints, each with a finite value per joint.
+  bool pathUsable(const Path& path) const;
   bool waypointsUsable(const Path& path) const;
   bool limitsUsable(const double* limits, const char* name) const;
   bool durationsUsable(const Path& path, const std::vector<double>& durations) const;
