@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "link_transforms.h"
+
 namespace {
 
 // Alphas closer than this belong to the same arm design.
@@ -75,7 +77,7 @@ int KinematicsInterface::storeMdhTable(std::vector<double>& zds, std::vector<dou
     return -2;
   }
   for (const std::vector<double>* table : {&zds, &xas, &qzeros}) {
-    if (std::any_of(table->begin(), table->end(), [](double v) { return !std::isfinite(v); })) {
+    if (!link_transforms::allFinite(*table)) {
       std::puts("the MDH table holds a value that is not a finite number");
       return -1;
     }

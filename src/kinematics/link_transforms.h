@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <vector>
@@ -109,13 +110,10 @@ void precomputeOffsets(const std::array<double, N>& joint_offset, const std::vec
 }
 
 // False at the first NaN or infinite value.
-inline bool allFinite(const std::vector<double>& values) {
-  for (double value : values) {
-    if (!std::isfinite(value)) {
-      return false;
-    }
-  }
-  return true;
+inline bool allFinite(const double* values, size_t count) {
+  return std::all_of(values, values + count, [](double value) { return std::isfinite(value); });
 }
+
+inline bool allFinite(const std::vector<double>& values) { return allFinite(values.data(), values.size()); }
 
 }  // namespace link_transforms

@@ -155,7 +155,7 @@ int RealmanKinematics::solveConfiguration(const Eigen::MatrixXd& T, bool shoulde
   const double t6 = std::atan2(m * c4 - e * s4 * c5, m * s4 * c5 + e * c4);
   theta = {t1, t2, t3, t4, t5, t6};
   // Thresholds set to NaN, or a pose huge enough to overflow, pass every test above.
-  return std::all_of(theta.begin(), theta.end(), [](double t) { return std::isfinite(t); }) ? 0 : kNoConfiguration;
+  return link_transforms::allFinite(theta.data(), theta.size()) ? 0 : kNoConfiguration;
 }
 
 void RealmanKinematics::writeJointValues(const Angles& theta, std::vector<double>& q) const {

@@ -8,6 +8,14 @@
 
 namespace bramlock {
 namespace spline_systems {
+namespace {
+
+template <typename Values>
+bool allFinite(const Values& values) {
+  return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
+}
+
+}  // namespace
 
 double signKeepingGuard(double pivot) {
   if (std::fabs(pivot) < 1e-12) {
@@ -20,9 +28,7 @@ double positiveGuard(double pivot) { return std::fabs(pivot) < 1e-15 ? 1e-15 : p
 
 void requireFiniteKnots(const char* what, const std::vector<double>& times, const std::vector<double>& values,
                         std::initializer_list<double> end_conditions) {
-  const auto finite = [](double v) { return std::isfinite(v); };
-  if (!std::all_of(times.begin(), times.end(), finite) || !std::all_of(values.begin(), values.end(), finite) ||
-      !std::all_of(end_conditions.begin(), end_conditions.end(), finite)) {
+  if (!allFinite(times) || !allFinite(values) || !allFinite(end_conditions)) {
     throw std::invalid_argument(std::string(what) + ": every knot value and end condition must be a finite number");
   }
   if (std::adjacent_find(times.begin(), times.end(), std::greater_equal<double>()) != times.end()) {
@@ -45,7 +51,7 @@ std::vector<double> solveTridiagonal(const std::vector<double>& sub, std::vector
     x[i] = (rhs[i] - known) / pivot(i);
   }
   // Finite knots can still be too large for double precision.
-  if (!std::all_of(x.begin(), x.end(), [](double v) { return std::isfinite(v); })) {
+  if (!allFinite(x)) {
     throw std::invalid_argument("spline system overflows: knot values too large for their spacing");
   }
   return x;

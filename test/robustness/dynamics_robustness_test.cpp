@@ -25,8 +25,6 @@ using robustness::kInf;
 using robustness::kNaN;
 namespace dyn = bramlock::dynamics;
 
-bool isFinite(const Eigen::MatrixXd& m) { return m.allFinite(); }
-
 TEST(DynamicsRobustness, WrongSizesForeignDataAndUnknownFramesAreRefused) {
   spline_test::LoadedModel pendulum(spline_test::dynamicsFixture("pendulum.urdf"));
   spline_test::LoadedModel other(spline_test::dynamicsFixture("pendulum.urdf"));
@@ -88,25 +86,26 @@ TEST(DynamicsRobustness, JointValuesThatAreNotFiniteGiveResultsThatAreNotFinite)
   const Eigen::VectorXd q = Eigen::VectorXd::Constant(model.nq(), 0.2);
   const Eigen::VectorXd v = Eigen::VectorXd::Constant(model.nq(), 0.1);
   const dyn::FrameIndex last = model.nframes() - 1;
-  ASSERT_TRUE(isFinite(dyn::rnea(model, *arm.data, q, v, v)));
+  ASSERT_TRUE(dyn::rnea(model, *arm.data, q, v, v).allFinite());
   for (Eigen::Index i = 0; i < model.nq(); ++i) {
     for (double bad : robustness::nonFiniteNumbers()) {
       Eigen::VectorXd bad_q = q;
       bad_q[i] = bad;
-      EXPECT_FALSE(isFinite(dyn::rnea(model, *arm.data, bad_q, v, v))) << robustness::caseName("q", i, bad);
+      EXPECT_FALSE(dyn::rnea(model, *arm.data, bad_q, v, v).allFinite()) << robustness::caseName("q", i, bad);
       Eigen::VectorXd bad_a = v;
       bad_a[i] = bad;
-      EXPECT_FALSE(isFinite(dyn::rnea(model, *arm.data, q, v, bad_a))) << robustness::caseName("a", i, bad);
+      EXPECT_FALSE(dyn::rnea(model, *arm.data, q, v, bad_a).allFinite()) << robustness::caseName("a", i, bad);
       dyn::forwardKinematics(model, *arm.data, bad_q, v);
-      EXPECT_FALSE(isFinite(dyn::framePlacement(model, *arm.data, last).matrix())) << robustness::caseName("q", i, bad);
+      EXPECT_FALSE(dyn::framePlacement(model, *arm.data, last).matrix().allFinite())
+          << robustness::caseName("q", i, bad);
       EXPECT_FALSE(dyn::frameVelocity(model, *arm.data, last).linear.allFinite()) << robustness::caseName("q", i, bad);
     }
   }
   // Huge angles are still angles: sines and cosines of 1e300 are finite.
   const Eigen::VectorXd huge = Eigen::VectorXd::Constant(model.nq(), 1e300);
   dyn::forwardKinematics(model, *arm.data, huge);
-  EXPECT_TRUE(isFinite(dyn::framePlacement(model, *arm.data, last).matrix()));
-  EXPECT_TRUE(isFinite(dyn::rnea(model, *arm.data, huge, v, v)));
+  EXPECT_TRUE(dyn::framePlacement(model, *arm.data, last).matrix().allFinite());
+  EXPECT_TRUE(dyn::rnea(model, *arm.data, huge, v, v).allFinite());
 }
 
 // A description whose numbers are not finite either fails to load or gives a
@@ -134,7 +133,7 @@ TEST(DynamicsRobustness, DescriptionsWithNumbersThatAreNotFiniteAreRefused) {
       try {
         spline_test::LoadedModel model(path);
         const Eigen::VectorXd zero = Eigen::VectorXd::Zero(model.model->nq());
-        EXPECT_TRUE(isFinite(dyn::rnea(*model.model, *model.data, zero, zero, zero))) << field << " " << bad;
+        EXPECT_TRUE(dyn::rnea(*model.model, *model.data, zero, zero, zero).allFinite()) << field << " " << bad;
         EXPECT_FALSE(model.model->effortLimit().hasNaN()) << field << " " << bad;
       } catch (const std::runtime_error&) {
         ++refused;

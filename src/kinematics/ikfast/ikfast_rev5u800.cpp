@@ -1,9 +1,9 @@
 #include "bramlock_arm_planning_core/kinematics/ikfast/ikfast_rev5u800.h"
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
 
+#include "../link_transforms.h"
 #include "rev5u800_chain.h"
 #include "wrist_circle_solver.h"
 
@@ -45,10 +45,7 @@ bool IKSolver::ComputeIk(const double* eetrans, const double* eerot, const doubl
   }
   solutions.Clear();
   if (eetrans == nullptr || eerot == nullptr) return false;
-  if (!std::all_of(eetrans, eetrans + 3, [](double v) { return std::isfinite(v); }) ||
-      !std::all_of(eerot, eerot + 9, [](double v) { return std::isfinite(v); })) {
-    return false;
-  }
+  if (!link_transforms::allFinite(eetrans, 3) || !link_transforms::allFinite(eerot, 9)) return false;
   std::copy(eerot, eerot + 9, r);
   std::copy(eetrans, eetrans + 3, p);
   rev5u800::Pose target;
