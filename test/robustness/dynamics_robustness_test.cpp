@@ -120,7 +120,7 @@ TEST(DynamicsRobustness, DescriptionsWithNumbersThatAreNotFiniteAreRefused) {
   bramlock_test::TempDir dir;
   int refused = 0;
   for (const std::string& field : fields) {
-    for (const std::string& bad : {"nan", "inf", "-inf", "1e999"}) {
+    for (const std::string bad : {"nan", "inf", "-inf", "1e999"}) {
       std::string text = pendulum;
       const std::size_t at = text.find(field);
       ASSERT_NE(at, std::string::npos) << field;

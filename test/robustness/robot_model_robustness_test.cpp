@@ -41,7 +41,7 @@ std::string planarSrdf(const std::string& property, const std::string& value) {
 TEST(RobotModelRobustness, JointPropertiesThatAreNotFiniteAreSkipped) {
   bramlock_test::TempDir dir;
   std::filesystem::copy_file(bramlock_test::fixturePath("robot_model_edges/small.urdf"), dir.path() / "small.urdf");
-  for (const std::string& property : {"angular_distance_weight", "min_translational_distance"}) {
+  for (const std::string property : {"angular_distance_weight", "min_translational_distance"}) {
     for (const std::string& text : kNonFiniteTexts) {
       bramlock_test::writeFile(dir.path() / "small.srdf", planarSrdf(property, text));
       bramlock_test::OutputCapture quiet;
@@ -106,7 +106,7 @@ TEST(RobotModelRobustness, MdhColumnsHoldingValuesThatAreNotFiniteAreRefused) {
 
 TEST(RobotModelRobustness, GroupStateValuesThatAreNotFiniteNumbersAreSkipped) {
   const urdf::ModelInterface no_urdf;
-  for (const std::string& text : {"nan", "inf", "-inf", "1e999", "0.1 nan", "1 2 inf"}) {
+  for (const std::string text : {"nan", "inf", "-inf", "1e999", "0.1 nan", "1 2 inf"}) {
     srdf::Model srdf_model;
     bramlock_test::OutputCapture quiet;
     ASSERT_TRUE(srdf_model.initString(no_urdf,
