@@ -1,8 +1,9 @@
 # Installs the demo data into a scratch prefix, then runs the example host as a
-# user would: on the demo arm found through AMENT_PREFIX_PATH, on another arm
-# named on the command line, on a group it cannot plan for, with a goal outside
-# the joint bounds and with no demo data to be found. Checks the exit status and
-# the summary of each run.
+# user would: on the demo arm found through AMENT_PREFIX_PATH, on motions where
+# the block halfway would cover the start pose or covers it anywhere, on another
+# arm named on the command line, on a group it cannot plan for, with a missing
+# SRDF, with a start in collision and a goal outside the joint bounds and with
+# no demo data to be found. Checks the exit status and the summary of each run.
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 
@@ -33,10 +34,16 @@ function(expect_line name summary pattern)
   endif()
 endfunction()
 
+function(expect_no_line name summary pattern)
+  if(summary MATCHES "${pattern}")
+    message(FATAL_ERROR "${name}: a summary line matches \"${pattern}\"")
+  endif()
+endfunction()
+
 run_demo(demo_arm 0 ENV AMENT_PREFIX_PATH=${prefix})
 foreach(pattern
     "arm: +[^\n]*/share/bramlock_arm_description/demo_arm/ \\(scene_arm.urdf, scene_arm.srdf\\), group \"arm\", 6 joints"
-    "obstacle: +octomap block of 0.12 m around \\([^\n]*\\) m, in the way of the direct motion"
+    "obstacle: +octomap block of 0.12 m around \\([^\n]*\\) m \\(the tool halfway along the direct motion\\), in the way of the direct motion\n"
     "result: +0 \\(success\\)"
     "waypoints: +([3-9]|[1-9][0-9]+)\n"
     "planning time: +[0-9]+\\.[0-9]+ s"
@@ -47,6 +54,34 @@ foreach(pattern
     "status: +ok")
   expect_line(demo_arm "${demo_summary}" "${pattern}")
 endforeach()
+
+# Halfway along this motion the block would cover the start pose: it stands
+# further along, where start and goal are free and it still blocks the motion.
+run_demo(block_off_the_start 0 ENV AMENT_PREFIX_PATH=${prefix}
+  ARGS --no-csv --start 0.9,1.3,-1.5,0.1,1.0,-0.4 --goal 1.9,1.1,-0.3,-0.9,-0.5,-0.7)
+expect_line(block_off_the_start "${demo_summary}"
+  "obstacle: +octomap block of 0.12 m around \\([^\n]*\\) m \\(the tool [6-9]0 % along the direct motion; halfway it would cover the start pose\\), in the way of the direct motion\n")
+expect_line(block_off_the_start "${demo_summary}" "result: +0 \\(success\\)")
+
+# On this short motion the block covers start and goal wherever it stands
+# along it; the summary says so and why planning fails.
+run_demo(block_covers_start 1 ENV AMENT_PREFIX_PATH=${prefix}
+  ARGS --no-csv --start 0,-0.5,0.5,0,0.5,0 --goal 1,-0.3,0.4,0,0.6,0.5)
+expect_line(block_covers_start "${demo_summary}"
+  "obstacle: +[^\n]*\\(the tool halfway along the direct motion\\), covering the start and goal poses: no place along the motion leaves both free\n")
+expect_line(block_covers_start "${demo_summary}" "result: +-1 \\(")
+expect_line(block_covers_start "${demo_summary}" "cause: +the start pose is in collision with the obstacle\n")
+expect_line(block_covers_start "${demo_summary}" "status: +failed")
+
+run_demo(start_in_self_collision 1 ENV AMENT_PREFIX_PATH=${prefix} ARGS --no-csv --no-obstacle --start 0.7,2.0,-1.9,0,0,0)
+expect_line(start_in_self_collision "${demo_summary}"
+  "cause: +the start pose is in collision even in an empty world \\(the arm with itself\\)\n")
+
+# A missing SRDF would load as an empty one: it is named before the scene is built.
+run_demo(missing_srdf 2 ENV AMENT_PREFIX_PATH=${prefix} ARGS --srdf missing.srdf)
+expect_line(missing_srdf "${demo_summary}"
+  "arm: +cannot be loaded: the SRDF file [^\n]*/demo_arm/missing.srdf does not exist\n")
+expect_no_line(missing_srdf "${demo_summary}" "hint:")
 
 # A planar arm of the test fixtures, named on the command line: its one
 # group without subgroups, "hand", is the one planned for.
@@ -66,6 +101,7 @@ expect_line(group_with_subgroups "${demo_summary}" "hint: +the scene plans for n
 
 run_demo(goal_out_of_bounds 1 ENV AMENT_PREFIX_PATH=${prefix} ARGS --no-obstacle --goal 9,0,0,0,0,0)
 expect_line(goal_out_of_bounds "${demo_summary}" "result: +-4 \\(goal outside the joint bounds\\)")
+expect_line(goal_out_of_bounds "${demo_summary}" "cause: +joint1 of the goal is 9 rad, outside \\[-3.1, 3.1\\]\n")
 expect_line(goal_out_of_bounds "${demo_summary}" "status: +failed")
 
 run_demo(no_demo_data 2 ENV --unset=AMENT_PREFIX_PATH)

@@ -126,13 +126,16 @@ Plans one collision-free motion of an arm around an octomap obstacle, times it
 with the cubic spline planner and with TOPP-RA, and prints a summary. Without
 options it runs on the bundled demo arm, found through AMENT_PREFIX_PATH.
 
-  --description-dir DIR    directory of the arm description (file paths are DIR
-                           followed directly by the file names)
+  --description-dir DIR    directory of the arm description: it holds the URDF,
+                           the SRDF and the package folder named in the URDF's
+                           package:// references (file paths are DIR followed
+                           directly by the file names)
   --urdf FILE              URDF file name in DIR (scene_arm.urdf)
   --srdf FILE              SRDF file name in DIR (scene_arm.srdf)
   --mdh FILE               MDH table file (rows d, a, zero offset, alpha; one
-                           column per joint), or "none"; default: the demo
-                           arm's table, none with --description-dir
+                           column per joint; numbers separated by whitespace,
+                           lines starting with # skipped), or "none"; default:
+                           the demo arm's table, none with --description-dir
   --group NAME             joint-model group to plan for (arm)
   --gripper-link NAME      gripper link of the group (gripper_link)
   --acceleration-limits L  one limit per joint, rad/s^2 (10,10,10,12,12,12)

@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 
+#include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
 #include "bramlock_arm_planning_core/planner/cubic_spline_trajectory.h"
 #include "bramlock_arm_planning_core/planner/trajectory_generator.h"
 #include "bramlock_arm_planning_core/toppra/constraint/linear_joint_acceleration.h"
@@ -92,6 +93,15 @@ std::shared_ptr<toppra::GeometricPath> splineThrough(const Path& path) {
 }
 
 }  // namespace
+
+std::optional<Limits> sceneLimits(ManipulatorPlanScene& scene) {
+  std::vector<std::pair<double, double>> bounds;
+  Limits limits;
+  if (scene.getPlanSpaceBounds(bounds) < 1 || scene.getVmaxAndAmax(limits.vmax, limits.amax) < 1) return std::nullopt;
+  // The scene hands out every acceleration limit it was given, one per joint first.
+  limits.amax.resize(limits.vmax.size());
+  return limits;
+}
 
 void Summary::title(const std::string& text) {
   std::fprintf(out_, "%s\n", text.c_str());

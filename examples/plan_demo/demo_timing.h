@@ -2,9 +2,11 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
+class ManipulatorPlanScene;
 class TrajectoryGenerator;
 
 namespace plan_demo {
@@ -21,6 +23,15 @@ class Summary {
  private:
   FILE* out_;
 };
+
+struct Limits {
+  std::vector<double> vmax;
+  std::vector<double> amax;
+};
+
+// The scene's limits of the planned group, one per joint; nothing when it has
+// none for every joint.
+std::optional<Limits> sceneLimits(ManipulatorPlanScene& scene);
 
 using Clock = std::chrono::steady_clock;
 

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "bramlock_arm_planning_core/planner/path_plan_and_post_processing.h"
 #include "bramlock_arm_planning_core/planner/trajectory_generator.h"
 #include "console_redirect.h"
+#include "demo_failure.h"
 #include "demo_obstacle.h"
 #include "demo_options.h"
 #include "demo_timing.h"
@@ -29,39 +31,42 @@ namespace {
 constexpr int kExitFailed = 1;
 constexpr int kExitUnusable = 2;
 
-std::string pipelineMeaning(int code) {
-  switch (code) {
-    case 0: return "success";
-    case -1: return "start or goal of the wrong size, or the start in collision";
-    case -2: return "goal in collision";
-    case -3: return "start outside the joint bounds";
-    case -4: return "goal outside the joint bounds";
-    case -5: return "no connection found within the planner's iterations";
-    case -6: return "planner time-out, or no velocity and acceleration limit for every joint";
-    case -7: return "the trajectory generator could not time the path";
-    default: return "unknown code";
-  }
-}
-
 struct Arm {
   std::string directory;
   std::vector<std::vector<double>> mdh_table;
 };
 
-// The arm to load: the user's, or the demo arm installed below the share
-// directory of the description package. Throws when it cannot be found.
-Arm locateArm(const DemoOptions& options) {
-  Arm arm;
-  arm.directory = options.description_dir;
-  if (arm.directory.empty()) {
-    arm.directory = ament_index_cpp::get_package_share_directory("bramlock_arm_description") + "/demo_arm";
+// The directory of the arm to load: the user's, or the demo arm installed
+// below the share directory of the description package. Throws when the
+// package cannot be found.
+std::string armDirectory(const DemoOptions& options) {
+  std::string directory = options.description_dir;
+  if (directory.empty()) {
+    directory = ament_index_cpp::get_package_share_directory("bramlock_arm_description") + "/demo_arm";
   }
   // Mesh references become file:// URIs below this directory, which must be
   // absolute; and the scene puts file names directly after it.
-  arm.directory = std::filesystem::absolute(arm.directory).lexically_normal().string();
-  if (arm.directory.back() != '/') arm.directory += '/';
+  directory = std::filesystem::absolute(directory).lexically_normal().string();
+  if (directory.back() != '/') directory += '/';
+  return directory;
+}
+
+// The scene would load a missing SRDF as an empty one, leaving no group to plan for.
+void requireSrdf(const std::string& directory, const DemoOptions& options) {
+  const std::filesystem::path srdf = directory + options.srdf_file;
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(srdf, error)) {
+    throw std::runtime_error("the SRDF file " + srdf.string() + " does not exist");
+  }
+}
+
+// The arm's files below its directory. Throws when one cannot be used.
+Arm readArm(const DemoOptions& options, const std::string& directory) {
+  requireSrdf(directory, options);
+  Arm arm;
+  arm.directory = directory;
   std::string mdh_file = options.mdh_file;
-  if (mdh_file.empty()) mdh_file = options.description_dir.empty() ? arm.directory + "mdh_table.txt" : "none";
+  if (mdh_file.empty()) mdh_file = options.description_dir.empty() ? directory + "mdh_table.txt" : "none";
   if (mdh_file != "none") arm.mdh_table = readMdhTable(mdh_file);
   return arm;
 }
@@ -72,21 +77,6 @@ std::unique_ptr<ManipulatorPlanScene> loadScene(const DemoOptions& options, Arm&
                                                 options.acceleration_limits);
 }
 
-struct Limits {
-  std::vector<double> vmax;
-  std::vector<double> amax;
-};
-
-// The scene's limits of the planned group, or nothing when it has none for every joint.
-std::optional<Limits> sceneLimits(ManipulatorPlanScene& scene) {
-  std::vector<std::pair<double, double>> bounds;
-  Limits limits;
-  if (scene.getPlanSpaceBounds(bounds) < 1 || scene.getVmaxAndAmax(limits.vmax, limits.amax) < 1) return std::nullopt;
-  // The scene hands out every acceleration limit it was given, one per joint first.
-  limits.amax.resize(limits.vmax.size());
-  return limits;
-}
-
 Path pathOf(const std::vector<TrajectoryData>& points) {
   Path path;
   for (const TrajectoryData& point : points) path.push_back(point.positions);
@@ -95,16 +85,21 @@ Path pathOf(const std::vector<TrajectoryData>& points) {
 
 // Runs the whole job; prints the summary lines as it goes.
 int runDemo(const DemoOptions& options, Summary& summary) {
+  std::string directory;
+  try {
+    directory = armDirectory(options);
+  } catch (const std::exception& error) {
+    summary.line("arm", std::string("cannot be loaded: ") + error.what());
+    summary.line("hint", "install the package and put its prefix in AMENT_PREFIX_PATH, or pass --description-dir");
+    return kExitUnusable;
+  }
   Arm arm;
   std::unique_ptr<ManipulatorPlanScene> owned_scene;
   try {
-    arm = locateArm(options);
+    arm = readArm(options, directory);
     owned_scene = loadScene(options, arm);
   } catch (const std::exception& error) {
     summary.line("arm", std::string("cannot be loaded: ") + error.what());
-    if (options.description_dir.empty()) {
-      summary.line("hint", "install the package and put its prefix in AMENT_PREFIX_PATH, or pass --description-dir");
-    }
     return kExitUnusable;
   }
   ManipulatorPlanScene* scene = owned_scene.get();
@@ -125,7 +120,11 @@ int runDemo(const DemoOptions& options, Summary& summary) {
   const int code = pipeline.runPlanPipeline(options.start, options.goal, planned, false);
   const double planning_seconds = secondsSince(planning_start);
   summary.line("result", std::to_string(code) + " (" + pipelineMeaning(code) + ")");
-  if (code != 0) return kExitFailed;
+  if (code != 0) {
+    const std::string cause = planningFailureCause(*scene, options.start, options.goal, code);
+    if (!cause.empty()) summary.line("cause", cause);
+    return kExitFailed;
+  }
   summary.line("waypoints", std::to_string(planned.size()));
   summary.line("planning time", formatSeconds(planning_seconds));
 

@@ -151,6 +151,11 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   static constexpr int kBadKinematicsInput = -101;
   int forwardKinematics(std::vector<double> q, Eigen::MatrixXd& pose);
   int forwardKinematics(std::vector<double> q, Eigen::Matrix4d& pose);
+  // On an RML63-B arm the two directions use different frames: forward
+  // kinematics gives the tool point, 0.17 m beyond the flange (the sixth
+  // joint frame) along its z axis, while inverse kinematics takes the flange
+  // pose. A forward pose handed back unchanged does not give the joints back;
+  // move it by T * TransZ(-0.17) first.
   // The solution nearest the seed.
   int inverseKinematics(Eigen::MatrixXd& T, std::vector<double> seed, std::vector<double>& q);
   int inverseKinematics(Eigen::MatrixXd& T, std::vector<double>& q);
