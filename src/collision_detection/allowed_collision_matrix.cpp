@@ -137,7 +137,10 @@ void AllowedCollisionMatrix::getAllEntryNames(std::vector<std::string>& names) c
   for (const auto& entry : pair_entries) names.push_back(entry.first);
 }
 
-void AllowedCollisionMatrix::print(std::ostream& out) const {
+// Formatted in a buffer and written once: the width setting of a stream
+// shared with other threads (std::cout) would otherwise be a data race.
+void AllowedCollisionMatrix::print(std::ostream& stream) const {
+  std::ostringstream out;
   std::vector<std::string> names;
   getAllEntryNames(names);
   size_t longest = 4;
@@ -152,13 +155,16 @@ void AllowedCollisionMatrix::print(std::ostream& out) const {
       index << std::setw(digits) << i;
       out << std::setw(3) << index.str()[line];
     }
-    out << std::endl;
+    out << '\n';
   }
   for (size_t i = 0; i < names.size(); ++i) {
     out << std::setw(name_width) << names[i] << std::setw(digits + 1) << i << " | ";
     for (const std::string& other : names) out << std::setw(3) << cellOf(*this, names[i], other);
-    out << std::endl;
+    out << '\n';
   }
+  const std::string text = out.str();
+  stream.write(text.data(), static_cast<std::streamsize>(text.size()));
+  stream.flush();
 }
 
 void AllowedCollisionMatrix::setEntry(const std::string& name1, const std::string& name2, bool allowed) {

@@ -46,7 +46,11 @@ void CollisionWorldFCL::observe() {
 void CollisionWorldFCL::constructFCLObject(const World::Object* obj, FCLObject& fcl_obj) const {
   for (size_t i = 0; i < obj->shapes.size(); ++i) {
     FCLGeometryConstPtr geometry = createCollisionGeometry(obj->shapes[i], obj);
-    if (!geometry) continue;
+    if (!geometry) {
+      // Checks would pass through this shape unseen (sizes not finite, or a type FCL lacks).
+      std::printf("world object '%s': shape %zu gets no collision geometry\n", obj->id.c_str(), i);
+      continue;
+    }
     fcl_obj.objects.push_back(std::make_shared<fcl::CollisionObjectd>(geometry->geometry, obj->shape_poses[i]));
     fcl_obj.geometries.push_back(std::move(geometry));
   }

@@ -7,11 +7,13 @@
 #include <iterator>
 #include <limits>
 #include <stdexcept>
+#include <string>
 
 #include "bramlock_arm_planning_core/collision_detection/allowed_collision_matrix.h"
 #include "bramlock_arm_planning_core/collision_detection/world.h"
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_robot_fcl.h"
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_world_fcl.h"
+#include "bramlock_arm_planning_core/robot_model/exceptions.h"
 #include "bramlock_arm_planning_core/robot_model/joint_model_group.h"
 #include "bramlock_arm_planning_core/robot_model/revolute_joint_model.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
@@ -32,6 +34,30 @@ void requireUsableGeometry(double robot_padding, double scale) {
   if (!(scale >= std::numeric_limits<double>::epsilon() && scale <= ManipulatorPlanScene::kMaxPaddingOrScale)) {
     throw std::invalid_argument("scale must be finite, positive and at most 1e6");
   }
+}
+
+const char* const kMdhRowNames[] = {"zd", "xa", "qzero", "alpha"};
+
+// A value that is not finite would be taken as 0 by the model and give poses
+// off by that row's length or angle. Tables of the wrong shape are left to
+// the model, which reports them and binds no solver.
+void requireFiniteMdhTable(const ManipulatorPlanScene::MdhTable& table) {
+  for (size_t row = 0; row < table.size(); ++row) {
+    for (size_t column = 0; column < table[row].size(); ++column) {
+      if (std::isfinite(table[row][column])) continue;
+      const std::string name = row < std::size(kMdhRowNames) ? std::string(" (") + kMdhRowNames[row] + ")" : "";
+      throw std::invalid_argument("MDH table row " + std::to_string(row) + name + ", column " +
+                                  std::to_string(column) + " is not finite: " + std::to_string(table[row][column]));
+    }
+  }
+}
+
+// Links without their collision meshes would let the checks call colliding states free.
+void requireUsableCollisionMeshes(const moveit::core::RobotModel& model) {
+  const auto& unusable = model.getUnusableCollisionMeshes();
+  if (unusable.empty()) return;
+  throw moveit::core::Exception(unusable.front().file,
+                                "the collision mesh of link '" + unusable.front().link + "' cannot be used");
 }
 
 std::string readFile(const std::string& path) {
@@ -122,6 +148,7 @@ ManipulatorPlanScene::~ManipulatorPlanScene() = default;
 
 void ManipulatorPlanScene::storeArguments(double robot_padding, double gripper_padding, double scale) {
   requireUsableGeometry(robot_padding, scale);
+  requireFiniteMdhTable(mdh_table_);
   robot_padding_ = robot_padding;
   gripper_padding_ = gripper_padding;
   scale_ = scale;
@@ -147,12 +174,16 @@ int ManipulatorPlanScene::buildRobot() {
 
 void ManipulatorPlanScene::loadRobotModel() {
   std::puts("start build robot model...");
-  robot_model_ = std::make_shared<moveit::core::RobotModel>(description_dir_, urdf_file_, srdf_file_, mdh_table_);
+  auto model = std::make_shared<moveit::core::RobotModel>(description_dir_, urdf_file_, srdf_file_, mdh_table_);
+  requireUsableCollisionMeshes(*model);
+  robot_model_ = std::move(model);
   robot_description_ = subReplace(readFile(description_dir_ + urdf_file_), kPackagePrefix, kFilePrefix + description_dir_);
   printModelFacts();
   for (const std::string& name : robot_model_->getJointModelGroupNames()) {
     printGroupFacts(*robot_model_->getJointModelGroup(name));
   }
+  // Told now, not only when a gripper padding is refused later.
+  if (!gripper_link_name_.empty()) gripperLinkKnown();
   std::puts("build robot model success!");
 }
 

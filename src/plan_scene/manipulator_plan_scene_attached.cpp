@@ -166,7 +166,10 @@ bool ManipulatorPlanScene::paddingAllowed(double padding) const {
 // A gripper link the model lacks (or none given) would take the padding
 // without any geometry changing.
 bool ManipulatorPlanScene::gripperPaddingAllowed(double padding) const {
-  if (!paddingAllowed(padding)) return false;
+  return paddingAllowed(padding) && gripperLinkKnown();
+}
+
+bool ManipulatorPlanScene::gripperLinkKnown() const {
   if (robot_model_->hasLinkModel(gripper_link_name_)) return true;
   std::printf("gripper link '%s' is not a link of the robot.\n", gripper_link_name_.c_str());
   return false;

@@ -44,7 +44,13 @@ int ManipulatorPlanScene::kinematicsFor(std::initializer_list<const std::vector<
 int ManipulatorPlanScene::forwardKinematics(std::vector<double> q, Eigen::MatrixXd& pose) {
   KinematicsInterface* solver = nullptr;
   if (const int code = kinematicsFor({&q}, nullptr, solver)) return code;
-  pose = solver->forwardKinematics(q);
+  Eigen::MatrixXd result = solver->forwardKinematics(q);
+  // A solver without its chain (a REV5-U800 arm whose URDF did not load) has no pose to give.
+  if (result.rows() != 4 || result.cols() != 4 || !result.allFinite()) {
+    std::puts("forward kinematics failed!!!");
+    return kNoForwardPose;
+  }
+  pose = std::move(result);
   return 0;
 }
 

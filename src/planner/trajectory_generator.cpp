@@ -143,6 +143,12 @@ int TrajectoryGenerator::generateTrajectoryDataSimple(Path path, const double* v
   std::vector<double> durations(path.size() - 1, 0.0);
   raiseForVelocity(path, durations, vmax);
   raiseForAcceleration(path, durations, amax);
+  // The bounded sweeps can leave violations (small limits need long
+  // segments): a success must keep the limits on every point it writes.
+  if (!settleAcceleration(path, durations, amax)) {
+    BRAMLOCK_INFO("路径段时长调整后加速度仍超出上限");
+    return -1;
+  }
   return writeTrajectory(path, durations, out);
 }
 
@@ -164,31 +170,49 @@ void TrajectoryGenerator::raiseForVelocity(const Path& path, std::vector<double>
   }
 }
 
-// Sweeps over the waypoints, each joint forward then backward, lengthening the
-// segment after (forward) or before (backward) a waypoint whose estimated
-// acceleration magnitude exceeds the limit, by at most 10 ms per visit, until
-// a sweep changes nothing or 100 sweeps ran.
+// Sweeps until one changes nothing or 100 sweeps ran, lengthening by at most
+// 10 ms per visit.
 void TrajectoryGenerator::raiseForAcceleration(const Path& path, std::vector<double>& durations,
                                                const double* amax) const {
-  const std::size_t last = path.size() - 1;
   for (int sweep = 0; sweep < kMaxSweeps; ++sweep) {
-    int changes = 0;
-    for (int j = 0; j < dof_; ++j) {
-      for (std::size_t i = 0; i < last; ++i) {
-        const Neighbourhood n = neighbourhood(path, durations, i, j);
-        if (!violates(n, amax[j])) continue;
-        durations[i] = std::min(grownT2(n, amax[j], n.t2 + kMaxGrowthPerVisit), n.t2 + kMaxGrowthPerVisit);
-        ++changes;
-      }
-      for (std::size_t i = last; i >= 1; --i) {
-        const Neighbourhood n = neighbourhood(path, durations, i, j);
-        if (!violates(n, amax[j])) continue;
-        durations[i - 1] = std::min(grownT1(n, amax[j], n.t1 + kMaxGrowthPerVisit), n.t1 + kMaxGrowthPerVisit);
-        ++changes;
-      }
-    }
-    if (changes == 0) return;
+    if (accelerationSweep(path, durations, amax, kMaxGrowthPerVisit) == 0) return;
   }
+}
+
+// Durations that already keep the limits pass the first sweep unchanged; the
+// others grow without the per-visit bound, which reaches long segments in a
+// few sweeps. A sweep that changes nothing found every waypoint within its limits.
+bool TrajectoryGenerator::settleAcceleration(const Path& path, std::vector<double>& durations,
+                                             const double* amax) const {
+  for (int sweep = 0; sweep < kMaxSweeps; ++sweep) {
+    if (accelerationSweep(path, durations, amax, std::numeric_limits<double>::infinity()) == 0) return true;
+  }
+  return false;
+}
+
+// One pass over the waypoints, each joint forward then backward, lengthening
+// the segment after (forward) or before (backward) a waypoint whose estimated
+// acceleration magnitude exceeds the limit, by at most max_growth seconds.
+// Returns the number of segments lengthened.
+int TrajectoryGenerator::accelerationSweep(const Path& path, std::vector<double>& durations, const double* amax,
+                                           double max_growth) const {
+  const std::size_t last = path.size() - 1;
+  int changes = 0;
+  for (int j = 0; j < dof_; ++j) {
+    for (std::size_t i = 0; i < last; ++i) {
+      const Neighbourhood n = neighbourhood(path, durations, i, j);
+      if (!violates(n, amax[j])) continue;
+      durations[i] = std::min(grownT2(n, amax[j], n.t2 + max_growth), n.t2 + max_growth);
+      ++changes;
+    }
+    for (std::size_t i = last; i >= 1; --i) {
+      const Neighbourhood n = neighbourhood(path, durations, i, j);
+      if (!violates(n, amax[j])) continue;
+      durations[i - 1] = std::min(grownT1(n, amax[j], n.t1 + max_growth), n.t1 + max_growth);
+      ++changes;
+    }
+  }
+  return changes;
 }
 
 double TrajectoryGenerator::findT1(double d1, double d2, double t1, double t2, double amax) const {

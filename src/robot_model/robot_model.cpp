@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include <geometric_shapes/mesh_operations.h>
+#include <tinyxml2.h>
 #include <geometric_shapes/shapes.h>
 #include <urdf_model/model.h>
 #include <urdf_parser/urdf_parser.h>
@@ -60,6 +61,23 @@ VariableBounds boundsFromUrdf(const urdf::Joint& joint) {
     bounds.velocity_bounded_ = bounds.max_velocity_ > std::numeric_limits<double>::epsilon();
   }
   return bounds;
+}
+
+// A mesh that gives a collision check something to test: triangles over
+// finite vertices, scaled by finite factors that do not flatten it.
+bool usableMesh(const shapes::Shape* shape, const Eigen::Vector3d& scale) {
+  if (!shape || shape->type != shapes::MESH || !scale.allFinite() || (scale.array() == 0.0).any()) return false;
+  const auto* mesh = static_cast<const shapes::Mesh*>(shape);
+  return mesh->triangle_count > 0 &&
+         Eigen::Map<const Eigen::ArrayXd>(mesh->vertices, 3 * static_cast<Eigen::Index>(mesh->vertex_count))
+             .allFinite();
+}
+
+// Without a direction the joint's motion is undefined.
+void requireUsableAxis(const urdf::Joint& joint, const std::string& urdf_path) {
+  const Eigen::Vector3d axis = toVector(joint.axis);
+  if (axis.allFinite() && !axis.isZero(0.0)) return;
+  throw Exception(urdf_path, "joint '" + joint.name + "' has no usable axis (zero or not finite)");
 }
 
 bool hasNoGeometry(const urdf::Link& link) {
@@ -117,6 +135,7 @@ void RobotModel::loadFiles() {
   if (!std::ifstream(urdf_path)) throw Exception(urdf_path, "Unable to read the URDF file");
   urdf_ = urdf::parseURDFFile(urdf_path);
   if (!urdf_) throw Exception(urdf_path, "Unable to parse the URDF file");
+  recordDroppedCollisionMeshes(urdf_path);
   srdf_ = std::make_shared<srdf::Model>();
   srdf_->initFile(*urdf_, resource_directory_ + srdf_file_);
 }
@@ -231,6 +250,7 @@ std::unique_ptr<JointModel> RobotModel::constructUrdfJointModel(const urdf::Link
       auto revolute = std::make_unique<RevoluteJointModel>(name, index, first_variable);
       revolute->setVariableBounds(name, boundsFromUrdf(urdf_joint));
       revolute->setContinuous(continuous);
+      requireUsableAxis(urdf_joint, resource_directory_ + urdf_file_);
       revolute->setAxis(toVector(urdf_joint.axis));
       mdh_failure =
           continuous ? "CONTINUOUS joint generate Mdh Para failed!!!" : "REVOLUTE joint generate Mdh Para failed!!!";
@@ -240,6 +260,7 @@ std::unique_ptr<JointModel> RobotModel::constructUrdfJointModel(const urdf::Link
     case urdf::Joint::PRISMATIC: {
       auto prismatic = std::make_unique<PrismaticJointModel>(name, index, first_variable);
       prismatic->setVariableBounds(name, boundsFromUrdf(urdf_joint));
+      requireUsableAxis(urdf_joint, resource_directory_ + urdf_file_);
       prismatic->setAxis(toVector(urdf_joint.axis));
       mdh_failure = "PRISMATIC joint generate Mdh Para failed!!!";
       joint = std::move(prismatic);
@@ -335,6 +356,40 @@ void RobotModel::applyJointProperties(JointModel* joint, const srdf::Model& srdf
   }
 }
 
+// urdfdom drops a collision element it cannot parse (a mesh scale that is not
+// a number, for one) with a console line and goes on, leaving the link
+// without that geometry: such mesh elements are found in the file itself.
+void RobotModel::recordDroppedCollisionMeshes(const std::string& urdf_path) {
+  tinyxml2::XMLDocument document;
+  if (document.LoadFile(urdf_path.c_str()) != tinyxml2::XML_SUCCESS) return;
+  const tinyxml2::XMLElement* robot = document.FirstChildElement("robot");
+  for (const tinyxml2::XMLElement* link = robot ? robot->FirstChildElement("link") : nullptr; link;
+       link = link->NextSiblingElement("link")) {
+    const char* name = link->Attribute("name");
+    const urdf::LinkConstSharedPtr parsed = name ? urdf_->getLink(name) : nullptr;
+    if (!parsed) continue;
+    std::multiset<std::string> kept;
+    for (const urdf::CollisionSharedPtr& collision : parsed->collision_array) {
+      if (collision && collision->geometry && collision->geometry->type == urdf::Geometry::MESH) {
+        kept.insert(static_cast<const urdf::Mesh&>(*collision->geometry).filename);
+      }
+    }
+    for (const tinyxml2::XMLElement* collision = link->FirstChildElement("collision"); collision;
+         collision = collision->NextSiblingElement("collision")) {
+      const tinyxml2::XMLElement* geometry = collision->FirstChildElement("geometry");
+      const tinyxml2::XMLElement* mesh = geometry ? geometry->FirstChildElement("mesh") : nullptr;
+      const char* filename = mesh ? mesh->Attribute("filename") : nullptr;
+      if (!filename || !*filename) continue;
+      const auto found = kept.find(filename);
+      if (found != kept.end()) {
+        kept.erase(found);
+      } else {
+        unusable_collision_meshes_.push_back({name, parseMeshPath(filename)});
+      }
+    }
+  }
+}
+
 LinkModel* RobotModel::constructLinkModel(const urdf::Link* urdf_link) {
   auto link = std::make_unique<LinkModel>(urdf_link->name, link_model_vector_.size());
   std::vector<urdf::CollisionSharedPtr> collisions = urdf_link->collision_array;
@@ -387,8 +442,10 @@ std::shared_ptr<const shapes::Shape> RobotModel::constructShape(const urdf::Geom
       const auto* mesh = static_cast<const urdf::Mesh*>(geometry);
       if (mesh->filename.empty()) return nullptr;
       const std::string path = parseMeshPath(mesh->filename);
-      std::shared_ptr<const shapes::Shape> shape(shapes::createMeshFromResource(path, toVector(mesh->scale)));
+      const Eigen::Vector3d scale = toVector(mesh->scale);
+      std::shared_ptr<const shapes::Shape> shape(shapes::createMeshFromResource(path, scale));
       if (!shape) std::printf("Failed to load mesh '%s' for link '%s'\n", path.c_str(), link_name.c_str());
+      if (!usableMesh(shape.get(), scale)) unusable_collision_meshes_.push_back({link_name, path});
       return shape;
     }
   }

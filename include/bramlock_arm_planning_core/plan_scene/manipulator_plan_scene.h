@@ -61,8 +61,12 @@ class Shape;
 //
 // Construction loads the model, whose loading errors (an unreadable URDF,
 // for one) leave the constructor as its exceptions; a robot padding or scale
-// that is not finite or larger than kMaxPaddingOrScale, or a scale below
-// epsilon, throws std::invalid_argument.
+// that is not finite or larger than kMaxPaddingOrScale, a scale below
+// epsilon, or an MDH table holding a value that is not finite (named by row
+// and column) throws std::invalid_argument. A link whose collision mesh
+// cannot be used (see RobotModel::getUnusableCollisionMeshes) throws
+// moveit::core::Exception naming the link and the file. A gripper link the
+// model lacks is reported with a printed line.
 // One scene serves one caller at a time: every check overwrites the state
 // used for checking.
 //
@@ -147,8 +151,11 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   // does not hold one finite value per active variable of the group or a
   // pose is not a finite 4x4 matrix whose rotation block is a rotation (to
   // 1e-2 in each entry of R^T R, no reflection). Outputs are untouched unless
-  // the solver is called.
+  // the solver is called. Forward kinematics returns kNoForwardPose (with
+  // "forward kinematics failed!!!"), output untouched, when the solver gives
+  // no finite 4x4 pose (a REV5-U800 solver whose chain could not be loaded).
   static constexpr int kBadKinematicsInput = -101;
+  static constexpr int kNoForwardPose = -1;
   int forwardKinematics(std::vector<double> q, Eigen::MatrixXd& pose);
   int forwardKinematics(std::vector<double> q, Eigen::Matrix4d& pose);
   // On an RML63-B arm the two directions use different frames: forward
@@ -266,6 +273,8 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   bool hasGripper() const;
   bool paddingAllowed(double padding) const;
   bool gripperPaddingAllowed(double padding) const;
+  // Prints a line naming the gripper link when the model has no such link.
+  bool gripperLinkKnown() const;
   void tellCheckersAboutAttachedBodies();
   // Attaches one shape at pose, replacing a body of the same id.
   void attachShape(const std::string& id, const moveit::core::LinkModel* link,

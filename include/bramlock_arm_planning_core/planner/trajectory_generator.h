@@ -46,7 +46,11 @@ class TrajectoryGenerator {
   void setMdhParams(std::vector<ArmMDHParams> params);
 
   // The simple road: one point per waypoint with position, velocity,
-  // acceleration and time. 0, or -1 with out untouched. The flag has no effect.
+  // acceleration and time. 0, or -1 with out untouched. On 0 every point's
+  // acceleration magnitude is within its joint's limit plus 0.01 rad/s^2:
+  // segments the bounded sweeps of applyAccelerationConstraints leave too
+  // short are lengthened further, and -1 is returned when that does not
+  // settle. The flag has no effect.
   int generateTrajectoryDataSimple(Path path, const double* vmax, const double* amax, std::vector<TrajectoryData>& out,
                                    bool flag);
   // The spline road with per-waypoint limits. 0, or -1 with out empty.
@@ -82,6 +86,11 @@ class TrajectoryGenerator {
   // The steps of the simple road on checked input.
   void raiseForVelocity(const Path& path, std::vector<double>& durations, const double* vmax) const;
   void raiseForAcceleration(const Path& path, std::vector<double>& durations, const double* amax) const;
+  // Goes on from raiseForAcceleration until every waypoint keeps its limits;
+  // false when a bounded number of further sweeps does not get there.
+  bool settleAcceleration(const Path& path, std::vector<double>& durations, const double* amax) const;
+  int accelerationSweep(const Path& path, std::vector<double>& durations, const double* amax,
+                        double max_growth) const;
   // Writes one point per waypoint of a path that passed pathUsable; -1 for
   // durations that do not fit it.
   int writeTrajectory(const Path& path, const std::vector<double>& durations, std::vector<TrajectoryData>& out) const;

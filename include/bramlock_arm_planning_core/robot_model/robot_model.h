@@ -46,7 +46,8 @@ class RobotModel {
   using JointBoundsVector = std::vector<const JointModel::Bounds*>;
 
   // Parses directory + urdf_file and directory + srdf_file (no separator is
-  // added). An unreadable or unparseable URDF throws moveit::core::Exception;
+  // added). An unreadable or unparseable URDF, and a revolute or prismatic
+  // joint whose axis is zero or not finite, throw moveit::core::Exception;
   // an unreadable SRDF leaves the model without groups. Every group that is
   // not an end effector binds the first registered solver of its robot type;
   // binding the REV5-U800 solver loads the arm's URDF from the
@@ -83,6 +84,16 @@ class RobotModel {
   size_t getLinkModelCount() const { return link_model_vector_.size(); }
   // One collision body per collision shape of every link.
   size_t getLinkGeometryCount() const { return link_geometry_count_; }
+  // A collision mesh the model could not use: the file did not load, holds no
+  // triangle or a vertex that is not finite, the scale is zero or not finite,
+  // or the URDF parser dropped its element (a scale that is not a number).
+  struct UnusableMesh {
+    std::string link;
+    std::string file;
+  };
+  // Such meshes in URDF order. The model keeps what loaded of them (a file
+  // that did not load gives no shape), so a link may lack collision geometry.
+  const std::vector<UnusableMesh>& getUnusableCollisionMeshes() const { return unusable_collision_meshes_; }
 
   const std::vector<const JointModel*>& getJointModels() const { return joint_model_vector_const_; }
   const std::vector<std::string>& getJointModelNames() const { return joint_model_names_vector_; }
@@ -159,6 +170,7 @@ class RobotModel {
   using LinkTransforms = LinkTransformMap;
 
   void loadFiles();
+  void recordDroppedCollisionMeshes(const std::string& urdf_path);
   void addExistingKinematicsSlovers();
   // Builds everything, releasing what was made when a step throws.
   void buildModelOrRelease(const urdf::ModelInterface& urdf_model, const srdf::Model& srdf_model);
@@ -204,6 +216,7 @@ class RobotModel {
   std::vector<const LinkModel*> link_models_with_collision_geometry_vector_;
   std::vector<std::string> link_model_names_with_collision_geometry_vector_;
   size_t link_geometry_count_ = 0;
+  std::vector<UnusableMesh> unusable_collision_meshes_;
 
   const JointModel* root_joint_ = nullptr;
   std::map<std::string, JointModel*> joint_model_map_;
