@@ -2,8 +2,10 @@
 // timing road) on the six-axis scene arm of the test fixtures, with octomap
 // obstacles, and on the fake box scene with six joints: per run of 50 plans
 // the median and 90th-percentile wall time of one runPlanPipeline call, the
-// share of plans that succeed, and the share of the time spent in the scene's
-// state and motion checks.
+// share of plans that succeed, the share of the time spent in the scene's
+// state and motion checks, the checks per plan and the time per state check;
+// and the same in the workcell of the scene tests (wall with a gap, shelf,
+// table with blocks) for its detour pairs and a pair in open space.
 
 #include <benchmark/benchmark.h>
 
@@ -20,6 +22,7 @@
 #include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
 #include "bramlock_arm_planning_core/planner/path_plan_and_post_processing.h"
 #include "planning_bench_support.h"
+#include "scene_arm_workcell.h"
 
 namespace {
 
@@ -28,13 +31,26 @@ using planning_bench::SceneKind;
 
 constexpr int kJoints = 6;
 constexpr int kPlansPerRun = 50;
+constexpr int kWorkcellPlansPerRun = 30;
 
-// Time spent in the scene's state and motion checks, and their numbers.
+// Time spent in the scene's state and motion checks and their numbers as
+// the planner calls them; in the workcell also every state check the scene
+// makes (those inside its motion checks too) and their time.
 struct CheckTally {
   Clock::duration spent{};
   long states = 0;
   long motions = 0;
+  Clock::duration in_all_states{};
+  long all_states = 0;
 };
+
+template <typename Check>
+bool timedInto(Clock::duration& spent, const Check& check) {
+  const auto started = Clock::now();
+  const bool answer = check();
+  spent += Clock::now() - started;
+  return answer;
+}
 
 // Passes every call on to the scene it owns and tallies the state and motion checks.
 class CheckTimingScene : public PlanSceneInterface {
@@ -69,10 +85,7 @@ class CheckTimingScene : public PlanSceneInterface {
  private:
   template <typename Check>
   bool timed(const Check& check) {
-    const auto started = Clock::now();
-    const bool answer = check();
-    tally_->spent += Clock::now() - started;
-    return answer;
+    return timedInto(tally_->spent, check);
   }
 
   std::unique_ptr<PlanSceneInterface> scene_;
@@ -81,8 +94,7 @@ class CheckTimingScene : public PlanSceneInterface {
 
 // Runs one plan per benchmark iteration from start to goal on the scene.
 void runPlans(benchmark::State& state, std::unique_ptr<PlanSceneInterface> scene, const std::vector<double>& start,
-              const std::vector<double>& goal) {
-  CheckTally checks;
+              const std::vector<double>& goal, CheckTally& checks) {
   Clock::duration in_plans{};
   PathPlanAndPostProcessing pipeline(new CheckTimingScene(std::move(scene), &checks));
   std::vector<double> millis;
@@ -108,7 +120,34 @@ void runPlans(benchmark::State& state, std::unique_ptr<PlanSceneInterface> scene
   const auto plans = static_cast<double>(millis.size());
   state.counters["state_checks_per_plan"] = static_cast<double>(checks.states) / plans;
   state.counters["motion_checks_per_plan"] = static_cast<double>(checks.motions) / plans;
+  if (checks.all_states > 0) {
+    state.counters["all_state_checks_per_plan"] = static_cast<double>(checks.all_states) / plans;
+    state.counters["us_per_state_check"] = std::chrono::duration<double, std::micro>(checks.in_all_states).count() /
+                                           static_cast<double>(checks.all_states);
+  }
 }
+
+// The workcell scene, tallying every state check it makes: its motion
+// checks test their states through these same virtual calls.
+class StateCountingScene : public ManipulatorPlanScene {
+ public:
+  template <typename... Arguments>
+  explicit StateCountingScene(CheckTally* tally, Arguments&&... arguments)
+      : ManipulatorPlanScene(std::forward<Arguments>(arguments)...), tally_(tally) {}
+  using ManipulatorPlanScene::isValid;
+
+  bool isValid(double* joints) override {
+    ++tally_->all_states;
+    return timedInto(tally_->in_all_states, [&] { return ManipulatorPlanScene::isValid(joints); });
+  }
+  bool isValidSimplify(double* joints) override {
+    ++tally_->all_states;
+    return timedInto(tally_->in_all_states, [&] { return ManipulatorPlanScene::isValidSimplify(joints); });
+  }
+
+ private:
+  CheckTally* tally_;
+};
 
 // Stretches of a wall along x in the plane y = 0, 1.1 m high (out of the arm's reach).
 using WallSpans = std::vector<std::pair<double, double>>;
@@ -143,13 +182,15 @@ std::unique_ptr<PlanSceneInterface> sceneArmWithWall(const WallSpans& spans) {
 std::vector<double> reachingForward(double turn) { return {turn, -0.8, -0.6, 0.0, 0.0, 0.0}; }
 
 void planOnSceneArm(benchmark::State& state, const WallSpans& spans) {
-  runPlans(state, sceneArmWithWall(spans), reachingForward(-1.2), reachingForward(1.2));
+  CheckTally checks;
+  runPlans(state, sceneArmWithWall(spans), reachingForward(-1.2), reachingForward(1.2), checks);
 }
 
 void planOnFakeScene(benchmark::State& state, SceneKind kind) {
   std::unique_ptr<PlanSceneInterface> scene(
       fake_scene::newLimitedScene(kJoints, planning_bench::obstaclesOf(kind, kJoints), 1.5, 4.0));
-  runPlans(state, std::move(scene), fake_scene::leftOfWall(kJoints), fake_scene::rightOfWall(kJoints));
+  CheckTally checks;
+  runPlans(state, std::move(scene), fake_scene::leftOfWall(kJoints), fake_scene::rightOfWall(kJoints), checks);
 }
 
 void BM_SceneArmOpenSpace(benchmark::State& state) { planOnSceneArm(state, {}); }
@@ -157,6 +198,20 @@ void BM_SceneArmOpenSpace(benchmark::State& state) { planOnSceneArm(state, {}); 
 void BM_SceneArmWallWithGap(benchmark::State& state) { planOnSceneArm(state, {{0.25, 0.8}}); }
 // Walls on both sides of the base leave a slit 0.24 m wide: the arm stands upright to pass.
 void BM_SceneArmNarrowPassage(benchmark::State& state) { planOnSceneArm(state, {{-0.8, -0.12}, {0.12, 0.8}}); }
+// A pair of the workcell (the detour pairs in their order, then open space).
+void BM_Workcell(benchmark::State& state) {
+  std::vector<scene_arm_workcell::PlanPair> pairs = scene_arm_workcell::detourPairs();
+  pairs.push_back(scene_arm_workcell::openSpacePair());
+  const scene_arm_workcell::PlanPair& pair = pairs.at(static_cast<size_t>(state.range(0)));
+  state.SetLabel(pair.name);
+  CheckTally checks;
+  std::unique_ptr<PlanSceneInterface> scene;
+  {
+    planning_bench::SilencedStdout quiet;
+    scene = scene_arm_workcell::makeWorkcellScene<StateCountingScene>(&checks);
+  }
+  runPlans(state, std::move(scene), pair.start, pair.goal, checks);
+}
 void BM_FakeSceneOpenSpace(benchmark::State& state) { planOnFakeScene(state, SceneKind::kOpen); }
 void BM_FakeSceneWallWithGap(benchmark::State& state) { planOnFakeScene(state, SceneKind::kWallWithGap); }
 void BM_FakeSceneNarrowPassage(benchmark::State& state) { planOnFakeScene(state, SceneKind::kNarrowPassage); }
@@ -166,6 +221,7 @@ void BM_FakeSceneNarrowPassage(benchmark::State& state) { planOnFakeScene(state,
 BENCHMARK(BM_SceneArmOpenSpace)->Iterations(kPlansPerRun)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SceneArmWallWithGap)->Iterations(kPlansPerRun)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SceneArmNarrowPassage)->Iterations(kPlansPerRun)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Workcell)->DenseRange(0, 3)->Iterations(kWorkcellPlansPerRun)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FakeSceneOpenSpace)->Iterations(kPlansPerRun)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FakeSceneWallWithGap)->Iterations(kPlansPerRun)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FakeSceneNarrowPassage)->Iterations(kPlansPerRun)->Unit(benchmark::kMillisecond);

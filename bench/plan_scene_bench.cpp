@@ -1,9 +1,13 @@
 // State and motion checks of the planning scene on the six-axis scene arm, in
 // an empty world and on a floor of 1,000 and 100,000 octomap voxels just below
-// the base (close to the arm but not touching it, so every check runs to the end).
+// the base (close to the arm but not touching it, so every check runs to the end),
+// and state checks in the workcell of the scene tests on states near the
+// straight motions of its detour pairs, where a planner tests most of them.
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -11,6 +15,7 @@
 #include <octomap/OcTree.h>
 
 #include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
+#include "scene_arm_workcell.h"
 #include "silenced_stdout.h"
 
 namespace {
@@ -71,6 +76,46 @@ void CheckMotion(benchmark::State& state) {
   }
 }
 BENCHMARK(CheckMotion)->Arg(0)->Arg(1000)->Arg(100000)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// Seeded states on the straight motions of the detour pairs, each joint moved
+// by up to 0.2 rad: about half of them collide with the workcell.
+std::vector<std::vector<double>> statesNearDetours(int count) {
+  std::mt19937_64 engine(11);
+  const auto uniform = [&engine](double low, double high) {
+    return low + (high - low) * static_cast<double>(engine() >> 11) * 0x1.0p-53;
+  };
+  const auto pairs = scene_arm_workcell::detourPairs();
+  std::vector<std::vector<double>> states;
+  for (int i = 0; i < count; ++i) {
+    const auto& pair = pairs[static_cast<size_t>(i) % pairs.size()];
+    const double t = uniform(0.0, 1.0);
+    std::vector<double> q(pair.start.size());
+    for (size_t j = 0; j < q.size(); ++j) q[j] = pair.start[j] + t * (pair.goal[j] - pair.start[j]) + uniform(-0.2, 0.2);
+    states.push_back(q);
+  }
+  return states;
+}
+
+// One state check per iteration on the planning road (0) or the simplification road (1).
+void WorkcellStateCheck(benchmark::State& state) {
+  std::unique_ptr<ManipulatorPlanScene> scene;
+  {
+    SilencedStdout quiet;
+    scene = scene_arm_workcell::makeWorkcellScene();
+  }
+  auto states = statesNearDetours(4000);
+  const bool simplify = state.range(0) == 1;
+  size_t next = 0;
+  std::int64_t valid = 0;
+  for (auto _ : state) {
+    double* joints = states[next++ % states.size()].data();
+    const bool answer = simplify ? scene->isValidSimplify(joints) : scene->isValid(joints);
+    valid += answer;
+    benchmark::DoNotOptimize(answer);
+  }
+  state.counters["valid_share"] = static_cast<double>(valid) / static_cast<double>(state.iterations());
+}
+BENCHMARK(WorkcellStateCheck)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -85,8 +86,11 @@ bool stopTest(CollisionData& cdata) {
 }
 
 bool narrowPhaseCollides(fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, const CollisionRequest& req) {
-  // Costs would also come from the unoccupied parts of an octree the shortcut skips.
-  if (!req.compute_cost && provablyClearOfOctree(*o1, *o2)) return false;
+  // Costs would also come from the unoccupied parts of an octree the shortcuts skip.
+  if (!req.compute_cost) {
+    if (const std::optional<bool> answer = octreeMeshCollision(*o1, *o2)) return *answer;
+    if (provablyClearOfOctree(*o1, *o2)) return false;
+  }
   const fcl::CollisionRequestd request(1, false, req.max_cost_sources, req.compute_cost, true, fcl::GST_LIBCCD, 1e-6);
   fcl::CollisionResultd result;
   return fcl::collide(o1, o2, request, result) > 0;

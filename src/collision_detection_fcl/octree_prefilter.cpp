@@ -2,7 +2,14 @@
 
 #include <cmath>
 
+#include <fcl/geometry/bvh/BVH_model.h>
 #include <fcl/geometry/octree/octree.h>
+#include <fcl/geometry/shape/box.h>
+#include <fcl/geometry/shape/utility.h>
+#include <fcl/math/bv/OBB.h>
+#include <fcl/math/bv/OBBRSS.h>
+#include <fcl/math/bv/utility.h>
+#include <fcl/narrowphase/detail/gjk_solver_libccd.h>
 
 namespace collision_detection {
 
@@ -34,6 +41,7 @@ struct CarriedBox {
   Eigen::Matrix3d axes;      // columns: the box's axes in the octree's frame
   Eigen::Matrix3d abs_axes;  // |axes|, slightly enlarged against rounding
   Eigen::Vector3d half;
+  double largest_half = 0.0;
   fcl::AABBd bounds;
 };
 
@@ -48,6 +56,7 @@ bool carryIntoOctreeFrame(const fcl::CollisionObjectd& octree_object, const fcl:
   carried.axes = relative.linear();
   carried.abs_axes = carried.axes.cwiseAbs().array() + kAxisSlack;
   carried.half = 0.5 * (local.max_ - local.min_) + Eigen::Vector3d::Constant(kMargin);
+  carried.largest_half = carried.half.maxCoeff();
   const Eigen::Vector3d reach = carried.abs_axes * carried.half;
   carried.bounds.min_ = carried.centre - reach;
   carried.bounds.max_ = carried.centre + reach;
@@ -78,62 +87,185 @@ bool separatedFromNode(const CarriedBox& carried, const Eigen::Vector3d& node_ce
   return false;
 }
 
+// A node's box; kept apart from fcl::AABBd, whose constructor is not inlined.
+struct NodeBox {
+  Eigen::Vector3d min;
+  Eigen::Vector3d max;
+};
+
 // The box of a node's child, split at the node's middle as FCL splits it:
 // bit k of the child index selects the upper half along axis k.
-fcl::AABBd childBox(const fcl::AABBd& node_box, const Eigen::Vector3d& middle, unsigned int child) {
-  fcl::AABBd box;
+NodeBox childBox(const NodeBox& node_box, const Eigen::Vector3d& middle, unsigned int child) {
+  NodeBox box{node_box.min, middle};
   for (int axis = 0; axis < 3; ++axis) {
-    const bool upper = (child >> axis) & 1u;
-    box.min_[axis] = upper ? middle[axis] : node_box.min_[axis];
-    box.max_[axis] = upper ? node_box.max_[axis] : middle[axis];
+    if ((child >> axis) & 1u) {
+      box.min[axis] = middle[axis];
+      box.max[axis] = node_box.max[axis];
+    }
   }
   return box;
+}
+
+fcl::AABBd asAabb(const NodeBox& box) {
+  fcl::AABBd aabb;
+  aabb.min_ = box.min;
+  aabb.max_ = box.max;
+  return aabb;
 }
 
 // Mirrors FCL's descent without cost computation: it enters occupied nodes
 // only and tests occupied leaves, each as the box of its node. Only the
 // children whose halves meet the bounding box are looked at; nodes no larger
-// than the carried box also have to meet the oriented box itself.
-bool reachesOccupiedLeaf(const fcl::OcTreed& tree, const fcl::OcTreed::OcTreeNode* node, const fcl::AABBd& node_box,
-                         const CarriedBox& carried) {
-  if (!tree.isNodeOccupied(node)) return false;
-  const Eigen::Vector3d middle = (node_box.min_ + node_box.max_) * 0.5;
-  const Eigen::Vector3d node_half = 0.5 * (node_box.max_ - node_box.min_);
-  if (node_half.maxCoeff() <= carried.half.maxCoeff() && separatedFromNode(carried, middle, node_half)) return false;
-  if (!tree.nodeHasChildren(node)) return true;
+// than the carried box also have to meet the oriented box itself. Hands every
+// occupied leaf so reached to `visit` until it returns true (then true).
+// Most nodes on the way down meet the bounding box in one child only: those
+// are followed in a loop.
+template <typename Visit>
+bool visitReachedLeaves(const fcl::OcTreed& tree, const fcl::OcTreed::OcTreeNode* node, NodeBox node_box,
+                        const CarriedBox& carried, const Visit& visit) {
   const fcl::AABBd& box = carried.bounds;
-  // The halves along each axis that meet the bounding box (the node itself meets it).
-  const Eigen::Array3i first = (box.min_.array() > middle.array()).cast<int>();
-  const Eigen::Array3i last = (box.max_.array() >= middle.array()).cast<int>();
-  for (int z = first[2]; z <= last[2]; ++z) {
-    for (int y = first[1]; y <= last[1]; ++y) {
-      for (int x = first[0]; x <= last[0]; ++x) {
-        const unsigned int child = x | (y << 1) | (z << 2);
-        if (!tree.nodeChildExists(node, child)) continue;
-        if (reachesOccupiedLeaf(tree, tree.getNodeChild(node, child), childBox(node_box, middle, child), carried)) {
-          return true;
+  while (true) {
+    if (!tree.isNodeOccupied(node)) return false;
+    const Eigen::Vector3d middle = (node_box.min + node_box.max) * 0.5;
+    const Eigen::Vector3d node_half = 0.5 * (node_box.max - node_box.min);
+    if (node_half.maxCoeff() <= carried.largest_half && separatedFromNode(carried, middle, node_half)) return false;
+    if (!tree.nodeHasChildren(node)) return visit(asAabb(node_box));
+    // The halves along each axis that meet the bounding box (the node itself meets it).
+    int first[3], last[3];
+    bool single = true;
+    for (int axis = 0; axis < 3; ++axis) {
+      first[axis] = box.min_[axis] > middle[axis];
+      last[axis] = box.max_[axis] >= middle[axis];
+      single = single && first[axis] == last[axis];
+    }
+    if (single) {
+      const unsigned int child = first[0] | (first[1] << 1) | (first[2] << 2);
+      if (!tree.nodeChildExists(node, child)) return false;
+      node = tree.getNodeChild(node, child);
+      node_box = childBox(node_box, middle, child);
+      continue;
+    }
+    for (int z = first[2]; z <= last[2]; ++z) {
+      for (int y = first[1]; y <= last[1]; ++y) {
+        for (int x = first[0]; x <= last[0]; ++x) {
+          const unsigned int child = x | (y << 1) | (z << 2);
+          if (!tree.nodeChildExists(node, child)) continue;
+          if (visitReachedLeaves(tree, tree.getNodeChild(node, child), childBox(node_box, middle, child), carried,
+                                 visit)) {
+            return true;
+          }
         }
       }
     }
+    return false;
   }
-  return false;
 }
+
+// The octree and the other object of a pair holding exactly one octree.
+struct OctreePair {
+  const fcl::OcTreed* tree = nullptr;
+  const fcl::CollisionObjectd* octree_object = nullptr;
+  const fcl::CollisionObjectd* other = nullptr;
+};
+
+bool splitOctreePair(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2, OctreePair& pair) {
+  const fcl::OcTreed* tree1 = octreeOf(o1);
+  const fcl::OcTreed* tree2 = octreeOf(o2);
+  if ((tree1 != nullptr) == (tree2 != nullptr)) return false;
+  pair.tree = tree1 ? tree1 : tree2;
+  pair.octree_object = tree1 ? &o1 : &o2;
+  pair.other = tree1 ? &o2 : &o1;
+  return true;
+}
+
+// Every occupied leaf the descent reaches, handed to `visit` as above; false
+// (nothing visited) when the other object cannot be carried into the octree's frame.
+template <typename Visit>
+bool visitLeavesNear(const OctreePair& pair, bool& carried_over, const Visit& visit) {
+  CarriedBox carried;
+  carried_over = carryIntoOctreeFrame(*pair.octree_object, *pair.other, carried);
+  if (!carried_over) return false;
+  const fcl::OcTreed::OcTreeNode* root = pair.tree->getRoot();
+  if (!root) return false;
+  const fcl::AABBd root_box = pair.tree->getRootBV();
+  if (!root_box.overlap(carried.bounds)) return false;
+  return visitReachedLeaves(*pair.tree, root, NodeBox{root_box.min_, root_box.max_}, carried, visit);
+}
+
+using MeshModel = fcl::BVHModel<fcl::OBBRSSd>;
+
+const MeshModel* meshOf(const fcl::CollisionObjectd& object) {
+  const fcl::CollisionGeometryd* geometry = object.collisionGeometry().get();
+  if (!geometry || geometry->getNodeType() != fcl::BV_OBBRSS) return nullptr;
+  const auto* mesh = static_cast<const MeshModel*>(geometry);
+  // FCL tests a mesh only where its cost density marks it occupied.
+  return mesh->getNumBVs() > 0 && mesh->isOccupied() ? mesh : nullptr;
+}
+
+// FCL's leaf test of one occupied octree leaf against the mesh's triangles:
+// those whose bounding volumes overlap the leaf's box are tested with the
+// same solver, box and poses as FCL's octree-against-mesh traversal uses.
+class LeafAgainstMesh {
+ public:
+  LeafAgainstMesh(const MeshModel& mesh, const fcl::Transform3d& octree_pose, const fcl::Transform3d& mesh_pose)
+      : mesh_(mesh), octree_pose_(octree_pose), mesh_pose_(mesh_pose) {
+    solver_.collision_tolerance = kGjkTolerance;
+  }
+
+  bool collides(const fcl::AABBd& leaf) const {
+    fcl::OBBd leaf_volume;
+    fcl::convertBV(leaf, octree_pose_, leaf_volume);
+    fcl::Boxd box;
+    fcl::Transform3d box_pose;
+    fcl::constructBox(leaf, octree_pose_, box, box_pose);
+    return reaches(0, leaf_volume, box, box_pose);
+  }
+
+ private:
+  bool reaches(int index, const fcl::OBBd& leaf_volume, const fcl::Boxd& box, const fcl::Transform3d& box_pose) const {
+    const fcl::BVNode<fcl::OBBRSSd>& node = mesh_.getBV(index);
+    fcl::OBBd node_volume;
+    fcl::convertBV(node.bv, mesh_pose_, node_volume);
+    if (!leaf_volume.overlap(node_volume)) return false;
+    if (!node.isLeaf()) {
+      return reaches(node.leftChild(), leaf_volume, box, box_pose) ||
+             reaches(node.rightChild(), leaf_volume, box, box_pose);
+    }
+    const fcl::Triangle& triangle = mesh_.tri_indices[node.primitiveId()];
+    return solver_.shapeTriangleIntersect(box, box_pose, mesh_.vertices[triangle[0]], mesh_.vertices[triangle[1]],
+                                          mesh_.vertices[triangle[2]], mesh_pose_, nullptr, nullptr, nullptr);
+  }
+
+  // The tolerance the collision callback asks of FCL's solver.
+  static constexpr double kGjkTolerance = 1e-6;
+
+  const MeshModel& mesh_;
+  const fcl::Transform3d& octree_pose_;
+  const fcl::Transform3d& mesh_pose_;
+  fcl::detail::GJKSolver_libccd<double> solver_;
+};
 
 }  // namespace
 
 bool provablyClearOfOctree(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2) {
-  const fcl::OcTreed* tree1 = octreeOf(o1);
-  const fcl::OcTreed* tree2 = octreeOf(o2);
-  if ((tree1 != nullptr) == (tree2 != nullptr)) return false;
-  const fcl::OcTreed& tree = tree1 ? *tree1 : *tree2;
-  const fcl::CollisionObjectd& octree_object = tree1 ? o1 : o2;
-  const fcl::CollisionObjectd& other = tree1 ? o2 : o1;
-  CarriedBox carried;
-  if (!carryIntoOctreeFrame(octree_object, other, carried)) return false;
-  const fcl::OcTreed::OcTreeNode* root = tree.getRoot();
-  if (!root) return true;
-  const fcl::AABBd root_box = tree.getRootBV();
-  return !root_box.overlap(carried.bounds) || !reachesOccupiedLeaf(tree, root, root_box, carried);
+  OctreePair pair;
+  if (!splitOctreePair(o1, o2, pair)) return false;
+  bool carried_over = false;
+  const bool reached = visitLeavesNear(pair, carried_over, [](const fcl::AABBd&) { return true; });
+  return carried_over && !reached;
+}
+
+std::optional<bool> octreeMeshCollision(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2) {
+  OctreePair pair;
+  if (!splitOctreePair(o1, o2, pair)) return std::nullopt;
+  const MeshModel* mesh = meshOf(*pair.other);
+  if (!mesh) return std::nullopt;
+  const LeafAgainstMesh test(*mesh, pair.octree_object->getTransform(), pair.other->getTransform());
+  bool carried_over = false;
+  const bool collides =
+      visitLeavesNear(pair, carried_over, [&test](const fcl::AABBd& leaf) { return test.collides(leaf); });
+  if (!carried_over) return std::nullopt;
+  return collides;
 }
 
 }  // namespace collision_detection

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include <fcl/narrowphase/collision_object.h>
 
 namespace collision_detection {
@@ -11,5 +13,13 @@ namespace collision_detection {
 // left out. False whenever that cannot be proven cheaply (no octree, two
 // octrees, unbounded or non-finite geometry, non-rigid poses).
 bool provablyClearOfOctree(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2);
+
+// FCL's collision-only answer for an octree against a triangle mesh, reached
+// without FCL's descent through the whole octree: only the occupied leaves
+// near the mesh's placed bounding box are tested against the mesh's volume
+// tree, each leaf/triangle pair with FCL's own box-against-triangle test.
+// Nothing when the pair is not an octree with a mesh or cannot be placed as
+// above (FCL then answers).
+std::optional<bool> octreeMeshCollision(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2);
 
 }  // namespace collision_detection

@@ -18,6 +18,7 @@
 #include "bramlock_arm_planning_core/robot_model/revolute_joint_model.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
+#include "checked_states.h"
 
 namespace {
 
@@ -238,6 +239,7 @@ void ManipulatorPlanScene::initialize() {
 }
 
 void ManipulatorPlanScene::startUpAroundModel() {
+  forgetCheckedStates();
   robot_state_ = std::make_shared<moveit::core::RobotState>(robot_model_);
   robot_state_->setToDefaultValues();
   robot_state_->update(false);
@@ -335,6 +337,7 @@ int ManipulatorPlanScene::setPlannedJointGroup(std::string group_name) {
   for (std::vector<double>* scratch : {&state_scratch_, &from_scratch_, &to_scratch_, &motion_scratch_}) {
     scratch->assign(variables, 0.0);
   }
+  forgetCheckedStates();
   return 0;
 }
 

@@ -70,6 +70,7 @@ void ManipulatorPlanScene::attachShape(const std::string& id, const moveit::core
 // The checkers pair their attached-body geometry with the state's bodies, so
 // every change of the bodies must reach all four of them.
 void ManipulatorPlanScene::tellCheckersAboutAttachedBodies() {
+  forgetCheckedStates();
   for (const auto& robot :
        {collision_robot_, collision_robot_gripper_, collision_robot_unpadded_, collision_robot_unpadded_simplify_}) {
     robot->updatedAttachBodyGeometry(*robot_state_);
@@ -178,6 +179,7 @@ bool ManipulatorPlanScene::gripperLinkKnown() const {
 int ManipulatorPlanScene::setGripperPadding(double padding) {
   if (!gripperPaddingAllowed(padding)) return -1;
   collision_robot_->setLinkPadding(gripper_link_name_, padding);
+  forgetCheckedStates();
   return 0;
 }
 
@@ -186,6 +188,7 @@ int ManipulatorPlanScene::setGripperPadding(std::shared_ptr<collision_detection:
   if (!robot || !gripperPaddingAllowed(padding)) return -1;
   std::cout << "gripper_name:" << gripper_link_name_ << std::endl;
   robot->setLinkPadding(gripper_link_name_, padding);
+  forgetCheckedStates();
   return 0;
 }
 
@@ -197,6 +200,7 @@ int ManipulatorPlanScene::setRobotPadding(double padding) {
   for (size_t i = 2; i < links.size(); ++i) paddings[links[i]] = padding;
   collision_robot_->setLinkPadding(paddings);
   collision_robot_gripper_->setLinkPadding(kBaseLink, 0.0);
+  forgetCheckedStates();
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <deque>
 #include <iostream>
 #include <limits>
+#include <optional>
 #include <utility>
 
 #include <geometric_shapes/shapes.h>
@@ -20,6 +21,7 @@
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
 #include "../robot_model/active_joint_ops.h"
+#include "checked_states.h"
 
 namespace {
 
@@ -93,9 +95,19 @@ void ManipulatorPlanScene::compactToActiveLayout(const double* group_values, dou
   }
 }
 
-bool ManipulatorPlanScene::isStateValid(const double* group_values, CheckRoad road) {
-  robot_state_->setJointGroupPositions(planned_group_, group_values);
+void ManipulatorPlanScene::forgetCheckedStates() {
+  for (auto& memo : checked_states_) {
+    if (memo) memo->clear();
+  }
+}
+
+bool ManipulatorPlanScene::isStateValid(const std::vector<double>& group_values, CheckRoad road) {
+  // The state is set even when the memo answers: later calls see the same robot state either way.
+  robot_state_->setJointGroupPositions(planned_group_, group_values.data());
   robot_state_->update(false);
+  std::unique_ptr<CheckedStates>& memo = checked_states_[static_cast<size_t>(road)];
+  if (!memo) memo = std::make_unique<CheckedStates>();
+  if (const std::optional<bool> known = memo->find(group_values)) return *known;
   collision_detection::CollisionRequest request;
   request.group_name = planned_group_name_;
   collision_detection::CollisionResult result;
@@ -104,13 +116,16 @@ bool ManipulatorPlanScene::isStateValid(const double* group_values, CheckRoad ro
   } else {
     checkCollisionFclSimplify(request, result, *robot_state_, *acm_);
   }
+  // A state that cannot be placed is reported (at distance 0, with a printed
+  // line) on every check, so it is not remembered.
+  if (!(result.collision && result.distance == 0.0)) memo->remember(group_values, !result.collision);
   return !result.collision;
 }
 
 bool ManipulatorPlanScene::isValidOn(double* joints, CheckRoad road) {
   if (!planned_group_ || !joints) return false;
   if (!expandToGroupLayout(joints, state_scratch_)) return false;
-  return isStateValid(state_scratch_.data(), road);
+  return isStateValid(state_scratch_, road);
 }
 
 bool ManipulatorPlanScene::isValidBy(double* joints, CheckRoad road) {
@@ -216,5 +231,6 @@ int ManipulatorPlanScene::updateWorldOctomap(std::shared_ptr<const octomap::OcTr
   std::cout << "n:" << ids.size() << std::endl;
   if (!ids.empty()) world_->clearObjects();
   world_->addToObject(kOctomapObject, std::make_shared<const shapes::OcTree>(tree), Eigen::Isometry3d::Identity());
+  forgetCheckedStates();
   return 0;
 }

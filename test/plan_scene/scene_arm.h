@@ -10,6 +10,7 @@
 
 #include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
+#include "scene_arm_workcell.h"
 #include "test_support.h"
 
 namespace bramlock_test {
@@ -25,12 +26,7 @@ inline bool contains(const std::string& text, const std::string& part) { return 
 inline std::string sceneArmDirectory() { return fixturePath("scene_arm/"); }
 
 // Its MDH table in the model's layout: rows zd, xa, qzero, alpha; one column per joint.
-inline std::vector<std::vector<double>> sceneArmMdhTable() {
-  return {{0.2405, 0.0, 0.0, 0.210, 0.0, 0.144},
-          {0.0, 0.0, 0.256, 0.0, 0.0, 0.0},
-          {0.0, M_PI_2, M_PI_2, 0.0, 0.0, 0.0},
-          {0.0, M_PI_2, 0.0, M_PI_2, -M_PI_2, M_PI_2}};
-}
+inline std::vector<std::vector<double>> sceneArmMdhTable() { return scene_arm_workcell::sceneArmMdhTable(); }
 
 inline std::vector<double> sceneArmAccelerationLimits() { return {10.0, 10.0, 10.0, 12.0, 12.0, 12.0}; }
 
@@ -71,6 +67,13 @@ inline std::shared_ptr<const octomap::OcTree> octreeWith(const std::vector<octom
   auto tree = std::make_shared<octomap::OcTree>(resolution);
   for (const auto& point : points) tree->updateNode(point, true);
   return tree;
+}
+
+// The call's result, its console output swallowed.
+template <typename Call>
+auto quietly(Call call) {
+  OutputCapture quiet;
+  return call();
 }
 
 // Replaces the scene's world by an octree of those voxels.

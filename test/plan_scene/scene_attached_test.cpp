@@ -25,12 +25,6 @@ using namespace bramlock_test;
 
 const std::set<std::string> kGripperTouches = {"gripper_link"};
 
-template <typename Call>
-auto quietly(Call call) {
-  OutputCapture quiet;
-  return call();
-}
-
 // At the zero state the gripper link's origin is at z 0.8705 on the z axis,
 // its z axis pointing up. Voxels are 2 cm cubes; their centres lie on odd
 // multiples of 1 cm.

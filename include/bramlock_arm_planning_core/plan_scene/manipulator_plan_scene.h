@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <map>
@@ -16,6 +17,7 @@
 #include "bramlock_arm_planning_core/planner/arm_mdh_params.h"
 
 class KinematicsInterface;
+class CheckedStates;
 
 namespace moveit {
 namespace core {
@@ -249,7 +251,7 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   // Planner layout (active variables) to the group's layout (all variables, mimic joints set).
   bool expandToGroupLayout(const double* active, std::vector<double>& group_values) const;
   void compactToActiveLayout(const double* group_values, double* active) const;
-  bool isStateValid(const double* group_values, CheckRoad road);
+  bool isStateValid(const std::vector<double>& group_values, CheckRoad road);
   // World check with one robot geometry, then the self check with the other.
   void checkCollisionWith(const collision_detection::CollisionRobotFCL& world_robot,
                           const collision_detection::CollisionRobotFCL& self_robot,
@@ -282,6 +284,9 @@ class ManipulatorPlanScene : public PlanSceneInterface {
                    const Eigen::Matrix4d& pose, double scale, double padding);
   // Segments of the motion check over a distance in the group's metric.
   unsigned int segmentCount(double distance) const;
+  // Empties the memo of checked states; every change of the world, the
+  // paddings, the attached bodies, the group or the model calls it.
+  void forgetCheckedStates();
 
   std::string description_dir_;
   std::string urdf_file_;
@@ -321,4 +326,6 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   std::vector<double> from_scratch_;
   std::vector<double> to_scratch_;
   std::vector<double> motion_scratch_;
+  // Per check road, the states it tested last and their answers.
+  std::array<std::unique_ptr<CheckedStates>, 2> checked_states_;
 };

@@ -1,0 +1,248 @@
+// The workcell scene's state and motion checks against answers recorded from
+// an earlier build (test/fixtures/scene_arm/workcell_answers.txt): faster
+// checks must keep every answer. Seeded states and motions are checked on
+// both roads in a sequence of scene changes (attached body, replaced world,
+// paddings). To record the file anew, which is only right when an answer is
+// meant to change, run this program with BRAMLOCK_RECORD_WORKCELL_ANSWERS set
+// and the filter *WorkcellAnswersSlow*.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "scene_arm.h"
+#include "scene_arm_workcell.h"
+
+namespace {
+
+using namespace bramlock_test;
+
+const std::string kAnswersFile = "scene_arm/workcell_answers.txt";
+constexpr int kAllStates = 10000;
+constexpr int kAllMotions = 2000;
+constexpr int kQuickStates = 400;
+constexpr int kQuickMotions = 40;
+
+// Uniform doubles from the engine's bits alone, the same with every standard library.
+class SeededJoints {
+ public:
+  explicit SeededJoints(std::uint64_t seed) : engine_(seed) {}
+
+  double uniform(double low, double high) {
+    return low + (high - low) * static_cast<double>(engine_() >> 11) * 0x1.0p-53;
+  }
+  Joints within(const std::vector<std::pair<double, double>>& bounds) {
+    Joints q;
+    for (const auto& bound : bounds) q.push_back(uniform(bound.first, bound.second));
+    return q;
+  }
+  Joints near(const Joints& from, const std::vector<std::pair<double, double>>& bounds, double reach) {
+    Joints q = from;
+    for (size_t j = 0; j < q.size(); ++j) {
+      q[j] = std::clamp(q[j] + uniform(-reach, reach), bounds[j].first, bounds[j].second);
+    }
+    return q;
+  }
+  bool oneIn(unsigned int n) { return engine_() % n == 0; }
+
+ private:
+  std::mt19937_64 engine_;
+};
+
+// Every eighth state repeats the one before, bit for bit, as the planner's checks do.
+std::vector<Joints> seededStates(int count) {
+  SeededJoints draw(20261207);
+  std::vector<Joints> states;
+  for (int i = 0; i < count; ++i) {
+    states.push_back(i > 0 && draw.oneIn(8) ? states.back() : draw.within(sceneArmBounds()));
+  }
+  return states;
+}
+
+// Chained short motions (each starts where the one before ended, as a
+// planner's path does), some of them of length zero.
+std::vector<std::pair<Joints, Joints>> seededMotions(int count) {
+  SeededJoints draw(4051);
+  std::vector<std::pair<Joints, Joints>> motions;
+  Joints from = draw.within(sceneArmBounds());
+  for (int i = 0; i < count; ++i) {
+    if (draw.oneIn(10)) from = draw.within(sceneArmBounds());
+    const Joints to = draw.oneIn(12) ? from : draw.near(from, sceneArmBounds(), 0.6);
+    motions.emplace_back(from, to);
+    from = to;
+  }
+  return motions;
+}
+
+using Answers = std::vector<bool>;
+
+std::string toHex(const Answers& answers) {
+  std::string hex;
+  for (size_t i = 0; i < answers.size(); i += 4) {
+    unsigned int digit = 0;
+    for (size_t k = 0; k < 4; ++k) digit = (digit << 1) | (i + k < answers.size() && answers[i + k] ? 1u : 0u);
+    hex += "0123456789abcdef"[digit];
+  }
+  return hex;
+}
+
+Answers fromHex(const std::string& hex, size_t count) {
+  Answers answers;
+  for (size_t i = 0; i < count; ++i) {
+    const unsigned int digit = std::stoul(hex.substr(i / 4, 1), nullptr, 16);
+    answers.push_back((digit >> (3 - i % 4)) & 1u);
+  }
+  return answers;
+}
+
+// Answer sets by name "<configuration> <check> <road>".
+using AnswerSets = std::map<std::string, Answers>;
+
+Answers checkStates(ManipulatorPlanScene& scene, const std::vector<Joints>& states, bool simplify) {
+  Answers answers;
+  for (Joints q : states) answers.push_back(simplify ? scene.isValidSimplify(q.data()) : scene.isValid(q.data()));
+  return answers;
+}
+
+Answers checkMotions(ManipulatorPlanScene& scene, const std::vector<std::pair<Joints, Joints>>& motions,
+                     bool simplify) {
+  Answers answers;
+  for (auto [from, to] : motions) {
+    answers.push_back(simplify ? scene.checkMotionSimplify(from.data(), to.data())
+                               : scene.checkMotion(from.data(), to.data()));
+  }
+  return answers;
+}
+
+struct Configuration {
+  std::string name;
+  std::function<void(ManipulatorPlanScene&)> change;
+};
+
+// Each change applies to the scene as the one before left it.
+std::vector<Configuration> configurations() {
+  return {
+      {"workcell", [](ManipulatorPlanScene&) {}},
+      {"workcell+box",
+       [](ManipulatorPlanScene& scene) {
+         Eigen::Matrix4d pose = Eigen::Matrix4d::Identity();
+         pose(2, 3) = 0.15;
+         double size[3] = {0.06, 0.06, 0.1};
+         ASSERT_EQ(scene.addAttachedCollisionObjectToLink("box", "gripper_link",
+                                                          {"gripper_link", "finger_link", "finger_mimic_link"}, pose,
+                                                          size, 1.0, 0.0),
+                   0);
+       }},
+      {"shifted+box", [](ManipulatorPlanScene& scene) {
+         ASSERT_EQ(scene.updateWorldOctomap(scene_arm_workcell::workcellOctree(0.1)), 0);
+       }},
+      {"shifted", [](ManipulatorPlanScene& scene) { scene.removeAttachedCollisionObjectFromLink("box"); }},
+      {"shifted+padded",
+       [](ManipulatorPlanScene& scene) {
+         ASSERT_EQ(scene.setRobotPadding(0.03), 0);
+         ASSERT_EQ(scene.setGripperPadding(0.1), 0);
+       }},
+  };
+}
+
+AnswerSets answersOfToday(int state_count, int motion_count) {
+  OutputCapture quiet;
+  auto scene = scene_arm_workcell::makeWorkcellScene();
+  const auto states = seededStates(state_count);
+  const auto motions = seededMotions(motion_count);
+  AnswerSets sets;
+  for (const Configuration& configuration : configurations()) {
+    configuration.change(*scene);
+    for (const bool simplify : {false, true}) {
+      const std::string road = simplify ? " simplify" : " planning";
+      sets[configuration.name + " states" + road] = checkStates(*scene, states, simplify);
+    }
+    for (const bool simplify : {false, true}) {
+      const std::string road = simplify ? " simplify" : " planning";
+      sets[configuration.name + " motions" + road] = checkMotions(*scene, motions, simplify);
+    }
+  }
+  return sets;
+}
+
+// Lines "<configuration> <check> <road> <count> <hex>", the first answer in
+// the highest bit of the first digit, 1 for valid.
+void writeAnswers(const AnswerSets& sets) {
+  std::ofstream out(fixturePath(kAnswersFile));
+  out << "# Answers of the scene arm's workcell checks (1 = valid); see scene_recorded_answers_test.cpp.\n";
+  for (const auto& [name, answers] : sets) out << name << ' ' << answers.size() << ' ' << toHex(answers) << '\n';
+}
+
+// The first `count` recorded answers of every set whose check is `check`.
+AnswerSets recordedAnswers(const std::string& check, size_t count) {
+  std::ifstream in(fixturePath(kAnswersFile));
+  AnswerSets sets;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string configuration, kind, road, hex;
+    size_t recorded = 0;
+    fields >> configuration >> kind >> road >> recorded >> hex;
+    if (kind != check) continue;
+    EXPECT_GE(recorded, count) << line.substr(0, 60);
+    sets[configuration + ' ' + kind + ' ' + road] = fromHex(hex, std::min(recorded, count));
+  }
+  return sets;
+}
+
+AnswerSets onlyOf(const AnswerSets& sets, const std::string& check) {
+  AnswerSets chosen;
+  for (const auto& [name, answers] : sets) {
+    if (name.find(' ' + check + ' ') != std::string::npos) chosen.emplace(name, answers);
+  }
+  return chosen;
+}
+
+void expectSameAnswers(const AnswerSets& recorded, const AnswerSets& today) {
+  ASSERT_EQ(recorded.size(), configurations().size() * 2);
+  for (const auto& [name, answers] : recorded) {
+    const auto found = today.find(name);
+    ASSERT_NE(found, today.end()) << name;
+    ASSERT_EQ(found->second.size(), answers.size()) << name;
+    size_t differing = 0;
+    for (size_t i = 0; i < answers.size(); ++i) differing += answers[i] != found->second[i];
+    EXPECT_EQ(differing, 0u) << name;
+  }
+}
+
+void compareWithRecord(int state_count, int motion_count) {
+  const AnswerSets today = answersOfToday(state_count, motion_count);
+  expectSameAnswers(recordedAnswers("states", state_count), onlyOf(today, "states"));
+  expectSameAnswers(recordedAnswers("motions", motion_count), onlyOf(today, "motions"));
+}
+
+// Both answers occur in every set, so a check that answered one way throughout would stand out.
+TEST(WorkcellAnswers, RecordedSetsHoldBothAnswers) {
+  for (const std::string check : {"states", "motions"}) {
+    for (const auto& [name, answers] : recordedAnswers(check, kQuickMotions)) {
+      EXPECT_NE(std::count(answers.begin(), answers.end(), true), 0) << name;
+      EXPECT_NE(std::count(answers.begin(), answers.end(), false), 0) << name;
+    }
+  }
+}
+
+TEST(WorkcellAnswers, FirstStatesAndMotionsAnswerAsRecorded) { compareWithRecord(kQuickStates, kQuickMotions); }
+
+TEST(WorkcellAnswersSlow, AllStatesAndMotionsAnswerAsRecorded) {
+  if (std::getenv("BRAMLOCK_RECORD_WORKCELL_ANSWERS")) {
+    writeAnswers(answersOfToday(kAllStates, kAllMotions));
+    GTEST_SKIP() << "recorded " << fixturePath(kAnswersFile);
+  }
+  compareWithRecord(kAllStates, kAllMotions);
+}
+
+}  // namespace
