@@ -237,7 +237,7 @@ TEST(WorkcellAnswers, RecordedSetsHoldBothAnswers) {
 
 TEST(WorkcellAnswers, FirstStatesAndMotionsAnswerAsRecorded) { compareWithRecord(kQuickStates, kQuickMotions); }
 
-TEST(WorkcellAnswersSlow, AllStatesAndMotionsAnswerAsRecorded) {
+TEST(WorkcellAnswers, SlowAllStatesAndMotionsAnswerAsRecorded) {
   if (std::getenv("BRAMLOCK_RECORD_WORKCELL_ANSWERS")) {
     writeAnswers(answersOfToday(kAllStates, kAllMotions));
     GTEST_SKIP() << "recorded " << fixturePath(kAnswersFile);
