@@ -4,7 +4,7 @@
 // both roads in a sequence of scene changes (attached body, replaced world,
 // paddings). To record the file anew, which is only right when an answer is
 // meant to change, run this program with BRAMLOCK_RECORD_WORKCELL_ANSWERS set
-// and the filter *WorkcellAnswersSlow*.
+// and the filter WorkcellAnswers.SlowAllStatesAndMotionsAnswerAsRecorded.
 #include <gtest/gtest.h>
 
 #include <cstdint>
