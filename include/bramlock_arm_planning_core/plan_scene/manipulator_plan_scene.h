@@ -206,9 +206,9 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   int setGripperPadding(double padding);
   // The same on the given checker; -1 also for a null checker.
   int setGripperPadding(std::shared_ptr<collision_detection::CollisionRobot> robot, double padding);
-  // The padding of the planned group's links from the third on on the
-  // planning road's checker; "base_link" gets 0 and the group's first two
-  // links keep the padding they have (the constructor's robot padding).
+  // Pads the planned group's links from the third on, on the planning road's
+  // checker; "base_link" gets 0 and the group's first two links keep the
+  // padding they have (the constructor's robot padding).
   int setRobotPadding(double padding);
   int recoverRobotPadding();
 
