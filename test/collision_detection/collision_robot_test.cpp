@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../robot_model/test_arm.h"
+#include "expect_throw_message.h"
 #include "mock_checkers.h"
 #include "test_support.h"
 
@@ -67,7 +68,8 @@ TEST_F(CollisionRobotTest, ConstructionReplacesBadValues) {
     EXPECT_EQ(robot.getLinkPadding(), everyLink(0.0));
     EXPECT_EQ(robot.getLinkScale(), everyLink(1.0));
   }
-  EXPECT_THROW(MockCollisionRobot(nullptr, 0.0, 1.0), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(MockCollisionRobot(nullptr, 0.0, 1.0), std::invalid_argument,
+                       "^collision_detection---Robot model must not be null$");
 }
 
 TEST_F(CollisionRobotTest, UnknownLinksHaveNeutralValues) {

@@ -12,6 +12,7 @@
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_robot_fcl.h"
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_world_fcl.h"
 #include "bramlock_arm_planning_core/robot_state/attached_body.h"
+#include "expect_throw_message.h"
 #include "planar_arm.h"
 
 namespace cd = collision_detection;
@@ -316,7 +317,8 @@ TEST_F(FclCheckerTest, RobotAgainstRobotMatchesClosedFormGaps) {
 }
 
 TEST_F(FclCheckerTest, BadConstructionInputIsRefusedOrReplaced) {
-  EXPECT_THROW(cd::CollisionRobotFCL(nullptr), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(cd::CollisionRobotFCL(nullptr), std::invalid_argument,
+                       "^collision_detection---Robot model must not be null$");
   OutputCapture quiet;
   cd::CollisionRobotFCL sanitised(model, kNaN, kInf);
   auto straight = planarArmState(model, 0.0, 0.0, 0.0);

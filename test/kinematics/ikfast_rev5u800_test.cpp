@@ -8,6 +8,7 @@
 
 #include "bramlock_arm_planning_core/kinematics/ikfast/ikfast_rev5u800.h"
 #include "bramlock_arm_planning_core/kinematics/ikfast/ikfast_solver.h"
+#include "expect_throw_message.h"
 #include "kinematics_test_helpers.h"
 #include "rev5u800_fixture.h"
 #include "test_support.h"
@@ -165,8 +166,12 @@ TEST(IkfastNumerics, Atan2VariantsAndArcCosine) {
   EXPECT_EQ(IKacos(-1.00000005), 3.14159265358979);
   EXPECT_EQ(IKacos(1.00000005), 0.0);
   EXPECT_EQ(IKacos(0.5), std::acos(0.5));
-  EXPECT_THROW(IKacos(1.0000002), std::runtime_error);
-  EXPECT_THROW(IKacos(-1.0000002), std::runtime_error);
+  EXPECT_THROW_MESSAGE(IKacos(1.0000002), std::runtime_error,
+                       "^ikfast exception: .*ikfast_rev5u800\\.h:[0-9]+: IKacos: "
+                       "Assertion 'f > -1 - IKFAST_SINCOS_THRESH && f < 1 \\+ IKFAST_SINCOS_THRESH' failed$");
+  EXPECT_THROW_MESSAGE(IKacos(-1.0000002), std::runtime_error,
+                       "^ikfast exception: .*ikfast_rev5u800\\.h:[0-9]+: IKacos: "
+                       "Assertion 'f > -1 - IKFAST_SINCOS_THRESH && f < 1 \\+ IKFAST_SINCOS_THRESH' failed$");
 }
 
 std::vector<IkSingleDOFSolutionBase<double>> sixJoints() { return std::vector<IkSingleDOFSolutionBase<double>>(6); }

@@ -7,6 +7,7 @@
 
 #include "bramlock_arm_planning_core/kinematics/kestrel_bot_v3_kinematics.h"
 #include "arm_test_support.h"
+#include "expect_throw_message.h"
 
 using kinematics_test::MdhTable;
 using kinematics_test::printedBy;
@@ -170,13 +171,16 @@ TEST(KestrelBotV3Kinematics, ValidityOfValuesAndInputSizes) {
   EXPECT_FALSE(arm->checkVectorDoubleValid({std::nan("")}));
   EXPECT_TRUE(arm->checkVectorDoubleValid({}));
   EXPECT_TRUE(arm->checkVectorDoubleValid({-1e308, 1e308}));
-  EXPECT_THROW(arm->forwardKinematics({0, 0, 0, 0}), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(arm->forwardKinematics({0, 0, 0, 0}), std::invalid_argument,
+                       "^joint vector holds 4 values, the arm has 5 joints$");
   EXPECT_NO_THROW(arm->forwardKinematics({0, 0, 0, 0, 0, 0}));
   int flags[2] = {1, 1};
   std::vector<double> q;
   std::vector<std::vector<double>> solutions;
-  EXPECT_THROW(arm->inverseKinematics(Eigen::MatrixXd::Identity(3, 3), flags, q), std::invalid_argument);
-  EXPECT_THROW(arm->inverseKinematics(Eigen::MatrixXd::Identity(2, 4), solutions), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(arm->inverseKinematics(Eigen::MatrixXd::Identity(3, 3), flags, q), std::invalid_argument,
+                       "^pose is 3x3, at least 3x4 is needed$");
+  EXPECT_THROW_MESSAGE(arm->inverseKinematics(Eigen::MatrixXd::Identity(2, 4), solutions), std::invalid_argument,
+                       "^pose is 2x4, at least 3x4 is needed$");
 }
 
 TEST(KestrelBotV3Kinematics, LinkMatricesAreTheModifiedAndStandardConventions) {

@@ -7,6 +7,7 @@
 
 #include "bramlock_arm_planning_core/kinematics/realman_kinematics.h"
 #include "arm_test_support.h"
+#include "expect_throw_message.h"
 
 using kinematics_test::MdhTable;
 using kinematics_test::printedBy;
@@ -224,11 +225,16 @@ TEST(RealmanKinematics, ShortJointVectorsAndSmallPosesAreRejected) {
   std::vector<double> q;
   std::vector<std::vector<double>> solutions;
   int flags[3] = {1, 1, 1};
-  EXPECT_THROW(arm->forwardKinematics({0, 0, 0, 0, 0}), std::invalid_argument);
-  EXPECT_THROW(arm->inverseKinematics(T, std::vector<double>(5, 0.0), q), std::invalid_argument);
-  EXPECT_THROW(arm->inverseKinematics(T.topRows(2), flags, q), std::invalid_argument);
-  EXPECT_THROW(arm->inverseKinematics(T.leftCols(3), solutions), std::invalid_argument);
-  EXPECT_THROW(arm->inverseKinematics(T.topRows(2), q), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(arm->forwardKinematics({0, 0, 0, 0, 0}), std::invalid_argument,
+                       "^joint vector holds 5 values, the arm has 6 joints$");
+  EXPECT_THROW_MESSAGE(arm->inverseKinematics(T, std::vector<double>(5, 0.0), q), std::invalid_argument,
+                       "^joint vector holds 5 values, the arm has 6 joints$");
+  EXPECT_THROW_MESSAGE(arm->inverseKinematics(T.topRows(2), flags, q), std::invalid_argument,
+                       "^pose is 2x4, at least 3x4 is needed$");
+  EXPECT_THROW_MESSAGE(arm->inverseKinematics(T.leftCols(3), solutions), std::invalid_argument,
+                       "^pose is 4x3, at least 3x4 is needed$");
+  EXPECT_THROW_MESSAGE(arm->inverseKinematics(T.topRows(2), q), std::invalid_argument,
+                       "^pose is 2x4, at least 3x4 is needed$");
   std::vector<double> unchanged = {7, 7, 7, 7, 7, 7};
   EXPECT_EQ(arm->inverseKinematics(T.topRows(3), flags, unchanged), 0);  // 3x4 is enough
   double eigenvalue = -3.0;

@@ -14,6 +14,7 @@
 #include "bramlock_arm_planning_core/console_color_codes.h"
 #include "bramlock_arm_planning_core/kinematics/inverse_kinematics_solver.h"
 #include "bramlock_arm_planning_core/kinematics/rev5u800_kinematics.h"
+#include "expect_throw_message.h"
 #include "rev5u800_fixture.h"
 #include "test_support.h"
 
@@ -180,7 +181,8 @@ TEST_F(Rev5U800, MalformedArgumentsReturnMinusOneWithEmptiedOutputs) {
   EXPECT_EQ(arm->inverseKinematics(pose, config, q), -1);
   EXPECT_EQ(arm->inverseKinematics(pose, q), -1);
   EXPECT_EQ(q, (std::vector<double>{1, 2, 3}));
-  EXPECT_THROW(arm->forwardKinematics({0, 0, 0}), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(arm->forwardKinematics({0, 0, 0}), std::invalid_argument,
+                       "^joint vector holds 3 values, the arm has 6 joints$");
 }
 
 TEST_F(Rev5U800, NumericSolvesFromSeedsAndReference) {
@@ -266,7 +268,8 @@ TEST_F(Rev5U800, JacobianMatchesFiniteDifferences) {
   const Eigen::MatrixXd J = arm->computeJacobian({0.1, 0.2, 0.3, 0.4, 0.5, 0.6});
   EXPECT_TRUE(J.topRows(3).isZero(0.0));
   for (int i = 0; i < 6; ++i) EXPECT_NEAR(J.block(3, i, 3, 1).norm(), 1.0, 1e-15);
-  EXPECT_THROW(arm->computeJacobian(std::vector<double>(7, 0.0)), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(arm->computeJacobian(std::vector<double>(7, 0.0)), std::invalid_argument,
+                       "^joint vector holds 7 values, the arm has 6 joints$");
 }
 
 TEST_F(Rev5U800, LinkMatricesAndValueChecks) {

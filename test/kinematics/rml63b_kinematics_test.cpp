@@ -6,6 +6,7 @@
 
 #include "arm_test_support.h"
 #include "bramlock_arm_planning_core/kinematics/rml63b_kinematics.h"
+#include "expect_throw_message.h"
 
 using kinematics_test::MdhTable;
 using kinematics_test::printedBy;
@@ -236,12 +237,17 @@ TEST(Rml63BKinematics, StubsAndTheSeededFormDelegate) {
 
 TEST(Rml63BKinematics, InputsAreChecked) {
   auto arm = makeArm(kSyntheticTable);
-  EXPECT_THROW(arm->forwardKinematics({0, 0, 0, 0, 0}), std::invalid_argument);
-  EXPECT_THROW(arm->forwardKinematics({0, 0, 0, 0, 0, 0, 0}), std::invalid_argument);
-  EXPECT_THROW(arm->computeJacobian(std::vector<double>{}), std::invalid_argument);
-  EXPECT_THROW(arm->isSingular(std::vector<double>(7, 0.0), 0.1), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(arm->forwardKinematics({0, 0, 0, 0, 0}), std::invalid_argument,
+                       "^joint vector holds 5 values, 6 to 6 are read$");
+  EXPECT_THROW_MESSAGE(arm->forwardKinematics({0, 0, 0, 0, 0, 0, 0}), std::invalid_argument,
+                       "^joint vector holds 7 values, 6 to 6 are read$");
+  EXPECT_THROW_MESSAGE(arm->computeJacobian(std::vector<double>{}), std::invalid_argument,
+                       "^joint vector holds 0 values, 1 to 6 are read$");
+  EXPECT_THROW_MESSAGE(arm->isSingular(std::vector<double>(7, 0.0), 0.1), std::invalid_argument,
+                       "^joint vector holds 7 values, 1 to 6 are read$");
   std::vector<std::vector<double>> solutions;
-  EXPECT_THROW(arm->inverseKinematics(Eigen::MatrixXd::Identity(2, 4), solutions), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(arm->inverseKinematics(Eigen::MatrixXd::Identity(2, 4), solutions), std::invalid_argument,
+                       "^pose is 2x4, at least 3x4 is needed$");
 
   std::vector<double> wrong_alphas = kAlphas;
   wrong_alphas[1] = M_PI_2;

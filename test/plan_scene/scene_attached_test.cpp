@@ -37,7 +37,8 @@ Eigen::Matrix4d translation(double x, double y, double z) {
 }
 
 // Poses no body can be attached at: so far out that FCL's bounding boxes
-// overflow (which crashed its broad phase), mirrored, or scaled.
+// overflow (which crashed its broad phase), mirrored, scaled, or with a
+// bottom row other than (0 0 0 1) (which attaching would silently drop).
 std::vector<Eigen::Matrix4d> unattachablePoses() {
   Eigen::Matrix4d far_out = Eigen::Matrix4d::Identity();
   far_out(0, 3) = 1e200;
@@ -45,7 +46,11 @@ std::vector<Eigen::Matrix4d> unattachablePoses() {
   mirrored(1, 1) = -1.0;
   Eigen::Matrix4d scaled = Eigen::Matrix4d::Identity();
   scaled.topLeftCorner<3, 3>() *= 2.0;
-  return {far_out, mirrored, scaled};
+  Eigen::Matrix4d projective = Eigen::Matrix4d::Identity();
+  projective(3, 0) = 0.5;
+  Eigen::Matrix4d weighted = Eigen::Matrix4d::Identity();
+  weighted(3, 3) = 2.0;
+  return {far_out, mirrored, scaled, projective, weighted};
 }
 
 std::string prismPath() { return "file://" + bramlock_test::sceneArmDirectory() + "scene_arm_description/meshes/prism.stl"; }

@@ -8,6 +8,7 @@
 
 #include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
 #include "bramlock_arm_planning_core/robot_model/exceptions.h"
+#include "expect_throw_message.h"
 #include "scene_arm.h"
 
 namespace {
@@ -183,13 +184,15 @@ TEST(SceneConstruction, OtherFormsSelectTheGroupButGiveNoLimits) {
 
 TEST(SceneConstruction, DefaultFormCannotLoadFromEmptyPaths) {
   OutputCapture quiet;
-  EXPECT_THROW(ManipulatorPlanScene scene, moveit::core::Exception);
+  EXPECT_THROW_MESSAGE(ManipulatorPlanScene scene, moveit::core::Exception,
+                       "^Error retrieving file \\[.*\\]: Unable to read the URDF file$");
 }
 
 TEST(SceneConstruction, MissingDescriptionFilesLeaveTheConstructor) {
   OutputCapture quiet;
-  EXPECT_THROW(ManipulatorPlanScene(sceneArmDirectory(), "missing.urdf", "scene_arm.srdf", "arm", 0.0, 1.0),
-               moveit::core::Exception);
+  EXPECT_THROW_MESSAGE(ManipulatorPlanScene(sceneArmDirectory(), "missing.urdf", "scene_arm.srdf", "arm", 0.0, 1.0),
+                       moveit::core::Exception,
+                       "^Error retrieving file \\[.*missing\\.urdf\\]: Unable to read the URDF file$");
 }
 
 TEST(SceneConstruction, NonFiniteOrHugeGeometryArgumentsAreRefused) {
@@ -197,12 +200,12 @@ TEST(SceneConstruction, NonFiniteOrHugeGeometryArgumentsAreRefused) {
   const std::string dir = sceneArmDirectory();
   // Huge ones make padded meshes that swallow every obstacle.
   for (double padding : {kNaN, kInf, -kInf, 1e300, -1e300}) {
-    EXPECT_THROW(ManipulatorPlanScene(dir, "scene_arm.urdf", "scene_arm.srdf", "arm", padding, 1.0),
-                 std::invalid_argument);
+    EXPECT_THROW_MESSAGE(ManipulatorPlanScene(dir, "scene_arm.urdf", "scene_arm.srdf", "arm", padding, 1.0),
+                         std::invalid_argument, "^robot padding must be finite and at most 1e6$");
   }
   for (double scale : {kNaN, kInf, 0.0, -1.0, 1e300}) {
-    EXPECT_THROW(ManipulatorPlanScene(dir, "scene_arm.urdf", "scene_arm.srdf", 0.01, scale),
-                 std::invalid_argument);
+    EXPECT_THROW_MESSAGE(ManipulatorPlanScene(dir, "scene_arm.urdf", "scene_arm.srdf", 0.01, scale),
+                         std::invalid_argument, "^scale must be finite, positive and at most 1e6$");
   }
 }
 

@@ -140,7 +140,12 @@ TEST(SceneKinematics, InputsTheSolverCannotTakeAreRefused) {
   mirrored.col(0) *= -1.0;
   Eigen::MatrixXd scaled = T;
   scaled.topLeftCorner(3, 3) *= 1.1;
-  for (Eigen::MatrixXd* wrong : {&small, &not_finite, &mirrored, &scaled}) {
+  // Solved as the affine pose above its bottom row, these are not the pose asked for either.
+  Eigen::MatrixXd projective = T;
+  projective(3, 2) = 0.5;
+  Eigen::MatrixXd weighted = T;
+  weighted(3, 3) = 0.5;
+  for (Eigen::MatrixXd* wrong : {&small, &not_finite, &mirrored, &scaled, &projective, &weighted}) {
     EXPECT_EQ(scene->inverseKinematics(*wrong, q), bad);
     EXPECT_EQ(scene->inverseKinematics(*wrong, solutions), bad);
     EXPECT_EQ(scene->inverseKinematics(*wrong, Joints(6, 0.0), q), bad);

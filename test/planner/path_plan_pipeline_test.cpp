@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bramlock_arm_planning_core/planner/path_plan_and_post_processing.h"
+#include "expect_throw_message.h"
 #include "limited_box_scene.h"
 #include "planner_test_helpers.h"
 
@@ -159,7 +160,8 @@ TEST(PlanPipeline, OwnsTheSceneAndDestroysItOnce) {
   EXPECT_EQ(destroyed, 1);
   { PathPlanAndPostProcessing unused(fake_scene::newLimitedScene(2, {}, 1.0, 1.0, &destroyed)); }
   EXPECT_EQ(destroyed, 2);
-  EXPECT_THROW(PathPlanAndPostProcessing(nullptr), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(PathPlanAndPostProcessing(nullptr), std::invalid_argument,
+                       "^PathPlanAndPostProcessing needs a scene$");
   static_assert(!std::is_copy_constructible_v<PathPlanAndPostProcessing>);
   static_assert(!std::is_move_constructible_v<PathPlanAndPostProcessing>);
   static_assert(!std::is_copy_assignable_v<PathPlanAndPostProcessing>);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bramlock_arm_planning_core/planner/trajectory_generator.h"
+#include "expect_throw_message.h"
 #include "fake_box_scene.h"
 #include "planner_test_helpers.h"
 
@@ -232,7 +233,7 @@ TEST(SimpleTiming, MissingLimitArraysOrJointsAreRejected) {
   EXPECT_EQ(no_joints.generateTrajectoryDataSimple(path, limits, limits, out, false), -1);
   EXPECT_NE(capture.out().find("关节数无效: -1"), std::string::npos);
   EXPECT_TRUE(out.empty());
-  EXPECT_THROW(TrajectoryGenerator(nullptr), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(TrajectoryGenerator(nullptr), std::invalid_argument, "^TrajectoryGenerator needs a scene$");
 }
 
 TEST(SimpleTiming, HugeLimitsGiveFiniteTimes) {
@@ -335,5 +336,6 @@ TEST(PathUtilities, ExcessiveDifferenceLooksAtEveryPairOfWaypoints) {
   } catch (const std::invalid_argument& error) {
     EXPECT_STREQ(error.what(), "Max error threshold cannot be negative");
   }
-  EXPECT_THROW(generator.hasExcessiveJointAngleDifference(drifting, kNaN), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(generator.hasExcessiveJointAngleDifference(drifting, kNaN), std::invalid_argument,
+                       "^Max error threshold is not a number$");
 }

@@ -10,6 +10,7 @@
 #include <kdl/treeidsolver_recursive_newton_euler.hpp>
 
 #include "bramlock_arm_planning_core/planner/arm_dynamics.h"
+#include "expect_throw_message.h"
 #include "spline_test_helpers.h"
 
 namespace dyn = bramlock::dynamics;
@@ -279,24 +280,35 @@ TEST(DynamicsModel, FrameLookupFollowsNamesAndMasks) {
   EXPECT_EQ(model.getFrameId("link6", dyn::kBodyFrame), 8u);
   EXPECT_EQ(model.getFrameId("link6", dyn::kOperationalFrame), 9u);
   twin.parent_joint = 3;
-  EXPECT_THROW(mount.model->addFrame(twin), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(mount.model->addFrame(twin), std::invalid_argument,
+                       "^frame \"link6\" refers to a joint or frame the model lacks$");
 }
 
 TEST(DynamicsModel, BadInputIsRejected) {
-  EXPECT_THROW(dyn::Model::fromUrdfFile(spline_test::dynamicsFixture("floating_base.urdf")), std::runtime_error);
-  EXPECT_THROW(dyn::Model::fromUrdfFile(spline_test::dynamicsFixture("missing.urdf")), std::runtime_error);
+  EXPECT_THROW_MESSAGE(dyn::Model::fromUrdfFile(spline_test::dynamicsFixture("floating_base.urdf")), std::runtime_error,
+                       "^joint \"free\" is floating or planar; "
+                       "only fixed, revolute, continuous and prismatic joints are supported$");
+  EXPECT_THROW_MESSAGE(dyn::Model::fromUrdfFile(spline_test::dynamicsFixture("missing.urdf")), std::runtime_error,
+                       "^cannot read a URDF model from \".*missing\\.urdf\"$");
   LoadedModel arm(spline_test::armUrdfPath());
   LoadedModel other(spline_test::armUrdfPath());
   const Eigen::VectorXd six = Eigen::VectorXd::Zero(6);
   const Eigen::VectorXd five = Eigen::VectorXd::Zero(5);
-  EXPECT_THROW(dyn::rnea(*arm.model, *arm.data, five, six, six), std::invalid_argument);
-  EXPECT_THROW(dyn::rnea(*arm.model, *arm.data, six, six, five), std::invalid_argument);
-  EXPECT_THROW(dyn::forwardKinematics(*arm.model, *arm.data, six, five), std::invalid_argument);
-  EXPECT_THROW(dyn::rnea(*arm.model, *other.data, six, six, six), std::invalid_argument);
-  EXPECT_THROW(dyn::framePlacement(*arm.model, *arm.data, 0), std::logic_error);
+  EXPECT_THROW_MESSAGE(dyn::rnea(*arm.model, *arm.data, five, six, six), std::invalid_argument,
+                       "^the joint position vector has 5 entries, the model has 6 joints$");
+  EXPECT_THROW_MESSAGE(dyn::rnea(*arm.model, *arm.data, six, six, five), std::invalid_argument,
+                       "^the joint acceleration vector has 5 entries, the model has 6 joints$");
+  EXPECT_THROW_MESSAGE(dyn::forwardKinematics(*arm.model, *arm.data, six, five), std::invalid_argument,
+                       "^the joint velocity vector has 5 entries, the model has 6 joints$");
+  EXPECT_THROW_MESSAGE(dyn::rnea(*arm.model, *other.data, six, six, six), std::invalid_argument,
+                       "^dynamics data was made for another model$");
+  EXPECT_THROW_MESSAGE(dyn::framePlacement(*arm.model, *arm.data, 0), std::logic_error,
+                       "^frame placement asked before forward kinematics$");
   dyn::forwardKinematics(*arm.model, *arm.data, six);
-  EXPECT_THROW(dyn::frameVelocity(*arm.model, *arm.data, 0), std::logic_error);
-  EXPECT_THROW(dyn::framePlacement(*arm.model, *arm.data, arm.model->nframes()), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(dyn::frameVelocity(*arm.model, *arm.data, 0), std::logic_error,
+                       "^frame velocity asked before forward kinematics with velocities$");
+  EXPECT_THROW_MESSAGE(dyn::framePlacement(*arm.model, *arm.data, arm.model->nframes()), std::invalid_argument,
+                       "^frame index ([0-9]+) is beyond the model's \\1 frames$");
 }
 
 TEST(DynamicsModel, RotationAngleIsExactAcrossTheRange) {

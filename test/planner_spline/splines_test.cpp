@@ -8,6 +8,7 @@
 #include "bramlock_arm_planning_core/planner/cubic_spline_m.h"
 #include "bramlock_arm_planning_core/planner/quintic_spline_interpolator.h"
 #include "bramlock_arm_planning_core/planner/spline_coefficients.h"
+#include "expect_throw_message.h"
 
 namespace {
 
@@ -89,7 +90,8 @@ TEST(CubicSplineM, FewerThanTwoKnotsSolveNothing) {
   EXPECT_EQ(single.moments, std::vector<double>({0.0}));
   const CubicSplineM empty({}, {}, 1.0, 1.0);
   EXPECT_TRUE(empty.moments.empty());
-  EXPECT_THROW(CubicSplineM({0.0, 1.0}, {0.0}, 0.0, 0.0), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(CubicSplineM({0.0, 1.0}, {0.0}, 0.0, 0.0), std::invalid_argument,
+                       "^a cubic spline needs one value per knot time$");
 }
 
 TEST(SolveJointVelocities, GivesTheRestToRestC2CubicOfTheMomentSpline) {
@@ -127,7 +129,8 @@ TEST(QuinticSplineInterpolator, StraightLineAndTwoKnotCases) {
   EXPECT_EQ(two.accelerations, std::vector<double>({2.0, -5.0}));
   const QuinticSplineInterpolator single({0.0}, {1.0}, 0.3, -0.4, 2.0, -5.0);
   EXPECT_EQ(single.velocities, std::vector<double>({0.0}));
-  EXPECT_THROW(QuinticSplineInterpolator({0.0, 1.0}, {0.0}, 0, 0, 0, 0), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(QuinticSplineInterpolator({0.0, 1.0}, {0.0}, 0, 0, 0, 0), std::invalid_argument,
+                       "^a quintic spline needs one position per knot time$");
 }
 
 TEST(QuinticSplineInterpolator, ReproducesACubicAndKeepsJerkContinuous) {

@@ -13,6 +13,7 @@
 #include <random_numbers/random_numbers.h>
 
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
+#include "expect_throw_message.h"
 #include "test_arm.h"
 #include "test_support.h"
 
@@ -222,15 +223,18 @@ TEST_F(TestArmGroups, BadNumbersAndBadArguments) {
   random_numbers::RandomNumberGenerator seeded(9);
   for (double bad : {kNaN, kInf, -kInf}) {
     std::vector<double> near(6, 0.0), sample(6, 0.5);
-    EXPECT_THROW(group.getVariableRandomPositionsNearBy(seeded, sample.data(), bounds, near.data(), bad),
-                 std::invalid_argument);
+    EXPECT_THROW_MESSAGE(group.getVariableRandomPositionsNearBy(seeded, sample.data(), bounds, near.data(), bad),
+                         std::invalid_argument,
+                         "^getVariableRandomPositionsNearBy: seed or distance is not a finite number$");
     std::vector<double> distances(6, 0.1);
     distances[4] = bad;
-    EXPECT_THROW(group.getVariableRandomPositionsNearBy(seeded, sample.data(), bounds, near.data(), distances),
-                 std::invalid_argument);
+    EXPECT_THROW_MESSAGE(group.getVariableRandomPositionsNearBy(seeded, sample.data(), bounds, near.data(), distances),
+                         std::invalid_argument,
+                         "^getVariableRandomPositionsNearBy: seed or distance is not a finite number$");
     near[2] = bad;
-    EXPECT_THROW(group.getVariableRandomPositionsNearBy(seeded, sample.data(), bounds, near.data(), 0.1),
-                 std::invalid_argument);
+    EXPECT_THROW_MESSAGE(group.getVariableRandomPositionsNearBy(seeded, sample.data(), bounds, near.data(), 0.1),
+                         std::invalid_argument,
+                         "^getVariableRandomPositionsNearBy: seed or distance is not a finite number$");
     EXPECT_EQ(sample, std::vector<double>(6, 0.5));
   }
   // A huge distance around an ordinary seed covers the whole range.
@@ -244,15 +248,21 @@ TEST_F(TestArmGroups, BadNumbersAndBadArguments) {
 
   std::vector<double> values(6, 0.0);
   random_numbers::RandomNumberGenerator rng(7);
-  EXPECT_THROW(group.satisfiesPositionBounds(nullptr, bounds), std::invalid_argument);
-  EXPECT_THROW(group.enforcePositionBounds(nullptr, bounds), std::invalid_argument);
-  EXPECT_THROW(group.distance(values.data(), nullptr), std::invalid_argument);
-  EXPECT_THROW(group.interpolate(values.data(), values.data(), 0.5, nullptr), std::invalid_argument);
-  EXPECT_THROW(group.updateMimicJoints(nullptr), std::invalid_argument);
-  EXPECT_THROW(group.getVariableDefaultPositions(static_cast<double*>(nullptr)), std::invalid_argument);
-  EXPECT_THROW(group.getVariableRandomPositions(rng, nullptr, bounds), std::invalid_argument);
-  EXPECT_THROW(group.getVariableRandomPositionsNearBy(rng, values.data(), bounds, nullptr, 0.1),
-               std::invalid_argument);
+  EXPECT_THROW_MESSAGE(group.satisfiesPositionBounds(nullptr, bounds), std::invalid_argument,
+                       "^satisfiesPositionBounds: null value array$");
+  EXPECT_THROW_MESSAGE(group.enforcePositionBounds(nullptr, bounds), std::invalid_argument,
+                       "^enforcePositionBounds: null value array$");
+  EXPECT_THROW_MESSAGE(group.distance(values.data(), nullptr), std::invalid_argument, "^distance: null value array$");
+  EXPECT_THROW_MESSAGE(group.interpolate(values.data(), values.data(), 0.5, nullptr), std::invalid_argument,
+                       "^interpolate: null value array$");
+  EXPECT_THROW_MESSAGE(group.updateMimicJoints(nullptr), std::invalid_argument,
+                       "^updateMimicJoints: null value array$");
+  EXPECT_THROW_MESSAGE(group.getVariableDefaultPositions(static_cast<double*>(nullptr)), std::invalid_argument,
+                       "^getVariableDefaultPositions: null value array$");
+  EXPECT_THROW_MESSAGE(group.getVariableRandomPositions(rng, nullptr, bounds), std::invalid_argument,
+                       "^getVariableRandomPositions: null value array$");
+  EXPECT_THROW_MESSAGE(group.getVariableRandomPositionsNearBy(rng, values.data(), bounds, nullptr, 0.1),
+                       std::invalid_argument, "^getVariableRandomPositionsNearBy: null value array$");
 
   // A bounds list of another length is a programming error, for the extent too.
   const JointModelGroup::JointBoundsVector short_bounds(bounds.begin(), bounds.end() - 1);

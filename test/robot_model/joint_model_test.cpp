@@ -8,6 +8,7 @@
 #include "bramlock_arm_planning_core/robot_model/fixed_joint_model.h"
 #include "bramlock_arm_planning_core/robot_model/planar_joint_model.h"
 #include "bramlock_arm_planning_core/robot_model/revolute_joint_model.h"
+#include "expect_throw_message.h"
 #include "test_support.h"
 
 namespace {
@@ -53,7 +54,7 @@ TEST(JointModel, VariableLookupMissPrintsAndThrows) {
   } catch (const std::runtime_error& error) {
     EXPECT_STREQ(error.what(), "this is a runtime_error.");
   }
-  EXPECT_THROW(joint.setVariableBounds("x", bounds), std::runtime_error);
+  EXPECT_THROW_MESSAGE(joint.setVariableBounds("x", bounds), std::runtime_error, "^this is a runtime_error\\.$");
   EXPECT_EQ(capture.out(),
             "Could not find variable joint9 to get bounds for within joint joint1 \n"
             "Could not find variable x to get bounds for within joint joint1 \n");

@@ -18,6 +18,7 @@
 #include "bramlock_arm_planning_core/robot_model/prismatic_joint_model.h"
 #include "bramlock_arm_planning_core/robot_model/revolute_joint_model.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
+#include "expect_throw_message.h"
 #include "test_arm.h"
 #include "test_support.h"
 
@@ -296,7 +297,8 @@ TEST(RobotModelConstruction, UnreadableOrBrokenUrdfThrows) {
   } catch (const moveit::core::Exception& error) {
     EXPECT_EQ(std::string(error.what()), "Error retrieving file [" + dir + "broken.urdf]: Unable to parse the URDF file");
   }
-  EXPECT_THROW(RobotModel(nullptr, std::make_shared<srdf::Model>()), moveit::core::Exception);
+  EXPECT_THROW_MESSAGE(RobotModel(nullptr, std::make_shared<srdf::Model>()), moveit::core::Exception,
+                       "^Error retrieving file \\[\\]: No URDF model was given$");
 }
 
 TEST(RobotModelConstruction, BrokenSrdfLeavesAnAssumedFixedRoot) {

@@ -9,6 +9,7 @@
 
 #include <geometric_shapes/shapes.h>
 
+#include "expect_throw_message.h"
 #include "state_test_support.h"
 
 namespace {
@@ -115,10 +116,12 @@ TEST_F(AttachedBodies, OutOfRangeScaleAndPaddingFallBackToNeutral) {
 
 TEST_F(AttachedBodies, ConstructionChecksShapesAgainstPoses) {
   const auto shape = std::make_shared<shapes::Sphere>(0.1);
-  EXPECT_THROW(AttachedBody(link("link6"), "cup", {shape, shape}, {offset(0, 0, 0)}, {}), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(AttachedBody(link("link6"), "cup", {shape, shape}, {offset(0, 0, 0)}, {}), std::invalid_argument,
+                       "^AttachedBody 'cup': 2 shapes but 1 poses$");
   Eigen::Isometry3d bad = offset(0, 0, 0);
   bad(1, 3) = std::numeric_limits<double>::quiet_NaN();
-  EXPECT_THROW(AttachedBody(link("link6"), "cup", {shape}, {bad}, {}), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(AttachedBody(link("link6"), "cup", {shape}, {bad}, {}), std::invalid_argument,
+                       "^AttachedBody 'cup': pose 0 is not finite$");
   const AttachedBody body(link("link6"), "cup", {nullptr, shape}, {offset(1, 0, 0), offset(0, 2, 0)}, {});
   ASSERT_EQ(body.getShapes().size(), 1u);
   EXPECT_EQ(body.getFixedTransforms()[0].translation().y(), 2.0);
@@ -151,8 +154,9 @@ TEST_F(AttachedBodies, AFailedAttachKeepsTheBodyOfTheSameId) {
   } catch (const std::runtime_error& error) {
     EXPECT_STREQ(error.what(), "Invalid link.");
   }
-  EXPECT_THROW(state_.attachBody(box(other_model->getLinkModel("link6"), "cup")), std::runtime_error);
-  EXPECT_THROW(state_.attachBody(nullptr), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(state_.attachBody(box(other_model->getLinkModel("link6"), "cup")), std::runtime_error,
+                       "^Invalid link\\.$");
+  EXPECT_THROW_MESSAGE(state_.attachBody(nullptr), std::invalid_argument, "^RobotState::attachBody: null body$");
   ASSERT_TRUE(state_.hasAttachedBody("cup"));
   EXPECT_EQ(state_.getAttachedBody("cup")->getAttachedLink(), link("link6"));
   EXPECT_TRUE(calls_.empty());

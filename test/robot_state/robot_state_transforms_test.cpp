@@ -10,6 +10,7 @@
 #include <kdl/tree.hpp>
 #include <kdl_parser/kdl_parser.hpp>
 
+#include "expect_throw_message.h"
 #include "state_test_support.h"
 
 namespace {
@@ -201,8 +202,10 @@ TEST_F(RobotStateTransforms, AssignmentBetweenModelsIsRefused) {
   RobotState state = bramlock_test::updatedDefaultState(model_);
   RobotState other(other_model);
   other.setToDefaultValues();
-  EXPECT_THROW(state = other, std::invalid_argument);
-  EXPECT_THROW(RobotState(nullptr), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(state = other, std::invalid_argument,
+                       "^RobotState::operator=: the states belong to different models$");
+  EXPECT_THROW_MESSAGE(RobotState(nullptr), std::invalid_argument,
+                       "^RobotState cannot be constructed with nullptr RobotModelConstPtr$");
 }
 
 TEST_F(RobotStateTransforms, FreshStateIsZeroedAndCompletelyDirty) {
@@ -248,13 +251,17 @@ TEST_F(RobotStateTransforms, UpdateStateWithLinkAtRefusesBadInput) {
   RobotState state = bramlock_test::updatedDefaultState(model_);
   Eigen::Isometry3d bad = Eigen::Isometry3d::Identity();
   bad(0, 3) = std::nan("");
-  EXPECT_THROW(state.updateStateWithLinkAt(link("link3"), bad), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(state.updateStateWithLinkAt(link("link3"), bad), std::invalid_argument,
+                       "^RobotState::updateStateWithLinkAt: the transform is not a finite rigid motion$");
   bad(0, 3) = std::numeric_limits<double>::infinity();
-  EXPECT_THROW(state.updateStateWithLinkAt(link("link3"), bad), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(state.updateStateWithLinkAt(link("link3"), bad), std::invalid_argument,
+                       "^RobotState::updateStateWithLinkAt: the transform is not a finite rigid motion$");
   Eigen::Isometry3d scaled = Eigen::Isometry3d::Identity();
   scaled.linear() *= 2.0;
-  EXPECT_THROW(state.updateStateWithLinkAt(link("link3"), scaled), std::invalid_argument);
-  EXPECT_THROW(state.updateStateWithLinkAt(nullptr, Eigen::Isometry3d::Identity()), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(state.updateStateWithLinkAt(link("link3"), scaled), std::invalid_argument,
+                       "^RobotState::updateStateWithLinkAt: the transform is not a finite rigid motion$");
+  EXPECT_THROW_MESSAGE(state.updateStateWithLinkAt(nullptr, Eigen::Isometry3d::Identity()), std::invalid_argument,
+                       "^RobotState::updateStateWithLinkAt: not a link of this state's model$");
   EXPECT_TRUE(state.checkCollisionTransforms());
 }
 
@@ -263,17 +270,27 @@ TEST_F(RobotStateTransforms, LinksJointsAndGroupsOfOtherModelsAreRefused) {
   RobotState state = bramlock_test::updatedDefaultState(model_);
   const RobotState& const_state = state;
   const LinkModel* foreign_link = other_model->getLinkModel("link3");
-  EXPECT_THROW(state.getGlobalLinkTransform(foreign_link), std::invalid_argument);
-  EXPECT_THROW(const_state.getGlobalLinkTransform(nullptr), std::invalid_argument);
-  EXPECT_THROW(state.getCollisionBodyTransform(foreign_link, 0), std::invalid_argument);
-  EXPECT_THROW(state.getCollisionBodyTransform(link("link3"), 2), std::out_of_range);
+  EXPECT_THROW_MESSAGE(state.getGlobalLinkTransform(foreign_link), std::invalid_argument,
+                       "^RobotState::getGlobalLinkTransform: not a link of this state's model$");
+  EXPECT_THROW_MESSAGE(const_state.getGlobalLinkTransform(nullptr), std::invalid_argument,
+                       "^RobotState::getGlobalLinkTransform: not a link of this state's model$");
+  EXPECT_THROW_MESSAGE(state.getCollisionBodyTransform(foreign_link, 0), std::invalid_argument,
+                       "^RobotState::getCollisionBodyTransform: not a link of this state's model$");
+  EXPECT_THROW_MESSAGE(state.getCollisionBodyTransform(link("link3"), 2), std::out_of_range,
+                       "^RobotState::getCollisionBodyTransform: link 'link3' has no shape 2$");
   EXPECT_NO_THROW(state.getCollisionBodyTransform(link("link3"), 1));
-  EXPECT_THROW(state.getJointTransform(nullptr), std::invalid_argument);
-  EXPECT_THROW(state.getJointTransform(other_model->getJointModel("joint2")), std::invalid_argument);
-  EXPECT_THROW(state.updateStateWithLinkAt(foreign_link, Eigen::Isometry3d::Identity()), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(state.getJointTransform(nullptr), std::invalid_argument,
+                       "^RobotState::getJointTransform: not a joint of this state's model$");
+  EXPECT_THROW_MESSAGE(state.getJointTransform(other_model->getJointModel("joint2")), std::invalid_argument,
+                       "^RobotState::getJointTransform: not a joint of this state's model$");
+  EXPECT_THROW_MESSAGE(state.updateStateWithLinkAt(foreign_link, Eigen::Isometry3d::Identity()), std::invalid_argument,
+                       "^RobotState::updateStateWithLinkAt: not a link of this state's model$");
   const double values[] = {0, 0, 0, 0, 0, 0};
-  EXPECT_THROW(state.setJointGroupPositions(other_model->getJointModelGroup("arm"), values), std::invalid_argument);
-  EXPECT_THROW(state.getMinDistanceToPositionBounds(other_model->getActiveJointModels()), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(state.setJointGroupPositions(other_model->getJointModelGroup("arm"), values),
+                       std::invalid_argument,
+                       "^RobotState::setJointGroupPositions: not a group of this state's model$");
+  EXPECT_THROW_MESSAGE(state.getMinDistanceToPositionBounds(other_model->getActiveJointModels()), std::invalid_argument,
+                       "^RobotState::getMinDistanceToPositionBounds: not a joint of this state's model$");
   EXPECT_TRUE(state.checkCollisionTransforms());
 }
 

@@ -10,6 +10,7 @@
 
 #include <random_numbers/random_numbers.h>
 
+#include "expect_throw_message.h"
 #include "state_test_support.h"
 
 namespace {
@@ -147,8 +148,9 @@ TEST_F(RobotStateValues, NamedWritesAndMissingKeys) {
   EXPECT_TRUE(missing.empty());
 
   // Entries before an unknown name stay written.
-  EXPECT_THROW(state_.setVariablePositions(std::vector<std::string>{"joint2", "no_joint"}, std::vector<double>{0.2, 1}),
-               std::runtime_error);
+  EXPECT_THROW_MESSAGE(state_.setVariablePositions(std::vector<std::string>{"joint2", "no_joint"},
+                                                   std::vector<double>{0.2, 1}),
+                       std::runtime_error, "^Variable 'no_joint' is not known to model 'test_arm'$");
   EXPECT_EQ(position("joint2"), 0.2);
   EXPECT_TRUE(state_.setToDefaultValues(group("arm"), "ready"));
   EXPECT_EQ(position("joint3"), 1.0);
@@ -243,7 +245,8 @@ TEST_F(RobotStateValues, RandomPositionsStayInBoundsAndNearTheSeed) {
   }
   state_.setToRandomPositionsNearBy(arm, seed, std::vector<double>{0, 0, 0, 0, 0, 0.5}, rng);
   EXPECT_EQ(position("joint1"), seed.getVariablePositions()[index("joint1")]);
-  EXPECT_THROW(state_.setToRandomPositionsNearBy(arm, seed, std::vector<double>{0.1}), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(state_.setToRandomPositionsNearBy(arm, seed, std::vector<double>{0.1}), std::invalid_argument,
+                       "^distances\\.size\\(\\) == joints\\.size\\(\\)$");
   state_.setToRandomPositions();
   EXPECT_TRUE(state_.satisfiesBounds());
 }
@@ -257,39 +260,61 @@ TEST_F(RobotStateValues, BadNumbersAreRefusedAndLeaveTheStateAlone) {
   for (double bad : {kNaN, kInf, -kInf}) {
     SCOPED_TRACE(bad);
     full[3] = bad;
-    EXPECT_THROW(state_.setVariablePositions(full.data()), std::invalid_argument);
+    EXPECT_THROW_MESSAGE(state_.setVariablePositions(full.data()), std::invalid_argument,
+                         "^RobotState::setVariablePositions: value 3 is not finite$");
     const std::vector<double> group_values = {0.1, 0.1, bad, 0.1, 0.1, 0.1};
-    EXPECT_THROW(state_.setJointGroupPositions(arm, group_values.data()), std::invalid_argument);
-    EXPECT_THROW(state_.setJointGroupActivePositions(arm, group_values), std::invalid_argument);
-    EXPECT_THROW(state_.setJointGroupVelocities(arm, group_values.data()), std::invalid_argument);
-    EXPECT_THROW(state_.setJointGroupAccelerations(arm, group_values.data()), std::invalid_argument);
-    EXPECT_THROW(state_.setVariablePositions(std::map<std::string, double>{{"joint1", 0.1}, {"joint2", bad}}),
-                 std::invalid_argument);
-    EXPECT_THROW(state_.setVariableVelocities(std::vector<std::string>{"joint1"}, std::vector<double>{bad}),
-                 std::invalid_argument);
-    EXPECT_THROW(state_.setVariableAccelerations(std::map<std::string, double>{{"joint1", bad}}),
-                 std::invalid_argument);
-    EXPECT_THROW(state_.setVariableEffort(std::map<std::string, double>{{"joint1", bad}}), std::invalid_argument);
-    EXPECT_THROW(state_.setJointEfforts(model_->getJointModel("joint1"), &bad), std::invalid_argument);
-    EXPECT_THROW(state_.setToRandomPositionsNearBy(arm, state_, bad), std::invalid_argument);
-    EXPECT_THROW(state_.integrateVariableVelocity(arm, Eigen::VectorXd::Constant(6, 1.0), bad, nullptr),
-                 std::invalid_argument);
+    EXPECT_THROW_MESSAGE(state_.setJointGroupPositions(arm, group_values.data()), std::invalid_argument,
+                         "^RobotState::setJointGroupPositions: value 2 is not finite$");
+    EXPECT_THROW_MESSAGE(state_.setJointGroupActivePositions(arm, group_values), std::invalid_argument,
+                         "^RobotState::setJointGroupActivePositions: value 2 is not finite$");
+    EXPECT_THROW_MESSAGE(state_.setJointGroupVelocities(arm, group_values.data()), std::invalid_argument,
+                         "^RobotState::setJointGroupVelocities: value 2 is not finite$");
+    EXPECT_THROW_MESSAGE(state_.setJointGroupAccelerations(arm, group_values.data()), std::invalid_argument,
+                         "^RobotState::setJointGroupAccelerations: value 2 is not finite$");
+    EXPECT_THROW_MESSAGE(state_.setVariablePositions(std::map<std::string, double>{{"joint1", 0.1}, {"joint2", bad}}),
+                         std::invalid_argument,
+                         "^RobotState::setVariablePositions: the value of 'joint2' is not finite$");
+    EXPECT_THROW_MESSAGE(state_.setVariableVelocities(std::vector<std::string>{"joint1"}, std::vector<double>{bad}),
+                         std::invalid_argument, "^RobotState::setVariableVelocities: value 0 is not finite$");
+    EXPECT_THROW_MESSAGE(state_.setVariableAccelerations(std::map<std::string, double>{{"joint1", bad}}),
+                         std::invalid_argument,
+                         "^RobotState::setVariableAccelerations: the value of 'joint1' is not finite$");
+    EXPECT_THROW_MESSAGE(state_.setVariableEffort(std::map<std::string, double>{{"joint1", bad}}),
+                         std::invalid_argument, "^RobotState::setVariableEffort: the value of 'joint1' is not finite$");
+    EXPECT_THROW_MESSAGE(state_.setJointEfforts(model_->getJointModel("joint1"), &bad), std::invalid_argument,
+                         "^RobotState::setJointEfforts: value 0 is not finite$");
+    EXPECT_THROW_MESSAGE(state_.setToRandomPositionsNearBy(arm, state_, bad), std::invalid_argument,
+                         "^RobotState::setToRandomPositionsNearBy: a distance is negative or not finite$");
+    EXPECT_THROW_MESSAGE(state_.integrateVariableVelocity(arm, Eigen::VectorXd::Constant(6, 1.0), bad, nullptr),
+                         std::invalid_argument, "^RobotState::[A-Za-z]+: value 0 is not finite$");
   }
-  EXPECT_THROW(state_.setToRandomPositionsNearBy(arm, state_, -0.1), std::invalid_argument);
-  EXPECT_THROW(state_.setVariablePositions(static_cast<const double*>(nullptr)), std::invalid_argument);
-  EXPECT_THROW(state_.setJointGroupPositions(arm, static_cast<const double*>(nullptr)), std::invalid_argument);
-  EXPECT_THROW(state_.setJointGroupPositions(nullptr, full.data()), std::invalid_argument);
-  EXPECT_THROW(state_.setJointGroupPositions(arm, Eigen::VectorXd::Zero(5)), std::invalid_argument);
-  EXPECT_THROW(state_.setJointGroupActivePositions(arm, std::vector<double>(7, 0.0)), std::invalid_argument);
-  EXPECT_THROW(state_.setJointGroupVelocities(arm, Eigen::VectorXd::Zero(2)), std::invalid_argument);
-  EXPECT_THROW(state_.setVariablePositions(std::vector<std::string>{"joint1", "joint2"}, std::vector<double>{0.1}),
-               std::invalid_argument);
-  EXPECT_THROW(state_.setVariableEffort(std::vector<std::string>{"joint1"}, std::vector<double>{}),
-               std::invalid_argument);
-  EXPECT_THROW(state_.copyJointGroupPositions(arm, static_cast<double*>(nullptr)), std::invalid_argument);
-  EXPECT_THROW(state_.setJointEfforts(nullptr, full.data()), std::invalid_argument);
-  EXPECT_THROW(state_.satisfiesBounds(nullptr), std::invalid_argument);
-  EXPECT_THROW(state_.integrateVariableVelocity(arm, Eigen::VectorXd::Zero(3), 0.1, nullptr), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(state_.setToRandomPositionsNearBy(arm, state_, -0.1), std::invalid_argument,
+                       "^RobotState::setToRandomPositionsNearBy: a distance is negative or not finite$");
+  EXPECT_THROW_MESSAGE(state_.setVariablePositions(static_cast<const double*>(nullptr)), std::invalid_argument,
+                       "^RobotState::setVariablePositions: null position array$");
+  EXPECT_THROW_MESSAGE(state_.setJointGroupPositions(arm, static_cast<const double*>(nullptr)), std::invalid_argument,
+                       "^RobotState::setJointGroupPositions: null value array$");
+  EXPECT_THROW_MESSAGE(state_.setJointGroupPositions(nullptr, full.data()), std::invalid_argument,
+                       "^RobotState::setJointGroupPositions: not a group of this state's model$");
+  EXPECT_THROW_MESSAGE(state_.setJointGroupPositions(arm, Eigen::VectorXd::Zero(5)), std::invalid_argument,
+                       "^values\\.size\\(\\) == group->getVariableCount\\(\\)$");
+  EXPECT_THROW_MESSAGE(state_.setJointGroupActivePositions(arm, std::vector<double>(7, 0.0)), std::invalid_argument,
+                       "^gstate\\.size\\(\\) == group->getActiveVariableCount\\(\\)$");
+  EXPECT_THROW_MESSAGE(state_.setJointGroupVelocities(arm, Eigen::VectorXd::Zero(2)), std::invalid_argument,
+                       "^values\\.size\\(\\) == group->getVariableCount\\(\\)$");
+  EXPECT_THROW_MESSAGE(state_.setVariablePositions(std::vector<std::string>{"joint1", "joint2"},
+                                                   std::vector<double>{0.1}),
+                       std::invalid_argument, "^variable_names\\.size\\(\\) == variable_position\\.size\\(\\)$");
+  EXPECT_THROW_MESSAGE(state_.setVariableEffort(std::vector<std::string>{"joint1"}, std::vector<double>{}),
+                       std::invalid_argument, "^variable_names\\.size\\(\\) == variable_effort\\.size\\(\\)$");
+  EXPECT_THROW_MESSAGE(state_.copyJointGroupPositions(arm, static_cast<double*>(nullptr)), std::invalid_argument,
+                       "^RobotState::copyJointGroupPositions: null value array$");
+  EXPECT_THROW_MESSAGE(state_.setJointEfforts(nullptr, full.data()), std::invalid_argument,
+                       "^RobotState::setJointEfforts: not a joint of this state's model$");
+  EXPECT_THROW_MESSAGE(state_.satisfiesBounds(nullptr), std::invalid_argument,
+                       "^RobotState::satisfiesBounds: not a group of this state's model$");
+  EXPECT_THROW_MESSAGE(state_.integrateVariableVelocity(arm, Eigen::VectorXd::Zero(3), 0.1, nullptr),
+                       std::invalid_argument, "^qdot\\.size\\(\\) == group->getVariableCount\\(\\)$");
   EXPECT_EQ(positions(), before);
   EXPECT_TRUE(state_.checkCollisionTransforms());
   EXPECT_FALSE(state_.hasVelocities());

@@ -18,6 +18,7 @@
 #include "bad_numbers.h"
 #include "bramlock_arm_planning_core/kinematics/rotation_functions.h"
 #include "bramlock_arm_planning_core/planner/arm_dynamics.h"
+#include "expect_throw_message.h"
 
 namespace {
 
@@ -32,19 +33,29 @@ TEST(DynamicsRobustness, WrongSizesForeignDataAndUnknownFramesAreRefused) {
   const Eigen::VectorXd ok = Eigen::VectorXd::Zero(2);
   for (Eigen::Index size : {0, 1, 3, 100}) {
     const Eigen::VectorXd wrong = Eigen::VectorXd::Zero(size);
-    EXPECT_THROW(dyn::forwardKinematics(model, *pendulum.data, wrong), std::invalid_argument) << size;
-    EXPECT_THROW(dyn::forwardKinematics(model, *pendulum.data, ok, wrong), std::invalid_argument) << size;
-    EXPECT_THROW(dyn::rnea(model, *pendulum.data, wrong, ok, ok), std::invalid_argument) << size;
-    EXPECT_THROW(dyn::rnea(model, *pendulum.data, ok, wrong, ok), std::invalid_argument) << size;
-    EXPECT_THROW(dyn::rnea(model, *pendulum.data, ok, ok, wrong), std::invalid_argument) << size;
+    EXPECT_THROW_MESSAGE(dyn::forwardKinematics(model, *pendulum.data, wrong), std::invalid_argument,
+                         "^the joint position vector has [0-9]+ entries, the model has 2 joints$") << size;
+    EXPECT_THROW_MESSAGE(dyn::forwardKinematics(model, *pendulum.data, ok, wrong), std::invalid_argument,
+                         "^the joint velocity vector has [0-9]+ entries, the model has 2 joints$") << size;
+    EXPECT_THROW_MESSAGE(dyn::rnea(model, *pendulum.data, wrong, ok, ok), std::invalid_argument,
+                         "^the joint position vector has [0-9]+ entries, the model has 2 joints$") << size;
+    EXPECT_THROW_MESSAGE(dyn::rnea(model, *pendulum.data, ok, wrong, ok), std::invalid_argument,
+                         "^the joint velocity vector has [0-9]+ entries, the model has 2 joints$") << size;
+    EXPECT_THROW_MESSAGE(dyn::rnea(model, *pendulum.data, ok, ok, wrong), std::invalid_argument,
+                         "^the joint acceleration vector has [0-9]+ entries, the model has 2 joints$") << size;
   }
-  EXPECT_THROW(dyn::Data(nullptr), std::invalid_argument);  // once a null dereference
-  EXPECT_THROW(dyn::forwardKinematics(model, *other.data, ok), std::invalid_argument);
-  EXPECT_THROW(dyn::rnea(model, *other.data, ok, ok, ok), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(dyn::Data(nullptr), std::invalid_argument,
+                       "^dynamics data needs a model$");  // once a null dereference
+  EXPECT_THROW_MESSAGE(dyn::forwardKinematics(model, *other.data, ok), std::invalid_argument,
+                       "^dynamics data was made for another model$");
+  EXPECT_THROW_MESSAGE(dyn::rnea(model, *other.data, ok, ok, ok), std::invalid_argument,
+                       "^dynamics data was made for another model$");
   dyn::forwardKinematics(model, *pendulum.data, ok, ok);
   for (dyn::FrameIndex frame : {model.nframes(), model.nframes() + 1, static_cast<dyn::FrameIndex>(-1)}) {
-    EXPECT_THROW(dyn::framePlacement(model, *pendulum.data, frame), std::invalid_argument) << frame;
-    EXPECT_THROW(dyn::frameVelocity(model, *pendulum.data, frame), std::invalid_argument) << frame;
+    EXPECT_THROW_MESSAGE(dyn::framePlacement(model, *pendulum.data, frame), std::invalid_argument,
+                         "^frame index [0-9]+ is beyond the model's 9 frames$") << frame;
+    EXPECT_THROW_MESSAGE(dyn::frameVelocity(model, *pendulum.data, frame), std::invalid_argument,
+                         "^frame index [0-9]+ is beyond the model's 9 frames$") << frame;
   }
   for (long long index : {-1LL, static_cast<long long>(model.nframes()), 1LL << 62}) {
     EXPECT_FALSE(model.isFrameIndex(index)) << index;
@@ -59,11 +70,13 @@ TEST(DynamicsRobustness, FramesReferringToMissingJointsOrWithoutFinitePlacements
   frame.name = "tool";
   for (dyn::JointIndex joint : {-1, 3, 1 << 30}) {
     frame.parent_joint = joint;
-    EXPECT_THROW(model.addFrame(frame), std::invalid_argument) << joint;
+    EXPECT_THROW_MESSAGE(model.addFrame(frame), std::invalid_argument,
+                         "^frame \"tool\" refers to a joint or frame the model lacks$") << joint;
   }
   frame.parent_joint = 2;
   frame.previous_frame = frames;
-  EXPECT_THROW(model.addFrame(frame), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(model.addFrame(frame), std::invalid_argument,
+                       "^frame \"tool\" refers to a joint or frame the model lacks$");
   frame.previous_frame = 0;
   for (double bad : robustness::nonFiniteNumbers()) {
     for (int entry = 0; entry < 6; ++entry) {
@@ -73,7 +86,9 @@ TEST(DynamicsRobustness, FramesReferringToMissingJointsOrWithoutFinitePlacements
       } else {
         bad_frame.placement.M(entry - 3, entry - 3) = bad;
       }
-      EXPECT_THROW(model.addFrame(bad_frame), std::invalid_argument) << robustness::caseName("placement", entry, bad);
+      EXPECT_THROW_MESSAGE(model.addFrame(bad_frame), std::invalid_argument,
+                           "^frame \"tool\" has a placement that is not finite$")
+          << robustness::caseName("placement", entry, bad);
     }
   }
   EXPECT_EQ(model.nframes(), frames);

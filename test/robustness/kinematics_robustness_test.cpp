@@ -20,6 +20,7 @@
 #include "bramlock_arm_planning_core/kinematics/realman_kinematics.h"
 #include "bramlock_arm_planning_core/kinematics/rev5u800_kinematics.h"
 #include "bramlock_arm_planning_core/kinematics/rml63b_kinematics.h"
+#include "expect_throw_message.h"
 #include "test_support.h"
 
 namespace {
@@ -331,8 +332,10 @@ TEST_F(WithFixturePackages, PoseTableFindsNoNeighboursOfPosesThatAreNotNumbers) 
 
 TEST(KinematicsRobustness, NumericSolverRefusesWhatItCannotSolveOrMeasure) {
   InverseKinematicsSolver solver;  // no chain: nothing loaded
-  EXPECT_THROW(solver.getMinEigenvalue(Eigen::MatrixXd()), std::invalid_argument);
-  EXPECT_THROW(solver.getMinEigenvalue(Eigen::MatrixXd::Constant(6, 6, kNaN)), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(solver.getMinEigenvalue(Eigen::MatrixXd()), std::invalid_argument,
+                       "^the smallest singular value needs a non-empty matrix of finite values$");
+  EXPECT_THROW_MESSAGE(solver.getMinEigenvalue(Eigen::MatrixXd::Constant(6, 6, kNaN)), std::invalid_argument,
+                       "^the smallest singular value needs a non-empty matrix of finite values$");
   EXPECT_NEAR(solver.getMinEigenvalue(Eigen::MatrixXd::Identity(6, 6)), 1.0, 1e-15);
   bool ok = true;
   Eigen::Matrix4d T = Eigen::Matrix4d::Identity();

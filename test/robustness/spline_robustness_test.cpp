@@ -13,6 +13,7 @@
 #include "bramlock_arm_planning_core/planner/constraint_evaluators.h"
 #include "bramlock_arm_planning_core/planner/cubic_spline_m.h"
 #include "bramlock_arm_planning_core/planner/quintic_spline_interpolator.h"
+#include "expect_throw_message.h"
 
 namespace {
 
@@ -45,7 +46,8 @@ TEST(SplineRobustness, SegmentRatiosThatAreNotNumbersAreViolations) {
 
 TEST(SplineRobustness, SegmentDurationsMustBePositiveFiniteNumbers) {
   for (double T : {kNaN, kInf, -kInf, 0.0, -1.0}) {
-    EXPECT_THROW(evaluate(kGentleSegment, T), std::invalid_argument) << T;
+    EXPECT_THROW_MESSAGE(evaluate(kGentleSegment, T), std::invalid_argument,
+                         "^segment duration must be a positive finite number$") << T;
   }
   EXPECT_FALSE(evaluate(kGentleSegment, 1e300).violated);
   EXPECT_FALSE(evaluate(kGentleSegment, 1e-13).violated);  // degenerate but positive: a fresh record
@@ -102,36 +104,48 @@ TEST(SplineRobustness, SplinesThroughKnotsThatAreNotFiniteAreRefused) {
   for (size_t i = 0; i < times.size(); ++i) {
     for (double bad : robustness::nonFiniteNumbers()) {
       const std::string name = robustness::caseName("knot", i, bad);
-      EXPECT_THROW(CubicSplineM(robustness::withEntry(times, i, bad), values, 0.0, 0.0), std::invalid_argument)
+      EXPECT_THROW_MESSAGE(CubicSplineM(robustness::withEntry(times, i, bad), values, 0.0, 0.0), std::invalid_argument,
+                           "^cubic spline: every knot value and end condition must be a finite number$")
           << name;
-      EXPECT_THROW(CubicSplineM(times, robustness::withEntry(values, i, bad), 0.0, 0.0), std::invalid_argument)
+      EXPECT_THROW_MESSAGE(CubicSplineM(times, robustness::withEntry(values, i, bad), 0.0, 0.0), std::invalid_argument,
+                           "^cubic spline: every knot value and end condition must be a finite number$")
           << name;
-      EXPECT_THROW(QuinticSplineInterpolator(times, robustness::withEntry(values, i, bad), 0, 0, 0, 0),
-                   std::invalid_argument)
+      EXPECT_THROW_MESSAGE(QuinticSplineInterpolator(times, robustness::withEntry(values, i, bad), 0, 0, 0, 0),
+                           std::invalid_argument,
+                           "^quintic spline: every knot value and end condition must be a finite number$")
           << name;
-      EXPECT_THROW(solveJointVelocities(robustness::withEntry(values, i, bad), {0.5, 0.7, 0.8}),
-                   std::invalid_argument)
+      EXPECT_THROW_MESSAGE(solveJointVelocities(robustness::withEntry(values, i, bad), {0.5, 0.7, 0.8}),
+                           std::invalid_argument,
+                           "^solveJointVelocities: every knot value and end condition must be a finite number$")
           << name;
     }
   }
   for (double bad : robustness::nonFiniteNumbers()) {
-    EXPECT_THROW(CubicSplineM(times, values, bad, 0.0), std::invalid_argument) << bad;
-    EXPECT_THROW(QuinticSplineInterpolator(times, values, 0.0, 0.0, bad, 0.0), std::invalid_argument) << bad;
-    EXPECT_THROW(solveJointVelocities(values, {0.5, bad, 0.8}), std::invalid_argument) << bad;
+    EXPECT_THROW_MESSAGE(CubicSplineM(times, values, bad, 0.0), std::invalid_argument,
+                         "^cubic spline: every knot value and end condition must be a finite number$") << bad;
+    EXPECT_THROW_MESSAGE(QuinticSplineInterpolator(times, values, 0.0, 0.0, bad, 0.0), std::invalid_argument,
+                         "^quintic spline: every knot value and end condition must be a finite number$") << bad;
+    EXPECT_THROW_MESSAGE(solveJointVelocities(values, {0.5, bad, 0.8}), std::invalid_argument,
+                         "^solveJointVelocities: every knot value and end condition must be a finite number$") << bad;
   }
-  EXPECT_THROW(CubicSplineM({0.0, 1.0, 1.0}, {0.0, 1.0, 2.0}, 0.0, 0.0), std::invalid_argument);
-  EXPECT_THROW(QuinticSplineInterpolator({0.0, 2.0, 1.0}, {0.0, 1.0, 2.0}, 0, 0, 0, 0), std::invalid_argument);
-  EXPECT_THROW(CubicSplineM({0.0}, {0.0, 1.0}, 0.0, 0.0), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(CubicSplineM({0.0, 1.0, 1.0}, {0.0, 1.0, 2.0}, 0.0, 0.0), std::invalid_argument,
+                       "^cubic spline: knot times must increase strictly$");
+  EXPECT_THROW_MESSAGE(QuinticSplineInterpolator({0.0, 2.0, 1.0}, {0.0, 1.0, 2.0}, 0, 0, 0, 0), std::invalid_argument,
+                       "^quintic spline: knot times must increase strictly$");
+  EXPECT_THROW_MESSAGE(CubicSplineM({0.0}, {0.0, 1.0}, 0.0, 0.0), std::invalid_argument,
+                       "^a cubic spline needs one value per knot time$");
   const CubicSplineM single({0.0}, {1.0}, 0.0, 0.0);
   EXPECT_EQ(single.moments, std::vector<double>{0.0});
   EXPECT_EQ(solveJointVelocities({}, {}), std::vector<double>{0.0});
 }
 
 TEST(SplineRobustness, SplinesThatOverflowAreRefused) {
-  EXPECT_THROW(CubicSplineM({0.0, 1e-300, 2.0}, {0.0, 1e300, -1e300}, 0.0, 0.0), std::invalid_argument);
-  EXPECT_THROW(QuinticSplineInterpolator({0.0, 1e-300, 2.0}, {0.0, 1e300, -1e300}, 0, 0, 0, 0),
-               std::invalid_argument);
-  EXPECT_THROW(solveJointVelocities({0.0, 1e300, -1e300}, {1e-10, 2.0}), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(CubicSplineM({0.0, 1e-300, 2.0}, {0.0, 1e300, -1e300}, 0.0, 0.0), std::invalid_argument,
+                       "^spline system overflows: knot values too large for their spacing$");
+  EXPECT_THROW_MESSAGE(QuinticSplineInterpolator({0.0, 1e-300, 2.0}, {0.0, 1e300, -1e300}, 0, 0, 0, 0),
+                       std::invalid_argument, "^spline system overflows: knot values too large for their spacing$");
+  EXPECT_THROW_MESSAGE(solveJointVelocities({0.0, 1e300, -1e300}, {1e-10, 2.0}), std::invalid_argument,
+                       "^spline system overflows: knot values too large for their spacing$");
   const CubicSplineM large({0.0, 1.0, 2.0}, {0.0, 1e200, -1e200}, 0.0, 0.0);
   EXPECT_TRUE(robustness::allFinite(large.moments));
 }

@@ -18,6 +18,7 @@
 #include "bramlock_arm_planning_core/toppra/parametrizer/spline.h"
 #include "bramlock_arm_planning_core/toppra/solver/seidel.h"
 #include "bramlock_arm_planning_core/toppra/toppra_algorithm.h"
+#include "expect_throw_message.h"
 
 namespace {
 
@@ -39,13 +40,19 @@ TEST(ToppraRobustness, LimitsThatAreNotNumbersAreRefused) {
   using toppra::constraint::LinearJointAcceleration;
   using toppra::constraint::LinearJointVelocity;
   for (double bad : {kNaN}) {
-    EXPECT_THROW(LinearJointVelocity(vec({-1, bad}), vec({1, 1})), std::invalid_argument);
-    EXPECT_THROW(LinearJointVelocity(vec({-1, -1}), vec({bad, 1})), std::invalid_argument);
-    EXPECT_THROW(LinearJointAcceleration(vec({-1, -1}), vec({1, bad})), std::invalid_argument);
-    EXPECT_THROW(LinearJointVelocity(vec({-1, -1}), vec({1, 1}), bad), std::invalid_argument);
+    EXPECT_THROW_MESSAGE(LinearJointVelocity(vec({-1, bad}), vec({1, 1})), std::invalid_argument,
+                         "^Bad velocity limits\\.$");
+    EXPECT_THROW_MESSAGE(LinearJointVelocity(vec({-1, -1}), vec({bad, 1})), std::invalid_argument,
+                         "^Bad velocity limits\\.$");
+    EXPECT_THROW_MESSAGE(LinearJointAcceleration(vec({-1, -1}), vec({1, bad})), std::invalid_argument,
+                         "^Bad acceleration limits\\.$");
+    EXPECT_THROW_MESSAGE(LinearJointVelocity(vec({-1, -1}), vec({1, 1}), bad), std::invalid_argument,
+                         "^Bad maximum path speed\\.$");
   }
-  EXPECT_THROW(LinearJointVelocity(vec({-1, -1}), vec({1, 1}), -1.0), std::invalid_argument);
-  EXPECT_THROW(LinearJointVelocity(vec({kInf, -1}), vec({-kInf, 1})), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(LinearJointVelocity(vec({-1, -1}), vec({1, 1}), -1.0), std::invalid_argument,
+                       "^Bad maximum path speed\\.$");
+  EXPECT_THROW_MESSAGE(LinearJointVelocity(vec({kInf, -1}), vec({-kInf, 1})), std::invalid_argument,
+                       "^Bad velocity limits\\.$");
   // Unset (infinite) limits are no limits.
   EXPECT_NO_THROW(LinearJointVelocity(vec({-kInf, -1}), vec({kInf, 1})));
 }
@@ -61,8 +68,8 @@ class JointSpeedNorm : public toppra::constraint::CartesianVelocityNorm {
 };
 
 TEST(ToppraRobustness, CartesianLimitThatIsNotANumberIsRefused) {
-  EXPECT_THROW(JointSpeedNorm{kNaN}, std::invalid_argument);
-  EXPECT_THROW(JointSpeedNorm{-1.0}, std::invalid_argument);
+  EXPECT_THROW_MESSAGE(JointSpeedNorm{kNaN}, std::invalid_argument, "^Velocity limit should be positive\\.$");
+  EXPECT_THROW_MESSAGE(JointSpeedNorm{-1.0}, std::invalid_argument, "^Velocity limit should be positive\\.$");
   EXPECT_NO_THROW(JointSpeedNorm{kInf});
 }
 
@@ -72,17 +79,23 @@ TEST(ToppraRobustness, PathsRefuseCoefficientsAndBreakpointsThatAreNotFinite) {
   for (double bad : robustness::nonFiniteNumbers()) {
     toppra::Matrix broken = coefficients;
     broken(0, 1) = bad;
-    EXPECT_THROW(toppra::PiecewisePolyPath({broken}, {0.0, 1.0}), std::runtime_error) << bad;
-    EXPECT_THROW(toppra::PiecewisePolyPath({coefficients}, {0.0, bad}), std::runtime_error) << bad;
-    EXPECT_THROW(toppra::PiecewisePolyPath({coefficients}, {bad, 1.0}), std::runtime_error) << bad;
+    EXPECT_THROW_MESSAGE(toppra::PiecewisePolyPath({broken}, {0.0, 1.0}), std::runtime_error,
+                         "^Coefficients must be finite$") << bad;
+    EXPECT_THROW_MESSAGE(toppra::PiecewisePolyPath({coefficients}, {0.0, bad}), std::runtime_error,
+                         "^(Breakpoints must be finite|Require strictly increasing breakpoints)$") << bad;
+    EXPECT_THROW_MESSAGE(toppra::PiecewisePolyPath({coefficients}, {bad, 1.0}), std::runtime_error,
+                         "^(Breakpoints must be finite|Require strictly increasing breakpoints)$") << bad;
     const toppra::Vectors positions = {vec({0, 0}), vec({1, bad}), vec({2, 1})};
-    EXPECT_THROW(toppra::PiecewisePolyPath::CubicSpline(positions, vec({0, 1, 2}),
-                                                        {toppra::BoundaryCond("clamped"), toppra::BoundaryCond("clamped")}),
-                 std::runtime_error)
+    EXPECT_THROW_MESSAGE(toppra::PiecewisePolyPath::CubicSpline(positions, vec({0, 1, 2}),
+                                                                {toppra::BoundaryCond("clamped"),
+                                                                 toppra::BoundaryCond("clamped")}),
+                         std::runtime_error, "^Coefficients must be finite$")
         << bad;
-    EXPECT_THROW(toppra::PiecewisePolyPath::CubicSpline({vec({0, 0}), vec({1, 1})}, vec({0, bad}),
-                                                        {toppra::BoundaryCond("clamped"), toppra::BoundaryCond("clamped")}),
-                 std::runtime_error)
+    EXPECT_THROW_MESSAGE(toppra::PiecewisePolyPath::CubicSpline({vec({0, 0}), vec({1, 1})}, vec({0, bad}),
+                                                                {toppra::BoundaryCond("clamped"),
+                                                                 toppra::BoundaryCond("clamped")}),
+                         std::runtime_error,
+                         "^('times' must be a strictly increasing sequence\\.|Breakpoints must be finite)$")
         << bad;
   }
 }
@@ -91,8 +104,10 @@ TEST(ToppraRobustness, EvaluatingAPathOutsideItsIntervalThrows) {
   const GeometricPathPtr path = curvedPath();
   for (double bad : robustness::badNumbers()) {
     for (int order = 0; order <= 2; ++order) {
-      EXPECT_THROW(path->eval_single(bad, order), std::runtime_error) << bad;
-      EXPECT_THROW(path->eval(vec({0.5, bad}), order), std::runtime_error) << bad;
+      EXPECT_THROW_MESSAGE(path->eval_single(bad, order), std::runtime_error,
+                           "^Position .+ is outside of range \\[ 0, 1\\]$") << bad;
+      EXPECT_THROW_MESSAGE(path->eval(vec({0.5, bad}), order), std::runtime_error,
+                           "^Position .+ is outside of range \\[ 0, 1\\]$") << bad;
     }
   }
 }
@@ -100,10 +115,13 @@ TEST(ToppraRobustness, EvaluatingAPathOutsideItsIntervalThrows) {
 TEST(ToppraRobustness, GridProposalsNeedPositiveTolerances) {
   const GeometricPathPtr path = curvedPath();
   for (double bad : {kNaN, 0.0, -1.0}) {
-    EXPECT_THROW(path->proposeGridpoints(bad, 100, 0.05, 10, Vector()), std::invalid_argument) << bad;
-    EXPECT_THROW(path->proposeGridpoints(1e-4, 100, bad, 10, Vector()), std::invalid_argument) << bad;
+    EXPECT_THROW_MESSAGE(path->proposeGridpoints(bad, 100, 0.05, 10, Vector()), std::invalid_argument,
+                         "^maxError and maxSegmentLength must be positive numbers\\.$") << bad;
+    EXPECT_THROW_MESSAGE(path->proposeGridpoints(1e-4, 100, bad, 10, Vector()), std::invalid_argument,
+                         "^maxError and maxSegmentLength must be positive numbers\\.$") << bad;
   }
-  EXPECT_THROW(path->proposeGridpoints(1e-4, 100, 0.05, 10, vec({0.0, kNaN, 1.0})), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(path->proposeGridpoints(1e-4, 100, 0.05, 10, vec({0.0, kNaN, 1.0})), std::invalid_argument,
+                       "^initialGridpoints should be monotonically increasing\\.$");
   // A tolerance far below rounding ends once no interval can be split any more.
   const Vector fine = path->proposeGridpoints(1e-300, 3, 0.05, 10, Vector());
   EXPECT_TRUE(fine.allFinite());
@@ -112,9 +130,12 @@ TEST(ToppraRobustness, GridProposalsNeedPositiveTolerances) {
 TEST(ToppraRobustness, GridsThatAreNotNumbersAreRefused) {
   TOPPRA algorithm(limits(vec({1, 1}), vec({2, 2})), curvedPath());
   for (double bad : robustness::nonFiniteNumbers()) {
-    EXPECT_THROW(algorithm.setGridpoints(vec({0.0, bad, 1.0})), std::invalid_argument) << bad;
-    EXPECT_THROW(algorithm.setGridpoints(vec({bad, 0.5, 1.0})), std::invalid_argument) << bad;
-    EXPECT_THROW(algorithm.setGridpoints(vec({0.0, 0.5, bad})), std::invalid_argument) << bad;
+    EXPECT_THROW_MESSAGE(algorithm.setGridpoints(vec({0.0, bad, 1.0})), std::invalid_argument,
+                         "^gridpoints should be strictly increasing\\.$") << bad;
+    EXPECT_THROW_MESSAGE(algorithm.setGridpoints(vec({bad, 0.5, 1.0})), std::invalid_argument,
+                         "^Path interval does not match first and last gridpoints\\.$") << bad;
+    EXPECT_THROW_MESSAGE(algorithm.setGridpoints(vec({0.0, 0.5, bad})), std::invalid_argument,
+                         "^Path interval does not match first and last gridpoints\\.$") << bad;
   }
 }
 
@@ -154,8 +175,14 @@ TEST(ToppraRobustness, ParametrizersAcceptRoundingBelowZeroAndRefuseTimesThatAre
     const double end = parametrizer->pathInterval()[1];
     EXPECT_TRUE(parametrizer->eval(vec({0.0, end / 2, end}), 0)[1].allFinite());
     for (double bad : robustness::badNumbers()) {
-      EXPECT_THROW(parametrizer->eval(vec({0.0, bad}), 0), std::runtime_error) << bad;
-      EXPECT_THROW(parametrizer->eval_single(bad, 1), std::runtime_error) << bad;
+      EXPECT_THROW_MESSAGE(parametrizer->eval(vec({0.0, bad}), 0), std::runtime_error,
+                           "^(Position .+ is outside of range \\[ 0, 2\\]|"
+                           "Request time instances out of numerical (lower|upper) bounds\\.)$")
+          << bad;
+      EXPECT_THROW_MESSAGE(parametrizer->eval_single(bad, 1), std::runtime_error,
+                           "^(Position .+ is outside of range \\[ 0, 2\\]|"
+                           "Request time instances out of numerical (lower|upper) bounds\\.)$")
+          << bad;
     }
   }
 }

@@ -11,6 +11,7 @@
 #include "bramlock_arm_planning_core/toppra/parametrizer/const_accel.h"
 #include "bramlock_arm_planning_core/toppra/solver/seidel.h"
 #include "bramlock_arm_planning_core/toppra/toppra_algorithm.h"
+#include "expect_throw_message.h"
 #include "helpers.h"
 
 namespace {
@@ -213,7 +214,8 @@ TEST(Toppra, SolverChangesNeedANewInitialisation) {
   EXPECT_EQ(algorithm.getParametrization(), first);
   algorithm.setSolver(nullptr);
   EXPECT_EQ(messageOf([&] { algorithm.computePathParametrization(0, 0); }), "You must set a solver first.");
-  EXPECT_THROW(algorithm.computePathParametrization(0, 0), std::logic_error);
+  EXPECT_THROW_MESSAGE(algorithm.computePathParametrization(0, 0), std::logic_error,
+                       "^You must set a solver first\\.$");
 }
 
 TEST(Toppra, ProposedAndOnePointGrids) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bramlock_arm_planning_core/toppra/geometric_path/piecewise_poly_path.h"
+#include "expect_throw_message.h"
 #include "helpers.h"
 
 namespace {
@@ -94,7 +95,8 @@ TEST(PiecewisePolyPath, OutOfRangeTextsAndBadBreakpoints) {
             "Number of breakpoints must equals number of segments plus 1.");
   EXPECT_EQ(messageOf([&] { PiecewisePolyPath(two, {0.0, 1.0, 1.0}); }),
             "Require strictly increasing breakpoints");
-  EXPECT_THROW(PiecewisePolyPath(Matrices(), {0.0, 1.0}), std::invalid_argument);
+  EXPECT_THROW_MESSAGE(PiecewisePolyPath(Matrices(), {0.0, 1.0}), std::invalid_argument,
+                       "^A piecewise polynomial path needs at least one segment\\.$");
 }
 
 TEST(PiecewisePolyPath, HermiteSplineHitsEndValuesAndRejectsBadInput) {
@@ -109,13 +111,15 @@ TEST(PiecewisePolyPath, HermiteSplineHitsEndValuesAndRejectsBadInput) {
   const PiecewisePolyPath twin = PiecewisePolyPath::constructHermite({pa, pb}, {va, vb}, {0.0, 1.0});
   EXPECT_EQ(twin.eval_single(0.3, 2), path.eval_single(0.3, 2));
 
-  EXPECT_THROW(PiecewisePolyPath::CubicHermiteSpline({pa}, {va}, {0.0}), std::invalid_argument);
-  EXPECT_THROW(PiecewisePolyPath::CubicHermiteSpline({pa, pb}, {va}, {0.0, 1.0}),
-               std::invalid_argument);
-  EXPECT_THROW(PiecewisePolyPath::CubicHermiteSpline({pa, pb}, {va, vb}, {1.0, 1.0}),
-               std::invalid_argument);
-  EXPECT_THROW(PiecewisePolyPath::CubicHermiteSpline({pa, Vector::Ones(2)}, {va, vb}, {0.0, 1.0}),
-               std::invalid_argument);
+  EXPECT_THROW_MESSAGE(PiecewisePolyPath::CubicHermiteSpline({pa}, {va}, {0.0}), std::invalid_argument,
+                       "^A Hermite spline needs at least 2 times and one position and one velocity per time\\.$");
+  EXPECT_THROW_MESSAGE(PiecewisePolyPath::CubicHermiteSpline({pa, pb}, {va}, {0.0, 1.0}),
+                       std::invalid_argument,
+                       "^A Hermite spline needs at least 2 times and one position and one velocity per time\\.$");
+  EXPECT_THROW_MESSAGE(PiecewisePolyPath::CubicHermiteSpline({pa, pb}, {va, vb}, {1.0, 1.0}),
+                       std::invalid_argument, "^Hermite times must be strictly increasing\\.$");
+  EXPECT_THROW_MESSAGE(PiecewisePolyPath::CubicHermiteSpline({pa, Vector::Ones(2)}, {va, vb}, {0.0, 1.0}),
+                       std::invalid_argument, "^Hermite positions and velocities must all have the same size\\.$");
 }
 
 // p(t) = 0.5 t^3 - t^2 + 2 t - 1 for joint 0 and its mirror for joint 1.

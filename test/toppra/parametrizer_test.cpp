@@ -9,6 +9,7 @@
 #include "bramlock_arm_planning_core/toppra/parametrizer/const_accel.h"
 #include "bramlock_arm_planning_core/toppra/parametrizer/spline.h"
 #include "bramlock_arm_planning_core/toppra/toppra_algorithm.h"
+#include "expect_throw_message.h"
 #include "helpers.h"
 
 namespace {
@@ -85,7 +86,8 @@ TEST(Spline, TimesDropsAndEndVelocities) {
   const Bound interval = resting.pathInterval();
   EXPECT_LT((resting.eval_single(interval[0], 1) - direction).norm(), 1e-12);
   EXPECT_LT((resting.eval_single(interval[1], 1) - 2 * direction).norm(), 1e-12);
-  EXPECT_THROW(resting.eval_single(interval[1] + 1e-6, 0), std::runtime_error);
+  EXPECT_THROW_MESSAGE(resting.eval_single(interval[1] + 1e-6, 0), std::runtime_error,
+                       "^Position 6\\.4[0-9]* is outside of range \\[ 0, 6\\.4\\]$");
 
   // A stage of 1e-10 at speed 1 lasts less than 1e-8: its end point is dropped.
   const Spline dropping(path, vec({0, 0.5, 0.5 + 1e-10, 1}), vec({1, 1, 1, 1}));

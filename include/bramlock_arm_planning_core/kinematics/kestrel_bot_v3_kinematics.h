@@ -39,7 +39,8 @@ class KestrelBotV3Kinematics : public KinematicsInterface {
   // (1,1), (0,1) that succeed; 0 (an unreachable pose leaves the list empty), or -10
   // with the list untouched for a pose holding NaN or infinity.
   int inverseKinematics(Eigen::MatrixXd T, std::vector<std::vector<double>>& solutions) override;
-  // The all-solutions form; ref_q is not used.
+  // The all-solutions form; ref_q is not read, so one holding NaN or infinity
+  // is not refused.
   int inverseKinematics(Eigen::MatrixXd T, std::vector<double> ref_q,
                         std::vector<std::vector<double>>& solutions) override;
   // No conditioning measure: returns 0 and leaves min_eigenvalue unwritten.

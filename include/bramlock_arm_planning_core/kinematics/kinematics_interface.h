@@ -14,9 +14,11 @@
 // Poses are 4x4 homogeneous matrices (at least 3x4 is read); joint vectors hold
 // radians in joint order. Operations that read a pose smaller than 3x4 or a
 // joint vector shorter than the axis count throw std::invalid_argument. An
-// inverse form given a pose or reference holding NaN or infinity returns its
-// class's failure code, and no form reports success with a value that is not
-// finite.
+// inverse form given a pose holding NaN or infinity returns its class's
+// failure code, and so does a form that reads its reference when that holds
+// them; a form that does not read ref_q (the all-solutions form of the 5-axis
+// arm, for one) answers for the pose alone. No form reports success with a
+// value that is not finite.
 // Objects keep buffers between calls: one caller at a time.
 class KinematicsInterface {
  public:

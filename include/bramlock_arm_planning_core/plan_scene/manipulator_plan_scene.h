@@ -152,8 +152,9 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   // the group has no solver; kBadKinematicsInput when a joint vector or seed
   // does not hold one finite value per active variable of the group or a
   // pose is not a finite 4x4 matrix whose rotation block is a rotation (to
-  // 1e-2 in each entry of R^T R, no reflection). Outputs are untouched unless
-  // the solver is called. Forward kinematics returns kNoForwardPose (with
+  // 1e-2 in each entry of R^T R, no reflection) and whose bottom row is
+  // (0 0 0 1) to 1e-2 in each entry. Outputs are untouched unless the solver
+  // is called. Forward kinematics returns kNoForwardPose (with
   // "forward kinematics failed!!!"), output untouched, when the solver gives
   // no finite 4x4 pose (a REV5-U800 solver whose chain could not be loaded).
   static constexpr int kBadKinematicsInput = -101;
@@ -197,11 +198,16 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   // -1 for an unknown link, a null size, a size that is not positive or
   // exceeds kMaxPaddingOrScale, or a pose that is not rigid (as for the
   // kinematics) or is offset by more than kMaxPaddingOrScale. A world object of the same id is removed first.
+  // The body's scale and padding are not refused: a scale that is not finite,
+  // below 1e-5 (0 and negative ones too) or above 1e6 becomes 1, and a padding
+  // that is negative, not finite or above 1e6 becomes 0, each with a printed
+  // warning.
   int addAttachedCollisionObjectToLink(const std::string& id, const std::string& link_name,
                                        std::set<std::string> touch_links, Eigen::Matrix4d pose, double* box_size,
                                        double scale, double padding);
   // The mesh of an STL resource fixed to the link. 0; -1 when the resource
-  // cannot be loaded, the link is unknown or the pose is refused as above.
+  // cannot be loaded, the link is unknown or the pose is refused as above;
+  // scale and padding are replaced as above.
   int addAttachedEndEffectorToLink(const std::string& id, const std::string& link_name,
                                    std::set<std::string> touch_links, Eigen::Matrix4d pose, std::string mesh_path,
                                    double scale, double padding);
@@ -214,8 +220,9 @@ class ManipulatorPlanScene : public PlanSceneInterface {
   int setGripperPadding(double padding);
   // The same on the given checker; -1 also for a null checker.
   int setGripperPadding(std::shared_ptr<collision_detection::CollisionRobot> robot, double padding);
-  // The padding of the planned group's links from the third on (the first
-  // two and "base_link" stay unpadded) on the planning road's checker.
+  // Pads the planned group's links from the third on, on the planning road's
+  // checker; "base_link" gets 0 and the group's first two links keep the
+  // padding they have (the constructor's robot padding).
   int setRobotPadding(double padding);
   int recoverRobotPadding();
 

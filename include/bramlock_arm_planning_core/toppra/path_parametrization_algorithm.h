@@ -12,6 +12,9 @@ namespace toppra {
 // x_i = (ds/dt)^2 at every grid point s_i: a backward pass builds the
 // controllable set of x at each point, a forward pass picks, step by step, the
 // greatest x reachable from the previous one inside those sets.
+// Reference: H. Pham and Q.-C. Pham, "A New Approach to Time-Optimal Path
+// Parameterization Based on Reachability Analysis", IEEE Transactions on
+// Robotics 34(3), 2018.
 //
 // The result is feasible, and greatest at each step given the previous one. It
 // is not in general the greatest feasible profile: where a joint's path

@@ -5,7 +5,8 @@
 namespace toppra {
 namespace algorithm {
 
-// TOPP-RA with the default (Seidel) solver and a greedy forward pass.
+// TOPP-RA (Pham and Pham, IEEE T-RO 2018) with the default (Seidel) solver
+// and a greedy forward pass.
 class TOPPRA : public PathParametrizationAlgorithm {
  public:
   TOPPRA(LinearConstraintPtrs constraints, const GeometricPathPtr& path);

@@ -3,7 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <utility>
+
+#include <boost/math/tools/minima.hpp>
+#include <boost/math/tools/roots.hpp>
 
 #include "../../common/rotation_math.h"
 
@@ -169,113 +174,39 @@ struct Loop {
   int elbow;
 };
 
-// Scalar root and minimum finders on a residual of the loop parameter.
+// Scalar root and minimum finders on a residual of the loop parameter, from
+// Boost.Math: roots by Algorithm 748 (G. E. Alefeld, F. A. Potra and Y. Shi,
+// "Algorithm 748: Enclosing Zeros of Continuous Functions", ACM TOMS 21(3),
+// 1995), minima by Brent's method (R. P. Brent, "Algorithms for Minimization
+// without Derivatives", 1973, chapter 5).
+constexpr std::uintmax_t kMaxSolverIterations = 100;
+
+// A solve never throws: a bracket that, after rounding, holds no sign change
+// gives NaN, which finds no candidate.
+namespace policies = boost::math::policies;
+using QuietErrors = policies::policy<policies::domain_error<policies::ignore_error>,
+                                     policies::evaluation_error<policies::ignore_error>>;
+
+// The root of f in [a, b], where fa and fb differ in sign, to a few units in
+// the last place (the polish step refines the joints from there).
 template <typename F>
-double brentRoot(const F& f, double a, double b, double fa, double fb) {
-  double c = a, fc = fa, d = b - a, e = d;
-  for (int iteration = 0; iteration < 100; ++iteration) {
-    if ((fb > 0) == (fc > 0)) {
-      c = a;
-      fc = fa;
-      d = e = b - a;
-    }
-    if (std::fabs(fc) < std::fabs(fb)) {
-      a = b;
-      b = c;
-      c = a;
-      fa = fb;
-      fb = fc;
-      fc = fa;
-    }
-    const double tolerance = 4.0 * std::numeric_limits<double>::epsilon() * std::fabs(b) + 1e-15;
-    const double m = 0.5 * (c - b);
-    if (std::fabs(m) <= tolerance || fb == 0.0) return b;
-    if (std::fabs(e) >= tolerance && std::fabs(fa) > std::fabs(fb)) {
-      double p, q;
-      const double s = fb / fa;
-      if (a == c) {
-        p = 2.0 * m * s;
-        q = 1.0 - s;
-      } else {
-        const double qa = fa / fc, r = fb / fc;
-        p = s * (2.0 * m * qa * (qa - r) - (b - a) * (r - 1.0));
-        q = (qa - 1.0) * (r - 1.0) * (s - 1.0);
-      }
-      if (p > 0) q = -q;
-      p = std::fabs(p);
-      if (2.0 * p < std::min(3.0 * m * q - std::fabs(tolerance * q), std::fabs(e * q))) {
-        e = d;
-        d = p / q;
-      } else {
-        d = m;
-        e = m;
-      }
-    } else {
-      d = m;
-      e = m;
-    }
-    a = b;
-    fa = fb;
-    b += std::fabs(d) > tolerance ? d : (m > 0 ? tolerance : -tolerance);
-    fb = f(b);
-  }
-  return b;
+double rootBetween(const F& f, double a, double b, double fa, double fb) {
+  const auto narrow_enough = [](double low, double high) {
+    const double size = std::max(std::fabs(low), std::fabs(high));
+    return high - low <= 4.0 * std::numeric_limits<double>::epsilon() * size + 2e-15;
+  };
+  std::uintmax_t iterations = kMaxSolverIterations;
+  const std::pair<double, double> bracket =
+      boost::math::tools::toms748_solve(f, a, b, fa, fb, narrow_enough, iterations, QuietErrors());
+  return 0.5 * (bracket.first + bracket.second);
 }
 
-// Brent's minimiser of f on [a, b] starting from x inside.
+// A lowest point of f on [a, b], to about the square root of the machine
+// epsilon (what any minimiser can reach).
 template <typename F>
-double brentMinimum(const F& f, double a, double b, double x, double fx) {
-  constexpr double kGolden = 0.3819660112501051;
-  constexpr double kTolerance = 1e-11;
-  double w = x, v = x, fw = fx, fv = fx, d = 0.0, e = 0.0;
-  for (int iteration = 0; iteration < 100; ++iteration) {
-    const double middle = 0.5 * (a + b);
-    const double tolerance = kTolerance * std::fabs(x) + 1e-12;
-    if (std::fabs(x - middle) <= 2.0 * tolerance - 0.5 * (b - a)) break;
-    bool golden = true;
-    if (std::fabs(e) > tolerance) {
-      double r = (x - w) * (fx - fv);
-      double q = (x - v) * (fx - fw);
-      double p = (x - v) * q - (x - w) * r;
-      q = 2.0 * (q - r);
-      if (q > 0) p = -p;
-      q = std::fabs(q);
-      if (std::fabs(p) < std::fabs(0.5 * q * e) && p > q * (a - x) && p < q * (b - x)) {
-        e = d;
-        d = p / q;
-        const double u = x + d;
-        if (u - a < 2.0 * tolerance || b - u < 2.0 * tolerance) d = x < middle ? tolerance : -tolerance;
-        golden = false;
-      }
-    }
-    if (golden) {
-      e = (x < middle ? b : a) - x;
-      d = kGolden * e;
-    }
-    const double u = x + (std::fabs(d) >= tolerance ? d : (d > 0 ? tolerance : -tolerance));
-    const double fu = f(u);
-    if (fu <= fx) {
-      (u < x ? b : a) = x;
-      v = w;
-      fv = fw;
-      w = x;
-      fw = fx;
-      x = u;
-      fx = fu;
-    } else {
-      (u < x ? a : b) = u;
-      if (fu <= fw || w == x) {
-        v = w;
-        fv = fw;
-        w = u;
-        fw = fu;
-      } else if (fu <= fv || v == x || v == w) {
-        v = u;
-        fv = fu;
-      }
-    }
-  }
-  return x;
+double lowestPoint(const F& f, double a, double b) {
+  std::uintmax_t iterations = kMaxSolverIterations;
+  return boost::math::tools::brent_find_minima(f, a, b, std::numeric_limits<double>::digits, iterations).first;
 }
 
 class WristCircleSolver {
@@ -559,9 +490,9 @@ class WristCircleSolver {
           addCandidate(param, loop, time(i));
         } else if (crossing) {
           // A zero at the next sample is that sample's own candidate.
-          if (v_next != 0.0) addCandidate(param, loop, brentRoot(f, time(i), time(i + 1), v, v_next));
+          if (v_next != 0.0) addCandidate(param, loop, rootBetween(f, time(i), time(i + 1), v, v_next));
         } else if (dipMayCross(time(i - 1), time(i), time(i + 1), v_previous, v, v_next)) {
-          searchDip(param, loop, f, time(i - 1), time(i), time(i + 1), v);
+          searchDip(param, loop, f, time(i - 1), time(i + 1), v);
         }
       }
       v_previous = v;
@@ -582,24 +513,24 @@ class WristCircleSolver {
   }
 
   template <typename F>
-  void searchDip(const Parameterisation& param, const Loop& loop, const F& f, double a, double x, double b,
-                 double v) {
+  void searchDip(const Parameterisation& param, const Loop& loop, const F& f, double a, double b, double v) {
     const double sign = v > 0 ? 1.0 : -1.0;
     const auto towards_zero = [&](double t) {
       const double value = f(t);
       return std::isfinite(value) ? sign * value : std::numeric_limits<double>::infinity();
     };
-    const double lowest = brentMinimum(towards_zero, a, b, x, sign * v);
+    const double lowest = lowestPoint(towards_zero, a, b);
     const double at_lowest = f(lowest);
     if (sign * at_lowest < 0.0) {
-      addCandidate(param, loop, brentRoot(f, a, lowest, f(a), at_lowest));
-      addCandidate(param, loop, brentRoot(f, lowest, b, at_lowest, f(b)));
+      addCandidate(param, loop, rootBetween(f, a, lowest, f(a), at_lowest));
+      addCandidate(param, loop, rootBetween(f, lowest, b, at_lowest, f(b)));
     } else if (std::fabs(at_lowest) < kTangentResidual) {
       addCandidate(param, loop, lowest);
     }
   }
 
   void addCandidate(const Parameterisation& param, const Loop& loop, double t) {
+    if (std::isnan(t)) return;
     const Parameter at = param.at(t);
     const WristPoint p = wristPoint(at.q6);
     if (degenerate(p)) return;

@@ -13,8 +13,10 @@ namespace rev5u800 {
 // point fixes joints 1 to 3 in closed form (two shoulder times two elbow
 // branches), and joint 6 is a solution where joint 4's axis is perpendicular
 // to joint 5's. That residual is scanned over joint 6 per branch, its sign
-// changes and near-zero dips are refined, joints 4 and 5 follow in closed form
-// and Newton steps on the forward kinematics polish each solution.
+// changes and near-zero dips are refined (Alefeld, Potra and Shi's Algorithm
+// 748, 1995, and Brent's minimiser, 1973, both from Boost.Math), joints 4 and
+// 5 follow in closed form and Newton steps on the forward kinematics polish
+// each solution.
 std::vector<Joints> solveAll(const Pose& target);
 
 }  // namespace rev5u800
