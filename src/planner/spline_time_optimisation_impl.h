@@ -372,19 +372,30 @@ template <class Flavour>
 bool SplineTrajectoryPlanner<Flavour>::lengthenWhereSamplesExceed(std::vector<double>& durations,
                                                                   const KnotStates& knots,
                                                                   std::vector<double>& shortest) const {
+  using namespace spline_planner_detail;
   const std::vector<double> peaks = sampledPeakRatios(durations, knots);
-  bool lengthened = false;
+  std::vector<double> increments(durations.size(), 0.0);
   for (std::size_t i = 0; i < durations.size(); ++i) {
-    // Written so that NaN lengthens too.
+    // Written so that NaN lengthens too (to the longest segment).
     if (!(peaks[i] <= 1.0 + tolerance_)) {
-      // Speeds fall with the duration, accelerations and their torques faster: the peak's ratio is enough.
-      const double grown = std::isfinite(peaks[i]) ? durations[i] * peaks[i] : max_segment_time_;
-      durations[i] = std::min(std::max(grown, min_segment_time_), max_segment_time_);
-      shortest[i] = durations[i];
-      lengthened = true;
+      increments[i] = std::isfinite(peaks[i]) ? peaks[i] - 1.0 : std::numeric_limits<double>::infinity();
     }
   }
-  return lengthened;
+  if (std::all_of(increments.begin(), increments.end(), [](double g) { return g == 0.0; })) {
+    return false;
+  }
+  // Speeds fall with the duration, accelerations and their torques faster: growing by the peak's
+  // excess is enough for the segment itself. A peak at a knot is shared with the neighbour, which
+  // takes part of it as in the optimisation.
+  const std::vector<double> over = increments;
+  spreadIncrements(increments, over, 1);
+  for (std::size_t i = 0; i < durations.size(); ++i) {
+    if (increments[i] > 0.0) {
+      durations[i] = std::min(durations[i] * (1.0 + increments[i]), max_segment_time_);
+      shortest[i] = durations[i];
+    }
+  }
+  return true;
 }
 
 template <class Flavour>

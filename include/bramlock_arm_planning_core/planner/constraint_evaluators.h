@@ -45,8 +45,12 @@ template <class Segment>
 void takeJointLimitRatiosAt(const Segment& segment, double t, double T, double vmax0, double vmax1, double amax0,
                             double amax1, ConstraintEvaluation& evaluation) {
   const double s = t / T;
-  const double vlim = vmax0 * (1.0 - s) + vmax1 * s;
-  const double alim = amax0 * (1.0 - s) + amax1 * s;
+  // At the ends a limit stands for itself (an infinite other end would turn the blend into NaN).
+  const auto blend = [s](double start, double end) {
+    return s <= 0.0 ? start : (s >= 1.0 ? end : start * (1.0 - s) + end * s);
+  };
+  const double vlim = blend(vmax0, vmax1);
+  const double alim = blend(amax0, amax1);
   evaluation.velocity_ratio = std::max(evaluation.velocity_ratio, limitRatio(std::fabs(segment.velocity(t)), vlim));
   evaluation.acceleration_ratio =
       std::max(evaluation.acceleration_ratio, limitRatio(std::fabs(segment.acceleration(t)), alim));
