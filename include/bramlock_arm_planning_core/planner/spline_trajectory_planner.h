@@ -37,7 +37,8 @@ class SplineTrajectoryPlanner : public ITrajectoryPlanner {
   // the previous model stays in force and false is returned.
   bool setRobotModel(const std::string& urdf_path, const std::string& ee_frame_name) override;
   void enableTorqueConstraints(bool on) override;
-  // Optimises the segment durations under the limits and samples the splines every millisecond;
+  // Optimises the segment durations under the limits and samples the splines every millisecond.
+  // On success every sample and waypoint record keeps every limit within 1 + tolerance;
   // unsuccessful (and logged) for invalid input or when maxIterations pass without convergence.
   TrajectoryResult generateTimeOptimalTrajectory(const std::vector<std::vector<double>>& points,
                                                  const std::vector<WaypointConstraints>& constraints, double tolerance,
@@ -114,8 +115,8 @@ class SplineTrajectoryPlanner : public ITrajectoryPlanner {
   SegmentRatios evaluateSegment(const KnotStates& knots, std::size_t segment, double duration) const;
   // The optimiser steers by a few check points per segment; before it reports success this checks
   // every instant the trajectory is handed back at. Each segment whose peak there exceeds
-  // 1 + tolerance_ is lengthened by that ratio and may no longer be tightened below it; true when
-  // any was.
+  // 1 + tolerance_ grows by that excess (a calm neighbour by 40 % of it) and may no longer be
+  // tightened below its new duration; true when any grew.
   bool lengthenWhereSamplesExceed(std::vector<double>& durations, const KnotStates& knots,
                                   std::vector<double>& shortest) const;
   // Per segment, the largest ratio of any limit over its millisecond samples and both its ends.
