@@ -1,9 +1,12 @@
 // Planning times of both spline planners on one 10-waypoint 6-joint path of the REV5-U800
 // arm: under joint limits only (target: below 20 ms per plan), and under joint, tool-speed and
-// torque limits. Counters: the median per plan and the optimiser iterations it takes.
+// torque limits; and on a 5-waypoint path with a segment of several seconds under tool-speed
+// limits, whose speed peaks between the optimiser's check points. Counters: the median per plan
+// and the optimiser iterations it takes.
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -48,6 +51,33 @@ std::vector<WaypointConstraints> benchLimits(bool with_dynamics) {
   return std::vector<WaypointConstraints>(10, limits);
 }
 
+// Five waypoints whose second segment lasts several seconds at the tool-speed limit.
+Path longSegmentPath() {
+  return {{0.90367626326326045, -1.1815908300354541, 0.52908424782318697, 1.2132161907863677, 0.98794441439131275,
+           -3.9445522821343726},
+          {0.60945374107359396, -0.83277284678707497, -0.11032410893399103, 1.3258597199612752, 1.8849983247045299,
+           -3.7975194482128813},
+          {0.35923429953957831, -0.8889182203071071, -0.7034724829312442, 1.9750516098737634, 1.7783957534937622,
+           -3.0068631303163582},
+          {0.88174881525479698, -0.27299950214985746, -0.048183838613637953, 1.0689748402652155, 1.9949999999999999,
+           -3.3826604268399771},
+          {-0.012898574951706099, -0.40296298960925792, 0.93693682869216888, 0.52155334920874574, 1.9949999999999999,
+           -4.3511685431697016}};
+}
+
+std::vector<WaypointConstraints> longSegmentLimits() {
+  WaypointConstraints limits;
+  limits.vmax = std::vector<double>(6, 3.0);
+  limits.amax = {9.8972244405459673, 11.524941476783814, 8.8459460644792056,
+                 12.784890087152528, 12.561564403927624, 8.0287709840710466};
+  limits.cartesian.enabled = true;
+  limits.cartesian.max_linear_velocity = 0.72247630907656213;
+  limits.cartesian.max_angular_velocity = 2.1671022361876688;
+  return std::vector<WaypointConstraints>(5, limits);
+}
+
+enum class Row { kJointLimits, kToolSpeedAndTorque, kLongSegmentToolSpeed };
+
 // The fewest optimiser iterations that let the plan converge (0: not within the limit).
 int iterationsToConverge(ITrajectoryPlanner& planner, const Path& path,
                          const std::vector<WaypointConstraints>& limits) {
@@ -64,14 +94,16 @@ int iterationsToConverge(ITrajectoryPlanner& planner, const Path& path,
 }
 
 template <class Planner>
-void Plan(benchmark::State& state, bool with_dynamics) {
+void Plan(benchmark::State& state, Row row) {
   Planner planner;
-  if (with_dynamics) {
+  if (row != Row::kJointLimits) {
     planner.setRobotModel(kArmUrdf, "end_effector");
-    planner.enableTorqueConstraints(true);
   }
-  const Path path = benchPath();
-  const std::vector<WaypointConstraints> limits = benchLimits(with_dynamics);
+  planner.enableTorqueConstraints(row == Row::kToolSpeedAndTorque);
+  const bool long_segment = row == Row::kLongSegmentToolSpeed;
+  const Path path = long_segment ? longSegmentPath() : benchPath();
+  const std::vector<WaypointConstraints> limits =
+      long_segment ? longSegmentLimits() : benchLimits(row == Row::kToolSpeedAndTorque);
   bool planned = true;
   bench_support::timePerCall(state, std::vector<int>{0}, [&](int) {
     planned &= planner.generateTimeOptimalTrajectory(path, limits, kTolerance, kMaxIterations, false).success;
@@ -82,9 +114,11 @@ void Plan(benchmark::State& state, bool with_dynamics) {
 
 template <class Planner>
 void registerPlans(const std::string& name) {
-  for (bool with_dynamics : {false, true}) {
-    const std::string limits = with_dynamics ? "/tool_speed_and_torque_limits" : "/joint_limits";
-    benchmark::RegisterBenchmark((name + limits).c_str(), Plan<Planner>, with_dynamics)
+  const std::pair<Row, const char*> rows[] = {{Row::kJointLimits, "/joint_limits"},
+                                               {Row::kToolSpeedAndTorque, "/tool_speed_and_torque_limits"},
+                                               {Row::kLongSegmentToolSpeed, "/long_segment_tool_speed_limits"}};
+  for (const auto& [row, limits] : rows) {
+    benchmark::RegisterBenchmark((name + limits).c_str(), Plan<Planner>, row)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
   }

@@ -20,7 +20,6 @@ double maxTorqueRatio(const std::vector<Segment>& segments, double T, int sample
                       const bramlock::dynamics::Model& model, bramlock::dynamics::Data& data) {
   const Eigen::Index joints = static_cast<Eigen::Index>(segments.size());
   Eigen::VectorXd q(joints), v(joints), a(joints);
-  const std::size_t limited = std::min(segments.size(), limits.size());
   double largest = 0.0;
   for (int k = 0; k <= samples; ++k) {
     const double t = k * T / samples;
@@ -30,12 +29,7 @@ double maxTorqueRatio(const std::vector<Segment>& segments, double T, int sample
       v[j] = segment.velocity(t);
       a[j] = segment.acceleration(t);
     }
-    const Eigen::VectorXd& tau = bramlock::dynamics::rnea(model, data, q, v, a);
-    for (std::size_t j = 0; j < limited; ++j) {
-      if (limits[j] > kSmallestTorqueLimit) {
-        largest = std::max(largest, limitRatio(std::fabs(tau[static_cast<Eigen::Index>(j)]), limits[j]));
-      }
-    }
+    largest = std::max(largest, largestTorqueRatio(bramlock::dynamics::rnea(model, data, q, v, a), limits));
   }
   return largest;
 }
@@ -71,6 +65,17 @@ ConstraintEvaluation cartesianSpeedRatios(const Eigen::VectorXd& q, const Eigen:
 }
 
 }  // namespace
+
+double largestTorqueRatio(const Eigen::VectorXd& tau, const std::vector<double>& limits) {
+  const std::size_t limited = std::min(static_cast<std::size_t>(tau.size()), limits.size());
+  double largest = 0.0;
+  for (std::size_t j = 0; j < limited; ++j) {
+    if (limits[j] > kSmallestTorqueLimit) {
+      largest = std::max(largest, limitRatio(std::fabs(tau[static_cast<Eigen::Index>(j)]), limits[j]));
+    }
+  }
+  return largest;
+}
 
 std::vector<double> solveJointVelocities(const std::vector<double>& q, const std::vector<double>& durations) {
   if (q.size() < 2) {

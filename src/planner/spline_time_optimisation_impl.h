@@ -26,6 +26,16 @@ constexpr int kJointCheckSamples = 21;
 constexpr int kCubicTorqueSamples = 5;
 constexpr int kCartesianSamplePoints = 8;  // at k T / 9, k = 1 .. 8
 constexpr double kTighteningFactor = 0.99;
+constexpr double kSamplePeriod = 0.001;
+
+// Calls visit(e) for the instants 0, 0.001, ... (by repeated addition, as the samples have always
+// been timed) up to total + 1e-9, each clipped to total.
+template <class Visit>
+void forEachSampleInstant(double total, Visit visit) {
+  for (double s = 0.0; s <= total + 1e-9; s += kSamplePeriod) {
+    visit(std::min(s, total));
+  }
+}
 
 // Larger of two ratios; NaN wins, so a ratio that cannot be computed never passes as met.
 inline double worseRatio(double a, double b) {
@@ -206,31 +216,45 @@ typename SplineTrajectoryPlanner<Flavour>::KnotStates SplineTrajectoryPlanner<Fl
 }
 
 template <class Flavour>
+bool SplineTrajectoryPlanner<Flavour>::torqueLimited(const SegmentConstraints& limits) const {
+  const bool any_limit =
+      std::any_of(limits.torque_max.begin(), limits.torque_max.end(), [](double limit) { return limit != 0.0; });
+  return torque_constraints_enabled_ && any_limit && dynamicsUsable();
+}
+
+template <class Flavour>
+auto SplineTrajectoryPlanner<Flavour>::segmentPolynomials(const KnotStates& knots, std::size_t i, double T) const {
+  using Segment = typename Flavour::Segment;
+  const auto& p = positions_;
+  const auto& v = knots.velocities;
+  std::vector<Segment> segments;
+  segments.reserve(p.size());
+  for (std::size_t j = 0; j < p.size(); ++j) {
+    if constexpr (Flavour::kQuintic) {
+      const auto& a = knots.accelerations;
+      segments.push_back(Segment::fromHermite(p[j][i], p[j][i + 1], v[j][i], v[j][i + 1], a[j][i], a[j][i + 1], T));
+    } else {
+      segments.push_back(Segment::fromHermite(p[j][i], p[j][i + 1], v[j][i], v[j][i + 1], T));
+    }
+  }
+  return segments;
+}
+
+template <class Flavour>
 typename SplineTrajectoryPlanner<Flavour>::SegmentRatios SplineTrajectoryPlanner<Flavour>::evaluateSegment(
     const KnotStates& knots, std::size_t i, double T) const {
   using namespace spline_planner_detail;
-  using Segment = typename Flavour::Segment;
   const std::size_t joints = static_cast<std::size_t>(num_joints_);
   const WaypointConstraints& start = constraints_[i];
   const WaypointConstraints& end = constraints_[i + 1];
   const SegmentConstraints& limits = segment_constraints_[i];
   const auto& p = positions_;
   const auto& v = knots.velocities;
-  std::vector<Segment> segments;
-  segments.reserve(joints);
+  const auto segments = segmentPolynomials(knots, i, T);
   SegmentRatios ratios;
   for (std::size_t j = 0; j < joints; ++j) {
-    ConstraintEvaluation evaluation;
-    if constexpr (Flavour::kQuintic) {
-      const auto& a = knots.accelerations;
-      segments.push_back(Segment::fromHermite(p[j][i], p[j][i + 1], v[j][i], v[j][i + 1], a[j][i], a[j][i + 1], T));
-      evaluation = evaluateJointLimitRatios(segments.back(), T, start.vmax[j], end.vmax[j], start.amax[j], end.amax[j],
-                                            kJointCheckSamples);
-    } else {
-      segments.push_back(Segment::fromHermite(p[j][i], p[j][i + 1], v[j][i], v[j][i + 1], T));
-      evaluation = evaluateSegmentConstraints(p[j][i], p[j][i + 1], v[j][i], v[j][i + 1], T, start.vmax[j], end.vmax[j],
-                                              start.amax[j], end.amax[j], kJointCheckSamples);
-    }
+    const ConstraintEvaluation evaluation = evaluateJointLimitRatios(
+        segments[j], T, start.vmax[j], end.vmax[j], start.amax[j], end.amax[j], kJointCheckSamples);
     const double ratio = largestRatio(evaluation);
     ratios.joint_max = worseRatio(ratios.joint_max, ratio);
     if (ratio > 1.0) {
@@ -254,9 +278,7 @@ typename SplineTrajectoryPlanner<Flavour>::SegmentRatios SplineTrajectoryPlanner
           k == 1 ? largestRatio(evaluation) : worseRatio(ratios.cartesian_max, largestRatio(evaluation));
     }
   }
-  const bool torque_limited =
-      std::any_of(limits.torque_max.begin(), limits.torque_max.end(), [](double limit) { return limit != 0.0; });
-  if (torque_constraints_enabled_ && torque_limited && dynamics) {
+  if (torqueLimited(limits)) {
     ratios.torque_checked = true;
     if constexpr (Flavour::kQuintic) {
       ratios.torque_max = evaluateQuinticTorqueConstraintsForSegment(
@@ -276,6 +298,8 @@ std::vector<double> SplineTrajectoryPlanner<Flavour>::optimizeTimeIntervals(cons
   std::vector<double> T = initial;
   const std::size_t segments = T.size();
   const int spreading_passes = num_points_ < 11 ? (num_points_ - 1) / 2 : 5;
+  // What the tightening pass may shorten each segment to; raised where the samples were over.
+  std::vector<double> shortest(segments, min_segment_time_);
   double previous_total = 0.0;
   for (int k = 0; k < max_iterations_; ++k) {
     const KnotStates knots = computeKnotStates(T);
@@ -295,21 +319,24 @@ std::vector<double> SplineTrajectoryPlanner<Flavour>::optimizeTimeIntervals(cons
       largest_excess = worseRatio(largest_excess, excess[i]);
     }
     const double total = std::accumulate(T.begin(), T.end(), 0.0);
-    if (largest_excess < tolerance_ && std::fabs(total - previous_total) < 0.1 * tolerance_) {
+    const bool settled = largest_excess < tolerance_ && std::fabs(total - previous_total) < 0.1 * tolerance_;
+    if (settled && !lengthenWhereSamplesExceed(T, knots, shortest)) {
       converged_ = true;
       BRAMLOCK_INFO(Flavour::kConverged, k + 1, total, largest_excess);
       break;
     }
-    const double step = largest_excess > 0.5 ? 0.5 : (largest_excess < 0.05 ? 0.1 : step_factor_);
-    spreadIncrements(increments, excess, spreading_passes);
-    for (std::size_t i = 0; i < segments; ++i) {
-      if (increments[i] > 0.0) {
-        T[i] *= 1.0 + increments[i] * step;
+    if (!settled) {
+      const double step = largest_excess > 0.5 ? 0.5 : (largest_excess < 0.05 ? 0.1 : step_factor_);
+      spreadIncrements(increments, excess, spreading_passes);
+      for (std::size_t i = 0; i < segments; ++i) {
+        if (increments[i] > 0.0) {
+          T[i] *= 1.0 + increments[i] * step;
+        }
+        T[i] = std::min(std::max(T[i], min_segment_time_), max_segment_time_);
       }
-      T[i] = std::min(std::max(T[i], min_segment_time_), max_segment_time_);
-    }
-    if (largest_excess < 0.1 && k > 20) {
-      optimizeTotalTime(T, knots);
+      if (largest_excess < 0.1 && k > 20) {
+        optimizeTotalTime(T, knots, shortest);
+      }
     }
     if (k == max_iterations_ - 1) {
       BRAMLOCK_INFO(Flavour::kIterationLimit, max_iterations_, total, largest_excess);
@@ -322,13 +349,13 @@ std::vector<double> SplineTrajectoryPlanner<Flavour>::optimizeTimeIntervals(cons
 }
 
 template <class Flavour>
-void SplineTrajectoryPlanner<Flavour>::optimizeTotalTime(std::vector<double>& durations,
-                                                         const KnotStates& knots) const {
+void SplineTrajectoryPlanner<Flavour>::optimizeTotalTime(std::vector<double>& durations, const KnotStates& knots,
+                                                         const std::vector<double>& shortest) const {
   using namespace spline_planner_detail;
   const std::vector<bool> kept = protectedFromTightening(segment_constraints_);
   for (std::size_t s = 0; s < durations.size(); ++s) {
     const double shorter = kTighteningFactor * durations[s];
-    if (kept[s] || shorter < min_segment_time_) {
+    if (kept[s] || shorter < shortest[s]) {
       continue;
     }
     const SegmentRatios ratios = evaluateSegment(knots, s, shorter);
@@ -339,4 +366,97 @@ void SplineTrajectoryPlanner<Flavour>::optimizeTotalTime(std::vector<double>& du
       durations[s] = shorter;
     }
   }
+}
+
+template <class Flavour>
+bool SplineTrajectoryPlanner<Flavour>::lengthenWhereSamplesExceed(std::vector<double>& durations,
+                                                                  const KnotStates& knots,
+                                                                  std::vector<double>& shortest) const {
+  using namespace spline_planner_detail;
+  const std::vector<double> peaks = sampledPeakRatios(durations, knots);
+  std::vector<double> increments(durations.size(), 0.0);
+  for (std::size_t i = 0; i < durations.size(); ++i) {
+    // Written so that NaN lengthens too (to the longest segment).
+    if (!(peaks[i] <= 1.0 + tolerance_)) {
+      increments[i] = std::isfinite(peaks[i]) ? peaks[i] - 1.0 : std::numeric_limits<double>::infinity();
+    }
+  }
+  if (std::all_of(increments.begin(), increments.end(), [](double g) { return g == 0.0; })) {
+    return false;
+  }
+  // Speeds fall with the duration, accelerations and their torques faster: growing by the peak's
+  // excess is enough for the segment itself. A peak at a knot is shared with the neighbour, which
+  // takes part of it as in the optimisation.
+  const std::vector<double> over = increments;
+  spreadIncrements(increments, over, 1);
+  for (std::size_t i = 0; i < durations.size(); ++i) {
+    if (increments[i] > 0.0) {
+      durations[i] = std::min(durations[i] * (1.0 + increments[i]), max_segment_time_);
+      shortest[i] = durations[i];
+    }
+  }
+  return true;
+}
+
+template <class Flavour>
+std::vector<double> SplineTrajectoryPlanner<Flavour>::sampledPeakRatios(const std::vector<double>& durations,
+                                                                        const KnotStates& knots) const {
+  using namespace spline_planner_detail;
+  const std::vector<double> times = knotTimes(durations);
+  std::vector<double> peaks(durations.size(), 0.0);
+  std::size_t i = 0;
+  std::vector<typename Flavour::Segment> segments;
+  const auto take = [&](double t) { peaks[i] = worseRatio(peaks[i], instantRatio(segments, i, t, durations[i])); };
+  const auto enter = [&](std::size_t segment) {
+    i = segment;
+    segments = segmentPolynomials(knots, i, durations[i]);
+    // Both ends: the waypoint records hold the values where the segments meet.
+    take(0.0);
+    take(durations[i]);
+  };
+  enter(0);
+  forEachSampleInstant(times.back(), [&](double e) {
+    while (i + 1 < durations.size() && e >= times[i + 1]) {
+      enter(i + 1);
+    }
+    take(e - times[i]);
+  });
+  return peaks;
+}
+
+template <class Flavour>
+template <class Segment>
+double SplineTrajectoryPlanner<Flavour>::instantRatio(const std::vector<Segment>& segments, std::size_t i, double t,
+                                                      double T) const {
+  using namespace spline_planner_detail;
+  const WaypointConstraints& start = constraints_[i];
+  const WaypointConstraints& end = constraints_[i + 1];
+  ConstraintEvaluation joints;
+  for (std::size_t j = 0; j < segments.size(); ++j) {
+    takeJointLimitRatiosAt(segments[j], t, T, start.vmax[j], end.vmax[j], start.amax[j], end.amax[j], joints);
+  }
+  double ratio = largestRatio(joints);
+  const SegmentConstraints& limits = segment_constraints_[i];
+  const bool tool_limited = limits.cartesian.enabled && dynamicsUsable();
+  const bool torque_limited = torqueLimited(limits);
+  if (!tool_limited && !torque_limited) {
+    return ratio;
+  }
+  Eigen::VectorXd q(num_joints_), qd(num_joints_), qdd(num_joints_);
+  for (Eigen::Index j = 0; j < q.size(); ++j) {
+    const auto& segment = segments[static_cast<std::size_t>(j)];
+    q[j] = segment.position(t);
+    qd[j] = segment.velocity(t);
+    qdd[j] = segment.acceleration(t);
+  }
+  if (tool_limited) {
+    // The caller's limits, not the ramped ones the optimiser steers by.
+    const CartesianConstraints tool = requestedCartesianLimits(start, end, ee_frame_id_);
+    ratio = worseRatio(ratio, largestRatio(evaluateCartesianConstraints(q, qd, tool, *model_, *data_)));
+  }
+  if (torque_limited) {
+    ratio = worseRatio(ratio, largestTorqueRatio(bramlock::dynamics::rnea(*model_, *data_, q, qd, qdd),
+                                                 limits.torque_max));
+  }
+  return ratio;
 }

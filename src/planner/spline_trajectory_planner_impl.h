@@ -154,6 +154,24 @@ inline bool smoothAgainst(const CartesianConstraints& neighbour, CartesianConstr
   return false;
 }
 
+// The Cartesian limits of the segment between waypoints a and b as the caller asked: the tighter
+// of both on the planner's frame, or those of the one waypoint that has any.
+inline CartesianConstraints requestedCartesianLimits(const WaypointConstraints& a, const WaypointConstraints& b,
+                                                     int frame_id) {
+  if (a.cartesian.enabled && b.cartesian.enabled) {
+    CartesianConstraints both;
+    both.enabled = true;
+    both.frame_id = frame_id;
+    both.max_linear_velocity = std::min(a.cartesian.max_linear_velocity, b.cartesian.max_linear_velocity);
+    both.max_angular_velocity = std::min(a.cartesian.max_angular_velocity, b.cartesian.max_angular_velocity);
+    return both;
+  }
+  if (a.cartesian.enabled) {
+    return a.cartesian;
+  }
+  return b.cartesian.enabled ? b.cartesian : CartesianConstraints();
+}
+
 inline double segmentTorqueLimit(const WaypointConstraints& a, const WaypointConstraints& b, std::size_t j,
                                  bool torque_enabled, const std::vector<double>& model_limits) {
   if (!a.torque_max.empty()) {
@@ -191,17 +209,7 @@ void SplineTrajectoryPlanner<Flavour>::computeSegmentConstraints() {
       record.amax[j] = std::min(a.amax[j], b.amax[j]);
       record.torque_max[j] = segmentTorqueLimit(a, b, j, torque_constraints_enabled_, torque_limits_);
     }
-    if (a.cartesian.enabled && b.cartesian.enabled) {
-      record.cartesian.enabled = true;
-      record.cartesian.frame_id = ee_frame_id_;
-      record.cartesian.max_linear_velocity = std::min(a.cartesian.max_linear_velocity, b.cartesian.max_linear_velocity);
-      record.cartesian.max_angular_velocity =
-          std::min(a.cartesian.max_angular_velocity, b.cartesian.max_angular_velocity);
-    } else if (a.cartesian.enabled) {
-      record.cartesian = a.cartesian;
-    } else if (b.cartesian.enabled) {
-      record.cartesian = b.cartesian;
-    }
+    record.cartesian = requestedCartesianLimits(a, b, ee_frame_id_);
     segment_constraints_.push_back(record);
   }
   // A segment may not be much faster than its neighbour, so speed changes ramp over segments.

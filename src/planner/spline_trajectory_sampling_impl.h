@@ -27,17 +27,6 @@
 
 namespace spline_planner_detail {
 
-constexpr double kSamplePeriod = 0.001;
-
-// Calls visit(e) for the instants 0, 0.001, ... (by repeated addition, as the samples have always
-// been timed) up to total + 1e-9, each clipped to total.
-template <class Visit>
-void forEachSampleInstant(double total, Visit visit) {
-  for (double s = 0.0; s <= total + 1e-9; s += kSamplePeriod) {
-    visit(std::min(s, total));
-  }
-}
-
 // Waypoint accelerations of the cubic Hermite spline with waypoint velocities v: each segment's
 // start and end values, averaged at interior waypoints.
 inline std::vector<double> cubicWaypointAccelerations(const std::vector<double>& p, const std::vector<double>& v,

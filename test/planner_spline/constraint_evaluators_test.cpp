@@ -1,4 +1,5 @@
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,7 @@
 
 #include "bramlock_arm_planning_core/planner/arm_dynamics.h"
 #include "bramlock_arm_planning_core/planner/constraint_evaluators.h"
+#include "bramlock_arm_planning_core/planner/spline_coefficients.h"
 #include "spline_test_helpers.h"
 
 using spline_test::LoadedModel;
@@ -40,6 +42,37 @@ TEST(EvaluateSegmentConstraints, LimitsAreInterpolatedAlongTheSegment) {
   const ConstraintEvaluation degenerate = evaluateSegmentConstraints(0.0, 5.0, 9.0, 9.0, 1e-13, 1, 1, 1, 1, 21);
   EXPECT_EQ(degenerate.velocity_ratio, 0.0);
   EXPECT_FALSE(degenerate.violated);
+}
+
+TEST(EvaluateSegmentConstraints, OneInstantMeetsTheLimitInterpolatedThereAndEndsKeepTheirOwn) {
+  // Velocity 2t, acceleration 2 on [0, 1].
+  const auto segment = CubicSplineCoefficients::fromHermite(0.0, 1.0, 0.0, 2.0, 1.0);
+  ConstraintEvaluation at;
+  takeJointLimitRatiosAt(segment, 0.25, 1.0, 1.0, 3.0, 4.0, 8.0, at);
+  EXPECT_DOUBLE_EQ(at.velocity_ratio, 0.5 / 1.5);
+  EXPECT_DOUBLE_EQ(at.acceleration_ratio, 2.0 / 5.0);
+  // Ratios only rise; an infinite limit at the other end leaves an end's own limit in force.
+  const double inf = std::numeric_limits<double>::infinity();
+  takeJointLimitRatiosAt(segment, 1.0, 1.0, inf, 1.0, inf, 1.0, at);
+  EXPECT_DOUBLE_EQ(at.velocity_ratio, 2.0);
+  EXPECT_DOUBLE_EQ(at.acceleration_ratio, 2.0);
+  ConstraintEvaluation start;
+  takeJointLimitRatiosAt(segment, 0.0, 1.0, 1.0, inf, 1.0, inf, start);
+  EXPECT_EQ(start.velocity_ratio, 0.0);
+  EXPECT_DOUBLE_EQ(start.acceleration_ratio, 2.0);
+}
+
+TEST(EvaluateTorqueConstraints, LargestTorqueRatioSkipsUnlimitedJointsAndCountsNaNAsUnbounded) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  Eigen::VectorXd tau(3);
+  tau << 3.0, -8.0, 50.0;
+  EXPECT_DOUBLE_EQ(largestTorqueRatio(tau, {6.0, 4.0, 0.0}), 2.0);
+  EXPECT_DOUBLE_EQ(largestTorqueRatio(tau, {6.0}), 0.5);
+  EXPECT_EQ(largestTorqueRatio(tau, {}), 0.0);
+  EXPECT_EQ(largestTorqueRatio(tau, {nan, -1.0, 1e-13}), 0.0);
+  tau[0] = nan;
+  EXPECT_EQ(largestTorqueRatio(tau, {6.0, 4.0, 0.0}), std::numeric_limits<double>::infinity());
+  EXPECT_EQ(largestTorqueRatio(Eigen::VectorXd(), {1.0}), 0.0);
 }
 
 TEST(EvaluateTorqueConstraints, HoldingStillIsTheGravityRatioAndDegenerateInputGivesZero) {

@@ -271,16 +271,18 @@ TYPED_TEST(SplineOptimisation, RandomPathsMeetTheJointLimitsAtEveryMillisecond) 
       if (k == 0 || k + 1 == samples.size()) continue;
       const Differences d = differencesAt(samples, k);
       for (int j = 0; j < 6; ++j) {
-        EXPECT_NEAR(d.v[j], result.trajectory[i].velocities[j], 0.002 * vmax[j]) << i << " " << j;
+        // The nearest sample lies up to half a millisecond off the knot.
+        EXPECT_NEAR(d.v[j], result.trajectory[i].velocities[j], 1.01 * amax[j] * offset + 0.002 * vmax[j])
+            << i << " " << j;
         EXPECT_NEAR(d.a[j], result.trajectory[i].accelerations[j], 0.01 * amax[j]) << i << " " << j;
       }
     }
-    // The optimiser accepts 1 % excess (its tolerance) at sampled points; between them a little more.
+    // Every sample keeps the limits within the tolerance of 1 % (differences add a little error).
     for (std::size_t k = 1; k + 1 < samples.size(); ++k) {
       const Differences d = differencesAt(samples, k);
       for (int j = 0; j < 6; ++j) {
-        ASSERT_LE(std::fabs(d.v[j]), 1.02 * vmax[j]) << trial << " " << k << " " << j;
-        ASSERT_LE(std::fabs(d.a[j]), 1.02 * amax[j]) << trial << " " << k << " " << j;
+        ASSERT_LE(std::fabs(d.v[j]), 1.012 * vmax[j]) << trial << " " << k << " " << j;
+        ASSERT_LE(std::fabs(d.a[j]), 1.012 * amax[j]) << trial << " " << k << " " << j;
       }
     }
   }
@@ -332,10 +334,10 @@ TYPED_TEST(SplineOptimisation, ToolSpeedStaysWithinTheCartesianLimit) {
       angular = std::max(
           angular, bramlock::dynamics::rotationAngle(tool[k - 1].linear().transpose() * tool[k].linear()) / 0.001);
     }
-    // Eight checked points per segment: between them the speed may pass the limit by a few per cent.
-    EXPECT_LE(linear, 0.5 * 1.05) << seed;
+    // Every sample keeps the limit within the tolerance of 1 % (differences add a little error).
+    EXPECT_LE(linear, 0.5 * 1.012) << seed;
     EXPECT_GT(linear, 0.5 * 0.9) << seed;
-    EXPECT_LE(angular, 2.0 * 1.05) << seed;
+    EXPECT_LE(angular, 2.0 * 1.012) << seed;
   }
 }
 
@@ -359,8 +361,8 @@ TYPED_TEST(SplineOptimisation, InverseDynamicsOfTheSamplesStaysWithinTheTorqueLi
       const Differences d = differencesAt(samples, k);
       worst = worst.cwiseMax(bramlock::dynamics::rnea(*model, data, d.q, d.v, d.a).cwiseAbs());
     }
-    // Six checked points per segment: between them the torque may pass the limit by a few per cent.
-    for (int j = 0; j < 6; ++j) EXPECT_LE(worst[j], 1.08 * limits.torque_max[j]) << seed << " " << j;
+    // Every sample keeps the limits within the tolerance of 1 % (differences add a little error).
+    for (int j = 0; j < 6; ++j) EXPECT_LE(worst[j], 1.012 * limits.torque_max[j]) << seed << " " << j;
     EXPECT_GT(worst[1], 0.9 * limits.torque_max[1]) << seed;
   }
 }

@@ -38,6 +38,24 @@ inline double limitRatio(double value, double limit) {
 // not finite.
 std::vector<double> solveJointVelocities(const std::vector<double>& q, const std::vector<double>& durations);
 
+// Raises the velocity and acceleration ratios of evaluation to those of a segment polynomial
+// (velocity(t), acceleration(t)) at time t of [0, T], against limits interpolated linearly from
+// the start to the end.
+template <class Segment>
+void takeJointLimitRatiosAt(const Segment& segment, double t, double T, double vmax0, double vmax1, double amax0,
+                            double amax1, ConstraintEvaluation& evaluation) {
+  const double s = t / T;
+  // At the ends a limit stands for itself (an infinite other end would turn the blend into NaN).
+  const auto blend = [s](double start, double end) {
+    return s <= 0.0 ? start : (s >= 1.0 ? end : start * (1.0 - s) + end * s);
+  };
+  const double vlim = blend(vmax0, vmax1);
+  const double alim = blend(amax0, amax1);
+  evaluation.velocity_ratio = std::max(evaluation.velocity_ratio, limitRatio(std::fabs(segment.velocity(t)), vlim));
+  evaluation.acceleration_ratio =
+      std::max(evaluation.acceleration_ratio, limitRatio(std::fabs(segment.acceleration(t)), alim));
+}
+
 // Velocity and acceleration ratios of a segment polynomial (velocity(t), acceleration(t)) on [0, T]:
 // its two ends against their own limits, and with samples >= 2 the interior points k T / samples,
 // k = 1 .. samples - 1, against limits interpolated linearly from the start to the end.
@@ -50,13 +68,7 @@ ConstraintEvaluation evaluateJointLimitRatios(const Segment& segment, double T, 
   evaluation.acceleration_ratio = std::max(limitRatio(std::fabs(segment.acceleration(0.0)), amax0),
                                            limitRatio(std::fabs(segment.acceleration(T)), amax1));
   for (int k = 1; samples >= 2 && k < samples; ++k) {
-    const double t = k * T / samples;
-    const double s = t / T;
-    const double vlim = vmax0 * (1.0 - s) + vmax1 * s;
-    const double alim = amax0 * (1.0 - s) + amax1 * s;
-    evaluation.velocity_ratio = std::max(evaluation.velocity_ratio, limitRatio(std::fabs(segment.velocity(t)), vlim));
-    evaluation.acceleration_ratio =
-        std::max(evaluation.acceleration_ratio, limitRatio(std::fabs(segment.acceleration(t)), alim));
+    takeJointLimitRatiosAt(segment, k * T / samples, T, vmax0, vmax1, amax0, amax1, evaluation);
   }
   evaluation.violated = std::max(evaluation.velocity_ratio, evaluation.acceleration_ratio) > kViolationThreshold;
   return evaluation;
@@ -67,6 +79,10 @@ ConstraintEvaluation evaluateJointLimitRatios(const Segment& segment, double T, 
 // positive finite number.
 ConstraintEvaluation evaluateSegmentConstraints(double q0, double q1, double qd0, double qd1, double T, double vmax0,
                                                 double vmax1, double amax0, double amax1, int samples);
+
+// Largest |tau[j]| / limits[j] over the joints whose limit exceeds 1e-12 (0 when there is none);
+// infinity when a ratio is not a number.
+double largestTorqueRatio(const Eigen::VectorXd& tau, const std::vector<double>& limits);
 
 // Largest |torque| / limit over the points k T / samples, k = 0 .. samples, of segment `segment` of
 // the cubic Hermite spline given joint-major by positions and velocities, over the joints whose

@@ -37,7 +37,8 @@ class SplineTrajectoryPlanner : public ITrajectoryPlanner {
   // the previous model stays in force and false is returned.
   bool setRobotModel(const std::string& urdf_path, const std::string& ee_frame_name) override;
   void enableTorqueConstraints(bool on) override;
-  // Optimises the segment durations under the limits and samples the splines every millisecond;
+  // Optimises the segment durations under the limits and samples the splines every millisecond.
+  // On success every sample and waypoint record keeps every limit within 1 + tolerance;
   // unsuccessful (and logged) for invalid input or when maxIterations pass without convergence.
   TrajectoryResult generateTimeOptimalTrajectory(const std::vector<std::vector<double>>& points,
                                                  const std::vector<WaypointConstraints>& constraints, double tolerance,
@@ -64,8 +65,10 @@ class SplineTrajectoryPlanner : public ITrajectoryPlanner {
   std::vector<double> computeInitialTimeIntervals() const;
   // Lengthens violating segments until the limits hold; sets converged_.
   std::vector<double> optimizeTimeIntervals(const std::vector<double>& initial);
-  // Shortens by 1 % each segment that still meets every limit with the given knot states.
-  void optimizeTotalTime(std::vector<double>& durations, const KnotStates& knots) const;
+  // Shortens by 1 % each segment that still meets every limit with the given knot states, but
+  // not below its entry of shortest.
+  void optimizeTotalTime(std::vector<double>& durations, const KnotStates& knots,
+                         const std::vector<double>& shortest) const;
   // One point per waypoint; the first carries the millisecond samples. With saveCsv the samples
   // also go to a file in the trajectory directory.
   std::vector<TrajectoryData> generateTrajectory(const std::vector<double>& durations, bool saveCsv) const;
@@ -106,7 +109,23 @@ class SplineTrajectoryPlanner : public ITrajectoryPlanner {
   };
 
   KnotStates computeKnotStates(const std::vector<double>& durations) const;
+  // One polynomial per joint for segment i lasting T: a std::vector of Flavour::Segment (the
+  // flavour is complete only where the planner is instantiated).
+  auto segmentPolynomials(const KnotStates& knots, std::size_t i, double T) const;
   SegmentRatios evaluateSegment(const KnotStates& knots, std::size_t segment, double duration) const;
+  // The optimiser steers by a few check points per segment; before it reports success this checks
+  // every instant the trajectory is handed back at. Each segment whose peak there exceeds
+  // 1 + tolerance_ grows by that excess (a calm neighbour by 40 % of it) and may no longer be
+  // tightened below its new duration; true when any grew.
+  bool lengthenWhereSamplesExceed(std::vector<double>& durations, const KnotStates& knots,
+                                  std::vector<double>& shortest) const;
+  // Per segment, the largest ratio of any limit over its millisecond samples and both its ends.
+  std::vector<double> sampledPeakRatios(const std::vector<double>& durations, const KnotStates& knots) const;
+  // The largest ratio of any limit at time t of segment i lasting T, whose polynomials are given.
+  template <class Segment>
+  double instantRatio(const std::vector<Segment>& segments, std::size_t i, double t, double T) const;
+  // Torque limits are on, this segment has one and the model can compute torques.
+  bool torqueLimited(const SegmentConstraints& limits) const;
   // A model is loaded and has one coordinate per joint of the current path.
   bool dynamicsUsable() const;
   // ee_frame_id_ when it names the same frame in a newly loaded model, else -1.
