@@ -102,8 +102,8 @@ PathSimplifier::PathSimplifier(PlanSceneInterface& scene, int dof, std::vector<s
     : scene_(scene), dof_(dof), bounds_(std::move(bounds)) {}
 
 std::mt19937 PathSimplifier::attemptEngine() {
-  std::random_device device("default");
-  return std::mt19937(device());
+  if (!random_device_) random_device_.emplace("default");
+  return std::mt19937((*random_device_)());
 }
 
 bool PathSimplifier::simplify(JointPath& path, MotionCheck check) {

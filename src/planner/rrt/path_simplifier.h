@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <random>
 #include <utility>
 #include <vector>
@@ -16,7 +17,10 @@ namespace bramlock::internal {
 // clearance step mixes both checkers in a fixed way and names them at each check.
 //
 // Each shortcut and vertex-removal attempt, and each clearance call, seeds
-// its own engine with one value from a freshly opened system random device.
+// its own engine with one value from the system random device. Opening the
+// device costs far more than a draw, so it is opened on the first attempt and
+// stays open for the simplifier's lifetime; a path that needs no random step
+// never opens it.
 class PathSimplifier {
  public:
   // The scene must outlive the simplifier; dof is the planned joint count and
@@ -61,12 +65,13 @@ class PathSimplifier {
   bool motionValid(const std::vector<double>& from, const std::vector<double>& to, MotionCheck check) {
     return motionAccepted(scene_, dof_, from, to, check);
   }
-  static std::mt19937 attemptEngine();
+  std::mt19937 attemptEngine();
   std::vector<double> randomStateNear(const std::vector<double>& centre, std::mt19937& engine) const;
 
   PlanSceneInterface& scene_;
   int dof_;
   std::vector<std::pair<double, double>> bounds_;
+  std::optional<std::random_device> random_device_;
 };
 
 }  // namespace bramlock::internal
