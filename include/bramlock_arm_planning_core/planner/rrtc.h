@@ -11,6 +11,10 @@
 
 #include "bramlock_arm_planning_core/plan_scene/plan_scene_interface.h"
 
+namespace bramlock::internal {
+class PathSimplifier;
+}
+
 // One tree node: a joint state and the node it was grown from (null for a
 // root and for a sample).
 struct Node {
@@ -31,6 +35,8 @@ std::string vectorToString(Pointer values, int n, const std::string& separator) 
 
 // Bidirectional RRT (RRT-Connect) in the joint space of the scene's planned
 // group, followed by path simplification and clearance from obstacles.
+// Reference: J. J. Kuffner and S. M. LaValle, "RRT-Connect: An efficient
+// approach to single-query path planning", IEEE ICRA, 2000.
 //
 // The planner owns every node it makes. Search nodes live in an arena that is
 // emptied when a search ends, so a node returned by steer() stays valid only
@@ -41,6 +47,7 @@ class RRTConnect {
 
   // Reads the scene's plan-space bounds; the scene must outlive the planner.
   explicit RRTConnect(PlanSceneInterface* scene);
+  ~RRTConnect();
   RRTConnect(const RRTConnect&) = delete;
   RRTConnect& operator=(const RRTConnect&) = delete;
 
@@ -100,8 +107,6 @@ class RRTConnect {
 
  private:
   using Clock = std::chrono::steady_clock;
-  using StateCheck = bool (PlanSceneInterface::*)(double*);
-  using MotionCheck = bool (PlanSceneInterface::*)(double*, double*);
 
   int checkStartAndGoal();
   int searchTrees(Clock::time_point started);
@@ -109,12 +114,9 @@ class RRTConnect {
   bool connect(Node* from, const Node* target);
   Node* newNode(std::vector<double> state, Node* parent);
   void releaseSearch();
-  bool isStateValid(const std::vector<double>& state, StateCheck check = &PlanSceneInterface::isValid);
-  bool isMotionValid(const std::vector<double>& from, const std::vector<double>& to,
-                     MotionCheck check = &PlanSceneInterface::checkMotion);
-  bool shortcutPathWith(Path& path, double range_ratio, double snap_ratio, MotionCheck check);
-  bool reduceVerticesWith(Path& path, double range_ratio, MotionCheck check);
-  std::vector<double> randomStateNear(const std::vector<double>& centre, std::mt19937& engine) const;
+  // The search asks the scene's regular checker only.
+  bool isStateValid(const std::vector<double>& state);
+  bool isMotionValid(const std::vector<double>& from, const std::vector<double>& to);
 
   std::unique_ptr<Node> start_node_;
   std::unique_ptr<Node> goal_node_;
@@ -132,4 +134,5 @@ class RRTConnect {
   double init_step_size_ = 0.0;
   std::deque<Node> search_nodes_;
   int last_search_iterations_ = 0;
+  std::unique_ptr<bramlock::internal::PathSimplifier> simplifier_;
 };

@@ -8,10 +8,21 @@
 #include <sstream>
 
 #include "bramlock_arm_planning_core/logger.h"
-#include "rrtc_internal.h"
+#include "planner/rrt/console_lines.h"
+#include "planner/rrt/joint_space.h"
+#include "planner/rrt/path_simplifier.h"
 
-using rrtc_internal::coloured;
-using rrtc_internal::printLine;
+using bramlock::internal::coloured;
+using bramlock::internal::euclideanDistance;
+using bramlock::internal::kCyan;
+using bramlock::internal::kRed;
+using bramlock::internal::kRedBackground;
+using bramlock::internal::kYellow;
+using bramlock::internal::motionAccepted;
+using bramlock::internal::PathSimplifier;
+using bramlock::internal::printLine;
+using bramlock::internal::stateAccepted;
+using bramlock::internal::uniformReal;
 
 namespace {
 
@@ -23,7 +34,10 @@ constexpr double kMinimumStepSize = 0.02;
 // The engine of the random joint samples, shared by every planner of a thread
 // and seeded once from the system random device.
 std::mt19937& sampleEngine() {
-  thread_local std::mt19937 engine = rrtc_internal::freshEngine();
+  thread_local std::mt19937 engine = [] {
+    std::random_device device("default");
+    return std::mt19937(device());
+  }();
   return engine;
 }
 
@@ -37,7 +51,7 @@ std::string streamed(const Value& value) {
 void printCostLine(std::chrono::steady_clock::time_point started, const std::string& ending) {
   const auto micros =
       std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
-  printLine(coloured(rrtc_internal::kYellow, "Planning total cost: " + streamed(micros / 1000.0) + ending));
+  printLine(coloured(kYellow, "Planning total cost: " + streamed(micros / 1000.0) + ending));
 }
 
 // Index of the first joint not inside its bounds (a value on a bound is
@@ -70,7 +84,10 @@ void printRangeLines(int joint, const std::pair<double, double>& bound) {
 RRTConnect::RRTConnect(PlanSceneInterface* scene) : scene_(scene) {
   assert(scene_ != nullptr);
   dof_ = scene_->getPlanSpaceBounds(bounds_);
+  simplifier_ = std::make_unique<PathSimplifier>(*scene_, dof_, bounds_);
 }
+
+RRTConnect::~RRTConnect() = default;
 
 void RRTConnect::setStepSize(double step, bool relative) {
   maximum_extent_ = scene_->getMaximumExtent();
@@ -143,7 +160,7 @@ int RRTConnect::checkStartAndGoal() {
     return node && static_cast<long long>(node->state.size()) == static_cast<long long>(dof_);
   };
   if (!holds_dof_values(start_node_) || !holds_dof_values(goal_node_)) {
-    printLine(coloured(rrtc_internal::kRedBackground, " ERROR: Start point or goal point is invalid"));
+    printLine(coloured(kRedBackground, " ERROR: Start point or goal point is invalid"));
     return -1;
   }
   // The scene reads one value per joint of the group it plans now; switched
@@ -167,7 +184,7 @@ int RRTConnect::checkStartAndGoal() {
   const int start_joint = firstJointOutOfBounds(start, bounds_);
   if (start_joint >= 0) {
     printRangeLines(start_joint, bounds_[start_joint]);
-    printLine(coloured(rrtc_internal::kRedBackground, " ERROR: Start Point is out of the range"));
+    printLine(coloured(kRedBackground, " ERROR: Start Point is out of the range"));
     return -3;
   }
   const int goal_joint = firstJointOutOfBounds(goal, bounds_);
@@ -188,7 +205,7 @@ int RRTConnect::searchTrees(Clock::time_point started) {
   for (int iteration = 1; iteration <= kMaxIterations; ++iteration) {
     last_search_iterations_ = iteration;
     if (std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - loop_started).count() > kTimeOutMicros) {
-      printLine(coloured(rrtc_internal::kRed, " ERROR: Time out for " + std::to_string(kTimeOutSeconds) + "s ! "));
+      printLine(coloured(kRed, " ERROR: Time out for " + std::to_string(kTimeOutSeconds) + "s ! "));
       printCostLine(started, "ms (timeout)");
       return -6;
     }
@@ -202,7 +219,7 @@ int RRTConnect::searchTrees(Clock::time_point started) {
       return 0;
     }
     if (tree_a_.size() > tree_b_.size()) {
-      printLine(coloured(rrtc_internal::kCyan, "Exchange two trees~"));
+      printLine(coloured(kCyan, "Exchange two trees~"));
       tree_a_.swap(tree_b_);
     }
   }
@@ -243,7 +260,7 @@ Node RRTConnect::sampleRandom() {
     return Node{std::vector<double>(goal_node_->state.begin(), goal_node_->state.begin() + dof_), nullptr};
   }
   std::mt19937& engine = sampleEngine();
-  const auto draw = [&](int joint) { return rrtc_internal::uniformReal(engine, bounds_[joint].first, bounds_[joint].second); };
+  const auto draw = [&](int joint) { return uniformReal(engine, bounds_[joint].first, bounds_[joint].second); };
   std::vector<double> state(dof_);
   for (int j = 0; j < dof_; ++j) state[j] = draw(j);
   // Samples with the second joint at most 0.5 and the third at least -0.5 are
@@ -252,7 +269,7 @@ Node RRTConnect::sampleRandom() {
     return state[1] >= bounds_[1].first && state[1] <= 0.5 && state[2] >= -0.5 && state[2] <= bounds_[2].second;
   };
   if (dof_ >= 3) {
-    while (in_rare_region() && rrtc_internal::uniformReal(engine, 0.0, 1.0) >= 0.001) {
+    while (in_rare_region() && uniformReal(engine, 0.0, 1.0) >= 0.001) {
       state[1] = draw(1);
       state[2] = draw(2);
     }
@@ -278,12 +295,12 @@ int RRTConnect::getNearestNode(const std::vector<Node*>& tree, const Node* node,
 }
 
 double RRTConnect::distance(const std::vector<double>& a, const std::vector<double>& b) const {
-  return rrtc_internal::euclideanDistance(a, b);
+  return euclideanDistance(a, b);
 }
 
 double RRTConnect::adaptiveStepSize(const Node* from, const Node* to) {
   if (dof_ <= 0) return min_step_size_;
-  const double dist = rrtc_internal::euclideanDistance(from->state, to->state, dof_);
+  const double dist = euclideanDistance(from->state, to->state, dof_);
   if (dist < 1e-10) return min_step_size_;
   const auto along = [&](double length) {
     std::vector<double> state(dof_);
@@ -308,7 +325,7 @@ double RRTConnect::adaptiveStepSize(const Node* from, const Node* to) {
 }
 
 Node* RRTConnect::steer(Node* from, const Node* to, double step, int /*dof*/) {
-  const double dist = rrtc_internal::euclideanDistance(from->state, to->state, dof_);
+  const double dist = euclideanDistance(from->state, to->state, dof_);
   std::vector<double> state(to->state.begin(), to->state.begin() + dof_);
   if (step < dist) {
     for (int j = 0; j < dof_; ++j) state[j] = from->state[j] + step * (to->state[j] - from->state[j]) / dist;
@@ -318,10 +335,7 @@ Node* RRTConnect::steer(Node* from, const Node* to, double step, int /*dof*/) {
 
 std::vector<double> RRTConnect::interpolate(const std::vector<double>& a, const std::vector<double>& b,
                                             double t) const {
-  assert(b.size() >= a.size());
-  std::vector<double> point(a.size());
-  for (std::size_t i = 0; i < a.size(); ++i) point[i] = a[i] + t * (b[i] - a[i]);
-  return point;
+  return bramlock::internal::interpolate(a, b, t);
 }
 
 void RRTConnect::generatePath(Path& path) const {
@@ -358,15 +372,49 @@ void RRTConnect::releaseSearch() {
   std::deque<Node>().swap(search_nodes_);
 }
 
-bool RRTConnect::isStateValid(const std::vector<double>& state, StateCheck check) {
-  assert(dof_ >= 0 && static_cast<int>(state.size()) >= dof_);
-  std::vector<double> joints(state.begin(), state.begin() + dof_);
-  return (scene_->*check)(joints.data());
+bool RRTConnect::isStateValid(const std::vector<double>& state) {
+  return stateAccepted(*scene_, dof_, state, &PlanSceneInterface::isValid);
 }
 
-bool RRTConnect::isMotionValid(const std::vector<double>& from, const std::vector<double>& to, MotionCheck check) {
-  assert(dof_ >= 0 && static_cast<int>(from.size()) >= dof_ && static_cast<int>(to.size()) >= dof_);
-  std::vector<double> first(from.begin(), from.begin() + dof_);
-  std::vector<double> second(to.begin(), to.begin() + dof_);
-  return (scene_->*check)(first.data(), second.data());
+bool RRTConnect::isMotionValid(const std::vector<double>& from, const std::vector<double>& to) {
+  return motionAccepted(*scene_, dof_, from, to, &PlanSceneInterface::checkMotion);
 }
+
+// Post-processing: the "Simplify" forms ask the scene's simplify checker, the
+// others its regular one.
+
+bool RRTConnect::Simplify(Path& path) { return simplifier_->simplify(path, &PlanSceneInterface::checkMotion); }
+
+bool RRTConnect::SimplifyAfter(Path& path) {
+  return simplifier_->simplifyAfter(path, &PlanSceneInterface::checkMotionSimplify);
+}
+
+bool RRTConnect::shortcutPath(Path& path, double range_ratio, double snap_ratio) {
+  return simplifier_->shortcut(path, range_ratio, snap_ratio, &PlanSceneInterface::checkMotion);
+}
+
+bool RRTConnect::shortcutPathSimplify(Path& path, double range_ratio, double snap_ratio) {
+  return simplifier_->shortcut(path, range_ratio, snap_ratio, &PlanSceneInterface::checkMotionSimplify);
+}
+
+bool RRTConnect::reduceVertices(Path& path, double range_ratio) {
+  return simplifier_->reduceVertices(path, range_ratio, &PlanSceneInterface::checkMotion);
+}
+
+bool RRTConnect::reduceVerticesSimplify(Path& path, double range_ratio) {
+  return simplifier_->reduceVertices(path, range_ratio, &PlanSceneInterface::checkMotionSimplify);
+}
+
+bool RRTConnect::collapseCloseVertices(Path& path) {
+  return simplifier_->collapseCloseVertices(path, &PlanSceneInterface::checkMotion);
+}
+
+void RRTConnect::subdivide(Path& path) const { PathSimplifier::subdivide(path); }
+
+void RRTConnect::smoothBSpline(Path& path, int passes, double /*unused*/) {
+  simplifier_->smoothBSpline(path, passes, &PlanSceneInterface::checkMotion);
+}
+
+bool RRTConnect::awayFromObstacle(Path& path) { return simplifier_->awayFromObstacle(path); }
+
+void RRTConnect::ntimesdivide(Path& path) const { PathSimplifier::ntimesdivide(path); }
