@@ -117,18 +117,35 @@ void writeSphereStl(const std::filesystem::path& path, int rings) {
   }
 }
 
+// A directory removed with its contents when the program ends.
+struct TemporaryDirectory {
+  explicit TemporaryDirectory(std::filesystem::path where) : path(std::move(where)) {
+    std::filesystem::create_directories(path);
+  }
+  ~TemporaryDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  TemporaryDirectory(const TemporaryDirectory&) = delete;
+  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+
+  const std::filesystem::path path;
+};
+
 // The scene arm with both of its link meshes replaced by 32-ring spheres
 // (1,986 vertices each, ten link meshes), written once per run.
 const std::string& heavySceneArm() {
+  namespace fs = std::filesystem;
+  static const TemporaryDirectory root(fs::temp_directory_path() /
+                                       ("plan_scene_bench_heavy_arm_" + std::to_string(getpid())));
   static const std::string directory = [] {
-    namespace fs = std::filesystem;
-    const fs::path root = fs::temp_directory_path() / ("plan_scene_bench_heavy_arm_" + std::to_string(getpid()));
-    fs::create_directories(root / "scene_arm_description" / "meshes");
+    const fs::path meshes = root.path / "scene_arm_description" / "meshes";
+    fs::create_directories(meshes);
     for (const char* file : {"scene_arm.urdf", "scene_arm.srdf"}) {
-      fs::copy_file(kSceneArm + file, root / file, fs::copy_options::overwrite_existing);
+      fs::copy_file(kSceneArm + file, root.path / file, fs::copy_options::overwrite_existing);
     }
-    for (const char* mesh : {"box.stl", "prism.stl"}) writeSphereStl(root / "scene_arm_description" / "meshes" / mesh, 32);
-    return root.string() + "/";
+    for (const char* mesh : {"box.stl", "prism.stl"}) writeSphereStl(meshes / mesh, 32);
+    return root.path.string() + "/";
   }();
   return directory;
 }
