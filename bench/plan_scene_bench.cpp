@@ -1,14 +1,23 @@
 // State and motion checks of the planning scene on the six-axis scene arm, in
 // an empty world and on a floor of 1,000 and 100,000 octomap voxels just below
-// the base (close to the arm but not touching it, so every check runs to the end),
-// and state checks in the workcell of the scene tests on states near the
-// straight motions of its detour pairs, where a planner tests most of them.
+// the base (close to the arm but not touching it, so every check runs to the end);
+// state checks in the workcell of the scene tests on states near the straight
+// motions of its detour pairs, where a planner tests most of them; and the
+// scene's construction, with the fixture's small meshes and with every link
+// mesh a finely tessellated sphere (about 20,000 vertices in all).
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cmath>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -40,15 +49,19 @@ std::shared_ptr<const octomap::OcTree> floorOf(int voxels) {
   return tree;
 }
 
-std::unique_ptr<ManipulatorPlanScene> sceneWithFloor(int voxels) {
+std::unique_ptr<ManipulatorPlanScene> sceneArm(const std::string& directory, double robot_padding) {
   SilencedStdout quiet;
   std::vector<std::vector<double>> table = {{0.2405, 0.0, 0.0, 0.210, 0.0, 0.144},
                                             {0.0, 0.0, 0.256, 0.0, 0.0, 0.0},
                                             {0.0, M_PI_2, M_PI_2, 0.0, 0.0, 0.0},
                                             {0.0, M_PI_2, 0.0, M_PI_2, -M_PI_2, M_PI_2}};
-  auto scene = std::make_unique<ManipulatorPlanScene>(kSceneArm, "scene_arm.urdf", "scene_arm.srdf", "arm", 0.01,
-                                                      1.0, "gripper_link", table,
-                                                      std::vector<double>{10, 10, 10, 12, 12, 12});
+  return std::make_unique<ManipulatorPlanScene>(directory, "scene_arm.urdf", "scene_arm.srdf", "arm", robot_padding,
+                                                1.0, "gripper_link", table, std::vector<double>{10, 10, 10, 12, 12, 12});
+}
+
+std::unique_ptr<ManipulatorPlanScene> sceneWithFloor(int voxels) {
+  auto scene = sceneArm(kSceneArm, 0.01);
+  SilencedStdout quiet;
   if (voxels > 0) scene->updateWorldOctomap(floorOf(voxels));
   return scene;
 }
@@ -117,6 +130,140 @@ void WorkcellStateCheck(benchmark::State& state) {
 }
 BENCHMARK(WorkcellStateCheck)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
+// A binary STL of a sphere of radius 0.5 in `rings` latitude bands of
+// 2 * rings quads each (the pole bands as triangles).
+void writeSphereStl(const std::filesystem::path& path, int rings) {
+  const auto at = [rings](int ring, int step) {
+    const double polar = M_PI * ring / rings, azimuth = M_PI * step / rings;
+    return std::vector<float>{static_cast<float>(0.5 * std::sin(polar) * std::cos(azimuth)),
+                              static_cast<float>(0.5 * std::sin(polar) * std::sin(azimuth)),
+                              static_cast<float>(0.5 * std::cos(polar))};
+  };
+  std::vector<std::vector<std::vector<float>>> triangles;
+  for (int ring = 0; ring < rings; ++ring) {
+    for (int step = 0; step < 2 * rings; ++step) {
+      const auto a = at(ring, step), b = at(ring + 1, step), c = at(ring + 1, step + 1), d = at(ring, step + 1);
+      if (ring > 0) triangles.push_back({a, b, d});
+      if (ring < rings - 1) triangles.push_back({b, c, d});
+    }
+  }
+  std::ofstream out(path, std::ios::binary);
+  const std::string header(80, '\0');
+  out.write(header.data(), header.size());
+  const auto count = static_cast<std::uint32_t>(triangles.size());
+  out.write(reinterpret_cast<const char*>(&count), sizeof(count));
+  const float normal[3] = {0.0f, 0.0f, 0.0f};
+  const std::uint16_t attributes = 0;
+  for (const auto& triangle : triangles) {
+    out.write(reinterpret_cast<const char*>(normal), sizeof(normal));
+    for (const auto& corner : triangle) out.write(reinterpret_cast<const char*>(corner.data()), 3 * sizeof(float));
+    out.write(reinterpret_cast<const char*>(&attributes), sizeof(attributes));
+  }
+}
+
+// A directory removed with its contents when the program ends.
+struct TemporaryDirectory {
+  explicit TemporaryDirectory(std::filesystem::path where) : path(std::move(where)) {
+    std::filesystem::create_directories(path);
+  }
+  ~TemporaryDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  TemporaryDirectory(const TemporaryDirectory&) = delete;
+  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+
+  const std::filesystem::path path;
+};
+
+// The scene arm with both of its link meshes replaced by 32-ring spheres
+// (1,986 vertices each, ten link meshes), written once per run.
+const std::string& heavySceneArm() {
+  namespace fs = std::filesystem;
+  static const TemporaryDirectory root(fs::temp_directory_path() /
+                                       ("plan_scene_bench_heavy_arm_" + std::to_string(getpid())));
+  static const std::string directory = [] {
+    const fs::path meshes = root.path / "scene_arm_description" / "meshes";
+    fs::create_directories(meshes);
+    for (const char* file : {"scene_arm.urdf", "scene_arm.srdf"}) {
+      fs::copy_file(kSceneArm + file, root.path / file, fs::copy_options::overwrite_existing);
+    }
+    for (const char* mesh : {"box.stl", "prism.stl"}) writeSphereStl(meshes / mesh, 32);
+    return root.path.string() + "/";
+  }();
+  return directory;
+}
+
+long residentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  long size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * sysconf(_SC_PAGESIZE);
+}
+
+// Growth of the resident set while one scene lives, measured in a child of a
+// process that has built no scene yet, so no memory freed or cached by earlier
+// constructions is reused; -1 when the child fails.
+double residentGrowthOfFirstScene(const std::string& directory, double robot_padding) {
+  int channel[2];
+  if (pipe(channel) != 0) return -1;
+  const pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    const long before = residentBytes();
+    auto scene = sceneArm(directory, robot_padding);
+    const long growth = residentBytes() - before;
+    _exit(write(channel[1], &growth, sizeof(growth)) == sizeof(growth) ? 0 : 1);
+  }
+  close(channel[1]);
+  long growth = -1;
+  const bool received = child > 0 && read(channel[0], &growth, sizeof(growth)) == sizeof(growth);
+  close(channel[0]);
+  if (child > 0) waitpid(child, nullptr, 0);
+  return received ? growth / 1e6 : -1;
+}
+
+// Args of the construction rows: heavy meshes (0/1) and the robot padding in
+// millimetres; 60 mm equals the gripper padding, so both padded checkers ask
+// for the same geometry.
+const std::vector<std::vector<int64_t>> kConstructionArgs = {{0, 1}, {10, 60}};
+
+// Resident growth per row, measured before any benchmark runs.
+std::map<std::pair<int64_t, int64_t>, double>& firstSceneGrowth() {
+  static std::map<std::pair<int64_t, int64_t>, double> growth;
+  return growth;
+}
+
+void measureFirstSceneGrowth() {
+  for (const int64_t heavy : kConstructionArgs[0]) {
+    for (const int64_t padding_mm : kConstructionArgs[1]) {
+      const std::string& directory = heavy ? heavySceneArm() : kSceneArm;
+      firstSceneGrowth()[{heavy, padding_mm}] = residentGrowthOfFirstScene(directory, padding_mm / 1000.0);
+    }
+  }
+}
+
+// Construction of the whole scene (model, states, checkers, group).
+// Counter resident_MB: see residentGrowthOfFirstScene.
+void SceneConstruction(benchmark::State& state) {
+  const std::string& directory = state.range(0) ? heavySceneArm() : kSceneArm;
+  const double robot_padding = state.range(1) / 1000.0;
+  for (auto _ : state) benchmark::DoNotOptimize(sceneArm(directory, robot_padding));
+  state.counters["resident_MB"] = firstSceneGrowth()[{state.range(0), state.range(1)}];
+}
+BENCHMARK(SceneConstruction)
+    ->ArgsProduct(kConstructionArgs)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  measureFirstSceneGrowth();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

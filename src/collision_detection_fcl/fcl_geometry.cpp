@@ -6,6 +6,9 @@
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
+#include <iterator>
+#include <map>
+#include <tuple>
 #include <utility>
 
 #include <fcl/geometry/bvh/BVH_model.h>
@@ -213,9 +216,10 @@ std::shared_ptr<FCLGeometry> buildTagged(const shapes::ShapeConstPtr& shape,
   return std::make_shared<FCLGeometry>(std::move(geometry), std::move(data));
 }
 
-template <typename BV>
+// `build` makes the geometry when the cache cannot hand one out.
+template <typename BV, typename Build>
 FCLGeometryConstPtr createCachedLinkGeometry(const shapes::ShapeConstPtr& shape, const moveit::core::LinkModel* link,
-                                             int shape_index) {
+                                             int shape_index, const Build& build) {
   FCLShapeCache& cache = GetShapeCache<BV, moveit::core::LinkModel>();
   auto found = shape ? cache.entries.find(shape) : cache.entries.end();
   if (found != cache.entries.end()) {
@@ -228,10 +232,73 @@ FCLGeometryConstPtr createCachedLinkGeometry(const shapes::ShapeConstPtr& shape,
       return cached;
     }
   }
-  std::shared_ptr<FCLGeometry> built =
-      buildTagged<BV>(shape, std::make_shared<CollisionGeometryData>(link, shape_index));
+  std::shared_ptr<FCLGeometry> built = build();
   if (built) cache.insert(shape, built);
   return built;
+}
+
+template <typename BV>
+std::shared_ptr<FCLGeometry> buildLinkGeometry(const shapes::ShapeConstPtr& shape, const moveit::core::LinkModel* link,
+                                               int shape_index) {
+  return buildTagged<BV>(shape, std::make_shared<CollisionGeometryData>(link, shape_index));
+}
+
+// Scaled or padded link geometry by source shape, scale and padding, for as
+// long as anything holds it: the checkers of one model (a scene makes four)
+// then share one tree per variant instead of each building an identical one.
+class ScaledLinkGeometries {
+ public:
+  std::shared_ptr<FCLGeometry> find(const shapes::ShapeConstPtr& shape, double scale, double padding,
+                                    const moveit::core::LinkModel* link, int shape_index) const {
+    const auto entry = entries_.find(Key{shape, scale, padding});
+    if (entry == entries_.end()) return nullptr;
+    std::shared_ptr<FCLGeometry> geometry = entry->second.lock();
+    if (!geometry) return nullptr;
+    const CollisionGeometryData& data = *geometry->geometry_data;
+    const bool same_owner = data.owner_type == LINK && data.owner == link && data.shape_index == shape_index;
+    return same_owner ? geometry : nullptr;
+  }
+
+  void remember(const shapes::ShapeConstPtr& shape, double scale, double padding,
+                const std::shared_ptr<FCLGeometry>& geometry) {
+    entries_[Key{shape, scale, padding}] = geometry;
+    if (entries_.size() >= sweep_size_) sweep();
+  }
+
+ private:
+  struct Key {
+    std::weak_ptr<const shapes::Shape> shape;
+    double scale;
+    double padding;
+  };
+  struct KeyLess {
+    bool operator()(const Key& a, const Key& b) const {
+      const std::owner_less<std::weak_ptr<const shapes::Shape>> shape_less;
+      if (shape_less(a.shape, b.shape)) return true;
+      if (shape_less(b.shape, a.shape)) return false;
+      return std::tie(a.scale, a.padding) < std::tie(b.scale, b.padding);
+    }
+  };
+  static constexpr size_t kMinSweepSize = 64;
+
+  // Drops the entries of vanished shapes or geometries; sweeping again only
+  // once the map has doubled keeps the cost per entry constant.
+  void sweep() {
+    for (auto entry = entries_.begin(); entry != entries_.end();) {
+      const bool vanished = entry->first.shape.expired() || entry->second.expired();
+      entry = vanished ? entries_.erase(entry) : std::next(entry);
+    }
+    sweep_size_ = std::max(kMinSweepSize, 2 * entries_.size());
+  }
+
+  std::map<Key, std::weak_ptr<FCLGeometry>, KeyLess> entries_;
+  size_t sweep_size_ = kMinSweepSize;
+};
+
+// The calling thread's record, like the shape caches unlocked and per thread.
+ScaledLinkGeometries& scaledLinkGeometries() {
+  static thread_local ScaledLinkGeometries geometries;
+  return geometries;
 }
 
 bool isPlain(double scale, double padding) {
@@ -278,12 +345,25 @@ void FCLShapeCache::clean() {
 
 FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, const moveit::core::LinkModel* link,
                                             int shape_index) {
-  return createCachedLinkGeometry<fcl::OBBRSSd>(shape, link, shape_index);
+  return createCachedLinkGeometry<fcl::OBBRSSd>(
+      shape, link, shape_index, [&] { return buildLinkGeometry<fcl::OBBRSSd>(shape, link, shape_index); });
 }
 
+// The clone still goes through the link cache as its key, exactly as when
+// every call built anew; only the tree is taken from an earlier identical one.
 FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, double scale, double padding,
                                             const moveit::core::LinkModel* link, int shape_index) {
-  return createScaledGeometry(shape, scale, padding, link, shape_index);
+  if (!shape || isPlain(scale, padding)) return createCollisionGeometry(shape, link, shape_index);
+  const shapes::ShapeConstPtr scaled = scaledAndPadded(shape, scale, padding);
+  if (!scaled) return nullptr;
+  ScaledLinkGeometries& shared = scaledLinkGeometries();
+  return createCachedLinkGeometry<fcl::OBBRSSd>(scaled, link, shape_index, [&] {
+    std::shared_ptr<FCLGeometry> geometry = shared.find(shape, scale, padding, link, shape_index);
+    if (geometry) return geometry;
+    geometry = buildLinkGeometry<fcl::OBBRSSd>(scaled, link, shape_index);
+    if (geometry) shared.remember(shape, scale, padding, geometry);
+    return geometry;
+  });
 }
 
 FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, const moveit::core::AttachedBody* body,

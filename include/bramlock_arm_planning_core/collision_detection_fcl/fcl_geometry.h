@@ -85,9 +85,11 @@ struct FCLManager {
 
 // FCL geometry of a shape, tagged with its owner, or null for an unsupported
 // or degenerate shape (callers skip those). Unscaled, unpadded link shapes
-// come from the calling thread's cache; every other call builds new geometry.
-// The scale/padding forms work on a clone, never on the caller's shape; a
-// non-finite scale or padding yields null.
+// come from the calling thread's cache; a scaled or padded link shape reuses
+// the geometry the calling thread built for the same shape object, scale,
+// padding, link and index while anything still holds it; every other call
+// builds new geometry. The scale/padding forms work on a clone, never on the
+// caller's shape; a non-finite scale or padding yields null.
 FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, const moveit::core::LinkModel* link,
                                             int shape_index);
 FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, double scale, double padding,
