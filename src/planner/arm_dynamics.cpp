@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "../common/rotation_math.h"
+#include "common/rotation_math.h"
 
 namespace bramlock {
 namespace dynamics {

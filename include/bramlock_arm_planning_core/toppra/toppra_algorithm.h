@@ -1,12 +1,13 @@
 #pragma once
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/toppra/path_parametrization_algorithm.h"
 
 namespace toppra {
 namespace algorithm {
 
 // TOPP-RA with the default (Seidel) solver and a greedy forward pass.
-class TOPPRA : public PathParametrizationAlgorithm {
+class BRAMLOCK_EXPORT TOPPRA : public PathParametrizationAlgorithm {
  public:
   TOPPRA(LinearConstraintPtrs constraints, const GeometricPathPtr& path);
   ~TOPPRA() override = default;

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "../../common/rotation_math.h"
+#include "common/rotation_math.h"
 
 namespace rev5u800 {
 namespace {
