@@ -19,10 +19,12 @@ set(internal_namespaces
   "moveit::core::value_checks" "bramlock::detail" "bramlock::internal")
 string(REPLACE ";" "|" alternatives "${internal_namespaces}")
 # Each nm line starts with the address and type, so a qualified name is always
-# preceded by some character that cannot be part of an identifier.
-string(REGEX MATCHALL "[^\n]*[^A-Za-z0-9_\n](${alternatives})::[^\n]*" leaks "${symbols}")
-list(LENGTH leaks leak_count)
-if(leak_count GREATER 0)
+# preceded by some character that cannot be part of an identifier. The quick
+# search runs first: collecting whole lines is slow and only needed to report.
+string(REGEX MATCH "[^A-Za-z0-9_](${alternatives})::" first_leak "${symbols}")
+if(first_leak)
+  string(REGEX MATCHALL "[^\n]*[^A-Za-z0-9_\n](${alternatives})::[^\n]*" leaks "${symbols}")
+  list(LENGTH leaks leak_count)
   string(REPLACE ";" "\n" leak_lines "${leaks}")
   message(FATAL_ERROR "${leak_count} exported symbols of internal namespaces:\n${leak_lines}")
 endif()
