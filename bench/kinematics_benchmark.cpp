@@ -5,10 +5,10 @@
 // part of the measured cost.
 #include <benchmark/benchmark.h>
 
-#include "../test/kinematics/kinematics_test_helpers.h"
 #include "bramlock_arm_planning_core/kinematics/kestrel_bot_v3_kinematics.h"
 #include "bramlock_arm_planning_core/kinematics/realman_kinematics.h"
 #include "bramlock_arm_planning_core/kinematics/rml63b_kinematics.h"
+#include "kinematics_test_helpers.h"
 #include "silenced_stdout.h"
 
 namespace {

@@ -18,9 +18,9 @@
 
 #include <octomap/OcTree.h>
 
-#include "../test/planner/limited_box_scene.h"
 #include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
 #include "bramlock_arm_planning_core/planner/path_plan_and_post_processing.h"
+#include "limited_box_scene.h"
 #include "planning_bench_support.h"
 #include "scene_arm_workcell.h"
 

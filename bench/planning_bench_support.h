@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "../test/planner/fake_box_scene.h"
+#include "fake_box_scene.h"
 #include "silenced_stdout.h"
 
 namespace planning_bench {

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <vector>
 
-#include "../test/planner/fake_box_scene.h"
+#include "fake_box_scene.h"
 #include "planning_bench_support.h"
 #include "bramlock_arm_planning_core/planner/rrtc.h"
 

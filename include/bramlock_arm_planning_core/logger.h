@@ -9,12 +9,14 @@
 #include <fmt/format.h>
 #include <spdlog/logger.h>
 
+#include "bramlock_arm_planning_core/export.h"
+
 namespace bramlock {
 
 // Process-wide logger over spdlog, configured once from SPDLOG_STDOUT,
 // SPDLOG_SYSTEMD and SPDLOG_LEVEL. Log statements use the BRAMLOCK_INFO,
 // BRAMLOCK_WARN and BRAMLOCK_ERROR macros below.
-class Logger {
+class BRAMLOCK_EXPORT Logger {
  public:
   static Logger* Instance();
 
@@ -33,10 +35,13 @@ class Logger {
 
 enum LogLevel : int { kLogInfo = 2, kLogWarn = 3, kLogError = 4 };
 
-namespace detail {
+// Numbers, prefixes and hands an already formatted message to spdlog as plain
+// text. The log macros expand to a call of it in the host, so it is exported
+// and lives beside the other public names.
+BRAMLOCK_EXPORT void writeLogStatement(int level, const char* file, int line, const char* function,
+                                       const std::string& message);
 
-// Numbers, prefixes and hands an already formatted message to spdlog as plain text.
-void writeLogStatement(int level, const char* file, int line, const char* function, const std::string& message);
+namespace detail {
 
 template <typename... Args>
 void logStatement(int level, const char* file, int line, const char* function,

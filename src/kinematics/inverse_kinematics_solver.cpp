@@ -12,7 +12,7 @@
 #include <urdf/model.h>
 
 #include "bramlock_arm_planning_core/logger.h"
-#include "../common/rotation_math.h"
+#include "common/rotation_math.h"
 #include "link_transforms.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "bramlock_arm_planning_core/kinematics/rotation_functions.h"
 #include "bramlock_arm_planning_core/logger.h"
 
-#include "../common/rotation_math.h"
+#include "common/rotation_math.h"
 
 namespace {
 

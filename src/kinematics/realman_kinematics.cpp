@@ -10,7 +10,7 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
-#include "../common/rotation_math.h"
+#include "common/rotation_math.h"
 #include "link_transforms.h"
 
 namespace {

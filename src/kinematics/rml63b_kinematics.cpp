@@ -12,7 +12,7 @@
 
 #include "bramlock_arm_planning_core/console_color_codes.h"
 #include "bramlock_arm_planning_core/logger.h"
-#include "../common/rotation_math.h"
+#include "common/rotation_math.h"
 #include "link_transforms.h"
 
 namespace {

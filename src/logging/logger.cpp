@@ -88,8 +88,6 @@ Logger::Logger(std::string&& name) {
 
 Logger::~Logger() { logger_.reset(); }
 
-namespace detail {
-
 void writeLogStatement(int level, const char* file, int line, const char* function, const std::string& message) {
   Logger* instance = Logger::Instance();
   const std::shared_ptr<spdlog::logger> logger = instance->logger_;
@@ -103,5 +101,4 @@ void writeLogStatement(int level, const char* file, int line, const char* functi
               spdlog::string_view_t(text));
 }
 
-}  // namespace detail
 }  // namespace bramlock

@@ -20,8 +20,8 @@
 #include "bramlock_arm_planning_core/robot_model/joint_model_group.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
-#include "../robot_model/active_joint_ops.h"
 #include "checked_states.h"
+#include "robot_model/active_joint_ops.h"
 
 namespace {
 

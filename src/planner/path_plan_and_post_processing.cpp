@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "bramlock_arm_planning_core/logger.h"
-#include "../robot_model/active_joint_ops.h"
+#include "robot_model/active_joint_ops.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "bramlock_arm_planning_core/logger.h"
 #include "bramlock_arm_planning_core/planner/cubic_spline_trajectory.h"
 #include "bramlock_arm_planning_core/planner/quintic_spline_trajectory.h"
-#include "../robot_model/active_joint_ops.h"
+#include "robot_model/active_joint_ops.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "bramlock_arm_planning_core/robot_model/joint_model.h"
 
-#include "../common/rotation_math.h"
+#include "common/rotation_math.h"
 
 // Value rules the joint kinds share.
 namespace moveit {

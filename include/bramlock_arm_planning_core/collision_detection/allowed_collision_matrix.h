@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bramlock_arm_planning_core/collision_detection/contact_types.h"
+#include "bramlock_arm_planning_core/export.h"
 
 namespace collision_detection {
 
@@ -25,7 +26,7 @@ using ContactDeciderFn = std::function<bool(Contact&)>;
 // Which collisions between named bodies are allowed. Pair entries are stored
 // in both directions; a per-name default, where present, takes precedence
 // over every pair entry of that name.
-class AllowedCollisionMatrix {
+class BRAMLOCK_EXPORT AllowedCollisionMatrix {
  public:
   AllowedCollisionMatrix() = default;
   // Every pair of the names, each name with itself included.

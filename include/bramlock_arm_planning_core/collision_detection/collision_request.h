@@ -4,12 +4,14 @@
 #include <functional>
 #include <string>
 
+#include "bramlock_arm_planning_core/export.h"
+
 namespace collision_detection {
 
 struct CollisionResult;
 
 // The options of one collision query.
-struct CollisionRequest {
+struct BRAMLOCK_EXPORT CollisionRequest {
   virtual ~CollisionRequest() = default;
 
   std::string group_name;  // joint group whose links take part; empty for all

@@ -9,11 +9,12 @@
 #include <vector>
 
 #include "bramlock_arm_planning_core/collision_detection/contact_types.h"
+#include "bramlock_arm_planning_core/export.h"
 
 namespace collision_detection {
 
 // The answer of one collision query.
-struct CollisionResult {
+struct BRAMLOCK_EXPORT CollisionResult {
   using ContactMap = std::map<std::pair<std::string, std::string>, std::vector<Contact>>;
 
   bool collision = false;

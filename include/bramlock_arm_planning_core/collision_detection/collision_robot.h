@@ -10,6 +10,7 @@
 #include "bramlock_arm_planning_core/collision_detection/collision_result.h"
 #include "bramlock_arm_planning_core/collision_detection/distance_request.h"
 #include "bramlock_arm_planning_core/collision_detection/distance_result.h"
+#include "bramlock_arm_planning_core/export.h"
 
 namespace moveit {
 namespace core {
@@ -23,7 +24,7 @@ namespace collision_detection {
 // A robot checked against itself or against another robot, with a padding
 // and a scale per link. Backends implement the queries; the setters tell them
 // through updatedPaddingOrScaling which links changed.
-class CollisionRobot {
+class BRAMLOCK_EXPORT CollisionRobot {
  public:
   using RobotModelConstPtr = std::shared_ptr<const moveit::core::RobotModel>;
   using RobotState = moveit::core::RobotState;

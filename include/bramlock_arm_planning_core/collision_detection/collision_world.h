@@ -4,12 +4,13 @@
 
 #include "bramlock_arm_planning_core/collision_detection/collision_robot.h"
 #include "bramlock_arm_planning_core/collision_detection/world.h"
+#include "bramlock_arm_planning_core/export.h"
 
 namespace collision_detection {
 
 // A robot checked against the objects of a World. Backends implement the
 // robot-against-world, world-against-world and distance queries.
-class CollisionWorld {
+class BRAMLOCK_EXPORT CollisionWorld {
  public:
   using RobotState = moveit::core::RobotState;
 

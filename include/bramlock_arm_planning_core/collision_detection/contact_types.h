@@ -5,6 +5,8 @@
 
 #include <Eigen/Core>
 
+#include "bramlock_arm_planning_core/export.h"
+
 namespace collision_detection {
 
 // Kind of a body taking part in a collision query. The FCL geometry's owner
@@ -17,7 +19,7 @@ enum BodyType : int {
 
 // One contact between two bodies: where it lies, its normal and how deep the
 // bodies overlap, then the two bodies.
-struct Contact {
+struct BRAMLOCK_EXPORT Contact {
   Eigen::Vector3d pos = Eigen::Vector3d::Zero();
   Eigen::Vector3d normal = Eigen::Vector3d::Zero();
   double depth = 0.0;
@@ -28,7 +30,7 @@ struct Contact {
 };
 
 // A box of space with a collision cost.
-struct CostSource {
+struct BRAMLOCK_EXPORT CostSource {
   std::array<double, 3> aabb_min{{0.0, 0.0, 0.0}};
   std::array<double, 3> aabb_max{{0.0, 0.0, 0.0}};
   double cost = 0.0;

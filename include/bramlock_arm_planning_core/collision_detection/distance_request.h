@@ -5,6 +5,8 @@
 #include <set>
 #include <string>
 
+#include "bramlock_arm_planning_core/export.h"
+
 namespace moveit {
 namespace core {
 class LinkModel;
@@ -24,7 +26,7 @@ enum DistanceRequestType : int {
 };
 
 // The options of one distance query.
-struct DistanceRequest {
+struct BRAMLOCK_EXPORT DistanceRequest {
   bool nearest_points = false;
   bool signed_distance = false;
   DistanceRequestType type = GLOBAL_MINIMUM;

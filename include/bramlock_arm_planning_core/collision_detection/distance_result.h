@@ -10,11 +10,12 @@
 #include <Eigen/Core>
 
 #include "bramlock_arm_planning_core/collision_detection/contact_types.h"
+#include "bramlock_arm_planning_core/export.h"
 
 namespace collision_detection {
 
 // One measured distance between two bodies.
-struct DistanceResultsData {
+struct BRAMLOCK_EXPORT DistanceResultsData {
   double distance = std::numeric_limits<double>::max();
   std::array<Eigen::Vector3d, 2> nearest_points{{Eigen::Vector3d::Zero(), Eigen::Vector3d::Zero()}};
   std::array<std::string, 2> link_names;
@@ -23,7 +24,7 @@ struct DistanceResultsData {
 };
 
 // The answer of one distance query.
-struct DistanceResult {
+struct BRAMLOCK_EXPORT DistanceResult {
   using DistanceMap = std::map<std::pair<std::string, std::string>, std::vector<DistanceResultsData>>;
 
   bool collision = false;

@@ -10,6 +10,8 @@
 #include <Eigen/Geometry>
 #include <Eigen/StdVector>
 
+#include "bramlock_arm_planning_core/export.h"
+
 namespace shapes {
 class Shape;
 }
@@ -19,7 +21,7 @@ namespace collision_detection {
 // The named objects of the environment, each a list of shapes with one pose
 // per shape. Observers hear of every change synchronously. Copies of a world
 // share their object records until one of them changes a record.
-class World {
+class BRAMLOCK_EXPORT World {
  public:
   using ShapeConstPtr = std::shared_ptr<const shapes::Shape>;
   using PoseVector = std::vector<Eigen::Isometry3d, Eigen::aligned_allocator<Eigen::Isometry3d>>;

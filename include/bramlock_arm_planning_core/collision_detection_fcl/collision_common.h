@@ -11,6 +11,7 @@
 #include "bramlock_arm_planning_core/collision_detection/distance_request.h"
 #include "bramlock_arm_planning_core/collision_detection/distance_result.h"
 #include "bramlock_arm_planning_core/collision_detection_fcl/fcl_geometry.h"
+#include "bramlock_arm_planning_core/export.h"
 
 namespace moveit {
 namespace core {
@@ -21,7 +22,7 @@ class RobotModel;
 namespace collision_detection {
 
 // What the collision callback works with during one broad-phase query.
-struct CollisionData {
+struct BRAMLOCK_EXPORT CollisionData {
   CollisionData(const CollisionRequest* request, CollisionResult* result, const AllowedCollisionMatrix* matrix)
       : req(request), res(result), acm(matrix) {}
 
@@ -37,7 +38,7 @@ struct CollisionData {
 };
 
 // What the distance callback works with during one broad-phase query.
-struct DistanceData {
+struct BRAMLOCK_EXPORT DistanceData {
   DistanceData(const DistanceRequest* request, DistanceResult* result) : req(request), res(result) {}
 
   const DistanceRequest* req;
@@ -47,11 +48,12 @@ struct DistanceData {
 
 // Broad-phase callback: tests one candidate pair unless the pair is filtered
 // out; true stops the query. data is a CollisionData.
-bool collisionCallback(fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, void* data);
+BRAMLOCK_EXPORT bool collisionCallback(fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, void* data);
 
 // Broad-phase callback: measures one candidate pair unless it is filtered
 // out; true stops the query. data is a DistanceData; min_dist is lowered to
 // the smallest distance measured so far.
-bool distanceCallback(fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, void* data, double& min_dist);
+BRAMLOCK_EXPORT bool distanceCallback(fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, void* data,
+                                      double& min_dist);
 
 }  // namespace collision_detection

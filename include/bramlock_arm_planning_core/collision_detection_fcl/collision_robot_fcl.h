@@ -8,6 +8,7 @@
 
 #include "bramlock_arm_planning_core/collision_detection/collision_robot.h"
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_common.h"
+#include "bramlock_arm_planning_core/export.h"
 
 namespace moveit {
 namespace core {
@@ -20,7 +21,7 @@ namespace collision_detection {
 // The robot checker on FCL: one geometry and one prototype collision object
 // per collision shape of the model; each query places copies of them at the
 // state's transforms in a fresh dynamic AABB-tree broad phase.
-class CollisionRobotFCL : public CollisionRobot {
+class BRAMLOCK_EXPORT CollisionRobotFCL : public CollisionRobot {
  public:
   CollisionRobotFCL(const RobotModelConstPtr& model, double padding = 0.0, double scale = 1.0);
   // Shares the link geometry; attached-body geometry is not copied.

@@ -8,18 +8,19 @@
 
 #include "bramlock_arm_planning_core/collision_detection/collision_world.h"
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_common.h"
+#include "bramlock_arm_planning_core/export.h"
 
 namespace collision_detection {
 
 // The name under which the FCL checkers are offered.
-struct CollisionDetectorAllocatorFCL {
+struct BRAMLOCK_EXPORT CollisionDetectorAllocatorFCL {
   static const std::string NAME;
 };
 
 // The world checker on FCL: every object of the World mirrored as collision
 // objects in one long-lived dynamic AABB-tree broad phase, kept current by a
 // World observer.
-class CollisionWorldFCL : public CollisionWorld {
+class BRAMLOCK_EXPORT CollisionWorldFCL : public CollisionWorld {
  public:
   CollisionWorldFCL();
   // Mirrors every object the World already holds; a null World is replaced

@@ -11,6 +11,7 @@
 
 #include "bramlock_arm_planning_core/collision_detection/contact_types.h"
 #include "bramlock_arm_planning_core/collision_detection/world.h"
+#include "bramlock_arm_planning_core/export.h"
 
 namespace moveit {
 namespace core {
@@ -23,7 +24,7 @@ namespace collision_detection {
 
 // Whose geometry an FCL geometry is. The broad-phase callbacks find it
 // through the FCL geometry's user data.
-struct CollisionGeometryData {
+struct BRAMLOCK_EXPORT CollisionGeometryData {
   CollisionGeometryData(const moveit::core::LinkModel* link, int index);
   CollisionGeometryData(const moveit::core::AttachedBody* body, int index);
   // World objects have one record per shape, all with index 0.
@@ -49,7 +50,7 @@ struct CollisionGeometryData {
 
 // An FCL geometry and its owner record; the geometry's user data always
 // points at the record held here.
-class FCLGeometry {
+class BRAMLOCK_EXPORT FCLGeometry {
  public:
   FCLGeometry(std::shared_ptr<fcl::CollisionGeometryd> geometry, std::shared_ptr<CollisionGeometryData> data);
   FCLGeometry(const FCLGeometry&) = delete;
@@ -67,7 +68,7 @@ using FCLCollisionObjectPtr = std::shared_ptr<fcl::CollisionObjectd>;
 // Collision objects registered with a broad-phase manager together, and the
 // geometries they need kept alive (robot link geometry is kept by the robot
 // checker instead, so the two lists need not be parallel).
-struct FCLObject {
+struct BRAMLOCK_EXPORT FCLObject {
   void registerTo(fcl::BroadPhaseCollisionManagerd* manager);
   void unregisterFrom(fcl::BroadPhaseCollisionManagerd* manager);
   void clear();
@@ -78,7 +79,7 @@ struct FCLObject {
 
 // A broad-phase manager with the objects registered in it; the manager is
 // released before the objects.
-struct FCLManager {
+struct BRAMLOCK_EXPORT FCLManager {
   FCLObject object;
   std::shared_ptr<fcl::BroadPhaseCollisionManagerd> manager;
 };
@@ -90,20 +91,23 @@ struct FCLManager {
 // padding, link and index while anything still holds it; every other call
 // builds new geometry. The scale/padding forms work on a clone, never on the
 // caller's shape; a non-finite scale or padding yields null.
-FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, const moveit::core::LinkModel* link,
-                                            int shape_index);
-FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, double scale, double padding,
-                                            const moveit::core::LinkModel* link, int shape_index);
-FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, const moveit::core::AttachedBody* body,
-                                            int shape_index);
-FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, double scale, double padding,
-                                            const moveit::core::AttachedBody* body, int shape_index);
-FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, const World::Object* object);
-FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, double scale, double padding,
-                                            const World::Object* object);
+BRAMLOCK_EXPORT FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape,
+                                                            const moveit::core::LinkModel* link, int shape_index);
+BRAMLOCK_EXPORT FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, double scale,
+                                                            double padding, const moveit::core::LinkModel* link,
+                                                            int shape_index);
+BRAMLOCK_EXPORT FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape,
+                                                            const moveit::core::AttachedBody* body, int shape_index);
+BRAMLOCK_EXPORT FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, double scale,
+                                                            double padding, const moveit::core::AttachedBody* body,
+                                                            int shape_index);
+BRAMLOCK_EXPORT FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape,
+                                                            const World::Object* object);
+BRAMLOCK_EXPORT FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, double scale,
+                                                            double padding, const World::Object* object);
 
 // Drops the calling thread's cached world-object and attached-body geometry
 // whose shapes are gone.
-void cleanCollisionGeometryCache();
+BRAMLOCK_EXPORT void cleanCollisionGeometryCache();
 
 }  // namespace collision_detection

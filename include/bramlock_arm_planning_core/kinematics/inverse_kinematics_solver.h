@@ -8,12 +8,14 @@
 #include <kdl/chainfksolverpos_recursive.hpp>
 #include <kdl/chainiksolverpos_lma.hpp>
 
+#include "bramlock_arm_planning_core/export.h"
+
 // Numeric kinematics of the REV5-U800 arm on a KDL chain "base_link" ->
 // "link6" loaded from the arm URDF below the share directory of
 // bramlock_arm_description. Poses are 4x4 transforms of link6 in base_link.
 // Usable after updateMDH; the solvers keep work buffers (one caller at a time)
 // and references to the chain, so the object is neither copied nor moved.
-class InverseKinematicsSolver {
+class BRAMLOCK_EXPORT InverseKinematicsSolver {
  public:
   InverseKinematicsSolver() = default;
   ~InverseKinematicsSolver();
@@ -65,4 +67,4 @@ class InverseKinematicsSolver {
 };
 
 // Rotation vector (axis times angle, angle in [0, pi]) of R_b * R_a^T, in the base frame.
-Eigen::Vector3d rotationError(const Eigen::Matrix3d& R_a, const Eigen::Matrix3d& R_b);
+BRAMLOCK_EXPORT Eigen::Vector3d rotationError(const Eigen::Matrix3d& R_a, const Eigen::Matrix3d& R_b);

@@ -10,9 +10,11 @@
 #include <Eigen/Core>
 #include <nanoflann.hpp>
 
+#include "bramlock_arm_planning_core/export.h"
+
 // Dataset view of the sample positions for the KD-tree: the first three values
 // of each point are its coordinates.
-struct PointCloudAdaptor {
+struct BRAMLOCK_EXPORT PointCloudAdaptor {
   explicit PointCloudAdaptor(const std::vector<std::array<float, 7>>* points) : points_(points) {}
 
   std::size_t kdtree_get_point_count() const { return points_->size(); }
@@ -29,7 +31,7 @@ struct PointCloudAdaptor {
 // Sampled arm configurations (joint vector and the pose it reaches), loaded
 // from the planning package's robot_pose_samples.txt and indexed by position,
 // so that joint vectors near a target pose can serve as seeds.
-class JointsTable {
+class BRAMLOCK_EXPORT JointsTable {
  public:
   using KdTree = nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<float, PointCloudAdaptor>,
                                                      PointCloudAdaptor, 3, unsigned int>;

@@ -6,6 +6,7 @@
 
 #include <Eigen/Dense>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/kinematics/kinematics_interface.h"
 
 // Kinematics of the 5-axis KestrelBot V3 arm: modified-DH forward kinematics of
@@ -21,7 +22,7 @@
 // error!!!"); -10 a value that is not a finite number ("inverseKinematics not a
 // number!!!!", e.g. an unreachable pose, or a pose holding NaN or infinity).
 // A null flag array gives -1.
-class KestrelBotV3Kinematics : public KinematicsInterface {
+class BRAMLOCK_EXPORT KestrelBotV3Kinematics : public KinematicsInterface {
  public:
   KestrelBotV3Kinematics();
 

@@ -4,6 +4,7 @@
 
 #include <Eigen/Dense>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/kinematics/robot_type.h"
 
 // The contract every arm's kinematics class fulfils. An object holds its arm's
@@ -20,7 +21,7 @@
 // arm, for one) answers for the pose alone. No form reports success with a
 // value that is not finite.
 // Objects keep buffers between calls: one caller at a time.
-class KinematicsInterface {
+class BRAMLOCK_EXPORT KinematicsInterface {
  public:
   KinematicsInterface() = default;
 

@@ -6,6 +6,7 @@
 
 #include <Eigen/Dense>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/kinematics/kinematics_interface.h"
 
 // Kinematics of the 6-axis Realman arm: the MDH table is turned into standard
@@ -24,7 +25,7 @@
 // -1 no configuration solved. Each code prints its message on standard output.
 // A pose or reference holding NaN or infinity, or a null flag array, gives -1
 // silently with the outputs untouched.
-class RealmanKinematics : public KinematicsInterface {
+class BRAMLOCK_EXPORT RealmanKinematics : public KinematicsInterface {
  public:
   RealmanKinematics();
 

@@ -4,6 +4,7 @@
 
 #include <Eigen/Dense>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/kinematics/ikfast/ikfast_solver.h"
 #include "bramlock_arm_planning_core/kinematics/inverse_kinematics_solver.h"
 #include "bramlock_arm_planning_core/kinematics/kinematics_interface.h"
@@ -18,7 +19,7 @@
 // return -1, with their output emptied, when T is not 4x4 or the reference
 // holds fewer than six values, or either holds a value that is not finite. The object holds solvers that refer to its KDL
 // chain, so it is neither copied nor moved.
-class Rev5U800Kinematics : public KinematicsInterface {
+class BRAMLOCK_EXPORT Rev5U800Kinematics : public KinematicsInterface {
  public:
   Rev5U800Kinematics();
   Rev5U800Kinematics(const Rev5U800Kinematics&) = delete;

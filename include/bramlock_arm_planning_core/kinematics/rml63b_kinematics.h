@@ -5,6 +5,7 @@
 
 #include <Eigen/Dense>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/kinematics/kinematics_interface.h"
 
 // Kinematics of the 6-axis RML63-B arm over its modified-DH chain: forward
@@ -20,7 +21,7 @@
 // angles, and holds for this arm's alphas with xa[0] = xa[4] = xa[5] = 0 and
 // zd[1] = zd[2] = zd[4] = 0. Joint vectors must hold six values (the Jacobian
 // at q: one to six) and poses at least 3x4; otherwise std::invalid_argument.
-class Rml63BKinematics : public KinematicsInterface {
+class BRAMLOCK_EXPORT Rml63BKinematics : public KinematicsInterface {
  public:
   Rml63BKinematics();
 

@@ -12,6 +12,7 @@
 
 #include <Eigen/Dense>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/plan_scene/link_transform.h"
 #include "bramlock_arm_planning_core/plan_scene/plan_scene_interface.h"
 #include "bramlock_arm_planning_core/planner/arm_mdh_params.h"
@@ -74,7 +75,7 @@ class Shape;
 //
 // FCL tests mesh links by their triangles: an obstacle wholly inside a link
 // mesh (or inside its padded copy) touches no triangle and is not reported.
-class ManipulatorPlanScene : public PlanSceneInterface {
+class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
  public:
   using MdhTable = std::vector<std::vector<double>>;
   // Paddings (metres, either sign) and scales beyond this make link meshes

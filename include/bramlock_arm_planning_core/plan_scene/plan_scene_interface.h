@@ -3,10 +3,12 @@
 #include <utility>
 #include <vector>
 
+#include "bramlock_arm_planning_core/export.h"
+
 // The scene as the planner and the trajectory generator see it. Joint vectors
 // passed as double* hold one value per variable of the planned group, in the
 // group's variable order (radians, metres for prismatic joints).
-class PlanSceneInterface {
+class BRAMLOCK_EXPORT PlanSceneInterface {
  public:
   virtual ~PlanSceneInterface() = default;
 

@@ -3,6 +3,7 @@
 #include <Eigen/Core>
 #include <Eigen/Geometry>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/planner/arm_dynamics_data.h"
 #include "bramlock_arm_planning_core/planner/arm_dynamics_model.h"
 
@@ -14,18 +15,19 @@ namespace dynamics {
 // that are not finite; callers that check limits read those as violations.
 
 // Joint placements for q.
-void forwardKinematics(const Model& model, Data& data, const Eigen::VectorXd& q);
+BRAMLOCK_EXPORT void forwardKinematics(const Model& model, Data& data, const Eigen::VectorXd& q);
 // Joint placements and velocities for q and v.
-void forwardKinematics(const Model& model, Data& data, const Eigen::VectorXd& q, const Eigen::VectorXd& v);
+BRAMLOCK_EXPORT void forwardKinematics(const Model& model, Data& data, const Eigen::VectorXd& q,
+                                       const Eigen::VectorXd& v);
 // Placement of a frame in the root frame, from the last forwardKinematics.
-Eigen::Isometry3d framePlacement(const Model& model, const Data& data, FrameIndex frame);
+BRAMLOCK_EXPORT Eigen::Isometry3d framePlacement(const Model& model, const Data& data, FrameIndex frame);
 // Velocity of a frame, from the last forwardKinematics with velocities (std::logic_error without one).
-FrameVelocity frameVelocity(const Model& model, const Data& data, FrameIndex frame);
+BRAMLOCK_EXPORT FrameVelocity frameVelocity(const Model& model, const Data& data, FrameIndex frame);
 // Joint torques tau = M(q) a + C(q, v) v + g(q) over the whole tree under the model's gravity.
-const Eigen::VectorXd& rnea(const Model& model, Data& data, const Eigen::VectorXd& q, const Eigen::VectorXd& v,
-                            const Eigen::VectorXd& a);
+BRAMLOCK_EXPORT const Eigen::VectorXd& rnea(const Model& model, Data& data, const Eigen::VectorXd& q,
+                                            const Eigen::VectorXd& v, const Eigen::VectorXd& a);
 // Angle in [0, pi] of a rotation matrix (the norm of its rotation vector).
-double rotationAngle(const Eigen::Matrix3d& rotation);
+BRAMLOCK_EXPORT double rotationAngle(const Eigen::Matrix3d& rotation);
 
 }  // namespace dynamics
 }  // namespace bramlock

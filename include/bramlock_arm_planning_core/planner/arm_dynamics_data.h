@@ -7,20 +7,21 @@
 #include <Eigen/Geometry>
 #include <kdl/frames.hpp>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/planner/arm_dynamics_model.h"
 
 namespace bramlock {
 namespace dynamics {
 
 // Linear velocity of a frame's origin and its angular velocity, both in axes aligned with the root.
-struct FrameVelocity {
+struct BRAMLOCK_EXPORT FrameVelocity {
   Eigen::Vector3d linear = Eigen::Vector3d::Zero();
   Eigen::Vector3d angular = Eigen::Vector3d::Zero();
 };
 
 // Work data of one Model: buffers of the algorithms in arm_dynamics.h. It keeps
 // its model alive; one planner owns one, so it is not copyable.
-class Data {
+class BRAMLOCK_EXPORT Data {
  public:
   // Throws std::invalid_argument for a null model.
   explicit Data(std::shared_ptr<const Model> model);

@@ -9,6 +9,8 @@
 #include <kdl/segment.hpp>
 #include <kdl/tree.hpp>
 
+#include "bramlock_arm_planning_core/export.h"
+
 namespace bramlock {
 namespace dynamics {
 
@@ -24,7 +26,7 @@ constexpr unsigned kAnyFrameType = kOperationalFrame | kJointFrame | kFixedJoint
 using FrameIndex = std::size_t;
 using JointIndex = int;  // 0 is the universe, movable joints follow from 1 in depth-first order
 
-struct Frame {
+struct BRAMLOCK_EXPORT Frame {
   std::string name;
   FrameType type = kOperationalFrame;
   JointIndex parent_joint = 0;
@@ -33,7 +35,7 @@ struct Frame {
 };
 
 // One movable joint: its frame at q is parent joint frame * parent_offset * segment.pose(q).
-struct MovableJoint {
+struct BRAMLOCK_EXPORT MovableJoint {
   std::string name;
   JointIndex parent = 0;
   KDL::Frame parent_offset;  // the segment's root link relative to the parent joint's frame
@@ -48,7 +50,7 @@ struct MovableJoint {
 // named frames. Frame numbering: 0 the universe, 1 the root joint, 2 the root
 // link, then for each joint in depth-first order its joint frame and its child
 // link's frame; frames added later come last.
-class Model {
+class BRAMLOCK_EXPORT Model {
  public:
   // Throws std::runtime_error when the file cannot be read or holds a floating or planar joint.
   static std::shared_ptr<Model> fromUrdfFile(const std::string& path);

@@ -7,12 +7,13 @@
 
 #include <Eigen/Core>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/planner/arm_dynamics_data.h"
 #include "bramlock_arm_planning_core/planner/arm_dynamics_model.h"
 #include "bramlock_arm_planning_core/planner/waypoint_constraints.h"
 
 // Ratios value / limit of one segment or sample; above 1 is a violation.
-struct ConstraintEvaluation {
+struct BRAMLOCK_EXPORT ConstraintEvaluation {
   double velocity_ratio = 0.0;
   double acceleration_ratio = 0.0;
   double linear_velocity_ratio = 0.0;
@@ -36,7 +37,8 @@ inline double limitRatio(double value, double limit) {
 // with the given segment durations (one fewer than positions). Fewer than two positions: {0}.
 // Throws std::invalid_argument for a wrong count of durations or a value (given or solved) that is
 // not finite.
-std::vector<double> solveJointVelocities(const std::vector<double>& q, const std::vector<double>& durations);
+BRAMLOCK_EXPORT std::vector<double> solveJointVelocities(const std::vector<double>& q,
+                                                         const std::vector<double>& durations);
 
 // Raises the velocity and acceleration ratios of evaluation to those of a segment polynomial
 // (velocity(t), acceleration(t)) at time t of [0, T], against limits interpolated linearly from
@@ -77,8 +79,9 @@ ConstraintEvaluation evaluateJointLimitRatios(const Segment& segment, double T, 
 // Joint velocity and acceleration ratios of the cubic Hermite segment from (q0, qd0) to (q1, qd1)
 // in time T; a fresh record when 0 < T <= 1e-12. Throws std::invalid_argument when T is not a
 // positive finite number.
-ConstraintEvaluation evaluateSegmentConstraints(double q0, double q1, double qd0, double qd1, double T, double vmax0,
-                                                double vmax1, double amax0, double amax1, int samples);
+BRAMLOCK_EXPORT ConstraintEvaluation evaluateSegmentConstraints(double q0, double q1, double qd0, double qd1, double T,
+                                                                double vmax0, double vmax1, double amax0, double amax1,
+                                                                int samples);
 
 // Largest |tau[j]| / limits[j] over the joints whose limit exceeds 1e-12 (0 when there is none);
 // infinity when a ratio is not a number.
@@ -88,27 +91,28 @@ double largestTorqueRatio(const Eigen::VectorXd& tau, const std::vector<double>&
 // the cubic Hermite spline given joint-major by positions and velocities, over the joints whose
 // limit exceeds 1e-12. 0 when T <= 1e-12, limits are empty or samples < 1; infinity when a ratio
 // is not a number.
-double evaluateTorqueConstraintsForSegment(int segment, double T, const std::vector<std::vector<double>>& positions,
-                                           const std::vector<std::vector<double>>& velocities,
-                                           const std::vector<double>& limits, const bramlock::dynamics::Model& model,
-                                           bramlock::dynamics::Data& data, int joints, int samples);
+BRAMLOCK_EXPORT double evaluateTorqueConstraintsForSegment(int segment, double T,
+                                                           const std::vector<std::vector<double>>& positions,
+                                                           const std::vector<std::vector<double>>& velocities,
+                                                           const std::vector<double>& limits,
+                                                           const bramlock::dynamics::Model& model,
+                                                           bramlock::dynamics::Data& data, int joints, int samples);
 
 // The same for the quintic Hermite spline (also given accelerations) at the six points k T / 5.
-double evaluateQuinticTorqueConstraintsForSegment(int segment, const std::vector<std::vector<double>>& positions,
-                                                  const std::vector<std::vector<double>>& velocities,
-                                                  const std::vector<std::vector<double>>& accelerations,
-                                                  const std::vector<double>& limits,
-                                                  const bramlock::dynamics::Model& model,
-                                                  bramlock::dynamics::Data& data, int joints, double T);
+BRAMLOCK_EXPORT double evaluateQuinticTorqueConstraintsForSegment(
+    int segment, const std::vector<std::vector<double>>& positions, const std::vector<std::vector<double>>& velocities,
+    const std::vector<std::vector<double>>& accelerations, const std::vector<double>& limits,
+    const bramlock::dynamics::Model& model, bramlock::dynamics::Data& data, int joints, double T);
 
 // Linear and angular speed ratios of the limited frame at joint positions q and velocities v.
 // A fresh record when the limits are off or name no frame of the model; a dynamics error is
 // logged and counts as no violation. A ratio that is not a number is infinite and violated.
-ConstraintEvaluation evaluateCartesianConstraints(const Eigen::VectorXd& q, const Eigen::VectorXd& v,
-                                                  const CartesianConstraints& limits,
-                                                  const bramlock::dynamics::Model& model,
-                                                  bramlock::dynamics::Data& data);
-ConstraintEvaluation evaluateQuinticCartesianConstraints(const Eigen::VectorXd& q, const Eigen::VectorXd& v,
-                                                         const CartesianConstraints& limits,
-                                                         const bramlock::dynamics::Model& model,
-                                                         bramlock::dynamics::Data& data);
+BRAMLOCK_EXPORT ConstraintEvaluation evaluateCartesianConstraints(const Eigen::VectorXd& q, const Eigen::VectorXd& v,
+                                                                  const CartesianConstraints& limits,
+                                                                  const bramlock::dynamics::Model& model,
+                                                                  bramlock::dynamics::Data& data);
+BRAMLOCK_EXPORT ConstraintEvaluation evaluateQuinticCartesianConstraints(const Eigen::VectorXd& q,
+                                                                         const Eigen::VectorXd& v,
+                                                                         const CartesianConstraints& limits,
+                                                                         const bramlock::dynamics::Model& model,
+                                                                         bramlock::dynamics::Data& data);

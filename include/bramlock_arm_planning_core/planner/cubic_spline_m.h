@@ -2,8 +2,10 @@
 
 #include <vector>
 
+#include "bramlock_arm_planning_core/export.h"
+
 // Clamped cubic spline of one joint, held as its second derivatives (moments) at the knots.
-struct CubicSplineM {
+struct BRAMLOCK_EXPORT CubicSplineM {
   std::vector<double> times;   // strictly increasing knot times, seconds
   std::vector<double> values;  // joint position at each knot
   std::vector<double> moments;

@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/plan_scene/plan_scene_interface.h"
 #include "bramlock_arm_planning_core/planner/rrtc.h"
 #include "bramlock_arm_planning_core/planner/trajectory_data.h"
@@ -21,7 +22,7 @@ enum class PaddingType { kRobot, kGripper };
 // its virtual destructor). Do not delete a scene handed to a pipeline, do not
 // use it after the pipeline is gone, and never hand one scene to two pipelines.
 // This is why a pipeline can be neither copied nor moved.
-class PathPlanAndPostProcessing {
+class BRAMLOCK_EXPORT PathPlanAndPostProcessing {
  public:
   // Takes ownership of the scene (also when this constructor throws).
   // Throws std::invalid_argument for a null scene.

@@ -2,11 +2,12 @@
 
 #include <vector>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/planner/spline_coefficients.h"
 
 // Piecewise quintic of one joint with position, velocity and acceleration at every knot;
 // each segment is the quintic Hermite polynomial through its two knots.
-struct QuinticSplineInterpolator {
+struct BRAMLOCK_EXPORT QuinticSplineInterpolator {
   std::vector<double> times;  // strictly increasing knot times, seconds
   std::vector<double> positions;
   std::vector<double> velocities;

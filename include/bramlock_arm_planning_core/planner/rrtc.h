@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/plan_scene/plan_scene_interface.h"
 
 namespace bramlock::internal {
@@ -17,7 +18,7 @@ class PathSimplifier;
 
 // One tree node: a joint state and the node it was grown from (null for a
 // root and for a sample).
-struct Node {
+struct BRAMLOCK_EXPORT Node {
   std::vector<double> state;
   Node* parent = nullptr;
 };
@@ -41,7 +42,7 @@ std::string vectorToString(Pointer values, int n, const std::string& separator) 
 // The planner owns every node it makes. Search nodes live in an arena that is
 // emptied when a search ends, so a node returned by steer() stays valid only
 // until the next planning() call. Not copyable: the trees point into the arena.
-class RRTConnect {
+class BRAMLOCK_EXPORT RRTConnect {
  public:
   using Path = std::vector<std::vector<double>>;
 

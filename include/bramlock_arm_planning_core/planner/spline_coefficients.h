@@ -1,7 +1,9 @@
 #pragma once
 
+#include "bramlock_arm_planning_core/export.h"
+
 // Cubic Hermite segment c0 + c1 t + c2 t^2 + c3 t^3 on [0, T] from end positions and velocities.
-struct CubicSplineCoefficients {
+struct BRAMLOCK_EXPORT CubicSplineCoefficients {
   double c0 = 0.0;
   double c1 = 0.0;
   double c2 = 0.0;
@@ -15,7 +17,7 @@ struct CubicSplineCoefficients {
 };
 
 // Quintic Hermite segment c0 + ... + c5 t^5 on [0, T] from end positions, velocities and accelerations.
-struct QuinticSplineCoefficients {
+struct BRAMLOCK_EXPORT QuinticSplineCoefficients {
   double c0 = 0.0;
   double c1 = 0.0;
   double c2 = 0.0;

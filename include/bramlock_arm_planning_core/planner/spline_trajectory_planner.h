@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/planner/arm_dynamics_data.h"
 #include "bramlock_arm_planning_core/planner/arm_dynamics_model.h"
 #include "bramlock_arm_planning_core/planner/arm_mdh_params.h"
@@ -16,7 +17,7 @@
 // between them (messages, spline type, evaluators); it is defined where the
 // planner is instantiated.
 template <class Flavour>
-class SplineTrajectoryPlanner : public ITrajectoryPlanner {
+class BRAMLOCK_EXPORT SplineTrajectoryPlanner : public ITrajectoryPlanner {
  public:
   // Limits that hold over one segment (segment s joins waypoints s and s + 1).
   struct SegmentConstraints {

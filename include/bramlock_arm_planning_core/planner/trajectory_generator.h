@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/plan_scene/plan_scene_interface.h"
 #include "bramlock_arm_planning_core/planner/arm_mdh_params.h"
 #include "bramlock_arm_planning_core/planner/trajectory_data.h"
@@ -23,7 +24,7 @@
 // Failures are reported as -1 with a log line (or a console line where noted),
 // never by exceptions, unless said otherwise. Limit arrays hold one value per
 // joint of the scene's planned group (rad/s, rad/s^2), each positive and finite.
-class TrajectoryGenerator {
+class BRAMLOCK_EXPORT TrajectoryGenerator {
  public:
   using Path = std::vector<std::vector<double>>;
 

@@ -3,12 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/planner/arm_mdh_params.h"
 #include "bramlock_arm_planning_core/planner/trajectory_result.h"
 #include "bramlock_arm_planning_core/planner/waypoint_constraints.h"
 
 // A planner that times a joint-space path under per-waypoint limits.
-class ITrajectoryPlanner {
+class BRAMLOCK_EXPORT ITrajectoryPlanner {
  public:
   virtual ~ITrajectoryPlanner() = default;
 

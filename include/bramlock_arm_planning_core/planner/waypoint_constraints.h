@@ -2,8 +2,10 @@
 
 #include <vector>
 
+#include "bramlock_arm_planning_core/export.h"
+
 // Speed limits of one frame of the dynamics model.
-struct CartesianConstraints {
+struct BRAMLOCK_EXPORT CartesianConstraints {
   double max_linear_velocity = 20.0;
   double max_angular_velocity = 300.14;
   int frame_id = -1;  // negative: no frame is limited
@@ -11,7 +13,7 @@ struct CartesianConstraints {
 };
 
 // Limits at one waypoint, one entry per joint.
-struct WaypointConstraints {
+struct BRAMLOCK_EXPORT WaypointConstraints {
   std::vector<double> vmax;        // rad/s, each > 0
   std::vector<double> amax;        // rad/s^2, each > 0
   std::vector<double> torque_max;  // N*m; empty: no torque limit at this waypoint

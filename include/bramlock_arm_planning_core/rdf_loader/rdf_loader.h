@@ -6,13 +6,14 @@
 
 #include <urdf/model.h>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/srdf/model.h"
 
 namespace rdf_loader {
 
 // Parses robot-description texts into URDF and SRDF models, and reads
 // description files (running xacro for .xacro files) into strings.
-class RDFLoader {
+class BRAMLOCK_EXPORT RDFLoader {
  public:
   // The SRDF is parsed only when the URDF parses; a model that does not parse stays null.
   RDFLoader(const std::string& urdf_string, const std::string& srdf_string);

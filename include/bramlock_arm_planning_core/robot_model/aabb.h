@@ -2,11 +2,13 @@
 
 #include <Eigen/Geometry>
 
+#include "bramlock_arm_planning_core/export.h"
+
 namespace moveit {
 namespace core {
 
 // Axis-aligned box; a new box is empty, so the first extension sets both corners.
-class AABB : public Eigen::AlignedBox3d {
+class BRAMLOCK_EXPORT AABB : public Eigen::AlignedBox3d {
  public:
   using Eigen::AlignedBox3d::AlignedBox3d;
 

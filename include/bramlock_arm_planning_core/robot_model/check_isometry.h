@@ -4,6 +4,8 @@
 
 #include <Eigen/Geometry>
 
+#include "bramlock_arm_planning_core/export.h"
+
 namespace moveit {
 namespace core {
 
@@ -12,7 +14,7 @@ constexpr double kIsometryPrecision = 1e-12;
 
 // True when the transform is a rigid motion within the precision; with verbose,
 // a failed test prints its reason on the standard error stream.
-bool checkIsometry(const Eigen::Isometry3d& transform, double precision, bool verbose);
+BRAMLOCK_EXPORT bool checkIsometry(const Eigen::Isometry3d& transform, double precision, bool verbose);
 
 }  // namespace core
 }  // namespace moveit

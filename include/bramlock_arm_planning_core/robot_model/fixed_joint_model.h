@@ -1,12 +1,13 @@
 #pragma once
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/robot_model/joint_model.h"
 
 namespace moveit {
 namespace core {
 
 // A joint without variables: its child link moves with its parent.
-class FixedJointModel : public JointModel {
+class BRAMLOCK_EXPORT FixedJointModel : public JointModel {
  public:
   FixedJointModel(const std::string& name, size_t joint_index, size_t first_variable_index);
 

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/robot_model/joint_model.h"
 
 namespace moveit {
 namespace core {
 
 // Free rigid motion: trans_x, trans_y, trans_z and the rotation quaternion rot_x .. rot_w.
-class FloatingJointModel : public JointModel {
+class BRAMLOCK_EXPORT FloatingJointModel : public JointModel {
  public:
   FloatingJointModel(const std::string& name, size_t joint_index, size_t first_variable_index);
 

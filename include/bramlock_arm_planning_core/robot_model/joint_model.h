@@ -8,6 +8,8 @@
 
 #include <Eigen/Geometry>
 
+#include "bramlock_arm_planning_core/export.h"
+
 namespace random_numbers {
 class RandomNumberGenerator;
 }
@@ -18,7 +20,7 @@ namespace core {
 class LinkModel;
 
 // Limits of one joint variable.
-struct VariableBounds {
+struct BRAMLOCK_EXPORT VariableBounds {
   double min_position_ = 0.0;
   double max_position_ = 0.0;
   bool position_bounded_ = false;
@@ -33,7 +35,7 @@ struct VariableBounds {
   bool jerk_bounded_ = false;
 };
 
-std::ostream& operator<<(std::ostream& out, const VariableBounds& bounds);
+BRAMLOCK_EXPORT std::ostream& operator<<(std::ostream& out, const VariableBounds& bounds);
 
 // Rows of the MDH table handed to the robot model; column k belongs to "joint{k+1}".
 enum MdhTableRow : std::size_t { kMdhRowZd = 0, kMdhRowXa = 1, kMdhRowQzero = 2, kMdhRowAlpha = 3, kMdhRowCount = 4 };
@@ -42,7 +44,7 @@ using MdhTable = std::vector<std::vector<double>>;
 
 // Abstract joint of the kinematic model. Value pointers handed to the
 // per-kind operations point at the joint's own first variable.
-class JointModel {
+class BRAMLOCK_EXPORT JointModel {
  public:
   enum JointType : int { UNKNOWN = 0, REVOLUTE = 1, PRISMATIC = 2, PLANAR = 3, FLOATING = 4, FIXED = 5 };
   using Bounds = std::vector<VariableBounds>;

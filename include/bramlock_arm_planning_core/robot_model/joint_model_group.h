@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/kinematics/kinematics_interface.h"
 #include "bramlock_arm_planning_core/robot_model/joint_model.h"
 #include "bramlock_arm_planning_core/robot_model/kinematics_slover.h"
@@ -41,7 +42,7 @@ struct Span;
 // Every group of one robot type shares the model's single solver object of
 // that type; each binding hands that object its own MDH values, so the
 // object holds the MDH values of the group bound last.
-class JointModelGroup {
+class BRAMLOCK_EXPORT JointModelGroup {
  public:
   using JointBoundsVector = std::vector<const JointModel::Bounds*>;
 

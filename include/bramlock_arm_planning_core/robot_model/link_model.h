@@ -8,6 +8,8 @@
 #include <Eigen/Geometry>
 #include <Eigen/StdVector>
 
+#include "bramlock_arm_planning_core/export.h"
+
 namespace shapes {
 class Shape;
 }
@@ -26,7 +28,7 @@ using LinkTransformMap =
 // One rigid link of the kinematic model: its place in the tree, the fixed
 // transform from the parent link to its joint frame, its collision shapes and
 // the box holding them, and the links rigidly attached to it.
-class LinkModel {
+class BRAMLOCK_EXPORT LinkModel {
  public:
   LinkModel(const std::string& name, size_t link_index);
   LinkModel(const LinkModel&) = delete;

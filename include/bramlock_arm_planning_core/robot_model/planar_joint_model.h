@@ -1,12 +1,13 @@
 #pragma once
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/robot_model/joint_model.h"
 
 namespace moveit {
 namespace core {
 
 // Motion in the x-y plane: x, y and the heading theta.
-class PlanarJointModel : public JointModel {
+class BRAMLOCK_EXPORT PlanarJointModel : public JointModel {
  public:
   enum MotionModel : int { HOLONOMIC = 0, DIFF_DRIVE = 1 };
 
@@ -47,9 +48,9 @@ class PlanarJointModel : public JointModel {
 // Turn on the spot, drive straight, turn on the spot: the geometry of a
 // differential-drive move between two (x, y, theta) poses, driving forwards
 // or backwards, whichever turns less.
-void computeTurnDriveTurnGeometry(const double* from, const double* to, double min_translational_distance,
-                                  double& dx, double& dy, double& initial_turn, double& drive_angle,
-                                  double& final_turn);
+BRAMLOCK_EXPORT void computeTurnDriveTurnGeometry(const double* from, const double* to,
+                                                  double min_translational_distance, double& dx, double& dy,
+                                                  double& initial_turn, double& drive_angle, double& final_turn);
 
 }  // namespace core
 }  // namespace moveit

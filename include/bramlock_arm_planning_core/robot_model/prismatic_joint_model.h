@@ -1,12 +1,13 @@
 #pragma once
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/robot_model/joint_model.h"
 
 namespace moveit {
 namespace core {
 
 // One translation along an axis (the URDF axis as given).
-class PrismaticJointModel : public JointModel {
+class BRAMLOCK_EXPORT PrismaticJointModel : public JointModel {
  public:
   PrismaticJointModel(const std::string& name, size_t joint_index, size_t first_variable_index);
 

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/robot_model/joint_model.h"
 
 namespace moveit {
 namespace core {
 
 // One rotation about a unit axis; a continuous joint wraps into (-pi, pi].
-class RevoluteJointModel : public JointModel {
+class BRAMLOCK_EXPORT RevoluteJointModel : public JointModel {
  public:
   RevoluteJointModel(const std::string& name, size_t joint_index, size_t first_variable_index);
 

@@ -9,6 +9,7 @@
 
 #include <Eigen/Geometry>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/robot_model/joint_model.h"
 #include "bramlock_arm_planning_core/robot_model/joint_model_group.h"
 #include "bramlock_arm_planning_core/robot_model/kinematics_slover.h"
@@ -41,7 +42,7 @@ struct Span;
 // children in urdfdom's order, which is by joint name), mimic relations,
 // variable tables and the common-roots table. The model owns its joints,
 // links and groups.
-class RobotModel {
+class BRAMLOCK_EXPORT RobotModel {
  public:
   using JointBoundsVector = std::vector<const JointModel::Bounds*>;
 

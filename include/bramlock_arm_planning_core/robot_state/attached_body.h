@@ -8,6 +8,7 @@
 #include <Eigen/Geometry>
 #include <Eigen/StdVector>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/robot_model/link_model.h"
 
 namespace shapes {
@@ -21,7 +22,7 @@ namespace core {
 // object, an end-effector mesh, a box. Scale and padding are applied to the
 // shapes themselves when they are set, so whoever reads the shapes sees the
 // final geometry; shapes shared with another owner are cloned first.
-class AttachedBody {
+class BRAMLOCK_EXPORT AttachedBody {
  public:
   using ShapeList = std::vector<std::shared_ptr<const shapes::Shape>>;
 

@@ -12,6 +12,7 @@
 #include <Eigen/Core>
 #include <Eigen/Geometry>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/attached_body.h"
 
@@ -34,7 +35,7 @@ using AttachedBodyCallback = boost::function<void(AttachedBody*, bool)>;
 // Value setters reject non-finite values, null pointers, null groups and
 // arrays of the wrong size with std::invalid_argument before changing
 // anything; unknown variable names throw the model's std::runtime_error.
-class RobotState {
+class BRAMLOCK_EXPORT RobotState {
  public:
   using ModelConstPtr = std::shared_ptr<const RobotModel>;
 

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "bramlock_arm_planning_core/export.h"
+
 namespace urdf {
 class ModelInterface;
 }
@@ -15,7 +17,7 @@ namespace srdf {
 // virtual joints, end-effectors, named group states, passive joints, disabled
 // collision pairs and joint properties, each list in document order.
 // Names are not checked against the URDF: the robot model reports its own misses.
-class Model {
+class BRAMLOCK_EXPORT Model {
  public:
   struct Group {
     std::string name_;

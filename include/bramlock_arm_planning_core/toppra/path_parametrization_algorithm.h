@@ -4,6 +4,7 @@
 #include <sstream>
 #include <string>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/toppra/toppra.h"
 
 namespace toppra {
@@ -22,7 +23,7 @@ namespace toppra {
 // reachable next speed falls as the current one rises, and a slower profile
 // can end up faster overall (a few per cent on such paths). On straight lines
 // and gently bending paths the greedy choice is the greatest one.
-class PathParametrizationAlgorithm {
+class BRAMLOCK_EXPORT PathParametrizationAlgorithm {
  public:
   enum ReturnCode : int {
     Success = 0,

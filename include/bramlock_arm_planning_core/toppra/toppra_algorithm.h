@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/toppra/path_parametrization_algorithm.h"
 
 namespace toppra {
@@ -7,7 +8,7 @@ namespace algorithm {
 
 // TOPP-RA (Pham and Pham, IEEE T-RO 2018) with the default (Seidel) solver
 // and a greedy forward pass.
-class TOPPRA : public PathParametrizationAlgorithm {
+class BRAMLOCK_EXPORT TOPPRA : public PathParametrizationAlgorithm {
  public:
   TOPPRA(LinearConstraintPtrs constraints, const GeometricPathPtr& path);
   ~TOPPRA() override = default;

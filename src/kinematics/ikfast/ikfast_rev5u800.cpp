@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "../link_transforms.h"
+#include "kinematics/link_transforms.h"
 #include "rev5u800_chain.h"
 #include "wrist_circle_solver.h"
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "../../common/rotation_math.h"
+#include "common/rotation_math.h"
 
 namespace rev5u800 {
 namespace {

@@ -10,7 +10,7 @@
 #include <boost/math/tools/minima.hpp>
 #include <boost/math/tools/roots.hpp>
 
-#include "../../common/rotation_math.h"
+#include "common/rotation_math.h"
 
 namespace rev5u800 {
 namespace {

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "bramlock_arm_planning_core/export.h"
+
 // Internal checks of the solver throw instead of aborting: a failed check is
 // bad input data, which the caller may want to survive.
 #define IKFAST_ASSERT(condition)                                                                   \
@@ -35,7 +37,7 @@ namespace ikfast {
 // One joint's part of a solution: value = freevalue * fmul + foffset when a free
 // parameter is used, else foffset.
 template <typename T>
-class IkSingleDOFSolutionBase {
+class BRAMLOCK_EXPORT IkSingleDOFSolutionBase {
  public:
   IkSingleDOFSolutionBase() {
     for (unsigned char& index : indices) index = 255;
@@ -58,7 +60,7 @@ class IkSingleDOFSolutionBase {
 };
 
 template <typename T>
-class IkSolutionBase {
+class BRAMLOCK_EXPORT IkSolutionBase {
  public:
   virtual ~IkSolutionBase() = default;
   virtual void GetSolution(T* solution, const T* freevalues) const = 0;
@@ -76,7 +78,7 @@ class IkSolutionBase {
 };
 
 template <typename T>
-class IkSolution : public IkSolutionBase<T> {
+class BRAMLOCK_EXPORT IkSolution : public IkSolutionBase<T> {
  public:
   IkSolution(const std::vector<IkSingleDOFSolutionBase<T>>& vinfos, const std::vector<int>& vfree)
       : _vbasesol(vinfos), _vfree(vfree) {}
@@ -157,7 +159,7 @@ class IkSolution : public IkSolutionBase<T> {
 };
 
 template <typename T>
-class IkSolutionListBase {
+class BRAMLOCK_EXPORT IkSolutionListBase {
  public:
   virtual ~IkSolutionListBase() = default;
   // Appends a solution and returns its index.
@@ -170,7 +172,7 @@ class IkSolutionListBase {
 };
 
 template <typename T>
-class IkSolutionList : public IkSolutionListBase<T> {
+class BRAMLOCK_EXPORT IkSolutionList : public IkSolutionListBase<T> {
  public:
   size_t AddSolution(const std::vector<IkSingleDOFSolutionBase<T>>& vinfos,
                      const std::vector<int>& vfree) override {
@@ -211,7 +213,7 @@ constexpr double IKPI_2 = 1.5707963267949;
 
 // A value with a validity flag.
 template <typename T>
-struct CheckValue {
+struct BRAMLOCK_EXPORT CheckValue {
   T value;
   bool valid;
 };
@@ -243,27 +245,27 @@ inline double IKacos(double f) {
 }
 
 // Forward kinematics of the chain: tool-point position and row-major rotation.
-void ComputeFk(const double* j, double* eetrans, double* eerot);
+BRAMLOCK_EXPORT void ComputeFk(const double* j, double* eetrans, double* eerot);
 
 // All solutions of a Transform6D pose (at most 16, each joint within [-pi, pi]);
 // pfree is not read. Clears the list first; true when a solution was added
 // (false for null pointers and for values that are not finite).
-bool ComputeIk(const double* eetrans, const double* eerot, const double* pfree,
-               ikfast::IkSolutionListBase<double>& solutions);
+BRAMLOCK_EXPORT bool ComputeIk(const double* eetrans, const double* eerot, const double* pfree,
+                               ikfast::IkSolutionListBase<double>& solutions);
 // As ComputeIk; the last argument is not read.
-bool ComputeIk2(const double* eetrans, const double* eerot, const double* pfree,
-                ikfast::IkSolutionListBase<double>& solutions, void* pOpenRAVEManip);
+BRAMLOCK_EXPORT bool ComputeIk2(const double* eetrans, const double* eerot, const double* pfree,
+                                ikfast::IkSolutionListBase<double>& solutions, void* pOpenRAVEManip);
 
-int GetNumFreeParameters();
-int* GetFreeIndices();
-int GetNumJoints();
-int GetIkRealSize();
-int GetIkType();
-const char* GetKinematicsHash();
-const char* GetIkFastVersion();
+BRAMLOCK_EXPORT int GetNumFreeParameters();
+BRAMLOCK_EXPORT int* GetFreeIndices();
+BRAMLOCK_EXPORT int GetNumJoints();
+BRAMLOCK_EXPORT int GetIkRealSize();
+BRAMLOCK_EXPORT int GetIkType();
+BRAMLOCK_EXPORT const char* GetKinematicsHash();
+BRAMLOCK_EXPORT const char* GetIkFastVersion();
 
 // Solver state of one call.
-class IKSolver {
+class BRAMLOCK_EXPORT IKSolver {
  public:
   bool ComputeIk(const double* eetrans, const double* eerot, const double* pfree,
                  ikfast::IkSolutionListBase<double>& solutions);

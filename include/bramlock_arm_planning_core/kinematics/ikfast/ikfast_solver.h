@@ -4,8 +4,10 @@
 
 #include <Eigen/Dense>
 
+#include "bramlock_arm_planning_core/export.h"
+
 // Turns a pose into the joint vectors of the REV5-U800 closed-form solver.
-class IkfastSolver {
+class BRAMLOCK_EXPORT IkfastSolver {
  public:
   // Appends every solution of the pose (rotation in the upper-left 3x3 block,
   // position in column 3; the last row is not read) to solutions, each joint

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/toppra/constraint/linear_constraint.h"
 
 namespace toppra {
@@ -7,7 +8,7 @@ namespace constraint {
 
 // Limit on the S-weighted squared Cartesian speed: x v^T S v <= limit, where v
 // is the 6-dimensional velocity a subclass computes for the path tangent.
-class CartesianVelocityNorm : public LinearConstraint {
+class BRAMLOCK_EXPORT CartesianVelocityNorm : public LinearConstraint {
  public:
   // With constantF the limit is written once, so a limit that
   // computeVelocityLimit changes per point never takes effect: a subclass

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/toppra/constraint/linear_constraint.h"
 
 namespace toppra {
@@ -7,7 +8,7 @@ namespace constraint {
 
 // Joint torque limits: lower <= a u + b x + c <= upper, with the torque along
 // the path taken from the inverse dynamics a subclass supplies.
-class JointTorque : public LinearConstraint {
+class BRAMLOCK_EXPORT JointTorque : public LinearConstraint {
  public:
   // frictionCoeffs: per-joint friction torque magnitude, or empty for none.
   // Throws std::invalid_argument on mismatched sizes, upper < lower or NaN limits.

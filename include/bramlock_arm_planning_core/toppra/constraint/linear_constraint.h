@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <iosfwd>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/toppra/toppra.h"
 
 namespace toppra {
@@ -22,7 +23,7 @@ enum DiscretizationType {
 // Subclasses fill the pointwise parameters in computeParams_impl; this base
 // sizes the containers and, under Interpolation, couples each point with the
 // next (2k rows, 2m columns).
-class LinearConstraint {
+class BRAMLOCK_EXPORT LinearConstraint {
  public:
   virtual std::ostream& print(std::ostream& os) const;
   virtual ~LinearConstraint() = default;
@@ -69,8 +70,8 @@ class LinearConstraint {
 
 // Throws std::invalid_argument naming the first part of a parameter set that
 // does not fit the shape (n points, k rows, m values).
-void checkConstraintParamSizes(std::size_t n, std::int64_t k, std::int64_t m, bool constantF,
-                               const Vectors& a, const Vectors& b, const Vectors& c,
-                               const Matrices& F, const Vectors& g);
+BRAMLOCK_EXPORT void checkConstraintParamSizes(std::size_t n, std::int64_t k, std::int64_t m, bool constantF,
+                                               const Vectors& a, const Vectors& b, const Vectors& c, const Matrices& F,
+                                               const Vectors& g);
 
 }  // namespace toppra

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/toppra/constraint/linear_constraint.h"
 
 namespace toppra {
 namespace constraint {
 
 // Per-joint acceleration limits: lower <= q_s u + q_ss x <= upper.
-class LinearJointAcceleration : public LinearConstraint {
+class BRAMLOCK_EXPORT LinearJointAcceleration : public LinearConstraint {
  public:
   // Throws std::invalid_argument on limits of different sizes, upper < lower or NaN.
   LinearJointAcceleration(const Vector& lowerAlimit, const Vector& upperAlimit);

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/toppra/constraint/linear_constraint.h"
 
 namespace toppra {
@@ -9,7 +10,7 @@ namespace constraint {
 
 // Per-joint velocity limits, turned into a bound on the squared path speed x
 // at every grid point.
-class LinearJointVelocity : public LinearConstraint {
+class BRAMLOCK_EXPORT LinearJointVelocity : public LinearConstraint {
  public:
   // maxPathSpeed caps ds/dt before the joint limits apply. Throws
   // std::invalid_argument on limits of different sizes, upper < lower, NaN

@@ -2,13 +2,14 @@
 
 #include <iosfwd>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/toppra/toppra.h"
 
 namespace toppra {
 
 // A path s -> q(s) over an interval [s_start, s_end] with its first and second
 // derivatives.
-class GeometricPath {
+class BRAMLOCK_EXPORT GeometricPath {
  public:
   GeometricPath() = default;
   GeometricPath(int configSize, int dof) : m_configSize(configSize), m_dof(dof) {}

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/toppra/geometric_path/geometric_path.h"
 
 namespace toppra {
@@ -13,7 +14,7 @@ enum BoundaryCondType { NotAKnot = 0, Clamped = 1, Natural = 2, Specified = 3 };
 
 // A boundary condition of a cubic spline: the derivative of order `order`
 // takes `values` (one per joint) at the end point.
-struct BoundaryCond {
+struct BRAMLOCK_EXPORT BoundaryCond {
   // "not-a-knot" / "notaknot", "clamped" or "natural".
   explicit BoundaryCond(const std::string& name);
   BoundaryCond(int order, const std::vector<value_type>& values);
@@ -27,21 +28,21 @@ struct BoundaryCond {
 using BoundaryCondPair = std::array<BoundaryCond, 2>;
 
 // Coefficients of the derivative, in the same layout (highest power first).
-Matrix differentiateCoefficients(const Matrix& coefficients);
+BRAMLOCK_EXPORT Matrix differentiateCoefficients(const Matrix& coefficients);
 
 namespace _cubic_spline {
 // Validates the spline input and turns Clamped and Natural conditions into
 // explicit first- and second-derivative conditions.
-void checkInputArgs(const Vectors& positions, const Vector& times, BoundaryCondPair& bc_type);
+BRAMLOCK_EXPORT void checkInputArgs(const Vectors& positions, const Vector& times, BoundaryCondPair& bc_type);
 // One 4 x dof matrix per segment.
-void computePPolyCoefficients(const Vectors& positions, const Vector& times,
-                              const BoundaryCondPair& bc_type, Matrices& coefficients);
+BRAMLOCK_EXPORT void computePPolyCoefficients(const Vectors& positions, const Vector& times,
+                                              const BoundaryCondPair& bc_type, Matrices& coefficients);
 }  // namespace _cubic_spline
 
 // A path made of one polynomial per segment between breakpoints. In the
 // matrix of segment k, row r and column j hold the coefficient of
 // (s - s_k)^(degree - r) for joint j.
-class PiecewisePolyPath : public GeometricPath {
+class BRAMLOCK_EXPORT PiecewisePolyPath : public GeometricPath {
  public:
   // Throws std::invalid_argument on an empty coefficient list, and
   // std::runtime_error on breakpoints that do not strictly increase from a

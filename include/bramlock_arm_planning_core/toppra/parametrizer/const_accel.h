@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/toppra/parametrizer/parametrizer.h"
 
 namespace toppra {
@@ -7,7 +8,7 @@ namespace parametrizer {
 
 // Constant path acceleration on every stage; the path is evaluated through
 // the chain rule.
-class ConstAccel : public Parametrizer {
+class BRAMLOCK_EXPORT ConstAccel : public Parametrizer {
  public:
   ConstAccel(GeometricPathPtr path, const Vector& gridpoints, const Vector& vsquared);
   ~ConstAccel() override = default;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/toppra/geometric_path/geometric_path.h"
 
 namespace toppra {
@@ -7,7 +8,7 @@ namespace toppra {
 // A trajectory in time made from a path, its grid s_0 < ... < s_N and the
 // squared path speeds x_i found on it: a path whose parameter is time t,
 // giving q(t) (order 0), dq/dt (1) and d2q/dt2 (2).
-class Parametrizer : public GeometricPath {
+class BRAMLOCK_EXPORT Parametrizer : public GeometricPath {
  public:
   // The grid must span the path interval and be strictly increasing, with one
   // non-negative squared speed per grid point (values down to -1e-12 are

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/toppra/parametrizer/parametrizer.h"
 
 namespace toppra {
@@ -7,7 +8,7 @@ namespace parametrizer {
 
 // A time for every grid point and a cubic spline in time through the path's
 // configurations, with the path's end velocities.
-class Spline : public Parametrizer {
+class BRAMLOCK_EXPORT Spline : public Parametrizer {
  public:
   Spline(GeometricPathPtr path, const Vector& gridpoints, const Vector& vsquared);
   ~Spline() override = default;

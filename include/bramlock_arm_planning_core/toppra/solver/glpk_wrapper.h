@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/toppra/solver/solver.h"
 
 namespace toppra {
@@ -7,7 +8,7 @@ namespace solver {
 
 // Placeholder for a GLPK back end, which this library is built without:
 // initialize and solveStagewiseOptim throw std::invalid_argument.
-class GLPKWrapper : public Solver {
+class BRAMLOCK_EXPORT GLPKWrapper : public Solver {
  public:
   GLPKWrapper() = default;
 

@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/toppra/solver/solver.h"
 
 namespace toppra {
@@ -20,7 +21,7 @@ namespace seidel {
 
 // Codes in active_c: >= 0 a row of the constraint matrix; -1 / -2 the lower /
 // upper bound of the first variable, -3 / -4 those of the second.
-struct LpSol {
+struct BRAMLOCK_EXPORT LpSol {
   bool isFeasible = false;
   value_type objective = 0;
   Vector2 point = Vector2::Zero();
@@ -28,7 +29,7 @@ struct LpSol {
 };
 
 // Codes in active_c: >= 0 a row; -1 / -2 no row bounds the lower / upper side.
-struct LpSol1d {
+struct BRAMLOCK_EXPORT LpSol1d {
   bool isFeasible = false;
   value_type point = 0;
   int active_c = 0;
@@ -38,8 +39,8 @@ struct LpSol1d {
 // gamma] (alpha y0 + beta y1 + gamma <= 0) and low <= y <= high. A_1d is work
 // space of exactly A.rows() + 4 rows. A problem or solution holding NaN is
 // reported infeasible.
-LpSol solve_lp2d(const RowVector2& v, const MatrixX3& A, const Vector2& low, const Vector2& high,
-                 MatrixX2& A_1d);
+BRAMLOCK_EXPORT LpSol solve_lp2d(const RowVector2& v, const MatrixX3& A, const Vector2& low, const Vector2& high,
+                                 MatrixX2& A_1d);
 
 // Maximises v[0] t over the scalar t subject to alpha t + beta <= 0 for every
 // row [alpha, beta] of A.
@@ -92,7 +93,7 @@ LpSol1d solve_lp1d(const RowVector2& v, const Eigen::MatrixBase<Derived>& A) {
 // Solves each stage as a two-variable linear programme with an incremental
 // (Seidel-type) algorithm, warm-started with the rows that were active at the
 // previous optimum of the same kind. A solve does not allocate.
-class Seidel : public Solver {
+class BRAMLOCK_EXPORT Seidel : public Solver {
  public:
   Seidel() = default;
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/toppra/toppra.h"
 
 namespace toppra {
@@ -11,7 +12,7 @@ namespace toppra {
 // A stage-wise solver: at grid point i it minimises g . (u, x) subject to the
 // constraint rows of that point, its bounds on u and x, a bound on x, and,
 // for i < N, a bound on the next point's x + 2 delta_i u.
-class Solver {
+class BRAMLOCK_EXPORT Solver {
  public:
   struct LinearConstraintParams {
     int constraintIndex;
