@@ -78,10 +78,13 @@ bool separatedFromNode(const CarriedBox& carried, const Eigen::Vector3d& node_ce
   for (int j = 0; j < 3; ++j) {
     if (std::abs(t.dot(r.col(j))) > node_half.dot(abs_r.col(j)) + b[j]) return true;
   }
+  // The other two axes of each axis, without a division per pair.
+  static constexpr int kNext[3] = {1, 2, 0};
+  static constexpr int kAfterNext[3] = {2, 0, 1};
   for (int i = 0; i < 3; ++i) {
-    const int i1 = (i + 1) % 3, i2 = (i + 2) % 3;
+    const int i1 = kNext[i], i2 = kAfterNext[i];
     for (int j = 0; j < 3; ++j) {
-      const int j1 = (j + 1) % 3, j2 = (j + 2) % 3;
+      const int j1 = kNext[j], j2 = kAfterNext[j];
       const double node_radius = node_half[i1] * abs_r(i2, j) + node_half[i2] * abs_r(i1, j);
       const double box_radius = b[j1] * abs_r(i, j2) + b[j2] * abs_r(i, j1);
       if (std::abs(t[i2] * r(i1, j) - t[i1] * r(i2, j)) > node_radius + box_radius) return true;
