@@ -13,6 +13,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "scene_arm_workcell.h"
@@ -76,12 +77,21 @@ inline std::vector<Triangle> tessellated(std::vector<Triangle> triangles, int ro
   return triangles;
 }
 
+// A directory removed with everything in it when the process ends.
+struct TemporaryDirectory {
+  std::filesystem::path path;
+  ~TemporaryDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+};
+
 // The scene arm's description directory with every mesh split four times
 // (2,048 to 3,072 triangles per mesh), made once per process.
 inline std::string heavyMeshDirectory() {
   namespace fs = std::filesystem;
   constexpr int kRounds = 4;
-  static const std::string directory = [] {
+  static const TemporaryDirectory directory = [] {
     char pattern[] = "/tmp/heavy_scene_arm_XXXXXX";
     if (!mkdtemp(pattern)) throw std::runtime_error("no temporary directory");
     const fs::path target(pattern);
@@ -91,9 +101,9 @@ inline std::string heavyMeshDirectory() {
         writeBinaryStl(entry.path(), tessellated(readBinaryStl(entry.path()), kRounds));
       }
     }
-    return target.string() + "/";
+    return TemporaryDirectory{target};
   }();
-  return directory;
+  return directory.path.string() + "/";
 }
 
 }  // namespace heavy_mesh_arm
