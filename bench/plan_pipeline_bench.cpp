@@ -20,6 +20,7 @@
 
 #include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
 #include "bramlock_arm_planning_core/planner/path_plan_and_post_processing.h"
+#include "heavy_mesh_arm.h"
 #include "limited_box_scene.h"
 #include "planning_bench_support.h"
 #include "scene_arm_workcell.h"
@@ -198,7 +199,8 @@ void BM_SceneArmOpenSpace(benchmark::State& state) { planOnSceneArm(state, {}); 
 void BM_SceneArmWallWithGap(benchmark::State& state) { planOnSceneArm(state, {{0.25, 0.8}}); }
 // Walls on both sides of the base leave a slit 0.24 m wide: the arm stands upright to pass.
 void BM_SceneArmNarrowPassage(benchmark::State& state) { planOnSceneArm(state, {{-0.8, -0.12}, {0.12, 0.8}}); }
-// A pair of the workcell (the detour pairs in their order, then open space).
+// A pair of the workcell (the detour pairs in their order, then open space),
+// with the fixture's meshes or (second argument 1) finely tessellated ones.
 void BM_Workcell(benchmark::State& state) {
   std::vector<scene_arm_workcell::PlanPair> pairs = scene_arm_workcell::detourPairs();
   pairs.push_back(scene_arm_workcell::openSpacePair());
@@ -208,7 +210,9 @@ void BM_Workcell(benchmark::State& state) {
   std::unique_ptr<PlanSceneInterface> scene;
   {
     planning_bench::SilencedStdout quiet;
-    scene = scene_arm_workcell::makeWorkcellScene<StateCountingScene>(&checks);
+    const bool heavy = state.range(1) == 1;
+    scene = scene_arm_workcell::makeWorkcellSceneIn<StateCountingScene>(
+        heavy ? heavy_mesh_arm::heavyMeshDirectory() : scene_arm_workcell::sceneArmDirectory(), &checks);
   }
   runPlans(state, std::move(scene), pair.start, pair.goal, checks);
 }
@@ -221,7 +225,7 @@ void BM_FakeSceneNarrowPassage(benchmark::State& state) { planOnFakeScene(state,
 BENCHMARK(BM_SceneArmOpenSpace)->Iterations(kPlansPerRun)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SceneArmWallWithGap)->Iterations(kPlansPerRun)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SceneArmNarrowPassage)->Iterations(kPlansPerRun)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Workcell)->DenseRange(0, 3)->Iterations(kWorkcellPlansPerRun)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Workcell)->ArgsProduct({{0, 1, 2, 3}, {0, 1}})->Iterations(kWorkcellPlansPerRun)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FakeSceneOpenSpace)->Iterations(kPlansPerRun)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FakeSceneWallWithGap)->Iterations(kPlansPerRun)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FakeSceneNarrowPassage)->Iterations(kPlansPerRun)->Unit(benchmark::kMillisecond);

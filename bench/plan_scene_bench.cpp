@@ -24,6 +24,7 @@
 #include <octomap/OcTree.h>
 
 #include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
+#include "heavy_mesh_arm.h"
 #include "scene_arm_workcell.h"
 #include "silenced_stdout.h"
 
@@ -109,12 +110,15 @@ std::vector<std::vector<double>> statesNearDetours(int count) {
   return states;
 }
 
-// One state check per iteration on the planning road (0) or the simplification road (1).
+// One state check per iteration on the planning road (0) or the simplification
+// road (1), with the fixture's meshes or (second argument 1) finely tessellated ones.
 void WorkcellStateCheck(benchmark::State& state) {
   std::unique_ptr<ManipulatorPlanScene> scene;
   {
     SilencedStdout quiet;
-    scene = scene_arm_workcell::makeWorkcellScene();
+    const bool heavy = state.range(1) == 1;
+    scene = scene_arm_workcell::makeWorkcellSceneIn(heavy ? heavy_mesh_arm::heavyMeshDirectory()
+                                                          : scene_arm_workcell::sceneArmDirectory());
   }
   auto states = statesNearDetours(4000);
   const bool simplify = state.range(0) == 1;
@@ -128,7 +132,7 @@ void WorkcellStateCheck(benchmark::State& state) {
   }
   state.counters["valid_share"] = static_cast<double>(valid) / static_cast<double>(state.iterations());
 }
-BENCHMARK(WorkcellStateCheck)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(WorkcellStateCheck)->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
 // A binary STL of a sphere of radius 0.5 in `rings` latitude bands of
 // 2 * rings quads each (the pole bands as triangles).

@@ -122,17 +122,20 @@ void CollisionRobotFCL::appendAttachedBodyObjects(const RobotState& state, FCLOb
   }
 }
 
+// The links' objects of one query live in one block: they are placed and dropped together.
 void CollisionRobotFCL::constructFCLObject(const RobotState& state, FCLObject& fcl_obj) const {
-  fcl_obj.objects.reserve(link_geometries.size());
+  auto placed = std::make_shared<std::vector<fcl::CollisionObjectd>>();
+  placed->reserve(link_geometries.size());
   for (size_t slot = 0; slot < link_geometries.size(); ++slot) {
     const FCLGeometryConstPtr& geometry = link_geometries[slot];
     if (!geometry || !geometry->geometry) continue;
     const CollisionGeometryData& owner = *geometry->geometry_data;
-    auto object = std::make_shared<fcl::CollisionObjectd>(*link_objects[slot]);
-    object->setTransform(state.getCollisionBodyTransform(owner.link(), owner.shape_index));
-    object->computeAABB();
-    fcl_obj.objects.push_back(std::move(object));
+    fcl::CollisionObjectd& object = placed->emplace_back(*link_objects[slot]);
+    object.setTransform(state.getCollisionBodyTransform(owner.link(), owner.shape_index));
+    object.computeAABB();
   }
+  fcl_obj.objects.reserve(fcl_obj.objects.size() + placed->size());
+  for (fcl::CollisionObjectd& object : *placed) fcl_obj.objects.emplace_back(placed, &object);
   if (!attached_geometries.empty()) appendAttachedBodyObjects(state, fcl_obj);
 }
 

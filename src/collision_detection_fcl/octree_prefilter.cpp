@@ -1,6 +1,9 @@
 #include "octree_prefilter.h"
 
+#include <array>
 #include <cmath>
+#include <memory>
+#include <vector>
 
 #include <fcl/geometry/bvh/BVH_model.h>
 #include <fcl/geometry/octree/octree.h>
@@ -75,10 +78,13 @@ bool separatedFromNode(const CarriedBox& carried, const Eigen::Vector3d& node_ce
   for (int j = 0; j < 3; ++j) {
     if (std::abs(t.dot(r.col(j))) > node_half.dot(abs_r.col(j)) + b[j]) return true;
   }
+  // The other two axes of each axis, without a division per pair.
+  static constexpr int kNext[3] = {1, 2, 0};
+  static constexpr int kAfterNext[3] = {2, 0, 1};
   for (int i = 0; i < 3; ++i) {
-    const int i1 = (i + 1) % 3, i2 = (i + 2) % 3;
+    const int i1 = kNext[i], i2 = kAfterNext[i];
     for (int j = 0; j < 3; ++j) {
-      const int j1 = (j + 1) % 3, j2 = (j + 2) % 3;
+      const int j1 = kNext[j], j2 = kAfterNext[j];
       const double node_radius = node_half[i1] * abs_r(i2, j) + node_half[i2] * abs_r(i1, j);
       const double box_radius = b[j1] * abs_r(i, j2) + b[j2] * abs_r(i, j1);
       if (std::abs(t[i2] * r(i1, j) - t[i1] * r(i2, j)) > node_radius + box_radius) return true;
@@ -161,6 +167,80 @@ bool visitReachedLeaves(const fcl::OcTreed& tree, const fcl::OcTreed::OcTreeNode
   }
 }
 
+// An occupied node below which the descent starts, with its box.
+struct StartNode {
+  const fcl::OcTreed::OcTreeNode* node;
+  NodeBox box;
+};
+
+// Occupied nodes whose ancestors are all occupied, covering every occupied
+// leaf the descent from the root can reach: the deepest level of the tree
+// holding no more than kMaxStartNodes such nodes (leaves above it stay as
+// they are). Testing their boxes saves the descent the long single-child
+// chains that lead from the root (16 levels) to the obstacles.
+std::vector<StartNode> startNodesOf(const fcl::OcTreed& tree) {
+  constexpr size_t kMaxStartNodes = 32;
+  std::vector<StartNode> level;
+  const fcl::OcTreed::OcTreeNode* root = tree.getRoot();
+  if (!root || !tree.isNodeOccupied(root)) return level;
+  const fcl::AABBd root_box = tree.getRootBV();
+  level.push_back({root, NodeBox{root_box.min_, root_box.max_}});
+  while (true) {
+    std::vector<StartNode> next;
+    bool deeper = false;
+    for (const StartNode& start : level) {
+      if (!tree.nodeHasChildren(start.node)) {
+        next.push_back(start);
+        continue;
+      }
+      deeper = true;
+      const Eigen::Vector3d middle = (start.box.min + start.box.max) * 0.5;
+      for (unsigned int child = 0; child < 8; ++child) {
+        if (!tree.nodeChildExists(start.node, child)) continue;
+        const fcl::OcTreed::OcTreeNode* node = tree.getNodeChild(start.node, child);
+        if (tree.isNodeOccupied(node)) next.push_back({node, childBox(start.box, middle, child)});
+      }
+    }
+    if (!deeper || next.size() > kMaxStartNodes) return level;
+    level.swap(next);
+  }
+}
+
+// The start nodes of the last few octrees met, each known by its geometry
+// (held weakly, so a new octree at a freed one's address is not taken for
+// it) and its root node.
+class StartNodeCache {
+ public:
+  const std::vector<StartNode>& startNodes(const fcl::CollisionObjectd& octree_object, const fcl::OcTreed& tree) {
+    const fcl::OcTreed::OcTreeNode* root = tree.getRoot();
+    for (const Entry& entry : entries_) {
+      if (entry.tree == &tree && entry.root == root && !entry.geometry.expired()) return entry.nodes;
+    }
+    Entry& entry = entries_[next_];
+    next_ = (next_ + 1) % entries_.size();
+    entry.geometry = octree_object.collisionGeometry();
+    entry.tree = &tree;
+    entry.root = root;
+    entry.nodes = startNodesOf(tree);
+    return entry.nodes;
+  }
+
+ private:
+  struct Entry {
+    std::weak_ptr<const fcl::CollisionGeometryd> geometry;
+    const fcl::OcTreed* tree = nullptr;
+    const fcl::OcTreed::OcTreeNode* root = nullptr;
+    std::vector<StartNode> nodes;
+  };
+  std::array<Entry, 4> entries_;
+  size_t next_ = 0;
+};
+
+// Closed boxes, as the descent picks the children that meet the bounding box.
+bool meets(const NodeBox& node_box, const fcl::AABBd& bounds) {
+  return (node_box.min.array() <= bounds.max_.array()).all() && (bounds.min_.array() <= node_box.max.array()).all();
+}
+
 // The octree and the other object of a pair holding exactly one octree.
 struct OctreePair {
   const fcl::OcTreed* tree = nullptr;
@@ -185,11 +265,13 @@ bool visitLeavesNear(const OctreePair& pair, bool& carried_over, const Visit& vi
   CarriedBox carried;
   carried_over = carryIntoOctreeFrame(*pair.octree_object, *pair.other, carried);
   if (!carried_over) return false;
-  const fcl::OcTreed::OcTreeNode* root = pair.tree->getRoot();
-  if (!root) return false;
-  const fcl::AABBd root_box = pair.tree->getRootBV();
-  if (!root_box.overlap(carried.bounds)) return false;
-  return visitReachedLeaves(*pair.tree, root, NodeBox{root_box.min_, root_box.max_}, carried, visit);
+  thread_local StartNodeCache cache;
+  for (const StartNode& start : cache.startNodes(*pair.octree_object, *pair.tree)) {
+    if (meets(start.box, carried.bounds) && visitReachedLeaves(*pair.tree, start.node, start.box, carried, visit)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 using MeshModel = fcl::BVHModel<fcl::OBBRSSd>;

@@ -27,17 +27,23 @@ std::string sceneArmDirectory();
 ManipulatorPlanScene::MdhTable sceneArmMdhTable();
 
 // The scene arm planning for "arm" (robot padding 0.01, with acceleration
-// limits) in the workcell; a derived scene class takes its own arguments
-// first. Construction prints the model's report: callers that want a quiet
-// console silence it.
+// limits) in the workcell, described in `directory` (a copy of the scene
+// arm's); a derived scene class takes its own arguments first. Construction
+// prints the model's report: callers that want a quiet console silence it.
 template <typename Scene = ManipulatorPlanScene, typename... Leading>
-std::unique_ptr<Scene> makeWorkcellScene(Leading&&... leading) {
+std::unique_ptr<Scene> makeWorkcellSceneIn(const std::string& directory, Leading&&... leading) {
   ManipulatorPlanScene::MdhTable table = sceneArmMdhTable();
-  auto scene = std::make_unique<Scene>(std::forward<Leading>(leading)..., sceneArmDirectory(), "scene_arm.urdf",
+  auto scene = std::make_unique<Scene>(std::forward<Leading>(leading)..., directory, "scene_arm.urdf",
                                        "scene_arm.srdf", "arm", 0.01, 1.0, "gripper_link", table,
                                        std::vector<double>{10, 10, 10, 12, 12, 12});
   scene->updateWorldOctomap(workcellOctree());
   return scene;
+}
+
+// The same in the scene arm's own description directory.
+template <typename Scene = ManipulatorPlanScene, typename... Leading>
+std::unique_ptr<Scene> makeWorkcellScene(Leading&&... leading) {
+  return makeWorkcellSceneIn<Scene>(sceneArmDirectory(), std::forward<Leading>(leading)...);
 }
 
 struct PlanPair {

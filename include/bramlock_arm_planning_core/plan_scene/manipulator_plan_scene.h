@@ -229,7 +229,9 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
 
   // Replaces the whole world by one object "world_octomap" holding the tree;
   // -1 (world unchanged) for a null tree or one whose resolution is not a
-  // positive finite number.
+  // positive finite number. The scene reads the tree in place and remembers
+  // its answers: change the world by handing over a new tree, never by
+  // changing a tree already handed over.
   int updateWorldOctomap(std::shared_ptr<const octomap::OcTree> tree);
 
   // One mesh per link of the planned group at the joints, vertices placed
