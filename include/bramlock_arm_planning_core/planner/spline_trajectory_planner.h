@@ -39,7 +39,8 @@ class SplineTrajectoryPlanner : public ITrajectoryPlanner {
   void enableTorqueConstraints(bool on) override;
   // Optimises the segment durations under the limits and samples the splines every millisecond.
   // On success every sample and waypoint record keeps every limit within 1 + tolerance;
-  // unsuccessful (and logged) for invalid input or when maxIterations pass without convergence.
+  // unsuccessful (and logged) for invalid input or when neither of two optimisation runs of
+  // maxIterations converges (the second only follows a first that did not).
   TrajectoryResult generateTimeOptimalTrajectory(const std::vector<std::vector<double>>& points,
                                                  const std::vector<WaypointConstraints>& constraints, double tolerance,
                                                  int maxIterations, bool saveCsv) override;
