@@ -149,7 +149,12 @@ TrajectoryResult SplineTrajectoryPlanner<Flavour>::generateTimeOptimalTrajectory
   computeSegmentConstraints();
   const std::vector<double> initial = computeInitialTimeIntervals();
   converged_ = false;
-  const std::vector<double> durations = optimizeTimeIntervals(initial);
+  std::vector<double> durations = optimizeTimeIntervals(initial, Tightening::kEverySegment);
+  if (!converged_) {
+    // Tightening can hold slowly growing segments over their limits for good; a second run that
+    // spares their neighbours gets there, and leaves every result of the first run as it was.
+    durations = optimizeTimeIntervals(initial, Tightening::kAwayFromExcess);
+  }
   if (!converged_) {
     BRAMLOCK_INFO(Flavour::kNotConverged);
     return TrajectoryResult();
@@ -292,7 +297,8 @@ typename SplineTrajectoryPlanner<Flavour>::SegmentRatios SplineTrajectoryPlanner
 }
 
 template <class Flavour>
-std::vector<double> SplineTrajectoryPlanner<Flavour>::optimizeTimeIntervals(const std::vector<double>& initial) {
+std::vector<double> SplineTrajectoryPlanner<Flavour>::optimizeTimeIntervals(const std::vector<double>& initial,
+                                                                            Tightening tightening) {
   using namespace spline_planner_detail;
   const auto started = std::chrono::system_clock::now();
   std::vector<double> T = initial;
@@ -335,7 +341,7 @@ std::vector<double> SplineTrajectoryPlanner<Flavour>::optimizeTimeIntervals(cons
         T[i] = std::min(std::max(T[i], min_segment_time_), max_segment_time_);
       }
       if (largest_excess < 0.1 && k > 20) {
-        optimizeTotalTime(T, knots, shortest);
+        optimizeTotalTime(T, knots, shortest, tightening, excess);
       }
     }
     if (k == max_iterations_ - 1) {
@@ -350,12 +356,20 @@ std::vector<double> SplineTrajectoryPlanner<Flavour>::optimizeTimeIntervals(cons
 
 template <class Flavour>
 void SplineTrajectoryPlanner<Flavour>::optimizeTotalTime(std::vector<double>& durations, const KnotStates& knots,
-                                                         const std::vector<double>& shortest) const {
+                                                         const std::vector<double>& shortest, Tightening tightening,
+                                                         const std::vector<double>& excess) const {
   using namespace spline_planner_detail;
   const std::vector<bool> kept = protectedFromTightening(segment_constraints_);
+  const auto over = [&](std::size_t s) { return s < excess.size() && excess[s] > 0.0; };
   for (std::size_t s = 0; s < durations.size(); ++s) {
     const double shorter = kTighteningFactor * durations[s];
     if (kept[s] || shorter < shortest[s]) {
+      continue;
+    }
+    // Shortened with its neighbours' old knot states, a segment between two that are over pushes
+    // their knot accelerations back up.
+    const bool next_to_excess = (s > 0 && over(s - 1)) || over(s + 1);
+    if (tightening == Tightening::kAwayFromExcess && next_to_excess) {
       continue;
     }
     const SegmentRatios ratios = evaluateSegment(knots, s, shorter);

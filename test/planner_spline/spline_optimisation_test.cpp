@@ -156,15 +156,18 @@ TYPED_TEST(SplineOptimisation, TooFewIterationsFailWithTheNoConvergenceMessage) 
   auto lines = this->logged([&] { result = this->planner.generateTimeOptimalTrajectory(path, limits, 0.01, 1, true); });
   EXPECT_FALSE(result.success);
   EXPECT_TRUE(result.trajectory.empty());
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_TRUE(startsWith(lines[0], TypeParam::kIterationLimitStart)) << lines[0];
-  EXPECT_TRUE(startsWith(lines[1], TypeParam::kTimeStart)) << lines[1];
-  EXPECT_EQ(lines[2], TypeParam::kNotConverged);
+  // The second run, that spares the neighbours of violating segments, fails the same way.
+  ASSERT_EQ(lines.size(), 5u);
+  for (std::size_t run = 0; run < 2; ++run) {
+    EXPECT_TRUE(startsWith(lines[2 * run], TypeParam::kIterationLimitStart)) << lines[2 * run];
+    EXPECT_TRUE(startsWith(lines[2 * run + 1], TypeParam::kTimeStart)) << lines[2 * run + 1];
+  }
+  EXPECT_EQ(lines[4], TypeParam::kNotConverged);
 
   lines = this->logged([&] { result = this->planner.generateTimeOptimalTrajectory(path, limits, 0.01, 0, true); });
   EXPECT_FALSE(result.success);
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[1], TypeParam::kNotConverged);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[2], TypeParam::kNotConverged);
 }
 
 TYPED_TEST(SplineOptimisation, ViolatingSegmentsGrowByTheirExcessAndLendItToCalmNeighbours) {

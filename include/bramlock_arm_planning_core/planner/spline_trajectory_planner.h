@@ -40,7 +40,8 @@ class BRAMLOCK_EXPORT SplineTrajectoryPlanner : public ITrajectoryPlanner {
   void enableTorqueConstraints(bool on) override;
   // Optimises the segment durations under the limits and samples the splines every millisecond.
   // On success every sample and waypoint record keeps every limit within 1 + tolerance;
-  // unsuccessful (and logged) for invalid input or when maxIterations pass without convergence.
+  // unsuccessful (and logged) for invalid input or when neither of two optimisation runs of
+  // maxIterations converges (the second only follows a first that did not).
   TrajectoryResult generateTimeOptimalTrajectory(const std::vector<std::vector<double>>& points,
                                                  const std::vector<WaypointConstraints>& constraints, double tolerance,
                                                  int maxIterations, bool saveCsv) override;
@@ -64,12 +65,18 @@ class BRAMLOCK_EXPORT SplineTrajectoryPlanner : public ITrajectoryPlanner {
 
   // Rest-to-rest estimates at 80 % of the joint limits (and 60 % of the Cartesian ones).
   std::vector<double> computeInitialTimeIntervals() const;
+  // Which segments the tightening pass may shorten.
+  enum class Tightening {
+    kEverySegment,    // every one that meets its limits
+    kAwayFromExcess,  // only those that meet their limits and have no neighbour over its own
+  };
   // Lengthens violating segments until the limits hold; sets converged_.
-  std::vector<double> optimizeTimeIntervals(const std::vector<double>& initial);
+  std::vector<double> optimizeTimeIntervals(const std::vector<double>& initial,
+                                            Tightening tightening = Tightening::kEverySegment);
   // Shortens by 1 % each segment that still meets every limit with the given knot states, but
-  // not below its entry of shortest.
-  void optimizeTotalTime(std::vector<double>& durations, const KnotStates& knots,
-                         const std::vector<double>& shortest) const;
+  // not below its entry of shortest; excess holds each segment's excess over its limits.
+  void optimizeTotalTime(std::vector<double>& durations, const KnotStates& knots, const std::vector<double>& shortest,
+                         Tightening tightening, const std::vector<double>& excess) const;
   // One point per waypoint; the first carries the millisecond samples. With saveCsv the samples
   // also go to a file in the trajectory directory.
   std::vector<TrajectoryData> generateTrajectory(const std::vector<double>& durations, bool saveCsv) const;
