@@ -6,6 +6,7 @@
 #include <iostream>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -74,6 +75,23 @@ void printTriple(const char* label, const Eigen::Vector3d& v) {
   std::cout << label << v.x() << "," << v.y() << "," << v.z() << "\n";
 }
 
+// One record per revolute joint of every group, in the order printGroupFacts
+// prints them; a joint shared by groups gives one record per group.
+void appendArmMdhRecords(const moveit::core::RobotModel& model, std::vector<ArmMDHParams>& records) {
+  for (const std::string& name : model.getJointModelGroupNames()) {
+    for (const moveit::core::JointModel* joint : model.getJointModelGroup(name)->getJointModels()) {
+      if (joint->getType() != moveit::core::JointModel::REVOLUTE) continue;
+      ArmMDHParams record;
+      record.alpha = joint->getAlpha();
+      record.a = joint->getXa();
+      record.d = joint->getZd();
+      record.theta = joint->getQzero();
+      record.valid = true;
+      records.push_back(record);
+    }
+  }
+}
+
 // Extents that are not finite (continuous joints) would make every motion a
 // single segment, so they are refused like extents too small to step through.
 bool usableExtent(double extent) {
@@ -83,63 +101,57 @@ bool usableExtent(double extent) {
 }  // namespace
 
 ManipulatorPlanScene::ManipulatorPlanScene(std::string description_dir, std::string urdf_file, std::string srdf_file,
-                                           std::string group_name, double robot_padding, double scale,
-                                           std::string gripper_link, MdhTable& mdh_table,
-                                           std::vector<double> acceleration_limits)
+                                           std::optional<std::string> group_name, double robot_padding,
+                                           double gripper_padding, double scale, std::string gripper_link,
+                                           MdhTable mdh_table, std::vector<double> acceleration_limits)
     : description_dir_(std::move(description_dir)),
       urdf_file_(std::move(urdf_file)),
       srdf_file_(std::move(srdf_file)),
       gripper_link_name_(std::move(gripper_link)),
-      mdh_table_(mdh_table),
+      mdh_table_(std::move(mdh_table)),
       acceleration_limits_(std::move(acceleration_limits)) {
-  storeArguments(robot_padding, kGripperPadding, scale);
-  initialize(group_name);
+  storeArguments(robot_padding, gripper_padding, scale);
+  if (group_name) {
+    initialize(std::move(*group_name));
+  } else {
+    initialize();
+  }
 }
+
+ManipulatorPlanScene::ManipulatorPlanScene(std::string description_dir, std::string urdf_file, std::string srdf_file,
+                                           std::string group_name, double robot_padding, double scale,
+                                           std::string gripper_link, MdhTable& mdh_table,
+                                           std::vector<double> acceleration_limits)
+    : ManipulatorPlanScene(std::move(description_dir), std::move(urdf_file), std::move(srdf_file),
+                           std::move(group_name), robot_padding, kGripperPadding, scale, std::move(gripper_link),
+                           mdh_table, std::move(acceleration_limits)) {}
 
 ManipulatorPlanScene::ManipulatorPlanScene(std::string description_dir, std::string urdf_file, std::string srdf_file,
                                            std::string group_name, double robot_padding, double scale,
                                            std::string gripper_link, MdhTable& mdh_table)
-    : description_dir_(std::move(description_dir)),
-      urdf_file_(std::move(urdf_file)),
-      srdf_file_(std::move(srdf_file)),
-      gripper_link_name_(std::move(gripper_link)),
-      mdh_table_(mdh_table) {
-  storeArguments(robot_padding, kGripperPadding, scale);
-  initialize(group_name);
-}
+    : ManipulatorPlanScene(std::move(description_dir), std::move(urdf_file), std::move(srdf_file),
+                           std::move(group_name), robot_padding, kGripperPadding, scale, std::move(gripper_link),
+                           mdh_table, {}) {}
 
 ManipulatorPlanScene::ManipulatorPlanScene(std::string description_dir, std::string urdf_file, std::string srdf_file,
                                            std::string group_name, double robot_padding, double scale,
                                            std::string gripper_link)
-    : description_dir_(std::move(description_dir)),
-      urdf_file_(std::move(urdf_file)),
-      srdf_file_(std::move(srdf_file)),
-      gripper_link_name_(std::move(gripper_link)) {
-  storeArguments(robot_padding, kGripperPadding, scale);
-  initialize(group_name);
-}
+    : ManipulatorPlanScene(std::move(description_dir), std::move(urdf_file), std::move(srdf_file),
+                           std::move(group_name), robot_padding, kGripperPadding, scale, std::move(gripper_link), {},
+                           {}) {}
 
 ManipulatorPlanScene::ManipulatorPlanScene(std::string description_dir, std::string urdf_file, std::string srdf_file,
                                            std::string group_name, double robot_padding, double scale)
-    : description_dir_(std::move(description_dir)),
-      urdf_file_(std::move(urdf_file)),
-      srdf_file_(std::move(srdf_file)) {
-  storeArguments(robot_padding, kGripperPadding, scale);
-  initialize(group_name);
-}
+    : ManipulatorPlanScene(std::move(description_dir), std::move(urdf_file), std::move(srdf_file),
+                           std::move(group_name), robot_padding, kGripperPadding, scale, {}, {}, {}) {}
 
 ManipulatorPlanScene::ManipulatorPlanScene(std::string description_dir, std::string urdf_file, std::string srdf_file,
                                            double robot_padding, double scale)
-    : description_dir_(std::move(description_dir)),
-      urdf_file_(std::move(urdf_file)),
-      srdf_file_(std::move(srdf_file)) {
-  storeArguments(robot_padding, kFiveArgumentGripperPadding, scale);
-  initialize();
-}
+    : ManipulatorPlanScene(std::move(description_dir), std::move(urdf_file), std::move(srdf_file), std::nullopt,
+                           robot_padding, kFiveArgumentGripperPadding, scale, {}, {}, {}) {}
 
-ManipulatorPlanScene::ManipulatorPlanScene() {
-  storeArguments(0.0, kGripperPadding, 1.0);
-  initialize();
+ManipulatorPlanScene::ManipulatorPlanScene()
+    : ManipulatorPlanScene({}, {}, {}, std::nullopt, 0.0, kGripperPadding, 1.0, {}, {}, {}) {
   if (setPlannedJointGroup("arm") != 0) return;
   std::vector<std::pair<double, double>> bounds;
   std::printf("state_num=%d\n", getPlanSpaceBounds(bounds));
@@ -183,6 +195,7 @@ void ManipulatorPlanScene::loadRobotModel() {
   for (const std::string& name : robot_model_->getJointModelGroupNames()) {
     printGroupFacts(*robot_model_->getJointModelGroup(name));
   }
+  appendArmMdhRecords(*robot_model_, arm_mdh_params_);
   // Told now, not only when a gripper padding is refused later.
   if (!gripper_link_name_.empty()) gripperLinkKnown();
   std::puts("build robot model success!");
@@ -202,7 +215,7 @@ void ManipulatorPlanScene::printModelFacts() const {
   std::cout << std::flush;
 }
 
-void ManipulatorPlanScene::printGroupFacts(moveit::core::JointModelGroup& group) {
+void ManipulatorPlanScene::printGroupFacts(moveit::core::JointModelGroup& group) const {
   std::cout << "+++++++++++++++++++++" << group.getName() << "+++++++++++++++++++++\n";
   std::cout << "jmg_ptr->getMaximumExtent:" << group.getMaximumExtent(group.getActiveJointModelsBounds()) << "\n";
   std::cout << "Subgroup size:" << group.getSubgroupNames().size() << "\n" << std::flush;
@@ -222,13 +235,6 @@ void ManipulatorPlanScene::printGroupFacts(moveit::core::JointModelGroup& group)
     std::cout << "mdh para:\n";
     std::cout << "xa:" << joint->getXa() << ",alpha:" << joint->getAlpha() << ",zd:" << joint->getZd()
               << ",qzero:" << joint->getQzero() << ";\n";
-    ArmMDHParams record;
-    record.alpha = joint->getAlpha();
-    record.a = joint->getXa();
-    record.d = joint->getZd();
-    record.theta = joint->getQzero();
-    record.valid = true;
-    arm_mdh_params_.push_back(record);
   }
   std::cout << "\n" << std::flush;
 }

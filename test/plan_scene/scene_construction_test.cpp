@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -31,6 +32,40 @@ Built build(Args&&... args) {
 
 Built fiveArgumentScene(const std::string& srdf = "scene_arm.srdf") {
   return build(sceneArmDirectory(), "scene_arm.urdf", srdf, 0.01, 1.0);
+}
+
+// The part of the console text that loading the model prints.
+std::string modelReport(const std::string& out) {
+  const std::string first = "start build robot model...\n";
+  const std::string last = "build robot model success!\n";
+  const size_t begin = out.find(first);
+  const size_t end = out.find(last, begin);
+  if (begin == std::string::npos || end == std::string::npos) return "";
+  return out.substr(begin, end + last.size() - begin);
+}
+
+// The values of every "xa:...;" line, in printed order, as records.
+std::vector<ArmMDHParams> printedMdhRecords(const std::string& out) {
+  std::vector<ArmMDHParams> records;
+  for (size_t at = out.find("\nxa:"); at != std::string::npos; at = out.find("\nxa:", at + 1)) {
+    ArmMDHParams record;
+    EXPECT_EQ(std::sscanf(out.c_str() + at, "\nxa:%lf,alpha:%lf,zd:%lf,qzero:%lf;", &record.a, &record.alpha,
+                          &record.d, &record.theta),
+              4);
+    records.push_back(record);
+  }
+  return records;
+}
+
+void expectSameRecords(const std::vector<ArmMDHParams>& actual, const std::vector<ArmMDHParams>& expected,
+                       double tolerance) {
+  ASSERT_EQ(actual.size(), expected.size());
+  for (size_t i = 0; i < actual.size(); ++i) {
+    EXPECT_NEAR(actual[i].alpha, expected[i].alpha, tolerance) << i;
+    EXPECT_NEAR(actual[i].a, expected[i].a, tolerance) << i;
+    EXPECT_NEAR(actual[i].d, expected[i].d, tolerance) << i;
+    EXPECT_NEAR(actual[i].theta, expected[i].theta, tolerance) << i;
+  }
 }
 
 }  // namespace
@@ -69,6 +104,33 @@ TEST(SceneConstruction, MdhRecordsComeOncePerRevoluteJointOfEveryGroup) {
     EXPECT_DOUBLE_EQ(records[i].a, table[1][joint]);
     EXPECT_DOUBLE_EQ(records[i].theta, table[2][joint]);
     EXPECT_DOUBLE_EQ(records[i].alpha, table[3][joint]);
+  }
+}
+
+TEST(SceneConstruction, EveryFormReportsTheModelAndCollectsTheRecordsItPrints) {
+  auto table = bramlock_test::sceneArmMdhTable();
+  const std::string dir = sceneArmDirectory();
+  const std::string srdf = "scene_arm_nested.srdf";  // two groups over the same joints
+  std::vector<Built> with_table;
+  with_table.push_back(build(dir, "scene_arm.urdf", srdf, "arm", 0.01, 1.0, "gripper_link", table,
+                             bramlock_test::sceneArmAccelerationLimits()));
+  with_table.push_back(build(dir, "scene_arm.urdf", srdf, "arm", 0.01, 1.0, "gripper_link", table));
+  std::vector<Built> without_table;
+  without_table.push_back(build(dir, "scene_arm.urdf", srdf, "arm", 0.01, 1.0, "gripper_link"));
+  without_table.push_back(build(dir, "scene_arm.urdf", srdf, "arm", 0.01, 1.0));
+  without_table.push_back(build(dir, "scene_arm.urdf", srdf, 0.01, 1.0));
+  for (const std::vector<Built>* forms : {&with_table, &without_table}) {
+    const Built& first = forms->front();
+    const std::string report = modelReport(first.out);
+    ASSERT_FALSE(report.empty()) << first.out;
+    // Printed with six significant digits, the rows hold values below 10.
+    expectSameRecords(first.scene->getArmMdhParams(), printedMdhRecords(report), 1e-5);
+    EXPECT_EQ(first.scene->getArmMdhParams().size(), 12u);
+    for (const Built& built : *forms) {
+      EXPECT_EQ(modelReport(built.out), report);
+      expectSameRecords(built.scene->getArmMdhParams(), first.scene->getArmMdhParams(), 0.0);
+      for (const ArmMDHParams& record : built.scene->getArmMdhParams()) EXPECT_TRUE(record.valid);
+    }
   }
 }
 

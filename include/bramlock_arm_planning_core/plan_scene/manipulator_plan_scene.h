@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -249,13 +250,19 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
  private:
   enum class CheckRoad { kPlanning, kSimplify };
 
-  // Stores the arguments shared by every constructor form.
+  // Every public form builds through this one; without a group name no group
+  // is selected at start-up.
+  ManipulatorPlanScene(std::string description_dir, std::string urdf_file, std::string srdf_file,
+                       std::optional<std::string> group_name, double robot_padding, double gripper_padding,
+                       double scale, std::string gripper_link, MdhTable mdh_table,
+                       std::vector<double> acceleration_limits);
+  // Checks and stores the geometry arguments.
   void storeArguments(double robot_padding, double gripper_padding, double scale);
   void loadRobotModel();
   // States, collision objects and input buffers for the current model.
   void startUpAroundModel();
   void printModelFacts() const;
-  void printGroupFacts(moveit::core::JointModelGroup& group);
+  void printGroupFacts(moveit::core::JointModelGroup& group) const;
   void buildCollisionObjects();
   void buildInputStateBuffers();
   // Planner layout (active variables) to the group's layout (all variables, mimic joints set).
