@@ -8,8 +8,8 @@
 
 // Input checks of the robot state's value setters: they throw
 // std::invalid_argument before anything is written.
-namespace moveit {
-namespace core {
+namespace bramlock {
+namespace internal {
 namespace value_checks {
 
 inline void requirePointer(const void* pointer, const char* what, const char* operation) {
@@ -39,5 +39,5 @@ inline void requireSize(size_t actual, size_t expected, const char* condition) {
 }
 
 }  // namespace value_checks
-}  // namespace core
-}  // namespace moveit
+}  // namespace internal
+}  // namespace bramlock

@@ -7,9 +7,11 @@
 
 #include "bramlock_arm_planning_core/toppra/toppra.h"
 
-namespace toppra {
-namespace constraint {
-namespace detail {
+namespace bramlock {
+namespace internal {
+
+using toppra::Matrix;
+using toppra::Vector;
 
 inline void checkLimitPair(const Vector& lower, const Vector& upper, const char* sizeMessage,
                            const char* orderMessage) {
@@ -32,6 +34,5 @@ inline std::ostream& printLimits(std::ostream& os, const char* lowerLabel, const
             << upper.transpose() << "\n";
 }
 
-}  // namespace detail
-}  // namespace constraint
-}  // namespace toppra
+}  // namespace internal
+}  // namespace bramlock
