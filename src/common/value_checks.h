@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstddef>
 #include <initializer_list>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -42,23 +41,9 @@ inline bool isRigidPose(const Eigen::MatrixXd& pose) {
   return skew <= kRotationTolerance && rotation.determinant() > 0.0 && bottom_row_error <= kRotationTolerance;
 }
 
-// Throws std::invalid_argument unless the condition holds. The values, when
-// given, follow the message in parentheses, so that a text no caller fixes
-// also tells which input broke it; with none the message stays exactly as
-// written.
-template <typename... Values>
-void throwUnless(bool condition, const std::string& message, const Values&... values) {
-  if (condition) return;
-  if constexpr (sizeof...(Values) == 0) {
-    throw std::invalid_argument(message);
-  } else {
-    std::ostringstream text;
-    text << message << " (";
-    const char* separator = "";
-    ((text << separator << values, separator = ", "), ...);
-    text << ")";
-    throw std::invalid_argument(text.str());
-  }
+// Throws std::invalid_argument with the message unless the condition holds.
+inline void throwUnless(bool condition, const std::string& message) {
+  if (!condition) throw std::invalid_argument(message);
 }
 
 }  // namespace internal

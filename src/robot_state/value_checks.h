@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/value_checks.h"
+
 // Input checks of the robot state's value setters: they throw
 // std::invalid_argument before anything is written.
 namespace bramlock {
@@ -35,7 +37,7 @@ inline void requireFinite(const std::map<std::string, double>& values, const cha
 }
 
 inline void requireSize(size_t actual, size_t expected, const char* condition) {
-  if (actual != expected) throw std::invalid_argument(condition);
+  throwUnless(actual == expected, condition);
 }
 
 }  // namespace value_checks

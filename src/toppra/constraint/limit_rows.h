@@ -3,9 +3,9 @@
 // Helpers shared by the constraints whose limits are a [lower, upper] pair per joint.
 
 #include <ostream>
-#include <stdexcept>
 
 #include "bramlock_arm_planning_core/toppra/toppra.h"
+#include "common/value_checks.h"
 
 namespace bramlock {
 namespace internal {
@@ -15,9 +15,9 @@ using toppra::Vector;
 
 inline void checkLimitPair(const Vector& lower, const Vector& upper, const char* sizeMessage,
                            const char* orderMessage) {
-  if (lower.size() != upper.size()) throw std::invalid_argument(sizeMessage);
+  throwUnless(lower.size() == upper.size(), sizeMessage);
   // Written so that NaN, which orders with nothing, is a bad limit too.
-  if (!(lower.array() <= upper.array()).all()) throw std::invalid_argument(orderMessage);
+  throwUnless((lower.array() <= upper.array()).all(), orderMessage);
 }
 
 // lower <= y <= upper as F y <= g with F = [I; -I] and g = [upper; -lower].
