@@ -22,9 +22,12 @@
 
 #include "bramlock_arm_planning_core/robot_model/link_model.h"
 #include "bramlock_arm_planning_core/robot_state/attached_body.h"
+#include "common/value_checks.h"
 #include "fcl_shape_cache.h"
 
 namespace collision_detection {
+
+using bramlock::internal::allFinite;
 
 CollisionGeometryData::CollisionGeometryData(const moveit::core::LinkModel* link, int index)
     : owner_type(LINK), shape_index(index), owner(link) {}
@@ -169,10 +172,6 @@ std::shared_ptr<fcl::CollisionGeometryd> buildGeometry(const shapes::Shape* shap
   return nullptr;
 }
 
-bool allFinite(std::initializer_list<double> values) {
-  return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
-}
-
 // A shape with non-finite dimensions would put NaN or infinite boxes into
 // the broad-phase trees, which then misorder every later query.
 bool hasFiniteSize(const shapes::Shape& shape) {
@@ -197,9 +196,7 @@ bool hasFiniteSize(const shapes::Shape& shape) {
     }
     case shapes::MESH: {
       const auto& mesh = static_cast<const shapes::Mesh&>(shape);
-      const double* begin = mesh.vertices;
-      const double* end = begin + 3 * mesh.vertex_count;
-      return std::all_of(begin, end, [](double v) { return std::isfinite(v); });
+      return allFinite(mesh.vertices, 3 * mesh.vertex_count);
     }
     default:
       return true;

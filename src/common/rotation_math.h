@@ -8,6 +8,7 @@
 // The one place for the angle and rotation formulas the kinematics, robot
 // model and dynamics code share.
 namespace bramlock {
+namespace internal {
 namespace rotation_math {
 
 // Into [-pi, pi]. Values already there come back unchanged, others as the
@@ -59,4 +60,5 @@ inline Eigen::Vector3d rollPitchYaw(const Eigen::Matrix3d& m) {
 }
 
 }  // namespace rotation_math
+}  // namespace internal
 }  // namespace bramlock

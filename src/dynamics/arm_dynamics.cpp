@@ -146,7 +146,7 @@ const Eigen::VectorXd& rnea(const Model& model, Data& data, const Eigen::VectorX
   return data.tau_;
 }
 
-double rotationAngle(const Eigen::Matrix3d& rotation) { return rotation_math::rotationAngle(rotation); }
+double rotationAngle(const Eigen::Matrix3d& rotation) { return internal::rotation_math::rotationAngle(rotation); }
 
 }  // namespace dynamics
 }  // namespace bramlock

@@ -13,6 +13,7 @@
 
 #include "bramlock_arm_planning_core/logger.h"
 #include "common/rotation_math.h"
+#include "common/value_checks.h"
 #include "link_transforms.h"
 
 namespace {
@@ -72,7 +73,7 @@ void InverseKinematicsSolver::updateMDH(const std::vector<double>& /*zd*/, const
 }
 
 Eigen::Matrix4d InverseKinematicsSolver::mdhMatrix(double alpha, double a, double d, double theta) {
-  return link_transforms::mdh(d, a, std::cos(alpha), std::sin(alpha), std::cos(theta), std::sin(theta));
+  return bramlock::internal::link_transforms::mdh(d, a, std::cos(alpha), std::sin(alpha), std::cos(theta), std::sin(theta));
 }
 
 Eigen::Matrix4d InverseKinematicsSolver::forwardKinematics(const Eigen::VectorXd& q) {
@@ -99,7 +100,7 @@ Eigen::VectorXd InverseKinematicsSolver::poseError(const Eigen::Matrix4d& T1, co
 
 Eigen::VectorXd InverseKinematicsSolver::inverseKinematics(const Eigen::Matrix4d& T, bool& ok,
                                                            const Eigen::VectorXd& q_init) {
-  const Eigen::Vector3d rpy = bramlock::rotation_math::rollPitchYaw(T.topLeftCorner<3, 3>());
+  const Eigen::Vector3d rpy = bramlock::internal::rotation_math::rollPitchYaw(T.topLeftCorner<3, 3>());
   const KDL::Frame target(KDL::Rotation::RPY(rpy[0], rpy[1], rpy[2]), KDL::Vector(T(0, 3), T(1, 3), T(2, 3)));
   KDL::JntArray result(kArmJoints);
   ok = ik_solver_ && q_init.size() >= kArmJoints && T.allFinite() && q_init.head(kArmJoints).allFinite() &&
@@ -119,7 +120,7 @@ int InverseKinematicsSolver::getMinEigenvalue(const std::vector<double>& q, doub
   // A chain without joints (no updateMDH, failed load) has an empty Jacobian
   // that KDL accepts but that has no smallest value.
   const unsigned int count = static_cast<unsigned int>(q.size());
-  if (count == 0 || count != chain_.getNrOfJoints() || !link_transforms::allFinite(q)) return -1;
+  if (count == 0 || count != chain_.getNrOfJoints() || !bramlock::internal::allFinite(q)) return -1;
   KDL::ChainJntToJacSolver solver(chain_);
   KDL::Jacobian jacobian(count);
   if (solver.JntToJac(jointArray(q.data(), count), jacobian) < 0) return -1;
@@ -128,5 +129,5 @@ int InverseKinematicsSolver::getMinEigenvalue(const std::vector<double>& q, doub
 }
 
 Eigen::Vector3d rotationError(const Eigen::Matrix3d& R_a, const Eigen::Matrix3d& R_b) {
-  return bramlock::rotation_math::rotationVector(R_b * R_a.transpose());
+  return bramlock::internal::rotation_math::rotationVector(R_b * R_a.transpose());
 }

@@ -109,7 +109,7 @@ std::vector<double> JointsTable::rotationMatrixToQuaternion(const Eigen::Matrix4
 }
 
 std::vector<double> JointsTable::matrix4dToXYZRPY(const Eigen::Matrix4d& pose) {
-  const Eigen::Vector3d rpy = bramlock::rotation_math::rollPitchYaw(pose.topLeftCorner<3, 3>());
+  const Eigen::Vector3d rpy = bramlock::internal::rotation_math::rollPitchYaw(pose.topLeftCorner<3, 3>());
   return {pose(0, 3), pose(1, 3), pose(2, 3), rpy[0], rpy[1], rpy[2]};
 }
 

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "bramlock_arm_planning_core/console_color_codes.h"
+#include "common/value_checks.h"
 #include "link_transforms.h"
 
 namespace {
@@ -27,15 +28,15 @@ int KestrelBotV3Kinematics::setMdhPara(std::vector<double> zds, std::vector<doub
   }
   std::cout << BG_GREEN << " ######################mdh para##########################" << RESET << std::endl;
   printMdhTable();
-  link_transforms::precomputeTwists(alpha, cos_alpha_, sin_alpha_);
-  link_transforms::precomputeOffsets(joint_offset_, qzero, offset_minus_zero_);
+  bramlock::internal::link_transforms::precomputeTwists(alpha, cos_alpha_, sin_alpha_);
+  bramlock::internal::link_transforms::precomputeOffsets(joint_offset_, qzero, offset_minus_zero_);
   return 0;
 }
 
 Eigen::MatrixXd KestrelBotV3Kinematics::forwardKinematics(std::vector<double> q) {
   requireJointValues(q);
-  return link_transforms::homogeneous(
-      link_transforms::chainPose(link_transforms::appendMdh, q, qzero, zd, xa, cos_alpha_, sin_alpha_));
+  return bramlock::internal::link_transforms::homogeneous(
+      bramlock::internal::link_transforms::chainPose(bramlock::internal::link_transforms::appendMdh, q, qzero, zd, xa, cos_alpha_, sin_alpha_));
 }
 
 double KestrelBotV3Kinematics::baseAngle(const Eigen::MatrixXd& T, bool front) {
@@ -127,14 +128,14 @@ int KestrelBotV3Kinematics::inverseKinematics(Eigen::MatrixXd T, std::vector<dou
 
 int KestrelBotV3Kinematics::getMinEigenvalue(const std::vector<double>& q, double& min_eigenvalue) { return 0; }
 
-bool KestrelBotV3Kinematics::checkVectorDoubleValid(std::vector<double> v) { return link_transforms::allFinite(v); }
+bool KestrelBotV3Kinematics::checkVectorDoubleValid(std::vector<double> v) { return bramlock::internal::allFinite(v); }
 
 Eigen::MatrixXd KestrelBotV3Kinematics::get_a_mdh_transform(double d, double a, double cos_alpha, double sin_alpha,
                                                             double cos_theta, double sin_theta) {
-  return link_transforms::mdh(d, a, cos_alpha, sin_alpha, cos_theta, sin_theta);
+  return bramlock::internal::link_transforms::mdh(d, a, cos_alpha, sin_alpha, cos_theta, sin_theta);
 }
 
 Eigen::MatrixXd KestrelBotV3Kinematics::get_a_transform(double d, double a, double cos_alpha, double sin_alpha,
                                                         double cos_theta, double sin_theta) {
-  return link_transforms::sdh(d, a, cos_alpha, sin_alpha, cos_theta, sin_theta);
+  return bramlock::internal::link_transforms::sdh(d, a, cos_alpha, sin_alpha, cos_theta, sin_theta);
 }

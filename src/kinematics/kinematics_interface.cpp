@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "link_transforms.h"
+#include "common/value_checks.h"
 
 namespace {
 
@@ -77,7 +77,7 @@ int KinematicsInterface::storeMdhTable(std::vector<double>& zds, std::vector<dou
     return -2;
   }
   for (const std::vector<double>* table : {&zds, &xas, &qzeros}) {
-    if (!link_transforms::allFinite(*table)) {
+    if (!bramlock::internal::allFinite(*table)) {
       std::puts("the MDH table holds a value that is not a finite number");
       return -1;
     }

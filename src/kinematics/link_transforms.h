@@ -1,6 +1,5 @@
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <cmath>
 #include <vector>
@@ -9,6 +8,8 @@
 
 // Link matrices shared by the arm classes; fixed-size so that chains of them
 // cost no allocation.
+namespace bramlock {
+namespace internal {
 namespace link_transforms {
 
 // Modified DH (Craig): RotX(alpha) * TransX(a) * RotZ(theta) * TransZ(d).
@@ -109,11 +110,6 @@ void precomputeOffsets(const std::array<double, N>& joint_offset, const std::vec
   }
 }
 
-// False at the first NaN or infinite value.
-inline bool allFinite(const double* values, size_t count) {
-  return std::all_of(values, values + count, [](double value) { return std::isfinite(value); });
-}
-
-inline bool allFinite(const std::vector<double>& values) { return allFinite(values.data(), values.size()); }
-
 }  // namespace link_transforms
+}  // namespace internal
+}  // namespace bramlock

@@ -11,6 +11,7 @@
 #include <fmt/ranges.h>
 
 #include "common/rotation_math.h"
+#include "common/value_checks.h"
 #include "link_transforms.h"
 
 namespace {
@@ -71,15 +72,15 @@ int RealmanKinematics::setMdhPara(std::vector<double> zds, std::vector<double> x
   convertFromMdhToSdh();
   std::puts("######################sdh para##########################");
   printMdhTable();
-  link_transforms::precomputeTwists(alpha, cos_alpha_, sin_alpha_);
-  link_transforms::precomputeOffsets(joint_offset_, qzero, offset_minus_zero_);
+  bramlock::internal::link_transforms::precomputeTwists(alpha, cos_alpha_, sin_alpha_);
+  bramlock::internal::link_transforms::precomputeOffsets(joint_offset_, qzero, offset_minus_zero_);
   return 0;
 }
 
 Eigen::MatrixXd RealmanKinematics::forwardKinematics(std::vector<double> q) {
   requireJointValues(q);
-  return link_transforms::homogeneous(
-      link_transforms::chainPose(link_transforms::appendSdh, q, qzero, zd, xa, cos_alpha_, sin_alpha_));
+  return bramlock::internal::link_transforms::homogeneous(
+      bramlock::internal::link_transforms::chainPose(bramlock::internal::link_transforms::appendSdh, q, qzero, zd, xa, cos_alpha_, sin_alpha_));
 }
 
 int RealmanKinematics::solveConfiguration(const Eigen::MatrixXd& T, bool shoulder, bool elbow, bool wrist,
@@ -96,7 +97,7 @@ int RealmanKinematics::solveConfiguration(const Eigen::MatrixXd& T, bool shoulde
     return 1001;
   }
   const double phi = std::atan2(wy, wx), beta = std::asin(d3 / r);
-  double t1 = bramlock::rotation_math::wrapToPi(shoulder ? phi + beta : phi - beta);
+  double t1 = bramlock::internal::rotation_math::wrapToPi(shoulder ? phi + beta : phi - beta);
   if (!shoulder) {
     t1 = t1 >= 0 ? t1 - M_PI : t1 + M_PI;
   }
@@ -155,7 +156,7 @@ int RealmanKinematics::solveConfiguration(const Eigen::MatrixXd& T, bool shoulde
   const double t6 = std::atan2(m * c4 - e * s4 * c5, m * s4 * c5 + e * c4);
   theta = {t1, t2, t3, t4, t5, t6};
   // Thresholds set to NaN, or a pose huge enough to overflow, pass every test above.
-  return link_transforms::allFinite(theta.data(), theta.size()) ? 0 : kNoConfiguration;
+  return bramlock::internal::allFinite(theta.data(), theta.size()) ? 0 : kNoConfiguration;
 }
 
 void RealmanKinematics::writeJointValues(const Angles& theta, std::vector<double>& q) const {
@@ -180,7 +181,7 @@ int RealmanKinematics::inverseKinematics(Eigen::MatrixXd T, int* arm_config, std
 int RealmanKinematics::inverseKinematics(Eigen::MatrixXd T, std::vector<double> ref_q, std::vector<double>& q) {
   requirePose(T);
   requireJointValues(ref_q);
-  if (!T.allFinite() || !link_transforms::allFinite(ref_q)) return kNoConfiguration;
+  if (!T.allFinite() || !bramlock::internal::allFinite(ref_q)) return kNoConfiguration;
   q.resize(6);
   int flags[4];
   get_arm_type(ref_q, flags);
@@ -272,7 +273,7 @@ void RealmanKinematics::set_singular_threshold(double overhead, double j3, doubl
 
 Eigen::MatrixXd RealmanKinematics::get_a_transform(double d, double a, double cos_alpha, double sin_alpha,
                                                    double cos_theta, double sin_theta) {
-  return link_transforms::sdh(d, a, cos_alpha, sin_alpha, cos_theta, sin_theta);
+  return bramlock::internal::link_transforms::sdh(d, a, cos_alpha, sin_alpha, cos_theta, sin_theta);
 }
 
 Eigen::MatrixXd RealmanKinematics::forward_kinematics(double* q) {

@@ -8,6 +8,7 @@
 
 #include "bramlock_arm_planning_core/console_color_codes.h"
 #include "bramlock_arm_planning_core/logger.h"
+#include "common/value_checks.h"
 #include "link_transforms.h"
 
 namespace {
@@ -189,7 +190,7 @@ Eigen::MatrixXd Rev5U800Kinematics::computeJacobian(const std::vector<double>& q
   Eigen::Matrix4d T = Eigen::Matrix4d::Identity();
   for (size_t i = 0; i < n; ++i) {
     const double theta = q[i] + qzero[i];
-    T = T * link_transforms::mdh(zd[i], xa[i], cos_alpha_[i], sin_alpha_[i], std::cos(theta), std::sin(theta));
+    T = T * bramlock::internal::link_transforms::mdh(zd[i], xa[i], cos_alpha_[i], sin_alpha_[i], std::cos(theta), std::sin(theta));
     axes[i] = T.block<3, 1>(0, 2);
     origins[i] = T.block<3, 1>(0, 3);
   }
@@ -208,12 +209,12 @@ Eigen::MatrixXd Rev5U800Kinematics::getJacobian() {
 
 Eigen::MatrixXd Rev5U800Kinematics::get_a_mdh_transform(double d, double a, double cos_alpha, double sin_alpha,
                                                         double cos_theta, double sin_theta) {
-  return link_transforms::mdh(d, a, cos_alpha, sin_alpha, cos_theta, sin_theta);
+  return bramlock::internal::link_transforms::mdh(d, a, cos_alpha, sin_alpha, cos_theta, sin_theta);
 }
 
 Eigen::MatrixXd Rev5U800Kinematics::get_a_transform(double d, double a, double cos_alpha, double sin_alpha,
                                                     double cos_theta, double sin_theta) {
-  return link_transforms::sdh(d, a, cos_alpha, sin_alpha, cos_theta, sin_theta);
+  return bramlock::internal::link_transforms::sdh(d, a, cos_alpha, sin_alpha, cos_theta, sin_theta);
 }
 
-bool Rev5U800Kinematics::checkVectorDoubleValid(std::vector<double> v) const { return link_transforms::allFinite(v); }
+bool Rev5U800Kinematics::checkVectorDoubleValid(std::vector<double> v) const { return bramlock::internal::allFinite(v); }

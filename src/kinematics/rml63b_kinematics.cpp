@@ -13,6 +13,7 @@
 #include "bramlock_arm_planning_core/console_color_codes.h"
 #include "bramlock_arm_planning_core/logger.h"
 #include "common/rotation_math.h"
+#include "common/value_checks.h"
 #include "link_transforms.h"
 
 namespace {
@@ -81,21 +82,21 @@ int Rml63BKinematics::setMdhPara(std::vector<double> zds, std::vector<double> xa
   }
   BRAMLOCK_INFO("{} ######################mdh para########################## {}", BG_GREEN, RESET);
   printMdhTable();
-  link_transforms::precomputeTwists(alpha, cos_alpha_, sin_alpha_);
+  bramlock::internal::link_transforms::precomputeTwists(alpha, cos_alpha_, sin_alpha_);
   return 0;
 }
 
 Eigen::MatrixXd Rml63BKinematics::forwardKinematics(std::vector<double> q) {
   requireJointCount(q, dof_, dof_);
-  link_transforms::Frame T = link_transforms::chainPose(
-      link_transforms::appendMdh, dof_, q, qzero, zd, xa, cos_alpha_, sin_alpha_,
-      [this](size_t i, const link_transforms::Frame& frame) {
+  bramlock::internal::link_transforms::Frame T = bramlock::internal::link_transforms::chainPose(
+      bramlock::internal::link_transforms::appendMdh, dof_, q, qzero, zd, xa, cos_alpha_, sin_alpha_,
+      [this](size_t i, const bramlock::internal::link_transforms::Frame& frame) {
         z_axes_[i + 1] = frame.col(2);
         origins_[i + 1] = frame.col(3);
       });
   T.col(3) += tool_length_ * T.col(2);
   origins_[dof_] = T.col(3);  // on joint 6's axis, so the Jacobian is unchanged
-  return link_transforms::homogeneous(T);
+  return bramlock::internal::link_transforms::homogeneous(T);
 }
 
 void Rml63BKinematics::computeJacobian() {
@@ -115,8 +116,8 @@ Eigen::MatrixXd Rml63BKinematics::getJacobian() {
 Eigen::MatrixXd Rml63BKinematics::computeJacobian(const std::vector<double>& q) {
   requireJointCount(q, 1, dof_);
   Eigen::MatrixXd J(6, q.size());
-  link_transforms::chainPose(link_transforms::appendMdh, q.size(), q, qzero, zd, xa, cos_alpha_, sin_alpha_,
-                             [&J](size_t i, const link_transforms::Frame& frame) {
+  bramlock::internal::link_transforms::chainPose(bramlock::internal::link_transforms::appendMdh, q.size(), q, qzero, zd, xa, cos_alpha_, sin_alpha_,
+                             [&J](size_t i, const bramlock::internal::link_transforms::Frame& frame) {
                                const Eigen::Vector3d z = frame.col(2);
                                J.block<3, 1>(0, i) = z.cross(Eigen::Vector3d(frame.col(3)));
                                J.block<3, 1>(3, i) = z;
@@ -136,16 +137,16 @@ bool Rml63BKinematics::isSingular(const std::vector<double>& q, double threshold
   return singular;
 }
 
-bool Rml63BKinematics::checkVectorDoubleValid(std::vector<double> v) const { return link_transforms::allFinite(v); }
+bool Rml63BKinematics::checkVectorDoubleValid(std::vector<double> v) const { return bramlock::internal::allFinite(v); }
 
 Eigen::MatrixXd Rml63BKinematics::get_a_mdh_transform(double d, double a, double cos_alpha, double sin_alpha,
                                                       double cos_theta, double sin_theta) {
-  return link_transforms::mdh(d, a, cos_alpha, sin_alpha, cos_theta, sin_theta);
+  return bramlock::internal::link_transforms::mdh(d, a, cos_alpha, sin_alpha, cos_theta, sin_theta);
 }
 
 Eigen::MatrixXd Rml63BKinematics::get_a_transform(double d, double a, double cos_alpha, double sin_alpha,
                                                   double cos_theta, double sin_theta) {
-  return link_transforms::sdh(d, a, cos_alpha, sin_alpha, cos_theta, sin_theta);
+  return bramlock::internal::link_transforms::sdh(d, a, cos_alpha, sin_alpha, cos_theta, sin_theta);
 }
 
 int Rml63BKinematics::inverseKinematics(Eigen::MatrixXd T, std::vector<double> ref_q, std::vector<double>& q) {
@@ -189,7 +190,7 @@ int Rml63BKinematics::inverseKinematics(Eigen::MatrixXd T, std::vector<std::vect
     return kNoSolution;
   }
   for (auto& solution : found) {
-    std::transform(solution.begin(), solution.end(), solution.begin(), bramlock::rotation_math::wrapToPi);
+    std::transform(solution.begin(), solution.end(), solution.begin(), bramlock::internal::rotation_math::wrapToPi);
   }
   std::vector<std::vector<double>> expanded = withTwins(found);
   logSolutions(expanded);

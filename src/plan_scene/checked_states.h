@@ -6,6 +6,9 @@
 #include <optional>
 #include <vector>
 
+namespace bramlock {
+namespace internal {
+
 // The last few states one check road tested and their answers. A state
 // equal bit for bit to one of them gets the same answer as long as nothing in
 // the scene changed; the scene empties the memo on every change.
@@ -46,3 +49,6 @@ class CheckedStates {
   size_t count_ = 0;
   size_t next_ = 0;
 };
+
+}  // namespace internal
+}  // namespace bramlock

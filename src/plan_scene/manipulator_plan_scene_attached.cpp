@@ -17,7 +17,7 @@
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/attached_body.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
-#include "pose_checks.h"
+#include "common/value_checks.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ bool usableBox(const double* size) {
 // A rigid pose within reach of the link: offsets beyond kMaxPaddingOrScale
 // put the body where its bounding box cannot be placed.
 bool attachablePose(const Eigen::Matrix4d& pose) {
-  return plan_scene_detail::isRigidPose(pose) &&
+  return bramlock::internal::isRigidPose(pose) &&
          pose.topRightCorner<3, 1>().cwiseAbs().maxCoeff() <= ManipulatorPlanScene::kMaxPaddingOrScale;
 }
 

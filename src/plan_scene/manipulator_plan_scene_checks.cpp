@@ -21,7 +21,7 @@
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
 #include "checked_states.h"
-#include "robot_model/active_joint_ops.h"
+#include "common/value_checks.h"
 
 namespace {
 
@@ -60,8 +60,8 @@ int ManipulatorPlanScene::getVmaxAndAmax(std::vector<double>& vmax, std::vector<
   const size_t count = vmax_.size();
   // A limit list shorter than the joints cannot serve every joint.
   if (count == 0 || amax_.size() < count) return 0;
-  if (!moveit::core::active_joints::allFinite(vmax_.data(), count) ||
-      !moveit::core::active_joints::allFinite(amax_.data(), count)) {
+  if (!bramlock::internal::allFinite(vmax_.data(), count) ||
+      !bramlock::internal::allFinite(amax_.data(), count)) {
     return 0;
   }
   vmax.assign(vmax_.begin(), vmax_.end());
@@ -105,8 +105,8 @@ bool ManipulatorPlanScene::isStateValid(const std::vector<double>& group_values,
   // The state is set even when the memo answers: later calls see the same robot state either way.
   robot_state_->setJointGroupPositions(planned_group_, group_values.data());
   robot_state_->update(false);
-  std::unique_ptr<CheckedStates>& memo = checked_states_[static_cast<size_t>(road)];
-  if (!memo) memo = std::make_unique<CheckedStates>();
+  std::unique_ptr<bramlock::internal::CheckedStates>& memo = checked_states_[static_cast<size_t>(road)];
+  if (!memo) memo = std::make_unique<bramlock::internal::CheckedStates>();
   if (const std::optional<bool> known = memo->find(group_values)) return *known;
   collision_detection::CollisionRequest request;
   request.group_name = planned_group_name_;

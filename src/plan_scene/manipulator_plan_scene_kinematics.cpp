@@ -8,7 +8,7 @@
 #include "bramlock_arm_planning_core/robot_model/joint_model_group.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
-#include "pose_checks.h"
+#include "common/value_checks.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ int ManipulatorPlanScene::kinematicsFor(std::initializer_list<const std::vector<
     if (!usable) return kBadKinematicsInput;
   }
   // A reflection or a scaled block would be solved as some other pose.
-  if (pose && !plan_scene_detail::isRigidPose(*pose)) return kBadKinematicsInput;
+  if (pose && !bramlock::internal::isRigidPose(*pose)) return kBadKinematicsInput;
   return 0;
 }
 

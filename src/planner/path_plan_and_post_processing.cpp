@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "bramlock_arm_planning_core/logger.h"
-#include "robot_model/active_joint_ops.h"
+#include "common/value_checks.h"
 
 namespace {
 
@@ -57,8 +57,8 @@ int PathPlanAndPostProcessing::run(std::vector<double> start, std::vector<double
                                    std::vector<TrajectoryData>& out, bool flag, bool report_segments) {
   out.clear();
   // A value that is not finite lies in no bounds; the scene is not asked about it.
-  if (!moveit::core::active_joints::allFinite(start.data(), start.size())) return planError(kStartOutOfRange);
-  if (!moveit::core::active_joints::allFinite(goal.data(), goal.size())) return planError(kGoalOutOfRange);
+  if (!bramlock::internal::allFinite(start.data(), start.size())) return planError(kStartOutOfRange);
+  if (!bramlock::internal::allFinite(goal.data(), goal.size())) return planError(kGoalOutOfRange);
   const std::size_t joints = start.size();
   planner_->setStartAndGoal(std::move(start), std::move(goal));
   RRTConnect::Path path;

@@ -1,19 +1,20 @@
 #pragma once
 
-#include <algorithm>
-#include <cmath>
 #include <cstddef>
 #include <vector>
 
 #include "bramlock_arm_planning_core/robot_model/joint_model.h"
+#include "common/value_checks.h"
 
 // Operations over the active joints of a value array, shared by the whole
 // model and its groups: each active joint works on the slice that starts at
 // its start index, with its entry of a bounds list. Mimic updates are the
 // caller's.
-namespace moveit {
-namespace core {
+namespace bramlock {
+namespace internal {
 namespace active_joints {
+
+using moveit::core::JointModel;
 
 using BoundsList = std::vector<const JointModel::Bounds*>;
 
@@ -21,10 +22,6 @@ struct Span {
   const std::vector<const JointModel*>& joints;
   const std::vector<int>& starts;
 };
-
-inline bool allFinite(const double* values, std::size_t count) {
-  return std::all_of(values, values + count, [](double value) { return std::isfinite(value); });
-}
 
 inline bool satisfiesPositionBounds(const Span& span, const double* state, const BoundsList& bounds, double margin) {
   for (std::size_t i = 0; i < span.joints.size(); ++i) {
@@ -80,6 +77,16 @@ inline void randomPositions(const Span& span, random_numbers::RandomNumberGenera
   }
 }
 
+}  // namespace active_joints
+}  // namespace internal
+}  // namespace bramlock
+
+// The trajectory generator still reaches the shared finiteness check through
+// this header under its former name.
+namespace moveit {
+namespace core {
+namespace active_joints {
+using bramlock::internal::allFinite;
 }  // namespace active_joints
 }  // namespace core
 }  // namespace moveit

@@ -9,7 +9,7 @@
 namespace moveit {
 namespace core {
 
-using namespace joint_math;
+using namespace bramlock::internal::joint_math;
 
 namespace {
 

@@ -218,7 +218,7 @@ void JointModelGroup::requireActiveBounds(const JointBoundsVector& active_joint_
   (void)active_joint_bounds;
 }
 
-active_joints::Span JointModelGroup::activeJointSpan() const {
+bramlock::internal::active_joints::Span JointModelGroup::activeJointSpan() const {
   return {active_joint_model_vector_, active_joint_model_start_index_};
 }
 
@@ -226,33 +226,33 @@ bool JointModelGroup::satisfiesPositionBounds(const double* state, const JointBo
                                               double margin) const {
   requireActiveBounds(active_joint_bounds);
   requireValues(state, "satisfiesPositionBounds");
-  return active_joints::satisfiesPositionBounds(activeJointSpan(), state, active_joint_bounds, margin);
+  return bramlock::internal::active_joints::satisfiesPositionBounds(activeJointSpan(), state, active_joint_bounds, margin);
 }
 
 bool JointModelGroup::enforcePositionBounds(double* state, const JointBoundsVector& active_joint_bounds) const {
   requireActiveBounds(active_joint_bounds);
   requireValues(state, "enforcePositionBounds");
-  const bool changed = active_joints::enforcePositionBounds(activeJointSpan(), state, active_joint_bounds);
+  const bool changed = bramlock::internal::active_joints::enforcePositionBounds(activeJointSpan(), state, active_joint_bounds);
   if (changed) updateMimicJoints(state);
   return changed;
 }
 
 double JointModelGroup::getMaximumExtent(const JointBoundsVector& active_joint_bounds) const {
   requireActiveBounds(active_joint_bounds);
-  return active_joints::maximumExtent(activeJointSpan(), active_joint_bounds);
+  return bramlock::internal::active_joints::maximumExtent(activeJointSpan(), active_joint_bounds);
 }
 
 double JointModelGroup::distance(const double* state1, const double* state2) const {
   requireValues(state1, "distance");
   requireValues(state2, "distance");
-  return active_joints::distance(activeJointSpan(), state1, state2);
+  return bramlock::internal::active_joints::distance(activeJointSpan(), state1, state2);
 }
 
 void JointModelGroup::interpolate(const double* from, const double* to, double t, double* state) const {
   requireValues(from, "interpolate");
   requireValues(to, "interpolate");
   requireValues(state, "interpolate");
-  active_joints::interpolate(activeJointSpan(), from, to, t, state);
+  bramlock::internal::active_joints::interpolate(activeJointSpan(), from, to, t, state);
   updateMimicJoints(state);
 }
 
@@ -267,7 +267,7 @@ void JointModelGroup::getVariableRandomPositions(random_numbers::RandomNumberGen
                                                  const JointBoundsVector& active_joint_bounds) const {
   requireActiveBounds(active_joint_bounds);
   requireValues(values, "getVariableRandomPositions");
-  active_joints::randomPositions(activeJointSpan(), rng, values, active_joint_bounds);
+  bramlock::internal::active_joints::randomPositions(activeJointSpan(), rng, values, active_joint_bounds);
   updateMimicJoints(values);
 }
 
@@ -280,7 +280,7 @@ void JointModelGroup::sampleNearBy(random_numbers::RandomNumberGenerator& rng, d
   requireValues(near, "getVariableRandomPositionsNearBy");
   // A seed or distance that is not a finite number would give samples that are none either.
   for (std::size_t i = 0; i < active_joint_model_vector_.size(); ++i) {
-    if (!active_joints::allFinite(near + active_joint_model_start_index_[i],
+    if (!bramlock::internal::allFinite(near + active_joint_model_start_index_[i],
                                   active_joint_model_vector_[i]->getVariableCount()) ||
         !std::isfinite(distance_of(i))) {
       throw std::invalid_argument("getVariableRandomPositionsNearBy: seed or distance is not a finite number");
@@ -326,7 +326,7 @@ void JointModelGroup::getVariableRandomPositionsNearBy(
 
 void JointModelGroup::getVariableDefaultPositions(double* values) const {
   requireValues(values, "getVariableDefaultPositions");
-  active_joints::defaultPositions(activeJointSpan(), values);
+  bramlock::internal::active_joints::defaultPositions(activeJointSpan(), values);
   updateMimicJoints(values);
 }
 

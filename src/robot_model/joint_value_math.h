@@ -11,9 +11,11 @@
 #include "common/rotation_math.h"
 
 // Value rules the joint kinds share.
-namespace moveit {
-namespace core {
+namespace bramlock {
+namespace internal {
 namespace joint_math {
+
+using moveit::core::VariableBounds;
 
 constexpr double kPi = M_PI;
 constexpr double kTwoPi = 2.0 * M_PI;
@@ -21,7 +23,7 @@ constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
 
 // Into (-pi, pi].
 inline double wrapAngle(double angle) {
-  const double wrapped = bramlock::rotation_math::wrapToPi(angle);
+  const double wrapped = bramlock::internal::rotation_math::wrapToPi(angle);
   return wrapped == -kPi ? kPi : wrapped;
 }
 
@@ -98,5 +100,5 @@ inline double interpolateAngle(double from, double to, double t) {
 }
 
 }  // namespace joint_math
-}  // namespace core
-}  // namespace moveit
+}  // namespace internal
+}  // namespace bramlock

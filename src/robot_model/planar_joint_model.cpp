@@ -10,7 +10,7 @@
 namespace moveit {
 namespace core {
 
-using namespace joint_math;
+using namespace bramlock::internal::joint_math;
 
 namespace {
 
@@ -88,7 +88,7 @@ bool PlanarJointModel::normalizeRotation(double* values) const {
   double& v = values[kTheta];
   // NaN and infinities have no angle to wrap to.
   if ((v >= -kPi && v <= kPi) || !std::isfinite(v)) return false;
-  v = bramlock::rotation_math::wrapToPi(v);
+  v = bramlock::internal::rotation_math::wrapToPi(v);
   return true;
 }
 

@@ -9,7 +9,7 @@
 namespace moveit {
 namespace core {
 
-using namespace joint_math;
+using namespace bramlock::internal::joint_math;
 
 RevoluteJointModel::RevoluteJointModel(const std::string& name, size_t joint_index, size_t first_variable_index)
     : JointModel(name, joint_index, first_variable_index) {

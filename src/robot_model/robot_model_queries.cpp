@@ -12,7 +12,7 @@
 namespace moveit {
 namespace core {
 
-active_joints::Span RobotModel::activeJointSpan() const {
+bramlock::internal::active_joints::Span RobotModel::activeJointSpan() const {
   return {active_joint_model_vector_const_, active_joint_model_start_index_};
 }
 
@@ -109,12 +109,12 @@ const LinkModel* RobotModel::getRigidlyConnectedParentLinkModel(const LinkModel*
 }
 
 void RobotModel::getVariableDefaultPositions(double* values) const {
-  active_joints::defaultPositions(activeJointSpan(), values);
+  bramlock::internal::active_joints::defaultPositions(activeJointSpan(), values);
   updateMimicJoints(values);
 }
 
 void RobotModel::getVariableRandomPositions(random_numbers::RandomNumberGenerator& rng, double* values) const {
-  active_joints::randomPositions(activeJointSpan(), rng, values, active_joint_models_bounds_);
+  bramlock::internal::active_joints::randomPositions(activeJointSpan(), rng, values, active_joint_models_bounds_);
   updateMimicJoints(values);
 }
 
@@ -151,28 +151,28 @@ void RobotModel::updateMimicJoints(double* values) const {
 bool RobotModel::satisfiesPositionBounds(const double* state, const JointBoundsVector& active_joint_bounds,
                                          double margin) const {
   assert(active_joint_bounds.size() == active_joint_model_vector_.size());
-  return active_joints::satisfiesPositionBounds(activeJointSpan(), state, active_joint_bounds, margin);
+  return bramlock::internal::active_joints::satisfiesPositionBounds(activeJointSpan(), state, active_joint_bounds, margin);
 }
 
 bool RobotModel::enforcePositionBounds(double* state, const JointBoundsVector& active_joint_bounds) const {
   assert(active_joint_bounds.size() == active_joint_model_vector_.size());
-  const bool changed = active_joints::enforcePositionBounds(activeJointSpan(), state, active_joint_bounds);
+  const bool changed = bramlock::internal::active_joints::enforcePositionBounds(activeJointSpan(), state, active_joint_bounds);
   if (changed) updateMimicJoints(state);
   return changed;
 }
 
 double RobotModel::distance(const double* state1, const double* state2) const {
-  return active_joints::distance(activeJointSpan(), state1, state2);
+  return bramlock::internal::active_joints::distance(activeJointSpan(), state1, state2);
 }
 
 void RobotModel::interpolate(const double* from, const double* to, double t, double* state) const {
-  active_joints::interpolate(activeJointSpan(), from, to, t, state);
+  bramlock::internal::active_joints::interpolate(activeJointSpan(), from, to, t, state);
   updateMimicJoints(state);
 }
 
 double RobotModel::getMaximumExtent(const JointBoundsVector& active_joint_bounds) const {
   assert(active_joint_bounds.size() == active_joint_model_vector_.size());
-  return active_joints::maximumExtent(activeJointSpan(), active_joint_bounds);
+  return bramlock::internal::active_joints::maximumExtent(activeJointSpan(), active_joint_bounds);
 }
 
 double RobotModel::getMaximumExtent() const { return getMaximumExtent(active_joint_models_bounds_); }

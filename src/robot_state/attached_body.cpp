@@ -82,7 +82,7 @@ void AttachedBody::computeTransform(const Eigen::Isometry3d& parent_link_global_
   Eigen::Isometry3d parent = parent_link_global_transform;
   parent.makeAffine();
   for (size_t i = 0; i < attach_trans_.size(); ++i) {
-    multiplyRigid(parent, attach_trans_[i], global_collision_body_transforms_[i]);
+    bramlock::internal::multiplyRigid(parent, attach_trans_[i], global_collision_body_transforms_[i]);
   }
 }
 

@@ -2,8 +2,8 @@
 
 #include <Eigen/Geometry>
 
-namespace moveit {
-namespace core {
+namespace bramlock {
+namespace internal {
 
 // out = a * b for transforms whose last row is (0, 0, 0, 1), column by
 // column as sums of a's columns, so that each step is a packed operation on
@@ -18,5 +18,5 @@ inline void multiplyRigid(const Eigen::Isometry3d& a, const Eigen::Isometry3d& b
   O.col(3) = A.col(0) * B(0, 3) + A.col(1) * B(1, 3) + A.col(2) * B(2, 3) + A.col(3);
 }
 
-}  // namespace core
-}  // namespace moveit
+}  // namespace internal
+}  // namespace bramlock

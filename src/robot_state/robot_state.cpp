@@ -265,7 +265,7 @@ void RobotState::updateLinkTransform(const LinkModel* link) {
   const Eigen::Isometry3d& origin = link->getJointOriginTransform();
   const LinkModel* parent = link->getParentLinkModel();
   if (parent && link->parentJointIsFixed()) {
-    multiplyRigid(link_transforms_[parent->getLinkIndex()], origin, result);
+    bramlock::internal::multiplyRigid(link_transforms_[parent->getLinkIndex()], origin, result);
     return;
   }
   const Eigen::Isometry3d& joint = jointTransform(link->getParentJointModel());
@@ -273,17 +273,17 @@ void RobotState::updateLinkTransform(const LinkModel* link) {
     if (link->jointOriginTransformIsIdentity()) {
       result = joint;
     } else {
-      multiplyRigid(origin, joint, result);
+      bramlock::internal::multiplyRigid(origin, joint, result);
     }
     return;
   }
   const Eigen::Isometry3d& parent_transform = link_transforms_[parent->getLinkIndex()];
   if (link->jointOriginTransformIsIdentity()) {
-    multiplyRigid(parent_transform, joint, result);
+    bramlock::internal::multiplyRigid(parent_transform, joint, result);
   } else {
     Eigen::Isometry3d placed;
-    multiplyRigid(parent_transform, origin, placed);
-    multiplyRigid(placed, joint, result);
+    bramlock::internal::multiplyRigid(parent_transform, origin, placed);
+    bramlock::internal::multiplyRigid(placed, joint, result);
   }
 }
 
@@ -311,7 +311,7 @@ void RobotState::updateCollisionBodies(const LinkModel* link) {
     if (identity[i]) {
       bodies[i] = link_transform;
     } else {
-      multiplyRigid(link_transform, origins[i], bodies[i]);
+      bramlock::internal::multiplyRigid(link_transform, origins[i], bodies[i]);
     }
   }
 }

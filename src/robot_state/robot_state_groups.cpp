@@ -12,9 +12,9 @@
 namespace moveit {
 namespace core {
 
-using value_checks::requireFinite;
-using value_checks::requirePointer;
-using value_checks::requireSize;
+using bramlock::internal::value_checks::requireFinite;
+using bramlock::internal::value_checks::requirePointer;
+using bramlock::internal::value_checks::requireSize;
 
 // ---- dirty bookkeeping ----
 

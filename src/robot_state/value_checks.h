@@ -6,10 +6,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/value_checks.h"
+
 // Input checks of the robot state's value setters: they throw
 // std::invalid_argument before anything is written.
-namespace moveit {
-namespace core {
+namespace bramlock {
+namespace internal {
 namespace value_checks {
 
 inline void requirePointer(const void* pointer, const char* what, const char* operation) {
@@ -35,9 +37,9 @@ inline void requireFinite(const std::map<std::string, double>& values, const cha
 }
 
 inline void requireSize(size_t actual, size_t expected, const char* condition) {
-  if (actual != expected) throw std::invalid_argument(condition);
+  throwUnless(actual == expected, condition);
 }
 
 }  // namespace value_checks
-}  // namespace core
-}  // namespace moveit
+}  // namespace internal
+}  // namespace bramlock

@@ -19,7 +19,12 @@
 #include "bramlock_arm_planning_core/planner/arm_mdh_params.h"
 
 class KinematicsInterface;
+
+namespace bramlock {
+namespace internal {
 class CheckedStates;
+}  // namespace internal
+}  // namespace bramlock
 
 namespace moveit {
 namespace core {
@@ -344,5 +349,5 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   std::vector<double> to_scratch_;
   std::vector<double> motion_scratch_;
   // Per check road, the states it tested last and their answers.
-  std::array<std::unique_ptr<CheckedStates>, 2> checked_states_;
+  std::array<std::unique_ptr<bramlock::internal::CheckedStates>, 2> checked_states_;
 };

@@ -18,15 +18,19 @@ namespace random_numbers {
 class RandomNumberGenerator;
 }
 
+namespace bramlock {
+namespace internal {
+namespace active_joints {
+struct Span;
+}
+}  // namespace internal
+}  // namespace bramlock
+
 namespace moveit {
 namespace core {
 
 class LinkModel;
 class RobotModel;
-
-namespace active_joints {
-struct Span;
-}
 
 // A named SRDF group of joints of a robot model, with everything robot states
 // and the planning scene ask of it: active joints, variables and their
@@ -209,7 +213,7 @@ class BRAMLOCK_EXPORT JointModelGroup {
   void computeIsChain();
   RobotType activeJointsRobotType() const;
   void requireActiveBounds(const JointBoundsVector& active_joint_bounds) const;
-  active_joints::Span activeJointSpan() const;
+  bramlock::internal::active_joints::Span activeJointSpan() const;
   template <typename DistanceOf>
   void sampleNearBy(random_numbers::RandomNumberGenerator& rng, double* values,
                     const JointBoundsVector& active_joint_bounds, const double* near, DistanceOf distance_of) const;

@@ -33,10 +33,6 @@ class RandomNumberGenerator;
 namespace moveit {
 namespace core {
 
-namespace active_joints {
-struct Span;
-}
-
 // Read-only kinematic model of one arm, built from its URDF, SRDF and MDH
 // table: joints and links numbered depth-first from the URDF root (a link's
 // children in urdfdom's order, which is by joint name), mimic relations,
@@ -198,7 +194,7 @@ class BRAMLOCK_EXPORT RobotModel {
   void buildGroupsInfoEndEffectors(const srdf::Model& srdf_model);
   void buildGroupStates(const srdf::Model& srdf_model);
   void releaseModel();
-  active_joints::Span activeJointSpan() const;
+  bramlock::internal::active_joints::Span activeJointSpan() const;
 
   MdhTable mdh_table_;
   std::string resource_directory_;

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <limits>
 
-#include "kinematics/link_transforms.h"
+#include "common/value_checks.h"
 #include "rev5u800_chain.h"
 #include "wrist_circle_solver.h"
 
 void ComputeFk(const double* j, double* eetrans, double* eerot) {
-  const rev5u800::Pose pose = rev5u800::forwardKinematics({j[0], j[1], j[2], j[3], j[4], j[5]});
+  const bramlock::internal::rev5u800::Pose pose = bramlock::internal::rev5u800::forwardKinematics({j[0], j[1], j[2], j[3], j[4], j[5]});
   for (int row = 0; row < 3; ++row) {
     eetrans[row] = pose.position[row];
     for (int column = 0; column < 3; ++column) eerot[3 * row + column] = pose.rotation(row, column);
@@ -45,16 +45,16 @@ bool IKSolver::ComputeIk(const double* eetrans, const double* eerot, const doubl
   }
   solutions.Clear();
   if (eetrans == nullptr || eerot == nullptr) return false;
-  if (!link_transforms::allFinite(eetrans, 3) || !link_transforms::allFinite(eerot, 9)) return false;
+  if (!bramlock::internal::allFinite(eetrans, 3) || !bramlock::internal::allFinite(eerot, 9)) return false;
   std::copy(eerot, eerot + 9, r);
   std::copy(eetrans, eetrans + 3, p);
-  rev5u800::Pose target;
+  bramlock::internal::rev5u800::Pose target;
   target.rotation << r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7], r[8];
   target.position << p[0], p[1], p[2];
-  const std::vector<rev5u800::Joints> found = rev5u800::solveAll(target);
+  const std::vector<bramlock::internal::rev5u800::Joints> found = bramlock::internal::rev5u800::solveAll(target);
   // Joint 1 carries the branch number; the other joints have one branch each.
   const unsigned char branch_count =
-      static_cast<unsigned char>(std::max<size_t>(rev5u800::kMaxSolutions, std::min<size_t>(found.size(), 254)));
+      static_cast<unsigned char>(std::max<size_t>(bramlock::internal::rev5u800::kMaxSolutions, std::min<size_t>(found.size(), 254)));
   std::vector<ikfast::IkSingleDOFSolutionBase<double>> vinfos(6);
   for (size_t branch = 0; branch < found.size() && branch < branch_count; ++branch) {
     std::copy(found[branch].begin(), found[branch].end(), j);

@@ -4,6 +4,8 @@
 
 #include "common/rotation_math.h"
 
+namespace bramlock {
+namespace internal {
 namespace rev5u800 {
 namespace {
 
@@ -90,7 +92,7 @@ Pose forwardKinematics(const Joints& q) { return chainFrames(trigOf(q)).tool; }
 
 PoseError poseError(const Pose& reached, const Pose& target) {
   return {(target.position - reached.position).norm(),
-          bramlock::rotation_math::rotationAngle(target.rotation * reached.rotation.transpose())};
+          bramlock::internal::rotation_math::rotationAngle(target.rotation * reached.rotation.transpose())};
 }
 
 bool polish(const Pose& target, Joints& q, JointTrig trig) {
@@ -103,7 +105,7 @@ bool polish(const Pose& target, Joints& q, JointTrig trig) {
     }
     Eigen::Matrix<double, 6, 1> e;
     e.head<3>() = target.position - f.tool.position;
-    e.tail<3>() = bramlock::rotation_math::rotationVector(target.rotation * f.tool.rotation.transpose());
+    e.tail<3>() = bramlock::internal::rotation_math::rotationVector(target.rotation * f.tool.rotation.transpose());
     const Eigen::Matrix<double, 6, 1> dq = jacobianOf(f).partialPivLu().solve(e);
     if (!dq.allFinite()) return false;
     for (int i = 0; i < 6; ++i) q[i] += dq[i];
@@ -112,3 +114,5 @@ bool polish(const Pose& target, Joints& q, JointTrig trig) {
 }
 
 }  // namespace rev5u800
+}  // namespace internal
+}  // namespace bramlock

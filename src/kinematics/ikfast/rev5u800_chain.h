@@ -6,6 +6,8 @@
 
 // Geometry of the REV5-U800 chain from the base to the tool point, shared by
 // the forward kinematics and the closed-form solver.
+namespace bramlock {
+namespace internal {
 namespace rev5u800 {
 
 using Joints = std::array<double, 6>;
@@ -48,3 +50,5 @@ PoseError poseError(const Pose& reached, const Pose& target);
 bool polish(const Pose& target, Joints& q, JointTrig trig);
 
 }  // namespace rev5u800
+}  // namespace internal
+}  // namespace bramlock

@@ -12,6 +12,8 @@
 
 #include "common/rotation_math.h"
 
+namespace bramlock {
+namespace internal {
 namespace rev5u800 {
 namespace {
 
@@ -537,10 +539,10 @@ class WristCircleSolver {
     Solution found = solution(p, loop.shoulder, loop.elbow != 0 ? loop.elbow : at.elbow);
     Joints& q = found.q;
     if (!polish(target_, q, found.trig)) return;
-    for (double& angle : q) angle = bramlock::rotation_math::wrapToPi(angle);
+    for (double& angle : q) angle = bramlock::internal::rotation_math::wrapToPi(angle);
     const auto same = [&q](const Joints& other) {
       for (int i = 0; i < 6; ++i) {
-        if (std::fabs(bramlock::rotation_math::wrapToPi(q[i] - other[i])) > kDuplicate) return false;
+        if (std::fabs(bramlock::internal::rotation_math::wrapToPi(q[i] - other[i])) > kDuplicate) return false;
       }
       return true;
     };
@@ -557,3 +559,5 @@ class WristCircleSolver {
 std::vector<Joints> solveAll(const Pose& target) { return WristCircleSolver(target).solve(); }
 
 }  // namespace rev5u800
+}  // namespace internal
+}  // namespace bramlock

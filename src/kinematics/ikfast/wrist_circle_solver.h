@@ -4,6 +4,8 @@
 
 #include "rev5u800_chain.h"
 
+namespace bramlock {
+namespace internal {
 namespace rev5u800 {
 
 // Every joint vector that reaches the tool pose (each joint within [-pi, pi],
@@ -20,3 +22,5 @@ namespace rev5u800 {
 std::vector<Joints> solveAll(const Pose& target);
 
 }  // namespace rev5u800
+}  // namespace internal
+}  // namespace bramlock

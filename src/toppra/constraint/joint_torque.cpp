@@ -33,20 +33,20 @@ void JointTorque::check() const {
     throw std::invalid_argument("Torque limits size must match.");
   if (m_frictionCoeffs.size() > 0 && m_frictionCoeffs.size() != m_lower.size())
     throw std::invalid_argument("Torque limits size and friction vector size must match.");
-  detail::checkLimitPair(m_lower, m_upper, "Torque limits size must match.", "Bad torque limits.");
+  bramlock::internal::checkLimitPair(m_lower, m_upper, "Torque limits size must match.", "Bad torque limits.");
 }
 
 std::ostream& JointTorque::print(std::ostream& os) const {
   os << "JointTorque\n";
   LinearConstraint::print(os);
-  return detail::printLimits(os, "Lower torque limit", m_lower, "Upper torque limit", m_upper);
+  return bramlock::internal::printLimits(os, "Lower torque limit", m_lower, "Upper torque limit", m_upper);
 }
 
 void JointTorque::computeParams_impl(const GeometricPath& path, const Vector& gridpoints,
                                      Vectors& a, Vectors& b, Vectors& c, Matrices& F, Vectors& g,
                                      Bounds&, Bounds&) {
   const Eigen::Index ndofs = m_lower.size();
-  detail::writeLimitRows(m_lower, m_upper, F[0], g[0]);
+  bramlock::internal::writeLimitRows(m_lower, m_upper, F[0], g[0]);
   const Vector zero = Vector::Zero(ndofs);
   for (Eigen::Index i = 0; i < gridpoints.size(); ++i) {
     const value_type s = gridpoints[i];

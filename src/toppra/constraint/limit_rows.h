@@ -3,19 +3,21 @@
 // Helpers shared by the constraints whose limits are a [lower, upper] pair per joint.
 
 #include <ostream>
-#include <stdexcept>
 
 #include "bramlock_arm_planning_core/toppra/toppra.h"
+#include "common/value_checks.h"
 
-namespace toppra {
-namespace constraint {
-namespace detail {
+namespace bramlock {
+namespace internal {
+
+using toppra::Matrix;
+using toppra::Vector;
 
 inline void checkLimitPair(const Vector& lower, const Vector& upper, const char* sizeMessage,
                            const char* orderMessage) {
-  if (lower.size() != upper.size()) throw std::invalid_argument(sizeMessage);
+  throwUnless(lower.size() == upper.size(), sizeMessage);
   // Written so that NaN, which orders with nothing, is a bad limit too.
-  if (!(lower.array() <= upper.array()).all()) throw std::invalid_argument(orderMessage);
+  throwUnless((lower.array() <= upper.array()).all(), orderMessage);
 }
 
 // lower <= y <= upper as F y <= g with F = [I; -I] and g = [upper; -lower].
@@ -32,6 +34,5 @@ inline std::ostream& printLimits(std::ostream& os, const char* lowerLabel, const
             << upper.transpose() << "\n";
 }
 
-}  // namespace detail
-}  // namespace constraint
-}  // namespace toppra
+}  // namespace internal
+}  // namespace bramlock

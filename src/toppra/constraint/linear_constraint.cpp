@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cassert>
 #include <ostream>
-#include <stdexcept>
 
 #include "bramlock_arm_planning_core/toppra/geometric_path/geometric_path.h"
+#include "common/value_checks.h"
 
 namespace toppra {
 
@@ -51,15 +51,13 @@ void convertToInterpolation(const Vector& gridpoints, bool constantF, const Vect
   }
 }
 
-void throwIf(bool failed, const char* message) {
-  if (failed) throw std::invalid_argument(message);
-}
+using bramlock::internal::throwUnless;
 
 void checkValueSizes(std::size_t i, std::int64_t m, const Vectors& a, const Vectors& b,
                      const Vectors& c) {
-  throwIf(a[i].size() != m, "Wrong a[i] vector size.");
-  throwIf(b[i].size() != m, "Wrong b[i] vector size.");
-  throwIf(c[i].size() != m, "Wrong c[i] vector size.");
+  throwUnless(a[i].size() == m, "Wrong a[i] vector size.");
+  throwUnless(b[i].size() == m, "Wrong b[i] vector size.");
+  throwUnless(c[i].size() == m, "Wrong c[i] vector size.");
 }
 
 bool hasShape(const Matrix& F, std::int64_t k, std::int64_t m) {
@@ -130,24 +128,24 @@ void LinearConstraint::allocateInequalityParams(std::size_t n, std::int64_t k, s
 void checkConstraintParamSizes(std::size_t n, std::int64_t k, std::int64_t m, bool constantF,
                                const Vectors& a, const Vectors& b, const Vectors& c,
                                const Matrices& F, const Vectors& g) {
-  throwIf(a.size() != n, "Wrong number of a vectors");
-  throwIf(b.size() != n, "Wrong number of b vectors");
-  throwIf(c.size() != n, "Wrong number of c vectors");
+  throwUnless(a.size() == n, "Wrong number of a vectors");
+  throwUnless(b.size() == n, "Wrong number of b vectors");
+  throwUnless(c.size() == n, "Wrong number of c vectors");
   if (constantF) {
-    throwIf(F.size() != 1, "Expected only one F matrix");
-    throwIf(g.size() != 1, "Expected only one g matrix");
+    throwUnless(F.size() == 1, "Expected only one F matrix");
+    throwUnless(g.size() == 1, "Expected only one g matrix");
     for (std::size_t i = 0; i < n; ++i) checkValueSizes(i, m, a, b, c);
     if (n == 0) return;
-    throwIf(!hasShape(F[0], k, m), "Wrong F[0] matrix dimensions.");
-    throwIf(g[0].size() != k, "Wrong g[0] vector size.");
+    throwUnless(hasShape(F[0], k, m), "Wrong F[0] matrix dimensions.");
+    throwUnless(g[0].size() == k, "Wrong g[0] vector size.");
     return;
   }
-  throwIf(g.size() != n, "Wrong number of g matrices");
+  throwUnless(g.size() == n, "Wrong number of g matrices");
   for (std::size_t i = 0; i < n; ++i) {
     checkValueSizes(i, m, a, b, c);
     // A wrong count of F matrices has no message of its own.
-    throwIf(F.size() != n || !hasShape(F[i], k, m), "Wrong F[i] matrix dimensions.");
-    throwIf(g[i].size() != k, "Wrong g[i] vector size.");
+    throwUnless(F.size() == n && hasShape(F[i], k, m), "Wrong F[i] matrix dimensions.");
+    throwUnless(g[i].size() == k, "Wrong g[i] vector size.");
   }
 }
 

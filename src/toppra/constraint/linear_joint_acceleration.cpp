@@ -17,14 +17,14 @@ LinearJointAcceleration::LinearJointAcceleration(const Vector& lowerAlimit,
 }
 
 void LinearJointAcceleration::check() const {
-  detail::checkLimitPair(m_lower, m_upper, "Acceleration limits size must match.",
+  bramlock::internal::checkLimitPair(m_lower, m_upper, "Acceleration limits size must match.",
                          "Bad acceleration limits.");
 }
 
 std::ostream& LinearJointAcceleration::print(std::ostream& os) const {
   os << "LinearJointAcceleration\n";
   LinearConstraint::print(os);
-  return detail::printLimits(os, "Lower acceleration limit", m_lower, "Upper acceleration limit",
+  return bramlock::internal::printLimits(os, "Lower acceleration limit", m_lower, "Upper acceleration limit",
                              m_upper);
 }
 
@@ -33,7 +33,7 @@ void LinearJointAcceleration::computeParams_impl(const GeometricPath& path,
                                                  Vectors& c, Matrices& F, Vectors& g, Bounds&,
                                                  Bounds&) {
   const Eigen::Index ndofs = m_valueDim;
-  detail::writeLimitRows(m_lower, m_upper, F[0], g[0]);
+  bramlock::internal::writeLimitRows(m_lower, m_upper, F[0], g[0]);
   assert(ndofs == path.dof());
   for (Eigen::Index i = 0; i < gridpoints.size(); ++i) {
     a[i] = path.eval_single(gridpoints[i], 1);

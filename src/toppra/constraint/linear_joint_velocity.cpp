@@ -20,7 +20,7 @@ LinearJointVelocity::LinearJointVelocity(const Vector& lowerVlimit, const Vector
 }
 
 void LinearJointVelocity::check() const {
-  detail::checkLimitPair(m_lower, m_upper, "Velocity limits size must match.",
+  bramlock::internal::checkLimitPair(m_lower, m_upper, "Velocity limits size must match.",
                          "Bad velocity limits.");
   if (!(m_maxPathSpeed >= 0)) throw std::invalid_argument("Bad maximum path speed.");
 }
@@ -28,7 +28,7 @@ void LinearJointVelocity::check() const {
 std::ostream& LinearJointVelocity::print(std::ostream& os) const {
   os << "LinearJointVelocity\n";
   LinearConstraint::print(os);
-  return detail::printLimits(os, "Lower velocity limit", m_lower, "Upper velocity limit", m_upper);
+  return bramlock::internal::printLimits(os, "Lower velocity limit", m_lower, "Upper velocity limit", m_upper);
 }
 
 void LinearJointVelocity::computeParams_impl(const GeometricPath& path, const Vector& gridpoints,

@@ -1,8 +1,28 @@
 #pragma once
 
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <initializer_list>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
 #include <Eigen/Dense>
 
-namespace plan_scene_detail {
+// Finiteness and rigid-pose checks shared by the kinematics, the robot model,
+// the scene and the planners, so that each input is judged by one rule.
+namespace bramlock {
+namespace internal {
+
+// False at the first NaN or infinite value.
+inline bool allFinite(const double* values, std::size_t count) {
+  return std::all_of(values, values + count, [](double value) { return std::isfinite(value); });
+}
+
+inline bool allFinite(const std::vector<double>& values) { return allFinite(values.data(), values.size()); }
+
+inline bool allFinite(std::initializer_list<double> values) { return allFinite(values.begin(), values.size()); }
 
 // How far a rotation block may be from orthonormal, and a bottom row from
 // (0 0 0 1): rounded matrices typed in or converted from single precision
@@ -21,4 +41,10 @@ inline bool isRigidPose(const Eigen::MatrixXd& pose) {
   return skew <= kRotationTolerance && rotation.determinant() > 0.0 && bottom_row_error <= kRotationTolerance;
 }
 
-}  // namespace plan_scene_detail
+// Throws std::invalid_argument with the message unless the condition holds.
+inline void throwUnless(bool condition, const std::string& message) {
+  if (!condition) throw std::invalid_argument(message);
+}
+
+}  // namespace internal
+}  // namespace bramlock
