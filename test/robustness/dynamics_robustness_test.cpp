@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "../planner_spline/spline_test_helpers.h"
-#include "../support/test_support.h"
 #include "bad_numbers.h"
 #include "bramlock_arm_planning_core/kinematics/rotation_functions.h"
 #include "bramlock_arm_planning_core/planner/arm_dynamics.h"
 #include "expect_throw_message.h"
+#include "spline_test_helpers.h"
+#include "test_support.h"
 
 namespace {
 
