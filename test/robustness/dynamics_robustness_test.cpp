@@ -150,7 +150,8 @@ TEST(DynamicsRobustness, DescriptionsWithNumbersThatAreNotFiniteAreRefused) {
         const Eigen::VectorXd zero = Eigen::VectorXd::Zero(model.model->nq());
         EXPECT_TRUE(dyn::rnea(*model.model, *model.data, zero, zero, zero).allFinite()) << field << " " << bad;
         EXPECT_FALSE(model.model->effortLimit().hasNaN()) << field << " " << bad;
-      } catch (const std::runtime_error&) {
+      } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()), "cannot read a URDF model from \"" + path + "\"") << field << " " << bad;
         ++refused;
       }
     }
