@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "../robot_model/test_arm.h"
 #include "expect_throw_message.h"
 #include "mock_checkers.h"
+#include "test_arm.h"
 #include "test_support.h"
 
 namespace {

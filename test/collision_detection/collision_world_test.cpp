@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "../robot_model/test_arm.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
 #include "mock_checkers.h"
+#include "test_arm.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // seeded poses of several shapes (turned, so that the oriented-box test is
 // exercised) near a mixed octree, and the library's world check on the scene
 // arm against a plain loop of fcl::collide.
-#include "../../src/collision_detection_fcl/octree_prefilter.h"
+#include "collision_detection_fcl/octree_prefilter.h"
 
 #include <cmath>
 #include <limits>
@@ -19,11 +19,11 @@
 #include <gtest/gtest.h>
 #include <octomap/OcTree.h>
 
-#include "../plan_scene/scene_arm.h"
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_robot_fcl.h"
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_world_fcl.h"
 #include "bramlock_arm_planning_core/robot_model/joint_model_group.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
+#include "scene_arm.h"
 
 namespace cd = collision_detection;
 

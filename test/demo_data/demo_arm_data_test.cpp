@@ -7,8 +7,8 @@
 
 #include <Eigen/Geometry>
 
-#include "../plan_scene/scene_arm.h"
 #include "bramlock_arm_planning_core/kinematics/joints_table.h"
+#include "scene_arm.h"
 
 namespace {
 

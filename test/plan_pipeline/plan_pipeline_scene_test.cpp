@@ -6,8 +6,8 @@
 
 #include <octomap/OcTree.h>
 
-#include "../plan_scene/scene_arm.h"
 #include "bramlock_arm_planning_core/planner/path_plan_and_post_processing.h"
+#include "scene_arm.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 #include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
+#include "expect_throw_message.h"
 #include "scene_arm.h"
 
 namespace {
@@ -259,29 +260,14 @@ TEST(SceneChecks, UnboundedExtentsAreRefused) {
   <group name="slide"><joint name="slide_joint"/></group>
 </robot>)");
   const std::string directory = dir.path().string() + "/";
-  bool constructor_threw = false, selection_threw = false, extent_threw = false;
-  {
-    OutputCapture quiet;
-    try {
-      ManipulatorPlanScene scene(directory, "slide.urdf", "slide.srdf", "slide", 0.0, 1.0);
-    } catch (const std::runtime_error&) {
-      constructor_threw = true;
-    }
-    ManipulatorPlanScene scene(directory, "slide.urdf", "slide.srdf", 0.0, 1.0);
-    try {
-      scene.setPlannedJointGroup("slide");
-    } catch (const std::runtime_error&) {
-      selection_threw = true;
-    }
-    try {
-      scene.getMaximumExtent();
-    } catch (const std::runtime_error&) {
-      extent_threw = true;
-    }
-    double zero[] = {0.0};
-    EXPECT_FALSE(scene.isValid(zero)) << "no group was selected";
-  }
-  EXPECT_TRUE(constructor_threw);
-  EXPECT_TRUE(selection_threw);
-  EXPECT_TRUE(extent_threw);
+  const char* const kSegmentNotFinite = "^longest_valid_segment is not finite!\n$";
+  OutputCapture quiet;
+  EXPECT_THROW_MESSAGE(ManipulatorPlanScene(directory, "slide.urdf", "slide.srdf", "slide", 0.0, 1.0),
+                       std::runtime_error, kSegmentNotFinite);
+  ManipulatorPlanScene scene(directory, "slide.urdf", "slide.srdf", 0.0, 1.0);
+  EXPECT_THROW_MESSAGE(scene.setPlannedJointGroup("slide"), std::runtime_error, kSegmentNotFinite);
+  EXPECT_THROW_MESSAGE(scene.getMaximumExtent(), std::runtime_error,
+                       "^the robot model's maximum extent is not finite or too small to scale a step$");
+  double zero[] = {0.0};
+  EXPECT_FALSE(scene.isValid(zero)) << "no group was selected";
 }

@@ -19,6 +19,7 @@
 
 #include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
 #include "bramlock_arm_planning_core/robot_model/exceptions.h"
+#include "expect_throw_message.h"
 #include "scene_arm.h"
 
 namespace {
@@ -263,7 +264,8 @@ TEST(SceneDescriptionChecks, AGroupWithAPlanarJointCannotBePlannedFor) {
   auto table = sceneArmMdhTable();
   ManipulatorPlanScene scene(sceneArmDirectory(), "scene_arm.urdf", relative + "planar.srdf", "arm", 0.01, 1.0,
                              "gripper_link", table, sceneArmAccelerationLimits());
-  EXPECT_THROW(scene.setPlannedJointGroup("base"), std::runtime_error);
+  EXPECT_THROW_MESSAGE(scene.setPlannedJointGroup("base"), std::runtime_error,
+                       "^longest_valid_segment is not finite!\n$");
   std::vector<std::pair<double, double>> bounds;
   EXPECT_EQ(scene.getPlanSpaceBounds(bounds), 6) << "the arm stays selected";
 }

@@ -9,8 +9,8 @@
 
 #include <Eigen/Geometry>
 
-#include "../robot_model/test_arm.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
+#include "test_arm.h"
 
 namespace bramlock_test {
 

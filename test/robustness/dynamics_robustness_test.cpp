@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "../planner_spline/spline_test_helpers.h"
-#include "../support/test_support.h"
 #include "bad_numbers.h"
 #include "bramlock_arm_planning_core/kinematics/rotation_functions.h"
 #include "bramlock_arm_planning_core/planner/arm_dynamics.h"
 #include "expect_throw_message.h"
+#include "spline_test_helpers.h"
+#include "test_support.h"
 
 namespace {
 
@@ -150,7 +150,8 @@ TEST(DynamicsRobustness, DescriptionsWithNumbersThatAreNotFiniteAreRefused) {
         const Eigen::VectorXd zero = Eigen::VectorXd::Zero(model.model->nq());
         EXPECT_TRUE(dyn::rnea(*model.model, *model.data, zero, zero, zero).allFinite()) << field << " " << bad;
         EXPECT_FALSE(model.model->effortLimit().hasNaN()) << field << " " << bad;
-      } catch (const std::runtime_error&) {
+      } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()), "cannot read a URDF model from \"" + path + "\"") << field << " " << bad;
         ++refused;
       }
     }

@@ -14,13 +14,13 @@
 
 #include <urdf_model/model.h>
 
-#include "../support/test_support.h"
 #include "bad_numbers.h"
 #include "bramlock_arm_planning_core/kinematics/realman_kinematics.h"
 #include "bramlock_arm_planning_core/robot_model/planar_joint_model.h"
 #include "bramlock_arm_planning_core/robot_model/revolute_joint_model.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/srdf/model.h"
+#include "test_support.h"
 
 namespace {
 

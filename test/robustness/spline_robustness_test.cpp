@@ -8,12 +8,12 @@
 #include <stdexcept>
 #include <vector>
 
-#include "../planner_spline/spline_test_helpers.h"
 #include "bad_numbers.h"
 #include "bramlock_arm_planning_core/planner/constraint_evaluators.h"
 #include "bramlock_arm_planning_core/planner/cubic_spline_m.h"
 #include "bramlock_arm_planning_core/planner/quintic_spline_interpolator.h"
 #include "expect_throw_message.h"
+#include "spline_test_helpers.h"
 
 namespace {
 

@@ -9,7 +9,6 @@
 #include <stdexcept>
 #include <vector>
 
-#include "../toppra/helpers.h"
 #include "bad_numbers.h"
 #include "bramlock_arm_planning_core/toppra/constraint/cartesian_velocity_norm.h"
 #include "bramlock_arm_planning_core/toppra/constraint/linear_joint_acceleration.h"
@@ -19,6 +18,7 @@
 #include "bramlock_arm_planning_core/toppra/solver/seidel.h"
 #include "bramlock_arm_planning_core/toppra/toppra_algorithm.h"
 #include "expect_throw_message.h"
+#include "toppra_test_helpers.h"
 
 namespace {
 

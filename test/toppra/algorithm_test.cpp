@@ -12,7 +12,7 @@
 #include "bramlock_arm_planning_core/toppra/solver/seidel.h"
 #include "bramlock_arm_planning_core/toppra/toppra_algorithm.h"
 #include "expect_throw_message.h"
-#include "helpers.h"
+#include "toppra_test_helpers.h"
 
 namespace {
 

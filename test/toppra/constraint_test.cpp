@@ -11,7 +11,7 @@
 #include "bramlock_arm_planning_core/toppra/constraint/joint_torque.h"
 #include "bramlock_arm_planning_core/toppra/constraint/linear_joint_acceleration.h"
 #include "bramlock_arm_planning_core/toppra/constraint/linear_joint_velocity.h"
-#include "helpers.h"
+#include "toppra_test_helpers.h"
 
 namespace {
 

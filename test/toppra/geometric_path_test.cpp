@@ -7,7 +7,7 @@
 
 #include "bramlock_arm_planning_core/toppra/geometric_path/piecewise_poly_path.h"
 #include "expect_throw_message.h"
-#include "helpers.h"
+#include "toppra_test_helpers.h"
 
 namespace {
 

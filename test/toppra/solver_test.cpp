@@ -14,7 +14,7 @@
 #include "bramlock_arm_planning_core/toppra/solver/glpk_wrapper.h"
 #include "bramlock_arm_planning_core/toppra/solver/qpoases_wrapper.h"
 #include "bramlock_arm_planning_core/toppra/solver/seidel.h"
-#include "helpers.h"
+#include "toppra_test_helpers.h"
 
 namespace {
 
