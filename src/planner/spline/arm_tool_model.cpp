@@ -1,4 +1,4 @@
-#include "arm_tool_model.h"
+#include "planner/spline/arm_tool_model.h"
 
 #include <stdexcept>
 

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <stdexcept>
 
-#include "spline_systems.h"
+#include "planner/spline/spline_systems.h"
 
 QuinticSplineInterpolator::QuinticSplineInterpolator(const std::vector<double>& knot_times,
                                                      const std::vector<double>& knot_positions, double start_velocity,

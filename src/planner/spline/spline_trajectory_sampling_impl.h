@@ -23,7 +23,7 @@
 #include "bramlock_arm_planning_core/planner/cubic_spline_m.h"
 #include "bramlock_arm_planning_core/planner/quintic_spline_interpolator.h"
 #include "bramlock_arm_planning_core/planner/spline_trajectory_planner.h"
-#include "spline_time_optimisation_impl.h"
+#include "planner/spline/spline_time_optimisation_impl.h"
 
 namespace spline_planner_detail {
 

@@ -1,4 +1,4 @@
-#include "spline_systems.h"
+#include "planner/spline/spline_systems.h"
 
 #include <algorithm>
 #include <cmath>

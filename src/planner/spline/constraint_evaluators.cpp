@@ -7,7 +7,7 @@
 #include "bramlock_arm_planning_core/logger.h"
 #include "bramlock_arm_planning_core/planner/arm_dynamics.h"
 #include "bramlock_arm_planning_core/planner/spline_coefficients.h"
-#include "spline_systems.h"
+#include "planner/spline/spline_systems.h"
 
 namespace {
 

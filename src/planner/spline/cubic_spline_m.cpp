@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <stdexcept>
 
-#include "spline_systems.h"
+#include "planner/spline/spline_systems.h"
 
 CubicSplineM::CubicSplineM(const std::vector<double>& knot_times, const std::vector<double>& knot_values,
                            double start_slope, double end_slope)

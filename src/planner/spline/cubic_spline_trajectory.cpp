@@ -2,7 +2,7 @@
 
 #include "bramlock_arm_planning_core/planner/cubic_spline_m.h"
 #include "bramlock_arm_planning_core/planner/spline_coefficients.h"
-#include "spline_trajectory_planner_impl.h"
+#include "planner/spline/spline_trajectory_planner_impl.h"
 
 struct CubicSplineFlavour {
   using Segment = CubicSplineCoefficients;

@@ -8,9 +8,9 @@
 #include <cstddef>
 #include <exception>
 
-#include "arm_tool_model.h"
 #include "bramlock_arm_planning_core/logger.h"
 #include "bramlock_arm_planning_core/planner/spline_trajectory_planner.h"
+#include "planner/spline/arm_tool_model.h"
 
 template <class Flavour>
 void SplineTrajectoryPlanner<Flavour>::setMdhParams(std::vector<ArmMDHParams> params) {
@@ -228,5 +228,5 @@ void SplineTrajectoryPlanner<Flavour>::computeSegmentConstraints() {
   }
 }
 
-#include "spline_time_optimisation_impl.h"
-#include "spline_trajectory_sampling_impl.h"
+#include "planner/spline/spline_time_optimisation_impl.h"
+#include "planner/spline/spline_trajectory_sampling_impl.h"
