@@ -7,7 +7,7 @@
 #include <string>
 
 namespace bramlock {
-namespace spline_systems {
+namespace internal {
 namespace {
 
 template <typename Values>
@@ -90,5 +90,5 @@ std::size_t segmentIndex(const std::vector<double>& times, double e) {
   return lo;
 }
 
-}  // namespace spline_systems
+}  // namespace internal
 }  // namespace bramlock

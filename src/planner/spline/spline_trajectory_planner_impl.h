@@ -36,7 +36,7 @@ template <class Flavour>
 bool SplineTrajectoryPlanner<Flavour>::setRobotModel(const std::string& urdf_path, const std::string& ee_frame_name) {
   try {
     // Built aside and committed together, so a failed load leaves the previous pair intact.
-    std::shared_ptr<bramlock::dynamics::Model> model = bramlock::loadArmModelWithTool(urdf_path);
+    std::shared_ptr<bramlock::dynamics::Model> model = bramlock::internal::loadArmModelWithTool(urdf_path);
     auto data = std::make_shared<bramlock::dynamics::Data>(model);
     int frame_id = frameIdCarriedOver(*model);
     if (!ee_frame_name.empty()) {
