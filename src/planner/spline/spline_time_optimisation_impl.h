@@ -310,7 +310,8 @@ std::vector<double> SplineTrajectoryPlanner<Flavour>::optimizeTimeIntervals(cons
       largest_excess = worseRatio(largest_excess, excess[i]);
     }
     const double total = std::accumulate(T.begin(), T.end(), 0.0);
-    const bool settled = largest_excess < tolerance_ && std::fabs(total - previous_total) < kSettledTotalShare * tolerance_;
+    const bool settled =
+        largest_excess < tolerance_ && std::fabs(total - previous_total) < kSettledTotalShare * tolerance_;
     if (settled && !lengthenWhereSamplesExceed(T, knots, shortest)) {
       converged_ = true;
       BRAMLOCK_INFO(Flavour::kConverged, k + 1, total, largest_excess);
