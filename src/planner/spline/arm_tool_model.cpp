@@ -1,8 +1,9 @@
-#include "arm_tool_model.h"
+#include "planner/spline/arm_tool_model.h"
 
 #include <stdexcept>
 
 namespace bramlock {
+namespace internal {
 
 std::shared_ptr<dynamics::Model> loadArmModelWithTool(const std::string& urdf_path) {
   auto model = dynamics::Model::fromUrdfFile(urdf_path);
@@ -20,4 +21,5 @@ std::shared_ptr<dynamics::Model> loadArmModelWithTool(const std::string& urdf_pa
   return model;
 }
 
+}  // namespace internal
 }  // namespace bramlock

@@ -20,32 +20,11 @@
 #include "bramlock_arm_planning_core/logger.h"
 #include "bramlock_arm_planning_core/planner/arm_dynamics.h"
 #include "bramlock_arm_planning_core/planner/constraint_evaluators.h"
-#include "bramlock_arm_planning_core/planner/cubic_spline_m.h"
-#include "bramlock_arm_planning_core/planner/quintic_spline_interpolator.h"
 #include "bramlock_arm_planning_core/planner/spline_trajectory_planner.h"
-#include "spline_time_optimisation_impl.h"
+#include "planner/spline/spline_time_optimisation_impl.h"
 
-namespace spline_planner_detail {
-
-// Waypoint accelerations of the cubic Hermite spline with waypoint velocities v: each segment's
-// start and end values, averaged at interior waypoints.
-inline std::vector<double> cubicWaypointAccelerations(const std::vector<double>& p, const std::vector<double>& v,
-                                                      const std::vector<double>& d) {
-  const std::size_t n = p.size();
-  const auto start_of = [&](std::size_t i) {
-    return 6.0 * (p[i + 1] - p[i]) / (d[i] * d[i]) - 4.0 * v[i] / d[i] - 2.0 * v[i + 1] / d[i];
-  };
-  const auto end_of = [&](std::size_t i) {
-    return -6.0 * (p[i] - p[i - 1]) / (d[i - 1] * d[i - 1]) + 2.0 * v[i - 1] / d[i - 1] + 4.0 * v[i] / d[i - 1];
-  };
-  std::vector<double> accelerations(n);
-  accelerations.front() = start_of(0);
-  accelerations.back() = end_of(n - 1);
-  for (std::size_t i = 1; i + 1 < n; ++i) {
-    accelerations[i] = (end_of(i) + start_of(i)) / 2.0;
-  }
-  return accelerations;
-}
+namespace bramlock {
+namespace internal {
 
 // directory/prefix_YYYYmmdd_HHMMSS.csv in local time; when that file exists, the first free
 // name with "_1", "_2", ... before ".csv", so files of the same second do not overwrite each other.
@@ -64,16 +43,17 @@ inline std::string freeCsvPath(const std::string& directory, const std::string& 
   return candidate;
 }
 
-}  // namespace spline_planner_detail
+}  // namespace internal
+}  // namespace bramlock
 
 template <class Flavour>
 std::vector<TrajectoryData> SplineTrajectoryPlanner<Flavour>::generateTrajectory(const std::vector<double>& durations,
                                                                                  bool saveCsv) const {
-  using namespace spline_planner_detail;
+  using namespace bramlock::internal;
   const std::size_t points = static_cast<std::size_t>(num_points_);
   const std::size_t joints = static_cast<std::size_t>(num_joints_);
   const std::vector<double> times = knotTimes(durations);
-  const auto splines = restToRestSplines<typename Flavour::Spline>(times, positions_);
+  const auto splines = restToRestSplines<Flavour>(times, positions_);
   std::vector<TrajectoryData> result(points);
   for (std::size_t i = 0; i < points; ++i) {
     result[i].time = times[i];
@@ -83,13 +63,7 @@ std::vector<TrajectoryData> SplineTrajectoryPlanner<Flavour>::generateTrajectory
   }
   for (std::size_t j = 0; j < joints; ++j) {
     std::vector<double> velocities, accelerations;
-    if constexpr (Flavour::kQuintic) {
-      velocities = splines[j].velocities;
-      accelerations = splines[j].accelerations;
-    } else {
-      velocities = solveJointVelocities(positions_[j], durations);
-      accelerations = cubicWaypointAccelerations(positions_[j], velocities, durations);
-    }
+    Flavour::waypointDerivatives(splines[j], positions_[j], durations, velocities, accelerations);
     for (std::size_t i = 0; i < points; ++i) {
       result[i].positions[j] = positions_[j][i];
       result[i].velocities[j] = velocities[i];
@@ -119,7 +93,7 @@ std::vector<TrajectoryData> SplineTrajectoryPlanner<Flavour>::generateTrajectory
 template <class Flavour>
 std::string SplineTrajectoryPlanner<Flavour>::writeTrajectoryCsv(const std::string& directory,
                                                                  const std::vector<double>& durations) const {
-  using namespace spline_planner_detail;
+  using namespace bramlock::internal;
   const std::string path = freeCsvPath(directory, Flavour::kCsvPrefix);
   std::ofstream file(path, std::ios::out | std::ios::trunc);
   if (!file.is_open()) {
@@ -129,14 +103,12 @@ std::string SplineTrajectoryPlanner<Flavour>::writeTrajectoryCsv(const std::stri
   // Decimal points stay points whatever locale the host process runs in.
   file.imbue(std::locale::classic());
   const std::vector<double> times = knotTimes(durations);
-  const auto splines = restToRestSplines<typename Flavour::Spline>(times, positions_);
+  const auto splines = restToRestSplines<Flavour>(times, positions_);
   const bool torques = torque_constraints_enabled_ && dynamicsUsable();
   file << "time";
   for (int j = 0; j < num_joints_; ++j) {
     file << ",j" << j << "_pos,j" << j << "_vel,j" << j << "_acc";
-    if constexpr (Flavour::kQuintic) {
-      file << ",j" << j << "_jerk";
-    }
+    Flavour::writeJerkHeader(file, j);
   }
   for (int j = 0; torques && j < num_joints_; ++j) {
     file << ",j" << j << "_torque";
@@ -151,9 +123,7 @@ std::string SplineTrajectoryPlanner<Flavour>::writeTrajectoryCsv(const std::stri
       qd[j] = spline.velocity(e);
       qdd[j] = spline.acceleration(e);
       file << ',' << q[j] << ',' << qd[j] << ',' << qdd[j];
-      if constexpr (Flavour::kQuintic) {
-        file << ',' << spline.jerk(e);
-      }
+      Flavour::writeJerk(file, spline, e);
     }
     if (torques) {
       const Eigen::VectorXd& tau = bramlock::dynamics::rnea(*model_, *data_, q, qd, qdd);

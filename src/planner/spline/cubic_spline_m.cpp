@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <stdexcept>
 
-#include "spline_systems.h"
+#include "planner/spline/spline_systems.h"
 
 CubicSplineM::CubicSplineM(const std::vector<double>& knot_times, const std::vector<double>& knot_values,
                            double start_slope, double end_slope)
@@ -18,7 +18,7 @@ CubicSplineM::CubicSplineM(const std::vector<double>& knot_times, const std::vec
 }
 
 void CubicSplineM::buildClamped(double start_slope, double end_slope) {
-  bramlock::spline_systems::requireFiniteKnots("cubic spline", times, values, {start_slope, end_slope});
+  bramlock::internal::requireFiniteKnots("cubic spline", times, values, {start_slope, end_slope});
   const std::size_t n = times.size();
   if (n < 2) {
     return;
@@ -37,11 +37,11 @@ void CubicSplineM::buildClamped(double start_slope, double end_slope) {
     lambda[i] = h[i] / span;
     rhs[i] = 6.0 * (slope[i] - slope[i - 1]) / span;
   }
-  moments = bramlock::spline_systems::solveTridiagonal(mu, diag, lambda, rhs);
+  moments = bramlock::internal::solveTridiagonal(mu, diag, lambda, rhs);
 }
 
 double CubicSplineM::position(double e) const {
-  const std::size_t i = bramlock::spline_systems::segmentIndex(times, e);
+  const std::size_t i = bramlock::internal::segmentIndex(times, e);
   const double h = times[i + 1] - times[i];
   const double A = (times[i + 1] - e) / h;
   const double B = (e - times[i]) / h;
@@ -50,7 +50,7 @@ double CubicSplineM::position(double e) const {
 }
 
 double CubicSplineM::velocity(double e) const {
-  const std::size_t i = bramlock::spline_systems::segmentIndex(times, e);
+  const std::size_t i = bramlock::internal::segmentIndex(times, e);
   const double h = times[i + 1] - times[i];
   const double from_start = e - times[i];
   const double to_end = times[i + 1] - e;
@@ -59,7 +59,7 @@ double CubicSplineM::velocity(double e) const {
 }
 
 double CubicSplineM::acceleration(double e) const {
-  const std::size_t i = bramlock::spline_systems::segmentIndex(times, e);
+  const std::size_t i = bramlock::internal::segmentIndex(times, e);
   const double h = times[i + 1] - times[i];
   return (moments[i] * (times[i + 1] - e) + moments[i + 1] * (e - times[i])) / h;
 }

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <stdexcept>
 
-#include "spline_systems.h"
+#include "planner/spline/spline_systems.h"
 
 QuinticSplineInterpolator::QuinticSplineInterpolator(const std::vector<double>& knot_times,
                                                      const std::vector<double>& knot_positions, double start_velocity,
@@ -22,8 +22,8 @@ QuinticSplineInterpolator::QuinticSplineInterpolator(const std::vector<double>& 
 
 void QuinticSplineInterpolator::buildClamped(double start_velocity, double end_velocity, double start_acceleration,
                                              double end_acceleration) {
-  bramlock::spline_systems::requireFiniteKnots("quintic spline", times, positions,
-                                               {start_velocity, end_velocity, start_acceleration, end_acceleration});
+  bramlock::internal::requireFiniteKnots("quintic spline", times, positions,
+                                         {start_velocity, end_velocity, start_acceleration, end_acceleration});
   const std::size_t n = times.size();
   if (n < 2) {
     return;
@@ -39,8 +39,8 @@ void QuinticSplineInterpolator::buildClamped(double start_velocity, double end_v
   for (std::size_t i = 0; i + 1 < n; ++i) {
     h[i] = times[i + 1] - times[i];
   }
-  velocities = bramlock::spline_systems::clampedKnotVelocities(positions, h, start_velocity, end_velocity,
-                                                               bramlock::spline_systems::positiveGuard);
+  velocities = bramlock::internal::clampedKnotVelocities(positions, h, start_velocity, end_velocity,
+                                                         bramlock::internal::positiveGuard);
   // Row k is interior knot k + 1; the known end accelerations move to the right side.
   const std::size_t m = n - 2;
   std::vector<double> sub(m), diag(m), sup(m), rhs(m);
@@ -58,14 +58,14 @@ void QuinticSplineInterpolator::buildClamped(double start_velocity, double end_v
   }
   rhs.front() += 6.0 / h[0] * start_acceleration;
   rhs.back() += 6.0 / h[n - 2] * end_acceleration;
-  const std::vector<double> interior = bramlock::spline_systems::solveTridiagonal(sub, diag, sup, rhs);
+  const std::vector<double> interior = bramlock::internal::solveTridiagonal(sub, diag, sup, rhs);
   for (std::size_t k = 0; k < m; ++k) {
     accelerations[k + 1] = interior[k];
   }
 }
 
 double QuinticSplineInterpolator::valueAt(double e, Derivative derivative) const {
-  const std::size_t i = bramlock::spline_systems::segmentIndex(times, e);
+  const std::size_t i = bramlock::internal::segmentIndex(times, e);
   const QuinticSplineCoefficients segment =
       QuinticSplineCoefficients::fromHermite(positions[i], positions[i + 1], velocities[i], velocities[i + 1],
                                              accelerations[i], accelerations[i + 1], times[i + 1] - times[i]);

@@ -1,16 +1,25 @@
 #pragma once
 
 // Member definitions of SplineTrajectoryPlanner; included by the sources that
-// instantiate it with their flavour.
+// instantiate it with their flavour. Besides its messages, a flavour provides:
+//   Segment, Spline                  one joint's polynomial over a segment, one joint's spline
+//   kCsvPrefix                       file name prefix of the sample file
+//   restToRestSpline(times, joint)   the spline at rest at both ends
+//   solveKnotStates(p, d, knots)     the knot derivatives the segments are built from
+//   segment(p, knots, j, i, T)       joint j's polynomial over segment i lasting T
+//   cartesianRatios(...)             tool-speed ratios at one instant of the optimiser's check
+//   segmentTorqueRatio(...)          the largest torque ratio the optimiser checks over a segment
+//   waypointDerivatives(...)         velocities and accelerations reported at the waypoints
+//   writeJerkHeader / writeJerk      the jerk columns of the sample file, where it has them
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <exception>
 
-#include "arm_tool_model.h"
 #include "bramlock_arm_planning_core/logger.h"
 #include "bramlock_arm_planning_core/planner/spline_trajectory_planner.h"
+#include "planner/spline/arm_tool_model.h"
 
 template <class Flavour>
 void SplineTrajectoryPlanner<Flavour>::setMdhParams(std::vector<ArmMDHParams> params) {
@@ -27,7 +36,7 @@ template <class Flavour>
 bool SplineTrajectoryPlanner<Flavour>::setRobotModel(const std::string& urdf_path, const std::string& ee_frame_name) {
   try {
     // Built aside and committed together, so a failed load leaves the previous pair intact.
-    std::shared_ptr<bramlock::dynamics::Model> model = bramlock::loadArmModelWithTool(urdf_path);
+    std::shared_ptr<bramlock::dynamics::Model> model = bramlock::internal::loadArmModelWithTool(urdf_path);
     auto data = std::make_shared<bramlock::dynamics::Data>(model);
     int frame_id = frameIdCarriedOver(*model);
     if (!ee_frame_name.empty()) {
@@ -136,7 +145,8 @@ bool SplineTrajectoryPlanner<Flavour>::initialize(const std::vector<std::vector<
   return true;
 }
 
-namespace spline_planner_detail {
+namespace bramlock {
+namespace internal {
 
 // The linear-speed limit a segment may keep next to a neighbour limited to x.
 inline double neighbourLinearLimit(double x) { return std::max(std::min(x + 0.1, 2.5 * x), x + 0.05); }
@@ -186,11 +196,12 @@ inline double segmentTorqueLimit(const WaypointConstraints& a, const WaypointCon
   return 0.0;
 }
 
-}  // namespace spline_planner_detail
+}  // namespace internal
+}  // namespace bramlock
 
 template <class Flavour>
 void SplineTrajectoryPlanner<Flavour>::computeSegmentConstraints() {
-  using namespace spline_planner_detail;
+  using namespace bramlock::internal;
   segment_constraints_.clear();
   if (num_points_ < 2) {
     return;
@@ -228,5 +239,5 @@ void SplineTrajectoryPlanner<Flavour>::computeSegmentConstraints() {
   }
 }
 
-#include "spline_time_optimisation_impl.h"
-#include "spline_trajectory_sampling_impl.h"
+#include "planner/spline/spline_time_optimisation_impl.h"
+#include "planner/spline/spline_trajectory_sampling_impl.h"

@@ -7,7 +7,7 @@
 #include "bramlock_arm_planning_core/logger.h"
 #include "bramlock_arm_planning_core/planner/arm_dynamics.h"
 #include "bramlock_arm_planning_core/planner/spline_coefficients.h"
-#include "spline_systems.h"
+#include "planner/spline/spline_systems.h"
 
 namespace {
 
@@ -84,10 +84,9 @@ std::vector<double> solveJointVelocities(const std::vector<double>& q, const std
   if (durations.size() + 1 != q.size()) {
     throw std::invalid_argument("solveJointVelocities needs one duration per segment");
   }
-  bramlock::spline_systems::requireFiniteKnots("solveJointVelocities", {}, q, {});
-  bramlock::spline_systems::requireFiniteKnots("solveJointVelocities", {}, durations, {});
-  return bramlock::spline_systems::clampedKnotVelocities(q, durations, 0.0, 0.0,
-                                                         bramlock::spline_systems::signKeepingGuard);
+  bramlock::internal::requireFiniteKnots("solveJointVelocities", {}, q, {});
+  bramlock::internal::requireFiniteKnots("solveJointVelocities", {}, durations, {});
+  return bramlock::internal::clampedKnotVelocities(q, durations, 0.0, 0.0, bramlock::internal::signKeepingGuard);
 }
 
 ConstraintEvaluation evaluateSegmentConstraints(double q0, double q1, double qd0, double qd1, double T, double vmax0,

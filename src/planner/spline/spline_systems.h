@@ -6,7 +6,7 @@
 #include <vector>
 
 namespace bramlock {
-namespace spline_systems {
+namespace internal {
 
 // Replaces a pivot of the elimination before it divides; identity when absent.
 using PivotGuard = std::function<double(double)>;
@@ -36,5 +36,5 @@ std::size_t segmentIndex(const std::vector<double>& times, double e);
 void requireFiniteKnots(const char* what, const std::vector<double>& times, const std::vector<double>& values,
                         std::initializer_list<double> end_conditions);
 
-}  // namespace spline_systems
+}  // namespace internal
 }  // namespace bramlock

@@ -1,4 +1,4 @@
-#include "spline_systems.h"
+#include "planner/spline/spline_systems.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,7 +7,7 @@
 #include <string>
 
 namespace bramlock {
-namespace spline_systems {
+namespace internal {
 namespace {
 
 template <typename Values>
@@ -90,5 +90,5 @@ std::size_t segmentIndex(const std::vector<double>& times, double e) {
   return lo;
 }
 
-}  // namespace spline_systems
+}  // namespace internal
 }  // namespace bramlock

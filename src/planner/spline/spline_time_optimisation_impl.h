@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <limits>
 #include <numeric>
-#include <type_traits>
 #include <vector>
 
 #include <Eigen/Core>
@@ -16,17 +15,41 @@
 #include "bramlock_arm_planning_core/logger.h"
 #include "bramlock_arm_planning_core/planner/arm_dynamics.h"
 #include "bramlock_arm_planning_core/planner/constraint_evaluators.h"
-#include "bramlock_arm_planning_core/planner/quintic_spline_interpolator.h"
 #include "bramlock_arm_planning_core/planner/spline_coefficients.h"
 #include "bramlock_arm_planning_core/planner/spline_trajectory_planner.h"
 
-namespace spline_planner_detail {
+namespace bramlock {
+namespace internal {
 
 constexpr int kJointCheckSamples = 21;
-constexpr int kCubicTorqueSamples = 5;
 constexpr int kCartesianSamplePoints = 8;  // at k T / 9, k = 1 .. 8
 constexpr double kTighteningFactor = 0.99;
 constexpr double kSamplePeriod = 0.001;
+
+// The optimiser's step schedule: a segment over its limits by the ratio excess e grows by
+// e * step (shared with its neighbours), the step chosen by the largest excess of the pass.
+// Far over: half the excess per pass, so large errors close fast without overshooting.
+constexpr double kLargeExcess = 0.5;
+constexpr double kLargeExcessStep = 0.5;
+// Nearly met: a small step, so the last per cent is approached without lengthening too far.
+constexpr double kSmallExcess = 0.05;
+constexpr double kSmallExcessStep = 0.1;
+// In between, and the planner's starting step factor.
+constexpr double kModerateExcessStep = 0.3;
+// Settled once the total changes by less than this share of the tolerance in one pass.
+constexpr double kSettledTotalShare = 0.1;
+// Tightening starts only when every segment is within 10 % of its limits...
+constexpr double kTighteningExcess = 0.1;
+// ...and after 20 passes, so the lengthening has spread before segments are shortened again.
+constexpr int kTighteningFirstPass = 20;
+// An increment travels at most this many segments (and at most half the path): farther
+// segments hardly change the knot states next to the violation.
+constexpr int kMaxSpreadingPasses = 5;
+// Share of a violating segment's increment offered to each calm neighbour: the knot between
+// them carries the peak, and lengthening either side lowers it.
+constexpr double kNeighbourShare = 0.4;
+// Increments at or below this are rounding, not violations, and are not spread.
+constexpr double kSpreadableIncrement = 1e-6;
 
 // Calls visit(e) for the instants 0, 0.001, ... (by repeated addition, as the samples have always
 // been timed) up to total + 1e-9, each clipped to total.
@@ -60,17 +83,13 @@ inline std::vector<double> knotTimes(const std::vector<double>& durations) {
 }
 
 // One spline per joint (rows of positions) at rest, and without acceleration, at both ends.
-template <class Spline>
-std::vector<Spline> restToRestSplines(const std::vector<double>& times,
-                                      const std::vector<std::vector<double>>& positions) {
-  std::vector<Spline> splines;
+template <class Flavour>
+std::vector<typename Flavour::Spline> restToRestSplines(const std::vector<double>& times,
+                                                        const std::vector<std::vector<double>>& positions) {
+  std::vector<typename Flavour::Spline> splines;
   splines.reserve(positions.size());
   for (const std::vector<double>& joint : positions) {
-    if constexpr (std::is_same_v<Spline, QuinticSplineInterpolator>) {
-      splines.emplace_back(times, joint, 0.0, 0.0, 0.0, 0.0);
-    } else {
-      splines.emplace_back(times, joint, 0.0, 0.0);
-    }
+    splines.push_back(Flavour::restToRestSpline(times, joint));
   }
   return splines;
 }
@@ -80,7 +99,7 @@ inline long long elapsedMilliseconds(std::chrono::system_clock::time_point start
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now() - start).count());
 }
 
-// A violating segment passes 40 % of its increment to calm neighbours (excess 0), over
+// A violating segment passes kNeighbourShare of its increment to calm neighbours (excess 0), over
 // at most `passes` passes; each pass offers the values of the pass before.
 inline void spreadIncrements(std::vector<double>& increments, const std::vector<double>& excess, int passes) {
   for (int pass = 0; pass < passes; ++pass) {
@@ -93,9 +112,9 @@ inline void spreadIncrements(std::vector<double>& increments, const std::vector<
       }
     };
     for (std::size_t i = 0; i < offered.size(); ++i) {
-      if (offered[i] > 1e-6) {
-        if (i > 0) offer(i - 1, 0.4 * offered[i]);
-        if (i + 1 < offered.size()) offer(i + 1, 0.4 * offered[i]);
+      if (offered[i] > kSpreadableIncrement) {
+        if (i > 0) offer(i - 1, kNeighbourShare * offered[i]);
+        if (i + 1 < offered.size()) offer(i + 1, kNeighbourShare * offered[i]);
       }
     }
     if (!changed) {
@@ -126,7 +145,8 @@ std::vector<bool> protectedFromTightening(const Segments& segments) {
   return protected_segments;
 }
 
-}  // namespace spline_planner_detail
+}  // namespace internal
+}  // namespace bramlock
 
 template <class Flavour>
 bool SplineTrajectoryPlanner<Flavour>::dynamicsUsable() const {
@@ -139,7 +159,7 @@ TrajectoryResult SplineTrajectoryPlanner<Flavour>::generateTimeOptimalTrajectory
     double tolerance, int maxIterations, bool saveCsv) {
   max_iterations_ = maxIterations;
   tolerance_ = tolerance;
-  step_factor_ = 0.3;
+  step_factor_ = bramlock::internal::kModerateExcessStep;
   min_segment_time_ = 0.001;
   max_segment_time_ = 10.0;
   if (!initialize(points, constraints)) {
@@ -204,19 +224,7 @@ typename SplineTrajectoryPlanner<Flavour>::KnotStates SplineTrajectoryPlanner<Fl
   KnotStates knots;
   const std::size_t joints = static_cast<std::size_t>(num_joints_);
   knots.velocities.reserve(joints);
-  if constexpr (Flavour::kQuintic) {
-    using namespace spline_planner_detail;
-    knots.accelerations.reserve(joints);
-    for (QuinticSplineInterpolator& spline :
-         restToRestSplines<QuinticSplineInterpolator>(knotTimes(durations), positions_)) {
-      knots.velocities.push_back(std::move(spline.velocities));
-      knots.accelerations.push_back(std::move(spline.accelerations));
-    }
-  } else {
-    for (std::size_t j = 0; j < joints; ++j) {
-      knots.velocities.push_back(solveJointVelocities(positions_[j], durations));
-    }
-  }
+  Flavour::solveKnotStates(positions_, durations, knots);
   return knots;
 }
 
@@ -229,18 +237,10 @@ bool SplineTrajectoryPlanner<Flavour>::torqueLimited(const SegmentConstraints& l
 
 template <class Flavour>
 auto SplineTrajectoryPlanner<Flavour>::segmentPolynomials(const KnotStates& knots, std::size_t i, double T) const {
-  using Segment = typename Flavour::Segment;
-  const auto& p = positions_;
-  const auto& v = knots.velocities;
-  std::vector<Segment> segments;
-  segments.reserve(p.size());
-  for (std::size_t j = 0; j < p.size(); ++j) {
-    if constexpr (Flavour::kQuintic) {
-      const auto& a = knots.accelerations;
-      segments.push_back(Segment::fromHermite(p[j][i], p[j][i + 1], v[j][i], v[j][i + 1], a[j][i], a[j][i + 1], T));
-    } else {
-      segments.push_back(Segment::fromHermite(p[j][i], p[j][i + 1], v[j][i], v[j][i + 1], T));
-    }
+  std::vector<typename Flavour::Segment> segments;
+  segments.reserve(positions_.size());
+  for (std::size_t j = 0; j < positions_.size(); ++j) {
+    segments.push_back(Flavour::segment(positions_, knots, j, i, T));
   }
   return segments;
 }
@@ -248,13 +248,11 @@ auto SplineTrajectoryPlanner<Flavour>::segmentPolynomials(const KnotStates& knot
 template <class Flavour>
 typename SplineTrajectoryPlanner<Flavour>::SegmentRatios SplineTrajectoryPlanner<Flavour>::evaluateSegment(
     const KnotStates& knots, std::size_t i, double T) const {
-  using namespace spline_planner_detail;
+  using namespace bramlock::internal;
   const std::size_t joints = static_cast<std::size_t>(num_joints_);
   const WaypointConstraints& start = constraints_[i];
   const WaypointConstraints& end = constraints_[i + 1];
   const SegmentConstraints& limits = segment_constraints_[i];
-  const auto& p = positions_;
-  const auto& v = knots.velocities;
   const auto segments = segmentPolynomials(knots, i, T);
   SegmentRatios ratios;
   for (std::size_t j = 0; j < joints; ++j) {
@@ -276,22 +274,15 @@ typename SplineTrajectoryPlanner<Flavour>::SegmentRatios SplineTrajectoryPlanner
         q[static_cast<Eigen::Index>(j)] = segments[j].position(t);
         qd[static_cast<Eigen::Index>(j)] = segments[j].velocity(t);
       }
-      const ConstraintEvaluation evaluation =
-          Flavour::kQuintic ? evaluateQuinticCartesianConstraints(q, qd, limits.cartesian, *model_, *data_)
-                            : evaluateCartesianConstraints(q, qd, limits.cartesian, *model_, *data_);
+      const ConstraintEvaluation evaluation = Flavour::cartesianRatios(q, qd, limits.cartesian, *model_, *data_);
       ratios.cartesian_max =
           k == 1 ? largestRatio(evaluation) : worseRatio(ratios.cartesian_max, largestRatio(evaluation));
     }
   }
   if (torqueLimited(limits)) {
     ratios.torque_checked = true;
-    if constexpr (Flavour::kQuintic) {
-      ratios.torque_max = evaluateQuinticTorqueConstraintsForSegment(
-          static_cast<int>(i), p, v, knots.accelerations, limits.torque_max, *model_, *data_, num_joints_, T);
-    } else {
-      ratios.torque_max = evaluateTorqueConstraintsForSegment(static_cast<int>(i), T, p, v, limits.torque_max, *model_,
-                                                              *data_, num_joints_, kCubicTorqueSamples);
-    }
+    ratios.torque_max =
+        Flavour::segmentTorqueRatio(i, T, positions_, knots, limits.torque_max, *model_, *data_, num_joints_);
   }
   return ratios;
 }
@@ -299,11 +290,11 @@ typename SplineTrajectoryPlanner<Flavour>::SegmentRatios SplineTrajectoryPlanner
 template <class Flavour>
 std::vector<double> SplineTrajectoryPlanner<Flavour>::optimizeTimeIntervals(const std::vector<double>& initial,
                                                                             Tightening tightening) {
-  using namespace spline_planner_detail;
+  using namespace bramlock::internal;
   const auto started = std::chrono::system_clock::now();
   std::vector<double> T = initial;
   const std::size_t segments = T.size();
-  const int spreading_passes = num_points_ < 11 ? (num_points_ - 1) / 2 : 5;
+  const int spreading_passes = std::min((num_points_ - 1) / 2, kMaxSpreadingPasses);
   // What the tightening pass may shorten each segment to; raised where the samples were over.
   std::vector<double> shortest(segments, min_segment_time_);
   double previous_total = 0.0;
@@ -325,14 +316,17 @@ std::vector<double> SplineTrajectoryPlanner<Flavour>::optimizeTimeIntervals(cons
       largest_excess = worseRatio(largest_excess, excess[i]);
     }
     const double total = std::accumulate(T.begin(), T.end(), 0.0);
-    const bool settled = largest_excess < tolerance_ && std::fabs(total - previous_total) < 0.1 * tolerance_;
+    const bool settled =
+        largest_excess < tolerance_ && std::fabs(total - previous_total) < kSettledTotalShare * tolerance_;
     if (settled && !lengthenWhereSamplesExceed(T, knots, shortest)) {
       converged_ = true;
       BRAMLOCK_INFO(Flavour::kConverged, k + 1, total, largest_excess);
       break;
     }
     if (!settled) {
-      const double step = largest_excess > 0.5 ? 0.5 : (largest_excess < 0.05 ? 0.1 : step_factor_);
+      const double step = largest_excess > kLargeExcess
+                               ? kLargeExcessStep
+                               : (largest_excess < kSmallExcess ? kSmallExcessStep : step_factor_);
       spreadIncrements(increments, excess, spreading_passes);
       for (std::size_t i = 0; i < segments; ++i) {
         if (increments[i] > 0.0) {
@@ -340,7 +334,7 @@ std::vector<double> SplineTrajectoryPlanner<Flavour>::optimizeTimeIntervals(cons
         }
         T[i] = std::min(std::max(T[i], min_segment_time_), max_segment_time_);
       }
-      if (largest_excess < 0.1 && k > 20) {
+      if (largest_excess < kTighteningExcess && k > kTighteningFirstPass) {
         optimizeTotalTime(T, knots, shortest, tightening, excess);
       }
     }
@@ -358,7 +352,7 @@ template <class Flavour>
 void SplineTrajectoryPlanner<Flavour>::optimizeTotalTime(std::vector<double>& durations, const KnotStates& knots,
                                                          const std::vector<double>& shortest, Tightening tightening,
                                                          const std::vector<double>& excess) const {
-  using namespace spline_planner_detail;
+  using namespace bramlock::internal;
   const std::vector<bool> kept = protectedFromTightening(segment_constraints_);
   const auto over = [&](std::size_t s) { return s < excess.size() && excess[s] > 0.0; };
   for (std::size_t s = 0; s < durations.size(); ++s) {
@@ -386,7 +380,7 @@ template <class Flavour>
 bool SplineTrajectoryPlanner<Flavour>::lengthenWhereSamplesExceed(std::vector<double>& durations,
                                                                   const KnotStates& knots,
                                                                   std::vector<double>& shortest) const {
-  using namespace spline_planner_detail;
+  using namespace bramlock::internal;
   const std::vector<double> peaks = sampledPeakRatios(durations, knots);
   std::vector<double> increments(durations.size(), 0.0);
   for (std::size_t i = 0; i < durations.size(); ++i) {
@@ -415,7 +409,7 @@ bool SplineTrajectoryPlanner<Flavour>::lengthenWhereSamplesExceed(std::vector<do
 template <class Flavour>
 std::vector<double> SplineTrajectoryPlanner<Flavour>::sampledPeakRatios(const std::vector<double>& durations,
                                                                         const KnotStates& knots) const {
-  using namespace spline_planner_detail;
+  using namespace bramlock::internal;
   const std::vector<double> times = knotTimes(durations);
   std::vector<double> peaks(durations.size(), 0.0);
   std::size_t i = 0;
@@ -442,7 +436,7 @@ template <class Flavour>
 template <class Segment>
 double SplineTrajectoryPlanner<Flavour>::instantRatio(const std::vector<Segment>& segments, std::size_t i, double t,
                                                       double T) const {
-  using namespace spline_planner_detail;
+  using namespace bramlock::internal;
   const WaypointConstraints& start = constraints_[i];
   const WaypointConstraints& end = constraints_[i + 1];
   ConstraintEvaluation joints;
