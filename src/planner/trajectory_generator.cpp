@@ -14,7 +14,7 @@
 #include "bramlock_arm_planning_core/logger.h"
 #include "bramlock_arm_planning_core/planner/cubic_spline_trajectory.h"
 #include "bramlock_arm_planning_core/planner/quintic_spline_trajectory.h"
-#include "robot_model/active_joint_ops.h"
+#include "common/value_checks.h"
 
 namespace {
 
@@ -297,7 +297,7 @@ int TrajectoryGenerator::guaranteePathNum(Path& path) {
   }
   if (path.size() > 3) return 0;
   for (const std::vector<double>& waypoint : path) {
-    if (waypoint.size() != path[0].size() || !moveit::core::active_joints::allFinite(waypoint.data(), waypoint.size())) {
+    if (waypoint.size() != path[0].size() || !bramlock::internal::allFinite(waypoint.data(), waypoint.size())) {
       BRAMLOCK_INFO("路径点的维度不一致或含有无效数值");
       return -1;
     }
@@ -349,7 +349,7 @@ bool TrajectoryGenerator::waypointsUsable(const Path& path) const {
       BRAMLOCK_INFO("路径点{}只有{}个关节值，需要{}个", i, path[i].size(), dof_);
       return false;
     }
-    if (!moveit::core::active_joints::allFinite(path[i].data(), dof_)) {
+    if (!bramlock::internal::allFinite(path[i].data(), dof_)) {
       BRAMLOCK_INFO("路径点{}含有无效的关节值", i);
       return false;
     }

@@ -81,12 +81,3 @@ inline void randomPositions(const Span& span, random_numbers::RandomNumberGenera
 }  // namespace internal
 }  // namespace bramlock
 
-// The trajectory generator still reaches the shared finiteness check through
-// this header under its former name.
-namespace moveit {
-namespace core {
-namespace active_joints {
-using bramlock::internal::allFinite;
-}  // namespace active_joints
-}  // namespace core
-}  // namespace moveit

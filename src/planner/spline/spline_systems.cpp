@@ -6,17 +6,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/value_checks.h"
+
 namespace bramlock {
 namespace internal {
-namespace {
-
-template <typename Values>
-bool allFinite(const Values& values) {
-  return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
-}
-
-}  // namespace
-
 double signKeepingGuard(double pivot) {
   if (std::fabs(pivot) < 1e-12) {
     return pivot < 0.0 ? -1e-12 : 1e-12;
