@@ -14,6 +14,7 @@
 #include "bramlock_arm_planning_core/planner/cubic_spline_trajectory.h"
 #include "bramlock_arm_planning_core/planner/quintic_spline_trajectory.h"
 #include "per_call_timing.h"
+#include "spline_test_helpers.h"
 
 namespace {
 
@@ -49,20 +50,6 @@ std::vector<WaypointConstraints> benchLimits(bool with_dynamics) {
     limits.cartesian.max_angular_velocity = 4.0;
   }
   return std::vector<WaypointConstraints>(10, limits);
-}
-
-// Five waypoints whose second segment lasts several seconds at the tool-speed limit.
-Path longSegmentPath() {
-  return {{0.90367626326326045, -1.1815908300354541, 0.52908424782318697, 1.2132161907863677, 0.98794441439131275,
-           -3.9445522821343726},
-          {0.60945374107359396, -0.83277284678707497, -0.11032410893399103, 1.3258597199612752, 1.8849983247045299,
-           -3.7975194482128813},
-          {0.35923429953957831, -0.8889182203071071, -0.7034724829312442, 1.9750516098737634, 1.7783957534937622,
-           -3.0068631303163582},
-          {0.88174881525479698, -0.27299950214985746, -0.048183838613637953, 1.0689748402652155, 1.9949999999999999,
-           -3.3826604268399771},
-          {-0.012898574951706099, -0.40296298960925792, 0.93693682869216888, 0.52155334920874574, 1.9949999999999999,
-           -4.3511685431697016}};
 }
 
 std::vector<WaypointConstraints> longSegmentLimits() {
@@ -101,7 +88,7 @@ void Plan(benchmark::State& state, Row row) {
   }
   planner.enableTorqueConstraints(row == Row::kToolSpeedAndTorque);
   const bool long_segment = row == Row::kLongSegmentToolSpeed;
-  const Path path = long_segment ? longSegmentPath() : benchPath();
+  const Path path = long_segment ? spline_test::longSegmentPath() : benchPath();
   const std::vector<WaypointConstraints> limits =
       long_segment ? longSegmentLimits() : benchLimits(row == Row::kToolSpeedAndTorque);
   bool planned = true;

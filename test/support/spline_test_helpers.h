@@ -20,6 +20,21 @@ inline std::string armUrdfPath() {
 
 inline std::string dynamicsFixture(const std::string& name) { return bramlock_test::fixturePath("dynamics/" + name); }
 
+// Five waypoints whose second segment lasts several seconds at the tool-speed limit: between the
+// optimiser's check points the tool's speed once peaked at 1.8 times that limit.
+inline std::vector<std::vector<double>> longSegmentPath() {
+  return {{0.90367626326326045, -1.1815908300354541, 0.52908424782318697, 1.2132161907863677, 0.98794441439131275,
+           -3.9445522821343726},
+          {0.60945374107359396, -0.83277284678707497, -0.11032410893399103, 1.3258597199612752, 1.8849983247045299,
+           -3.7975194482128813},
+          {0.35923429953957831, -0.8889182203071071, -0.7034724829312442, 1.9750516098737634, 1.7783957534937622,
+           -3.0068631303163582},
+          {0.88174881525479698, -0.27299950214985746, -0.048183838613637953, 1.0689748402652155, 1.9949999999999999,
+           -3.3826604268399771},
+          {-0.012898574951706099, -0.40296298960925792, 0.93693682869216888, 0.52155334920874574, 1.9949999999999999,
+           -4.3511685431697016}};
+}
+
 // A model and its work data.
 struct LoadedModel {
   std::shared_ptr<bramlock::dynamics::Model> model;
