@@ -105,7 +105,8 @@ bool plannerCheck(Scene& s, const std::vector<double>& q) {
 void StateCheck(benchmark::State& bench) {
   Scene& s = scene();
   int valid = 0;
-  bench_support::timePerCall(bench, s.joint_vectors, [&](const std::vector<double>& q) { valid += plannerCheck(s, q); });
+  bench_support::timePerCall(bench, s.joint_vectors,
+                             [&](const std::vector<double>& q) { valid += plannerCheck(s, q); });
   bench.counters["valid_share"] = static_cast<double>(valid) / bench.iterations();
   bench.counters["voxels"] = static_cast<double>(s.octree->getNumLeafNodes());
 }
@@ -174,8 +175,7 @@ void ReferencePlainFclLoop(benchmark::State& bench) {
   Scene& s = scene();
   PlainPairs plain(s);
   int valid = 0;
-  bench_support::timePerCall(bench, s.joint_vectors,
-                             [&](const std::vector<double>& q) { valid += plain.check(s, q); });
+  bench_support::timePerCall(bench, s.joint_vectors, [&](const std::vector<double>& q) { valid += plain.check(s, q); });
   bench.counters["valid_share"] = static_cast<double>(valid) / bench.iterations();
 }
 BENCHMARK(ReferencePlainFclLoop)->UseManualTime()->Iterations(20000);

@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
-#include <Eigen/Dense>
 #include <benchmark/benchmark.h>
+#include <Eigen/Dense>
 
 #include "bramlock_arm_planning_core/kinematics/ikfast/ikfast_rev5u800.h"
 

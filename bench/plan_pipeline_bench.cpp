@@ -162,10 +162,9 @@ std::unique_ptr<PlanSceneInterface> sceneArmWithWall(const WallSpans& spans) {
                                                 {0.0, M_PI_2, M_PI_2, 0.0, 0.0, 0.0},
                                                 {0.0, M_PI_2, 0.0, M_PI_2, -M_PI_2, M_PI_2}};
   planning_bench::SilencedStdout quiet;
-  auto scene = std::make_unique<ManipulatorPlanScene>(std::string(BRAMLOCK_TEST_FIXTURES_DIR) + "/scene_arm/",
-                                                      "scene_arm.urdf", "scene_arm.srdf", "arm", 0.01, 1.0,
-                                                      "gripper_link", mdh_table,
-                                                      std::vector<double>{10, 10, 10, 12, 12, 12});
+  auto scene = std::make_unique<ManipulatorPlanScene>(
+      std::string(BRAMLOCK_TEST_FIXTURES_DIR) + "/scene_arm/", "scene_arm.urdf", "scene_arm.srdf", "arm", 0.01, 1.0,
+      "gripper_link", mdh_table, std::vector<double>{10, 10, 10, 12, 12, 12});
   if (spans.empty()) return scene;
   auto wall = std::make_shared<octomap::OcTree>(kResolution);
   for (const auto& span : spans) {
@@ -225,7 +224,10 @@ void BM_FakeSceneNarrowPassage(benchmark::State& state) { planOnFakeScene(state,
 BENCHMARK(BM_SceneArmOpenSpace)->Iterations(kPlansPerRun)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SceneArmWallWithGap)->Iterations(kPlansPerRun)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SceneArmNarrowPassage)->Iterations(kPlansPerRun)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Workcell)->ArgsProduct({{0, 1, 2, 3}, {0, 1}})->Iterations(kWorkcellPlansPerRun)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Workcell)
+    ->ArgsProduct({{0, 1, 2, 3}, {0, 1}})
+    ->Iterations(kWorkcellPlansPerRun)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FakeSceneOpenSpace)->Iterations(kPlansPerRun)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FakeSceneWallWithGap)->Iterations(kPlansPerRun)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FakeSceneNarrowPassage)->Iterations(kPlansPerRun)->Unit(benchmark::kMillisecond);

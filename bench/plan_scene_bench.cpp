@@ -57,7 +57,8 @@ std::unique_ptr<ManipulatorPlanScene> sceneArm(const std::string& directory, dou
                                             {0.0, M_PI_2, M_PI_2, 0.0, 0.0, 0.0},
                                             {0.0, M_PI_2, 0.0, M_PI_2, -M_PI_2, M_PI_2}};
   return std::make_unique<ManipulatorPlanScene>(directory, "scene_arm.urdf", "scene_arm.srdf", "arm", robot_padding,
-                                                1.0, "gripper_link", table, std::vector<double>{10, 10, 10, 12, 12, 12});
+                                                1.0, "gripper_link", table,
+                                                std::vector<double>{10, 10, 10, 12, 12, 12});
 }
 
 std::unique_ptr<ManipulatorPlanScene> sceneWithFloor(int voxels) {
@@ -104,7 +105,8 @@ std::vector<std::vector<double>> statesNearDetours(int count) {
     const auto& pair = pairs[static_cast<size_t>(i) % pairs.size()];
     const double t = uniform(0.0, 1.0);
     std::vector<double> q(pair.start.size());
-    for (size_t j = 0; j < q.size(); ++j) q[j] = pair.start[j] + t * (pair.goal[j] - pair.start[j]) + uniform(-0.2, 0.2);
+    for (size_t j = 0; j < q.size(); ++j)
+      q[j] = pair.start[j] + t * (pair.goal[j] - pair.start[j]) + uniform(-0.2, 0.2);
     states.push_back(q);
   }
   return states;
@@ -132,7 +134,11 @@ void WorkcellStateCheck(benchmark::State& state) {
   }
   state.counters["valid_share"] = static_cast<double>(valid) / static_cast<double>(state.iterations());
 }
-BENCHMARK(WorkcellStateCheck)->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(WorkcellStateCheck)
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 // A binary STL of a sphere of radius 0.5 in `rings` latitude bands of
 // 2 * rings quads each (the pole bands as triangles).

@@ -59,9 +59,8 @@ void BM_Rev5U800AllSolutionsWithReference(benchmark::State& state) {
 void BM_Rev5U800OneNumericSolve(benchmark::State& state) {
   Rev5U800Kinematics& arm = fixtureArm();
   std::vector<double> q;
-  bench_support::timePerCall(state, cases(), [&](const Case& c) {
-    benchmark::DoNotOptimize(arm.inverseKinematics(c.pose, c.reference, q));
-  });
+  bench_support::timePerCall(
+      state, cases(), [&](const Case& c) { benchmark::DoNotOptimize(arm.inverseKinematics(c.pose, c.reference, q)); });
 }
 
 }  // namespace

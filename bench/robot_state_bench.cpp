@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include <random_numbers/random_numbers.h>
 #include <kdl/chainfksolverpos_recursive.hpp>
 #include <kdl/tree.hpp>
 #include <kdl_parser/kdl_parser.hpp>
-#include <random_numbers/random_numbers.h>
 
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
 #include "silenced_stdout.h"

@@ -7,9 +7,9 @@
 #include <chrono>
 #include <vector>
 
+#include "bramlock_arm_planning_core/planner/rrtc.h"
 #include "fake_box_scene.h"
 #include "planning_bench_support.h"
-#include "bramlock_arm_planning_core/planner/rrtc.h"
 
 namespace {
 

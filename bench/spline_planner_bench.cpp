@@ -102,8 +102,8 @@ void Plan(benchmark::State& state, Row row) {
 template <class Planner>
 void registerPlans(const std::string& name) {
   const std::pair<Row, const char*> rows[] = {{Row::kJointLimits, "/joint_limits"},
-                                               {Row::kToolSpeedAndTorque, "/tool_speed_and_torque_limits"},
-                                               {Row::kLongSegmentToolSpeed, "/long_segment_tool_speed_limits"}};
+                                              {Row::kToolSpeedAndTorque, "/tool_speed_and_torque_limits"},
+                                              {Row::kLongSegmentToolSpeed, "/long_segment_tool_speed_limits"}};
   for (const auto& [row, limits] : rows) {
     benchmark::RegisterBenchmark((name + limits).c_str(), Plan<Planner>, row)
         ->UseManualTime()

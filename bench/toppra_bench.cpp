@@ -33,10 +33,9 @@ void BM_ToppraPasses(benchmark::State& state) {
   Vector vmax(6), amax(6);
   vmax << 3.1, 3.1, 3.9, 3.9, 4.3, 4.3;
   amax << 8.0, 8.0, 10.0, 10.0, 12.0, 12.0;
-  toppra::algorithm::TOPPRA algorithm(
-      {std::make_shared<toppra::constraint::LinearJointVelocity>(-vmax, vmax),
-       std::make_shared<toppra::constraint::LinearJointAcceleration>(-amax, amax)},
-      sixJointSpline());
+  toppra::algorithm::TOPPRA algorithm({std::make_shared<toppra::constraint::LinearJointVelocity>(-vmax, vmax),
+                                       std::make_shared<toppra::constraint::LinearJointAcceleration>(-amax, amax)},
+                                      sixJointSpline());
   algorithm.setN(static_cast<int>(state.range(0)));
   // The first run evaluates the constraints on the grid; the timed runs
   // repeat only the two passes.

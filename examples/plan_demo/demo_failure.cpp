@@ -53,15 +53,24 @@ std::string limitsProblem(ManipulatorPlanScene& scene) {
 
 std::string pipelineMeaning(int code) {
   switch (code) {
-    case 0: return "success";
-    case -1: return "start or goal of the wrong size, or the start in collision";
-    case -2: return "goal in collision";
-    case -3: return "start outside the joint bounds";
-    case -4: return "goal outside the joint bounds";
-    case -5: return "no connection found within the planner's iterations";
-    case -6: return "planner time-out, or no velocity and acceleration limit for every joint";
-    case -7: return "the trajectory generator could not time the path";
-    default: return "unknown code";
+    case 0:
+      return "success";
+    case -1:
+      return "start or goal of the wrong size, or the start in collision";
+    case -2:
+      return "goal in collision";
+    case -3:
+      return "start outside the joint bounds";
+    case -4:
+      return "goal outside the joint bounds";
+    case -5:
+      return "no connection found within the planner's iterations";
+    case -6:
+      return "planner time-out, or no velocity and acceleration limit for every joint";
+    case -7:
+      return "the trajectory generator could not time the path";
+    default:
+      return "unknown code";
   }
 }
 
@@ -74,12 +83,18 @@ std::string planningFailureCause(ManipulatorPlanScene& scene, const std::vector<
       const std::string size = sizeProblem(start, goal, joints);
       return size.empty() ? collisionProblem(scene, "start", start) : size;
     }
-    case -2: return collisionProblem(scene, "goal", goal);
-    case -3: return boundsProblem(scene, "start", start);
-    case -4: return boundsProblem(scene, "goal", goal);
-    case -6: return limitsProblem(scene);
-    case -7: return "the library output says why the path could not be timed";
-    default: return "";
+    case -2:
+      return collisionProblem(scene, "goal", goal);
+    case -3:
+      return boundsProblem(scene, "start", start);
+    case -4:
+      return boundsProblem(scene, "goal", goal);
+    case -6:
+      return limitsProblem(scene);
+    case -7:
+      return "the library output says why the path could not be timed";
+    default:
+      return "";
   }
 }
 

@@ -93,7 +93,8 @@ std::string describe(const Placement& placement, const std::string& note, const 
 
 // Why the block left the halfway place.
 std::string halfwayNote(const Placement& halfway) {
-  return halfway.keepsEndsFree() ? "; halfway it is beside the motion" : "; halfway it would cover " + coverage(halfway);
+  return halfway.keepsEndsFree() ? "; halfway it is beside the motion"
+                                 : "; halfway it would cover " + coverage(halfway);
 }
 
 std::string outcomeOf(const Placement& placement) {

@@ -64,10 +64,14 @@ class CsvWatch {
 
 std::string toppraMeaning(int code) {
   switch (code) {
-    case 0: return "success";
-    case 2: return "no controllable set: the limits cannot stop the motion at the end";
-    case 3: return "the forward pass found no admissible speed";
-    default: return "unknown code";
+    case 0:
+      return "success";
+    case 2:
+      return "no controllable set: the limits cannot stop the motion at the end";
+    case 3:
+      return "the forward pass found no admissible speed";
+    default:
+      return "unknown code";
   }
 }
 
@@ -126,8 +130,8 @@ bool timeWithCubicSpline(TrajectoryGenerator& generator, const Path& path, const
   const CsvWatch csv(save_csv);
   std::vector<TrajectoryData> timed;
   generator.setTrajectoryType("cubic_spline");
-  const int code = generator.generateTrajectoryData(path, vmax.data(), amax.data(), timed, save_csv,
-                                                    CartesianConstraints());
+  const int code =
+      generator.generateTrajectoryData(path, vmax.data(), amax.data(), timed, save_csv, CartesianConstraints());
   if (code != 0) {
     summary.line("trajectory",
                  std::to_string(code) + " (the cubic spline planner did not converge or refused the path)");

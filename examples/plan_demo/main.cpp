@@ -150,8 +150,7 @@ int main(int argc, char** argv) {
   const ParsedOptions parsed = parseOptions(argc, argv);
   if (!parsed.options) {
     const bool help = parsed.error == "help";
-    std::fprintf(help ? stdout : stderr, "%s%s", help ? "" : (parsed.error + "\n").c_str(),
-                 usage(argv[0]).c_str());
+    std::fprintf(help ? stdout : stderr, "%s%s", help ? "" : (parsed.error + "\n").c_str(), usage(argv[0]).c_str());
     return help ? 0 : kExitUnusable;
   }
   const DemoOptions& options = *parsed.options;

@@ -44,8 +44,8 @@ BRAMLOCK_EXPORT void writeLogStatement(int level, const char* file, int line, co
 namespace detail {
 
 template <typename... Args>
-void logStatement(int level, const char* file, int line, const char* function,
-                  fmt::format_string<Args...> format, Args&&... args) {
+void logStatement(int level, const char* file, int line, const char* function, fmt::format_string<Args...> format,
+                  Args&&... args) {
   writeLogStatement(level, file, line, function, fmt::format(format, std::forward<Args>(args)...));
 }
 

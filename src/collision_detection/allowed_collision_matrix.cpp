@@ -175,8 +175,7 @@ void AllowedCollisionMatrix::setEntry(const std::string& name1, const std::strin
   erasePair(pair_deciders, name2, name1);
 }
 
-void AllowedCollisionMatrix::setEntry(const std::string& name1, const std::string& name2,
-                                      const ContactDeciderFn& fn) {
+void AllowedCollisionMatrix::setEntry(const std::string& name1, const std::string& name2, const ContactDeciderFn& fn) {
   pair_entries[name1][name2] = AllowedCollision::CONDITIONAL;
   pair_entries[name2][name1] = AllowedCollision::CONDITIONAL;
   pair_deciders[name1][name2] = fn;

@@ -72,9 +72,7 @@ void CollisionRobot::updatedAttachBodyGeometry(const RobotState& state) {}
 
 void CollisionRobot::updatedPaddingOrScaling(const std::vector<std::string>& links) {}
 
-double CollisionRobot::getLinkPadding(const std::string& link) const {
-  return valueOr(link_padding, link, kNoPadding);
-}
+double CollisionRobot::getLinkPadding(const std::string& link) const { return valueOr(link_padding, link, kNoPadding); }
 
 double CollisionRobot::getLinkScale(const std::string& link) const { return valueOr(link_scale, link, kNoScale); }
 

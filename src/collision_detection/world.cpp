@@ -148,8 +148,7 @@ void World::clearObjects() {
   objects.clear();
 }
 
-int World::updateToObject(const std::string& id, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose,
-                          int index) {
+int World::updateToObject(const std::string& id, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose, int index) {
   return updateShapeInObject(uniqueObject(id, nullptr), index, shape, pose);
 }
 

@@ -168,8 +168,7 @@ void CollisionRobotFCL::checkSelfCollision(const CollisionRequest&, CollisionRes
 }
 
 void CollisionRobotFCL::checkOtherCollision(const CollisionRequest& req, CollisionResult& res, const RobotState& state,
-                                            const CollisionRobot& other_robot,
-                                            const RobotState& other_state) const {
+                                            const CollisionRobot& other_robot, const RobotState& other_state) const {
   checkOtherCollisionHelper(req, res, state, other_robot, other_state, nullptr);
 }
 

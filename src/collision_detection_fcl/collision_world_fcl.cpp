@@ -112,8 +112,7 @@ void CollisionWorldFCL::checkRobotCollision(const CollisionRequest&, CollisionRe
 }
 
 void CollisionWorldFCL::checkRobotCollision(const CollisionRequest&, CollisionResult&, const CollisionRobot&,
-                                            const RobotState&, const RobotState&,
-                                            const AllowedCollisionMatrix&) const {
+                                            const RobotState&, const RobotState&, const AllowedCollisionMatrix&) const {
   reportContinuousUnsupported();
 }
 

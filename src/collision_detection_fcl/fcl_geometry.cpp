@@ -365,8 +365,7 @@ FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, 
 
 FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, const moveit::core::AttachedBody* body,
                                             int shape_index) {
-  return buildTagged<fcl::OBBRSSd>(
-      shape, std::make_shared<CollisionGeometryData>(body, shape_index));
+  return buildTagged<fcl::OBBRSSd>(shape, std::make_shared<CollisionGeometryData>(body, shape_index));
 }
 
 FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, double scale, double padding,

@@ -31,8 +31,8 @@ constexpr double kLargestCoordinate = 1e100;
 
 bool posesArePlaceable(const FCLObject& objects) {
   for (const FCLCollisionObjectPtr& object : objects.objects) {
-    const bool placeable = object->getRotation().allFinite() &&
-                           (object->getTranslation().cwiseAbs().array() <= kLargestCoordinate).all();
+    const bool placeable =
+        object->getRotation().allFinite() && (object->getTranslation().cwiseAbs().array() <= kLargestCoordinate).all();
     if (!placeable) return false;
   }
   return true;
@@ -60,7 +60,8 @@ void measureObjects(fcl::BroadPhaseCollisionManagerd& manager, const FCLObject& 
 namespace {
 
 void printUnplacedState() {
-  std::puts("collision_detection.fcl----Robot state has poses that are not finite or too far out: reported as a collision");
+  std::puts(
+      "collision_detection.fcl----Robot state has poses that are not finite or too far out: reported as a collision");
 }
 
 }  // namespace

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "bramlock_arm_planning_core/collision_detection/allowed_collision_matrix.h"
-#include "bramlock_arm_planning_core/collision_detection/collision_robot.h"
 #include "bramlock_arm_planning_core/collision_detection/collision_request.h"
 #include "bramlock_arm_planning_core/collision_detection/collision_result.h"
+#include "bramlock_arm_planning_core/collision_detection/collision_robot.h"
 #include "bramlock_arm_planning_core/collision_detection/distance_request.h"
 #include "bramlock_arm_planning_core/collision_detection/distance_result.h"
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_common.h"

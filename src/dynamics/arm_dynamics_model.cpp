@@ -5,8 +5,8 @@
 #include <limits>
 #include <stdexcept>
 
-#include <kdl_parser/kdl_parser.hpp>
 #include <urdf/model.h>
+#include <kdl_parser/kdl_parser.hpp>
 
 namespace bramlock {
 namespace dynamics {

@@ -5,11 +5,11 @@
 #include <stdexcept>
 #include <string>
 
+#include <urdf/model.h>
 #include <ament_index_cpp/get_package_share_directory.hpp>
 #include <kdl/chainjnttojacsolver.hpp>
 #include <kdl/tree.hpp>
 #include <kdl_parser/kdl_parser.hpp>
-#include <urdf/model.h>
 
 #include "bramlock_arm_planning_core/logger.h"
 #include "common/rotation_math.h"
@@ -45,8 +45,7 @@ InverseKinematicsSolver::~InverseKinematicsSolver() {
 }
 
 void InverseKinematicsSolver::updateMDH(const std::vector<double>& /*zd*/, const std::vector<double>& /*xa*/,
-                                        const std::vector<double>& /*alpha*/,
-                                        const std::vector<double>& /*qzero*/) {
+                                        const std::vector<double>& /*alpha*/, const std::vector<double>& /*qzero*/) {
   const std::string path = ament_index_cpp::get_package_share_directory(kDescriptionPackage) + kUrdfPath;
   urdf::Model model;
   if (model.initFile(path)) {
@@ -73,7 +72,8 @@ void InverseKinematicsSolver::updateMDH(const std::vector<double>& /*zd*/, const
 }
 
 Eigen::Matrix4d InverseKinematicsSolver::mdhMatrix(double alpha, double a, double d, double theta) {
-  return bramlock::internal::link_transforms::mdh(d, a, std::cos(alpha), std::sin(alpha), std::cos(theta), std::sin(theta));
+  return bramlock::internal::link_transforms::mdh(d, a, std::cos(alpha), std::sin(alpha), std::cos(theta),
+                                                  std::sin(theta));
 }
 
 Eigen::Matrix4d InverseKinematicsSolver::forwardKinematics(const Eigen::VectorXd& q) {

@@ -98,7 +98,8 @@ std::vector<std::vector<double>> JointsTable::getNeighbors(Eigen::Matrix4d pose,
   for (const auto& hit : hits) {
     const std::vector<double>& sample = poses_[hit.first];
     const std::vector<double> sample_position(sample.begin(), sample.begin() + 3);
-    if (withinOnEveryElement(sample_position, position, kAxisTolerance)) appendUnlessDuplicate(result, joints_[hit.first]);
+    if (withinOnEveryElement(sample_position, position, kAxisTolerance))
+      appendUnlessDuplicate(result, joints_[hit.first]);
   }
   return result;
 }

@@ -20,8 +20,8 @@ int reportNotANumber() {
 
 KestrelBotV3Kinematics::KestrelBotV3Kinematics() { initRobotType({0.0, M_PI_2, 0.0, 0.0, -M_PI_2}); }
 
-int KestrelBotV3Kinematics::setMdhPara(std::vector<double> zds, std::vector<double> xas,
-                                       std::vector<double> alphas, std::vector<double> qzeros) {
+int KestrelBotV3Kinematics::setMdhPara(std::vector<double> zds, std::vector<double> xas, std::vector<double> alphas,
+                                       std::vector<double> qzeros) {
   const int result = storeMdhTable(zds, xas, alphas, qzeros);
   if (result != 0) {
     return result;
@@ -35,8 +35,8 @@ int KestrelBotV3Kinematics::setMdhPara(std::vector<double> zds, std::vector<doub
 
 Eigen::MatrixXd KestrelBotV3Kinematics::forwardKinematics(std::vector<double> q) {
   requireJointValues(q);
-  return bramlock::internal::link_transforms::homogeneous(
-      bramlock::internal::link_transforms::chainPose(bramlock::internal::link_transforms::appendMdh, q, qzero, zd, xa, cos_alpha_, sin_alpha_));
+  return bramlock::internal::link_transforms::homogeneous(bramlock::internal::link_transforms::chainPose(
+      bramlock::internal::link_transforms::appendMdh, q, qzero, zd, xa, cos_alpha_, sin_alpha_));
 }
 
 double KestrelBotV3Kinematics::baseAngle(const Eigen::MatrixXd& T, bool front) {

@@ -65,8 +65,8 @@ void KinematicsInterface::initRobotType(const std::vector<double>& alpha_sequenc
   }
 }
 
-int KinematicsInterface::storeMdhTable(std::vector<double>& zds, std::vector<double>& xas,
-                                       std::vector<double>& alphas, std::vector<double>& qzeros) {
+int KinematicsInterface::storeMdhTable(std::vector<double>& zds, std::vector<double>& xas, std::vector<double>& alphas,
+                                       std::vector<double>& qzeros) {
   const size_t count = static_cast<size_t>(robot_type.axis_num);
   if (zds.size() != count || xas.size() != count || alphas.size() != count || qzeros.size() != count) {
     std::puts("the size of zds,xas,alphas,qzeros not equal");

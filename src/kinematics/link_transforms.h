@@ -13,19 +13,17 @@ namespace internal {
 namespace link_transforms {
 
 // Modified DH (Craig): RotX(alpha) * TransX(a) * RotZ(theta) * TransZ(d).
-inline Eigen::Matrix4d mdh(double d, double a, double cos_alpha, double sin_alpha, double cos_theta,
-                           double sin_theta) {
+inline Eigen::Matrix4d mdh(double d, double a, double cos_alpha, double sin_alpha, double cos_theta, double sin_theta) {
   Eigen::Matrix4d A;
-  A << cos_theta, -sin_theta, 0, a,                                                       //
-      sin_theta * cos_alpha, cos_theta * cos_alpha, -sin_alpha, -sin_alpha * d,           //
-      sin_theta * sin_alpha, cos_theta * sin_alpha, cos_alpha, cos_alpha * d,             //
+  A << cos_theta, -sin_theta, 0, a,                                              //
+      sin_theta * cos_alpha, cos_theta * cos_alpha, -sin_alpha, -sin_alpha * d,  //
+      sin_theta * sin_alpha, cos_theta * sin_alpha, cos_alpha, cos_alpha * d,    //
       0, 0, 0, 1;
   return A;
 }
 
 // Standard DH: RotZ(theta) * TransZ(d) * TransX(a) * RotX(alpha).
-inline Eigen::Matrix4d sdh(double d, double a, double cos_alpha, double sin_alpha, double cos_theta,
-                           double sin_theta) {
+inline Eigen::Matrix4d sdh(double d, double a, double cos_alpha, double sin_alpha, double cos_theta, double sin_theta) {
   Eigen::Matrix4d A;
   A << cos_theta, -sin_theta * cos_alpha, sin_theta * sin_alpha, a * cos_theta,  //
       sin_theta, cos_theta * cos_alpha, -cos_theta * sin_alpha, a * sin_theta,   //

@@ -19,9 +19,7 @@ namespace {
 constexpr int kNoConfiguration = -1;
 
 // The values separated by ",", in the stream's default format (six significant digits).
-std::string joinedValues(const std::vector<double>& values) {
-  return fmt::format("{:g}", fmt::join(values, ","));
-}
+std::string joinedValues(const std::vector<double>& values) { return fmt::format("{:g}", fmt::join(values, ",")); }
 
 void reportNoConfiguration() { std::cout << "第一次所有臂参数都无法逆解" << std::endl; }
 
@@ -59,9 +57,7 @@ int rankSolutions(const std::vector<std::vector<double>>& solutions) {
 
 }  // namespace
 
-RealmanKinematics::RealmanKinematics() {
-  initRobotType({0.0, M_PI_2, 0.0, M_PI_2, -M_PI_2, M_PI_2});
-}
+RealmanKinematics::RealmanKinematics() { initRobotType({0.0, M_PI_2, 0.0, M_PI_2, -M_PI_2, M_PI_2}); }
 
 int RealmanKinematics::setMdhPara(std::vector<double> zds, std::vector<double> xas, std::vector<double> alphas,
                                   std::vector<double> qzeros) {
@@ -79,8 +75,8 @@ int RealmanKinematics::setMdhPara(std::vector<double> zds, std::vector<double> x
 
 Eigen::MatrixXd RealmanKinematics::forwardKinematics(std::vector<double> q) {
   requireJointValues(q);
-  return bramlock::internal::link_transforms::homogeneous(
-      bramlock::internal::link_transforms::chainPose(bramlock::internal::link_transforms::appendSdh, q, qzero, zd, xa, cos_alpha_, sin_alpha_));
+  return bramlock::internal::link_transforms::homogeneous(bramlock::internal::link_transforms::chainPose(
+      bramlock::internal::link_transforms::appendSdh, q, qzero, zd, xa, cos_alpha_, sin_alpha_));
 }
 
 int RealmanKinematics::solveConfiguration(const Eigen::MatrixXd& T, bool shoulder, bool elbow, bool wrist,
@@ -205,8 +201,7 @@ int RealmanKinematics::inverseKinematics(Eigen::MatrixXd T, std::vector<double> 
   return 0;
 }
 
-void RealmanKinematics::collectConfigurations(const Eigen::MatrixXd& T,
-                                              std::vector<std::vector<double>>& solutions) {
+void RealmanKinematics::collectConfigurations(const Eigen::MatrixXd& T, std::vector<std::vector<double>>& solutions) {
   for (int k = 0; k < 8; ++k) {
     int flags[3] = {(k >> 2) & 1, (k >> 1) & 1, k & 1};
     std::vector<double> q;

@@ -40,9 +40,8 @@ bool sameSolution(const std::vector<double>& a, const std::vector<double>& b) {
 const std::vector<std::vector<double>>& fixedSeeds() {
   constexpr double p2 = M_PI / 2, p4 = M_PI / 4;
   static const std::vector<std::vector<double>> seeds = {
-      {0, -p4, p2, 0, p4, 0},   {0, p4, -p2, 0, -p4, 0},        {p2, -p4, p2, 0, p4, 0},
-      {-p2, -p4, p2, 0, p4, 0}, {0, -p4, p2, 0, -p4, M_PI},     {p4, p4, p4, p4, p4, p4},
-      {-p4, -p4, -p4, -p4, -p4, -p4}, {0, 0, 0, 0, 0, 0}};
+      {0, -p4, p2, 0, p4, 0},     {0, p4, -p2, 0, -p4, 0},  {p2, -p4, p2, 0, p4, 0},        {-p2, -p4, p2, 0, p4, 0},
+      {0, -p4, p2, 0, -p4, M_PI}, {p4, p4, p4, p4, p4, p4}, {-p4, -p4, -p4, -p4, -p4, -p4}, {0, 0, 0, 0, 0, 0}};
   return seeds;
 }
 
@@ -190,7 +189,8 @@ Eigen::MatrixXd Rev5U800Kinematics::computeJacobian(const std::vector<double>& q
   Eigen::Matrix4d T = Eigen::Matrix4d::Identity();
   for (size_t i = 0; i < n; ++i) {
     const double theta = q[i] + qzero[i];
-    T = T * bramlock::internal::link_transforms::mdh(zd[i], xa[i], cos_alpha_[i], sin_alpha_[i], std::cos(theta), std::sin(theta));
+    T = T * bramlock::internal::link_transforms::mdh(zd[i], xa[i], cos_alpha_[i], sin_alpha_[i], std::cos(theta),
+                                                     std::sin(theta));
     axes[i] = T.block<3, 1>(0, 2);
     origins[i] = T.block<3, 1>(0, 3);
   }
@@ -217,4 +217,6 @@ Eigen::MatrixXd Rev5U800Kinematics::get_a_transform(double d, double a, double c
   return bramlock::internal::link_transforms::sdh(d, a, cos_alpha, sin_alpha, cos_theta, sin_theta);
 }
 
-bool Rev5U800Kinematics::checkVectorDoubleValid(std::vector<double> v) const { return bramlock::internal::allFinite(v); }
+bool Rev5U800Kinematics::checkVectorDoubleValid(std::vector<double> v) const {
+  return bramlock::internal::allFinite(v);
+}

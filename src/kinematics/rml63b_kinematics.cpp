@@ -116,12 +116,13 @@ Eigen::MatrixXd Rml63BKinematics::getJacobian() {
 Eigen::MatrixXd Rml63BKinematics::computeJacobian(const std::vector<double>& q) {
   requireJointCount(q, 1, dof_);
   Eigen::MatrixXd J(6, q.size());
-  bramlock::internal::link_transforms::chainPose(bramlock::internal::link_transforms::appendMdh, q.size(), q, qzero, zd, xa, cos_alpha_, sin_alpha_,
-                             [&J](size_t i, const bramlock::internal::link_transforms::Frame& frame) {
-                               const Eigen::Vector3d z = frame.col(2);
-                               J.block<3, 1>(0, i) = z.cross(Eigen::Vector3d(frame.col(3)));
-                               J.block<3, 1>(3, i) = z;
-                             });
+  bramlock::internal::link_transforms::chainPose(
+      bramlock::internal::link_transforms::appendMdh, q.size(), q, qzero, zd, xa, cos_alpha_, sin_alpha_,
+      [&J](size_t i, const bramlock::internal::link_transforms::Frame& frame) {
+        const Eigen::Vector3d z = frame.col(2);
+        J.block<3, 1>(0, i) = z.cross(Eigen::Vector3d(frame.col(3)));
+        J.block<3, 1>(3, i) = z;
+      });
   return J;
 }
 
@@ -202,7 +203,7 @@ int Rml63BKinematics::inverseKinematics(Eigen::MatrixXd T, std::vector<std::vect
 // elbow triangle gives joint 3 and then joint 2. Solved for the MDH angles,
 // then the zero angles are taken off, so every table is exact.
 std::vector<Rml63BKinematics::ArmSolution> Rml63BKinematics::solveArm(const Eigen::Matrix4d& T,
-                                                              const Eigen::Vector3d& wrist) const {
+                                                                      const Eigen::Vector3d& wrist) const {
   const double D1 = zd[0], D4 = zd[3], D6 = zd[5], A1 = xa[1], A2 = xa[2], A3 = xa[3];
   const double base = std::atan2(wrist.y(), wrist.x());
   const double opposite = base + M_PI > M_PI ? base + M_PI - 2 * M_PI : base + M_PI;
@@ -264,8 +265,8 @@ int Rml63BKinematics::solveWrist(const Eigen::Matrix4d& T, const std::vector<Arm
     const double c1 = std::cos(theta1), s1 = std::sin(theta1), c2 = std::cos(theta2), s2 = std::sin(theta2);
     const double c23 = std::cos(theta23), s23 = std::sin(theta23);
     Eigen::Matrix4d T03;
-    T03 << c1 * c23, -c1 * s23, -s1, c1 * (A1 + A2 * c2), s1 * c23, -s1 * s23, c1, s1 * (A1 + A2 * c2), -s23, -c23,
-        0, D1 - A2 * s2, 0, 0, 0, 1;
+    T03 << c1 * c23, -c1 * s23, -s1, c1 * (A1 + A2 * c2), s1 * c23, -s1 * s23, c1, s1 * (A1 + A2 * c2), -s23, -c23, 0,
+        D1 - A2 * s2, 0, 0, 0, 1;
     const Eigen::Matrix4d W = T03.inverse() * T;
     std::cout << " " << j << " T456: " << std::endl << matrixText(W) << std::endl;
     std::cout << "T123456: " << std::endl << matrixText(T) << std::endl;
@@ -274,11 +275,10 @@ int Rml63BKinematics::solveWrist(const Eigen::Matrix4d& T, const std::vector<Arm
       std::cout << "q5 is zero, singular" << std::endl;
       return kWristSingular;
     }
-    const std::vector<double> flips[2] = {
-        {arm[0], arm[1], arm[2], std::atan2(W(2, 2), W(0, 2)) - qzero[3], -theta5 - qzero[4],
-         std::atan2(W(1, 1), -W(1, 0)) - qzero[5]},
-        {arm[0], arm[1], arm[2], std::atan2(-W(2, 2), -W(0, 2)) - qzero[3], theta5 - qzero[4],
-         std::atan2(-W(1, 1), W(1, 0)) - qzero[5]}};
+    const std::vector<double> flips[2] = {{arm[0], arm[1], arm[2], std::atan2(W(2, 2), W(0, 2)) - qzero[3],
+                                           -theta5 - qzero[4], std::atan2(W(1, 1), -W(1, 0)) - qzero[5]},
+                                          {arm[0], arm[1], arm[2], std::atan2(-W(2, 2), -W(0, 2)) - qzero[3],
+                                           theta5 - qzero[4], std::atan2(-W(1, 1), W(1, 0)) - qzero[5]}};
     for (const auto& solution : flips) {
       if (checkVectorDoubleValid(solution)) {
         found.push_back(solution);

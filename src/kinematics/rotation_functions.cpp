@@ -18,7 +18,7 @@ Eigen::Matrix3d quaternionFormula(const Eigen::Quaterniond& q) {
   const double x = q.x(), y = q.y(), z = q.z(), w = q.w();
   Eigen::Matrix3d R;
   R << 1 - 2 * (y * y + z * z), 2 * (x * y - z * w), 2 * (x * z + y * w),  //
-      2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w),  //
+      2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w),   //
       2 * (x * z - y * w), 2 * (y * z + x * w), 1 - 2 * (x * x + y * y);
   return R;
 }

@@ -32,9 +32,8 @@ bool readSwitch(const char* variable, bool default_on) {
 
 spdlog::level::level_enum readLevel() {
   const std::map<std::string, spdlog::level::level_enum> levels = {
-      {"trace", spdlog::level::trace}, {"debug", spdlog::level::debug},
-      {"info", spdlog::level::info},   {"warning", spdlog::level::warn},
-      {"error", spdlog::level::err},   {"critical", spdlog::level::critical}};
+      {"trace", spdlog::level::trace},  {"debug", spdlog::level::debug}, {"info", spdlog::level::info},
+      {"warning", spdlog::level::warn}, {"error", spdlog::level::err},   {"critical", spdlog::level::critical}};
   const char* value = std::getenv("SPDLOG_LEVEL");
   if (value == nullptr) {
     std::cout << "environment variable SPDLOG_LEVEL is not set, and set default level" << std::endl;

@@ -48,8 +48,8 @@ void requireFiniteMdhTable(const ManipulatorPlanScene::MdhTable& table) {
     for (size_t column = 0; column < table[row].size(); ++column) {
       if (std::isfinite(table[row][column])) continue;
       const std::string name = row < std::size(kMdhRowNames) ? std::string(" (") + kMdhRowNames[row] + ")" : "";
-      throw std::invalid_argument("MDH table row " + std::to_string(row) + name + ", column " +
-                                  std::to_string(column) + " is not finite: " + std::to_string(table[row][column]));
+      throw std::invalid_argument("MDH table row " + std::to_string(row) + name + ", column " + std::to_string(column) +
+                                  " is not finite: " + std::to_string(table[row][column]));
     }
   }
 }
@@ -94,9 +94,7 @@ void appendArmMdhRecords(const moveit::core::RobotModel& model, std::vector<ArmM
 
 // Extents that are not finite (continuous joints) would make every motion a
 // single segment, so they are refused like extents too small to step through.
-bool usableExtent(double extent) {
-  return std::isfinite(extent) && extent >= std::numeric_limits<double>::epsilon();
-}
+bool usableExtent(double extent) { return std::isfinite(extent) && extent >= std::numeric_limits<double>::epsilon(); }
 
 }  // namespace
 
@@ -190,7 +188,8 @@ void ManipulatorPlanScene::loadRobotModel() {
   auto model = std::make_shared<moveit::core::RobotModel>(description_dir_, urdf_file_, srdf_file_, mdh_table_);
   requireUsableCollisionMeshes(*model);
   robot_model_ = std::move(model);
-  robot_description_ = subReplace(readFile(description_dir_ + urdf_file_), kPackagePrefix, kFilePrefix + description_dir_);
+  robot_description_ =
+      subReplace(readFile(description_dir_ + urdf_file_), kPackagePrefix, kFilePrefix + description_dir_);
   printModelFacts();
   for (const std::string& name : robot_model_->getJointModelGroupNames()) {
     printGroupFacts(*robot_model_->getJointModelGroup(name));
@@ -291,7 +290,8 @@ void ManipulatorPlanScene::buildCollisionObjects() {
   longest_valid_segment_ = std::numeric_limits<double>::infinity();
 
   for (const std::string& name : names) std::cout << "FCL LinkModelNames:" << name << "\n";
-  for (const auto& pair : disabled) std::cout << "FCL DisabledCollisionPairs:" << pair.link1_ << "," << pair.link2_ << "\n";
+  for (const auto& pair : disabled)
+    std::cout << "FCL DisabledCollisionPairs:" << pair.link1_ << "," << pair.link2_ << "\n";
   std::cout << "acm:\n";
   acm_->print(std::cout);
   std::cout << std::flush;
@@ -354,7 +354,8 @@ void ManipulatorPlanScene::initCheckMotionStateSpacePara() {
   const double segment = extent * longest_valid_segment_fraction_;
   std::printf("longest_valid_segment_=%lf\n", segment);
   if (!std::isfinite(segment)) throw std::runtime_error("longest_valid_segment is not finite!\n");
-  if (segment < std::numeric_limits<double>::epsilon()) throw std::runtime_error("longest_valid_segment is too small!\n");
+  if (segment < std::numeric_limits<double>::epsilon())
+    throw std::runtime_error("longest_valid_segment is too small!\n");
   max_extent_ = extent;
   longest_valid_segment_ = segment;
 }

@@ -95,8 +95,8 @@ int ManipulatorPlanScene::addAttachedCollisionObjectToLink(const std::string& id
                            ? "robot_state_ does hasAttachedBody,shapes '%s' attached to tcp link '%s' (%f %f %f)\n"
                            : "robot_state_ not hasAttachedBody,shapes '%s' attached to link '%s' (%f %f %f)\n";
   std::printf(format, id.c_str(), link_name.c_str(), box_size[0], box_size[1], box_size[2]);
-  attachShape(id, link, std::make_shared<const shapes::Box>(box_size[0], box_size[1], box_size[2]), touch_links,
-              pose, scale, padding);
+  attachShape(id, link, std::make_shared<const shapes::Box>(box_size[0], box_size[1], box_size[2]), touch_links, pose,
+              scale, padding);
   return 0;
 }
 

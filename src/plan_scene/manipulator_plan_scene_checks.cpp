@@ -60,8 +60,7 @@ int ManipulatorPlanScene::getVmaxAndAmax(std::vector<double>& vmax, std::vector<
   const size_t count = vmax_.size();
   // A limit list shorter than the joints cannot serve every joint.
   if (count == 0 || amax_.size() < count) return 0;
-  if (!bramlock::internal::allFinite(vmax_.data(), count) ||
-      !bramlock::internal::allFinite(amax_.data(), count)) {
+  if (!bramlock::internal::allFinite(vmax_.data(), count) || !bramlock::internal::allFinite(amax_.data(), count)) {
     return 0;
   }
   vmax.assign(vmax_.begin(), vmax_.end());
@@ -218,7 +217,9 @@ bool ManipulatorPlanScene::checkMotionOn(double* from, double* to, CheckRoad roa
   return true;
 }
 
-bool ManipulatorPlanScene::checkMotion(double* from, double* to) { return checkMotionOn(from, to, CheckRoad::kPlanning); }
+bool ManipulatorPlanScene::checkMotion(double* from, double* to) {
+  return checkMotionOn(from, to, CheckRoad::kPlanning);
+}
 
 bool ManipulatorPlanScene::checkMotionSimplify(double* from, double* to) {
   return checkMotionOn(from, to, CheckRoad::kSimplify);

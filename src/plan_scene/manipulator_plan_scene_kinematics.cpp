@@ -14,7 +14,6 @@ namespace {
 
 constexpr int kNoSolver = -100;
 
-
 // A non-zero code of an inverse-kinematics call is also printed.
 int reportedInverse(int code) {
   if (code != 0) std::puts("inverse kinematics failed!!!");

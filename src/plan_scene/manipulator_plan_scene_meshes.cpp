@@ -24,10 +24,10 @@ void appendMesh(const shapes::Mesh& mesh, const Eigen::Isometry3d& pose, pcl::Po
                 std::vector<pcl::Vertices>& polygons) {
   const auto offset = static_cast<std::uint32_t>(cloud.size());
   for (unsigned int v = 0; v < mesh.vertex_count; ++v) {
-    const Eigen::Vector3d point = pose * Eigen::Vector3d(mesh.vertices[3 * v], mesh.vertices[3 * v + 1],
-                                                         mesh.vertices[3 * v + 2]);
-    cloud.push_back(pcl::PointXYZ(static_cast<float>(point.x()), static_cast<float>(point.y()),
-                                  static_cast<float>(point.z())));
+    const Eigen::Vector3d point =
+        pose * Eigen::Vector3d(mesh.vertices[3 * v], mesh.vertices[3 * v + 1], mesh.vertices[3 * v + 2]);
+    cloud.push_back(
+        pcl::PointXYZ(static_cast<float>(point.x()), static_cast<float>(point.y()), static_cast<float>(point.z())));
   }
   for (unsigned int t = 0; t < mesh.triangle_count; ++t) {
     pcl::Vertices triangle;
@@ -60,8 +60,8 @@ int ManipulatorPlanScene::getLinkPolygonMeshs(std::vector<double> joints, std::v
         std::puts("type is not shapes::Mesh");
         return -2;
       }
-      appendMesh(static_cast<const shapes::Mesh&>(*shapes[i]), robot_state_->getCollisionBodyTransform(link, i),
-                 cloud, mesh.polygons);
+      appendMesh(static_cast<const shapes::Mesh&>(*shapes[i]), robot_state_->getCollisionBodyTransform(link, i), cloud,
+                 mesh.polygons);
     }
     cloud.width = static_cast<std::uint32_t>(cloud.size());
     cloud.height = 1;

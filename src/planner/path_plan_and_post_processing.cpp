@@ -42,8 +42,7 @@ int PathPlanAndPostProcessing::runPlanPipeline(std::vector<double> start, std::v
 }
 
 int PathPlanAndPostProcessing::runPlanPipeline(std::vector<double> start, std::vector<double> goal,
-                                               std::vector<TrajectoryData>& out, PaddingType /*padding*/,
-                                               bool flag) {
+                                               std::vector<TrajectoryData>& out, PaddingType /*padding*/, bool flag) {
   return run(std::move(start), std::move(goal), out, flag, true);
 }
 

@@ -20,12 +20,12 @@ namespace {
 
 using Path = TrajectoryGenerator::Path;
 
-constexpr double kDurationGuard = 1e-8;         // shorter segments give no estimate
-constexpr double kGrowthFactor = 1.01;          // one step of the duration search
-constexpr double kAccelerationMargin = 0.01;    // rad/s^2 tolerated above the limit
-constexpr double kMaxGrowthPerVisit = 0.01;     // seconds
+constexpr double kDurationGuard = 1e-8;       // shorter segments give no estimate
+constexpr double kGrowthFactor = 1.01;        // one step of the duration search
+constexpr double kAccelerationMargin = 0.01;  // rad/s^2 tolerated above the limit
+constexpr double kMaxGrowthPerVisit = 0.01;   // seconds
 constexpr int kMaxSweeps = 100;
-constexpr double kTimeOffset = 0.0001;          // seconds added to every time after the first
+constexpr double kTimeOffset = 0.0001;  // seconds added to every time after the first
 constexpr double kSplineTolerance = 0.01;
 constexpr int kSplineMaxIterations = 1000;
 constexpr std::size_t kComparedJoints = 6;
@@ -128,8 +128,7 @@ void TrajectoryGenerator::setMdhParams(std::vector<ArmMDHParams> params) {
 void TrajectoryGenerator::loadDynamicsModel() {
   std::string urdf_path;
   try {
-    urdf_path = ament_index_cpp::get_package_share_directory(kDescriptionPackage) +
-                kArmUrdf;
+    urdf_path = ament_index_cpp::get_package_share_directory(kDescriptionPackage) + kArmUrdf;
   } catch (const std::exception& error) {
     BRAMLOCK_INFO("找不到功能包 {}，轨迹规划器不加载动力学模型: {}", kDescriptionPackage, error.what());
     return;
@@ -156,13 +155,11 @@ void TrajectoryGenerator::applyVelocityConstraints(Path& path, std::vector<doubl
   if (timingInputUsable(path, durations, vmax, "速度")) raiseForVelocity(path, durations, vmax);
 }
 
-void TrajectoryGenerator::applyAccelerationConstraints(Path& path, std::vector<double>& durations,
-                                                       const double* amax) {
+void TrajectoryGenerator::applyAccelerationConstraints(Path& path, std::vector<double>& durations, const double* amax) {
   if (timingInputUsable(path, durations, amax, "加速度")) raiseForAcceleration(path, durations, amax);
 }
 
-void TrajectoryGenerator::raiseForVelocity(const Path& path, std::vector<double>& durations,
-                                           const double* vmax) const {
+void TrajectoryGenerator::raiseForVelocity(const Path& path, std::vector<double>& durations, const double* vmax) const {
   for (std::size_t i = 0; i + 1 < path.size(); ++i) {
     for (int j = 0; j < dof_; ++j) {
       durations[i] = std::max(durations[i], std::abs(path[i + 1][j] - path[i][j]) / vmax[j]);
@@ -253,8 +250,7 @@ int TrajectoryGenerator::writeTrajectory(const Path& path, const std::vector<dou
 int TrajectoryGenerator::generateTrajectoryData(Path path, const std::vector<WaypointConstraints>& constraints,
                                                 std::vector<TrajectoryData>& out, bool saveCsv) {
   return runSplinePlanner(out, [&] {
-    return planner_->generateTimeOptimalTrajectory(path, constraints, kSplineTolerance, kSplineMaxIterations,
-                                                   saveCsv);
+    return planner_->generateTimeOptimalTrajectory(path, constraints, kSplineTolerance, kSplineMaxIterations, saveCsv);
   });
 }
 
@@ -268,8 +264,8 @@ int TrajectoryGenerator::generateTrajectoryData(Path path, const double* vmax, c
   const std::vector<double> vmax_list(vmax, vmax + dof_);
   const std::vector<double> amax_list(amax, amax + dof_);
   return runSplinePlanner(out, [&] {
-    return planner_->generateTimeOptimalTrajectory(path, vmax_list, amax_list, kSplineTolerance,
-                                                   kSplineMaxIterations, saveCsv, cartesian);
+    return planner_->generateTimeOptimalTrajectory(path, vmax_list, amax_list, kSplineTolerance, kSplineMaxIterations,
+                                                   saveCsv, cartesian);
   });
 }
 

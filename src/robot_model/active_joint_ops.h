@@ -80,4 +80,3 @@ inline void randomPositions(const Span& span, random_numbers::RandomNumberGenera
 }  // namespace active_joints
 }  // namespace internal
 }  // namespace bramlock
-

@@ -10,11 +10,11 @@ FixedJointModel::FixedJointModel(const std::string& name, size_t joint_index, si
 
 void FixedJointModel::getVariableDefaultPositions(double*, const Bounds&) const {}
 
-void FixedJointModel::getVariableRandomPositions(random_numbers::RandomNumberGenerator&, double*,
-                                                 const Bounds&) const {}
+void FixedJointModel::getVariableRandomPositions(random_numbers::RandomNumberGenerator&, double*, const Bounds&) const {
+}
 
-void FixedJointModel::getVariableRandomPositionsNearBy(random_numbers::RandomNumberGenerator&, double*,
-                                                       const Bounds&, const double*, double) const {}
+void FixedJointModel::getVariableRandomPositionsNearBy(random_numbers::RandomNumberGenerator&, double*, const Bounds&,
+                                                       const double*, double) const {}
 
 bool FixedJointModel::satisfiesPositionBounds(const double*, const Bounds&, double) const { return true; }
 
@@ -28,9 +28,7 @@ void FixedJointModel::interpolate(const double*, const double*, double, double*)
 
 double FixedJointModel::getMaximumExtent(const Bounds&) const { return 0.0; }
 
-void FixedJointModel::computeTransform(const double*, Eigen::Isometry3d& transform) const {
-  transform.setIdentity();
-}
+void FixedJointModel::computeTransform(const double*, Eigen::Isometry3d& transform) const { transform.setIdentity(); }
 
 void FixedJointModel::computeVariablePositions(const Eigen::Isometry3d&, double*) const {}
 

@@ -18,8 +18,7 @@ constexpr int kRotation = 3;  // index of rot_x; rot_w follows at 6
 
 // Quaternion of values[3..6] (x, y, z, w order in the state).
 Eigen::Quaterniond rotationOf(const double* values) {
-  return Eigen::Quaterniond(values[kRotation + 3], values[kRotation], values[kRotation + 1],
-                            values[kRotation + 2]);
+  return Eigen::Quaterniond(values[kRotation + 3], values[kRotation], values[kRotation + 1], values[kRotation + 2]);
 }
 
 void writeRotation(const Eigen::Quaterniond& q, double* values) {
@@ -59,9 +58,9 @@ void FloatingJointModel::getVariableRandomPositions(random_numbers::RandomNumber
   rng.quaternion(values + kRotation);
 }
 
-void FloatingJointModel::getVariableRandomPositionsNearBy(random_numbers::RandomNumberGenerator& rng,
-                                                          double* values, const Bounds& bounds,
-                                                          const double* near, double distance) const {
+void FloatingJointModel::getVariableRandomPositionsNearBy(random_numbers::RandomNumberGenerator& rng, double* values,
+                                                          const Bounds& bounds, const double* near,
+                                                          double distance) const {
   for (int i = 0; i < kTranslationCount; ++i) values[i] = uniformNearOrZero(rng, bounds[i], near[i], distance);
   const double angular_distance = distance * angular_distance_weight_;
   if (angular_distance >= kPi / 4.0) {

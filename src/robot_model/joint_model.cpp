@@ -166,10 +166,10 @@ void JointModel::setRpy(const Eigen::Vector3d& rpy) {
 bool JointModel::checkEqual(double a, double b) { return std::fabs(a - b) < 0.0001; }
 
 int JointModel::calZero(double roll, double pitch, double yaw, double& zero) {
-  const Eigen::Matrix3d r = (Eigen::AngleAxisd(yaw, Eigen::Vector3d::UnitZ()) *
-                             Eigen::AngleAxisd(pitch, Eigen::Vector3d::UnitY()) *
-                             Eigen::AngleAxisd(roll, Eigen::Vector3d::UnitX()))
-                                .toRotationMatrix();
+  const Eigen::Matrix3d r =
+      (Eigen::AngleAxisd(yaw, Eigen::Vector3d::UnitZ()) * Eigen::AngleAxisd(pitch, Eigen::Vector3d::UnitY()) *
+       Eigen::AngleAxisd(roll, Eigen::Vector3d::UnitX()))
+          .toRotationMatrix();
   const Eigen::Matrix3d m = Eigen::AngleAxisd(roll, Eigen::Vector3d::UnitX()).toRotationMatrix().transpose() * r;
   const bool about_z = checkEqual(m(2, 0), 0.0) && checkEqual(m(2, 1), 0.0) && checkEqual(m(2, 2), 1.0) &&
                        checkEqual(m(0, 2), 0.0) && checkEqual(m(1, 2), 0.0) && checkEqual(m(0, 0), m(1, 1)) &&
@@ -196,8 +196,7 @@ int JointModel::generateMdhPara(const MdhTable& table) {
     // A value that is not finite would become NaN transforms: refused like a missing one.
     if (table[row].size() <= static_cast<size_t>(column) || !std::isfinite(table[row][column])) return -1;
   }
-  setMdh(table[kMdhRowZd][column], table[kMdhRowXa][column], table[kMdhRowQzero][column],
-         table[kMdhRowAlpha][column]);
+  setMdh(table[kMdhRowZd][column], table[kMdhRowXa][column], table[kMdhRowQzero][column], table[kMdhRowAlpha][column]);
   return 0;
 }
 

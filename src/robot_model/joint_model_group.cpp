@@ -43,10 +43,18 @@ void requireValues(const void* values, const char* operation) {
 }
 
 // Operands of the fixed IK round of the robot-type diagnostic.
-constexpr double kDiagnosticJoints[12] = {-2.8329526717891627, 1.6923442160180873, 1.9966807626168634,
-                                          0.8249184719381422,  0.17992302484749878, -0.687674236599662,
-                                          -2.7,                1.5,                 1.99,
-                                          0.8,                 0.179923,            -0.787674236599662};
+constexpr double kDiagnosticJoints[12] = {-2.8329526717891627,
+                                          1.6923442160180873,
+                                          1.9966807626168634,
+                                          0.8249184719381422,
+                                          0.17992302484749878,
+                                          -0.687674236599662,
+                                          -2.7,
+                                          1.5,
+                                          1.99,
+                                          0.8,
+                                          0.179923,
+                                          -0.787674236599662};
 
 }  // namespace
 
@@ -226,13 +234,15 @@ bool JointModelGroup::satisfiesPositionBounds(const double* state, const JointBo
                                               double margin) const {
   requireActiveBounds(active_joint_bounds);
   requireValues(state, "satisfiesPositionBounds");
-  return bramlock::internal::active_joints::satisfiesPositionBounds(activeJointSpan(), state, active_joint_bounds, margin);
+  return bramlock::internal::active_joints::satisfiesPositionBounds(activeJointSpan(), state, active_joint_bounds,
+                                                                    margin);
 }
 
 bool JointModelGroup::enforcePositionBounds(double* state, const JointBoundsVector& active_joint_bounds) const {
   requireActiveBounds(active_joint_bounds);
   requireValues(state, "enforcePositionBounds");
-  const bool changed = bramlock::internal::active_joints::enforcePositionBounds(activeJointSpan(), state, active_joint_bounds);
+  const bool changed =
+      bramlock::internal::active_joints::enforcePositionBounds(activeJointSpan(), state, active_joint_bounds);
   if (changed) updateMimicJoints(state);
   return changed;
 }
@@ -281,7 +291,7 @@ void JointModelGroup::sampleNearBy(random_numbers::RandomNumberGenerator& rng, d
   // A seed or distance that is not a finite number would give samples that are none either.
   for (std::size_t i = 0; i < active_joint_model_vector_.size(); ++i) {
     if (!bramlock::internal::allFinite(near + active_joint_model_start_index_[i],
-                                  active_joint_model_vector_[i]->getVariableCount()) ||
+                                       active_joint_model_vector_[i]->getVariableCount()) ||
         !std::isfinite(distance_of(i))) {
       throw std::invalid_argument("getVariableRandomPositionsNearBy: seed or distance is not a finite number");
     }
@@ -295,14 +305,13 @@ void JointModelGroup::sampleNearBy(random_numbers::RandomNumberGenerator& rng, d
 }
 
 void JointModelGroup::getVariableRandomPositionsNearBy(random_numbers::RandomNumberGenerator& rng, double* values,
-                                                       const JointBoundsVector& active_joint_bounds,
-                                                       const double* near, double distance) const {
+                                                       const JointBoundsVector& active_joint_bounds, const double* near,
+                                                       double distance) const {
   sampleNearBy(rng, values, active_joint_bounds, near, [distance](std::size_t) { return distance; });
 }
 
 void JointModelGroup::getVariableRandomPositionsNearBy(random_numbers::RandomNumberGenerator& rng, double* values,
-                                                       const JointBoundsVector& active_joint_bounds,
-                                                       const double* near,
+                                                       const JointBoundsVector& active_joint_bounds, const double* near,
                                                        const std::vector<double>& distances) const {
   if (distances.size() != active_joint_model_vector_.size()) {
     std::puts("distances.size() != active_joint_model_vector_.size()!!!");
@@ -365,7 +374,9 @@ void JointModelGroup::setEndEffectorParent(const std::string& group, const std::
   end_effector_parent_ = std::make_pair(group, link);
 }
 
-void JointModelGroup::attachEndEffector(const std::string& eef_name) { attached_end_effector_names_.push_back(eef_name); }
+void JointModelGroup::attachEndEffector(const std::string& eef_name) {
+  attached_end_effector_names_.push_back(eef_name);
+}
 
 bool JointModelGroup::getEndEffectorTips(std::vector<const LinkModel*>& tips) const {
   tips.clear();

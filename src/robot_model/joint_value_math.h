@@ -46,8 +46,7 @@ inline bool isInfinite(const VariableBounds& bounds) {
 // Uniform within the bounds and within distance of the seed.
 inline double uniformNear(random_numbers::RandomNumberGenerator& rng, const VariableBounds& bounds, double near,
                           double distance) {
-  return uniform(rng, std::max(bounds.min_position_, near - distance),
-                 std::min(bounds.max_position_, near + distance));
+  return uniform(rng, std::max(bounds.min_position_, near - distance), std::min(bounds.max_position_, near + distance));
 }
 
 // A value of an unlimited translation is 0; a limited one is drawn.
@@ -55,8 +54,8 @@ inline double uniformOrZero(random_numbers::RandomNumberGenerator& rng, const Va
   return isInfinite(bounds) ? 0.0 : uniform(rng, bounds.min_position_, bounds.max_position_);
 }
 
-inline double uniformNearOrZero(random_numbers::RandomNumberGenerator& rng, const VariableBounds& bounds,
-                                double near, double distance) {
+inline double uniformNearOrZero(random_numbers::RandomNumberGenerator& rng, const VariableBounds& bounds, double near,
+                                double distance) {
   return isInfinite(bounds) ? 0.0 : uniformNear(rng, bounds, near, distance);
 }
 

@@ -30,9 +30,8 @@ double phaseProgress(double elapsed, double share) { return share > 0.0 ? elapse
 
 }  // namespace
 
-void computeTurnDriveTurnGeometry(const double* from, const double* to, double min_translational_distance,
-                                  double& dx, double& dy, double& initial_turn, double& drive_angle,
-                                  double& final_turn) {
+void computeTurnDriveTurnGeometry(const double* from, const double* to, double min_translational_distance, double& dx,
+                                  double& dy, double& initial_turn, double& drive_angle, double& final_turn) {
   dx = to[kX] - from[kX];
   dy = to[kY] - from[kY];
   const double forward_turn =
@@ -40,9 +39,10 @@ void computeTurnDriveTurnGeometry(const double* from, const double* to, double m
   const double backward_turn = wrapAngle(forward_turn - kPi);
   const double forward_final = wrapAngle(to[kTheta] - (from[kTheta] + forward_turn));
   const double backward_final = wrapAngle(to[kTheta] - (from[kTheta] + backward_turn));
-  initial_turn = std::fabs(forward_final) + std::fabs(forward_turn) <= std::fabs(backward_final) + std::fabs(backward_turn)
-                     ? forward_turn
-                     : backward_turn;
+  initial_turn =
+      std::fabs(forward_final) + std::fabs(forward_turn) <= std::fabs(backward_final) + std::fabs(backward_turn)
+          ? forward_turn
+          : backward_turn;
   drive_angle = from[kTheta] + initial_turn;
   final_turn = wrapAngle(to[kTheta] - drive_angle);
 }

@@ -28,9 +28,9 @@ void PrismaticJointModel::getVariableRandomPositions(random_numbers::RandomNumbe
   values[0] = uniform(rng, bounds[0].min_position_, bounds[0].max_position_);
 }
 
-void PrismaticJointModel::getVariableRandomPositionsNearBy(random_numbers::RandomNumberGenerator& rng,
-                                                           double* values, const Bounds& bounds,
-                                                           const double* near, double distance) const {
+void PrismaticJointModel::getVariableRandomPositionsNearBy(random_numbers::RandomNumberGenerator& rng, double* values,
+                                                           const Bounds& bounds, const double* near,
+                                                           double distance) const {
   values[0] = uniformNear(rng, bounds[0], near[0], distance);
 }
 

@@ -55,9 +55,9 @@ void RevoluteJointModel::getVariableRandomPositions(random_numbers::RandomNumber
   values[0] = uniform(rng, bounds[0].min_position_, bounds[0].max_position_);
 }
 
-void RevoluteJointModel::getVariableRandomPositionsNearBy(random_numbers::RandomNumberGenerator& rng,
-                                                          double* values, const Bounds& bounds,
-                                                          const double* near, double distance) const {
+void RevoluteJointModel::getVariableRandomPositionsNearBy(random_numbers::RandomNumberGenerator& rng, double* values,
+                                                          const Bounds& bounds, const double* near,
+                                                          double distance) const {
   if (continuous_) {
     values[0] = uniform(rng, near[0] - distance, near[0] + distance);
     enforcePositionBounds(values, bounds);

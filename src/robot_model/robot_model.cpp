@@ -10,8 +10,8 @@
 #include <stdexcept>
 
 #include <geometric_shapes/mesh_operations.h>
-#include <tinyxml2.h>
 #include <geometric_shapes/shapes.h>
+#include <tinyxml2.h>
 #include <urdf_model/model.h>
 #include <urdf_parser/urdf_parser.h>
 
@@ -29,7 +29,9 @@ namespace {
 const std::string kPackagePrefix = "package://";
 const std::string kFilePrefix = "file://";
 
-bool startsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+bool startsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
 
 Eigen::Isometry3d toIsometry(const urdf::Pose& pose) {
   const Eigen::Quaterniond rotation(pose.rotation.w, pose.rotation.x, pose.rotation.y, pose.rotation.z);

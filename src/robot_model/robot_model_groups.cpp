@@ -166,9 +166,10 @@ const JointModelGroup* namedParentGroup(const srdf::Model::EndEffector& eef, con
   }
   const JointModelGroup* parent = it->second;
   if (!parent->hasLinkModel(eef.parent_link_)) {
-    std::printf("Group '%s' was specified as parent group for end-effector '%s' but it does not include the parent link "
-                "'%s'",
-                eef.parent_group_.c_str(), eef.name_.c_str(), eef.parent_link_.c_str());
+    std::printf(
+        "Group '%s' was specified as parent group for end-effector '%s' but it does not include the parent link "
+        "'%s'",
+        eef.parent_group_.c_str(), eef.name_.c_str(), eef.parent_link_.c_str());
     return nullptr;
   }
   if (parent == eef_group) {
@@ -229,10 +230,11 @@ void RobotModel::buildGroupStates(const srdf::Model& srdf_model) {
       const JointModel* joint = group->getJointModel(entry.first);
       const std::vector<std::string>& variables = joint->getVariableNames();
       if (variables.size() != entry.second.size()) {
-        std::printf("The model for joint '%s' requires %d variable values, but only %d variable values were supplied "
-                    "in default state '%s' for group '%s'",
-                    entry.first.c_str(), static_cast<int>(variables.size()), static_cast<int>(entry.second.size()),
-                    state.name_.c_str(), state.group_.c_str());
+        std::printf(
+            "The model for joint '%s' requires %d variable values, but only %d variable values were supplied "
+            "in default state '%s' for group '%s'",
+            entry.first.c_str(), static_cast<int>(variables.size()), static_cast<int>(entry.second.size()),
+            state.name_.c_str(), state.group_.c_str());
         continue;
       }
       for (size_t k = 0; k < variables.size(); ++k) values[variables[k]] = entry.second[k];

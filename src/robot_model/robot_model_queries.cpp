@@ -151,12 +151,14 @@ void RobotModel::updateMimicJoints(double* values) const {
 bool RobotModel::satisfiesPositionBounds(const double* state, const JointBoundsVector& active_joint_bounds,
                                          double margin) const {
   assert(active_joint_bounds.size() == active_joint_model_vector_.size());
-  return bramlock::internal::active_joints::satisfiesPositionBounds(activeJointSpan(), state, active_joint_bounds, margin);
+  return bramlock::internal::active_joints::satisfiesPositionBounds(activeJointSpan(), state, active_joint_bounds,
+                                                                    margin);
 }
 
 bool RobotModel::enforcePositionBounds(double* state, const JointBoundsVector& active_joint_bounds) const {
   assert(active_joint_bounds.size() == active_joint_model_vector_.size());
-  const bool changed = bramlock::internal::active_joints::enforcePositionBounds(activeJointSpan(), state, active_joint_bounds);
+  const bool changed =
+      bramlock::internal::active_joints::enforcePositionBounds(activeJointSpan(), state, active_joint_bounds);
   if (changed) updateMimicJoints(state);
   return changed;
 }
@@ -213,8 +215,13 @@ void printJoint(std::ostream& out, const JointModel& joint) {
 
 void printLink(std::ostream& out, const LinkModel& link) {
   out << " '" << link.getName() << "' with " << link.getShapes().size() << " geoms\n";
-  if (link.parentJointIsFixed()) out << "   * " << "parent joint is fixed" << "\n";
-  if (link.jointOriginTransformIsIdentity()) out << "   * " << "joint origin transform is identity\n";
+  if (link.parentJointIsFixed())
+    out << "   * "
+        << "parent joint is fixed"
+        << "\n";
+  if (link.jointOriginTransformIsIdentity())
+    out << "   * "
+        << "joint origin transform is identity\n";
 }
 
 }  // namespace

@@ -87,8 +87,7 @@ void RobotState::getAttachedBodies(std::vector<const AttachedBody*>& attached_bo
 
 void RobotState::clearAttachedBodies(const JointModelGroup* group) {
   requireOwnGroup(group, "clearAttachedBodies");
-  clearAttachedBodiesIf(
-      [group](const AttachedBody& body) { return group->hasLinkModel(body.getAttachedLinkName()); });
+  clearAttachedBodiesIf([group](const AttachedBody& body) { return group->hasLinkModel(body.getAttachedLinkName()); });
 }
 
 }  // namespace core

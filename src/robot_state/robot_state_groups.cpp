@@ -116,8 +116,8 @@ void RobotState::copyJointGroupValues(const JointModelGroup* group, const double
   gatherGroupValues(group, values, gstate);
 }
 
-void RobotState::copyJointGroupValues(const JointModelGroup* group, const double* values,
-                                      Eigen::VectorXd& gstate, const char* operation) const {
+void RobotState::copyJointGroupValues(const JointModelGroup* group, const double* values, Eigen::VectorXd& gstate,
+                                      const char* operation) const {
   requireOwnGroup(group, operation);
   gstate.resize(group->getVariableIndexList().size());
   gatherGroupValues(group, values, gstate.data());
@@ -131,8 +131,8 @@ void RobotState::copyJointGroupPositions(const JointModelGroup* group, Eigen::Ve
   copyJointGroupValues(group, positions_, values, "copyJointGroupPositions");
 }
 
-void RobotState::setJointGroupValues(MarkArray mark, double* values, const JointModelGroup* group,
-                                     const double* gstate, const char* operation) {
+void RobotState::setJointGroupValues(MarkArray mark, double* values, const JointModelGroup* group, const double* gstate,
+                                     const char* operation) {
   checkGroupArray(group, gstate, operation);
   (this->*mark)();
   scatterGroupValues(group, gstate, values);

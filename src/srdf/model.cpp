@@ -52,7 +52,7 @@ bool readGroupMember(const XMLElement* child, Model::Group& group) {
     group.chains_.emplace_back(first, second);
     return true;
   }
-  std::vector<std::string>* target = kind == "joint"  ? &group.joints_
+  std::vector<std::string>* target = kind == "joint"   ? &group.joints_
                                      : kind == "link"  ? &group.links_
                                      : kind == "group" ? &group.subgroups_
                                                        : nullptr;
@@ -125,8 +125,7 @@ bool readJointProperty(const XMLElement* element, Model::JointProperty& property
 // elements it accepts, in document order.
 template <typename Item, typename Reader>
 void readAll(const XMLElement* robot, const char* tag, Reader reader, std::vector<Item>& items) {
-  for (const XMLElement* element = robot->FirstChildElement(tag); element;
-       element = element->NextSiblingElement(tag)) {
+  for (const XMLElement* element = robot->FirstChildElement(tag); element; element = element->NextSiblingElement(tag)) {
     Item item;
     if (reader(element, item)) items.push_back(std::move(item));
   }

@@ -61,8 +61,7 @@ void PathParametrizationAlgorithm::initialize() {
   if (!m_solver) throw std::logic_error("You must set a solver first.");
   const Bound interval = m_path->pathInterval();
   if (m_gridpoints.size() > 0) {
-    if (m_gridpoints.size() != N + 1)
-      throw std::invalid_argument("number of gridpoints does not match attribute N.");
+    if (m_gridpoints.size() != N + 1) throw std::invalid_argument("number of gridpoints does not match attribute N.");
   } else if (N == 0) {
     m_gridpoints = m_path->proposeGridpoints(1e-4, 100, 0.05, 100, Vector());
     N = static_cast<int>(m_gridpoints.size() - 1);
@@ -78,27 +77,21 @@ void PathParametrizationAlgorithm::initialize() {
   m_initialized = true;
 }
 
-void PathParametrizationAlgorithm::reportFailure(const std::string& what, std::size_t i,
-                                                 const char* costName, const Vector& cost,
-                                                 const Bound& x, const Bound& xNext) {
+void PathParametrizationAlgorithm::reportFailure(const std::string& what, std::size_t i, const char* costName,
+                                                 const Vector& cost, const Bound& x, const Bound& xNext) {
   m_messages << what << " at idx " << i << "\n"
-             << costName << " = " << cost.transpose() << "\nx = " << x << "\nx_next = " << xNext
-             << "\n";
+             << costName << " = " << cost.transpose() << "\nx = " << x << "\nx_next = " << xNext << "\n";
 }
 
-bool PathParametrizationAlgorithm::solveExtremes(std::size_t i, const Bound& x,
-                                                 const Bound& xNext, const char* setName,
-                                                 Vector& solution, value_type& lower,
-                                                 value_type& upper) {
+bool PathParametrizationAlgorithm::solveExtremes(std::size_t i, const Bound& x, const Bound& xNext, const char* setName,
+                                                 Vector& solution, value_type& lower, value_type& upper) {
   if (!m_solver->solveStagewiseOptim(i, kNoQuadraticCost, kUpperCost, x, xNext, solution)) {
-    reportFailure(std::string("Failed to compute ") + setName + ", upper problem,", i, "g_upper",
-                  kUpperCost, x, xNext);
+    reportFailure(std::string("Failed to compute ") + setName + ", upper problem,", i, "g_upper", kUpperCost, x, xNext);
     return false;
   }
   upper = solution[1];
   if (!m_solver->solveStagewiseOptim(i, kNoQuadraticCost, kLowerCost, x, xNext, solution)) {
-    reportFailure(std::string("Failed to compute ") + setName + ", lower problem,", i, "g_lower",
-                  kLowerCost, x, xNext);
+    reportFailure(std::string("Failed to compute ") + setName + ", lower problem,", i, "g_lower", kLowerCost, x, xNext);
     return false;
   }
   lower = solution[1];
@@ -126,16 +119,14 @@ int PathParametrizationAlgorithm::computeFeasibleSets() {
   Vector solution(2);
   for (int i = 0; i <= N; ++i) {
     value_type lower, upper;
-    if (!solveExtremes(i, x, xNext, "feasible set", solution, lower, upper))
-      return FeasibleSetsFailed;
+    if (!solveExtremes(i, x, xNext, "feasible set", solution, lower, upper)) return FeasibleSetsFailed;
     m_feasibleSets(i, 0) = lower;
     m_feasibleSets(i, 1) = upper;
   }
   return Success;
 }
 
-int PathParametrizationAlgorithm::computePathParametrization(value_type squaredStartSpeed,
-                                                             value_type endSpeed) {
+int PathParametrizationAlgorithm::computePathParametrization(value_type squaredStartSpeed, value_type endSpeed) {
   initialize();
   if (!std::isfinite(endSpeed)) {
     m_messages << "End speed " << endSpeed << " is not a finite number\n";

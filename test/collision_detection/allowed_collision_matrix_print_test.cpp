@@ -47,8 +47,7 @@ TEST(AllowedCollisionMatrixPrint, TheTableIsWrittenOnceWithTheSameText) {
   std::ostringstream reference;
   acm.print(reference);
   const std::string expected = std::string(25, ' ') + "\n" + std::string(16, ' ') + "  0  1  2\n" +
-                               " base_link  0 |   -  1  -\n" +
-                               "     link1  1 |   1  -  0\n" +
+                               " base_link  0 |   -  1  -\n" + "     link1  1 |   1  -  0\n" +
                                "     link2  2 |   -  0  -\n";
   EXPECT_EQ(reference.str(), expected);
 

@@ -120,12 +120,9 @@ TEST_F(CollisionRobotTest, WholeRobotSettersRefuseBadValues) {
     robot.setPadding(padding);
     EXPECT_EQ(capture.out(), message) << padding;
   }
-  const std::pair<double, std::string> scales[] = {{0.0, kScaleNotPositive},
-                                                   {1e-17, kScaleNotPositive},
-                                                   {-2.0, kScaleNotPositive},
-                                                   {-kInf, kScaleNotPositive},
-                                                   {kNaN, kScaleNotFinite},
-                                                   {kInf, kScaleNotFinite}};
+  const std::pair<double, std::string> scales[] = {{0.0, kScaleNotPositive},  {1e-17, kScaleNotPositive},
+                                                   {-2.0, kScaleNotPositive}, {-kInf, kScaleNotPositive},
+                                                   {kNaN, kScaleNotFinite},   {kInf, kScaleNotFinite}};
   for (const auto& [scale, message] : scales) {
     OutputCapture capture;
     robot.setScale(scale);
@@ -164,9 +161,11 @@ TEST_F(CollisionRobotTest, LinkSettersRefuseNonFiniteValuesAndTinyScales) {
     robot.setLinkPadding(link, bad);
     EXPECT_EQ(capture.out(), kPaddingNotFinite);
   }
-  const std::pair<double, std::string> scales[] = {
-      {0.0, kScaleNotPositive}, {1e-17, kScaleNotPositive}, {-1.0, kScaleNotPositive}, {kNaN, kScaleNotFinite},
-      {kInf, kScaleNotFinite}};
+  const std::pair<double, std::string> scales[] = {{0.0, kScaleNotPositive},
+                                                   {1e-17, kScaleNotPositive},
+                                                   {-1.0, kScaleNotPositive},
+                                                   {kNaN, kScaleNotFinite},
+                                                   {kInf, kScaleNotFinite}};
   for (const auto& [scale, message] : scales) {
     OutputCapture capture;
     robot.setLinkScale(link, scale);

@@ -5,8 +5,8 @@
 #include <functional>
 #include <limits>
 #include <memory>
-#include <string>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -64,20 +64,24 @@ class CollisionWorldTest : public ::testing::Test {
     {
       CollisionResult res;
       EXPECT_CALL(robot_, checkSelfCollision(Ref(req), Ref(res), same(state1_))).WillOnce(self);
-      EXPECT_CALL(world_, checkRobotCollision(Ref(req), Ref(res), same<collision_detection::CollisionRobot>(robot_), same(state1_))).Times(world_calls);
+      EXPECT_CALL(world_, checkRobotCollision(Ref(req), Ref(res), same<collision_detection::CollisionRobot>(robot_),
+                                              same(state1_)))
+          .Times(world_calls);
       world_.checkCollision(req, res, robot_, state1_);
     }
     {
       CollisionResult res;
       EXPECT_CALL(robot_, checkSelfCollision(Ref(req), Ref(res), same(state1_), same(acm_))).WillOnce(self);
-      EXPECT_CALL(world_, checkRobotCollision(Ref(req), Ref(res), same<collision_detection::CollisionRobot>(robot_), same(state1_), same(acm_)))
+      EXPECT_CALL(world_, checkRobotCollision(Ref(req), Ref(res), same<collision_detection::CollisionRobot>(robot_),
+                                              same(state1_), same(acm_)))
           .Times(world_calls);
       world_.checkCollision(req, res, robot_, state1_, acm_);
     }
     {
       CollisionResult res;
       EXPECT_CALL(robot_, checkSelfCollision(Ref(req), Ref(res), same(state1_), same(state2_))).WillOnce(self);
-      EXPECT_CALL(world_, checkRobotCollision(Ref(req), Ref(res), same<collision_detection::CollisionRobot>(robot_), same(state1_), same(state2_)))
+      EXPECT_CALL(world_, checkRobotCollision(Ref(req), Ref(res), same<collision_detection::CollisionRobot>(robot_),
+                                              same(state1_), same(state2_)))
           .Times(world_calls);
       world_.checkCollision(req, res, robot_, state1_, state2_);
     }
@@ -85,8 +89,8 @@ class CollisionWorldTest : public ::testing::Test {
       CollisionResult res;
       EXPECT_CALL(robot_, checkSelfCollision(Ref(req), Ref(res), same(state1_), same(state2_), same(acm_)))
           .WillOnce(self);
-      EXPECT_CALL(world_,
-                  checkRobotCollision(Ref(req), Ref(res), same<collision_detection::CollisionRobot>(robot_), same(state1_), same(state2_), same(acm_)))
+      EXPECT_CALL(world_, checkRobotCollision(Ref(req), Ref(res), same<collision_detection::CollisionRobot>(robot_),
+                                              same(state1_), same(state2_), same(acm_)))
           .Times(world_calls);
       world_.checkCollision(req, res, robot_, state1_, state2_, acm_);
     }
@@ -154,8 +158,8 @@ TEST(CollisionRecords, CostSourcesSortTotallyEvenWithNaN) {
     return s;
   };
   std::set<CostSource> sources;
-  for (const CostSource& s : {source(nan, 0.0), source(1.0, 0.0), source(3.0, nan), source(3.0, 1.0),
-                              source(nan, 0.0), source(3.0, nan), source(1.0, 0.0), source(3.0, -1.0)}) {
+  for (const CostSource& s : {source(nan, 0.0), source(1.0, 0.0), source(3.0, nan), source(3.0, 1.0), source(nan, 0.0),
+                              source(3.0, nan), source(1.0, 0.0), source(3.0, -1.0)}) {
     sources.insert(s);
   }
   ASSERT_EQ(sources.size(), 5u);

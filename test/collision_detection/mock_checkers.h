@@ -79,8 +79,7 @@ class MockCollisionWorld : public collision_detection::CollisionWorld {
               (const CollisionRequest&, CollisionResult&, const Robot&, const RobotState&, const RobotState&,
                const Acm&),
               (const, override));
-  MOCK_METHOD(void, checkWorldCollision, (const CollisionRequest&, CollisionResult&, const World&),
-              (const, override));
+  MOCK_METHOD(void, checkWorldCollision, (const CollisionRequest&, CollisionResult&, const World&), (const, override));
   MOCK_METHOD(void, checkWorldCollision, (const CollisionRequest&, CollisionResult&, const World&, const Acm&),
               (const, override));
   MOCK_METHOD(void, distanceRobot, (const DistanceRequest&, DistanceResult&, const Robot&, const RobotState&),

@@ -208,8 +208,8 @@ TEST_F(WorldTest, UpdatingShapesReplacesAndNotifies) {
   for (const int index : {-1, 2}) {
     OutputCapture capture;
     EXPECT_EQ(world_.updateToObject("x", c, at(4), index), -1);
-    EXPECT_EQ(capture.out(), "updateShapeInObject object,shape id:" + std::to_string(index) + "\n idx =" +
-                                 std::to_string(index) + " is illegal\n");
+    EXPECT_EQ(capture.out(), "updateShapeInObject object,shape id:" + std::to_string(index) +
+                                 "\n idx =" + std::to_string(index) + " is illegal\n");
   }
   {
     OutputCapture capture;
@@ -237,12 +237,10 @@ TEST_F(WorldTest, UpdatingShapesReplacesAndNotifies) {
 
 TEST_F(WorldTest, ObserversAreCalledInOrderAndCanBeRemoved) {
   std::vector<int> calls;
-  const World::ObserverHandle first = world_.addObserver([&](const World::ObjectConstPtr&, World::Action) {
-    calls.push_back(1);
-  });
-  const World::ObserverHandle second = world_.addObserver([&](const World::ObjectConstPtr&, World::Action) {
-    calls.push_back(2);
-  });
+  const World::ObserverHandle first =
+      world_.addObserver([&](const World::ObjectConstPtr&, World::Action) { calls.push_back(1); });
+  const World::ObserverHandle second =
+      world_.addObserver([&](const World::ObjectConstPtr&, World::Action) { calls.push_back(2); });
   EXPECT_TRUE(first == first);
   EXPECT_TRUE(first != second);
   EXPECT_TRUE(World::ObserverHandle() != first);
@@ -259,9 +257,8 @@ TEST_F(WorldTest, ObserversAreCalledInOrderAndCanBeRemoved) {
   world_.removeObserver(first);
   // The freed record's place may go to the next observer; the old handle
   // must still name nobody.
-  const World::ObserverHandle third = world_.addObserver([&](const World::ObjectConstPtr&, World::Action) {
-    calls.push_back(3);
-  });
+  const World::ObserverHandle third =
+      world_.addObserver([&](const World::ObjectConstPtr&, World::Action) { calls.push_back(3); });
   EXPECT_TRUE(third != first);
   world_.removeObserver(first);  // no longer registered: ignored
   world_.removeObserver(World::ObserverHandle());

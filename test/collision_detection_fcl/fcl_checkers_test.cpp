@@ -70,9 +70,9 @@ class FclCheckerTest : public ::testing::Test {
   void attach(moveit::core::RobotState& state, const std::string& id, const shapes::ShapeConstPtr& shape,
               const Eigen::Isometry3d& offset, const std::set<std::string>& touch_links = {}) {
     OutputCapture quiet;
-    state.attachBody(std::make_unique<moveit::core::AttachedBody>(model->getLinkModel("hand_link"), id,
-                                                                  moveit::core::AttachedBody::ShapeList{shape},
-                                                                  moveit::core::vector_Isometry3d{offset}, touch_links));
+    state.attachBody(std::make_unique<moveit::core::AttachedBody>(
+        model->getLinkModel("hand_link"), id, moveit::core::AttachedBody::ShapeList{shape},
+        moveit::core::vector_Isometry3d{offset}, touch_links));
     state.update();
   }
 };
@@ -297,7 +297,8 @@ TEST_F(FclCheckerTest, RobotAgainstRobotMatchesClosedFormGaps) {
     const AxisBox base = planarArmBase();
     for (const Ball& first : planarArmBalls(a[0], a[1], a[2])) {
       oracle.add(base.name, first.link, gap(base, first));
-      for (const Ball& second : planarArmBalls(b[0], b[1], b[2])) oracle.add(first.link, second.link, gap(first, second));
+      for (const Ball& second : planarArmBalls(b[0], b[1], b[2]))
+        oracle.add(first.link, second.link, gap(first, second));
     }
     for (const Ball& second : planarArmBalls(b[0], b[1], b[2])) oracle.add(base.name, second.link, gap(base, second));
     if (std::abs(oracle.min_gap) < 1e-6) continue;
@@ -386,7 +387,7 @@ TEST_F(FclCheckerTest, AttachedBodiesTakePartOnlyOnceTheirGeometryIsUpdated) {
 TEST_F(FclCheckerTest, ARemainingBodyNeverGetsTheShapesOfARemovedOne) {
   auto state = planarArmState(model, 0.0, 0.0, 0.0);
   addObject("target", ball(0.05), at(1.05, 0.0, 0.0));
-  attach(*state, "a_cup", ball(0.05), at(0.25, 0.0, 0.0));     // touches the target
+  attach(*state, "a_cup", ball(0.05), at(0.25, 0.0, 0.0));    // touches the target
   attach(*state, "b_probe", ball(0.01), at(-0.2, 0.3, 0.0));  // far from everything
   robot.updatedAttachBodyGeometry(*state);
   EXPECT_TRUE(worldCheck(robot, *state).collision);

@@ -17,8 +17,8 @@
 #include <fcl/geometry/shape/plane.h>
 #include <fcl/geometry/shape/sphere.h>
 #include <fcl/math/bv/OBBRSS.h>
-#include <gtest/gtest.h>
 #include <geometric_shapes/mesh_operations.h>
+#include <gtest/gtest.h>
 #include <octomap/OcTree.h>
 
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_common.h"

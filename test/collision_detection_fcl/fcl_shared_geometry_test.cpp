@@ -42,8 +42,10 @@ TEST(SharedLinkGeometry, OneGeometryPerShapeScalePaddingAndOwner) {
 
   // Any other value, owner or shape object is other geometry.
   const std::vector<cd::FCLGeometryConstPtr> others = {
-      cd::createCollisionGeometry(mesh, 1.0, 0.06, &link_a, 0), cd::createCollisionGeometry(mesh, 1.5, 0.05, &link_a, 0),
-      cd::createCollisionGeometry(mesh, 1.0, 0.05, &link_b, 0), cd::createCollisionGeometry(mesh, 1.0, 0.05, &link_a, 1),
+      cd::createCollisionGeometry(mesh, 1.0, 0.06, &link_a, 0),
+      cd::createCollisionGeometry(mesh, 1.5, 0.05, &link_a, 0),
+      cd::createCollisionGeometry(mesh, 1.0, 0.05, &link_b, 0),
+      cd::createCollisionGeometry(mesh, 1.0, 0.05, &link_a, 1),
       cd::createCollisionGeometry(unitBoxMesh(), 1.0, 0.05, &link_a, 0)};
   for (const auto& other : others) {
     ASSERT_NE(other, nullptr);

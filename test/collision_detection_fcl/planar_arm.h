@@ -33,8 +33,8 @@ inline collision_detection::AllowedCollisionMatrix planarArmMatrix(const moveit:
 }
 
 // A state of the arm at the three joint values, transforms current.
-inline std::unique_ptr<moveit::core::RobotState> planarArmState(const std::shared_ptr<const moveit::core::RobotModel>& model,
-                                                                double shoulder, double elbow, double wrist) {
+inline std::unique_ptr<moveit::core::RobotState> planarArmState(
+    const std::shared_ptr<const moveit::core::RobotModel>& model, double shoulder, double elbow, double wrist) {
   auto state = std::make_unique<moveit::core::RobotState>(model);
   state->setToDefaultValues();
   const double values[3] = {shoulder, elbow, wrist};
@@ -74,7 +74,8 @@ inline std::vector<Ball> planarArmBalls(double shoulder, double elbow, double wr
 
 // The base box, sides grown by twice the padding.
 inline AxisBox planarArmBase(double padding = 0.0) {
-  return {"base_link", Eigen::Vector3d(0.0, 0.0, -0.15), Eigen::Vector3d(0.1, 0.1, 0.05) + Eigen::Vector3d::Constant(padding)};
+  return {"base_link", Eigen::Vector3d(0.0, 0.0, -0.15),
+          Eigen::Vector3d(0.1, 0.1, 0.05) + Eigen::Vector3d::Constant(padding)};
 }
 
 inline double gap(const Ball& a, const Ball& b) { return (a.centre - b.centre).norm() - a.radius - b.radius; }

@@ -46,8 +46,7 @@ TEST(DemoArmData, MdhTableIsTheOneTheSceneArmWasBuiltFrom) {
 // Every sample pairs joints with the flange pose the arm's kinematics give for
 // them, and the pose table found through the ament index answers with them.
 TEST(DemoArmData, PoseSamplesAreTheArmsFlangePosesAndTheTableFindsThem) {
-  const auto samples =
-      numberRows(demoDataPrefix() + "/share/bramlock_arm_planning/config/robot_pose_samples.txt");
+  const auto samples = numberRows(demoDataPrefix() + "/share/bramlock_arm_planning/config/robot_pose_samples.txt");
   ASSERT_EQ(samples.size(), 1000u);
   auto scene = bramlock_test::makeSceneArm();
   bramlock_test::ScopedEnvironment environment({{"AMENT_PREFIX_PATH", demoDataPrefix()}});

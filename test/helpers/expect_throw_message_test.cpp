@@ -35,9 +35,8 @@ TEST(ExpectThrowMessage, FailsOnAnotherTypeAndShowsItsMessage) {
 }
 
 TEST(ExpectThrowMessage, FailsOnAMessageThatDoesNotMatchAndShowsIt) {
-  EXPECT_NONFATAL_FAILURE(
-      EXPECT_THROW_MESSAGE(throwInvalid("joint2 is out of range"), std::invalid_argument, "joint3"),
-      "it throws the expected type with message \"joint2 is out of range\".");
+  EXPECT_NONFATAL_FAILURE(EXPECT_THROW_MESSAGE(throwInvalid("joint2 is out of range"), std::invalid_argument, "joint3"),
+                          "it throws the expected type with message \"joint2 is out of range\".");
   // Anchors hold: a match inside a longer text is not an exact match.
   EXPECT_NONFATAL_FAILURE(EXPECT_THROW_MESSAGE(throwInvalid("not exact text"), std::invalid_argument, "^exact text$"),
                           "with message \"not exact text\"");

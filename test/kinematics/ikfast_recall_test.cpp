@@ -12,7 +12,6 @@ namespace {
 
 using kinematics_test::angleDistance;
 
-
 // Round trips of seeded random joint vectors: how often the generating vector
 // comes back, split by the Jacobian's smallest singular value, and every fault
 // of the returned lists (pose not reproduced, near-duplicates).
@@ -60,11 +59,11 @@ struct RecallSweep {
         conditioned_found += generating_found;
       }
     }
-    std::printf("recall sigma>=1e-2: %d/%d (%.3f%%), sigma>=1e-3: %d/%d (%.3f%%); %d solutions (max %d), "
-                "%d poses without solution, worst error %.3g m %.3g rad\n",
-                conditioned_found, conditioned, 100.0 * conditioned_found / conditioned, fair_found, fair,
-                100.0 * fair_found / fair, solutions, max_solutions, poses_without_solution, worst_position,
-                worst_rotation);
+    std::printf(
+        "recall sigma>=1e-2: %d/%d (%.3f%%), sigma>=1e-3: %d/%d (%.3f%%); %d solutions (max %d), "
+        "%d poses without solution, worst error %.3g m %.3g rad\n",
+        conditioned_found, conditioned, 100.0 * conditioned_found / conditioned, fair_found, fair,
+        100.0 * fair_found / fair, solutions, max_solutions, poses_without_solution, worst_position, worst_rotation);
   }
 };
 

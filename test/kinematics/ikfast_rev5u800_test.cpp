@@ -19,7 +19,6 @@ using ikfast::IkSingleDOFSolutionBase;
 using ikfast::IkSolution;
 using ikfast::IkSolutionList;
 
-
 // Modified DH link transform RotX(alpha) TransX(a) RotZ(theta) TransZ(d).
 Eigen::Matrix4d mdhLink(double d, double a, double theta, double alpha) {
   Eigen::Matrix4d rot_x = Eigen::Matrix4d::Identity(), trans_x = Eigen::Matrix4d::Identity();
@@ -37,8 +36,7 @@ TEST(IkfastEntryFunctions, ReportTheGeneratedSolversIdentity) {
   EXPECT_EQ(GetNumJoints(), 6);
   EXPECT_EQ(GetIkRealSize(), 8);
   EXPECT_EQ(GetIkType(), 0x67000001);
-  EXPECT_STREQ(GetKinematicsHash(),
-               "<robot:GenericRobot - RAV5-A800-Z4O3V4I (b56955cc35b932c68ee25ee83e704a6b)>");
+  EXPECT_STREQ(GetKinematicsHash(), "<robot:GenericRobot - RAV5-A800-Z4O3V4I (b56955cc35b932c68ee25ee83e704a6b)>");
   EXPECT_STREQ(GetIkFastVersion(), "0x1000004b");
 }
 

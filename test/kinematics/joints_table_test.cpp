@@ -38,7 +38,8 @@ Environment withPrefix(const std::string& prefix) {
 std::string makePlanningPrefix(const TempDir& dir, const std::optional<std::string>& samples) {
   bramlock_test::writeFile(dir.path() / "share/ament_index/resource_index/packages/bramlock_arm_planning", "");
   bramlock_test::writeFile(dir.path() / "share/bramlock_arm_planning/package.xml", "<package/>");
-  if (samples) bramlock_test::writeFile(dir.path() / "share/bramlock_arm_planning/config/robot_pose_samples.txt", *samples);
+  if (samples)
+    bramlock_test::writeFile(dir.path() / "share/bramlock_arm_planning/config/robot_pose_samples.txt", *samples);
   return dir.path().string();
 }
 
@@ -78,7 +79,9 @@ JointVectors neighborsFromFixture(const Eigen::Matrix4d& pose) {
 
 Eigen::Matrix3d randomRotation(std::mt19937& random) {
   std::normal_distribution<double> normal;
-  return Eigen::Quaterniond(normal(random), normal(random), normal(random), normal(random)).normalized().toRotationMatrix();
+  return Eigen::Quaterniond(normal(random), normal(random), normal(random), normal(random))
+      .normalized()
+      .toRotationMatrix();
 }
 
 }  // namespace
@@ -91,8 +94,8 @@ TEST(JointsTableLoading, ValidLinesBecomeSamplesAndOthersAreLoggedOneByOne) {
   ASSERT_EQ(result.exit_code, 0) << result.err;
   EXPECT_THAT(messagesAt(result.out, "ERROR"),
               ::testing::ElementsAre("行格式错误:# j1 j2 j3 j4 j5 j6 x y z qw qx qy qz",
-                                     "行格式错误:0.1 0.2 0.3 0.4 0.5 0.6 0.5 0.0 0.4 1 0 0", "行格式错误:",
-                                     "行格式错误:0.1 0.2 0.3 0.4 0.5 0.6 0.5 0.0 0.4 1 0 0 0 7"));
+                                     "行格式错误:0.1 0.2 0.3 0.4 0.5 0.6 0.5 0.0 0.4 1 0 0",
+                                     "行格式错误:", "行格式错误:0.1 0.2 0.3 0.4 0.5 0.6 0.5 0.0 0.4 1 0 0 0 7"));
   EXPECT_THAT(messagesAt(result.out, "INFO"), ::testing::ElementsAre("成功读取7个位姿点"));
 }
 
@@ -104,8 +107,9 @@ TEST(JointsTableLoading, MissingFileLeavesAnEmptyTableThatAnswersEmpty) {
     return table.getNeighbors(poseAt(0.5, 0.0, 0.4), 1).empty() ? 0 : 1;
   });
   EXPECT_EQ(result.exit_code, 0) << result.err;
-  EXPECT_THAT(messagesAt(result.out, "ERROR"),
-              ::testing::ElementsAre("无法打开文件 " + prefix + "/share/bramlock_arm_planning/config/robot_pose_samples.txt"));
+  EXPECT_THAT(
+      messagesAt(result.out, "ERROR"),
+      ::testing::ElementsAre("无法打开文件 " + prefix + "/share/bramlock_arm_planning/config/robot_pose_samples.txt"));
   EXPECT_THAT(messagesAt(result.out, "INFO"), ::testing::IsEmpty());
 }
 
@@ -134,12 +138,14 @@ TEST(JointsTableNeighbors, SamplesWithinThreeCentimetresPerAxisAnswerNearestFirs
 }
 
 TEST(JointsTableNeighbors, NearDuplicateJointVectorsCollapseToTheNearerSample) {
-  EXPECT_EQ(neighborsFromFixture(poseAt(-0.3, 0.2, 0.6)),
-            JointVectors({asStored({-0.508, 0.308, 0.7, 0.008, -1.2, 0.892}), asStored({-0.5, 0.3, 0.7, 0.0, -1.2, 0.92})}));
+  EXPECT_EQ(
+      neighborsFromFixture(poseAt(-0.3, 0.2, 0.6)),
+      JointVectors({asStored({-0.508, 0.308, 0.7, 0.008, -1.2, 0.892}), asStored({-0.5, 0.3, 0.7, 0.0, -1.2, 0.92})}));
 }
 
 TEST(JointsTableNeighbors, ThirteenNumbersFollowedByAWordMakeASample) {
-  EXPECT_EQ(neighborsFromFixture(poseAt(0.01, -0.49, 0.3)), JointVectors({asStored({3.0, -3.0, 1.5, -1.5, 0.75, -0.75})}));
+  EXPECT_EQ(neighborsFromFixture(poseAt(0.01, -0.49, 0.3)),
+            JointVectors({asStored({3.0, -3.0, 1.5, -1.5, 0.75, -0.75})}));
   EXPECT_TRUE(neighborsFromFixture(poseAt(2.0, 2.0, 2.0)).empty());
 }
 
@@ -148,9 +154,10 @@ TEST(JointsTableNeighbors, SeededRandomTableAgreesWithBruteForce) {
   std::uniform_real_distribution<float> coordinate(-0.2f, 0.2f);
   std::uniform_real_distribution<float> jitter(-0.006f, 0.006f);
   std::uniform_int_distribution<int> base_choice(0, 3);
-  const std::vector<std::vector<float>> bases = {
-      {0.0f, 0.5f, -0.5f, 1.0f, -1.0f, 0.2f}, {1.5f, -0.7f, 0.3f, 0.0f, 0.9f, -2.0f},
-      {-2.5f, 1.1f, 0.8f, -0.4f, 0.1f, 3.0f}, {0.4f, 0.4f, 0.4f, 0.4f, 0.4f, 0.4f}};
+  const std::vector<std::vector<float>> bases = {{0.0f, 0.5f, -0.5f, 1.0f, -1.0f, 0.2f},
+                                                 {1.5f, -0.7f, 0.3f, 0.0f, 0.9f, -2.0f},
+                                                 {-2.5f, 1.1f, 0.8f, -0.4f, 0.1f, 3.0f},
+                                                 {0.4f, 0.4f, 0.4f, 0.4f, 0.4f, 0.4f}};
 
   std::vector<std::vector<float>> samples;
   std::ostringstream text;
@@ -231,18 +238,19 @@ TEST(JointsTablePoseFunctions, RollPitchYawRebuildTheRotationIncludingGimbalLock
   std::vector<Eigen::Matrix3d> rotations;
   for (int i = 0; i < 300; ++i) rotations.push_back(randomRotation(random));
   for (double pitch : {M_PI / 2, -M_PI / 2}) {
-    rotations.push_back((Eigen::AngleAxisd(0.7, Eigen::Vector3d::UnitZ()) * Eigen::AngleAxisd(pitch, Eigen::Vector3d::UnitY()) *
-                         Eigen::AngleAxisd(-0.4, Eigen::Vector3d::UnitX()))
-                            .toRotationMatrix());
+    rotations.push_back(
+        (Eigen::AngleAxisd(0.7, Eigen::Vector3d::UnitZ()) * Eigen::AngleAxisd(pitch, Eigen::Vector3d::UnitY()) *
+         Eigen::AngleAxisd(-0.4, Eigen::Vector3d::UnitX()))
+            .toRotationMatrix());
   }
   for (const Eigen::Matrix3d& rotation : rotations) {
     const std::vector<double> v = JointsTable::matrix4dToXYZRPY(poseAt(1.0, 2.0, 3.0, rotation));
     ASSERT_EQ(v.size(), 6u);
     EXPECT_EQ(std::vector<double>(v.begin(), v.begin() + 3), std::vector<double>({1.0, 2.0, 3.0}));
-    const Eigen::Matrix3d rebuilt = (Eigen::AngleAxisd(v[5], Eigen::Vector3d::UnitZ()) *
-                                     Eigen::AngleAxisd(v[4], Eigen::Vector3d::UnitY()) *
-                                     Eigen::AngleAxisd(v[3], Eigen::Vector3d::UnitX()))
-                                        .toRotationMatrix();
+    const Eigen::Matrix3d rebuilt =
+        (Eigen::AngleAxisd(v[5], Eigen::Vector3d::UnitZ()) * Eigen::AngleAxisd(v[4], Eigen::Vector3d::UnitY()) *
+         Eigen::AngleAxisd(v[3], Eigen::Vector3d::UnitX()))
+            .toRotationMatrix();
     EXPECT_LT((rebuilt - rotation).norm(), 1e-6) << rotation;
   }
   const std::vector<double> locked = JointsTable::matrix4dToXYZRPY(poseAt(0, 0, 0, rotations.back()));

@@ -5,8 +5,8 @@
 #include <random>
 #include <stdexcept>
 
-#include "bramlock_arm_planning_core/kinematics/kestrel_bot_v3_kinematics.h"
 #include "arm_test_support.h"
+#include "bramlock_arm_planning_core/kinematics/kestrel_bot_v3_kinematics.h"
 #include "expect_throw_message.h"
 
 using kinematics_test::MdhTable;
@@ -191,10 +191,15 @@ TEST(KestrelBotV3Kinematics, LinkMatricesAreTheModifiedAndStandardConventions) {
   const Eigen::Matrix4d trans_x = Eigen::Affine3d(Eigen::Translation3d(a, 0, 0)).matrix();
   const Eigen::Matrix4d trans_z = Eigen::Affine3d(Eigen::Translation3d(0, 0, d)).matrix();
   const auto args = std::make_tuple(d, a, std::cos(alpha), std::sin(alpha), std::cos(theta), std::sin(theta));
-  EXPECT_LT((std::apply([&](auto... v) { return arm.get_a_mdh_transform(v...); }, args) -
-             rot_x * trans_x * rot_z * trans_z).cwiseAbs().maxCoeff(), 1e-15);
-  EXPECT_LT((std::apply([&](auto... v) { return arm.get_a_transform(v...); }, args) -
-             rot_z * trans_z * trans_x * rot_x).cwiseAbs().maxCoeff(), 1e-15);
+  EXPECT_LT(
+      (std::apply([&](auto... v) { return arm.get_a_mdh_transform(v...); }, args) - rot_x * trans_x * rot_z * trans_z)
+          .cwiseAbs()
+          .maxCoeff(),
+      1e-15);
+  EXPECT_LT((std::apply([&](auto... v) { return arm.get_a_transform(v...); }, args) - rot_z * trans_z * trans_x * rot_x)
+                .cwiseAbs()
+                .maxCoeff(),
+            1e-15);
 }
 
 TEST(KestrelBotV3Kinematics, ForwardKinematicsAgreesWithKdl) {

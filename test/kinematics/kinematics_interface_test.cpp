@@ -2,9 +2,9 @@
 
 #include <cmath>
 
+#include "arm_test_support.h"
 #include "bramlock_arm_planning_core/kinematics/kestrel_bot_v3_kinematics.h"
 #include "bramlock_arm_planning_core/kinematics/realman_kinematics.h"
-#include "arm_test_support.h"
 
 using kinematics_test::printedBy;
 
@@ -49,7 +49,9 @@ TEST(RobotType, CountAndLengthMismatches) {
             "alpha sequence size not equal\n");
   EXPECT_FALSE(equal);
   EXPECT_TRUE(KinematicsInterface::checkRobotTypeEqual({6, {}}, {6, {}}));
-  EXPECT_EQ(printedBy([&] { equal = KinematicsInterface::checkVectorEqual({1, 2}, {1}); }),
+  EXPECT_EQ(printedBy([&] {
+              equal = KinematicsInterface::checkVectorEqual({1, 2}, {1});
+            }),
             "vector a size not equal vector b size\n");
 }
 

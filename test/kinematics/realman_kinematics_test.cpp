@@ -5,8 +5,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "bramlock_arm_planning_core/kinematics/realman_kinematics.h"
 #include "arm_test_support.h"
+#include "bramlock_arm_planning_core/kinematics/realman_kinematics.h"
 #include "expect_throw_message.h"
 
 using kinematics_test::MdhTable;

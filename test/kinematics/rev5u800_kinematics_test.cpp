@@ -78,22 +78,21 @@ TEST_F(Rev5U800, SetMdhParaChecksTheTableAndPrintsIt) {
   MdhTable wrong_type = kFixtureTable;
   wrong_type.alpha[2] = 0.0;
   int result = 0;
-  EXPECT_EQ(printedBy([&] {
-              result = arm->setMdhPara(wrong_type.zd, wrong_type.xa, wrong_type.alpha, wrong_type.qzero);
-            }),
-            "alpha sequence not equal\nthe input robot type is not right!!!\n");
+  EXPECT_EQ(
+      printedBy([&] { result = arm->setMdhPara(wrong_type.zd, wrong_type.xa, wrong_type.alpha, wrong_type.qzero); }),
+      "alpha sequence not equal\nthe input robot type is not right!!!\n");
   EXPECT_EQ(result, -2);
   std::vector<double> five = {1, 2, 3, 4, 5};
-  EXPECT_EQ(printedBy([&] { result = arm->setMdhPara(five, kFixtureTable.xa, kFixtureTable.alpha, kFixtureTable.qzero); }),
-            "the size of zds,xas,alphas,qzeros not equal\n");
+  EXPECT_EQ(
+      printedBy([&] { result = arm->setMdhPara(five, kFixtureTable.xa, kFixtureTable.alpha, kFixtureTable.qzero); }),
+      "the size of zds,xas,alphas,qzeros not equal\n");
   EXPECT_EQ(result, -1);
   EXPECT_EQ(arm->zd, std::vector<double>(6, 0.0));
   // Nothing loaded yet: there is no pose to report.
   EXPECT_EQ(arm->forwardKinematics(std::vector<double>(6, 0.0)).size(), 0);
 
-  const std::string printed = printedBy([&] {
-    result = arm->setMdhPara(kFixtureTable.zd, kFixtureTable.xa, kFixtureTable.alpha, kFixtureTable.qzero);
-  });
+  const std::string printed = printedBy(
+      [&] { result = arm->setMdhPara(kFixtureTable.zd, kFixtureTable.xa, kFixtureTable.alpha, kFixtureTable.qzero); });
   EXPECT_EQ(result, 0);
   EXPECT_NE(printed.find("[INFO] \033[42m ######################mdh para########################## \033[0m\n"),
             std::string::npos);
@@ -132,7 +131,8 @@ TEST_F(Rev5U800, UnreachablePosesFailWithTheirMessages) {
   far(0, 3) = 3.0;
   std::vector<std::vector<double>> solutions = {{1, 2, 3}};
   int result = 0;
-  const std::string printed = printedBy([&] { result = arm->inverseKinematics(far, std::vector<double>(6, 0.1), solutions); });
+  const std::string printed =
+      printedBy([&] { result = arm->inverseKinematics(far, std::vector<double>(6, 0.1), solutions); });
   EXPECT_EQ(result, -1);
   EXPECT_TRUE(solutions.empty());
   EXPECT_NE(printed.find("[WARN] IKFast calculation failed\n"), std::string::npos);
@@ -202,7 +202,8 @@ TEST_F(Rev5U800, NumericSolvesFromSeedsAndReference) {
   InverseKinematicsSolver solver;
   printedBy([&] { solver.updateMDH(kFixtureTable.zd, kFixtureTable.xa, kFixtureTable.alpha, kFixtureTable.qzero); });
   bool ok = false;
-  const Eigen::VectorXd solved = solver.inverseKinematics(pose, ok, Eigen::Map<const Eigen::VectorXd>(single.data(), 6));
+  const Eigen::VectorXd solved =
+      solver.inverseKinematics(pose, ok, Eigen::Map<const Eigen::VectorXd>(single.data(), 6));
   EXPECT_TRUE(ok);
   EXPECT_LT(rev5u800_test::poseDifference(solver.forwardKinematics(solved), pose).rotation, 1e-6);
   solver.inverseKinematics(pose, ok, Eigen::VectorXd::Zero(5));
@@ -278,8 +279,7 @@ TEST_F(Rev5U800, LinkMatricesAndValueChecks) {
   Eigen::MatrixXd expected_sdh(4, 4);
   expected_sdh << ct, -ca * st, sa * st, 0.2 * ct, st, ca * ct, -sa * ct, 0.2 * st, 0, sa, ca, 0.5, 0, 0, 0, 1;
   EXPECT_LT((arm.get_a_transform(0.5, 0.2, ca, sa, ct, st) - expected_sdh).cwiseAbs().maxCoeff(), 1e-15);
-  EXPECT_LT((arm.get_a_mdh_transform(0.5, 0.2, ca, sa, ct, st) -
-             InverseKinematicsSolver::mdhMatrix(0.3, 0.2, 0.5, 1.1))
+  EXPECT_LT((arm.get_a_mdh_transform(0.5, 0.2, ca, sa, ct, st) - InverseKinematicsSolver::mdhMatrix(0.3, 0.2, 0.5, 1.1))
                 .cwiseAbs()
                 .maxCoeff(),
             1e-15);
@@ -338,7 +338,9 @@ TEST(InverseKinematicsSolverLoading, MissingPackageThrowsTheIndexException) {
   bramlock_test::TempDir empty_prefix;
   bramlock_test::ScopedEnvironment environment({{"AMENT_PREFIX_PATH", empty_prefix.path().string()}});
   Rev5U800Kinematics arm;
-  const auto load = [&] { arm.setMdhPara(kFixtureTable.zd, kFixtureTable.xa, kFixtureTable.alpha, kFixtureTable.qzero); };
+  const auto load = [&] {
+    arm.setMdhPara(kFixtureTable.zd, kFixtureTable.xa, kFixtureTable.alpha, kFixtureTable.qzero);
+  };
   EXPECT_THROW(printedBy(load), ament_index_cpp::PackageNotFoundError);
 }
 

@@ -20,10 +20,8 @@ const MdhTable kBuiltInTable = {{0.172, 0, 0, 0.40581, 0, 0.115289},
                                 {0, -0.085659, 0.381051, 0.071459, 0, 0},
                                 kAlphas,
                                 {0, -1.57413, 1.571861, 0.010472, 3.145607, M_PI}};
-const MdhTable kSyntheticTable = {{0.2, 0, 0, 0.35, 0, 0.1},
-                                  {0, 0.05, 0.3, 0.04, 0, 0},
-                                  kAlphas,
-                                  {0, -M_PI_2, M_PI_2, 0, 0, 0}};
+const MdhTable kSyntheticTable = {
+    {0.2, 0, 0, 0.35, 0, 0.1}, {0, 0.05, 0.3, 0.04, 0, 0}, kAlphas, {0, -M_PI_2, M_PI_2, 0, 0, 0}};
 constexpr double kToolLength = 0.17;
 
 std::shared_ptr<Rml63BKinematics> makeArm(const MdhTable& table) {
@@ -251,14 +249,12 @@ TEST(Rml63BKinematics, InputsAreChecked) {
 
   std::vector<double> wrong_alphas = kAlphas;
   wrong_alphas[1] = M_PI_2;
-  const std::string text = printedBy([&] {
-    EXPECT_EQ(arm->setMdhPara(kBuiltInTable.zd, kBuiltInTable.xa, wrong_alphas, kBuiltInTable.qzero), -2);
-  });
+  const std::string text = printedBy(
+      [&] { EXPECT_EQ(arm->setMdhPara(kBuiltInTable.zd, kBuiltInTable.xa, wrong_alphas, kBuiltInTable.qzero), -2); });
   EXPECT_EQ(text, "alpha sequence not equal\nthe input robot type is not right!!!\n");
   EXPECT_EQ(arm->zd, kSyntheticTable.zd);
-  const std::string banner = printedBy([&] {
-    arm->setMdhPara(kBuiltInTable.zd, kBuiltInTable.xa, kBuiltInTable.alpha, kBuiltInTable.qzero);
-  });
+  const std::string banner =
+      printedBy([&] { arm->setMdhPara(kBuiltInTable.zd, kBuiltInTable.xa, kBuiltInTable.alpha, kBuiltInTable.qzero); });
   EXPECT_NE(banner.find("[INFO] \033[42m ######################mdh para########################## \033[0m\n"
                         "0(zd xa alpha qzero)=(0.172000,0.000000,0.000000,0.000000)\n"),
             std::string::npos);

@@ -35,7 +35,8 @@ TEST(LoggerEnvironment, StartupLinesSinksAndLevelFollowTheVariables) {
        "environment variable SPDLOG_STDOUT is not set, and set true\n"
        "environment variable SPDLOG_SYSTEMD is not set, and set false\n"
        "environment variable SPDLOG_LEVEL is not set, and set default level\n",
-       true, 2},
+       true,
+       2},
       {kQuietStartup, "", true, 2},
       {with(kQuietStartup, {{"SPDLOG_STDOUT", "TRUE"}}),
        "environment variable SPDLOG_STDOUT is invalid, and set true\n", true, 2},
@@ -65,9 +66,8 @@ TEST(LoggerEnvironment, StartupLinesSinksAndLevelFollowTheVariables) {
 }
 
 TEST(LoggerEnvironment, JournalSinkFollowsTheStdoutSink) {
-  const ChildResult result = runInChild(with(kQuietStartup, {{"SPDLOG_SYSTEMD", "true"}}), [] {
-    return Logger::Instance()->logger_->sinks().size() == 2 ? 0 : 1;
-  });
+  const ChildResult result = runInChild(with(kQuietStartup, {{"SPDLOG_SYSTEMD", "true"}}),
+                                        [] { return Logger::Instance()->logger_->sinks().size() == 2 ? 0 : 1; });
   EXPECT_EQ(result.exit_code, 0);
 }
 

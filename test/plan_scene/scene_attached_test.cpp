@@ -53,14 +53,17 @@ std::vector<Eigen::Matrix4d> unattachablePoses() {
   return {far_out, mirrored, scaled, projective, weighted};
 }
 
-std::string prismPath() { return "file://" + bramlock_test::sceneArmDirectory() + "scene_arm_description/meshes/prism.stl"; }
+std::string prismPath() {
+  return "file://" + bramlock_test::sceneArmDirectory() + "scene_arm_description/meshes/prism.stl";
+}
 
 // The unit prism scaled to 0.1 m, standing 0.15..0.25 m above the gripper
 // origin, so that its side (radius 0.05) cuts the voxel above the gripper.
-int attachPrism(ManipulatorPlanScene& scene, const std::string& id, const std::string& path, std::string* out = nullptr) {
+int attachPrism(ManipulatorPlanScene& scene, const std::string& id, const std::string& path,
+                std::string* out = nullptr) {
   OutputCapture capture;
-  const int code = scene.addAttachedEndEffectorToLink(id, "gripper_link", kGripperTouches, translation(0, 0, 0.2),
-                                                      path, 0.1, 0.0);
+  const int code =
+      scene.addAttachedEndEffectorToLink(id, "gripper_link", kGripperTouches, translation(0, 0, 0.2), path, 0.1, 0.0);
   if (out) *out = capture.out();
   return code;
 }
@@ -89,7 +92,8 @@ TEST(SceneAttached, EndEffectorMeshMakesANearbyObstacleCollide) {
   std::string out;
   ASSERT_EQ(attachPrism(*scene, "tool", prismPath(), &out), 0);
   EXPECT_TRUE(contains(out, "[INFO] Mesh created from path: " + prismPath()));
-  EXPECT_TRUE(contains(out, "\033[2mrobot_state_ has not AttachedBody,shapes 'tool' attached to link 'gripper_link' \033[0m"));
+  EXPECT_TRUE(
+      contains(out, "\033[2mrobot_state_ has not AttachedBody,shapes 'tool' attached to link 'gripper_link' \033[0m"));
   EXPECT_FALSE(scene->isValid(zero.data()));
   EXPECT_FALSE(scene->isValidSimplify(zero.data()));
 
@@ -108,9 +112,9 @@ TEST(SceneAttached, EndEffectorFailures) {
   EXPECT_TRUE(contains(out, "[WARN] Failed to load shape from STL file: " + missing + "\n"));
   {
     OutputCapture capture;
-    EXPECT_EQ(scene->addAttachedEndEffectorToLink("tool", "no_link", {}, Eigen::Matrix4d::Identity(), prismPath(),
-                                                  1.0, 0.0),
-              -1);
+    EXPECT_EQ(
+        scene->addAttachedEndEffectorToLink("tool", "no_link", {}, Eigen::Matrix4d::Identity(), prismPath(), 1.0, 0.0),
+        -1);
     out = capture.out();
   }
   EXPECT_TRUE(contains(out, "[ERROR] getTcpLink error in processAttachedCollisionObject\n"));
@@ -130,7 +134,8 @@ TEST(SceneAttached, BoxCollidesAtOnceAndBodiesKeepTheirOwnPlaces) {
   std::string out;
   ASSERT_EQ(attachBox(*scene, "a", kSmallBoxPose, kSmallBox, &out), 0);
   EXPECT_TRUE(contains(
-      out, "robot_state_ not hasAttachedBody,shapes 'a' attached to link 'gripper_link' (0.020000 0.020000 0.020000)\n"));
+      out,
+      "robot_state_ not hasAttachedBody,shapes 'a' attached to link 'gripper_link' (0.020000 0.020000 0.020000)\n"));
   EXPECT_TRUE(scene->isValid(zero.data()));
   ASSERT_EQ(attachBox(*scene, "b", kCuttingBoxPose, kCuttingBox), 0);
   EXPECT_FALSE(scene->isValid(zero.data())) << "seen without an end-effector attach";
@@ -273,9 +278,10 @@ TEST(SceneAttached, GripperPaddingsNeedAGripperLinkOfTheModel) {
   EXPECT_EQ(unnamed->setGripperPadding(0.1), -1);
   EXPECT_EQ(misnamed->setGripperPadding(0.1), -1);
   EXPECT_EQ(misnamed->setGripperPadding(robot, 0.1), -1);
-  EXPECT_EQ(capture.out(), "gripper link '' is not a link of the robot.\n"
-                           "gripper link 'griper_link' is not a link of the robot.\n"
-                           "gripper link 'griper_link' is not a link of the robot.\n");
+  EXPECT_EQ(capture.out(),
+            "gripper link '' is not a link of the robot.\n"
+            "gripper link 'griper_link' is not a link of the robot.\n"
+            "gripper link 'griper_link' is not a link of the robot.\n");
   EXPECT_EQ(misnamed->setRobotPadding(0.1), 0) << "the robot padding does not need the gripper link";
 }
 

@@ -32,8 +32,8 @@ const octomap::point3d kBesideUpperArm(0.07f, 0.01f, 0.37f);
 // Remembers every state that the checks test through the planner's interface.
 class RecordingScene : public ManipulatorPlanScene {
  public:
-  using ManipulatorPlanScene::ManipulatorPlanScene;
   using ManipulatorPlanScene::isValid;
+  using ManipulatorPlanScene::ManipulatorPlanScene;
 
   bool isValid(double* joints) override {
     visited.emplace_back(joints, joints + 6);
@@ -47,8 +47,8 @@ class RecordingScene : public ManipulatorPlanScene {
 std::unique_ptr<RecordingScene> makeRecordingScene() {
   OutputCapture quiet;
   auto table = bramlock_test::sceneArmMdhTable();
-  return std::make_unique<RecordingScene>(bramlock_test::sceneArmDirectory(), "scene_arm.urdf", "scene_arm.srdf",
-                                          "arm", bramlock_test::kSceneArmRobotPadding, 1.0, "gripper_link", table,
+  return std::make_unique<RecordingScene>(bramlock_test::sceneArmDirectory(), "scene_arm.urdf", "scene_arm.srdf", "arm",
+                                          bramlock_test::kSceneArmRobotPadding, 1.0, "gripper_link", table,
                                           bramlock_test::sceneArmAccelerationLimits());
 }
 
@@ -184,7 +184,8 @@ TEST(SceneChecks, MotionCheckAgreesWithAScanOfItsStates) {
     ASSERT_EQ(actual, expected) << "trial " << trial;
     // The visits follow the bisection order up to the first invalid state.
     const std::vector<unsigned int> order = bisectionOrder(n);
-    for (size_t i = 1; i < scene->visited.size(); ++i) expectNear(scene->visitedAt(i), lerp(from, to, double(order[i - 1]) / n));
+    for (size_t i = 1; i < scene->visited.size(); ++i)
+      expectNear(scene->visitedAt(i), lerp(from, to, double(order[i - 1]) / n));
     (actual ? valid : invalid)++;
   }
   EXPECT_GT(valid, 20);
@@ -232,8 +233,8 @@ TEST(SceneChecks, MimicGroupsTakeTheActiveJointsOnly) {
   const double open_values[] = {0.03, 0.03};
   state.setJointGroupPositions(model->getJointModelGroup("hand"), open_values);
   state.update(true);
-  const Eigen::Vector3d finger = state.getGlobalLinkTransform(model->getLinkModel("finger_mimic_link")) *
-                                 Eigen::Vector3d(0.0, -0.005, 0.02);
+  const Eigen::Vector3d finger =
+      state.getGlobalLinkTransform(model->getLinkModel("finger_mimic_link")) * Eigen::Vector3d(0.0, -0.005, 0.02);
   setOctree(*scene, {octomap::point3d(finger.x(), finger.y(), finger.z())});
 
   double closed[] = {0.0};

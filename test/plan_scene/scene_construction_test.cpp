@@ -49,8 +49,8 @@ std::vector<ArmMDHParams> printedMdhRecords(const std::string& out) {
   std::vector<ArmMDHParams> records;
   for (size_t at = out.find("\nxa:"); at != std::string::npos; at = out.find("\nxa:", at + 1)) {
     ArmMDHParams record;
-    EXPECT_EQ(std::sscanf(out.c_str() + at, "\nxa:%lf,alpha:%lf,zd:%lf,qzero:%lf;", &record.a, &record.alpha,
-                          &record.d, &record.theta),
+    EXPECT_EQ(std::sscanf(out.c_str() + at, "\nxa:%lf,alpha:%lf,zd:%lf,qzero:%lf;", &record.a, &record.alpha, &record.d,
+                          &record.theta),
               4);
     records.push_back(record);
   }
@@ -73,17 +73,30 @@ void expectSameRecords(const std::vector<ArmMDHParams>& actual, const std::vecto
 TEST(SceneConstruction, FullFormReportsTheModelTheGroupsAndTheCollisionSetUp) {
   std::string out;
   auto scene = makeSceneArm("arm", "scene_arm.srdf", bramlock_test::sceneArmAccelerationLimits(), &out);
-  for (const char* line :
-       {"start build robot model...\n", "getJointModelCount:", "getLinkModelCount:10\n", "getLinkGeometryCount:10\n",
-        "+++++++++++++++++++++arm+++++++++++++++++++++\n", "+++++++++++++++++++++hand+++++++++++++++++++++\n",
-        "Subgroup size:0\n", "getCommonRoot()->getName():joint1\n", "Parent link name:base_link\n",
-        "Joint Name:gripper_joint\n", "Joint Name:joint3\n", "axis:0,0,1\n", "mdh para:\n",
-        "xa:0.256,alpha:0,zd:0,qzero:1.5708;\n", "build robot model success!\n",
-        "---------robot_state init success.---------\n", "FCL LinkModelNames:gripper_link\n",
-        "FCL DisabledCollisionPairs:link6,gripper_link\n", "acm:\n",
-        "---------CollisionRobotFCL, CollisionWorldFCL  init success.---------\n",
-        "---------group_input_state_map_ (size=2) init success.---------\n", "we find <arm> joint group.\n",
-        "max_extent_=", "longest_valid_segment_="}) {
+  for (const char* line : {"start build robot model...\n",
+                           "getJointModelCount:",
+                           "getLinkModelCount:10\n",
+                           "getLinkGeometryCount:10\n",
+                           "+++++++++++++++++++++arm+++++++++++++++++++++\n",
+                           "+++++++++++++++++++++hand+++++++++++++++++++++\n",
+                           "Subgroup size:0\n",
+                           "getCommonRoot()->getName():joint1\n",
+                           "Parent link name:base_link\n",
+                           "Joint Name:gripper_joint\n",
+                           "Joint Name:joint3\n",
+                           "axis:0,0,1\n",
+                           "mdh para:\n",
+                           "xa:0.256,alpha:0,zd:0,qzero:1.5708;\n",
+                           "build robot model success!\n",
+                           "---------robot_state init success.---------\n",
+                           "FCL LinkModelNames:gripper_link\n",
+                           "FCL DisabledCollisionPairs:link6,gripper_link\n",
+                           "acm:\n",
+                           "---------CollisionRobotFCL, CollisionWorldFCL  init success.---------\n",
+                           "---------group_input_state_map_ (size=2) init success.---------\n",
+                           "we find <arm> joint group.\n",
+                           "max_extent_=",
+                           "longest_valid_segment_="}) {
     EXPECT_TRUE(contains(out, line)) << line;
   }
   EXPECT_FALSE(contains(out, "set Planned JointGroup error"));
@@ -137,7 +150,8 @@ TEST(SceneConstruction, EveryFormReportsTheModelAndCollectsTheRecordsItPrints) {
 TEST(SceneConstruction, GroupSelectionCodes) {
   std::string out;
   auto scene = makeSceneArm("no_such_group", "scene_arm.srdf", {}, &out);
-  EXPECT_TRUE(contains(out, "we can not find <no_such_group> joint group. \nset Planned JointGroup error when initialize!\n"));
+  EXPECT_TRUE(
+      contains(out, "we can not find <no_such_group> joint group. \nset Planned JointGroup error when initialize!\n"));
   Bounds bounds;
   EXPECT_EQ(scene->getPlanSpaceBounds(bounds), -1);
   std::vector<double> zeros(6, 0.0);
@@ -210,9 +224,9 @@ TEST(SceneConstruction, StartingAgainRebuildsEverythingAroundTheNewModel) {
     EXPECT_TRUE(scene->isValid(Joints(6, 0.0)));
     EXPECT_EQ(scene->getLinkTransforms(Joints(6, 0.0).data()).size(), 7u);
     double box[] = {0.02, 0.02, 0.02};
-    EXPECT_EQ(scene->addAttachedCollisionObjectToLink("box", "link3", {"link3"}, Eigen::Matrix4d::Identity(), box, 1.0,
-                                                      0.0),
-              0);
+    EXPECT_EQ(
+        scene->addAttachedCollisionObjectToLink("box", "link3", {"link3"}, Eigen::Matrix4d::Identity(), box, 1.0, 0.0),
+        0);
   }
 }
 

@@ -55,9 +55,7 @@ const std::string kLink2Mesh =
     "<mesh filename=\"package://scene_arm_description/meshes/prism.stl\" scale=\"0.09 0.09 0.146\"/>";
 
 // link2's collision mesh element as the absolute copy holds it.
-std::string link2MeshElement() {
-  return replacedOnce(kLink2Mesh, "package://", "file://" + sceneArmDirectory());
-}
+std::string link2MeshElement() { return replacedOnce(kLink2Mesh, "package://", "file://" + sceneArmDirectory()); }
 
 // A scene arm copy in dir with the given URDF text; the SRDF is the fixture's.
 std::unique_ptr<ManipulatorPlanScene> buildCopy(const TempDir& dir, const std::string& urdf,
@@ -160,9 +158,11 @@ TEST(SceneDescriptionChecks, ZeroOrNonFiniteMeshScalesAreRefusedNamingTheLinkAnd
 
 TEST(SceneDescriptionChecks, ZeroJointAxesAreRefusedNamingTheJoint) {
   const std::string urdf = sceneArmUrdfWithAbsoluteMeshes();
-  const std::string revolute = replacedOnce(
-      urdf, "<parent link=\"link2\"/><child link=\"link3\"/>\n    <origin xyz=\"0.256 0.0 0.0\" rpy=\"0.0 0.0 1.570796326794897\"/>\n    <axis xyz=\"0 0 1\"/>",
-      "<parent link=\"link2\"/><child link=\"link3\"/>\n    <origin xyz=\"0.256 0.0 0.0\" rpy=\"0.0 0.0 1.570796326794897\"/>\n    <axis xyz=\"0 0 0\"/>");
+  const std::string revolute = replacedOnce(urdf,
+                                            "<parent link=\"link2\"/><child link=\"link3\"/>\n    <origin xyz=\"0.256 "
+                                            "0.0 0.0\" rpy=\"0.0 0.0 1.570796326794897\"/>\n    <axis xyz=\"0 0 1\"/>",
+                                            "<parent link=\"link2\"/><child link=\"link3\"/>\n    <origin xyz=\"0.256 "
+                                            "0.0 0.0\" rpy=\"0.0 0.0 1.570796326794897\"/>\n    <axis xyz=\"0 0 0\"/>");
   EXPECT_TRUE(contains(refusal(revolute), "joint 'joint3'")) << refusal(revolute);
   const std::string prismatic = replacedOnce(urdf, "<axis xyz=\"0 1 0\"/>", "<axis xyz=\"0 0 0\"/>");
   EXPECT_TRUE(contains(refusal(prismatic), "joint 'finger_joint'")) << refusal(prismatic);
@@ -199,8 +199,8 @@ TEST(SceneDescriptionChecks, MdhTablesOfTheWrongShapeStillBuildWithoutASolver) {
   std::unique_ptr<ManipulatorPlanScene> scene;
   {
     OutputCapture capture;
-    scene = std::make_unique<ManipulatorPlanScene>(sceneArmDirectory(), "scene_arm.urdf", "scene_arm.srdf", "arm",
-                                                   0.01, 1.0, "gripper_link", table, sceneArmAccelerationLimits());
+    scene = std::make_unique<ManipulatorPlanScene>(sceneArmDirectory(), "scene_arm.urdf", "scene_arm.srdf", "arm", 0.01,
+                                                   1.0, "gripper_link", table, sceneArmAccelerationLimits());
     out = capture.out();
   }
   EXPECT_TRUE(contains(out, "REVOLUTE joint generate Mdh Para failed!!!")) << out;
@@ -215,8 +215,8 @@ TEST(SceneDescriptionChecks, AnUnknownGripperLinkIsNamedAtConstruction) {
   {
     OutputCapture capture;
     auto table = sceneArmMdhTable();
-    ManipulatorPlanScene scene(sceneArmDirectory(), "scene_arm.urdf", "scene_arm.srdf", "arm", 0.01, 1.0,
-                               "griper_link", table, sceneArmAccelerationLimits());
+    ManipulatorPlanScene scene(sceneArmDirectory(), "scene_arm.urdf", "scene_arm.srdf", "arm", 0.01, 1.0, "griper_link",
+                               table, sceneArmAccelerationLimits());
     out = capture.out();
   }
   EXPECT_TRUE(contains(out, "gripper link 'griper_link' is not a link of the robot.\n")) << out;
@@ -231,16 +231,17 @@ TEST(SceneDescriptionChecks, MeshExportCodesForLinksWithoutMeshes) {
   const std::string without_shapes = replacedOnce(
       replacedOnce(urdf, "<link name=\"link3\">\n    <collision>", "<link name=\"link3\">\n    <!--"),
       "scale=\"0.08 0.08 0.16\"/></geometry>\n    </collision>", "scale=\"0.08 0.08 0.16\"/></geometry>\n    -->");
-  const std::string with_box = replacedOnce(
-      urdf, "<mesh filename=\"file://" + sceneArmDirectory() + "scene_arm_description/meshes/prism.stl\" scale=\"0.08 0.08 0.16\"/>",
-      "<box size=\"0.08 0.08 0.16\"/>");
+  const std::string with_box = replacedOnce(urdf,
+                                            "<mesh filename=\"file://" + sceneArmDirectory() +
+                                                "scene_arm_description/meshes/prism.stl\" scale=\"0.08 0.08 0.16\"/>",
+                                            "<box size=\"0.08 0.08 0.16\"/>");
   struct Case {
     const std::string* urdf;
     int code;
     const char* line;
   };
-  for (const Case& each : {Case{&without_shapes, -1, "link_shapes.size()<=0!\n"},
-                           Case{&with_box, -2, "type is not shapes::Mesh\n"}}) {
+  for (const Case& each :
+       {Case{&without_shapes, -1, "link_shapes.size()<=0!\n"}, Case{&with_box, -2, "type is not shapes::Mesh\n"}}) {
     TempDir dir;
     auto scene = buildCopy(dir, *each.urdf);
     std::vector<pcl::PolygonMesh> meshes;

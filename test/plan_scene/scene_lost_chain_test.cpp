@@ -30,8 +30,10 @@ std::string sixJointUrdf() {
     const std::string n = std::to_string(i);
     const std::string parent = i == 1 ? "base_link" : "link" + std::to_string(i - 1);
     urdf += "  <joint name=\"joint" + n + "\" type=\"revolute\"><parent link=\"" + parent + "\"/><child link=\"link" +
-            n + "\"/><origin xyz=\"0 0 0.1\" rpy=\"0 0 0\"/><axis xyz=\"0 0 1\"/>"
-            "<limit lower=\"-3\" upper=\"3\" effort=\"1\" velocity=\"1\"/></joint>\n  <link name=\"link" + n + "\"/>\n";
+            n +
+            "\"/><origin xyz=\"0 0 0.1\" rpy=\"0 0 0\"/><axis xyz=\"0 0 1\"/>"
+            "<limit lower=\"-3\" upper=\"3\" effort=\"1\" velocity=\"1\"/></joint>\n  <link name=\"link" +
+            n + "\"/>\n";
   }
   return urdf + "</robot>\n";
 }

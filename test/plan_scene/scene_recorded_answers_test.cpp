@@ -136,12 +136,13 @@ std::vector<Configuration> configurations() {
          Eigen::Matrix4d pose = Eigen::Matrix4d::Identity();
          pose(2, 3) = 0.15;
          double size[3] = {0.06, 0.06, 0.1};
-         ASSERT_EQ(scene.addAttachedCollisionObjectToLink("box", "gripper_link",
-                                                          {"gripper_link", "finger_link", "finger_mimic_link"}, pose,
-                                                          size, 1.0, 0.0),
-                   0);
+         ASSERT_EQ(
+             scene.addAttachedCollisionObjectToLink(
+                 "box", "gripper_link", {"gripper_link", "finger_link", "finger_mimic_link"}, pose, size, 1.0, 0.0),
+             0);
        }},
-      {"shifted+box", [](ManipulatorPlanScene& scene) {
+      {"shifted+box",
+       [](ManipulatorPlanScene& scene) {
          ASSERT_EQ(scene.updateWorldOctomap(scene_arm_workcell::workcellOctree(0.1)), 0);
        }},
       {"shifted", [](ManipulatorPlanScene& scene) { scene.removeAttachedCollisionObjectFromLink("box"); }},

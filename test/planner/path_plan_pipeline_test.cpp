@@ -21,7 +21,6 @@ using planner_test::Path;
 
 namespace {
 
-
 std::string planErrorLine(int code) {
   return "[path_plan_and_post_processing]path plan error!,error ocde=" + std::to_string(code) + "\n";
 }
@@ -33,8 +32,8 @@ struct PipelineRun {
 };
 
 // One pipeline run; out starts with a stale record that every run must clear.
-PipelineRun runOnce(PathPlanAndPostProcessing& pipeline, const std::vector<double>& start, const std::vector<double>& goal,
-            bool report_segments = false) {
+PipelineRun runOnce(PathPlanAndPostProcessing& pipeline, const std::vector<double>& start,
+                    const std::vector<double>& goal, bool report_segments = false) {
   PipelineRun run;
   run.points.resize(1);
   bramlock_test::OutputCapture capture;
@@ -60,15 +59,22 @@ TEST(PlanPipeline, PlannerCodesPassThroughWithoutAskingForLimits) {
     int code;
   };
   const std::vector<Case> cases = {
-      {{0.0, 0.0, 0.0}, {0.5, 0.5}, -1}, {{1.0, 1.0}, {0.5, 0.5}, -1}, {{0.5, 0.5}, {1.0, 1.0}, -2},
-      {{4.0, 0.0}, {0.5, 0.5}, -3},      {{0.5, 0.5}, {0.0, -4.0}, -4},
+      {{0.0, 0.0, 0.0}, {0.5, 0.5}, -1},
+      {{1.0, 1.0}, {0.5, 0.5}, -1},
+      {{0.5, 0.5}, {1.0, 1.0}, -2},
+      {{4.0, 0.0}, {0.5, 0.5}, -3},
+      {{0.5, 0.5}, {0.0, -4.0}, -4},
       // Values that are not finite lie in no bounds.
-      {{kNaN, 0.0}, {0.5, 0.5}, -3},     {{0.0, -kInf}, {0.5, 0.5}, -3}, {{0.0, 0.0}, {kInf, 0.5}, -4},
-      {{0.0, 0.0}, {0.0, kNaN}, -4},     {{1e300, 0.0}, {0.5, 0.5}, -3}, {{}, {}, -1},
+      {{kNaN, 0.0}, {0.5, 0.5}, -3},
+      {{0.0, -kInf}, {0.5, 0.5}, -3},
+      {{0.0, 0.0}, {kInf, 0.5}, -4},
+      {{0.0, 0.0}, {0.0, kNaN}, -4},
+      {{1e300, 0.0}, {0.5, 0.5}, -3},
+      {{}, {}, -1},
   };
   for (const Case& each : cases) {
-    auto* scene = new LimitedBoxScene(fake_scene::symmetricBounds(2), {Box{{0.9, 0.9}, {1.1, 1.1}}}, {1.0, 1.0},
-                                      {1.0, 1.0});
+    auto* scene =
+        new LimitedBoxScene(fake_scene::symmetricBounds(2), {Box{{0.9, 0.9}, {1.1, 1.1}}}, {1.0, 1.0}, {1.0, 1.0});
     PathPlanAndPostProcessing pipeline(scene);
     const PipelineRun run = runOnce(pipeline, each.start, each.goal);
     EXPECT_EQ(run.code, each.code) << run.out;

@@ -67,8 +67,8 @@ TEST(PathDensification, CutsSegmentsLongerThanASixthOfThePathIntoEqualPieces) {
   RRTConnect planner(&scene);
   Path path = {{0.0, 0.0}, {3.5, 0.0}, {4.5, 0.0}, {6.0, 0.0}};
   planner.ntimesdivide(path);
-  const Path expected = {{0.0, 0.0}, {0.875, 0.0}, {1.75, 0.0}, {2.625, 0.0}, {3.5, 0.0},
-                         {4.5, 0.0}, {5.25, 0.0}, {6.0, 0.0}};
+  const Path expected = {{0.0, 0.0}, {0.875, 0.0}, {1.75, 0.0}, {2.625, 0.0},
+                         {3.5, 0.0}, {4.5, 0.0},   {5.25, 0.0}, {6.0, 0.0}};
   ASSERT_EQ(path.size(), expected.size());
   for (std::size_t i = 0; i < path.size(); ++i) {
     EXPECT_NEAR(path[i][0], expected[i][0], 1e-12) << i;

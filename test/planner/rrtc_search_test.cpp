@@ -14,8 +14,8 @@ using fake_scene::Box;
 using fake_scene::FakeBoxScene;
 using fake_scene::kPi;
 using planner_test::Path;
-using planner_test::PlanOutcome;
 using planner_test::planOnce;
+using planner_test::PlanOutcome;
 
 namespace {
 
@@ -88,11 +88,17 @@ TEST(RrtConnectResultCodes, EndTestsRunInTheirFixedOrder) {
       {{0.5, 0.5}, {1.0, 1.05}, -2, "[ERROR] Goal Point 1,1.05 is in the obstacle\n", "range"},
       // A goal in collision wins over a start out of bounds.
       {{3.5, 0.0}, {1.0, 1.0}, -2, "Goal Point 1,1 is in the obstacle", "range"},
-      {{below_minimum, 0.0}, {0.5, 0.5}, -3,
-       "range i is wrong: 0\nrange: -3.14159, 3.14159\n" + kStartOutOfRange, "Goal Point"},
+      {{below_minimum, 0.0},
+       {0.5, 0.5},
+       -3,
+       "range i is wrong: 0\nrange: -3.14159, 3.14159\n" + kStartOutOfRange,
+       "Goal Point"},
       {{0.0, 3.5}, {0.0, 3.6}, -3, "range i is wrong: 1\nrange: -3.14159, 3.14159\n" + kStartOutOfRange, "Goal"},
-      {{0.5, 0.5}, {0.0, -3.5}, -4,
-       "range i is wrong: 1\nrange: -3.14159, 3.14159\n", "Start Point is out of the range"},
+      {{0.5, 0.5},
+       {0.0, -3.5},
+       -4,
+       "range i is wrong: 1\nrange: -3.14159, 3.14159\n",
+       "Start Point is out of the range"},
   };
   for (const EndCase& each : cases) {
     FakeBoxScene scene = twoObstacleScene();

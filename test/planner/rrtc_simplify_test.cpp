@@ -34,7 +34,8 @@ Path jaggedPathThroughGap(const FakeBoxScene& scene, std::mt19937& random) {
     for (int k = 1; k < 6; ++k) {
       for (int attempt = 0; attempt < 50; ++attempt) {
         std::vector<double> q(dof);
-        for (int j = 0; j < dof; ++j) q[j] = corners[c - 1][j] + (corners[c][j] - corners[c - 1][j]) * k / 6.0 + wobble(random);
+        for (int j = 0; j < dof; ++j)
+          q[j] = corners[c - 1][j] + (corners[c][j] - corners[c - 1][j]) * k / 6.0 + wobble(random);
         if (scene.motionFree(path.back(), q, true, 0.0) && scene.motionFree(q, corners[c], true, 0.0)) {
           path.push_back(q);
           if (repeat(random)) path.push_back(q);

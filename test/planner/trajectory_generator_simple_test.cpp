@@ -250,9 +250,7 @@ TEST(SimpleTimingSteps, DurationSearchStopsOneStepBeyondTheFirstDurationWithinTh
   FakeBoxScene scene = openScene(1);
   const TrajectoryGenerator generator(&scene);
   const double d1 = 1.0, d2 = -1.0, t1 = 0.5, t2 = 0.5, amax = 2.0;
-  const auto within = [&](double a1, double a2) {
-    return std::abs(2.0 * (d2 / a2 - d1 / a1) / (a1 + a2)) <= amax;
-  };
+  const auto within = [&](double a1, double a2) { return std::abs(2.0 * (d2 / a2 - d1 / a1) / (a1 + a2)) <= amax; };
   const double grown_t2 = generator.findT2(d1, d2, t1, t2, amax);
   EXPECT_TRUE(within(t1, grown_t2 / 1.01));
   EXPECT_FALSE(within(t1, grown_t2 / 1.01 / 1.01));

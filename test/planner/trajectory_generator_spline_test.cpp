@@ -159,9 +159,12 @@ TEST_P(SplineRoad, BadInputFailsWithAnEmptyResult) {
     const double* amax;
   };
   const std::vector<Case> cases = {
-      {"null vmax", path, nullptr, kAmax.data()}, {"null amax", path, kVmax.data(), nullptr},
-      {"zero limit", path, kVmax.data(), zero.data()}, {"NaN limit", path, nan.data(), kAmax.data()},
-      {"infinite limit", path, kVmax.data(), inf.data()}, {"empty path", {}, kVmax.data(), kAmax.data()},
+      {"null vmax", path, nullptr, kAmax.data()},
+      {"null amax", path, kVmax.data(), nullptr},
+      {"zero limit", path, kVmax.data(), zero.data()},
+      {"NaN limit", path, nan.data(), kAmax.data()},
+      {"infinite limit", path, kVmax.data(), inf.data()},
+      {"empty path", {}, kVmax.data(), kAmax.data()},
       {"one waypoint", {path[0]}, kVmax.data(), kAmax.data()},
       {"NaN waypoint", {path[0], {0, 0, kNaN, 0, 0, 0}}, kVmax.data(), kAmax.data()},
       {"short waypoint", {path[0], {0.0, 0.0}}, kVmax.data(), kAmax.data()},
@@ -247,13 +250,14 @@ TEST(SplineRoadPlanner, WithoutTheDescriptionPackageTheGeneratorGoesOnWithoutAMo
     generator.setMdhParams(sixJointMdh());
     generator.setTrajectoryType("quintic_spline");
     const std::string log = capture.out();
-    EXPECT_EQ(planner_test::occurrences(log, "[INFO] 找不到功能包 bramlock_arm_description，轨迹规划器不加载动力学模型"),
-              2u)
+    EXPECT_EQ(
+        planner_test::occurrences(log, "[INFO] 找不到功能包 bramlock_arm_description，轨迹规划器不加载动力学模型"), 2u)
         << log;
     EXPECT_TRUE(warnsOfMissingModel(generator));
     const Path path = seededPath(7, 4);
     std::vector<TrajectoryData> out;
-    EXPECT_EQ(generator.generateTrajectoryData(path, kVmax.data(), kAmax.data(), out, false, CartesianConstraints()), 0);
+    EXPECT_EQ(generator.generateTrajectoryData(path, kVmax.data(), kAmax.data(), out, false, CartesianConstraints()),
+              0);
     EXPECT_EQ(out.size(), path.size());
   }
 }

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include <Eigen/Dense>
 #include <gtest/gtest.h>
+#include <Eigen/Dense>
 #include <kdl/treefksolverpos_recursive.hpp>
 #include <kdl/treeidsolver_recursive_newton_euler.hpp>
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include <Eigen/Core>
 #include <gtest/gtest.h>
+#include <Eigen/Core>
 
 #include "bramlock_arm_planning_core/planner/arm_dynamics.h"
 #include "bramlock_arm_planning_core/planner/constraint_evaluators.h"

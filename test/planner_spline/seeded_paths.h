@@ -18,11 +18,16 @@ constexpr PathKind kPathKinds[] = {PathKind::kRandomWalk, PathKind::kSpreadPoint
 
 inline const char* pathKindName(PathKind kind) {
   switch (kind) {
-    case PathKind::kRandomWalk: return "random walk";
-    case PathKind::kSpreadPoints: return "spread points";
-    case PathKind::kRepeatedWaypoints: return "repeated waypoints";
-    case PathKind::kNearlyCollinear: return "nearly collinear";
-    case PathKind::kTinyMoves: return "tiny moves";
+    case PathKind::kRandomWalk:
+      return "random walk";
+    case PathKind::kSpreadPoints:
+      return "spread points";
+    case PathKind::kRepeatedWaypoints:
+      return "repeated waypoints";
+    case PathKind::kNearlyCollinear:
+      return "nearly collinear";
+    case PathKind::kTinyMoves:
+      return "tiny moves";
   }
   return "";
 }
@@ -77,9 +82,12 @@ constexpr LimitKind kLimitKinds[] = {LimitKind::kJoint, LimitKind::kToolSpeed, L
 
 inline const char* limitKindName(LimitKind kind) {
   switch (kind) {
-    case LimitKind::kJoint: return "joint";
-    case LimitKind::kToolSpeed: return "tool speed";
-    case LimitKind::kTorque: return "torque";
+    case LimitKind::kJoint:
+      return "joint";
+    case LimitKind::kToolSpeed:
+      return "tool speed";
+    case LimitKind::kTorque:
+      return "torque";
   }
   return "";
 }

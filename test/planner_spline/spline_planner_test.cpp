@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include <Eigen/Geometry>
 #include <gtest/gtest.h>
+#include <Eigen/Geometry>
 #include <kdl/treefksolverpos_recursive.hpp>
 
 #include "bramlock_arm_planning_core/planner/arm_dynamics.h"
@@ -184,8 +184,9 @@ TYPED_TEST(SplinePlanner, CartesianLimitsWithoutAModelWarnButPass) {
   ASSERT_TRUE(this->planner.setRobotModel(spline_test::armUrdfPath(), "end_effector"));
   WaypointConstraints six = limits(std::vector<double>(6, 1.0), std::vector<double>(6, 1.0));
   six.cartesian.enabled = true;
-  const auto with_model = this->logged(
-      [&] { result = this->planner.initialize({std::vector<double>(6, 0.0), std::vector<double>(6, 1.0)}, {six, six}); });
+  const auto with_model = this->logged([&] {
+    result = this->planner.initialize({std::vector<double>(6, 0.0), std::vector<double>(6, 1.0)}, {six, six});
+  });
   EXPECT_TRUE(result);
   EXPECT_TRUE(with_model.empty());
   // A model of six joints does not serve a two-joint path: planned as without a model.

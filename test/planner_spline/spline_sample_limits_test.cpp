@@ -265,11 +265,10 @@ TYPED_TEST(SampleLimits, JointAccelerationPeakBetweenCheckPoints) {
                       1.1138415807086151, -3.2584627890361277},
                      {1.0375939168266792, -0.92864229221566319, -0.39502382232897593, 0.61845797633291011,
                       1.9341142439083943, -3.1435829784643365}};
-  const WaypointConstraints limits = spline_test::limits(
-      {2.4240836275806172, 1.2153417176722336, 2.1638146965059502, 1.7359903544597635, 1.2982792158460081,
-       2.7427303347900223},
-      {9.7194150237758645, 6.0446876199705626, 5.9400616939625035, 2.5574904760293107, 2.8882359145187948,
-       2.3412903473782789});
+  const WaypointConstraints limits = spline_test::limits({2.4240836275806172, 1.2153417176722336, 2.1638146965059502,
+                                                          1.7359903544597635, 1.2982792158460081, 2.7427303347900223},
+                                                         {9.7194150237758645, 6.0446876199705626, 5.9400616939625035,
+                                                          2.5574904760293107, 2.8882359145187948, 2.3412903473782789});
   LimitedPlanner<TypeParam>(LimitKind::kJoint)
       .expectPlannedWithinLimits(path, uniform(path.size(), limits), TypeParam::kName);
 }
@@ -296,14 +295,10 @@ TEST(SplineSampleLimits, QuinticPathsWhereTighteningStalled) {
     unsigned seed;
   };
   const Stalled stalled[] = {
-      {LimitKind::kJoint, PathKind::kRandomWalk, 2u},
-      {LimitKind::kJoint, PathKind::kRandomWalk, 6u},
-      {LimitKind::kJoint, PathKind::kSpreadPoints, 13u},
-      {LimitKind::kJoint, PathKind::kTinyMoves, 1u},
-      {LimitKind::kJoint, PathKind::kTinyMoves, 5u},
-      {LimitKind::kToolSpeed, PathKind::kSpreadPoints, 8u},
-      {LimitKind::kToolSpeed, PathKind::kTinyMoves, 24u},
-      {LimitKind::kTorque, PathKind::kRandomWalk, 30u},
+      {LimitKind::kJoint, PathKind::kRandomWalk, 2u},     {LimitKind::kJoint, PathKind::kRandomWalk, 6u},
+      {LimitKind::kJoint, PathKind::kSpreadPoints, 13u},  {LimitKind::kJoint, PathKind::kTinyMoves, 1u},
+      {LimitKind::kJoint, PathKind::kTinyMoves, 5u},      {LimitKind::kToolSpeed, PathKind::kSpreadPoints, 8u},
+      {LimitKind::kToolSpeed, PathKind::kTinyMoves, 24u}, {LimitKind::kTorque, PathKind::kRandomWalk, 30u},
   };
   for (const Stalled& plan : stalled) {
     LimitedPlanner<Quintic> planner(plan.limits);

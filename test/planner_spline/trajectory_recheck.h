@@ -23,8 +23,8 @@ namespace spline_test {
 
 // The largest ratios value / limit found over the samples.
 struct PeakRatios {
-  double velocity = 0.0;      // joint velocity, from the spline's derivative
-  double acceleration = 0.0;  // joint acceleration, from the spline's derivative
+  double velocity = 0.0;                 // joint velocity, from the spline's derivative
+  double acceleration = 0.0;             // joint acceleration, from the spline's derivative
   double difference_velocity = 0.0;      // joint velocity, central differences of the positions
   double difference_acceleration = 0.0;  // joint acceleration, second differences of the positions
   double linear = 0.0;                   // tool linear speed
@@ -80,7 +80,8 @@ inline std::size_t segmentOf(const std::vector<TrajectoryData>& waypoints, doubl
 }
 
 // The joint limit at time e of segment s: linear from its start waypoint's to its end's.
-inline double jointLimit(const std::vector<double>& start, const std::vector<double>& end, std::size_t j, double share) {
+inline double jointLimit(const std::vector<double>& start, const std::vector<double>& end, std::size_t j,
+                         double share) {
   return start[j] * (1.0 - share) + end[j] * share;
 }
 

@@ -154,12 +154,16 @@ TEST(RDFLoaderXacro, OutputIsAppendedWithEveryArgumentPassedIntact) {
 
   const XacroRun run = runXacro("<!-- head -->\n", path, {"prefix:=left_", "label:=it's a $(arm) ; test", ""});
   EXPECT_TRUE(run.loaded);
-  EXPECT_EQ(run.buffer, "<!-- head -->\n"
-                        "argument[prefix:=left_]\n"
-                        "argument[label:=it's a $(arm) ; test]\n"
-                        "argument[]\n"
-                        "argument[" + path + "]\n"
-                        "<robot name=\"arm\"/>\n" + long_line + "\n");
+  EXPECT_EQ(run.buffer,
+            "<!-- head -->\n"
+            "argument[prefix:=left_]\n"
+            "argument[label:=it's a $(arm) ; test]\n"
+            "argument[]\n"
+            "argument[" +
+                path +
+                "]\n"
+                "<robot name=\"arm\"/>\n" +
+                long_line + "\n");
   EXPECT_EQ(run.out, "");
 }
 

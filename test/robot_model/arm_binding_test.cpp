@@ -74,10 +74,8 @@ std::vector<ArmCase> armCases() {
                        {0, 0.08, 0.35, 0.04, 0, 0},
                        {0.0, M_PI_2, 0.0, M_PI_2, -M_PI_2, M_PI_2},
                        {0.1, -0.3, 0.5, 0.2, -0.4, 1.0}};
-  const Mdh kestrel = {{0.3, 0, 0, 0, 0.12},
-                       {0, -0.04, 0.28, 0.32, 0.05},
-                       {0.0, M_PI_2, 0.0, 0.0, -M_PI_2},
-                       {0, M_PI_2, 0, 0, 0}};
+  const Mdh kestrel = {
+      {0.3, 0, 0, 0, 0.12}, {0, -0.04, 0.28, 0.32, 0.05}, {0.0, M_PI_2, 0.0, 0.0, -M_PI_2}, {0, M_PI_2, 0, 0, 0}};
   const Mdh rml = {{0.2, 0, 0, 0.35, 0, 0.1},
                    {0, 0.05, 0.3, 0.04, 0, 0},
                    {0.0, -M_PI_2, 0.0, M_PI_2, -M_PI_2, -M_PI_2},
@@ -125,7 +123,8 @@ std::string mdhArmUrdf(const std::string& name, const Mdh& table) {
             "\"/><child link=\"link" + joint + "\"/>\n    " +
             originElement(table.zd[i], table.xa[i], table.alpha[i], table.qzero[i]) +
             "<axis xyz=\"0 0 1\"/>\n    <limit lower=\"-3.2\" upper=\"3.2\" effort=\"10\" velocity=\"3\"/>\n"
-            "  </joint>\n  <link name=\"link" + joint + "\"/>\n";
+            "  </joint>\n  <link name=\"link" +
+            joint + "\"/>\n";
   }
   return urdf + "</robot>\n";
 }
@@ -150,8 +149,7 @@ LoadedArm loadArm(const ArmCase& arm, const bramlock_test::TempDir& dir) {
   bramlock_test::writeFile(dir.path() / "arm.urdf", mdhArmUrdf(arm.name, arm.table));
   bramlock_test::writeFile(dir.path() / "arm.srdf", armSrdf(arm.name, arm.table.zd.size()));
   OutputCapture capture;
-  auto model =
-      std::make_shared<RobotModel>(dir.path().string() + "/", "arm.urdf", "arm.srdf", modelTable(arm.table));
+  auto model = std::make_shared<RobotModel>(dir.path().string() + "/", "arm.urdf", "arm.srdf", modelTable(arm.table));
   return {model, capture.out()};
 }
 

@@ -117,8 +117,8 @@ TEST_F(TestArmGroups, TwoBranchesGiveTwoRootsAndNoChain) {
   const auto group = makeGroup(*model_, "branches", {"sensor_pan_joint", "joint1"});
   EXPECT_EQ(namesOf(group->getJointRoots()), (Names{"joint1", "sensor_pan_joint"}));
   EXPECT_FALSE(group->isChain());
-  EXPECT_EQ(group->getCommonRoot(), model_->getCommonRoot(model_->getJointModel("joint1"),
-                                                         model_->getJointModel("sensor_pan_joint")));
+  EXPECT_EQ(group->getCommonRoot(),
+            model_->getCommonRoot(model_->getJointModel("joint1"), model_->getJointModel("sensor_pan_joint")));
   EXPECT_EQ(group->getCommonRoot(), model_->getRootJoint());
   EXPECT_EQ(group->getVariableIndexList(), (std::vector<int>{0, 8}));
   EXPECT_FALSE(group->isContiguousWithinState());

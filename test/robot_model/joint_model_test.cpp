@@ -82,8 +82,9 @@ TEST(JointModel, CalZeroAcceptsOnlyRotationsAboutZAfterRoll) {
   EXPECT_EQ(JointModel::calZero(0, 0, 0.5, zero), 0);
   EXPECT_NEAR(zero, 0.5, 1e-12);
   // Rx(roll) * Rz(theta) written in URDF rpy still gives theta back.
-  const Eigen::Matrix3d r = (Eigen::AngleAxisd(-M_PI / 2, Eigen::Vector3d::UnitX()) *
-                             Eigen::AngleAxisd(0.7, Eigen::Vector3d::UnitZ())).toRotationMatrix();
+  const Eigen::Matrix3d r =
+      (Eigen::AngleAxisd(-M_PI / 2, Eigen::Vector3d::UnitX()) * Eigen::AngleAxisd(0.7, Eigen::Vector3d::UnitZ()))
+          .toRotationMatrix();
   const Eigen::Vector3d ypr = r.eulerAngles(2, 1, 0);
   EXPECT_EQ(JointModel::calZero(ypr[2], ypr[1], ypr[0], zero), 0);
   EXPECT_NEAR(std::remainder(zero - 0.7, 2 * M_PI), 0.0, 1e-9);

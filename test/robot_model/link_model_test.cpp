@@ -76,8 +76,7 @@ TEST(LinkModel, BoundingBoxOfShapes) {
 
   // Two shapes: a sphere of radius 0.5 at -2 on y and a cylinder (radius 0.1,
   // length 1) lying along x at +1 on y.
-  const Eigen::Isometry3d lying =
-      Eigen::Translation3d(0, 1, 0) * Eigen::AngleAxisd(M_PI / 2, Eigen::Vector3d::UnitY());
+  const Eigen::Isometry3d lying = Eigen::Translation3d(0, 1, 0) * Eigen::AngleAxisd(M_PI / 2, Eigen::Vector3d::UnitY());
   vector_Isometry3d origins = {Eigen::Isometry3d(Eigen::Translation3d(0, -2, 0)), lying};
   link.setGeometry({std::make_shared<const shapes::Sphere>(0.5), std::make_shared<const shapes::Cylinder>(0.1, 1.0)},
                    origins);

@@ -66,13 +66,12 @@ TEST(RobotModelConstruction, NumbersJointsLinksAndVariablesDepthFirst) {
   EXPECT_EQ(model->getJointModelNames(),
             (Names{"world_joint", "joint1", "joint2", "joint3", "joint4", "joint5", "joint6", "tool_joint",
                    "finger_joint", "finger_mimic_joint", "sensor_pan_joint"}));
-  EXPECT_EQ(model->getLinkModelNames(),
-            (Names{"base_link", "link1", "link2", "link3", "link4", "link5", "link6", "tool_link", "finger_link",
-                   "finger_mimic_link", "sensor_link"}));
+  EXPECT_EQ(model->getLinkModelNames(), (Names{"base_link", "link1", "link2", "link3", "link4", "link5", "link6",
+                                               "tool_link", "finger_link", "finger_mimic_link", "sensor_link"}));
   EXPECT_EQ(model->getVariableNames(), (Names{"joint1", "joint2", "joint3", "joint4", "joint5", "joint6",
                                               "finger_joint", "finger_mimic_joint", "sensor_pan_joint"}));
-  EXPECT_EQ(model->getActiveJointModelNames(), (Names{"joint1", "joint2", "joint3", "joint4", "joint5", "joint6",
-                                                      "finger_joint", "sensor_pan_joint"}));
+  EXPECT_EQ(model->getActiveJointModelNames(),
+            (Names{"joint1", "joint2", "joint3", "joint4", "joint5", "joint6", "finger_joint", "sensor_pan_joint"}));
   EXPECT_EQ(model->getActiveJointModelStartIndex(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 8}));
   for (size_t i = 0; i < model->getJointModelCount(); ++i) EXPECT_EQ(model->getJointModels()[i]->getJointIndex(), i);
   for (size_t i = 0; i < model->getLinkModelCount(); ++i) EXPECT_EQ(model->getLinkModels()[i]->getLinkIndex(), i);
@@ -119,8 +118,8 @@ TEST(RobotModelConstruction, CollisionGeometryAndBodyIndices) {
 }
 
 TEST(RobotModelConstruction, ArmJointsTakeTheirMdhColumnsAndOriginsFollowThem) {
-  const Loaded loaded = load(bramlock_test::testArmDirectory(), "test_arm.urdf", "test_arm.srdf",
-                             bramlock_test::testArmMdhTable());
+  const Loaded loaded =
+      load(bramlock_test::testArmDirectory(), "test_arm.urdf", "test_arm.srdf", bramlock_test::testArmMdhTable());
   const auto& model = *loaded.model;
   const auto table = bramlock_test::testArmMdhTable();
   for (int k = 0; k < 6; ++k) {
@@ -129,7 +128,8 @@ TEST(RobotModelConstruction, ArmJointsTakeTheirMdhColumnsAndOriginsFollowThem) {
     EXPECT_EQ(joint->getXa(), table[1][k]);
     EXPECT_EQ(joint->getQzero(), table[2][k]);
     EXPECT_EQ(joint->getAlpha(), table[3][k]);
-    const Eigen::Isometry3d expected = mdhTransform(joint->getAlpha(), joint->getXa(), joint->getZd(), joint->getQzero());
+    const Eigen::Isometry3d expected =
+        mdhTransform(joint->getAlpha(), joint->getXa(), joint->getZd(), joint->getQzero());
     EXPECT_TRUE(joint->getChildLinkModel()->getJointOriginTransform().isApprox(expected, 1e-9)) << k;
     EXPECT_TRUE(joint->getXyz().isApprox(expected.translation(), 1e-12) || expected.translation().isZero());
   }
@@ -173,7 +173,8 @@ TEST(RobotModelConstruction, BoundsFromLimitsAndSafetyControllers) {
   EXPECT_FALSE(pan->getVariableBounds()[0].position_bounded_);
   EXPECT_EQ(pan->getVariableBounds()[0].max_position_, M_PI);
   EXPECT_EQ(pan->getVariableBounds()[0].max_velocity_, 1.5);
-  const auto* slide = dynamic_cast<const moveit::core::PrismaticJointModel*>(model->getJointModel("finger_mimic_joint"));
+  const auto* slide =
+      dynamic_cast<const moveit::core::PrismaticJointModel*>(model->getJointModel("finger_mimic_joint"));
   EXPECT_EQ(slide->getAxis(), Eigen::Vector3d(0, -1, 0));
   EXPECT_TRUE(pan->isPassive());
   EXPECT_FALSE(model->getJointModel("joint1")->isPassive());
@@ -198,10 +199,10 @@ TEST(RobotModelConstruction, DescendantsAndRigidAttachments) {
   const auto* link6 = model->getLinkModel("link6");
   const auto* tool = model->getLinkModel("tool_link");
   ASSERT_EQ(link6->getAssociatedFixedTransforms().size(), 1u);
-  EXPECT_TRUE(link6->getAssociatedFixedTransforms().at(tool).isApprox(
-      Eigen::Isometry3d(Eigen::Translation3d(0, 0, 0.05))));
-  EXPECT_TRUE(tool->getAssociatedFixedTransforms().at(link6).isApprox(
-      Eigen::Isometry3d(Eigen::Translation3d(0, 0, -0.05))));
+  EXPECT_TRUE(
+      link6->getAssociatedFixedTransforms().at(tool).isApprox(Eigen::Isometry3d(Eigen::Translation3d(0, 0, 0.05))));
+  EXPECT_TRUE(
+      tool->getAssociatedFixedTransforms().at(link6).isApprox(Eigen::Isometry3d(Eigen::Translation3d(0, 0, -0.05))));
   EXPECT_TRUE(model->getLinkModel("link3")->getAssociatedFixedTransforms().empty());
   EXPECT_EQ(RobotModel::getRigidlyConnectedParentLinkModel(tool), link6);
   EXPECT_EQ(RobotModel::getRigidlyConnectedParentLinkModel(link6), link6);
@@ -264,8 +265,10 @@ TEST(RobotModelConstruction, MeshPathForms) {
 
   const RobotModel& model = *loaded.model;
   EXPECT_EQ(model.getLinkModel("base_link")->getShapes().size(), 1u);
-  EXPECT_TRUE(model.getLinkModel("file_uri_link")->getShapeExtentsAtOrigin().isApprox(Eigen::Vector3d(0.16, 0.16, 0.04), 1e-6));
-  EXPECT_TRUE(model.getLinkModel("plain_path_link")->getShapeExtentsAtOrigin().isApprox(Eigen::Vector3d(1, 1, 1), 1e-6));
+  EXPECT_TRUE(
+      model.getLinkModel("file_uri_link")->getShapeExtentsAtOrigin().isApprox(Eigen::Vector3d(0.16, 0.16, 0.04), 1e-6));
+  EXPECT_TRUE(
+      model.getLinkModel("plain_path_link")->getShapeExtentsAtOrigin().isApprox(Eigen::Vector3d(1, 1, 1), 1e-6));
   EXPECT_TRUE(model.getLinkModel("missing_mesh_link")->getShapes().empty());
   EXPECT_EQ(model.getLinkModel("missing_mesh_link")->getVisualMeshFilename(),
             "package://test_arm_description/meshes/missing.stl");
@@ -289,13 +292,15 @@ TEST(RobotModelConstruction, UnreadableOrBrokenUrdfThrows) {
     RobotModel model(dir, "absent.urdf", "none.srdf");
     FAIL() << "no exception";
   } catch (const moveit::core::Exception& error) {
-    EXPECT_EQ(std::string(error.what()), "Error retrieving file [" + dir + "absent.urdf]: Unable to read the URDF file");
+    EXPECT_EQ(std::string(error.what()),
+              "Error retrieving file [" + dir + "absent.urdf]: Unable to read the URDF file");
   }
   try {
     RobotModel model(dir, "broken.urdf", "none.srdf");
     FAIL() << "no exception";
   } catch (const moveit::core::Exception& error) {
-    EXPECT_EQ(std::string(error.what()), "Error retrieving file [" + dir + "broken.urdf]: Unable to parse the URDF file");
+    EXPECT_EQ(std::string(error.what()),
+              "Error retrieving file [" + dir + "broken.urdf]: Unable to parse the URDF file");
   }
   EXPECT_THROW_MESSAGE(RobotModel(nullptr, std::make_shared<srdf::Model>()), moveit::core::Exception,
                        "^Error retrieving file \\[\\]: No URDF model was given$");
@@ -401,8 +406,9 @@ TEST(RobotModelConstruction, OutOfRangePropertyNumberThrows) {
 TEST(RobotModelConstruction, VirtualJointsThatDoNotFitAreSkipped) {
   const Loaded loaded = loadEdge("small.urdf", "skipped_virtual_joints.srdf");
   const std::string& out = loaded.out;
-  EXPECT_TRUE(contains(out, "Skipping virtual joint 'elsewhere' because its child frame 'other_link' does not match "
-                            "the URDF frame 'base_link'"))
+  EXPECT_TRUE(contains(out,
+                       "Skipping virtual joint 'elsewhere' because its child frame 'other_link' does not match "
+                       "the URDF frame 'base_link'"))
       << out;
   EXPECT_TRUE(contains(out, "Skipping virtual joint 'no_parent' because its parent frame is empty"));
   EXPECT_FALSE(contains(out, "strange"));

@@ -23,9 +23,14 @@ using moveit::core::RobotModel;
 // A base with one joint of the given type and axis, and a link holding the given collision geometry.
 std::string oneJointUrdf(const std::string& type, const std::string& axis, const std::string& geometry) {
   return "<?xml version=\"1.0\"?>\n<robot name=\"one\">\n  <link name=\"base_link\"/>\n"
-         "  <joint name=\"mover\" type=\"" + type + "\"><parent link=\"base_link\"/><child link=\"moved\"/>"
-         "<axis xyz=\"" + axis + "\"/><limit lower=\"-1\" upper=\"1\" effort=\"1\" velocity=\"1\"/></joint>\n"
-         "  <link name=\"moved\"><collision><geometry>" + geometry + "</geometry></collision></link>\n</robot>\n";
+         "  <joint name=\"mover\" type=\"" +
+         type +
+         "\"><parent link=\"base_link\"/><child link=\"moved\"/>"
+         "<axis xyz=\"" +
+         axis +
+         "\"/><limit lower=\"-1\" upper=\"1\" effort=\"1\" velocity=\"1\"/></joint>\n"
+         "  <link name=\"moved\"><collision><geometry>" +
+         geometry + "</geometry></collision></link>\n</robot>\n";
 }
 
 const char kBox[] = "<box size=\"0.1 0.1 0.1\"/>";

@@ -50,9 +50,7 @@ class RecordingKinematics : public KinematicsInterface {
   int inverseKinematics(Eigen::MatrixXd, int*, std::vector<double>&) override { return -1; }
   int inverseKinematics(Eigen::MatrixXd, std::vector<double>&) override { return -1; }
   int inverseKinematics(Eigen::MatrixXd, std::vector<std::vector<double>>&) override { return -1; }
-  int inverseKinematics(Eigen::MatrixXd, std::vector<double>, std::vector<std::vector<double>>&) override {
-    return -1;
-  }
+  int inverseKinematics(Eigen::MatrixXd, std::vector<double>, std::vector<std::vector<double>>&) override { return -1; }
   int getMinEigenvalue(const std::vector<double>&, double&) override { return 0; }
 
   std::vector<std::array<std::vector<double>, 4>> tables;
@@ -113,8 +111,8 @@ TEST_F(GroupBinding, EmptyListOrNoMatchLeavesTheGroupWithoutSolver) {
   std::vector<double> other_alphas = kTestArmAlphas;
   other_alphas[5] = M_PI_2;
   std::vector<KinematicsSlover> mismatched = {entryOf(std::make_shared<RecordingKinematics>(other_alphas)),
-                                              entryOf(std::make_shared<RecordingKinematics>(
-                                                  std::vector<double>(kTestArmAlphas.begin(), kTestArmAlphas.end() - 1)))};
+                                              entryOf(std::make_shared<RecordingKinematics>(std::vector<double>(
+                                                  kTestArmAlphas.begin(), kTestArmAlphas.end() - 1)))};
   OutputCapture unmatched;
   arm().initKinematicsInstance(mismatched);
   EXPECT_TRUE(contains(unmatched.out(), "This joint group does not has the kinematics slover !\n"));
@@ -138,7 +136,7 @@ TEST_F(GroupBinding, PrintRobotTypeRunsOneInverseKinematicsRound) {
   EXPECT_TRUE(contains(capture.out(), "robot type->axis num:6,alpha_sequence:[")) << capture.out();
   EXPECT_EQ(capture.out().substr(capture.out().size() - 20), "\n1.500000,-2.250000,");
   EXPECT_EQ(solver->forward_q, (std::vector<double>{-2.8329526717891627, 1.6923442160180873, 1.9966807626168634,
-                                                     0.8249184719381422, 0.17992302484749878, -0.687674236599662}));
+                                                    0.8249184719381422, 0.17992302484749878, -0.687674236599662}));
   EXPECT_EQ(solver->inverse_ref, (std::vector<double>{-2.7, 1.5, 1.99, 0.8, 0.179923, -0.787674236599662}));
   EXPECT_EQ(solver->inverse_pose(0, 3), 0.25);
 }
@@ -219,14 +217,15 @@ class GroupEdges : public ::testing::Test {
 };
 
 TEST_F(GroupEdges, GroupsThatCannotBeMadeAreReportedAndLeftOut) {
-  EXPECT_EQ(model_->getJointModelGroupNames(), (Names{"across", "below", "claws", "fingers", "later_user", "pinch",
-                                                      "tool_only", "tool_pair", "upper"}));
+  EXPECT_EQ(model_->getJointModelGroupNames(),
+            (Names{"across", "below", "claws", "fingers", "later_user", "pinch", "tool_only", "tool_pair", "upper"}));
   EXPECT_TRUE(contains(out_, "A group named 'upper' already exists. Not adding.Failed to add group 'upper'\n"));
   EXPECT_TRUE(contains(out_,
                        "Joint 'nope' not found in model 'test_arm'Group 'empty' must have at least one valid joint"
                        "Failed to add group 'empty'\n"));
-  EXPECT_TRUE(contains(out_, "Could not process group 'loop_a' due to unmet subgroup dependencies"
-                             "Could not process group 'loop_b' due to unmet subgroup dependencies"));
+  EXPECT_TRUE(contains(out_,
+                       "Could not process group 'loop_a' due to unmet subgroup dependencies"
+                       "Could not process group 'loop_b' due to unmet subgroup dependencies"));
   // The first group named upper is the one kept; the later user was made in a second pass.
   EXPECT_EQ(jointsOf("upper"), (Names{"joint1", "joint2"}));
   EXPECT_EQ(jointsOf("later_user"), (Names{"joint1", "joint2"}));
@@ -247,15 +246,17 @@ TEST_F(GroupEdges, EndEffectorParents) {
   using Parent = std::pair<std::string, std::string>;
   // No parent group named: the candidate with fewest joints.
   EXPECT_EQ(parentOf("fingers"), Parent("tool_only", "tool_link"));
-  EXPECT_TRUE(contains(out_, "Group 'upper' was specified as parent group for end-effector 'bad_parent' but it does "
-                             "not include the parent link 'tool_link'"));
+  EXPECT_TRUE(contains(out_,
+                       "Group 'upper' was specified as parent group for end-effector 'bad_parent' but it does "
+                       "not include the parent link 'tool_link'"));
   EXPECT_EQ(parentOf("claws"), Parent("tool_only", "tool_link"));
   EXPECT_TRUE(contains(out_, "Group 'pinch' for end-effector 'self' cannot be its own parent"));
   EXPECT_EQ(parentOf("pinch"), Parent("fingers", "finger_mimic_link"));
   EXPECT_TRUE(contains(out_, "Could not identify parent group for end-effector 'orphan'"));
   EXPECT_EQ(parentOf("across"), Parent("", "sensor_link"));
-  EXPECT_TRUE(contains(out_, "Group name 'ghost' not found (specified as parent group for end-effector 'lost')"
-                             "Could not identify parent group for end-effector 'lost'"));
+  EXPECT_TRUE(contains(out_,
+                       "Group name 'ghost' not found (specified as parent group for end-effector 'lost')"
+                       "Could not identify parent group for end-effector 'lost'"));
 
   Names eefs;
   for (const JointModelGroup* group : model_->getEndEffectors()) eefs.push_back(group->getName());
@@ -295,8 +296,8 @@ TEST_F(GroupEdges, TipsOfUnknownEndEffectorsFail) {
   EXPECT_TRUE(pair->getEndEffectorTips(tips));
   EXPECT_EQ(tips.size(), 2u);
   EXPECT_EQ(pair->getOnlyOneEndEffectorTip(), nullptr);
-  EXPECT_TRUE(contains(two.out(),
-                       "More than one end effector tip found for joint model group, so cannot return only one\n"));
+  EXPECT_TRUE(
+      contains(two.out(), "More than one end effector tip found for joint model group, so cannot return only one\n"));
 }
 
 TEST_F(GroupEdges, GroupStates) {
@@ -310,10 +311,12 @@ TEST_F(GroupEdges, GroupStates) {
   ASSERT_TRUE(upper->getVariableDefaultPositions("s_count", values));
   EXPECT_EQ(values, (std::map<std::string, double>{{"joint1", 0.4}}));
   EXPECT_FALSE(upper->getVariableDefaultPositions("s_nothing", values));
-  EXPECT_TRUE(contains(out_, "Group state 's_foreign' specifies value for joint 'joint5', but that joint is not part "
-                             "of group 'upper'"));
-  EXPECT_TRUE(contains(out_, "The model for joint 'joint2' requires 1 variable values, but only 2 variable values "
-                             "were supplied in default state 's_count' for group 'upper'"));
+  EXPECT_TRUE(contains(out_,
+                       "Group state 's_foreign' specifies value for joint 'joint5', but that joint is not part "
+                       "of group 'upper'"));
+  EXPECT_TRUE(contains(out_,
+                       "The model for joint 'joint2' requires 1 variable values, but only 2 variable values "
+                       "were supplied in default state 's_count' for group 'upper'"));
   EXPECT_TRUE(contains(out_, "Group state 's_missing' specified for group 'nowhere', but that group does not exist"));
 }
 

@@ -27,7 +27,8 @@ const std::string kAttachLine = "--------------------RobotState::attachBody-----
 Eigen::Isometry3d offset(double x, double y, double z) { return Eigen::Isometry3d(Eigen::Translation3d(x, y, z)); }
 
 std::unique_ptr<AttachedBody> box(const LinkModel* link, const std::string& id, double size = 0.1) {
-  return std::make_unique<AttachedBody>(link, id, AttachedBody::ShapeList{std::make_shared<shapes::Box>(size, size, size)},
+  return std::make_unique<AttachedBody>(link, id,
+                                        AttachedBody::ShapeList{std::make_shared<shapes::Box>(size, size, size)},
                                         vector_Isometry3d{offset(0, 0, 0.1)}, std::set<std::string>{"link6"});
 }
 

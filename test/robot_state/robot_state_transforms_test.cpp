@@ -213,7 +213,8 @@ TEST_F(RobotStateTransforms, FreshStateIsZeroedAndCompletelyDirty) {
   for (size_t i = 0; i < model_->getVariableCount(); ++i) EXPECT_EQ(state.getVariablePositions()[i], 0.0);
   OutputCapture quiet;
   EXPECT_FALSE(state.checkLinkTransforms());
-  for (const moveit::core::JointModel* joint : model_->getJointModels()) EXPECT_FALSE(state.checkJointTransforms(joint));
+  for (const moveit::core::JointModel* joint : model_->getJointModels())
+    EXPECT_FALSE(state.checkJointTransforms(joint));
 }
 
 TEST_F(RobotStateTransforms, UpdateStateWithLinkAtMovesTheWholeRobot) {
@@ -224,7 +225,8 @@ TEST_F(RobotStateTransforms, UpdateStateWithLinkAtMovesTheWholeRobot) {
   const RobotState before(state);
 
   Eigen::Isometry3d target = Eigen::Isometry3d::Identity();
-  target.translate(Eigen::Vector3d(0.3, -0.2, 1.0)).rotate(Eigen::AngleAxisd(0.7, Eigen::Vector3d(1, 2, 3).normalized()));
+  target.translate(Eigen::Vector3d(0.3, -0.2, 1.0))
+      .rotate(Eigen::AngleAxisd(0.7, Eigen::Vector3d(1, 2, 3).normalized()));
   // tool_link hangs from a fixed joint: the backward walk passes it without a joint transform of its own.
   state.updateStateWithLinkAt(link("tool_link"), target, true);
   state.update();
@@ -240,8 +242,8 @@ TEST_F(RobotStateTransforms, UpdateStateWithLinkAtMovesTheWholeRobot) {
   RobotState forward(before);
   forward.updateStateWithLinkAt(link("link4"), target);
   forward.update();
-  EXPECT_TRUE(transformsNear(forward.getGlobalLinkTransform(link("link3")),
-                             before.getGlobalLinkTransform(link("link3")), 0.0));
+  EXPECT_TRUE(
+      transformsNear(forward.getGlobalLinkTransform(link("link3")), before.getGlobalLinkTransform(link("link3")), 0.0));
   const Eigen::Isometry3d local =
       before.getGlobalLinkTransform(link("link4")).inverse() * before.getGlobalLinkTransform(link("link6"));
   EXPECT_TRUE(transformsNear(forward.getGlobalLinkTransform(link("link6")), target * local, 1e-9));

@@ -148,9 +148,9 @@ TEST_F(RobotStateValues, NamedWritesAndMissingKeys) {
   EXPECT_TRUE(missing.empty());
 
   // Entries before an unknown name stay written.
-  EXPECT_THROW_MESSAGE(state_.setVariablePositions(std::vector<std::string>{"joint2", "no_joint"},
-                                                   std::vector<double>{0.2, 1}),
-                       std::runtime_error, "^Variable 'no_joint' is not known to model 'test_arm'$");
+  EXPECT_THROW_MESSAGE(
+      state_.setVariablePositions(std::vector<std::string>{"joint2", "no_joint"}, std::vector<double>{0.2, 1}),
+      std::runtime_error, "^Variable 'no_joint' is not known to model 'test_arm'$");
   EXPECT_EQ(position("joint2"), 0.2);
   EXPECT_TRUE(state_.setToDefaultValues(group("arm"), "ready"));
   EXPECT_EQ(position("joint3"), 1.0);
@@ -187,7 +187,8 @@ TEST_F(RobotStateValues, BoundsEnforcementAndHarmonisation) {
   state_.harmonizePositions(group("arm"));
   EXPECT_NEAR(position("joint6"), 7.0 - 4 * M_PI, 1e-12);
   state_.update(true);
-  EXPECT_TRUE(bramlock_test::transformsNear(state_.getGlobalLinkTransform(model_->getLinkModel("link6")), before, 1e-12));
+  EXPECT_TRUE(
+      bramlock_test::transformsNear(state_.getGlobalLinkTransform(model_->getLinkModel("link6")), before, 1e-12));
 }
 
 TEST_F(RobotStateValues, DistanceToBoundsSkipsUnlimitedJoints) {
@@ -302,9 +303,9 @@ TEST_F(RobotStateValues, BadNumbersAreRefusedAndLeaveTheStateAlone) {
                        "^gstate\\.size\\(\\) == group->getActiveVariableCount\\(\\)$");
   EXPECT_THROW_MESSAGE(state_.setJointGroupVelocities(arm, Eigen::VectorXd::Zero(2)), std::invalid_argument,
                        "^values\\.size\\(\\) == group->getVariableCount\\(\\)$");
-  EXPECT_THROW_MESSAGE(state_.setVariablePositions(std::vector<std::string>{"joint1", "joint2"},
-                                                   std::vector<double>{0.1}),
-                       std::invalid_argument, "^variable_names\\.size\\(\\) == variable_position\\.size\\(\\)$");
+  EXPECT_THROW_MESSAGE(
+      state_.setVariablePositions(std::vector<std::string>{"joint1", "joint2"}, std::vector<double>{0.1}),
+      std::invalid_argument, "^variable_names\\.size\\(\\) == variable_position\\.size\\(\\)$");
   EXPECT_THROW_MESSAGE(state_.setVariableEffort(std::vector<std::string>{"joint1"}, std::vector<double>{}),
                        std::invalid_argument, "^variable_names\\.size\\(\\) == variable_effort\\.size\\(\\)$");
   EXPECT_THROW_MESSAGE(state_.copyJointGroupPositions(arm, static_cast<double*>(nullptr)), std::invalid_argument,

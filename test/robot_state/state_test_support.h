@@ -17,8 +17,8 @@ namespace bramlock_test {
 // The test arm with two extra groups whose variables are not consecutive.
 inline std::shared_ptr<const moveit::core::RobotModel> loadStateTestArm() {
   OutputCapture quiet;
-  return std::make_shared<const moveit::core::RobotModel>(testArmDirectory(), "test_arm.urdf",
-                                                          "test_arm_state.srdf", testArmMdhTable());
+  return std::make_shared<const moveit::core::RobotModel>(testArmDirectory(), "test_arm.urdf", "test_arm_state.srdf",
+                                                          testArmMdhTable());
 }
 
 // A state at the default values with every transform current.

@@ -34,15 +34,20 @@ TEST(DynamicsRobustness, WrongSizesForeignDataAndUnknownFramesAreRefused) {
   for (Eigen::Index size : {0, 1, 3, 100}) {
     const Eigen::VectorXd wrong = Eigen::VectorXd::Zero(size);
     EXPECT_THROW_MESSAGE(dyn::forwardKinematics(model, *pendulum.data, wrong), std::invalid_argument,
-                         "^the joint position vector has [0-9]+ entries, the model has 2 joints$") << size;
+                         "^the joint position vector has [0-9]+ entries, the model has 2 joints$")
+        << size;
     EXPECT_THROW_MESSAGE(dyn::forwardKinematics(model, *pendulum.data, ok, wrong), std::invalid_argument,
-                         "^the joint velocity vector has [0-9]+ entries, the model has 2 joints$") << size;
+                         "^the joint velocity vector has [0-9]+ entries, the model has 2 joints$")
+        << size;
     EXPECT_THROW_MESSAGE(dyn::rnea(model, *pendulum.data, wrong, ok, ok), std::invalid_argument,
-                         "^the joint position vector has [0-9]+ entries, the model has 2 joints$") << size;
+                         "^the joint position vector has [0-9]+ entries, the model has 2 joints$")
+        << size;
     EXPECT_THROW_MESSAGE(dyn::rnea(model, *pendulum.data, ok, wrong, ok), std::invalid_argument,
-                         "^the joint velocity vector has [0-9]+ entries, the model has 2 joints$") << size;
+                         "^the joint velocity vector has [0-9]+ entries, the model has 2 joints$")
+        << size;
     EXPECT_THROW_MESSAGE(dyn::rnea(model, *pendulum.data, ok, ok, wrong), std::invalid_argument,
-                         "^the joint acceleration vector has [0-9]+ entries, the model has 2 joints$") << size;
+                         "^the joint acceleration vector has [0-9]+ entries, the model has 2 joints$")
+        << size;
   }
   EXPECT_THROW_MESSAGE(dyn::Data(nullptr), std::invalid_argument,
                        "^dynamics data needs a model$");  // once a null dereference
@@ -53,9 +58,11 @@ TEST(DynamicsRobustness, WrongSizesForeignDataAndUnknownFramesAreRefused) {
   dyn::forwardKinematics(model, *pendulum.data, ok, ok);
   for (dyn::FrameIndex frame : {model.nframes(), model.nframes() + 1, static_cast<dyn::FrameIndex>(-1)}) {
     EXPECT_THROW_MESSAGE(dyn::framePlacement(model, *pendulum.data, frame), std::invalid_argument,
-                         "^frame index [0-9]+ is beyond the model's 9 frames$") << frame;
+                         "^frame index [0-9]+ is beyond the model's 9 frames$")
+        << frame;
     EXPECT_THROW_MESSAGE(dyn::frameVelocity(model, *pendulum.data, frame), std::invalid_argument,
-                         "^frame index [0-9]+ is beyond the model's 9 frames$") << frame;
+                         "^frame index [0-9]+ is beyond the model's 9 frames$")
+        << frame;
   }
   for (long long index : {-1LL, static_cast<long long>(model.nframes()), 1LL << 62}) {
     EXPECT_FALSE(model.isFrameIndex(index)) << index;
@@ -71,7 +78,8 @@ TEST(DynamicsRobustness, FramesReferringToMissingJointsOrWithoutFinitePlacements
   for (dyn::JointIndex joint : {-1, 3, 1 << 30}) {
     frame.parent_joint = joint;
     EXPECT_THROW_MESSAGE(model.addFrame(frame), std::invalid_argument,
-                         "^frame \"tool\" refers to a joint or frame the model lacks$") << joint;
+                         "^frame \"tool\" refers to a joint or frame the model lacks$")
+        << joint;
   }
   frame.parent_joint = 2;
   frame.previous_frame = frames;
@@ -130,8 +138,8 @@ TEST(DynamicsRobustness, DescriptionsWithNumbersThatAreNotFiniteAreRefused) {
     std::ifstream file(spline_test::dynamicsFixture("pendulum.urdf"));
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
   }();
-  const std::vector<std::string> fields = {"xyz=\"0 0 1.0\"", "value=\"2.0\"", "iyy=\"0.05\"",
-                                           "effort=\"30\"", "axis xyz=\"0 1 0\""};
+  const std::vector<std::string> fields = {"xyz=\"0 0 1.0\"", "value=\"2.0\"", "iyy=\"0.05\"", "effort=\"30\"",
+                                           "axis xyz=\"0 1 0\""};
   bramlock_test::TempDir dir;
   int refused = 0;
   for (const std::string& field : fields) {

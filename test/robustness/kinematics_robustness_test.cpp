@@ -36,7 +36,8 @@ const Table kRealman = {{0.2405, 0, 0, 0.210, 0, 0.144},
                         {0, 0, 0.256, 0, 0, 0},
                         {0.0, M_PI_2, 0.0, M_PI_2, -M_PI_2, M_PI_2},
                         {0, M_PI_2, M_PI_2, 0, 0, 0}};
-const Table kKestrel = {{0.2, 0, 0, 0, 0.1}, {0, 0.05, 0.3, 0.25, 0.03}, {0.0, M_PI_2, 0.0, 0.0, -M_PI_2}, {0, 0, 0, 0, 0}};
+const Table kKestrel = {
+    {0.2, 0, 0, 0, 0.1}, {0, 0.05, 0.3, 0.25, 0.03}, {0.0, M_PI_2, 0.0, 0.0, -M_PI_2}, {0, 0, 0, 0, 0}};
 const Table kRml63b = {{0.172, 0, 0, 0.40581, 0, 0.115289},
                        {0, -0.085659, 0.381051, 0.071459, 0, 0},
                        {0.0, -M_PI_2, 0.0, M_PI_2, -M_PI_2, -M_PI_2},
@@ -224,7 +225,8 @@ TEST(KinematicsRobustness, RobotTypesWithAlphasThatAreNotFiniteNeverMatch) {
   for (size_t i = 0; i < alphas.size(); ++i) {
     for (double bad : robustness::nonFiniteNumbers()) {
       const std::vector<double> other = robustness::withEntry(alphas, i, bad);
-      EXPECT_FALSE(KinematicsInterface::checkRobotTypeEqual({6, alphas}, {6, other})) << robustness::caseName("a", i, bad);
+      EXPECT_FALSE(KinematicsInterface::checkRobotTypeEqual({6, alphas}, {6, other}))
+          << robustness::caseName("a", i, bad);
       EXPECT_FALSE(KinematicsInterface::checkVectorEqual(other, other)) << robustness::caseName("a", i, bad);
     }
   }
@@ -300,8 +302,7 @@ TEST_F(WithFixturePackages, Rev5U800NonFinitePosesAndReferencesFailWithEmptiedOu
     }
     for (double bad : robustness::nonFiniteNumbers()) {
       std::vector<double> q = kUntouched;
-      findings.expect(arm->inverseKinematics(pose, robustness::withEntry(std::vector<double>(6, 0.1), 2, bad), q) ==
-                          -1,
+      findings.expect(arm->inverseKinematics(pose, robustness::withEntry(std::vector<double>(6, 0.1), 2, bad), q) == -1,
                       robustness::caseName("reference", 2, bad));
       std::vector<std::vector<double>> solutions = kUntouchedList;
       Eigen::MatrixXd T = pose;

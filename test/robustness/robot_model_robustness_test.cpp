@@ -7,8 +7,8 @@
 
 #include <cmath>
 #include <csignal>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 

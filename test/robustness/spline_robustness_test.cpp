@@ -47,7 +47,8 @@ TEST(SplineRobustness, SegmentRatiosThatAreNotNumbersAreViolations) {
 TEST(SplineRobustness, SegmentDurationsMustBePositiveFiniteNumbers) {
   for (double T : {kNaN, kInf, -kInf, 0.0, -1.0}) {
     EXPECT_THROW_MESSAGE(evaluate(kGentleSegment, T), std::invalid_argument,
-                         "^segment duration must be a positive finite number$") << T;
+                         "^segment duration must be a positive finite number$")
+        << T;
   }
   EXPECT_FALSE(evaluate(kGentleSegment, 1e300).violated);
   EXPECT_FALSE(evaluate(kGentleSegment, 1e-13).violated);  // degenerate but positive: a fresh record
@@ -72,8 +73,8 @@ TEST(SplineRobustness, TorqueRatiosThatAreNotNumbersAreUnbounded) {
           << joint << " " << bad;
     }
   }
-  EXPECT_EQ(evaluateTorqueConstraintsForSegment(0, kNaN, positions, velocities, limits, *pendulum.model,
-                                                *pendulum.data, 2, 5),
+  EXPECT_EQ(evaluateTorqueConstraintsForSegment(0, kNaN, positions, velocities, limits, *pendulum.model, *pendulum.data,
+                                                2, 5),
             kInf);
 }
 
@@ -122,11 +123,14 @@ TEST(SplineRobustness, SplinesThroughKnotsThatAreNotFiniteAreRefused) {
   }
   for (double bad : robustness::nonFiniteNumbers()) {
     EXPECT_THROW_MESSAGE(CubicSplineM(times, values, bad, 0.0), std::invalid_argument,
-                         "^cubic spline: every knot value and end condition must be a finite number$") << bad;
+                         "^cubic spline: every knot value and end condition must be a finite number$")
+        << bad;
     EXPECT_THROW_MESSAGE(QuinticSplineInterpolator(times, values, 0.0, 0.0, bad, 0.0), std::invalid_argument,
-                         "^quintic spline: every knot value and end condition must be a finite number$") << bad;
+                         "^quintic spline: every knot value and end condition must be a finite number$")
+        << bad;
     EXPECT_THROW_MESSAGE(solveJointVelocities(values, {0.5, bad, 0.8}), std::invalid_argument,
-                         "^solveJointVelocities: every knot value and end condition must be a finite number$") << bad;
+                         "^solveJointVelocities: every knot value and end condition must be a finite number$")
+        << bad;
   }
   EXPECT_THROW_MESSAGE(CubicSplineM({0.0, 1.0, 1.0}, {0.0, 1.0, 2.0}, 0.0, 0.0), std::invalid_argument,
                        "^cubic spline: knot times must increase strictly$");

@@ -29,7 +29,9 @@ using toppra::Vector;
 using toppra::algorithm::TOPPRA;
 using toppra_test::vec;
 
-GeometricPathPtr curvedPath() { return std::make_shared<toppra::PiecewisePolyPath>(toppra_test::randomSpline(2, 4, 3)); }
+GeometricPathPtr curvedPath() {
+  return std::make_shared<toppra::PiecewisePolyPath>(toppra_test::randomSpline(2, 4, 3));
+}
 
 toppra::LinearConstraintPtrs limits(const Vector& vmax, const Vector& amax) {
   return {std::make_shared<toppra::constraint::LinearJointVelocity>(-vmax, vmax),
@@ -80,22 +82,24 @@ TEST(ToppraRobustness, PathsRefuseCoefficientsAndBreakpointsThatAreNotFinite) {
     toppra::Matrix broken = coefficients;
     broken(0, 1) = bad;
     EXPECT_THROW_MESSAGE(toppra::PiecewisePolyPath({broken}, {0.0, 1.0}), std::runtime_error,
-                         "^Coefficients must be finite$") << bad;
-    EXPECT_THROW_MESSAGE(toppra::PiecewisePolyPath({coefficients}, {0.0, bad}), std::runtime_error,
-                         "^(Breakpoints must be finite|Require strictly increasing breakpoints)$") << bad;
-    EXPECT_THROW_MESSAGE(toppra::PiecewisePolyPath({coefficients}, {bad, 1.0}), std::runtime_error,
-                         "^(Breakpoints must be finite|Require strictly increasing breakpoints)$") << bad;
-    const toppra::Vectors positions = {vec({0, 0}), vec({1, bad}), vec({2, 1})};
-    EXPECT_THROW_MESSAGE(toppra::PiecewisePolyPath::CubicSpline(positions, vec({0, 1, 2}),
-                                                                {toppra::BoundaryCond("clamped"),
-                                                                 toppra::BoundaryCond("clamped")}),
-                         std::runtime_error, "^Coefficients must be finite$")
+                         "^Coefficients must be finite$")
         << bad;
-    EXPECT_THROW_MESSAGE(toppra::PiecewisePolyPath::CubicSpline({vec({0, 0}), vec({1, 1})}, vec({0, bad}),
-                                                                {toppra::BoundaryCond("clamped"),
-                                                                 toppra::BoundaryCond("clamped")}),
-                         std::runtime_error,
-                         "^('times' must be a strictly increasing sequence\\.|Breakpoints must be finite)$")
+    EXPECT_THROW_MESSAGE(toppra::PiecewisePolyPath({coefficients}, {0.0, bad}), std::runtime_error,
+                         "^(Breakpoints must be finite|Require strictly increasing breakpoints)$")
+        << bad;
+    EXPECT_THROW_MESSAGE(toppra::PiecewisePolyPath({coefficients}, {bad, 1.0}), std::runtime_error,
+                         "^(Breakpoints must be finite|Require strictly increasing breakpoints)$")
+        << bad;
+    const toppra::Vectors positions = {vec({0, 0}), vec({1, bad}), vec({2, 1})};
+    EXPECT_THROW_MESSAGE(
+        toppra::PiecewisePolyPath::CubicSpline(positions, vec({0, 1, 2}),
+                                               {toppra::BoundaryCond("clamped"), toppra::BoundaryCond("clamped")}),
+        std::runtime_error, "^Coefficients must be finite$")
+        << bad;
+    EXPECT_THROW_MESSAGE(
+        toppra::PiecewisePolyPath::CubicSpline({vec({0, 0}), vec({1, 1})}, vec({0, bad}),
+                                               {toppra::BoundaryCond("clamped"), toppra::BoundaryCond("clamped")}),
+        std::runtime_error, "^('times' must be a strictly increasing sequence\\.|Breakpoints must be finite)$")
         << bad;
   }
 }
@@ -105,9 +109,11 @@ TEST(ToppraRobustness, EvaluatingAPathOutsideItsIntervalThrows) {
   for (double bad : robustness::badNumbers()) {
     for (int order = 0; order <= 2; ++order) {
       EXPECT_THROW_MESSAGE(path->eval_single(bad, order), std::runtime_error,
-                           "^Position .+ is outside of range \\[ 0, 1\\]$") << bad;
+                           "^Position .+ is outside of range \\[ 0, 1\\]$")
+          << bad;
       EXPECT_THROW_MESSAGE(path->eval(vec({0.5, bad}), order), std::runtime_error,
-                           "^Position .+ is outside of range \\[ 0, 1\\]$") << bad;
+                           "^Position .+ is outside of range \\[ 0, 1\\]$")
+          << bad;
     }
   }
 }
@@ -116,9 +122,11 @@ TEST(ToppraRobustness, GridProposalsNeedPositiveTolerances) {
   const GeometricPathPtr path = curvedPath();
   for (double bad : {kNaN, 0.0, -1.0}) {
     EXPECT_THROW_MESSAGE(path->proposeGridpoints(bad, 100, 0.05, 10, Vector()), std::invalid_argument,
-                         "^maxError and maxSegmentLength must be positive numbers\\.$") << bad;
+                         "^maxError and maxSegmentLength must be positive numbers\\.$")
+        << bad;
     EXPECT_THROW_MESSAGE(path->proposeGridpoints(1e-4, 100, bad, 10, Vector()), std::invalid_argument,
-                         "^maxError and maxSegmentLength must be positive numbers\\.$") << bad;
+                         "^maxError and maxSegmentLength must be positive numbers\\.$")
+        << bad;
   }
   EXPECT_THROW_MESSAGE(path->proposeGridpoints(1e-4, 100, 0.05, 10, vec({0.0, kNaN, 1.0})), std::invalid_argument,
                        "^initialGridpoints should be monotonically increasing\\.$");
@@ -131,11 +139,14 @@ TEST(ToppraRobustness, GridsThatAreNotNumbersAreRefused) {
   TOPPRA algorithm(limits(vec({1, 1}), vec({2, 2})), curvedPath());
   for (double bad : robustness::nonFiniteNumbers()) {
     EXPECT_THROW_MESSAGE(algorithm.setGridpoints(vec({0.0, bad, 1.0})), std::invalid_argument,
-                         "^gridpoints should be strictly increasing\\.$") << bad;
+                         "^gridpoints should be strictly increasing\\.$")
+        << bad;
     EXPECT_THROW_MESSAGE(algorithm.setGridpoints(vec({bad, 0.5, 1.0})), std::invalid_argument,
-                         "^Path interval does not match first and last gridpoints\\.$") << bad;
+                         "^Path interval does not match first and last gridpoints\\.$")
+        << bad;
     EXPECT_THROW_MESSAGE(algorithm.setGridpoints(vec({0.0, 0.5, bad})), std::invalid_argument,
-                         "^Path interval does not match first and last gridpoints\\.$") << bad;
+                         "^Path interval does not match first and last gridpoints\\.$")
+        << bad;
   }
 }
 
@@ -170,8 +181,8 @@ TEST(ToppraRobustness, ParametrizersAcceptRoundingBelowZeroAndRefuseTimesThatAre
   const toppra::parametrizer::ConstAccel timing(path, grid, squared_speeds);
   const toppra::parametrizer::Spline spline(path, grid, squared_speeds);
   EXPECT_TRUE(timing.getTimes().allFinite());
-  for (const toppra::Parametrizer* parametrizer : {static_cast<const toppra::Parametrizer*>(&timing),
-                                                   static_cast<const toppra::Parametrizer*>(&spline)}) {
+  for (const toppra::Parametrizer* parametrizer :
+       {static_cast<const toppra::Parametrizer*>(&timing), static_cast<const toppra::Parametrizer*>(&spline)}) {
     const double end = parametrizer->pathInterval()[1];
     EXPECT_TRUE(parametrizer->eval(vec({0.0, end / 2, end}), 0)[1].allFinite());
     for (double bad : robustness::badNumbers()) {

@@ -96,8 +96,7 @@ TEST(SrdfModel, ReadsEveryElementKindInDocumentOrder) {
   EXPECT_EQ(home.group_, "arm");
   EXPECT_EQ(home.joint_values_.at("joint1"), std::vector<double>{-0.125});
   EXPECT_EQ(home.joint_values_.at("joint2"), std::vector<double>{0.5});
-  EXPECT_EQ(model.getGroupStates()[1].joint_values_.at("world_joint"),
-            (std::vector<double>{1, 2, 3, 0, 0, 0, 1}));
+  EXPECT_EQ(model.getGroupStates()[1].joint_values_.at("world_joint"), (std::vector<double>{1, 2, 3, 0, 0, 0, 1}));
 
   ASSERT_EQ(model.getPassiveJoints().size(), 2u);
   EXPECT_EQ(model.getPassiveJoints()[1].name_, "caster_joint");
@@ -121,9 +120,9 @@ TEST(SrdfModel, BrokenDocumentsFailAndLeaveAnEmptyModel) {
   urdf::ModelInterface urdf_model;
   srdf::Model model;
   ASSERT_TRUE(model.initString(urdf_model, kFullDocument));
-  for (const std::string& broken : {std::string("<robot name='a'><group name='g'></robot>"),
-                                   std::string(""), std::string("<other name='a'/>"),
-                                   std::string("<robot><group name='g'/></robot>")}) {
+  for (const std::string& broken :
+       {std::string("<robot name='a'><group name='g'></robot>"), std::string(""), std::string("<other name='a'/>"),
+        std::string("<robot><group name='g'/></robot>")}) {
     EXPECT_FALSE(model.initString(urdf_model, broken)) << broken;
     EXPECT_EQ(model.getName(), "");
     EXPECT_TRUE(model.getGroups().empty());
@@ -191,7 +190,8 @@ TEST(SrdfModel, ReadsTheTestArmDescription) {
   ASSERT_TRUE(model.initFile(urdf_model, bramlock_test::fixturePath("test_arm/test_arm.srdf")));
   EXPECT_EQ(capture.out(), "");
   EXPECT_EQ(model.getGroups().size(), 5u);
-  EXPECT_EQ(model.getGroups()[0].chains_, (std::vector<std::pair<std::string, std::string>>{{"base_link", "tool_link"}}));
+  EXPECT_EQ(model.getGroups()[0].chains_,
+            (std::vector<std::pair<std::string, std::string>>{{"base_link", "tool_link"}}));
   EXPECT_EQ(model.getGroups()[4].links_, (std::vector<std::string>{"link5", "link6"}));
   EXPECT_EQ(model.getGroupStates().size(), 3u);
   EXPECT_EQ(model.getGroupStates()[1].joint_values_.size(), 3u);

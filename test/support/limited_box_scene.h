@@ -13,9 +13,8 @@ namespace fake_scene {
 
 class LimitedBoxScene : public FakeBoxScene {
  public:
-  LimitedBoxScene(std::vector<std::pair<double, double>> bounds, std::vector<Box> obstacles,
-                  std::vector<double> vmax, std::vector<double> amax, int* destroyed = nullptr,
-                  double simplify_margin = 0.0)
+  LimitedBoxScene(std::vector<std::pair<double, double>> bounds, std::vector<Box> obstacles, std::vector<double> vmax,
+                  std::vector<double> amax, int* destroyed = nullptr, double simplify_margin = 0.0)
       : FakeBoxScene(std::move(bounds), std::move(obstacles), simplify_margin),
         vmax_(std::move(vmax)),
         amax_(std::move(amax)),

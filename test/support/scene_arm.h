@@ -47,16 +47,14 @@ inline std::shared_ptr<moveit::core::RobotModel> loadSceneArmModel() {
 
 // A scene in the full form on the two-group SRDF, planning for `group`; the
 // start-up output is swallowed (or kept in `output` when given).
-inline std::unique_ptr<ManipulatorPlanScene> makeSceneArm(const std::string& group = "arm",
-                                                          const std::string& srdf = "scene_arm.srdf",
-                                                          std::vector<double> acceleration_limits =
-                                                              sceneArmAccelerationLimits(),
-                                                          std::string* output = nullptr) {
+inline std::unique_ptr<ManipulatorPlanScene> makeSceneArm(
+    const std::string& group = "arm", const std::string& srdf = "scene_arm.srdf",
+    std::vector<double> acceleration_limits = sceneArmAccelerationLimits(), std::string* output = nullptr) {
   OutputCapture capture;
   auto table = sceneArmMdhTable();
-  auto scene = std::make_unique<ManipulatorPlanScene>(sceneArmDirectory(), "scene_arm.urdf", srdf, group,
-                                                      kSceneArmRobotPadding, 1.0, "gripper_link", table,
-                                                      std::move(acceleration_limits));
+  auto scene =
+      std::make_unique<ManipulatorPlanScene>(sceneArmDirectory(), "scene_arm.urdf", srdf, group, kSceneArmRobotPadding,
+                                             1.0, "gripper_link", table, std::move(acceleration_limits));
   if (output) *output = capture.out();
   return scene;
 }

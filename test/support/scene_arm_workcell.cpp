@@ -36,10 +36,10 @@ void fill(octomap::OcTree& tree, const Box& box, double offset) {
   for (int i = first(box.low.x()); i < end(box.high.x()); ++i) {
     for (int j = first(box.low.y()); j < end(box.high.y()); ++j) {
       for (int k = first(box.low.z()); k < end(box.high.z()); ++k) {
-        tree.updateNode(octomap::point3d(static_cast<float>((i + 0.5) * kVoxelSize + offset),
-                                         static_cast<float>((j + 0.5) * kVoxelSize),
-                                         static_cast<float>((k + 0.5) * kVoxelSize)),
-                        true);
+        tree.updateNode(
+            octomap::point3d(static_cast<float>((i + 0.5) * kVoxelSize + offset),
+                             static_cast<float>((j + 0.5) * kVoxelSize), static_cast<float>((k + 0.5) * kVoxelSize)),
+            true);
       }
     }
   }

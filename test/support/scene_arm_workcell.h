@@ -33,9 +33,9 @@ ManipulatorPlanScene::MdhTable sceneArmMdhTable();
 template <typename Scene = ManipulatorPlanScene, typename... Leading>
 std::unique_ptr<Scene> makeWorkcellSceneIn(const std::string& directory, Leading&&... leading) {
   ManipulatorPlanScene::MdhTable table = sceneArmMdhTable();
-  auto scene = std::make_unique<Scene>(std::forward<Leading>(leading)..., directory, "scene_arm.urdf",
-                                       "scene_arm.srdf", "arm", 0.01, 1.0, "gripper_link", table,
-                                       std::vector<double>{10, 10, 10, 12, 12, 12});
+  auto scene =
+      std::make_unique<Scene>(std::forward<Leading>(leading)..., directory, "scene_arm.urdf", "scene_arm.srdf", "arm",
+                              0.01, 1.0, "gripper_link", table, std::vector<double>{10, 10, 10, 12, 12, 12});
   scene->updateWorldOctomap(workcellOctree());
   return scene;
 }

@@ -41,9 +41,9 @@ class OutputCapture {
 };
 
 struct ChildResult {
-  int exit_code = -1;      // exit status of the child, or 128 + signal number
-  std::string out;         // everything the child wrote to standard output
-  std::string err;         // everything the child wrote to standard error
+  int exit_code = -1;  // exit status of the child, or 128 + signal number
+  std::string out;     // everything the child wrote to standard output
+  std::string err;     // everything the child wrote to standard error
 };
 
 // Variable name -> value; std::nullopt unsets the variable.

@@ -45,8 +45,7 @@ inline toppra::PiecewisePolyPath straightLine(const Vector& direction, double le
 
 // A curved path: a cubic spline through `points` random waypoints of `dof`
 // joints on [0, 1], by default at rest at both ends.
-inline toppra::PiecewisePolyPath randomSpline(int dof, int points, unsigned seed,
-                                              const std::string& ends = "clamped") {
+inline toppra::PiecewisePolyPath randomSpline(int dof, int points, unsigned seed, const std::string& ends = "clamped") {
   std::mt19937 engine(seed);
   std::uniform_real_distribution<double> angle(-1.5, 1.5);
   Vectors positions;
@@ -55,8 +54,8 @@ inline toppra::PiecewisePolyPath randomSpline(int dof, int points, unsigned seed
     positions.push_back(Vector::NullaryExpr(dof, [&] { return angle(engine); }));
     times[k] = static_cast<double>(k) / (points - 1);
   }
-  return toppra::PiecewisePolyPath::CubicSpline(
-      positions, times, {toppra::BoundaryCond(ends), toppra::BoundaryCond(ends)});
+  return toppra::PiecewisePolyPath::CubicSpline(positions, times,
+                                                {toppra::BoundaryCond(ends), toppra::BoundaryCond(ends)});
 }
 
 }  // namespace toppra_test

@@ -41,8 +41,7 @@ LinearConstraintPtrs jointLimits(const Vector& vmax, const Vector& amax,
 Vector constant(double value) { return Vector::Constant(1, value); }
 
 double totalTime(const GeometricPathPtr& path, const TOPPRA& algorithm) {
-  const toppra::parametrizer::ConstAccel timing(path, algorithm.getGridpoints(),
-                                                algorithm.getParametrization());
+  const toppra::parametrizer::ConstAccel timing(path, algorithm.getGridpoints(), algorithm.getParametrization());
   return timing.getTimes()[timing.getTimes().size() - 1];
 }
 
@@ -127,8 +126,7 @@ TEST(Toppra, InfeasibleForwardPassThenARunThatSucceeds) {
   TOPPRA algorithm(jointLimits(constant(1), constant(1)), line(constant(1)));
   // The start speed is squared already: 4 is beyond the velocity limit.
   EXPECT_EQ(algorithm.computePathParametrization(4, 0), TOPPRA::ForwardPassFailed);
-  EXPECT_EQ(algorithm.getMessages(),
-            "Forward pass failed at idx 0\ng_upper = -0.02    -1\nx = 4 4\nx_next = 0 1\n");
+  EXPECT_EQ(algorithm.getMessages(), "Forward pass failed at idx 0\ng_upper = -0.02    -1\nx = 4 4\nx_next = 0 1\n");
   EXPECT_EQ(algorithm.computePathParametrization(1, 0), 0);
   EXPECT_EQ(algorithm.getMessages(), "");
   EXPECT_EQ(algorithm.getParametrization()[0], 1);
@@ -188,8 +186,7 @@ TEST(Toppra, GridSetupAndItsFailures) {
             "Path interval does not match first and last gridpoints.");
   EXPECT_EQ(messageOf([&] { algorithm.setGridpoints(repeated.head(8)); }),
             "Path interval does not match first and last gridpoints.");
-  EXPECT_EQ(messageOf([&] { algorithm.setGridpoints(repeated); }),
-            "gridpoints should be strictly increasing.");
+  EXPECT_EQ(messageOf([&] { algorithm.setGridpoints(repeated); }), "gridpoints should be strictly increasing.");
   EXPECT_EQ(messageOf([&] { algorithm.setGridpoints(Vector()); }), "gridpoints should not be empty.");
   EXPECT_EQ(algorithm.getN(), 10);
   EXPECT_EQ(algorithm.getGridpoints(), grid);

@@ -53,9 +53,8 @@ class StubConstraint : public LinearConstraint {
   explicit StubConstraint(bool constantF) : LinearConstraint(1, 2, constantF, true, true) {}
 
  protected:
-  void computeParams_impl(const toppra::GeometricPath&, const Vector& grid, Vectors& a, Vectors& b,
-                          Vectors& c, Matrices& F, Vectors& g, Bounds& ubound,
-                          Bounds& xbound) override {
+  void computeParams_impl(const toppra::GeometricPath&, const Vector& grid, Vectors& a, Vectors& b, Vectors& c,
+                          Matrices& F, Vectors& g, Bounds& ubound, Bounds& xbound) override {
     for (Eigen::Index i = 0; i < grid.size(); ++i) {
       const double s = grid[i];
       a[i] << s, 2 - s;
@@ -102,8 +101,8 @@ TEST(LinearConstraint, InterpolationCouplesEachPointWithTheNext) {
       stub.discretizationType(toppra::Interpolation);
       staged.compute(stub, line, grid);
       const std::size_t n = grid.size();
-      ASSERT_NO_THROW(toppra::checkConstraintParamSizes(n, 2, 4, constantF, staged.a, staged.b,
-                                                        staged.c, staged.F, staged.g));
+      ASSERT_NO_THROW(
+          toppra::checkConstraintParamSizes(n, 2, 4, constantF, staged.a, staged.b, staged.c, staged.F, staged.g));
       EXPECT_EQ(staged.u, pointwise.u);  // bounds are never converted
       EXPECT_EQ(staged.x, pointwise.x);
       for (std::size_t i = 0; i < n; ++i) {
@@ -144,8 +143,7 @@ TEST(LinearConstraint, PrintTexts) {
             "LinearJointAcceleration\n    Discretization Scheme: 1\n    Has linear inequalities, \n"
             "    Lower acceleration limit:   -1 -2.5\n    Upper acceleration limit:  1 20\n");
   StubConstraint stub(true);
-  EXPECT_EQ(printed(stub),
-            "    Discretization Scheme: 0\n    Has linear inequalities, bounds on u, bounds on x, \n");
+  EXPECT_EQ(printed(stub), "    Discretization Scheme: 0\n    Has linear inequalities, bounds on u, bounds on x, \n");
 }
 
 TEST(LinearConstraint, ParameterSizeTexts) {
@@ -159,8 +157,8 @@ TEST(LinearConstraint, ParameterSizeTexts) {
   const Vectors oneG(1, Vector::Zero(1)), twoG(2, Vector::Zero(1));
   Vectors badG = twoG;
   badG[1] = Vector::Zero(2);
-  auto check = [&](bool constantF, const Vectors& a, const Vectors& b, const Vectors& c,
-                   const Matrices& F, const Vectors& g) {
+  auto check = [&](bool constantF, const Vectors& a, const Vectors& b, const Vectors& c, const Matrices& F,
+                   const Vectors& g) {
     return messageOf([&] { toppra::checkConstraintParamSizes(n, 1, 2, constantF, a, b, c, F, g); });
   };
   EXPECT_EQ(check(false, shortList, good, good, twoF, twoG), "Wrong number of a vectors");
@@ -177,10 +175,8 @@ TEST(LinearConstraint, ParameterSizeTexts) {
   EXPECT_EQ(check(true, good, good, good, twoF, oneG), "Expected only one F matrix");
   EXPECT_EQ(check(true, good, good, good, oneF, twoG), "Expected only one g matrix");
   EXPECT_EQ(check(true, good, badValue, good, oneF, oneG), "Wrong b[i] vector size.");
-  EXPECT_EQ(check(true, good, good, good, Matrices(1, Matrix::Zero(2, 2)), oneG),
-            "Wrong F[0] matrix dimensions.");
-  EXPECT_EQ(check(true, good, good, good, oneF, Vectors(1, Vector::Zero(2))),
-            "Wrong g[0] vector size.");
+  EXPECT_EQ(check(true, good, good, good, Matrices(1, Matrix::Zero(2, 2)), oneG), "Wrong F[0] matrix dimensions.");
+  EXPECT_EQ(check(true, good, good, good, oneF, Vectors(1, Vector::Zero(2))), "Wrong g[0] vector size.");
   EXPECT_EQ(check(true, good, good, good, oneF, oneG), "<no exception>");
 }
 
@@ -202,8 +198,7 @@ TEST(LinearJointVelocity, BoundsOnTheSquaredPathSpeed) {
   EXPECT_EQ(velocityBound(vec({2, -0.5}), vec({-1, -0.25}), vec({3, 1})), Bound(0, 0.25));
   // At rest the path speed cap alone remains; by default there is none.
   EXPECT_EQ(velocityBound(vec({0, 0}), vec({-1, 0}), vec({0, 1}), 3.0), Bound(0, 9));
-  EXPECT_EQ(velocityBound(vec({0}), vec({-1}), vec({1})),
-            Bound(0, std::numeric_limits<double>::infinity()));
+  EXPECT_EQ(velocityBound(vec({0}), vec({-1}), vec({1})), Bound(0, std::numeric_limits<double>::infinity()));
   // A joint that must move forward gives a positive lower bound.
   EXPECT_EQ(velocityBound(vec({2}), vec({1}), vec({4})), Bound(0.25, 4));
   // Incompatible joints: stored as squares, an empty interval.
@@ -211,10 +206,8 @@ TEST(LinearJointVelocity, BoundsOnTheSquaredPathSpeed) {
   // Limits that only allow moving backwards: no admissible speed.
   EXPECT_EQ(velocityBound(vec({1}), vec({-3}), vec({-1})), Bound(0, -1));
   EXPECT_EQ(velocityBound(vec({1, 1}), vec({1, -5}), vec({2, -3})), Bound(0, -1));
-  EXPECT_EQ(messageOf([] { velocityBound(vec({1, 0}), vec({-1, 0.5}), vec({1, 1})); }),
-            "BoxConstraint is infeasible");
-  EXPECT_EQ(messageOf([] { velocityBound(vec({0}), vec({-2}), vec({-1})); }),
-            "BoxConstraint is infeasible");
+  EXPECT_EQ(messageOf([] { velocityBound(vec({1, 0}), vec({-1, 0.5}), vec({1, 1})); }), "BoxConstraint is infeasible");
+  EXPECT_EQ(messageOf([] { velocityBound(vec({0}), vec({-2}), vec({-1})); }), "BoxConstraint is infeasible");
 }
 
 TEST(LinearJointVelocity, UsesThePerPointLimitHook) {
@@ -235,14 +228,10 @@ TEST(LinearJointVelocity, UsesThePerPointLimitHook) {
 TEST(LinearJointLimits, CheckTexts) {
   using toppra::constraint::LinearJointAcceleration;
   using toppra::constraint::LinearJointVelocity;
-  EXPECT_EQ(messageOf([] { LinearJointVelocity(vec({-1}), vec({1, 1})); }),
-            "Velocity limits size must match.");
-  EXPECT_EQ(messageOf([] { LinearJointVelocity(vec({-1, 2}), vec({1, 1})); }),
-            "Bad velocity limits.");
-  EXPECT_EQ(messageOf([] { LinearJointAcceleration(vec({-1}), vec({1, 1})); }),
-            "Acceleration limits size must match.");
-  EXPECT_EQ(messageOf([] { LinearJointAcceleration(vec({-1, 2}), vec({1, 1})); }),
-            "Bad acceleration limits.");
+  EXPECT_EQ(messageOf([] { LinearJointVelocity(vec({-1}), vec({1, 1})); }), "Velocity limits size must match.");
+  EXPECT_EQ(messageOf([] { LinearJointVelocity(vec({-1, 2}), vec({1, 1})); }), "Bad velocity limits.");
+  EXPECT_EQ(messageOf([] { LinearJointAcceleration(vec({-1}), vec({1, 1})); }), "Acceleration limits size must match.");
+  EXPECT_EQ(messageOf([] { LinearJointAcceleration(vec({-1, 2}), vec({1, 1})); }), "Bad acceleration limits.");
   EXPECT_EQ(messageOf([] { LinearJointVelocity(vec({1}), vec({1})); }), "<no exception>");
   EXPECT_EQ(messageOf([] { LinearJointAcceleration(vec({1}), vec({1})); }), "<no exception>");
 }
@@ -257,12 +246,9 @@ TEST(LinearJointAccelerationDeathTest, PathOfTheWrongDimension) {
 // Inverse dynamics of unit masses under a constant load: tau = a + load.
 class UnitMassTorque : public toppra::constraint::JointTorque {
  public:
-  UnitMassTorque(const Vector& lower, const Vector& upper, const Vector& load,
-                 const Vector& friction = Vector())
+  UnitMassTorque(const Vector& lower, const Vector& upper, const Vector& load, const Vector& friction = Vector())
       : JointTorque(lower, upper, friction), m_load(load) {}
-  void computeJointTorques(const Vector&, const Vector&, const Vector& a, Vector& tau) override {
-    tau = a + m_load;
-  }
+  void computeJointTorques(const Vector&, const Vector&, const Vector& a, Vector& tau) override { tau = a + m_load; }
 
  private:
   Vector m_load;
@@ -296,8 +282,7 @@ TEST(JointTorque, UnitMassesGiveTheAccelerationConstraint) {
 TEST(JointTorque, LoadAndFrictionGoIntoTheConstantTerm) {
   // Joint 0 moves forward, joint 1 backward, joint 2 is at rest.
   const auto line = toppra_test::straightLine(vec({1, -2, 0}));
-  UnitMassTorque torque(-Vector::Constant(3, 9), Vector::Constant(3, 9), vec({0.5, -1, 2}),
-                        vec({0.25, 0.5, 4}));
+  UnitMassTorque torque(-Vector::Constant(3, 9), Vector::Constant(3, 9), vec({0.5, -1, 2}), vec({0.25, 0.5, 4}));
   Params p;
   p.compute(torque, line, kGrid);
   EXPECT_EQ(p.c[2], vec({0.75, -1.5, 2}));
@@ -317,8 +302,7 @@ TEST(JointTorque, CheckTexts) {
 // The Cartesian velocity of the first joint alone: v = (qs_0, 0, ..., 0).
 class FirstJointSpeed : public toppra::constraint::CartesianVelocityNorm {
  public:
-  FirstJointSpeed(double limit, bool constantF)
-      : CartesianVelocityNorm(Matrix::Identity(6, 6), limit, constantF) {}
+  FirstJointSpeed(double limit, bool constantF) : CartesianVelocityNorm(Matrix::Identity(6, 6), limit, constantF) {}
   void computeCartesianVelocity(const Vector&, const Vector& qs, Vector& v) override {
     v.setZero();
     v[0] = qs[0];
@@ -330,8 +314,7 @@ TEST(CartesianVelocityNorm, OneJointWithIdentityWeightsIsTheVelocityConstraint) 
   const Vector grid = Vector::LinSpaced(9, 0.05, 0.95);
   const double vmax = 1.7;
   FirstJointSpeed cartesian(vmax * vmax, true);
-  toppra::constraint::LinearJointVelocity velocity(-Vector::Constant(1, vmax),
-                                                   Vector::Constant(1, vmax));
+  toppra::constraint::LinearJointVelocity velocity(-Vector::Constant(1, vmax), Vector::Constant(1, vmax));
   Params byNorm, byVelocity;
   byNorm.compute(cartesian, path, grid);
   byVelocity.compute(velocity, path, grid);

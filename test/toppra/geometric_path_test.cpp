@@ -24,8 +24,7 @@ using toppra_test::messageOf;
 PiecewisePolyPath randomQuinticPath(std::mt19937& engine) {
   std::uniform_real_distribution<double> coefficient(-2.0, 2.0);
   Matrices coefficients;
-  for (int k = 0; k < 3; ++k)
-    coefficients.push_back(Matrix::NullaryExpr(6, 2, [&] { return coefficient(engine); }));
+  for (int k = 0; k < 3; ++k) coefficients.push_back(Matrix::NullaryExpr(6, 2, [&] { return coefficient(engine); }));
   return PiecewisePolyPath(coefficients, {-0.5, 0.1, 0.4, 1.3});
 }
 
@@ -39,8 +38,7 @@ TEST(PiecewisePolyPath, DerivativesMatchFiniteDifferences) {
     // Keep the stencil inside one segment.
     if (std::abs(s - 0.1) < 2 * h || std::abs(s - 0.4) < 2 * h) continue;
     for (int order = 1; order <= 2; ++order) {
-      const Vector difference =
-          (path.eval_single(s + h, order - 1) - path.eval_single(s - h, order - 1)) / (2 * h);
+      const Vector difference = (path.eval_single(s + h, order - 1) - path.eval_single(s - h, order - 1)) / (2 * h);
       const Vector derivative = path.eval_single(s, order);
       EXPECT_LT((difference - derivative).cwiseAbs().maxCoeff(), 1e-5 * (1 + derivative.norm()))
           << "s = " << s << ", order " << order;
@@ -87,14 +85,14 @@ TEST(PiecewisePolyPath, OutOfRangeTextsAndBadBreakpoints) {
   EXPECT_EQ(path.eval_single(1.0, 0)[0], 1.0);
   EXPECT_EQ(messageOf([&] { path.eval_single(1.0 + 1e-12, 0); }),
             "Position 1.000000000001 is outside of range [ 0, 1]");
-  EXPECT_EQ(messageOf([&] { path.eval_single(-0.25, 2); }),
-            "Position -0.25 is outside of range [ 0, 1]");
+  EXPECT_EQ(messageOf([&] { path.eval_single(-0.25, 2); }), "Position -0.25 is outside of range [ 0, 1]");
 
   const Matrices two(2, Matrix::Ones(2, 1));
-  EXPECT_EQ(messageOf([&] { PiecewisePolyPath(two, {0.0, 1.0}); }),
+  EXPECT_EQ(messageOf([&] {
+              PiecewisePolyPath(two, {0.0, 1.0});
+            }),
             "Number of breakpoints must equals number of segments plus 1.");
-  EXPECT_EQ(messageOf([&] { PiecewisePolyPath(two, {0.0, 1.0, 1.0}); }),
-            "Require strictly increasing breakpoints");
+  EXPECT_EQ(messageOf([&] { PiecewisePolyPath(two, {0.0, 1.0, 1.0}); }), "Require strictly increasing breakpoints");
   EXPECT_THROW_MESSAGE(PiecewisePolyPath(Matrices(), {0.0, 1.0}), std::invalid_argument,
                        "^A piecewise polynomial path needs at least one segment\\.$");
 }
@@ -113,11 +111,10 @@ TEST(PiecewisePolyPath, HermiteSplineHitsEndValuesAndRejectsBadInput) {
 
   EXPECT_THROW_MESSAGE(PiecewisePolyPath::CubicHermiteSpline({pa}, {va}, {0.0}), std::invalid_argument,
                        "^A Hermite spline needs at least 2 times and one position and one velocity per time\\.$");
-  EXPECT_THROW_MESSAGE(PiecewisePolyPath::CubicHermiteSpline({pa, pb}, {va}, {0.0, 1.0}),
-                       std::invalid_argument,
+  EXPECT_THROW_MESSAGE(PiecewisePolyPath::CubicHermiteSpline({pa, pb}, {va}, {0.0, 1.0}), std::invalid_argument,
                        "^A Hermite spline needs at least 2 times and one position and one velocity per time\\.$");
-  EXPECT_THROW_MESSAGE(PiecewisePolyPath::CubicHermiteSpline({pa, pb}, {va, vb}, {1.0, 1.0}),
-                       std::invalid_argument, "^Hermite times must be strictly increasing\\.$");
+  EXPECT_THROW_MESSAGE(PiecewisePolyPath::CubicHermiteSpline({pa, pb}, {va, vb}, {1.0, 1.0}), std::invalid_argument,
+                       "^Hermite times must be strictly increasing\\.$");
   EXPECT_THROW_MESSAGE(PiecewisePolyPath::CubicHermiteSpline({pa, Vector::Ones(2)}, {va, vb}, {0.0, 1.0}),
                        std::invalid_argument, "^Hermite positions and velocities must all have the same size\\.$");
 }
@@ -136,8 +133,7 @@ TEST(CubicSpline, ReproducesACubicWithExactEndDerivatives) {
   Vectors positions;
   for (int k = 0; k < times.size(); ++k) positions.push_back(cubicAt(times[k], 0));
   const PiecewisePolyPath spline = PiecewisePolyPath::CubicSpline(
-      positions, times,
-      {BoundaryCond(1, cubicAt(times[0], 1)), BoundaryCond(1, cubicAt(times[5], 1))});
+      positions, times, {BoundaryCond(1, cubicAt(times[0], 1)), BoundaryCond(1, cubicAt(times[5], 1))});
   for (double t = -1.0; t <= 3.0; t += 0.01)
     for (int order = 0; order <= 2; ++order)
       EXPECT_LT((spline.eval_single(t, order) - cubicAt(t, order)).cwiseAbs().maxCoeff(), 1e-12)
@@ -145,20 +141,19 @@ TEST(CubicSpline, ReproducesACubicWithExactEndDerivatives) {
 
   // The same with the second derivative given at both ends (p''(-1) = -5).
   const PiecewisePolyPath bySecond = PiecewisePolyPath::CubicSpline(
-      positions, times,
-      {BoundaryCond(2, std::vector<double>{-5.0, 5.0}), BoundaryCond(2, cubicAt(times[5], 2))});
+      positions, times, {BoundaryCond(2, std::vector<double>{-5.0, 5.0}), BoundaryCond(2, cubicAt(times[5], 2))});
   EXPECT_LT((bySecond.eval_single(0.5, 0) - cubicAt(0.5, 0)).norm(), 1e-12);
 }
 
 TEST(CubicSpline, NaturalAndClampedEnds) {
   Vector times(4);
   times << 0.0, 0.5, 1.5, 2.0;
-  const Vectors positions = {Vector::Constant(2, 1.0), Vector::Constant(2, -1.0),
-                             Vector::Constant(2, 0.5), Vector::Constant(2, 2.0)};
-  const PiecewisePolyPath natural = PiecewisePolyPath::CubicSpline(
-      positions, times, {BoundaryCond("natural"), BoundaryCond("natural")});
-  const PiecewisePolyPath clamped = PiecewisePolyPath::CubicSpline(
-      positions, times, {BoundaryCond("clamped"), BoundaryCond("clamped")});
+  const Vectors positions = {Vector::Constant(2, 1.0), Vector::Constant(2, -1.0), Vector::Constant(2, 0.5),
+                             Vector::Constant(2, 2.0)};
+  const PiecewisePolyPath natural =
+      PiecewisePolyPath::CubicSpline(positions, times, {BoundaryCond("natural"), BoundaryCond("natural")});
+  const PiecewisePolyPath clamped =
+      PiecewisePolyPath::CubicSpline(positions, times, {BoundaryCond("clamped"), BoundaryCond("clamped")});
   for (int k = 0; k < 4; ++k) {
     EXPECT_LT((natural.eval_single(times[k], 0) - positions[k]).norm(), 1e-12);
     EXPECT_LT((clamped.eval_single(times[k], 0) - positions[k]).norm(), 1e-12);
@@ -183,12 +178,10 @@ TEST(CubicSpline, InputTexts) {
   EXPECT_EQ(messageOf([] { BoundaryCond("periodic"); }), "Unknown bc typeperiodic");
   EXPECT_EQ(messageOf(spline(positions, Vector::Zero(3), clamped)),
             "The length of 'positions' doesn't match the length of 'times'.");
-  EXPECT_EQ(messageOf(spline({positions[0]}, Vector::Zero(1), clamped)),
-            "'times' must contain at least 2 elements.");
+  EXPECT_EQ(messageOf(spline({positions[0]}, Vector::Zero(1), clamped)), "'times' must contain at least 2 elements.");
   EXPECT_EQ(messageOf(spline({positions[0], Vector::Zero(3)}, times, clamped)),
             "The number of elements in each position has to be equal.");
-  EXPECT_EQ(messageOf(spline(positions, Vector::Ones(2), clamped)),
-            "'times' must be a strictly increasing sequence.");
+  EXPECT_EQ(messageOf(spline(positions, Vector::Ones(2), clamped)), "'times' must be a strictly increasing sequence.");
   EXPECT_EQ(messageOf(spline(positions, times, BoundaryCond("not-a-knot"))),
             "Boundary condition NotAKnot is not implemented");
   EXPECT_EQ(messageOf(spline(positions, times, BoundaryCond("notaknot"))),
@@ -217,8 +210,7 @@ TEST(ProposeGridpoints, CurvedPathMeetsTheErrorBoundOnEveryInterval) {
     const double ds = grid[i + 1] - grid[i];
     ASSERT_GT(ds, 0);
     EXPECT_LE(ds, 0.05);
-    const double deviation =
-        (path.eval_single((grid[i] + grid[i + 1]) / 2, 2) * 0.5 * ds * ds).cwiseAbs().maxCoeff();
+    const double deviation = (path.eval_single((grid[i] + grid[i + 1]) / 2, 2) * 0.5 * ds * ds).cwiseAbs().maxCoeff();
     EXPECT_LE(deviation, maxError);
   }
 }
@@ -230,12 +222,10 @@ TEST(ProposeGridpoints, InitialGridTexts) {
     std::copy(values.begin(), values.end(), initial.data());
     return [&line, initial] { line.proposeGridpoints(1e-4, 100, 0.05, 0, initial); };
   };
-  EXPECT_EQ(messageOf(propose({0.0})),
-            "initialGridpoints should be empty or have at least 2 elements");
+  EXPECT_EQ(messageOf(propose({0.0})), "initialGridpoints should be empty or have at least 2 elements");
   EXPECT_EQ(messageOf(propose({0.5, 1.0})), "initialGridpoints[0] must be 0 and not 0.5");
   EXPECT_EQ(messageOf(propose({0.0, 0.5, 0.75})), "initialGridpoints[2] must be 1 and not 0.75");
-  EXPECT_EQ(messageOf(propose({0.0, 0.5, 0.5, 1.0})),
-            "initialGridpoints should be monotonically increasing.");
+  EXPECT_EQ(messageOf(propose({0.0, 0.5, 0.5, 1.0})), "initialGridpoints should be monotonically increasing.");
   EXPECT_EQ(messageOf(propose({1e-8, 1.0})), "<no exception>");
   const Vector kept = line.proposeGridpoints(1e-4, 100, 1.0, 0, (Vector(3) << 0.0, 0.3, 1.0).finished());
   EXPECT_EQ(kept, (Vector(3) << 0.0, 0.3, 1.0).finished());

@@ -55,9 +55,10 @@ TEST(ConstAccel, TimeBoundsAndStageChoice) {
   EXPECT_EQ(accelerations[0], 0);
   EXPECT_NO_THROW(timing.eval(vec({-1e-8, 1.000001 * tN + 1e-8}), 0));
   EXPECT_EQ(timing.eval_single(1.000001 * tN, 0), Vector::Ones(1));  // clamped to the path end
-  EXPECT_EQ(messageOf([&] { timing.eval_single(-2e-8, 0); }),
-            "Request time instances out of numerical lower bounds.");
-  EXPECT_EQ(messageOf([&] { timing.eval(vec({-2e-8, 2 * tN}), 0); }),
+  EXPECT_EQ(messageOf([&] { timing.eval_single(-2e-8, 0); }), "Request time instances out of numerical lower bounds.");
+  EXPECT_EQ(messageOf([&] {
+              timing.eval(vec({-2e-8, 2 * tN}), 0);
+            }),
             "Request time instances out of numerical lower bounds.");
   EXPECT_EQ(messageOf([&] { timing.eval_single(1.00001 * tN, 1); }),
             "Request time instances out of numerical upper bounds.");
@@ -132,8 +133,7 @@ TEST(Parametrizers, AgreeOnAToppraResult) {
     EXPECT_LT(((after - before) / (2 * h) - constAccel.eval_single(t, 1)).norm(), 1e-6) << "t = " << t;
     // Stage ends are kinks of the acceleration; a stage lasts far longer than h.
     const Vector velocityBefore = constAccel.eval_single(t - h, 1), velocityAfter = constAccel.eval_single(t + h, 1);
-    EXPECT_LT(((velocityAfter - velocityBefore) / (2 * h) - constAccel.eval_single(t, 2)).norm(), 1e-3)
-        << "t = " << t;
+    EXPECT_LT(((velocityAfter - velocityBefore) / (2 * h) - constAccel.eval_single(t, 2)).norm(), 1e-3) << "t = " << t;
   }
 }
 

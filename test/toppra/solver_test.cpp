@@ -118,8 +118,7 @@ TEST(SolveLp2d, ViolatedRowWithoutCoefficientsIsInfeasible) {
 
 // Maximum of v . y over the vertices of the polygon, found by intersecting
 // every pair of lines; NaN when no vertex is feasible.
-double bruteForceOptimum(const RowVector2& v, const MatrixX3& A, const Vector2& low,
-                         const Vector2& high) {
+double bruteForceOptimum(const RowVector2& v, const MatrixX3& A, const Vector2& low, const Vector2& high) {
   MatrixX3 lines(A.rows() + 4, 3);
   lines << A, -1, 0, low[0], 1, 0, -high[0], 0, -1, low[1], 0, 1, -high[1];
   double best = std::nan("");
@@ -174,8 +173,7 @@ std::shared_ptr<toppra::solver::Seidel> lineSolver() {
   const auto path = std::make_shared<toppra::PiecewisePolyPath>(toppra_test::straightLine(Vector::Ones(1)));
   toppra::LinearConstraintPtrs constraints = {
       std::make_shared<toppra::constraint::LinearJointVelocity>(-Vector::Ones(1), Vector::Ones(1)),
-      std::make_shared<toppra::constraint::LinearJointAcceleration>(-2 * Vector::Ones(1),
-                                                                    2 * Vector::Ones(1))};
+      std::make_shared<toppra::constraint::LinearJointAcceleration>(-2 * Vector::Ones(1), 2 * Vector::Ones(1))};
   solver->initialize(constraints, path, Vector::LinSpaced(5, 0.0, 1.0));
   return solver;
 }
@@ -238,9 +236,9 @@ class RestRows : public toppra::LinearConstraint {
   RestRows() : LinearConstraint(3, 2, true, false, false) {}
 
  protected:
-  void computeParams_impl(const toppra::GeometricPath&, const Vector& grid, toppra::Vectors& a,
-                          toppra::Vectors& b, toppra::Vectors& c, toppra::Matrices& F,
-                          toppra::Vectors& g, toppra::Bounds&, toppra::Bounds&) override {
+  void computeParams_impl(const toppra::GeometricPath&, const Vector& grid, toppra::Vectors& a, toppra::Vectors& b,
+                          toppra::Vectors& c, toppra::Matrices& F, toppra::Vectors& g, toppra::Bounds&,
+                          toppra::Bounds&) override {
     F[0] << 1, 0, 0, 1, 0, -1;
     g[0] << 1.5, 1, 1;
     for (Eigen::Index i = 0; i < grid.size(); ++i) {
@@ -276,12 +274,12 @@ TEST(Seidel, WithoutConstraintsOnlyTheNextStageRowsRemain) {
 TEST(Solver, InitializeRejectsBadTimesAndKeepsItsState) {
   auto solver = lineSolver();
   const auto path = std::make_shared<toppra::PiecewisePolyPath>(toppra_test::straightLine(Vector::Ones(1)));
-  for (const Vector& times : {Vector(), (Vector(3) << 0.0, 0.5, 0.5).finished(),
-                              (Vector(3) << 0.0, 0.7, 0.5).finished()})
+  for (const Vector& times :
+       {Vector(), (Vector(3) << 0.0, 0.5, 0.5).finished(), (Vector(3) << 0.0, 0.7, 0.5).finished()})
     EXPECT_EQ(messageOf([&] { solver->initialize({}, path, times); }), "Invalid times.");
   // A constraint that throws while computing its parameters.
-  toppra::LinearConstraintPtrs infeasible = {std::make_shared<toppra::constraint::LinearJointVelocity>(
-      Vector::Constant(1, 0.5), Vector::Ones(1))};
+  toppra::LinearConstraintPtrs infeasible = {
+      std::make_shared<toppra::constraint::LinearJointVelocity>(Vector::Constant(1, 0.5), Vector::Ones(1))};
   const auto atRest = std::make_shared<toppra::PiecewisePolyPath>(toppra_test::straightLine(Vector::Zero(1)));
   EXPECT_EQ(messageOf([&] { solver->initialize(infeasible, atRest, Vector::LinSpaced(3, 0.0, 1.0)); }),
             "BoxConstraint is infeasible");
@@ -301,8 +299,7 @@ TEST(Solver, DefaultAndExternalSolvers) {
   EXPECT_EQ(messageOf([&] { glpk.solveStagewiseOptim(0, Matrix(), kMaxX, Bound(0, 1), Bound(0, 1), solution); }),
             "TOPPRA was not built with GLPK support.");
   toppra::solver::qpOASESWrapper qpoases;
-  EXPECT_EQ(messageOf([&] { qpoases.initialize({}, path, times); }),
-            "TOPPRA was not built with qpOASES support.");
+  EXPECT_EQ(messageOf([&] { qpoases.initialize({}, path, times); }), "TOPPRA was not built with qpOASES support.");
   EXPECT_EQ(messageOf([&] { qpoases.solveStagewiseOptim(0, Matrix(), kMaxX, Bound(0, 1), Bound(0, 1), solution); }),
             "TOPPRA was not built with qpOASES support.");
   glpk.setupSolver();

@@ -17,11 +17,11 @@ struct BRAMLOCK_EXPORT CollisionRequest {
   std::string group_name;  // joint group whose links take part; empty for all
   bool compute_distance = false;
   bool compute_cost = false;
-  bool want_contacts = false;       // with it, a collision ends the search only at max_contacts
+  bool want_contacts = false;  // with it, a collision ends the search only at max_contacts
   size_t max_contacts = 1;
   size_t max_contacts_per_pair = 1;  // carried for callers
   size_t max_cost_sources = 1;
-  double min_cost_density = 0.2;  // carried for callers
+  double min_cost_density = 0.2;                        // carried for callers
   std::function<bool(const CollisionResult&)> is_done;  // carried for callers
   bool verbose = false;
 };

@@ -48,8 +48,8 @@ class BRAMLOCK_EXPORT CollisionWorld {
 
   virtual void checkWorldCollision(const CollisionRequest& req, CollisionResult& res,
                                    const CollisionWorld& other_world) const = 0;
-  virtual void checkWorldCollision(const CollisionRequest& req, CollisionResult& res,
-                                   const CollisionWorld& other_world, const AllowedCollisionMatrix& acm) const = 0;
+  virtual void checkWorldCollision(const CollisionRequest& req, CollisionResult& res, const CollisionWorld& other_world,
+                                   const AllowedCollisionMatrix& acm) const = 0;
 
   virtual void distanceRobot(const DistanceRequest& req, DistanceResult& res, const CollisionRobot& robot,
                              const RobotState& state) const = 0;

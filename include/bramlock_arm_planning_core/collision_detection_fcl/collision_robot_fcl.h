@@ -41,12 +41,11 @@ class BRAMLOCK_EXPORT CollisionRobotFCL : public CollisionRobot {
                            const CollisionRobot& other_robot, const RobotState& other_state,
                            const AllowedCollisionMatrix& acm) const override;
   void checkOtherCollision(const CollisionRequest& req, CollisionResult& res, const RobotState& state1,
-                           const RobotState& state2, const CollisionRobot& other_robot,
-                           const RobotState& other_state1, const RobotState& other_state2) const override;
+                           const RobotState& state2, const CollisionRobot& other_robot, const RobotState& other_state1,
+                           const RobotState& other_state2) const override;
   void checkOtherCollision(const CollisionRequest& req, CollisionResult& res, const RobotState& state1,
-                           const RobotState& state2, const CollisionRobot& other_robot,
-                           const RobotState& other_state1, const RobotState& other_state2,
-                           const AllowedCollisionMatrix& acm) const override;
+                           const RobotState& state2, const CollisionRobot& other_robot, const RobotState& other_state1,
+                           const RobotState& other_state2, const AllowedCollisionMatrix& acm) const override;
   void distanceSelf(const DistanceRequest& req, DistanceResult& res, const RobotState& state) const override;
   void distanceOther(const DistanceRequest& req, DistanceResult& res, const RobotState& state,
                      const CollisionRobot& other_robot, const RobotState& other_state) const override;

@@ -46,8 +46,7 @@ class BRAMLOCK_EXPORT CollisionWorldFCL : public CollisionWorld {
                            const AllowedCollisionMatrix& acm) const override;
   void distanceRobot(const DistanceRequest& req, DistanceResult& res, const CollisionRobot& robot,
                      const RobotState& state) const override;
-  void distanceWorld(const DistanceRequest& req, DistanceResult& res,
-                     const CollisionWorld& other_world) const override;
+  void distanceWorld(const DistanceRequest& req, DistanceResult& res, const CollisionWorld& other_world) const override;
 
   // Drops the mirror of the current World and mirrors the new one; nothing
   // happens for the current World.

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <array>
-#include <istream>
 #include <cstddef>
+#include <istream>
 #include <memory>
 #include <string>
 #include <vector>

@@ -17,8 +17,8 @@
 //
 // Inverse kinematics results: 0 solved, -1 not solved. Slots 2, 5 and 6 also
 // return -1, with their output emptied, when T is not 4x4 or the reference
-// holds fewer than six values, or either holds a value that is not finite. The object holds solvers that refer to its KDL
-// chain, so it is neither copied nor moved.
+// holds fewer than six values, or either holds a value that is not finite. The object holds solvers that refer to its
+// KDL chain, so it is neither copied nor moved.
 class BRAMLOCK_EXPORT Rev5U800Kinematics : public KinematicsInterface {
  public:
   Rev5U800Kinematics();

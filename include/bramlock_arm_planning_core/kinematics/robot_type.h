@@ -8,6 +8,6 @@
 // kinematics class whose robot type equals the group's
 // (KinematicsInterface::checkRobotTypeEqual).
 struct BRAMLOCK_EXPORT RobotType {
-  int axis_num = 0;                   // number of joints
+  int axis_num = 0;                    // number of joints
   std::vector<double> alpha_sequence;  // MDH twist alpha per joint, radians, base to flange
 };

@@ -101,8 +101,8 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   ManipulatorPlanScene(std::string description_dir, std::string urdf_file, std::string srdf_file,
                        std::string group_name, double robot_padding, double scale);
   // Gripper padding 0.08 and no group selected: call setPlannedJointGroup before any check.
-  ManipulatorPlanScene(std::string description_dir, std::string urdf_file, std::string srdf_file,
-                       double robot_padding, double scale);
+  ManipulatorPlanScene(std::string description_dir, std::string urdf_file, std::string srdf_file, double robot_padding,
+                       double scale);
   // Empty paths, group "arm", paddings 0 and 0.06, scale 1. The model cannot
   // load from empty paths, so this form throws the model's exception.
   ManipulatorPlanScene();
@@ -146,8 +146,7 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   // False unless the vector holds one value per active variable of the planned group.
   bool isValid(std::vector<double> joints);
   void checkCollisionFcl(const collision_detection::CollisionRequest& req, collision_detection::CollisionResult& res,
-                         const moveit::core::RobotState& state,
-                         const collision_detection::AllowedCollisionMatrix& acm);
+                         const moveit::core::RobotState& state, const collision_detection::AllowedCollisionMatrix& acm);
   void checkCollisionFclSimplify(const collision_detection::CollisionRequest& req,
                                  collision_detection::CollisionResult& res, const moveit::core::RobotState& state,
                                  const collision_detection::AllowedCollisionMatrix& acm);

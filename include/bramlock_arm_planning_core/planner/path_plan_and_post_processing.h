@@ -39,14 +39,12 @@ class BRAMLOCK_EXPORT PathPlanAndPostProcessing {
   // (-3 / -4 also for a start / goal holding a value that is not finite), -6
   // when the scene gives no limits for every joint, or -7 when timing fails.
   // The flag is passed on to the generator.
-  int runPlanPipeline(std::vector<double> start, std::vector<double> goal, std::vector<TrajectoryData>& out,
-                      bool flag);
+  int runPlanPipeline(std::vector<double> start, std::vector<double> goal, std::vector<TrajectoryData>& out, bool flag);
   // The same, and prints whether the scene passes each planned segment.
   int runPlanPipeline(std::vector<double> start, std::vector<double> goal, std::vector<TrajectoryData>& out,
                       PaddingType padding, bool flag);
   // Logs one line and returns 0; plans nothing and leaves out as it is.
-  int runPlanPipelineSimulation(std::vector<double> start, std::vector<double> goal,
-                                std::vector<TrajectoryData>& out);
+  int runPlanPipelineSimulation(std::vector<double> start, std::vector<double> goal, std::vector<TrajectoryData>& out);
 
  private:
   int run(std::vector<double> start, std::vector<double> goal, std::vector<TrajectoryData>& out, bool flag,

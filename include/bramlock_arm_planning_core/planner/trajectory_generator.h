@@ -90,8 +90,7 @@ class BRAMLOCK_EXPORT TrajectoryGenerator {
   // Goes on from raiseForAcceleration until every waypoint keeps its limits;
   // false when a bounded number of further sweeps does not get there.
   bool settleAcceleration(const Path& path, std::vector<double>& durations, const double* amax) const;
-  int accelerationSweep(const Path& path, std::vector<double>& durations, const double* amax,
-                        double max_growth) const;
+  int accelerationSweep(const Path& path, std::vector<double>& durations, const double* amax, double max_growth) const;
   // Writes one point per waypoint of a path that passed pathUsable; -1 for
   // durations that do not fit it.
   int writeTrajectory(const Path& path, const std::vector<double>& durations, std::vector<TrajectoryData>& out) const;

@@ -21,8 +21,8 @@ BRAMLOCK_EXPORT bool checkIsometry(const Eigen::Isometry3d& transform, double pr
 
 // A non-rigid transform handed in from outside is a programming error: report
 // it and stop in the calling source file.
-#define BRAMLOCK_ASSERT_ISOMETRY(transform)                                                     \
-  do {                                                                                          \
+#define BRAMLOCK_ASSERT_ISOMETRY(transform)                                                    \
+  do {                                                                                         \
     if (!::moveit::core::checkIsometry((transform), ::moveit::core::kIsometryPrecision, true)) \
-      assert(!"Invalid isometry transform");                                                    \
+      assert(!"Invalid isometry transform");                                                   \
   } while (false)

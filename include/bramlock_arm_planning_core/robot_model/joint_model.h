@@ -58,8 +58,7 @@ class BRAMLOCK_EXPORT JointModel {
   virtual void getVariableRandomPositions(random_numbers::RandomNumberGenerator& rng, double* values,
                                           const Bounds& bounds) const = 0;
   virtual void getVariableRandomPositionsNearBy(random_numbers::RandomNumberGenerator& rng, double* values,
-                                                const Bounds& bounds, const double* near,
-                                                double distance) const = 0;
+                                                const Bounds& bounds, const double* near, double distance) const = 0;
   virtual bool satisfiesPositionBounds(const double* values, const Bounds& bounds, double margin) const = 0;
   virtual bool enforcePositionBounds(double* values, const Bounds& bounds) const = 0;
   virtual bool harmonizePosition(double* values, const Bounds& bounds) const;

@@ -21,9 +21,8 @@ class JointModel;
 class LinkModel;
 
 using vector_Isometry3d = std::vector<Eigen::Isometry3d, Eigen::aligned_allocator<Eigen::Isometry3d>>;
-using LinkTransformMap =
-    std::map<const LinkModel*, Eigen::Isometry3d, std::less<const LinkModel*>,
-             Eigen::aligned_allocator<std::pair<const LinkModel* const, Eigen::Isometry3d>>>;
+using LinkTransformMap = std::map<const LinkModel*, Eigen::Isometry3d, std::less<const LinkModel*>,
+                                  Eigen::aligned_allocator<std::pair<const LinkModel* const, Eigen::Isometry3d>>>;
 
 // One rigid link of the kinematic model: its place in the tree, the fixed
 // transform from the parent link to its joint frame, its collision shapes and

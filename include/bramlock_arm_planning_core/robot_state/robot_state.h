@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include <boost/function.hpp>
 #include <Eigen/Core>
 #include <Eigen/Geometry>
+#include <boost/function.hpp>
 
 #include "bramlock_arm_planning_core/export.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
@@ -267,8 +267,8 @@ class BRAMLOCK_EXPORT RobotState {
                          const char* operation);
   void setJointGroupValues(MarkArray mark, double* values, const JointModelGroup* group, const double* gstate,
                            const char* operation);
-  void setJointGroupValues(MarkArray mark, double* values, const JointModelGroup* group,
-                           const Eigen::VectorXd& gstate, const char* operation);
+  void setJointGroupValues(MarkArray mark, double* values, const JointModelGroup* group, const Eigen::VectorXd& gstate,
+                           const char* operation);
   void scatterGroupValues(const JointModelGroup* group, const double* gstate, double* values);
   void gatherGroupValues(const JointModelGroup* group, const double* values, double* gstate) const;
   void checkGroupArray(const JointModelGroup* group, const double* gstate, const char* operation) const;

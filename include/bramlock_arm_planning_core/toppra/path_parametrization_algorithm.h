@@ -71,8 +71,8 @@ class BRAMLOCK_EXPORT PathParametrizationAlgorithm {
 
  protected:
   // Appends the report of an infeasible stage to m_messages.
-  void reportFailure(const std::string& what, std::size_t i, const char* costName,
-                     const Vector& cost, const Bound& x, const Bound& xNext);
+  void reportFailure(const std::string& what, std::size_t i, const char* costName, const Vector& cost, const Bound& x,
+                     const Bound& xNext);
 
   LinearConstraintPtrs m_constraints;
   GeometricPathPtr m_path;
@@ -90,8 +90,8 @@ class BRAMLOCK_EXPORT PathParametrizationAlgorithm {
  private:
   // Solves stage i for the greatest and the least x; false after reporting
   // the failure when either programme is infeasible.
-  bool solveExtremes(std::size_t i, const Bound& x, const Bound& xNext, const char* setName,
-                     Vector& solution, value_type& lower, value_type& upper);
+  bool solveExtremes(std::size_t i, const Bound& x, const Bound& xNext, const char* setName, Vector& solution,
+                     value_type& lower, value_type& upper);
 };
 
 }  // namespace toppra

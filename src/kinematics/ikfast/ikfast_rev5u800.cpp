@@ -8,7 +8,8 @@
 #include "wrist_circle_solver.h"
 
 void ComputeFk(const double* j, double* eetrans, double* eerot) {
-  const bramlock::internal::rev5u800::Pose pose = bramlock::internal::rev5u800::forwardKinematics({j[0], j[1], j[2], j[3], j[4], j[5]});
+  const bramlock::internal::rev5u800::Pose pose =
+      bramlock::internal::rev5u800::forwardKinematics({j[0], j[1], j[2], j[3], j[4], j[5]});
   for (int row = 0; row < 3; ++row) {
     eetrans[row] = pose.position[row];
     for (int column = 0; column < 3; ++column) eerot[3 * row + column] = pose.rotation(row, column);
@@ -53,8 +54,8 @@ bool IKSolver::ComputeIk(const double* eetrans, const double* eerot, const doubl
   target.position << p[0], p[1], p[2];
   const std::vector<bramlock::internal::rev5u800::Joints> found = bramlock::internal::rev5u800::solveAll(target);
   // Joint 1 carries the branch number; the other joints have one branch each.
-  const unsigned char branch_count =
-      static_cast<unsigned char>(std::max<size_t>(bramlock::internal::rev5u800::kMaxSolutions, std::min<size_t>(found.size(), 254)));
+  const unsigned char branch_count = static_cast<unsigned char>(
+      std::max<size_t>(bramlock::internal::rev5u800::kMaxSolutions, std::min<size_t>(found.size(), 254)));
   std::vector<ikfast::IkSingleDOFSolutionBase<double>> vinfos(6);
   for (size_t branch = 0; branch < found.size() && branch < branch_count; ++branch) {
     std::copy(found[branch].begin(), found[branch].end(), j);

@@ -12,11 +12,11 @@ namespace rev5u800 {
 
 using Joints = std::array<double, 6>;
 
-constexpr double kBaseHeight = 0.328;    // joint 2 above the base
+constexpr double kBaseHeight = 0.328;      // joint 2 above the base
 constexpr double kUpperArmX = 0.04999839;  // joint 3 from joint 2, in joint 2's frame
 constexpr double kUpperArmZ = 0.39999729;
-constexpr double kForearmX = -0.05;  // joint 4's axis from joint 3
-constexpr double kForearmZ = 0.4;    // joint 5 along joint 4's axis
+constexpr double kForearmX = -0.05;     // joint 4's axis from joint 3
+constexpr double kForearmZ = 0.4;       // joint 5 along joint 4's axis
 constexpr double kWristOffset = 0.136;  // joint 6's axis from joint 4's, along joint 5's axis
 constexpr double kToolOffset = 0.1035;  // tool point along joint 6's axis
 

@@ -70,9 +70,9 @@ struct WristPoint {
   double q6, c6, s6;
   Eigen::Vector3d axis5;  // joint 5's axis direction as seen from the wrist point
   Eigen::Vector3d w;
-  double rho;      // distance from joint 1's axis
-  double r;        // distance from joint 2
-  double out_x;    // unit vector from joint 2 to the wrist point in the arm plane (outward, up)
+  double rho;    // distance from joint 1's axis
+  double r;      // distance from joint 2
+  double out_x;  // unit vector from joint 2 to the wrist point in the arm plane (outward, up)
   double up_z;
   double outward;  // joint 5's axis along the outward horizontal direction
   double along;    // joint 3 = along * (unit to wrist point) +- across * (its normal in the arm plane)
@@ -281,9 +281,7 @@ class WristCircleSolver {
 
   WristPoint wristPoint(double q6) const { return wristPoint(q6, std::cos(q6), std::sin(q6)); }
 
-  static bool degenerate(const WristPoint& p) {
-    return !(p.rho >= kDegenerateDistance && p.r >= kDegenerateDistance);
-  }
+  static bool degenerate(const WristPoint& p) { return !(p.rho >= kDegenerateDistance && p.r >= kDegenerateDistance); }
 
   static ArmPlane armPlane(const WristPoint& p, int shoulder, int elbow) {
     const double wx = shoulder * p.rho, wz = p.w.z();
@@ -322,8 +320,8 @@ class WristCircleSolver {
     joint[5] = {p.c6, p.s6};
     const CosSin& c1 = joint[0];
     Eigen::Matrix3d r3;
-    r3 << c1.c * forearm_pitch.c, -c1.s, c1.c * forearm_pitch.s, c1.s * forearm_pitch.c, c1.c,
-        c1.s * forearm_pitch.s, -forearm_pitch.s, 0, forearm_pitch.c;
+    r3 << c1.c * forearm_pitch.c, -c1.s, c1.c * forearm_pitch.s, c1.s * forearm_pitch.c, c1.c, c1.s * forearm_pitch.s,
+        -forearm_pitch.s, 0, forearm_pitch.c;
     Eigen::Matrix3d undo6;
     undo6 << p.c6, p.s6, 0, -p.s6, p.c6, 0, 0, 0, 1;
     const Eigen::Matrix3d m = r3.transpose() * target_.rotation * undo6;
@@ -389,8 +387,8 @@ class WristCircleSolver {
   }
 
   // Splits [a, b] while the arm turns fast across it.
-  void refine(const Parameterisation& param, const ScanPoint& a, const ScanPoint& b,
-              std::vector<ScanPoint>& out, int depth) const {
+  void refine(const Parameterisation& param, const ScanPoint& a, const ScanPoint& b, std::vector<ScanPoint>& out,
+              int depth) const {
     if (depth >= kMaxSplitDepth || !turnsFast(a, b)) return;
     const ScanPoint middle = scanPoint(param, 0.5 * (a.t + b.t), a);
     refine(param, a, middle, out, depth + 1);
@@ -443,8 +441,8 @@ class WristCircleSolver {
     constexpr double kMargin = 1e-9;
     std::vector<WristPoint> inside;
     inside.reserve(static_cast<size_t>((hi - lo) / kScanStep) + 2);
-    for (long k = static_cast<long>(std::ceil((lo + kPi + kMargin) / kScanStep));
-         -kPi + k * kScanStep < hi - kMargin; ++k) {
+    for (long k = static_cast<long>(std::ceil((lo + kPi + kMargin) / kScanStep)); - kPi + k * kScanStep < hi - kMargin;
+         ++k) {
       inside.push_back(gridPoint(k));
     }
     if (inside.empty()) inside.push_back(wristPoint(0.5 * (lo + hi)));
@@ -484,8 +482,8 @@ class WristCircleSolver {
       // without short cuts: the comparisons are data-dependent and branches on
       // them mispredict.
       const bool crossing = v * v_next <= 0.0;
-      const bool dip = (v * v_previous > 0.0) & (std::fabs(v) <= std::fabs(v_previous)) &
-                       (std::fabs(v) < std::fabs(v_next));
+      const bool dip =
+          (v * v_previous > 0.0) & (std::fabs(v) <= std::fabs(v_previous)) & (std::fabs(v) < std::fabs(v_next));
       if (crossing | dip) {
         const auto f = [&](double t) { return loopValue(param, loop, t, samples[i]); };
         if (v == 0.0) {

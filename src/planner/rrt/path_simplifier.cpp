@@ -74,8 +74,8 @@ void erasePoints(JointPath& path, int first, int last) {
 
 // Replaces the stretch between the two ends (ordered along the path) by the
 // straight motion between them.
-void spliceShortcut(JointPath& path, const PathPosition& a, const PathPosition& b,
-                    std::vector<double> end_a, std::vector<double> end_b) {
+void spliceShortcut(JointPath& path, const PathPosition& a, const PathPosition& b, std::vector<double> end_a,
+                    std::vector<double> end_b) {
   if (!a.snapped() && !b.snapped()) {
     if (b.pos == a.pos + 1) {
       path[b.pos] = std::move(end_a);
@@ -188,9 +188,8 @@ bool PathSimplifier::shortcut(JointPath& path, double range_ratio, double snap_r
     const double reach = total * range_ratio;
     std::mt19937 engine = attemptEngine();
     PathPosition a = locate(lengths, uniformReal(engine, 0.0, total), snap);
-    PathPosition b = locate(
-        lengths, uniformReal(engine, std::max(0.0, a.length - reach), std::min(a.length + reach, total)),
-        snap);
+    PathPosition b =
+        locate(lengths, uniformReal(engine, std::max(0.0, a.length - reach), std::min(a.length + reach, total)), snap);
     if (pointlessShortcut(a, b)) {
       ++idle;
       continue;

@@ -74,10 +74,9 @@ struct CubicSplineFlavour {
   template <class Knots>
   static double segmentTorqueRatio(std::size_t i, double T, const std::vector<std::vector<double>>& p,
                                    const Knots& knots, const std::vector<double>& limits,
-                                   const bramlock::dynamics::Model& model, bramlock::dynamics::Data& data,
-                                   int joints) {
-    return evaluateTorqueConstraintsForSegment(static_cast<int>(i), T, p, knots.velocities, limits, model, data,
-                                               joints, kTorqueSamples);
+                                   const bramlock::dynamics::Model& model, bramlock::dynamics::Data& data, int joints) {
+    return evaluateTorqueConstraintsForSegment(static_cast<int>(i), T, p, knots.velocities, limits, model, data, joints,
+                                               kTorqueSamples);
   }
 
   static void waypointDerivatives(const Spline& /*spline*/, const std::vector<double>& positions,
@@ -90,7 +89,6 @@ struct CubicSplineFlavour {
   // The cubic file has no jerk columns.
   static void writeJerkHeader(std::ostream& /*file*/, int /*joint*/) {}
   static void writeJerk(std::ostream& /*file*/, const Spline& /*spline*/, double /*e*/) {}
-
 
   static constexpr char kTorqueSwitch[] = "力矩约束{}";
   static constexpr char kInvalidPoints[] = "无效的路径点数据";

@@ -28,9 +28,8 @@ struct QuinticSplineFlavour {
   static void solveKnotStates(const std::vector<std::vector<double>>& positions, const std::vector<double>& durations,
                               Knots& knots) {
     knots.accelerations.reserve(positions.size());
-    for (Spline& spline :
-         bramlock::internal::restToRestSplines<QuinticSplineFlavour>(bramlock::internal::knotTimes(durations),
-                                                                     positions)) {
+    for (Spline& spline : bramlock::internal::restToRestSplines<QuinticSplineFlavour>(
+             bramlock::internal::knotTimes(durations), positions)) {
       knots.velocities.push_back(std::move(spline.velocities));
       knots.accelerations.push_back(std::move(spline.accelerations));
     }
@@ -53,8 +52,7 @@ struct QuinticSplineFlavour {
   template <class Knots>
   static double segmentTorqueRatio(std::size_t i, double T, const std::vector<std::vector<double>>& p,
                                    const Knots& knots, const std::vector<double>& limits,
-                                   const bramlock::dynamics::Model& model, bramlock::dynamics::Data& data,
-                                   int joints) {
+                                   const bramlock::dynamics::Model& model, bramlock::dynamics::Data& data, int joints) {
     return evaluateQuinticTorqueConstraintsForSegment(static_cast<int>(i), p, knots.velocities, knots.accelerations,
                                                       limits, model, data, joints, T);
   }
@@ -68,7 +66,6 @@ struct QuinticSplineFlavour {
 
   static void writeJerkHeader(std::ostream& file, int joint) { file << ",j" << joint << "_jerk"; }
   static void writeJerk(std::ostream& file, const Spline& spline, double e) { file << ',' << spline.jerk(e); }
-
 
   static constexpr char kTorqueSwitch[] = "QuinticSpline: 力矩约束{}";
   static constexpr char kInvalidPoints[] = "QuinticSpline: 无效路径点";

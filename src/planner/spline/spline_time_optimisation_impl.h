@@ -256,8 +256,8 @@ typename SplineTrajectoryPlanner<Flavour>::SegmentRatios SplineTrajectoryPlanner
   const auto segments = segmentPolynomials(knots, i, T);
   SegmentRatios ratios;
   for (std::size_t j = 0; j < joints; ++j) {
-    const ConstraintEvaluation evaluation = evaluateJointLimitRatios(
-        segments[j], T, start.vmax[j], end.vmax[j], start.amax[j], end.amax[j], kJointCheckSamples);
+    const ConstraintEvaluation evaluation = evaluateJointLimitRatios(segments[j], T, start.vmax[j], end.vmax[j],
+                                                                     start.amax[j], end.amax[j], kJointCheckSamples);
     const double ratio = largestRatio(evaluation);
     ratios.joint_max = worseRatio(ratios.joint_max, ratio);
     if (ratio > 1.0) {
@@ -325,8 +325,8 @@ std::vector<double> SplineTrajectoryPlanner<Flavour>::optimizeTimeIntervals(cons
     }
     if (!settled) {
       const double step = largest_excess > kLargeExcess
-                               ? kLargeExcessStep
-                               : (largest_excess < kSmallExcess ? kSmallExcessStep : step_factor_);
+                              ? kLargeExcessStep
+                              : (largest_excess < kSmallExcess ? kSmallExcessStep : step_factor_);
       spreadIncrements(increments, excess, spreading_passes);
       for (std::size_t i = 0; i < segments; ++i) {
         if (increments[i] > 0.0) {
@@ -463,8 +463,8 @@ double SplineTrajectoryPlanner<Flavour>::instantRatio(const std::vector<Segment>
     ratio = worseRatio(ratio, largestRatio(evaluateCartesianConstraints(q, qd, tool, *model_, *data_)));
   }
   if (torque_limited) {
-    ratio = worseRatio(ratio, largestTorqueRatio(bramlock::dynamics::rnea(*model_, *data_, q, qd, qdd),
-                                                 limits.torque_max));
+    ratio =
+        worseRatio(ratio, largestTorqueRatio(bramlock::dynamics::rnea(*model_, *data_, q, qd, qdd), limits.torque_max));
   }
   return ratio;
 }

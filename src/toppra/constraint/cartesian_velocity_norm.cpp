@@ -15,8 +15,7 @@ CartesianVelocityNorm::CartesianVelocityNorm(const Matrix& S, value_type limit, 
 
 void CartesianVelocityNorm::check() const {
   if (!(m_limit >= 0)) throw std::invalid_argument("Velocity limit should be positive.");
-  if (m_S.rows() != 6 || m_S.cols() != 6)
-    throw std::invalid_argument("S matrix should be of size 6x6.");
+  if (m_S.rows() != 6 || m_S.cols() != 6) throw std::invalid_argument("S matrix should be of size 6x6.");
 }
 
 std::ostream& CartesianVelocityNorm::print(std::ostream& os) const {
@@ -25,10 +24,8 @@ std::ostream& CartesianVelocityNorm::print(std::ostream& os) const {
   return os << "    Velocity norm limit: " << m_limit << "\n";
 }
 
-void CartesianVelocityNorm::computeParams_impl(const GeometricPath& path,
-                                               const Vector& gridpoints, Vectors& a, Vectors& b,
-                                               Vectors& c, Matrices& F, Vectors& g, Bounds&,
-                                               Bounds&) {
+void CartesianVelocityNorm::computeParams_impl(const GeometricPath& path, const Vector& gridpoints, Vectors& a,
+                                               Vectors& b, Vectors& c, Matrices& F, Vectors& g, Bounds&, Bounds&) {
   if (m_constantF) {
     F[0].setOnes();
     g[0].setConstant(m_limit);

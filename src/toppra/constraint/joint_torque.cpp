@@ -19,8 +19,7 @@ value_type sign(value_type value) {
 
 }  // namespace
 
-JointTorque::JointTorque(const Vector& lowerTlimit, const Vector& upperTlimit,
-                         const Vector& frictionCoeffs)
+JointTorque::JointTorque(const Vector& lowerTlimit, const Vector& upperTlimit, const Vector& frictionCoeffs)
     : LinearConstraint(2 * lowerTlimit.size(), lowerTlimit.size(), true, false, false),
       m_lower(lowerTlimit),
       m_upper(upperTlimit),
@@ -29,8 +28,7 @@ JointTorque::JointTorque(const Vector& lowerTlimit, const Vector& upperTlimit,
 }
 
 void JointTorque::check() const {
-  if (m_lower.size() != m_upper.size())
-    throw std::invalid_argument("Torque limits size must match.");
+  if (m_lower.size() != m_upper.size()) throw std::invalid_argument("Torque limits size must match.");
   if (m_frictionCoeffs.size() > 0 && m_frictionCoeffs.size() != m_lower.size())
     throw std::invalid_argument("Torque limits size and friction vector size must match.");
   bramlock::internal::checkLimitPair(m_lower, m_upper, "Torque limits size must match.", "Bad torque limits.");
@@ -42,9 +40,8 @@ std::ostream& JointTorque::print(std::ostream& os) const {
   return bramlock::internal::printLimits(os, "Lower torque limit", m_lower, "Upper torque limit", m_upper);
 }
 
-void JointTorque::computeParams_impl(const GeometricPath& path, const Vector& gridpoints,
-                                     Vectors& a, Vectors& b, Vectors& c, Matrices& F, Vectors& g,
-                                     Bounds&, Bounds&) {
+void JointTorque::computeParams_impl(const GeometricPath& path, const Vector& gridpoints, Vectors& a, Vectors& b,
+                                     Vectors& c, Matrices& F, Vectors& g, Bounds&, Bounds&) {
   const Eigen::Index ndofs = m_lower.size();
   bramlock::internal::writeLimitRows(m_lower, m_upper, F[0], g[0]);
   const Vector zero = Vector::Zero(ndofs);

@@ -28,10 +28,10 @@ inline void writeLimitRows(const Vector& lower, const Vector& upper, Matrix& F, 
   g << upper, -lower;
 }
 
-inline std::ostream& printLimits(std::ostream& os, const char* lowerLabel, const Vector& lower,
-                                 const char* upperLabel, const Vector& upper) {
-  return os << "    " << lowerLabel << ": " << lower.transpose() << "\n    " << upperLabel << ": "
-            << upper.transpose() << "\n";
+inline std::ostream& printLimits(std::ostream& os, const char* lowerLabel, const Vector& lower, const char* upperLabel,
+                                 const Vector& upper) {
+  return os << "    " << lowerLabel << ": " << lower.transpose() << "\n    " << upperLabel << ": " << upper.transpose()
+            << "\n";
 }
 
 }  // namespace internal

@@ -27,8 +27,8 @@ Vector stacked(const Vector& upper, const Vector& lower) {
 // Stage i is constrained at s_i and at s_{i+1}, where x_{i+1} = x_i + 2 delta_i u;
 // the last point pairs with itself.
 void convertToInterpolation(const Vector& gridpoints, bool constantF, const Vectors& pa, const Vectors& pb,
-                            const Vectors& pc, const Matrices& pF, const Vectors& pg, Vectors& a,
-                            Vectors& b, Vectors& c, Matrices& F, Vectors& g) {
+                            const Vectors& pc, const Matrices& pF, const Vectors& pg, Vectors& a, Vectors& b,
+                            Vectors& c, Matrices& F, Vectors& g) {
   const std::size_t n = static_cast<std::size_t>(gridpoints.size());
   for (std::size_t i = 0; i < n; ++i) {
     const std::size_t j = std::min(i + 1, n - 1);
@@ -53,21 +53,18 @@ void convertToInterpolation(const Vector& gridpoints, bool constantF, const Vect
 
 using bramlock::internal::throwUnless;
 
-void checkValueSizes(std::size_t i, std::int64_t m, const Vectors& a, const Vectors& b,
-                     const Vectors& c) {
+void checkValueSizes(std::size_t i, std::int64_t m, const Vectors& a, const Vectors& b, const Vectors& c) {
   throwUnless(a[i].size() == m, "Wrong a[i] vector size.");
   throwUnless(b[i].size() == m, "Wrong b[i] vector size.");
   throwUnless(c[i].size() == m, "Wrong c[i] vector size.");
 }
 
-bool hasShape(const Matrix& F, std::int64_t k, std::int64_t m) {
-  return F.rows() == k && F.cols() == m;
-}
+bool hasShape(const Matrix& F, std::int64_t k, std::int64_t m) { return F.rows() == k && F.cols() == m; }
 
 }  // namespace
 
-LinearConstraint::LinearConstraint(std::int64_t nbInequalities, std::int64_t valueDim,
-                                   bool constantF, bool hasUbounds, bool hasXbounds)
+LinearConstraint::LinearConstraint(std::int64_t nbInequalities, std::int64_t valueDim, bool constantF, bool hasUbounds,
+                                   bool hasXbounds)
     : m_nbInequalities(nbInequalities),
       m_valueDim(valueDim),
       m_constantF(constantF),
@@ -82,9 +79,8 @@ std::ostream& LinearConstraint::print(std::ostream& os) const {
   return os << "\n";
 }
 
-void LinearConstraint::computeParams(const GeometricPath& path, const Vector& gridpoints,
-                                     Vectors& a, Vectors& b, Vectors& c, Matrices& F, Vectors& g,
-                                     Bounds& ubound, Bounds& xbound) {
+void LinearConstraint::computeParams(const GeometricPath& path, const Vector& gridpoints, Vectors& a, Vectors& b,
+                                     Vectors& c, Matrices& F, Vectors& g, Bounds& ubound, Bounds& xbound) {
   const std::size_t n = static_cast<std::size_t>(gridpoints.size());
   assert(n > 0 && "N > 0");
   allocateParams(n, a, b, c, F, g, ubound, xbound);
@@ -99,21 +95,18 @@ void LinearConstraint::computeParams(const GeometricPath& path, const Vector& gr
   }
 }
 
-void LinearConstraint::allocateParams(std::size_t n, Vectors& a, Vectors& b, Vectors& c,
-                                      Matrices& F, Vectors& g, Bounds& ubound,
-                                      Bounds& xbound) const {
+void LinearConstraint::allocateParams(std::size_t n, Vectors& a, Vectors& b, Vectors& c, Matrices& F, Vectors& g,
+                                      Bounds& ubound, Bounds& xbound) const {
   if (m_nbInequalities > 0) {
     const std::int64_t factor = m_discretizationType == Interpolation ? 2 : 1;
-    allocateInequalityParams(n, factor * m_nbInequalities, factor * m_valueDim, m_constantF, a, b,
-                             c, F, g);
+    allocateInequalityParams(n, factor * m_nbInequalities, factor * m_valueDim, m_constantF, a, b, c, F, g);
   }
   if (m_hasUbounds) ubound.resize(n);
   if (m_hasXbounds) xbound.resize(n);
 }
 
-void LinearConstraint::allocateInequalityParams(std::size_t n, std::int64_t k, std::int64_t m,
-                                                bool constantF, Vectors& a, Vectors& b,
-                                                Vectors& c, Matrices& F, Vectors& g) {
+void LinearConstraint::allocateInequalityParams(std::size_t n, std::int64_t k, std::int64_t m, bool constantF,
+                                                Vectors& a, Vectors& b, Vectors& c, Matrices& F, Vectors& g) {
   for (Vectors* values : {&a, &b, &c}) {
     values->resize(n);
     for (Vector& value : *values) value.resize(m);
@@ -125,9 +118,8 @@ void LinearConstraint::allocateInequalityParams(std::size_t n, std::int64_t k, s
   for (Vector& value : g) value.resize(k);
 }
 
-void checkConstraintParamSizes(std::size_t n, std::int64_t k, std::int64_t m, bool constantF,
-                               const Vectors& a, const Vectors& b, const Vectors& c,
-                               const Matrices& F, const Vectors& g) {
+void checkConstraintParamSizes(std::size_t n, std::int64_t k, std::int64_t m, bool constantF, const Vectors& a,
+                               const Vectors& b, const Vectors& c, const Matrices& F, const Vectors& g) {
   throwUnless(a.size() == n, "Wrong number of a vectors");
   throwUnless(b.size() == n, "Wrong number of b vectors");
   throwUnless(c.size() == n, "Wrong number of c vectors");

@@ -8,8 +8,7 @@
 namespace toppra {
 namespace constraint {
 
-LinearJointAcceleration::LinearJointAcceleration(const Vector& lowerAlimit,
-                                                 const Vector& upperAlimit)
+LinearJointAcceleration::LinearJointAcceleration(const Vector& lowerAlimit, const Vector& upperAlimit)
     : LinearConstraint(2 * lowerAlimit.size(), lowerAlimit.size(), true, false, false),
       m_lower(lowerAlimit),
       m_upper(upperAlimit) {
@@ -18,20 +17,17 @@ LinearJointAcceleration::LinearJointAcceleration(const Vector& lowerAlimit,
 
 void LinearJointAcceleration::check() const {
   bramlock::internal::checkLimitPair(m_lower, m_upper, "Acceleration limits size must match.",
-                         "Bad acceleration limits.");
+                                     "Bad acceleration limits.");
 }
 
 std::ostream& LinearJointAcceleration::print(std::ostream& os) const {
   os << "LinearJointAcceleration\n";
   LinearConstraint::print(os);
-  return bramlock::internal::printLimits(os, "Lower acceleration limit", m_lower, "Upper acceleration limit",
-                             m_upper);
+  return bramlock::internal::printLimits(os, "Lower acceleration limit", m_lower, "Upper acceleration limit", m_upper);
 }
 
-void LinearJointAcceleration::computeParams_impl(const GeometricPath& path,
-                                                 const Vector& gridpoints, Vectors& a, Vectors& b,
-                                                 Vectors& c, Matrices& F, Vectors& g, Bounds&,
-                                                 Bounds&) {
+void LinearJointAcceleration::computeParams_impl(const GeometricPath& path, const Vector& gridpoints, Vectors& a,
+                                                 Vectors& b, Vectors& c, Matrices& F, Vectors& g, Bounds&, Bounds&) {
   const Eigen::Index ndofs = m_valueDim;
   bramlock::internal::writeLimitRows(m_lower, m_upper, F[0], g[0]);
   assert(ndofs == path.dof());

@@ -10,8 +10,7 @@
 namespace toppra {
 namespace constraint {
 
-LinearJointVelocity::LinearJointVelocity(const Vector& lowerVlimit, const Vector& upperVlimit,
-                                         value_type maxPathSpeed)
+LinearJointVelocity::LinearJointVelocity(const Vector& lowerVlimit, const Vector& upperVlimit, value_type maxPathSpeed)
     : LinearConstraint(0, 0, true, false, true),
       m_lower(lowerVlimit),
       m_upper(upperVlimit),
@@ -20,8 +19,7 @@ LinearJointVelocity::LinearJointVelocity(const Vector& lowerVlimit, const Vector
 }
 
 void LinearJointVelocity::check() const {
-  bramlock::internal::checkLimitPair(m_lower, m_upper, "Velocity limits size must match.",
-                         "Bad velocity limits.");
+  bramlock::internal::checkLimitPair(m_lower, m_upper, "Velocity limits size must match.", "Bad velocity limits.");
   if (!(m_maxPathSpeed >= 0)) throw std::invalid_argument("Bad maximum path speed.");
 }
 
@@ -31,9 +29,8 @@ std::ostream& LinearJointVelocity::print(std::ostream& os) const {
   return bramlock::internal::printLimits(os, "Lower velocity limit", m_lower, "Upper velocity limit", m_upper);
 }
 
-void LinearJointVelocity::computeParams_impl(const GeometricPath& path, const Vector& gridpoints,
-                                             Vectors&, Vectors&, Vectors&, Matrices&, Vectors&,
-                                             Bounds&, Bounds& xbound) {
+void LinearJointVelocity::computeParams_impl(const GeometricPath& path, const Vector& gridpoints, Vectors&, Vectors&,
+                                             Vectors&, Matrices&, Vectors&, Bounds&, Bounds& xbound) {
   const Eigen::Index ndofs = m_lower.size();
   assert(path.dof() == m_lower.size());
   for (Eigen::Index i = 0; i < gridpoints.size(); ++i) {

@@ -14,16 +14,14 @@ namespace {
 void checkInitialEnd(const Vector& grid, Eigen::Index index, value_type expected) {
   if (std::abs(expected - grid[index]) > TOPPRA_NEARLY_ZERO) {
     std::ostringstream text;
-    text << "initialGridpoints[" << index << "] must be " << expected << " and not "
-         << grid[index];
+    text << "initialGridpoints[" << index << "] must be " << expected << " and not " << grid[index];
     throw std::invalid_argument(text.str());
   }
 }
 
 std::list<value_type> startingGrid(const Bound& interval, const Vector& initial) {
   if (initial.size() == 0) return {interval[0], interval[1]};
-  if (initial.size() == 1)
-    throw std::invalid_argument("initialGridpoints should be empty or have at least 2 elements");
+  if (initial.size() == 1) throw std::invalid_argument("initialGridpoints should be empty or have at least 2 elements");
   checkInitialEnd(initial, 0, interval[0]);
   checkInitialEnd(initial, initial.size() - 1, interval[1]);
   for (Eigen::Index j = 1; j < initial.size(); ++j)
@@ -41,8 +39,8 @@ Vectors GeometricPath::eval(const Vector& positions, int order) const {
   return result;
 }
 
-Vector GeometricPath::proposeGridpoints(double maxError, int maxIterations, double maxSegmentLength,
-                                        int minPoints, const Vector& initialGridpoints) const {
+Vector GeometricPath::proposeGridpoints(double maxError, int maxIterations, double maxSegmentLength, int minPoints,
+                                        const Vector& initialGridpoints) const {
   assert(minPoints >= 0);
   // A tolerance of 0 (or NaN) would bisect down to rounding and never stop.
   if (!(maxError > 0) || !(maxSegmentLength > 0))

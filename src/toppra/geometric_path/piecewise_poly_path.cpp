@@ -26,8 +26,7 @@ BoundaryCond::BoundaryCond(const std::string& name) : order(0) {
 BoundaryCond::BoundaryCond(int order, const std::vector<value_type>& values)
     : BoundaryCond(order, Vector(Eigen::Map<const Vector>(values.data(), values.size()))) {}
 
-BoundaryCond::BoundaryCond(int order, Vector values)
-    : type(Specified), order(order), values(std::move(values)) {}
+BoundaryCond::BoundaryCond(int order, Vector values) : type(Specified), order(order), values(std::move(values)) {}
 
 Matrix differentiateCoefficients(const Matrix& coefficients) {
   const Eigen::Index rows = coefficients.rows();
@@ -54,8 +53,7 @@ void normaliseCondition(BoundaryCond& bc, Eigen::Index dof) {
     case NotAKnot:
       throw std::runtime_error("Boundary condition NotAKnot is not implemented");
     default:
-      if (bc.order != 1 && bc.order != 2)
-        throw std::runtime_error("The specified derivative order must be 1 or 2.");
+      if (bc.order != 1 && bc.order != 2) throw std::runtime_error("The specified derivative order must be 1 or 2.");
       if (bc.values.size() != dof)
         throw std::runtime_error("`deriv_value` size " + std::to_string(bc.values.size()) +
                                  " is not the expected one " + std::to_string(dof) + ".");
@@ -70,16 +68,14 @@ void checkInputArgs(const Vectors& positions, const Vector& times, BoundaryCondP
   if (times.size() < 2) throw std::runtime_error("'times' must contain at least 2 elements.");
   const Eigen::Index dof = positions[0].size();
   for (const Vector& position : positions)
-    if (position.size() != dof)
-      throw std::runtime_error("The number of elements in each position has to be equal.");
+    if (position.size() != dof) throw std::runtime_error("The number of elements in each position has to be equal.");
   for (Eigen::Index k = 0; k + 1 < times.size(); ++k)
-    if (!(times[k + 1] - times[k] > 0))
-      throw std::runtime_error("'times' must be a strictly increasing sequence.");
+    if (!(times[k + 1] - times[k] > 0)) throw std::runtime_error("'times' must be a strictly increasing sequence.");
   for (BoundaryCond& bc : bc_type) normaliseCondition(bc, dof);
 }
 
-void computePPolyCoefficients(const Vectors& positions, const Vector& times,
-                              const BoundaryCondPair& bc_type, Matrices& coefficients) {
+void computePPolyCoefficients(const Vectors& positions, const Vector& times, const BoundaryCondPair& bc_type,
+                              Matrices& coefficients) {
   const Eigen::Index n = times.size();
   const Eigen::Index dof = positions[0].size();
   const Vector dt = times.tail(n - 1) - times.head(n - 1);
@@ -130,10 +126,8 @@ void computePPolyCoefficients(const Vectors& positions, const Vector& times,
 
 }  // namespace _cubic_spline
 
-PiecewisePolyPath::PiecewisePolyPath(const Matrices& coefficients,
-                                     const std::vector<value_type>& breakpoints) {
-  if (coefficients.empty())
-    throw std::invalid_argument("A piecewise polynomial path needs at least one segment.");
+PiecewisePolyPath::PiecewisePolyPath(const Matrices& coefficients, const std::vector<value_type>& breakpoints) {
+  if (coefficients.empty()) throw std::invalid_argument("A piecewise polynomial path needs at least one segment.");
   m_configSize = m_dof = static_cast<int>(coefficients[0].cols());
   m_coefficients = coefficients;
   m_breakpoints = breakpoints;
@@ -148,8 +142,7 @@ Vector PiecewisePolyPath::eval_single(value_type s, int order) const {
   const Matrix& coefficients = getCoefficient(k, order);
   const value_type t = s - m_breakpoints[k];
   Vector result = Vector::Zero(m_dof);
-  for (int r = 0; r <= m_degree; ++r)
-    result += std::pow(t, m_degree - r) * coefficients.row(r).transpose();
+  for (int r = 0; r <= m_degree; ++r) result += std::pow(t, m_degree - r) * coefficients.row(r).transpose();
   return result;
 }
 
@@ -158,20 +151,16 @@ Vectors PiecewisePolyPath::eval(const Vector& positions, int order) const {
   return GeometricPath::eval(positions, order);
 }
 
-Bound PiecewisePolyPath::pathInterval() const {
-  return Bound(m_breakpoints.front(), m_breakpoints.back());
-}
+Bound PiecewisePolyPath::pathInterval() const { return Bound(m_breakpoints.front(), m_breakpoints.back()); }
 
-PiecewisePolyPath PiecewisePolyPath::CubicHermiteSpline(const Vectors& positions,
-                                                        const Vectors& velocities,
+PiecewisePolyPath PiecewisePolyPath::CubicHermiteSpline(const Vectors& positions, const Vectors& velocities,
                                                         std::vector<value_type> times) {
   PiecewisePolyPath path;
   path.initAsHermite(positions, velocities, times);
   return path;
 }
 
-PiecewisePolyPath PiecewisePolyPath::constructHermite(const Vectors& positions,
-                                                      const Vectors& velocities,
+PiecewisePolyPath PiecewisePolyPath::constructHermite(const Vectors& positions, const Vectors& velocities,
                                                       std::vector<value_type> times) {
   return CubicHermiteSpline(positions, velocities, std::move(times));
 }
@@ -188,8 +177,7 @@ void PiecewisePolyPath::initAsHermite(const Vectors& positions, const Vectors& v
                                       const std::vector<value_type>& times) {
   const std::size_t n = times.size();
   if (n < 2 || positions.size() != n || velocities.size() != n)
-    throw std::invalid_argument(
-        "A Hermite spline needs at least 2 times and one position and one velocity per time.");
+    throw std::invalid_argument("A Hermite spline needs at least 2 times and one position and one velocity per time.");
   const Eigen::Index dof = positions[0].size();
   for (std::size_t k = 0; k < n; ++k) {
     if (positions[k].size() != dof || velocities[k].size() != dof)
@@ -230,8 +218,7 @@ std::size_t PiecewisePolyPath::findSegmentIndex(value_type s) const {
   const value_type back = m_breakpoints.back();
   if (!(s >= front && s <= back)) {  // NaN is outside too
     std::ostringstream text;
-    text << std::setprecision(16) << "Position " << s << " is outside of range [ " << front << ", "
-         << back << "]";
+    text << std::setprecision(16) << "Position " << s << " is outside of range [ " << front << ", " << back << "]";
     throw std::runtime_error(text.str());
   }
   const auto firstGreater = std::upper_bound(m_breakpoints.begin(), m_breakpoints.end(), s);
@@ -247,8 +234,7 @@ void PiecewisePolyPath::checkInputArgs() const {
   if (m_breakpoints.size() != m_coefficients.size() + 1)
     throw std::runtime_error("Number of breakpoints must equals number of segments plus 1.");
   for (std::size_t k = 0; k + 1 < m_breakpoints.size(); ++k)
-    if (!(m_breakpoints[k] < m_breakpoints[k + 1]))
-      throw std::runtime_error("Require strictly increasing breakpoints");
+    if (!(m_breakpoints[k] < m_breakpoints[k + 1])) throw std::runtime_error("Require strictly increasing breakpoints");
   if (!std::isfinite(m_breakpoints.front()) || !std::isfinite(m_breakpoints.back()))
     throw std::runtime_error("Breakpoints must be finite");
   for (const Matrix& coefficients : m_coefficients)

@@ -26,8 +26,7 @@ void ConstAccel::process_internals() {
   }
 }
 
-bool ConstAccel::evalParams(const Vector& times, Vector& positions, Vector& speeds,
-                            Vector& accelerations) const {
+bool ConstAccel::evalParams(const Vector& times, Vector& positions, Vector& speeds, Vector& accelerations) const {
   const Eigen::Index N = m_ts.size() - 1;
   assert(N >= 1);
   positions.resize(times.size());
@@ -71,8 +70,7 @@ Vectors ConstAccel::eval_impl(const Vector& times, int order) const {
     const Vectors tangents = m_path->eval(positions, 1);
     Vectors accelerationsInTime = m_path->eval(positions, 2);
     for (std::size_t k = 0; k < tangents.size(); ++k)
-      accelerationsInTime[k] = accelerationsInTime[k] * (speeds[k] * speeds[k]) +
-                               tangents[k] * accelerations[k];
+      accelerationsInTime[k] = accelerationsInTime[k] * (speeds[k] * speeds[k]) + tangents[k] * accelerations[k];
     return accelerationsInTime;
   }
   throw std::runtime_error("Order >= 3 is not supported.");

@@ -33,9 +33,7 @@ Parametrizer::Parametrizer(GeometricPathPtr path, const Vector& gridpoints, cons
   (void)interval;
 }
 
-Vector Parametrizer::eval_single(value_type t, int order) const {
-  return eval_impl(Vector::Constant(1, t), order)[0];
-}
+Vector Parametrizer::eval_single(value_type t, int order) const { return eval_impl(Vector::Constant(1, t), order)[0]; }
 
 Vectors Parametrizer::eval(const Vector& times, int order) const { return eval_impl(times, order); }
 

@@ -52,13 +52,11 @@ Spline::Spline(GeometricPathPtr path, const Vector& gridpoints, const Vector& vs
   const Bound interval = m_path->pathInterval();
   const Vector startVelocity = m_path->eval_single(interval[0], 1) * m_speeds[0];
   const Vector endVelocity = m_path->eval_single(interval[1], 1) * m_speeds[N];
-  m_path = std::make_shared<PiecewisePolyPath>(PiecewisePolyPath::CubicSpline(
-      positions, m_ts, {BoundaryCond(1, startVelocity), BoundaryCond(1, endVelocity)}));
+  m_path = std::make_shared<PiecewisePolyPath>(
+      PiecewisePolyPath::CubicSpline(positions, m_ts, {BoundaryCond(1, startVelocity), BoundaryCond(1, endVelocity)}));
 }
 
-Vectors Spline::eval_impl(const Vector& times, int order) const {
-  return m_path->eval(times, order);
-}
+Vectors Spline::eval_impl(const Vector& times, int order) const { return m_path->eval(times, order); }
 
 Bound Spline::pathInterval_impl() const { return Bound(m_ts[0], m_ts[m_ts.size() - 1]); }
 

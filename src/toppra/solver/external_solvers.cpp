@@ -11,8 +11,7 @@ constexpr const char* kNoGlpk = "TOPPRA was not built with GLPK support.";
 constexpr const char* kNoQpOases = "TOPPRA was not built with qpOASES support.";
 }  // namespace
 
-bool GLPKWrapper::solveStagewiseOptim(std::size_t, const Matrix&, const Vector&, const Bound&,
-                                      const Bound&, Vector&) {
+bool GLPKWrapper::solveStagewiseOptim(std::size_t, const Matrix&, const Vector&, const Bound&, const Bound&, Vector&) {
   throw std::invalid_argument(kNoGlpk);
 }
 
@@ -22,13 +21,12 @@ void GLPKWrapper::initialize(const LinearConstraintPtrs&, const GeometricPathPtr
 
 double qpOASESWrapper::m_defaultBoundary = 1e16;
 
-bool qpOASESWrapper::solveStagewiseOptim(std::size_t, const Matrix&, const Vector&, const Bound&,
-                                         const Bound&, Vector&) {
+bool qpOASESWrapper::solveStagewiseOptim(std::size_t, const Matrix&, const Vector&, const Bound&, const Bound&,
+                                         Vector&) {
   throw std::invalid_argument(kNoQpOases);
 }
 
-void qpOASESWrapper::initialize(const LinearConstraintPtrs&, const GeometricPathPtr&,
-                                const Vector&) {
+void qpOASESWrapper::initialize(const LinearConstraintPtrs&, const GeometricPathPtr&, const Vector&) {
   throw std::invalid_argument(kNoQpOases);
 }
 

@@ -23,8 +23,8 @@ int lowerCode(int coordinate) { return -1 - 2 * coordinate; }
 int upperCode(int coordinate) { return -2 - 2 * coordinate; }
 
 // The row alpha y0 + beta y1 + gamma <= 0 restricted to the line zp + t d.
-void writeRowOnLine(value_type alpha, value_type beta, value_type gamma, const Vector2& zp,
-                    const Vector2& d, MatrixX2& A_1d, Eigen::Index row) {
+void writeRowOnLine(value_type alpha, value_type beta, value_type gamma, const Vector2& zp, const Vector2& d,
+                    MatrixX2& A_1d, Eigen::Index row) {
   A_1d(row, 0) = alpha * d[0] + beta * d[1];
   A_1d(row, 1) = gamma + alpha * zp[0] + beta * zp[1];
 }
@@ -44,10 +44,10 @@ LpSol feasible(const RowVector2& v, const Vector2& point, const std::array<int, 
 // Coordinate c has low[c] > high[c]: accepted only when the crossing is
 // numerical noise, then c is fixed at the midpoint and the other coordinate
 // optimised alone.
-LpSol solveWithFixedCoordinate(int c, const RowVector2& v, const MatrixX3& A, const Vector2& low,
-                               const Vector2& high, MatrixX2& A_1d) {
-  if (low[c] - high[c] > 1e-10 * std::max(std::abs(low[c]), std::abs(high[c])) ||
-      high[c] == -kInfinity || low[c] == kInfinity)
+LpSol solveWithFixedCoordinate(int c, const RowVector2& v, const MatrixX3& A, const Vector2& low, const Vector2& high,
+                               MatrixX2& A_1d) {
+  if (low[c] - high[c] > 1e-10 * std::max(std::abs(low[c]), std::abs(high[c])) || high[c] == -kInfinity ||
+      low[c] == kInfinity)
     return LpSol();
   const int o = 1 - c;
   const Eigen::Index n = A.rows();
@@ -77,8 +77,7 @@ LpSol solveWithFixedCoordinate(int c, const RowVector2& v, const MatrixX3& A, co
 
 }  // namespace
 
-LpSol solve_lp2d(const RowVector2& v, const MatrixX3& A, const Vector2& low, const Vector2& high,
-                 MatrixX2& A_1d) {
+LpSol solve_lp2d(const RowVector2& v, const MatrixX3& A, const Vector2& low, const Vector2& high, MatrixX2& A_1d) {
   const Eigen::Index n = A.rows();
   assert(A_1d.rows() == n + 4);
   // A row that is not a number holds nowhere; every comparison with it would
@@ -141,8 +140,7 @@ void dropNoiseCoefficients(Eigen::Ref<MatrixX3> rows) {
 
 }  // namespace
 
-void Seidel::initialize(const LinearConstraintPtrs& constraints, const GeometricPathPtr& path,
-                        const Vector& times) {
+void Seidel::initialize(const LinearConstraintPtrs& constraints, const GeometricPathPtr& path, const Vector& times) {
   Solver::initialize(constraints, path, times);
   assert(nbVars() == 2);
   const std::size_t points = static_cast<std::size_t>(m_N + 1);
@@ -225,8 +223,8 @@ void Seidel::reorderRows(std::size_t i, const std::array<int, 2>& warmStart) {
   for (int r = 0; r < nC; ++r) m_reorderedA.row(r) = A.row(m_rowMap[r]);
 }
 
-bool Seidel::solveStagewiseOptim(std::size_t i, const Matrix& H, const Vector& g, const Bound& x,
-                                 const Bound& xNext, Vector& solution) {
+bool Seidel::solveStagewiseOptim(std::size_t i, const Matrix& H, const Vector& g, const Bound& x, const Bound& xNext,
+                                 Vector& solution) {
   if (H.size() > 0) throw std::invalid_argument("Seidel can only solve LPs.");
   assert(i < m_A.size() && g.size() >= 2);  // 0 <= i <= N of an initialised solver
 

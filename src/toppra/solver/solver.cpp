@@ -11,8 +11,7 @@ namespace toppra {
 
 SolverPtr Solver::createDefault() { return std::make_shared<solver::Seidel>(); }
 
-void Solver::initialize(const LinearConstraintPtrs& constraints, const GeometricPathPtr& path,
-                        const Vector& times) {
+void Solver::initialize(const LinearConstraintPtrs& constraints, const GeometricPathPtr& path, const Vector& times) {
   // Everything is computed aside first, so a rejected grid or a throwing
   // constraint leaves the solver as it was.
   const Eigen::Index n = times.size();
@@ -37,8 +36,7 @@ void Solver::initialize(const LinearConstraintPtrs& constraints, const Geometric
       boxParams.push_back(unusedBox);
       box = &boxParams.back();
     }
-    constraint.computeParams(*path, times, linear->a, linear->b, linear->c, linear->F, linear->g,
-                             box->u, box->x);
+    constraint.computeParams(*path, times, linear->a, linear->b, linear->c, linear->F, linear->g, box->u, box->x);
   }
 
   m_linearParams = std::move(linearParams);

@@ -19,14 +19,14 @@
 
 // Internal checks of the solver throw instead of aborting: a failed check is
 // bad input data, which the caller may want to survive.
-#define IKFAST_ASSERT(condition)                                                                   \
-  do {                                                                                             \
-    if (!(condition)) {                                                                            \
-      std::ostringstream ikfast_message;                                                           \
-      ikfast_message << "ikfast exception: " << __FILE__ << ":" << __LINE__ << ": " << __func__    \
-                     << ": Assertion '" << #condition << "' failed";                               \
-      throw std::runtime_error(ikfast_message.str());                                              \
-    }                                                                                              \
+#define IKFAST_ASSERT(condition)                                                                                   \
+  do {                                                                                                             \
+    if (!(condition)) {                                                                                            \
+      std::ostringstream ikfast_message;                                                                           \
+      ikfast_message << "ikfast exception: " << __FILE__ << ":" << __LINE__ << ": " << __func__ << ": Assertion '" \
+                     << #condition << "' failed";                                                                  \
+      throw std::runtime_error(ikfast_message.str());                                                              \
+    }                                                                                                              \
   } while (false)
 
 #define IKFAST_SINCOS_THRESH ((double)1e-7)
@@ -52,8 +52,8 @@ class BRAMLOCK_EXPORT IkSingleDOFSolutionBase {
   unsigned char indices[5];        // branch indices; 255 = none
 
   virtual void Print() const {
-    std::cout << "(" << (jointtype == 0x01 ? "R" : "P") << ", " << static_cast<int>(freeind) << "), ("
-              << foffset << ", " << fmul << "), " << static_cast<unsigned int>(maxsolutions) << " (";
+    std::cout << "(" << (jointtype == 0x01 ? "R" : "P") << ", " << static_cast<int>(freeind) << "), (" << foffset
+              << ", " << fmul << "), " << static_cast<unsigned int>(maxsolutions) << " (";
     for (unsigned char index : indices) std::cout << static_cast<unsigned int>(index) << ", ";
     std::cout << ") " << std::endl;
   }
@@ -163,8 +163,7 @@ class BRAMLOCK_EXPORT IkSolutionListBase {
  public:
   virtual ~IkSolutionListBase() = default;
   // Appends a solution and returns its index.
-  virtual size_t AddSolution(const std::vector<IkSingleDOFSolutionBase<T>>& vinfos,
-                             const std::vector<int>& vfree) = 0;
+  virtual size_t AddSolution(const std::vector<IkSingleDOFSolutionBase<T>>& vinfos, const std::vector<int>& vfree) = 0;
   virtual const IkSolutionBase<T>& GetSolution(size_t index) const = 0;
   virtual size_t GetNumSolutions() const = 0;
   virtual void Clear() = 0;
@@ -174,8 +173,7 @@ class BRAMLOCK_EXPORT IkSolutionListBase {
 template <typename T>
 class BRAMLOCK_EXPORT IkSolutionList : public IkSolutionListBase<T> {
  public:
-  size_t AddSolution(const std::vector<IkSingleDOFSolutionBase<T>>& vinfos,
-                     const std::vector<int>& vfree) override {
+  size_t AddSolution(const std::vector<IkSingleDOFSolutionBase<T>>& vinfos, const std::vector<int>& vfree) override {
     const size_t index = _listsolutions.size();
     _listsolutions.emplace_back(vinfos, vfree);
     return index;
@@ -277,9 +275,9 @@ class BRAMLOCK_EXPORT IKSolver {
                    std::vector<ikfast::IkSingleDOFSolutionBase<double>>& vinfos,
                    ikfast::IkSolutionListBase<double>& solutions);
 
-  double j[6] = {};      // joint values of the solution being added
-  double r[9] = {};      // target rotation, row-major
-  double p[3] = {};      // target tool point
+  double j[6] = {};              // joint values of the solution being added
+  double r[9] = {};              // target rotation, row-major
+  double p[3] = {};              // target tool point
   unsigned char _ij[6][2] = {};  // branch indices per joint
   unsigned char _nj[6] = {};     // branch count per joint
 };

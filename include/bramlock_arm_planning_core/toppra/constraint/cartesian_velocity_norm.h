@@ -26,9 +26,8 @@ class BRAMLOCK_EXPORT CartesianVelocityNorm : public LinearConstraint {
   virtual void computeVelocityLimit(value_type s) {}
 
  protected:
-  void computeParams_impl(const GeometricPath& path, const Vector& gridpoints, Vectors& a,
-                          Vectors& b, Vectors& c, Matrices& F, Vectors& g, Bounds& ubound,
-                          Bounds& xbound) override;
+  void computeParams_impl(const GeometricPath& path, const Vector& gridpoints, Vectors& a, Vectors& b, Vectors& c,
+                          Matrices& F, Vectors& g, Bounds& ubound, Bounds& xbound) override;
 
   value_type m_limit;
   Matrix m_S;

@@ -12,21 +12,18 @@ class BRAMLOCK_EXPORT JointTorque : public LinearConstraint {
  public:
   // frictionCoeffs: per-joint friction torque magnitude, or empty for none.
   // Throws std::invalid_argument on mismatched sizes, upper < lower or NaN limits.
-  JointTorque(const Vector& lowerTlimit, const Vector& upperTlimit,
-              const Vector& frictionCoeffs = Vector());
+  JointTorque(const Vector& lowerTlimit, const Vector& upperTlimit, const Vector& frictionCoeffs = Vector());
 
   std::ostream& print(std::ostream& os) const override;
   void check() const;
 
   // Inverse dynamics without friction: the torques tau that realise joint
   // velocity v and acceleration a at configuration q.
-  virtual void computeJointTorques(const Vector& q, const Vector& v, const Vector& a,
-                                   Vector& tau) = 0;
+  virtual void computeJointTorques(const Vector& q, const Vector& v, const Vector& a, Vector& tau) = 0;
 
  protected:
-  void computeParams_impl(const GeometricPath& path, const Vector& gridpoints, Vectors& a,
-                          Vectors& b, Vectors& c, Matrices& F, Vectors& g, Bounds& ubound,
-                          Bounds& xbound) override;
+  void computeParams_impl(const GeometricPath& path, const Vector& gridpoints, Vectors& a, Vectors& b, Vectors& c,
+                          Matrices& F, Vectors& g, Bounds& ubound, Bounds& xbound) override;
 
   Vector m_lower;
   Vector m_upper;

@@ -38,27 +38,26 @@ class BRAMLOCK_EXPORT LinearConstraint {
   void discretizationType(DiscretizationType type) { m_discretizationType = type; }
 
   // Fills the parameter containers for every grid point.
-  void computeParams(const GeometricPath& path, const Vector& gridpoints, Vectors& a, Vectors& b,
-                     Vectors& c, Matrices& F, Vectors& g, Bounds& ubound, Bounds& xbound);
+  void computeParams(const GeometricPath& path, const Vector& gridpoints, Vectors& a, Vectors& b, Vectors& c,
+                     Matrices& F, Vectors& g, Bounds& ubound, Bounds& xbound);
 
   // Sizes the containers for n points with this constraint's shape.
-  void allocateParams(std::size_t n, Vectors& a, Vectors& b, Vectors& c, Matrices& F, Vectors& g,
-                      Bounds& ubound, Bounds& xbound) const;
+  void allocateParams(std::size_t n, Vectors& a, Vectors& b, Vectors& c, Matrices& F, Vectors& g, Bounds& ubound,
+                      Bounds& xbound) const;
 
   // Sizes a, b, c, F and g for an explicit shape; entries of the right size
   // keep their storage and contents.
-  static void allocateInequalityParams(std::size_t n, std::int64_t k, std::int64_t m, bool constantF,
-                                       Vectors& a, Vectors& b, Vectors& c, Matrices& F, Vectors& g);
+  static void allocateInequalityParams(std::size_t n, std::int64_t k, std::int64_t m, bool constantF, Vectors& a,
+                                       Vectors& b, Vectors& c, Matrices& F, Vectors& g);
 
  protected:
-  LinearConstraint(std::int64_t nbInequalities, std::int64_t valueDim, bool constantF,
-                   bool hasUbounds, bool hasXbounds);
+  LinearConstraint(std::int64_t nbInequalities, std::int64_t valueDim, bool constantF, bool hasUbounds,
+                   bool hasXbounds);
 
   // Receives containers sized for the pointwise shape (k, m) and writes every
   // entry that the shape and flags announce.
-  virtual void computeParams_impl(const GeometricPath& path, const Vector& gridpoints, Vectors& a,
-                                  Vectors& b, Vectors& c, Matrices& F, Vectors& g, Bounds& ubound,
-                                  Bounds& xbound) = 0;
+  virtual void computeParams_impl(const GeometricPath& path, const Vector& gridpoints, Vectors& a, Vectors& b,
+                                  Vectors& c, Matrices& F, Vectors& g, Bounds& ubound, Bounds& xbound) = 0;
 
   std::int64_t m_nbInequalities;
   std::int64_t m_valueDim;

@@ -16,9 +16,8 @@ class BRAMLOCK_EXPORT LinearJointAcceleration : public LinearConstraint {
   void check() const;
 
  protected:
-  void computeParams_impl(const GeometricPath& path, const Vector& gridpoints, Vectors& a,
-                          Vectors& b, Vectors& c, Matrices& F, Vectors& g, Bounds& ubound,
-                          Bounds& xbound) override;
+  void computeParams_impl(const GeometricPath& path, const Vector& gridpoints, Vectors& a, Vectors& b, Vectors& c,
+                          Matrices& F, Vectors& g, Bounds& ubound, Bounds& xbound) override;
 
   Vector m_lower;
   Vector m_upper;

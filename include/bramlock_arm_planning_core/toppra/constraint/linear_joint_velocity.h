@@ -22,9 +22,8 @@ class BRAMLOCK_EXPORT LinearJointVelocity : public LinearConstraint {
   void check() const;
 
  protected:
-  void computeParams_impl(const GeometricPath& path, const Vector& gridpoints, Vectors& a,
-                          Vectors& b, Vectors& c, Matrices& F, Vectors& g, Bounds& ubound,
-                          Bounds& xbound) override;
+  void computeParams_impl(const GeometricPath& path, const Vector& gridpoints, Vectors& a, Vectors& b, Vectors& c,
+                          Matrices& F, Vectors& g, Bounds& ubound, Bounds& xbound) override;
   // Called for every grid point before the limits are read, so that a
   // subclass can make m_lower and m_upper depend on s.
   virtual void computeVelocityLimits(value_type s) {}

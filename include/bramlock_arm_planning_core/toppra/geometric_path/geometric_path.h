@@ -31,8 +31,8 @@ class BRAMLOCK_EXPORT GeometricPath {
   // deviation at their midpoint exceeds maxError, then the whole grid is
   // halved until it holds at least minPoints points. Throws
   // std::invalid_argument unless maxError and maxSegmentLength are positive.
-  Vector proposeGridpoints(double maxError, int maxIterations, double maxSegmentLength,
-                           int minPoints, const Vector& initialGridpoints) const;
+  Vector proposeGridpoints(double maxError, int maxIterations, double maxSegmentLength, int minPoints,
+                           const Vector& initialGridpoints) const;
 
  protected:
   int m_configSize = 0;

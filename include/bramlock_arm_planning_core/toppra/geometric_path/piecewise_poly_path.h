@@ -60,13 +60,11 @@ class BRAMLOCK_EXPORT PiecewisePolyPath : public GeometricPath {
   static PiecewisePolyPath constructHermite(const Vectors& positions, const Vectors& velocities,
                                             std::vector<value_type> times);
   // Cubic spline through the points with a condition at each end.
-  static PiecewisePolyPath CubicSpline(const Vectors& positions, const Vector& times,
-                                       BoundaryCondPair bc_type);
+  static PiecewisePolyPath CubicSpline(const Vectors& positions, const Vector& times, BoundaryCondPair bc_type);
 
   // Rebuilds this path as a cubic Hermite spline; throws std::invalid_argument
   // on fewer than two points, mismatched sizes or non-increasing times.
-  void initAsHermite(const Vectors& positions, const Vectors& velocities,
-                     const std::vector<value_type>& times);
+  void initAsHermite(const Vectors& positions, const Vectors& velocities, const std::vector<value_type>& times);
 
   // Order 0: position coefficients, 1: first derivative, any other: second.
   const Matrix& getCoefficient(std::size_t segment, int order) const;

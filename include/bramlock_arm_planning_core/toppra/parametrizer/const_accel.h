@@ -15,8 +15,7 @@ class BRAMLOCK_EXPORT ConstAccel : public Parametrizer {
 
   const Vector& getTimes() const override { return m_ts; }
   // Path position, speed and acceleration at each time; always true.
-  bool evalParams(const Vector& times, Vector& positions, Vector& speeds,
-                  Vector& accelerations) const;
+  bool evalParams(const Vector& times, Vector& positions, Vector& speeds, Vector& accelerations) const;
 
  protected:
   // Throws std::runtime_error for times outside the interval (beyond a

@@ -12,10 +12,9 @@ class BRAMLOCK_EXPORT GLPKWrapper : public Solver {
  public:
   GLPKWrapper() = default;
 
-  bool solveStagewiseOptim(std::size_t i, const Matrix& H, const Vector& g, const Bound& x,
-                           const Bound& xNext, Vector& solution) override;
-  void initialize(const LinearConstraintPtrs& constraints, const GeometricPathPtr& path,
-                  const Vector& times) override;
+  bool solveStagewiseOptim(std::size_t i, const Matrix& H, const Vector& g, const Bound& x, const Bound& xNext,
+                           Vector& solution) override;
+  void initialize(const LinearConstraintPtrs& constraints, const GeometricPathPtr& path, const Vector& times) override;
 };
 
 }  // namespace solver

@@ -69,8 +69,7 @@ LpSol1d solve_lp1d(const RowVector2& v, const Eigen::MatrixBase<Derived>& A) {
       lower -= 1e-13;
       upper += 1e-13;
     }
-    if (lower - upper > 1e-10 * std::max(std::abs(lower), std::abs(upper)) || lower == infinity ||
-        upper == -infinity)
+    if (lower - upper > 1e-10 * std::max(std::abs(lower), std::abs(upper)) || lower == infinity || upper == -infinity)
       return LpSol1d();
   }
   LpSol1d solution;
@@ -97,11 +96,10 @@ class BRAMLOCK_EXPORT Seidel : public Solver {
  public:
   Seidel() = default;
 
-  void initialize(const LinearConstraintPtrs& constraints, const GeometricPathPtr& path,
-                  const Vector& times) override;
+  void initialize(const LinearConstraintPtrs& constraints, const GeometricPathPtr& path, const Vector& times) override;
   // Throws std::invalid_argument "Seidel can only solve LPs." on a non-empty H.
-  bool solveStagewiseOptim(std::size_t i, const Matrix& H, const Vector& g, const Bound& x,
-                           const Bound& xNext, Vector& solution) override;
+  bool solveStagewiseOptim(std::size_t i, const Matrix& H, const Vector& g, const Bound& x, const Bound& xNext,
+                           Vector& solution) override;
 
  private:
   // Rows 0 and 1 of the matrix of grid point i: the next-stage rows.

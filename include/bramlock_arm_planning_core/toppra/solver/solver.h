@@ -30,13 +30,12 @@ class BRAMLOCK_EXPORT Solver {
   // Writes the optimum (u, x) into solution and returns true, or returns false
   // and leaves solution unchanged when the programme is infeasible. Infinite
   // sides of x and xNext are no bound.
-  virtual bool solveStagewiseOptim(std::size_t i, const Matrix& H, const Vector& g, const Bound& x,
-                                   const Bound& xNext, Vector& solution) = 0;
+  virtual bool solveStagewiseOptim(std::size_t i, const Matrix& H, const Vector& g, const Bound& x, const Bound& xNext,
+                                   Vector& solution) = 0;
   // Evaluates every constraint on the grid `times`. Throws
   // std::invalid_argument "Invalid times." on an empty or not strictly
   // increasing grid; on any exception the solver keeps its previous state.
-  virtual void initialize(const LinearConstraintPtrs& constraints, const GeometricPathPtr& path,
-                          const Vector& times);
+  virtual void initialize(const LinearConstraintPtrs& constraints, const GeometricPathPtr& path, const Vector& times);
   virtual void setupSolver() {}
   virtual void closeSolver() {}
   virtual ~Solver() = default;
