@@ -16,6 +16,11 @@
 
 namespace collision_detection {
 
+using bramlock::internal::groupLinks;
+using bramlock::internal::LinkModelSet;
+using bramlock::internal::octreeMeshCollision;
+using bramlock::internal::provablyClearOfOctree;
+
 void CollisionData::enableGroup(const std::shared_ptr<const moveit::core::RobotModel>& robot_model) {
   active_links = groupLinks(*robot_model, req->group_name);
 }

@@ -11,6 +11,14 @@
 
 namespace collision_detection {
 
+using bramlock::internal::collideObjects;
+using bramlock::internal::distanceRequestFor;
+using bramlock::internal::measureObjects;
+using bramlock::internal::placeRobotObjects;
+using bramlock::internal::posesArePlaceable;
+using bramlock::internal::reportContinuousUnsupported;
+using bramlock::internal::reportUnplacedState;
+
 namespace {
 
 // Builds this robot's broad phase at `state` and the other robot's objects at

@@ -9,6 +9,13 @@
 
 namespace collision_detection {
 
+using bramlock::internal::collideObjects;
+using bramlock::internal::distanceRequestFor;
+using bramlock::internal::measureObjects;
+using bramlock::internal::placeRobotObjects;
+using bramlock::internal::reportContinuousUnsupported;
+using bramlock::internal::reportUnplacedState;
+
 const std::string CollisionDetectorAllocatorFCL::NAME = "FCL";
 
 namespace {

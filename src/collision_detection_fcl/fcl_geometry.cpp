@@ -27,6 +27,9 @@
 
 namespace collision_detection {
 
+using bramlock::internal::FCLShapeCache;
+using bramlock::internal::GetShapeCache;
+
 using bramlock::internal::allFinite;
 
 CollisionGeometryData::CollisionGeometryData(const moveit::core::LinkModel* link, int index)
@@ -323,23 +326,6 @@ FCLGeometryConstPtr createScaledGeometry(const shapes::ShapeConstPtr& shape, dou
 
 }  // namespace
 
-void FCLShapeCache::insert(const shapes::ShapeConstPtr& shape, const std::shared_ptr<FCLGeometry>& geometry) {
-  entries[shape] = geometry;
-  if (++insert_count > kCleanInterval) clean();
-}
-
-void FCLShapeCache::clean() {
-  insert_count = 0;
-  for (auto entry = entries.begin(); entry != entries.end();) {
-    if (entry->first.expired()) {
-      std::puts("FCLShapeCache() erase!");
-      entry = entries.erase(entry);
-    } else {
-      ++entry;
-    }
-  }
-}
-
 FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, const moveit::core::LinkModel* link,
                                             int shape_index) {
   return createCachedLinkGeometry<fcl::OBBRSSd>(
@@ -388,3 +374,27 @@ void cleanCollisionGeometryCache() {
 }
 
 }  // namespace collision_detection
+
+namespace bramlock {
+namespace internal {
+
+void FCLShapeCache::insert(const shapes::ShapeConstPtr& shape,
+                           const std::shared_ptr<collision_detection::FCLGeometry>& geometry) {
+  entries[shape] = geometry;
+  if (++insert_count > kCleanInterval) clean();
+}
+
+void FCLShapeCache::clean() {
+  insert_count = 0;
+  for (auto entry = entries.begin(); entry != entries.end();) {
+    if (entry->first.expired()) {
+      std::puts("FCLShapeCache() erase!");
+      entry = entries.erase(entry);
+    } else {
+      ++entry;
+    }
+  }
+}
+
+}  // namespace internal
+}  // namespace bramlock

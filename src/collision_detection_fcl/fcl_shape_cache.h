@@ -8,18 +8,19 @@
 
 #include "bramlock_arm_planning_core/collision_detection_fcl/fcl_geometry.h"
 
-namespace collision_detection {
+namespace bramlock {
+namespace internal {
 
 // Geometry built per shape, keyed by the shape's control block so that an
 // expired shape can still be found and dropped.
 struct FCLShapeCache {
-  using Map = std::map<std::weak_ptr<const shapes::Shape>, std::shared_ptr<FCLGeometry>,
+  using Map = std::map<std::weak_ptr<const shapes::Shape>, std::shared_ptr<collision_detection::FCLGeometry>,
                        std::owner_less<std::weak_ptr<const shapes::Shape>>>;
 
   // Every this many insertions the entries of vanished shapes are dropped.
   static constexpr std::uint32_t kCleanInterval = 100;
 
-  void insert(const shapes::ShapeConstPtr& shape, const std::shared_ptr<FCLGeometry>& geometry);
+  void insert(const shapes::ShapeConstPtr& shape, const std::shared_ptr<collision_detection::FCLGeometry>& geometry);
   // Resets the insertion count and drops the entries of vanished shapes.
   void clean();
 
@@ -34,4 +35,5 @@ FCLShapeCache& GetShapeCache() {
   return cache;
 }
 
-}  // namespace collision_detection
+}  // namespace internal
+}  // namespace bramlock

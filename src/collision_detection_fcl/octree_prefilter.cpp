@@ -14,7 +14,8 @@
 #include <fcl/math/bv/utility.h>
 #include <fcl/narrowphase/detail/gjk_solver_libccd.h>
 
-namespace collision_detection {
+namespace bramlock {
+namespace internal {
 
 namespace {
 
@@ -350,4 +351,5 @@ std::optional<bool> octreeMeshCollision(const fcl::CollisionObjectd& o1, const f
   return collides;
 }
 
-}  // namespace collision_detection
+}  // namespace internal
+}  // namespace bramlock

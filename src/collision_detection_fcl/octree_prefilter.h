@@ -4,7 +4,8 @@
 
 #include <fcl/narrowphase/collision_object.h>
 
-namespace collision_detection {
+namespace bramlock {
+namespace internal {
 
 // True when one of the two objects is an octree and none of the occupied
 // leaves that FCL's collision-only octree test can reach (those under
@@ -22,4 +23,5 @@ bool provablyClearOfOctree(const fcl::CollisionObjectd& o1, const fcl::Collision
 // above (FCL then answers).
 std::optional<bool> octreeMeshCollision(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2);
 
-}  // namespace collision_detection
+}  // namespace internal
+}  // namespace bramlock

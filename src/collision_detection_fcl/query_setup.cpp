@@ -6,7 +6,10 @@
 #include "bramlock_arm_planning_core/robot_model/joint_model_group.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 
-namespace collision_detection {
+namespace bramlock {
+namespace internal {
+
+using namespace collision_detection;
 
 const LinkModelSet* groupLinks(const moveit::core::RobotModel& model, const std::string& group_name) {
   if (!model.hasJointModelGroup(group_name)) return nullptr;
@@ -82,4 +85,5 @@ void reportContinuousUnsupported() {
   std::printf("collision_detection.fcl----FCL continuous collision checking not yet implemented");
 }
 
-}  // namespace collision_detection
+}  // namespace internal
+}  // namespace bramlock

@@ -21,7 +21,8 @@ class RobotState;
 }  // namespace core
 }  // namespace moveit
 
-namespace collision_detection {
+namespace bramlock {
+namespace internal {
 
 using LinkModelSet = std::set<const moveit::core::LinkModel*>;
 
@@ -31,30 +32,34 @@ const LinkModelSet* groupLinks(const moveit::core::RobotModel& model, const std:
 
 // The distance query that follows a collision query asking for distances:
 // the global minimum over the same links and matrix, without a threshold.
-DistanceRequest distanceRequestFor(const CollisionRequest& req, const AllowedCollisionMatrix* acm,
-                                   const LinkModelSet* active_links);
+collision_detection::DistanceRequest distanceRequestFor(const collision_detection::CollisionRequest& req,
+                                                        const collision_detection::AllowedCollisionMatrix* acm,
+                                                        const LinkModelSet* active_links);
 
 // False when an object's pose is not finite (a state whose joint values were
 // written straight into its array as NaN or infinity) or lies beyond 1e100 m
 // (a huge attached offset or root position), where the sizes of bounding
 // boxes overflow. FCL's broad phase cannot order such boxes (building its
 // tree then reads out of bounds), so those objects are never handed to it.
-bool posesArePlaceable(const FCLObject& objects);
+bool posesArePlaceable(const collision_detection::FCLObject& objects);
 // The robot's objects at the state (robot must be a CollisionRobotFCL); false
 // when they cannot be placed.
-bool placeRobotObjects(const CollisionRobot& robot, const moveit::core::RobotState& state, FCLObject& objects);
+bool placeRobotObjects(const collision_detection::CollisionRobot& robot, const moveit::core::RobotState& state,
+                       collision_detection::FCLObject& objects);
 
 // Each of the objects against the manager's, until the callback stops the query.
-void collideObjects(fcl::BroadPhaseCollisionManagerd& manager, const FCLObject& objects, CollisionData& cdata);
-void measureObjects(fcl::BroadPhaseCollisionManagerd& manager, const FCLObject& objects, const DistanceRequest& req,
-                    DistanceResult& res);
+void collideObjects(fcl::BroadPhaseCollisionManagerd& manager, const collision_detection::FCLObject& objects,
+                    collision_detection::CollisionData& cdata);
+void measureObjects(fcl::BroadPhaseCollisionManagerd& manager, const collision_detection::FCLObject& objects,
+                    const collision_detection::DistanceRequest& req, collision_detection::DistanceResult& res);
 
 // A state that cannot be placed is never reported free: the answer is a
 // collision at distance 0, with a printed line.
-void reportUnplacedState(CollisionResult& res);
-void reportUnplacedState(DistanceResult& res);
+void reportUnplacedState(collision_detection::CollisionResult& res);
+void reportUnplacedState(collision_detection::DistanceResult& res);
 
 // Prints that queries over a motion between two states are not available.
 void reportContinuousUnsupported();
 
-}  // namespace collision_detection
+}  // namespace internal
+}  // namespace bramlock

@@ -93,8 +93,8 @@ TEST(OctreePrefilter, ClearVerdictsNeverHideAnFclContact) {
       Object& shape = *shapes[i % shapes.size()];
       shape.setTransform(octree_pose * randomPose(engine, 0.3));
       shape.computeAABB();
-      const bool judged_clear = cd::provablyClearOfOctree(shape, octree);
-      ASSERT_EQ(judged_clear, cd::provablyClearOfOctree(octree, shape)) << "sample " << i;
+      const bool judged_clear = bramlock::internal::provablyClearOfOctree(shape, octree);
+      ASSERT_EQ(judged_clear, bramlock::internal::provablyClearOfOctree(octree, shape)) << "sample " << i;
       const bool collides = fclCollides(shape, octree);
       ASSERT_FALSE(judged_clear && collides) << "sample " << i << " moved octree " << octree_moved;
       clear += judged_clear;
@@ -114,7 +114,7 @@ TEST(OctreePrefilter, ShapesJustClearOfAVoxelAreClearAndTouchingOnesAreNot) {
   for (const double gap : {0.002, 0.0005, -0.0005}) {
     box.setTransform(Eigen::Isometry3d(Eigen::Translation3d(0.07 + gap, 0.01, 0.01)));
     box.computeAABB();
-    const bool judged_clear = cd::provablyClearOfOctree(box, octree);
+    const bool judged_clear = bramlock::internal::provablyClearOfOctree(box, octree);
     EXPECT_EQ(judged_clear, gap > 0.001) << "gap " << gap;
     EXPECT_EQ(fclCollides(box, octree), gap < 0.0) << "gap " << gap;
   }
@@ -128,28 +128,28 @@ TEST(OctreePrefilter, UnprovablePairsAreLeftToFcl) {
   Object sphere(std::make_shared<fcl::Sphered>(0.05), Eigen::Isometry3d(Eigen::Translation3d(5.0, 0.0, 0.0)));
   Object far_sphere(std::make_shared<fcl::Sphered>(0.05), Eigen::Isometry3d(Eigen::Translation3d(9.0, 0.0, 0.0)));
   Object plane(std::make_shared<fcl::Planed>(0.0, 0.0, 1.0, 3.0));
-  EXPECT_TRUE(cd::provablyClearOfOctree(sphere, octree));
-  EXPECT_FALSE(cd::provablyClearOfOctree(sphere, far_sphere));
-  EXPECT_FALSE(cd::provablyClearOfOctree(octree, other_octree));
-  EXPECT_FALSE(cd::provablyClearOfOctree(plane, octree));
+  EXPECT_TRUE(bramlock::internal::provablyClearOfOctree(sphere, octree));
+  EXPECT_FALSE(bramlock::internal::provablyClearOfOctree(sphere, far_sphere));
+  EXPECT_FALSE(bramlock::internal::provablyClearOfOctree(octree, other_octree));
+  EXPECT_FALSE(bramlock::internal::provablyClearOfOctree(plane, octree));
 
   const double nan = std::numeric_limits<double>::quiet_NaN();
   sphere.setTranslation(Eigen::Vector3d(nan, 0.0, 0.0));
-  EXPECT_FALSE(cd::provablyClearOfOctree(sphere, octree));
+  EXPECT_FALSE(bramlock::internal::provablyClearOfOctree(sphere, octree));
   Eigen::Isometry3d stretched = Eigen::Isometry3d::Identity();
   stretched.linear() = Eigen::Vector3d(3.0, 1.0, 1.0).asDiagonal();
   stretched.translation() = Eigen::Vector3d(5.0, 0.0, 0.0);
   sphere.setTransform(stretched);
-  EXPECT_FALSE(cd::provablyClearOfOctree(sphere, octree));
+  EXPECT_FALSE(bramlock::internal::provablyClearOfOctree(sphere, octree));
   auto unbounded = std::make_shared<fcl::Sphered>(0.05);
   Object without_box(unbounded, Eigen::Isometry3d(Eigen::Translation3d(5.0, 0.0, 0.0)));
   unbounded->aabb_local = fcl::AABBd();
-  EXPECT_FALSE(cd::provablyClearOfOctree(without_box, octree));
+  EXPECT_FALSE(bramlock::internal::provablyClearOfOctree(without_box, octree));
 
   // An octree without nodes holds nothing to touch.
   Object empty(std::make_shared<fcl::OcTreed>(std::make_shared<octomap::OcTree>(0.02)));
   Object touching(std::make_shared<fcl::Sphered>(0.05));
-  EXPECT_TRUE(cd::provablyClearOfOctree(touching, empty));
+  EXPECT_TRUE(bramlock::internal::provablyClearOfOctree(touching, empty));
   EXPECT_FALSE(fclCollides(touching, empty));
 }
 
