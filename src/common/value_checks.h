@@ -42,6 +42,11 @@ inline bool isRigidPose(const Eigen::MatrixXd& pose) {
 }
 
 // Throws std::invalid_argument with the message unless the condition holds.
+// The literal form builds no string on the passing path, which hot loops take.
+inline void throwUnless(bool condition, const char* message) {
+  if (!condition) throw std::invalid_argument(message);
+}
+
 inline void throwUnless(bool condition, const std::string& message) {
   if (!condition) throw std::invalid_argument(message);
 }
