@@ -23,15 +23,21 @@ State randomState(std::mt19937& engine) {
 // Answers derived from the bits, so any mix-up of entries shows.
 bool answerOf(const State& state) { return std::signbit(state[0]) != std::signbit(state[5]); }
 
+// Remembers `count` new random states, each unknown before.
+std::vector<State> rememberRandomStates(CheckedStates& memo, std::mt19937& engine, int count) {
+  std::vector<State> states;
+  for (int i = 0; i < count; ++i) {
+    states.push_back(randomState(engine));
+    EXPECT_FALSE(memo.find(states.back()).has_value());
+    memo.remember(states.back(), answerOf(states.back()));
+  }
+  return states;
+}
+
 TEST(CheckedStates, AnswersEveryRememberedStateAndNothingElse) {
   std::mt19937 engine(7);
   CheckedStates memo;
-  std::vector<State> remembered;
-  for (int i = 0; i < 3000; ++i) {
-    remembered.push_back(randomState(engine));
-    EXPECT_FALSE(memo.find(remembered.back()).has_value());
-    memo.remember(remembered.back(), answerOf(remembered.back()));
-  }
+  const std::vector<State> remembered = rememberRandomStates(memo, engine, 3000);
   for (const State& state : remembered) {
     ASSERT_EQ(memo.find(state), answerOf(state));
   }
@@ -69,11 +75,7 @@ TEST(CheckedStates, KeepsRoundGridStatesApart) {
 TEST(CheckedStates, AFullMemoStartsAfreshAndKeepsAnsweringRight) {
   std::mt19937 engine(11);
   CheckedStates memo;
-  std::vector<State> states;
-  for (int i = 0; i < 10000; ++i) {
-    states.push_back(randomState(engine));
-    memo.remember(states.back(), answerOf(states.back()));
-  }
+  const std::vector<State> states = rememberRandomStates(memo, engine, 10000);
   EXPECT_EQ(memo.find(states.back()), answerOf(states.back()));
   for (const State& state : states) {
     const auto known = memo.find(state);
