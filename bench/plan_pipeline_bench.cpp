@@ -6,6 +6,8 @@
 // state and motion checks, the checks per plan and the time per state check;
 // and the same in the workcell of the scene tests (wall with a gap, shelf,
 // table with blocks) for its detour pairs and a pair in open space.
+// Plans draw from the system's random device; to compare two builds on the
+// same plans, run both with LD_PRELOAD=<build>/bench/libfixed_random_device.so.
 
 #include <benchmark/benchmark.h>
 
