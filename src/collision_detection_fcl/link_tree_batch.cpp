@@ -47,8 +47,14 @@ class JoinedThreads {
 LinkTreeBatch::LinkTreeBatch(const moveit::core::RobotModel& model, const std::vector<LinkScaling>& scalings,
                              const TreeBuilder& build)
     : outer_(innermost_batch) {
-  collectJobs(model, scalings);
-  buildAll(build);
+  try {
+    collectJobs(model, scalings);
+    buildAll(build);
+  } catch (...) {
+    // Nothing ahead: the checkers build every tree themselves.
+    jobs_.clear();
+    job_of_.clear();
+  }
   innermost_batch = this;
 }
 

@@ -44,13 +44,14 @@ std::optional<MeshTreeInput> linkMeshTreeInput(const shapes::ShapeConstPtr& shap
 std::shared_ptr<fcl::CollisionGeometryd> buildLinkMeshTree(const MeshTreeInput& input);
 
 // The mesh trees that checkers of the given scalings will ask for, built on
-// worker threads while the batch is made (their inputs are prepared on the
-// calling thread, so the workers allocate little besides the trees). While it lives, the calling
-// thread's link geometry takes each tree from it (once) instead of building
-// it, so everything else - cache insertions, cache keys, messages - happens
-// at the same calls as when the checkers build every tree themselves. A tree
-// that could not be built ahead (its worker failed, or no thread could be
-// started) is built by the checker as usual, which then fails as it always did.
+// worker threads while the batch is made; their inputs are prepared on the
+// calling thread, so the workers allocate little besides the trees. While
+// the batch lives, the calling thread's link geometry takes each tree from it
+// (once) instead of building it, so everything else - cache insertions, cache
+// keys, messages - happens at the same calls as when the checkers build every
+// tree themselves. A tree that could not be built ahead (its worker failed,
+// no thread could be started, no memory was left to prepare the batch) is
+// built by the checker as usual, which then fails as it always did.
 class LinkTreeBatch {
  public:
   using TreeBuilder = std::function<std::shared_ptr<fcl::CollisionGeometryd>(const MeshTreeInput&)>;
