@@ -24,11 +24,15 @@
 #include "bramlock_arm_planning_core/robot_state/attached_body.h"
 #include "common/value_checks.h"
 #include "fcl_shape_cache.h"
+#include "link_tree_batch.h"
 
 namespace collision_detection {
 
 using bramlock::internal::FCLShapeCache;
 using bramlock::internal::GetShapeCache;
+using bramlock::internal::isPlainScaling;
+using bramlock::internal::LinkTreeBatch;
+using bramlock::internal::MeshTreeInput;
 
 using bramlock::internal::allFinite;
 
@@ -112,24 +116,29 @@ void printUnsupported(int type) {
   std::printf("collision_common[887]:This shape type (%d) is not supported using FCL yet", type);
 }
 
-template <typename BV>
-std::shared_ptr<fcl::CollisionGeometryd> buildMeshModel(const shapes::Mesh& mesh) {
-  auto model = std::make_shared<fcl::BVHModel<BV>>();
-  if (mesh.vertex_count == 0 || mesh.triangle_count == 0) return model;
-  std::vector<fcl::Triangle> triangles;
-  triangles.reserve(mesh.triangle_count);
+MeshTreeInput meshTreeInput(const shapes::Mesh& mesh) {
+  MeshTreeInput input;
+  if (mesh.vertex_count == 0 || mesh.triangle_count == 0) return input;
+  input.triangles.reserve(mesh.triangle_count);
   for (unsigned int t = 0; t < mesh.triangle_count; ++t) {
     const unsigned int* corner = mesh.triangles + 3 * t;
-    triangles.emplace_back(corner[0], corner[1], corner[2]);
+    input.triangles.emplace_back(corner[0], corner[1], corner[2]);
   }
-  std::vector<fcl::Vector3d> points;
-  points.reserve(mesh.vertex_count);
+  input.points.reserve(mesh.vertex_count);
   for (unsigned int v = 0; v < mesh.vertex_count; ++v) {
     const double* xyz = mesh.vertices + 3 * v;
-    points.emplace_back(xyz[0], xyz[1], xyz[2]);
+    input.points.emplace_back(xyz[0], xyz[1], xyz[2]);
   }
-  model->beginModel();
-  model->addSubModel(points, triangles);
+  return input;
+}
+
+// Sized up front, so FCL neither grows nor trims its arrays on the way.
+template <typename BV>
+std::shared_ptr<fcl::BVHModel<BV>> buildMeshModel(const MeshTreeInput& input) {
+  auto model = std::make_shared<fcl::BVHModel<BV>>();
+  if (input.points.empty() || input.triangles.empty()) return model;
+  model->beginModel(static_cast<int>(input.triangles.size()), static_cast<int>(input.points.size()));
+  model->addSubModel(input.points, input.triangles);
   model->endModel();
   return model;
 }
@@ -162,7 +171,7 @@ std::shared_ptr<fcl::CollisionGeometryd> buildGeometry(const shapes::Shape* shap
       return std::make_shared<fcl::Planed>(plane->a, plane->b, plane->c, plane->d);
     }
     case shapes::MESH:
-      return buildMeshModel<BV>(*static_cast<const shapes::Mesh*>(shape));
+      return buildMeshModel<BV>(meshTreeInput(*static_cast<const shapes::Mesh*>(shape)));
     case shapes::OCTREE: {
       const auto& tree = static_cast<const shapes::OcTree*>(shape)->octree;
       if (tree) return std::make_shared<fcl::OcTreed>(tree);
@@ -237,10 +246,17 @@ FCLGeometryConstPtr createCachedLinkGeometry(const shapes::ShapeConstPtr& shape,
   return built;
 }
 
-template <typename BV>
-std::shared_ptr<FCLGeometry> buildLinkGeometry(const shapes::ShapeConstPtr& shape, const moveit::core::LinkModel* link,
+// The link geometry of `shape`, the source scaled and padded: with the tree a
+// live batch built ahead for (source, scale, padding), or else built here.
+std::shared_ptr<FCLGeometry> buildLinkGeometry(const shapes::ShapeConstPtr& source, double scale, double padding,
+                                               const shapes::ShapeConstPtr& shape, const moveit::core::LinkModel* link,
                                                int shape_index) {
-  return buildTagged<BV>(shape, std::make_shared<CollisionGeometryData>(link, shape_index));
+  auto data = std::make_shared<CollisionGeometryData>(link, shape_index);
+  if (LinkTreeBatch* batch = LinkTreeBatch::active()) {
+    std::shared_ptr<fcl::CollisionGeometryd> tree = batch->take(source, scale, padding);
+    if (tree) return std::make_shared<FCLGeometry>(std::move(tree), std::move(data));
+  }
+  return buildTagged<fcl::OBBRSSd>(shape, std::move(data));
 }
 
 // Scaled or padded link geometry by source shape, scale and padding, for as
@@ -301,14 +317,10 @@ ScaledLinkGeometries& scaledLinkGeometries() {
   return geometries;
 }
 
-bool isPlain(double scale, double padding) {
-  return std::fabs(scale - 1.0) <= DBL_EPSILON && std::fabs(padding) <= DBL_EPSILON;
-}
-
 // The shape itself when neither scale nor padding change it, else a scaled
 // and padded clone; null for a non-finite scale or padding.
 shapes::ShapeConstPtr scaledAndPadded(const shapes::ShapeConstPtr& shape, double scale, double padding) {
-  if (!shape || isPlain(scale, padding)) return shape;
+  if (!shape || isPlainScaling(scale, padding)) return shape;
   if (!std::isfinite(scale) || !std::isfinite(padding)) return nullptr;
   std::shared_ptr<shapes::Shape> clone(shape->clone());
   clone->scaleAndPadd(scale, padding);
@@ -329,21 +341,21 @@ FCLGeometryConstPtr createScaledGeometry(const shapes::ShapeConstPtr& shape, dou
 FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, const moveit::core::LinkModel* link,
                                             int shape_index) {
   return createCachedLinkGeometry<fcl::OBBRSSd>(
-      shape, link, shape_index, [&] { return buildLinkGeometry<fcl::OBBRSSd>(shape, link, shape_index); });
+      shape, link, shape_index, [&] { return buildLinkGeometry(shape, 1.0, 0.0, shape, link, shape_index); });
 }
 
 // The clone still goes through the link cache as its key, exactly as when
 // every call built anew; only the tree is taken from an earlier identical one.
 FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, double scale, double padding,
                                             const moveit::core::LinkModel* link, int shape_index) {
-  if (!shape || isPlain(scale, padding)) return createCollisionGeometry(shape, link, shape_index);
+  if (!shape || isPlainScaling(scale, padding)) return createCollisionGeometry(shape, link, shape_index);
   const shapes::ShapeConstPtr scaled = scaledAndPadded(shape, scale, padding);
   if (!scaled) return nullptr;
   ScaledLinkGeometries& shared = scaledLinkGeometries();
   return createCachedLinkGeometry<fcl::OBBRSSd>(scaled, link, shape_index, [&] {
     std::shared_ptr<FCLGeometry> geometry = shared.find(shape, scale, padding, link, shape_index);
     if (geometry) return geometry;
-    geometry = buildLinkGeometry<fcl::OBBRSSd>(scaled, link, shape_index);
+    geometry = buildLinkGeometry(shape, scale, padding, scaled, link, shape_index);
     if (geometry) shared.remember(shape, scale, padding, geometry);
     return geometry;
   });
@@ -377,6 +389,25 @@ void cleanCollisionGeometryCache() {
 
 namespace bramlock {
 namespace internal {
+
+bool isPlainScaling(double scale, double padding) {
+  return std::fabs(scale - 1.0) <= DBL_EPSILON && std::fabs(padding) <= DBL_EPSILON;
+}
+
+std::optional<MeshTreeInput> linkMeshTreeInput(const shapes::ShapeConstPtr& shape, double scale, double padding) {
+  const shapes::ShapeConstPtr scaled = collision_detection::scaledAndPadded(shape, scale, padding);
+  if (!scaled || scaled->type != shapes::MESH || !collision_detection::hasFiniteSize(*scaled)) return std::nullopt;
+  return collision_detection::meshTreeInput(static_cast<const shapes::Mesh&>(*scaled));
+}
+
+std::shared_ptr<fcl::CollisionGeometryd> buildLinkMeshTree(const MeshTreeInput& input) {
+  std::shared_ptr<fcl::BVHModel<fcl::OBBRSSd>> tree = collision_detection::buildMeshModel<fcl::OBBRSSd>(input);
+  const bool finished =
+      input.points.empty() || input.triangles.empty() || tree->build_state == fcl::BVH_BUILD_STATE_PROCESSED;
+  if (!finished) return nullptr;
+  tree->computeLocalAABB();
+  return tree;
+}
 
 void FCLShapeCache::insert(const shapes::ShapeConstPtr& shape,
                            const std::shared_ptr<collision_detection::FCLGeometry>& geometry) {

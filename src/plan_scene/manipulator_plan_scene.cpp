@@ -20,6 +20,7 @@
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
 #include "checked_states.h"
+#include "collision_detection_fcl/link_tree_batch.h"
 
 namespace {
 
@@ -276,6 +277,9 @@ void ManipulatorPlanScene::buildCollisionObjects() {
 
   world_ = std::make_shared<collision_detection::World>();
   collision_world_ = std::make_shared<collision_detection::CollisionWorldFCL>(world_);
+  // The checkers' mesh trees, built side by side and taken by the checkers in their usual order.
+  bramlock::internal::LinkTreeBatch trees(*robot_model_,
+                                          {{scale_, robot_padding_}, {1.0, 0.0}, {scale_, gripper_padding_}});
   collision_robot_ = std::make_shared<collision_detection::CollisionRobotFCL>(robot_model_, robot_padding_, scale_);
   collision_robot_unpadded_ = std::make_shared<collision_detection::CollisionRobotFCL>(robot_model_, 0.0, 1.0);
   collision_robot_gripper_ =
