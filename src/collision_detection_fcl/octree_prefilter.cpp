@@ -2,7 +2,11 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include <fcl/geometry/bvh/BVH_model.h>
@@ -38,6 +42,24 @@ bool isRigid(const fcl::Transform3d& pose) {
          pose.translation().allFinite();
 }
 
+// The inverse of the octree's pose, or null when the pose is not rigid. All
+// links of a query meet the octree at one pose: the last pose seen (compared
+// bit for bit) is kept with its verdict and inverse.
+const fcl::Transform3d* inverseOfOctreePose(const fcl::Transform3d& pose) {
+  struct Kept {
+    Eigen::Matrix4d pose = Eigen::Matrix4d::Constant(std::numeric_limits<double>::quiet_NaN());
+    bool rigid = false;  // as a pose of NaNs is
+    fcl::Transform3d inverse;
+  };
+  thread_local Kept kept;
+  if (std::memcmp(pose.data(), kept.pose.data(), sizeof(double) * 16) != 0) {
+    kept.pose = pose.matrix();
+    kept.rigid = isRigid(pose);
+    if (kept.rigid) kept.inverse = pose.inverse(Eigen::Isometry);
+  }
+  return kept.rigid ? &kept.inverse : nullptr;
+}
+
 // The other object's local bounding box carried into the octree's frame and
 // grown by the margin: as an oriented box, and the axis-aligned box around it.
 struct CarriedBox {
@@ -51,12 +73,14 @@ struct CarriedBox {
 
 bool carryIntoOctreeFrame(const fcl::CollisionObjectd& octree_object, const fcl::CollisionObjectd& other,
                           CarriedBox& carried) {
-  if (!isRigid(octree_object.getTransform()) || !isRigid(other.getTransform())) return false;
+  const fcl::Transform3d* octree_inverse = inverseOfOctreePose(octree_object.getTransform());
+  if (!octree_inverse || !isRigid(other.getTransform())) return false;
   const fcl::AABBd& local = other.collisionGeometry()->aabb_local;
   // A box never computed (FCL's empty box) bounds nothing.
   if ((local.min_.array() > local.max_.array()).any()) return false;
-  const fcl::Transform3d relative = octree_object.getTransform().inverse(Eigen::Isometry) * other.getTransform();
-  carried.centre = relative * local.center();
+  const fcl::Transform3d relative = *octree_inverse * other.getTransform();
+  // FCL's AABB::center, which is not inlined.
+  carried.centre = relative * ((local.min_ + local.max_) * 0.5);
   carried.axes = relative.linear();
   carried.abs_axes = carried.axes.cwiseAbs().array() + kAxisSlack;
   carried.half = 0.5 * (local.max_ - local.min_) + Eigen::Vector3d::Constant(kMargin);
@@ -296,27 +320,34 @@ class LeafAgainstMesh {
   }
 
   bool collides(const fcl::AABBd& leaf) const {
-    fcl::OBBd leaf_volume;
-    fcl::convertBV(leaf, octree_pose_, leaf_volume);
-    fcl::Boxd box;
-    fcl::Transform3d box_pose;
-    fcl::constructBox(leaf, octree_pose_, box, box_pose);
-    return reaches(0, leaf_volume, box, box_pose);
+    Leaf placed{leaf, {}, {}};
+    fcl::convertBV(leaf, octree_pose_, placed.volume);
+    return reaches(0, placed);
   }
 
  private:
-  bool reaches(int index, const fcl::OBBd& leaf_volume, const fcl::Boxd& box, const fcl::Transform3d& box_pose) const {
+  // A leaf as the traversal places it; the box for the triangle tests is
+  // made when the first triangle is reached, most leaves reach none.
+  struct Leaf {
+    const fcl::AABBd& bounds;
+    fcl::OBBd volume;
+    std::optional<std::pair<fcl::Boxd, fcl::Transform3d>> box;
+  };
+
+  bool reaches(int index, Leaf& leaf) const {
     const fcl::BVNode<fcl::OBBRSSd>& node = mesh_.getBV(index);
     fcl::OBBd node_volume;
     fcl::convertBV(node.bv, mesh_pose_, node_volume);
-    if (!leaf_volume.overlap(node_volume)) return false;
-    if (!node.isLeaf()) {
-      return reaches(node.leftChild(), leaf_volume, box, box_pose) ||
-             reaches(node.rightChild(), leaf_volume, box, box_pose);
+    if (!leaf.volume.overlap(node_volume)) return false;
+    if (!node.isLeaf()) return reaches(node.leftChild(), leaf) || reaches(node.rightChild(), leaf);
+    if (!leaf.box) {
+      leaf.box.emplace();
+      fcl::constructBox(leaf.bounds, octree_pose_, leaf.box->first, leaf.box->second);
     }
     const fcl::Triangle& triangle = mesh_.tri_indices[node.primitiveId()];
-    return solver_.shapeTriangleIntersect(box, box_pose, mesh_.vertices[triangle[0]], mesh_.vertices[triangle[1]],
-                                          mesh_.vertices[triangle[2]], mesh_pose_, nullptr, nullptr, nullptr);
+    return solver_.shapeTriangleIntersect(leaf.box->first, leaf.box->second, mesh_.vertices[triangle[0]],
+                                          mesh_.vertices[triangle[1]], mesh_.vertices[triangle[2]], mesh_pose_, nullptr,
+                                          nullptr, nullptr);
   }
 
   // The tolerance the collision callback asks of FCL's solver.

@@ -8,9 +8,11 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <random>
 #include <vector>
 
+#include <fcl/geometry/bvh/BVH_model.h>
 #include <fcl/geometry/octree/octree.h>
 #include <fcl/geometry/shape/plane.h>
 #include <fcl/narrowphase/collision.h>
@@ -151,6 +153,72 @@ TEST(OctreePrefilter, UnprovablePairsAreLeftToFcl) {
   Object touching(std::make_shared<fcl::Sphered>(0.05));
   EXPECT_TRUE(bramlock::internal::provablyClearOfOctree(touching, empty));
   EXPECT_FALSE(fclCollides(touching, empty));
+}
+
+// A mesh of the given triangles with FCL's oriented-box tree over them.
+std::shared_ptr<fcl::BVHModel<fcl::OBBRSSd>> meshOf(const std::vector<Eigen::Vector3d>& vertices,
+                                                    const std::vector<fcl::Triangle>& triangles) {
+  auto mesh = std::make_shared<fcl::BVHModel<fcl::OBBRSSd>>();
+  mesh->beginModel();
+  mesh->addSubModel(vertices, triangles);
+  mesh->endModel();
+  mesh->computeLocalAABB();
+  return mesh;
+}
+
+// The mesh shortcut against fcl::collide for a single triangle (a tree of
+// one node) and a closed box mesh, at seeded poses around the octree and at
+// poses that put a vertex or a face exactly on a voxel's face, edge or
+// corner, where every rounding of the box tests shows.
+TEST(OctreePrefilter, MeshAnswersAreFclsAroundAndAtTouch) {
+  std::mt19937 engine(20261208);
+  const double h = 0.01;
+  const std::vector<std::shared_ptr<fcl::BVHModel<fcl::OBBRSSd>>> meshes = {
+      meshOf({{0.0, 0.0, 0.0}, {0.07, 0.01, 0.0}, {0.02, 0.05, 0.0}}, {fcl::Triangle(0, 1, 2)}),
+      meshOf({{-h, -h, -h}, {h, -h, -h}, {h, h, -h}, {-h, h, -h}, {-h, -h, h}, {h, -h, h}, {h, h, h}, {-h, h, h}},
+             {{0, 2, 1},
+              {0, 3, 2},
+              {4, 5, 6},
+              {4, 6, 7},
+              {0, 1, 5},
+              {0, 5, 4},
+              {1, 2, 6},
+              {1, 6, 5},
+              {2, 3, 7},
+              {2, 7, 6},
+              {3, 0, 4},
+              {3, 4, 7}})};
+  ASSERT_EQ(meshes[0]->getNumBVs(), 1);
+  int collisions = 0, samples = 0;
+  for (const bool octree_moved : {false, true}) {
+    Object octree(std::make_shared<fcl::OcTreed>(mixedOctree(engine)));
+    const Eigen::Isometry3d octree_pose = octree_moved ? randomPose(engine, 1.0) : Eigen::Isometry3d::Identity();
+    octree.setTransform(octree_pose);
+    octree.computeAABB();
+    for (const auto& mesh : meshes) {
+      Object object(mesh);
+      for (int i = 0; i < 1500; ++i, ++samples) {
+        Eigen::Isometry3d pose = randomPose(engine, 0.25);
+        // Every third pose puts the mesh's first vertex on a corner of the
+        // 2 cm grid, or the first triangle's plane flush with a grid plane.
+        if (i % 3 == 1) pose.translation() = (pose.translation() / 0.02).array().round() * 0.02;
+        if (i % 3 == 2) {
+          pose.linear() = Eigen::AngleAxisd(0.5 * M_PI * (i % 4), Eigen::Vector3d::UnitZ()).toRotationMatrix();
+          pose.translation().z() = std::round(pose.translation().z() / 0.02) * 0.02;
+        }
+        object.setTransform(octree_pose * pose);
+        object.computeAABB();
+        const std::optional<bool> answer = bramlock::internal::octreeMeshCollision(object, octree);
+        ASSERT_TRUE(answer.has_value());
+        const bool collides = fclCollides(object, octree);
+        ASSERT_EQ(*answer, collides) << "sample " << i << " moved octree " << octree_moved;
+        ASSERT_EQ(bramlock::internal::octreeMeshCollision(octree, object), answer);
+        collisions += collides;
+      }
+    }
+  }
+  EXPECT_GT(collisions, samples / 10);
+  EXPECT_LT(collisions, samples * 9 / 10);
 }
 
 // The planner's world check (padded scene arm against an octomap wall with a
