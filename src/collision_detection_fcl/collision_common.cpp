@@ -1,6 +1,8 @@
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_common.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -22,7 +24,7 @@ using bramlock::internal::octreeMeshCollision;
 using bramlock::internal::provablyClearOfOctree;
 
 void CollisionData::enableGroup(const std::shared_ptr<const moveit::core::RobotModel>& robot_model) {
-  active_links = groupLinks(*robot_model, req->group_name);
+  active_links = groupLinks(robot_model, req->group_name);
 }
 
 namespace {
@@ -42,11 +44,49 @@ bool isSkipped(const CollisionGeometryData& a, const CollisionGeometryData& b, c
   return active_links && !isActive(a, *active_links) && !isActive(b, *active_links);
 }
 
+// The matrix's recent answers for pairs of names, kept per thread: the broad
+// phase hands over the same pairs query after query, and a lookup by name
+// walks two maps of strings. A slot is picked by the names' addresses; its
+// answer is used only under the same matrix revision and for the same two
+// texts, as a freed owner's name may be followed by another at its address.
+class MatrixAnswers {
+ public:
+  AllowedCollision::Type find(const AllowedCollisionMatrix& acm, const std::string& name1, const std::string& name2) {
+    Slot& slot = slots[slotIndex(&name1, &name2)];
+    if (slot.revision != acm.revision() || slot.name1 != name1 || slot.name2 != name2) {
+      slot.type = AllowedCollision::NEVER;
+      acm.getAllowedCollision(name1, name2, slot.type);
+      slot.name1 = name1;
+      slot.name2 = name2;
+      slot.revision = acm.revision();
+    }
+    return slot.type;
+  }
+
+ private:
+  struct Slot {
+    std::uint64_t revision = 0;  // no matrix has revision 0
+    std::string name1;
+    std::string name2;
+    AllowedCollision::Type type = AllowedCollision::NEVER;
+  };
+
+  static constexpr size_t kSlotBits = 8;
+
+  static size_t slotIndex(const void* name1, const void* name2) {
+    const std::uint64_t key = reinterpret_cast<std::uintptr_t>(name1) * 0x9E3779B97F4A7C15ull ^
+                              reinterpret_cast<std::uintptr_t>(name2) * 0xC2B2AE3D27D4EB4Full;
+    return static_cast<size_t>(key >> (64 - kSlotBits));
+  }
+
+  std::array<Slot, size_t{1} << kSlotBits> slots;
+};
+
 AllowedCollision::Type matrixEntry(const CollisionGeometryData& a, const CollisionGeometryData& b,
                                    const AllowedCollisionMatrix* acm) {
-  AllowedCollision::Type type = AllowedCollision::NEVER;
-  if (acm) acm->getAllowedCollision(a.getID(), b.getID(), type);
-  return type;
+  if (!acm) return AllowedCollision::NEVER;
+  thread_local MatrixAnswers answers;
+  return answers.find(*acm, a.getID(), b.getID());
 }
 
 // The link and the attached body of a link/attached-body pair, in that order.

@@ -7,12 +7,14 @@
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/attached_body.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
+#include "object_tree.h"
 #include "query_setup.h"
 
 namespace collision_detection {
 
 using bramlock::internal::collideObjects;
 using bramlock::internal::distanceRequestFor;
+using bramlock::internal::LeasedObjectTree;
 using bramlock::internal::measureObjects;
 using bramlock::internal::placeRobotObjects;
 using bramlock::internal::posesArePlaceable;
@@ -30,9 +32,19 @@ bool placeBothRobots(const CollisionRobotFCL& robot, const moveit::core::RobotSt
   return robot.allocSelfCollisionBroadPhase(state, manager) && other_placed;
 }
 
-void measureSelf(const FCLManager& manager, const DistanceRequest& req, DistanceResult& res) {
+// The robot's objects at `state` and the broad-phase tree over them; false
+// (no tree built) when a pose cannot be placed.
+bool placeSelfTree(const CollisionRobotFCL& robot, const moveit::core::RobotState& state, FCLObject& objects,
+                   LeasedObjectTree& tree) {
+  robot.constructFCLObject(state, objects);
+  if (!posesArePlaceable(objects)) return false;
+  tree->build(objects.objects);
+  return true;
+}
+
+void measureSelf(LeasedObjectTree& tree, const DistanceRequest& req, DistanceResult& res) {
   DistanceData ddata(&req, &res);
-  manager.manager->distance(&ddata, &distanceCallback);
+  tree->distance(&ddata, &distanceCallback);
 }
 
 }  // namespace
@@ -200,14 +212,15 @@ void CollisionRobotFCL::checkOtherCollision(const CollisionRequest&, CollisionRe
 
 void CollisionRobotFCL::checkSelfCollisionHelper(const CollisionRequest& req, CollisionResult& res,
                                                  const RobotState& state, const AllowedCollisionMatrix* acm) const {
-  FCLManager manager;
-  if (!allocSelfCollisionBroadPhase(state, manager)) return reportUnplacedState(res);
+  FCLObject objects;
+  LeasedObjectTree tree;
+  if (!placeSelfTree(*this, state, objects, tree)) return reportUnplacedState(res);
   CollisionData cdata(&req, &res, acm);
   cdata.enableGroup(robot_model);
-  manager.manager->collide(&cdata, &collisionCallback);
+  tree->collide(&cdata, &collisionCallback);
   if (req.compute_distance) {
     DistanceResult dres;
-    measureSelf(manager, distanceRequestFor(req, acm, cdata.active_links), dres);
+    measureSelf(tree, distanceRequestFor(req, acm, cdata.active_links), dres);
     res.distance = dres.minimum_distance.distance;
   }
 }
@@ -232,9 +245,10 @@ void CollisionRobotFCL::checkOtherCollisionHelper(const CollisionRequest& req, C
 }
 
 void CollisionRobotFCL::distanceSelf(const DistanceRequest& req, DistanceResult& res, const RobotState& state) const {
-  FCLManager manager;
-  if (!allocSelfCollisionBroadPhase(state, manager)) return reportUnplacedState(res);
-  measureSelf(manager, req, res);
+  FCLObject objects;
+  LeasedObjectTree tree;
+  if (!placeSelfTree(*this, state, objects, tree)) return reportUnplacedState(res);
+  measureSelf(tree, req, res);
 }
 
 void CollisionRobotFCL::distanceOther(const DistanceRequest& req, DistanceResult& res, const RobotState& state,

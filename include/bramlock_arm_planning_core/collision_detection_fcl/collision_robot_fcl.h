@@ -20,7 +20,7 @@ namespace collision_detection {
 
 // The robot checker on FCL: one geometry and one prototype collision object
 // per collision shape of the model; each query places copies of them at the
-// state's transforms in a fresh dynamic AABB-tree broad phase.
+// state's transforms in a dynamic AABB-tree broad phase built for that query.
 class BRAMLOCK_EXPORT CollisionRobotFCL : public CollisionRobot {
  public:
   CollisionRobotFCL(const RobotModelConstPtr& model, double padding = 0.0, double scale = 1.0);
