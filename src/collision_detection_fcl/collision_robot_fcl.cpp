@@ -1,5 +1,6 @@
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_robot_fcl.h"
 
+#include <cassert>
 #include <cstdio>
 
 #include <fcl/broadphase/broadphase_dynamic_AABB_tree.h>
@@ -8,6 +9,7 @@
 #include "bramlock_arm_planning_core/robot_state/attached_body.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
 #include "object_tree.h"
+#include "placed_blocks.h"
 #include "query_setup.h"
 
 namespace collision_detection {
@@ -50,7 +52,7 @@ void measureSelf(LeasedObjectTree& tree, const DistanceRequest& req, DistanceRes
 }  // namespace
 
 CollisionRobotFCL::CollisionRobotFCL(const RobotModelConstPtr& model, double padding, double scale)
-    : CollisionRobot(model, padding, scale) {
+    : CollisionRobot(model, padding, scale), placed_blocks(std::make_unique<bramlock::internal::PlacedBlocks>()) {
   link_geometries.resize(robot_model->getLinkGeometryCount());
   link_objects.resize(robot_model->getLinkGeometryCount());
   for (const moveit::core::LinkModel* link : robot_model->getLinkModelsWithCollisionGeometry()) {
@@ -59,7 +61,10 @@ CollisionRobotFCL::CollisionRobotFCL(const RobotModelConstPtr& model, double pad
 }
 
 CollisionRobotFCL::CollisionRobotFCL(const CollisionRobotFCL& other)
-    : CollisionRobot(other), link_geometries(other.link_geometries), link_objects(other.link_objects) {}
+    : CollisionRobot(other),
+      link_geometries(other.link_geometries),
+      link_objects(other.link_objects),
+      placed_blocks(std::make_unique<bramlock::internal::PlacedBlocks>()) {}
 
 CollisionRobotFCL::~CollisionRobotFCL() = default;
 
@@ -84,6 +89,7 @@ void CollisionRobotFCL::buildLinkGeometry(const moveit::core::LinkModel* link, b
 }
 
 void CollisionRobotFCL::updatedPaddingOrScaling(const std::vector<std::string>& links) {
+  placed_blocks->clear();
   for (const std::string& name : links) {
     const moveit::core::LinkModel* link = robot_model->getLinkModel(name);
     if (!link) {
@@ -142,20 +148,21 @@ void CollisionRobotFCL::appendAttachedBodyObjects(const RobotState& state, FCLOb
   }
 }
 
-// The links' objects of one query live in one block: they are placed and dropped together.
+// The links' objects of one query live in one block: they are placed and
+// dropped together, and the block is placed again by a later query.
 void CollisionRobotFCL::constructFCLObject(const RobotState& state, FCLObject& fcl_obj) const {
-  auto placed = std::make_shared<std::vector<fcl::CollisionObjectd>>();
-  placed->reserve(link_geometries.size());
-  for (size_t slot = 0; slot < link_geometries.size(); ++slot) {
-    const FCLGeometryConstPtr& geometry = link_geometries[slot];
+  const std::shared_ptr<bramlock::internal::PlacedBlock> placed = placed_blocks->take(link_objects);
+  auto object = placed->begin();
+  for (const FCLGeometryConstPtr& geometry : link_geometries) {
     if (!geometry || !geometry->geometry) continue;
     const CollisionGeometryData& owner = *geometry->geometry_data;
-    fcl::CollisionObjectd& object = placed->emplace_back(*link_objects[slot]);
-    object.setTransform(state.getCollisionBodyTransform(owner.link(), owner.shape_index));
-    object.computeAABB();
+    object->setTransform(state.getCollisionBodyTransform(owner.link(), owner.shape_index));
+    object->computeAABB();
+    ++object;
   }
+  assert(object == placed->end());
   fcl_obj.objects.reserve(fcl_obj.objects.size() + placed->size());
-  for (fcl::CollisionObjectd& object : *placed) fcl_obj.objects.emplace_back(placed, &object);
+  for (fcl::CollisionObjectd& placed_object : *placed) fcl_obj.objects.emplace_back(placed, &placed_object);
   if (!attached_geometries.empty()) appendAttachedBodyObjects(state, fcl_obj);
 }
 

@@ -2,9 +2,11 @@
 // matrix lookups from a memo; FCL's own manager and the matrix's own lookups
 // are the oracles here: the same pairs must reach the callbacks in the same
 // order, and a matrix change must show in the very next check.
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -342,6 +344,93 @@ TEST_F(MatrixFollowed, AssignedCopiedAndAlternatingMatricesAnswerForThemselves) 
     cd::AllowedCollisionMatrix local;
     local.setEntry("upper_link", "fore_link", i % 2 == 0);
     EXPECT_EQ(selfCollides(local), i % 2 == 1) << i;
+  }
+}
+
+// ---- link objects placed in reused blocks ----
+
+// The boxes of the objects, in order.
+std::vector<fcl::AABBd> boxesOf(const cd::FCLObject& objects) {
+  std::vector<fcl::AABBd> boxes;
+  for (const cd::FCLCollisionObjectPtr& object : objects.objects) boxes.push_back(object->getAABB());
+  return boxes;
+}
+
+bool sameBoxes(const std::vector<fcl::AABBd>& a, const std::vector<fcl::AABBd>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i].min_ != b[i].min_ || a[i].max_ != b[i].max_) return false;
+  }
+  return true;
+}
+
+TEST_F(SceneArmPairOrder, PlacedObjectsHeldByACallerKeepTheirPoses) {
+  const auto states = randomStates(21, 3);
+  cd::FCLObject first;
+  robot.constructFCLObject(*states[0], first);
+  const std::vector<fcl::AABBd> first_boxes = boxesOf(first);
+  {
+    cd::FCLObject second;
+    robot.constructFCLObject(*states[1], second);
+    EXPECT_FALSE(sameBoxes(boxesOf(second), first_boxes));
+    cd::CollisionResult res;
+    robot.checkSelfCollision(cd::CollisionRequest(), res, *states[2]);
+  }
+  EXPECT_TRUE(sameBoxes(boxesOf(first), first_boxes));
+  // A block given back is placed anew at the next state.
+  cd::FCLObject again;
+  robot.constructFCLObject(*states[1], again);
+  cd::FCLObject fresh;
+  cd::CollisionRobotFCL(model).constructFCLObject(*states[1], fresh);
+  EXPECT_TRUE(sameBoxes(boxesOf(again), boxesOf(fresh)));
+}
+
+TEST_F(SceneArmPairOrder, PaddingChangedAfterQueriesShowsInTheNextPlacement) {
+  const auto states = randomStates(22, 1);
+  cd::FCLObject before;
+  robot.constructFCLObject(*states[0], before);
+  before = {};
+  {
+    OutputCapture quiet;
+    robot.setPadding(0.05);
+  }
+  cd::FCLObject padded;
+  robot.constructFCLObject(*states[0], padded);
+  cd::FCLObject reference;
+  cd::CollisionRobotFCL(model, 0.05).constructFCLObject(*states[0], reference);
+  EXPECT_TRUE(sameBoxes(boxesOf(padded), boxesOf(reference)));
+}
+
+TEST_F(SceneArmPairOrder, OneCheckerOnTwoThreadsAnswersAsOnOne) {
+  const auto states = randomStates(23, 200);
+  cd::AllowedCollisionMatrix acm(names, false);
+  for (const auto& pair : model->getSRDF()->getDisabledCollisionPairs()) acm.setEntry(pair.link1_, pair.link2_, true);
+  std::vector<bool> expected;
+  for (const auto& state : states) {
+    cd::CollisionResult res;
+    robot.checkSelfCollision(cd::CollisionRequest(), res, *state, acm);
+    expected.push_back(res.collision);
+  }
+  ASSERT_NE(std::count(expected.begin(), expected.end(), true), 0);
+  ASSERT_NE(std::count(expected.begin(), expected.end(), false), 0);
+  const auto sweep = [&](std::vector<bool>& answers) {
+    for (int round = 0; round < 5; ++round) {
+      for (const auto& state : states) {
+        cd::CollisionResult res;
+        robot.checkSelfCollision(cd::CollisionRequest(), res, *state, acm);
+        answers.push_back(res.collision);
+      }
+    }
+  };
+  std::vector<bool> first, second;
+  std::thread other([&] { sweep(second); });
+  sweep(first);
+  other.join();
+  for (int round = 0; round < 5; ++round) {
+    for (size_t i = 0; i < states.size(); ++i) {
+      ASSERT_EQ(first[round * states.size() + i], expected[i]) << i;
+      ASSERT_EQ(second[round * states.size() + i], expected[i]) << i;
+    }
   }
 }
 

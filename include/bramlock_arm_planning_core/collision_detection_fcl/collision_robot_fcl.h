@@ -16,6 +16,12 @@ class AttachedBody;
 }
 }  // namespace moveit
 
+namespace bramlock {
+namespace internal {
+class PlacedBlocks;
+}
+}  // namespace bramlock
+
 namespace collision_detection {
 
 // The robot checker on FCL: one geometry and one prototype collision object
@@ -89,6 +95,7 @@ class BRAMLOCK_EXPORT CollisionRobotFCL : public CollisionRobot {
   std::vector<FCLGeometryConstPtr> link_geometries;
   std::vector<std::shared_ptr<const fcl::CollisionObjectd>> link_objects;
   std::vector<AttachedBodyGeometry> attached_geometries;
+  std::unique_ptr<bramlock::internal::PlacedBlocks> placed_blocks;
 };
 
 }  // namespace collision_detection
