@@ -347,6 +347,64 @@ TEST_F(MatrixFollowed, AssignedCopiedAndAlternatingMatricesAnswerForThemselves) 
   }
 }
 
+TEST(MatrixAnswers, ManyPairsAndChangingMatricesAnswerAsTheMatrixItself) {
+  // Forty overlapping balls owned by world objects: far more pairs (in both
+  // orders) than the callbacks remember, so remembered answers are replaced
+  // again and again while the matrices change under them.
+  constexpr int kOwners = 40;
+  std::vector<std::shared_ptr<cd::World::Object>> owners;
+  std::vector<cd::FCLGeometryConstPtr> geometries;
+  std::vector<fcl::CollisionObjectd> objects;
+  objects.reserve(kOwners);
+  for (int i = 0; i < kOwners; ++i) {
+    owners.push_back(std::make_shared<cd::World::Object>("ball" + std::to_string(i)));
+    geometries.push_back(cd::createCollisionGeometry(std::make_shared<shapes::Sphere>(0.1), owners.back().get()));
+    objects.emplace_back(geometries.back()->geometry, fcl::Transform3d::Identity());
+  }
+  // Every ordered pair of the first `count` owners answers as the matrix does.
+  const auto expectMatrixAnswers = [&](const cd::AllowedCollisionMatrix& acm, int count, int round) {
+    for (int i = 0; i < count; ++i) {
+      for (int j = 0; j < count; ++j) {
+        if (i == j) continue;
+        cd::CollisionRequest req;
+        cd::CollisionResult res;
+        cd::CollisionData cdata(&req, &res, &acm);
+        cd::collisionCallback(&objects[i], &objects[j], &cdata);
+        cd::AllowedCollision::Type type = cd::AllowedCollision::NEVER;
+        acm.getAllowedCollision(owners[i]->id, owners[j]->id, type);
+        ASSERT_EQ(res.collision, type == cd::AllowedCollision::NEVER) << round << ": " << i << ", " << j;
+      }
+    }
+  };
+  constexpr int kFew = 8;  // their pairs fit in what is remembered
+  std::mt19937 rng(42);
+  cd::AllowedCollisionMatrix matrices[2];
+  for (int round = 0; round < 30; ++round) {
+    cd::AllowedCollisionMatrix& acm = matrices[round % 2];
+    expectMatrixAnswers(acm, kFew, round);
+    for (int change = 0; change < 20; ++change) {
+      // Half of the changes among the first few owners, whose answers are remembered now.
+      const int range = change % 2 == 0 ? kFew : kOwners;
+      const std::string a = owners[rng() % range]->id, b = owners[rng() % range]->id;
+      switch (rng() % 4) {
+        case 0:
+          acm.setEntry(a, b, rng() % 2 == 0);
+          break;
+        case 1:
+          acm.setDefaultEntry(a, rng() % 4 != 0);
+          break;
+        case 2:
+          acm.removeEntry(a, b);
+          break;
+        default:
+          acm.setEntry(a, b, kRefuse);
+      }
+    }
+    expectMatrixAnswers(acm, kFew, round);
+    expectMatrixAnswers(acm, kOwners, round);
+  }
+}
+
 // ---- link objects placed in reused blocks ----
 
 // The boxes of the objects, in order.
