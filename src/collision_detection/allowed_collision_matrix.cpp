@@ -1,6 +1,7 @@
 #include "bramlock_arm_planning_core/collision_detection/allowed_collision_matrix.h"
 
 #include <algorithm>
+#include <atomic>
 #include <iomanip>
 #include <ostream>
 #include <sstream>
@@ -74,7 +75,14 @@ int indexDigits(size_t count) {
   return digits;
 }
 
+// Shared by every matrix of the process, so no two changes draw the same number.
+std::atomic<std::uint64_t> next_revision{1};
+
 }  // namespace
+
+std::uint64_t AllowedCollisionMatrix::freshRevision() noexcept {
+  return next_revision.fetch_add(1, std::memory_order_relaxed);
+}
 
 AllowedCollisionMatrix::AllowedCollisionMatrix(const std::vector<std::string>& names, bool allowed) {
   for (size_t i = 0; i < names.size(); ++i) {
@@ -168,6 +176,7 @@ void AllowedCollisionMatrix::print(std::ostream& stream) const {
 }
 
 void AllowedCollisionMatrix::setEntry(const std::string& name1, const std::string& name2, bool allowed) {
+  revision_.renew();
   const AllowedCollision::Type type = typeOf(allowed);
   pair_entries[name1][name2] = type;
   pair_entries[name2][name1] = type;
@@ -176,6 +185,7 @@ void AllowedCollisionMatrix::setEntry(const std::string& name1, const std::strin
 }
 
 void AllowedCollisionMatrix::setEntry(const std::string& name1, const std::string& name2, const ContactDeciderFn& fn) {
+  revision_.renew();
   pair_entries[name1][name2] = AllowedCollision::CONDITIONAL;
   pair_entries[name2][name1] = AllowedCollision::CONDITIONAL;
   pair_deciders[name1][name2] = fn;
@@ -204,6 +214,7 @@ void AllowedCollisionMatrix::setEntry(const std::vector<std::string>& names1, co
 }
 
 void AllowedCollisionMatrix::setEntry(bool allowed) {
+  revision_.renew();
   const AllowedCollision::Type type = typeOf(allowed);
   for (auto& outer : pair_entries) {
     for (auto& inner : outer.second) inner.second = type;
@@ -211,16 +222,19 @@ void AllowedCollisionMatrix::setEntry(bool allowed) {
 }
 
 void AllowedCollisionMatrix::setDefaultEntry(const std::string& name, bool allowed) {
+  revision_.renew();
   default_entries[name] = typeOf(allowed);
   default_deciders.erase(name);
 }
 
 void AllowedCollisionMatrix::setDefaultEntry(const std::string& name, const ContactDeciderFn& fn) {
+  revision_.renew();
   default_entries[name] = AllowedCollision::CONDITIONAL;
   default_deciders[name] = fn;
 }
 
 void AllowedCollisionMatrix::removeEntry(const std::string& name1, const std::string& name2) {
+  revision_.renew();
   erasePair(pair_entries, name1, name2);
   erasePair(pair_entries, name2, name1);
   erasePair(pair_deciders, name1, name2);
@@ -228,11 +242,13 @@ void AllowedCollisionMatrix::removeEntry(const std::string& name1, const std::st
 }
 
 void AllowedCollisionMatrix::removeEntry(const std::string& name) {
+  revision_.renew();
   eraseName(pair_entries, name);
   eraseName(pair_deciders, name);
 }
 
 void AllowedCollisionMatrix::clear() {
+  revision_.renew();
   pair_entries.clear();
   pair_deciders.clear();
   default_entries.clear();

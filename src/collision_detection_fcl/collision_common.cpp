@@ -1,6 +1,8 @@
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_common.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -22,7 +24,7 @@ using bramlock::internal::octreeMeshCollision;
 using bramlock::internal::provablyClearOfOctree;
 
 void CollisionData::enableGroup(const std::shared_ptr<const moveit::core::RobotModel>& robot_model) {
-  active_links = groupLinks(*robot_model, req->group_name);
+  active_links = groupLinks(robot_model, req->group_name);
 }
 
 namespace {
@@ -42,11 +44,68 @@ bool isSkipped(const CollisionGeometryData& a, const CollisionGeometryData& b, c
   return active_links && !isActive(a, *active_links) && !isActive(b, *active_links);
 }
 
+// The matrix's recent answers for pairs of names, kept per thread: the broad
+// phase hands over the same pairs query after query, and a lookup by name
+// walks two maps of strings. The names' addresses pick a set of slots and the
+// slot within it; a slot's answer is used only under the same matrix
+// revision and for the same two texts, as a freed owner's name may be
+// followed by another at its address.
+class MatrixAnswers {
+ public:
+  AllowedCollision::Type find(const AllowedCollisionMatrix& acm, const std::string& name1, const std::string& name2) {
+    const size_t set_index = setIndex(&name1, &name2);
+    Slot* const set = &slots[set_index * kWays];
+    for (size_t way = 0; way < kWays; ++way) {
+      Slot& slot = set[way];
+      if (slot.address1 != &name1 || slot.address2 != &name2) continue;
+      if (slot.revision == acm.revision() && slot.name1 == name1 && slot.name2 == name2) return slot.type;
+      return slot.fill(acm, name1, name2);
+    }
+    std::uint8_t& victim = next_victim[set_index];
+    victim = static_cast<std::uint8_t>((victim + 1) % kWays);
+    return set[victim].fill(acm, name1, name2);
+  }
+
+ private:
+  struct Slot {
+    AllowedCollision::Type fill(const AllowedCollisionMatrix& acm, const std::string& first, const std::string& second) {
+      type = AllowedCollision::NEVER;
+      acm.getAllowedCollision(first, second, type);
+      revision = acm.revision();
+      address1 = &first;
+      address2 = &second;
+      name1 = first;
+      name2 = second;
+      return type;
+    }
+
+    std::uint64_t revision = 0;  // no matrix has revision 0
+    const std::string* address1 = nullptr;
+    const std::string* address2 = nullptr;
+    std::string name1;
+    std::string name2;
+    AllowedCollision::Type type = AllowedCollision::NEVER;
+  };
+
+  // Room for every pair of a few hundred owners seen query after query.
+  static constexpr size_t kSetBits = 7;
+  static constexpr size_t kWays = 4;
+
+  static size_t setIndex(const void* name1, const void* name2) {
+    const std::uint64_t key = reinterpret_cast<std::uintptr_t>(name1) * 0x9E3779B97F4A7C15ull ^
+                              reinterpret_cast<std::uintptr_t>(name2) * 0xC2B2AE3D27D4EB4Full;
+    return static_cast<size_t>(key >> (64 - kSetBits));
+  }
+
+  std::array<Slot, kWays << kSetBits> slots;
+  std::array<std::uint8_t, size_t{1} << kSetBits> next_victim{};
+};
+
 AllowedCollision::Type matrixEntry(const CollisionGeometryData& a, const CollisionGeometryData& b,
                                    const AllowedCollisionMatrix* acm) {
-  AllowedCollision::Type type = AllowedCollision::NEVER;
-  if (acm) acm->getAllowedCollision(a.getID(), b.getID(), type);
-  return type;
+  if (!acm) return AllowedCollision::NEVER;
+  thread_local MatrixAnswers answers;
+  return answers.find(*acm, a.getID(), b.getID());
 }
 
 // The link and the attached body of a link/attached-body pair, in that order.

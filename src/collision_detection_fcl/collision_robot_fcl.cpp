@@ -1,5 +1,6 @@
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_robot_fcl.h"
 
+#include <cassert>
 #include <cstdio>
 
 #include <fcl/broadphase/broadphase_dynamic_AABB_tree.h>
@@ -7,12 +8,15 @@
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/attached_body.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
+#include "object_tree.h"
+#include "placed_blocks.h"
 #include "query_setup.h"
 
 namespace collision_detection {
 
 using bramlock::internal::collideObjects;
 using bramlock::internal::distanceRequestFor;
+using bramlock::internal::LeasedObjectTree;
 using bramlock::internal::measureObjects;
 using bramlock::internal::placeRobotObjects;
 using bramlock::internal::posesArePlaceable;
@@ -30,15 +34,25 @@ bool placeBothRobots(const CollisionRobotFCL& robot, const moveit::core::RobotSt
   return robot.allocSelfCollisionBroadPhase(state, manager) && other_placed;
 }
 
-void measureSelf(const FCLManager& manager, const DistanceRequest& req, DistanceResult& res) {
+// The robot's objects at `state` and the broad-phase tree over them; false
+// (no tree built) when a pose cannot be placed.
+bool placeSelfTree(const CollisionRobotFCL& robot, const moveit::core::RobotState& state, FCLObject& objects,
+                   LeasedObjectTree& tree) {
+  robot.constructFCLObject(state, objects);
+  if (!posesArePlaceable(objects)) return false;
+  tree->build(objects.objects);
+  return true;
+}
+
+void measureSelf(LeasedObjectTree& tree, const DistanceRequest& req, DistanceResult& res) {
   DistanceData ddata(&req, &res);
-  manager.manager->distance(&ddata, &distanceCallback);
+  tree->distance(&ddata, &distanceCallback);
 }
 
 }  // namespace
 
 CollisionRobotFCL::CollisionRobotFCL(const RobotModelConstPtr& model, double padding, double scale)
-    : CollisionRobot(model, padding, scale) {
+    : CollisionRobot(model, padding, scale), placed_blocks(std::make_unique<bramlock::internal::PlacedBlocks>()) {
   link_geometries.resize(robot_model->getLinkGeometryCount());
   link_objects.resize(robot_model->getLinkGeometryCount());
   for (const moveit::core::LinkModel* link : robot_model->getLinkModelsWithCollisionGeometry()) {
@@ -47,7 +61,10 @@ CollisionRobotFCL::CollisionRobotFCL(const RobotModelConstPtr& model, double pad
 }
 
 CollisionRobotFCL::CollisionRobotFCL(const CollisionRobotFCL& other)
-    : CollisionRobot(other), link_geometries(other.link_geometries), link_objects(other.link_objects) {}
+    : CollisionRobot(other),
+      link_geometries(other.link_geometries),
+      link_objects(other.link_objects),
+      placed_blocks(std::make_unique<bramlock::internal::PlacedBlocks>()) {}
 
 CollisionRobotFCL::~CollisionRobotFCL() = default;
 
@@ -72,6 +89,7 @@ void CollisionRobotFCL::buildLinkGeometry(const moveit::core::LinkModel* link, b
 }
 
 void CollisionRobotFCL::updatedPaddingOrScaling(const std::vector<std::string>& links) {
+  placed_blocks->clear();
   for (const std::string& name : links) {
     const moveit::core::LinkModel* link = robot_model->getLinkModel(name);
     if (!link) {
@@ -130,20 +148,21 @@ void CollisionRobotFCL::appendAttachedBodyObjects(const RobotState& state, FCLOb
   }
 }
 
-// The links' objects of one query live in one block: they are placed and dropped together.
+// The links' objects of one query live in one block: they are placed and
+// dropped together, and the block is placed again by a later query.
 void CollisionRobotFCL::constructFCLObject(const RobotState& state, FCLObject& fcl_obj) const {
-  auto placed = std::make_shared<std::vector<fcl::CollisionObjectd>>();
-  placed->reserve(link_geometries.size());
-  for (size_t slot = 0; slot < link_geometries.size(); ++slot) {
-    const FCLGeometryConstPtr& geometry = link_geometries[slot];
+  const std::shared_ptr<bramlock::internal::PlacedBlock> placed = placed_blocks->take(link_objects);
+  auto object = placed->begin();
+  for (const FCLGeometryConstPtr& geometry : link_geometries) {
     if (!geometry || !geometry->geometry) continue;
     const CollisionGeometryData& owner = *geometry->geometry_data;
-    fcl::CollisionObjectd& object = placed->emplace_back(*link_objects[slot]);
-    object.setTransform(state.getCollisionBodyTransform(owner.link(), owner.shape_index));
-    object.computeAABB();
+    object->setTransform(state.getCollisionBodyTransform(owner.link(), owner.shape_index));
+    object->computeAABB();
+    ++object;
   }
+  assert(object == placed->end());
   fcl_obj.objects.reserve(fcl_obj.objects.size() + placed->size());
-  for (fcl::CollisionObjectd& object : *placed) fcl_obj.objects.emplace_back(placed, &object);
+  for (fcl::CollisionObjectd& placed_object : *placed) fcl_obj.objects.emplace_back(placed, &placed_object);
   if (!attached_geometries.empty()) appendAttachedBodyObjects(state, fcl_obj);
 }
 
@@ -200,14 +219,15 @@ void CollisionRobotFCL::checkOtherCollision(const CollisionRequest&, CollisionRe
 
 void CollisionRobotFCL::checkSelfCollisionHelper(const CollisionRequest& req, CollisionResult& res,
                                                  const RobotState& state, const AllowedCollisionMatrix* acm) const {
-  FCLManager manager;
-  if (!allocSelfCollisionBroadPhase(state, manager)) return reportUnplacedState(res);
+  FCLObject objects;
+  LeasedObjectTree tree;
+  if (!placeSelfTree(*this, state, objects, tree)) return reportUnplacedState(res);
   CollisionData cdata(&req, &res, acm);
   cdata.enableGroup(robot_model);
-  manager.manager->collide(&cdata, &collisionCallback);
+  tree->collide(&cdata, &collisionCallback);
   if (req.compute_distance) {
     DistanceResult dres;
-    measureSelf(manager, distanceRequestFor(req, acm, cdata.active_links), dres);
+    measureSelf(tree, distanceRequestFor(req, acm, cdata.active_links), dres);
     res.distance = dres.minimum_distance.distance;
   }
 }
@@ -232,9 +252,10 @@ void CollisionRobotFCL::checkOtherCollisionHelper(const CollisionRequest& req, C
 }
 
 void CollisionRobotFCL::distanceSelf(const DistanceRequest& req, DistanceResult& res, const RobotState& state) const {
-  FCLManager manager;
-  if (!allocSelfCollisionBroadPhase(state, manager)) return reportUnplacedState(res);
-  measureSelf(manager, req, res);
+  FCLObject objects;
+  LeasedObjectTree tree;
+  if (!placeSelfTree(*this, state, objects, tree)) return reportUnplacedState(res);
+  measureSelf(tree, req, res);
 }
 
 void CollisionRobotFCL::distanceOther(const DistanceRequest& req, DistanceResult& res, const RobotState& state,

@@ -1,6 +1,8 @@
 #include "query_setup.h"
 
 #include <cstdio>
+#include <memory>
+#include <string>
 
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_robot_fcl.h"
 #include "bramlock_arm_planning_core/robot_model/joint_model_group.h"
@@ -11,9 +13,34 @@ namespace internal {
 
 using namespace collision_detection;
 
-const LinkModelSet* groupLinks(const moveit::core::RobotModel& model, const std::string& group_name) {
+namespace {
+
+const LinkModelSet* lookUpGroupLinks(const moveit::core::RobotModel& model, const std::string& group_name) {
   if (!model.hasJointModelGroup(group_name)) return nullptr;
   return &model.getJointModelGroup(group_name)->getUpdatedLinkModelsSet();
+}
+
+// The calling thread's last answer: queries ask for the same model and group
+// over and over. The weak pointer holds the model's control block, so no
+// other model can take the remembered one's place unnoticed.
+struct LastGroup {
+  std::weak_ptr<const moveit::core::RobotModel> owner;
+  const moveit::core::RobotModel* model = nullptr;
+  std::string name;
+  const LinkModelSet* links = nullptr;
+
+  bool answers(const std::shared_ptr<const moveit::core::RobotModel>& asked, const std::string& group_name) const {
+    return model == asked.get() && !owner.owner_before(asked) && !asked.owner_before(owner) && name == group_name;
+  }
+};
+
+}  // namespace
+
+const LinkModelSet* groupLinks(const std::shared_ptr<const moveit::core::RobotModel>& model,
+                               const std::string& group_name) {
+  thread_local LastGroup last;
+  if (!last.answers(model, group_name)) last = {model, model.get(), group_name, lookUpGroupLinks(*model, group_name)};
+  return last.links;
 }
 
 DistanceRequest distanceRequestFor(const CollisionRequest& req, const AllowedCollisionMatrix* acm,

@@ -28,7 +28,8 @@ using LinkModelSet = std::set<const moveit::core::LinkModel*>;
 
 // The links the named group moves, or null (every link) when the model has
 // no such group.
-const LinkModelSet* groupLinks(const moveit::core::RobotModel& model, const std::string& group_name);
+const LinkModelSet* groupLinks(const std::shared_ptr<const moveit::core::RobotModel>& model,
+                               const std::string& group_name);
 
 // The distance query that follows a collision query asking for distances:
 // the global minimum over the same links and matrix, without a threshold.

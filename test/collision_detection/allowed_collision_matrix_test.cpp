@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 #include <sstream>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -188,6 +190,53 @@ std::string printed(const AllowedCollisionMatrix& acm) {
   std::ostringstream out;
   acm.print(out);
   return out.str();
+}
+
+TEST(AllowedCollisionMatrix, EveryChangeDrawsARevisionNeverSeenBefore) {
+  AllowedCollisionMatrix acm;
+  std::set<std::uint64_t> seen{acm.revision()};
+  const ContactDeciderFn accept = [](Contact&) { return true; };
+  const std::vector<std::function<void()>> changes = {
+      [&] { acm.setEntry("a", "b", true); },
+      [&] { acm.setEntry("a", "b", accept); },
+      [&] { acm.setEntry("c", true); },
+      [&] { acm.setEntry("d", Names{"a", "b"}, false); },
+      [&] { acm.setEntry(Names{"e"}, Names{"a"}, true); },
+      [&] { acm.setEntry(false); },
+      [&] { acm.setDefaultEntry("a", true); },
+      [&] { acm.setDefaultEntry("b", accept); },
+      [&] { acm.removeEntry("a", "b"); },
+      [&] { acm.removeEntry("c"); },
+      [&] { acm.clear(); },
+  };
+  for (size_t i = 0; i < changes.size(); ++i) {
+    changes[i]();
+    EXPECT_TRUE(seen.insert(acm.revision()).second) << "change " << i;
+  }
+  EXPECT_TRUE(seen.insert(AllowedCollisionMatrix().revision()).second);
+  EXPECT_EQ(seen.count(0), 0u);  // 0 stands for "no matrix" in the checkers' memo
+}
+
+TEST(AllowedCollisionMatrix, ACopySharesTheRevisionUntilEitherChanges) {
+  AllowedCollisionMatrix source;
+  source.setEntry("a", "b", true);
+  AllowedCollisionMatrix copy = source;
+  EXPECT_EQ(copy.revision(), source.revision());
+  copy.setEntry("a", "b", false);
+  EXPECT_NE(copy.revision(), source.revision());
+  copy = source;
+  EXPECT_EQ(copy.revision(), source.revision());
+
+  // A moved-from matrix no longer holds what its number stood for.
+  const std::uint64_t held = source.revision();
+  AllowedCollisionMatrix target = std::move(source);
+  EXPECT_EQ(target.revision(), held);
+  EXPECT_NE(source.revision(), held);  // NOLINT(bugprone-use-after-move)
+  AllowedCollisionMatrix assigned;
+  assigned = std::move(target);
+  EXPECT_EQ(assigned.revision(), held);
+  EXPECT_NE(target.revision(), held);  // NOLINT(bugprone-use-after-move)
+  EXPECT_EQ(allowed(assigned, "a", "b"), ALWAYS);
 }
 
 TEST(AllowedCollisionMatrix, PrintLayout) {

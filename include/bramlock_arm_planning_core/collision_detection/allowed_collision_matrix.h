@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <map>
@@ -71,7 +72,31 @@ class BRAMLOCK_EXPORT AllowedCollisionMatrix {
 
   void clear();
 
+  // Drawn afresh by every change, never reused: equal revisions mean equal
+  // answers (a copy shares its source's until either changes), so answers
+  // remembered under a revision stay right while the revision does.
+  std::uint64_t revision() const { return revision_.value; }
+
  private:
+  // A number no matrix of the process has drawn before.
+  static std::uint64_t freshRevision() noexcept;
+
+  struct Revision {
+    Revision() noexcept : value(freshRevision()) {}
+    Revision(const Revision&) = default;
+    Revision& operator=(const Revision&) = default;
+    // The moved-from matrix no longer holds the contents the number stands for.
+    Revision(Revision&& other) noexcept : value(other.value) { other.renew(); }
+    Revision& operator=(Revision&& other) noexcept {
+      value = other.value;
+      if (&other != this) other.renew();
+      return *this;
+    }
+    void renew() noexcept { value = freshRevision(); }
+
+    std::uint64_t value;
+  };
+
   template <typename Value>
   using PairMap = std::map<std::string, std::map<std::string, Value>>;
 
@@ -79,6 +104,7 @@ class BRAMLOCK_EXPORT AllowedCollisionMatrix {
   PairMap<ContactDeciderFn> pair_deciders;
   std::map<std::string, AllowedCollision::Type> default_entries;
   std::map<std::string, ContactDeciderFn> default_deciders;
+  Revision revision_;
 };
 
 using AllowedCollisionMatrixPtr = std::shared_ptr<AllowedCollisionMatrix>;

@@ -16,11 +16,17 @@ class AttachedBody;
 }
 }  // namespace moveit
 
+namespace bramlock {
+namespace internal {
+class PlacedBlocks;
+}
+}  // namespace bramlock
+
 namespace collision_detection {
 
 // The robot checker on FCL: one geometry and one prototype collision object
 // per collision shape of the model; each query places copies of them at the
-// state's transforms in a fresh dynamic AABB-tree broad phase.
+// state's transforms in a dynamic AABB-tree broad phase built for that query.
 class BRAMLOCK_EXPORT CollisionRobotFCL : public CollisionRobot {
  public:
   CollisionRobotFCL(const RobotModelConstPtr& model, double padding = 0.0, double scale = 1.0);
@@ -89,6 +95,7 @@ class BRAMLOCK_EXPORT CollisionRobotFCL : public CollisionRobot {
   std::vector<FCLGeometryConstPtr> link_geometries;
   std::vector<std::shared_ptr<const fcl::CollisionObjectd>> link_objects;
   std::vector<AttachedBodyGeometry> attached_geometries;
+  std::unique_ptr<bramlock::internal::PlacedBlocks> placed_blocks;
 };
 
 }  // namespace collision_detection

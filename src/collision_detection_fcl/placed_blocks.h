@@ -1,0 +1,34 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include <fcl/narrowphase/collision_object.h>
+
+namespace bramlock {
+namespace internal {
+
+using PlacedBlock = std::vector<fcl::CollisionObjectd>;
+
+// One robot checker's blocks of link objects, kept for reuse: a block that no
+// query and no caller holds any more is placed again instead of copied anew
+// from the prototypes. Queries may take blocks on several threads at once.
+class PlacedBlocks {
+ public:
+  // A block of one copy of each prototype present, in order, that nobody
+  // else holds; its objects' poses are left as they were.
+  std::shared_ptr<PlacedBlock> take(const std::vector<std::shared_ptr<const fcl::CollisionObjectd>>& prototypes);
+  // Drops the kept blocks: the prototypes changed.
+  void clear();
+
+ private:
+  // Enough for every query of several threads at once; blocks beyond are not kept.
+  static constexpr size_t kKept = 16;
+
+  std::mutex mutex;
+  std::vector<std::shared_ptr<PlacedBlock>> kept;
+};
+
+}  // namespace internal
+}  // namespace bramlock
