@@ -114,6 +114,8 @@ std::vector<std::vector<double>> statesNearDetours(int count) {
 
 // One state check per iteration on the planning road (0) or the simplification
 // road (1), with the fixture's meshes or (second argument 1) finely tessellated ones.
+// The states come round again only after several times the scene's memo of
+// checked states, so every iteration is a full check.
 void WorkcellStateCheck(benchmark::State& state) {
   std::unique_ptr<ManipulatorPlanScene> scene;
   {
@@ -122,7 +124,7 @@ void WorkcellStateCheck(benchmark::State& state) {
     scene = scene_arm_workcell::makeWorkcellSceneIn(heavy ? heavy_mesh_arm::heavyMeshDirectory()
                                                           : scene_arm_workcell::sceneArmDirectory());
   }
-  auto states = statesNearDetours(4000);
+  auto states = statesNearDetours(20000);
   const bool simplify = state.range(0) == 1;
   size_t next = 0;
   std::int64_t valid = 0;
