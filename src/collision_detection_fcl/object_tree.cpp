@@ -88,15 +88,9 @@ ObjectTree::Node* ObjectTree::topDown(NodeIterator begin, NodeIterator end) {
   const NodeIterator middle = begin + count / 2;
   std::nth_element(begin, middle, end,
                    [axis](const Node* a, const Node* b) { return centre(a->bv, axis) < centre(b->bv, axis); });
-  Node* node = newNode();
-  node->bv = box;
+  // The two halves' boxes join to `box` exactly: boxes merge by min and max.
   Node* lower = topDown(begin, middle);
-  Node* upper = topDown(middle, end);
-  node->children[0] = lower;
-  node->children[1] = upper;
-  lower->parent = node;
-  upper->parent = node;
-  return node;
+  return joined(lower, topDown(middle, end));
 }
 
 LeasedObjectTree::LeasedObjectTree() {
