@@ -2,8 +2,9 @@
 # user would: on the demo arm found through AMENT_PREFIX_PATH, on motions where
 # the block halfway would cover the start pose or covers it anywhere, on another
 # arm named on the command line, on a group it cannot plan for, with a missing
-# SRDF, with a start in collision and a goal outside the joint bounds and with
-# no demo data to be found. Checks the exit status and the summary of each run.
+# SRDF, with a start in collision and a goal outside the joint bounds, with
+# arguments that do not fit the arm, with the README's arguments and with no
+# demo data to be found. Checks the exit status and the summary of each run.
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 
@@ -14,7 +15,7 @@ if(NOT code EQUAL 0)
 endif()
 
 # run_demo(NAME EXPECTED_STATUS ENVIRONMENT_ARGS -- DEMO_ARGS...): runs the
-# example and leaves its summary in demo_summary.
+# example and leaves its summary in demo_summary, its error output in demo_errors.
 function(run_demo name expected)
   cmake_parse_arguments(RUN "" "" "ENV;ARGS" ${ARGN})
   execute_process(
@@ -26,6 +27,7 @@ function(run_demo name expected)
     message(FATAL_ERROR "${name}: exit status ${status}, expected ${expected}")
   endif()
   set(demo_summary "${summary}" PARENT_SCOPE)
+  set(demo_errors "${errors}" PARENT_SCOPE)
 endfunction()
 
 function(expect_line name summary pattern)
@@ -103,6 +105,45 @@ run_demo(goal_out_of_bounds 1 ENV AMENT_PREFIX_PATH=${prefix} ARGS --no-obstacle
 expect_line(goal_out_of_bounds "${demo_summary}" "result: +-4 \\(goal outside the joint bounds\\)")
 expect_line(goal_out_of_bounds "${demo_summary}" "cause: +joint1 of the goal is 9 rad, outside \\[-3.1, 3.1\\]\n")
 expect_line(goal_out_of_bounds "${demo_summary}" "status: +failed")
+
+# Arguments the arm cannot use stop the example before it plans, with a line
+# naming the argument: MDH tables of the wrong shape, a gripper link the arm
+# lacks, acceleration limits of 0 or below.
+file(WRITE ${WORK_DIR}/mdh_2_rows_of_6.txt "0.2405 0 0 0.21 0 0.144\n0 0 0.256 0 0 0\n")
+file(WRITE ${WORK_DIR}/mdh_4_rows_of_5.txt "0.2405 0 0 0.21 0\n0 0 0.256 0 0\n0 1.57 1.57 0 0\n0 1.57 0 1.57 -1.57\n")
+foreach(shape "2 rows of 6" "4 rows of 5")
+  string(REPLACE " " "_" name "mdh_${shape}")
+  run_demo(${name} 2 ENV AMENT_PREFIX_PATH=${prefix} ARGS --mdh ${WORK_DIR}/${name}.txt)
+  expect_line(${name} "${demo_summary}" "bad argument: +the MDH table [^\n]*/${name}.txt \\(--mdh\\) holds ${shape} numbers; group \"arm\" needs 4 rows \\(d, a, zero-angle offset, alpha\\) of 6, one per joint\n")
+  expect_no_line(${name} "${demo_summary}" "result:")
+endforeach()
+
+run_demo(unknown_gripper_link 2 ENV AMENT_PREFIX_PATH=${prefix} ARGS --gripper-link tool_link)
+expect_line(unknown_gripper_link "${demo_summary}" "bad argument: +--gripper-link tool_link is not a link of the arm\n")
+expect_line(unknown_gripper_link "${demo_summary}" "status: +failed")
+expect_no_line(unknown_gripper_link "${demo_summary}" "result:")
+
+foreach(limits "10,10,0,12,12,12" "10,10,10,12,12,-1")
+  string(MAKE_C_IDENTIFIER "acceleration_limits_${limits}" name)
+  run_demo(${name} 2 ENV AMENT_PREFIX_PATH=${prefix} ARGS --acceleration-limits ${limits})
+  expect_line(${name} "${demo_errors}" "^--acceleration-limits needs limits above 0 rad/s\\^2, not \"${limits}\"\n")
+  expect_no_line(${name} "${demo_summary}" "result:")
+endforeach()
+
+# The README's example of an arm named in full, run on the installed demo arm
+# it names: it plans around the block.
+file(READ ${README} readme)
+string(REGEX MATCH "bash scripts/demo.sh (--description-dir [^`]*)\n```" readme_command "${readme}")
+if(NOT readme_command)
+  message(FATAL_ERROR "README: no demo.sh command that names the arm with --description-dir")
+endif()
+string(REPLACE "\\\n" " " readme_arguments "${CMAKE_MATCH_1}")
+string(REPLACE "build/demo-prefix" "${prefix}" readme_arguments "${readme_arguments}")
+separate_arguments(readme_arguments UNIX_COMMAND "${readme_arguments}")
+run_demo(readme_own_arm 0 ENV AMENT_PREFIX_PATH=${prefix} ARGS ${readme_arguments})
+expect_line(readme_own_arm "${demo_summary}" "obstacle: +[^\n]*, in the way of the direct motion\n")
+expect_line(readme_own_arm "${demo_summary}" "result: +0 \\(success\\)")
+expect_line(readme_own_arm "${demo_summary}" "status: +ok")
 
 run_demo(no_demo_data 2 ENV --unset=AMENT_PREFIX_PATH)
 expect_line(no_demo_data "${demo_summary}" "arm: +cannot be loaded")

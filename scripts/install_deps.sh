@@ -11,6 +11,7 @@ packages=(
   libkdl-parser-dev liborocos-kdl-dev libament-index-cpp-dev libnanoflann-dev
   libpcl-dev liblapack-dev libtinyxml2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  clang-format
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "demo_options.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -64,6 +65,10 @@ bool takesValue(const std::string& name) {
   return textOptions().count(name) > 0 || listOption(scratch, name) != nullptr || name == "--robot-padding";
 }
 
+bool noneAtOrBelowZero(const std::vector<double>& values) {
+  return std::none_of(values.begin(), values.end(), [](double value) { return value <= 0.0; });
+}
+
 // Applies "--name value"; the reason when it cannot.
 std::string applyValueOption(DemoOptions& options, const std::string& name, const std::string& value) {
   const auto text = textOptions().find(name);
@@ -74,6 +79,11 @@ std::string applyValueOption(DemoOptions& options, const std::string& name, cons
   if (std::vector<double>* list = listOption(options, name)) {
     const auto values = parseNumberList(value);
     if (!values) return name + " needs comma-separated numbers, not \"" + value + "\"";
+    // The scene takes acceleration limits of 0 or below, and planning runs;
+    // only timing the planned path fails.
+    if (name == "--acceleration-limits" && !noneAtOrBelowZero(*values)) {
+      return name + " needs limits above 0 rad/s^2, not \"" + value + "\"";
+    }
     *list = *values;
     return "";
   }

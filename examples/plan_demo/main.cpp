@@ -6,6 +6,7 @@
 
 #include <ament_index_cpp/get_package_share_directory.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
 #include "bramlock_arm_planning_core/planner/path_plan_and_post_processing.h"
 #include "bramlock_arm_planning_core/planner/trajectory_generator.h"
+#include "bramlock_arm_planning_core/robot_model/joint_model.h"
 #include "console_redirect.h"
 #include "demo_failure.h"
 #include "demo_obstacle.h"
@@ -33,6 +35,7 @@ constexpr int kExitUnusable = 2;
 
 struct Arm {
   std::string directory;
+  std::string mdh_file;  // "none" for no table
   std::vector<std::vector<double>> mdh_table;
 };
 
@@ -65,9 +68,9 @@ Arm readArm(const DemoOptions& options, const std::string& directory) {
   requireSrdf(directory, options);
   Arm arm;
   arm.directory = directory;
-  std::string mdh_file = options.mdh_file;
-  if (mdh_file.empty()) mdh_file = options.description_dir.empty() ? directory + "mdh_table.txt" : "none";
-  if (mdh_file != "none") arm.mdh_table = readMdhTable(mdh_file);
+  arm.mdh_file = options.mdh_file;
+  if (arm.mdh_file.empty()) arm.mdh_file = options.description_dir.empty() ? directory + "mdh_table.txt" : "none";
+  if (arm.mdh_file != "none") arm.mdh_table = readMdhTable(arm.mdh_file);
   return arm;
 }
 
@@ -75,6 +78,37 @@ std::unique_ptr<ManipulatorPlanScene> loadScene(const DemoOptions& options, Arm&
   return std::make_unique<ManipulatorPlanScene>(arm.directory, options.urdf_file, options.srdf_file, options.group,
                                                 options.robot_padding, 1.0, options.gripper_link, arm.mdh_table,
                                                 options.acceleration_limits);
+}
+
+// The scene takes an MDH table of another shape, printing only that the
+// joints it misses keep zero MDH values.
+std::string mdhTableMismatch(const Arm& arm, const std::string& group, std::size_t joints) {
+  const auto& table = arm.mdh_table;
+  if (table.empty() || (table.size() == moveit::core::kMdhRowCount && table.front().size() == joints)) return "";
+  return "the MDH table " + arm.mdh_file + " (--mdh) holds " + std::to_string(table.size()) + " rows of " +
+         std::to_string(table.front().size()) + " numbers; group \"" + group +
+         "\" needs 4 rows (d, a, zero-angle offset, alpha) of " + std::to_string(joints) + ", one per joint";
+}
+
+// The scene takes a gripper link the model lacks, printing only a line.
+std::string gripperLinkMismatch(ManipulatorPlanScene& scene, const std::string& link) {
+  const std::vector<std::string> links = scene.getLinks();
+  if (link.empty() || std::find(links.begin(), links.end(), link) != links.end()) return "";
+  return "--gripper-link " + link + " is not a link of the arm";
+}
+
+// Whether the scene can plan for the group with the arguments given; prints
+// why not.
+bool armFitsArguments(ManipulatorPlanScene& scene, const DemoOptions& options, const Arm& arm, int joints,
+                      Summary& summary) {
+  if (joints < 1) {
+    summary.line("hint", "the scene plans for no group of that name: it must exist and have no subgroups");
+    return false;
+  }
+  std::string mismatch = mdhTableMismatch(arm, options.group, static_cast<std::size_t>(joints));
+  if (mismatch.empty()) mismatch = gripperLinkMismatch(scene, options.gripper_link);
+  if (!mismatch.empty()) summary.line("bad argument", mismatch);
+  return mismatch.empty();
 }
 
 Path pathOf(const std::vector<TrajectoryData>& points) {
@@ -107,10 +141,7 @@ int runDemo(const DemoOptions& options, Summary& summary) {
   const int joints = scene->getPlanedJointNames(joint_names);
   summary.line("arm", arm.directory + " (" + options.urdf_file + ", " + options.srdf_file + "), group \"" +
                           options.group + "\", " + std::to_string(joints) + (joints == 1 ? " joint" : " joints"));
-  if (joints < 1) {
-    summary.line("hint", "the scene plans for no group of that name: it must exist and have no subgroups");
-    return kExitUnusable;
-  }
+  if (!armFitsArguments(*scene, options, arm, joints, summary)) return kExitUnusable;
   if (options.obstacle) summary.line("obstacle", placeObstacle(*scene, options.start, options.goal));
 
   // The pipeline owns the scene from here on; the generator below only borrows it.

@@ -68,7 +68,8 @@ class MatrixAnswers {
 
  private:
   struct Slot {
-    AllowedCollision::Type fill(const AllowedCollisionMatrix& acm, const std::string& first, const std::string& second) {
+    AllowedCollision::Type fill(const AllowedCollisionMatrix& acm, const std::string& first,
+                                const std::string& second) {
       type = AllowedCollision::NEVER;
       acm.getAllowedCollision(first, second, type);
       revision = acm.revision();

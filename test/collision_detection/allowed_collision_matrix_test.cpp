@@ -3,8 +3,8 @@
 #include <functional>
 #include <set>
 #include <sstream>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bramlock_arm_planning_core/collision_detection/allowed_collision_matrix.h"
@@ -200,7 +200,9 @@ TEST(AllowedCollisionMatrix, EveryChangeDrawsARevisionNeverSeenBefore) {
       [&] { acm.setEntry("a", "b", true); },
       [&] { acm.setEntry("a", "b", accept); },
       [&] { acm.setEntry("c", true); },
-      [&] { acm.setEntry("d", Names{"a", "b"}, false); },
+      [&] {
+        acm.setEntry("d", Names{"a", "b"}, false);
+      },
       [&] { acm.setEntry(Names{"e"}, Names{"a"}, true); },
       [&] { acm.setEntry(false); },
       [&] { acm.setDefaultEntry("a", true); },

@@ -60,8 +60,9 @@ std::vector<cd::FCLCollisionObjectPtr> randomBoxes(std::mt19937& rng, size_t cou
       continue;
     }
     auto box = std::make_shared<fcl::Boxd>(size(rng), size(rng), size(rng));
-    const fcl::Transform3d pose(Eigen::Translation3d(place(rng), place(rng), place(rng)) *
-                                Eigen::AngleAxisd(place(rng) * M_PI, Eigen::Vector3d(place(rng), 1.0, 0.5).normalized()));
+    const fcl::Transform3d pose(
+        Eigen::Translation3d(place(rng), place(rng), place(rng)) *
+        Eigen::AngleAxisd(place(rng) * M_PI, Eigen::Vector3d(place(rng), 1.0, 0.5).normalized()));
     objects.push_back(std::make_shared<fcl::CollisionObjectd>(box, pose));
   }
   return objects;
@@ -97,8 +98,7 @@ TEST(ObjectTree, VisitsThePairsOfAFreshManagerInItsOrder) {
     PairLog stopped;
     stopped.stop_after = expected.pairs.size() / 2;
     tree.collide(&stopped, &logCollision);
-    EXPECT_EQ(stopped.pairs,
-              std::vector<Pair>(expected.pairs.begin(), expected.pairs.begin() + stopped.stop_after));
+    EXPECT_EQ(stopped.pairs, std::vector<Pair>(expected.pairs.begin(), expected.pairs.begin() + stopped.stop_after));
   }
 }
 
