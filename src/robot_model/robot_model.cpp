@@ -6,7 +6,9 @@
 #include <fstream>
 #include <iostream>
 #include <limits>
+#include <map>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 
 #include <geometric_shapes/mesh_operations.h>
@@ -41,8 +43,10 @@ Eigen::Isometry3d toIsometry(const urdf::Pose& pose) {
 Eigen::Vector3d toVector(const urdf::Vector3& vector) { return Eigen::Vector3d(vector.x, vector.y, vector.z); }
 
 // Position limits from the safety controller (narrowed by the hard limits)
-// or from the hard limits; velocity limits from the hard limits.
-VariableBounds boundsFromUrdf(const urdf::Joint& joint) {
+// or from the hard limits; velocity limits from the hard limits. Limits that
+// leave no position between them would make every state of the joint invalid
+// (a continuous joint ignores them).
+VariableBounds boundsFromUrdf(const urdf::Joint& joint, const std::string& urdf_path) {
   VariableBounds bounds;
   if (joint.safety) {
     bounds.position_bounded_ = true;
@@ -62,7 +66,33 @@ VariableBounds boundsFromUrdf(const urdf::Joint& joint) {
     bounds.min_velocity_ = -bounds.max_velocity_;
     bounds.velocity_bounded_ = bounds.max_velocity_ > std::numeric_limits<double>::epsilon();
   }
+  if (joint.type != urdf::Joint::CONTINUOUS && bounds.min_position_ > bounds.max_position_) {
+    std::ostringstream text;
+    text << "joint '" << joint.name << "' has its lower limit " << bounds.min_position_ << " above its upper limit "
+         << bounds.max_position_;
+    throw Exception(urdf_path, text.str());
+  }
   return bounds;
+}
+
+// The model is built by walking from the root link to its children: a link
+// that is the child of two joints (or of a joint on itself) would be reached
+// again and again.
+void requireTree(const urdf::ModelInterface& urdf_model, const std::string& urdf_path) {
+  std::map<std::string, std::string> parent_joints;  // child link -> joint
+  for (const auto& entry : urdf_model.joints_) {
+    const urdf::Joint& joint = *entry.second;
+    if (joint.parent_link_name == joint.child_link_name) {
+      throw Exception(urdf_path, "joint '" + joint.name + "' has link '" + joint.child_link_name +
+                                     "' as both its parent and its child: the links must form a tree");
+    }
+    const auto added = parent_joints.emplace(joint.child_link_name, joint.name);
+    if (!added.second) {
+      throw Exception(urdf_path, "link '" + joint.child_link_name + "' is the child of both joint '" +
+                                     added.first->second + "' and joint '" + joint.name +
+                                     "': the links must form a tree");
+    }
+  }
 }
 
 // A mesh that gives a collision check something to test: triangles over
@@ -159,6 +189,7 @@ void RobotModel::buildModel(const urdf::ModelInterface& urdf_model, const srdf::
   variable_count_ = 0;
   model_name_ = urdf_model.getName();
   std::printf("Loading robot model '%s'...\n", model_name_.c_str());
+  requireTree(urdf_model, resource_directory_ + urdf_file_);
   const urdf::LinkConstSharedPtr root = urdf_model.getRoot();
   if (!root) {
     std::puts("No root link found");
@@ -243,6 +274,7 @@ std::unique_ptr<JointModel> RobotModel::constructUrdfJointModel(const urdf::Link
   const std::string& name = urdf_joint.name;
   const size_t index = joint_model_vector_.size();
   const size_t first_variable = nextFirstVariableIndex(joint_model_vector_);
+  const std::string urdf_path = resource_directory_ + urdf_file_;
   std::unique_ptr<JointModel> joint;
   const char* mdh_failure = nullptr;
   switch (urdf_joint.type) {
@@ -250,9 +282,9 @@ std::unique_ptr<JointModel> RobotModel::constructUrdfJointModel(const urdf::Link
     case urdf::Joint::CONTINUOUS: {
       const bool continuous = urdf_joint.type == urdf::Joint::CONTINUOUS;
       auto revolute = std::make_unique<RevoluteJointModel>(name, index, first_variable);
-      revolute->setVariableBounds(name, boundsFromUrdf(urdf_joint));
+      revolute->setVariableBounds(name, boundsFromUrdf(urdf_joint, urdf_path));
       revolute->setContinuous(continuous);
-      requireUsableAxis(urdf_joint, resource_directory_ + urdf_file_);
+      requireUsableAxis(urdf_joint, urdf_path);
       revolute->setAxis(toVector(urdf_joint.axis));
       mdh_failure =
           continuous ? "CONTINUOUS joint generate Mdh Para failed!!!" : "REVOLUTE joint generate Mdh Para failed!!!";
@@ -261,8 +293,8 @@ std::unique_ptr<JointModel> RobotModel::constructUrdfJointModel(const urdf::Link
     }
     case urdf::Joint::PRISMATIC: {
       auto prismatic = std::make_unique<PrismaticJointModel>(name, index, first_variable);
-      prismatic->setVariableBounds(name, boundsFromUrdf(urdf_joint));
-      requireUsableAxis(urdf_joint, resource_directory_ + urdf_file_);
+      prismatic->setVariableBounds(name, boundsFromUrdf(urdf_joint, urdf_path));
+      requireUsableAxis(urdf_joint, urdf_path);
       prismatic->setAxis(toVector(urdf_joint.axis));
       mdh_failure = "PRISMATIC joint generate Mdh Para failed!!!";
       joint = std::move(prismatic);
