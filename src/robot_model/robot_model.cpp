@@ -95,6 +95,18 @@ void requireTree(const urdf::ModelInterface& urdf_model, const std::string& urdf
   }
 }
 
+// urdfdom holds each link's child links by shared pointers, so links that do
+// not form a tree hold each other in a cycle: a model parsed here has it
+// broken before it is refused, or it would never be freed.
+void requireParsedTree(urdf::ModelInterface& urdf_model, const std::string& urdf_path) {
+  try {
+    requireTree(urdf_model, urdf_path);
+  } catch (const Exception&) {
+    for (auto& entry : urdf_model.links_) entry.second->child_links.clear();
+    throw;
+  }
+}
+
 // A mesh that gives a collision check something to test: triangles over
 // finite vertices, scaled by finite factors that do not flatten it.
 bool usableMesh(const shapes::Shape* shape, const Eigen::Vector3d& scale) {
@@ -147,6 +159,7 @@ RobotModel::RobotModel(const std::shared_ptr<urdf::ModelInterface>& urdf_model,
                        const std::shared_ptr<srdf::Model>& srdf_model)
     : srdf_(srdf_model ? srdf_model : std::make_shared<srdf::Model>()), urdf_(urdf_model) {
   if (!urdf_) throw Exception("", "No URDF model was given");
+  requireTree(*urdf_, "");
   addExistingKinematicsSlovers();
   buildModelOrRelease(*urdf_, *srdf_);
 }
@@ -167,6 +180,7 @@ void RobotModel::loadFiles() {
   if (!std::ifstream(urdf_path)) throw Exception(urdf_path, "Unable to read the URDF file");
   urdf_ = urdf::parseURDFFile(urdf_path);
   if (!urdf_) throw Exception(urdf_path, "Unable to parse the URDF file");
+  requireParsedTree(*urdf_, urdf_path);
   recordDroppedCollisionMeshes(urdf_path);
   srdf_ = std::make_shared<srdf::Model>();
   srdf_->initFile(*urdf_, resource_directory_ + srdf_file_);
@@ -189,7 +203,6 @@ void RobotModel::buildModel(const urdf::ModelInterface& urdf_model, const srdf::
   variable_count_ = 0;
   model_name_ = urdf_model.getName();
   std::printf("Loading robot model '%s'...\n", model_name_.c_str());
-  requireTree(urdf_model, resource_directory_ + urdf_file_);
   const urdf::LinkConstSharedPtr root = urdf_model.getRoot();
   if (!root) {
     std::puts("No root link found");
