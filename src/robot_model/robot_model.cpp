@@ -6,7 +6,9 @@
 #include <fstream>
 #include <iostream>
 #include <limits>
+#include <map>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 
 #include <geometric_shapes/mesh_operations.h>
@@ -41,8 +43,10 @@ Eigen::Isometry3d toIsometry(const urdf::Pose& pose) {
 Eigen::Vector3d toVector(const urdf::Vector3& vector) { return Eigen::Vector3d(vector.x, vector.y, vector.z); }
 
 // Position limits from the safety controller (narrowed by the hard limits)
-// or from the hard limits; velocity limits from the hard limits.
-VariableBounds boundsFromUrdf(const urdf::Joint& joint) {
+// or from the hard limits; velocity limits from the hard limits. Limits that
+// leave no position between them would make every state of the joint invalid
+// (a continuous joint ignores them).
+VariableBounds boundsFromUrdf(const urdf::Joint& joint, const std::string& urdf_path) {
   VariableBounds bounds;
   if (joint.safety) {
     bounds.position_bounded_ = true;
@@ -62,7 +66,45 @@ VariableBounds boundsFromUrdf(const urdf::Joint& joint) {
     bounds.min_velocity_ = -bounds.max_velocity_;
     bounds.velocity_bounded_ = bounds.max_velocity_ > std::numeric_limits<double>::epsilon();
   }
+  if (joint.type != urdf::Joint::CONTINUOUS && bounds.min_position_ > bounds.max_position_) {
+    std::ostringstream text;
+    text << "joint '" << joint.name << "' has its lower limit " << bounds.min_position_ << " above its upper limit "
+         << bounds.max_position_;
+    throw Exception(urdf_path, text.str());
+  }
   return bounds;
+}
+
+// The model is built by walking from the root link to its children: a link
+// that is the child of two joints (or of a joint on itself) would be reached
+// again and again.
+void requireTree(const urdf::ModelInterface& urdf_model, const std::string& urdf_path) {
+  std::map<std::string, std::string> parent_joints;  // child link -> joint
+  for (const auto& entry : urdf_model.joints_) {
+    const urdf::Joint& joint = *entry.second;
+    if (joint.parent_link_name == joint.child_link_name) {
+      throw Exception(urdf_path, "joint '" + joint.name + "' has link '" + joint.child_link_name +
+                                     "' as both its parent and its child: the links must form a tree");
+    }
+    const auto added = parent_joints.emplace(joint.child_link_name, joint.name);
+    if (!added.second) {
+      throw Exception(urdf_path, "link '" + joint.child_link_name + "' is the child of both joint '" +
+                                     added.first->second + "' and joint '" + joint.name +
+                                     "': the links must form a tree");
+    }
+  }
+}
+
+// urdfdom holds each link's child links by shared pointers, so links that do
+// not form a tree hold each other in a cycle: a model parsed here has it
+// broken before it is refused, or it would never be freed.
+void requireParsedTree(urdf::ModelInterface& urdf_model, const std::string& urdf_path) {
+  try {
+    requireTree(urdf_model, urdf_path);
+  } catch (const Exception&) {
+    for (auto& entry : urdf_model.links_) entry.second->child_links.clear();
+    throw;
+  }
 }
 
 // A mesh that gives a collision check something to test: triangles over
@@ -117,6 +159,7 @@ RobotModel::RobotModel(const std::shared_ptr<urdf::ModelInterface>& urdf_model,
                        const std::shared_ptr<srdf::Model>& srdf_model)
     : srdf_(srdf_model ? srdf_model : std::make_shared<srdf::Model>()), urdf_(urdf_model) {
   if (!urdf_) throw Exception("", "No URDF model was given");
+  requireTree(*urdf_, "");
   addExistingKinematicsSlovers();
   buildModelOrRelease(*urdf_, *srdf_);
 }
@@ -137,6 +180,7 @@ void RobotModel::loadFiles() {
   if (!std::ifstream(urdf_path)) throw Exception(urdf_path, "Unable to read the URDF file");
   urdf_ = urdf::parseURDFFile(urdf_path);
   if (!urdf_) throw Exception(urdf_path, "Unable to parse the URDF file");
+  requireParsedTree(*urdf_, urdf_path);
   recordDroppedCollisionMeshes(urdf_path);
   srdf_ = std::make_shared<srdf::Model>();
   srdf_->initFile(*urdf_, resource_directory_ + srdf_file_);
@@ -243,6 +287,7 @@ std::unique_ptr<JointModel> RobotModel::constructUrdfJointModel(const urdf::Link
   const std::string& name = urdf_joint.name;
   const size_t index = joint_model_vector_.size();
   const size_t first_variable = nextFirstVariableIndex(joint_model_vector_);
+  const std::string urdf_path = resource_directory_ + urdf_file_;
   std::unique_ptr<JointModel> joint;
   const char* mdh_failure = nullptr;
   switch (urdf_joint.type) {
@@ -250,9 +295,9 @@ std::unique_ptr<JointModel> RobotModel::constructUrdfJointModel(const urdf::Link
     case urdf::Joint::CONTINUOUS: {
       const bool continuous = urdf_joint.type == urdf::Joint::CONTINUOUS;
       auto revolute = std::make_unique<RevoluteJointModel>(name, index, first_variable);
-      revolute->setVariableBounds(name, boundsFromUrdf(urdf_joint));
+      revolute->setVariableBounds(name, boundsFromUrdf(urdf_joint, urdf_path));
       revolute->setContinuous(continuous);
-      requireUsableAxis(urdf_joint, resource_directory_ + urdf_file_);
+      requireUsableAxis(urdf_joint, urdf_path);
       revolute->setAxis(toVector(urdf_joint.axis));
       mdh_failure =
           continuous ? "CONTINUOUS joint generate Mdh Para failed!!!" : "REVOLUTE joint generate Mdh Para failed!!!";
@@ -261,8 +306,8 @@ std::unique_ptr<JointModel> RobotModel::constructUrdfJointModel(const urdf::Link
     }
     case urdf::Joint::PRISMATIC: {
       auto prismatic = std::make_unique<PrismaticJointModel>(name, index, first_variable);
-      prismatic->setVariableBounds(name, boundsFromUrdf(urdf_joint));
-      requireUsableAxis(urdf_joint, resource_directory_ + urdf_file_);
+      prismatic->setVariableBounds(name, boundsFromUrdf(urdf_joint, urdf_path));
+      requireUsableAxis(urdf_joint, urdf_path);
       prismatic->setAxis(toVector(urdf_joint.axis));
       mdh_failure = "PRISMATIC joint generate Mdh Para failed!!!";
       joint = std::move(prismatic);

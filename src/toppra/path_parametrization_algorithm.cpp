@@ -4,10 +4,12 @@
 #include <cassert>
 #include <cmath>
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 #include "bramlock_arm_planning_core/toppra/geometric_path/geometric_path.h"
 #include "bramlock_arm_planning_core/toppra/solver/solver.h"
+#include "toppra/constraint/path_dimension.h"
 
 namespace toppra {
 
@@ -20,6 +22,14 @@ const Vector kUpperCost = (Vector(2) << 1e-9, -1).finished();
 // Minimise x, preferring the larger u among equal x.
 const Vector kLowerCost = (Vector(2) << -1e-9, 1).finished();
 
+// The first grid point from which the path speed stays zero up to the next
+// one, or -1: at rest over a whole stage, the motion never goes on.
+int firstStageAtRest(const Vector& squaredSpeeds) {
+  for (Eigen::Index i = 0; i + 1 < squaredSpeeds.size(); ++i)
+    if (squaredSpeeds[i] <= 0 && squaredSpeeds[i + 1] <= 0) return static_cast<int>(i);
+  return -1;
+}
+
 }  // namespace
 
 PathParametrizationAlgorithm::PathParametrizationAlgorithm(LinearConstraintPtrs constraints,
@@ -29,7 +39,7 @@ PathParametrizationAlgorithm::PathParametrizationAlgorithm(LinearConstraintPtrs 
 PathParametrizationAlgorithm::~PathParametrizationAlgorithm() = default;
 
 void PathParametrizationAlgorithm::setN(int stages) {
-  assert(stages >= 0);
+  if (stages < 0) throw std::invalid_argument("N must not be negative, not " + std::to_string(stages) + ".");
   N = stages;
   m_initialized = false;
 }
@@ -113,8 +123,18 @@ int PathParametrizationAlgorithm::computeControllableSets(const Bound& vel_ends)
   return Success;
 }
 
+bool PathParametrizationAlgorithm::initializeOrReport() {
+  try {
+    initialize();
+  } catch (const bramlock::internal::PathDimensionMismatch& error) {
+    m_messages << error.what() << "\n";
+    return false;
+  }
+  return true;
+}
+
 int PathParametrizationAlgorithm::computeFeasibleSets() {
-  initialize();
+  if (!initializeOrReport()) return FeasibleSetsFailed;
   const Bound x(0, 100), xNext(0, 100);
   Vector solution(2);
   for (int i = 0; i <= N; ++i) {
@@ -127,7 +147,7 @@ int PathParametrizationAlgorithm::computeFeasibleSets() {
 }
 
 int PathParametrizationAlgorithm::computePathParametrization(value_type squaredStartSpeed, value_type endSpeed) {
-  initialize();
+  if (!initializeOrReport()) return m_returnCode = ControllableSetsFailed;
   if (!std::isfinite(endSpeed)) {
     m_messages << "End speed " << endSpeed << " is not a finite number\n";
     return m_returnCode = ControllableSetsFailed;
@@ -144,6 +164,13 @@ int PathParametrizationAlgorithm::computePathParametrization(value_type squaredS
   // stage solver; their result is no parametrization.
   if (m_returnCode == Success && !m_parametrization.allFinite()) {
     m_messages << "The forward pass produced squared speeds that are not finite\n";
+    m_returnCode = ForwardPassFailed;
+  }
+  if (m_returnCode != Success) return m_returnCode;
+  const int atRest = firstStageAtRest(m_parametrization);
+  if (atRest >= 0) {
+    m_messages << "The path speed stays zero from grid point " << atRest << " to " << atRest + 1
+               << ", so the motion never ends\n";
     m_returnCode = ForwardPassFailed;
   }
   return m_returnCode;

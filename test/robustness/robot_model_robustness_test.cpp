@@ -1,7 +1,9 @@
 // Bad numbers in robot descriptions and MDH tables: joint-property values that
 // are not finite are skipped like any text that is no number, an MDH column
 // holding such a value is refused like a missing one, and the SRDF keeps no
-// group-state value that is not a finite number.
+// group-state value that is not a finite number. Descriptions no arm can have
+// (links that do not form a tree, limits with no position between them) are
+// refused by the model and the scene.
 
 #include <gtest/gtest.h>
 
@@ -16,10 +18,13 @@
 
 #include "bad_numbers.h"
 #include "bramlock_arm_planning_core/kinematics/realman_kinematics.h"
+#include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
+#include "bramlock_arm_planning_core/robot_model/exceptions.h"
 #include "bramlock_arm_planning_core/robot_model/planar_joint_model.h"
 #include "bramlock_arm_planning_core/robot_model/revolute_joint_model.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/srdf/model.h"
+#include "scene_arm.h"
 #include "test_support.h"
 
 namespace {
@@ -135,6 +140,46 @@ TEST(RobotModelRobustness, MdhToSdhRotatesEachTableOnItsOwn) {
   EXPECT_TRUE(arm.xa.empty());
   EXPECT_EQ(arm.alpha[0], 1.0);
   EXPECT_TRUE(std::isnan(arm.alpha[1]));
+}
+
+// Copies of the scene arm: a link that is the child of two joints (closing a
+// loop), a joint whose parent and child are one link, and a joint whose lower
+// limit lies above its upper one.
+struct BrokenArm {
+  const char* urdf;
+  std::vector<std::string> named;
+};
+
+// The text of the model's exception while building, or "built".
+std::string refusal(const std::function<void()>& build) {
+  bramlock_test::OutputCapture quiet;
+  try {
+    build();
+  } catch (const moveit::core::Exception& error) {
+    return error.what();
+  }
+  return "built";
+}
+
+TEST(RobotModelRobustness, LinksThatAreNoTreeAndInvertedLimitsAreRefusedNamingTheJoint) {
+  const std::vector<BrokenArm> arms = {
+      {"scene_arm_link_with_two_parents.urdf", {"link 'link3'", "joint 'joint3'", "joint 'wrist_brace_joint'"}},
+      {"scene_arm_joint_on_one_link.urdf", {"joint 'link4_loop_joint'", "link 'link4'"}},
+      {"scene_arm_inverted_limits.urdf", {"joint 'joint2'", "lower limit 2.27 above its upper limit -2.27"}},
+  };
+  const std::string dir = bramlock_test::sceneArmDirectory();
+  for (const BrokenArm& arm : arms) {
+    MdhTable table = bramlock_test::sceneArmMdhTable();
+    const std::string by_model = refusal([&] { RobotModel(dir, arm.urdf, "scene_arm.srdf", table); });
+    const std::string by_scene = refusal([&] {
+      ManipulatorPlanScene(dir, arm.urdf, "scene_arm.srdf", "arm", bramlock_test::kSceneArmRobotPadding, 1.0,
+                           "gripper_link", table, bramlock_test::sceneArmAccelerationLimits());
+    });
+    for (const std::string& name : arm.named) {
+      EXPECT_TRUE(bramlock_test::contains(by_model, name)) << arm.urdf << ": " << by_model;
+      EXPECT_TRUE(bramlock_test::contains(by_scene, name)) << arm.urdf << ": " << by_scene;
+    }
+  }
 }
 
 }  // namespace

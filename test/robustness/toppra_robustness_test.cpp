@@ -1,16 +1,21 @@
 // Bad numbers at TOPP-RA: limits, paths, grids and speeds that are not
 // numbers are refused with the documented exception or failure code, and no
-// run reports success with a squared speed that is not finite.
+// run reports success with a squared speed that is not finite. Input of the
+// wrong shape gets its exception or failure code too, never an assertion, and
+// limits that leave the path at rest fail the run.
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <memory>
 #include <stdexcept>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "bad_numbers.h"
 #include "bramlock_arm_planning_core/toppra/constraint/cartesian_velocity_norm.h"
+#include "bramlock_arm_planning_core/toppra/constraint/joint_torque.h"
 #include "bramlock_arm_planning_core/toppra/constraint/linear_joint_acceleration.h"
 #include "bramlock_arm_planning_core/toppra/constraint/linear_joint_velocity.h"
 #include "bramlock_arm_planning_core/toppra/parametrizer/const_accel.h"
@@ -218,6 +223,96 @@ TEST(ToppraRobustness, StageProgrammesNeverAnswerWithNaN) {
         EXPECT_FALSE(solution.isFeasible) << "entry " << i;
       }
     }
+  }
+}
+
+TEST(ToppraRobustness, PathsOfSegmentsOfDifferentShapesAreRefused) {
+  const toppra::Matrix cubic = toppra::Matrix::Zero(4, 2);
+  EXPECT_THROW_MESSAGE(toppra::PiecewisePolyPath({cubic, toppra::Matrix::Zero(2, 2)}, {0.0, 1.0, 2.0}),
+                       std::invalid_argument, "^Segment 1 has 2 x 2 coefficients, segment 0 has 4 x 2: ");
+  EXPECT_THROW_MESSAGE(toppra::PiecewisePolyPath({cubic, cubic, toppra::Matrix::Zero(4, 3)}, {0.0, 1.0, 2.0, 3.0}),
+                       std::invalid_argument, "^Segment 2 has 4 x 3 coefficients, segment 0 has 4 x 2: ");
+}
+
+TEST(ToppraRobustness, DerivativeOrdersOutsideZeroToTwoAreRefused) {
+  const GeometricPathPtr path = curvedPath();
+  const toppra::parametrizer::Spline spline(path, vec({0.0, 0.5, 1.0}), vec({0.0, 1.0, 0.0}));
+  for (int order : {3, 7, -1}) {
+    const std::string message = "^Derivative order " + std::to_string(order) + " is not supported: 0, 1 or 2\\.$";
+    EXPECT_THROW_MESSAGE(path->eval_single(0.5, order), std::invalid_argument, message);
+    EXPECT_THROW_MESSAGE(path->eval(vec({0.5}), order), std::invalid_argument, message);
+    EXPECT_THROW_MESSAGE(spline.eval_single(0.5, order), std::invalid_argument, message);
+  }
+}
+
+TEST(ToppraRobustness, CubicSplinesThroughPositionsWithoutJointsAreRefused) {
+  EXPECT_THROW_MESSAGE(
+      toppra::PiecewisePolyPath::CubicSpline({Vector(), Vector(), Vector()}, vec({0.0, 0.5, 1.0}),
+                                             {toppra::BoundaryCond("clamped"), toppra::BoundaryCond("natural")}),
+      std::runtime_error, "^Each position needs at least one joint\\.$");
+}
+
+// Torque is the joint acceleration: a unit inertia without load.
+class UnitInertia : public toppra::constraint::JointTorque {
+ public:
+  using JointTorque::JointTorque;
+  void computeJointTorques(const Vector&, const Vector&, const Vector& a, Vector& tau) override { tau = a; }
+};
+
+TEST(ToppraRobustness, ConstraintsForAnotherJointCountFailTheRun) {
+  const Vector three = vec({1, 1, 1});
+  const std::vector<std::pair<toppra::LinearConstraintPtr, std::string>> constraints = {
+      {std::make_shared<toppra::constraint::LinearJointVelocity>(-three, three), "LinearJointVelocity"},
+      {std::make_shared<toppra::constraint::LinearJointAcceleration>(-three, three), "LinearJointAcceleration"},
+      {std::make_shared<UnitInertia>(-three, three), "JointTorque"}};
+  for (const auto& constraint : constraints) {
+    const std::string message = constraint.second + " has limits for 3 joints, the path has 2.\n";
+    TOPPRA algorithm({constraint.first}, curvedPath());
+    EXPECT_EQ(algorithm.computePathParametrization(0, 0), TOPPRA::ControllableSetsFailed) << constraint.second;
+    EXPECT_EQ(algorithm.getReturnCode(), TOPPRA::ControllableSetsFailed);
+    EXPECT_EQ(algorithm.getMessages(), message);
+    EXPECT_EQ(algorithm.computeFeasibleSets(), TOPPRA::FeasibleSetsFailed) << constraint.second;
+    EXPECT_EQ(algorithm.getMessages(), message);
+    EXPECT_THROW_MESSAGE(algorithm.initialize(), std::invalid_argument, "has limits for 3 joints");
+  }
+}
+
+TEST(ToppraRobustness, NegativeStageCountsAreRefused) {
+  TOPPRA algorithm(limits(vec({1, 1}), vec({2, 2})), curvedPath());
+  EXPECT_THROW_MESSAGE(algorithm.setN(-1), std::invalid_argument, "^N must not be negative, not -1\\.$");
+  EXPECT_EQ(algorithm.getN(), 100);
+  EXPECT_EQ(algorithm.computePathParametrization(0, 0), TOPPRA::Success);
+}
+
+TEST(ToppraRobustness, ParametrizersRefuseSquaredSpeedsBelowZeroOrNaNAndGridsOfTheWrongShape) {
+  using toppra::parametrizer::ConstAccel;
+  using toppra::parametrizer::Spline;
+  const GeometricPathPtr path = curvedPath();
+  const Vector grid = vec({0.0, 0.5, 1.0});
+  for (double bad : {-0.5, -1e-11, kNaN}) {
+    const Vector speeds = vec({0.0, bad, 0.0});
+    EXPECT_THROW_MESSAGE(ConstAccel(path, grid, speeds), std::invalid_argument,
+                         "^Squared speed .+ at grid point 1 is negative or not a number\\.$")
+        << bad;
+    EXPECT_THROW_MESSAGE(Spline(path, grid, speeds), std::invalid_argument, "at grid point 1 is negative") << bad;
+  }
+  const Vector speeds = vec({0.0, 1.0, 0.0});
+  EXPECT_THROW_MESSAGE(ConstAccel(path, grid, vec({0.0, 1.0})), std::invalid_argument,
+                       "^3 grid points but 2 squared speeds\\.$");
+  EXPECT_THROW_MESSAGE(ConstAccel(path, vec({0.0, 0.5, 0.5, 1.0}), vec({0.0, 1.0, 1.0, 0.0})), std::invalid_argument,
+                       "^Grid point 2 \\(0\\.5\\) is not above grid point 1 \\(0\\.5\\)");
+  EXPECT_THROW_MESSAGE(ConstAccel(path, vec({0.0, 0.5, 0.9}), speeds), std::invalid_argument,
+                       "^The grid does not span the path interval \\[0, 1\\]\\.$");
+  EXPECT_THROW_MESSAGE(ConstAccel(path, Vector(), Vector()), std::invalid_argument,
+                       "^The grid does not span the path interval");
+}
+
+TEST(ToppraRobustness, ZeroLimitsFailTheRunInsteadOfNeverMoving) {
+  for (const auto& pair : {std::make_pair(0.0, 2.0), std::make_pair(1.0, 0.0)}) {
+    TOPPRA algorithm(limits(vec({pair.first, 1}), vec({pair.second, 2})), curvedPath());
+    EXPECT_EQ(algorithm.computePathParametrization(0, 0), TOPPRA::ForwardPassFailed)
+        << pair.first << " " << pair.second;
+    EXPECT_EQ(algorithm.getMessages(), "The path speed stays zero from grid point 0 to 1, so the motion never ends\n");
   }
 }
 

@@ -25,7 +25,10 @@ enum class PaddingType { kRobot, kGripper };
 class BRAMLOCK_EXPORT PathPlanAndPostProcessing {
  public:
   // Takes ownership of the scene (also when this constructor throws).
-  // Throws std::invalid_argument for a null scene.
+  // Throws std::invalid_argument for a null scene, and passes on what the
+  // scene throws when it cannot serve the planner: std::runtime_error from
+  // getMaximumExtent for a ManipulatorPlanScene whose extent is not finite or
+  // too small to scale a step.
   explicit PathPlanAndPostProcessing(PlanSceneInterface* scene);
   // Deletes the planner, then the scene, then the generator.
   ~PathPlanAndPostProcessing();

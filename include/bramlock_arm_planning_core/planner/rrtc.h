@@ -59,10 +59,13 @@ class BRAMLOCK_EXPORT RRTConnect {
   void setStartAndGoal(std::vector<double> start, std::vector<double> goal);
 
   // Searches a path from start to goal. Returns 0 and assigns the path, or a
-  // negative code (-1 to -6) and leaves the path untouched. A start or goal
-  // value not inside its bounds (NaN included) gives -3 or -4; bounds that are
-  // not finite, or too wide to measure distances in, give -1 before sampling.
-  // So does a scene that now plans another joint count than at construction.
+  // negative code (-1 to -6) and leaves the path untouched. The scene's state
+  // check comes first: a start or goal it rejects gives -1 or -2, whatever
+  // the reason (a NaN or out-of-bounds value included); one it accepts with a
+  // value not inside the planner's bounds (NaN included) gives -3 or -4.
+  // Bounds that are not finite, or too wide to measure distances in, give -1
+  // before sampling. So does a scene that now plans another joint count than
+  // at construction.
   int planning(Path& path);
 
   // A random joint state in the bounds, or (rarely, see the goal bias) the goal.

@@ -43,18 +43,21 @@ class BRAMLOCK_EXPORT RobotModel {
   using JointBoundsVector = std::vector<const JointModel::Bounds*>;
 
   // Parses directory + urdf_file and directory + srdf_file (no separator is
-  // added). An unreadable or unparseable URDF, and a revolute or prismatic
-  // joint whose axis is zero or not finite, throw moveit::core::Exception;
-  // an unreadable SRDF leaves the model without groups. Every group that is
-  // not an end effector binds the first registered solver of its robot type;
-  // binding the REV5-U800 solver loads the arm's URDF from the
-  // bramlock_arm_description package, and when that package is missing its
-  // exception leaves the constructor (only models with a REV5-U800 group need
-  // the package).
+  // added). An unreadable or unparseable URDF throws moveit::core::Exception,
+  // and so, naming the joint, do links that do not form a tree (a link that
+  // is the child of two joints, a joint whose parent and child are one link)
+  // and a revolute or prismatic joint whose axis is zero or not finite or
+  // whose lower limit lies above its upper one; an unreadable SRDF leaves the
+  // model without groups. Every group that is not an end effector binds the
+  // first registered solver of its robot type; binding the REV5-U800 solver
+  // loads the arm's URDF from the bramlock_arm_description package, and when
+  // that package is missing its exception leaves the constructor (only models
+  // with a REV5-U800 group need the package).
   RobotModel(const std::string& directory, const std::string& urdf_file, const std::string& srdf_file,
              const MdhTable& mdh_table);
   RobotModel(const std::string& directory, const std::string& urdf_file, const std::string& srdf_file);
-  // A null URDF model throws moveit::core::Exception.
+  // A null URDF model throws moveit::core::Exception, as do the faults of
+  // the description named above.
   RobotModel(const std::shared_ptr<urdf::ModelInterface>& urdf_model, const std::shared_ptr<srdf::Model>& srdf_model);
   ~RobotModel();
   RobotModel(const RobotModel&) = delete;

@@ -23,6 +23,12 @@ namespace toppra {
 // reachable next speed falls as the current one rises, and a slower profile
 // can end up faster overall (a few per cent on such paths). On straight lines
 // and gently bending paths the greedy choice is the greatest one.
+//
+// A run whose path speed stays zero over a whole stage (zero velocity or
+// acceleration limits, for one) never ends and is a failure. A zero at a
+// single inner grid point, with the stages around it moving, is a finite
+// trajectory and a success: the greedy forward pass gives such zeros on
+// splines at rest at both ends, and ConstAccel::validate() is false for them.
 class BRAMLOCK_EXPORT PathParametrizationAlgorithm {
  public:
   enum ReturnCode : int {
@@ -36,13 +42,16 @@ class BRAMLOCK_EXPORT PathParametrizationAlgorithm {
   PathParametrizationAlgorithm(LinearConstraintPtrs constraints, const GeometricPathPtr& path);
 
   // The whole run from the squared path speed at the start and the path speed
-  // at the end; the code is also kept as getReturnCode(). An end speed that is
-  // not finite gives ControllableSetsFailed, a start speed that is not finite
-  // or a result that is not finite ForwardPassFailed.
+  // at the end; the code is also kept as getReturnCode(), the reason of a
+  // failure in getMessages(). A constraint whose joint count differs from the
+  // path's, or an end speed that is not finite, gives ControllableSetsFailed;
+  // a start speed that is not finite, a result that is not finite or one that
+  // stays at zero speed from one grid point to the next ForwardPassFailed.
   virtual int computePathParametrization(value_type squaredStartSpeed, value_type endSpeed);
   virtual ~PathParametrizationAlgorithm();
   // Prepares grid, result storage and solver; does nothing further until the
-  // grid, N or the solver change.
+  // grid, N or the solver change. A constraint whose joint count differs from
+  // the path's throws std::invalid_argument.
   virtual void initialize();
   // Fills the parametrization from x_0 = squaredStartSpeed; 0 or 3.
   virtual int computeForwardPass(value_type squaredStartSpeed) = 0;
@@ -53,7 +62,8 @@ class BRAMLOCK_EXPORT PathParametrizationAlgorithm {
   void setGridpoints(const Vector& gridpoints);
   // Backward pass from the end speeds [vel_ends[0], vel_ends[1]]; 0 or 2.
   int computeControllableSets(const Bound& vel_ends);
-  // Feasible set of every grid point; 0 or 5; leaves getReturnCode() alone.
+  // Feasible set of every grid point; 0 or 5 (also for a constraint whose
+  // joint count differs from the path's); leaves getReturnCode() alone.
   int computeFeasibleSets();
 
   const Vector& getGridpoints() const { return m_gridpoints; }
@@ -65,7 +75,8 @@ class BRAMLOCK_EXPORT PathParametrizationAlgorithm {
   std::string getMessages() const { return m_messages.str(); }
   int getN() const { return N; }
   const SolverPtr& getSolver() const { return m_solver; }
-  // A new N or solver requires a new initialize().
+  // A new N or solver requires a new initialize(). A negative N throws
+  // std::invalid_argument.
   void setN(int stages);
   void setSolver(SolverPtr solver);
 
@@ -88,6 +99,9 @@ class BRAMLOCK_EXPORT PathParametrizationAlgorithm {
   Bound m_xBoundInit = Bound(0, 100);
 
  private:
+  // initialize(), with a constraint that does not fit the path reported in
+  // the messages (false) instead of thrown.
+  bool initializeOrReport();
   // Solves stage i for the greatest and the least x; false after reporting
   // the failure when either programme is infeasible.
   bool solveExtremes(std::size_t i, const Bound& x, const Bound& xNext, const char* setName, Vector& solution,

@@ -5,6 +5,7 @@
 
 #include "bramlock_arm_planning_core/toppra/geometric_path/geometric_path.h"
 #include "limit_rows.h"
+#include "path_dimension.h"
 
 namespace toppra {
 namespace constraint {
@@ -43,6 +44,7 @@ std::ostream& JointTorque::print(std::ostream& os) const {
 void JointTorque::computeParams_impl(const GeometricPath& path, const Vector& gridpoints, Vectors& a, Vectors& b,
                                      Vectors& c, Matrices& F, Vectors& g, Bounds&, Bounds&) {
   const Eigen::Index ndofs = m_lower.size();
+  bramlock::internal::requirePathJoints(path, ndofs, "JointTorque");
   bramlock::internal::writeLimitRows(m_lower, m_upper, F[0], g[0]);
   const Vector zero = Vector::Zero(ndofs);
   for (Eigen::Index i = 0; i < gridpoints.size(); ++i) {

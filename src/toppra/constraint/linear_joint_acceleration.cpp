@@ -4,6 +4,7 @@
 
 #include "bramlock_arm_planning_core/toppra/geometric_path/geometric_path.h"
 #include "limit_rows.h"
+#include "path_dimension.h"
 
 namespace toppra {
 namespace constraint {
@@ -29,8 +30,8 @@ std::ostream& LinearJointAcceleration::print(std::ostream& os) const {
 void LinearJointAcceleration::computeParams_impl(const GeometricPath& path, const Vector& gridpoints, Vectors& a,
                                                  Vectors& b, Vectors& c, Matrices& F, Vectors& g, Bounds&, Bounds&) {
   const Eigen::Index ndofs = m_valueDim;
+  bramlock::internal::requirePathJoints(path, ndofs, "LinearJointAcceleration");
   bramlock::internal::writeLimitRows(m_lower, m_upper, F[0], g[0]);
-  assert(ndofs == path.dof());
   for (Eigen::Index i = 0; i < gridpoints.size(); ++i) {
     a[i] = path.eval_single(gridpoints[i], 1);
     assert(a[i].size() == ndofs);

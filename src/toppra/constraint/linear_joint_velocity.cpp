@@ -6,6 +6,7 @@
 
 #include "bramlock_arm_planning_core/toppra/geometric_path/geometric_path.h"
 #include "limit_rows.h"
+#include "path_dimension.h"
 
 namespace toppra {
 namespace constraint {
@@ -32,7 +33,7 @@ std::ostream& LinearJointVelocity::print(std::ostream& os) const {
 void LinearJointVelocity::computeParams_impl(const GeometricPath& path, const Vector& gridpoints, Vectors&, Vectors&,
                                              Vectors&, Matrices&, Vectors&, Bounds&, Bounds& xbound) {
   const Eigen::Index ndofs = m_lower.size();
-  assert(path.dof() == m_lower.size());
+  bramlock::internal::requirePathJoints(path, ndofs, "LinearJointVelocity");
   for (Eigen::Index i = 0; i < gridpoints.size(); ++i) {
     const value_type s = gridpoints[i];
     computeVelocityLimits(s);

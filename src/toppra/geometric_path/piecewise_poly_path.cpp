@@ -6,6 +6,7 @@
 #include <iomanip>
 #include <sstream>
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 #include <Eigen/QR>
@@ -67,6 +68,8 @@ void checkInputArgs(const Vectors& positions, const Vector& times, BoundaryCondP
     throw std::runtime_error("The length of 'positions' doesn't match the length of 'times'.");
   if (times.size() < 2) throw std::runtime_error("'times' must contain at least 2 elements.");
   const Eigen::Index dof = positions[0].size();
+  // The coefficient solve has nothing to work on without a joint.
+  if (dof == 0) throw std::runtime_error("Each position needs at least one joint.");
   for (const Vector& position : positions)
     if (position.size() != dof) throw std::runtime_error("The number of elements in each position has to be equal.");
   for (Eigen::Index k = 0; k + 1 < times.size(); ++k)
@@ -126,8 +129,31 @@ void computePPolyCoefficients(const Vectors& positions, const Vector& times, con
 
 }  // namespace _cubic_spline
 
+namespace {
+
+// Every segment needs the degree and joint count of the first one.
+void requireOneShape(const Matrices& coefficients) {
+  const Matrix& first = coefficients.front();
+  for (std::size_t k = 1; k < coefficients.size(); ++k) {
+    const Matrix& segment = coefficients[k];
+    if (segment.rows() == first.rows() && segment.cols() == first.cols()) continue;
+    std::ostringstream text;
+    text << "Segment " << k << " has " << segment.rows() << " x " << segment.cols() << " coefficients, segment 0 has "
+         << first.rows() << " x " << first.cols() << ": every segment needs the same degree and joint count.";
+    throw std::invalid_argument(text.str());
+  }
+}
+
+void requireDerivativeOrder(int order) {
+  if (order < 0 || order > 2)
+    throw std::invalid_argument("Derivative order " + std::to_string(order) + " is not supported: 0, 1 or 2.");
+}
+
+}  // namespace
+
 PiecewisePolyPath::PiecewisePolyPath(const Matrices& coefficients, const std::vector<value_type>& breakpoints) {
   if (coefficients.empty()) throw std::invalid_argument("A piecewise polynomial path needs at least one segment.");
+  requireOneShape(coefficients);
   m_configSize = m_dof = static_cast<int>(coefficients[0].cols());
   m_coefficients = coefficients;
   m_breakpoints = breakpoints;
@@ -137,7 +163,7 @@ PiecewisePolyPath::PiecewisePolyPath(const Matrices& coefficients, const std::ve
 }
 
 Vector PiecewisePolyPath::eval_single(value_type s, int order) const {
-  assert(order >= 0 && order <= 2);
+  requireDerivativeOrder(order);
   const std::size_t k = findSegmentIndex(s);
   const Matrix& coefficients = getCoefficient(k, order);
   const value_type t = s - m_breakpoints[k];
@@ -147,7 +173,7 @@ Vector PiecewisePolyPath::eval_single(value_type s, int order) const {
 }
 
 Vectors PiecewisePolyPath::eval(const Vector& positions, int order) const {
-  assert(order >= 0 && order <= 2);
+  requireDerivativeOrder(order);
   return GeometricPath::eval(positions, order);
 }
 

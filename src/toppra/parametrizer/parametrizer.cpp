@@ -1,7 +1,8 @@
 #include "bramlock_arm_planning_core/toppra/parametrizer/parametrizer.h"
 
-#include <cassert>
 #include <cmath>
+#include <sstream>
+#include <stdexcept>
 #include <utility>
 
 namespace toppra {
@@ -12,25 +13,37 @@ namespace {
 // negative speeds.
 constexpr value_type kSquaredSpeedRounding = 1e-12;
 
-Vector speedsOf(const Vector& vsquared) {
-  assert((vsquared.array() >= -kSquaredSpeedRounding).all());
-  return vsquared.cwiseMax(value_type(0)).cwiseSqrt();
+template <typename... Parts>
+[[noreturn]] void refuse(const Parts&... parts) {
+  std::ostringstream text;
+  (text << ... << parts);
+  throw std::invalid_argument(text.str());
+}
+
+// The grid must span the path interval and strictly increase, with one
+// squared speed (not negative, not NaN) per grid point.
+void checkInput(const GeometricPath& path, const Vector& gridpoints, const Vector& vsquared) {
+  const Eigen::Index n = gridpoints.size();
+  if (n != vsquared.size()) refuse(n, " grid points but ", vsquared.size(), " squared speeds.");
+  for (Eigen::Index i = 0; i < n; ++i) {
+    if (!(vsquared[i] >= -kSquaredSpeedRounding))
+      refuse("Squared speed ", vsquared[i], " at grid point ", i, " is negative or not a number.");
+    if (i > 0 && !(gridpoints[i] > gridpoints[i - 1]))
+      refuse("Grid point ", i, " (", gridpoints[i], ") is not above grid point ", i - 1, " (", gridpoints[i - 1],
+             "): the grid must strictly increase.");
+  }
+  const Bound interval = path.pathInterval();
+  if (n == 0 || !(std::abs(interval[0] - gridpoints[0]) < TOPPRA_NEARLY_ZERO) ||
+      !(std::abs(interval[1] - gridpoints[n - 1]) < TOPPRA_NEARLY_ZERO))
+    refuse("The grid does not span the path interval [", interval[0], ", ", interval[1], "].");
 }
 
 }  // namespace
 
 Parametrizer::Parametrizer(GeometricPathPtr path, const Vector& gridpoints, const Vector& vsquared)
-    : GeometricPath(path->configSize(), path->dof()),
-      m_path(std::move(path)),
-      m_gridpoints(gridpoints),
-      m_speeds(speedsOf(vsquared)) {
-  const Eigen::Index n = gridpoints.size();
-  assert(n == vsquared.size());
-  for (Eigen::Index i = 1; i < n; ++i) assert(gridpoints[i] > gridpoints[i - 1]);
-  const Bound interval = m_path->pathInterval();
-  assert(std::abs(interval[0] - gridpoints[0]) < TOPPRA_NEARLY_ZERO);
-  assert(std::abs(interval[1] - gridpoints[n - 1]) < TOPPRA_NEARLY_ZERO);
-  (void)interval;
+    : GeometricPath(path->configSize(), path->dof()), m_path(std::move(path)), m_gridpoints(gridpoints) {
+  checkInput(*m_path, gridpoints, vsquared);
+  m_speeds = vsquared.cwiseMax(value_type(0)).cwiseSqrt();
 }
 
 Vector Parametrizer::eval_single(value_type t, int order) const { return eval_impl(Vector::Constant(1, t), order)[0]; }

@@ -37,7 +37,9 @@ class BRAMLOCK_EXPORT LinearConstraint {
   DiscretizationType discretizationType() const { return m_discretizationType; }
   void discretizationType(DiscretizationType type) { m_discretizationType = type; }
 
-  // Fills the parameter containers for every grid point.
+  // Fills the parameter containers for every grid point. The joint velocity,
+  // acceleration and torque constraints throw std::invalid_argument for a
+  // path whose joint count differs from their limits'.
   void computeParams(const GeometricPath& path, const Vector& gridpoints, Vectors& a, Vectors& b, Vectors& c,
                      Matrices& F, Vectors& g, Bounds& ubound, Bounds& xbound);
 

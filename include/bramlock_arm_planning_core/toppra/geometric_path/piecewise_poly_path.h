@@ -31,8 +31,8 @@ using BoundaryCondPair = std::array<BoundaryCond, 2>;
 BRAMLOCK_EXPORT Matrix differentiateCoefficients(const Matrix& coefficients);
 
 namespace _cubic_spline {
-// Validates the spline input and turns Clamped and Natural conditions into
-// explicit first- and second-derivative conditions.
+// Validates the spline input (std::runtime_error) and turns Clamped and
+// Natural conditions into explicit first- and second-derivative conditions.
 BRAMLOCK_EXPORT void checkInputArgs(const Vectors& positions, const Vector& times, BoundaryCondPair& bc_type);
 // One 4 x dof matrix per segment.
 BRAMLOCK_EXPORT void computePPolyCoefficients(const Vectors& positions, const Vector& times,
@@ -44,10 +44,12 @@ BRAMLOCK_EXPORT void computePPolyCoefficients(const Vectors& positions, const Ve
 // (s - s_k)^(degree - r) for joint j.
 class BRAMLOCK_EXPORT PiecewisePolyPath : public GeometricPath {
  public:
-  // Throws std::invalid_argument on an empty coefficient list, and
-  // std::runtime_error on breakpoints that do not strictly increase from a
-  // finite start to a finite end or on coefficients that are not finite.
-  // Evaluating outside the interval (NaN included) throws std::runtime_error.
+  // Throws std::invalid_argument on an empty coefficient list or on segments
+  // of different degree or joint count, and std::runtime_error on
+  // breakpoints that do not strictly increase from a finite start to a finite
+  // end or on coefficients that are not finite. Evaluating outside the
+  // interval (NaN included) throws std::runtime_error, at an order outside
+  // 0..2 std::invalid_argument.
   PiecewisePolyPath(const Matrices& coefficients, const std::vector<value_type>& breakpoints);
 
   Vector eval_single(value_type s, int order) const override;
@@ -59,7 +61,9 @@ class BRAMLOCK_EXPORT PiecewisePolyPath : public GeometricPath {
                                               std::vector<value_type> times);
   static PiecewisePolyPath constructHermite(const Vectors& positions, const Vectors& velocities,
                                             std::vector<value_type> times);
-  // Cubic spline through the points with a condition at each end.
+  // Cubic spline through the points with a condition at each end. Input it
+  // cannot fit (positions without a joint, sizes or times that do not agree,
+  // an unsupported end condition) throws std::runtime_error.
   static PiecewisePolyPath CubicSpline(const Vectors& positions, const Vector& times, BoundaryCondPair bc_type);
 
   // Rebuilds this path as a cubic Hermite spline; throws std::invalid_argument

@@ -12,7 +12,8 @@ class BRAMLOCK_EXPORT Parametrizer : public GeometricPath {
  public:
   // The grid must span the path interval and be strictly increasing, with one
   // non-negative squared speed per grid point (values down to -1e-12 are
-  // rounding and count as 0).
+  // rounding and count as 0); other input (NaN speeds included) throws
+  // std::invalid_argument naming what is wrong.
   Parametrizer(GeometricPathPtr path, const Vector& gridpoints, const Vector& vsquared);
 
   Vector eval_single(value_type t, int order) const override;

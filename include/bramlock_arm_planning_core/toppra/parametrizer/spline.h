@@ -7,7 +7,9 @@ namespace toppra {
 namespace parametrizer {
 
 // A time for every grid point and a cubic spline in time through the path's
-// configurations, with the path's end velocities.
+// configurations, with the path's end velocities. Evaluation throws as the
+// spline does: std::runtime_error outside the time interval,
+// std::invalid_argument at an order outside 0..2.
 class BRAMLOCK_EXPORT Spline : public Parametrizer {
  public:
   Spline(GeometricPathPtr path, const Vector& gridpoints, const Vector& vsquared);
