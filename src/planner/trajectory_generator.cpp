@@ -88,6 +88,24 @@ double grownT2(const Neighbourhood& n, double amax, double ceiling) {
   return grownDuration([&n](double t2) { return accelerationEstimate(n.d1, n.d2, n.t1, t2); }, n.t2, amax, ceiling);
 }
 
+// The position farthest outside the joint bounds, as the distance beyond its bound (not positive
+// when every position lies inside).
+struct BoundExcess {
+  double excess = -std::numeric_limits<double>::infinity();
+  std::size_t joint = 0;
+  double time = 0.0;
+};
+
+void takeBoundExcess(const TrajectoryData& point, const std::vector<std::pair<double, double>>& bounds,
+                     BoundExcess& worst) {
+  const std::size_t joints = std::min(bounds.size(), point.positions.size());
+  for (std::size_t j = 0; j < joints; ++j) {
+    const double q = point.positions[j];
+    const double excess = std::max(bounds[j].first - q, q - bounds[j].second);
+    if (excess > worst.excess) worst = {excess, j, point.time};
+  }
+}
+
 std::vector<double> midpoint(const std::vector<double>& a, const std::vector<double>& b) {
   std::vector<double> middle(a.size());
   // Halving first keeps the mean of two huge values finite.
@@ -221,8 +239,21 @@ double TrajectoryGenerator::findT2(double d1, double d2, double t1, double t2, d
 }
 
 int TrajectoryGenerator::updateTrajectory(Path path, std::vector<double> durations, std::vector<TrajectoryData>& out) {
-  if (!pathUsable(path)) return -1;
+  if (!pathUsable(path) || !durationsUsable(path, durations) || !movesTakeTime(path, durations)) return -1;
   return writeTrajectory(path, durations, out);
+}
+
+// The timing steps start every segment at 0 and the simple road leaves pauses at 0, but a segment
+// that moves a joint in no time would have no velocity at all (the estimates skip it).
+bool TrajectoryGenerator::movesTakeTime(const Path& path, const std::vector<double>& durations) const {
+  for (std::size_t i = 0; i < durations.size(); ++i) {
+    const bool moves = !std::equal(path[i].begin(), path[i].begin() + dof_, path[i + 1].begin());
+    if (moves && !(durations[i] > 0.0)) {
+      BRAMLOCK_INFO("路径段{}连接两个不同的路径点，时间间隔必须为正: {}", i, durations[i]);
+      return false;
+    }
+  }
+  return true;
 }
 
 int TrajectoryGenerator::writeTrajectory(const Path& path, const std::vector<double>& durations,
@@ -278,12 +309,24 @@ int TrajectoryGenerator::runSplinePlanner(std::vector<TrajectoryData>& out,
     BRAMLOCK_INFO("generateTrajectoryData 失败：轨迹优化未收敛");
     return -1;
   }
+  // The splines overshoot where a joint turns or pauses; the planners do not know the bounds.
+  if (!insideJointBounds(result.trajectory)) return -1;
   out = std::move(result.trajectory);
   const auto elapsed =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now() - started).count();
   BRAMLOCK_INFO("Use_Time generateTrajectoryData cost {} s.", elapsed / 1000.0);
   BRAMLOCK_INFO("goal size is {}", out.size());
   return 0;
+}
+
+bool TrajectoryGenerator::insideJointBounds(const std::vector<TrajectoryData>& trajectory) const {
+  BoundExcess worst;
+  for (const TrajectoryData& point : trajectory) takeBoundExcess(point, bounds_, worst);
+  for (const TrajectoryData& sample : trajectory.front().children) takeBoundExcess(sample, bounds_, worst);
+  if (worst.excess <= 0.0) return true;
+  BRAMLOCK_INFO("generateTrajectoryData 失败：轨迹在 {:.3f} s 处超出关节{}的位置范围 {:.6f} rad", worst.time,
+                worst.joint, worst.excess);
+  return false;
 }
 
 int TrajectoryGenerator::guaranteePathNum(Path& path) {

@@ -288,6 +288,27 @@ TEST(SimpleTimingSteps, StepsIgnoreInputTheSimpleRoadRejects) {
   EXPECT_TRUE(out.empty());
 }
 
+// A move between two distinct waypoints cannot take no time; a pause at one waypoint can.
+TEST(SimpleTimingSteps, UpdateTrajectoryRefusesNoTimeBetweenDistinctWaypoints) {
+  FakeBoxScene scene = openScene(2);
+  TrajectoryGenerator generator(&scene);
+  const Path path = {{0.0, 0.0}, {0.0, 1.0}, {0.0, 1.0}};
+  std::vector<TrajectoryData> out(1);
+  out[0].time = 7.0;
+  bramlock_test::OutputCapture capture;
+  for (const double no_time : {0.0, -0.0}) {
+    EXPECT_EQ(generator.updateTrajectory(path, {no_time, 1.0}, out), -1) << no_time;
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].time, 7.0);
+    EXPECT_TRUE(out[0].positions.empty());
+  }
+  for (const double pause : {0.0, -0.0}) {
+    EXPECT_EQ(generator.updateTrajectory(path, {1.0, pause}, out), 0) << pause;
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[2].time, 1.0 + kTimeOffset);
+  }
+}
+
 TEST(PathUtilities, GuaranteePathNumDensifiesShortPathsToFiveWaypoints) {
   FakeBoxScene scene = openScene(1);
   TrajectoryGenerator generator(&scene);

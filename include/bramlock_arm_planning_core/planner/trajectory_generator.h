@@ -54,10 +54,15 @@ class BRAMLOCK_EXPORT TrajectoryGenerator {
   // settle. The flag has no effect.
   int generateTrajectoryDataSimple(Path path, const double* vmax, const double* amax, std::vector<TrajectoryData>& out,
                                    bool flag);
-  // The spline road with per-waypoint limits. 0, or -1 with out empty.
+  // The spline road. Its samples may exceed the velocity and acceleration limits (and tool-speed
+  // and torque limits) by the planners' tolerance, 1 %. On 0 every waypoint record and millisecond
+  // sample lies inside the scene's joint bounds: splines overshoot where a joint turns or pauses,
+  // and a trajectory that leaves the bounds fails with -1 and a log line naming the joint, the
+  // time and the excess.
+  // With per-waypoint limits. 0, or -1 with out empty.
   int generateTrajectoryData(Path path, const std::vector<WaypointConstraints>& constraints,
                              std::vector<TrajectoryData>& out, bool saveCsv);
-  // The spline road with the same limits at every waypoint. 0, or -1 with out empty.
+  // With the same limits at every waypoint. 0, or -1 with out empty.
   int generateTrajectoryData(Path path, const double* vmax, const double* amax, std::vector<TrajectoryData>& out,
                              bool saveCsv, const CartesianConstraints& cartesian);
 
@@ -71,7 +76,9 @@ class BRAMLOCK_EXPORT TrajectoryGenerator {
   // already is, or when amax or the duration is not a positive number.
   double findT1(double d1, double d2, double t1, double t2, double amax) const;
   double findT2(double d1, double d2, double t1, double t2, double amax) const;
-  // Writes one point per waypoint for the given durations. 0, or -1 with out untouched.
+  // Writes one point per waypoint for the given durations. 0, or -1 with out untouched; a segment
+  // between two distinct waypoints needs a positive duration (0 and -0.0 are refused), one between
+  // equal waypoints may last 0.
   int updateTrajectory(Path path, std::vector<double> durations, std::vector<TrajectoryData>& out);
 
   // Densifies a path of two or three waypoints to five. 0, or -1 (path unchanged)
@@ -100,9 +107,13 @@ class BRAMLOCK_EXPORT TrajectoryGenerator {
   bool waypointsUsable(const Path& path) const;
   bool limitsUsable(const double* limits, const char* name) const;
   bool durationsUsable(const Path& path, const std::vector<double>& durations) const;
+  // Every segment between two distinct waypoints lasts a positive time.
+  bool movesTakeTime(const Path& path, const std::vector<double>& durations) const;
   bool timingInputUsable(const Path& path, const std::vector<double>& durations, const double* limits,
                          const char* name) const;
   int runSplinePlanner(std::vector<TrajectoryData>& out, const std::function<TrajectoryResult()>& plan);
+  // Every waypoint record and millisecond sample inside bounds_; logs the largest excess otherwise.
+  bool insideJointBounds(const std::vector<TrajectoryData>& trajectory) const;
   void loadDynamicsModel();
 
   PlanSceneInterface* scene_;
