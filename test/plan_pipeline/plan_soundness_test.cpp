@@ -28,12 +28,16 @@ using seeded_worlds::WorldKind;
 const std::string kAnswersFile = "scene_arm/plan_answers.txt";
 const std::string kUnsound = "unsound";
 constexpr int kShards = 8;
-constexpr int kWorldsPerShard = 8;
-constexpr int kPlansPerWorld = 64;
+constexpr int kWorldsPerShard = 6;
+constexpr int kPlansPerWorld = 50;
 // The oracle tests this many times as many states as the scene's motion check.
 constexpr int kOracleDensity = 4;
 
+// By the seed's remainder modulo 4: 1 blocks, 2 a wall, each with the scene
+// arm's usual robot padding; 3 blocks, 0 a wall, with a robot padding above
+// the gripper padding (the simplify road is then the laxer one).
 WorldKind kindOfWorld(std::uint64_t seed) { return seed % 2 == 1 ? WorldKind::kBlocks : WorldKind::kWallWithWindow; }
+double robotPaddingOfWorld(std::uint64_t seed) { return seed % 4 == 1 || seed % 4 == 2 ? 0.01 : 0.08; }
 
 std::string worldKey(std::uint64_t seed) {
   return seeded_worlds::kindName(kindOfWorld(seed)) + " " + std::to_string(seed);
@@ -75,7 +79,7 @@ void record(std::uint64_t seed, const std::vector<std::string>& tokens) {
 struct SeededWorld {
   explicit SeededWorld(std::uint64_t world_seed, int plans)
       : seed(world_seed),
-        world(seeded_worlds::makeWorld(kindOfWorld(seed), seed)),
+        world(seeded_worlds::makeWorld(kindOfWorld(seed), seed, robotPaddingOfWorld(seed))),
         scene(seeded_worlds::sceneIn(world)),
         requests(seeded_worlds::planRequests(*scene, seed, plans)) {}
 

@@ -110,7 +110,7 @@ std::shared_ptr<fcl::CollisionGeometryd> meshGeometry(const shapes::Shape& shape
 
 }  // namespace
 
-World makeWorld(WorldKind kind, std::uint64_t seed) {
+World makeWorld(WorldKind kind, std::uint64_t seed, double robot_padding) {
   auto tree = std::make_shared<octomap::OcTree>(kVoxel);
   bramlock_test::SeededJoints draw(seed);
   if (kind == WorldKind::kBlocks) {
@@ -118,14 +118,17 @@ World makeWorld(WorldKind kind, std::uint64_t seed) {
   } else {
     addWallWithWindow(*tree, draw);
   }
-  return World{kind, seed, tree};
+  return World{kind, seed, tree, robot_padding};
 }
 
 std::string kindName(WorldKind kind) { return kind == WorldKind::kBlocks ? "blocks" : "wall"; }
 
 std::unique_ptr<ManipulatorPlanScene> sceneIn(const World& world) {
-  auto scene = bramlock_test::makeSceneArm();
   bramlock_test::OutputCapture quiet;
+  ManipulatorPlanScene::MdhTable table = bramlock_test::sceneArmMdhTable();
+  auto scene = std::make_unique<ManipulatorPlanScene>(bramlock_test::sceneArmDirectory(), "scene_arm.urdf",
+                                                      "scene_arm.srdf", "arm", world.robot_padding, 1.0, "gripper_link",
+                                                      table, bramlock_test::sceneArmAccelerationLimits());
   if (scene->updateWorldOctomap(world.octree) != 0) throw std::runtime_error("the world's octree was refused");
   return scene;
 }

@@ -30,13 +30,17 @@ struct World {
   WorldKind kind;
   std::uint64_t seed;
   std::shared_ptr<const octomap::OcTree> octree;
+  double robot_padding;
 };
 
-World makeWorld(WorldKind kind, std::uint64_t seed);
+// The scene arm's padding on the planning road (0.01) leaves the simplify
+// road (gripper padding 0.06 on every link) the stricter one; a padding
+// above 0.06 makes it the laxer one.
+World makeWorld(WorldKind kind, std::uint64_t seed, double robot_padding);
 // "blocks" or "wall".
 std::string kindName(WorldKind kind);
 
-// The scene arm (robot padding 0.01, acceleration limits) in the world, built quietly.
+// The scene arm (with the world's robot padding and acceleration limits) in the world, built quietly.
 std::unique_ptr<ManipulatorPlanScene> sceneIn(const World& world);
 
 struct PlanRequest {
