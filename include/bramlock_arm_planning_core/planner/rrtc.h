@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <deque>
 #include <memory>
 #include <random>
@@ -59,9 +60,13 @@ class BRAMLOCK_EXPORT RRTConnect {
   void setStartAndGoal(std::vector<double> start, std::vector<double> goal);
 
   // Searches a path from start to goal. Returns 0 and assigns the path, or a
-  // negative code (-1 to -6) and leaves the path untouched. A start or goal
-  // value not inside its bounds (NaN included) gives -3 or -4; bounds that are
-  // not finite, or too wide to measure distances in, give -1 before sampling.
+  // negative code (-1 to -6) and leaves the path untouched. An assigned path
+  // passes the scene's isValid at every waypoint and checkMotion from each
+  // waypoint to the next: a piece that the post-processing leaves failing is
+  // searched again, else the search's own path is mended, within the same
+  // 15 s; without a sound path the code is -5 or -6. A start or goal value
+  // not inside its bounds (NaN included) gives -3 or -4; bounds that are not
+  // finite, or too wide to measure distances in, give -1 before sampling.
   // So does a scene that now plans another joint count than at construction.
   int planning(Path& path);
 
@@ -103,14 +108,19 @@ class BRAMLOCK_EXPORT RRTConnect {
   // Cuts every segment longer than a sixth of the path into equal pieces.
   void ntimesdivide(Path& path) const;
 
-  // Iterations run by the last tree search (0 when none ran); for benchmarks.
+  // Iterations of the tree searches of the last planning call (0 when none ran); for benchmarks.
   int lastSearchIterations() const { return last_search_iterations_; }
 
  private:
   using Clock = std::chrono::steady_clock;
 
   int checkStartAndGoal();
-  int searchTrees(Clock::time_point started);
+  int mendPath(Path& path, Clock::time_point started, Clock::time_point deadline);
+  std::size_t nextValidWaypoint(const Path& path, std::size_t from);
+  int searchBetween(const std::vector<double>& from, const std::vector<double>& to, Clock::time_point started,
+                    Clock::time_point deadline, Path& piece);
+  int searchPath(Clock::time_point started, Clock::time_point deadline, Path& path);
+  int searchTrees(Clock::time_point started, Clock::time_point deadline);
   Node* extend(std::vector<Node*>& tree, const Node* target);
   bool connect(Node* from, const Node* target);
   Node* newNode(std::vector<double> state, Node* parent);
