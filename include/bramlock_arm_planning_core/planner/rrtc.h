@@ -121,6 +121,7 @@ class BRAMLOCK_EXPORT RRTConnect {
                     Clock::time_point deadline, Path& piece);
   int searchPath(Clock::time_point started, Clock::time_point deadline, Path& path);
   int searchTrees(Clock::time_point started, Clock::time_point deadline);
+  Node sampleFrom(std::mt19937& goal_engine, std::mt19937* joint_engine);
   Node* extend(std::vector<Node*>& tree, const Node* target);
   bool connect(Node* from, const Node* target);
   Node* newNode(std::vector<double> state, Node* parent);
@@ -145,5 +146,7 @@ class BRAMLOCK_EXPORT RRTConnect {
   double init_step_size_ = 0.0;
   std::deque<Node> search_nodes_;
   int last_search_iterations_ = 0;
+  std::mt19937 mending_engine_;  // default seed 5489; the searches that mend a path draw from it alone
+  bool mending_ = false;
   std::unique_ptr<bramlock::internal::PathSimplifier> simplifier_;
 };

@@ -249,12 +249,16 @@ std::size_t RRTConnect::nextValidWaypoint(const Path& path, std::size_t from) {
   return valid;
 }
 
-// A search between two states of a path, in place of the planner's own start and goal.
+// A search between two states of a path, in place of the planner's own start
+// and goal. It draws from the planner's mending engine alone, so that mending
+// a path leaves the draws of later plans as they would have been.
 int RRTConnect::searchBetween(const std::vector<double>& from, const std::vector<double>& to, Clock::time_point started,
                               Clock::time_point deadline, Path& piece) {
   std::unique_ptr<Node> start = std::exchange(start_node_, std::make_unique<Node>(Node{from, nullptr}));
   std::unique_ptr<Node> goal = std::exchange(goal_node_, std::make_unique<Node>(Node{to, nullptr}));
+  mending_ = true;
   const int searched = searchPath(started, deadline, piece);
+  mending_ = false;
   start_node_ = std::move(start);
   goal_node_ = std::move(goal);
   return searched;
@@ -280,7 +284,7 @@ int RRTConnect::searchTrees(Clock::time_point started, Clock::time_point deadlin
       printCostLine(started, "ms (timeout)");
       return -6;
     }
-    const Node sample = sampleRandom();
+    const Node sample = mending_ ? sampleFrom(mending_engine_, &mending_engine_) : sampleRandom();
     Node* new_a = extend(tree_a_, &sample);
     if (new_a == nullptr) continue;
     Node* new_b = extend(tree_b_, new_a);
@@ -325,12 +329,16 @@ bool RRTConnect::connect(Node* from, const Node* target) {
   }
 }
 
-Node RRTConnect::sampleRandom() {
+Node RRTConnect::sampleRandom() { return sampleFrom(goal_engine_, nullptr); }
+
+// A sample with the goal bias drawn from the first engine and the joints from
+// the second, or from the shared sample engine when there is none.
+Node RRTConnect::sampleFrom(std::mt19937& goal_engine, std::mt19937* joint_engine) {
   assert(goal_node_ && static_cast<int>(goal_node_->state.size()) >= dof_);
-  if (sample_rate_ >= goal_distribution_(goal_engine_)) {
+  if (sample_rate_ >= goal_distribution_(goal_engine)) {
     return Node{std::vector<double>(goal_node_->state.begin(), goal_node_->state.begin() + dof_), nullptr};
   }
-  std::mt19937& engine = sampleEngine();
+  std::mt19937& engine = joint_engine != nullptr ? *joint_engine : sampleEngine();
   const auto draw = [&](int joint) { return uniformReal(engine, bounds_[joint].first, bounds_[joint].second); };
   std::vector<double> state(dof_);
   for (int j = 0; j < dof_; ++j) state[j] = draw(j);
