@@ -254,14 +254,20 @@ std::size_t RRTConnect::nextValidWaypoint(const Path& path, std::size_t from) {
 // a path leaves the draws of later plans as they would have been.
 int RRTConnect::searchBetween(const std::vector<double>& from, const std::vector<double>& to, Clock::time_point started,
                               Clock::time_point deadline, Path& piece) {
-  std::unique_ptr<Node> start = std::exchange(start_node_, std::make_unique<Node>(Node{from, nullptr}));
-  std::unique_ptr<Node> goal = std::exchange(goal_node_, std::make_unique<Node>(Node{to, nullptr}));
+  // The planner's own start, goal and draws come back however the search ends.
+  struct Restore {
+    RRTConnect& planner;
+    std::unique_ptr<Node> start;
+    std::unique_ptr<Node> goal;
+    ~Restore() {
+      planner.start_node_ = std::move(start);
+      planner.goal_node_ = std::move(goal);
+      planner.mending_ = false;
+    }
+  } restore{*this, std::exchange(start_node_, std::make_unique<Node>(Node{from, nullptr})),
+            std::exchange(goal_node_, std::make_unique<Node>(Node{to, nullptr}))};
   mending_ = true;
-  const int searched = searchPath(started, deadline, piece);
-  mending_ = false;
-  start_node_ = std::move(start);
-  goal_node_ = std::move(goal);
-  return searched;
+  return searchPath(started, deadline, piece);
 }
 
 // Grows the trees from the roots and appends the joined branch to the path when they meet.
