@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "fixed_random_draws.h"
 #include "planner_test_helpers.h"
 
 using fake_scene::Box;
@@ -74,6 +75,31 @@ class PassedMotionsScene : public FakeBoxScene {
 
   std::vector<std::pair<std::vector<double>, std::vector<double>>> passed_;
 };
+
+// Motion checks coarse enough for the search to step over a thin wall, and
+// dense from the first simplify check on (as when a scene is told more about
+// its obstacles while the path is processed): the path as searched and
+// processed then crosses the wall on a segment the final check rejects.
+class TighteningScene : public FakeBoxScene {
+ public:
+  explicit TighteningScene(bool with_gap) : FakeBoxScene(fake_scene::symmetricBounds(2), thinWall(with_gap)) {
+    resolution = 0.5;
+  }
+  bool isValidSimplify(double* joints) override {
+    resolution = kDenseCheckTolerance;
+    return FakeBoxScene::isValidSimplify(joints);
+  }
+
+ private:
+  // A wall across joint 0 (|q0| <= 0.1), thinner than a search step, with or without a gap 1 < q1 < 2.
+  static std::vector<Box> thinWall(bool with_gap) {
+    if (!with_gap) return {fake_scene::slab(2, {{0, {-0.1, 0.1}}})};
+    return {fake_scene::slab(2, {{0, {-0.1, 0.1}}, {1, {-100.0, 1.0}}}),
+            fake_scene::slab(2, {{0, {-0.1, 0.1}}, {1, {2.0, 100.0}}})};
+  }
+};
+
+const std::string kSearchedAgain = " fails the motion check, searching it again\n";
 
 }  // namespace
 
@@ -224,11 +250,9 @@ TEST(RrtConnectSearch, PathsThroughWallsRunFromStartToGoalAlongFreeSegments) {
   }
 }
 
-// Motion checks are discrete: a piece of a passed motion (cut off by the
-// densification before the clearance or by a shortcut's interpolated end) is
-// tested at other states than the whole, and a clearance that finds no new
-// position keeps its point. So with checks coarser than the obstacles a
-// returned segment can fail a later check. What no step may do is change the
+// Motion checks are discrete: with checks coarser than the obstacles a
+// returned segment passes the scene's check as it stands and can still cross
+// an obstacle between its tested states. What no step may do is change the
 // path without a passed check behind the new segment.
 TEST(RrtConnectSearch, EverySegmentOfAPlanLiesOnAMotionThatPassedACheck) {
   int runs_with_blocked_segment = 0;
@@ -248,6 +272,36 @@ TEST(RrtConnectSearch, EverySegmentOfAPlanLiesOnAMotionThatPassedACheck) {
   }
   EXPECT_GT(runs_with_blocked_segment, 0) << "the coarse checks should let some pieces through";
   EXPECT_GT(runs_with_failed_clearance, 0);
+}
+
+TEST(RrtConnectMending, AFailingPieceOfTheProcessedPathIsSearchedAgain) {
+  TighteningScene scene(true);
+  // Draws with which the search steps over the wall instead of finding the gap.
+  const PlanOutcome outcome = bramlock_test::withFixedDraws(
+      1, [&] { return planOnce(scene, fake_scene::leftOfWall(2), fake_scene::rightOfWall(2)); });
+  ASSERT_EQ(outcome.code, 0) << outcome.out;
+  EXPECT_NE(outcome.out.find(kSearchedAgain), std::string::npos) << outcome.out;
+  EXPECT_EQ(outcome.path.front(), fake_scene::leftOfWall(2));
+  EXPECT_EQ(outcome.path.back(), fake_scene::rightOfWall(2));
+  for (std::size_t i = 1; i < outcome.path.size(); ++i) {
+    std::vector<double> from = outcome.path[i - 1];
+    std::vector<double> to = outcome.path[i];
+    EXPECT_TRUE(scene.checkMotion(from.data(), to.data())) << "segment " << i - 1;
+  }
+}
+
+TEST(RrtConnectMending, WithoutAnySoundPathThePlanFailsNamingTheSegment) {
+  TighteningScene scene(false);
+  const PlanOutcome outcome = planOnce(scene, fake_scene::leftOfWall(2), fake_scene::rightOfWall(2));
+  EXPECT_EQ(outcome.code, -5);
+  EXPECT_TRUE(outcome.path.empty());
+  EXPECT_NE(outcome.out.find(kSearchedAgain), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.out.find("Falling back to the path of the search\n"), std::string::npos) << outcome.out;
+  EXPECT_TRUE(planner_test::matchesWithNumbers(
+      planner_test::lastLines(outcome.out, 2),
+      "\033[33mPlanning total cost: #ms (failed)\033[0m\n\033[31m ERROR: No valid path found again for segment # "
+      "(waypoints # to #)\033[0m\n"))
+      << outcome.out;
 }
 
 TEST(RrtConnectSteps, SteerTakesOneStepInRadiansOrLandsOnTheTarget) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <deque>
 #include <memory>
 #include <random>
@@ -59,7 +60,11 @@ class BRAMLOCK_EXPORT RRTConnect {
   void setStartAndGoal(std::vector<double> start, std::vector<double> goal);
 
   // Searches a path from start to goal. Returns 0 and assigns the path, or a
-  // negative code (-1 to -6) and leaves the path untouched. The scene's state
+  // negative code (-1 to -6) and leaves the path untouched. An assigned path
+  // passes the scene's isValid at every waypoint and checkMotion from each
+  // waypoint to the next: a piece that the post-processing leaves failing is
+  // searched again, else the search's own path is mended, within the same
+  // 15 s; without a sound path the code is -5 or -6. The scene's state
   // check comes first: a start or goal it rejects gives -1 or -2, whatever
   // the reason (a NaN or out-of-bounds value included); one it accepts with a
   // value not inside the planner's bounds (NaN included) gives -3 or -4.
@@ -106,14 +111,20 @@ class BRAMLOCK_EXPORT RRTConnect {
   // Cuts every segment longer than a sixth of the path into equal pieces.
   void ntimesdivide(Path& path) const;
 
-  // Iterations run by the last tree search (0 when none ran); for benchmarks.
+  // Iterations of the tree searches of the last planning call (0 when none ran); for benchmarks.
   int lastSearchIterations() const { return last_search_iterations_; }
 
  private:
   using Clock = std::chrono::steady_clock;
 
   int checkStartAndGoal();
-  int searchTrees(Clock::time_point started);
+  int mendPath(Path& path, Clock::time_point started, Clock::time_point deadline);
+  std::size_t nextValidWaypoint(const Path& path, std::size_t from);
+  int searchBetween(const std::vector<double>& from, const std::vector<double>& to, Clock::time_point started,
+                    Clock::time_point deadline, Path& piece);
+  int searchPath(Clock::time_point started, Clock::time_point deadline, Path& path);
+  int searchTrees(Clock::time_point started, Clock::time_point deadline);
+  Node sampleFrom(std::mt19937& goal_engine, std::mt19937* joint_engine);
   Node* extend(std::vector<Node*>& tree, const Node* target);
   bool connect(Node* from, const Node* target);
   Node* newNode(std::vector<double> state, Node* parent);
@@ -138,5 +149,7 @@ class BRAMLOCK_EXPORT RRTConnect {
   double init_step_size_ = 0.0;
   std::deque<Node> search_nodes_;
   int last_search_iterations_ = 0;
+  std::mt19937 mending_engine_;  // default seed 5489; the searches that mend a path draw from it alone
+  bool mending_ = false;
   std::unique_ptr<bramlock::internal::PathSimplifier> simplifier_;
 };

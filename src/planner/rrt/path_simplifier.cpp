@@ -315,8 +315,10 @@ bool PathSimplifier::awayFromObstacle(JointPath& path) {
   std::vector<bool> valid(n);
   std::vector<bool> segment(n - 1);
   for (std::size_t i = 0; i < n; ++i) valid[i] = stateValid(path[i], &PlanSceneInterface::isValidSimplify);
-  for (std::size_t i = 0; i + 1 < n; ++i) {
-    segment[i] = motionValid(path[i], path[i + 1], &PlanSceneInterface::checkMotionSimplify);
+  // Only the segments into the points from the third on are read, and only
+  // for points that passed themselves.
+  for (std::size_t i = 1; i + 2 < n; ++i) {
+    if (valid[i + 1]) segment[i] = motionValid(path[i], path[i + 1], &PlanSceneInterface::checkMotionSimplify);
   }
 
   std::mt19937 engine = attemptEngine();

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <sstream>
+#include <string>
+#include <utility>
 
 #include "bramlock_arm_planning_core/logger.h"
 #include "planner/rrt/console_lines.h"
@@ -28,7 +31,6 @@ namespace {
 
 constexpr int kMaxIterations = 10000;
 constexpr std::int64_t kTimeOutSeconds = 15;
-constexpr std::int64_t kTimeOutMicros = kTimeOutSeconds * 1000000;
 constexpr double kMinimumStepSize = 0.02;
 
 // The engine of the random joint samples, shared by every planner of a thread
@@ -133,16 +135,27 @@ int RRTConnect::planning(Path& path) {
     return -1;
   }
 
-  const int searched = searchTrees(started);
+  // The search and every search that mends the path share one time budget.
+  const auto deadline = Clock::now() + std::chrono::seconds(kTimeOutSeconds);
   Path found;
-  if (searched == 0) generatePath(found);
-  releaseSearch();
+  const int searched = searchPath(started, deadline, found);
   if (searched != 0) return searched;
 
   printLine("finish path_list built,  size:  " + std::to_string(found.size()));
+  const Path searched_path = found;
   Simplify(found);
   awayFromObstacle(found);
   SimplifyAfter(found);
+  int mended = mendPath(found, started, deadline);
+  if (mended != 0) {
+    // The search's own path, made of tree edges that passed their checks, is
+    // the fallback when a piece of the processed one found no new path.
+    printLine("Falling back to the path of the search");
+    found = searched_path;
+    collapseCloseVertices(found);
+    mended = mendPath(found, started, deadline);
+  }
+  if (mended != 0) return mended;
 
   double length = 0.0;
   for (std::size_t i = 1; i < found.size(); ++i) length += distance(found[i - 1], found[i]);
@@ -196,20 +209,88 @@ int RRTConnect::checkStartAndGoal() {
   return 0;
 }
 
+// The finished path as a caller re-checks it: every segment, and so every
+// waypoint after the start, must pass checkMotion as it stands. The steps
+// after the search can leave one that does not: a piece of a passed motion is
+// tested at other states than the whole, and the clearance keeps or takes
+// points on the simplify checker's word. Waypoints that fail the state check
+// are left out and each failing piece is searched again between its ends.
+int RRTConnect::mendPath(Path& path, Clock::time_point started, Clock::time_point deadline) {
+  for (std::size_t i = 1; i < path.size();) {
+    if (isMotionValid(path[i - 1], path[i])) {
+      ++i;
+      continue;
+    }
+    const std::size_t end = nextValidWaypoint(path, i);
+    const std::string segment =
+        std::to_string(i - 1) + " (waypoints " + std::to_string(i - 1) + " to " + std::to_string(end) + ")";
+    printLine("Segment " + segment + " fails the motion check, searching it again");
+    Path piece;
+    const int searched = searchBetween(path[i - 1], path[end], started, deadline, piece);
+    if (searched != 0) {
+      printLine(coloured(kRed, " ERROR: No valid path found again for segment " + segment));
+      return searched;
+    }
+    collapseCloseVertices(piece);
+    path.erase(path.begin() + static_cast<std::ptrdiff_t>(i), path.begin() + static_cast<std::ptrdiff_t>(end) + 1);
+    path.insert(path.begin() + static_cast<std::ptrdiff_t>(i), piece.begin() + 1, piece.end());
+  }
+  return 0;
+}
+
+// The first waypoint from the given one on that passes the state check; the
+// ones before it are left out. The goal passed before the search, so it is
+// the last one to look at.
+std::size_t RRTConnect::nextValidWaypoint(const Path& path, std::size_t from) {
+  std::size_t valid = from;
+  for (; valid + 1 < path.size() && !isStateValid(path[valid]); ++valid) {
+    printLine("Waypoint " + std::to_string(valid) + " fails the state check, leaving it out");
+  }
+  return valid;
+}
+
+// A search between two states of a path, in place of the planner's own start
+// and goal. It draws from the planner's mending engine alone, so that mending
+// a path leaves the draws of later plans as they would have been.
+int RRTConnect::searchBetween(const std::vector<double>& from, const std::vector<double>& to, Clock::time_point started,
+                              Clock::time_point deadline, Path& piece) {
+  // The planner's own start, goal and draws come back however the search ends.
+  struct Restore {
+    RRTConnect& planner;
+    std::unique_ptr<Node> start;
+    std::unique_ptr<Node> goal;
+    ~Restore() {
+      planner.start_node_ = std::move(start);
+      planner.goal_node_ = std::move(goal);
+      planner.mending_ = false;
+    }
+  } restore{*this, std::exchange(start_node_, std::make_unique<Node>(Node{from, nullptr})),
+            std::exchange(goal_node_, std::make_unique<Node>(Node{to, nullptr}))};
+  mending_ = true;
+  return searchPath(started, deadline, piece);
+}
+
+// Grows the trees from the roots and appends the joined branch to the path when they meet.
+int RRTConnect::searchPath(Clock::time_point started, Clock::time_point deadline, Path& path) {
+  const int searched = searchTrees(started, deadline);
+  if (searched == 0) generatePath(path);
+  releaseSearch();
+  return searched;
+}
+
 // Grows the trees until they meet (0), the iterations run out (-5) or the time is up (-6).
-int RRTConnect::searchTrees(Clock::time_point started) {
+int RRTConnect::searchTrees(Clock::time_point started, Clock::time_point deadline) {
   releaseSearch();
   tree_a_.push_back(start_node_.get());
   tree_b_.push_back(goal_node_.get());
-  const auto loop_started = Clock::now();
   for (int iteration = 1; iteration <= kMaxIterations; ++iteration) {
-    last_search_iterations_ = iteration;
-    if (std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - loop_started).count() > kTimeOutMicros) {
+    ++last_search_iterations_;
+    if (Clock::now() > deadline) {
       printLine(coloured(kRed, " ERROR: Time out for " + std::to_string(kTimeOutSeconds) + "s ! "));
       printCostLine(started, "ms (timeout)");
       return -6;
     }
-    const Node sample = sampleRandom();
+    const Node sample = mending_ ? sampleFrom(mending_engine_, &mending_engine_) : sampleRandom();
     Node* new_a = extend(tree_a_, &sample);
     if (new_a == nullptr) continue;
     Node* new_b = extend(tree_b_, new_a);
@@ -254,12 +335,16 @@ bool RRTConnect::connect(Node* from, const Node* target) {
   }
 }
 
-Node RRTConnect::sampleRandom() {
+Node RRTConnect::sampleRandom() { return sampleFrom(goal_engine_, nullptr); }
+
+// A sample with the goal bias drawn from the first engine and the joints from
+// the second, or from the shared sample engine when there is none.
+Node RRTConnect::sampleFrom(std::mt19937& goal_engine, std::mt19937* joint_engine) {
   assert(goal_node_ && static_cast<int>(goal_node_->state.size()) >= dof_);
-  if (sample_rate_ >= goal_distribution_(goal_engine_)) {
+  if (sample_rate_ >= goal_distribution_(goal_engine)) {
     return Node{std::vector<double>(goal_node_->state.begin(), goal_node_->state.begin() + dof_), nullptr};
   }
-  std::mt19937& engine = sampleEngine();
+  std::mt19937& engine = joint_engine != nullptr ? *joint_engine : sampleEngine();
   const auto draw = [&](int joint) { return uniformReal(engine, bounds_[joint].first, bounds_[joint].second); };
   std::vector<double> state(dof_);
   for (int j = 0; j < dof_; ++j) state[j] = draw(j);

@@ -1,0 +1,91 @@
+#pragma once
+
+// Seeded worlds around the six-axis scene arm for sweeps of whole plans:
+// random 8 cm blocks, or a 4 cm wall with a window, as octomaps of 2 cm
+// voxels. Plans run with fixed random draws, so each one can be repeated
+// and its answer compared with a recorded one; every answer can be re-checked
+// by the scene as a caller would, and by an independent FCL test of the
+// unpadded arm at a finer spacing than the scene's motion checks.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <fcl/fcl.h>
+#include <octomap/OcTree.h>
+
+#include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
+#include "bramlock_arm_planning_core/robot_state/robot_state.h"
+
+namespace seeded_worlds {
+
+using Joints = std::vector<double>;
+using Path = std::vector<Joints>;
+
+enum class WorldKind { kBlocks, kWallWithWindow };
+
+struct World {
+  WorldKind kind;
+  std::uint64_t seed;
+  std::shared_ptr<const octomap::OcTree> octree;
+  double robot_padding;
+};
+
+// The scene arm's padding on the planning road (0.01) leaves the simplify
+// road (gripper padding 0.06 on every link) the stricter one; a padding
+// above 0.06 makes it the laxer one.
+World makeWorld(WorldKind kind, std::uint64_t seed, double robot_padding);
+// "blocks" or "wall".
+std::string kindName(WorldKind kind);
+
+// The scene arm (with the world's robot padding and acceleration limits) in the world, built quietly.
+std::unique_ptr<ManipulatorPlanScene> sceneIn(const World& world);
+
+struct PlanRequest {
+  Joints start;
+  Joints goal;
+};
+
+// Valid start and goal pairs whose direct motion the scene rejects.
+std::vector<PlanRequest> planRequests(ManipulatorPlanScene& scene, std::uint64_t seed, int count);
+
+struct PlanAnswer {
+  int code = 0;
+  Path path;
+  std::string console;
+};
+
+// One runPlanPipeline call with draws fixed by the seed, through a fresh
+// pipeline around the scene (which stays the caller's).
+PlanAnswer planWithFixedDraws(ManipulatorPlanScene& scene, const PlanRequest& request, std::uint64_t draw_seed);
+
+// The first waypoint failing isValid or segment failing checkMotion, as the
+// caller re-checks them ("" for a sound path).
+std::string firstFailure(ManipulatorPlanScene& scene, const Path& path);
+
+// Eight hex digits over the code, the waypoints bit for bit and the console
+// lines with their times left out.
+std::string fingerprint(const PlanAnswer& answer);
+
+// The unpadded arm against the world's voxels with FCL alone.
+class UnpaddedArmOracle {
+ public:
+  explicit UnpaddedArmOracle(const World& world);
+  // Whether some state along the motion, at `density` times as many states as
+  // the scene's motion check tests, has a link touch a voxel.
+  bool motionTouches(ManipulatorPlanScene& scene, Joints from, Joints to, int density);
+
+ private:
+  bool touches(const Joints& joints);
+
+  std::shared_ptr<moveit::core::RobotModel> model_;
+  std::unique_ptr<moveit::core::RobotState> state_;
+  const moveit::core::JointModelGroup* group_;
+  std::vector<std::pair<const moveit::core::LinkModel*, std::vector<std::shared_ptr<fcl::CollisionGeometryd>>>> bodies_;
+  std::vector<std::unique_ptr<fcl::CollisionObjectd>> voxels_;
+  fcl::DynamicAABBTreeCollisionManagerd manager_;
+};
+
+}  // namespace seeded_worlds
