@@ -84,13 +84,11 @@ class DemoArm {
 
 // Every sample and every waypoint record inside the bounds.
 ::testing::AssertionResult allInside(const std::vector<TrajectoryData>& out, const Bounds& bounds) {
-  for (const TrajectoryData& record : out) {
-    const ::testing::AssertionResult result = inside(record.positions, bounds, record.time);
-    if (!result) return result;
-  }
-  for (const TrajectoryData& sample : out.front().children) {
-    const ::testing::AssertionResult result = inside(sample.positions, bounds, sample.time);
-    if (!result) return result;
+  for (const std::vector<TrajectoryData>* points : {&out, &out.front().children}) {
+    for (const TrajectoryData& point : *points) {
+      const ::testing::AssertionResult result = inside(point.positions, bounds, point.time);
+      if (!result) return result;
+    }
   }
   return ::testing::AssertionSuccess();
 }

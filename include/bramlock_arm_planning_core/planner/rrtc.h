@@ -122,8 +122,8 @@ class BRAMLOCK_EXPORT RRTConnect {
   std::size_t nextValidWaypoint(const Path& path, std::size_t from);
   int searchBetween(const std::vector<double>& from, const std::vector<double>& to, Clock::time_point started,
                     Clock::time_point deadline, Path& piece);
-  int searchPath(Clock::time_point started, Clock::time_point deadline, Path& path);
-  int searchTrees(Clock::time_point started, Clock::time_point deadline);
+  int searchPath(Clock::time_point started, Clock::time_point deadline, std::mt19937* own_engine, Path& path);
+  int searchTrees(Clock::time_point started, Clock::time_point deadline, std::mt19937* own_engine);
   Node sampleFrom(std::mt19937& goal_engine, std::mt19937* joint_engine);
   Node* extend(std::vector<Node*>& tree, const Node* target);
   bool connect(Node* from, const Node* target);
@@ -150,6 +150,5 @@ class BRAMLOCK_EXPORT RRTConnect {
   std::deque<Node> search_nodes_;
   int last_search_iterations_ = 0;
   std::mt19937 mending_engine_;  // default seed 5489; the searches that mend a path draw from it alone
-  bool mending_ = false;
   std::unique_ptr<bramlock::internal::PathSimplifier> simplifier_;
 };

@@ -138,7 +138,7 @@ int RRTConnect::planning(Path& path) {
   // The search and every search that mends the path share one time budget.
   const auto deadline = Clock::now() + std::chrono::seconds(kTimeOutSeconds);
   Path found;
-  const int searched = searchPath(started, deadline, found);
+  const int searched = searchPath(started, deadline, nullptr, found);
   if (searched != 0) return searched;
 
   printLine("finish path_list built,  size:  " + std::to_string(found.size()));
@@ -254,7 +254,7 @@ std::size_t RRTConnect::nextValidWaypoint(const Path& path, std::size_t from) {
 // a path leaves the draws of later plans as they would have been.
 int RRTConnect::searchBetween(const std::vector<double>& from, const std::vector<double>& to, Clock::time_point started,
                               Clock::time_point deadline, Path& piece) {
-  // The planner's own start, goal and draws come back however the search ends.
+  // The planner's own start and goal come back however the search ends.
   struct Restore {
     RRTConnect& planner;
     std::unique_ptr<Node> start;
@@ -262,24 +262,24 @@ int RRTConnect::searchBetween(const std::vector<double>& from, const std::vector
     ~Restore() {
       planner.start_node_ = std::move(start);
       planner.goal_node_ = std::move(goal);
-      planner.mending_ = false;
     }
   } restore{*this, std::exchange(start_node_, std::make_unique<Node>(Node{from, nullptr})),
             std::exchange(goal_node_, std::make_unique<Node>(Node{to, nullptr}))};
-  mending_ = true;
-  return searchPath(started, deadline, piece);
+  return searchPath(started, deadline, &mending_engine_, piece);
 }
 
 // Grows the trees from the roots and appends the joined branch to the path when they meet.
-int RRTConnect::searchPath(Clock::time_point started, Clock::time_point deadline, Path& path) {
-  const int searched = searchTrees(started, deadline);
+int RRTConnect::searchPath(Clock::time_point started, Clock::time_point deadline, std::mt19937* own_engine,
+                           Path& path) {
+  const int searched = searchTrees(started, deadline, own_engine);
   if (searched == 0) generatePath(path);
   releaseSearch();
   return searched;
 }
 
 // Grows the trees until they meet (0), the iterations run out (-5) or the time is up (-6).
-int RRTConnect::searchTrees(Clock::time_point started, Clock::time_point deadline) {
+// Samples come from the given engine alone, or (null) from the planner's usual draws.
+int RRTConnect::searchTrees(Clock::time_point started, Clock::time_point deadline, std::mt19937* own_engine) {
   releaseSearch();
   tree_a_.push_back(start_node_.get());
   tree_b_.push_back(goal_node_.get());
@@ -290,7 +290,7 @@ int RRTConnect::searchTrees(Clock::time_point started, Clock::time_point deadlin
       printCostLine(started, "ms (timeout)");
       return -6;
     }
-    const Node sample = mending_ ? sampleFrom(mending_engine_, &mending_engine_) : sampleRandom();
+    const Node sample = own_engine != nullptr ? sampleFrom(*own_engine, own_engine) : sampleRandom();
     Node* new_a = extend(tree_a_, &sample);
     if (new_a == nullptr) continue;
     Node* new_b = extend(tree_b_, new_a);
