@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <utility>
 #include <vector>
 
@@ -28,4 +29,11 @@ class BRAMLOCK_EXPORT PlanSceneInterface {
   virtual bool checkMotionSimplify(double* from, double* to) = 0;
   // The robot model's maximum extent in joint space: the scale of planner steps.
   virtual double getMaximumExtent() = 0;
+  // True when a densely sampled motion (a trajectory's millisecond samples, one vector per state
+  // with one value per variable of the planned group, in execution order) is free of collision.
+  // On false, failing_index (when not null) holds the index of a sample found in collision or
+  // unusable (a vector of another size than the first, or empty input). This form tests every
+  // sample with isValid; a scene that bounds how far its geometry moves may test fewer samples,
+  // as long as none lies further from a tested one than its motion checks allow.
+  virtual bool checkSampledMotion(const std::vector<std::vector<double>>& samples, std::size_t* failing_index);
 };
