@@ -21,6 +21,7 @@
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
 #include "checked_states.h"
 #include "collision_detection_fcl/link_tree_batch.h"
+#include "motion_sweep.h"
 
 namespace {
 
@@ -245,7 +246,8 @@ void ManipulatorPlanScene::initialize() {
 }
 
 void ManipulatorPlanScene::startUpAroundModel() {
-  forgetCheckedStates();
+  forgetGeometry();
+  padded_clearances_.reset();
   robot_state_ = std::make_shared<moveit::core::RobotState>(robot_model_);
   robot_state_->setToDefaultValues();
   robot_state_->update(false);
@@ -347,7 +349,7 @@ int ManipulatorPlanScene::setPlannedJointGroup(std::string group_name) {
   for (std::vector<double>* scratch : {&state_scratch_, &from_scratch_, &to_scratch_, &motion_scratch_}) {
     scratch->assign(variables, 0.0);
   }
-  forgetCheckedStates();
+  forgetGeometry();
   return 0;
 }
 

@@ -70,7 +70,7 @@ void ManipulatorPlanScene::attachShape(const std::string& id, const moveit::core
 // The checkers pair their attached-body geometry with the state's bodies, so
 // every change of the bodies must reach all four of them.
 void ManipulatorPlanScene::tellCheckersAboutAttachedBodies() {
-  forgetCheckedStates();
+  forgetGeometry();
   for (const auto& robot :
        {collision_robot_, collision_robot_gripper_, collision_robot_unpadded_, collision_robot_unpadded_simplify_}) {
     robot->updatedAttachBodyGeometry(*robot_state_);
@@ -179,7 +179,7 @@ bool ManipulatorPlanScene::gripperLinkKnown() const {
 int ManipulatorPlanScene::setGripperPadding(double padding) {
   if (!gripperPaddingAllowed(padding)) return -1;
   collision_robot_->setLinkPadding(gripper_link_name_, padding);
-  forgetCheckedStates();
+  forgetGeometry();
   return 0;
 }
 
@@ -188,7 +188,7 @@ int ManipulatorPlanScene::setGripperPadding(std::shared_ptr<collision_detection:
   if (!robot || !gripperPaddingAllowed(padding)) return -1;
   std::cout << "gripper_name:" << gripper_link_name_ << std::endl;
   robot->setLinkPadding(gripper_link_name_, padding);
-  forgetCheckedStates();
+  forgetGeometry();
   return 0;
 }
 
@@ -200,7 +200,7 @@ int ManipulatorPlanScene::setRobotPadding(double padding) {
   for (size_t i = 2; i < links.size(); ++i) paddings[links[i]] = padding;
   collision_robot_->setLinkPadding(paddings);
   collision_robot_gripper_->setLinkPadding(kBaseLink, 0.0);
-  forgetCheckedStates();
+  forgetGeometry();
   return 0;
 }
 
@@ -209,7 +209,7 @@ int ManipulatorPlanScene::recoverRobotPadding() { return setRobotPadding(robot_p
 std::vector<std::vector<double>> ManipulatorPlanScene::interpolate(double* from, double* to) {
   std::vector<std::vector<double>> states;
   unsigned int segments = 0;
-  if (!prepareMotion(from, to, segments)) return states;
+  if (!prepareMotion(from, to, CheckRoad::kPlanning, segments)) return states;
   for (unsigned int k = 1; k < segments; ++k) {
     interpolateSegment(k, segments);
     if (isValid(planned_input_state_)) {

@@ -22,6 +22,7 @@
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
 #include "checked_states.h"
 #include "common/value_checks.h"
+#include "motion_sweep.h"
 
 namespace {
 
@@ -100,6 +101,65 @@ void ManipulatorPlanScene::forgetCheckedStates() {
   }
 }
 
+void ManipulatorPlanScene::forgetGeometry() {
+  forgetCheckedStates();
+  motion_sweep_.reset();
+  for (auto& spacing : motion_spacing_) spacing.reset();
+}
+
+bramlock::internal::MotionSweep& ManipulatorPlanScene::motionSweep() {
+  if (!motion_sweep_) {
+    std::vector<const moveit::core::AttachedBody*> bodies;
+    robot_state_->getAttachedBodies(bodies);
+    motion_sweep_ = std::make_unique<bramlock::internal::MotionSweep>(*robot_model_, *planned_group_, bodies);
+  }
+  return *motion_sweep_;
+}
+
+// The least clearance over the geometry a motion of the group moves: link
+// shapes with the padding and scale of the road's world checker, attached
+// bodies with their own padding.
+double ManipulatorPlanScene::roadClearance(CheckRoad road) {
+  const collision_detection::CollisionRobotFCL& checker =
+      road == CheckRoad::kPlanning ? *collision_robot_ : *collision_robot_gripper_;
+  if (!padded_clearances_) padded_clearances_ = std::make_unique<bramlock::internal::PaddedClearances>();
+  double clearance = std::numeric_limits<double>::infinity();
+  for (const moveit::core::LinkModel* link : planned_group_->getUpdatedLinkModelsWithGeometry()) {
+    const double scale = checker.getLinkScale(link->getName());
+    const double padding = checker.getLinkPadding(link->getName());
+    for (const auto& shape : link->getShapes()) {
+      if (shape) clearance = std::min(clearance, padded_clearances_->of(shape, scale, padding));
+    }
+  }
+  std::vector<const moveit::core::AttachedBody*> bodies;
+  robot_state_->getAttachedBodies(bodies, planned_group_);
+  for (const moveit::core::AttachedBody* body : bodies) {
+    for (const auto& shape : body->getShapes()) {
+      clearance = std::min(clearance, bramlock::internal::attachedClearance(*shape, body->getPadding()));
+    }
+  }
+  return std::isfinite(clearance) ? clearance : 0.0;
+}
+
+const ManipulatorPlanScene::MotionSpacing& ManipulatorPlanScene::motionSpacing(CheckRoad road) {
+  std::optional<MotionSpacing>& spacing = motion_spacing_[static_cast<size_t>(road)];
+  if (!spacing) {
+    const double clearance = roadClearance(road);
+    spacing = MotionSpacing{clearance, std::max(2.0 * clearance, kMinimumMotionCheckStep)};
+  }
+  return *spacing;
+}
+
+double ManipulatorPlanScene::getMotionCheckStep(bool simplify) {
+  if (!planned_group_) return 0.0;
+  return motionSpacing(simplify ? CheckRoad::kSimplify : CheckRoad::kPlanning).step;
+}
+
+double ManipulatorPlanScene::getMotionCheckClearance(bool simplify) {
+  if (!planned_group_) return 0.0;
+  return motionSpacing(simplify ? CheckRoad::kSimplify : CheckRoad::kPlanning).clearance;
+}
+
 bool ManipulatorPlanScene::isStateValid(const std::vector<double>& group_values, CheckRoad road) {
   // The state is set even when the memo answers: later calls see the same robot state either way.
   robot_state_->setJointGroupPositions(planned_group_, group_values.data());
@@ -166,9 +226,10 @@ void ManipulatorPlanScene::checkCollisionWith(const collision_detection::Collisi
   self_robot.checkSelfCollision(req, res, state, acm);
 }
 
-unsigned int ManipulatorPlanScene::segmentCount(double distance) const {
+unsigned int ManipulatorPlanScene::segmentCount(double distance, double sweep, CheckRoad road) {
   const double segments = std::ceil(distance / longest_valid_segment_);
-  const double count = valid_segment_count_factor_ * segments;
+  const double swept = std::ceil(sweep / motionSpacing(road).step);
+  const double count = std::max(valid_segment_count_factor_ * segments, swept);
   if (!(count >= 0.0)) return 0;
   if (count >= static_cast<double>(std::numeric_limits<std::uint32_t>::max())) {
     return std::numeric_limits<std::uint32_t>::max();
@@ -179,21 +240,42 @@ unsigned int ManipulatorPlanScene::segmentCount(double distance) const {
 unsigned int ManipulatorPlanScene::validSegmentCount(double* from, double* to) {
   if (!planned_group_ || !from || !to) return 0;
   if (!expandToGroupLayout(from, from_scratch_) || !expandToGroupLayout(to, to_scratch_)) return 0;
-  return segmentCount(planned_group_->distance(from_scratch_.data(), to_scratch_.data()));
+  return segmentCount(straightDistance(from_scratch_.data(), to_scratch_.data()),
+                      motionSweep().bound(from_scratch_.data(), to_scratch_.data()), CheckRoad::kPlanning);
 }
 
-bool ManipulatorPlanScene::prepareMotion(const double* from, const double* to, unsigned int& segments) {
+double ManipulatorPlanScene::straightDistance(const double* from, const double* to) const {
+  const auto& joints = planned_group_->getActiveJointModels();
+  const auto& starts = planned_group_->getActiveJointModelStartIndex();
+  double distance = 0.0;
+  for (size_t i = 0; i < joints.size(); ++i) {
+    for (size_t k = 0; k < joints[i]->getVariableCount(); ++k) {
+      const size_t at = starts[i] + k;
+      distance += joints[i]->getDistanceFactor() * std::abs(to[at] - from[at]);
+    }
+  }
+  return distance;
+}
+
+bool ManipulatorPlanScene::prepareMotion(const double* from, const double* to, CheckRoad road, unsigned int& segments) {
   if (!planned_group_ || !from || !to) return false;
   if (!expandToGroupLayout(from, from_scratch_) || !expandToGroupLayout(to, to_scratch_)) return false;
-  const double distance = planned_group_->distance(from_scratch_.data(), to_scratch_.data());
+  const double distance = straightDistance(from_scratch_.data(), to_scratch_.data());
   if (!(distance <= max_extent_ * kExtentTolerance)) return false;
-  segments = segmentCount(distance);
+  const double sweep = motionSweep().bound(from_scratch_.data(), to_scratch_.data());
+  // Geometry that can move without bound cannot be stepped through.
+  if (!std::isfinite(sweep)) return false;
+  segments = segmentCount(distance, sweep, road);
   return true;
 }
 
+// Straight in joint values, as the planner's waypoints and the timing move the arm.
 void ManipulatorPlanScene::interpolateSegment(unsigned int k, unsigned int segments) {
-  planned_group_->interpolate(from_scratch_.data(), to_scratch_.data(), static_cast<double>(k) / segments,
-                              motion_scratch_.data());
+  const double t = static_cast<double>(k) / segments;
+  for (size_t i = 0; i < motion_scratch_.size(); ++i) {
+    motion_scratch_[i] = from_scratch_[i] + t * (to_scratch_[i] - from_scratch_[i]);
+  }
+  planned_group_->updateMimicJoints(motion_scratch_.data());
   compactToActiveLayout(motion_scratch_.data(), planned_input_state_);
 }
 
@@ -201,7 +283,7 @@ bool ManipulatorPlanScene::checkMotionOn(double* from, double* to, CheckRoad roa
   if (!planned_group_ || !from || !to) return false;
   if (!isValidBy(to, road)) return false;
   unsigned int segments = 0;
-  if (!prepareMotion(from, to, segments)) return false;
+  if (!prepareMotion(from, to, road, segments)) return false;
   if (segments <= 1) return true;
   // Breadth-first bisection: a collision in the middle of the motion is found after few tests.
   std::deque<std::pair<unsigned int, unsigned int>> ranges{{1u, segments - 1}};
@@ -223,6 +305,59 @@ bool ManipulatorPlanScene::checkMotion(double* from, double* to) {
 
 bool ManipulatorPlanScene::checkMotionSimplify(double* from, double* to) {
   return checkMotionOn(from, to, CheckRoad::kSimplify);
+}
+
+bool ManipulatorPlanScene::checkSampledMotion(const std::vector<std::vector<double>>& samples,
+                                              std::size_t* failing_index) {
+  std::size_t failing = 0;
+  const bool passed = samplesPass(samples, failing);
+  if (!passed && failing_index) *failing_index = failing;
+  return passed;
+}
+
+bool ManipulatorPlanScene::sampleValid(const std::vector<double>& sample) {
+  std::vector<double> state = sample;
+  return isValid(state.data());
+}
+
+// Walks the samples summing the sweep bound from the last tested one, and
+// tests the sample before the one that would take the sum past the step.
+bool ManipulatorPlanScene::samplesPass(const std::vector<std::vector<double>>& samples, std::size_t& failing) {
+  failing = 0;
+  if (!planned_group_ || samples.empty()) return false;
+  const std::size_t width = planned_group_->getActiveVariableCount();
+  std::vector<double> previous(planned_group_->getVariableCount(), 0.0);
+  std::vector<double> current = previous;
+  if (samples[0].size() != width || !expandToGroupLayout(samples[0].data(), previous) || !sampleValid(samples[0])) {
+    return false;
+  }
+  const double step = motionSpacing(CheckRoad::kPlanning).step;
+  std::size_t anchor = 0;
+  double travelled = 0.0;
+  for (std::size_t k = 1; k < samples.size(); ++k) {
+    failing = k;
+    if (samples[k].size() != width || !expandToGroupLayout(samples[k].data(), current)) return false;
+    double moved = motionSweep().bound(previous.data(), current.data());
+    if (travelled + moved > step) {
+      if (anchor != k - 1 && !sampleValid(samples[k - 1])) {
+        failing = k - 1;
+        return false;
+      }
+      anchor = k - 1;
+      travelled = 0.0;
+      if (moved > step) {
+        std::vector<double> from = samples[k - 1];
+        std::vector<double> to = samples[k];
+        if (!checkMotion(from.data(), to.data())) return false;
+        anchor = k;
+        moved = 0.0;
+      }
+    }
+    travelled += moved;
+    previous.swap(current);
+  }
+  failing = samples.size() - 1;
+  return anchor == samples.size() - 1 || sampleValid(samples.back());
 }
 
 int ManipulatorPlanScene::updateWorldOctomap(std::shared_ptr<const octomap::OcTree> tree) {

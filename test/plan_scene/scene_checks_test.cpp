@@ -1,14 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <deque>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <pcl/PolygonMesh.h>
+#include <pcl/conversions.h>
+#include <pcl/point_cloud.h>
+#include <pcl/point_types.h>
 
 #include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
@@ -44,11 +51,12 @@ class RecordingScene : public ManipulatorPlanScene {
   std::vector<Joints> visited;
 };
 
-std::unique_ptr<RecordingScene> makeRecordingScene() {
+std::unique_ptr<RecordingScene> makeRecordingScene(double robot_padding = bramlock_test::kSceneArmRobotPadding,
+                                                   const std::string& urdf = "scene_arm.urdf") {
   OutputCapture quiet;
   auto table = bramlock_test::sceneArmMdhTable();
-  return std::make_unique<RecordingScene>(bramlock_test::sceneArmDirectory(), "scene_arm.urdf", "scene_arm.srdf", "arm",
-                                          bramlock_test::kSceneArmRobotPadding, 1.0, "gripper_link", table,
+  return std::make_unique<RecordingScene>(bramlock_test::sceneArmDirectory(), urdf, "scene_arm.srdf", "arm",
+                                          robot_padding, 1.0, "gripper_link", table,
                                           bramlock_test::sceneArmAccelerationLimits());
 }
 
@@ -136,9 +144,9 @@ TEST(SceneChecks, OctreesWithoutAVoxelSizeLeaveTheWorldAlone) {
 
 TEST(SceneChecks, MotionCheckVisitsTheEndStateThenBisects) {
   auto scene = makeRecordingScene();
-  const double step = scene->getMaximumExtent() * 0.005;
   Joints from(6, 0.0);
-  Joints to = {7.5 * step, 0.0, 0.0, 0.0, 0.0, 0.0};
+  Joints to(6, 0.0);
+  while (scene->validSegmentCount(from.data(), to.data()) < 8) to[0] += 1e-4;
   ASSERT_EQ(scene->validSegmentCount(from.data(), to.data()), 8u);
   EXPECT_TRUE(scene->checkMotion(from.data(), to.data()));
   ASSERT_EQ(scene->visited.size(), 8u);
@@ -147,7 +155,9 @@ TEST(SceneChecks, MotionCheckVisitsTheEndStateThenBisects) {
   for (size_t i = 0; i < order.size(); ++i) expectNear(scene->visitedAt(i + 1), lerp(from, to, order[i] / 8.0));
 
   scene->visited.clear();
-  Joints two = {1.5 * step, 0.0, 0.0, 0.0, 0.0, 0.0};
+  Joints two(6, 0.0);
+  two[0] = to[0] / 4.0;
+  ASSERT_EQ(scene->validSegmentCount(from.data(), two.data()), 2u);
   EXPECT_TRUE(scene->checkMotion(from.data(), two.data()));
   ASSERT_EQ(scene->visited.size(), 2u) << "n = 2 tests the end and the middle";
   expectNear(scene->visitedAt(1), lerp(from, two, 0.5));
@@ -271,4 +281,174 @@ TEST(SceneChecks, UnboundedExtentsAreRefused) {
                        "^the robot model's maximum extent is not finite or too small to scale a step$");
   double zero[] = {0.0};
   EXPECT_FALSE(scene.isValid(zero)) << "no group was selected";
+}
+
+namespace {
+
+// Every vertex of the arm's link meshes, placed at the joints.
+std::vector<Eigen::Vector3d> armVertices(ManipulatorPlanScene& scene, const Joints& joints) {
+  std::vector<pcl::PolygonMesh> meshes;
+  EXPECT_EQ(scene.getLinkPolygonMeshs(joints, meshes), 0);
+  std::vector<Eigen::Vector3d> vertices;
+  for (const pcl::PolygonMesh& mesh : meshes) {
+    pcl::PointCloud<pcl::PointXYZ> cloud;
+    pcl::fromPCLPointCloud2(mesh.cloud, cloud);
+    for (const pcl::PointXYZ& point : cloud.points) vertices.emplace_back(point.x, point.y, point.z);
+  }
+  return vertices;
+}
+
+// How far the furthest-moving vertex moves from one state to the other.
+double largestVertexMove(ManipulatorPlanScene& scene, const Joints& a, const Joints& b) {
+  const std::vector<Eigen::Vector3d> first = armVertices(scene, a);
+  const std::vector<Eigen::Vector3d> second = armVertices(scene, b);
+  double largest = 0.0;
+  for (size_t i = 0; i < first.size(); ++i) largest = std::max(largest, (second[i] - first[i]).norm());
+  return largest;
+}
+
+double motionParameter(const Joints& from, const Joints& to, const Joints& state) {
+  size_t j = 0;
+  for (size_t i = 1; i < from.size(); ++i) j = std::abs(to[i] - from[i]) > std::abs(to[j] - from[j]) ? i : j;
+  return (state[j] - from[j]) / (to[j] - from[j]);
+}
+
+// A voxel that the arm touches at `touching` but not at any of `clear`, searched around the tool.
+std::optional<octomap::point3d> voxelTouchedOnlyAt(ManipulatorPlanScene& scene, const Joints& touching,
+                                                   const std::vector<Joints>& clear) {
+  const Eigen::Matrix4d tool = scene.getToolEndTransform(touching);
+  for (double dz = -0.06; dz <= 0.06; dz += 0.01) {
+    for (double dx = -0.06; dx <= 0.06; dx += 0.01) {
+      const Eigen::Vector4d at = tool * Eigen::Vector4d(dx, 0.0, dz, 1.0);
+      const octomap::point3d voxel(at.x(), at.y(), at.z());
+      setOctree(scene, {voxel});
+      bool others_clear = true;
+      for (const Joints& state : clear) others_clear = others_clear && scene.isValid(state);
+      if (!scene.isValid(touching) && others_clear) return voxel;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+// Between two states a motion check tests, no vertex of the arm moves further
+// than the step the scene states, and the count never falls below the extent rule.
+TEST(SceneMotionSpacing, TestedStatesLieWithinTheStatedStep) {
+  auto scene = makeRecordingScene();
+  const double step = scene->getMotionCheckStep();
+  EXPECT_GE(step, ManipulatorPlanScene::kMinimumMotionCheckStep);
+  EXPECT_GE(scene->getMotionCheckClearance(), 0.0);
+  EXPECT_LE(2.0 * scene->getMotionCheckClearance(), step + 1e-12);
+  const double extent_step = scene->getMaximumExtent() * 0.005;
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  const auto bounds = sceneArmBounds();
+  for (int trial = 0; trial < 12; ++trial) {
+    Joints from(6), to(6);
+    for (size_t j = 0; j < 6; ++j) {
+      from[j] = 0.3 * bounds[j].second * unit(rng);
+      to[j] = std::clamp(from[j] + 0.6 * unit(rng), bounds[j].first, bounds[j].second);
+    }
+    double distance = 0.0;
+    for (size_t j = 0; j < 6; ++j) distance += std::abs(to[j] - from[j]);
+    EXPECT_GE(scene->validSegmentCount(from.data(), to.data()), std::ceil(distance / extent_step));
+    scene->visited.clear();
+    if (!scene->checkMotion(from.data(), to.data())) continue;
+    std::vector<Joints> tested = scene->visited;
+    tested.push_back(from);
+    std::sort(tested.begin(), tested.end(), [&](const Joints& a, const Joints& b) {
+      return motionParameter(from, to, a) < motionParameter(from, to, b);
+    });
+    for (size_t i = 1; i < tested.size(); ++i) {
+      EXPECT_LE(largestVertexMove(*scene, tested[i - 1], tested[i]), step + 1e-9) << "trial " << trial;
+    }
+  }
+}
+
+// A voxel the arm meets only a quarter of the way along a short motion: at the
+// old spacing of 0.005 x the extent the motion had two segments and its check
+// tested only the middle and the end.
+TEST(SceneMotionSpacing, AThinObstacleBetweenTheOldSpacingsStatesStopsTheMotion) {
+  auto scene = makeRecordingScene(0.0);
+  const Joints from = {-0.2, 0.4, 0.6, 0.0, 0.5, 0.0};
+  Joints to = from;
+  to[0] += 1.5 * scene->getMaximumExtent() * 0.005;
+  const auto voxel = voxelTouchedOnlyAt(*scene, lerp(from, to, 0.25), {from, lerp(from, to, 0.5), to});
+  ASSERT_TRUE(voxel.has_value());
+  setOctree(*scene, {*voxel});
+  EXPECT_FALSE(scene->checkMotion(const_cast<double*>(from.data()), to.data()));
+  EXPECT_FALSE(scene->checkMotionSimplify(const_cast<double*>(from.data()), to.data()));
+}
+
+// A wrist that turns without end moves through the values between, as the
+// planner's waypoints and every timing move it, and is checked that way: a bar
+// on the flange meets a voxel halfway from 3.0 to -3.0, where it points at 0.
+TEST(SceneMotionSpacing, AContinuousWristIsCheckedThroughTheValuesBetween) {
+  for (const std::string urdf : {"scene_arm_continuous_wrist.urdf", "scene_arm.urdf"}) {
+    auto scene = makeRecordingScene(0.0, urdf);
+    Eigen::Matrix4d bar_pose = Eigen::Matrix4d::Identity();
+    bar_pose(0, 3) = 0.12;
+    double bar[] = {0.2, 0.02, 0.02};
+    ASSERT_EQ(scene->addAttachedCollisionObjectToLink("bar", "gripper_link", {"gripper_link", "link6"}, bar_pose, bar,
+                                                      1.0, 0.0),
+              0);
+    Joints start = {0.0, 0.3, 0.9, 0.0, 0.6, 3.0};
+    Joints goal = start;
+    goal[5] = -3.0;
+    Joints middle = start;
+    middle[5] = 0.0;
+    const Eigen::Vector4d tip = scene->getToolEndTransform(middle) * Eigen::Vector4d(0.2, 0.0, 0.0, 1.0);
+    setOctree(*scene, {octomap::point3d(tip.x(), tip.y(), tip.z())});
+    ASSERT_TRUE(scene->isValid(start)) << urdf;
+    ASSERT_TRUE(scene->isValid(goal)) << urdf;
+    ASSERT_FALSE(scene->isValid(middle)) << urdf;
+    scene->visited.clear();
+    EXPECT_FALSE(scene->checkMotion(start.data(), goal.data())) << urdf;
+    for (const Joints& state : scene->visited) EXPECT_LE(std::abs(state[5]), 3.0 + 1e-12) << urdf;
+    EXPECT_GE(scene->validSegmentCount(start.data(), goal.data()), std::ceil(6.0 / (scene->getMaximumExtent() * 0.005)))
+        << urdf;
+  }
+}
+
+// Samples of a curve: tested where the geometry has moved a step since the
+// last tested one, every sample within half a step of a tested one.
+TEST(SceneMotionSpacing, SampledMotionsAreTestedWithinHalfAStep) {
+  auto scene = makeRecordingScene(0.0);
+  const Joints from = {-0.6, 0.2, 0.5, 0.0, 0.4, 0.0};
+  const Joints to = {0.6, 0.5, 0.9, 0.3, 0.8, 0.5};
+  std::vector<Joints> samples;
+  for (int i = 0; i <= 2000; ++i) {
+    const double t = i / 2000.0;
+    samples.push_back(lerp(from, to, 0.5 - 0.5 * std::cos(M_PI * t)));
+  }
+  scene->visited.clear();
+  std::size_t failing = 99;
+  ASSERT_TRUE(scene->checkSampledMotion(samples, &failing));
+  EXPECT_EQ(failing, 99u) << "untouched on success";
+  const std::vector<Joints> tested = scene->visited;
+  EXPECT_LT(tested.size(), samples.size() / 2);
+  const double step = scene->getMotionCheckStep();
+  for (size_t i = 0; i < samples.size(); i += 37) {
+    double nearest = std::numeric_limits<double>::infinity();
+    for (const Joints& state : tested) nearest = std::min(nearest, largestVertexMove(*scene, samples[i], state));
+    EXPECT_LE(nearest, 0.5 * step + 1e-9) << "sample " << i;
+  }
+
+  // A voxel in the way halfway along.
+  const auto voxel = voxelTouchedOnlyAt(*scene, samples[1000], {samples.front(), samples.back()});
+  ASSERT_TRUE(voxel.has_value());
+  setOctree(*scene, {*voxel});
+  EXPECT_FALSE(scene->checkSampledMotion(samples, &failing));
+  EXPECT_FALSE(scene->isValid(samples.at(failing)));
+
+  // Unusable samples fail at their index.
+  setOctree(*scene, {octomap::point3d(5.0f, 5.0f, 5.0f)});
+  for (const Joints& bad : {Joints{0.0, 0.0, kNaN, 0.0, 0.0, 0.0}, Joints(5, 0.0), Joints(7, 0.0)}) {
+    std::vector<Joints> with_bad = samples;
+    with_bad[100] = bad;
+    EXPECT_FALSE(scene->checkSampledMotion(with_bad, &failing));
+    EXPECT_EQ(failing, 100u);
+  }
+  EXPECT_FALSE(scene->checkSampledMotion({}, nullptr));
 }

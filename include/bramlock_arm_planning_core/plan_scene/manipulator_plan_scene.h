@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <map>
@@ -23,6 +24,8 @@ class KinematicsInterface;
 namespace bramlock {
 namespace internal {
 class CheckedStates;
+class MotionSweep;
+class PaddedClearances;
 }  // namespace internal
 }  // namespace bramlock
 
@@ -137,8 +140,19 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   int getVmaxAndAmax(std::vector<double>& vmax, std::vector<double>& amax) override;
   bool isValid(double* joints) override;
   bool isValidSimplify(double* joints) override;
+  // The straight motion in joint values from `from` to `to` (a continuous joint too moves
+  // through the values between, never the other way round) is free of collision: every state
+  // tested passes isValid (isValidSimplify), the end state included; the start state is not
+  // tested. The states tested lie so close together that no point of the arm's collision
+  // geometry moves more than getMotionCheckStep() between two of them, and there are never
+  // fewer than validSegmentCount's ceil(distance / (0.005 x the group's extent)) segments; the
+  // middle state is tested first, then the middles of the halves.
   bool checkMotion(double* from, double* to) override;
   bool checkMotionSimplify(double* from, double* to) override;
+  // Every sample in collision-free reach of a tested one: samples are tested with isValid
+  // wherever the geometry has moved getMotionCheckStep() since the last tested one, the first
+  // and the last always; two samples further apart than that are joined by checkMotion.
+  bool checkSampledMotion(const std::vector<std::vector<double>>& samples, std::size_t* failing_index) override;
   // The whole model's extent over its active joints; std::runtime_error when
   // it is not finite (a continuous joint) or below epsilon.
   double getMaximumExtent() override;
@@ -150,8 +164,25 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   void checkCollisionFclSimplify(const collision_detection::CollisionRequest& req,
                                  collision_detection::CollisionResult& res, const moveit::core::RobotState& state,
                                  const collision_detection::AllowedCollisionMatrix& acm);
-  // Number of segments a motion is cut into; 0 without a planned group or for non-finite input.
+  // Number of segments checkMotion cuts a motion into; 0 without a planned group or for
+  // non-finite input.
   unsigned int validSegmentCount(double* from, double* to);
+
+  // What a passed motion check promises. Between two states a check tests, no point of the
+  // arm's collision geometry (link shapes, attached bodies) moves more than the step (metres),
+  // by a bound that holds in every pose: per joint, the largest distance from its axis of all
+  // geometry it carries, times its change, summed over the joints. The clearance is how far the
+  // padded geometry that the road's world check tests keeps any obstacle from the unpadded
+  // arm's moving parts: meshes are padded by moving their vertices away from the vertices'
+  // centroid, which keeps the gap between the two surfaces (often next to nothing on concave
+  // meshes), primitives and attached boxes keep their padding. The step is twice the clearance,
+  // but at least kMinimumMotionCheckStep, so a motion that passes keeps the unpadded arm out of
+  // the obstacles the state check sees, or lets it reach at most step / 2 - clearance into one.
+  // Self checks are unpadded: two links can come step / 2 into each other between tested states.
+  // The simplify road's figures with `simplify` true. 0 without a planned group.
+  static constexpr double kMinimumMotionCheckStep = 0.01;
+  double getMotionCheckStep(bool simplify = false);
+  double getMotionCheckClearance(bool simplify = false);
 
   // Kinematics through the planned group's arm solver. Codes: 0 or the
   // solver's own code; -100 (with "kinematics_interface_ptr_==null!") when
@@ -286,7 +317,18 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   // Both ends in the group's layout (from_scratch_, to_scratch_) and the
   // number of segments between them; false for input that no motion inside
   // the joint bounds can have (null, non-finite, longer than the extent).
-  bool prepareMotion(const double* from, const double* to, unsigned int& segments);
+  bool prepareMotion(const double* from, const double* to, CheckRoad road, unsigned int& segments);
+  // Summed joint distance in values (group layout), a continuous joint's too.
+  double straightDistance(const double* from, const double* to) const;
+  struct MotionSpacing {
+    double clearance;
+    double step;
+  };
+  const MotionSpacing& motionSpacing(CheckRoad road);
+  double roadClearance(CheckRoad road);
+  bramlock::internal::MotionSweep& motionSweep();
+  bool samplesPass(const std::vector<std::vector<double>>& samples, std::size_t& failing);
+  bool sampleValid(const std::vector<double>& sample);
   // The state at segment k of n in motion_scratch_ (group layout) and
   // planned_input_state_ (planner layout).
   void interpolateSegment(unsigned int k, unsigned int segments);
@@ -303,11 +345,15 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   void attachShape(const std::string& id, const moveit::core::LinkModel* link,
                    const std::shared_ptr<const shapes::Shape>& shape, const std::set<std::string>& touch_links,
                    const Eigen::Matrix4d& pose, double scale, double padding);
-  // Segments of the motion check over a distance in the group's metric.
-  unsigned int segmentCount(double distance) const;
+  // Segments of the motion check over a distance in the group's metric and a
+  // sweep bound in metres.
+  unsigned int segmentCount(double distance, double sweep, CheckRoad road);
   // Empties the memo of checked states; every change of the world, the
   // paddings, the attached bodies, the group or the model calls it.
   void forgetCheckedStates();
+  // forgetCheckedStates, and the motion spacing is worked out again: the
+  // paddings, the attached bodies, the group or the model changed.
+  void forgetGeometry();
 
   std::string description_dir_;
   std::string urdf_file_;
@@ -349,4 +395,8 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   std::vector<double> motion_scratch_;
   // Per check road, the states it tested last and their answers.
   std::array<std::unique_ptr<bramlock::internal::CheckedStates>, 2> checked_states_;
+  // Worked out on the first motion check after a change of the geometry.
+  std::unique_ptr<bramlock::internal::MotionSweep> motion_sweep_;
+  std::array<std::optional<MotionSpacing>, 2> motion_spacing_;
+  std::unique_ptr<bramlock::internal::PaddedClearances> padded_clearances_;
 };

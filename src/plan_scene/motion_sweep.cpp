@@ -1,0 +1,242 @@
+#include "motion_sweep.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+
+#include <fcl/fcl.h>
+#include <geometric_shapes/shapes.h>
+
+#include "bramlock_arm_planning_core/robot_model/joint_model.h"
+#include "bramlock_arm_planning_core/robot_model/joint_model_group.h"
+#include "bramlock_arm_planning_core/robot_model/link_model.h"
+#include "bramlock_arm_planning_core/robot_model/prismatic_joint_model.h"
+#include "bramlock_arm_planning_core/robot_model/revolute_joint_model.h"
+#include "bramlock_arm_planning_core/robot_model/robot_model.h"
+#include "bramlock_arm_planning_core/robot_state/attached_body.h"
+
+namespace bramlock {
+namespace internal {
+namespace {
+
+using moveit::core::JointModel;
+using moveit::core::LinkModel;
+
+constexpr double kUnbounded = std::numeric_limits<double>::infinity();
+
+// A ball that holds part of a link's geometry, in the link frame.
+struct Ball {
+  Eigen::Vector3d centre;
+  double radius;
+};
+
+void appendShapeBalls(const shapes::Shape& shape, const Eigen::Isometry3d& pose, std::vector<Ball>& balls) {
+  switch (shape.type) {
+    case shapes::MESH: {
+      const auto& mesh = static_cast<const shapes::Mesh&>(shape);
+      for (unsigned int i = 0; i < mesh.vertex_count; ++i) {
+        balls.push_back(
+            {pose * Eigen::Vector3d(mesh.vertices[3 * i], mesh.vertices[3 * i + 1], mesh.vertices[3 * i + 2]), 0.0});
+      }
+      return;
+    }
+    case shapes::BOX: {
+      const double* size = static_cast<const shapes::Box&>(shape).size;
+      balls.push_back({pose.translation(), 0.5 * std::sqrt(size[0] * size[0] + size[1] * size[1] + size[2] * size[2])});
+      return;
+    }
+    case shapes::SPHERE:
+      balls.push_back({pose.translation(), static_cast<const shapes::Sphere&>(shape).radius});
+      return;
+    case shapes::CYLINDER: {
+      const auto& cylinder = static_cast<const shapes::Cylinder&>(shape);
+      balls.push_back({pose.translation(), std::hypot(cylinder.radius, 0.5 * cylinder.length)});
+      return;
+    }
+    case shapes::CONE: {
+      const auto& cone = static_cast<const shapes::Cone&>(shape);
+      balls.push_back({pose.translation(), std::hypot(cone.radius, 0.5 * cone.length)});
+      return;
+    }
+    default:
+      balls.push_back({pose.translation(), kUnbounded});
+  }
+}
+
+// How far a joint can carry its child frame's origin away from where it sits at zero.
+double travel(const JointModel& joint) {
+  switch (joint.getType()) {
+    case JointModel::FIXED:
+    case JointModel::REVOLUTE:
+      return 0.0;
+    case JointModel::PRISMATIC: {
+      const auto& bounds = joint.getVariableBounds().front();
+      return std::max(std::abs(bounds.min_position_), std::abs(bounds.max_position_));
+    }
+    default:
+      return kUnbounded;
+  }
+}
+
+double axisDistance(const Eigen::Vector3d& point, const Eigen::Vector3d& axis) {
+  return (point - axis * axis.dot(point)).norm();
+}
+
+// Per link, the balls of its own geometry and the radius around its frame's
+// origin that holds everything it carries.
+class LinkReach {
+ public:
+  LinkReach(const moveit::core::RobotModel& model, const std::vector<const moveit::core::AttachedBody*>& bodies)
+      : balls_(model.getLinkModelCount()), reach_(model.getLinkModelCount(), -1.0) {
+    for (const LinkModel* link : model.getLinkModels()) {
+      const auto& shapes = link->getShapes();
+      for (std::size_t i = 0; i < shapes.size(); ++i) {
+        if (shapes[i])
+          appendShapeBalls(*shapes[i], link->getCollisionOriginTransforms()[i], balls_[link->getLinkIndex()]);
+      }
+    }
+    for (const moveit::core::AttachedBody* body : bodies) {
+      if (!body->getAttachedLink()) continue;
+      const auto& shapes = body->getShapes();
+      for (std::size_t i = 0; i < shapes.size(); ++i) {
+        appendShapeBalls(*shapes[i], body->getFixedTransforms()[i], balls_[body->getAttachedLink()->getLinkIndex()]);
+      }
+    }
+  }
+
+  // The largest distance from the axis (a unit vector through the link frame's
+  // origin) of anything the link carries.
+  double aroundAxis(const LinkModel& link, const Eigen::Vector3d& axis) {
+    double radius = 0.0;
+    for (const Ball& ball : balls_[link.getLinkIndex()]) {
+      radius = std::max(radius, axisDistance(ball.centre, axis) + ball.radius);
+    }
+    for (const JointModel* child : link.getChildJointModels()) {
+      const LinkModel& next = *child->getChildLinkModel();
+      radius = std::max(radius, axisDistance(next.getJointOriginTransform().translation(), axis) + travel(*child) +
+                                    aroundOrigin(next));
+    }
+    return radius;
+  }
+
+  double aroundOrigin(const LinkModel& link) {
+    double& reach = reach_[link.getLinkIndex()];
+    if (reach < 0.0) reach = aroundAxis(link, Eigen::Vector3d::Zero());
+    return reach;
+  }
+
+ private:
+  std::vector<std::vector<Ball>> balls_;
+  std::vector<double> reach_;
+};
+
+std::shared_ptr<fcl::BVHModel<fcl::OBBRSSd>> meshModel(const shapes::Mesh& mesh) {
+  std::vector<fcl::Vector3d> vertices;
+  vertices.reserve(mesh.vertex_count);
+  for (unsigned int i = 0; i < mesh.vertex_count; ++i) {
+    vertices.emplace_back(mesh.vertices[3 * i], mesh.vertices[3 * i + 1], mesh.vertices[3 * i + 2]);
+  }
+  std::vector<fcl::Triangle> triangles;
+  triangles.reserve(mesh.triangle_count);
+  for (unsigned int i = 0; i < mesh.triangle_count; ++i) {
+    triangles.emplace_back(mesh.triangles[3 * i], mesh.triangles[3 * i + 1], mesh.triangles[3 * i + 2]);
+  }
+  auto model = std::make_shared<fcl::BVHModel<fcl::OBBRSSd>>();
+  model->beginModel();
+  model->addSubModel(vertices, triangles);
+  model->endModel();
+  return model;
+}
+
+// Meshes are padded by moving each vertex away from the vertices' centroid,
+// not along the surface normal: where the surface runs along that direction it
+// hardly moves, and on concave meshes the padded surface can cross the mesh.
+// The gap between the two surfaces is what the padding really keeps.
+double meshClearance(const shapes::Mesh& mesh, double scale, double padding) {
+  if (mesh.triangle_count == 0 || !(scale >= 1.0) || !(padding >= 0.0)) return 0.0;
+  std::unique_ptr<shapes::Mesh> padded(mesh.clone());
+  padded->scaleAndPadd(scale, padding);
+  fcl::CollisionObjectd original(meshModel(mesh));
+  fcl::CollisionObjectd grown(meshModel(*padded));
+  fcl::CollisionRequestd collision_request;
+  fcl::CollisionResultd collision_result;
+  if (fcl::collide(&original, &grown, collision_request, collision_result) > 0) return 0.0;
+  fcl::DistanceRequestd distance_request;
+  fcl::DistanceResultd distance_result;
+  return std::max(0.0, fcl::distance(&original, &grown, distance_request, distance_result));
+}
+
+}  // namespace
+
+MotionSweep::MotionSweep(const moveit::core::RobotModel& model, const moveit::core::JointModelGroup& group,
+                         const std::vector<const moveit::core::AttachedBody*>& bodies) {
+  LinkReach reach(model, bodies);
+  for (const JointModel* joint : group.getJointModels()) {
+    if (joint->getVariableCount() != 1) continue;
+    const int variable = group.getVariableGroupIndex(joint->getVariableNames().front());
+    if (variable < 0) continue;
+    double radius = kUnbounded;
+    if (joint->getType() == JointModel::REVOLUTE) {
+      const Eigen::Vector3d& axis = static_cast<const moveit::core::RevoluteJointModel*>(joint)->getAxis();
+      radius = reach.aroundAxis(*joint->getChildLinkModel(), axis.normalized());
+    } else if (joint->getType() == JointModel::PRISMATIC) {
+      radius = 1.0;
+    }
+    terms_.push_back({static_cast<std::size_t>(variable), radius});
+  }
+}
+
+double MotionSweep::bound(const double* from, const double* to) const {
+  double sum = 0.0;
+  for (const Term& term : terms_) {
+    const double change = std::abs(to[term.variable] - from[term.variable]);
+    if (change > 0.0) sum += term.radius * change;
+  }
+  return sum;
+}
+
+double paddedClearance(const std::shared_ptr<const shapes::Shape>& shape, double scale, double padding) {
+  double clearance = 0.0;
+  switch (shape->type) {
+    case shapes::MESH:
+      return meshClearance(static_cast<const shapes::Mesh&>(*shape), scale, padding);
+    case shapes::BOX: {
+      const double* size = static_cast<const shapes::Box&>(*shape).size;
+      clearance = 0.5 * std::min({(scale - 1.0) * size[0], (scale - 1.0) * size[1], (scale - 1.0) * size[2]}) + padding;
+      break;
+    }
+    case shapes::SPHERE:
+      clearance = (scale - 1.0) * static_cast<const shapes::Sphere&>(*shape).radius + padding;
+      break;
+    case shapes::CYLINDER: {
+      const auto& cylinder = static_cast<const shapes::Cylinder&>(*shape);
+      clearance = std::min((scale - 1.0) * cylinder.radius, 0.5 * (scale - 1.0) * cylinder.length) + padding;
+      break;
+    }
+    default:
+      return 0.0;
+  }
+  return std::isfinite(clearance) ? std::max(0.0, clearance) : 0.0;
+}
+
+double PaddedClearances::of(const std::shared_ptr<const shapes::Shape>& shape, double scale, double padding) {
+  const auto key = std::make_tuple(shape.get(), scale, padding);
+  const auto known = known_.find(key);
+  if (known != known_.end()) return known->second;
+  return known_[key] = paddedClearance(shape, scale, padding);
+}
+
+double attachedClearance(const shapes::Shape& padded_shape, double padding) {
+  switch (padded_shape.type) {
+    case shapes::BOX:
+    case shapes::SPHERE:
+    case shapes::CYLINDER:
+      return std::max(0.0, padding);
+    default:
+      return 0.0;
+  }
+}
+
+}  // namespace internal
+}  // namespace bramlock

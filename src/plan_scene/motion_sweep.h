@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <tuple>
+#include <vector>
+
+namespace moveit {
+namespace core {
+class AttachedBody;
+class JointModelGroup;
+class LinkModel;
+class RobotModel;
+}  // namespace core
+}  // namespace moveit
+
+namespace shapes {
+class Shape;
+}
+
+namespace bramlock {
+namespace internal {
+
+// A bound on how far any point of an arm's collision geometry (link shapes
+// and attached bodies, as the checkers hold them) moves for a change of the
+// planned group's joints: per group joint the largest distance from its axis
+// of all geometry it carries (a prismatic joint: the change itself), summed
+// over the joints times their change. Holds for any pose of the arm, so it
+// bounds every straight motion in joint values as well as any curve through
+// close samples.
+class MotionSweep {
+ public:
+  MotionSweep(const moveit::core::RobotModel& model, const moveit::core::JointModelGroup& group,
+              const std::vector<const moveit::core::AttachedBody*>& bodies);
+
+  // Metres; from and to in the group's layout (all variables, mimic joints set).
+  // Not finite when some geometry can move without bound (a planar or floating joint downstream).
+  double bound(const double* from, const double* to) const;
+
+ private:
+  struct Term {
+    std::size_t variable;  // in the group's layout
+    double radius;         // metres per radian, 1 for a prismatic joint
+  };
+  std::vector<Term> terms_;
+};
+
+// How far the padded and scaled copy that a checker tests keeps every outside
+// point from the shape itself (metres, 0 when it keeps none).
+double paddedClearance(const std::shared_ptr<const shapes::Shape>& shape, double scale, double padding);
+// paddedClearance remembered per shape, scale and padding: a mesh's costs a
+// distance query between two copies of it. The shapes must outlive the memo.
+class PaddedClearances {
+ public:
+  double of(const std::shared_ptr<const shapes::Shape>& shape, double scale, double padding);
+
+ private:
+  std::map<std::tuple<const shapes::Shape*, double, double>, double> known_;
+};
+// The same for an attached body's shape, whose padding is already part of it.
+double attachedClearance(const shapes::Shape& padded_shape, double padding);
+
+}  // namespace internal
+}  // namespace bramlock
