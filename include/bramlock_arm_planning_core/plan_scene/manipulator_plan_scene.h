@@ -77,8 +77,10 @@ class Shape;
 // epsilon, or an MDH table holding a value that is not finite (named by row
 // and column) throws std::invalid_argument. A link whose collision mesh
 // cannot be used (see RobotModel::getUnusableCollisionMeshes) throws
-// moveit::core::Exception naming the link and the file. A gripper link the
-// model lacks is reported with a printed line.
+// moveit::core::Exception naming the link and the file. A group named for
+// planning that has a planar or floating joint throws std::runtime_error (see
+// setPlannedJointGroup). A gripper link the model lacks is reported with a
+// printed line.
 // One scene serves one caller at a time: every check overwrites the state
 // used for checking.
 //
@@ -124,7 +126,10 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   void initialize(std::string group_name);
   // 0; -1 when the model has no group to plan for; -2 for an unknown name.
   // With a single candidate group the name is ignored. Throws what
-  // initCheckMotionStateSpacePara throws, keeping the previous selection.
+  // initCheckMotionStateSpacePara throws, keeping the previous selection:
+  // std::runtime_error("longest_valid_segment is not finite!\n") for a group
+  // with a planar or floating joint, whose extent has no bound. The
+  // constructors that select a group pass it on.
   int setPlannedJointGroup(std::string group_name);
   // Motion-check resolution from the planned group's extent; std::runtime_error
   // when there is no planned group or the extent is below epsilon or not finite.
@@ -254,6 +259,12 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   // -1 without one, or for a padding that is not finite or whose size exceeds
   // kMaxPaddingOrScale. The gripper paddings also -1 when the gripper link
   // named at construction is not a link of the model.
+  // What each one pads: setGripperPadding(padding) and setRobotPadding the
+  // world check of isValid and checkMotion (the planning road);
+  // setGripperPadding(robot, padding) the given checker only. The world check
+  // of isValidSimplify and checkMotionSimplify keeps the gripper padding given
+  // at construction on every link; self checks are never padded. A change of
+  // padding changes the motion-check step (getMotionCheckStep).
   int setGripperPadding(double padding);
   // The same on the given checker; -1 also for a null checker.
   int setGripperPadding(std::shared_ptr<collision_detection::CollisionRobot> robot, double padding);
