@@ -141,6 +141,12 @@ double ManipulatorPlanScene::roadClearance(CheckRoad road) {
   return std::isfinite(clearance) ? clearance : 0.0;
 }
 
+double ManipulatorPlanScene::sweepBound(const std::vector<double>& from, const std::vector<double>& to) {
+  transform_state_->setJointGroupPositions(planned_group_, from.data());
+  transform_state_->updateLinkTransforms();
+  return motionSweep().bound(from.data(), to.data(), *transform_state_);
+}
+
 const ManipulatorPlanScene::MotionSpacing& ManipulatorPlanScene::motionSpacing(CheckRoad road) {
   std::optional<MotionSpacing>& spacing = motion_spacing_[static_cast<size_t>(road)];
   if (!spacing) {
@@ -241,7 +247,7 @@ unsigned int ManipulatorPlanScene::validSegmentCount(double* from, double* to) {
   if (!planned_group_ || !from || !to) return 0;
   if (!expandToGroupLayout(from, from_scratch_) || !expandToGroupLayout(to, to_scratch_)) return 0;
   return segmentCount(straightDistance(from_scratch_.data(), to_scratch_.data()),
-                      motionSweep().bound(from_scratch_.data(), to_scratch_.data()), CheckRoad::kPlanning);
+                      sweepBound(from_scratch_, to_scratch_), CheckRoad::kPlanning);
 }
 
 double ManipulatorPlanScene::straightDistance(const double* from, const double* to) const {
@@ -262,7 +268,7 @@ bool ManipulatorPlanScene::prepareMotion(const double* from, const double* to, C
   if (!expandToGroupLayout(from, from_scratch_) || !expandToGroupLayout(to, to_scratch_)) return false;
   const double distance = straightDistance(from_scratch_.data(), to_scratch_.data());
   if (!(distance <= max_extent_ * kExtentTolerance)) return false;
-  const double sweep = motionSweep().bound(from_scratch_.data(), to_scratch_.data());
+  const double sweep = sweepBound(from_scratch_, to_scratch_);
   // Geometry that can move without bound cannot be stepped through.
   if (!std::isfinite(sweep)) return false;
   segments = segmentCount(distance, sweep, road);
@@ -337,7 +343,7 @@ bool ManipulatorPlanScene::samplesPass(const std::vector<std::vector<double>>& s
   for (std::size_t k = 1; k < samples.size(); ++k) {
     failing = k;
     if (samples[k].size() != width || !expandToGroupLayout(samples[k].data(), current)) return false;
-    double moved = motionSweep().bound(previous.data(), current.data());
+    double moved = sweepBound(previous, current);
     if (travelled + moved > step) {
       if (anchor != k - 1 && !sampleValid(samples[k - 1])) {
         failing = k - 1;

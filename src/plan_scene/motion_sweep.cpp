@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <optional>
 
 #include <fcl/fcl.h>
 #include <geometric_shapes/shapes.h>
@@ -15,6 +16,7 @@
 #include "bramlock_arm_planning_core/robot_model/revolute_joint_model.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/attached_body.h"
+#include "bramlock_arm_planning_core/robot_state/robot_state.h"
 
 namespace bramlock {
 namespace internal {
@@ -24,6 +26,14 @@ using moveit::core::JointModel;
 using moveit::core::LinkModel;
 
 constexpr double kUnbounded = std::numeric_limits<double>::infinity();
+constexpr std::size_t kNoBox = std::numeric_limits<std::size_t>::max();
+
+bool isDescendant(const LinkModel& link, const LinkModel& ancestor) {
+  for (const LinkModel* at = &link; at; at = at->getParentLinkModel()) {
+    if (at == &ancestor) return true;
+  }
+  return false;
+}
 
 // A ball that holds part of a link's geometry, in the link frame.
 struct Ball {
@@ -126,6 +136,23 @@ class LinkReach {
     return reach;
   }
 
+  // The corners of a box around the link's balls; none for a link without geometry.
+  std::optional<std::array<Eigen::Vector3d, 8>> boxCorners(const LinkModel& link) const {
+    const std::vector<Ball>& balls = balls_[link.getLinkIndex()];
+    if (balls.empty()) return std::nullopt;
+    Eigen::Vector3d low = Eigen::Vector3d::Constant(kUnbounded);
+    Eigen::Vector3d high = -low;
+    for (const Ball& ball : balls) {
+      low = low.cwiseMin(ball.centre - Eigen::Vector3d::Constant(ball.radius));
+      high = high.cwiseMax(ball.centre + Eigen::Vector3d::Constant(ball.radius));
+    }
+    std::array<Eigen::Vector3d, 8> corners;
+    for (int i = 0; i < 8; ++i) {
+      corners[i] = Eigen::Vector3d(i & 1 ? high.x() : low.x(), i & 2 ? high.y() : low.y(), i & 4 ? high.z() : low.z());
+    }
+    return corners;
+  }
+
  private:
   std::vector<std::vector<Ball>> balls_;
   std::vector<double> reach_;
@@ -172,26 +199,69 @@ double meshClearance(const shapes::Mesh& mesh, double scale, double padding) {
 MotionSweep::MotionSweep(const moveit::core::RobotModel& model, const moveit::core::JointModelGroup& group,
                          const std::vector<const moveit::core::AttachedBody*>& bodies) {
   LinkReach reach(model, bodies);
+  std::vector<std::size_t> box_of(model.getLinkModelCount(), kNoBox);
+  for (const LinkModel* link : model.getLinkModels()) {
+    if (auto corners = reach.boxCorners(*link)) {
+      box_of[link->getLinkIndex()] = boxes_.size();
+      boxes_.push_back({link, *corners});
+    }
+  }
   for (const JointModel* joint : group.getJointModels()) {
     if (joint->getVariableCount() != 1) continue;
     const int variable = group.getVariableGroupIndex(joint->getVariableNames().front());
     if (variable < 0) continue;
-    double radius = kUnbounded;
+    Term term{
+        static_cast<std::size_t>(variable), kUnbounded, joint->getChildLinkModel(), Eigen::Vector3d::Zero(), {}, {}};
     if (joint->getType() == JointModel::REVOLUTE) {
-      const Eigen::Vector3d& axis = static_cast<const moveit::core::RevoluteJointModel*>(joint)->getAxis();
-      radius = reach.aroundAxis(*joint->getChildLinkModel(), axis.normalized());
+      term.axis = static_cast<const moveit::core::RevoluteJointModel*>(joint)->getAxis().normalized();
+      term.radius = reach.aroundAxis(*term.child, term.axis);
     } else if (joint->getType() == JointModel::PRISMATIC) {
-      radius = 1.0;
+      term.radius = 1.0;
     }
-    terms_.push_back({static_cast<std::size_t>(variable), radius});
+    for (const LinkModel* link : joint->getDescendantLinkModels()) {
+      if (box_of[link->getLinkIndex()] != kNoBox) term.carried.push_back(box_of[link->getLinkIndex()]);
+    }
+    terms_.push_back(std::move(term));
+  }
+  // Group joints come parents first; a joint is beyond another when its child link is carried by it.
+  for (std::size_t i = 0; i < terms_.size(); ++i) {
+    for (std::size_t k = i + 1; k < terms_.size(); ++k) {
+      if (isDescendant(*terms_[k].child, *terms_[i].child)) terms_[i].downstream.push_back(k);
+    }
   }
 }
 
-double MotionSweep::bound(const double* from, const double* to) const {
+double MotionSweep::radiusAt(const Term& term, const moveit::core::RobotState& state) const {
+  const Eigen::Isometry3d& child = state.getGlobalLinkTransform(term.child);
+  const Eigen::Vector3d origin = child.translation();
+  const Eigen::Vector3d axis = child.linear() * term.axis;
+  double radius = 0.0;
+  for (const std::size_t index : term.carried) {
+    const LinkBox& box = boxes_[index];
+    const Eigen::Isometry3d& pose = state.getGlobalLinkTransform(box.link);
+    for (const Eigen::Vector3d& corner : box.corners)
+      radius = std::max(radius, axisDistance(pose * corner - origin, axis));
+  }
+  return radius;
+}
+
+double MotionSweep::bound(const double* from, const double* to, const moveit::core::RobotState& at_from) const {
+  std::vector<double> radius(terms_.size());
   double sum = 0.0;
-  for (const Term& term : terms_) {
+  for (std::size_t i = terms_.size(); i-- > 0;) {
+    const Term& term = terms_[i];
+    if (!std::isfinite(term.radius)) return kUnbounded;
+    if (term.axis.isZero()) {
+      radius[i] = term.radius;
+    } else {
+      double carried_away = 0.0;
+      for (const std::size_t k : term.downstream) {
+        carried_away += radius[k] * std::abs(to[terms_[k].variable] - from[terms_[k].variable]);
+      }
+      radius[i] = std::min(term.radius, radiusAt(term, at_from) + carried_away);
+    }
     const double change = std::abs(to[term.variable] - from[term.variable]);
-    if (change > 0.0) sum += term.radius * change;
+    if (change > 0.0) sum += radius[i] * change;
   }
   return sum;
 }

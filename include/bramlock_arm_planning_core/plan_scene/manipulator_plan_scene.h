@@ -175,16 +175,18 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
 
   // What a passed motion check promises. Between two states a check tests, no point of the
   // arm's collision geometry (link shapes, attached bodies) moves more than the step (metres),
-  // by a bound that holds in every pose: per joint, the largest distance from its axis of all
-  // geometry it carries, times its change, summed over the joints. The clearance is how far the
-  // padded geometry that the road's world check tests keeps any obstacle from the unpadded
-  // arm's moving parts: meshes are padded by moving their vertices away from the vertices'
-  // centroid, which keeps the gap between the two surfaces (often next to nothing on concave
-  // meshes), primitives and attached boxes keep their padding. The step is twice the clearance,
-  // but at least kMinimumMotionCheckStep, so a motion that passes keeps the unpadded arm out of
-  // the obstacles the state check sees, or lets it reach at most step / 2 - clearance into one.
-  // Self checks are unpadded: two links can come step / 2 into each other between tested states.
-  // The simplify road's figures with `simplify` true. 0 without a planned group.
+  // by a bound: per joint, the largest distance from its axis of all geometry it carries (in
+  // the pose where the motion starts, plus what the joints beyond can carry it away during the
+  // motion, at most the largest over all poses), times its change, summed over the joints.
+  // The clearance is how far the padded geometry that the road's world check tests keeps any
+  // obstacle from the unpadded arm's moving parts: meshes are padded by moving their vertices
+  // away from the vertices' centroid, which keeps the gap between the two surfaces (often next
+  // to nothing on concave meshes), primitives and attached boxes keep their padding. The step
+  // is twice the clearance, but at least kMinimumMotionCheckStep, so a motion that passes keeps
+  // the unpadded arm out of the obstacles the state check sees, or lets it reach at most
+  // step / 2 - clearance into one. Self checks are unpadded: two links can come step / 2 into
+  // each other between tested states. The simplify road's figures with `simplify` true; 0
+  // without a planned group.
   static constexpr double kMinimumMotionCheckStep = 0.01;
   double getMotionCheckStep(bool simplify = false);
   double getMotionCheckClearance(bool simplify = false);
@@ -338,6 +340,8 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   const MotionSpacing& motionSpacing(CheckRoad road);
   double roadClearance(CheckRoad road);
   bramlock::internal::MotionSweep& motionSweep();
+  // How far the geometry can move from one state to the other (group layout).
+  double sweepBound(const std::vector<double>& from, const std::vector<double>& to);
   bool samplesPass(const std::vector<std::vector<double>>& samples, std::size_t& failing);
   bool sampleValid(const std::vector<double>& sample);
   // The state at segment k of n in motion_scratch_ (group layout) and
