@@ -32,6 +32,9 @@ const std::string kOctomapObject = "world_octomap";
 // bounds; counting its segments would take practically forever.
 constexpr double kExtentTolerance = 1.0 + 1e-9;
 
+// Pieces of a motion whose sweep bounds are taken apart.
+constexpr int kSweepPieces = 4;
+
 }  // namespace
 
 int ManipulatorPlanScene::getPlanSpaceBounds(std::vector<std::pair<double, double>>& bounds) {
@@ -147,6 +150,22 @@ double ManipulatorPlanScene::sweepBound(const std::vector<double>& from, const s
   return motionSweep().bound(from.data(), to.data(), *transform_state_);
 }
 
+// Cut into pieces, each bounded from the pose where it starts (where the
+// radii are tight): evenly spaced states need the density of the densest piece.
+double ManipulatorPlanScene::straightSweep(const std::vector<double>& from, const std::vector<double>& to) {
+  std::vector<double> start = from;
+  std::vector<double> end(from.size());
+  double densest = 0.0;
+  for (int piece = 1; piece <= kSweepPieces; ++piece) {
+    const double t = static_cast<double>(piece) / kSweepPieces;
+    for (size_t i = 0; i < end.size(); ++i) end[i] = from[i] + t * (to[i] - from[i]);
+    planned_group_->updateMimicJoints(end.data());
+    densest = std::max(densest, sweepBound(start, end));
+    start.swap(end);
+  }
+  return densest * kSweepPieces;
+}
+
 const ManipulatorPlanScene::MotionSpacing& ManipulatorPlanScene::motionSpacing(CheckRoad road) {
   std::optional<MotionSpacing>& spacing = motion_spacing_[static_cast<size_t>(road)];
   if (!spacing) {
@@ -247,7 +266,7 @@ unsigned int ManipulatorPlanScene::validSegmentCount(double* from, double* to) {
   if (!planned_group_ || !from || !to) return 0;
   if (!expandToGroupLayout(from, from_scratch_) || !expandToGroupLayout(to, to_scratch_)) return 0;
   return segmentCount(straightDistance(from_scratch_.data(), to_scratch_.data()),
-                      sweepBound(from_scratch_, to_scratch_), CheckRoad::kPlanning);
+                      straightSweep(from_scratch_, to_scratch_), CheckRoad::kPlanning);
 }
 
 double ManipulatorPlanScene::straightDistance(const double* from, const double* to) const {
@@ -268,7 +287,7 @@ bool ManipulatorPlanScene::prepareMotion(const double* from, const double* to, C
   if (!expandToGroupLayout(from, from_scratch_) || !expandToGroupLayout(to, to_scratch_)) return false;
   const double distance = straightDistance(from_scratch_.data(), to_scratch_.data());
   if (!(distance <= max_extent_ * kExtentTolerance)) return false;
-  const double sweep = sweepBound(from_scratch_, to_scratch_);
+  const double sweep = straightSweep(from_scratch_, to_scratch_);
   // Geometry that can move without bound cannot be stepped through.
   if (!std::isfinite(sweep)) return false;
   segments = segmentCount(distance, sweep, road);

@@ -342,6 +342,8 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   bramlock::internal::MotionSweep& motionSweep();
   // How far the geometry can move from one state to the other (group layout).
   double sweepBound(const std::vector<double>& from, const std::vector<double>& to);
+  // The same over a straight motion, as evenly spaced states need it.
+  double straightSweep(const std::vector<double>& from, const std::vector<double>& to);
   bool samplesPass(const std::vector<std::vector<double>>& samples, std::size_t& failing);
   bool sampleValid(const std::vector<double>& sample);
   // The state at segment k of n in motion_scratch_ (group layout) and
