@@ -59,6 +59,8 @@ class BRAMLOCK_EXPORT PathParametrizationAlgorithm {
   // says.
   virtual void initialize();
   // Fills the parametrization from x_0 = squaredStartSpeed; 0 or 3.
+  // Precondition: initialize() has run since the grid, N or the solver last
+  // changed; a call before it ends the process by assertion.
   virtual int computeForwardPass(value_type squaredStartSpeed) = 0;
 
   // Installs a user grid; throws std::invalid_argument (and changes nothing)
@@ -66,6 +68,8 @@ class BRAMLOCK_EXPORT PathParametrizationAlgorithm {
   // increasing. N becomes its size - 1.
   void setGridpoints(const Vector& gridpoints);
   // Backward pass from the end speeds [vel_ends[0], vel_ends[1]]; 0 or 2.
+  // Precondition as for computeForwardPass: a call before initialize() ends
+  // the process by assertion.
   int computeControllableSets(const Bound& vel_ends);
   // Feasible set of every grid point; 0 or 5 (also for a constraint whose
   // joint count differs from the path's); leaves getReturnCode() alone. Path
