@@ -51,7 +51,10 @@ foreach(pattern
     "planning time: +[0-9]+\\.[0-9]+ s"
     "trajectory: +[0-9]+\\.[0-9]+ s \\(cubic spline, [1-9][0-9]* samples of 1 ms\\)"
     "CSV: +(written to /home/bramlock/trajectory/trajectory_[0-9_]+\\.csv|not written: /home/bramlock/trajectory/ [^\n]+)"
-    "TOPP-RA: +[0-9]+\\.[0-9]+ s \\(100 stages, computed in [0-9.]+ ms\\)"
+    "TOPP-RA: +[0-9]+\\.[0-9]+ s \\(100 stages, computed in [0-9.]+ ms\\)\n"
+    "checks: +planned path: passed the scene's motion checks \\(isValid on every waypoint, checkMotion on every segment\\)\n"
+    "\n +cubic spline: every sample within the joint bounds; not checked for collisions\n"
+    "\n +TOPP-RA: every sample checked for collisions \\([1-9][0-9]* samples, at most 1 ms and 0.002 rad apart\\)\n"
     "library output: +[^\n]*demo_arm.log"
     "status: +ok")
   expect_line(demo_arm "${demo_summary}" "${pattern}")

@@ -1,8 +1,10 @@
 // A host of the planning core, doing what a host does: load an arm into a
 // planning scene, put an octomap obstacle between start and goal, plan with
 // the pipeline, time the planned path with the cubic spline planner and with
-// TOPP-RA, and print a short summary. Exit status: 0 on success, 1 when
-// planning or timing fails, 2 for bad arguments or an arm that cannot be loaded.
+// TOPP-RA, have the scene check the TOPP-RA trajectory's samples for
+// collisions, and print a short summary that says which checks each result
+// passed. Exit status: 0 on success, 1 when planning, timing or the check
+// fails, 2 for bad arguments or an arm that cannot be loaded.
 
 #include <ament_index_cpp/get_package_share_directory.hpp>
 
@@ -26,6 +28,7 @@
 #include "demo_obstacle.h"
 #include "demo_options.h"
 #include "demo_timing.h"
+#include "demo_toppra.h"
 
 namespace plan_demo {
 namespace {
@@ -117,8 +120,9 @@ Path pathOf(const std::vector<TrajectoryData>& points) {
   return path;
 }
 
-// Runs the whole job; prints the summary lines as it goes.
-int runDemo(const DemoOptions& options, Summary& summary) {
+// Runs the whole job; prints the summary lines as it goes and adds the checks
+// that each result it printed passed (or failed) to checks.
+int runDemo(const DemoOptions& options, Summary& summary, std::vector<std::string>& checks) {
   std::string directory;
   try {
     directory = armDirectory(options);
@@ -156,6 +160,10 @@ int runDemo(const DemoOptions& options, Summary& summary) {
     if (!cause.empty()) summary.line("cause", cause);
     return kExitFailed;
   }
+  // The pipeline returns a path only when the scene passes it this way.
+  checks.push_back(
+      "planned path: passed the scene's motion checks (isValid on every waypoint, checkMotion on "
+      "every segment)");
   summary.line("waypoints", std::to_string(planned.size()));
   summary.line("planning time", formatSeconds(planning_seconds));
 
@@ -170,7 +178,9 @@ int runDemo(const DemoOptions& options, Summary& summary) {
   if (!timeWithCubicSpline(generator, path, limits->vmax, limits->amax, options.save_csv, summary)) {
     return kExitFailed;
   }
-  return timeWithToppra(path, limits->vmax, limits->amax, summary) ? 0 : kExitFailed;
+  // The generator refuses a trajectory whose samples leave the joint bounds; it tests none for collisions.
+  checks.push_back("cubic spline: every sample within the joint bounds; not checked for collisions");
+  return timeWithToppra(path, limits->vmax, limits->amax, *scene, summary, checks) ? 0 : kExitFailed;
 }
 
 }  // namespace
@@ -196,11 +206,13 @@ int main(int argc, char** argv) {
   Summary summary(redirect ? redirect->terminal() : stdout);
   summary.title("bramlock plan demo");
   int status = kExitFailed;
+  std::vector<std::string> checks;
   try {
-    status = runDemo(options, summary);
+    status = runDemo(options, summary, checks);
   } catch (const std::exception& error) {
     summary.line("error", error.what());
   }
+  summary.lines("checks", checks);
   if (redirect) summary.line("library output", options.log_file);
   summary.line("status", status == 0 ? "ok" : "failed");
   return status;
