@@ -2,9 +2,10 @@
 # user would: on the demo arm found through AMENT_PREFIX_PATH, on motions where
 # the block halfway would cover the start pose or covers it anywhere, on another
 # arm named on the command line, on a group it cannot plan for, with a missing
-# SRDF, with a start in collision and a goal outside the joint bounds, with
-# arguments that do not fit the arm, with the README's arguments and with no
-# demo data to be found. Checks the exit status and the summary of each run.
+# SRDF, with SRDFs naming links the URDF lacks, with a start in collision and a
+# goal outside the joint bounds, with arguments that do not fit the arm, with
+# the README's arguments and with no demo data to be found. Checks the exit status and the
+# summary of each run.
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 
@@ -59,6 +60,8 @@ foreach(pattern
     "status: +ok")
   expect_line(demo_arm "${demo_summary}" "${pattern}")
 endforeach()
+# The demo arm's SRDF names only links it has.
+expect_no_line(demo_arm "${demo_summary}" "warning:")
 
 # Halfway along this motion the block would cover the start pose: it stands
 # further along, where start and goal are free and it still blocks the motion.
@@ -103,6 +106,26 @@ run_demo(group_with_subgroups 2 ENV AMENT_PREFIX_PATH=${prefix}
   ARGS --description-dir ${TEST_ARM_DIR} --urdf test_arm.urdf --srdf test_arm.srdf --mdh none --no-csv)
 expect_line(group_with_subgroups "${demo_summary}" "group \"arm\", 0 joints")
 expect_line(group_with_subgroups "${demo_summary}" "hint: +the scene plans for no group of that name")
+
+# SRDF names the URDF lacks: a group chain ending in a missing link leaves no
+# group, which the summary blames on the link; a disabled collision pair with a
+# missing link is dropped, which the summary warns of.
+set(demo_arm_dir ${prefix}/share/bramlock_arm_description/demo_arm)
+file(READ ${demo_arm_dir}/scene_arm.srdf demo_srdf)
+string(REPLACE "tip_link=\"gripper_link\"" "tip_link=\"tool0\"" chain_to_tool0 "${demo_srdf}")
+file(WRITE ${demo_arm_dir}/chain_to_tool0.srdf "${chain_to_tool0}")
+run_demo(chain_to_missing_link 2 ENV AMENT_PREFIX_PATH=${prefix} ARGS --srdf chain_to_tool0.srdf)
+expect_line(chain_to_missing_link "${demo_summary}"
+  "cause: +group \"arm\" of the SRDF ends its chain in link 'tool0', which the URDF lacks\n")
+expect_no_line(chain_to_missing_link "${demo_summary}" "hint:")
+expect_no_line(chain_to_missing_link "${demo_summary}" "result:")
+string(REPLACE "</robot>" "  <disable_collisions link1=\"link6\" link2=\"flange\" reason=\"Adjacent\"/>\n</robot>"
+  pair_with_flange "${demo_srdf}")
+file(WRITE ${demo_arm_dir}/pair_with_flange.srdf "${pair_with_flange}")
+run_demo(pair_with_missing_link 0 ENV AMENT_PREFIX_PATH=${prefix} ARGS --srdf pair_with_flange.srdf --no-csv)
+expect_line(pair_with_missing_link "${demo_summary}"
+  "warning: +the SRDF disables collisions between 'link6' and 'flange', but the URDF has no link 'flange': the pair is ignored\n")
+expect_line(pair_with_missing_link "${demo_summary}" "status: +ok")
 
 run_demo(goal_out_of_bounds 1 ENV AMENT_PREFIX_PATH=${prefix} ARGS --no-obstacle --goal 9,0,0,0,0,0)
 expect_line(goal_out_of_bounds "${demo_summary}" "result: +-4 \\(goal outside the joint bounds\\)")

@@ -27,6 +27,7 @@
 #include "demo_failure.h"
 #include "demo_obstacle.h"
 #include "demo_options.h"
+#include "demo_srdf.h"
 #include "demo_timing.h"
 #include "demo_toppra.h"
 
@@ -101,13 +102,21 @@ std::string gripperLinkMismatch(ManipulatorPlanScene& scene, const std::string& 
 }
 
 // Whether the scene can plan for the group with the arguments given; prints
-// why not.
+// why not, and warns of SRDF names the URDF lacks.
 bool armFitsArguments(ManipulatorPlanScene& scene, const DemoOptions& options, const Arm& arm, int joints,
                       Summary& summary) {
+  const SrdfMisses misses =
+      findSrdfMisses(arm.directory + options.srdf_file, scene.getRobotDescriptions(), options.group);
+  for (const std::string& pair : misses.collision_pairs) summary.line("warning", pair);
+  if (misses.group_lost) {
+    summary.lines("cause", misses.group_members);
+    return false;
+  }
   if (joints < 1) {
     summary.line("hint", "the scene plans for no group of that name: it must exist and have no subgroups");
     return false;
   }
+  for (const std::string& member : misses.group_members) summary.line("warning", member + ": the group leaves it out");
   std::string mismatch = mdhTableMismatch(arm, options.group, static_cast<std::size_t>(joints));
   if (mismatch.empty()) mismatch = gripperLinkMismatch(scene, options.gripper_link);
   if (!mismatch.empty()) summary.line("bad argument", mismatch);
