@@ -2,9 +2,10 @@
 # user would: on the demo arm found through AMENT_PREFIX_PATH, on motions where
 # the block halfway would cover the start pose or covers it anywhere, on another
 # arm named on the command line, on a group it cannot plan for, with a missing
-# SRDF, with SRDFs naming links the URDF lacks, with a start in collision and a
-# goal outside the joint bounds, with arguments that do not fit the arm, with
-# the README's arguments and with no demo data to be found. Checks the exit status and the
+# SRDF, with SRDFs naming links the URDF lacks, with an MDH table the arm's
+# joint names leave unused, with a start in collision and a goal outside the
+# joint bounds, with arguments that do not fit the arm, with the README's
+# arguments and with no demo data to be found. Checks the exit status and the
 # summary of each run.
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
@@ -60,8 +61,8 @@ foreach(pattern
     "status: +ok")
   expect_line(demo_arm "${demo_summary}" "${pattern}")
 endforeach()
-# The demo arm's SRDF names only links it has.
-expect_no_line(demo_arm "${demo_summary}" "warning:")
+# The demo arm's joints all take the MDH table, and its SRDF names only links it has.
+expect_no_line(demo_arm "${demo_summary}" "MDH table:|warning:")
 
 # Halfway along this motion the block would cover the start pose: it stands
 # further along, where start and goal are free and it still blocks the motion.
@@ -126,6 +127,16 @@ run_demo(pair_with_missing_link 0 ENV AMENT_PREFIX_PATH=${prefix} ARGS --srdf pa
 expect_line(pair_with_missing_link "${demo_summary}"
   "warning: +the SRDF disables collisions between 'link6' and 'flange', but the URDF has no link 'flange': the pair is ignored\n")
 expect_line(pair_with_missing_link "${demo_summary}" "status: +ok")
+
+# The model reads an MDH table only for joints named joint1 to joint6: the
+# planar arm's wrist_joint keeps none of it, which the summary says.
+file(WRITE ${WORK_DIR}/mdh_planar.txt "0.1\n0\n0\n0\n")
+run_demo(mdh_table_unused 0 ENV AMENT_PREFIX_PATH=${prefix}
+  ARGS --description-dir ${OTHER_ARM_DIR} --urdf planar_arm.urdf --srdf planar_arm.srdf --group hand
+       --gripper-link tool_link --mdh ${WORK_DIR}/mdh_planar.txt --acceleration-limits 5 --no-csv --start 1.2 --goal -1.2)
+expect_line(mdh_table_unused "${demo_summary}"
+  "MDH table: +not used for wrist_joint \\([^\n]*/mdh_planar.txt; joint k takes the k-th column, for joint1 to joint6 only\\)\n")
+expect_line(mdh_table_unused "${demo_summary}" "status: +ok")
 
 run_demo(goal_out_of_bounds 1 ENV AMENT_PREFIX_PATH=${prefix} ARGS --no-obstacle --goal 9,0,0,0,0,0)
 expect_line(goal_out_of_bounds "${demo_summary}" "result: +-4 \\(goal outside the joint bounds\\)")

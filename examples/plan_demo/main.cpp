@@ -36,6 +36,7 @@ namespace {
 
 constexpr int kExitFailed = 1;
 constexpr int kExitUnusable = 2;
+constexpr std::size_t kMdhTableJoints = 6;  // the model reads the table for joint1 ... joint6
 
 struct Arm {
   std::string directory;
@@ -92,6 +93,27 @@ std::string mdhTableMismatch(const Arm& arm, const std::string& group, std::size
   return "the MDH table " + arm.mdh_file + " (--mdh) holds " + std::to_string(table.size()) + " rows of " +
          std::to_string(table.front().size()) + " numbers; group \"" + group +
          "\" needs 4 rows (d, a, zero-angle offset, alpha) of " + std::to_string(joints) + ", one per joint";
+}
+
+// Whether the robot model reads the joint's MDH values from a table of this
+// many columns: joint k takes the k-th column, for joint1 to joint6 only.
+bool takesMdhColumn(const std::string& name, std::size_t columns) {
+  for (std::size_t k = 1; k <= kMdhTableJoints && k <= columns; ++k) {
+    if (name == "joint" + std::to_string(k)) return true;
+  }
+  return false;
+}
+
+// The joints that keep zero MDH values although a table was given (the model
+// only logs it), or empty.
+std::string mdhTableUnused(const Arm& arm, const std::vector<std::string>& joint_names) {
+  if (arm.mdh_table.empty()) return "";
+  std::string unused;
+  for (const std::string& name : joint_names) {
+    if (!takesMdhColumn(name, arm.mdh_table.front().size())) unused += (unused.empty() ? "" : ", ") + name;
+  }
+  if (unused.empty()) return "";
+  return "not used for " + unused + " (" + arm.mdh_file + "; joint k takes the k-th column, for joint1 to joint6 only)";
 }
 
 // The scene takes a gripper link the model lacks, printing only a line.
@@ -155,6 +177,8 @@ int runDemo(const DemoOptions& options, Summary& summary, std::vector<std::strin
   summary.line("arm", arm.directory + " (" + options.urdf_file + ", " + options.srdf_file + "), group \"" +
                           options.group + "\", " + std::to_string(joints) + (joints == 1 ? " joint" : " joints"));
   if (!armFitsArguments(*scene, options, arm, joints, summary)) return kExitUnusable;
+  const std::string mdh_unused = mdhTableUnused(arm, joint_names);
+  if (!mdh_unused.empty()) summary.line("MDH table", mdh_unused);
   if (options.obstacle) summary.line("obstacle", placeObstacle(*scene, options.start, options.goal));
 
   // The pipeline owns the scene from here on; the generator below only borrows it.
