@@ -19,8 +19,12 @@ class Summary {
   explicit Summary(FILE* out) : out_(out) {}
   void title(const std::string& text);
   void line(const std::string& label, const std::string& text);
+  // The first text on the label's line, the others below it, aligned with it.
+  void lines(const std::string& label, const std::vector<std::string>& texts);
 
  private:
+  void write(const std::string& head, const std::string& text);
+
   FILE* out_;
 };
 
@@ -43,10 +47,5 @@ std::string formatSeconds(double seconds);
 // trajectory and where its CSV file went or why it did not. False on failure.
 bool timeWithCubicSpline(TrajectoryGenerator& generator, const Path& path, const std::vector<double>& vmax,
                          const std::vector<double>& amax, bool save_csv, Summary& summary);
-
-// Parameterises a cubic spline through the same waypoints with TOPP-RA under
-// the same joint limits and reports its duration. False on failure.
-bool timeWithToppra(const Path& path, const std::vector<double>& vmax, const std::vector<double>& amax,
-                    Summary& summary);
 
 }  // namespace plan_demo

@@ -1,8 +1,10 @@
 // A host of the planning core, doing what a host does: load an arm into a
 // planning scene, put an octomap obstacle between start and goal, plan with
 // the pipeline, time the planned path with the cubic spline planner and with
-// TOPP-RA, and print a short summary. Exit status: 0 on success, 1 when
-// planning or timing fails, 2 for bad arguments or an arm that cannot be loaded.
+// TOPP-RA, have the scene check the TOPP-RA trajectory's samples for
+// collisions, and print a short summary that says which checks each result
+// passed. Exit status: 0 on success, 1 when planning, timing or the check
+// fails, 2 for bad arguments or an arm that cannot be loaded.
 
 #include <ament_index_cpp/get_package_share_directory.hpp>
 
@@ -25,13 +27,16 @@
 #include "demo_failure.h"
 #include "demo_obstacle.h"
 #include "demo_options.h"
+#include "demo_srdf.h"
 #include "demo_timing.h"
+#include "demo_toppra.h"
 
 namespace plan_demo {
 namespace {
 
 constexpr int kExitFailed = 1;
 constexpr int kExitUnusable = 2;
+constexpr std::size_t kMdhTableJoints = 6;  // the model reads the table for joint1 ... joint6
 
 struct Arm {
   std::string directory;
@@ -90,6 +95,27 @@ std::string mdhTableMismatch(const Arm& arm, const std::string& group, std::size
          "\" needs 4 rows (d, a, zero-angle offset, alpha) of " + std::to_string(joints) + ", one per joint";
 }
 
+// Whether the robot model reads the joint's MDH values from a table of this
+// many columns: joint k takes the k-th column, for joint1 to joint6 only.
+bool takesMdhColumn(const std::string& name, std::size_t columns) {
+  for (std::size_t k = 1; k <= kMdhTableJoints && k <= columns; ++k) {
+    if (name == "joint" + std::to_string(k)) return true;
+  }
+  return false;
+}
+
+// The joints that keep zero MDH values although a table was given (the model
+// only logs it), or empty.
+std::string mdhTableUnused(const Arm& arm, const std::vector<std::string>& joint_names) {
+  if (arm.mdh_table.empty()) return "";
+  std::string unused;
+  for (const std::string& name : joint_names) {
+    if (!takesMdhColumn(name, arm.mdh_table.front().size())) unused += (unused.empty() ? "" : ", ") + name;
+  }
+  if (unused.empty()) return "";
+  return "not used for " + unused + " (" + arm.mdh_file + "; joint k takes the k-th column, for joint1 to joint6 only)";
+}
+
 // The scene takes a gripper link the model lacks, printing only a line.
 std::string gripperLinkMismatch(ManipulatorPlanScene& scene, const std::string& link) {
   const std::vector<std::string> links = scene.getLinks();
@@ -98,13 +124,21 @@ std::string gripperLinkMismatch(ManipulatorPlanScene& scene, const std::string& 
 }
 
 // Whether the scene can plan for the group with the arguments given; prints
-// why not.
+// why not, and warns of SRDF names the URDF lacks.
 bool armFitsArguments(ManipulatorPlanScene& scene, const DemoOptions& options, const Arm& arm, int joints,
                       Summary& summary) {
+  const SrdfMisses misses =
+      findSrdfMisses(arm.directory + options.srdf_file, scene.getRobotDescriptions(), options.group);
+  for (const std::string& pair : misses.collision_pairs) summary.line("warning", pair);
+  if (misses.group_lost) {
+    summary.lines("cause", misses.group_members);
+    return false;
+  }
   if (joints < 1) {
     summary.line("hint", "the scene plans for no group of that name: it must exist and have no subgroups");
     return false;
   }
+  for (const std::string& member : misses.group_members) summary.line("warning", member + ": the group leaves it out");
   std::string mismatch = mdhTableMismatch(arm, options.group, static_cast<std::size_t>(joints));
   if (mismatch.empty()) mismatch = gripperLinkMismatch(scene, options.gripper_link);
   if (!mismatch.empty()) summary.line("bad argument", mismatch);
@@ -117,8 +151,9 @@ Path pathOf(const std::vector<TrajectoryData>& points) {
   return path;
 }
 
-// Runs the whole job; prints the summary lines as it goes.
-int runDemo(const DemoOptions& options, Summary& summary) {
+// Runs the whole job; prints the summary lines as it goes and adds the checks
+// that each result it printed passed (or failed) to checks.
+int runDemo(const DemoOptions& options, Summary& summary, std::vector<std::string>& checks) {
   std::string directory;
   try {
     directory = armDirectory(options);
@@ -142,6 +177,8 @@ int runDemo(const DemoOptions& options, Summary& summary) {
   summary.line("arm", arm.directory + " (" + options.urdf_file + ", " + options.srdf_file + "), group \"" +
                           options.group + "\", " + std::to_string(joints) + (joints == 1 ? " joint" : " joints"));
   if (!armFitsArguments(*scene, options, arm, joints, summary)) return kExitUnusable;
+  const std::string mdh_unused = mdhTableUnused(arm, joint_names);
+  if (!mdh_unused.empty()) summary.line("MDH table", mdh_unused);
   if (options.obstacle) summary.line("obstacle", placeObstacle(*scene, options.start, options.goal));
 
   // The pipeline owns the scene from here on; the generator below only borrows it.
@@ -156,6 +193,10 @@ int runDemo(const DemoOptions& options, Summary& summary) {
     if (!cause.empty()) summary.line("cause", cause);
     return kExitFailed;
   }
+  // The pipeline returns a path only when the scene passes it this way.
+  checks.push_back(
+      "planned path: passed the scene's motion checks (isValid on every waypoint, checkMotion on "
+      "every segment)");
   summary.line("waypoints", std::to_string(planned.size()));
   summary.line("planning time", formatSeconds(planning_seconds));
 
@@ -170,7 +211,9 @@ int runDemo(const DemoOptions& options, Summary& summary) {
   if (!timeWithCubicSpline(generator, path, limits->vmax, limits->amax, options.save_csv, summary)) {
     return kExitFailed;
   }
-  return timeWithToppra(path, limits->vmax, limits->amax, summary) ? 0 : kExitFailed;
+  // The generator refuses a trajectory whose samples leave the joint bounds; it tests none for collisions.
+  checks.push_back("cubic spline: every sample within the joint bounds; not checked for collisions");
+  return timeWithToppra(path, limits->vmax, limits->amax, *scene, summary, checks) ? 0 : kExitFailed;
 }
 
 }  // namespace
@@ -196,11 +239,13 @@ int main(int argc, char** argv) {
   Summary summary(redirect ? redirect->terminal() : stdout);
   summary.title("bramlock plan demo");
   int status = kExitFailed;
+  std::vector<std::string> checks;
   try {
-    status = runDemo(options, summary);
+    status = runDemo(options, summary, checks);
   } catch (const std::exception& error) {
     summary.line("error", error.what());
   }
+  summary.lines("checks", checks);
   if (redirect) summary.line("library output", options.log_file);
   summary.line("status", status == 0 ? "ok" : "failed");
   return status;

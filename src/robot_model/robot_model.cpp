@@ -10,6 +10,8 @@
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include <geometric_shapes/mesh_operations.h>
 #include <geometric_shapes/shapes.h>
@@ -75,6 +77,43 @@ VariableBounds boundsFromUrdf(const urdf::Joint& joint, const std::string& urdf_
   return bounds;
 }
 
+// Names of the links that no chain of joints leads to from the root link
+// (every link when there is no root), in name order.
+std::vector<std::string> linksOffTheRoot(const urdf::ModelInterface& urdf_model) {
+  std::multimap<std::string, std::string> children;  // parent link -> child link
+  for (const auto& entry : urdf_model.joints_)
+    children.emplace(entry.second->parent_link_name, entry.second->child_link_name);
+  std::set<std::string> reached;
+  std::vector<std::string> open;
+  if (const urdf::LinkConstSharedPtr root = urdf_model.getRoot()) open.push_back(root->name);
+  while (!open.empty()) {
+    const std::string link = open.back();
+    open.pop_back();
+    if (!reached.insert(link).second) continue;
+    const auto range = children.equal_range(link);
+    for (auto it = range.first; it != range.second; ++it) open.push_back(it->second);
+  }
+  std::vector<std::string> unreached;
+  for (const auto& entry : urdf_model.links_) {
+    if (!reached.count(entry.first)) unreached.push_back(entry.first);
+  }
+  return unreached;
+}
+
+// The model holds only what it reaches from the root link, so links off it
+// (a cycle of joints hanging off nothing) would vanish with their groups.
+void requireLinksOnTheRoot(const urdf::ModelInterface& urdf_model, const std::string& urdf_path) {
+  const std::vector<std::string> unreached = linksOffTheRoot(urdf_model);
+  if (unreached.empty()) return;
+  std::string names;
+  for (const std::string& name : unreached) names += (names.empty() ? "'" : ", '") + name + "'";
+  const urdf::LinkConstSharedPtr root = urdf_model.getRoot();
+  throw Exception(urdf_path, std::string(unreached.size() == 1 ? "link " : "links ") + names +
+                                 (root ? " cannot be reached through joints from the root link '" + root->name + "'"
+                                       : " cannot be reached through joints: the model has no root link") +
+                                 ": the links must form a tree");
+}
+
 // The model is built by walking from the root link to its children: a link
 // that is the child of two joints (or of a joint on itself) would be reached
 // again and again.
@@ -93,6 +132,7 @@ void requireTree(const urdf::ModelInterface& urdf_model, const std::string& urdf
                                      "': the links must form a tree");
     }
   }
+  requireLinksOnTheRoot(urdf_model, urdf_path);
 }
 
 // urdfdom holds each link's child links by shared pointers, so links that do

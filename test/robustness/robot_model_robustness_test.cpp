@@ -143,8 +143,8 @@ TEST(RobotModelRobustness, MdhToSdhRotatesEachTableOnItsOwn) {
 }
 
 // Copies of the scene arm: a link that is the child of two joints (closing a
-// loop), a joint whose parent and child are one link, and a joint whose lower
-// limit lies above its upper one.
+// loop), a joint whose parent and child are one link, a joint whose lower
+// limit lies above its upper one, and links hanging in a cycle off the root.
 struct BrokenArm {
   const char* urdf;
   std::vector<std::string> named;
@@ -161,11 +161,14 @@ std::string refusal(const std::function<void()>& build) {
   return "built";
 }
 
-TEST(RobotModelRobustness, LinksThatAreNoTreeAndInvertedLimitsAreRefusedNamingTheJoint) {
+TEST(RobotModelRobustness, LinksThatAreNoTreeAndInvertedLimitsAreRefusedNamingTheJointOrLinks) {
   const std::vector<BrokenArm> arms = {
       {"scene_arm_link_with_two_parents.urdf", {"link 'link3'", "joint 'joint3'", "joint 'wrist_brace_joint'"}},
       {"scene_arm_joint_on_one_link.urdf", {"joint 'link4_loop_joint'", "link 'link4'"}},
       {"scene_arm_inverted_limits.urdf", {"joint 'joint2'", "lower limit 2.27 above its upper limit -2.27"}},
+      {"scene_arm_links_off_the_root.urdf",
+       {"links 'finger_link', 'finger_mimic_link', 'gripper_link', 'link1', 'link2', 'link3', 'link4', 'link5', "
+        "'link6' cannot be reached through joints from the root link 'base_link'"}},
   };
   const std::string dir = bramlock_test::sceneArmDirectory();
   for (const BrokenArm& arm : arms) {

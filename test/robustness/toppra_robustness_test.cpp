@@ -277,6 +277,46 @@ TEST(ToppraRobustness, ConstraintsForAnotherJointCountFailTheRun) {
   }
 }
 
+// A user path: the curved path, with one joint's value of one order replaced by
+// a bad number.
+class PathWithBadValue : public toppra::GeometricPath {
+ public:
+  PathWithBadValue(int order, double bad) : GeometricPath(2, 2), m_path(curvedPath()), m_order(order), m_bad(bad) {}
+  Vector eval_single(double s, int order) const override {
+    Vector value = m_path->eval_single(s, order);
+    if (order == m_order) value[1] = m_bad;
+    return value;
+  }
+  toppra::Bound pathInterval() const override { return m_path->pathInterval(); }
+
+ private:
+  GeometricPathPtr m_path;
+  int m_order;
+  double m_bad;
+};
+
+TEST(ToppraRobustness, PathValuesThatAreNotFiniteFailTheRunInsteadOfDroppingALimit) {
+  const std::string message = "^Path evaluation gave values that are not finite\\.$";
+  const Vector two = vec({1, 1});
+  for (double bad : {kNaN, kInf}) {
+    for (int order : {1, 2}) {
+      const GeometricPathPtr path = std::make_shared<PathWithBadValue>(order, bad);
+      TOPPRA algorithm(limits(two, two), path);
+      EXPECT_THROW_MESSAGE(algorithm.computePathParametrization(0, 0), std::runtime_error, message);
+      EXPECT_NE(algorithm.getReturnCode(), TOPPRA::Success);
+      EXPECT_THROW_MESSAGE(algorithm.computeFeasibleSets(), std::runtime_error, message);
+    }
+    for (int order : {0, 1, 2}) {
+      TOPPRA algorithm({std::make_shared<UnitInertia>(-two, two)}, std::make_shared<PathWithBadValue>(order, bad));
+      EXPECT_THROW_MESSAGE(algorithm.computePathParametrization(0, 0), std::runtime_error, message) << order;
+    }
+    for (int order : {0, 1}) {
+      TOPPRA algorithm({std::make_shared<JointSpeedNorm>(1.0)}, std::make_shared<PathWithBadValue>(order, bad));
+      EXPECT_THROW_MESSAGE(algorithm.computePathParametrization(0, 0), std::runtime_error, message) << order;
+    }
+  }
+}
+
 TEST(ToppraRobustness, NegativeStageCountsAreRefused) {
   TOPPRA algorithm(limits(vec({1, 1}), vec({2, 2})), curvedPath());
   EXPECT_THROW_MESSAGE(algorithm.setN(-1), std::invalid_argument, "^N must not be negative, not -1\\.$");

@@ -20,8 +20,19 @@
 // joint's offset {0, pi/2, pi/2, 0, 0} minus its zero angle; they are not wrapped.
 // Results: 0 solved; -1 elbow angle below 0.0004 in magnitude ("j3 singularity
 // error!!!"); -10 a value that is not a finite number ("inverseKinematics not a
-// number!!!!", e.g. an unreachable pose, or a pose holding NaN or infinity).
+// number!!!!") for these poses: one holding NaN or infinity; a position on the
+// base axis (px = py = 0, which gives no base angle); and a position out of
+// reach, whose wrist centre (the position moved back by d5 along the pose's z
+// axis and by a5 along cos(t5) x - sin(t5) y, t5 the fifth angle) lies, in the
+// arm plane, at a distance from the second joint's axis outside the elbow band
+// [||a3| - |a4||, |a3| + |a4|].
 // A null flag array gives -1.
+//
+// The orientation is not checked: five joints cannot take every orientation,
+// and for one they cannot take the answer is still 0 with the closed form's
+// angles, whose forward kinematics differs from the pose. Callers that may
+// pass poses off the arm's reach compare forwardKinematics of the answer with
+// the pose.
 class BRAMLOCK_EXPORT KestrelBotV3Kinematics : public KinematicsInterface {
  public:
   KestrelBotV3Kinematics();
@@ -37,8 +48,9 @@ class BRAMLOCK_EXPORT KestrelBotV3Kinematics : public KinematicsInterface {
   // Not provided: returns -1 and leaves q untouched.
   int inverseKinematics(Eigen::MatrixXd T, std::vector<double>& q) override;
   // Clears the list and appends the solutions of the flag pairs (0,0), (1,0),
-  // (1,1), (0,1) that succeed; 0 (an unreachable pose leaves the list empty), or -10
-  // with the list untouched for a pose holding NaN or infinity.
+  // (1,1), (0,1) that succeed; 0 (a position out of reach leaves the list
+  // empty; an orientation out of reach does not, see above), or -10 with the
+  // list untouched for a pose holding NaN or infinity.
   int inverseKinematics(Eigen::MatrixXd T, std::vector<std::vector<double>>& solutions) override;
   // The all-solutions form; ref_q is not read, so one holding NaN or infinity
   // is not refused.

@@ -45,8 +45,9 @@ class BRAMLOCK_EXPORT RobotModel {
   // Parses directory + urdf_file and directory + srdf_file (no separator is
   // added). An unreadable or unparseable URDF throws moveit::core::Exception,
   // and so, naming the joint, do links that do not form a tree (a link that
-  // is the child of two joints, a joint whose parent and child are one link)
-  // and a revolute or prismatic joint whose axis is zero or not finite or
+  // is the child of two joints, a joint whose parent and child are one link;
+  // links that no chain of joints reaches from the root link are named
+  // themselves) and a revolute or prismatic joint whose axis is zero or not finite or
   // whose lower limit lies above its upper one; an unreadable SRDF leaves the
   // model without groups. Every group that is not an end effector binds the
   // first registered solver of its robot type; binding the REV5-U800 solver

@@ -47,13 +47,20 @@ class BRAMLOCK_EXPORT PathParametrizationAlgorithm {
   // path's, or an end speed that is not finite, gives ControllableSetsFailed;
   // a start speed that is not finite, a result that is not finite or one that
   // stays at zero speed from one grid point to the next ForwardPassFailed.
+  // A path whose evaluation throws lets its exception through, and a path
+  // whose values at a grid point are not finite throws std::runtime_error
+  // "Path evaluation gave values that are not finite." (see initialize()).
   virtual int computePathParametrization(value_type squaredStartSpeed, value_type endSpeed);
   virtual ~PathParametrizationAlgorithm();
   // Prepares grid, result storage and solver; does nothing further until the
   // grid, N or the solver change. A constraint whose joint count differs from
-  // the path's throws std::invalid_argument.
+  // the path's throws std::invalid_argument; path values at a grid point that
+  // are not finite throw std::runtime_error, as LinearConstraint::computeParams
+  // says.
   virtual void initialize();
   // Fills the parametrization from x_0 = squaredStartSpeed; 0 or 3.
+  // Precondition: initialize() has run since the grid, N or the solver last
+  // changed; a call before it ends the process by assertion.
   virtual int computeForwardPass(value_type squaredStartSpeed) = 0;
 
   // Installs a user grid; throws std::invalid_argument (and changes nothing)
@@ -61,9 +68,12 @@ class BRAMLOCK_EXPORT PathParametrizationAlgorithm {
   // increasing. N becomes its size - 1.
   void setGridpoints(const Vector& gridpoints);
   // Backward pass from the end speeds [vel_ends[0], vel_ends[1]]; 0 or 2.
+  // Precondition as for computeForwardPass: a call before initialize() ends
+  // the process by assertion.
   int computeControllableSets(const Bound& vel_ends);
   // Feasible set of every grid point; 0 or 5 (also for a constraint whose
-  // joint count differs from the path's); leaves getReturnCode() alone.
+  // joint count differs from the path's); leaves getReturnCode() alone. Path
+  // values that are not finite throw as in initialize().
   int computeFeasibleSets();
 
   const Vector& getGridpoints() const { return m_gridpoints; }

@@ -1,6 +1,7 @@
 #pragma once
 
-// A constraint's joint count against the path it is evaluated on.
+// What a constraint requires of the path it is evaluated on: its joint
+// count, and values that are numbers.
 
 #include <stdexcept>
 #include <string>
@@ -22,6 +23,14 @@ inline void requirePathJoints(const toppra::GeometricPath& path, Eigen::Index jo
   if (path.dof() == joints) return;
   throw PathDimensionMismatch(std::string(constraint) + " has limits for " + std::to_string(joints) +
                               " joints, the path has " + std::to_string(path.dof()) + ".");
+}
+
+// The path's value at s of the given order. Values that are not finite order
+// with nothing, so they would pass every limit unseen: they throw.
+inline toppra::Vector finitePathValue(const toppra::GeometricPath& path, toppra::value_type s, int order) {
+  toppra::Vector value = path.eval_single(s, order);
+  if (!value.allFinite()) throw std::runtime_error("Path evaluation gave values that are not finite.");
+  return value;
 }
 
 }  // namespace internal

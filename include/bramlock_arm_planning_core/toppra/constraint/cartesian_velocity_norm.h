@@ -20,7 +20,8 @@ class BRAMLOCK_EXPORT CartesianVelocityNorm : public LinearConstraint {
   void check() const;
 
   // The Cartesian velocity v (6 entries, handed in sized) that the joint
-  // velocity qs produces at configuration q.
+  // velocity qs produces at configuration q. Precondition: v keeps its 6
+  // entries; another size ends the process by assertion (in Eigen).
   virtual void computeCartesianVelocity(const Vector& q, const Vector& qs, Vector& v) = 0;
   // Per-point hook that may update m_limit.
   virtual void computeVelocityLimit(value_type s) {}

@@ -18,7 +18,9 @@ class BRAMLOCK_EXPORT JointTorque : public LinearConstraint {
   void check() const;
 
   // Inverse dynamics without friction: the torques tau that realise joint
-  // velocity v and acceleration a at configuration q.
+  // velocity v and acceleration a at configuration q. Precondition: tau
+  // holds one value per joint of the limits; another size ends the process
+  // by assertion.
   virtual void computeJointTorques(const Vector& q, const Vector& v, const Vector& a, Vector& tau) = 0;
 
  protected:

@@ -25,7 +25,8 @@ class BRAMLOCK_EXPORT LinearJointVelocity : public LinearConstraint {
   void computeParams_impl(const GeometricPath& path, const Vector& gridpoints, Vectors& a, Vectors& b, Vectors& c,
                           Matrices& F, Vectors& g, Bounds& ubound, Bounds& xbound) override;
   // Called for every grid point before the limits are read, so that a
-  // subclass can make m_lower and m_upper depend on s.
+  // subclass can make m_lower and m_upper depend on s. Precondition: both
+  // keep one value per joint; other sizes end the process by assertion.
   virtual void computeVelocityLimits(value_type s) {}
 
   Vector m_lower;

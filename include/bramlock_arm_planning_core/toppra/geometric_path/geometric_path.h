@@ -14,7 +14,10 @@ class BRAMLOCK_EXPORT GeometricPath {
   GeometricPath() = default;
   GeometricPath(int configSize, int dof) : m_configSize(configSize), m_dof(dof) {}
 
-  // q(s) for order 0, q'(s) for 1, q''(s) for 2.
+  // q(s) for order 0, q'(s) for 1, q''(s) for 2. An implementation returns
+  // configSize() values for order 0 and dof() values for the derivatives: on
+  // other sizes the joint velocity, acceleration and torque constraints end
+  // the process by assertion.
   virtual Vector eval_single(value_type s, int order) const = 0;
   // One eval_single per position, in order.
   virtual Vectors eval(const Vector& positions, int order) const;
@@ -31,6 +34,8 @@ class BRAMLOCK_EXPORT GeometricPath {
   // deviation at their midpoint exceeds maxError, then the whole grid is
   // halved until it holds at least minPoints points. Throws
   // std::invalid_argument unless maxError and maxSegmentLength are positive.
+  // Precondition: minPoints is not negative; a negative one ends the process
+  // by assertion.
   Vector proposeGridpoints(double maxError, int maxIterations, double maxSegmentLength, int minPoints,
                            const Vector& initialGridpoints) const;
 

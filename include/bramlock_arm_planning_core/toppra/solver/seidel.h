@@ -98,6 +98,9 @@ class BRAMLOCK_EXPORT Seidel : public Solver {
 
   void initialize(const LinearConstraintPtrs& constraints, const GeometricPathPtr& path, const Vector& times) override;
   // Throws std::invalid_argument "Seidel can only solve LPs." on a non-empty H.
+  // Preconditions: the solver is initialised, i is a grid index 0 ... N of
+  // it, and g holds at least two values; a violation ends the process by
+  // assertion.
   bool solveStagewiseOptim(std::size_t i, const Matrix& H, const Vector& g, const Bound& x, const Bound& xNext,
                            Vector& solution) override;
 
