@@ -279,9 +279,11 @@ UnpaddedArmOracle::UnpaddedArmOracle(const World& world, double depth)
       state_(std::make_unique<moveit::core::RobotState>(model_)),
       group_(model_->getJointModelGroup("arm")) {
   for (const moveit::core::LinkModel* link : model_->getLinkModelsWithCollisionGeometry()) {
-    std::vector<std::shared_ptr<fcl::CollisionGeometryd>> shapes;
-    for (const auto& shape : link->getShapes()) shapes.push_back(meshGeometry(*shape));
-    bodies_.emplace_back(link, std::move(shapes));
+    Body body{link, {}};
+    for (const auto& shape : link->getShapes()) {
+      body.objects.push_back(std::make_unique<fcl::CollisionObjectd>(meshGeometry(*shape)));
+    }
+    bodies_.push_back(std::move(body));
   }
   std::set<std::pair<std::string, std::string>> left_out;
   for (const auto& pair : model_->getSRDF()->getDisabledCollisionPairs()) {
@@ -290,8 +292,7 @@ UnpaddedArmOracle::UnpaddedArmOracle(const World& world, double depth)
   }
   for (std::size_t a = 0; a < bodies_.size(); ++a) {
     for (std::size_t b = a + 1; b < bodies_.size(); ++b) {
-      if (!left_out.count({bodies_[a].first->getName(), bodies_[b].first->getName()}))
-        checked_pairs_.emplace_back(a, b);
+      if (!left_out.count({bodies_[a].link->getName(), bodies_[b].link->getName()})) checked_pairs_.emplace_back(a, b);
     }
   }
   for (auto leaf = world.octree->begin_leafs(); leaf != world.octree->end_leafs(); ++leaf) {
@@ -313,16 +314,20 @@ UnpaddedArmOracle::UnpaddedArmOracle(const World& world, double depth)
 void UnpaddedArmOracle::place(const Joints& joints) {
   state_->setJointGroupPositions(group_, joints.data());
   state_->update(true);
+  for (Body& body : bodies_) {
+    for (std::size_t i = 0; i < body.objects.size(); ++i) {
+      body.objects[i]->setTransform(fcl::Transform3d(state_->getCollisionBodyTransform(body.link, i).matrix()));
+      body.objects[i]->computeAABB();
+    }
+  }
 }
 
 bool UnpaddedArmOracle::touches(const Joints& joints) {
   place(joints);
-  for (const auto& [link, shapes] : bodies_) {
-    for (std::size_t i = 0; i < shapes.size(); ++i) {
-      const Eigen::Isometry3d& pose = state_->getCollisionBodyTransform(link, i);
-      fcl::CollisionObjectd body(shapes[i], fcl::Transform3d(pose.matrix()));
+  for (Body& body : bodies_) {
+    for (const auto& object : body.objects) {
       fcl::DefaultCollisionData<double> data;
-      manager_.collide(&body, &data, fcl::DefaultCollisionFunction<double>);
+      manager_.collide(object.get(), &data, fcl::DefaultCollisionFunction<double>);
       if (data.result.isCollision()) return true;
     }
   }
@@ -330,13 +335,12 @@ bool UnpaddedArmOracle::touches(const Joints& joints) {
 }
 
 bool UnpaddedArmOracle::linksTouchBox(double side, const fcl::Transform3d& pose) {
-  const auto box = std::make_shared<fcl::Boxd>(side, side, side);
-  for (const auto& [link, shapes] : bodies_) {
-    for (std::size_t i = 0; i < shapes.size(); ++i) {
+  fcl::CollisionObjectd box(std::make_shared<fcl::Boxd>(side, side, side), pose);
+  for (Body& body : bodies_) {
+    for (const auto& object : body.objects) {
       fcl::CollisionRequestd request;
       fcl::CollisionResultd result;
-      const fcl::Transform3d body(state_->getCollisionBodyTransform(link, i).matrix());
-      if (fcl::collide(shapes[i].get(), body, box.get(), pose, request, result) > 0) return true;
+      if (fcl::collide(object.get(), &box, request, result) > 0) return true;
     }
   }
   return false;
@@ -346,11 +350,10 @@ double UnpaddedArmOracle::excessDepth(const Joints& joints) {
   place(joints);
   // The voxels whose shrunk box some link touches.
   std::set<std::size_t> touched;
-  for (const auto& [link, shapes] : bodies_) {
-    for (std::size_t i = 0; i < shapes.size(); ++i) {
-      fcl::CollisionObjectd body(shapes[i], fcl::Transform3d(state_->getCollisionBodyTransform(link, i).matrix()));
-      std::pair<std::set<std::size_t>*, fcl::CollisionObjectd*> found{&touched, &body};
-      manager_.collide(&body, &found, [](fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, void* data) {
+  for (Body& body : bodies_) {
+    for (const auto& object : body.objects) {
+      std::pair<std::set<std::size_t>*, fcl::CollisionObjectd*> found{&touched, object.get()};
+      manager_.collide(object.get(), &found, [](fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, void* data) {
         const auto& [voxels, arm_body] = *static_cast<std::pair<std::set<std::size_t>*, fcl::CollisionObjectd*>*>(data);
         const fcl::CollisionObjectd* voxel = o1 == arm_body ? o2 : o1;
         fcl::CollisionRequestd request;
@@ -379,15 +382,11 @@ double UnpaddedArmOracle::excessDepth(const Joints& joints) {
 bool UnpaddedArmOracle::selfTouches(const Joints& joints) {
   place(joints);
   for (const auto& [a, b] : checked_pairs_) {
-    for (std::size_t i = 0; i < bodies_[a].second.size(); ++i) {
-      for (std::size_t k = 0; k < bodies_[b].second.size(); ++k) {
+    for (const auto& first : bodies_[a].objects) {
+      for (const auto& second : bodies_[b].objects) {
         fcl::CollisionRequestd request;
         fcl::CollisionResultd result;
-        const fcl::Transform3d pose_a(state_->getCollisionBodyTransform(bodies_[a].first, i).matrix());
-        const fcl::Transform3d pose_b(state_->getCollisionBodyTransform(bodies_[b].first, k).matrix());
-        if (fcl::collide(bodies_[a].second[i].get(), pose_a, bodies_[b].second[k].get(), pose_b, request, result) > 0) {
-          return true;
-        }
+        if (fcl::collide(first.get(), second.get(), request, result) > 0) return true;
       }
     }
   }

@@ -108,15 +108,22 @@ class UnpaddedArmOracle {
   bool selfTouches(const Joints& joints);
 
  private:
+  // Every link body at its pose for the joints.
   void place(const Joints& joints);
   // Whether some link touches the box of that side at the pose.
   bool linksTouchBox(double side, const fcl::Transform3d& pose);
+
+  // A link's collision bodies, built once (FCL bounds a mesh anew whenever an object is made).
+  struct Body {
+    const moveit::core::LinkModel* link;
+    std::vector<std::unique_ptr<fcl::CollisionObjectd>> objects;
+  };
 
   double depth_;
   std::shared_ptr<moveit::core::RobotModel> model_;
   std::unique_ptr<moveit::core::RobotState> state_;
   const moveit::core::JointModelGroup* group_;
-  std::vector<std::pair<const moveit::core::LinkModel*, std::vector<std::shared_ptr<fcl::CollisionGeometryd>>>> bodies_;
+  std::vector<Body> bodies_;
   std::vector<std::pair<std::size_t, std::size_t>> checked_pairs_;  // indices into bodies_
   std::vector<double> voxel_sides_;                                 // unshrunk, by voxel index
   std::vector<std::unique_ptr<fcl::CollisionObjectd>> voxels_;
