@@ -3,6 +3,9 @@
 // joint distance between states) by a scene of the same arm and world without robot padding and by
 // FCL alone on the unpadded link meshes. The scene's motion check tests states much further apart,
 // so a thin wall or a single voxel can lie between two tested states.
+//
+// The sweep (12 shards: two arms, three robot paddings, thin walls and single voxels) runs in the
+// plain build only: `ctest -R SlowDenseRecheck -j8 -V` in build/ prints its counts.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -198,17 +201,18 @@ void print(const Shard& where, const ShardTally& tally) {
 // One layer of 2 cm voxels, 16 cm square, in the plane y = 0 to 0.02 m, where the RM65's tool
 // passes when joint 1 turns with the arm reaching out along -x.
 std::shared_ptr<const octomap::OcTree> thinWallPanel() {
-  auto tree = std::make_shared<octomap::OcTree>(0.02);
+  auto tree = std::make_shared<octomap::OcTree>(kVoxelSide);
+  const auto side = static_cast<float>(kVoxelSide);
   for (int i = 0; i < 8; ++i) {
     for (int k = 0; k < 8; ++k) {
-      tree->updateNode(octomap::point3d(-0.67f + 0.02f * i, 0.01f, 0.27f + 0.02f * k), true);
+      tree->updateNode(octomap::point3d(-0.67f + side * i, side / 2, 0.27f + side * k), true);
     }
   }
   return tree;
 }
 
-// Joint 1 turns 0.19 rad, which the motion check takes as one segment and tests at its ends only,
-// while the tool, 0.6 m out, sweeps 11 cm: straight through the panel.
+// Joint 1 turns 0.19 rad, less than a motion check step of 0.005 of the group's extent (0.193 rad),
+// so only the ends are tested; the tool, 0.6 m out, sweeps 11 cm, straight through the panel.
 TEST(DenseRecheck, AThinWallTheToolSweepsThroughBetweenTestedStatesFailsTheMotionCheck) {
   const seeded_worlds::World world{WorldKind::kThinWallWithWindow, 0, thinWallPanel(), 0.0, seeded_worlds::rm65Arm()};
   const std::unique_ptr<ManipulatorPlanScene> scene = seeded_worlds::sceneIn(world);
