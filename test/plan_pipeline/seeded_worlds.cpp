@@ -4,11 +4,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <stdexcept>
 
 #include <geometric_shapes/shapes.h>
 
 #include "bramlock_arm_planning_core/planner/path_plan_and_post_processing.h"
+#include "bramlock_arm_planning_core/robot_model/joint_model_group.h"
+#include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "fixed_random_draws.h"
 #include "scene_arm.h"
 #include "seeded_joints.h"
@@ -47,9 +50,9 @@ void addBlocks(octomap::OcTree& tree, bramlock_test::SeededJoints& draw) {
   }
 }
 
-// A wall two voxels thick, 1.6 m wide and 1 m high, 0.3 to 0.5 m from the base
-// in a random direction, with a window of 0.3 to 0.4 m.
-void addWallWithWindow(octomap::OcTree& tree, bramlock_test::SeededJoints& draw) {
+// A wall one or two voxels thick, 1.6 m wide and 1 m high, 0.3 to 0.5 m from
+// the base in a random direction, with a window of 0.3 to 0.4 m.
+void addWallWithWindow(octomap::OcTree& tree, bramlock_test::SeededJoints& draw, int layers) {
   const double heading = draw.uniform(-M_PI, M_PI);
   const double distance = draw.uniform(0.3, 0.5);
   const double window = draw.uniform(0.3, 0.4);
@@ -60,12 +63,40 @@ void addWallWithWindow(octomap::OcTree& tree, bramlock_test::SeededJoints& draw)
   for (double across = -0.8; across <= 0.8; across += kVoxel / 2) {
     for (double up = kVoxel / 2; up <= 1.0; up += kVoxel / 2) {
       if (std::abs(across - window_across) < window / 2 && std::abs(up - window_up) < window / 2) continue;
-      for (const double depth : {0.0, kVoxel}) {
-        tree.updateNode(normal * static_cast<float>(distance + depth) + along * static_cast<float>(across) +
+      for (int layer = 0; layer < layers; ++layer) {
+        tree.updateNode(normal * static_cast<float>(distance + layer * kVoxel) + along * static_cast<float>(across) +
                             octomap::point3d(0.0f, 0.0f, static_cast<float>(up)),
                         true);
       }
     }
+  }
+}
+
+// Twelve single voxels where the arm works: each on the line between two
+// neighbouring link frames of the arm (from its third link on) in a random
+// state, none around the base and shoulder, which every state fills.
+void addVoxels(octomap::OcTree& tree, bramlock_test::SeededJoints& draw, const Arm& arm) {
+  const std::shared_ptr<moveit::core::RobotModel> model = loadModel(arm);
+  const moveit::core::JointModelGroup* group = model->getJointModelGroup("arm");
+  std::vector<std::pair<double, double>> bounds;
+  for (const moveit::core::JointModel::Bounds* joint : group->getActiveJointModelsBounds()) {
+    bounds.emplace_back(joint->front().min_position_, joint->front().max_position_);
+  }
+  const std::vector<const moveit::core::LinkModel*>& links = group->getLinkModels();
+  moveit::core::RobotState state(model);
+  for (int placed = 0; placed < 12;) {
+    const Joints q = draw.within(bounds);
+    state.setJointGroupPositions(group, q.data());
+    state.update(true);
+    const std::size_t first = 2 + static_cast<std::size_t>(draw.uniform(0.0, static_cast<double>(links.size() - 3)));
+    const double share = draw.uniform(0.0, 1.0);
+    const Eigen::Vector3d point = (1.0 - share) * state.getGlobalLinkTransform(links[first]).translation() +
+                                  share * state.getGlobalLinkTransform(links[first + 1]).translation();
+    if (point.head<2>().norm() < 0.15 && point.z() < 0.35) continue;
+    tree.updateNode(
+        octomap::point3d(static_cast<float>(point.x()), static_cast<float>(point.y()), static_cast<float>(point.z())),
+        true);
+    ++placed;
   }
 }
 
@@ -122,25 +153,64 @@ std::string withoutTimes(std::string console) {
 
 }  // namespace
 
-World makeWorld(WorldKind kind, std::uint64_t seed, double robot_padding) {
-  auto tree = std::make_shared<octomap::OcTree>(kVoxel);
-  bramlock_test::SeededJoints draw(seed);
-  if (kind == WorldKind::kBlocks) {
-    addBlocks(*tree, draw);
-  } else {
-    addWallWithWindow(*tree, draw);
-  }
-  return World{kind, seed, tree, robot_padding};
+const Arm& sceneArm() {
+  static const Arm arm{"scene_arm", bramlock_test::sceneArmDirectory(), "scene_arm.urdf", "scene_arm.srdf",
+                       "gripper_link"};
+  return arm;
 }
 
-std::string kindName(WorldKind kind) { return kind == WorldKind::kBlocks ? "blocks" : "wall"; }
+const Arm& rm65Arm() {
+  static const Arm arm{"rm_65", bramlock_test::fixturePath("realman/"), "rm_description/urdf/rm_65.urdf", "rm_65.srdf",
+                       "Link6"};
+  return arm;
+}
+
+World makeWorld(WorldKind kind, std::uint64_t seed, double robot_padding, const Arm& arm) {
+  auto tree = std::make_shared<octomap::OcTree>(kVoxel);
+  bramlock_test::SeededJoints draw(seed);
+  switch (kind) {
+    case WorldKind::kBlocks:
+      addBlocks(*tree, draw);
+      break;
+    case WorldKind::kWallWithWindow:
+      addWallWithWindow(*tree, draw, 2);
+      break;
+    case WorldKind::kThinWallWithWindow:
+      addWallWithWindow(*tree, draw, 1);
+      break;
+    case WorldKind::kVoxels:
+      addVoxels(*tree, draw, arm);
+      break;
+  }
+  return World{kind, seed, tree, robot_padding, arm};
+}
+
+std::string kindName(WorldKind kind) {
+  switch (kind) {
+    case WorldKind::kBlocks:
+      return "blocks";
+    case WorldKind::kWallWithWindow:
+      return "wall";
+    case WorldKind::kThinWallWithWindow:
+      return "thin_wall";
+    case WorldKind::kVoxels:
+      return "voxels";
+  }
+  return "";
+}
+
+std::shared_ptr<moveit::core::RobotModel> loadModel(const Arm& arm) {
+  bramlock_test::OutputCapture quiet;
+  return std::make_shared<moveit::core::RobotModel>(arm.directory, arm.urdf, arm.srdf,
+                                                    bramlock_test::sceneArmMdhTable());
+}
 
 std::unique_ptr<ManipulatorPlanScene> sceneIn(const World& world) {
   bramlock_test::OutputCapture quiet;
   ManipulatorPlanScene::MdhTable table = bramlock_test::sceneArmMdhTable();
-  auto scene = std::make_unique<ManipulatorPlanScene>(bramlock_test::sceneArmDirectory(), "scene_arm.urdf",
-                                                      "scene_arm.srdf", "arm", world.robot_padding, 1.0, "gripper_link",
-                                                      table, bramlock_test::sceneArmAccelerationLimits());
+  auto scene = std::make_unique<ManipulatorPlanScene>(world.arm.directory, world.arm.urdf, world.arm.srdf, "arm",
+                                                      world.robot_padding, 1.0, world.arm.gripper_link, table,
+                                                      bramlock_test::sceneArmAccelerationLimits());
   if (scene->updateWorldOctomap(world.octree) != 0) throw std::runtime_error("the world's octree was refused");
   return scene;
 }
@@ -203,37 +273,121 @@ std::string fingerprint(const PlanAnswer& answer) {
   return text;
 }
 
-UnpaddedArmOracle::UnpaddedArmOracle(const World& world)
-    : model_(bramlock_test::loadSceneArmModel()),
+UnpaddedArmOracle::UnpaddedArmOracle(const World& world, double depth)
+    : depth_(depth),
+      model_(loadModel(world.arm)),
       state_(std::make_unique<moveit::core::RobotState>(model_)),
       group_(model_->getJointModelGroup("arm")) {
   for (const moveit::core::LinkModel* link : model_->getLinkModelsWithCollisionGeometry()) {
-    std::vector<std::shared_ptr<fcl::CollisionGeometryd>> shapes;
-    for (const auto& shape : link->getShapes()) shapes.push_back(meshGeometry(*shape));
-    bodies_.emplace_back(link, std::move(shapes));
+    Body body{link, {}};
+    for (const auto& shape : link->getShapes()) {
+      body.objects.push_back(std::make_unique<fcl::CollisionObjectd>(meshGeometry(*shape)));
+    }
+    bodies_.push_back(std::move(body));
+  }
+  std::set<std::pair<std::string, std::string>> left_out;
+  for (const auto& pair : model_->getSRDF()->getDisabledCollisionPairs()) {
+    left_out.emplace(pair.link1_, pair.link2_);
+    left_out.emplace(pair.link2_, pair.link1_);
+  }
+  for (std::size_t a = 0; a < bodies_.size(); ++a) {
+    for (std::size_t b = a + 1; b < bodies_.size(); ++b) {
+      if (!left_out.count({bodies_[a].link->getName(), bodies_[b].link->getName()})) checked_pairs_.emplace_back(a, b);
+    }
   }
   for (auto leaf = world.octree->begin_leafs(); leaf != world.octree->end_leafs(); ++leaf) {
     if (!world.octree->isNodeOccupied(*leaf)) continue;
     const double size = leaf.getSize();
+    const double side = size - 2.0 * depth_;
+    if (side <= 0.0) throw std::invalid_argument("the depth leaves nothing of a voxel");
     const octomap::point3d centre = leaf.getCoordinate();
     fcl::Transform3d pose = fcl::Transform3d::Identity();
     pose.translation() = fcl::Vector3d(centre.x(), centre.y(), centre.z());
-    voxels_.push_back(std::make_unique<fcl::CollisionObjectd>(std::make_shared<fcl::Boxd>(size, size, size), pose));
+    voxel_sides_.push_back(size);
+    voxels_.push_back(std::make_unique<fcl::CollisionObjectd>(std::make_shared<fcl::Boxd>(side, side, side), pose));
+    voxels_.back()->setUserData(reinterpret_cast<void*>(voxel_sides_.size() - 1));
     manager_.registerObject(voxels_.back().get());
   }
   manager_.setup();
 }
 
-bool UnpaddedArmOracle::touches(const Joints& joints) {
+void UnpaddedArmOracle::place(const Joints& joints) {
   state_->setJointGroupPositions(group_, joints.data());
   state_->update(true);
-  for (const auto& [link, shapes] : bodies_) {
-    for (std::size_t i = 0; i < shapes.size(); ++i) {
-      const Eigen::Isometry3d& pose = state_->getCollisionBodyTransform(link, i);
-      fcl::CollisionObjectd body(shapes[i], fcl::Transform3d(pose.matrix()));
+  for (Body& body : bodies_) {
+    for (std::size_t i = 0; i < body.objects.size(); ++i) {
+      body.objects[i]->setTransform(fcl::Transform3d(state_->getCollisionBodyTransform(body.link, i).matrix()));
+      body.objects[i]->computeAABB();
+    }
+  }
+}
+
+bool UnpaddedArmOracle::touches(const Joints& joints) {
+  place(joints);
+  for (Body& body : bodies_) {
+    for (const auto& object : body.objects) {
       fcl::DefaultCollisionData<double> data;
-      manager_.collide(&body, &data, fcl::DefaultCollisionFunction<double>);
+      manager_.collide(object.get(), &data, fcl::DefaultCollisionFunction<double>);
       if (data.result.isCollision()) return true;
+    }
+  }
+  return false;
+}
+
+bool UnpaddedArmOracle::linksTouchBox(double side, const fcl::Transform3d& pose) {
+  fcl::CollisionObjectd box(std::make_shared<fcl::Boxd>(side, side, side), pose);
+  for (Body& body : bodies_) {
+    for (const auto& object : body.objects) {
+      fcl::CollisionRequestd request;
+      fcl::CollisionResultd result;
+      if (fcl::collide(object.get(), &box, request, result) > 0) return true;
+    }
+  }
+  return false;
+}
+
+double UnpaddedArmOracle::excessDepth(const Joints& joints) {
+  place(joints);
+  // The voxels whose shrunk box some link touches.
+  std::set<std::size_t> touched;
+  for (Body& body : bodies_) {
+    for (const auto& object : body.objects) {
+      std::pair<std::set<std::size_t>*, fcl::CollisionObjectd*> found{&touched, object.get()};
+      manager_.collide(object.get(), &found, [](fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, void* data) {
+        const auto& [voxels, arm_body] = *static_cast<std::pair<std::set<std::size_t>*, fcl::CollisionObjectd*>*>(data);
+        const fcl::CollisionObjectd* voxel = o1 == arm_body ? o2 : o1;
+        fcl::CollisionRequestd request;
+        fcl::CollisionResultd result;
+        if (fcl::collide(o1, o2, request, result) > 0) {
+          voxels->insert(reinterpret_cast<std::size_t>(voxel->getUserData()));
+        }
+        return false;  // every touched voxel, not only the first
+      });
+    }
+  }
+  // Per voxel, the deepest shrink that still touches, by bisection.
+  double deepest = depth_;
+  for (const std::size_t v : touched) {
+    const double size = voxel_sides_[v];
+    double low = depth_, high = size / 2.0;
+    while (high - low > 1e-4) {
+      const double middle = 0.5 * (low + high);
+      (linksTouchBox(size - 2.0 * middle, voxels_[v]->getTransform()) ? low : high) = middle;
+    }
+    deepest = std::max(deepest, low);
+  }
+  return deepest - depth_;
+}
+
+bool UnpaddedArmOracle::selfTouches(const Joints& joints) {
+  place(joints);
+  for (const auto& [a, b] : checked_pairs_) {
+    for (const auto& first : bodies_[a].objects) {
+      for (const auto& second : bodies_[b].objects) {
+        fcl::CollisionRequestd request;
+        fcl::CollisionResultd result;
+        if (fcl::collide(first.get(), second.get(), request, result) > 0) return true;
+      }
     }
   }
   return false;
