@@ -34,9 +34,11 @@ constexpr double kRecheckStep = 0.002;
 // The seeded worlds' voxels.
 constexpr double kVoxelSide = 0.02;
 
-// How deep the unpadded arm may reach into an obstacle when the scene's robot padding is below the
-// spacing its motion checks guarantee.
-double allowedPenetration(ManipulatorPlanScene& planning_scene) { return 0.005; }
+// How deep the unpadded arm may reach into an obstacle, by the figures the scene states: half
+// a step less the clearance its padding keeps.
+double allowedPenetration(ManipulatorPlanScene& planning_scene) {
+  return std::max(0.0, 0.5 * planning_scene.getMotionCheckStep() - planning_scene.getMotionCheckClearance());
+}
 
 double summedDistance(const Joints& a, const Joints& b) {
   double sum = 0.0;
