@@ -420,11 +420,13 @@ bool TrajectoryGenerator::planUntilSamplesPass(WorkingPath& working, TrajectoryR
     }
     const Faults faults = faultsOf(result.trajectory);
     if (faults.line.empty()) return true;
-    if (round == kMaxMendingRounds || !faults.mendable || !addWaypoints(working, faults)) {
+    const int added = round < kMaxMendingRounds && faults.mendable ? addWaypoints(working, faults) : 0;
+    if (added == 0) {
       BRAMLOCK_INFO("{}", faults.line);
       return false;
     }
-    BRAMLOCK_INFO("generateTrajectoryData：第{}轮在{}个路径段上加入路径点后重新规划", round + 1, faults.places.size());
+    BRAMLOCK_INFO("generateTrajectoryData：第{}轮在{}个路径段上加入{}个路径点后重新规划", round + 1,
+                  faults.places.size(), added);
   }
 }
 
@@ -489,16 +491,17 @@ std::size_t TrajectoryGenerator::firstSampleAfterSegment(const std::vector<Traje
   return from;
 }
 
-// Segments are mended from the last, so that the indices of those before stay put.
-bool TrajectoryGenerator::addWaypoints(WorkingPath& working, const Faults& faults) const {
+// Returns the number of waypoints added. Segments are mended from the last, so that the indices of
+// those before stay put.
+int TrajectoryGenerator::addWaypoints(WorkingPath& working, const Faults& faults) const {
   std::map<std::size_t, double> places = faults.places;
   for (const auto& [segment, fraction] : faults.places) {
     if (fraction < kNearCorner && segment > 0) places.emplace(segment - 1, 1.0 - fraction);
     if (fraction > 1.0 - kNearCorner && segment + 2 < working.path.size()) places.emplace(segment + 1, 1.0 - fraction);
   }
-  bool added = false;
+  int added = 0;
   for (auto place = places.rbegin(); place != places.rend(); ++place) {
-    added |= addWaypoint(working, place->first, place->second);
+    added += addWaypoint(working, place->first, place->second);
   }
   return added;
 }

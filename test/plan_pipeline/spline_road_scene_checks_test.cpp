@@ -22,7 +22,7 @@ namespace {
 
 using seeded_worlds::Path;
 
-constexpr char kMended[] = "加入路径点后重新规划";
+constexpr char kMended[] = "个路径点后重新规划";
 const char* const kPlanners[] = {"cubic_spline", "quintic_spline"};
 
 // Index of the first sample the scene's isValid rejects, tested one by one; -1 when none does.

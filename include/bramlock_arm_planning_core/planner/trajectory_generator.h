@@ -133,7 +133,7 @@ class BRAMLOCK_EXPORT TrajectoryGenerator {
   void findCollisionFaults(const std::vector<TrajectoryData>& trajectory, Faults& faults);
   static std::size_t firstSampleAfterSegment(const std::vector<TrajectoryData>& trajectory, std::size_t segment,
                                              std::size_t from);
-  bool addWaypoints(WorkingPath& working, const Faults& faults) const;
+  int addWaypoints(WorkingPath& working, const Faults& faults) const;
   bool addWaypoint(WorkingPath& working, std::size_t segment, double fraction) const;
   static std::vector<TrajectoryData> callerRecords(std::vector<TrajectoryData> trajectory,
                                                    const std::vector<bool>& added);
