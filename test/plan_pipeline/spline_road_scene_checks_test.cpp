@@ -197,7 +197,7 @@ TEST(SplineRoadSceneChecks, SplinesClippingABlockNearATurnAreMendedOrFail) {
 
 // Seeded worlds of both kinds (walls with a window, random blocks), paths from runPlanPipeline.
 TEST(SplineRoadSceneChecks, SlowPlannedPathsInSeededWorldsAreTimedWithEverySamplePassing) {
-  constexpr int kWorlds = 40;
+  constexpr int kWorlds = 30;
   constexpr int kPlansPerWorld = 15;
   SweepCounts counts;
   const auto started = std::chrono::steady_clock::now();
