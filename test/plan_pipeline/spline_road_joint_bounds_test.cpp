@@ -11,8 +11,11 @@
 #include <utility>
 #include <vector>
 
+#include "bramlock_arm_planning_core/planner/cubic_spline_trajectory.h"
 #include "bramlock_arm_planning_core/planner/path_plan_and_post_processing.h"
+#include "bramlock_arm_planning_core/planner/quintic_spline_trajectory.h"
 #include "bramlock_arm_planning_core/planner/trajectory_generator.h"
+#include "fake_box_scene.h"
 #include "scene_arm.h"
 
 namespace {
@@ -226,6 +229,52 @@ TEST_P(SplineRoadJointBounds, SlowPathsTurningNearABoundSucceedOnlyInside) {
 
 TEST_P(SplineRoadJointBounds, PathsInTheMiddleKeepTheirTrajectories) {
   expectSums(expectOnlyInsideSuccesses(GetParam(), 1, 20, middlePath), recorded(GetParam()).middle);
+}
+
+// Whether the planner's own trajectory of the path (as the road took it before mending) has a
+// sample outside the bounds.
+bool plannerLeavesBounds(const std::string& type, const Path& path, const Bounds& bounds) {
+  std::unique_ptr<ITrajectoryPlanner> planner;
+  if (type == "cubic_spline") {
+    planner = std::make_unique<CubicSplineTrajectory>();
+  } else {
+    planner = std::make_unique<QuinticSplineTrajectory>();
+  }
+  bramlock_test::OutputCapture quiet;
+  const TrajectoryResult result =
+      planner->generateTimeOptimalTrajectory(path, bramlock_test::sceneArmVelocityLimits(),
+                                             bramlock_test::sceneArmAccelerationLimits(), 0.01, 1000, false, {});
+  return result.success && !allInside(result.trajectory, bounds);
+}
+
+// With nothing to collide with (a scene of the scene arm's bounds and no obstacles), every path
+// turning near a bound is timed: where the splines overshoot the bound, waypoints added on the
+// straight segments around the overshoot bring the samples back inside.
+TEST_P(SplineRoadJointBounds, PathsTurningNearABoundInAnEmptySceneAreBroughtBackInside) {
+  const Bounds bounds = bramlock_test::sceneArmBounds();
+  fake_scene::FakeBoxScene scene(bounds, {});
+  TrajectoryGenerator generator(&scene);
+  {
+    bramlock_test::OutputCapture quiet;
+    generator.setTrajectoryType(GetParam());
+  }
+  const std::vector<double> vmax = bramlock_test::sceneArmVelocityLimits();
+  const std::vector<double> amax = bramlock_test::sceneArmAccelerationLimits();
+  int brought_back = 0;
+  for (unsigned seed = 1; seed <= 100; ++seed) {
+    const Path path = nearBoundPath(seed, bounds);
+    std::vector<TrajectoryData> out;
+    int code;
+    {
+      bramlock_test::OutputCapture quiet;
+      code = generator.generateTrajectoryData(path, vmax.data(), amax.data(), out, false, CartesianConstraints());
+    }
+    ASSERT_EQ(code, 0) << "seed " << seed;
+    EXPECT_TRUE(allInside(out, bounds)) << "seed " << seed;
+    brought_back += plannerLeavesBounds(GetParam(), path, bounds);
+  }
+  std::printf("[ counts   ] %s: %d of 100 brought back inside\n", GetParam(), brought_back);
+  EXPECT_GT(brought_back, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPlanners, SplineRoadJointBounds, ::testing::Values("cubic_spline", "quintic_spline"));
