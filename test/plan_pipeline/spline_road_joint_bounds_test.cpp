@@ -11,12 +11,11 @@
 #include <utility>
 #include <vector>
 
-#include "bramlock_arm_planning_core/planner/cubic_spline_trajectory.h"
 #include "bramlock_arm_planning_core/planner/path_plan_and_post_processing.h"
-#include "bramlock_arm_planning_core/planner/quintic_spline_trajectory.h"
 #include "bramlock_arm_planning_core/planner/trajectory_generator.h"
 #include "fake_box_scene.h"
 #include "scene_arm.h"
+#include "spline_test_helpers.h"
 
 namespace {
 
@@ -234,17 +233,9 @@ TEST_P(SplineRoadJointBounds, PathsInTheMiddleKeepTheirTrajectories) {
 // Whether the planner's own trajectory of the path (as the road took it before mending) has a
 // sample outside the bounds.
 bool plannerLeavesBounds(const std::string& type, const Path& path, const Bounds& bounds) {
-  std::unique_ptr<ITrajectoryPlanner> planner;
-  if (type == "cubic_spline") {
-    planner = std::make_unique<CubicSplineTrajectory>();
-  } else {
-    planner = std::make_unique<QuinticSplineTrajectory>();
-  }
-  bramlock_test::OutputCapture quiet;
-  const TrajectoryResult result =
-      planner->generateTimeOptimalTrajectory(path, bramlock_test::sceneArmVelocityLimits(),
-                                             bramlock_test::sceneArmAccelerationLimits(), 0.01, 1000, false, {});
-  return result.success && !allInside(result.trajectory, bounds);
+  const std::vector<TrajectoryData> trajectory = spline_test::plannerTrajectory(
+      type, path, bramlock_test::sceneArmVelocityLimits(), bramlock_test::sceneArmAccelerationLimits());
+  return !trajectory.empty() && !allInside(trajectory, bounds);
 }
 
 // With nothing to collide with (a scene of the scene arm's bounds and no obstacles), every path

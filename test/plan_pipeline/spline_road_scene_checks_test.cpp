@@ -12,11 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "bramlock_arm_planning_core/planner/cubic_spline_trajectory.h"
-#include "bramlock_arm_planning_core/planner/quintic_spline_trajectory.h"
 #include "bramlock_arm_planning_core/planner/trajectory_generator.h"
 #include "scene_arm.h"
 #include "seeded_worlds.h"
+#include "spline_test_helpers.h"
 
 namespace {
 
@@ -117,19 +116,6 @@ void timePlannedPath(ManipulatorPlanScene& scene, SplineRoads& roads, const Path
   }
 }
 
-// The planner's own trajectory, as the spline road took it before its samples were checked.
-std::vector<TrajectoryData> unmendedTrajectory(std::size_t planner, const Path& path, const std::vector<double>& vmax,
-                                               const std::vector<double>& amax) {
-  std::unique_ptr<ITrajectoryPlanner> spline;
-  if (planner == 0) {
-    spline = std::make_unique<CubicSplineTrajectory>();
-  } else {
-    spline = std::make_unique<QuinticSplineTrajectory>();
-  }
-  bramlock_test::OutputCapture quiet;
-  return spline->generateTimeOptimalTrajectory(path, vmax, amax, 0.01, 1000, false, CartesianConstraints()).trajectory;
-}
-
 // Every sample inside the scene arm's joint bounds: the road's earlier check passed it.
 bool samplesInside(const std::vector<TrajectoryData>& trajectory) {
   const std::vector<std::pair<double, double>> bounds = bramlock_test::sceneArmBounds();
@@ -172,7 +158,7 @@ TEST(SplineRoadSceneChecks, SplinesClippingABlockNearATurnAreMendedOrFail) {
   scene->getVmaxAndAmax(vmax, amax);
   for (std::size_t planner = 0; planner < 2; ++planner) {
     // What the road returned with 0 before: a trajectory with a sample in the block near the turn.
-    const std::vector<TrajectoryData> before = unmendedTrajectory(planner, path, vmax, amax);
+    const std::vector<TrajectoryData> before = spline_test::plannerTrajectory(kPlanners[planner], path, vmax, amax);
     ASSERT_EQ(before.size(), path.size());
     EXPECT_TRUE(samplesInside(before)) << kPlanners[planner];
     const long rejected = firstRejectedSample(*scene, before);
