@@ -62,10 +62,12 @@ class BRAMLOCK_EXPORT TrajectoryGenerator {
   // are added on the straight segment around it (and near a turn on the neighbouring one), with
   // the element-wise tighter limits of the segment's two ends, and the path is timed again, for
   // at most 5 rounds. Then -1, with a log line naming the time and the check (the joint and the
-  // excess for the bounds). A trajectory that passes at once is returned as the planner gave it.
-  // The output keeps one record per caller waypoint, in order; those of added waypoints are left
-  // out, while the first record's samples run through them. With saveCsv the planner writes the
-  // file of the returned trajectory only (it is timed once more for that).
+  // excess for the bounds); at once for a waypoint outside the bounds or samples without one
+  // value per joint of the scene's group. A trajectory that passes at once is returned as the
+  // planner gave it. The output keeps one record per caller waypoint, in order, as callers pair
+  // records with their waypoints; those of added waypoints are left out, while the first
+  // record's samples run through them. With saveCsv the planner writes the file of the returned
+  // trajectory only (it is timed once more for that).
   // With per-waypoint limits. 0, or -1 with out empty.
   int generateTrajectoryData(Path path, const std::vector<WaypointConstraints>& constraints,
                              std::vector<TrajectoryData>& out, bool saveCsv);
