@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <exception>
 #include <limits>
+#include <map>
 #include <stdexcept>
+#include <string>
 
 #include "bramlock_arm_planning_core/logger.h"
 #include "bramlock_arm_planning_core/planner/cubic_spline_trajectory.h"
@@ -28,6 +30,13 @@ constexpr int kMaxSweeps = 100;
 constexpr double kTimeOffset = 0.0001;  // seconds added to every time after the first
 constexpr double kSplineTolerance = 0.01;
 constexpr int kSplineMaxIterations = 1000;
+// Rounds of waypoints added before a trajectory whose samples fail the checks is given up.
+constexpr int kMaxMendingRounds = 5;
+// A waypoint is added no nearer than this share of its segment's time to either end, and near
+// an end the neighbouring segment gets one too: the curve leaves the straight path around a turn
+// on both sides of it.
+constexpr double kEdgeFraction = 0.1;
+constexpr double kNearCorner = 0.25;
 constexpr std::size_t kComparedJoints = 6;
 // The arm whose dynamics the spline planners model.
 constexpr char kDescriptionPackage[] = "bramlock_arm_description";
@@ -96,14 +105,18 @@ struct BoundExcess {
   double time = 0.0;
 };
 
-void takeBoundExcess(const TrajectoryData& point, const std::vector<std::pair<double, double>>& bounds,
+// True when the point lies outside the bounds; the worst excess seen so far grows to include it.
+bool takeBoundExcess(const TrajectoryData& point, const std::vector<std::pair<double, double>>& bounds,
                      BoundExcess& worst) {
   const std::size_t joints = std::min(bounds.size(), point.positions.size());
+  bool outside = false;
   for (std::size_t j = 0; j < joints; ++j) {
     const double q = point.positions[j];
     const double excess = std::max(bounds[j].first - q, q - bounds[j].second);
+    outside |= excess > 0.0;
     if (excess > worst.excess) worst = {excess, j, point.time};
   }
+  return outside;
 }
 
 std::vector<double> midpoint(const std::vector<double>& a, const std::vector<double>& b) {
@@ -113,7 +126,80 @@ std::vector<double> midpoint(const std::vector<double>& a, const std::vector<dou
   return middle;
 }
 
+// The element-wise tighter of two per-joint limits; an empty one (no torque limit) sets none.
+std::vector<double> tighterLimits(const std::vector<double>& a, const std::vector<double>& b) {
+  if (a.empty()) return b;
+  if (b.empty()) return a;
+  std::vector<double> limits(std::min(a.size(), b.size()));
+  for (std::size_t j = 0; j < limits.size(); ++j) limits[j] = std::min(a[j], b[j]);
+  return limits;
+}
+
+CartesianConstraints tighterCartesian(const CartesianConstraints& a, const CartesianConstraints& b) {
+  if (!a.enabled) return b;
+  if (!b.enabled) return a;
+  CartesianConstraints both = a;
+  both.max_linear_velocity = std::min(a.max_linear_velocity, b.max_linear_velocity);
+  both.max_angular_velocity = std::min(a.max_angular_velocity, b.max_angular_velocity);
+  return both;
+}
+
+// The limits of a waypoint added between two others: no looser than either.
+WaypointConstraints tighterConstraints(const WaypointConstraints& a, const WaypointConstraints& b) {
+  WaypointConstraints limits;
+  limits.vmax = tighterLimits(a.vmax, b.vmax);
+  limits.amax = tighterLimits(a.amax, b.amax);
+  limits.torque_max = tighterLimits(a.torque_max, b.torque_max);
+  limits.cartesian = tighterCartesian(a.cartesian, b.cartesian);
+  return limits;
+}
+
+// The segment whose waypoint records enclose the time: the last record at or before it, never
+// the final record.
+std::size_t segmentAt(const std::vector<TrajectoryData>& records, double time) {
+  const auto after = std::upper_bound(records.begin(), records.end(), time,
+                                      [](double t, const TrajectoryData& record) { return t < record.time; });
+  const auto index = static_cast<std::size_t>(std::max<std::ptrdiff_t>(after - records.begin() - 1, 0));
+  return std::min(index, records.size() - 2);
+}
+
+// How far into its segment the time lies, as a share of the segment's time kept off both ends.
+double fractionAt(const std::vector<TrajectoryData>& records, std::size_t segment, double time) {
+  const double span = records[segment + 1].time - records[segment].time;
+  const double fraction = span > 0.0 ? (time - records[segment].time) / span : 0.5;
+  return std::clamp(fraction, kEdgeFraction, 1.0 - kEdgeFraction);
+}
+
+std::vector<std::vector<double>> samplePositions(std::vector<TrajectoryData>::const_iterator first,
+                                                 std::vector<TrajectoryData>::const_iterator last) {
+  std::vector<std::vector<double>> states;
+  states.reserve(static_cast<std::size_t>(last - first));
+  for (auto sample = first; sample != last; ++sample) states.push_back(sample->positions);
+  return states;
+}
+
 }  // namespace
+
+// Places on the path to pin to the straight segments (segment -> share of its time), and the log
+// line of the first fault of the trajectory they were found on (empty when it has none).
+struct TrajectoryGenerator::Faults {
+  std::string line;
+  std::map<std::size_t, double> places;
+  bool mendable = true;
+
+  // The first place found on a segment is kept.
+  void add(const std::vector<TrajectoryData>& records, double time) {
+    const std::size_t segment = segmentAt(records, time);
+    places.emplace(segment, fractionAt(records, segment, time));
+  }
+};
+
+// The path being timed: the caller's waypoints and those mending added, with their limits.
+struct TrajectoryGenerator::WorkingPath {
+  Path path;
+  std::vector<WaypointConstraints> constraints;
+  std::vector<bool> added;
+};
 
 TrajectoryGenerator::TrajectoryGenerator(PlanSceneInterface* scene) : scene_(scene) {
   if (scene_ == nullptr) throw std::invalid_argument("TrajectoryGenerator needs a scene");
@@ -280,11 +366,11 @@ int TrajectoryGenerator::writeTrajectory(const Path& path, const std::vector<dou
 
 int TrajectoryGenerator::generateTrajectoryData(Path path, const std::vector<WaypointConstraints>& constraints,
                                                 std::vector<TrajectoryData>& out, bool saveCsv) {
-  return runSplinePlanner(out, [&] {
-    return planner_->generateTimeOptimalTrajectory(path, constraints, kSplineTolerance, kSplineMaxIterations, saveCsv);
-  });
+  return runSplinePlanner(std::move(path), constraints, out, saveCsv);
 }
 
+// The planners time uniform limits as the same limits at every waypoint; doing so here lets
+// added waypoints take them too.
 int TrajectoryGenerator::generateTrajectoryData(Path path, const double* vmax, const double* amax,
                                                 std::vector<TrajectoryData>& out, bool saveCsv,
                                                 const CartesianConstraints& cartesian) {
@@ -292,26 +378,25 @@ int TrajectoryGenerator::generateTrajectoryData(Path path, const double* vmax, c
     out.clear();
     return -1;
   }
-  const std::vector<double> vmax_list(vmax, vmax + dof_);
-  const std::vector<double> amax_list(amax, amax + dof_);
-  return runSplinePlanner(out, [&] {
-    return planner_->generateTimeOptimalTrajectory(path, vmax_list, amax_list, kSplineTolerance, kSplineMaxIterations,
-                                                   saveCsv, cartesian);
-  });
+  WaypointConstraints uniform;
+  uniform.vmax.assign(vmax, vmax + dof_);
+  uniform.amax.assign(amax, amax + dof_);
+  uniform.cartesian = cartesian;
+  const std::vector<WaypointConstraints> constraints(path.size(), uniform);
+  return runSplinePlanner(std::move(path), constraints, out, saveCsv);
 }
 
-int TrajectoryGenerator::runSplinePlanner(std::vector<TrajectoryData>& out,
-                                          const std::function<TrajectoryResult()>& plan) {
+int TrajectoryGenerator::runSplinePlanner(Path path, const std::vector<WaypointConstraints>& constraints,
+                                          std::vector<TrajectoryData>& out, bool saveCsv) {
   const auto started = std::chrono::system_clock::now();
   out.clear();
-  TrajectoryResult result = plan();
-  if (!result.success) {
-    BRAMLOCK_INFO("generateTrajectoryData 失败：轨迹优化未收敛");
-    return -1;
-  }
-  // The splines overshoot where a joint turns or pauses; the planners do not know the bounds.
-  if (!insideJointBounds(result.trajectory)) return -1;
-  out = std::move(result.trajectory);
+  const std::size_t waypoints = path.size();
+  WorkingPath working{std::move(path), constraints, std::vector<bool>(waypoints, false)};
+  TrajectoryResult result;
+  if (!planUntilSamplesPass(working, result)) return -1;
+  // Only the trajectory handed back is written: a rejected one is planned without a file.
+  if (saveCsv) planSpline(working, true);
+  out = callerRecords(std::move(result.trajectory), working.added);
   const auto elapsed =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now() - started).count();
   BRAMLOCK_INFO("Use_Time generateTrajectoryData cost {} s.", elapsed / 1000.0);
@@ -319,14 +404,132 @@ int TrajectoryGenerator::runSplinePlanner(std::vector<TrajectoryData>& out,
   return 0;
 }
 
-bool TrajectoryGenerator::insideJointBounds(const std::vector<TrajectoryData>& trajectory) const {
+TrajectoryResult TrajectoryGenerator::planSpline(const WorkingPath& working, bool saveCsv) {
+  return planner_->generateTimeOptimalTrajectory(working.path, working.constraints, kSplineTolerance,
+                                                 kSplineMaxIterations, saveCsv);
+}
+
+// The splines leave the straight segments the path planner checked, most near turns and on long
+// segments; waypoints added on those segments where a sample fails keep the curve closer to them.
+bool TrajectoryGenerator::planUntilSamplesPass(WorkingPath& working, TrajectoryResult& result) {
+  for (int round = 0;; ++round) {
+    result = planSpline(working, false);
+    if (!result.success) {
+      BRAMLOCK_INFO("generateTrajectoryData 失败：轨迹优化未收敛");
+      return false;
+    }
+    const Faults faults = faultsOf(result.trajectory);
+    if (faults.line.empty()) return true;
+    const int added = round < kMaxMendingRounds && faults.mendable ? addWaypoints(working, faults) : 0;
+    if (added == 0) {
+      BRAMLOCK_INFO("{}", faults.line);
+      return false;
+    }
+    BRAMLOCK_INFO("generateTrajectoryData：第{}轮在{}个路径段上加入{}个路径点后重新规划", round + 1,
+                  faults.places.size(), added);
+  }
+}
+
+TrajectoryGenerator::Faults TrajectoryGenerator::faultsOf(const std::vector<TrajectoryData>& trajectory) {
+  Faults faults;
+  if (!samplesFitScene(trajectory.front().children, faults)) return faults;
+  // The splines overshoot where a joint turns or pauses; the planners do not know the bounds.
+  findBoundFaults(trajectory, faults);
+  if (faults.line.empty()) findCollisionFaults(trajectory, faults);
+  return faults;
+}
+
+// The scene reads one value per joint of its group from every sample.
+bool TrajectoryGenerator::samplesFitScene(const std::vector<TrajectoryData>& samples, Faults& faults) const {
+  if (samples.empty()) {
+    faults.line = "generateTrajectoryData 失败：轨迹没有采样点";
+  }
+  for (const TrajectoryData& sample : samples) {
+    if (sample.positions.size() == static_cast<std::size_t>(dof_)) continue;
+    faults.line =
+        fmt::format("generateTrajectoryData 失败：采样点有{}个关节值，场景需要{}个", sample.positions.size(), dof_);
+    break;
+  }
+  faults.mendable = faults.line.empty();
+  return faults.mendable;
+}
+
+void TrajectoryGenerator::findBoundFaults(const std::vector<TrajectoryData>& trajectory, Faults& faults) const {
   BoundExcess worst;
-  for (const TrajectoryData& point : trajectory) takeBoundExcess(point, bounds_, worst);
-  for (const TrajectoryData& sample : trajectory.front().children) takeBoundExcess(sample, bounds_, worst);
-  if (worst.excess <= 0.0) return true;
-  BRAMLOCK_INFO("generateTrajectoryData 失败：轨迹在 {:.3f} s 处超出关节{}的位置范围 {:.6f} rad", worst.time,
-                worst.joint, worst.excess);
-  return false;
+  // A waypoint outside the bounds is the caller's: no added waypoint brings it inside.
+  for (const TrajectoryData& point : trajectory) faults.mendable &= !takeBoundExcess(point, bounds_, worst);
+  for (const TrajectoryData& sample : trajectory.front().children) {
+    if (takeBoundExcess(sample, bounds_, worst)) faults.add(trajectory, sample.time);
+  }
+  if (worst.excess <= 0.0) return;
+  faults.line = fmt::format("generateTrajectoryData 失败：轨迹在 {:.3f} s 处超出关节{}的位置范围 {:.6f} rad",
+                            worst.time, worst.joint, worst.excess);
+}
+
+// After a failing sample the search goes on from the next segment, so that one round mends
+// every segment that fails.
+void TrajectoryGenerator::findCollisionFaults(const std::vector<TrajectoryData>& trajectory, Faults& faults) {
+  const std::vector<TrajectoryData>& samples = trajectory.front().children;
+  std::size_t from = 0;
+  while (from < samples.size()) {
+    std::size_t failing = 0;
+    if (scene_->checkSampledMotion(samplePositions(samples.begin() + from, samples.end()), &failing)) return;
+    const double time = samples[std::min(from + failing, samples.size() - 1)].time;
+    if (faults.line.empty()) {
+      faults.line = fmt::format("generateTrajectoryData 失败：轨迹在 {:.3f} s 处未通过场景的碰撞检测 (isValid)", time);
+    }
+    faults.add(trajectory, time);
+    from = firstSampleAfterSegment(trajectory, segmentAt(trajectory, time), from + failing + 1);
+  }
+}
+
+std::size_t TrajectoryGenerator::firstSampleAfterSegment(const std::vector<TrajectoryData>& trajectory,
+                                                         std::size_t segment, std::size_t from) {
+  const std::vector<TrajectoryData>& samples = trajectory.front().children;
+  const double end = trajectory[segment + 1].time;
+  while (from < samples.size() && samples[from].time < end) ++from;
+  return from;
+}
+
+// Returns the number of waypoints added. Segments are mended from the last, so that the indices of
+// those before stay put.
+int TrajectoryGenerator::addWaypoints(WorkingPath& working, const Faults& faults) const {
+  std::map<std::size_t, double> places = faults.places;
+  for (const auto& [segment, fraction] : faults.places) {
+    if (fraction < kNearCorner && segment > 0) places.emplace(segment - 1, 1.0 - fraction);
+    if (fraction > 1.0 - kNearCorner && segment + 2 < working.path.size()) places.emplace(segment + 1, 1.0 - fraction);
+  }
+  int added = 0;
+  for (auto place = places.rbegin(); place != places.rend(); ++place) {
+    added += addWaypoint(working, place->first, place->second);
+  }
+  return added;
+}
+
+// A waypoint on the straight segment, at the share of the way along it; none on a pause.
+bool TrajectoryGenerator::addWaypoint(WorkingPath& working, std::size_t segment, double fraction) const {
+  const std::vector<double>& from = working.path[segment];
+  const std::vector<double>& to = working.path[segment + 1];
+  if (std::equal(from.begin(), from.begin() + dof_, to.begin())) return false;
+  std::vector<double> waypoint(from.begin(), from.begin() + dof_);
+  for (int j = 0; j < dof_; ++j) waypoint[j] += fraction * (to[j] - from[j]);
+  const auto at = static_cast<std::ptrdiff_t>(segment + 1);
+  working.constraints.insert(working.constraints.begin() + at,
+                             tighterConstraints(working.constraints[segment], working.constraints[segment + 1]));
+  working.path.insert(working.path.begin() + at, std::move(waypoint));
+  working.added.insert(working.added.begin() + at, true);
+  return true;
+}
+
+// One record per caller waypoint; the first keeps every sample.
+std::vector<TrajectoryData> TrajectoryGenerator::callerRecords(std::vector<TrajectoryData> trajectory,
+                                                               const std::vector<bool>& added) {
+  std::vector<TrajectoryData> records;
+  records.reserve(trajectory.size());
+  for (std::size_t i = 0; i < trajectory.size(); ++i) {
+    if (!added[i]) records.push_back(std::move(trajectory[i]));
+  }
+  return records;
 }
 
 int TrajectoryGenerator::guaranteePathNum(Path& path) {

@@ -176,11 +176,114 @@ TEST_P(SplineRoad, BadInputFailsWithAnEmptyResult) {
     EXPECT_EQ(run.code, -1) << each.name;
     EXPECT_TRUE(run.out.empty()) << each.name;
   }
+  // Five joints throughout, limits included: the planner times it, but the scene reads six.
+  Path five_joints = path;
+  std::vector<WaypointConstraints> five_limits = uniformConstraints(path.size());
+  for (std::vector<double>& waypoint : five_joints) waypoint.pop_back();
+  for (WaypointConstraints& limits : five_limits) {
+    limits.vmax.pop_back();
+    limits.amax.pop_back();
+  }
+  const SplineRun narrower = runWithWaypointLimits(generator, five_joints, five_limits);
+  EXPECT_EQ(narrower.code, -1);
+  EXPECT_TRUE(narrower.out.empty());
+  EXPECT_NE(narrower.log.find("采样点有5个关节值，场景需要6个"), std::string::npos) << narrower.log;
   std::vector<WaypointConstraints> one_short = uniformConstraints(path.size() - 1);
   const SplineRun mismatched = runWithWaypointLimits(generator, path, one_short);
   EXPECT_EQ(mismatched.code, -1);
   EXPECT_TRUE(mismatched.out.empty());
   EXPECT_NE(mismatched.log.find("generateTrajectoryData 失败：轨迹优化未收敛"), std::string::npos);
+}
+
+// The distance from q to the straight segment from a to b.
+double distanceToSegment(const std::vector<double>& q, const std::vector<double>& a, const std::vector<double>& b) {
+  double along = 0.0, length = 0.0;
+  for (std::size_t j = 0; j < q.size(); ++j) {
+    along += (q[j] - a[j]) * (b[j] - a[j]);
+    length += (b[j] - a[j]) * (b[j] - a[j]);
+  }
+  const double t = length > 0.0 ? std::clamp(along / length, 0.0, 1.0) : 0.0;
+  double sum = 0.0;
+  for (std::size_t j = 0; j < q.size(); ++j) sum += std::pow(q[j] - (a[j] + t * (b[j] - a[j])), 2);
+  return std::sqrt(sum);
+}
+
+// The sample farthest from the path's straight segments.
+std::vector<double> farthestFromPath(const Path& path, const std::vector<TrajectoryData>& trajectory,
+                                     double& distance) {
+  distance = -1.0;
+  std::vector<double> farthest;
+  for (const TrajectoryData& sample : trajectory.front().children) {
+    double nearest = std::numeric_limits<double>::infinity();
+    for (std::size_t s = 1; s < path.size(); ++s) {
+      nearest = std::min(nearest, distanceToSegment(sample.positions, path[s - 1], path[s]));
+    }
+    if (nearest > distance) {
+      distance = nearest;
+      farthest = sample.positions;
+    }
+  }
+  return farthest;
+}
+
+// A right-angle turn in joints 0 and 1: the splines round it off the straight segments. A box
+// around the sample farthest from them, clear of the segments, is in the way of the unmended
+// trajectory only; the middle waypoint has tighter limits than the ends.
+TEST_P(SplineRoad, SamplesInAnObstacleOffTheStraightPathAreMendedWithWaypointsOnIt) {
+  const Path path = {{0, 0, 0, 0, 0, 0}, {1.2, 0, 0, 0, 0, 0}, {1.2, 1.2, 0, 0, 0, 0}};
+  std::vector<WaypointConstraints> constraints = uniformConstraints(path.size());
+  for (double& limit : constraints[1].vmax) limit *= 0.8;
+  TrajectoryGenerator free_road(&scene_);
+  {
+    bramlock_test::OutputCapture quiet;
+    free_road.setTrajectoryType(GetParam());
+  }
+  const SplineRun unmended = runWithWaypointLimits(free_road, path, constraints);
+  ASSERT_EQ(unmended.code, 0) << unmended.log;
+  double distance = 0.0;
+  const std::vector<double> centre = farthestFromPath(path, unmended.out, distance);
+  ASSERT_GT(distance, 0.02);
+  fake_scene::Box box{centre, centre};
+  for (std::size_t j = 0; j < centre.size(); ++j) {
+    box.lo[j] -= 0.4 * distance;
+    box.hi[j] += 0.4 * distance;
+  }
+  FakeBoxScene blocked(fake_scene::symmetricBounds(6), {box});
+  for (std::size_t s = 1; s < path.size(); ++s) ASSERT_TRUE(blocked.motionFree(path[s - 1], path[s], false, 0.0));
+  ASSERT_FALSE(blocked.stateFree(centre));
+
+  TrajectoryGenerator road(&blocked);
+  {
+    bramlock_test::OutputCapture quiet;
+    road.setTrajectoryType(GetParam());
+  }
+  const SplineRun run = runWithWaypointLimits(road, path, constraints);
+  EXPECT_NE(run.log.find("个路径点后重新规划"), std::string::npos) << run.log;
+  ASSERT_EQ(run.code, 0) << run.log;
+  // One record per given waypoint; the samples run through the added ones.
+  ASSERT_EQ(run.out.size(), path.size());
+  for (std::size_t i = 0; i < path.size(); ++i) EXPECT_EQ(run.out[i].positions, path[i]);
+  for (const TrajectoryData& sample : run.out.front().children) {
+    ASSERT_TRUE(blocked.stateFree(sample.positions)) << sample.time << " s";
+  }
+}
+
+// The same turn with the box over its corner waypoint: no waypoint on the straight path helps.
+TEST_P(SplineRoad, SamplesInAnObstacleOnTheStraightPathFailAfterTheMendingRounds) {
+  const Path path = {{0, 0, 0, 0, 0, 0}, {1.2, 0, 0, 0, 0, 0}, {1.2, 1.2, 0, 0, 0, 0}};
+  fake_scene::Box box{{1.1, -0.1, -1, -1, -1, -1}, {1.3, 0.1, 1, 1, 1, 1}};
+  FakeBoxScene blocked(fake_scene::symmetricBounds(6), {box});
+  TrajectoryGenerator road(&blocked);
+  {
+    bramlock_test::OutputCapture quiet;
+    road.setTrajectoryType(GetParam());
+  }
+  const SplineRun run = runWithUniformLimits(road, path, kVmax.data(), kAmax.data());
+  EXPECT_EQ(run.code, -1);
+  EXPECT_TRUE(run.out.empty());
+  EXPECT_NE(run.log.find("generateTrajectoryData：第5轮"), std::string::npos) << run.log;
+  EXPECT_EQ(run.log.find("第6轮"), std::string::npos) << run.log;
+  EXPECT_NE(run.log.find("处未通过场景的碰撞检测 (isValid)"), std::string::npos) << run.log;
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPlanners, SplineRoad, ::testing::Values("cubic_spline", "quintic_spline"));

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "bramlock_arm_planning_core/planner/arm_dynamics.h"
+#include "bramlock_arm_planning_core/planner/cubic_spline_trajectory.h"
+#include "bramlock_arm_planning_core/planner/quintic_spline_trajectory.h"
 #include "bramlock_arm_planning_core/planner/waypoint_constraints.h"
 #include "test_support.h"
 
@@ -84,6 +86,22 @@ inline WaypointConstraints limits(std::vector<double> vmax, std::vector<double> 
   record.amax = std::move(amax);
   record.torque_max = std::move(torque);
   return record;
+}
+
+// The planner of that type ("cubic_spline" or "quintic_spline") on its own, without a dynamics
+// model, timing the path under the same limits at every waypoint as the spline road calls it; its
+// console output is swallowed.
+inline std::vector<TrajectoryData> plannerTrajectory(const std::string& type,
+                                                     const std::vector<std::vector<double>>& path,
+                                                     const std::vector<double>& vmax, const std::vector<double>& amax) {
+  std::unique_ptr<ITrajectoryPlanner> planner;
+  if (type == "cubic_spline") {
+    planner = std::make_unique<CubicSplineTrajectory>();
+  } else {
+    planner = std::make_unique<QuinticSplineTrajectory>();
+  }
+  bramlock_test::OutputCapture quiet;
+  return planner->generateTimeOptimalTrajectory(path, vmax, amax, 0.01, 1000, false, CartesianConstraints()).trajectory;
 }
 
 }  // namespace spline_test

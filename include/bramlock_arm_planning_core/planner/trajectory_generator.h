@@ -1,6 +1,6 @@
 #pragma once
 
-#include <functional>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <utility>
@@ -56,9 +56,18 @@ class BRAMLOCK_EXPORT TrajectoryGenerator {
                                    bool flag);
   // The spline road. Its samples may exceed the velocity and acceleration limits (and tool-speed
   // and torque limits) by the planners' tolerance, 1 %. On 0 every waypoint record and millisecond
-  // sample lies inside the scene's joint bounds: splines overshoot where a joint turns or pauses,
-  // and a trajectory that leaves the bounds fails with -1 and a log line naming the joint, the
-  // time and the excess.
+  // sample lies inside the scene's joint bounds, and the samples pass the scene's
+  // checkSampledMotion. The splines leave the straight segments between the waypoints (which the
+  // path planner checked): where a sample leaves the bounds or fails the scene's check, waypoints
+  // are added on the straight segment around it (and near a turn on the neighbouring one), with
+  // the element-wise tighter limits of the segment's two ends, and the path is timed again, for
+  // at most 5 rounds. Then -1, with a log line naming the time and the check (the joint and the
+  // excess for the bounds); at once for a waypoint outside the bounds or samples without one
+  // value per joint of the scene's group. A trajectory that passes at once is returned as the
+  // planner gave it. The output keeps one record per caller waypoint, in order, as callers pair
+  // records with their waypoints; those of added waypoints are left out, while the first
+  // record's samples run through them. With saveCsv the planner writes the file of the returned
+  // trajectory only (it is timed once more for that).
   // With per-waypoint limits. 0, or -1 with out empty.
   int generateTrajectoryData(Path path, const std::vector<WaypointConstraints>& constraints,
                              std::vector<TrajectoryData>& out, bool saveCsv);
@@ -111,9 +120,25 @@ class BRAMLOCK_EXPORT TrajectoryGenerator {
   bool movesTakeTime(const Path& path, const std::vector<double>& durations) const;
   bool timingInputUsable(const Path& path, const std::vector<double>& durations, const double* limits,
                          const char* name) const;
-  int runSplinePlanner(std::vector<TrajectoryData>& out, const std::function<TrajectoryResult()>& plan);
-  // Every waypoint record and millisecond sample inside bounds_; logs the largest excess otherwise.
-  bool insideJointBounds(const std::vector<TrajectoryData>& trajectory) const;
+  struct Faults;
+  struct WorkingPath;
+  int runSplinePlanner(Path path, const std::vector<WaypointConstraints>& constraints, std::vector<TrajectoryData>& out,
+                       bool saveCsv);
+  TrajectoryResult planSpline(const WorkingPath& working, bool saveCsv);
+  // Plans, adding waypoints while the samples fail the checks; false (with a log line) when the
+  // planner fails or the rounds run out.
+  bool planUntilSamplesPass(WorkingPath& working, TrajectoryResult& result);
+  // What the trajectory fails: bounds first, then the scene's check of its samples.
+  Faults faultsOf(const std::vector<TrajectoryData>& trajectory);
+  bool samplesFitScene(const std::vector<TrajectoryData>& samples, Faults& faults) const;
+  void findBoundFaults(const std::vector<TrajectoryData>& trajectory, Faults& faults) const;
+  void findCollisionFaults(const std::vector<TrajectoryData>& trajectory, Faults& faults);
+  static std::size_t firstSampleAfterSegment(const std::vector<TrajectoryData>& trajectory, std::size_t segment,
+                                             std::size_t from);
+  int addWaypoints(WorkingPath& working, const Faults& faults) const;
+  bool addWaypoint(WorkingPath& working, std::size_t segment, double fraction) const;
+  static std::vector<TrajectoryData> callerRecords(std::vector<TrajectoryData> trajectory,
+                                                   const std::vector<bool>& added);
   void loadDynamicsModel();
 
   PlanSceneInterface* scene_;
