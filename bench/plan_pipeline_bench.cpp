@@ -84,6 +84,9 @@ class CheckTimingScene : public PlanSceneInterface {
     return timed([&] { return scene_->checkMotionSimplify(from, to); });
   }
   double getMaximumExtent() override { return scene_->getMaximumExtent(); }
+  bool checkSampledMotion(const std::vector<std::vector<double>>& samples, std::size_t* failing_index) override {
+    return scene_->checkSampledMotion(samples, failing_index);
+  }
 
  private:
   template <typename Check>

@@ -116,6 +116,9 @@ class BorrowedScene : public PlanSceneInterface {
   bool checkMotion(double* from, double* to) override { return scene_.checkMotion(from, to); }
   bool checkMotionSimplify(double* from, double* to) override { return scene_.checkMotionSimplify(from, to); }
   double getMaximumExtent() override { return scene_.getMaximumExtent(); }
+  bool checkSampledMotion(const std::vector<std::vector<double>>& samples, std::size_t* failing_index) override {
+    return scene_.checkSampledMotion(samples, failing_index);
+  }
 
  private:
   PlanSceneInterface& scene_;

@@ -199,8 +199,9 @@ SweepSums expectOnlyInsideSuccesses(const char* type, unsigned first, unsigned l
 // The successes of seeds 1 to 20 in the middle lay inside the bounds when trajectories leaving them
 // still succeeded, and their samples pass the scene's check: they stay as they were. Those of seeds
 // 1 to 64 near a bound (of which 3 cubic and 14 quintic ones left the bounds, 61 and 50 succeeding
-// then) were recorded anew once samples had to pass the scene's check too: these waypoints are
-// drawn without asking the scene, and about half of the paths now fail there.
+// then) were recorded anew once samples had to pass the scene's check too (tested at the scene's
+// motion-check step): these waypoints are drawn without asking the scene, and about half of the
+// paths now fail there.
 struct Recorded {
   SweepSums near_bound;
   SweepSums middle;
@@ -208,8 +209,8 @@ struct Recorded {
 
 Recorded recorded(const std::string& type) {
   if (type == "cubic_spline")
-    return {{31, 124.53392624361365, 26523.604096430863}, {20, 42.779458109167507, 2065.7381628784774}};
-  return {{31, 128.58036272223728, 27334.023651739146}, {20, 42.255456700419117, 1051.5258677155252}};
+    return {{31, 124.53415744901386, 26521.896286212184}, {20, 42.779458109167507, 2065.7381628784774}};
+  return {{31, 128.5796747108796, 27332.067755185395}, {20, 42.255456700419117, 1051.5258677155252}};
 }
 
 void expectSums(const SweepSums& sums, const SweepSums& expected) {
