@@ -49,7 +49,7 @@ function(expect_planned name summary status)
     set(expected 1)
     message(STATUS "${name}: the TOPP-RA trajectory met an obstacle, and the summary says so")
   else()
-    expect_line(${name} "${summary}" "\n +TOPP-RA: every sample checked for collisions \\([1-9][0-9]* samples, at most 1 ms and 0.002 rad apart\\)\n")
+    expect_line(${name} "${summary}" "\n +TOPP-RA: samples passed the scene's collision check \\([1-9][0-9]* samples, at most 1 ms and 0.002 rad apart\\)\n")
     expect_line(${name} "${summary}" "status: +ok")
     set(expected 0)
   endif()
@@ -81,7 +81,7 @@ foreach(pattern
     "CSV: +(written to /home/bramlock/trajectory/trajectory_[0-9_]+\\.csv|not written: /home/bramlock/trajectory/ [^\n]+)"
     "TOPP-RA: +[0-9]+\\.[0-9]+ s \\(100 stages, computed in [0-9.]+ ms\\)(; in collision at [0-9.]+ s)?\n"
     "checks: +planned path: passed the scene's motion checks \\(isValid on every waypoint, checkMotion on every segment\\)\n"
-    "\n +cubic spline: every sample within the joint bounds; not checked for collisions\n"
+    "\n +cubic spline: samples within the joint bounds and passed the scene's collision check\n"
     "library output: +[^\n]*demo_arm.log")
   expect_line(demo_arm "${demo_summary}" "${pattern}")
 endforeach()

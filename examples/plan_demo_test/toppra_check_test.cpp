@@ -85,8 +85,8 @@ TEST(PlanDemoToppraCheck, EverySampleOfAFreeTrajectoryIsCheckedCloseToTheNext) {
   }
   EXPECT_NEAR(scene.checked.back()[0], kPath.back()[0], 1e-9);
   ASSERT_EQ(checks.size(), 1u);
-  EXPECT_EQ(checks[0].rfind("TOPP-RA: every sample checked for collisions (" + std::to_string(scene.checked.size()) +
-                                " samples, at most 1 ms and 0.002 rad apart)",
+  EXPECT_EQ(checks[0].rfind("TOPP-RA: samples passed the scene's collision check (" +
+                                std::to_string(scene.checked.size()) + " samples, at most 1 ms and 0.002 rad apart)",
                             0),
             0u)
       << checks[0];
