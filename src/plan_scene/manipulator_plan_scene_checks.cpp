@@ -362,7 +362,8 @@ bool ManipulatorPlanScene::samplesPass(const std::vector<std::vector<double>>& s
   for (std::size_t k = 1; k < samples.size(); ++k) {
     failing = k;
     if (samples[k].size() != width || !expandToGroupLayout(samples[k].data(), current)) return false;
-    double moved = sweepBound(previous, current);
+    // Samples lie close together: the radii over all poses cost no poses per sample.
+    double moved = motionSweep().bound(previous.data(), current.data());
     if (travelled + moved > step) {
       if (anchor != k - 1 && !sampleValid(samples[k - 1])) {
         failing = k - 1;

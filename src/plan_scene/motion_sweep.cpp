@@ -266,6 +266,15 @@ double MotionSweep::bound(const double* from, const double* to, const moveit::co
   return sum;
 }
 
+double MotionSweep::bound(const double* from, const double* to) const {
+  double sum = 0.0;
+  for (const Term& term : terms_) {
+    const double change = std::abs(to[term.variable] - from[term.variable]);
+    if (change > 0.0) sum += term.radius * change;
+  }
+  return sum;
+}
+
 double paddedClearance(const std::shared_ptr<const shapes::Shape>& shape, double scale, double padding) {
   double clearance = 0.0;
   switch (shape->type) {

@@ -46,6 +46,8 @@ class MotionSweep {
   // when some geometry can move without bound (a planar or floating joint
   // downstream).
   double bound(const double* from, const double* to, const moveit::core::RobotState& at_from) const;
+  // The same with the radii over all poses: looser, but it needs no poses.
+  double bound(const double* from, const double* to) const;
 
  private:
   struct Term {
