@@ -444,7 +444,8 @@ TEST(SceneMotionSpacing, SampledMotionsAreTestedWithinHalfAStep) {
 
   // Unusable samples fail at their index.
   setOctree(*scene, {octomap::point3d(5.0f, 5.0f, 5.0f)});
-  for (const Joints& bad : {Joints{0.0, 0.0, kNaN, 0.0, 0.0, 0.0}, Joints(5, 0.0), Joints(7, 0.0)}) {
+  for (const Joints& bad : {Joints{0.0, 0.0, kNaN, 0.0, 0.0, 0.0}, Joints{0.0, -kInf, 0.0, 0.0, 0.0, 0.0},
+                            Joints{1e300, 0.0, 0.0, 0.0, 0.0, 0.0}, Joints(5, 0.0), Joints(7, 0.0)}) {
     std::vector<Joints> with_bad = samples;
     with_bad[100] = bad;
     EXPECT_FALSE(scene->checkSampledMotion(with_bad, &failing));
