@@ -340,11 +340,6 @@ bool ManipulatorPlanScene::checkSampledMotion(const std::vector<std::vector<doub
   return passed;
 }
 
-bool ManipulatorPlanScene::sampleValid(const std::vector<double>& sample) {
-  std::vector<double> state = sample;
-  return isValid(state.data());
-}
-
 // Walks the samples summing the sweep bound from the last tested one, and
 // tests the sample before the one that would take the sum past the step.
 bool ManipulatorPlanScene::samplesPass(const std::vector<std::vector<double>>& samples, std::size_t& failing) {
@@ -353,7 +348,7 @@ bool ManipulatorPlanScene::samplesPass(const std::vector<std::vector<double>>& s
   const std::size_t width = planned_group_->getActiveVariableCount();
   std::vector<double> previous(planned_group_->getVariableCount(), 0.0);
   std::vector<double> current = previous;
-  if (samples[0].size() != width || !expandToGroupLayout(samples[0].data(), previous) || !sampleValid(samples[0])) {
+  if (samples[0].size() != width || !expandToGroupLayout(samples[0].data(), previous) || !isValid(samples[0])) {
     return false;
   }
   const double step = motionSpacing(CheckRoad::kPlanning).step;
@@ -365,7 +360,7 @@ bool ManipulatorPlanScene::samplesPass(const std::vector<std::vector<double>>& s
     // Samples lie close together: the radii over all poses cost no poses per sample.
     double moved = motionSweep().bound(previous.data(), current.data());
     if (travelled + moved > step) {
-      if (anchor != k - 1 && !sampleValid(samples[k - 1])) {
+      if (anchor != k - 1 && !isValid(samples[k - 1])) {
         failing = k - 1;
         return false;
       }
@@ -383,7 +378,7 @@ bool ManipulatorPlanScene::samplesPass(const std::vector<std::vector<double>>& s
     previous.swap(current);
   }
   failing = samples.size() - 1;
-  return anchor == samples.size() - 1 || sampleValid(samples.back());
+  return anchor == samples.size() - 1 || isValid(samples.back());
 }
 
 int ManipulatorPlanScene::updateWorldOctomap(std::shared_ptr<const octomap::OcTree> tree) {

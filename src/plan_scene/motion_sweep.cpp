@@ -251,17 +251,18 @@ double MotionSweep::bound(const double* from, const double* to, const moveit::co
   for (std::size_t i = terms_.size(); i-- > 0;) {
     const Term& term = terms_[i];
     if (!std::isfinite(term.radius)) return kUnbounded;
-    if (term.axis.isZero()) {
-      radius[i] = term.radius;
-    } else {
+    const double change = std::abs(to[term.variable] - from[term.variable]);
+    // A joint that does not move adds nothing, here or to the joints before it.
+    radius[i] = term.radius;
+    if (change == 0.0) continue;
+    if (!term.axis.isZero()) {
       double carried_away = 0.0;
       for (const std::size_t k : term.downstream) {
         carried_away += radius[k] * std::abs(to[terms_[k].variable] - from[terms_[k].variable]);
       }
       radius[i] = std::min(term.radius, radiusAt(term, at_from) + carried_away);
     }
-    const double change = std::abs(to[term.variable] - from[term.variable]);
-    if (change > 0.0) sum += radius[i] * change;
+    sum += radius[i] * change;
   }
   return sum;
 }

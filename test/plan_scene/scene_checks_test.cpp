@@ -371,14 +371,14 @@ TEST(SceneMotionSpacing, TestedStatesLieWithinTheStatedStep) {
 // tested only the middle and the end.
 TEST(SceneMotionSpacing, AThinObstacleBetweenTheOldSpacingsStatesStopsTheMotion) {
   auto scene = makeRecordingScene(0.0);
-  const Joints from = {-0.2, 0.4, 0.6, 0.0, 0.5, 0.0};
+  Joints from = {-0.2, 0.4, 0.6, 0.0, 0.5, 0.0};
   Joints to = from;
   to[0] += 1.5 * scene->getMaximumExtent() * 0.005;
   const auto voxel = voxelTouchedOnlyAt(*scene, lerp(from, to, 0.25), {from, lerp(from, to, 0.5), to});
   ASSERT_TRUE(voxel.has_value());
   setOctree(*scene, {*voxel});
-  EXPECT_FALSE(scene->checkMotion(const_cast<double*>(from.data()), to.data()));
-  EXPECT_FALSE(scene->checkMotionSimplify(const_cast<double*>(from.data()), to.data()));
+  EXPECT_FALSE(scene->checkMotion(from.data(), to.data()));
+  EXPECT_FALSE(scene->checkMotionSimplify(from.data(), to.data()));
 }
 
 // A wrist that turns without end moves through the values between, as the

@@ -345,7 +345,6 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   // The same over a straight motion, as evenly spaced states need it.
   double straightSweep(const std::vector<double>& from, const std::vector<double>& to);
   bool samplesPass(const std::vector<std::vector<double>>& samples, std::size_t& failing);
-  bool sampleValid(const std::vector<double>& sample);
   // The state at segment k of n in motion_scratch_ (group layout) and
   // planned_input_state_ (planner layout).
   void interpolateSegment(unsigned int k, unsigned int segments);
