@@ -22,6 +22,7 @@
 #include "checked_states.h"
 #include "collision_detection_fcl/link_tree_batch.h"
 #include "motion_sweep.h"
+#include "padded_clearance.h"
 
 namespace {
 

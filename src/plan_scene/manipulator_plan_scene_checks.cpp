@@ -23,6 +23,7 @@
 #include "checked_states.h"
 #include "common/value_checks.h"
 #include "motion_sweep.h"
+#include "padded_clearance.h"
 
 namespace {
 

@@ -1,0 +1,95 @@
+#include "padded_clearance.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include <fcl/fcl.h>
+#include <geometric_shapes/shapes.h>
+
+namespace bramlock {
+namespace internal {
+namespace {
+
+std::shared_ptr<fcl::BVHModel<fcl::OBBRSSd>> meshModel(const shapes::Mesh& mesh) {
+  std::vector<fcl::Vector3d> vertices;
+  vertices.reserve(mesh.vertex_count);
+  for (unsigned int i = 0; i < mesh.vertex_count; ++i) {
+    vertices.emplace_back(mesh.vertices[3 * i], mesh.vertices[3 * i + 1], mesh.vertices[3 * i + 2]);
+  }
+  std::vector<fcl::Triangle> triangles;
+  triangles.reserve(mesh.triangle_count);
+  for (unsigned int i = 0; i < mesh.triangle_count; ++i) {
+    triangles.emplace_back(mesh.triangles[3 * i], mesh.triangles[3 * i + 1], mesh.triangles[3 * i + 2]);
+  }
+  auto model = std::make_shared<fcl::BVHModel<fcl::OBBRSSd>>();
+  model->beginModel();
+  model->addSubModel(vertices, triangles);
+  model->endModel();
+  return model;
+}
+
+// Meshes are padded by moving each vertex away from the vertices' centroid,
+// not along the surface normal: where the surface runs along that direction it
+// hardly moves, and on concave meshes the padded surface can cross the mesh.
+// The gap between the two surfaces is what the padding really keeps.
+double meshClearance(const shapes::Mesh& mesh, double scale, double padding) {
+  if (mesh.triangle_count == 0 || !(scale >= 1.0) || !(padding >= 0.0)) return 0.0;
+  std::unique_ptr<shapes::Mesh> padded(mesh.clone());
+  padded->scaleAndPadd(scale, padding);
+  fcl::CollisionObjectd original(meshModel(mesh));
+  fcl::CollisionObjectd grown(meshModel(*padded));
+  fcl::CollisionRequestd collision_request;
+  fcl::CollisionResultd collision_result;
+  if (fcl::collide(&original, &grown, collision_request, collision_result) > 0) return 0.0;
+  fcl::DistanceRequestd distance_request;
+  fcl::DistanceResultd distance_result;
+  return std::max(0.0, fcl::distance(&original, &grown, distance_request, distance_result));
+}
+
+}  // namespace
+
+double paddedClearance(const std::shared_ptr<const shapes::Shape>& shape, double scale, double padding) {
+  double clearance = 0.0;
+  switch (shape->type) {
+    case shapes::MESH:
+      return meshClearance(static_cast<const shapes::Mesh&>(*shape), scale, padding);
+    case shapes::BOX: {
+      const double* size = static_cast<const shapes::Box&>(*shape).size;
+      clearance = 0.5 * std::min({(scale - 1.0) * size[0], (scale - 1.0) * size[1], (scale - 1.0) * size[2]}) + padding;
+      break;
+    }
+    case shapes::SPHERE:
+      clearance = (scale - 1.0) * static_cast<const shapes::Sphere&>(*shape).radius + padding;
+      break;
+    case shapes::CYLINDER: {
+      const auto& cylinder = static_cast<const shapes::Cylinder&>(*shape);
+      clearance = std::min((scale - 1.0) * cylinder.radius, 0.5 * (scale - 1.0) * cylinder.length) + padding;
+      break;
+    }
+    default:
+      return 0.0;
+  }
+  return std::isfinite(clearance) ? std::max(0.0, clearance) : 0.0;
+}
+
+double PaddedClearances::of(const std::shared_ptr<const shapes::Shape>& shape, double scale, double padding) {
+  const auto key = std::make_tuple(shape.get(), scale, padding);
+  const auto known = known_.find(key);
+  if (known != known_.end()) return known->second;
+  return known_[key] = paddedClearance(shape, scale, padding);
+}
+
+double attachedClearance(const shapes::Shape& padded_shape, double padding) {
+  switch (padded_shape.type) {
+    case shapes::BOX:
+    case shapes::SPHERE:
+    case shapes::CYLINDER:
+      return std::max(0.0, padding);
+    default:
+      return 0.0;
+  }
+}
+
+}  // namespace internal
+}  // namespace bramlock
