@@ -6,6 +6,7 @@
 #include <iostream>
 #include <limits>
 #include <optional>
+#include <set>
 #include <utility>
 
 #include <geometric_shapes/shapes.h>
@@ -122,7 +123,7 @@ bramlock::internal::MotionSweep& ManipulatorPlanScene::motionSweep() {
 
 // The least clearance over the geometry a motion of the group moves: link
 // shapes with the padding and scale of the road's world checker, attached
-// bodies with their own padding.
+// bodies on any moved link with their own padding.
 double ManipulatorPlanScene::roadClearance(CheckRoad road) {
   const collision_detection::CollisionRobotFCL& checker =
       road == CheckRoad::kPlanning ? *collision_robot_ : *collision_robot_gripper_;
@@ -136,8 +137,11 @@ double ManipulatorPlanScene::roadClearance(CheckRoad road) {
     }
   }
   std::vector<const moveit::core::AttachedBody*> bodies;
-  robot_state_->getAttachedBodies(bodies, planned_group_);
+  robot_state_->getAttachedBodies(bodies);
+  const std::set<const moveit::core::LinkModel*>& moved_links = planned_group_->getUpdatedLinkModelsSet();
   for (const moveit::core::AttachedBody* body : bodies) {
+    // A body on a link the group moves but does not list (a tool link, a finger) moves as much.
+    if (!moved_links.count(body->getAttachedLink())) continue;
     for (const auto& shape : body->getShapes()) {
       clearance = std::min(clearance, bramlock::internal::attachedClearance(*shape, body->getPadding()));
     }
@@ -148,7 +152,7 @@ double ManipulatorPlanScene::roadClearance(CheckRoad road) {
 double ManipulatorPlanScene::sweepBound(const std::vector<double>& from, const std::vector<double>& to) {
   transform_state_->setJointGroupPositions(planned_group_, from.data());
   transform_state_->updateLinkTransforms();
-  return motionSweep().bound(from.data(), to.data(), *transform_state_);
+  return motionSweep().boundFromPose(from.data(), to.data(), *transform_state_);
 }
 
 // Cut into pieces, each bounded from the pose where it starts (where the
@@ -359,7 +363,7 @@ bool ManipulatorPlanScene::samplesPass(const std::vector<std::vector<double>>& s
     failing = k;
     if (samples[k].size() != width || !expandToGroupLayout(samples[k].data(), current)) return false;
     // Samples lie close together: the radii over all poses cost no poses per sample.
-    double moved = motionSweep().bound(previous.data(), current.data());
+    double moved = motionSweep().boundOverAllPoses(previous.data(), current.data());
     if (travelled + moved > step) {
       if (anchor != k - 1 && !isValid(samples[k - 1])) {
         failing = k - 1;

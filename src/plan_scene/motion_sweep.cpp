@@ -173,33 +173,43 @@ MotionSweep::MotionSweep(const moveit::core::RobotModel& model, const moveit::co
     if (joint->getVariableCount() != 1) continue;
     const int variable = group.getVariableGroupIndex(joint->getVariableNames().front());
     if (variable < 0) continue;
-    Term term{
-        static_cast<std::size_t>(variable), kUnbounded, joint->getChildLinkModel(), Eigen::Vector3d::Zero(), {}, {}};
+    JointSweep sweep{static_cast<std::size_t>(variable),
+                     joint->getType() == JointModel::PRISMATIC,
+                     kUnbounded,
+                     joint->getChildLinkModel(),
+                     Eigen::Vector3d::Zero(),
+                     {},
+                     {}};
     if (joint->getType() == JointModel::REVOLUTE) {
-      term.axis = static_cast<const moveit::core::RevoluteJointModel*>(joint)->getAxis().normalized();
-      term.radius = reach.aroundAxis(*term.child, term.axis);
-    } else if (joint->getType() == JointModel::PRISMATIC) {
-      term.radius = 1.0;
+      sweep.axis = static_cast<const moveit::core::RevoluteJointModel*>(joint)->getAxis().normalized();
+      sweep.radius_over_all_poses = reach.aroundAxis(*sweep.child, sweep.axis);
     }
-    for (const LinkModel* link : joint->getDescendantLinkModels()) {
-      if (box_of[link->getLinkIndex()] != kNoBox) term.carried.push_back(box_of[link->getLinkIndex()]);
-    }
-    terms_.push_back(std::move(term));
+    // The joint moves its own child link too, which the model's descendants leave out.
+    const auto carry = [&](const LinkModel* link) {
+      if (box_of[link->getLinkIndex()] != kNoBox) sweep.carried_boxes.push_back(box_of[link->getLinkIndex()]);
+    };
+    carry(sweep.child);
+    for (const LinkModel* link : joint->getDescendantLinkModels()) carry(link);
+    sweeps_.push_back(std::move(sweep));
   }
   // Group joints come parents first; a joint is beyond another when its child link is carried by it.
-  for (std::size_t i = 0; i < terms_.size(); ++i) {
-    for (std::size_t k = i + 1; k < terms_.size(); ++k) {
-      if (isDescendant(*terms_[k].child, *terms_[i].child)) terms_[i].downstream.push_back(k);
+  for (std::size_t i = 0; i < sweeps_.size(); ++i) {
+    for (std::size_t k = i + 1; k < sweeps_.size(); ++k) {
+      if (isDescendant(*sweeps_[k].child, *sweeps_[i].child)) sweeps_[i].joints_beyond.push_back(k);
     }
   }
 }
 
-double MotionSweep::radiusAt(const Term& term, const moveit::core::RobotState& state) const {
-  const Eigen::Isometry3d& child = state.getGlobalLinkTransform(term.child);
+double MotionSweep::reachPerUnit(const JointSweep& sweep) {
+  return sweep.prismatic ? 1.0 : sweep.radius_over_all_poses;
+}
+
+double MotionSweep::radiusAt(const JointSweep& sweep, const moveit::core::RobotState& state) const {
+  const Eigen::Isometry3d& child = state.getGlobalLinkTransform(sweep.child);
   const Eigen::Vector3d origin = child.translation();
-  const Eigen::Vector3d axis = child.linear() * term.axis;
+  const Eigen::Vector3d axis = child.linear() * sweep.axis;
   double radius = 0.0;
-  for (const std::size_t index : term.carried) {
+  for (const std::size_t index : sweep.carried_boxes) {
     const LinkBox& box = boxes_[index];
     const Eigen::Isometry3d& pose = state.getGlobalLinkTransform(box.link);
     for (const Eigen::Vector3d& corner : box.corners)
@@ -208,33 +218,33 @@ double MotionSweep::radiusAt(const Term& term, const moveit::core::RobotState& s
   return radius;
 }
 
-double MotionSweep::bound(const double* from, const double* to, const moveit::core::RobotState& at_from) const {
-  std::vector<double> radius(terms_.size());
+double MotionSweep::boundFromPose(const double* from, const double* to, const moveit::core::RobotState& at_from) const {
+  std::vector<double> reach(sweeps_.size());
   double sum = 0.0;
-  for (std::size_t i = terms_.size(); i-- > 0;) {
-    const Term& term = terms_[i];
-    if (!std::isfinite(term.radius)) return kUnbounded;
-    const double change = std::abs(to[term.variable] - from[term.variable]);
+  for (std::size_t i = sweeps_.size(); i-- > 0;) {
+    const JointSweep& sweep = sweeps_[i];
+    reach[i] = reachPerUnit(sweep);
+    if (!std::isfinite(reach[i])) return kUnbounded;
+    const double change = std::abs(to[sweep.variable] - from[sweep.variable]);
     // A joint that does not move adds nothing, here or to the joints before it.
-    radius[i] = term.radius;
     if (change == 0.0) continue;
-    if (!term.axis.isZero()) {
+    if (!sweep.prismatic) {
       double carried_away = 0.0;
-      for (const std::size_t k : term.downstream) {
-        carried_away += radius[k] * std::abs(to[terms_[k].variable] - from[terms_[k].variable]);
+      for (const std::size_t k : sweep.joints_beyond) {
+        carried_away += reach[k] * std::abs(to[sweeps_[k].variable] - from[sweeps_[k].variable]);
       }
-      radius[i] = std::min(term.radius, radiusAt(term, at_from) + carried_away);
+      reach[i] = std::min(reach[i], radiusAt(sweep, at_from) + carried_away);
     }
-    sum += radius[i] * change;
+    sum += reach[i] * change;
   }
   return sum;
 }
 
-double MotionSweep::bound(const double* from, const double* to) const {
+double MotionSweep::boundOverAllPoses(const double* from, const double* to) const {
   double sum = 0.0;
-  for (const Term& term : terms_) {
-    const double change = std::abs(to[term.variable] - from[term.variable]);
-    if (change > 0.0) sum += term.radius * change;
+  for (const JointSweep& sweep : sweeps_) {
+    const double change = std::abs(to[sweep.variable] - from[sweep.variable]);
+    if (change > 0.0) sum += reachPerUnit(sweep) * change;
   }
   return sum;
 }

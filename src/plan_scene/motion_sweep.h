@@ -39,27 +39,34 @@ class MotionSweep {
   // during the motion, and never above the radius over all poses. Not finite
   // when some geometry can move without bound (a planar or floating joint
   // downstream).
-  double bound(const double* from, const double* to, const moveit::core::RobotState& at_from) const;
+  double boundFromPose(const double* from, const double* to, const moveit::core::RobotState& at_from) const;
   // The same with the radii over all poses: looser, but it needs no poses.
-  double bound(const double* from, const double* to) const;
+  double boundOverAllPoses(const double* from, const double* to) const;
 
  private:
-  struct Term {
+  // What one group joint moves: its child link, everything beyond it and
+  // the bodies attached to any of those links.
+  struct JointSweep {
     std::size_t variable;  // in the group's layout
-    double radius;         // over all poses: metres per radian, 1 for a prismatic joint
+    bool prismatic;        // every point it carries moves by its change
+    // Revolute: the largest distance from the axis of anything it carries, over
+    // all poses (metres per radian); infinite where that has no bound.
+    double radius_over_all_poses;
     const moveit::core::LinkModel* child;
-    Eigen::Vector3d axis;                 // in the child's frame; zero for a prismatic joint
-    std::vector<std::size_t> carried;     // boxes of the geometry beyond the joint
-    std::vector<std::size_t> downstream;  // terms of the joints beyond it
+    Eigen::Vector3d axis;                    // revolute: unit vector in the child's frame
+    std::vector<std::size_t> carried_boxes;  // the child link's box and the boxes beyond it
+    std::vector<std::size_t> joints_beyond;  // indices into sweeps_
   };
   // A link's geometry (its shapes and attached bodies) inside the corners of a box in its frame.
   struct LinkBox {
     const moveit::core::LinkModel* link;
     std::array<Eigen::Vector3d, 8> corners;
   };
-  double radiusAt(const Term& term, const moveit::core::RobotState& state) const;
+  // Metres moved per unit change of the joint, over all poses.
+  static double reachPerUnit(const JointSweep& sweep);
+  double radiusAt(const JointSweep& sweep, const moveit::core::RobotState& state) const;
 
-  std::vector<Term> terms_;
+  std::vector<JointSweep> sweeps_;
   std::vector<LinkBox> boxes_;
 };
 
