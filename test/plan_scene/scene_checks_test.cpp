@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <deque>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -57,6 +59,15 @@ std::unique_ptr<RecordingScene> makeRecordingScene(double robot_padding = bramlo
   auto table = bramlock_test::sceneArmMdhTable();
   return std::make_unique<RecordingScene>(bramlock_test::sceneArmDirectory(), urdf, "scene_arm.srdf", "arm",
                                           robot_padding, 1.0, "gripper_link", table,
+                                          bramlock_test::sceneArmAccelerationLimits());
+}
+
+// The published RM65, whose last moving link (Link6) carries its own mesh and no fixed child link.
+std::unique_ptr<RecordingScene> makeRecordingRm65(double robot_padding) {
+  OutputCapture quiet;
+  auto table = bramlock_test::sceneArmMdhTable();
+  return std::make_unique<RecordingScene>(fixturePath("realman/"), "rm_description/urdf/rm_65.urdf", "rm_65.srdf",
+                                          "arm", robot_padding, 1.0, "Link6", table,
                                           bramlock_test::sceneArmAccelerationLimits());
 }
 
@@ -285,8 +296,38 @@ TEST(SceneChecks, UnboundedExtentsAreRefused) {
 
 namespace {
 
-// Every vertex of the arm's link meshes, placed at the joints.
-std::vector<Eigen::Vector3d> armVertices(ManipulatorPlanScene& scene, const Joints& joints) {
+// A box fixed to a link of the planned group, as attached to the scene.
+struct Tool {
+  std::string link;
+  Eigen::Matrix4d pose;  // in the link's frame
+  std::array<double, 3> size;
+};
+
+void attach(ManipulatorPlanScene& scene, const std::string& id, const Tool& tool,
+            const std::set<std::string>& touch_links) {
+  std::array<double, 3> size = tool.size;
+  ASSERT_EQ(scene.addAttachedCollisionObjectToLink(id, tool.link, touch_links, tool.pose, size.data(), 1.0, 0.0), 0);
+}
+
+// A bar of 0.2 m along x, 1 cm thick, from 2 cm off the link's origin outwards.
+Tool barOn(const std::string& link) {
+  Eigen::Matrix4d pose = Eigen::Matrix4d::Identity();
+  pose(0, 3) = 0.12;
+  return {link, pose, {0.2, 0.01, 0.01}};
+}
+
+// The pose of a link of the planned group at the joints, by the scene's own forward kinematics.
+Eigen::Matrix4d linkPose(ManipulatorPlanScene& scene, Joints joints, const std::string& name) {
+  for (const LinkTransform& record : scene.getLinkTransforms(joints.data())) {
+    if (record.link_name == name) return record.transform;
+  }
+  ADD_FAILURE() << "no link " << name;
+  return Eigen::Matrix4d::Identity();
+}
+
+// Every vertex of the arm's link meshes and every corner of the tools, placed at the joints.
+std::vector<Eigen::Vector3d> armVertices(ManipulatorPlanScene& scene, const Joints& joints,
+                                         const std::vector<Tool>& tools) {
   std::vector<pcl::PolygonMesh> meshes;
   EXPECT_EQ(scene.getLinkPolygonMeshs(joints, meshes), 0);
   std::vector<Eigen::Vector3d> vertices;
@@ -295,13 +336,23 @@ std::vector<Eigen::Vector3d> armVertices(ManipulatorPlanScene& scene, const Join
     pcl::fromPCLPointCloud2(mesh.cloud, cloud);
     for (const pcl::PointXYZ& point : cloud.points) vertices.emplace_back(point.x, point.y, point.z);
   }
+  for (const Tool& tool : tools) {
+    const Eigen::Matrix4d placed = linkPose(scene, joints, tool.link) * tool.pose;
+    for (int corner = 0; corner < 8; ++corner) {
+      const Eigen::Vector4d local(((corner & 1) ? 0.5 : -0.5) * tool.size[0],
+                                  ((corner & 2) ? 0.5 : -0.5) * tool.size[1],
+                                  ((corner & 4) ? 0.5 : -0.5) * tool.size[2], 1.0);
+      vertices.push_back((placed * local).head<3>());
+    }
+  }
   return vertices;
 }
 
 // How far the furthest-moving vertex moves from one state to the other.
-double largestVertexMove(ManipulatorPlanScene& scene, const Joints& a, const Joints& b) {
-  const std::vector<Eigen::Vector3d> first = armVertices(scene, a);
-  const std::vector<Eigen::Vector3d> second = armVertices(scene, b);
+double largestVertexMove(ManipulatorPlanScene& scene, const Joints& a, const Joints& b,
+                         const std::vector<Tool>& tools = {}) {
+  const std::vector<Eigen::Vector3d> first = armVertices(scene, a, tools);
+  const std::vector<Eigen::Vector3d> second = armVertices(scene, b, tools);
   double largest = 0.0;
   for (size_t i = 0; i < first.size(); ++i) largest = std::max(largest, (second[i] - first[i]).norm());
   return largest;
@@ -313,15 +364,16 @@ double motionParameter(const Joints& from, const Joints& to, const Joints& state
   return (state[j] - from[j]) / (to[j] - from[j]);
 }
 
-// A voxel that the arm touches at `touching` but not at any of `clear`, searched around the tool.
+// A voxel that the arm touches at `touching` but not at any of `clear`,
+// searched around a point of `frame` (a pose at `touching`).
 std::optional<octomap::point3d> voxelTouchedOnlyAt(ManipulatorPlanScene& scene, const Joints& touching,
-                                                   const std::vector<Joints>& clear) {
-  const Eigen::Matrix4d tool = scene.getToolEndTransform(touching);
+                                                   const std::vector<Joints>& clear, const Eigen::Matrix4d& frame,
+                                                   const Eigen::Vector3d& around, double resolution) {
   for (double dz = -0.06; dz <= 0.06; dz += 0.01) {
     for (double dx = -0.06; dx <= 0.06; dx += 0.01) {
-      const Eigen::Vector4d at = tool * Eigen::Vector4d(dx, 0.0, dz, 1.0);
+      const Eigen::Vector4d at = frame * Eigen::Vector4d(around.x() + dx, around.y(), around.z() + dz, 1.0);
       const octomap::point3d voxel(at.x(), at.y(), at.z());
-      setOctree(scene, {voxel});
+      quietly([&] { return scene.updateWorldOctomap(octreeWith({voxel}, resolution)); });
       bool others_clear = true;
       for (const Joints& state : clear) others_clear = others_clear && scene.isValid(state);
       if (!scene.isValid(touching) && others_clear) return voxel;
@@ -330,39 +382,107 @@ std::optional<octomap::point3d> voxelTouchedOnlyAt(ManipulatorPlanScene& scene, 
   return std::nullopt;
 }
 
+// The same around the tool, in 2 cm voxels.
+std::optional<octomap::point3d> voxelTouchedOnlyAt(ManipulatorPlanScene& scene, const Joints& touching,
+                                                   const std::vector<Joints>& clear) {
+  return voxelTouchedOnlyAt(scene, touching, clear, scene.getToolEndTransform(touching), Eigen::Vector3d::Zero(), 0.02);
+}
+
 }  // namespace
 
-// Between two states a motion check tests, no vertex of the arm moves further
-// than the step the scene states, and the count never falls below the extent rule.
+// Between two states a motion check tests, no vertex of the arm (nor corner of
+// a tool) moves further than the step the scene states, and the count never
+// falls below the extent rule: on the scene arm, and on the published RM65,
+// bare and with a bar on its last link, whose wrist turns alone in every other motion.
 TEST(SceneMotionSpacing, TestedStatesLieWithinTheStatedStep) {
-  auto scene = makeRecordingScene();
-  const double step = scene->getMotionCheckStep();
-  EXPECT_GE(step, ManipulatorPlanScene::kMinimumMotionCheckStep);
-  EXPECT_GE(scene->getMotionCheckClearance(), 0.0);
-  EXPECT_LE(2.0 * scene->getMotionCheckClearance(), step + 1e-12);
-  const double extent_step = scene->getMaximumExtent() * 0.005;
-  std::mt19937 rng(7);
-  std::uniform_real_distribution<double> unit(-1.0, 1.0);
-  const auto bounds = sceneArmBounds();
-  for (int trial = 0; trial < 12; ++trial) {
-    Joints from(6), to(6);
-    for (size_t j = 0; j < 6; ++j) {
-      from[j] = 0.3 * bounds[j].second * unit(rng);
-      to[j] = std::clamp(from[j] + 0.6 * unit(rng), bounds[j].first, bounds[j].second);
+  struct Case {
+    std::string name;
+    std::unique_ptr<RecordingScene> scene;
+    std::vector<Tool> tools;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"scene arm", makeRecordingScene(), {}});
+  cases.push_back({"rm65", makeRecordingRm65(0.0), {}});
+  cases.push_back({"rm65 with a bar", makeRecordingRm65(0.0), {barOn("Link6")}});
+  attach(*cases.back().scene, "bar", cases.back().tools.front(), {"Link6", "Link5"});
+  for (Case& arm : cases) {
+    RecordingScene& scene = *arm.scene;
+    const double step = scene.getMotionCheckStep();
+    EXPECT_GE(step, ManipulatorPlanScene::kMinimumMotionCheckStep) << arm.name;
+    EXPECT_GE(scene.getMotionCheckClearance(), 0.0) << arm.name;
+    EXPECT_LE(2.0 * scene.getMotionCheckClearance(), step + 1e-12) << arm.name;
+    const double extent_step = scene.getMaximumExtent() * 0.005;
+    std::vector<std::pair<double, double>> bounds;
+    ASSERT_EQ(scene.getPlanSpaceBounds(bounds), 6) << arm.name;
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    int checked = 0;
+    for (int trial = 0; trial < 16; ++trial) {
+      Joints from(6), to(6);
+      for (size_t j = 0; j < 6; ++j) {
+        from[j] = 0.3 * bounds[j].second * unit(rng);
+        const bool moves = trial % 2 == 0 || j >= 4;
+        to[j] = moves ? std::clamp(from[j] + 0.6 * unit(rng), bounds[j].first, bounds[j].second) : from[j];
+      }
+      double distance = 0.0;
+      for (size_t j = 0; j < 6; ++j) distance += std::abs(to[j] - from[j]);
+      EXPECT_GE(scene.validSegmentCount(from.data(), to.data()), std::ceil(distance / extent_step)) << arm.name;
+      scene.visited.clear();
+      if (!scene.checkMotion(from.data(), to.data())) continue;
+      ++checked;
+      std::vector<Joints> tested = scene.visited;
+      tested.push_back(from);
+      std::sort(tested.begin(), tested.end(), [&](const Joints& a, const Joints& b) {
+        return motionParameter(from, to, a) < motionParameter(from, to, b);
+      });
+      for (size_t i = 1; i < tested.size(); ++i) {
+        EXPECT_LE(largestVertexMove(scene, tested[i - 1], tested[i], arm.tools), step + 1e-9)
+            << arm.name << ", trial " << trial;
+      }
     }
-    double distance = 0.0;
-    for (size_t j = 0; j < 6; ++j) distance += std::abs(to[j] - from[j]);
-    EXPECT_GE(scene->validSegmentCount(from.data(), to.data()), std::ceil(distance / extent_step));
-    scene->visited.clear();
-    if (!scene->checkMotion(from.data(), to.data())) continue;
-    std::vector<Joints> tested = scene->visited;
-    tested.push_back(from);
-    std::sort(tested.begin(), tested.end(), [&](const Joints& a, const Joints& b) {
-      return motionParameter(from, to, a) < motionParameter(from, to, b);
-    });
-    for (size_t i = 1; i < tested.size(); ++i) {
-      EXPECT_LE(largestVertexMove(*scene, tested[i - 1], tested[i]), step + 1e-9) << "trial " << trial;
-    }
+    EXPECT_GE(checked, 8) << arm.name;
+  }
+}
+
+// A wrist turn alone carries a bar on the last link past a voxel between the
+// states that the extent rule spaces out: the bar is swept with the link it is on.
+TEST(SceneMotionSpacing, ABarOnTheLastLinkIsSweptAsTheWristTurns) {
+  auto scene = makeRecordingRm65(0.0);
+  attach(*scene, "bar", barOn("Link6"), {"Link6", "Link5"});
+  Joints from = {0.0, 0.3, 0.9, 0.0, 0.6, -0.65};
+  Joints to = from;
+  to[5] = 0.65;
+  const auto extent_segments = static_cast<unsigned int>(std::ceil(1.3 / (scene->getMaximumExtent() * 0.005)));
+  std::vector<Joints> extent_states;
+  for (unsigned int k = 0; k <= extent_segments; ++k)
+    extent_states.push_back(lerp(from, to, double(k) / extent_segments));
+  const Joints between = lerp(from, to, (extent_segments / 2 + 0.5) / extent_segments);
+  const auto voxel = voxelTouchedOnlyAt(*scene, between, extent_states, linkPose(*scene, between, "Link6"),
+                                        Eigen::Vector3d(0.2, 0.0, 0.0), 0.01);
+  ASSERT_TRUE(voxel.has_value());
+  EXPECT_GT(scene->validSegmentCount(from.data(), to.data()), extent_segments);
+  EXPECT_FALSE(scene->checkMotion(from.data(), to.data()));
+  EXPECT_FALSE(scene->checkMotionSimplify(from.data(), to.data()));
+}
+
+// An unpadded body keeps no clearance, so the step falls to its floor,
+// wherever the group moves it: on a link the group lists or not (a finger).
+// A body on a link the group does not move leaves the step as it was.
+TEST(SceneMotionSpacing, UnpaddedBodiesOnEveryLinkTheGroupMovesTakeTheClearance) {
+  auto scene = makeRecordingScene(0.05);
+  const double padded_step = scene->getMotionCheckStep();
+  ASSERT_GT(padded_step, ManipulatorPlanScene::kMinimumMotionCheckStep);
+  const Tool box{"base_link", Eigen::Matrix4d::Identity(), {0.04, 0.04, 0.04}};
+  attach(*scene, "on base", box, {"base_link"});
+  EXPECT_EQ(scene->getMotionCheckStep(), padded_step);
+  for (const std::string link : {"finger_link", "link6"}) {
+    attach(*scene, "tool", {link, Eigen::Matrix4d::Identity(), {0.02, 0.02, 0.02}},
+           {"gripper_link", "finger_link", "finger_mimic_link", "link6"});
+    EXPECT_EQ(scene->getMotionCheckClearance(), 0.0) << link;
+    EXPECT_EQ(scene->getMotionCheckStep(), ManipulatorPlanScene::kMinimumMotionCheckStep) << link;
+    EXPECT_EQ(scene->getMotionCheckClearance(true), 0.0) << link;
+    scene->removeAttachedCollisionObjectFromLink("tool");
+    EXPECT_EQ(scene->getMotionCheckStep(), padded_step) << link;
   }
 }
 
