@@ -173,20 +173,22 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   // non-finite input.
   unsigned int validSegmentCount(double* from, double* to);
 
-  // What a passed motion check promises. Between two states a check tests, no point of the
-  // arm's collision geometry (link shapes, attached bodies) moves more than the step (metres),
-  // by a bound: per joint, the largest distance from its axis of all geometry it carries (in
-  // the pose where the motion starts, plus what the joints beyond can carry it away during the
-  // motion, at most the largest over all poses), times its change, summed over the joints.
-  // The clearance is how far the padded geometry that the road's world check tests keeps any
-  // obstacle from the unpadded arm's moving parts: meshes are padded by moving their vertices
-  // away from the vertices' centroid, which keeps the gap between the two surfaces (often next
-  // to nothing on concave meshes), primitives and attached boxes keep their padding. The step
-  // is twice the clearance, but at least kMinimumMotionCheckStep, so a motion that passes keeps
-  // the unpadded arm out of the obstacles the state check sees, or lets it reach at most
-  // step / 2 - clearance into one. Self checks are unpadded: two links can come step / 2 into
-  // each other between tested states. The simplify road's figures with `simplify` true; 0
-  // without a planned group.
+  // What a passed motion check promises. Between two states a check tests, no point of the arm's
+  // collision geometry (link shapes, attached bodies) moves more than the step (metres), by a bound:
+  // per joint, the largest distance from its axis of all geometry it carries (its child link, the
+  // links beyond it and the bodies attached to any of them; in the pose where the motion starts,
+  // plus what the joints beyond can carry it away during the motion, at most the largest over all
+  // poses), times its change, summed over the joints. The clearance is how far the padded geometry
+  // that the road's world check tests keeps any obstacle from the unpadded arm's moving parts (every
+  // link the group moves, with the bodies attached to it, listed in the group or not): meshes are
+  // padded by moving their vertices away from the vertices' centroid, which keeps the gap between
+  // the two surfaces (often next to nothing on concave meshes), primitives and attached boxes keep
+  // their padding. The step is twice the clearance, but at least kMinimumMotionCheckStep, so a
+  // motion that passes keeps the unpadded arm out of the obstacles the state check sees, or lets it
+  // reach at most step / 2 - clearance into one; an obstacle wholly inside a link's padded copy is
+  // not seen at all, while the unpadded link may already reach into it. Self checks are unpadded:
+  // two links can come step / 2 into each other between tested states. The simplify road's figures
+  // with `simplify` true; 0 without a planned group.
   static constexpr double kMinimumMotionCheckStep = 0.01;
   double getMotionCheckStep(bool simplify = false);
   double getMotionCheckClearance(bool simplify = false);
