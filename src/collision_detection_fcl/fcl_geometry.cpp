@@ -266,8 +266,6 @@ class ScaledLinkGeometries {
  public:
   std::shared_ptr<FCLGeometry> find(const shapes::ShapeConstPtr& shape, double scale, double padding,
                                     const moveit::core::LinkModel* link, int shape_index) const {
-    const auto entry = entries_.find(Key{shape, scale, padding});
-    if (entry == entries_.end()) return nullptr;
     std::shared_ptr<FCLGeometry> geometry = held(shape, scale, padding);
     if (!geometry) return nullptr;
     const CollisionGeometryData& data = *geometry->geometry_data;

@@ -48,20 +48,8 @@ Tree paddedTree(const std::shared_ptr<const shapes::Shape>& shape, double scale,
   return meshModel(*padded);
 }
 
-// Meshes are padded by moving each vertex away from the vertices' centroid,
-// not along the surface normal: where the surface runs along that direction it
-// hardly moves, and on concave meshes the padded surface can cross the mesh.
-double meshClearance(const std::shared_ptr<const shapes::Shape>& shape, double scale, double padding) {
-  const auto& mesh = static_cast<const shapes::Mesh&>(*shape);
-  if (mesh.triangle_count == 0 || !(scale >= 1.0) || !(padding >= 0.0)) return 0.0;
-  return clearanceBetween(*originalTree(shape), *paddedTree(shape, scale, padding));
-}
-
-}  // namespace
-
-// The gap between the two surfaces is what the padding really keeps. Where
-// they cross, the collision query says so at a small share of a distance
-// query's cost.
+// The gap between the two surfaces, 0 where they cross: a collision query
+// finds a crossing at a small share of a distance query's cost.
 double clearanceBetween(const fcl::CollisionGeometryd& mesh, const fcl::CollisionGeometryd& padded) {
   const fcl::Transform3d same_frame = fcl::Transform3d::Identity();
   fcl::CollisionRequestd collision_request;
@@ -71,6 +59,18 @@ double clearanceBetween(const fcl::CollisionGeometryd& mesh, const fcl::Collisio
   fcl::DistanceResultd distance_result;
   return std::max(0.0, fcl::distance(&mesh, same_frame, &padded, same_frame, distance_request, distance_result));
 }
+
+// Meshes are padded by moving each vertex away from the vertices' centroid,
+// not along the surface normal: where the surface runs along that direction it
+// hardly moves, and on concave meshes the padded surface can cross the mesh.
+// The gap between the two surfaces is what the padding really keeps.
+double meshClearance(const std::shared_ptr<const shapes::Shape>& shape, double scale, double padding) {
+  const auto& mesh = static_cast<const shapes::Mesh&>(*shape);
+  if (mesh.triangle_count == 0 || !(scale >= 1.0) || !(padding >= 0.0)) return 0.0;
+  return clearanceBetween(*originalTree(shape), *paddedTree(shape, scale, padding));
+}
+
+}  // namespace
 
 double paddedClearance(const std::shared_ptr<const shapes::Shape>& shape, double scale, double padding) {
   double clearance = 0.0;

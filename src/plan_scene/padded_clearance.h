@@ -4,8 +4,6 @@
 #include <memory>
 #include <tuple>
 
-#include <fcl/geometry/collision_geometry.h>
-
 namespace shapes {
 class Shape;
 }
@@ -16,11 +14,9 @@ namespace internal {
 // How far the padded and scaled copy that a checker tests keeps every outside
 // point from the shape itself (metres, 0 when it keeps none). A mesh's is
 // measured on the trees that checkers of the calling thread hold for it, when
-// they hold them, else on trees built for the query and dropped after it.
+// they hold them, else on trees built for the query and dropped after it: the
+// answer is the same either way.
 double paddedClearance(const std::shared_ptr<const shapes::Shape>& shape, double scale, double padding);
-// How far the padded copy of a mesh keeps every outside point from the mesh,
-// both trees in the same frame: 0 where the two surfaces cross.
-double clearanceBetween(const fcl::CollisionGeometryd& mesh, const fcl::CollisionGeometryd& padded);
 // paddedClearance remembered per shape, scale and padding: a mesh's costs a
 // collision query between two copies of it, and a distance query where they
 // do not cross. The shapes must outlive the memo.

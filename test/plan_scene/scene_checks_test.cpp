@@ -10,6 +10,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <pcl/PolygonMesh.h>
@@ -459,11 +460,15 @@ TEST(SceneMotionSpacing, SampledMotionsAreTestedWithinHalfAStep) {
 
 namespace {
 
-// The clearance measured on trees built for the query alone.
+// paddedClearance on a thread whose checkers hold no trees, so that it builds
+// its own for the query.
 double clearanceOnFreshTrees(const shapes::ShapeConstPtr& mesh, double scale, double padding) {
-  using namespace bramlock::internal;
-  return clearanceBetween(*buildLinkMeshTree(*linkMeshTreeInput(mesh, 1.0, 0.0)),
-                          *buildLinkMeshTree(*linkMeshTreeInput(mesh, scale, padding)));
+  double clearance = -1.0;
+  std::thread([&] {
+    EXPECT_FALSE(bramlock::internal::heldPlainLinkTree(mesh));
+    clearance = bramlock::internal::paddedClearance(mesh, scale, padding);
+  }).join();
+  return clearance;
 }
 
 }  // namespace
