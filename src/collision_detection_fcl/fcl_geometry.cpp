@@ -266,13 +266,17 @@ class ScaledLinkGeometries {
  public:
   std::shared_ptr<FCLGeometry> find(const shapes::ShapeConstPtr& shape, double scale, double padding,
                                     const moveit::core::LinkModel* link, int shape_index) const {
-    const auto entry = entries_.find(Key{shape, scale, padding});
-    if (entry == entries_.end()) return nullptr;
-    std::shared_ptr<FCLGeometry> geometry = entry->second.lock();
+    std::shared_ptr<FCLGeometry> geometry = held(shape, scale, padding);
     if (!geometry) return nullptr;
     const CollisionGeometryData& data = *geometry->geometry_data;
     const bool same_owner = data.owner_type == LINK && data.owner == link && data.shape_index == shape_index;
     return same_owner ? geometry : nullptr;
+  }
+
+  // Whoever it was built for.
+  std::shared_ptr<FCLGeometry> held(const shapes::ShapeConstPtr& shape, double scale, double padding) const {
+    const auto entry = entries_.find(Key{shape, scale, padding});
+    return entry == entries_.end() ? nullptr : entry->second.lock();
   }
 
   void remember(const shapes::ShapeConstPtr& shape, double scale, double padding,
@@ -407,6 +411,20 @@ std::shared_ptr<fcl::CollisionGeometryd> buildLinkMeshTree(const MeshTreeInput& 
   if (!finished) return nullptr;
   tree->computeLocalAABB();
   return tree;
+}
+
+std::shared_ptr<const fcl::CollisionGeometryd> heldScaledLinkTree(const shapes::ShapeConstPtr& shape, double scale,
+                                                                  double padding) {
+  if (!shape || isPlainScaling(scale, padding)) return nullptr;
+  const std::shared_ptr<collision_detection::FCLGeometry> geometry =
+      collision_detection::scaledLinkGeometries().held(shape, scale, padding);
+  return geometry ? geometry->geometry : nullptr;
+}
+
+std::shared_ptr<const fcl::CollisionGeometryd> heldPlainLinkTree(const shapes::ShapeConstPtr& shape) {
+  const FCLShapeCache::Map& entries = GetShapeCache<fcl::OBBRSSd, moveit::core::LinkModel>().entries;
+  const auto entry = shape ? entries.find(shape) : entries.end();
+  return entry == entries.end() ? nullptr : entry->second->geometry;
 }
 
 void FCLShapeCache::insert(const shapes::ShapeConstPtr& shape,

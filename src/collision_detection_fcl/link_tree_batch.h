@@ -43,6 +43,15 @@ std::optional<MeshTreeInput> linkMeshTreeInput(const shapes::ShapeConstPtr& shap
 // not finish it. Touches no cache, so any thread may call it.
 std::shared_ptr<fcl::CollisionGeometryd> buildLinkMeshTree(const MeshTreeInput& input);
 
+// The tree of the link shape scaled and padded (not plain) that a checker
+// built on the calling thread and still holds, or null: the same tree that
+// buildLinkMeshTree makes from linkMeshTreeInput.
+std::shared_ptr<const fcl::CollisionGeometryd> heldScaledLinkTree(const shapes::ShapeConstPtr& shape, double scale,
+                                                                  double padding);
+// The same for the link shape as it is, which the calling thread's cache
+// keeps once a checker built it, for as long as the shape lives.
+std::shared_ptr<const fcl::CollisionGeometryd> heldPlainLinkTree(const shapes::ShapeConstPtr& shape);
+
 // The mesh trees that checkers of the given scalings will ask for, built on
 // worker threads while the batch is made; their inputs are prepared on the
 // calling thread, so the workers allocate little besides the trees. While

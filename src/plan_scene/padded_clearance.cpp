@@ -7,11 +7,15 @@
 #include <fcl/fcl.h>
 #include <geometric_shapes/shapes.h>
 
+#include "collision_detection_fcl/link_tree_batch.h"
+
 namespace bramlock {
 namespace internal {
 namespace {
 
-std::shared_ptr<fcl::BVHModel<fcl::OBBRSSd>> meshModel(const shapes::Mesh& mesh) {
+using Tree = std::shared_ptr<const fcl::CollisionGeometryd>;
+
+Tree meshModel(const shapes::Mesh& mesh) {
   std::vector<fcl::Vector3d> vertices;
   vertices.reserve(mesh.vertex_count);
   for (unsigned int i = 0; i < mesh.vertex_count; ++i) {
@@ -29,22 +33,41 @@ std::shared_ptr<fcl::BVHModel<fcl::OBBRSSd>> meshModel(const shapes::Mesh& mesh)
   return model;
 }
 
+// The checkers hold the trees of a scene's link meshes, built from the same
+// vertices as here: taking theirs spares building two trees per mesh, which
+// costs far more than the queries and leaves its memory behind.
+Tree originalTree(const std::shared_ptr<const shapes::Shape>& shape) {
+  Tree held = heldPlainLinkTree(shape);
+  return held ? held : meshModel(static_cast<const shapes::Mesh&>(*shape));
+}
+
+Tree paddedTree(const std::shared_ptr<const shapes::Shape>& shape, double scale, double padding) {
+  if (Tree held = heldScaledLinkTree(shape, scale, padding)) return held;
+  std::unique_ptr<shapes::Mesh> padded(static_cast<const shapes::Mesh&>(*shape).clone());
+  padded->scaleAndPadd(scale, padding);
+  return meshModel(*padded);
+}
+
+// The gap between the two surfaces, 0 where they cross: a collision query
+// finds a crossing at a small share of a distance query's cost.
+double clearanceBetween(const fcl::CollisionGeometryd& mesh, const fcl::CollisionGeometryd& padded) {
+  const fcl::Transform3d same_frame = fcl::Transform3d::Identity();
+  fcl::CollisionRequestd collision_request;
+  fcl::CollisionResultd collision_result;
+  if (fcl::collide(&mesh, same_frame, &padded, same_frame, collision_request, collision_result) > 0) return 0.0;
+  fcl::DistanceRequestd distance_request;
+  fcl::DistanceResultd distance_result;
+  return std::max(0.0, fcl::distance(&mesh, same_frame, &padded, same_frame, distance_request, distance_result));
+}
+
 // Meshes are padded by moving each vertex away from the vertices' centroid,
 // not along the surface normal: where the surface runs along that direction it
 // hardly moves, and on concave meshes the padded surface can cross the mesh.
 // The gap between the two surfaces is what the padding really keeps.
-double meshClearance(const shapes::Mesh& mesh, double scale, double padding) {
+double meshClearance(const std::shared_ptr<const shapes::Shape>& shape, double scale, double padding) {
+  const auto& mesh = static_cast<const shapes::Mesh&>(*shape);
   if (mesh.triangle_count == 0 || !(scale >= 1.0) || !(padding >= 0.0)) return 0.0;
-  std::unique_ptr<shapes::Mesh> padded(mesh.clone());
-  padded->scaleAndPadd(scale, padding);
-  fcl::CollisionObjectd original(meshModel(mesh));
-  fcl::CollisionObjectd grown(meshModel(*padded));
-  fcl::CollisionRequestd collision_request;
-  fcl::CollisionResultd collision_result;
-  if (fcl::collide(&original, &grown, collision_request, collision_result) > 0) return 0.0;
-  fcl::DistanceRequestd distance_request;
-  fcl::DistanceResultd distance_result;
-  return std::max(0.0, fcl::distance(&original, &grown, distance_request, distance_result));
+  return clearanceBetween(*originalTree(shape), *paddedTree(shape, scale, padding));
 }
 
 }  // namespace
@@ -53,7 +76,7 @@ double paddedClearance(const std::shared_ptr<const shapes::Shape>& shape, double
   double clearance = 0.0;
   switch (shape->type) {
     case shapes::MESH:
-      return meshClearance(static_cast<const shapes::Mesh&>(*shape), scale, padding);
+      return meshClearance(shape, scale, padding);
     case shapes::BOX: {
       const double* size = static_cast<const shapes::Box&>(*shape).size;
       clearance = 0.5 * std::min({(scale - 1.0) * size[0], (scale - 1.0) * size[1], (scale - 1.0) * size[2]}) + padding;

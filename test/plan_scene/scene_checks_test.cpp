@@ -12,6 +12,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <pcl/PolygonMesh.h>
@@ -19,10 +20,13 @@
 #include <pcl/point_cloud.h>
 #include <pcl/point_types.h>
 
+#include "bramlock_arm_planning_core/collision_detection_fcl/collision_robot_fcl.h"
 #include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
+#include "collision_detection_fcl/link_tree_batch.h"
 #include "expect_throw_message.h"
+#include "plan_scene/padded_clearance.h"
 #include "scene_arm.h"
 
 namespace {
@@ -572,4 +576,57 @@ TEST(SceneMotionSpacing, SampledMotionsAreTestedWithinHalfAStep) {
     EXPECT_EQ(failing, 100u);
   }
   EXPECT_FALSE(scene->checkSampledMotion({}, nullptr));
+}
+
+namespace {
+
+// paddedClearance on a thread whose checkers hold no trees, so that it builds
+// its own for the query.
+double clearanceOnFreshTrees(const shapes::ShapeConstPtr& mesh, double scale, double padding) {
+  double clearance = -1.0;
+  std::thread([&] {
+    EXPECT_FALSE(bramlock::internal::heldPlainLinkTree(mesh));
+    clearance = bramlock::internal::paddedClearance(mesh, scale, padding);
+  }).join();
+  return clearance;
+}
+
+}  // namespace
+
+// The step derives from each link mesh's padded clearance, which is measured
+// on the trees the checkers hold: it is the same, bit for bit, as on trees
+// built for the query, whether the padded copy crosses the mesh (the
+// published RM65's concave meshes) or keeps clear of it (the scene arm's boxes).
+TEST(SceneMotionSpacing, PaddedClearancesOnTheCheckersTreesAreThoseOfFreshTrees) {
+  std::vector<std::shared_ptr<moveit::core::RobotModel>> models = {loadSceneArmModel()};
+  {
+    OutputCapture quiet;
+    models.push_back(std::make_shared<moveit::core::RobotModel>(
+        fixturePath("realman/"), "rm_description/urdf/rm_65.urdf", "rm_65.srdf", sceneArmMdhTable()));
+  }
+  int crossing = 0, clear = 0;
+  for (const auto& model : models) {
+    const collision_detection::CollisionRobotFCL plain(model, 0.0, 1.0);
+    for (const double scale : {1.0, 1.03}) {
+      // Both paddings held at once, as a scene's two roads hold them.
+      const std::vector<double> paddings = {0.01, 0.06};
+      const collision_detection::CollisionRobotFCL planning(model, paddings[0], scale);
+      const collision_detection::CollisionRobotFCL simplify(model, paddings[1], scale);
+      for (const double padding : paddings) {
+        for (const moveit::core::LinkModel* link : model->getLinkModelsWithCollisionGeometry()) {
+          for (const shapes::ShapeConstPtr& shape : link->getShapes()) {
+            const std::string where =
+                link->getName() + " at scale " + std::to_string(scale) + ", padding " + std::to_string(padding);
+            ASSERT_TRUE(bramlock::internal::heldPlainLinkTree(shape)) << where;
+            ASSERT_TRUE(bramlock::internal::heldScaledLinkTree(shape, scale, padding)) << where;
+            const double clearance = bramlock::internal::paddedClearance(shape, scale, padding);
+            EXPECT_EQ(clearance, clearanceOnFreshTrees(shape, scale, padding)) << where;
+            ++(clearance > 0.0 ? clear : crossing);
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GT(crossing, 0);
+  EXPECT_GT(clear, 0);
 }
