@@ -17,6 +17,7 @@
 #include "bramlock_arm_planning_core/planner/cubic_spline_trajectory.h"
 #include "bramlock_arm_planning_core/planner/quintic_spline_trajectory.h"
 #include "common/value_checks.h"
+#include "planner/segment_limits.h"
 
 namespace {
 
@@ -126,31 +127,15 @@ std::vector<double> midpoint(const std::vector<double>& a, const std::vector<dou
   return middle;
 }
 
-// The element-wise tighter of two per-joint limits; an empty one (no torque limit) sets none.
-std::vector<double> tighterLimits(const std::vector<double>& a, const std::vector<double>& b) {
-  if (a.empty()) return b;
-  if (b.empty()) return a;
-  std::vector<double> limits(std::min(a.size(), b.size()));
-  for (std::size_t j = 0; j < limits.size(); ++j) limits[j] = std::min(a[j], b[j]);
-  return limits;
-}
-
-CartesianConstraints tighterCartesian(const CartesianConstraints& a, const CartesianConstraints& b) {
-  if (!a.enabled) return b;
-  if (!b.enabled) return a;
-  CartesianConstraints both = a;
-  both.max_linear_velocity = std::min(a.max_linear_velocity, b.max_linear_velocity);
-  both.max_angular_velocity = std::min(a.max_angular_velocity, b.max_angular_velocity);
-  return both;
-}
-
 // The limits of a waypoint added between two others: no looser than either.
 WaypointConstraints tighterConstraints(const WaypointConstraints& a, const WaypointConstraints& b) {
   WaypointConstraints limits;
-  limits.vmax = tighterLimits(a.vmax, b.vmax);
-  limits.amax = tighterLimits(a.amax, b.amax);
-  limits.torque_max = tighterLimits(a.torque_max, b.torque_max);
-  limits.cartesian = tighterCartesian(a.cartesian, b.cartesian);
+  using bramlock::internal::tighterJointLimits;
+  limits.vmax = tighterJointLimits(a.vmax, b.vmax);
+  limits.amax = tighterJointLimits(a.amax, b.amax);
+  limits.torque_max = tighterJointLimits(a.torque_max, b.torque_max);
+  // The Cartesian limit stays on the frame of the waypoint before.
+  limits.cartesian = bramlock::internal::tighterCartesianLimits(a.cartesian, b.cartesian, a.cartesian.frame_id);
   return limits;
 }
 

@@ -83,6 +83,8 @@ void PathParametrizationAlgorithm::initialize() {
   m_parametrization = Vector::Zero(N + 1);
   m_controllableSets = Matrix::Zero(N + 1, 2);
   m_feasibleSets = Matrix::Zero(N + 1, 2);
+  // Checked here once for every constraint, whichever values each one reads.
+  bramlock::internal::requireFinitePath(*m_path, m_gridpoints);
   m_solver->initialize(m_constraints, m_path, m_gridpoints);
   m_initialized = true;
 }

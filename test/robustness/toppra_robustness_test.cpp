@@ -278,13 +278,14 @@ TEST(ToppraRobustness, ConstraintsForAnotherJointCountFailTheRun) {
 }
 
 // A user path: the curved path, with one joint's value of one order replaced by
-// a bad number.
+// a bad number at one place only.
 class PathWithBadValue : public toppra::GeometricPath {
  public:
-  PathWithBadValue(int order, double bad) : GeometricPath(2, 2), m_path(curvedPath()), m_order(order), m_bad(bad) {}
+  PathWithBadValue(int order, double bad, double where)
+      : GeometricPath(2, 2), m_path(curvedPath()), m_order(order), m_bad(bad), m_where(where) {}
   Vector eval_single(double s, int order) const override {
     Vector value = m_path->eval_single(s, order);
-    if (order == m_order) value[1] = m_bad;
+    if (order == m_order && s == m_where) value[1] = m_bad;
     return value;
   }
   toppra::Bound pathInterval() const override { return m_path->pathInterval(); }
@@ -293,26 +294,32 @@ class PathWithBadValue : public toppra::GeometricPath {
   GeometricPathPtr m_path;
   int m_order;
   double m_bad;
+  double m_where;
 };
 
-TEST(ToppraRobustness, PathValuesThatAreNotFiniteFailTheRunInsteadOfDroppingALimit) {
+// Whichever values the constraints read, even none of the bad order: a
+// velocity limit reads no positions and no second derivatives, an
+// acceleration limit no positions.
+TEST(ToppraRobustness, PathValuesThatAreNotFiniteAtOneGridPointFailTheRunUnderEveryConstraint) {
   const std::string message = "^Path evaluation gave values that are not finite\\.$";
   const Vector two = vec({1, 1});
-  for (double bad : {kNaN, kInf}) {
-    for (int order : {1, 2}) {
-      const GeometricPathPtr path = std::make_shared<PathWithBadValue>(order, bad);
-      TOPPRA algorithm(limits(two, two), path);
-      EXPECT_THROW_MESSAGE(algorithm.computePathParametrization(0, 0), std::runtime_error, message);
-      EXPECT_NE(algorithm.getReturnCode(), TOPPRA::Success);
-      EXPECT_THROW_MESSAGE(algorithm.computeFeasibleSets(), std::runtime_error, message);
-    }
-    for (int order : {0, 1, 2}) {
-      TOPPRA algorithm({std::make_shared<UnitInertia>(-two, two)}, std::make_shared<PathWithBadValue>(order, bad));
-      EXPECT_THROW_MESSAGE(algorithm.computePathParametrization(0, 0), std::runtime_error, message) << order;
-    }
-    for (int order : {0, 1}) {
-      TOPPRA algorithm({std::make_shared<JointSpeedNorm>(1.0)}, std::make_shared<PathWithBadValue>(order, bad));
-      EXPECT_THROW_MESSAGE(algorithm.computePathParametrization(0, 0), std::runtime_error, message) << order;
+  const Vector grid = Vector::LinSpaced(11, 0.0, 1.0);
+  const std::vector<std::pair<std::string, toppra::LinearConstraintPtrs>> constraintSets = {
+      {"velocity", {std::make_shared<toppra::constraint::LinearJointVelocity>(-two, two)}},
+      {"acceleration", {std::make_shared<toppra::constraint::LinearJointAcceleration>(-two, two)}},
+      {"velocity and acceleration", limits(two, two)},
+      {"torque", {std::make_shared<UnitInertia>(-two, two)}},
+      {"Cartesian speed", {std::make_shared<JointSpeedNorm>(1.0)}}};
+  for (const auto& constraints : constraintSets) {
+    for (double bad : robustness::nonFiniteNumbers()) {
+      for (int order : {0, 1, 2}) {
+        const std::string label = constraints.first + ", order " + std::to_string(order) + ", " + std::to_string(bad);
+        TOPPRA algorithm(constraints.second, std::make_shared<PathWithBadValue>(order, bad, grid[4]));
+        algorithm.setGridpoints(grid);
+        EXPECT_THROW_MESSAGE(algorithm.computePathParametrization(0, 0), std::runtime_error, message) << label;
+        EXPECT_NE(algorithm.getReturnCode(), TOPPRA::Success) << label;
+        EXPECT_THROW_MESSAGE(algorithm.computeFeasibleSets(), std::runtime_error, message) << label;
+      }
     }
   }
 }

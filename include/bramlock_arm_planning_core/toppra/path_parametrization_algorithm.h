@@ -48,15 +48,15 @@ class BRAMLOCK_EXPORT PathParametrizationAlgorithm {
   // a start speed that is not finite, a result that is not finite or one that
   // stays at zero speed from one grid point to the next ForwardPassFailed.
   // A path whose evaluation throws lets its exception through, and a path
-  // whose values at a grid point are not finite throws std::runtime_error
-  // "Path evaluation gave values that are not finite." (see initialize()).
+  // whose values at a grid point are not finite throws as initialize() says.
   virtual int computePathParametrization(value_type squaredStartSpeed, value_type endSpeed);
   virtual ~PathParametrizationAlgorithm();
   // Prepares grid, result storage and solver; does nothing further until the
-  // grid, N or the solver change. A constraint whose joint count differs from
-  // the path's throws std::invalid_argument; path values at a grid point that
-  // are not finite throw std::runtime_error, as LinearConstraint::computeParams
-  // says.
+  // grid, N or the solver change. A path whose position, first or second
+  // derivative at a grid point is NaN or infinite throws std::runtime_error
+  // "Path evaluation gave values that are not finite.", whichever of them the
+  // constraints read, if any; otherwise a constraint whose joint count differs
+  // from the path's throws std::invalid_argument.
   virtual void initialize();
   // Fills the parametrization from x_0 = squaredStartSpeed; 0 or 3.
   // Precondition: initialize() has run since the grid, N or the solver last

@@ -19,6 +19,7 @@
 
 #include "bramlock_arm_planning_core/logger.h"
 #include "bramlock_arm_planning_core/planner/spline_trajectory_planner.h"
+#include "planner/segment_limits.h"
 #include "planner/spline/arm_tool_model.h"
 
 template <class Flavour>
@@ -168,32 +169,26 @@ inline bool smoothAgainst(const CartesianConstraints& neighbour, CartesianConstr
 // of both on the planner's frame, or those of the one waypoint that has any.
 inline CartesianConstraints requestedCartesianLimits(const WaypointConstraints& a, const WaypointConstraints& b,
                                                      int frame_id) {
-  if (a.cartesian.enabled && b.cartesian.enabled) {
-    CartesianConstraints both;
-    both.enabled = true;
-    both.frame_id = frame_id;
-    both.max_linear_velocity = std::min(a.cartesian.max_linear_velocity, b.cartesian.max_linear_velocity);
-    both.max_angular_velocity = std::min(a.cartesian.max_angular_velocity, b.cartesian.max_angular_velocity);
-    return both;
+  if (!a.cartesian.enabled && !b.cartesian.enabled) {
+    return CartesianConstraints();
   }
-  if (a.cartesian.enabled) {
-    return a.cartesian;
-  }
-  return b.cartesian.enabled ? b.cartesian : CartesianConstraints();
+  return tighterCartesianLimits(a.cartesian, b.cartesian, frame_id);
 }
 
-inline double segmentTorqueLimit(const WaypointConstraints& a, const WaypointConstraints& b, std::size_t j,
-                                 bool torque_enabled, const std::vector<double>& model_limits) {
-  if (!a.torque_max.empty()) {
-    return b.torque_max.empty() ? a.torque_max[j] : std::min(a.torque_max[j], b.torque_max[j]);
+// The tighter torque limits of both waypoints; a segment with none at either end takes the model's
+// when torque limits are on, and 0 (no limit) for any joint the model has none for.
+inline std::vector<double> segmentTorqueLimits(const WaypointConstraints& a, const WaypointConstraints& b,
+                                               std::size_t joints, bool torque_enabled,
+                                               const std::vector<double>& model_limits) {
+  std::vector<double> limits = tighterJointLimits(a.torque_max, b.torque_max);
+  if (!limits.empty()) {
+    return limits;
   }
-  if (!b.torque_max.empty()) {
-    return b.torque_max[j];
+  limits.assign(joints, 0.0);
+  if (torque_enabled) {
+    std::copy_n(model_limits.begin(), std::min(joints, model_limits.size()), limits.begin());
   }
-  if (torque_enabled && j < model_limits.size()) {
-    return model_limits[j];
-  }
-  return 0.0;
+  return limits;
 }
 
 }  // namespace internal
@@ -212,14 +207,9 @@ void SplineTrajectoryPlanner<Flavour>::computeSegmentConstraints() {
     const WaypointConstraints& a = constraints_[s];
     const WaypointConstraints& b = constraints_[s + 1];
     SegmentConstraints record;
-    record.vmax.assign(joints, 0.0);
-    record.amax.assign(joints, 0.0);
-    record.torque_max.assign(joints, 0.0);
-    for (std::size_t j = 0; j < joints; ++j) {
-      record.vmax[j] = std::min(a.vmax[j], b.vmax[j]);
-      record.amax[j] = std::min(a.amax[j], b.amax[j]);
-      record.torque_max[j] = segmentTorqueLimit(a, b, j, torque_constraints_enabled_, torque_limits_);
-    }
+    record.vmax = tighterJointLimits(a.vmax, b.vmax);
+    record.amax = tighterJointLimits(a.amax, b.amax);
+    record.torque_max = segmentTorqueLimits(a, b, joints, torque_constraints_enabled_, torque_limits_);
     record.cartesian = requestedCartesianLimits(a, b, ee_frame_id_);
     segment_constraints_.push_back(record);
   }
