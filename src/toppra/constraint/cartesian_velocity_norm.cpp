@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "bramlock_arm_planning_core/toppra/geometric_path/geometric_path.h"
+#include "path_dimension.h"
 
 namespace toppra {
 namespace constraint {
@@ -34,8 +35,8 @@ void CartesianVelocityNorm::computeParams_impl(const GeometricPath& path, const 
   for (Eigen::Index i = 0; i < gridpoints.size(); ++i) {
     const value_type s = gridpoints[i];
     computeVelocityLimit(s);
-    const Vector q = path.eval_single(s, 0);
-    const Vector qs = path.eval_single(s, 1);
+    const Vector q = bramlock::internal::finitePathValue(path, s, 0);
+    const Vector qs = bramlock::internal::finitePathValue(path, s, 1);
     computeCartesianVelocity(q, qs, v);
     a[i].setZero();
     b[i].setConstant(v.dot(m_S * v));

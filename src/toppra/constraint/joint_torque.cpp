@@ -49,9 +49,9 @@ void JointTorque::computeParams_impl(const GeometricPath& path, const Vector& gr
   const Vector zero = Vector::Zero(ndofs);
   for (Eigen::Index i = 0; i < gridpoints.size(); ++i) {
     const value_type s = gridpoints[i];
-    const Vector cfg = path.eval_single(s, 0);
-    const Vector vel = path.eval_single(s, 1);
-    const Vector acc = path.eval_single(s, 2);
+    const Vector cfg = bramlock::internal::finitePathValue(path, s, 0);
+    const Vector vel = bramlock::internal::finitePathValue(path, s, 1);
+    const Vector acc = bramlock::internal::finitePathValue(path, s, 2);
     assert(cfg.size() == path.configSize());
     assert(vel.size() == ndofs);
     assert(acc.size() == ndofs);

@@ -33,9 +33,9 @@ void LinearJointAcceleration::computeParams_impl(const GeometricPath& path, cons
   bramlock::internal::requirePathJoints(path, ndofs, "LinearJointAcceleration");
   bramlock::internal::writeLimitRows(m_lower, m_upper, F[0], g[0]);
   for (Eigen::Index i = 0; i < gridpoints.size(); ++i) {
-    a[i] = path.eval_single(gridpoints[i], 1);
+    a[i] = bramlock::internal::finitePathValue(path, gridpoints[i], 1);
     assert(a[i].size() == ndofs);
-    b[i] = path.eval_single(gridpoints[i], 2);
+    b[i] = bramlock::internal::finitePathValue(path, gridpoints[i], 2);
     assert(b[i].size() == ndofs);
     c[i].setZero();
   }

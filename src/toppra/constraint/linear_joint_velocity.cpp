@@ -37,7 +37,7 @@ void LinearJointVelocity::computeParams_impl(const GeometricPath& path, const Ve
   for (Eigen::Index i = 0; i < gridpoints.size(); ++i) {
     const value_type s = gridpoints[i];
     computeVelocityLimits(s);
-    const Vector v = path.eval_single(s, 1);
+    const Vector v = bramlock::internal::finitePathValue(path, s, 1);
     assert(ndofs == v.size());
     value_type sdmax = m_maxPathSpeed;
     value_type sdmin = -m_maxPathSpeed;

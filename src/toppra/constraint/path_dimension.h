@@ -25,15 +25,21 @@ inline void requirePathJoints(const toppra::GeometricPath& path, Eigen::Index jo
                               " joints, the path has " + std::to_string(path.dof()) + ".");
 }
 
-// Throws when the path's position, first or second derivative at a grid point
-// is not finite: such values order with nothing, so they would pass every limit
-// unseen, and a constraint that does not read them would time a path that is
-// not there.
+// The path's value at s of the given order. Values that are not finite order
+// with nothing, so they would pass every limit unseen: they throw.
+inline toppra::Vector finitePathValue(const toppra::GeometricPath& path, toppra::value_type s, int order) {
+  toppra::Vector value = path.eval_single(s, order);
+  if (!value.allFinite()) throw std::runtime_error("Path evaluation gave values that are not finite.");
+  return value;
+}
+
+// The same for the position, first and second derivative at every grid point,
+// whichever of them the constraints read: a constraint that does not read a
+// value would otherwise time a path that is not there.
 inline void requireFinitePath(const toppra::GeometricPath& path, const toppra::Vector& gridpoints) {
-  for (Eigen::Index i = 0; i < gridpoints.size(); ++i)
-    for (int order = 0; order <= 2; ++order)
-      if (!path.eval_single(gridpoints[i], order).allFinite())
-        throw std::runtime_error("Path evaluation gave values that are not finite.");
+  for (Eigen::Index i = 0; i < gridpoints.size(); ++i) {
+    for (int order = 0; order <= 2; ++order) finitePathValue(path, gridpoints[i], order);
+  }
 }
 
 }  // namespace internal

@@ -39,12 +39,14 @@ class BRAMLOCK_EXPORT LinearConstraint {
 
   // Fills the parameter containers for every grid point. The joint velocity,
   // acceleration and torque constraints throw std::invalid_argument for a
-  // path whose joint count differs from their limits'. Path values are used
-  // as they come: PathParametrizationAlgorithm::initialize() refuses a path
-  // whose values at a grid point are not finite before any constraint reads
-  // them. Precondition: the grid holds at least one point; an empty grid ends
-  // the process by assertion, as do path values and subclass hook results of
-  // the wrong size (see the subclasses).
+  // path whose joint count differs from their limits'; they and the Cartesian
+  // velocity constraint throw std::runtime_error "Path evaluation gave values
+  // that are not finite." for a path whose values that they read at a grid
+  // point are NaN or infinite (PathParametrizationAlgorithm::initialize()
+  // refuses such a path whichever values its constraints read). Precondition:
+  // the grid holds at least one point; an empty grid ends the process by
+  // assertion, as do path values and subclass hook results of the wrong size
+  // (see the subclasses).
   void computeParams(const GeometricPath& path, const Vector& gridpoints, Vectors& a, Vectors& b, Vectors& c,
                      Matrices& F, Vectors& g, Bounds& ubound, Bounds& xbound);
 
