@@ -9,20 +9,21 @@
 #include "bramlock_arm_planning_core/robot_state/attached_body.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
 #include "object_tree.h"
+#include "octree_prefilter.h"
 #include "pair_verdicts.h"
 #include "placed_blocks.h"
 #include "query_setup.h"
 
 namespace collision_detection {
 
+using bramlock::internal::actOnVerdict;
 using bramlock::internal::collideObjects;
 using bramlock::internal::distanceRequestFor;
-using bramlock::internal::actOnVerdict;
 using bramlock::internal::LeasedObjectTree;
+using bramlock::internal::measureObjects;
 using bramlock::internal::PairVerdictCache;
 using bramlock::internal::PairVerdicts;
 using bramlock::internal::PlacedRobot;
-using bramlock::internal::measureObjects;
 using bramlock::internal::placeRobotObjects;
 using bramlock::internal::posesArePlaceable;
 using bramlock::internal::reportContinuousUnsupported;
@@ -50,11 +51,17 @@ bool placeSelfTree(const CollisionRobotFCL& robot, const moveit::core::RobotStat
   return true;
 }
 
-// Whether the boxes of a pair that the callback would test overlap: the tree
-// hands over exactly the pairs whose boxes overlap, so without one it tests nothing.
-bool testedBoxesOverlap(const std::vector<fcl::CollisionObjectd*>& objects, const PairVerdicts& verdicts) {
+// Whether a pair that the callback would test may collide. The tree hands
+// over exactly the pairs whose boxes overlap, and the narrow phase finds
+// nothing between objects provably apart, in whichever order the tree puts
+// them (cost requests take every pair to the narrow phase, as the callback does).
+bool testedPairMayCollide(const std::vector<fcl::CollisionObjectd*>& objects, const PairVerdicts& verdicts,
+                          const CollisionRequest& req) {
   for (const auto& [first, second] : verdicts.testedPairs()) {
-    if (objects[first]->getAABB().overlap(objects[second]->getAABB())) return true;
+    const fcl::CollisionObjectd& a = *objects[first];
+    const fcl::CollisionObjectd& b = *objects[second];
+    if (!a.getAABB().overlap(b.getAABB())) continue;
+    if (req.compute_cost || !bramlock::internal::provablyApart(a, b)) return true;
   }
   return false;
 }
@@ -302,11 +309,11 @@ void CollisionRobotFCL::checkSelfCollisionHelper(const CollisionRequest& req, Co
 
 // The verdicts come from the table remembered for these owners; the tree,
 // which fixes the order of each pair handed to the narrow phase, is built
-// only when a pair to test overlaps.
+// only when a pair to test may collide.
 void CollisionRobotFCL::collideSelf(const std::vector<fcl::CollisionObjectd*>& objects, CollisionData& cdata) const {
   const bramlock::internal::QuerySide side{owners_revision, &objects};
   const std::shared_ptr<const PairVerdicts> verdicts = self_verdicts->verdicts(side, side, cdata);
-  if (!testedBoxesOverlap(objects, *verdicts)) return;
+  if (!testedPairMayCollide(objects, *verdicts, *cdata.req)) return;
   LeasedObjectTree tree;
   tree->build(objects);
   VerdictData data{&cdata, verdicts.get()};

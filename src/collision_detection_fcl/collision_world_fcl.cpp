@@ -15,11 +15,11 @@ namespace collision_detection {
 using bramlock::internal::collideObjects;
 using bramlock::internal::distanceRequestFor;
 using bramlock::internal::measureObjects;
+using bramlock::internal::PairVerdictCache;
+using bramlock::internal::PairVerdicts;
 using bramlock::internal::placeRobotObjects;
 using bramlock::internal::reportContinuousUnsupported;
 using bramlock::internal::reportUnplacedState;
-using bramlock::internal::PairVerdictCache;
-using bramlock::internal::PairVerdicts;
 
 namespace {
 

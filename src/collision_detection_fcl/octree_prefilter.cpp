@@ -71,14 +71,13 @@ struct CarriedBox {
   fcl::AABBd bounds;
 };
 
-bool carryIntoOctreeFrame(const fcl::CollisionObjectd& octree_object, const fcl::CollisionObjectd& other,
-                          CarriedBox& carried) {
-  const fcl::Transform3d* octree_inverse = inverseOfOctreePose(octree_object.getTransform());
-  if (!octree_inverse || !isRigid(other.getTransform())) return false;
+// The other object's box carried into the frame whose inverse pose is given.
+bool carryInto(const fcl::Transform3d& frame_inverse, const fcl::CollisionObjectd& other, CarriedBox& carried) {
+  if (!isRigid(other.getTransform())) return false;
   const fcl::AABBd& local = other.collisionGeometry()->aabb_local;
   // A box never computed (FCL's empty box) bounds nothing.
   if ((local.min_.array() > local.max_.array()).any()) return false;
-  const fcl::Transform3d relative = *octree_inverse * other.getTransform();
+  const fcl::Transform3d relative = frame_inverse * other.getTransform();
   // FCL's AABB::center, which is not inlined.
   carried.centre = relative * ((local.min_ + local.max_) * 0.5);
   carried.axes = relative.linear();
@@ -89,6 +88,12 @@ bool carryIntoOctreeFrame(const fcl::CollisionObjectd& octree_object, const fcl:
   carried.bounds.min_ = carried.centre - reach;
   carried.bounds.max_ = carried.centre + reach;
   return carried.bounds.min_.allFinite() && carried.bounds.max_.allFinite() && carried.half.allFinite();
+}
+
+bool carryIntoOctreeFrame(const fcl::CollisionObjectd& octree_object, const fcl::CollisionObjectd& other,
+                          CarriedBox& carried) {
+  const fcl::Transform3d* octree_inverse = inverseOfOctreePose(octree_object.getTransform());
+  return octree_inverse && carryInto(*octree_inverse, other, carried);
 }
 
 // Separating-axis test of an axis-aligned node box against the carried box
@@ -360,6 +365,19 @@ class LeafAgainstMesh {
 };
 
 }  // namespace
+
+bool provablyApart(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2) {
+  const fcl::AABBd& local = o1.collisionGeometry()->aabb_local;
+  if (!isRigid(o1.getTransform()) || !local.min_.allFinite() || !local.max_.allFinite() ||
+      (local.min_.array() > local.max_.array()).any()) {
+    return false;
+  }
+  CarriedBox carried;
+  if (!carryInto(o1.getTransform().inverse(Eigen::Isometry), o2, carried)) return false;
+  const NodeBox box{local.min_, local.max_};
+  return !meets(box, carried.bounds) ||
+         separatedFromNode(carried, (box.min + box.max) * 0.5, 0.5 * (box.max - box.min));
+}
 
 bool provablyClearOfOctree(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2) {
   OctreePair pair;

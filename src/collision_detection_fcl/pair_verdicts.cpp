@@ -42,7 +42,8 @@ PairVerdicts::PairVerdicts(const QuerySide& rows, const QuerySide& columns, cons
     : columns_(columns.objects->size()), verdicts_(rows.objects->size() * columns_) {
   auto verdict = verdicts_.begin();
   for (const fcl::CollisionObjectd* row : *rows.objects) {
-    for (const fcl::CollisionObjectd* column : *columns.objects) *verdict++ = pairVerdict(ownerOf(row), ownerOf(column), cdata);
+    for (const fcl::CollisionObjectd* column : *columns.objects)
+      *verdict++ = pairVerdict(ownerOf(row), ownerOf(column), cdata);
   }
   if (rows.objects != columns.objects) return;
   for (std::uint32_t first = 0; first < columns_; ++first) {

@@ -65,15 +65,13 @@ bool isPlaceable(const fcl::CollisionObjectd& object) {
 }  // namespace
 
 bool posesArePlaceable(const std::vector<fcl::CollisionObjectd*>& objects) {
-  return std::all_of(objects.begin(), objects.end(), [](const fcl::CollisionObjectd* object) {
-    return isPlaceable(*object);
-  });
+  return std::all_of(objects.begin(), objects.end(),
+                     [](const fcl::CollisionObjectd* object) { return isPlaceable(*object); });
 }
 
 bool posesArePlaceable(const FCLObject& objects) {
-  return std::all_of(objects.objects.begin(), objects.objects.end(), [](const FCLCollisionObjectPtr& object) {
-    return isPlaceable(*object);
-  });
+  return std::all_of(objects.objects.begin(), objects.objects.end(),
+                     [](const FCLCollisionObjectPtr& object) { return isPlaceable(*object); });
 }
 
 bool placeRobotObjects(const CollisionRobot& robot, const moveit::core::RobotState& state, PlacedRobot& objects) {
