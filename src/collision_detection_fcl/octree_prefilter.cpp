@@ -1,5 +1,6 @@
 #include "octree_prefilter.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -236,12 +237,28 @@ std::vector<StartNode> startNodesOf(const fcl::OcTreed& tree) {
   }
 }
 
+// An octree's start nodes ordered by the lower x of their boxes, with the
+// widest extent in x among them: the nodes a box can meet lie in one run.
+struct StartNodes {
+  std::vector<StartNode> nodes;
+  double widest_x = 0.0;
+};
+
+StartNodes orderedStartNodesOf(const fcl::OcTreed& tree) {
+  StartNodes start{startNodesOf(tree), 0.0};
+  std::sort(start.nodes.begin(), start.nodes.end(),
+            [](const StartNode& a, const StartNode& b) { return a.box.min.x() < b.box.min.x(); });
+  for (const StartNode& node : start.nodes)
+    start.widest_x = std::max(start.widest_x, node.box.max.x() - node.box.min.x());
+  return start;
+}
+
 // The start nodes of the last few octrees met, each known by its geometry
 // (held weakly, so a new octree at a freed one's address is not taken for
 // it) and its root node.
 class StartNodeCache {
  public:
-  const std::vector<StartNode>& startNodes(const fcl::CollisionObjectd& octree_object, const fcl::OcTreed& tree) {
+  const StartNodes& startNodes(const fcl::CollisionObjectd& octree_object, const fcl::OcTreed& tree) {
     const fcl::OcTreed::OcTreeNode* root = tree.getRoot();
     for (const Entry& entry : entries_) {
       if (entry.tree == &tree && entry.root == root && !entry.geometry.expired()) return entry.nodes;
@@ -251,7 +268,7 @@ class StartNodeCache {
     entry.geometry = octree_object.collisionGeometry();
     entry.tree = &tree;
     entry.root = root;
-    entry.nodes = startNodesOf(tree);
+    entry.nodes = orderedStartNodesOf(tree);
     return entry.nodes;
   }
 
@@ -260,7 +277,7 @@ class StartNodeCache {
     std::weak_ptr<const fcl::CollisionGeometryd> geometry;
     const fcl::OcTreed* tree = nullptr;
     const fcl::OcTreed::OcTreeNode* root = nullptr;
-    std::vector<StartNode> nodes;
+    StartNodes nodes;
   };
   std::array<Entry, 4> entries_;
   size_t next_ = 0;
@@ -296,8 +313,15 @@ bool visitLeavesNear(const OctreePair& pair, bool& carried_over, const Visit& vi
   carried_over = carryIntoOctreeFrame(*pair.octree_object, *pair.other, carried);
   if (!carried_over) return false;
   thread_local StartNodeCache cache;
-  for (const StartNode& start : cache.startNodes(*pair.octree_object, *pair.tree)) {
-    if (meets(start.box, carried.bounds) && visitReachedLeaves(*pair.tree, start.node, start.box, carried, visit)) {
+  const StartNodes& start = cache.startNodes(*pair.octree_object, *pair.tree);
+  // Any order of the nodes gives the same answer. Those left out before the
+  // run end below the box's lower x (twice the widest extent covers any
+  // rounding), those after it begin above its upper x.
+  const double lowest_start = carried.bounds.min_.x() - 2.0 * start.widest_x;
+  auto node = std::lower_bound(start.nodes.begin(), start.nodes.end(), lowest_start,
+                               [](const StartNode& a, double x) { return a.box.min.x() < x; });
+  for (; node != start.nodes.end() && node->box.min.x() <= carried.bounds.max_.x(); ++node) {
+    if (meets(node->box, carried.bounds) && visitReachedLeaves(*pair.tree, node->node, node->box, carried, visit)) {
       return true;
     }
   }
