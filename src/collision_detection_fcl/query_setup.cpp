@@ -58,8 +58,11 @@ namespace {
 // Squared sizes of boxes this far apart still fit in a double.
 constexpr double kLargestCoordinate = 1e100;
 
+// Read through the pose itself: FCL's rotation and translation getters return copies.
 bool isPlaceable(const fcl::CollisionObjectd& object) {
-  return object.getRotation().allFinite() && (object.getTranslation().cwiseAbs().array() <= kLargestCoordinate).all();
+  const Eigen::Matrix4d& pose = object.getTransform().matrix();
+  return pose.topLeftCorner<3, 3>().allFinite() &&
+         (pose.topRightCorner<3, 1>().cwiseAbs().array() <= kLargestCoordinate).all();
 }
 
 }  // namespace
