@@ -37,10 +37,18 @@ const fcl::OcTreed* octreeOf(const fcl::CollisionObjectd& object) {
   return static_cast<const fcl::OcTreed*>(geometry);
 }
 
+// Columns of unit length and at right angles to each other, within the
+// tolerance, read in place (a 3x3 product and a temporary cost more than the
+// test they serve); any value that is not finite fails.
 bool isRigid(const fcl::Transform3d& pose) {
-  const Eigen::Matrix3d rotation = pose.linear();
-  return ((rotation.transpose() * rotation - Eigen::Matrix3d::Identity()).cwiseAbs().maxCoeff() <= kRigidTolerance) &&
-         pose.translation().allFinite();
+  const Eigen::Matrix4d& m = pose.matrix();
+  for (int i = 0; i < 3; ++i) {
+    for (int j = i; j < 3; ++j) {
+      const double dot = m(0, i) * m(0, j) + m(1, i) * m(1, j) + m(2, i) * m(2, j);
+      if (!(std::abs(dot - (i == j ? 1.0 : 0.0)) <= kRigidTolerance)) return false;
+    }
+  }
+  return pose.translation().allFinite();
 }
 
 // The inverse of the octree's pose, or null when the pose is not rigid. All
