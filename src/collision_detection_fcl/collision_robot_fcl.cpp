@@ -296,7 +296,7 @@ void CollisionRobotFCL::checkSelfCollisionHelper(const CollisionRequest& req, Co
     tree->build(objects.objects);
     tree->collide(&cdata, &collisionCallback);
   } else {
-    collideSelf(objects.objects, cdata);
+    collideSelf(objects.objects, objects.linkCount(), cdata);
   }
   if (req.compute_distance) {
     LeasedObjectTree tree;
@@ -310,8 +310,9 @@ void CollisionRobotFCL::checkSelfCollisionHelper(const CollisionRequest& req, Co
 // The verdicts come from the table remembered for these owners; the tree,
 // which fixes the order of each pair handed to the narrow phase, is built
 // only when a pair to test may collide.
-void CollisionRobotFCL::collideSelf(const std::vector<fcl::CollisionObjectd*>& objects, CollisionData& cdata) const {
-  const bramlock::internal::QuerySide side{owners_revision, &objects};
+void CollisionRobotFCL::collideSelf(const std::vector<fcl::CollisionObjectd*>& objects, size_t link_count,
+                                    CollisionData& cdata) const {
+  const bramlock::internal::QuerySide side{owners_revision, &objects, link_count};
   const std::shared_ptr<const PairVerdicts> verdicts = self_verdicts->verdicts(side, side, cdata);
   if (!testedPairMayCollide(objects, *verdicts, *cdata.req)) return;
   LeasedObjectTree tree;

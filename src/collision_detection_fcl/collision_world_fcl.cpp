@@ -188,7 +188,7 @@ void CollisionWorldFCL::checkRobotCollisionHelper(const CollisionRequest& req, C
   if (req.verbose) {
     collideObjects(*manager, robot_objects.objects, cdata);
   } else {
-    collideByVerdicts(robot, robot_objects.objects, cdata);
+    collideByVerdicts(robot, robot_objects.objects, robot_objects.linkCount(), cdata);
   }
   if (req.compute_distance) {
     DistanceResult dres;
@@ -202,11 +202,11 @@ void CollisionWorldFCL::checkRobotCollisionHelper(const CollisionRequest& req, C
 // bodies and the outer links meet obstacles most often, and whether any pair
 // collides does not depend on the order the pairs are tested in.
 void CollisionWorldFCL::collideByVerdicts(const CollisionRobot& robot,
-                                          const std::vector<fcl::CollisionObjectd*>& robot_objects,
+                                          const std::vector<fcl::CollisionObjectd*>& robot_objects, size_t link_count,
                                           CollisionData& cdata) const {
   const std::uint64_t robot_owners = dynamic_cast<const CollisionRobotFCL&>(robot).ownersRevision();
-  const std::shared_ptr<const PairVerdicts> known =
-      verdicts->verdicts({owners_revision, &listed_objects, true}, {robot_owners, &robot_objects}, cdata);
+  const std::shared_ptr<const PairVerdicts> known = verdicts->verdicts(
+      {owners_revision, &listed_objects, listed_objects.size()}, {robot_owners, &robot_objects, link_count}, cdata);
   VerdictData data{&cdata, known.get(), &listed_objects};
   for (size_t i = robot_objects.size(); i > 0 && !cdata.done; --i) {
     manager->collide(robot_objects[i - 1], &data, &worldVerdictCallback);

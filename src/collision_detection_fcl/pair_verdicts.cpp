@@ -18,17 +18,13 @@ const CollisionGeometryData& ownerOf(const fcl::CollisionObjectd* object) {
 
 std::uint64_t matrixRevision(const CollisionData& cdata) { return cdata.acm ? cdata.acm->revision() : 0; }
 
-// Calls `visit` with the owner of each object of the sides not fixed by their revision, rows first.
+// Calls `visit` with the owner of each object whose owner its side's revision does not fix, rows first.
 template <typename Visit>
 void forEachOwner(const QuerySide& rows, const QuerySide& columns, const Visit& visit) {
   for (const QuerySide* side : {&rows, &columns}) {
-    if (side->owners_fixed) continue;
-    for (const fcl::CollisionObjectd* object : *side->objects) visit(ownerOf(object));
+    const std::vector<fcl::CollisionObjectd*>& objects = *side->objects;
+    for (size_t i = side->fixed_owners; i < objects.size(); ++i) visit(ownerOf(objects[i]));
   }
-}
-
-size_t unfixedOwnerCount(const QuerySide& rows, const QuerySide& columns) {
-  return (rows.owners_fixed ? 0 : rows.objects->size()) + (columns.owners_fixed ? 0 : columns.objects->size());
 }
 
 // Shared by every checker of the process, so no two draw the same number.
@@ -88,6 +84,8 @@ PairVerdictCache::Key PairVerdictCache::keyOf(const QuerySide& rows, const Query
   key.columns_revision = columns.owners_revision;
   key.matrix_revision = matrixRevision(cdata);
   key.active_links = cdata.active_links;
+  key.rows = rows.objects->size();
+  key.columns = columns.objects->size();
   forEachOwner(rows, columns, [&key](const CollisionGeometryData& owner) {
     key.owners.push_back(&owner);
     if (owner.owner_type != collision_detection::ATTACHED_BODY) return;
@@ -101,7 +99,7 @@ bool PairVerdictCache::sameKey(const Key& kept, const QuerySide& rows, const Que
                                const CollisionData& cdata) {
   if (kept.rows_revision != rows.owners_revision || kept.columns_revision != columns.owners_revision ||
       kept.matrix_revision != matrixRevision(cdata) || kept.active_links != cdata.active_links ||
-      kept.owners.size() != unfixedOwnerCount(rows, columns)) {
+      kept.rows != rows.objects->size() || kept.columns != columns.objects->size()) {
     return false;
   }
   size_t owner = 0;

@@ -36,12 +36,13 @@ bool actOnVerdict(PairVerdict verdict, fcl::CollisionObjectd* o1, fcl::Collision
 std::uint64_t freshOwnersRevision();
 
 // The objects of one query side and what their verdicts depend on besides
-// the matrix and group: the checker's owners revision and, unless that
-// revision fixes them (the world's objects), each object's owner record.
+// the matrix and group: the checker's owners revision, which fixes the
+// owners of the first `fixed_owners` objects (a robot's links, all of the
+// world's objects), and the owner record of each object after those.
 struct QuerySide {
   std::uint64_t owners_revision;
   const std::vector<fcl::CollisionObjectd*>* objects;
-  bool owners_fixed = false;
+  size_t fixed_owners;
 };
 
 // The verdict of every ordered pair (row object, column object) of two
@@ -81,7 +82,9 @@ class PairVerdictCache {
     std::uint64_t columns_revision = 0;
     std::uint64_t matrix_revision = 0;
     const void* active_links = nullptr;
-    std::vector<const void*> owners;  // of the sides not fixed by their revision
+    size_t rows = 0;
+    size_t columns = 0;
+    std::vector<const void*> owners;  // of the objects their revision does not fix
     std::vector<AttachedTraits> attached;
   };
   struct Entry {

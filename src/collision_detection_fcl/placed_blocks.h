@@ -20,6 +20,8 @@ struct PlacedRobot {
   std::shared_ptr<PlacedBlock> links;
   collision_detection::FCLObject attached;
   std::vector<fcl::CollisionObjectd*> objects;
+
+  size_t linkCount() const { return links->size(); }
 };
 
 // One robot checker's blocks of link objects, kept for reuse: a block that no

@@ -109,7 +109,8 @@ class BRAMLOCK_EXPORT CollisionRobotFCL : public CollisionRobot {
   void renewOwners();
   friend void bramlock::internal::placeObjects(const CollisionRobotFCL& robot, const RobotState& state,
                                                bramlock::internal::PlacedRobot& placed);
-  void collideSelf(const std::vector<fcl::CollisionObjectd*>& objects, CollisionData& cdata) const;
+  // The query's objects, the first link_count of them the links'.
+  void collideSelf(const std::vector<fcl::CollisionObjectd*>& objects, size_t link_count, CollisionData& cdata) const;
 
   std::vector<FCLGeometryConstPtr> link_geometries;
   std::vector<std::shared_ptr<const fcl::CollisionObjectd>> link_objects;

@@ -15,7 +15,7 @@
 namespace bramlock {
 namespace internal {
 class PairVerdictCache;
-}
+}  // namespace internal
 }  // namespace bramlock
 
 namespace collision_detection {
@@ -78,8 +78,9 @@ class BRAMLOCK_EXPORT CollisionWorldFCL : public CollisionWorld {
   void relistObjects();
   // The robot's objects against the mirrored ones, with the verdicts on
   // their pairs remembered across queries.
+  // The robot's objects of the query, the first link_count of them its links'.
   void collideByVerdicts(const CollisionRobot& robot, const std::vector<fcl::CollisionObjectd*>& robot_objects,
-                         CollisionData& cdata) const;
+                         size_t link_count, CollisionData& cdata) const;
 
   World::ObserverHandle observer_handle;
   // The mirrored objects by address (the rows of the verdict tables), and
