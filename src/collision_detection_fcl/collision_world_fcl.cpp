@@ -197,10 +197,8 @@ void CollisionWorldFCL::checkRobotCollisionHelper(const CollisionRequest& req, C
   }
 }
 
-// Each robot object against the manager, with the verdicts taken from the
-// table remembered for these owners. The last objects go first: attached
-// bodies and the outer links meet obstacles most often, and whether any pair
-// collides does not depend on the order the pairs are tested in.
+// Each robot object against the manager, as collideObjects goes, with the
+// verdicts taken from the table remembered for these owners.
 void CollisionWorldFCL::collideByVerdicts(const CollisionRobot& robot,
                                           const std::vector<fcl::CollisionObjectd*>& robot_objects, size_t link_count,
                                           CollisionData& cdata) const {
@@ -208,8 +206,8 @@ void CollisionWorldFCL::collideByVerdicts(const CollisionRobot& robot,
   const std::shared_ptr<const PairVerdicts> known = verdicts->verdicts(
       {owners_revision, &listed_objects, listed_objects.size()}, {robot_owners, &robot_objects, link_count}, cdata);
   VerdictData data{&cdata, known.get(), &listed_objects};
-  for (size_t i = robot_objects.size(); i > 0 && !cdata.done; --i) {
-    manager->collide(robot_objects[i - 1], &data, &worldVerdictCallback);
+  for (size_t i = 0; i < robot_objects.size() && !cdata.done; ++i) {
+    manager->collide(robot_objects[i], &data, &worldVerdictCallback);
   }
 }
 
