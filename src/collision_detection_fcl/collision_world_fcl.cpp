@@ -1,6 +1,7 @@
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_world_fcl.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdio>
 
 #include <fcl/broadphase/broadphase_dynamic_AABB_tree.h>
@@ -37,6 +38,7 @@ bool worldVerdictCallback(fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, 
   const VerdictData& known = *static_cast<const VerdictData*>(data);
   if (known.cdata->done) return true;
   const auto row = std::lower_bound(known.listed->begin(), known.listed->end(), o1);
+  assert(row != known.listed->end() && *row == o1);
   const size_t index = static_cast<size_t>(row - known.listed->begin());
   return bramlock::internal::actOnVerdict(known.verdicts->of(index, bramlock::internal::sideIndex(o2)), o1, o2,
                                           *known.cdata);

@@ -38,6 +38,9 @@ namespace collision_detection {
 // The robot checker on FCL: one geometry and one prototype collision object
 // per collision shape of the model; each query places copies of them at the
 // state's transforms in a dynamic AABB-tree broad phase built for that query.
+// A self check remembers which pairs its callback would test (per matrix
+// revision, group and owners) and builds the tree only when such a pair may
+// touch, so that the tree still orders the pairs it hands to the narrow phase.
 class BRAMLOCK_EXPORT CollisionRobotFCL : public CollisionRobot {
  public:
   CollisionRobotFCL(const RobotModelConstPtr& model, double padding = 0.0, double scale = 1.0);
