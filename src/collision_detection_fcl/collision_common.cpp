@@ -14,6 +14,7 @@
 
 #include "bramlock_arm_planning_core/robot_state/attached_body.h"
 #include "octree_prefilter.h"
+#include "pair_verdicts.h"
 #include "query_setup.h"
 
 namespace collision_detection {
@@ -246,15 +247,8 @@ void lowerBroadPhaseBound(const DistanceRequest& req, const DistanceResult& res,
 bool collisionCallback(fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, void* data) {
   CollisionData& cdata = *static_cast<CollisionData*>(data);
   if (cdata.done) return true;
-  const CollisionGeometryData& a = ownerOf(o1);
-  const CollisionGeometryData& b = ownerOf(o2);
-  if (isSkipped(a, b, cdata.active_links)) return false;
-  const AllowedCollision::Type entry = matrixEntry(a, b, cdata.acm);
-  const bool decided_elsewhere = entry == AllowedCollision::CONDITIONAL && hasDecider(a, b, cdata);
-  if (touchingPair(a, b).first || onSameLink(a, b)) return false;
-  if (entry == AllowedCollision::ALWAYS) return false;
-  if (!decided_elsewhere && narrowPhaseCollides(o1, o2, *cdata.req)) cdata.res->collision = true;
-  return stopTest(cdata);
+  return bramlock::internal::actOnVerdict(bramlock::internal::pairVerdict(ownerOf(o1), ownerOf(o2), cdata), o1, o2,
+                                          cdata);
 }
 
 bool distanceCallback(fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, void* data, double& min_dist) {
@@ -319,3 +313,26 @@ bool distanceCallback(fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, void
 }
 
 }  // namespace collision_detection
+
+namespace bramlock {
+namespace internal {
+
+using namespace collision_detection;
+
+PairVerdict pairVerdict(const CollisionGeometryData& a, const CollisionGeometryData& b, const CollisionData& cdata) {
+  if (isSkipped(a, b, cdata.active_links)) return PairVerdict::kSkipped;
+  const AllowedCollision::Type entry = matrixEntry(a, b, cdata.acm);
+  const bool decided_elsewhere = entry == AllowedCollision::CONDITIONAL && hasDecider(a, b, cdata);
+  if (touchingPair(a, b).first || onSameLink(a, b)) return PairVerdict::kSkipped;
+  if (entry == AllowedCollision::ALWAYS) return PairVerdict::kSkipped;
+  return decided_elsewhere ? PairVerdict::kDecidedElsewhere : PairVerdict::kTested;
+}
+
+bool actOnVerdict(PairVerdict verdict, fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, CollisionData& cdata) {
+  if (verdict == PairVerdict::kSkipped) return false;
+  if (verdict == PairVerdict::kTested && narrowPhaseCollides(o1, o2, *cdata.req)) cdata.res->collision = true;
+  return stopTest(cdata);
+}
+
+}  // namespace internal
+}  // namespace bramlock

@@ -9,19 +9,26 @@
 #include "bramlock_arm_planning_core/robot_state/attached_body.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
 #include "object_tree.h"
+#include "octree_prefilter.h"
+#include "pair_verdicts.h"
 #include "placed_blocks.h"
 #include "query_setup.h"
 
 namespace collision_detection {
 
+using bramlock::internal::actOnVerdict;
 using bramlock::internal::collideObjects;
 using bramlock::internal::distanceRequestFor;
 using bramlock::internal::LeasedObjectTree;
 using bramlock::internal::measureObjects;
+using bramlock::internal::PairVerdictCache;
+using bramlock::internal::PairVerdicts;
+using bramlock::internal::PlacedRobot;
 using bramlock::internal::placeRobotObjects;
 using bramlock::internal::posesArePlaceable;
 using bramlock::internal::reportContinuousUnsupported;
 using bramlock::internal::reportUnplacedState;
+using bramlock::internal::sideIndex;
 
 namespace {
 
@@ -29,19 +36,45 @@ namespace {
 // `other_state`; false when a pose of either cannot be placed.
 bool placeBothRobots(const CollisionRobotFCL& robot, const moveit::core::RobotState& state,
                      const CollisionRobot& other_robot, const moveit::core::RobotState& other_state,
-                     FCLManager& manager, FCLObject& other_objects) {
+                     FCLManager& manager, PlacedRobot& other_objects) {
   const bool other_placed = placeRobotObjects(other_robot, other_state, other_objects);
   return robot.allocSelfCollisionBroadPhase(state, manager) && other_placed;
 }
 
 // The robot's objects at `state` and the broad-phase tree over them; false
 // (no tree built) when a pose cannot be placed.
-bool placeSelfTree(const CollisionRobotFCL& robot, const moveit::core::RobotState& state, FCLObject& objects,
+bool placeSelfTree(const CollisionRobotFCL& robot, const moveit::core::RobotState& state, PlacedRobot& objects,
                    LeasedObjectTree& tree) {
-  robot.constructFCLObject(state, objects);
-  if (!posesArePlaceable(objects)) return false;
+  placeObjects(robot, state, objects);
+  if (!posesArePlaceable(objects.objects)) return false;
   tree->build(objects.objects);
   return true;
+}
+
+// Whether a pair that the callback would test may collide. The tree hands
+// over exactly the pairs whose boxes overlap, and the narrow phase finds
+// nothing between objects provably apart, in whichever order the tree puts
+// them (cost requests take every pair to the narrow phase, as the callback does).
+bool testedPairMayCollide(const std::vector<fcl::CollisionObjectd*>& objects, const PairVerdicts& verdicts,
+                          const CollisionRequest& req) {
+  for (const auto& [first, second] : verdicts.testedPairs()) {
+    const fcl::CollisionObjectd& a = *objects[first];
+    const fcl::CollisionObjectd& b = *objects[second];
+    if (!a.getAABB().overlap(b.getAABB())) continue;
+    if (req.compute_cost || !bramlock::internal::provablyApart(a, b)) return true;
+  }
+  return false;
+}
+
+struct VerdictData {
+  CollisionData* cdata;
+  const PairVerdicts* verdicts;
+};
+
+bool selfVerdictCallback(fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, void* data) {
+  const VerdictData& known = *static_cast<const VerdictData*>(data);
+  if (known.cdata->done) return true;
+  return actOnVerdict(known.verdicts->of(sideIndex(o1), sideIndex(o2)), o1, o2, *known.cdata);
 }
 
 void measureSelf(LeasedObjectTree& tree, const DistanceRequest& req, DistanceResult& res) {
@@ -52,7 +85,10 @@ void measureSelf(LeasedObjectTree& tree, const DistanceRequest& req, DistanceRes
 }  // namespace
 
 CollisionRobotFCL::CollisionRobotFCL(const RobotModelConstPtr& model, double padding, double scale)
-    : CollisionRobot(model, padding, scale), placed_blocks(std::make_unique<bramlock::internal::PlacedBlocks>()) {
+    : CollisionRobot(model, padding, scale),
+      placed_blocks(std::make_unique<bramlock::internal::PlacedBlocks>()),
+      owners_revision(bramlock::internal::freshOwnersRevision()),
+      self_verdicts(std::make_unique<PairVerdictCache>()) {
   link_geometries.resize(robot_model->getLinkGeometryCount());
   link_objects.resize(robot_model->getLinkGeometryCount());
   for (const moveit::core::LinkModel* link : robot_model->getLinkModelsWithCollisionGeometry()) {
@@ -64,7 +100,9 @@ CollisionRobotFCL::CollisionRobotFCL(const CollisionRobotFCL& other)
     : CollisionRobot(other),
       link_geometries(other.link_geometries),
       link_objects(other.link_objects),
-      placed_blocks(std::make_unique<bramlock::internal::PlacedBlocks>()) {}
+      placed_blocks(std::make_unique<bramlock::internal::PlacedBlocks>()),
+      owners_revision(bramlock::internal::freshOwnersRevision()),
+      self_verdicts(std::make_unique<PairVerdictCache>()) {}
 
 CollisionRobotFCL::~CollisionRobotFCL() = default;
 
@@ -88,8 +126,14 @@ void CollisionRobotFCL::buildLinkGeometry(const moveit::core::LinkModel* link, b
   }
 }
 
+void CollisionRobotFCL::renewOwners() {
+  owners_revision = bramlock::internal::freshOwnersRevision();
+  self_verdicts->clear();
+}
+
 void CollisionRobotFCL::updatedPaddingOrScaling(const std::vector<std::string>& links) {
   placed_blocks->clear();
+  renewOwners();
   for (const std::string& name : links) {
     const moveit::core::LinkModel* link = robot_model->getLinkModel(name);
     if (!link) {
@@ -112,6 +156,7 @@ void CollisionRobotFCL::getAttachedBodyObjects(const moveit::core::AttachedBody*
 
 void CollisionRobotFCL::updatedAttachBodyGeometry(const RobotState& state) {
   attached_geometries.clear();
+  renewOwners();
   std::vector<const moveit::core::AttachedBody*> bodies;
   state.getAttachedBodies(bodies);
   for (const moveit::core::AttachedBody* body : bodies) {
@@ -148,23 +193,45 @@ void CollisionRobotFCL::appendAttachedBodyObjects(const RobotState& state, FCLOb
   }
 }
 
+void CollisionRobotFCL::constructFCLObject(const RobotState& state, FCLObject& fcl_obj) const {
+  PlacedRobot placed;
+  bramlock::internal::placeObjects(*this, state, placed);
+  fcl_obj.objects.reserve(fcl_obj.objects.size() + placed.objects.size());
+  for (fcl::CollisionObjectd& link_object : *placed.links) fcl_obj.objects.emplace_back(placed.links, &link_object);
+  for (FCLCollisionObjectPtr& object : placed.attached.objects) fcl_obj.objects.push_back(std::move(object));
+  for (FCLGeometryConstPtr& geometry : placed.attached.geometries) fcl_obj.geometries.push_back(std::move(geometry));
+}
+
+}  // namespace collision_detection
+
+namespace bramlock {
+namespace internal {
+
 // The links' objects of one query live in one block: they are placed and
 // dropped together, and the block is placed again by a later query.
-void CollisionRobotFCL::constructFCLObject(const RobotState& state, FCLObject& fcl_obj) const {
-  const std::shared_ptr<bramlock::internal::PlacedBlock> placed = placed_blocks->take(link_objects);
-  auto object = placed->begin();
-  for (const FCLGeometryConstPtr& geometry : link_geometries) {
+void placeObjects(const collision_detection::CollisionRobotFCL& robot, const moveit::core::RobotState& state,
+                  PlacedRobot& placed) {
+  placed.links = robot.placed_blocks->take(robot.link_objects);
+  auto object = placed.links->begin();
+  for (const collision_detection::FCLGeometryConstPtr& geometry : robot.link_geometries) {
     if (!geometry || !geometry->geometry) continue;
-    const CollisionGeometryData& owner = *geometry->geometry_data;
+    const collision_detection::CollisionGeometryData& owner = *geometry->geometry_data;
     object->setTransform(state.getCollisionBodyTransform(owner.link(), owner.shape_index));
     object->computeAABB();
     ++object;
   }
-  assert(object == placed->end());
-  fcl_obj.objects.reserve(fcl_obj.objects.size() + placed->size());
-  for (fcl::CollisionObjectd& placed_object : *placed) fcl_obj.objects.emplace_back(placed, &placed_object);
-  if (!attached_geometries.empty()) appendAttachedBodyObjects(state, fcl_obj);
+  assert(object == placed.links->end());
+  if (!robot.attached_geometries.empty()) robot.appendAttachedBodyObjects(state, placed.attached);
+  placed.objects.reserve(placed.links->size() + placed.attached.objects.size());
+  for (fcl::CollisionObjectd& link_object : *placed.links) placed.objects.push_back(&link_object);
+  for (const auto& attached : placed.attached.objects) placed.objects.push_back(attached.get());
+  markSideIndices(placed.objects);
 }
+
+}  // namespace internal
+}  // namespace bramlock
+
+namespace collision_detection {
 
 bool CollisionRobotFCL::allocSelfCollisionBroadPhase(const RobotState& state, FCLManager& manager) const {
   manager.manager = std::make_shared<fcl::DynamicAABBTreeCollisionManagerd>();
@@ -219,17 +286,39 @@ void CollisionRobotFCL::checkOtherCollision(const CollisionRequest&, CollisionRe
 
 void CollisionRobotFCL::checkSelfCollisionHelper(const CollisionRequest& req, CollisionResult& res,
                                                  const RobotState& state, const AllowedCollisionMatrix* acm) const {
-  FCLObject objects;
-  LeasedObjectTree tree;
-  if (!placeSelfTree(*this, state, objects, tree)) return reportUnplacedState(res);
+  PlacedRobot objects;
+  bramlock::internal::placeObjects(*this, state, objects);
+  if (!posesArePlaceable(objects.objects)) return reportUnplacedState(res);
   CollisionData cdata(&req, &res, acm);
   cdata.enableGroup(robot_model);
-  tree->collide(&cdata, &collisionCallback);
+  if (req.verbose) {
+    LeasedObjectTree tree;
+    tree->build(objects.objects);
+    tree->collide(&cdata, &collisionCallback);
+  } else {
+    collideSelf(objects.objects, objects.linkCount(), cdata);
+  }
   if (req.compute_distance) {
+    LeasedObjectTree tree;
+    tree->build(objects.objects);
     DistanceResult dres;
     measureSelf(tree, distanceRequestFor(req, acm, cdata.active_links), dres);
     res.distance = dres.minimum_distance.distance;
   }
+}
+
+// The verdicts come from the table remembered for these owners; the tree,
+// which fixes the order of each pair handed to the narrow phase, is built
+// only when a pair to test may collide.
+void CollisionRobotFCL::collideSelf(const std::vector<fcl::CollisionObjectd*>& objects, size_t link_count,
+                                    CollisionData& cdata) const {
+  const bramlock::internal::QuerySide side{owners_revision, &objects, link_count};
+  const std::shared_ptr<const PairVerdicts> verdicts = self_verdicts->verdicts(side, side, cdata);
+  if (!testedPairMayCollide(objects, *verdicts, *cdata.req)) return;
+  LeasedObjectTree tree;
+  tree->build(objects);
+  VerdictData data{&cdata, verdicts.get()};
+  tree->collide(&data, &selfVerdictCallback);
 }
 
 void CollisionRobotFCL::checkOtherCollisionHelper(const CollisionRequest& req, CollisionResult& res,
@@ -237,22 +326,22 @@ void CollisionRobotFCL::checkOtherCollisionHelper(const CollisionRequest& req, C
                                                   const RobotState& other_state,
                                                   const AllowedCollisionMatrix* acm) const {
   FCLManager manager;
-  FCLObject other_objects;
+  PlacedRobot other_objects;
   if (!placeBothRobots(*this, state, other_robot, other_state, manager, other_objects)) {
     return reportUnplacedState(res);
   }
   CollisionData cdata(&req, &res, acm);
   cdata.enableGroup(robot_model);
-  collideObjects(*manager.manager, other_objects, cdata);
+  collideObjects(*manager.manager, other_objects.objects, cdata);
   if (req.compute_distance) {
     DistanceResult dres;
-    measureObjects(*manager.manager, other_objects, distanceRequestFor(req, acm, cdata.active_links), dres);
+    measureObjects(*manager.manager, other_objects.objects, distanceRequestFor(req, acm, cdata.active_links), dres);
     res.distance = dres.minimum_distance.distance;
   }
 }
 
 void CollisionRobotFCL::distanceSelf(const DistanceRequest& req, DistanceResult& res, const RobotState& state) const {
-  FCLObject objects;
+  PlacedRobot objects;
   LeasedObjectTree tree;
   if (!placeSelfTree(*this, state, objects, tree)) return reportUnplacedState(res);
   measureSelf(tree, req, res);
@@ -261,11 +350,11 @@ void CollisionRobotFCL::distanceSelf(const DistanceRequest& req, DistanceResult&
 void CollisionRobotFCL::distanceOther(const DistanceRequest& req, DistanceResult& res, const RobotState& state,
                                       const CollisionRobot& other_robot, const RobotState& other_state) const {
   FCLManager manager;
-  FCLObject other_objects;
+  PlacedRobot other_objects;
   if (!placeBothRobots(*this, state, other_robot, other_state, manager, other_objects)) {
     return reportUnplacedState(res);
   }
-  measureObjects(*manager.manager, other_objects, req, res);
+  measureObjects(*manager.manager, other_objects.objects, req, res);
 }
 
 }  // namespace collision_detection

@@ -1,10 +1,14 @@
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_world_fcl.h"
 
+#include <algorithm>
+#include <cassert>
 #include <cstdio>
 
 #include <fcl/broadphase/broadphase_dynamic_AABB_tree.h>
 
+#include "bramlock_arm_planning_core/collision_detection_fcl/collision_robot_fcl.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
+#include "pair_verdicts.h"
 #include "query_setup.h"
 
 namespace collision_detection {
@@ -12,35 +16,63 @@ namespace collision_detection {
 using bramlock::internal::collideObjects;
 using bramlock::internal::distanceRequestFor;
 using bramlock::internal::measureObjects;
+using bramlock::internal::PairVerdictCache;
+using bramlock::internal::PairVerdicts;
 using bramlock::internal::placeRobotObjects;
 using bramlock::internal::reportContinuousUnsupported;
 using bramlock::internal::reportUnplacedState;
-
-const std::string CollisionDetectorAllocatorFCL::NAME = "FCL";
 
 namespace {
 
 WorldPtr orNewWorld(const WorldPtr& world) { return world ? world : std::make_shared<World>(); }
 
+// A robot object's pairs with the mirrored objects: the mirrored object
+// (o1) is found among the listed ones by address, the robot object by its index.
+struct VerdictData {
+  CollisionData* cdata;
+  const PairVerdicts* verdicts;
+  const std::vector<fcl::CollisionObjectd*>* listed;
+};
+
+bool worldVerdictCallback(fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, void* data) {
+  const VerdictData& known = *static_cast<const VerdictData*>(data);
+  if (known.cdata->done) return true;
+  const auto row = std::lower_bound(known.listed->begin(), known.listed->end(), o1);
+  assert(row != known.listed->end() && *row == o1);
+  const size_t index = static_cast<size_t>(row - known.listed->begin());
+  return bramlock::internal::actOnVerdict(known.verdicts->of(index, bramlock::internal::sideIndex(o2)), o1, o2,
+                                          *known.cdata);
+}
+
 }  // namespace
 
+const std::string CollisionDetectorAllocatorFCL::NAME = "FCL";
+
 CollisionWorldFCL::CollisionWorldFCL()
-    : CollisionWorld(), manager(std::make_unique<fcl::DynamicAABBTreeCollisionManagerd>()) {
+    : CollisionWorld(),
+      manager(std::make_unique<fcl::DynamicAABBTreeCollisionManagerd>()),
+      verdicts(std::make_unique<PairVerdictCache>()) {
   observe();
+  relistObjects();
 }
 
 CollisionWorldFCL::CollisionWorldFCL(const WorldPtr& world)
-    : CollisionWorld(orNewWorld(world)), manager(std::make_unique<fcl::DynamicAABBTreeCollisionManagerd>()) {
+    : CollisionWorld(orNewWorld(world)),
+      manager(std::make_unique<fcl::DynamicAABBTreeCollisionManagerd>()),
+      verdicts(std::make_unique<PairVerdictCache>()) {
   observe();
+  relistObjects();
   this->world->notifyObserverAllObjects(observer_handle, World::CREATE);
 }
 
 CollisionWorldFCL::CollisionWorldFCL(const CollisionWorldFCL& other, const WorldPtr& world)
     : CollisionWorld(other, orNewWorld(world)),
       manager(std::make_unique<fcl::DynamicAABBTreeCollisionManagerd>()),
-      objects_by_id(other.objects_by_id) {
+      objects_by_id(other.objects_by_id),
+      verdicts(std::make_unique<PairVerdictCache>()) {
   for (auto& entry : objects_by_id) entry.second.registerTo(manager.get());
   observe();
+  relistObjects();
 }
 
 CollisionWorldFCL::~CollisionWorldFCL() { world->removeObserver(observer_handle); }
@@ -73,11 +105,13 @@ void CollisionWorldFCL::updateFCLObject(const std::string& id) {
   const World::ObjectConstPtr obj = world_const->getObject(id);
   if (!obj) {
     if (mirrored != objects_by_id.end()) objects_by_id.erase(mirrored);
+    relistObjects();
     return;
   }
   FCLObject& fcl_obj = objects_by_id[id];
   constructFCLObject(obj.get(), fcl_obj);
   fcl_obj.registerTo(manager.get());
+  relistObjects();
 }
 
 void CollisionWorldFCL::notifyObjectChange(const World::ObjectConstPtr& obj, World::Action action) {
@@ -89,6 +123,17 @@ void CollisionWorldFCL::notifyObjectChange(const World::ObjectConstPtr& obj, Wor
   if (mirrored == objects_by_id.end()) return;
   mirrored->second.unregisterFrom(manager.get());
   objects_by_id.erase(mirrored);
+  relistObjects();
+}
+
+void CollisionWorldFCL::relistObjects() {
+  listed_objects.clear();
+  for (const auto& entry : objects_by_id) {
+    for (const FCLCollisionObjectPtr& object : entry.second.objects) listed_objects.push_back(object.get());
+  }
+  std::sort(listed_objects.begin(), listed_objects.end());
+  owners_revision = bramlock::internal::freshOwnersRevision();
+  verdicts->clear();
 }
 
 void CollisionWorldFCL::setWorld(const WorldPtr& new_world) {
@@ -96,6 +141,7 @@ void CollisionWorldFCL::setWorld(const WorldPtr& new_world) {
   world->removeObserver(observer_handle);
   manager->clear();
   objects_by_id.clear();
+  relistObjects();
   cleanCollisionGeometryCache();
   CollisionWorld::setWorld(new_world);
   observe();
@@ -137,15 +183,33 @@ void CollisionWorldFCL::checkWorldCollision(const CollisionRequest& req, Collisi
 void CollisionWorldFCL::checkRobotCollisionHelper(const CollisionRequest& req, CollisionResult& res,
                                                   const CollisionRobot& robot, const RobotState& state,
                                                   const AllowedCollisionMatrix* acm) const {
-  FCLObject robot_objects;
+  bramlock::internal::PlacedRobot robot_objects;
   if (!placeRobotObjects(robot, state, robot_objects)) return reportUnplacedState(res);
   CollisionData cdata(&req, &res, acm);
   cdata.enableGroup(robot.getRobotModel());
-  collideObjects(*manager, robot_objects, cdata);
+  if (req.verbose) {
+    collideObjects(*manager, robot_objects.objects, cdata);
+  } else {
+    collideByVerdicts(robot, robot_objects.objects, robot_objects.linkCount(), cdata);
+  }
   if (req.compute_distance) {
     DistanceResult dres;
-    measureObjects(*manager, robot_objects, distanceRequestFor(req, acm, cdata.active_links), dres);
+    measureObjects(*manager, robot_objects.objects, distanceRequestFor(req, acm, cdata.active_links), dres);
     res.distance = dres.minimum_distance.distance;
+  }
+}
+
+// Each robot object against the manager, as collideObjects goes, with the
+// verdicts taken from the table remembered for these owners.
+void CollisionWorldFCL::collideByVerdicts(const CollisionRobot& robot,
+                                          const std::vector<fcl::CollisionObjectd*>& robot_objects, size_t link_count,
+                                          CollisionData& cdata) const {
+  const std::uint64_t robot_owners = dynamic_cast<const CollisionRobotFCL&>(robot).ownersRevision();
+  const std::shared_ptr<const PairVerdicts> known = verdicts->verdicts(
+      {owners_revision, &listed_objects, listed_objects.size()}, {robot_owners, &robot_objects, link_count}, cdata);
+  VerdictData data{&cdata, known.get(), &listed_objects};
+  for (size_t i = 0; i < robot_objects.size() && !cdata.done; ++i) {
+    manager->collide(robot_objects[i], &data, &worldVerdictCallback);
   }
 }
 
@@ -164,9 +228,9 @@ void CollisionWorldFCL::checkWorldCollisionHelper(const CollisionRequest& req, C
 
 void CollisionWorldFCL::distanceRobot(const DistanceRequest& req, DistanceResult& res, const CollisionRobot& robot,
                                       const RobotState& state) const {
-  FCLObject robot_objects;
+  bramlock::internal::PlacedRobot robot_objects;
   if (!placeRobotObjects(robot, state, robot_objects)) return reportUnplacedState(res);
-  measureObjects(*manager, robot_objects, req, res);
+  measureObjects(*manager, robot_objects.objects, req, res);
 }
 
 void CollisionWorldFCL::distanceWorld(const DistanceRequest& req, DistanceResult& res,

@@ -36,17 +36,17 @@ SpareTrees& spareTrees() {
 
 }  // namespace
 
-void ObjectTree::build(const std::vector<collision_detection::FCLCollisionObjectPtr>& objects) {
+void ObjectTree::build(const std::vector<fcl::CollisionObjectd*>& objects) {
   nodes.clear();
   leaves.clear();
   root = nullptr;
   if (objects.empty()) return;
   // A tree over n leaves has 2n - 1 nodes; the storage never moves while it is built.
   nodes.reserve(2 * objects.size() - 1);
-  for (const collision_detection::FCLCollisionObjectPtr& object : objects) {
+  for (fcl::CollisionObjectd* object : objects) {
     Node* leaf = newNode();
     leaf->bv = object->getAABB();
-    leaf->data = object.get();
+    leaf->data = object;
     leaves.push_back(leaf);
   }
   root = topDown(leaves.begin(), leaves.end());

@@ -19,7 +19,7 @@ class ObjectTree {
  public:
   // Replaces the tree by one over the objects, in their order; the objects
   // must outlive the queries on this build.
-  void build(const std::vector<collision_detection::FCLCollisionObjectPtr>& objects);
+  void build(const std::vector<fcl::CollisionObjectd*>& objects);
 
   // Every overlapping pair of the objects, until the callback returns true.
   void collide(void* cdata, fcl::CollisionCallBack<double> callback);

@@ -1,5 +1,6 @@
 #include "octree_prefilter.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -36,10 +37,18 @@ const fcl::OcTreed* octreeOf(const fcl::CollisionObjectd& object) {
   return static_cast<const fcl::OcTreed*>(geometry);
 }
 
+// Columns of unit length and at right angles to each other, within the
+// tolerance, read in place (a 3x3 product and a temporary cost more than the
+// test they serve); any value that is not finite fails.
 bool isRigid(const fcl::Transform3d& pose) {
-  const Eigen::Matrix3d rotation = pose.linear();
-  return ((rotation.transpose() * rotation - Eigen::Matrix3d::Identity()).cwiseAbs().maxCoeff() <= kRigidTolerance) &&
-         pose.translation().allFinite();
+  const Eigen::Matrix4d& m = pose.matrix();
+  for (int i = 0; i < 3; ++i) {
+    for (int j = i; j < 3; ++j) {
+      const double dot = m(0, i) * m(0, j) + m(1, i) * m(1, j) + m(2, i) * m(2, j);
+      if (!(std::abs(dot - (i == j ? 1.0 : 0.0)) <= kRigidTolerance)) return false;
+    }
+  }
+  return pose.translation().allFinite();
 }
 
 // The inverse of the octree's pose, or null when the pose is not rigid. All
@@ -71,14 +80,13 @@ struct CarriedBox {
   fcl::AABBd bounds;
 };
 
-bool carryIntoOctreeFrame(const fcl::CollisionObjectd& octree_object, const fcl::CollisionObjectd& other,
-                          CarriedBox& carried) {
-  const fcl::Transform3d* octree_inverse = inverseOfOctreePose(octree_object.getTransform());
-  if (!octree_inverse || !isRigid(other.getTransform())) return false;
+// The other object's box carried into the frame whose inverse pose is given.
+bool carryInto(const fcl::Transform3d& frame_inverse, const fcl::CollisionObjectd& other, CarriedBox& carried) {
+  if (!isRigid(other.getTransform())) return false;
   const fcl::AABBd& local = other.collisionGeometry()->aabb_local;
   // A box never computed (FCL's empty box) bounds nothing.
   if ((local.min_.array() > local.max_.array()).any()) return false;
-  const fcl::Transform3d relative = *octree_inverse * other.getTransform();
+  const fcl::Transform3d relative = frame_inverse * other.getTransform();
   // FCL's AABB::center, which is not inlined.
   carried.centre = relative * ((local.min_ + local.max_) * 0.5);
   carried.axes = relative.linear();
@@ -89,6 +97,12 @@ bool carryIntoOctreeFrame(const fcl::CollisionObjectd& octree_object, const fcl:
   carried.bounds.min_ = carried.centre - reach;
   carried.bounds.max_ = carried.centre + reach;
   return carried.bounds.min_.allFinite() && carried.bounds.max_.allFinite() && carried.half.allFinite();
+}
+
+bool carryIntoOctreeFrame(const fcl::CollisionObjectd& octree_object, const fcl::CollisionObjectd& other,
+                          CarriedBox& carried) {
+  const fcl::Transform3d* octree_inverse = inverseOfOctreePose(octree_object.getTransform());
+  return octree_inverse && carryInto(*octree_inverse, other, carried);
 }
 
 // Separating-axis test of an axis-aligned node box against the carried box
@@ -231,12 +245,28 @@ std::vector<StartNode> startNodesOf(const fcl::OcTreed& tree) {
   }
 }
 
+// An octree's start nodes ordered by the lower x of their boxes, with the
+// widest extent in x among them: the nodes a box can meet lie in one run.
+struct StartNodes {
+  std::vector<StartNode> nodes;
+  double widest_x = 0.0;
+};
+
+StartNodes orderedStartNodesOf(const fcl::OcTreed& tree) {
+  StartNodes start{startNodesOf(tree), 0.0};
+  std::sort(start.nodes.begin(), start.nodes.end(),
+            [](const StartNode& a, const StartNode& b) { return a.box.min.x() < b.box.min.x(); });
+  for (const StartNode& node : start.nodes)
+    start.widest_x = std::max(start.widest_x, node.box.max.x() - node.box.min.x());
+  return start;
+}
+
 // The start nodes of the last few octrees met, each known by its geometry
 // (held weakly, so a new octree at a freed one's address is not taken for
 // it) and its root node.
 class StartNodeCache {
  public:
-  const std::vector<StartNode>& startNodes(const fcl::CollisionObjectd& octree_object, const fcl::OcTreed& tree) {
+  const StartNodes& startNodes(const fcl::CollisionObjectd& octree_object, const fcl::OcTreed& tree) {
     const fcl::OcTreed::OcTreeNode* root = tree.getRoot();
     for (const Entry& entry : entries_) {
       if (entry.tree == &tree && entry.root == root && !entry.geometry.expired()) return entry.nodes;
@@ -246,7 +276,7 @@ class StartNodeCache {
     entry.geometry = octree_object.collisionGeometry();
     entry.tree = &tree;
     entry.root = root;
-    entry.nodes = startNodesOf(tree);
+    entry.nodes = orderedStartNodesOf(tree);
     return entry.nodes;
   }
 
@@ -255,7 +285,7 @@ class StartNodeCache {
     std::weak_ptr<const fcl::CollisionGeometryd> geometry;
     const fcl::OcTreed* tree = nullptr;
     const fcl::OcTreed::OcTreeNode* root = nullptr;
-    std::vector<StartNode> nodes;
+    StartNodes nodes;
   };
   std::array<Entry, 4> entries_;
   size_t next_ = 0;
@@ -291,8 +321,15 @@ bool visitLeavesNear(const OctreePair& pair, bool& carried_over, const Visit& vi
   carried_over = carryIntoOctreeFrame(*pair.octree_object, *pair.other, carried);
   if (!carried_over) return false;
   thread_local StartNodeCache cache;
-  for (const StartNode& start : cache.startNodes(*pair.octree_object, *pair.tree)) {
-    if (meets(start.box, carried.bounds) && visitReachedLeaves(*pair.tree, start.node, start.box, carried, visit)) {
+  const StartNodes& start = cache.startNodes(*pair.octree_object, *pair.tree);
+  // Any order of the nodes gives the same answer. Those left out before the
+  // run end below the box's lower x (twice the widest extent covers any
+  // rounding), those after it begin above its upper x.
+  const double lowest_start = carried.bounds.min_.x() - 2.0 * start.widest_x;
+  auto node = std::lower_bound(start.nodes.begin(), start.nodes.end(), lowest_start,
+                               [](const StartNode& a, double x) { return a.box.min.x() < x; });
+  for (; node != start.nodes.end() && node->box.min.x() <= carried.bounds.max_.x(); ++node) {
+    if (meets(node->box, carried.bounds) && visitReachedLeaves(*pair.tree, node->node, node->box, carried, visit)) {
       return true;
     }
   }
@@ -360,6 +397,19 @@ class LeafAgainstMesh {
 };
 
 }  // namespace
+
+bool provablyApart(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2) {
+  const fcl::AABBd& local = o1.collisionGeometry()->aabb_local;
+  if (!isRigid(o1.getTransform()) || !local.min_.allFinite() || !local.max_.allFinite() ||
+      (local.min_.array() > local.max_.array()).any()) {
+    return false;
+  }
+  CarriedBox carried;
+  if (!carryInto(o1.getTransform().inverse(Eigen::Isometry), o2, carried)) return false;
+  const NodeBox box{local.min_, local.max_};
+  return !meets(box, carried.bounds) ||
+         separatedFromNode(carried, (box.min + box.max) * 0.5, 0.5 * (box.max - box.min));
+}
 
 bool provablyClearOfOctree(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2) {
   OctreePair pair;

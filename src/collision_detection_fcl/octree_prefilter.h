@@ -15,6 +15,12 @@ namespace internal {
 // octrees, unbounded or non-finite geometry, non-rigid poses).
 bool provablyClearOfOctree(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2);
 
+// True when the two objects' local bounding boxes, placed at their poses,
+// lie apart by more than the same margin: no narrow phase of FCL finds a
+// contact between them, in either order. False whenever that cannot be
+// proven cheaply (non-rigid poses, unbounded or non-finite boxes).
+bool provablyApart(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2);
+
 // FCL's collision-only answer for an octree against a triangle mesh, reached
 // without FCL's descent through the whole octree: only the occupied leaves
 // near the mesh's placed bounding box are tested against the mesh's volume

@@ -6,10 +6,23 @@
 
 #include <fcl/narrowphase/collision_object.h>
 
+#include "bramlock_arm_planning_core/collision_detection_fcl/fcl_geometry.h"
+
 namespace bramlock {
 namespace internal {
 
 using PlacedBlock = std::vector<fcl::CollisionObjectd>;
+
+// A robot checker's objects of one query: the link objects in a block taken
+// for the query, then the attached bodies' objects. `objects` lists them all
+// in that order, each marked with its index there (sideIndex).
+struct PlacedRobot {
+  std::shared_ptr<PlacedBlock> links;
+  collision_detection::FCLObject attached;
+  std::vector<fcl::CollisionObjectd*> objects;
+
+  size_t linkCount() const { return links->size(); }
+};
 
 // One robot checker's blocks of link objects, kept for reuse: a block that no
 // query and no caller holds any more is placed again instead of copied anew

@@ -1,5 +1,6 @@
 #include "query_setup.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -57,34 +58,39 @@ namespace {
 // Squared sizes of boxes this far apart still fit in a double.
 constexpr double kLargestCoordinate = 1e100;
 
+// Read through the pose itself: FCL's rotation and translation getters return copies.
+bool isPlaceable(const fcl::CollisionObjectd& object) {
+  const Eigen::Matrix4d& pose = object.getTransform().matrix();
+  return pose.topLeftCorner<3, 3>().allFinite() &&
+         (pose.topRightCorner<3, 1>().cwiseAbs().array() <= kLargestCoordinate).all();
+}
+
 }  // namespace
 
+bool posesArePlaceable(const std::vector<fcl::CollisionObjectd*>& objects) {
+  return std::all_of(objects.begin(), objects.end(),
+                     [](const fcl::CollisionObjectd* object) { return isPlaceable(*object); });
+}
+
 bool posesArePlaceable(const FCLObject& objects) {
-  for (const FCLCollisionObjectPtr& object : objects.objects) {
-    const bool placeable =
-        object->getRotation().allFinite() && (object->getTranslation().cwiseAbs().array() <= kLargestCoordinate).all();
-    if (!placeable) return false;
-  }
-  return true;
+  return std::all_of(objects.objects.begin(), objects.objects.end(),
+                     [](const FCLCollisionObjectPtr& object) { return isPlaceable(*object); });
 }
 
-bool placeRobotObjects(const CollisionRobot& robot, const moveit::core::RobotState& state, FCLObject& objects) {
-  dynamic_cast<const CollisionRobotFCL&>(robot).constructFCLObject(state, objects);
-  return posesArePlaceable(objects);
+bool placeRobotObjects(const CollisionRobot& robot, const moveit::core::RobotState& state, PlacedRobot& objects) {
+  placeObjects(dynamic_cast<const CollisionRobotFCL&>(robot), state, objects);
+  return posesArePlaceable(objects.objects);
 }
 
-void collideObjects(fcl::BroadPhaseCollisionManagerd& manager, const FCLObject& objects, CollisionData& cdata) {
-  for (size_t i = 0; i < objects.objects.size() && !cdata.done; ++i) {
-    manager.collide(objects.objects[i].get(), &cdata, &collisionCallback);
-  }
+void collideObjects(fcl::BroadPhaseCollisionManagerd& manager, const std::vector<fcl::CollisionObjectd*>& objects,
+                    CollisionData& cdata) {
+  for (size_t i = 0; i < objects.size() && !cdata.done; ++i) manager.collide(objects[i], &cdata, &collisionCallback);
 }
 
-void measureObjects(fcl::BroadPhaseCollisionManagerd& manager, const FCLObject& objects, const DistanceRequest& req,
-                    DistanceResult& res) {
+void measureObjects(fcl::BroadPhaseCollisionManagerd& manager, const std::vector<fcl::CollisionObjectd*>& objects,
+                    const DistanceRequest& req, DistanceResult& res) {
   DistanceData ddata(&req, &res);
-  for (size_t i = 0; i < objects.objects.size() && !ddata.done; ++i) {
-    manager.distance(objects.objects[i].get(), &ddata, &distanceCallback);
-  }
+  for (size_t i = 0; i < objects.size() && !ddata.done; ++i) manager.distance(objects[i], &ddata, &distanceCallback);
 }
 
 namespace {

@@ -12,6 +12,7 @@
 #include "bramlock_arm_planning_core/collision_detection/distance_result.h"
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_common.h"
 #include "bramlock_arm_planning_core/collision_detection_fcl/fcl_geometry.h"
+#include "placed_blocks.h"
 
 namespace moveit {
 namespace core {
@@ -42,16 +43,17 @@ collision_detection::DistanceRequest distanceRequestFor(const collision_detectio
 // (a huge attached offset or root position), where the sizes of bounding
 // boxes overflow. FCL's broad phase cannot order such boxes (building its
 // tree then reads out of bounds), so those objects are never handed to it.
+bool posesArePlaceable(const std::vector<fcl::CollisionObjectd*>& objects);
 bool posesArePlaceable(const collision_detection::FCLObject& objects);
 // The robot's objects at the state (robot must be a CollisionRobotFCL); false
 // when they cannot be placed.
 bool placeRobotObjects(const collision_detection::CollisionRobot& robot, const moveit::core::RobotState& state,
-                       collision_detection::FCLObject& objects);
+                       PlacedRobot& objects);
 
 // Each of the objects against the manager's, until the callback stops the query.
-void collideObjects(fcl::BroadPhaseCollisionManagerd& manager, const collision_detection::FCLObject& objects,
+void collideObjects(fcl::BroadPhaseCollisionManagerd& manager, const std::vector<fcl::CollisionObjectd*>& objects,
                     collision_detection::CollisionData& cdata);
-void measureObjects(fcl::BroadPhaseCollisionManagerd& manager, const collision_detection::FCLObject& objects,
+void measureObjects(fcl::BroadPhaseCollisionManagerd& manager, const std::vector<fcl::CollisionObjectd*>& objects,
                     const collision_detection::DistanceRequest& req, collision_detection::DistanceResult& res);
 
 // A state that cannot be placed is never reported free: the answer is a

@@ -82,7 +82,7 @@ TEST(ObjectTree, VisitsThePairsOfAFreshManagerInItsOrder) {
     const std::vector<cd::FCLCollisionObjectPtr> objects = randomBoxes(rng, count);
     fcl::DynamicAABBTreeCollisionManagerd manager;
     manager.registerObjects(rawObjects(objects));
-    tree.build(objects);
+    tree.build(rawObjects(objects));
 
     PairLog expected, actual;
     manager.collide(&expected, &logCollision);
@@ -105,7 +105,8 @@ TEST(ObjectTree, VisitsThePairsOfAFreshManagerInItsOrder) {
 TEST(ObjectTree, WithoutObjectsVisitsNothing) {
   bramlock::internal::ObjectTree tree;
   std::mt19937 rng(7);
-  tree.build(randomBoxes(rng, 5));
+  const std::vector<cd::FCLCollisionObjectPtr> boxes = randomBoxes(rng, 5);
+  tree.build(rawObjects(boxes));
   tree.build({});
   PairLog log;
   tree.collide(&log, &logCollision);

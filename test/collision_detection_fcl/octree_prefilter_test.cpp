@@ -2,7 +2,8 @@
 // cannot touch: its "clear" verdicts against fcl::collide on its own, over
 // seeded poses of several shapes (turned, so that the oriented-box test is
 // exercised) near a mixed octree, and the library's world check on the scene
-// arm against a plain loop of fcl::collide.
+// arm against a plain loop of fcl::collide. Also the verdict "apart" on two
+// objects, which spares the self check its broad-phase tree.
 #include "collision_detection_fcl/octree_prefilter.h"
 
 #include <cmath>
@@ -122,6 +123,38 @@ TEST(OctreePrefilter, ShapesJustClearOfAVoxelAreClearAndTouchingOnesAreNot) {
   }
 }
 
+TEST(OctreePrefilter, ApartVerdictsNeverHideAnFclContact) {
+  std::mt19937 engine(4051);
+  const cd::World::Object owner("sample");
+  auto shapes = shapesToTest(&owner);
+  auto others = shapesToTest(&owner);
+  int apart = 0, colliding = 0, samples = 0;
+  for (int i = 0; i < 4000; ++i, ++samples) {
+    Object& first = *shapes[i % shapes.size()];
+    Object& second = *others[(i / shapes.size()) % others.size()];
+    const Eigen::Isometry3d near = randomPose(engine, 1.0);
+    first.setTransform(near * randomPose(engine, 0.1));
+    second.setTransform(near * randomPose(engine, 0.1));
+    const bool judged_apart = bramlock::internal::provablyApart(first, second);
+    const bool collides = fclCollides(first, second);
+    ASSERT_FALSE(judged_apart && (collides || fclCollides(second, first))) << "sample " << i;
+    apart += judged_apart;
+    colliding += collides;
+  }
+  EXPECT_GT(apart, samples / 10);
+  EXPECT_GT(colliding, samples / 10);
+}
+
+TEST(OctreePrefilter, BoxesJustApartAreApartAndTouchingOnesAreNot) {
+  Object fixed(std::make_shared<fcl::Boxd>(0.1, 0.1, 0.1));
+  Object moved(std::make_shared<fcl::Boxd>(0.1, 0.1, 0.1));
+  for (const double gap : {0.002, 0.0005, -0.0005}) {
+    moved.setTransform(Eigen::Isometry3d(Eigen::Translation3d(0.1 + gap, 0.02, 0.0)));
+    EXPECT_EQ(bramlock::internal::provablyApart(fixed, moved), gap > 0.001) << "gap " << gap;
+    EXPECT_EQ(fclCollides(fixed, moved), gap < 0.0) << "gap " << gap;
+  }
+}
+
 TEST(OctreePrefilter, UnprovablePairsAreLeftToFcl) {
   auto tree = std::make_shared<octomap::OcTree>(0.02);
   tree->updateNode(octomap::point3d(0.01f, 0.01f, 0.01f), true);
@@ -134,19 +167,27 @@ TEST(OctreePrefilter, UnprovablePairsAreLeftToFcl) {
   EXPECT_FALSE(bramlock::internal::provablyClearOfOctree(sphere, far_sphere));
   EXPECT_FALSE(bramlock::internal::provablyClearOfOctree(octree, other_octree));
   EXPECT_FALSE(bramlock::internal::provablyClearOfOctree(plane, octree));
+  EXPECT_TRUE(bramlock::internal::provablyApart(sphere, far_sphere));
+  EXPECT_FALSE(bramlock::internal::provablyApart(far_sphere, plane));  // the plane's box has no finite size
 
   const double nan = std::numeric_limits<double>::quiet_NaN();
   sphere.setTranslation(Eigen::Vector3d(nan, 0.0, 0.0));
   EXPECT_FALSE(bramlock::internal::provablyClearOfOctree(sphere, octree));
+  EXPECT_FALSE(bramlock::internal::provablyApart(sphere, far_sphere));
+  EXPECT_FALSE(bramlock::internal::provablyApart(far_sphere, sphere));
   Eigen::Isometry3d stretched = Eigen::Isometry3d::Identity();
   stretched.linear() = Eigen::Vector3d(3.0, 1.0, 1.0).asDiagonal();
   stretched.translation() = Eigen::Vector3d(5.0, 0.0, 0.0);
   sphere.setTransform(stretched);
   EXPECT_FALSE(bramlock::internal::provablyClearOfOctree(sphere, octree));
+  EXPECT_FALSE(bramlock::internal::provablyApart(sphere, far_sphere));
+  EXPECT_FALSE(bramlock::internal::provablyApart(far_sphere, sphere));
   auto unbounded = std::make_shared<fcl::Sphered>(0.05);
   Object without_box(unbounded, Eigen::Isometry3d(Eigen::Translation3d(5.0, 0.0, 0.0)));
   unbounded->aabb_local = fcl::AABBd();
   EXPECT_FALSE(bramlock::internal::provablyClearOfOctree(without_box, octree));
+  EXPECT_FALSE(bramlock::internal::provablyApart(without_box, far_sphere));
+  EXPECT_FALSE(bramlock::internal::provablyApart(far_sphere, without_box));
 
   // An octree without nodes holds nothing to touch.
   Object empty(std::make_shared<fcl::OcTreed>(std::make_shared<octomap::OcTree>(0.02)));

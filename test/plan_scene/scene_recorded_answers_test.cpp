@@ -7,6 +7,7 @@
 // and the filter WorkcellAnswers.SlowAllStatesAndMotionsAnswerAsRecorded.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -151,15 +152,15 @@ AnswerSets answersOfToday(int state_count, int motion_count) {
 
 // Lines "<configuration> <check> <road> <count> <hex>", the first answer in
 // the highest bit of the first digit, 1 for valid.
-void writeAnswers(const AnswerSets& sets) {
-  std::ofstream out(fixturePath(kAnswersFile));
-  out << "# Answers of the scene arm's workcell checks (1 = valid); see scene_recorded_answers_test.cpp.\n";
+void writeAnswers(const std::string& file, const std::string& checks, const AnswerSets& sets) {
+  std::ofstream out(fixturePath(file));
+  out << "# Answers of " << checks << " (1 = valid); see scene_recorded_answers_test.cpp.\n";
   for (const auto& [name, answers] : sets) out << name << ' ' << answers.size() << ' ' << toHex(answers) << '\n';
 }
 
 // The first `count` recorded answers of every set whose check is `check`.
-AnswerSets recordedAnswers(const std::string& check, size_t count) {
-  std::ifstream in(fixturePath(kAnswersFile));
+AnswerSets recordedAnswers(const std::string& file, const std::string& check, size_t count) {
+  std::ifstream in(fixturePath(file));
   AnswerSets sets;
   std::string line;
   while (std::getline(in, line)) {
@@ -183,8 +184,8 @@ AnswerSets onlyOf(const AnswerSets& sets, const std::string& check) {
   return chosen;
 }
 
-void expectSameAnswers(const AnswerSets& recorded, const AnswerSets& today) {
-  ASSERT_EQ(recorded.size(), configurations().size() * 2);
+void expectSameAnswers(const AnswerSets& recorded, const AnswerSets& today, size_t set_count) {
+  ASSERT_EQ(recorded.size(), set_count);
   for (const auto& [name, answers] : recorded) {
     const auto found = today.find(name);
     ASSERT_NE(found, today.end()) << name;
@@ -197,14 +198,15 @@ void expectSameAnswers(const AnswerSets& recorded, const AnswerSets& today) {
 
 void compareWithRecord(int state_count, int motion_count) {
   const AnswerSets today = answersOfToday(state_count, motion_count);
-  expectSameAnswers(recordedAnswers("states", state_count), onlyOf(today, "states"));
-  expectSameAnswers(recordedAnswers("motions", motion_count), onlyOf(today, "motions"));
+  const size_t set_count = configurations().size() * 2;
+  expectSameAnswers(recordedAnswers(kAnswersFile, "states", state_count), onlyOf(today, "states"), set_count);
+  expectSameAnswers(recordedAnswers(kAnswersFile, "motions", motion_count), onlyOf(today, "motions"), set_count);
 }
 
 // Both answers occur in every set, so a check that answered one way throughout would stand out.
 TEST(WorkcellAnswers, RecordedSetsHoldBothAnswers) {
   for (const std::string check : {"states", "motions"}) {
-    for (const auto& [name, answers] : recordedAnswers(check, kQuickMotions)) {
+    for (const auto& [name, answers] : recordedAnswers(kAnswersFile, check, kQuickMotions)) {
       EXPECT_NE(std::count(answers.begin(), answers.end(), true), 0) << name;
       EXPECT_NE(std::count(answers.begin(), answers.end(), false), 0) << name;
     }
@@ -215,10 +217,93 @@ TEST(WorkcellAnswers, FirstStatesAndMotionsAnswerAsRecorded) { compareWithRecord
 
 TEST(WorkcellAnswers, SlowAllStatesAndMotionsAnswerAsRecorded) {
   if (std::getenv("BRAMLOCK_RECORD_WORKCELL_ANSWERS")) {
-    writeAnswers(answersOfToday(kAllStates, kAllMotions));
+    writeAnswers(kAnswersFile, "the scene arm's workcell checks", answersOfToday(kAllStates, kAllMotions));
     GTEST_SKIP() << "recorded " << fixturePath(kAnswersFile);
   }
   compareWithRecord(kAllStates, kAllMotions);
+}
+
+// ---- self answers of the published RM65 arm ----
+// Its state checks without a world (so self checks alone) on both roads,
+// while bodies are attached to and detached from its links, some with touch
+// links and one attached anew under the same id with other touch links,
+// against answers recorded from an earlier build
+// (test/fixtures/realman/self_answers.txt). To record the file anew, run this
+// program with BRAMLOCK_RECORD_RM65_SELF_ANSWERS set and the filter
+// Rm65SelfAnswers.StatesAnswerAsRecorded.
+
+const std::string kRm65AnswersFile = "realman/self_answers.txt";
+constexpr int kRm65States = 3000;
+
+std::unique_ptr<ManipulatorPlanScene> makeRm65Scene() {
+  OutputCapture quiet;
+  auto table = sceneArmMdhTable();
+  return std::make_unique<ManipulatorPlanScene>(fixturePath("realman/"), "rm_description/urdf/rm_65.urdf", "rm_65.srdf",
+                                                "arm", kSceneArmRobotPadding, 1.0, "Link6", table,
+                                                sceneArmAccelerationLimits());
+}
+
+// A bar of 4 cm square section along the link's z axis, its middle at `middle` (link frame).
+void attachBar(ManipulatorPlanScene& scene, const std::string& id, const std::string& link,
+               const std::set<std::string>& touch_links, const Eigen::Vector3d& middle, double length) {
+  Eigen::Matrix4d pose = Eigen::Matrix4d::Identity();
+  pose.block<3, 1>(0, 3) = middle;
+  double size[3] = {0.04, 0.04, length};
+  OutputCapture quiet;
+  ASSERT_EQ(scene.addAttachedCollisionObjectToLink(id, link, touch_links, pose, size, 1.0, 0.0), 0);
+}
+
+// Each change applies to the scene as the one before left it.
+std::vector<Configuration> rm65Configurations() {
+  // The tool reaches back beside the wrist, into Link5 at some turns of joint 6.
+  const Eigen::Vector3d tool_middle(0.05, 0.0, 0.05);
+  return {
+      {"bare", [](ManipulatorPlanScene&) {}},
+      {"tool", [=](ManipulatorPlanScene& scene) { attachBar(scene, "tool", "Link6", {"Link6"}, tool_middle, 0.3); }},
+      {"tool+sleeve",
+       [](ManipulatorPlanScene& scene) {
+         attachBar(scene, "sleeve", "Link4", {"Link4", "Link5", "Link6"}, Eigen::Vector3d(0.0, 0.0, 0.1), 0.2);
+       }},
+      {"sleeve", [](ManipulatorPlanScene& scene) { scene.removeAttachedCollisionObjectFromLink("tool"); }},
+      {"retouched+sleeve",
+       [=](ManipulatorPlanScene& scene) {
+         attachBar(scene, "tool", "Link6", {"Link6", "Link5"}, tool_middle, 0.3);
+       }},
+      {"retouched", [](ManipulatorPlanScene& scene) { scene.removeAttachedCollisionObjectFromLink("sleeve"); }},
+  };
+}
+
+AnswerSets rm65AnswersOfToday() {
+  auto scene = makeRm65Scene();
+  std::vector<std::pair<double, double>> bounds;
+  EXPECT_EQ(scene->getPlanSpaceBounds(bounds), 6);
+  SeededJoints draw(65);
+  std::vector<Joints> states;
+  for (int i = 0; i < kRm65States; ++i) states.push_back(draw.within(bounds));
+  AnswerSets sets;
+  for (const Configuration& configuration : rm65Configurations()) {
+    configuration.change(*scene);
+    for (const bool simplify : {false, true}) {
+      sets[configuration.name + (simplify ? " states simplify" : " states planning")] =
+          checkStates(*scene, states, simplify);
+    }
+  }
+  return sets;
+}
+
+TEST(Rm65SelfAnswers, StatesAnswerAsRecorded) {
+  const AnswerSets today = rm65AnswersOfToday();
+  if (std::getenv("BRAMLOCK_RECORD_RM65_SELF_ANSWERS")) {
+    writeAnswers(kRm65AnswersFile, "the RM65 arm's self checks", today);
+    GTEST_SKIP() << "recorded " << fixturePath(kRm65AnswersFile);
+  }
+  const AnswerSets recorded = recordedAnswers(kRm65AnswersFile, "states", kRm65States);
+  expectSameAnswers(recorded, today, rm65Configurations().size() * 2);
+  for (const auto& [name, answers] : recorded) {
+    // Both answers are common, so a check that answered one way throughout would stand out.
+    EXPECT_GT(std::count(answers.begin(), answers.end(), false), kRm65States / 50) << name;
+    EXPECT_GT(std::count(answers.begin(), answers.end(), true), kRm65States / 50) << name;
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,10 +17,20 @@ class AttachedBody;
 }
 }  // namespace moveit
 
+namespace collision_detection {
+class CollisionRobotFCL;
+}
+
 namespace bramlock {
 namespace internal {
+class PairVerdictCache;
 class PlacedBlocks;
-}
+struct PlacedRobot;
+// The robot's objects at the state, as constructFCLObject gives them, held
+// without a reference count of their own each.
+void placeObjects(const collision_detection::CollisionRobotFCL& robot, const moveit::core::RobotState& state,
+                  PlacedRobot& placed);
+}  // namespace internal
 }  // namespace bramlock
 
 namespace collision_detection {
@@ -27,6 +38,9 @@ namespace collision_detection {
 // The robot checker on FCL: one geometry and one prototype collision object
 // per collision shape of the model; each query places copies of them at the
 // state's transforms in a dynamic AABB-tree broad phase built for that query.
+// A self check remembers which pairs its callback would test (per matrix
+// revision, group and owners) and builds the tree only when such a pair may
+// touch, so that the tree still orders the pairs it hands to the narrow phase.
 class BRAMLOCK_EXPORT CollisionRobotFCL : public CollisionRobot {
  public:
   CollisionRobotFCL(const RobotModelConstPtr& model, double padding = 0.0, double scale = 1.0);
@@ -68,6 +82,9 @@ class BRAMLOCK_EXPORT CollisionRobotFCL : public CollisionRobot {
   // The state's objects registered in a new manager; false (nothing
   // registered) when a pose is not finite or lies beyond 1e100 m.
   bool allocSelfCollisionBroadPhase(const RobotState& state, FCLManager& manager) const;
+  // Drawn afresh whenever the owners of this checker's objects change, never
+  // shared with another checker: pair verdicts remembered under it stay right.
+  std::uint64_t ownersRevision() const { return owners_revision; }
 
  protected:
   void updatedPaddingOrScaling(const std::vector<std::string>& links) override;
@@ -91,11 +108,19 @@ class BRAMLOCK_EXPORT CollisionRobotFCL : public CollisionRobot {
   void buildLinkGeometry(const moveit::core::LinkModel* link, bool report_failures);
   const AttachedBodyGeometry* findAttachedGeometry(const moveit::core::AttachedBody* body) const;
   void appendAttachedBodyObjects(const RobotState& state, FCLObject& fcl_obj) const;
+  // The owners of the objects changed: verdicts remembered for them no longer hold.
+  void renewOwners();
+  friend void bramlock::internal::placeObjects(const CollisionRobotFCL& robot, const RobotState& state,
+                                               bramlock::internal::PlacedRobot& placed);
+  // The query's objects, the first link_count of them the links'.
+  void collideSelf(const std::vector<fcl::CollisionObjectd*>& objects, size_t link_count, CollisionData& cdata) const;
 
   std::vector<FCLGeometryConstPtr> link_geometries;
   std::vector<std::shared_ptr<const fcl::CollisionObjectd>> link_objects;
   std::vector<AttachedBodyGeometry> attached_geometries;
   std::unique_ptr<bramlock::internal::PlacedBlocks> placed_blocks;
+  std::uint64_t owners_revision = 0;
+  std::unique_ptr<bramlock::internal::PairVerdictCache> self_verdicts;
 };
 
 }  // namespace collision_detection

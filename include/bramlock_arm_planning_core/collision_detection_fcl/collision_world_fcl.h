@@ -1,14 +1,22 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <fcl/broadphase/broadphase_collision_manager.h>
 
 #include "bramlock_arm_planning_core/collision_detection/collision_world.h"
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_common.h"
 #include "bramlock_arm_planning_core/export.h"
+
+namespace bramlock {
+namespace internal {
+class PairVerdictCache;
+}  // namespace internal
+}  // namespace bramlock
 
 namespace collision_detection {
 
@@ -66,8 +74,20 @@ class BRAMLOCK_EXPORT CollisionWorldFCL : public CollisionWorld {
  private:
   void notifyObjectChange(const World::ObjectConstPtr& obj, World::Action action);
   void observe();
+  // Lists the mirrored objects anew after a change of them.
+  void relistObjects();
+  // The robot's objects against the mirrored ones, with the verdicts on
+  // their pairs remembered across queries.
+  // The robot's objects of the query, the first link_count of them its links'.
+  void collideByVerdicts(const CollisionRobot& robot, const std::vector<fcl::CollisionObjectd*>& robot_objects,
+                         size_t link_count, CollisionData& cdata) const;
 
   World::ObserverHandle observer_handle;
+  // The mirrored objects by address (the rows of the verdict tables), and
+  // the number drawn when they last changed.
+  std::vector<fcl::CollisionObjectd*> listed_objects;
+  std::uint64_t owners_revision = 0;
+  std::unique_ptr<bramlock::internal::PairVerdictCache> verdicts;
 };
 
 }  // namespace collision_detection
