@@ -204,22 +204,36 @@ double MotionSweep::reachPerUnit(const JointSweep& sweep) {
   return sweep.prismatic ? 1.0 : sweep.radius_over_all_poses;
 }
 
-double MotionSweep::radiusAt(const JointSweep& sweep, const moveit::core::RobotState& state) const {
+std::vector<Eigen::Vector3d> MotionSweep::placedCorners(const moveit::core::RobotState& state) const {
+  std::vector<Eigen::Vector3d> placed;
+  placed.reserve(8 * boxes_.size());
+  for (const LinkBox& box : boxes_) {
+    const Eigen::Isometry3d& pose = state.getGlobalLinkTransform(box.link);
+    for (const Eigen::Vector3d& corner : box.corners) placed.push_back(pose * corner);
+  }
+  return placed;
+}
+
+// The largest of the squared distances, rooted once: the root keeps their order.
+double MotionSweep::radiusAt(const JointSweep& sweep, const moveit::core::RobotState& state,
+                             const std::vector<Eigen::Vector3d>& placed) const {
   const Eigen::Isometry3d& child = state.getGlobalLinkTransform(sweep.child);
   const Eigen::Vector3d origin = child.translation();
   const Eigen::Vector3d axis = child.linear() * sweep.axis;
-  double radius = 0.0;
+  double squared = 0.0;
   for (const std::size_t index : sweep.carried_boxes) {
-    const LinkBox& box = boxes_[index];
-    const Eigen::Isometry3d& pose = state.getGlobalLinkTransform(box.link);
-    for (const Eigen::Vector3d& corner : box.corners)
-      radius = std::max(radius, axisDistance(pose * corner - origin, axis));
+    for (std::size_t k = 8 * index; k < 8 * index + 8; ++k) {
+      const Eigen::Vector3d point = placed[k] - origin;
+      squared = std::max(squared, (point - axis * axis.dot(point)).squaredNorm());
+    }
   }
-  return radius;
+  return std::sqrt(squared);
 }
 
 double MotionSweep::boundFromPose(const double* from, const double* to, const moveit::core::RobotState& at_from) const {
   std::vector<double> reach(sweeps_.size());
+  // Each box is placed once, for all the joints that carry it.
+  std::vector<Eigen::Vector3d> placed;
   double sum = 0.0;
   for (std::size_t i = sweeps_.size(); i-- > 0;) {
     const JointSweep& sweep = sweeps_[i];
@@ -233,7 +247,8 @@ double MotionSweep::boundFromPose(const double* from, const double* to, const mo
       for (const std::size_t k : sweep.joints_beyond) {
         carried_away += reach[k] * std::abs(to[sweeps_[k].variable] - from[sweeps_[k].variable]);
       }
-      reach[i] = std::min(reach[i], radiusAt(sweep, at_from) + carried_away);
+      if (placed.empty()) placed = placedCorners(at_from);
+      reach[i] = std::min(reach[i], radiusAt(sweep, at_from, placed) + carried_away);
     }
     sum += reach[i] * change;
   }

@@ -64,7 +64,10 @@ class MotionSweep {
   };
   // Metres moved per unit change of the joint, over all poses.
   static double reachPerUnit(const JointSweep& sweep);
-  double radiusAt(const JointSweep& sweep, const moveit::core::RobotState& state) const;
+  // The corners of every box at the state, eight per box in the boxes' order.
+  std::vector<Eigen::Vector3d> placedCorners(const moveit::core::RobotState& state) const;
+  double radiusAt(const JointSweep& sweep, const moveit::core::RobotState& state,
+                  const std::vector<Eigen::Vector3d>& placed) const;
 
   std::vector<JointSweep> sweeps_;
   std::vector<LinkBox> boxes_;
