@@ -208,9 +208,7 @@ void CollisionWorldFCL::collideByVerdicts(const CollisionRobot& robot,
   const std::shared_ptr<const PairVerdicts> known = verdicts->verdicts(
       {owners_revision, &listed_objects, listed_objects.size()}, {robot_owners, &robot_objects, link_count}, cdata);
   VerdictData data{&cdata, known.get(), &listed_objects};
-  for (size_t i = 0; i < robot_objects.size() && !cdata.done; ++i) {
-    manager->collide(robot_objects[i], &data, &worldVerdictCallback);
-  }
+  collideObjects(*manager, robot_objects, cdata, &data, &worldVerdictCallback);
 }
 
 void CollisionWorldFCL::checkWorldCollisionHelper(const CollisionRequest& req, CollisionResult& res,

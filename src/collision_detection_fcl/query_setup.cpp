@@ -83,8 +83,13 @@ bool placeRobotObjects(const CollisionRobot& robot, const moveit::core::RobotSta
 }
 
 void collideObjects(fcl::BroadPhaseCollisionManagerd& manager, const std::vector<fcl::CollisionObjectd*>& objects,
+                    const CollisionData& cdata, void* data, fcl::CollisionCallBack<double> callback) {
+  for (size_t i = 0; i < objects.size() && !cdata.done; ++i) manager.collide(objects[i], data, callback);
+}
+
+void collideObjects(fcl::BroadPhaseCollisionManagerd& manager, const std::vector<fcl::CollisionObjectd*>& objects,
                     CollisionData& cdata) {
-  for (size_t i = 0; i < objects.size() && !cdata.done; ++i) manager.collide(objects[i], &cdata, &collisionCallback);
+  collideObjects(manager, objects, cdata, &cdata, &collisionCallback);
 }
 
 void measureObjects(fcl::BroadPhaseCollisionManagerd& manager, const std::vector<fcl::CollisionObjectd*>& objects,

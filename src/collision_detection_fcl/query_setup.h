@@ -50,7 +50,12 @@ bool posesArePlaceable(const collision_detection::FCLObject& objects);
 bool placeRobotObjects(const collision_detection::CollisionRobot& robot, const moveit::core::RobotState& state,
                        PlacedRobot& objects);
 
-// Each of the objects against the manager's, until the callback stops the query.
+// Each of the objects against the manager's, until the callback stops the
+// query; the callback is handed `data`, which carries cdata.
+void collideObjects(fcl::BroadPhaseCollisionManagerd& manager, const std::vector<fcl::CollisionObjectd*>& objects,
+                    const collision_detection::CollisionData& cdata, void* data,
+                    fcl::CollisionCallBack<double> callback);
+// The same with the plain collision callback.
 void collideObjects(fcl::BroadPhaseCollisionManagerd& manager, const std::vector<fcl::CollisionObjectd*>& objects,
                     collision_detection::CollisionData& cdata);
 void measureObjects(fcl::BroadPhaseCollisionManagerd& manager, const std::vector<fcl::CollisionObjectd*>& objects,

@@ -66,15 +66,6 @@ std::unique_ptr<RecordingScene> makeRecordingScene(double robot_padding = bramlo
                                           bramlock_test::sceneArmAccelerationLimits());
 }
 
-// The published RM65, whose last moving link (Link6) carries its own mesh and no fixed child link.
-std::unique_ptr<RecordingScene> makeRecordingRm65(double robot_padding) {
-  OutputCapture quiet;
-  auto table = bramlock_test::sceneArmMdhTable();
-  return std::make_unique<RecordingScene>(fixturePath("realman/"), "rm_description/urdf/rm_65.urdf", "rm_65.srdf",
-                                          "arm", robot_padding, 1.0, "Link6", table,
-                                          bramlock_test::sceneArmAccelerationLimits());
-}
-
 // The order in which a breadth-first bisection visits the indices 1..n-1.
 std::vector<unsigned int> bisectionOrder(unsigned int n) {
   std::vector<unsigned int> order;
@@ -408,8 +399,8 @@ TEST(SceneMotionSpacing, TestedStatesLieWithinTheStatedStep) {
   };
   std::vector<Case> cases;
   cases.push_back({"scene arm", makeRecordingScene(), {}});
-  cases.push_back({"rm65", makeRecordingRm65(0.0), {}});
-  cases.push_back({"rm65 with a bar", makeRecordingRm65(0.0), {barOn("Link6")}});
+  cases.push_back({"rm65", makeRm65<RecordingScene>(0.0), {}});
+  cases.push_back({"rm65 with a bar", makeRm65<RecordingScene>(0.0), {barOn("Link6")}});
   attach(*cases.back().scene, "bar", cases.back().tools.front(), {"Link6", "Link5"});
   for (Case& arm : cases) {
     RecordingScene& scene = *arm.scene;
@@ -455,7 +446,7 @@ TEST(SceneMotionSpacing, TestedStatesLieWithinTheStatedStep) {
 // A wrist turn alone carries a bar on the last link past a voxel between the
 // states that the extent rule spaces out: the bar is swept with the link it is on.
 TEST(SceneMotionSpacing, ABarOnTheLastLinkIsSweptAsTheWristTurns) {
-  auto scene = makeRecordingRm65(0.0);
+  auto scene = makeRm65<RecordingScene>(0.0);
   attach(*scene, "bar", barOn("Link6"), {"Link6", "Link5"});
   Joints from = {0.0, 0.3, 0.9, 0.0, 0.6, -0.65};
   Joints to = from;

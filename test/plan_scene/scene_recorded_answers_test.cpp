@@ -235,14 +235,6 @@ TEST(WorkcellAnswers, SlowAllStatesAndMotionsAnswerAsRecorded) {
 const std::string kRm65AnswersFile = "realman/self_answers.txt";
 constexpr int kRm65States = 3000;
 
-std::unique_ptr<ManipulatorPlanScene> makeRm65Scene() {
-  OutputCapture quiet;
-  auto table = sceneArmMdhTable();
-  return std::make_unique<ManipulatorPlanScene>(fixturePath("realman/"), "rm_description/urdf/rm_65.urdf", "rm_65.srdf",
-                                                "arm", kSceneArmRobotPadding, 1.0, "Link6", table,
-                                                sceneArmAccelerationLimits());
-}
-
 // A bar of 4 cm square section along the link's z axis, its middle at `middle` (link frame).
 void attachBar(ManipulatorPlanScene& scene, const std::string& id, const std::string& link,
                const std::set<std::string>& touch_links, const Eigen::Vector3d& middle, double length) {
@@ -274,7 +266,7 @@ std::vector<Configuration> rm65Configurations() {
 }
 
 AnswerSets rm65AnswersOfToday() {
-  auto scene = makeRm65Scene();
+  auto scene = makeRm65(kSceneArmRobotPadding);
   std::vector<std::pair<double, double>> bounds;
   EXPECT_EQ(scene->getPlanSpaceBounds(bounds), 6);
   SeededJoints draw(65);

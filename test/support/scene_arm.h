@@ -38,6 +38,17 @@ inline std::vector<std::pair<double, double>> sceneArmBounds() {
 
 constexpr double kSceneArmRobotPadding = 0.01;
 
+// The published RM65 of test/fixtures/realman as a scene (or a subclass of
+// one), built quietly: the scene arm's MDH table and acceleration limits, and
+// Link6, its last link with no fixed child, standing in for a gripper.
+template <typename Scene = ManipulatorPlanScene>
+std::unique_ptr<Scene> makeRm65(double robot_padding) {
+  OutputCapture quiet;
+  auto table = sceneArmMdhTable();
+  return std::make_unique<Scene>(fixturePath("realman/"), "rm_description/urdf/rm_65.urdf", "rm_65.srdf", "arm",
+                                 robot_padding, 1.0, "Link6", table, sceneArmAccelerationLimits());
+}
+
 // The scene arm's robot model on its own (an independent view of its poses), loaded quietly.
 inline std::shared_ptr<moveit::core::RobotModel> loadSceneArmModel() {
   OutputCapture quiet;

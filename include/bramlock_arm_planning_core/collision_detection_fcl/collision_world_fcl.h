@@ -76,9 +76,9 @@ class BRAMLOCK_EXPORT CollisionWorldFCL : public CollisionWorld {
   void observe();
   // Lists the mirrored objects anew after a change of them.
   void relistObjects();
-  // The robot's objects against the mirrored ones, with the verdicts on
-  // their pairs remembered across queries.
-  // The robot's objects of the query, the first link_count of them its links'.
+  // The robot's objects of the query (the first link_count of them its
+  // links') against the mirrored ones, with the verdicts on their pairs
+  // remembered across queries.
   void collideByVerdicts(const CollisionRobot& robot, const std::vector<fcl::CollisionObjectd*>& robot_objects,
                          size_t link_count, CollisionData& cdata) const;
 
