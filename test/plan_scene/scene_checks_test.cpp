@@ -389,8 +389,9 @@ std::optional<octomap::point3d> voxelTouchedOnlyAt(ManipulatorPlanScene& scene, 
 
 // Between two states a motion check tests, no vertex of the arm (nor corner of
 // a tool) moves further than the step the scene states, and the count never
-// falls below the extent rule: on the scene arm, and on the published RM65,
-// bare and with a bar on its last link, whose wrist turns alone in every other motion.
+// falls below the extent rule: on the scene arm, bare and with a box on its
+// finger, and on the published RM65, bare and with a bar on its last link;
+// the wrist turns alone in every other motion.
 TEST(SceneMotionSpacing, TestedStatesLieWithinTheStatedStep) {
   struct Case {
     std::string name;
@@ -402,6 +403,17 @@ TEST(SceneMotionSpacing, TestedStatesLieWithinTheStatedStep) {
   cases.push_back({"rm65", makeRm65<RecordingScene>(0.0), {}});
   cases.push_back({"rm65 with a bar", makeRm65<RecordingScene>(0.0), {barOn("Link6")}});
   attach(*cases.back().scene, "bar", cases.back().tools.front(), {"Link6", "Link5"});
+  // A box on the finger, which the group moves without listing it: the oracle
+  // places it through the gripper link, the finger resting at 0.
+  Eigen::Matrix4d box_pose = Eigen::Matrix4d::Identity();
+  box_pose(2, 3) = 0.08;
+  const Tool box_on_finger{"finger_link", box_pose, {0.06, 0.06, 0.1}};
+  const Eigen::Matrix4d finger_origin =
+      loadSceneArmModel()->getLinkModel("finger_link")->getJointOriginTransform().matrix();
+  cases.push_back({"scene arm with a box on the finger",
+                   makeRecordingScene(0.05),
+                   {{"gripper_link", finger_origin * box_pose, box_on_finger.size}}});
+  attach(*cases.back().scene, "box", box_on_finger, {"gripper_link", "finger_link", "finger_mimic_link", "link6"});
   for (Case& arm : cases) {
     RecordingScene& scene = *arm.scene;
     const double step = scene.getMotionCheckStep();
