@@ -16,10 +16,12 @@
 #include "octree_prefilter.h"
 #include "pair_verdicts.h"
 #include "query_setup.h"
+#include "solid_enclosure.h"
 
 namespace collision_detection {
 
 using bramlock::internal::groupLinks;
+using bramlock::internal::insideOneAnother;
 using bramlock::internal::LinkModelSet;
 using bramlock::internal::octreeMeshCollision;
 using bramlock::internal::provablyClearOfOctree;
@@ -151,15 +153,24 @@ bool stopTest(CollisionData& cdata) {
   return cdata.done;
 }
 
-bool narrowPhaseCollides(fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, const CollisionRequest& req) {
+// With `solids`, a closed mesh of either object counts with its inside.
+bool narrowPhaseCollides(fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, const CollisionRequest& req,
+                         bool solids) {
   // Costs would also come from the unoccupied parts of an octree the shortcuts skip.
   if (!req.compute_cost) {
-    if (const std::optional<bool> answer = octreeMeshCollision(*o1, *o2)) return *answer;
+    if (const std::optional<bool> answer = octreeMeshCollision(*o1, *o2, solids)) return *answer;
     if (provablyClearOfOctree(*o1, *o2)) return false;
   }
   const fcl::CollisionRequestd request(1, false, req.max_cost_sources, req.compute_cost, true, fcl::GST_LIBCCD, 1e-6);
   fcl::CollisionResultd result;
-  return fcl::collide(o1, o2, request, result) > 0;
+  if (fcl::collide(o1, o2, request, result) > 0) return true;
+  return solids && insideOneAnother(*o1, *o2);
+}
+
+// Where the robot meets the world its closed meshes are solids; the self
+// check and world-against-world checks keep FCL's surfaces.
+bool isRobotAgainstWorld(const fcl::CollisionObjectd* o1, const fcl::CollisionObjectd* o2) {
+  return (ownerOf(o1).owner_type == WORLD_OBJECT) != (ownerOf(o2).owner_type == WORLD_OBJECT);
 }
 
 bool isEmptyOctree(const fcl::CollisionObjectd* object) {
@@ -330,7 +341,9 @@ PairVerdict pairVerdict(const CollisionGeometryData& a, const CollisionGeometryD
 
 bool actOnVerdict(PairVerdict verdict, fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, CollisionData& cdata) {
   if (verdict == PairVerdict::kSkipped) return false;
-  if (verdict == PairVerdict::kTested && narrowPhaseCollides(o1, o2, *cdata.req)) cdata.res->collision = true;
+  if (verdict == PairVerdict::kTested && narrowPhaseCollides(o1, o2, *cdata.req, isRobotAgainstWorld(o1, o2))) {
+    cdata.res->collision = true;
+  }
   return stopTest(cdata);
 }
 

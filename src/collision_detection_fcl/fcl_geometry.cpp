@@ -25,6 +25,7 @@
 #include "common/value_checks.h"
 #include "fcl_shape_cache.h"
 #include "link_tree_batch.h"
+#include "solid_mesh_model.h"
 
 namespace collision_detection {
 
@@ -35,6 +36,8 @@ using bramlock::internal::LinkTreeBatch;
 using bramlock::internal::MeshTreeInput;
 
 using bramlock::internal::allFinite;
+using bramlock::internal::attachSolid;
+using bramlock::internal::SolidMeshModel;
 
 CollisionGeometryData::CollisionGeometryData(const moveit::core::LinkModel* link, int index)
     : owner_type(LINK), shape_index(index), owner(link) {}
@@ -133,9 +136,8 @@ MeshTreeInput meshTreeInput(const shapes::Mesh& mesh) {
 }
 
 // Sized up front, so FCL neither grows nor trims its arrays on the way.
-template <typename BV>
-std::shared_ptr<fcl::BVHModel<BV>> buildMeshModel(const MeshTreeInput& input) {
-  auto model = std::make_shared<fcl::BVHModel<BV>>();
+std::shared_ptr<SolidMeshModel> buildMeshModel(const MeshTreeInput& input) {
+  auto model = std::make_shared<SolidMeshModel>();
   if (input.points.empty() || input.triangles.empty()) return model;
   model->beginModel(static_cast<int>(input.triangles.size()), static_cast<int>(input.points.size()));
   model->addSubModel(input.points, input.triangles);
@@ -145,7 +147,6 @@ std::shared_ptr<fcl::BVHModel<BV>> buildMeshModel(const MeshTreeInput& input) {
 
 // The FCL geometry of a shape, or null (with the unsupported-type message)
 // for a missing shape, an unknown type or an octree shape without a tree.
-template <typename BV>
 std::shared_ptr<fcl::CollisionGeometryd> buildGeometry(const shapes::Shape* shape) {
   if (!shape) {
     printUnsupported(shapes::UNKNOWN_SHAPE);
@@ -171,7 +172,7 @@ std::shared_ptr<fcl::CollisionGeometryd> buildGeometry(const shapes::Shape* shap
       return std::make_shared<fcl::Planed>(plane->a, plane->b, plane->c, plane->d);
     }
     case shapes::MESH:
-      return buildMeshModel<BV>(meshTreeInput(*static_cast<const shapes::Mesh*>(shape)));
+      return buildMeshModel(meshTreeInput(*static_cast<const shapes::Mesh*>(shape)));
     case shapes::OCTREE: {
       const auto& tree = static_cast<const shapes::OcTree*>(shape)->octree;
       if (tree) return std::make_shared<fcl::OcTreed>(tree);
@@ -215,13 +216,16 @@ bool hasFiniteSize(const shapes::Shape& shape) {
   }
 }
 
-template <typename BV>
+// A mesh also gets the inside of `solid_source` at `solid_scale`, the mesh
+// before any padding.
 std::shared_ptr<FCLGeometry> buildTagged(const shapes::ShapeConstPtr& shape,
-                                         std::shared_ptr<CollisionGeometryData> data) {
+                                         std::shared_ptr<CollisionGeometryData> data,
+                                         const shapes::ShapeConstPtr& solid_source, double solid_scale = 1.0) {
   if (shape && !hasFiniteSize(*shape)) return nullptr;
-  std::shared_ptr<fcl::CollisionGeometryd> geometry = buildGeometry<BV>(shape.get());
+  std::shared_ptr<fcl::CollisionGeometryd> geometry = buildGeometry(shape.get());
   if (!geometry) return nullptr;
   geometry->computeLocalAABB();
+  attachSolid(*geometry, solid_source, solid_scale);
   return std::make_shared<FCLGeometry>(std::move(geometry), std::move(data));
 }
 
@@ -254,9 +258,12 @@ std::shared_ptr<FCLGeometry> buildLinkGeometry(const shapes::ShapeConstPtr& sour
   auto data = std::make_shared<CollisionGeometryData>(link, shape_index);
   if (LinkTreeBatch* batch = LinkTreeBatch::active()) {
     std::shared_ptr<fcl::CollisionGeometryd> tree = batch->take(source, scale, padding);
-    if (tree) return std::make_shared<FCLGeometry>(std::move(tree), std::move(data));
+    if (tree) {
+      attachSolid(*tree, source, scale);
+      return std::make_shared<FCLGeometry>(std::move(tree), std::move(data));
+    }
   }
-  return buildTagged<fcl::OBBRSSd>(shape, std::move(data));
+  return buildTagged(shape, std::move(data), source, scale);
 }
 
 // Scaled or padded link geometry by source shape, scale and padding, for as
@@ -331,13 +338,26 @@ shapes::ShapeConstPtr scaledAndPadded(const shapes::ShapeConstPtr& shape, double
   return clone;
 }
 
-// The plain form of the owner's kind applied to the scaled and padded shape.
+// The plain form of the owner's kind where scale and padding change nothing;
+// else the scaled and padded clone's geometry, with the inside of the shape
+// only scaled.
 template <typename... Owner>
 FCLGeometryConstPtr createScaledGeometry(const shapes::ShapeConstPtr& shape, double scale, double padding,
                                          Owner... owner) {
   const shapes::ShapeConstPtr scaled = scaledAndPadded(shape, scale, padding);
   if (shape && !scaled) return nullptr;
-  return createCollisionGeometry(scaled, owner...);
+  if (scaled == shape) return createCollisionGeometry(shape, owner...);
+  return buildTagged(scaled, std::make_shared<CollisionGeometryData>(owner...), shape, scale);
+}
+
+// The body's shape before its padding, where `shape` is the body's own shape at that index.
+shapes::ShapeConstPtr unpaddedShapeOf(const moveit::core::AttachedBody* body, int index,
+                                      const shapes::ShapeConstPtr& shape) {
+  if (!body || index < 0) return shape;
+  const size_t at = static_cast<size_t>(index);
+  const auto& padded = body->getShapes();
+  const auto& unpadded = body->getUnpaddedShapes();
+  return at < padded.size() && at < unpadded.size() && padded[at] == shape ? unpadded[at] : shape;
 }
 
 }  // namespace
@@ -367,7 +387,8 @@ FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, 
 
 FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, const moveit::core::AttachedBody* body,
                                             int shape_index) {
-  return buildTagged<fcl::OBBRSSd>(shape, std::make_shared<CollisionGeometryData>(body, shape_index));
+  return buildTagged(shape, std::make_shared<CollisionGeometryData>(body, shape_index),
+                     unpaddedShapeOf(body, shape_index, shape));
 }
 
 FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, double scale, double padding,
@@ -376,7 +397,7 @@ FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, 
 }
 
 FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, const World::Object* object) {
-  return buildTagged<fcl::OBBRSSd>(shape, std::make_shared<CollisionGeometryData>(object));
+  return buildTagged(shape, std::make_shared<CollisionGeometryData>(object), shape);
 }
 
 FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, double scale, double padding,
@@ -405,7 +426,7 @@ std::optional<MeshTreeInput> linkMeshTreeInput(const shapes::ShapeConstPtr& shap
 }
 
 std::shared_ptr<fcl::CollisionGeometryd> buildLinkMeshTree(const MeshTreeInput& input) {
-  std::shared_ptr<fcl::BVHModel<fcl::OBBRSSd>> tree = collision_detection::buildMeshModel<fcl::OBBRSSd>(input);
+  std::shared_ptr<SolidMeshModel> tree = collision_detection::buildMeshModel(input);
   const bool finished =
       input.points.empty() || input.triangles.empty() || tree->build_state == fcl::BVH_BUILD_STATE_PROCESSED;
   if (!finished) return nullptr;

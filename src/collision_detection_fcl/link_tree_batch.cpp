@@ -9,6 +9,7 @@
 
 #include "bramlock_arm_planning_core/robot_model/link_model.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
+#include "solid_mesh_model.h"
 
 namespace bramlock {
 namespace internal {
@@ -72,6 +73,7 @@ std::shared_ptr<fcl::CollisionGeometryd> LinkTreeBatch::take(const shapes::Shape
 // the last jobs to start are short ones.
 void LinkTreeBatch::collectJobs(const moveit::core::RobotModel& model, const std::vector<LinkScaling>& scalings) {
   std::set<Key> seen;
+  std::set<std::pair<const shapes::Shape*, double>> solids;
   for (const moveit::core::LinkModel* link : model.getLinkModelsWithCollisionGeometry()) {
     for (const shapes::ShapeConstPtr& shape : link->getShapes()) {
       if (!shape || shape->type != shapes::MESH) continue;
@@ -79,7 +81,9 @@ void LinkTreeBatch::collectJobs(const moveit::core::RobotModel& model, const std
         const LinkScaling scaling = isPlainScaling(given.scale, given.padding) ? LinkScaling{1.0, 0.0} : given;
         if (!seen.insert(Key{shape.get(), scaling.scale, scaling.padding}).second) continue;
         std::optional<MeshTreeInput> input = linkMeshTreeInput(shape, scaling.scale, scaling.padding);
-        if (input) jobs_.push_back(Job{shape, scaling, std::move(*input), nullptr});
+        if (!input) continue;
+        const bool builds_solid = solids.emplace(shape.get(), scaling.scale).second;
+        jobs_.push_back(Job{shape, scaling, std::move(*input), nullptr, builds_solid, nullptr});
       }
     }
   }
@@ -98,6 +102,7 @@ void LinkTreeBatch::buildAll(const TreeBuilder& build) {
       Job& job = jobs_[i];
       try {
         job.tree = build(job.input);
+        if (job.builds_solid) job.solid = meshSolidOf(job.shape, job.scaling.scale);
       } catch (...) {
         // Left to the checker, which builds it on the calling thread and so
         // reports a lasting failure where and how it always did.

@@ -20,6 +20,8 @@ class RobotModel;
 namespace bramlock {
 namespace internal {
 
+class MeshSolid;
+
 // Scale and padding of one robot checker's links.
 struct LinkScaling {
   double scale;
@@ -52,8 +54,8 @@ std::shared_ptr<const fcl::CollisionGeometryd> heldScaledLinkTree(const shapes::
 // keeps once a checker built it, for as long as the shape lives.
 std::shared_ptr<const fcl::CollisionGeometryd> heldPlainLinkTree(const shapes::ShapeConstPtr& shape);
 
-// The mesh trees that checkers of the given scalings will ask for, built on
-// worker threads while the batch is made; their inputs are prepared on the
+// The mesh trees that checkers of the given scalings will ask for, and the
+// meshes' insides, built on worker threads while the batch is made; their inputs are prepared on the
 // calling thread, so the workers allocate little besides the trees. While
 // the batch lives, the calling thread's link geometry takes each tree from it
 // (once) instead of building it, so everything else - cache insertions, cache
@@ -85,6 +87,10 @@ class LinkTreeBatch {
     LinkScaling scaling;
     MeshTreeInput input;
     std::shared_ptr<fcl::CollisionGeometryd> tree;
+    // The first job of a mesh at a scale also builds the mesh's inside,
+    // held here until the checkers' geometry holds it.
+    bool builds_solid = false;
+    std::shared_ptr<const MeshSolid> solid;
   };
 
   void collectJobs(const moveit::core::RobotModel& model, const std::vector<LinkScaling>& scalings);

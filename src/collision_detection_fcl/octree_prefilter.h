@@ -25,9 +25,17 @@ bool provablyApart(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd&
 // without FCL's descent through the whole octree: only the occupied leaves
 // near the mesh's placed bounding box are tested against the mesh's volume
 // tree, each leaf/triangle pair with FCL's own box-against-triangle test.
-// Nothing when the pair is not an octree with a mesh or cannot be placed as
-// above (FCL then answers).
-std::optional<bool> octreeMeshCollision(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2);
+// With `count_inside`, a leaf whose centre lies inside the mesh's inside (a
+// checker's closed mesh, before padding) is a contact too: a leaf that meets
+// no triangle lies wholly inside or wholly outside a closed mesh. Nothing
+// when the pair is not an octree with a mesh or cannot be placed as above
+// (FCL then answers).
+std::optional<bool> octreeMeshCollision(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2,
+                                        bool count_inside);
+
+// Whether an occupied leaf that the descent above reaches has its centre
+// inside the mesh's inside; false for any other pair or one that cannot be placed.
+bool octreeLeafInsideMesh(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2);
 
 }  // namespace internal
 }  // namespace bramlock

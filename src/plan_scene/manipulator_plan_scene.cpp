@@ -14,6 +14,7 @@
 #include "bramlock_arm_planning_core/collision_detection/world.h"
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_robot_fcl.h"
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_world_fcl.h"
+#include "bramlock_arm_planning_core/logger.h"
 #include "bramlock_arm_planning_core/robot_model/exceptions.h"
 #include "bramlock_arm_planning_core/robot_model/joint_model_group.h"
 #include "bramlock_arm_planning_core/robot_model/revolute_joint_model.h"
@@ -21,6 +22,7 @@
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
 #include "checked_states.h"
 #include "collision_detection_fcl/link_tree_batch.h"
+#include "collision_detection_fcl/solid_mesh_model.h"
 #include "motion_sweep.h"
 #include "padded_clearance.h"
 
@@ -241,6 +243,26 @@ void ManipulatorPlanScene::printGroupFacts(moveit::core::JointModelGroup& group)
   std::cout << "\n" << std::flush;
 }
 
+namespace {
+
+// Named once, as the scene is built: a link mesh without an inside is tested
+// by its triangles alone, so an obstacle wholly inside it is not seen.
+void warnAboutOpenSurfaces(const moveit::core::RobotModel& model, double scale) {
+  std::string names;
+  for (const moveit::core::LinkModel* link : model.getLinkModelsWithCollisionGeometry()) {
+    for (const shapes::ShapeConstPtr& shape : link->getShapes()) {
+      const auto solid = bramlock::internal::meshSolidOf(shape, scale);
+      if (solid && !solid->isSolid()) names += (names.empty() ? "" : ", ") + link->getName();
+    }
+  }
+  if (!names.empty()) {
+    BRAMLOCK_WARN("link meshes that are open surfaces, not solids (an obstacle wholly inside one is not seen): {}",
+                  names);
+  }
+}
+
+}  // namespace
+
 void ManipulatorPlanScene::initialize() {
   loadRobotModel();
   startUpAroundModel();
@@ -290,6 +312,7 @@ void ManipulatorPlanScene::buildCollisionObjects() {
   collision_robot_unpadded_simplify_ = std::make_shared<collision_detection::CollisionRobotFCL>(robot_model_, 0.0, 1.0);
   collision_robot_->setLinkPadding(kBaseLink, 0.0);
   collision_robot_gripper_->setLinkPadding(kBaseLink, 0.0);
+  warnAboutOpenSurfaces(*robot_model_, scale_);
 
   valid_segment_count_factor_ = 1;
   max_extent_ = std::numeric_limits<double>::infinity();

@@ -17,6 +17,7 @@
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/attached_body.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
+#include "collision_detection_fcl/solid_mesh_model.h"
 #include "common/value_checks.h"
 
 namespace {
@@ -62,9 +63,16 @@ void ManipulatorPlanScene::attachShape(const std::string& id, const moveit::core
                                                            poses, touch_links);
   body->setScale(scale);
   body->setPadding(padding);
+  const shapes::ShapeConstPtr unpadded =
+      body->getUnpaddedShapes().empty() ? nullptr : body->getUnpaddedShapes().front();
   // Attaching replaces a body of the same id only once the new one is accepted.
   robot_state_->attachBody(std::move(body));
   tellCheckersAboutAttachedBodies();
+  // Built by the checkers just now: a mesh without an inside is tested by its triangles alone.
+  const auto solid = bramlock::internal::meshSolidOf(unpadded, 1.0);
+  if (solid && !solid->isSolid()) {
+    BRAMLOCK_WARN("attached mesh '{}' is an open surface, not a solid (an obstacle wholly inside it is not seen)", id);
+  }
 }
 
 // The checkers pair their attached-body geometry with the state's bodies, so

@@ -63,7 +63,14 @@ void AttachedBody::setScale(double scale) {
     scale = 1.0;
   }
   scale_ = scale;
-  changeShapes([scale](shapes::Shape& shape) { shape.scale(scale); });
+  const auto scaled = [scale](shapes::Shape& shape) { shape.scale(scale); };
+  changeShapes(scaled);
+  // Always new shapes: geometry built from the old ones knows them by their address.
+  for (std::shared_ptr<const shapes::Shape>& shape : unpadded_shapes_) {
+    std::shared_ptr<shapes::Shape> copy(shape->clone());
+    scaled(*copy);
+    shape = copy;
+  }
 }
 
 void AttachedBody::setPadding(double padding) {
@@ -75,6 +82,10 @@ void AttachedBody::setPadding(double padding) {
     padding = 0.0;
   }
   padding_ = padding;
+  // The shapes as they were before any padding, kept apart once padding changes them.
+  if (padding > 0.0 && unpadded_shapes_.empty()) {
+    for (const std::shared_ptr<const shapes::Shape>& shape : shapes_) unpadded_shapes_.emplace_back(shape->clone());
+  }
   changeShapes([padding](shapes::Shape& shape) { shape.padd(padding); });
 }
 

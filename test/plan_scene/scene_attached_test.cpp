@@ -323,7 +323,7 @@ TEST(SceneAttached, ExportedMeshesAreTheCollisionBodiesInPlace) {
 
 TEST(SceneAttached, InterpolationLeavesOutCollidingStates) {
   auto scene = makeSceneArm();
-  setOctree(*scene, {octomap::point3d(0.05f, 0.01f, 0.37f)});  // cut by the upright upper arm
+  setOctree(*scene, {octomap::point3d(0.05f, 0.01f, 0.49f)});  // cut by the upright upper arm
   Joints from = {0.0, -0.5, 0.0, 0.0, 0.0, 0.0};
   Joints to = {0.0, 0.5, 0.0, 0.0, 0.0, 0.0};
   ASSERT_TRUE(scene->isValid(from));

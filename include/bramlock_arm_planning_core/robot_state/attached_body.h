@@ -37,6 +37,9 @@ class BRAMLOCK_EXPORT AttachedBody {
   const std::string& getAttachedLinkName() const;
   const std::string& getName() const { return id_; }
   const ShapeList& getShapes() const { return shapes_; }
+  // The shapes scaled but not padded, one per shape: what the checks against
+  // the world count as the body's inside.
+  const ShapeList& getUnpaddedShapes() const { return unpadded_shapes_.empty() ? shapes_ : unpadded_shapes_; }
   const vector_Isometry3d& getFixedTransforms() const { return attach_trans_; }
   const std::set<std::string>& getTouchLinks() const { return touch_links_; }
   // One per shape, in the model frame; current after the owning state's update.
@@ -60,6 +63,8 @@ class BRAMLOCK_EXPORT AttachedBody {
   const LinkModel* link_;
   std::string id_;
   ShapeList shapes_;
+  // Empty until a padding changes the shapes.
+  ShapeList unpadded_shapes_;
   vector_Isometry3d attach_trans_;
   std::set<std::string> touch_links_;
   vector_Isometry3d global_collision_body_transforms_;
