@@ -26,6 +26,7 @@
 #include "fcl_shape_cache.h"
 #include "link_tree_batch.h"
 #include "solid_mesh_model.h"
+#include "weak_shape_map.h"
 
 namespace collision_detection {
 
@@ -38,6 +39,7 @@ using bramlock::internal::MeshTreeInput;
 using bramlock::internal::allFinite;
 using bramlock::internal::attachSolid;
 using bramlock::internal::SolidMeshModel;
+using bramlock::internal::WeakShapeMap;
 
 CollisionGeometryData::CollisionGeometryData(const moveit::core::LinkModel* link, int index)
     : owner_type(LINK), shape_index(index), owner(link) {}
@@ -282,44 +284,16 @@ class ScaledLinkGeometries {
 
   // Whoever it was built for.
   std::shared_ptr<FCLGeometry> held(const shapes::ShapeConstPtr& shape, double scale, double padding) const {
-    const auto entry = entries_.find(Key{shape, scale, padding});
-    return entry == entries_.end() ? nullptr : entry->second.lock();
+    return entries_.held(shape, scale, padding);
   }
 
   void remember(const shapes::ShapeConstPtr& shape, double scale, double padding,
                 const std::shared_ptr<FCLGeometry>& geometry) {
-    entries_[Key{shape, scale, padding}] = geometry;
-    if (entries_.size() >= sweep_size_) sweep();
+    entries_.put(shape, scale, padding, geometry);
   }
 
  private:
-  struct Key {
-    std::weak_ptr<const shapes::Shape> shape;
-    double scale;
-    double padding;
-  };
-  struct KeyLess {
-    bool operator()(const Key& a, const Key& b) const {
-      const std::owner_less<std::weak_ptr<const shapes::Shape>> shape_less;
-      if (shape_less(a.shape, b.shape)) return true;
-      if (shape_less(b.shape, a.shape)) return false;
-      return std::tie(a.scale, a.padding) < std::tie(b.scale, b.padding);
-    }
-  };
-  static constexpr size_t kMinSweepSize = 64;
-
-  // Drops the entries of vanished shapes or geometries; sweeping again only
-  // once the map has doubled keeps the cost per entry constant.
-  void sweep() {
-    for (auto entry = entries_.begin(); entry != entries_.end();) {
-      const bool vanished = entry->first.shape.expired() || entry->second.expired();
-      entry = vanished ? entries_.erase(entry) : std::next(entry);
-    }
-    sweep_size_ = std::max(kMinSweepSize, 2 * entries_.size());
-  }
-
-  std::map<Key, std::weak_ptr<FCLGeometry>, KeyLess> entries_;
-  size_t sweep_size_ = kMinSweepSize;
+  WeakShapeMap<FCLGeometry> entries_;
 };
 
 // The calling thread's record, like the shape caches unlocked and per thread.
