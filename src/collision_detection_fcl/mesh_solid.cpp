@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <numeric>
 #include <optional>
 #include <utility>
@@ -27,6 +28,9 @@ constexpr double kMarginInCells = 0.3819660112501051;
 // An open surface makes the three ray directions disagree on many centres;
 // a few small holes or seams on few.
 constexpr double kMostDisagreement = 0.05;
+// The most area the holes may take, as a share of the surface: each hole is
+// taken as a disc whose rim is all the open edges together.
+constexpr double kMostHoleArea = 0.01;
 
 struct Point2 {
   double u;
@@ -121,6 +125,37 @@ MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vect
   orient();
   listTrianglesPerCell();
   windCentres();
+  solid_ = solid_ && holesAreSmall();
+}
+
+// Open edges are those of an odd number of triangles, the vertices known by
+// their place: a mesh whose triangles do not share vertices is still closed.
+bool MeshSolid::holesAreSmall() const {
+  std::map<std::array<double, 3>, std::uint32_t> places;
+  std::vector<std::uint32_t> place_of(points_.size());
+  for (std::uint32_t vertex = 0; vertex < points_.size(); ++vertex) {
+    const Eigen::Vector3d& p = points_[vertex];
+    place_of[vertex] = places.emplace(std::array<double, 3>{p.x(), p.y(), p.z()}, vertex).first->second;
+  }
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> edges;
+  edges.reserve(3 * triangles_.size());
+  double area = 0.0;
+  for (const Corners& corners : triangles_) {
+    for (int k = 0; k < 3; ++k) {
+      const std::uint32_t a = place_of[corners[k]], b = place_of[corners[(k + 1) % 3]];
+      if (a != b) edges.emplace_back(std::min(a, b), std::max(a, b));
+    }
+    area += 0.5 * (points_[corners[1]] - points_[corners[0]]).cross(points_[corners[2]] - points_[corners[0]]).norm();
+  }
+  std::sort(edges.begin(), edges.end());
+  double rim = 0.0;
+  for (size_t first = 0; first < edges.size();) {
+    size_t last = first;
+    while (last < edges.size() && edges[last] == edges[first]) ++last;
+    if ((last - first) % 2 == 1) rim += (points_[edges[first].first] - points_[edges[first].second]).norm();
+    first = last;
+  }
+  return rim * rim / (4.0 * M_PI) <= kMostHoleArea * area;
 }
 
 void MeshSolid::findPieces() {

@@ -25,9 +25,10 @@ namespace internal {
 // (either way) that is exact; crossings on shared edges and vertices count
 // once (a fixed tie rule), so rays do not slip through seams.
 //
-// Where the three directions disagree on many centres (an open surface: a
-// plate, a mesh with large holes or with triangles wound against the rest),
-// the mesh has no inside: isSolid() is false and contains() always false.
+// A mesh with large holes (an open surface: a plate, a box without a lid) or
+// on whose centres the three directions disagree often (triangles wound
+// against the rest) has no inside: isSolid() is false and contains() always
+// false.
 class MeshSolid {
  public:
   // Vertices and triangles in the mesh's own frame, all finite.
@@ -47,6 +48,7 @@ class MeshSolid {
   void orient();
   void listTrianglesPerCell();
   void windCentres();
+  bool holesAreSmall() const;
   std::vector<std::int32_t> windAlong(int axis) const;
   void findPieces();
   // The change of the winding number along the segment along `axis` from
