@@ -17,7 +17,9 @@ struct BRAMLOCK_EXPORT CollisionRequest {
   std::string group_name;  // joint group whose links take part; empty for all
   bool compute_distance = false;
   bool compute_cost = false;
-  bool want_contacts = false;  // with it, a collision ends the search only at max_contacts
+  // With it, a collision ends the search only at max_contacts; the FCL
+  // checkers record no contacts (see CollisionResult), so they search on.
+  bool want_contacts = false;
   size_t max_contacts = 1;
   size_t max_contacts_per_pair = 1;  // carried for callers
   size_t max_cost_sources = 1;

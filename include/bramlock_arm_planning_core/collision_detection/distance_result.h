@@ -23,7 +23,9 @@ struct BRAMLOCK_EXPORT DistanceResultsData {
   Eigen::Vector3d normal = Eigen::Vector3d::Zero();
 };
 
-// The answer of one distance query.
+// The answer of one distance query. Distances are measured between the
+// surfaces FCL tests: an obstacle wholly inside a mesh, which the collision
+// checks against the world count as a collision, is at a positive distance.
 struct BRAMLOCK_EXPORT DistanceResult {
   using DistanceMap = std::map<std::pair<std::string, std::string>, std::vector<DistanceResultsData>>;
 

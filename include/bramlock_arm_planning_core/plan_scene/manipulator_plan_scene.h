@@ -84,8 +84,16 @@ class Shape;
 // One scene serves one caller at a time: every check overwrites the state
 // used for checking.
 //
-// FCL tests mesh links by their triangles: an obstacle wholly inside a link
-// mesh (or inside its padded copy) touches no triangle and is not reported.
+// Against the world, a closed link or attached mesh is a solid: an obstacle
+// (an octomap voxel) whose centre lies inside the unpadded mesh is a
+// collision, as is one that touches a triangle of the padded mesh the check
+// tests. Inside is decided on the unpadded mesh at any padding: a voxel that
+// lies within the padded copy but outside the mesh and touches none of the
+// padded triangles is not reported. A mesh that is an open surface (a plate,
+// a mesh with large holes) is tested by its triangles alone; the scene names
+// such link meshes in a warning when it is built (attached meshes when they
+// are attached). Self checks test unpadded triangles only, so a link wholly
+// inside another is not reported.
 class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
  public:
   using MdhTable = std::vector<std::vector<double>>;
@@ -183,12 +191,13 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   // link the group moves, with the bodies attached to it, listed in the group or not): meshes are
   // padded by moving their vertices away from the vertices' centroid, which keeps the gap between
   // the two surfaces (often next to nothing on concave meshes), primitives and attached boxes keep
-  // their padding. The step is twice the clearance, but at least kMinimumMotionCheckStep, so a
-  // motion that passes keeps the unpadded arm out of the obstacles the state check sees, or lets it
-  // reach at most step / 2 - clearance into one; an obstacle wholly inside a link's padded copy is
-  // not seen at all, while the unpadded link may already reach into it. Self checks are unpadded:
-  // two links can come step / 2 into each other between tested states. The simplify road's figures
-  // with `simplify` true; 0 without a planned group.
+  // their padding. The step is twice the clearance, but at least kMinimumMotionCheckStep. At a
+  // tested state no obstacle lies inside the unpadded arm (closed meshes are solids, see the class
+  // comment); between two tested states the unpadded arm reaches at most step / 2 - clearance into
+  // any obstacle, however small, and not at all where the clearance is step / 2. An obstacle inside
+  // a mesh that is an open surface is not seen. Self checks are unpadded: two links can come step / 2
+  // into each other between tested states. The simplify road's figures with `simplify` true; 0
+  // without a planned group.
   static constexpr double kMinimumMotionCheckStep = 0.01;
   double getMotionCheckStep(bool simplify = false);
   double getMotionCheckClearance(bool simplify = false);
