@@ -121,7 +121,7 @@ MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vect
   }
   if (triangles_.empty()) return;
   findPieces();
-  placeGrid();
+  if (!placeGrid()) return;
   orient();
   listTrianglesPerCell();
   windCentres();
@@ -180,7 +180,7 @@ void MeshSolid::findPieces() {
   }
 }
 
-void MeshSolid::placeGrid() {
+bool MeshSolid::placeGrid() {
   Eigen::Vector3d low = points_[triangles_.front()[0]];
   Eigen::Vector3d high = low;
   for (const Corners& corners : triangles_) {
@@ -196,10 +196,13 @@ void MeshSolid::placeGrid() {
   const double cells = std::clamp(kCellsPerTriangle * static_cast<double>(triangles_.size()), kFewestCells, kMostCells);
   cell_size_ = std::max(std::cbrt(volume / cells), finest);
   const double margin = kMarginInCells * cell_size_;
+  // Coordinates so large that the box's volume overflows leave no grid, and no inside.
+  if (!std::isfinite(volume) || !(cell_size_ > 0.0) || !std::isfinite(extent.sum() + 2.0 * margin)) return false;
   origin_ = low - Eigen::Vector3d::Constant(margin);
   for (int axis = 0; axis < 3; ++axis) {
     cells_[axis] = std::max(1, static_cast<int>(std::ceil((extent[axis] + 2.0 * margin) / cell_size_)));
   }
+  return true;
 }
 
 size_t MeshSolid::cellIndex(const std::array<int, 3>& index) const {

@@ -44,7 +44,8 @@ class MeshSolid {
  private:
   using Corners = std::array<std::uint32_t, 3>;
 
-  void placeGrid();
+  // False where the mesh's box is too large to be divided.
+  bool placeGrid();
   void orient();
   void listTrianglesPerCell();
   void windCentres();

@@ -196,6 +196,13 @@ TEST(MeshSolid, AnOpenSurfaceHasNoInside) {
     }
   }
   EXPECT_FALSE(MeshSolid({}, {}).isSolid());
+  // Triangles naming vertices the mesh lacks are left out; a box too large to divide has no inside.
+  EXPECT_FALSE(MeshSolid(plate.points, {{0, 1, 7}}).isSolid());
+  TriangleMesh huge = boxMesh(Eigen::Vector3d::Constant(-1e300), Eigen::Vector3d::Constant(1e300));
+  const MeshSolid overflowing = solidOf(huge);
+  EXPECT_FALSE(overflowing.isSolid());
+  EXPECT_FALSE(overflowing.contains(Eigen::Vector3d::Zero()));
+  EXPECT_FALSE(solidOf(sphereMesh(0.1, 1)).contains(Eigen::Vector3d::Constant(std::nan(""))));
 }
 
 // ---- the checks of the robot against the world ----
