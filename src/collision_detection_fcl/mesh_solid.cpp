@@ -17,7 +17,7 @@ namespace {
 // is what a point near the surface costs, and the cells take less room than
 // the triangles.
 constexpr double kCellsPerTriangle = 2.0;
-constexpr double kFewestCells = 64.0;
+constexpr double kFewestCells = 4096.0;
 constexpr double kMostCells = 32768.0;
 // The most cells along the longest side, so that a flat mesh gets no
 // needlessly fine grid.

@@ -340,19 +340,23 @@ bool visitLeavesNear(const OctreePair& pair, bool& carried_over, const Visit& vi
 
 using MeshModel = fcl::BVHModel<fcl::OBBRSSd>;
 
-// A leaf's centre carried into the frame of a mesh's inside.
+// A leaf's centre carried into the frame of a mesh's inside; the transform
+// is made at the first leaf, most pairs reach none.
 class LeafInsideMesh {
  public:
   LeafInsideMesh(const MeshSolid& solid, const fcl::Transform3d& octree_pose, const fcl::Transform3d& mesh_pose)
-      : solid_(solid), mesh_from_octree_(mesh_pose.inverse(Eigen::Isometry) * octree_pose) {}
+      : solid_(solid), octree_pose_(octree_pose), mesh_pose_(mesh_pose) {}
 
-  bool contains(const fcl::AABBd& leaf) const {
-    return solid_.contains(mesh_from_octree_ * ((leaf.min_ + leaf.max_) * 0.5));
+  bool contains(const fcl::AABBd& leaf) {
+    if (!mesh_from_octree_) mesh_from_octree_ = mesh_pose_.inverse(Eigen::Isometry) * octree_pose_;
+    return solid_.contains(*mesh_from_octree_ * ((leaf.min_ + leaf.max_) * 0.5));
   }
 
  private:
   const MeshSolid& solid_;
-  const fcl::Transform3d mesh_from_octree_;
+  const fcl::Transform3d& octree_pose_;
+  const fcl::Transform3d& mesh_pose_;
+  std::optional<fcl::Transform3d> mesh_from_octree_;
 };
 
 // The inside of the pair's mesh, or null when it has none.
@@ -457,7 +461,7 @@ std::optional<bool> octreeMeshCollision(const fcl::CollisionObjectd& o1, const f
   bool collides = false;
   if (solid) {
     // The inside first: one look-up, where the triangles take a descent.
-    const LeafInsideMesh inside(*solid, octree_pose, mesh_pose);
+    LeafInsideMesh inside(*solid, octree_pose, mesh_pose);
     collides = visitLeavesNear(pair, carried_over, [&test, &inside](const fcl::AABBd& leaf) {
       return inside.contains(leaf) || test.collides(leaf);
     });
@@ -473,7 +477,7 @@ bool octreeLeafInsideMesh(const fcl::CollisionObjectd& o1, const fcl::CollisionO
   if (!splitOctreePair(o1, o2, pair)) return false;
   const MeshSolid* solid = insideOf(*pair.other);
   if (!solid) return false;
-  const LeafInsideMesh inside(*solid, pair.octree_object->getTransform(), pair.other->getTransform());
+  LeafInsideMesh inside(*solid, pair.octree_object->getTransform(), pair.other->getTransform());
   bool carried_over = false;
   return visitLeavesNear(pair, carried_over, [&inside](const fcl::AABBd& leaf) { return inside.contains(leaf); });
 }

@@ -1,5 +1,5 @@
 // Closed meshes as solids: the inside test against an independent oracle (the
-// generalized winding number, summed over every triangle), and the checks of
+// generalized winding number, see solid_mesh_oracle.h), and the checks of
 // the robot against the world that count a mesh's inside, where the self
 // check and world-against-world checks keep FCL's surfaces.
 #include <gtest/gtest.h>
@@ -20,6 +20,7 @@
 #include "collision_detection_fcl/link_tree_batch.h"
 #include "collision_detection_fcl/mesh_solid.h"
 #include "planar_arm.h"
+#include "solid_mesh_oracle.h"
 
 namespace cd = collision_detection;
 using bramlock::internal::MeshSolid;
@@ -31,17 +32,6 @@ struct TriangleMesh {
   std::vector<Eigen::Vector3d> points;
   std::vector<fcl::Triangle> triangles;
 };
-
-// Sum of the triangles' signed solid angles seen from q, over 4 pi.
-double windingNumber(const TriangleMesh& mesh, const Eigen::Vector3d& q) {
-  double sum = 0.0;
-  for (const fcl::Triangle& t : mesh.triangles) {
-    const Eigen::Vector3d a = mesh.points[t[0]] - q, b = mesh.points[t[1]] - q, c = mesh.points[t[2]] - q;
-    const double la = a.norm(), lb = b.norm(), lc = c.norm();
-    sum += 2.0 * std::atan2(a.dot(b.cross(c)), la * lb * lc + a.dot(b) * lc + b.dot(c) * la + c.dot(a) * lb);
-  }
-  return sum / (4.0 * M_PI);
-}
 
 TriangleMesh boxMesh(const Eigen::Vector3d& low, const Eigen::Vector3d& high) {
   TriangleMesh mesh;
@@ -128,6 +118,7 @@ TEST(MeshSolid, PublishedArmMeshesHoldExactlyThePointsTheirWindingNumberPutsInsi
         bramlock::internal::linkMeshTreeInput(shape, 1.0, 0.0);
     ASSERT_TRUE(input);
     const TriangleMesh mesh{input->points, input->triangles};
+    const LocalMesh oracle = localMesh(static_cast<const shapes::Mesh&>(*shape));
     const MeshSolid solid = solidOf(mesh);
     ASSERT_TRUE(solid.isSolid());
     Eigen::Vector3d low = mesh.points.front(), high = low;
@@ -135,9 +126,8 @@ TEST(MeshSolid, PublishedArmMeshesHoldExactlyThePointsTheirWindingNumberPutsInsi
     int inside = 0;
     for (int i = 0; i < 300; ++i) {
       const Eigen::Vector3d q = uniformIn(engine, low, high);
-      const double winding = windingNumber(mesh, q);
-      // A few open edges leave numbers between 0 and 1 near them; those points decide nothing.
-      if (winding > 0.3 && winding < 0.7) continue;
+      const double winding = windingNumber(oracle, q);
+      if (winding > kOutsideWinding && winding < kInsideWinding) continue;
       ASSERT_EQ(solid.contains(q), winding > 0.5) << q.transpose() << " winding " << winding;
       inside += winding > 0.5;
     }

@@ -10,15 +10,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <random>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "recorded_answers.h"
 #include "scene_arm.h"
 #include "scene_arm_workcell.h"
 #include "seeded_joints.h"
@@ -57,30 +56,6 @@ std::vector<std::pair<Joints, Joints>> seededMotions(int count) {
   }
   return motions;
 }
-
-using Answers = std::vector<bool>;
-
-std::string toHex(const Answers& answers) {
-  std::string hex;
-  for (size_t i = 0; i < answers.size(); i += 4) {
-    unsigned int digit = 0;
-    for (size_t k = 0; k < 4; ++k) digit = (digit << 1) | (i + k < answers.size() && answers[i + k] ? 1u : 0u);
-    hex += "0123456789abcdef"[digit];
-  }
-  return hex;
-}
-
-Answers fromHex(const std::string& hex, size_t count) {
-  Answers answers;
-  for (size_t i = 0; i < count; ++i) {
-    const unsigned int digit = std::stoul(hex.substr(i / 4, 1), nullptr, 16);
-    answers.push_back((digit >> (3 - i % 4)) & 1u);
-  }
-  return answers;
-}
-
-// Answer sets by name "<configuration> <check> <road>".
-using AnswerSets = std::map<std::string, Answers>;
 
 Answers checkStates(ManipulatorPlanScene& scene, const std::vector<Joints>& states, bool simplify) {
   Answers answers;
@@ -150,28 +125,19 @@ AnswerSets answersOfToday(int state_count, int motion_count) {
   return sets;
 }
 
-// Lines "<configuration> <check> <road> <count> <hex>", the first answer in
-// the highest bit of the first digit, 1 for valid.
 void writeAnswers(const std::string& file, const std::string& checks, const AnswerSets& sets) {
-  std::ofstream out(fixturePath(file));
-  out << "# Answers of " << checks << " (1 = valid); see scene_recorded_answers_test.cpp.\n";
-  for (const auto& [name, answers] : sets) out << name << ' ' << answers.size() << ' ' << toHex(answers) << '\n';
+  writeAnswerSets(fixturePath(file), "Answers of " + checks + " (1 = valid); see scene_recorded_answers_test.cpp.",
+                  sets);
 }
 
 // The first `count` recorded answers of every set whose check is `check`.
 AnswerSets recordedAnswers(const std::string& file, const std::string& check, size_t count) {
-  std::ifstream in(fixturePath(file));
   AnswerSets sets;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream fields(line);
-    std::string configuration, kind, road, hex;
-    size_t recorded = 0;
-    fields >> configuration >> kind >> road >> recorded >> hex;
-    if (kind != check) continue;
-    EXPECT_GE(recorded, count) << line.substr(0, 60);
-    sets[configuration + ' ' + kind + ' ' + road] = fromHex(hex, std::min(recorded, count));
+  for (auto& [name, answers] : readAnswerSets(fixturePath(file))) {
+    if (name.find(' ' + check + ' ') == std::string::npos) continue;
+    EXPECT_GE(answers.size(), count) << name;
+    answers.resize(std::min(answers.size(), count));
+    sets.emplace(name, std::move(answers));
   }
   return sets;
 }

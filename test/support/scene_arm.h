@@ -38,15 +38,37 @@ inline std::vector<std::pair<double, double>> sceneArmBounds() {
 
 constexpr double kSceneArmRobotPadding = 0.01;
 
-// The published RM65 of test/fixtures/realman as a scene (or a subclass of
-// one), built quietly: the scene arm's MDH table and acceleration limits, and
-// Link6, its last link with no fixed child, standing in for a gripper.
+// A published arm of test/fixtures/realman as a scene (or a subclass of
+// one), built quietly, with the scene arm's acceleration limits and its last
+// link, which has no fixed child, standing in for a gripper.
+template <typename Scene>
+std::unique_ptr<Scene> makeRealmanArm(const std::string& urdf, const std::string& srdf, const std::string& last_link,
+                                      std::vector<std::vector<double>> table, double robot_padding) {
+  OutputCapture quiet;
+  return std::make_unique<Scene>(fixturePath("realman/"), urdf, srdf, "arm", robot_padding, 1.0, last_link, table,
+                                 sceneArmAccelerationLimits());
+}
+
+// The published RM65, with the scene arm's MDH table.
 template <typename Scene = ManipulatorPlanScene>
 std::unique_ptr<Scene> makeRm65(double robot_padding) {
-  OutputCapture quiet;
-  auto table = sceneArmMdhTable();
-  return std::make_unique<Scene>(fixturePath("realman/"), "rm_description/urdf/rm_65.urdf", "rm_65.srdf", "arm",
-                                 robot_padding, 1.0, "Link6", table, sceneArmAccelerationLimits());
+  return makeRealmanArm<Scene>("rm_description/urdf/rm_65.urdf", "rm_65.srdf", "Link6", sceneArmMdhTable(),
+                               robot_padding);
+}
+
+// The RML63-B's MDH values in the model's layout (rows zd, xa, qzero, alpha).
+inline std::vector<std::vector<double>> rml63MdhTable() {
+  return {{0.172, 0.0, 0.0, 0.40581, 0.0, 0.115289},
+          {0.0, -0.085659, 0.381051, 0.071459, 0.0, 0.0},
+          {0.0, -1.57413, 1.571861, 0.010472, 3.145607, M_PI},
+          {0.0, -M_PI_2, 0.0, M_PI_2, -M_PI_2, -M_PI_2}};
+}
+
+// The published RML63, with its own MDH table.
+template <typename Scene = ManipulatorPlanScene>
+std::unique_ptr<Scene> makeRml63(double robot_padding) {
+  return makeRealmanArm<Scene>("rm_description/urdf/rml_63.urdf", "rml_63.srdf", "link6", rml63MdhTable(),
+                               robot_padding);
 }
 
 // The scene arm's robot model on its own (an independent view of its poses), loaded quietly.
