@@ -7,8 +7,6 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <memory>
 #include <stdexcept>
@@ -25,11 +23,6 @@
 namespace {
 
 using namespace bramlock_test;
-
-std::string fileText(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
 
 // text with its only occurrence of from replaced by to.
 std::string replacedOnce(std::string text, const std::string& from, const std::string& to) {

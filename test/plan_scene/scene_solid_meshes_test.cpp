@@ -13,10 +13,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -227,6 +229,63 @@ TEST(SolidMeshes, TheRml63WristTurningOverASmallClusterIsACollision) {
   Joints middle = lerp(a, b, 0.5);
   EXPECT_FALSE(scene->isValid(middle.data()));
   EXPECT_FALSE(scene->isValidSimplify(middle.data()));
+}
+
+// A unit box without its lid (z = 0.5), as an ASCII STL: an open surface.
+std::string lidlessBoxStl() {
+  const double corners[8][3] = {{-0.5, -0.5, -0.5}, {0.5, -0.5, -0.5}, {-0.5, 0.5, -0.5}, {0.5, 0.5, -0.5},
+                                {-0.5, -0.5, 0.5},  {0.5, -0.5, 0.5},  {-0.5, 0.5, 0.5},  {0.5, 0.5, 0.5}};
+  const int faces[5][4] = {{0, 2, 3, 1}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
+  std::ostringstream stl;
+  stl << "solid lidless\n";
+  for (const auto& face : faces) {
+    for (const auto& triangle : {std::array<int, 3>{face[0], face[1], face[2]}, {face[0], face[2], face[3]}}) {
+      stl << "facet normal 0 0 0\nouter loop\n";
+      for (const int corner : triangle) {
+        stl << "vertex " << corners[corner][0] << ' ' << corners[corner][1] << ' ' << corners[corner][2] << '\n';
+      }
+      stl << "endloop\nendfacet\n";
+    }
+  }
+  stl << "endsolid lidless\n";
+  return stl.str();
+}
+
+size_t occurrences(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// The scene arm with every box mesh lidless: the links that carry it are
+// named in one warning as the scene is built, an attached lidless mesh when
+// it is attached; the closed meshes of the fixture draw no warning.
+TEST(SolidMeshes, MeshesThatAreOpenSurfacesAreNamedOnce) {
+  std::string closed;
+  makeSceneArm("arm", "scene_arm.srdf", sceneArmAccelerationLimits(), &closed);
+  EXPECT_EQ(occurrences(closed, "open surface"), 0u);
+
+  TempDir dir;
+  writeFile(dir.path() / "scene_arm.urdf", fileText(sceneArmDirectory() + "scene_arm.urdf"));
+  writeFile(dir.path() / "scene_arm.srdf", fileText(sceneArmDirectory() + "scene_arm.srdf"));
+  const std::filesystem::path meshes = dir.path() / "scene_arm_description" / "meshes";
+  writeFile(meshes / "prism.stl", fileText(sceneArmDirectory() + "scene_arm_description/meshes/prism.stl"));
+  writeFile(meshes / "box.stl", lidlessBoxStl());
+  OutputCapture capture;
+  auto table = sceneArmMdhTable();
+  ManipulatorPlanScene scene(dir.path().string() + "/", "scene_arm.urdf", "scene_arm.srdf", "arm", 0.01, 1.0,
+                             "gripper_link", table, sceneArmAccelerationLimits());
+  ASSERT_EQ(scene.addAttachedEndEffectorToLink("cup", "gripper_link", {"gripper_link"}, Eigen::Matrix4d::Identity(),
+                                               "file://" + (meshes / "box.stl").string(), 0.1, 0.0),
+            0);
+  const std::string out = capture.out();
+  EXPECT_EQ(occurrences(out,
+                        "link meshes that are open surfaces, not solids (an obstacle wholly inside one is not "
+                        "seen): link1, link4, gripper_link, finger_link, finger_mimic_link\n"),
+            1u)
+      << out;
+  EXPECT_EQ(occurrences(out, "attached mesh 'cup' is an open surface, not a solid"), 1u) << out;
+  EXPECT_EQ(occurrences(out, "open surface"), 2u) << out;
 }
 
 // ---- an independent oracle over seeded states among small clusters ----

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <stdexcept>
 
 namespace bramlock_test {
@@ -146,6 +147,11 @@ void writeFile(const std::filesystem::path& path, const std::string& text) {
   std::ofstream stream(path, std::ios::binary);
   stream << text;
   if (!stream) throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string fileText(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 }  // namespace bramlock_test

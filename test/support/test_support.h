@@ -81,5 +81,7 @@ class TempDir {
 
 // Writes text into a file, creating parent directories.
 void writeFile(const std::filesystem::path& path, const std::string& text);
+// The file's whole content; empty when it cannot be read.
+std::string fileText(const std::string& path);
 
 }  // namespace bramlock_test
