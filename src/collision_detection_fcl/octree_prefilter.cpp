@@ -457,22 +457,19 @@ std::optional<bool> octreeMeshCollision(const fcl::CollisionObjectd& o1, const f
   const fcl::Transform3d& mesh_pose = pair.other->getTransform();
   const LeafAgainstMesh test(*mesh, octree_pose, mesh_pose);
   const MeshSolid* solid = count_inside ? insideOf(*pair.other) : nullptr;
+  std::optional<LeafInsideMesh> inside;
+  if (solid) inside.emplace(*solid, octree_pose, mesh_pose);
   bool carried_over = false;
-  bool collides = false;
-  if (solid) {
-    // The inside first: one look-up, where the triangles take a descent.
-    LeafInsideMesh inside(*solid, octree_pose, mesh_pose);
-    collides = visitLeavesNear(pair, carried_over, [&test, &inside](const fcl::AABBd& leaf) {
-      return inside.contains(leaf) || test.collides(leaf);
-    });
-  } else {
-    collides = visitLeavesNear(pair, carried_over, [&test](const fcl::AABBd& leaf) { return test.collides(leaf); });
-  }
+  // The inside first: one look-up, where the triangles take a descent.
+  const bool collides = visitLeavesNear(pair, carried_over, [&test, &inside](const fcl::AABBd& leaf) {
+    return (inside && inside->contains(leaf)) || test.collides(leaf);
+  });
   if (!carried_over) return std::nullopt;
   return collides;
 }
 
-bool octreeLeafInsideMesh(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2) {
+// Only cost requests come here: kept out of the way of the hot code.
+__attribute__((cold)) bool octreeLeafInsideMesh(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2) {
   OctreePair pair;
   if (!splitOctreePair(o1, o2, pair)) return false;
   const MeshSolid* solid = insideOf(*pair.other);
