@@ -55,12 +55,12 @@ std::shared_ptr<const fcl::CollisionGeometryd> heldScaledLinkTree(const shapes::
 std::shared_ptr<const fcl::CollisionGeometryd> heldPlainLinkTree(const shapes::ShapeConstPtr& shape);
 
 // The mesh trees that checkers of the given scalings will ask for, and the
-// meshes' insides, built on worker threads while the batch is made; their inputs are prepared on the
-// calling thread, so the workers allocate little besides the trees. While
-// the batch lives, the calling thread's link geometry takes each tree from it
-// (once) instead of building it, so everything else - cache insertions, cache
-// keys, messages - happens at the same calls as when the checkers build every
-// tree themselves. A tree that could not be built ahead (its worker failed,
+// meshes' insides, built on worker threads while the batch is made; the
+// trees' inputs are prepared on the calling thread, so the workers allocate
+// little besides the trees and insides. While the batch lives, the calling
+// thread's link geometry takes each tree from it (once) instead of building
+// it, so everything else - cache insertions, cache keys, messages - happens
+// at the same calls as when the checkers build every tree themselves. A tree that could not be built ahead (its worker failed,
 // no thread could be started, no memory was left to prepare the batch) is
 // built by the checker as usual, which then fails as it always did.
 class LinkTreeBatch {

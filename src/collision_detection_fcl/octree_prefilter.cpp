@@ -359,13 +359,6 @@ class LeafInsideMesh {
   std::optional<fcl::Transform3d> mesh_from_octree_;
 };
 
-// The inside of the pair's mesh, or null when it has none.
-const MeshSolid* insideOf(const fcl::CollisionObjectd& mesh_object) {
-  const SolidMeshModel* model = solidMeshModelOf(mesh_object.collisionGeometry().get());
-  const MeshSolid* solid = model ? model->meshSolid() : nullptr;
-  return solid && solid->isSolid() ? solid : nullptr;
-}
-
 const MeshModel* meshOf(const fcl::CollisionObjectd& object) {
   const fcl::CollisionGeometryd* geometry = object.collisionGeometry().get();
   if (!geometry || geometry->getNodeType() != fcl::BV_OBBRSS) return nullptr;
@@ -456,7 +449,7 @@ std::optional<bool> octreeMeshCollision(const fcl::CollisionObjectd& o1, const f
   const fcl::Transform3d& octree_pose = pair.octree_object->getTransform();
   const fcl::Transform3d& mesh_pose = pair.other->getTransform();
   const LeafAgainstMesh test(*mesh, octree_pose, mesh_pose);
-  const MeshSolid* solid = count_inside ? insideOf(*pair.other) : nullptr;
+  const MeshSolid* solid = count_inside ? insideOf(pair.other->collisionGeometry().get()) : nullptr;
   std::optional<LeafInsideMesh> inside;
   if (solid) inside.emplace(*solid, octree_pose, mesh_pose);
   bool carried_over = false;
@@ -472,7 +465,7 @@ std::optional<bool> octreeMeshCollision(const fcl::CollisionObjectd& o1, const f
 __attribute__((cold)) bool octreeLeafInsideMesh(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2) {
   OctreePair pair;
   if (!splitOctreePair(o1, o2, pair)) return false;
-  const MeshSolid* solid = insideOf(*pair.other);
+  const MeshSolid* solid = insideOf(pair.other->collisionGeometry().get());
   if (!solid) return false;
   LeafInsideMesh inside(*solid, pair.octree_object->getTransform(), pair.other->getTransform());
   bool carried_over = false;

@@ -40,9 +40,8 @@ std::vector<Eigen::Vector3d> piecePoints(const fcl::CollisionGeometryd& geometry
 
 // Whether a piece of `inner` lies inside the closed mesh `outer`.
 bool pieceInside(const fcl::CollisionObjectd& inner, const fcl::CollisionObjectd& outer) {
-  const SolidMeshModel* model = solidMeshModelOf(outer.collisionGeometry().get());
-  const MeshSolid* solid = model ? model->meshSolid() : nullptr;
-  if (!solid || !solid->isSolid()) return false;
+  const MeshSolid* solid = insideOf(outer.collisionGeometry().get());
+  if (!solid) return false;
   const fcl::Transform3d outer_from_inner = outer.getTransform().inverse(Eigen::Isometry) * inner.getTransform();
   for (const Eigen::Vector3d& point : piecePoints(*inner.collisionGeometry())) {
     if (solid->contains(outer_from_inner * point)) return true;

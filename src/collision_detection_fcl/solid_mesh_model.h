@@ -32,6 +32,14 @@ inline const SolidMeshModel* solidMeshModelOf(const fcl::CollisionGeometryd* geo
   return typeid(*geometry) == typeid(SolidMeshModel) ? static_cast<const SolidMeshModel*>(geometry) : nullptr;
 }
 
+// The inside of the geometry when it is a checker's closed mesh, else null
+// (other geometry, or a mesh that is an open surface).
+inline const MeshSolid* insideOf(const fcl::CollisionGeometryd* geometry) {
+  const SolidMeshModel* model = solidMeshModelOf(geometry);
+  const MeshSolid* solid = model ? model->meshSolid() : nullptr;
+  return solid && solid->isSolid() ? solid : nullptr;
+}
+
 // The inside of the shape (a mesh) at that scale, unpadded: built once and
 // shared by every geometry made from the shape while any of them lives;
 // null for a shape that is no mesh or has no finite vertices. Any thread.
