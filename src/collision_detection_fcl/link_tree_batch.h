@@ -60,9 +60,9 @@ std::shared_ptr<const fcl::CollisionGeometryd> heldPlainLinkTree(const shapes::S
 // little besides the trees and insides. While the batch lives, the calling
 // thread's link geometry takes each tree from it (once) instead of building
 // it, so everything else - cache insertions, cache keys, messages - happens
-// at the same calls as when the checkers build every tree themselves. A tree that could not be built ahead (its worker failed,
-// no thread could be started, no memory was left to prepare the batch) is
-// built by the checker as usual, which then fails as it always did.
+// at the same calls as when the checkers build every tree themselves. A tree that could not be built ahead (its worker
+// failed, no thread could be started, no memory was left to prepare the batch) is built by the checker as usual, which
+// then fails as it always did.
 class LinkTreeBatch {
  public:
   using TreeBuilder = std::function<std::shared_ptr<fcl::CollisionGeometryd>(const MeshTreeInput&)>;
