@@ -9,6 +9,9 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
+
+#include <urdf_model/model.h>
 
 #include "bramlock_arm_planning_core/collision_detection/allowed_collision_matrix.h"
 #include "bramlock_arm_planning_core/collision_detection/world.h"
@@ -59,12 +62,49 @@ void requireFiniteMdhTable(const ManipulatorPlanScene::MdhTable& table) {
   }
 }
 
-// Links without their collision meshes would let the checks call colliding states free.
-void requireUsableCollisionMeshes(const moveit::core::RobotModel& model) {
+// The file a link's collision shape comes from: its mesh file as the URDF
+// names it, else (a primitive, or elements the model did not turn into shapes) the URDF.
+std::string collisionSource(const moveit::core::RobotModel& model, const moveit::core::LinkModel& link,
+                            size_t shape_index, const std::string& urdf_path) {
+  const urdf::LinkConstSharedPtr parsed = model.getURDF() ? model.getURDF()->getLink(link.getName()) : nullptr;
+  if (!parsed) return urdf_path;
+  std::vector<const urdf::Geometry*> geometries;
+  for (const urdf::CollisionSharedPtr& collision : parsed->collision_array.empty()
+                                                       ? std::vector<urdf::CollisionSharedPtr>{parsed->collision}
+                                                       : parsed->collision_array) {
+    if (collision && collision->geometry) geometries.push_back(collision->geometry.get());
+  }
+  if (geometries.size() != link.getShapes().size() || geometries[shape_index]->type != urdf::Geometry::MESH) {
+    return urdf_path;
+  }
+  return static_cast<const urdf::Mesh*>(geometries[shape_index])->filename;
+}
+
+// Links without their collision meshes would let the checks call colliding
+// states free; geometry reaching beyond kMaxPaddingOrScale from its link
+// (vertices, sizes or the collision origin) overflows FCL's bounding volumes
+// and gives motion sweeps that cannot be stepped through.
+void requireUsableCollisionGeometry(const moveit::core::RobotModel& model, const std::string& urdf_path) {
   const auto& unusable = model.getUnusableCollisionMeshes();
-  if (unusable.empty()) return;
-  throw moveit::core::Exception(unusable.front().file,
-                                "the collision mesh of link '" + unusable.front().link + "' cannot be used");
+  if (!unusable.empty()) {
+    throw moveit::core::Exception(unusable.front().file,
+                                  "the collision mesh of link '" + unusable.front().link + "' cannot be used");
+  }
+  const auto within_limit = [](const shapes::Shape& shape, const Eigen::Isometry3d& pose) {
+    return bramlock::internal::geometryReach(shape, pose) <= ManipulatorPlanScene::kMaxPaddingOrScale;
+  };
+  for (const moveit::core::LinkModel* link : model.getLinkModels()) {
+    const auto& shapes = link->getShapes();
+    for (size_t i = 0; i < shapes.size(); ++i) {
+      if (within_limit(*shapes[i], link->getCollisionOriginTransforms()[i])) continue;
+      // A shape within the limit on its own was put too far out by its origin, which the URDF gives.
+      const std::string file = within_limit(*shapes[i], Eigen::Isometry3d::Identity())
+                                   ? urdf_path
+                                   : collisionSource(model, *link, i, urdf_path);
+      throw moveit::core::Exception(file, "the collision geometry of link '" + link->getName() +
+                                              "' reaches farther than 1e6 m from the link or is not finite");
+    }
+  }
 }
 
 std::string readFile(const std::string& path) {
@@ -191,7 +231,7 @@ int ManipulatorPlanScene::buildRobot() {
 void ManipulatorPlanScene::loadRobotModel() {
   std::puts("start build robot model...");
   auto model = std::make_shared<moveit::core::RobotModel>(description_dir_, urdf_file_, srdf_file_, mdh_table_);
-  requireUsableCollisionMeshes(*model);
+  requireUsableCollisionGeometry(*model, description_dir_ + urdf_file_);
   robot_model_ = std::move(model);
   robot_description_ =
       subReplace(readFile(description_dir_ + urdf_file_), kPackagePrefix, kFilePrefix + description_dir_);

@@ -19,11 +19,13 @@
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
 #include "collision_detection_fcl/solid_mesh_model.h"
 #include "common/value_checks.h"
+#include "motion_sweep.h"
 
 namespace {
 
 const std::string kBaseLink = "base_link";
 const std::string kLinkLookupFailed = "getTcpLink error in processAttachedCollisionObject";
+const std::string kUnusableBox = "box size or pose of the attached object is not usable";
 
 bool usableBox(const double* size) {
   if (!size) return false;
@@ -40,10 +42,37 @@ bool attachablePose(const Eigen::Matrix4d& pose) {
          pose.topRightCorner<3, 1>().cwiseAbs().maxCoeff() <= ManipulatorPlanScene::kMaxPaddingOrScale;
 }
 
+// Scaled geometry farther out than kMaxPaddingOrScale (or not finite)
+// overflows FCL's bounding volumes as far-out poses do, and no motion sweep
+// over it could be stepped through.
+bool withinReach(const moveit::core::AttachedBody& body) {
+  for (const auto& shape : body.getUnpaddedShapes()) {
+    if (!(bramlock::internal::geometryReach(*shape, Eigen::Isometry3d::Identity()) <=
+          ManipulatorPlanScene::kMaxPaddingOrScale)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 Eigen::Isometry3d isometryOf(const Eigen::Matrix4d& pose) {
   Eigen::Isometry3d transform;
   transform.matrix() = pose;
   return transform;
+}
+
+// The body as it would be attached: one shape at pose, scaled and padded
+// (values out of range replaced, as the body does).
+std::unique_ptr<moveit::core::AttachedBody> bodyOf(const std::string& id, const moveit::core::LinkModel* link,
+                                                   const std::shared_ptr<const shapes::Shape>& shape,
+                                                   const std::set<std::string>& touch_links,
+                                                   const Eigen::Matrix4d& pose, double scale, double padding) {
+  moveit::core::vector_Isometry3d poses{isometryOf(pose)};
+  auto body = std::make_unique<moveit::core::AttachedBody>(link, id, moveit::core::AttachedBody::ShapeList{shape},
+                                                           poses, touch_links);
+  body->setScale(scale);
+  body->setPadding(padding);
+  return body;
 }
 
 std::string joined(const std::vector<double>& values) {
@@ -54,15 +83,8 @@ std::string joined(const std::vector<double>& values) {
 
 }  // namespace
 
-void ManipulatorPlanScene::attachShape(const std::string& id, const moveit::core::LinkModel* link,
-                                       const std::shared_ptr<const shapes::Shape>& shape,
-                                       const std::set<std::string>& touch_links, const Eigen::Matrix4d& pose,
-                                       double scale, double padding) {
-  moveit::core::vector_Isometry3d poses{isometryOf(pose)};
-  auto body = std::make_unique<moveit::core::AttachedBody>(link, id, moveit::core::AttachedBody::ShapeList{shape},
-                                                           poses, touch_links);
-  body->setScale(scale);
-  body->setPadding(padding);
+void ManipulatorPlanScene::attachBody(std::unique_ptr<moveit::core::AttachedBody> body) {
+  const std::string id = body->getName();
   const shapes::ShapeConstPtr unpadded =
       body->getUnpaddedShapes().empty() ? nullptr : body->getUnpaddedShapes().front();
   // Attaching replaces a body of the same id only once the new one is accepted.
@@ -89,12 +111,18 @@ int ManipulatorPlanScene::addAttachedCollisionObjectToLink(const std::string& id
                                                            std::set<std::string> touch_links, Eigen::Matrix4d pose,
                                                            double* box_size, double scale, double padding) {
   if (!usableBox(box_size) || !attachablePose(pose)) {
-    std::puts("box size or pose of the attached object is not usable");
+    std::puts(kUnusableBox.c_str());
     return -1;
   }
   const moveit::core::LinkModel* link = nullptr;
   if (getLink(link_name, link) != 0) {
     std::puts(kLinkLookupFailed.c_str());
+    return -1;
+  }
+  auto body = bodyOf(id, link, std::make_shared<const shapes::Box>(box_size[0], box_size[1], box_size[2]), touch_links,
+                     pose, scale, padding);
+  if (!withinReach(*body)) {
+    std::puts(kUnusableBox.c_str());
     return -1;
   }
   if (world_->hasObject(id)) world_->removeObject(id);
@@ -103,8 +131,7 @@ int ManipulatorPlanScene::addAttachedCollisionObjectToLink(const std::string& id
                            ? "robot_state_ does hasAttachedBody,shapes '%s' attached to tcp link '%s' (%f %f %f)\n"
                            : "robot_state_ not hasAttachedBody,shapes '%s' attached to link '%s' (%f %f %f)\n";
   std::printf(format, id.c_str(), link_name.c_str(), box_size[0], box_size[1], box_size[2]);
-  attachShape(id, link, std::make_shared<const shapes::Box>(box_size[0], box_size[1], box_size[2]), touch_links, pose,
-              scale, padding);
+  attachBody(std::move(body));
   return 0;
 }
 
@@ -133,6 +160,12 @@ int ManipulatorPlanScene::addAttachedEndEffectorToLink(const std::string& id, co
     BRAMLOCK_ERROR("{}", kLinkLookupFailed);
     return -1;
   }
+  auto body = bodyOf(id, link, mesh, touch_links, pose, scale, padding);
+  if (!withinReach(*body)) {
+    BRAMLOCK_ERROR("mesh {} has a vertex that is not finite or lies farther than {:g} m from its frame (scale {:g})",
+                   mesh_path, kMaxPaddingOrScale, body->getScale());
+    return -1;
+  }
   robot_state_->update(false);
   if (robot_state_->hasAttachedBody(id)) {
     BRAMLOCK_INFO("{}robot_state_ has AttachedBody,shapes '{}' attached to link '{}' {}", DIM, id, link_name, RESET);
@@ -140,7 +173,7 @@ int ManipulatorPlanScene::addAttachedEndEffectorToLink(const std::string& id, co
     BRAMLOCK_INFO("{}robot_state_ has not AttachedBody,shapes '{}' attached to link '{}' {}", DIM, id, link_name,
                   RESET);
   }
-  attachShape(id, link, mesh, touch_links, pose, scale, padding);
+  attachBody(std::move(body));
   return 0;
 }
 

@@ -17,6 +17,7 @@
 #include "bramlock_arm_planning_core/collision_detection/world.h"
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_robot_fcl.h"
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_world_fcl.h"
+#include "bramlock_arm_planning_core/logger.h"
 #include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
 #include "bramlock_arm_planning_core/robot_model/joint_model_group.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
@@ -256,22 +257,17 @@ void ManipulatorPlanScene::checkCollisionWith(const collision_detection::Collisi
   self_robot.checkSelfCollision(req, res, state, acm);
 }
 
-unsigned int ManipulatorPlanScene::segmentCount(double distance, double sweep, CheckRoad road) {
+double ManipulatorPlanScene::segmentCount(double distance, double sweep, CheckRoad road) {
   const double segments = std::ceil(distance / longest_valid_segment_);
   const double swept = std::ceil(sweep / motionSpacing(road).step);
-  const double count = std::max(valid_segment_count_factor_ * segments, swept);
-  if (!(count >= 0.0)) return 0;
-  if (count >= static_cast<double>(std::numeric_limits<std::uint32_t>::max())) {
-    return std::numeric_limits<std::uint32_t>::max();
-  }
-  return static_cast<unsigned int>(count);
+  // A sweep that is not a number bounds nothing: unbounded, which the cap refuses.
+  if (std::isnan(swept)) return std::numeric_limits<double>::infinity();
+  return std::max(valid_segment_count_factor_ * segments, swept);
 }
 
 unsigned int ManipulatorPlanScene::validSegmentCount(double* from, double* to) {
-  if (!planned_group_ || !from || !to) return 0;
-  if (!expandToGroupLayout(from, from_scratch_) || !expandToGroupLayout(to, to_scratch_)) return 0;
-  return segmentCount(straightDistance(from_scratch_.data(), to_scratch_.data()),
-                      straightSweep(from_scratch_, to_scratch_), CheckRoad::kPlanning);
+  unsigned int segments = 0;
+  return prepareMotion(from, to, CheckRoad::kPlanning, segments) ? segments : 0;
 }
 
 double ManipulatorPlanScene::straightDistance(const double* from, const double* to) const {
@@ -292,10 +288,15 @@ bool ManipulatorPlanScene::prepareMotion(const double* from, const double* to, C
   if (!expandToGroupLayout(from, from_scratch_) || !expandToGroupLayout(to, to_scratch_)) return false;
   const double distance = straightDistance(from_scratch_.data(), to_scratch_.data());
   if (!(distance <= max_extent_ * kExtentTolerance)) return false;
-  const double sweep = straightSweep(from_scratch_, to_scratch_);
-  // Geometry that can move without bound cannot be stepped through.
-  if (!std::isfinite(sweep)) return false;
-  segments = segmentCount(distance, sweep, road);
+  // Geometry that can move without bound, or so far that stepping through
+  // would take hours, gives more states than a check may test.
+  const double count = segmentCount(distance, straightSweep(from_scratch_, to_scratch_), road);
+  if (!(count <= kMaxMotionCheckStates)) {
+    BRAMLOCK_WARN("motion refused: checking it needs {:g} states, more than the {} a motion check may test", count,
+                  kMaxMotionCheckStates);
+    return false;
+  }
+  segments = static_cast<unsigned int>(count);
   return true;
 }
 

@@ -73,6 +73,22 @@ void appendShapeBalls(const shapes::Shape& shape, const Eigen::Isometry3d& pose,
   }
 }
 
+}  // namespace
+
+double geometryReach(const shapes::Shape& shape, const Eigen::Isometry3d& pose) {
+  std::vector<Ball> balls;
+  appendShapeBalls(shape, pose, balls);
+  double reach = 0.0;
+  for (const Ball& ball : balls) {
+    const double distance = ball.centre.norm() + ball.radius;
+    // NaN compares false: it counts as unbounded.
+    if (!(distance <= reach)) reach = std::isnan(distance) ? kUnbounded : distance;
+  }
+  return reach;
+}
+
+namespace {
+
 // How far a joint can carry its child frame's origin away from where it sits at zero.
 double travel(const JointModel& joint) {
   switch (joint.getType()) {

@@ -7,6 +7,10 @@
 
 #include <Eigen/Geometry>
 
+namespace shapes {
+class Shape;
+}
+
 namespace moveit {
 namespace core {
 class AttachedBody;
@@ -19,6 +23,10 @@ class RobotState;
 
 namespace bramlock {
 namespace internal {
+
+// The farthest any point of the shape, placed at pose, lies from the frame's
+// origin (metres); infinite when a vertex, size or the pose is not finite.
+double geometryReach(const shapes::Shape& shape, const Eigen::Isometry3d& pose);
 
 // A bound on how far any point of an arm's collision geometry (link shapes
 // and attached bodies, as the checkers hold them) moves for a change of the

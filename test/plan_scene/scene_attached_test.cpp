@@ -17,6 +17,7 @@
 #include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
+#include "realman_copy.h"
 #include "scene_arm.h"
 
 namespace {
@@ -368,4 +369,46 @@ TEST(SceneAttached, InterpolationGivesEveryVariableOfTheGroup) {
     ASSERT_EQ(state.size(), 2u) << "the finger and its mimic twin";
     EXPECT_DOUBLE_EQ(state[0], state[1]);
   }
+}
+
+// On the published RM65, a 4 cm cube (the unit box scaled) 0.1 m beyond the
+// flange holds an obstacle at its centre; copies of it with one vertex not
+// finite or too far out are refused and leave the body attached before in place.
+TEST(SceneAttached, MeshesWithVerticesNotFiniteOrTooFarAreRefusedNamingTheFile) {
+  auto scene = makeRm65(0.0);
+  Joints zero(6, 0.0);
+  const Eigen::Vector4d centre = scene->getToolEndTransform(zero) * Eigen::Vector4d(0.0, 0.0, 0.1, 1.0);
+  setOctree(*scene, {octomap::point3d(centre.x(), centre.y(), centre.z())});
+  ASSERT_TRUE(scene->isValid(zero.data()));
+  const std::string cube = "scene_arm/scene_arm_description/meshes/box.stl";
+  std::string out;
+  const auto attachCube = [&](const std::string& path, double scale) {
+    OutputCapture capture;
+    const int code = scene->addAttachedEndEffectorToLink("cube", "Link6", {"Link6"}, translation(0, 0, 0.1),
+                                                         "file://" + path, scale, 0.0);
+    out = capture.out();
+    return code;
+  };
+  ASSERT_EQ(attachCube(fixturePath(cube), 0.04), 0);
+  ASSERT_FALSE(scene->isValid(zero.data()));
+  quietly([&] { return scene->removeAttachedCollisionObjectFromLink("cube"); });
+  ASSERT_TRUE(scene->isValid(zero.data()));
+
+  TempDir dir;
+  const std::string path = (dir.path() / "cube.stl").string();
+  // 1e5 is within the limit until scaled by 20.
+  for (const auto& [x, scale] :
+       {std::pair{kNaN, 0.04}, std::pair{kInf, 0.04}, std::pair{1e30, 0.04}, std::pair{1e5, 20.0}}) {
+    writeFile(path, stlWithFirstVertexX(cube, static_cast<float>(x)));
+    EXPECT_EQ(attachCube(path, scale), -1) << x;
+    EXPECT_TRUE(contains(out, "[ERROR] mesh file://" + path + " has a vertex")) << out;
+    EXPECT_TRUE(scene->isValid(zero.data())) << x << ": nothing attached";
+    EXPECT_TRUE(scene->isValidSimplify(zero.data())) << x;
+    EXPECT_TRUE(scene->checkMotion(zero.data(), zero.data())) << x;
+  }
+
+  ASSERT_EQ(attachCube(fixturePath(cube), 0.04), 0);
+  writeFile(path, stlWithFirstVertexX(cube, kNaN));
+  EXPECT_EQ(attachCube(path, 0.04), -1);
+  EXPECT_FALSE(scene->isValid(zero.data())) << "the cube attached before stays";
 }

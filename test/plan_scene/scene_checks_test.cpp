@@ -22,11 +22,13 @@
 
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_robot_fcl.h"
 #include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
+#include "bramlock_arm_planning_core/planner/rrtc.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
 #include "collision_detection_fcl/link_tree_batch.h"
 #include "expect_throw_message.h"
 #include "plan_scene/padded_clearance.h"
+#include "realman_copy.h"
 #include "scene_arm.h"
 
 namespace {
@@ -229,9 +231,9 @@ TEST(SceneChecks, BadJointValuesAreInvalid) {
   EXPECT_FALSE(scene->isValid(Joints(5, 0.0)));
   EXPECT_FALSE(scene->isValid(Joints(7, 0.0)));
 
-  // Far outside the bounds: no endless bisection, and the count saturates.
+  // Far outside the bounds: no endless bisection, and no count either.
   Joints huge = {1e300, 0.0, 0.0, 0.0, 0.0, 0.0};
-  EXPECT_EQ(scene->validSegmentCount(zero.data(), huge.data()), std::numeric_limits<std::uint32_t>::max());
+  EXPECT_EQ(scene->validSegmentCount(zero.data(), huge.data()), 0u);
   EXPECT_FALSE(scene->checkMotion(zero.data(), huge.data()));
   Joints far = {40.0, 0.0, 0.0, 0.0, 0.0, 0.0};
   EXPECT_FALSE(scene->checkMotionSimplify(zero.data(), far.data()));
@@ -636,4 +638,46 @@ TEST(SceneMotionSpacing, PaddedClearancesOnTheCheckersTreesAreThoseOfFreshTrees)
   }
   EXPECT_GT(crossing, 0);
   EXPECT_GT(clear, 0);
+}
+
+// The published RM65 with its first joint limited to +-1e10 rad: a motion of
+// 1e9 rad within those bounds would sweep the arm for billions of states.
+TEST(SceneChecks, MotionsNeedingMoreStatesThanTheCapAreRefused) {
+  TempDir dir;
+  auto scene =
+      makeRm65Copy(dir, withElementOf(rm65UrdfWithAbsoluteMeshes(), "name=\"joint1\"", "<limit", "/>",
+                                      "<limit lower=\"-1e10\" upper=\"1e10\" effort=\"60\" velocity=\"3.14\"/>"));
+  Joints from = {0.0, 0.3, 0.8, 0.0, 0.5, 0.0};
+  Joints near = from;
+  near[0] = 0.5;
+  Joints far = from;
+  far[0] = 1e9;
+  ASSERT_TRUE(scene->isValid(far)) << "the end state itself is free";
+  const unsigned int states = scene->validSegmentCount(from.data(), near.data());
+  EXPECT_GT(states, 1u);
+  EXPECT_LE(states, ManipulatorPlanScene::kMaxMotionCheckStates);
+  EXPECT_TRUE(scene->checkMotion(from.data(), near.data())) << "motions of a real arm are still checked";
+
+  std::string out;
+  {
+    OutputCapture capture;
+    EXPECT_FALSE(scene->checkMotion(from.data(), far.data()));
+    EXPECT_FALSE(scene->checkMotionSimplify(from.data(), far.data()));
+    EXPECT_EQ(scene->validSegmentCount(from.data(), far.data()), 0u);
+    EXPECT_TRUE(scene->interpolate(from.data(), far.data()).empty());
+    EXPECT_FALSE(scene->checkSampledMotion({from, far}, nullptr));
+    out = capture.out();
+  }
+  EXPECT_TRUE(contains(out, "[WARN] motion refused: checking it needs ")) << out;
+  EXPECT_TRUE(contains(out, "more than the 100000 a motion check may test")) << out;
+
+  // Plans among such bounds end: the near goal is reached, the far one (no
+  // search can step 1e9 rad) is given up.
+  for (const Joints& goal : {near, far}) {
+    RRTConnect planner(scene.get());
+    planner.setStepSizeAndSampleRate(0.04, 15);
+    planner.setStartAndGoal(from, goal);
+    RRTConnect::Path path;
+    EXPECT_EQ(quietly([&] { return planner.planning(path); }) == 0, goal[0] == near[0]) << goal[0];
+  }
 }

@@ -10,6 +10,7 @@
 #include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
 #include "bramlock_arm_planning_core/robot_model/exceptions.h"
 #include "expect_throw_message.h"
+#include "realman_copy.h"
 #include "scene_arm.h"
 
 namespace {
@@ -66,6 +67,28 @@ void expectSameRecords(const std::vector<ArmMDHParams>& actual, const std::vecto
     EXPECT_NEAR(actual[i].d, expected[i].d, tolerance) << i;
     EXPECT_NEAR(actual[i].theta, expected[i].theta, tolerance) << i;
   }
+}
+
+const std::string kLink6Mesh = "realman/rm_description/meshes/rm_65_arm/link6.STL";
+
+// The RM65 with Link6's collision element holding the given origin and geometry.
+std::string rm65WithLink6Collision(const std::string& xyz, const std::string& geometry) {
+  return withElementOf(
+      rm65UrdfWithAbsoluteMeshes(), "name=\"Link6\"", "<collision>", "</collision>",
+      "<collision><origin xyz=\"" + xyz + "\" rpy=\"0 0 0\"/><geometry>" + geometry + "</geometry></collision>");
+}
+
+std::string meshElement(const std::string& path) { return "<mesh filename=\"file://" + path + "\"/>"; }
+
+// What building the RM65 copy throws; empty when it builds.
+std::string refusalOf(const std::string& urdf) {
+  TempDir dir;
+  try {
+    makeRm65Copy(dir, urdf);
+  } catch (const moveit::core::Exception& error) {
+    return error.what();
+  }
+  return "";
 }
 
 }  // namespace
@@ -328,4 +351,24 @@ TEST(SceneConstruction, SubReplaceRewritesEveryOccurrenceOnce) {
             "file:///tmp/package://dir/p/m.stl");
   EXPECT_EQ(scene->subReplace("abc", "", "x"), "abc");
   EXPECT_EQ(scene->subReplace("aaa", "a", "aa"), "aaaaaa");
+}
+
+TEST(SceneConstruction, LinkGeometryReachingBeyondTheLimitIsRefusedNamingTheLinkAndTheFile) {
+  EXPECT_EQ(refusalOf(rm65WithLink6Collision("0 0 0", meshElement(fixturePath(kLink6Mesh)))), "")
+      << "the copy as published builds";
+  TempDir meshes;
+  for (const float x : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), 1e30f}) {
+    const std::string mesh = (meshes.path() / "link6.STL").string();
+    writeFile(mesh, stlWithFirstVertexX(kLink6Mesh, x));
+    const std::string what = refusalOf(rm65WithLink6Collision("0 0 0", meshElement(mesh)));
+    EXPECT_TRUE(contains(what, "link 'Link6'")) << x << ": " << what;
+    EXPECT_TRUE(contains(what, mesh)) << x << ": " << what;
+  }
+  for (const auto& [xyz, geometry] : {std::pair{"1e30 0 0", meshElement(fixturePath(kLink6Mesh))},
+                                      std::pair{"0 0 0", std::string("<box size=\"1e30 0.1 0.1\"/>")},
+                                      std::pair{"0 0 0", std::string("<sphere radius=\"2e6\"/>")}}) {
+    const std::string what = refusalOf(rm65WithLink6Collision(xyz, geometry));
+    EXPECT_TRUE(contains(what, "link 'Link6'")) << geometry << ": " << what;
+    EXPECT_TRUE(contains(what, "rm_65.urdf]")) << geometry << ": " << what;
+  }
 }

@@ -35,6 +35,7 @@ class RobotModel;
 class RobotState;
 class JointModelGroup;
 class LinkModel;
+class AttachedBody;
 }  // namespace core
 }  // namespace moveit
 
@@ -76,8 +77,11 @@ class Shape;
 // that is not finite or larger than kMaxPaddingOrScale, a scale below
 // epsilon, or an MDH table holding a value that is not finite (named by row
 // and column) throws std::invalid_argument. A link whose collision mesh
-// cannot be used (see RobotModel::getUnusableCollisionMeshes) throws
-// moveit::core::Exception naming the link and the file. A group named for
+// cannot be used (see RobotModel::getUnusableCollisionMeshes), or whose
+// collision geometry (mesh vertices, primitive sizes, collision origins)
+// reaches farther than kMaxPaddingOrScale from the link or is not finite,
+// throws moveit::core::Exception naming the link and the file (the mesh
+// file, or the URDF). A group named for
 // planning that has a planar or floating joint throws std::runtime_error (see
 // setPlannedJointGroup). A gripper link the model lacks is reported with a
 // printed line.
@@ -159,7 +163,8 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   // tested. The states tested lie so close together that no point of the arm's collision
   // geometry moves more than getMotionCheckStep() between two of them, and there are never
   // fewer than validSegmentCount's ceil(distance / (0.005 x the group's extent)) segments; the
-  // middle state is tested first, then the middles of the halves.
+  // middle state is tested first, then the middles of the halves. A motion that would need
+  // more than kMaxMotionCheckStates states is refused (false, with a logged line), untested.
   bool checkMotion(double* from, double* to) override;
   bool checkMotionSimplify(double* from, double* to) override;
   // Every sample in collision-free reach of a tested one: samples are tested with isValid
@@ -177,8 +182,9 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   void checkCollisionFclSimplify(const collision_detection::CollisionRequest& req,
                                  collision_detection::CollisionResult& res, const moveit::core::RobotState& state,
                                  const collision_detection::AllowedCollisionMatrix& acm);
-  // Number of segments checkMotion cuts a motion into; 0 without a planned group or for
-  // non-finite input.
+  // Number of segments checkMotion cuts a motion into (the states it tests); 0 for a motion
+  // it refuses untested: without a planned group, for non-finite input, a motion longer than
+  // the group's extent or one needing more than kMaxMotionCheckStates states.
   unsigned int validSegmentCount(double* from, double* to);
 
   // What a passed motion check promises. Between two states a check tests, no point of the arm's
@@ -195,12 +201,20 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   // tested state no obstacle lies inside the unpadded arm (closed meshes are solids, see the class
   // comment); between two tested states the unpadded arm reaches at most step / 2 - clearance into
   // any obstacle, however small, and not at all where the clearance is step / 2. An obstacle inside
-  // a mesh that is an open surface is not seen. Self checks are unpadded: two links can come step / 2
-  // into each other between tested states. The simplify road's figures with `simplify` true; 0
+  // a mesh that is an open surface is not seen. Self checks do not pad links (an attached body's
+  // padding is part of its shapes, so it counts there too): two links can come step / 2 into each
+  // other between tested states. The world check tests only what the group moves: an obstacle at
+  // the fixed base is not reported. The simplify road's figures with `simplify` true; 0
   // without a planned group.
   static constexpr double kMinimumMotionCheckStep = 0.01;
   double getMotionCheckStep(bool simplify = false);
   double getMotionCheckClearance(bool simplify = false);
+  // The most states one motion check may test: fifty times what a motion of
+  // every joint from its lower to its upper bound needs on the published arms
+  // (about 1,100 on the RM65, 2,100 on the RML63). A motion needing more (joint
+  // bounds or geometry so large that stepping through would take hours) is
+  // refused, never passed.
+  static constexpr unsigned int kMaxMotionCheckStates = 100000;
 
   // Kinematics through the planned group's arm solver. Codes: 0 or the
   // solver's own code; -100 (with "kinematics_interface_ptr_==null!") when
@@ -251,7 +265,8 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
 
   // A box of box_size[0..2] metres at pose (link frame) fixed to the link. 0;
   // -1 for an unknown link, a null size, a size that is not positive or
-  // exceeds kMaxPaddingOrScale, or a pose that is not rigid (as for the
+  // exceeds kMaxPaddingOrScale, a box that reaches farther than that from
+  // its frame once scaled, or a pose that is not rigid (as for the
   // kinematics) or is offset by more than kMaxPaddingOrScale. A world object of the same id is removed first.
   // The body's scale and padding are not refused: a scale that is not finite,
   // below 1e-5 (0 and negative ones too) or above 1e6 becomes 1, and a padding
@@ -261,8 +276,10 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
                                        std::set<std::string> touch_links, Eigen::Matrix4d pose, double* box_size,
                                        double scale, double padding);
   // The mesh of an STL resource fixed to the link. 0; -1 when the resource
-  // cannot be loaded, the link is unknown or the pose is refused as above;
-  // scale and padding are replaced as above.
+  // cannot be loaded, the link is unknown, the pose is refused as above, or a
+  // vertex is not finite or lies farther than kMaxPaddingOrScale from the
+  // mesh's frame once scaled (logged, naming the resource); scale and padding
+  // are replaced as above. Nothing changes on -1, a body of the same id stays.
   int addAttachedEndEffectorToLink(const std::string& id, const std::string& link_name,
                                    std::set<std::string> touch_links, Eigen::Matrix4d pose, std::string mesh_path,
                                    double scale, double padding);
@@ -276,7 +293,7 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   // world check of isValid and checkMotion (the planning road);
   // setGripperPadding(robot, padding) the given checker only. The world check
   // of isValidSimplify and checkMotionSimplify keeps the gripper padding given
-  // at construction on every link; self checks are never padded. A change of
+  // at construction on every link; self checks never pad links. A change of
   // padding changes the motion-check step (getMotionCheckStep).
   int setGripperPadding(double padding);
   // The same on the given checker; -1 also for a null checker.
@@ -300,7 +317,8 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   // value per active variable of the planned group. Meshes are appended.
   int getLinkPolygonMeshs(std::vector<double> joints, std::vector<pcl::PolygonMesh>& meshes);
   // The collision-free states strictly between from and to at the motion
-  // check's resolution, each with the group's variable count of values.
+  // check's resolution, each with the group's variable count of values; none
+  // for a motion checkMotion refuses untested (see validSegmentCount).
   std::vector<std::vector<double>> interpolate(double* from, double* to);
 
   // Records of every revolute joint of every group, for the trajectory planners.
@@ -340,7 +358,8 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   bool checkMotionOn(double* from, double* to, CheckRoad road);
   // Both ends in the group's layout (from_scratch_, to_scratch_) and the
   // number of segments between them; false for input that no motion inside
-  // the joint bounds can have (null, non-finite, longer than the extent).
+  // the joint bounds can have (null, non-finite, longer than the extent) and,
+  // with a logged line, for a motion needing more than kMaxMotionCheckStates states.
   bool prepareMotion(const double* from, const double* to, CheckRoad road, unsigned int& segments);
   // Summed joint distance in values (group layout), a continuous joint's too.
   double straightDistance(const double* from, const double* to) const;
@@ -368,13 +387,11 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   // Prints a line naming the gripper link when the model has no such link.
   bool gripperLinkKnown() const;
   void tellCheckersAboutAttachedBodies();
-  // Attaches one shape at pose, replacing a body of the same id.
-  void attachShape(const std::string& id, const moveit::core::LinkModel* link,
-                   const std::shared_ptr<const shapes::Shape>& shape, const std::set<std::string>& touch_links,
-                   const Eigen::Matrix4d& pose, double scale, double padding);
+  // Attaches the body, replacing one of the same id.
+  void attachBody(std::unique_ptr<moveit::core::AttachedBody> body);
   // Segments of the motion check over a distance in the group's metric and a
-  // sweep bound in metres.
-  unsigned int segmentCount(double distance, double sweep, CheckRoad road);
+  // sweep bound in metres; not bounded (prepareMotion holds it to the cap).
+  double segmentCount(double distance, double sweep, CheckRoad road);
   // Empties the memo of checked states; every change of the world, the
   // paddings, the attached bodies, the group or the model calls it.
   void forgetCheckedStates();
