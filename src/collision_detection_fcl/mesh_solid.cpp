@@ -2,110 +2,142 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
+#include <limits>
 #include <numeric>
 #include <optional>
 #include <utility>
+
+#include "exact_sign.h"
 
 namespace bramlock {
 namespace internal {
 
 namespace {
 
-// About this many cells per triangle over the mesh's box, within bounds:
-// each cell that the surface passes is met by a handful of triangles, which
-// is what a point near the surface costs, and the cells take less room than
-// the triangles.
-constexpr double kCellsPerTriangle = 2.0;
-constexpr double kFewestCells = 4096.0;
-constexpr double kMostCells = 32768.0;
-// The most cells along the longest side, so that a flat mesh gets no
-// needlessly fine grid.
-constexpr double kMostCellsAlongLongest = 128.0;
-// The grid's margin in cells: an irrational fraction, so that the centres
-// lie off the axis-aligned faces meshes are drawn with.
-constexpr double kMarginInCells = 0.3819660112501051;
-// An open surface makes the three ray directions disagree on many centres;
-// a few small holes or seams on few.
+// A cube listing more triangles than this is divided, so a point meets only
+// a handful of triangles wherever it lies.
+constexpr std::size_t kMostLeafTriangles = 16;
+// Where many triangles share a vertex no division parts them: a cube whose
+// triangles, up to this many, would all go to one child is not divided, and
+// the depth is bounded (a millionth of the bounding cube).
+constexpr std::size_t kMostUnparted = 64;
+constexpr int kDeepest = 20;
+// Vertices this close, as a share of the longest side, are one vertex.
+constexpr double kWeldShare = 1e-6;
+// Coordinates beyond this leave no room for exact products: no inside.
+constexpr double kFarthestCoordinate = 1e15;
+// A few disagreeing centres come from a few misturned triangles; many, from
+// a mesh with no consistent inside.
 constexpr double kMostDisagreement = 0.05;
-// The most area the holes may take, as a share of the surface: each hole is
-// taken as a disc whose rim is all the open edges together.
+// The largest hole, as a share of the surface's area: each hole is taken as
+// the disc its rim would bound, which never underrates it.
 constexpr double kMostHoleArea = 0.01;
+// Points exactly on a face, edge or vertex count as moved a vanishing step
+// this way: a direction along no axis, plane or diagonal meshes are drawn with.
+const Eigen::Vector3d kNudge(1.0, 0.6180339887498949, 0.4142135623730950);
 
-struct Point2 {
-  double u;
-  double v;
+int signOf(double value) { return value > 0.0 ? 1 : (value < 0.0 ? -1 : 0); }
+
+// Union-find over indices whose roots are the lowest index of their set.
+class Roots {
+ public:
+  explicit Roots(std::size_t count) : parent_(count) { std::iota(parent_.begin(), parent_.end(), 0u); }
+  std::uint32_t of(std::uint32_t index) {
+    while (parent_[index] != index) index = parent_[index] = parent_[parent_[index]];
+    return index;
+  }
+  void join(std::uint32_t a, std::uint32_t b) {
+    a = of(a);
+    b = of(b);
+    parent_[std::max(a, b)] = std::min(a, b);
+  }
+
+ private:
+  std::vector<std::uint32_t> parent_;
 };
 
-bool lexicallyBefore(const Point2& a, const Point2& b) { return a.u < b.u || (a.u == b.u && a.v < b.v); }
-
-// Which side of the edge p->q the point r lies on: +1 or -1, never 0, and
-// exactly the opposite for q->p, so that the two triangles of a shared edge
-// never both claim, nor both miss, a point on it. Ties are broken as if r
-// were moved by (e, e^2) for a vanishing e.
-int sideOf(Point2 p, Point2 q, const Point2& r) {
-  const bool swapped = lexicallyBefore(q, p);
-  if (swapped) std::swap(p, q);
-  double area = (q.u - p.u) * (r.v - p.v) - (q.v - p.v) * (r.u - p.u);
-  if (area == 0.0) area = q.v != p.v ? p.v - q.v : q.u - p.u;
-  const int side = area > 0.0 ? 1 : -1;
-  return swapped ? -side : side;
+// Which side of the edge p->q the point r lies on, seen along the axis: +1
+// or -1, and exactly the opposite for q->p, so the two triangles of a shared
+// edge never both claim, nor both miss, a line through it.
+int sideOf(const Eigen::Vector3d& p, const Eigen::Vector3d& q, double ru, double rv, int u, int v) {
+  const int side = orientation2d(p[u], p[v], q[u], q[v], ru, rv);
+  if (side != 0) return side;
+  const int nudged = signOf((q[u] - p[u]) * kNudge[v] - (q[v] - p[v]) * kNudge[u]);
+  if (nudged != 0) return nudged;
+  return q[u] > p[u] || (q[u] == p[u] && q[v] > p[v]) ? 1 : -1;
 }
 
-double signedArea(const Point2& p, const Point2& q, const Point2& r) {
-  return (q.u - p.u) * (r.v - p.v) - (q.v - p.v) * (r.u - p.u);
-}
-
-// Where the line along `axis` through r (given in the two other axes, in
-// their cyclic order) crosses the triangle: the coordinate along the axis,
-// and +1 where the line enters the solid there going up the axis (the
-// triangle faces down it), -1 where it leaves.
-struct Crossing {
-  double at;
-  int entering;
-};
-
-std::optional<Crossing> lineCrossing(const Eigen::Vector3d& a, const Eigen::Vector3d& b, const Eigen::Vector3d& c,
-                                     int axis, const Point2& r) {
-  const int u = (axis + 1) % 3;
-  const int v = (axis + 2) % 3;
-  const Point2 pa{a[u], a[v]}, pb{b[u], b[v]}, pc{c[u], c[v]};
-  const int side = sideOf(pb, pc, r);
-  if (sideOf(pc, pa, r) != side || sideOf(pa, pb, r) != side) return std::nullopt;
-  const double wa = signedArea(pb, pc, r);
-  const double wb = signedArea(pc, pa, r);
-  const double wc = signedArea(pa, pb, r);
-  const double sum = wa + wb + wc;
-  const double low = std::min({a[axis], b[axis], c[axis]});
-  const double high = std::max({a[axis], b[axis], c[axis]});
-  // The side is the sign of the triangle's normal along the axis.
-  if (sum == 0.0) return Crossing{0.5 * (low + high), -side};
-  return Crossing{std::clamp((wa * a[axis] + wb * b[axis] + wc * c[axis]) / sum, low, high), -side};
-}
-
-// Separating-axis test of a triangle against a cube (centre, half side),
-// grown a little against rounding: the cube's axes are left to the caller.
-bool triangleMeetsCube(const Eigen::Vector3d& a, const Eigen::Vector3d& b, const Eigen::Vector3d& c,
-                       const Eigen::Vector3d& centre, double half) {
-  const Eigen::Vector3d v[3] = {a - centre, b - centre, c - centre};
-  const Eigen::Vector3d edges[3] = {v[1] - v[0], v[2] - v[1], v[0] - v[2]};
-  const auto separatedOn = [&](const Eigen::Vector3d& axis) {
-    const double p0 = axis.dot(v[0]), p1 = axis.dot(v[1]), p2 = axis.dot(v[2]);
-    const double reach = half * axis.cwiseAbs().sum() * (1.0 + 1e-9) + 1e-12 * axis.norm();
-    return std::min({p0, p1, p2}) > reach || std::max({p0, p1, p2}) < -reach;
-  };
-  if (separatedOn(edges[0].cross(edges[1]))) return false;
-  for (const Eigen::Vector3d& edge : edges) {
-    for (int axis = 0; axis < 3; ++axis) {
-      if (separatedOn(Eigen::Vector3d::Unit(axis).cross(edge))) return false;
+// A triangle's extent along the axes that can separate it from axis-aligned
+// cubes (its normal, and each edge crossed with each cube axis), taken once
+// for all the children of a cube.
+class SeparatingAxes {
+ public:
+  SeparatingAxes(const Eigen::Vector3d& a, const Eigen::Vector3d& b, const Eigen::Vector3d& c,
+                 const Eigen::Vector3d& origin) {
+    const Eigen::Vector3d v[3] = {a - origin, b - origin, c - origin};
+    const Eigen::Vector3d edges[3] = {v[1] - v[0], v[2] - v[1], v[0] - v[2]};
+    axes_[0] = edges[0].cross(edges[1]);
+    for (int edge = 0; edge < 3; ++edge) {
+      for (int axis = 0; axis < 3; ++axis) axes_[1 + 3 * edge + axis] = Eigen::Vector3d::Unit(axis).cross(edges[edge]);
+    }
+    for (int k = 0; k < kAxes; ++k) {
+      const double p0 = axes_[k].dot(v[0]), p1 = axes_[k].dot(v[1]), p2 = axes_[k].dot(v[2]);
+      low_[k] = std::min({p0, p1, p2});
+      high_[k] = std::max({p0, p1, p2});
+      length_[k] = axes_[k].cwiseAbs().sum();
     }
   }
-  return true;
+  // Whether the triangle meets the cube (centre relative to the origin, half
+  // side), grown a little against rounding.
+  bool meetCube(const Eigen::Vector3d& centre, double half) const {
+    for (int k = 0; k < kAxes; ++k) {
+      const double at = axes_[k].dot(centre);
+      const double reach = (half * (1.0 + 1e-9) + 1e-12) * length_[k];
+      if (low_[k] - at > reach || high_[k] - at < -reach) return false;
+    }
+    return true;
+  }
+
+ private:
+  static constexpr int kAxes = 10;
+  std::array<Eigen::Vector3d, kAxes> axes_;
+  std::array<double, kAxes> low_, high_, length_;
+};
+
+// The sign a child lies at from its parent's centre along an axis.
+int childSign(int child, int axis) { return (child >> axis) & 1 ? 1 : -1; }
+
+// The segments of the three routes from a cube's centre to its children's:
+// along x, y, z; along y, z, x; along z, x, y. A segment along an axis runs
+// from the parent's coordinate to the child's, on a line whose other two
+// coordinates are offset by -1, 0 or +1 quarter sides; per axis and pair of
+// offsets, the (child, route) pairs whose route runs on that line.
+struct RouteStep {
+  int child;
+  int route;
+};
+using RouteLines = std::array<std::array<std::array<std::vector<RouteStep>, 3>, 3>, 3>;
+
+RouteLines makeRouteLines() {
+  RouteLines lines;
+  for (int child = 0; child < 8; ++child) {
+    for (int route = 0; route < 3; ++route) {
+      for (int step = 0; step < 3; ++step) {
+        const int axis = (route + step) % 3;
+        const auto offset = [&](int other) {
+          const int moved_before = (other - route + 3) % 3 < step;
+          return moved_before ? childSign(child, other) + 1 : 1;
+        };
+        lines[axis][offset((axis + 1) % 3)][offset((axis + 2) % 3)].push_back({child, route});
+      }
+    }
+  }
+  return lines;
 }
 
-int clampedIndex(double value, int count) {
-  if (!(value > 0.0)) return 0;
-  return value >= count - 1 ? count - 1 : static_cast<int>(value);
+const RouteLines& routeLines() {
+  static const RouteLines lines = makeRouteLines();
+  return lines;
 }
 
 }  // namespace
@@ -120,257 +152,398 @@ MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vect
     if (indexed) triangles_.push_back(corners);
   }
   if (triangles_.empty()) return;
-  findPieces();
-  if (!placeGrid()) return;
-  orient();
-  listTrianglesPerCell();
-  windCentres();
-  solid_ = solid_ && holesAreSmall();
-}
-
-// Open edges are those of an odd number of triangles, the vertices known by
-// their place: a mesh whose triangles do not share vertices is still closed.
-bool MeshSolid::holesAreSmall() const {
-  std::map<std::array<double, 3>, std::uint32_t> places;
-  std::vector<std::uint32_t> place_of(points_.size());
-  for (std::uint32_t vertex = 0; vertex < points_.size(); ++vertex) {
-    const Eigen::Vector3d& p = points_[vertex];
-    place_of[vertex] = places.emplace(std::array<double, 3>{p.x(), p.y(), p.z()}, vertex).first->second;
-  }
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> edges;
-  edges.reserve(3 * triangles_.size());
-  double area = 0.0;
   for (const Corners& corners : triangles_) {
-    for (int k = 0; k < 3; ++k) {
-      const std::uint32_t a = place_of[corners[k]], b = place_of[corners[(k + 1) % 3]];
-      if (a != b) edges.emplace_back(std::min(a, b), std::max(a, b));
-    }
-    area += 0.5 * (points_[corners[1]] - points_[corners[0]]).cross(points_[corners[2]] - points_[corners[0]]).norm();
+    for (const std::uint32_t vertex : corners) bounds_.extend(points_[vertex]);
   }
-  std::sort(edges.begin(), edges.end());
-  double rim = 0.0;
-  for (size_t first = 0; first < edges.size();) {
-    size_t last = first;
-    while (last < edges.size() && edges[last] == edges[first]) ++last;
-    if ((last - first) % 2 == 1) rim += (points_[edges[first].first] - points_[edges[first].second]).norm();
-    first = last;
-  }
-  return rim * rim / (4.0 * M_PI) <= kMostHoleArea * area;
+  if (!verticesAreUsable()) return;
+  const std::vector<std::uint32_t> welded = weldedVertices();
+  orientPieces(findPieces(welded));
+  if (!holesAreSmall(welded)) return;
+  divideBoundingCube();
+  solid_ = static_cast<double>(disagreeing_centres_) <= kMostDisagreement * static_cast<double>(inside_centres_);
 }
 
-void MeshSolid::findPieces() {
-  std::vector<std::uint32_t> parent(points_.size());
-  std::iota(parent.begin(), parent.end(), 0u);
-  const auto root = [&parent](std::uint32_t vertex) {
-    while (parent[vertex] != vertex) vertex = parent[vertex] = parent[parent[vertex]];
-    return vertex;
+bool MeshSolid::verticesAreUsable() const {
+  const auto usable = [](const Eigen::Vector3d& corner) {
+    return corner.allFinite() && corner.cwiseAbs().maxCoeff() <= kFarthestCoordinate;
+  };
+  return usable(bounds_.min()) && usable(bounds_.max());
+}
+
+// The lowest index of each vertex's group of vertices within the welding
+// distance (by the largest coordinate difference). Vertices are binned in
+// cubes of many welding distances; a vertex looks into its own bin and, where
+// it lies within the welding distance of a bin's face, into the neighbours
+// across it.
+std::vector<std::uint32_t> MeshSolid::weldedVertices() const {
+  const Eigen::Vector3d low = bounds_.min();
+  const double longest = bounds_.sizes().maxCoeff();
+  const double largest = std::max(bounds_.min().cwiseAbs().maxCoeff(), bounds_.max().cwiseAbs().maxCoeff());
+  const double reach = kWeldShare * longest + 4.0 * std::numeric_limits<double>::epsilon() * largest;
+  const double bin = reach > 0.0 ? 64.0 * reach : 1.0;
+  constexpr int kBitsPerAxis = 21;
+  constexpr std::int64_t kLastBin = (1 << kBitsPerAxis) - 1;
+  using BinIndex = std::array<std::int64_t, 3>;
+  const auto binOf = [&](const Eigen::Vector3d& p) {
+    BinIndex index;
+    for (int axis = 0; axis < 3; ++axis) {
+      index[axis] =
+          std::clamp(static_cast<std::int64_t>(std::floor((p[axis] - low[axis]) / bin)), std::int64_t{0}, kLastBin);
+    }
+    return index;
+  };
+  const auto keyOf = [](const BinIndex& index) {
+    return static_cast<std::uint64_t>(index[0] | index[1] << kBitsPerAxis | index[2] << (2 * kBitsPerAxis));
   };
   std::vector<bool> used(points_.size(), false);
   for (const Corners& corners : triangles_) {
-    for (int k = 0; k < 3; ++k) {
-      used[corners[k]] = true;
-      const std::uint32_t a = root(corners[k]);
-      const std::uint32_t b = root(corners[(k + 1) % 3]);
-      parent[std::max(a, b)] = std::min(a, b);
-    }
+    for (const std::uint32_t vertex : corners) used[vertex] = true;
   }
-  // The lowest vertex of a piece is its root once every link points down.
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> binned;
   for (std::uint32_t vertex = 0; vertex < points_.size(); ++vertex) {
-    if (used[vertex] && root(vertex) == vertex) piece_vertices_.push_back(vertex);
+    if (used[vertex]) binned.emplace_back(keyOf(binOf(points_[vertex])), vertex);
   }
-}
-
-bool MeshSolid::placeGrid() {
-  Eigen::Vector3d low = points_[triangles_.front()[0]];
-  Eigen::Vector3d high = low;
-  for (const Corners& corners : triangles_) {
-    for (const std::uint32_t vertex : corners) {
-      low = low.cwiseMin(points_[vertex]);
-      high = high.cwiseMax(points_[vertex]);
-    }
-  }
-  const Eigen::Vector3d extent = high - low;
-  const double longest = std::max(extent.maxCoeff(), 1e-9);
-  const double finest = longest / kMostCellsAlongLongest;
-  const double volume = extent.cwiseMax(finest).prod();
-  const double cells = std::clamp(kCellsPerTriangle * static_cast<double>(triangles_.size()), kFewestCells, kMostCells);
-  cell_size_ = std::max(std::cbrt(volume / cells), finest);
-  const double margin = kMarginInCells * cell_size_;
-  // Coordinates so large that the box's volume overflows leave no grid, and no inside.
-  if (!std::isfinite(volume) || !(cell_size_ > 0.0) || !std::isfinite(extent.sum() + 2.0 * margin)) return false;
-  origin_ = low - Eigen::Vector3d::Constant(margin);
-  for (int axis = 0; axis < 3; ++axis) {
-    cells_[axis] = std::max(1, static_cast<int>(std::ceil((extent[axis] + 2.0 * margin) / cell_size_)));
-  }
-  return true;
-}
-
-size_t MeshSolid::cellIndex(const std::array<int, 3>& index) const {
-  return (static_cast<size_t>(index[2]) * cells_[1] + index[1]) * cells_[0] + index[0];
-}
-
-Eigen::Vector3d MeshSolid::centreOf(const std::array<int, 3>& index) const {
-  return origin_ + cell_size_ * Eigen::Vector3d(index[0] + 0.5, index[1] + 0.5, index[2] + 0.5);
-}
-
-bool MeshSolid::cellOf(const Eigen::Vector3d& point, std::array<int, 3>& index) const {
-  for (int axis = 0; axis < 3; ++axis) {
-    const double at = (point[axis] - origin_[axis]) / cell_size_;
-    if (!(at >= 0.0 && at < cells_[axis])) return false;
-    index[axis] = std::min(static_cast<int>(at), cells_[axis] - 1);
-  }
-  return true;
-}
-
-// A triangle is listed for every cell it meets (a little more, never fewer).
-void MeshSolid::listTrianglesPerCell() {
-  const size_t cell_count = static_cast<size_t>(cells_[0]) * cells_[1] * cells_[2];
-  const double slack = 1e-9 * cell_size_;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> met;  // (cell, triangle)
-  met.reserve(4 * triangles_.size());
-  for (std::uint32_t t = 0; t < triangles_.size(); ++t) {
-    const Eigen::Vector3d& a = points_[triangles_[t][0]];
-    const Eigen::Vector3d& b = points_[triangles_[t][1]];
-    const Eigen::Vector3d& c = points_[triangles_[t][2]];
-    std::array<int, 3> first, last;
-    for (int axis = 0; axis < 3; ++axis) {
-      first[axis] =
-          clampedIndex((std::min({a[axis], b[axis], c[axis]}) - slack - origin_[axis]) / cell_size_, cells_[axis]);
-      last[axis] =
-          clampedIndex((std::max({a[axis], b[axis], c[axis]}) + slack - origin_[axis]) / cell_size_, cells_[axis]);
-    }
-    // Within one cell along two axes the box test is the whole test.
-    const int spread = (first[0] != last[0]) + (first[1] != last[1]) + (first[2] != last[2]);
-    std::array<int, 3> index;
-    for (index[2] = first[2]; index[2] <= last[2]; ++index[2]) {
-      for (index[1] = first[1]; index[1] <= last[1]; ++index[1]) {
-        for (index[0] = first[0]; index[0] <= last[0]; ++index[0]) {
-          if (spread < 2 || triangleMeetsCube(a, b, c, centreOf(index), 0.5 * cell_size_ + slack)) {
-            met.emplace_back(static_cast<std::uint32_t>(cellIndex(index)), t);
-          }
+  std::sort(binned.begin(), binned.end());
+  Roots roots(points_.size());
+  const auto weldIfNear = [&](std::uint32_t a, std::uint32_t b) {
+    if ((points_[a] - points_[b]).cwiseAbs().maxCoeff() <= reach) roots.join(a, b);
+  };
+  const auto weldWithBin = [&](std::uint32_t vertex, std::uint64_t key) {
+    auto other = std::lower_bound(binned.begin(), binned.end(), std::make_pair(key, std::uint32_t{0}));
+    for (; other != binned.end() && other->first == key; ++other) weldIfNear(vertex, other->second);
+  };
+  std::size_t run = 0;
+  for (std::size_t k = 0; k < binned.size(); ++k) {
+    const auto [key, vertex] = binned[k];
+    if (binned[run].first != key) run = k;
+    for (std::size_t earlier = run; earlier < k; ++earlier) weldIfNear(vertex, binned[earlier].second);
+    // The neighbouring bins within reach: per axis the step (-1, 0 or +1) across a near face.
+    const BinIndex near_low = binOf(points_[vertex] - Eigen::Vector3d::Constant(reach));
+    const BinIndex near_high = binOf(points_[vertex] + Eigen::Vector3d::Constant(reach));
+    if (near_low == near_high) continue;
+    BinIndex index;
+    for (index[2] = near_low[2]; index[2] <= near_high[2]; ++index[2]) {
+      for (index[1] = near_low[1]; index[1] <= near_high[1]; ++index[1]) {
+        for (index[0] = near_low[0]; index[0] <= near_high[0]; ++index[0]) {
+          if (keyOf(index) != key) weldWithBin(vertex, keyOf(index));
         }
       }
     }
   }
-  first_.assign(cell_count + 1, 0);
-  for (const auto& [cell, triangle] : met) ++first_[cell + 1];
-  std::partial_sum(first_.begin(), first_.end(), first_.begin());
-  listed_.resize(met.size());
-  std::vector<std::uint32_t> filled(first_.begin(), first_.end() - 1);
-  for (const auto& [cell, triangle] : met) listed_[filled[cell]++] = triangle;
+  std::vector<std::uint32_t> welded(points_.size());
+  for (std::uint32_t vertex = 0; vertex < points_.size(); ++vertex) welded[vertex] = roots.of(vertex);
+  return welded;
 }
 
-// Per axis, the winding number of each centre: the crossings of a ray from
-// far below it up to it, +1 entering, -1 leaving; every crossing changes the
-// centres above it along its row. Each centre keeps the middle of the three.
-void MeshSolid::windCentres() {
-  const size_t cell_count = first_.size() - 1;
-  std::array<std::vector<std::int32_t>, 3> winding;
-  for (int axis = 0; axis < 3; ++axis) winding[axis] = windAlong(axis);
-  centre_winding_.resize(cell_count);
-  size_t inside = 0, disagreeing = 0;
-  for (size_t cell = 0; cell < cell_count; ++cell) {
-    const std::int32_t x = winding[0][cell], y = winding[1][cell], z = winding[2][cell];
-    const std::int32_t middle = std::max(std::min(x, y), std::min(std::max(x, y), z));
-    centre_winding_[cell] = static_cast<std::int8_t>(std::clamp(orientation_ * middle, -100, 100));
-    inside += centre_winding_[cell] >= 1;
-    disagreeing += x != y || y != z;
-  }
-  solid_ = static_cast<double>(disagreeing) <= kMostDisagreement * static_cast<double>(inside);
-}
-
-std::vector<std::int32_t> MeshSolid::windAlong(int axis) const {
-  const int u = (axis + 1) % 3;
-  const int v = (axis + 2) % 3;
-  std::vector<std::int32_t> winding(first_.size() - 1, 0);
-  std::array<int, 3> index;
+// The piece of each triangle (its lowest welded vertex); one vertex of each
+// piece is kept for the enclosure tests.
+std::vector<std::uint32_t> MeshSolid::findPieces(const std::vector<std::uint32_t>& welded) {
+  Roots roots(points_.size());
   for (const Corners& corners : triangles_) {
-    const Eigen::Vector3d& a = points_[corners[0]];
-    const Eigen::Vector3d& b = points_[corners[1]];
-    const Eigen::Vector3d& c = points_[corners[2]];
-    // The rows whose centre lines may pass the triangle, a little more against rounding.
-    const auto rowRange = [&](int along, int& first, int& last) {
-      const double low = (std::min({a[along], b[along], c[along]}) - origin_[along]) / cell_size_ - 0.5;
-      const double high = (std::max({a[along], b[along], c[along]}) - origin_[along]) / cell_size_ - 0.5;
-      first = std::max(0, static_cast<int>(std::ceil(low - 1e-6)));
-      last = std::min(cells_[along] - 1, static_cast<int>(std::floor(high + 1e-6)));
-    };
-    int first_u, last_u, first_v, last_v;
-    rowRange(u, first_u, last_u);
-    rowRange(v, first_v, last_v);
-    for (index[u] = first_u; index[u] <= last_u; ++index[u]) {
-      for (index[v] = first_v; index[v] <= last_v; ++index[v]) {
-        index[axis] = 0;
-        const Eigen::Vector3d centre = centreOf(index);
-        const std::optional<Crossing> crossing = lineCrossing(a, b, c, axis, Point2{centre[u], centre[v]});
-        if (!crossing) continue;
-        const double above = std::floor((crossing->at - origin_[axis]) / cell_size_ - 0.5) + 1.0;
-        if (above >= cells_[axis]) continue;
-        index[axis] = above > 0.0 ? static_cast<int>(above) : 0;
-        winding[cellIndex(index)] += crossing->entering;
+    roots.join(welded[corners[0]], welded[corners[1]]);
+    roots.join(welded[corners[0]], welded[corners[2]]);
+  }
+  std::vector<std::uint32_t> piece_of_triangle(triangles_.size());
+  for (std::size_t t = 0; t < triangles_.size(); ++t) piece_of_triangle[t] = roots.of(welded[triangles_[t][0]]);
+  piece_vertices_ = piece_of_triangle;
+  std::sort(piece_vertices_.begin(), piece_vertices_.end());
+  piece_vertices_.erase(std::unique(piece_vertices_.begin(), piece_vertices_.end()), piece_vertices_.end());
+  return piece_of_triangle;
+}
+
+// Turns the triangles of each piece whose signed volume is negative, taken
+// about the mesh's own centre so that far meshes keep their precision.
+void MeshSolid::orientPieces(const std::vector<std::uint32_t>& piece_of_triangle) {
+  const Eigen::Vector3d centre = bounds_.center();
+  std::vector<double> volume(points_.size(), 0.0);
+  for (std::size_t t = 0; t < triangles_.size(); ++t) {
+    const Corners& corners = triangles_[t];
+    const Eigen::Vector3d a = points_[corners[0]] - centre;
+    volume[piece_of_triangle[t]] += a.dot((points_[corners[1]] - centre).cross(points_[corners[2]] - centre));
+  }
+  for (std::size_t t = 0; t < triangles_.size(); ++t) {
+    if (volume[piece_of_triangle[t]] < 0.0) std::swap(triangles_[t][1], triangles_[t][2]);
+  }
+}
+
+// Open edges are those of an odd number of triangles, between welded
+// vertices. Open edges that share vertices rim one hole; a hole is large
+// where the disc its rim would bound takes more than kMostHoleArea of the
+// surface.
+bool MeshSolid::holesAreSmall(const std::vector<std::uint32_t>& welded) const {
+  // Each edge listed under its lower vertex, so that counting them needs
+  // only short sorts.
+  std::vector<std::uint32_t> first(points_.size() + 1, 0);
+  double area = 0.0;
+  for (const Corners& corners : triangles_) {
+    for (int k = 0; k < 3; ++k) {
+      const std::uint32_t a = welded[corners[k]], b = welded[corners[(k + 1) % 3]];
+      if (a != b) ++first[std::min(a, b) + 1];
+    }
+    area += 0.5 * (points_[corners[1]] - points_[corners[0]]).cross(points_[corners[2]] - points_[corners[0]]).norm();
+  }
+  std::partial_sum(first.begin(), first.end(), first.begin());
+  std::vector<std::uint32_t> upper(first.back());
+  std::vector<std::uint32_t> filled(first.begin(), first.end() - 1);
+  for (const Corners& corners : triangles_) {
+    for (int k = 0; k < 3; ++k) {
+      const std::uint32_t a = welded[corners[k]], b = welded[corners[(k + 1) % 3]];
+      if (a != b) upper[filled[std::min(a, b)]++] = std::max(a, b);
+    }
+  }
+  Roots rims(points_.size());
+  std::vector<std::pair<std::uint32_t, double>> open_edges;  // (a vertex, length)
+  for (std::uint32_t a = 0; a < points_.size(); ++a) {
+    const auto begin = upper.begin() + first[a], end = upper.begin() + first[a + 1];
+    std::sort(begin, end);
+    for (auto run = begin; run != end;) {
+      const auto past = std::find_if(run, end, [&](std::uint32_t b) { return b != *run; });
+      if ((past - run) % 2 == 1) {
+        rims.join(a, *run);
+        open_edges.emplace_back(a, (points_[a] - points_[*run]).norm());
+      }
+      run = past;
+    }
+  }
+  std::vector<std::pair<std::uint32_t, double>> rim_lengths;
+  for (const auto& [vertex, length] : open_edges) rim_lengths.emplace_back(rims.of(vertex), length);
+  std::sort(rim_lengths.begin(), rim_lengths.end());
+  for (std::size_t begin = 0; begin < rim_lengths.size();) {
+    double rim = 0.0;
+    std::size_t end = begin;
+    for (; end < rim_lengths.size() && rim_lengths[end].first == rim_lengths[begin].first; ++end) {
+      rim += rim_lengths[end].second;
+    }
+    if (rim * rim / (4.0 * M_PI) > kMostHoleArea * area) return false;
+    begin = end;
+  }
+  return true;
+}
+
+void MeshSolid::divideBoundingCube() {
+  // A little larger than the box, so that no triangle lies on its faces.
+  root_ = Cube{bounds_.center(), 0.5 * std::max(bounds_.sizes().maxCoeff(), 1e-12) * 1.01};
+  TriangleList all(triangles_.size());
+  std::iota(all.begin(), all.end(), 0u);
+  nodes_.emplace_back();
+  nodes_[0].winding = middleWinding(rayWinding(all, 0, root_.centre), rayWinding(all, 1, root_.centre),
+                                    rayWinding(all, 2, root_.centre));
+  std::vector<ChildLists> scratch(kDeepest + 1);
+  divide(0, root_, all, 0, scratch);
+}
+
+int MeshSolid::middleWinding(int a, int b, int c) {
+  const int middle = std::max(std::min(a, b), std::min(std::max(a, b), c));
+  inside_centres_ += middle != 0;
+  disagreeing_centres_ += a != b || b != c;
+  return middle;
+}
+
+void MeshSolid::divide(std::uint32_t node, const Cube& cube, const TriangleList& triangles, int depth,
+                       std::vector<ChildLists>& scratch) {
+  const auto makeLeaf = [&] {
+    nodes_[node].first = static_cast<std::uint32_t>(listed_.size());
+    listed_.insert(listed_.end(), triangles.begin(), triangles.end());
+    nodes_[node].last = static_cast<std::uint32_t>(listed_.size());
+  };
+  if (triangles.size() <= kMostLeafTriangles || depth >= kDeepest) return makeLeaf();
+  RouteChanges changes{};
+  ChildLists& lists = scratch[depth];
+  for (TriangleList& list : lists) list.clear();
+  for (const std::uint32_t t : triangles) {
+    const Corners& corners = triangles_[t];
+    const Eigen::Vector3d low = points_[corners[0]].cwiseMin(points_[corners[1]]).cwiseMin(points_[corners[2]]);
+    const Eigen::Vector3d high = points_[corners[0]].cwiseMax(points_[corners[1]]).cwiseMax(points_[corners[2]]);
+    addRouteChanges(cube, corners, low, high, changes);
+    addToChildren(cube, t, low, high, lists);
+  }
+  const auto unparted = [&](const TriangleList& list) { return list.size() == triangles.size(); };
+  if (triangles.size() <= kMostUnparted && std::any_of(lists.begin(), lists.end(), unparted)) return makeLeaf();
+  const std::uint32_t children = static_cast<std::uint32_t>(nodes_.size());
+  const int winding = nodes_[node].winding;
+  nodes_[node].children = static_cast<std::int32_t>(children);
+  nodes_.resize(nodes_.size() + 8);
+  for (int child = 0; child < 8; ++child) {
+    const std::array<int, 3>& change = changes[child];
+    nodes_[children + child].winding = middleWinding(winding + change[0], winding + change[1], winding + change[2]);
+  }
+  const double quarter = 0.5 * cube.half;
+  for (int child = 0; child < 8; ++child) {
+    const Eigen::Vector3d offset(childSign(child, 0), childSign(child, 1), childSign(child, 2));
+    divide(children + child, Cube{cube.centre + quarter * offset, quarter}, lists[child], depth + 1, scratch);
+  }
+}
+
+// The triangle's share of the winding number changes along the three routes
+// to each child's centre: it is tried only on the route lines its box
+// reaches, and on each line it meets only at the three points where routes
+// on it start or end.
+void MeshSolid::addRouteChanges(const Cube& cube, const Corners& corners, const Eigen::Vector3d& low,
+                                const Eigen::Vector3d& high, RouteChanges& changes) const {
+  const double quarter = 0.5 * cube.half;
+  for (int axis = 0; axis < 3; ++axis) {
+    const int u = (axis + 1) % 3, v = (axis + 2) % 3;
+    for (int at_u = 0; at_u < 3; ++at_u) {
+      const double line_u = cube.centre[u] + (at_u - 1) * quarter;
+      if (line_u < low[u] || line_u > high[u]) continue;
+      for (int at_v = 0; at_v < 3; ++at_v) {
+        const double line_v = cube.centre[v] + (at_v - 1) * quarter;
+        Hit crossing;
+        if (line_v < low[v] || line_v > high[v] || !hit(corners, axis, line_u, line_v, crossing)) continue;
+        std::array<int, 3> below;
+        Eigen::Vector3d point;
+        point[u] = line_u;
+        point[v] = line_v;
+        for (int at = 0; at < 3; ++at) {
+          point[axis] = cube.centre[axis] + (at - 1) * quarter;
+          below[at] = crossingBelow(corners, axis, point, crossing.facing);
+        }
+        for (const RouteStep& step : routeLines()[axis][at_u][at_v]) {
+          changes[step.child][step.route] += crossing.entering * (below[childSign(step.child, axis) + 1] - below[1]);
+        }
       }
     }
   }
-  for (index[u] = 0; index[u] < cells_[u]; ++index[u]) {
-    for (index[v] = 0; index[v] < cells_[v]; ++index[v]) {
-      std::int32_t sum = 0;
-      for (index[axis] = 0; index[axis] < cells_[axis]; ++index[axis]) {
-        std::int32_t& cell = winding[cellIndex(index)];
-        sum += cell;
-        cell = sum;
-      }
+}
+
+// Lists the triangle for the children it meets, a little more, never fewer.
+void MeshSolid::addToChildren(const Cube& cube, std::uint32_t triangle, const Eigen::Vector3d& low,
+                              const Eigen::Vector3d& high, ChildLists& lists) const {
+  const double quarter = 0.5 * cube.half;
+  const double slack = 1e-9 * cube.half;
+  // Per half (lower, upper) and axis: whether the triangle's box reaches
+  // into it, and whether it lies within it.
+  std::array<std::array<bool, 3>, 2> reaches, within;
+  int lone_child = 0;
+  bool straddles = false;
+  for (int axis = 0; axis < 3; ++axis) {
+    const double middle = cube.centre[axis];
+    reaches[0][axis] = low[axis] <= middle + slack;
+    reaches[1][axis] = high[axis] >= middle - slack;
+    within[0][axis] = high[axis] <= middle + slack && low[axis] >= middle - cube.half - slack;
+    within[1][axis] = low[axis] >= middle - slack && high[axis] <= middle + cube.half + slack;
+    straddles = straddles || (reaches[0][axis] && reaches[1][axis]);
+    lone_child |= reaches[1][axis] ? 1 << axis : 0;
+  }
+  // Most triangles are small against the cube and lie in one child.
+  if (!straddles) return lists[lone_child].push_back(triangle);
+  const Corners& corners = triangles_[triangle];
+  std::optional<SeparatingAxes> axes;
+  for (int child = 0; child < 8; ++child) {
+    int inside_extent = 0;
+    bool reached = true;
+    for (int axis = 0; axis < 3; ++axis) {
+      const int half = childSign(child, axis) > 0;
+      reached = reached && reaches[half][axis];
+      inside_extent += within[half][axis];
+    }
+    if (!reached) continue;
+    // Within the child's extent along two axes, a triangle that reaches into
+    // its third meets it: the box test is the whole test.
+    if (inside_extent < 2) {
+      if (!axes) axes.emplace(points_[corners[0]], points_[corners[1]], points_[corners[2]], cube.centre);
+      const Eigen::Vector3d offset(childSign(child, 0), childSign(child, 1), childSign(child, 2));
+      if (!axes->meetCube(quarter * offset, quarter + slack)) continue;
+    }
+    lists[child].push_back(triangle);
+  }
+}
+
+// The winding number at the point by a ray from far below it along the axis.
+int MeshSolid::rayWinding(const TriangleList& triangles, int axis, const Eigen::Vector3d& point) const {
+  const int u = (axis + 1) % 3, v = (axis + 2) % 3;
+  int winding = 0;
+  Hit crossing;
+  for (const std::uint32_t t : triangles) {
+    const Corners& corners = triangles_[t];
+    const auto beside = [&](int along) {
+      return point[along] <
+                 std::min({points_[corners[0]][along], points_[corners[1]][along], points_[corners[2]][along]}) ||
+             point[along] >
+                 std::max({points_[corners[0]][along], points_[corners[1]][along], points_[corners[2]][along]});
+    };
+    if (beside(u) || beside(v)) continue;
+    if (hit(triangles_[t], axis, point[u], point[v], crossing) &&
+        crossingBelow(triangles_[t], axis, point, crossing.facing)) {
+      winding += crossing.entering;
     }
   }
   return winding;
 }
 
-// Winds the solid positive: triangles wound clockwise seen from outside
-// give a negative volume and negative winding numbers inside.
-void MeshSolid::orient() {
-  double volume = 0.0;
-  for (const Corners& corners : triangles_) {
-    volume += points_[corners[0]].dot(points_[corners[1]].cross(points_[corners[2]]));
-  }
-  orientation_ = volume < 0.0 ? -1 : 1;
+bool MeshSolid::hit(const Corners& corners, int axis, double line_u, double line_v, Hit& crossing) const {
+  const int u = (axis + 1) % 3, v = (axis + 2) % 3;
+  const Eigen::Vector3d& a = points_[corners[0]];
+  const Eigen::Vector3d& b = points_[corners[1]];
+  const Eigen::Vector3d& c = points_[corners[2]];
+  const int side = sideOf(b, c, line_u, line_v, u, v);
+  if (sideOf(c, a, line_u, line_v, u, v) != side || sideOf(a, b, line_u, line_v, u, v) != side) return false;
+  // All three sides agree with the triangle's turn seen along the axis,
+  // which is the sign of its normal along the axis.
+  crossing = Hit{-side, side};
+  return true;
 }
 
-int MeshSolid::windingChange(size_t cell, int axis, const Eigen::Vector3d& from, double to) const {
-  const Point2 line{from[(axis + 1) % 3], from[(axis + 2) % 3]};
+bool MeshSolid::crossingBelow(const Corners& corners, int axis, const Eigen::Vector3d& point, int facing) const {
+  const Eigen::Vector3d& a = points_[corners[0]];
+  const Eigen::Vector3d& b = points_[corners[1]];
+  const Eigen::Vector3d& c = points_[corners[2]];
+  if (std::max({a[axis], b[axis], c[axis]}) < point[axis]) return true;
+  if (std::min({a[axis], b[axis], c[axis]}) > point[axis]) return false;
+  int side = orientation3d(a.data(), b.data(), c.data(), point.data());
+  if (side == 0) side = signOf((b - a).cross(c - a).dot(kNudge));
+  return side == 0 || side == facing;
+}
+
+int MeshSolid::windingChange(const std::uint32_t* first, const std::uint32_t* last, int axis,
+                             const Eigen::Vector3d& from, double to) const {
+  const int u = (axis + 1) % 3, v = (axis + 2) % 3;
   const double low = std::min(from[axis], to);
   const double high = std::max(from[axis], to);
-  const int direction = to > from[axis] ? 1 : -1;
+  Eigen::Vector3d end = from;
+  end[axis] = to;
   int change = 0;
-  const int u = (axis + 1) % 3;
-  const int v = (axis + 2) % 3;
-  for (std::uint32_t k = first_[cell]; k < first_[cell + 1]; ++k) {
-    const Corners& corners = triangles_[listed_[k]];
+  for (; first != last; ++first) {
+    const Corners& corners = triangles_[*first];
     const Eigen::Vector3d& a = points_[corners[0]];
     const Eigen::Vector3d& b = points_[corners[1]];
     const Eigen::Vector3d& c = points_[corners[2]];
-    // Past the triangle's box (the tie rule moves the line up both axes).
-    if (line.u < std::min({a[u], b[u], c[u]}) || line.u >= std::max({a[u], b[u], c[u]}) ||
-        line.v < std::min({a[v], b[v], c[v]}) || line.v >= std::max({a[v], b[v], c[v]})) {
+    // Off the triangle's box the line cannot meet it, nor the segment cross it.
+    if (from[u] < std::min({a[u], b[u], c[u]}) || from[u] > std::max({a[u], b[u], c[u]}) ||
+        from[v] < std::min({a[v], b[v], c[v]}) || from[v] > std::max({a[v], b[v], c[v]}) ||
+        high < std::min({a[axis], b[axis], c[axis]}) || low > std::max({a[axis], b[axis], c[axis]})) {
       continue;
     }
-    const std::optional<Crossing> crossing = lineCrossing(a, b, c, axis, line);
-    if (crossing && crossing->at > low && crossing->at <= high) change += direction * crossing->entering;
+    Hit crossing;
+    if (!hit(corners, axis, from[u], from[v], crossing)) continue;
+    change += crossing.entering * (crossingBelow(corners, axis, end, crossing.facing) -
+                                   crossingBelow(corners, axis, from, crossing.facing));
   }
   return change;
 }
 
-// From the cell's centre to the point along x, then y, then z: a path inside
-// the cell, which only the cell's triangles can cross.
+// From the leaf's centre to the point along x, then y, then z: a path inside
+// the leaf, which only its triangles can cross.
 bool MeshSolid::contains(const Eigen::Vector3d& point) const {
-  std::array<int, 3> index;
-  if (!solid_ || !cellOf(point, index)) return false;
-  const size_t cell = cellIndex(index);
-  const int centre_winding = centre_winding_[cell];
-  if (first_[cell] == first_[cell + 1]) return centre_winding >= 1;
-  const Eigen::Vector3d centre = centreOf(index);
-  const int change = windingChange(cell, 0, centre, point.x()) +
-                     windingChange(cell, 1, Eigen::Vector3d(point.x(), centre.y(), centre.z()), point.y()) +
-                     windingChange(cell, 2, Eigen::Vector3d(point.x(), point.y(), centre.z()), point.z());
-  return centre_winding + orientation_ * change >= 1;
+  if (!solid_ || !((point - root_.centre).cwiseAbs().maxCoeff() <= root_.half)) return false;
+  Cube cube = root_;
+  std::uint32_t node = 0;
+  while (nodes_[node].children >= 0) {
+    int child = 0;
+    for (int axis = 0; axis < 3; ++axis) child |= point[axis] >= cube.centre[axis] ? 1 << axis : 0;
+    cube.half *= 0.5;
+    for (int axis = 0; axis < 3; ++axis) cube.centre[axis] += childSign(child, axis) * cube.half;
+    node = static_cast<std::uint32_t>(nodes_[node].children + child);
+  }
+  const Node& leaf = nodes_[node];
+  const std::uint32_t* first = listed_.data() + leaf.first;
+  const std::uint32_t* last = listed_.data() + leaf.last;
+  if (first == last) return leaf.winding != 0;
+  const Eigen::Vector3d& centre = cube.centre;
+  const int change = windingChange(first, last, 0, centre, point.x()) +
+                     windingChange(first, last, 1, Eigen::Vector3d(point.x(), centre.y(), centre.z()), point.y()) +
+                     windingChange(first, last, 2, Eigen::Vector3d(point.x(), point.y(), centre.z()), point.z());
+  return leaf.winding + change != 0;
 }
 
 }  // namespace internal

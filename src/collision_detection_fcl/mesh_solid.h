@@ -13,25 +13,32 @@ namespace internal {
 
 // The inside of a triangle mesh, for telling whether a point lies within it.
 //
-// A point is inside where its winding number is at least 1: the surface
-// crossings of a ray from far away to it, +1 where the ray enters the solid
-// (the triangle faces against it), -1 where it leaves; overlapping closed
-// pieces wind twice. Rays are cast along the three axes once, when the solid
-// is built, to the centres of a grid of cells over the mesh's box; each
-// centre takes the middle of the three numbers, so a small hole misleads only
-// the rows of cells it lies on in one direction. A point is then judged from
-// its cell's centre, by the crossings of a short path from the centre to it
-// through the triangles that meet the cell. On a closed mesh wound one way
-// (either way) that is exact; crossings on shared edges and vertices count
-// once (a fixed tie rule), so rays do not slip through seams.
+// Vertices closer than a millionth of the mesh's longest side are one vertex,
+// so seams that repeat a vertex are closed. Each connected piece is turned
+// outwards on its own (by its signed volume), so every closed part counts
+// whichever way it was wound, and a part wound against an enclosing one (a
+// cavity) counts as solid too. A point is inside where its winding number is
+// not zero: the surface crossings of a path from far away to it, +1 where the
+// path enters, -1 where it leaves.
 //
-// A mesh with large holes (an open surface: a plate, a box without a lid) or
-// on whose centres the three directions disagree often (triangles wound
-// against the rest) has no inside: isSolid() is false and contains() always
-// false.
+// The mesh's bounding cube is divided into eighths wherever a cube meets many
+// triangles, so the cost of a point follows the detail near it, not the size
+// of the mesh. Each cube's centre keeps its winding number: the root's is the
+// middle of the three axis-ray counts, each child's the middle of three
+// routes from its parent's centre, so a small hole misleads only the cubes
+// near it. A point is judged from the centre of the smallest cube holding
+// it, by the crossings of a path inside that cube. Every test of a point
+// against a triangle has an exact sign, and points exactly on a face, edge or
+// vertex count as if moved by the same infinitesimal step, so ties never make
+// two tests disagree.
+//
+// A mesh with a large hole (an open surface: a plate, a box without a lid),
+// on whose centres the routes disagree often (triangles wound against the
+// rest of their piece), or with vertices that are not finite or absurdly
+// far, has no inside: isSolid() is false and contains() always false.
 class MeshSolid {
  public:
-  // Vertices and triangles in the mesh's own frame, all finite.
+  // Vertices and triangles in the mesh's own frame.
   MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vector<fcl::Triangle>& triangles);
 
   bool isSolid() const { return solid_; }
@@ -43,32 +50,62 @@ class MeshSolid {
 
  private:
   using Corners = std::array<std::uint32_t, 3>;
+  using TriangleList = std::vector<std::uint32_t>;
+  // A cube of the division: eight children in a row from `children`, or,
+  // for a leaf, the triangles meeting it at listed_[first, last).
+  struct Node {
+    std::int32_t children = -1;
+    std::int32_t winding = 0;
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+  };
+  struct Cube {
+    Eigen::Vector3d centre;
+    double half;
+  };
+  // Where a line along an axis meets a triangle: +1 where it enters going
+  // up the axis, -1 where it leaves; `facing` is the sign of the triangle's
+  // normal along the axis.
+  struct Hit {
+    int entering;
+    int facing;
+  };
 
-  // False where the mesh's box is too large to be divided.
-  bool placeGrid();
-  void orient();
-  void listTrianglesPerCell();
-  void windCentres();
-  bool holesAreSmall() const;
-  std::vector<std::int32_t> windAlong(int axis) const;
-  void findPieces();
+  bool verticesAreUsable() const;
+  std::vector<std::uint32_t> weldedVertices() const;
+  std::vector<std::uint32_t> findPieces(const std::vector<std::uint32_t>& welded);
+  void orientPieces(const std::vector<std::uint32_t>& piece_of_triangle);
+  bool holesAreSmall(const std::vector<std::uint32_t>& welded) const;
+  void divideBoundingCube();
+  using ChildLists = std::array<TriangleList, 8>;
+  using RouteChanges = std::array<std::array<int, 3>, 8>;
+  // The children's lists are kept per depth and reused, so dividing allocates little.
+  void divide(std::uint32_t node, const Cube& cube, const TriangleList& triangles, int depth,
+              std::vector<ChildLists>& scratch);
+  void addRouteChanges(const Cube& cube, const Corners& corners, const Eigen::Vector3d& low,
+                       const Eigen::Vector3d& high, RouteChanges& changes) const;
+  void addToChildren(const Cube& cube, std::uint32_t triangle, const Eigen::Vector3d& low, const Eigen::Vector3d& high,
+                     ChildLists& lists) const;
+  // Counts the centre's three winding numbers as agreeing or not and gives their middle.
+  int middleWinding(int a, int b, int c);
+  int rayWinding(const TriangleList& triangles, int axis, const Eigen::Vector3d& point) const;
+  bool hit(const Corners& corners, int axis, double line_u, double line_v, Hit& crossing) const;
+  // Whether the crossing of the triangle by the line along `axis` through
+  // the point lies below the point.
+  bool crossingBelow(const Corners& corners, int axis, const Eigen::Vector3d& point, int facing) const;
   // The change of the winding number along the segment along `axis` from
-  // `from` to the coordinate `to`, by the triangles listed for cell `cell`.
-  int windingChange(size_t cell, int axis, const Eigen::Vector3d& from, double to) const;
-  bool cellOf(const Eigen::Vector3d& point, std::array<int, 3>& index) const;
-  size_t cellIndex(const std::array<int, 3>& index) const;
-  Eigen::Vector3d centreOf(const std::array<int, 3>& index) const;
+  // `from` to the coordinate `to`, by the listed triangles.
+  int windingChange(const std::uint32_t* first, const std::uint32_t* last, int axis, const Eigen::Vector3d& from,
+                    double to) const;
 
   std::vector<Eigen::Vector3d> points_;
   std::vector<Corners> triangles_;
-  Eigen::Vector3d origin_ = Eigen::Vector3d::Zero();
-  double cell_size_ = 1.0;
-  std::array<int, 3> cells_{{0, 0, 0}};
-  // Triangles meeting each cell: those of cell k at [first_[k], first_[k + 1]).
-  std::vector<std::uint32_t> first_;
+  Eigen::AlignedBox3d bounds_;
+  std::vector<Node> nodes_;
+  Cube root_{Eigen::Vector3d::Zero(), 0.0};
   std::vector<std::uint32_t> listed_;
-  std::vector<std::int8_t> centre_winding_;
-  int orientation_ = 1;
+  std::size_t inside_centres_ = 0;
+  std::size_t disagreeing_centres_ = 0;
   std::vector<std::uint32_t> piece_vertices_;
   bool solid_ = false;
 };
