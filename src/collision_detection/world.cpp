@@ -4,11 +4,36 @@
 #include <atomic>
 #include <cstdio>
 
+#include <geometric_shapes/shapes.h>
+
+#include "shape_extent.h"
+
 namespace collision_detection {
 
 namespace {
 
 bool isFinite(const Eigen::Isometry3d& pose) { return pose.matrix().allFinite(); }
+
+// A shape the checkers would pass through unseen, or whose bounding boxes
+// would poison their broad phase, never enters the world.
+bool isCheckable(const World::ShapeConstPtr& shape) {
+  if (!shape || shape->type == shapes::UNKNOWN_SHAPE) return false;
+  if (shape->type == shapes::OCTREE && !static_cast<const shapes::OcTree&>(*shape).octree) return false;
+  return bramlock::internal::fitsWithin(*shape, World::kMaxShapeExtent);
+}
+
+// The first shape that cannot be checked, or -1.
+int firstUncheckable(const std::vector<World::ShapeConstPtr>& shapes) {
+  const auto it = std::find_if_not(shapes.begin(), shapes.end(), isCheckable);
+  return it == shapes.end() ? -1 : static_cast<int>(it - shapes.begin());
+}
+
+void printUncheckable(const std::string& id, int index) {
+  std::printf(
+      "collision_detection,World object '%s': shape %d cannot be checked (null, of unknown type, or a size, vertex, "
+      "plane offset or octree cell not finite or beyond %g m). The world keeps the object as it was.\n",
+      id.c_str(), index, World::kMaxShapeExtent);
+}
 
 // Index of the entry that is this very shape object (not an equal shape), or -1.
 int findShape(const World::Object& obj, const World::ShapeConstPtr& shape) {
@@ -60,28 +85,34 @@ World::ObserverList::const_iterator World::findObserver(ObserverHandle handle) c
                       [&handle](const std::unique_ptr<Observer>& observer) { return observer->id == handle.id_; });
 }
 
-void World::addToObject(const std::string& id, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose) {
-  addToObject(id, std::vector<ShapeConstPtr>{shape}, PoseVector{pose});
+bool World::addToObject(const std::string& id, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose) {
+  return addToObject(id, std::vector<ShapeConstPtr>{shape}, PoseVector{pose});
 }
 
-void World::addToObject(const std::string& id, const std::vector<ShapeConstPtr>& shapes, const PoseVector& poses) {
+bool World::addToObject(const std::string& id, const std::vector<ShapeConstPtr>& shapes, const PoseVector& poses) {
   if (shapes.size() != poses.size()) {
     std::printf(
         "collision_detection,Number of shapes and number of poses do not match. Not adding this object to collision "
         "world.\n");
-    return;
+    return false;
   }
   // A non-finite pose would poison every later query of the object.
   if (!std::all_of(poses.begin(), poses.end(), isFinite)) {
     std::printf("collision_detection,A shape pose is not finite. Not adding this object to collision world.\n");
-    return;
+    return false;
   }
-  if (shapes.empty()) return;
+  const int uncheckable = firstUncheckable(shapes);
+  if (uncheckable >= 0) {
+    printUncheckable(id, uncheckable);
+    return false;
+  }
+  if (shapes.empty()) return false;
 
   bool created = false;
   const ObjectPtr& obj = uniqueObject(id, &created);
   for (size_t i = 0; i < shapes.size(); ++i) addToObjectInternal(obj, shapes[i], poses[i]);
   notify(obj, static_cast<Action>(created ? (CREATE | ADD_SHAPE) : ADD_SHAPE));
+  return true;
 }
 
 void World::addToObjectInternal(const ObjectPtr& obj, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose) {
@@ -161,6 +192,10 @@ int World::updateShapeInObject(const ObjectPtr& obj, int index, const ShapeConst
   }
   if (!isFinite(pose)) {
     std::printf(" pose is not finite\n");
+    return -1;
+  }
+  if (!isCheckable(shape)) {
+    printUncheckable(obj->id, index);
     return -1;
   }
   obj->shapes[index] = shape;

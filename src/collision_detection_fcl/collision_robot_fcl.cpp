@@ -177,20 +177,28 @@ const CollisionRobotFCL::AttachedBodyGeometry* CollisionRobotFCL::findAttachedGe
   return nullptr;
 }
 
-void CollisionRobotFCL::appendAttachedBodyObjects(const RobotState& state, FCLObject& fcl_obj) const {
+// A body attached since the geometry was last rebuilt gets its geometry built
+// here, by the same code, for this query alone: it is checked all the same.
+bool CollisionRobotFCL::appendAttachedBodyObjects(const RobotState& state, FCLObject& fcl_obj) const {
   std::vector<const moveit::core::AttachedBody*> bodies;
   state.getAttachedBodies(bodies);
+  bool built_here = false;
   for (const moveit::core::AttachedBody* body : bodies) {
     const AttachedBodyGeometry* entry = findAttachedGeometry(body);
-    if (!entry) continue;
+    std::vector<FCLGeometryConstPtr> unrefreshed;
+    if (!entry) {
+      getAttachedBodyObjects(body, unrefreshed);
+      built_here = true;
+    }
     const auto& transforms = body->getGlobalCollisionBodyTransforms();
-    for (const FCLGeometryConstPtr& geometry : entry->geometries) {
+    for (const FCLGeometryConstPtr& geometry : entry ? entry->geometries : unrefreshed) {
       const size_t index = geometry->geometry_data->shape_index;
       if (index >= transforms.size()) continue;
       fcl_obj.objects.push_back(std::make_shared<fcl::CollisionObjectd>(geometry->geometry, transforms[index]));
       fcl_obj.geometries.push_back(geometry);
     }
   }
+  return built_here;
 }
 
 void CollisionRobotFCL::constructFCLObject(const RobotState& state, FCLObject& fcl_obj) const {
@@ -221,7 +229,9 @@ void placeObjects(const collision_detection::CollisionRobotFCL& robot, const mov
     ++object;
   }
   assert(object == placed.links->end());
-  if (!robot.attached_geometries.empty()) robot.appendAttachedBodyObjects(state, placed.attached);
+  // Owners made for this query alone must never meet verdicts remembered for others at their addresses.
+  const bool owners_made_here = robot.appendAttachedBodyObjects(state, placed.attached);
+  placed.owners_revision = owners_made_here ? freshOwnersRevision() : robot.owners_revision;
   placed.objects.reserve(placed.links->size() + placed.attached.objects.size());
   for (fcl::CollisionObjectd& link_object : *placed.links) placed.objects.push_back(&link_object);
   for (const auto& attached : placed.attached.objects) placed.objects.push_back(attached.get());
@@ -296,7 +306,7 @@ void CollisionRobotFCL::checkSelfCollisionHelper(const CollisionRequest& req, Co
     tree->build(objects.objects);
     tree->collide(&cdata, &collisionCallback);
   } else {
-    collideSelf(objects.objects, objects.linkCount(), cdata);
+    collideSelf(objects, cdata);
   }
   if (req.compute_distance) {
     LeasedObjectTree tree;
@@ -310,9 +320,9 @@ void CollisionRobotFCL::checkSelfCollisionHelper(const CollisionRequest& req, Co
 // The verdicts come from the table remembered for these owners; the tree,
 // which fixes the order of each pair handed to the narrow phase, is built
 // only when a pair to test may collide.
-void CollisionRobotFCL::collideSelf(const std::vector<fcl::CollisionObjectd*>& objects, size_t link_count,
-                                    CollisionData& cdata) const {
-  const bramlock::internal::QuerySide side{owners_revision, &objects, link_count};
+void CollisionRobotFCL::collideSelf(const PlacedRobot& placed, CollisionData& cdata) const {
+  const std::vector<fcl::CollisionObjectd*>& objects = placed.objects;
+  const bramlock::internal::QuerySide side{placed.owners_revision, &objects, placed.linkCount()};
   const std::shared_ptr<const PairVerdicts> verdicts = self_verdicts->verdicts(side, side, cdata);
   if (!testedPairMayCollide(objects, *verdicts, *cdata.req)) return;
   LeasedObjectTree tree;

@@ -190,7 +190,7 @@ void CollisionWorldFCL::checkRobotCollisionHelper(const CollisionRequest& req, C
   if (req.verbose) {
     collideObjects(*manager, robot_objects.objects, cdata);
   } else {
-    collideByVerdicts(robot, robot_objects.objects, robot_objects.linkCount(), cdata);
+    collideByVerdicts(robot_objects, cdata);
   }
   if (req.compute_distance) {
     DistanceResult dres;
@@ -201,14 +201,13 @@ void CollisionWorldFCL::checkRobotCollisionHelper(const CollisionRequest& req, C
 
 // Each robot object against the manager, as collideObjects goes, with the
 // verdicts taken from the table remembered for these owners.
-void CollisionWorldFCL::collideByVerdicts(const CollisionRobot& robot,
-                                          const std::vector<fcl::CollisionObjectd*>& robot_objects, size_t link_count,
+void CollisionWorldFCL::collideByVerdicts(const bramlock::internal::PlacedRobot& robot_objects,
                                           CollisionData& cdata) const {
-  const std::uint64_t robot_owners = dynamic_cast<const CollisionRobotFCL&>(robot).ownersRevision();
-  const std::shared_ptr<const PairVerdicts> known = verdicts->verdicts(
-      {owners_revision, &listed_objects, listed_objects.size()}, {robot_owners, &robot_objects, link_count}, cdata);
+  const std::shared_ptr<const PairVerdicts> known =
+      verdicts->verdicts({owners_revision, &listed_objects, listed_objects.size()},
+                         {robot_objects.owners_revision, &robot_objects.objects, robot_objects.linkCount()}, cdata);
   VerdictData data{&cdata, known.get(), &listed_objects};
-  collideObjects(*manager, robot_objects, cdata, &data, &worldVerdictCallback);
+  collideObjects(*manager, robot_objects.objects, cdata, &data, &worldVerdictCallback);
 }
 
 void CollisionWorldFCL::checkWorldCollisionHelper(const CollisionRequest& req, CollisionResult& res,

@@ -5,8 +5,8 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
-#include <initializer_list>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <tuple>
 #include <utility>
@@ -22,7 +22,7 @@
 
 #include "bramlock_arm_planning_core/robot_model/link_model.h"
 #include "bramlock_arm_planning_core/robot_state/attached_body.h"
-#include "common/value_checks.h"
+#include "collision_detection/shape_extent.h"
 #include "fcl_shape_cache.h"
 #include "link_tree_batch.h"
 #include "solid_mesh_model.h"
@@ -36,8 +36,8 @@ using bramlock::internal::isPlainScaling;
 using bramlock::internal::LinkTreeBatch;
 using bramlock::internal::MeshTreeInput;
 
-using bramlock::internal::allFinite;
 using bramlock::internal::attachSolid;
+using bramlock::internal::fitsWithin;
 using bramlock::internal::SolidMeshModel;
 using bramlock::internal::WeakShapeMap;
 
@@ -189,34 +189,7 @@ std::shared_ptr<fcl::CollisionGeometryd> buildGeometry(const shapes::Shape* shap
 
 // A shape with non-finite dimensions would put NaN or infinite boxes into
 // the broad-phase trees, which then misorder every later query.
-bool hasFiniteSize(const shapes::Shape& shape) {
-  switch (shape.type) {
-    case shapes::SPHERE:
-      return allFinite({static_cast<const shapes::Sphere&>(shape).radius});
-    case shapes::CYLINDER: {
-      const auto& cylinder = static_cast<const shapes::Cylinder&>(shape);
-      return allFinite({cylinder.radius, cylinder.length});
-    }
-    case shapes::CONE: {
-      const auto& cone = static_cast<const shapes::Cone&>(shape);
-      return allFinite({cone.radius, cone.length});
-    }
-    case shapes::BOX: {
-      const double* size = static_cast<const shapes::Box&>(shape).size;
-      return allFinite({size[0], size[1], size[2]});
-    }
-    case shapes::PLANE: {
-      const auto& plane = static_cast<const shapes::Plane&>(shape);
-      return allFinite({plane.a, plane.b, plane.c, plane.d});
-    }
-    case shapes::MESH: {
-      const auto& mesh = static_cast<const shapes::Mesh&>(shape);
-      return allFinite(mesh.vertices, 3 * mesh.vertex_count);
-    }
-    default:
-      return true;
-  }
-}
+bool hasFiniteSize(const shapes::Shape& shape) { return fitsWithin(shape, std::numeric_limits<double>::infinity()); }
 
 // A mesh also gets the inside of `solid_source` at `solid_scale`, the mesh
 // before any padding.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -20,6 +21,10 @@ struct PlacedRobot {
   std::shared_ptr<PlacedBlock> links;
   collision_detection::FCLObject attached;
   std::vector<fcl::CollisionObjectd*> objects;
+  // Drawn afresh whenever the owners of the objects change, never shared with
+  // another checker or with a query whose attached bodies' geometry was built
+  // for it alone: pair verdicts remembered under it stay right.
+  std::uint64_t owners_revision = 0;
 
   size_t linkCount() const { return links->size(); }
 };

@@ -72,6 +72,11 @@ class BRAMLOCK_EXPORT World {
     uint64_t id_ = 0;
   };
 
+  // The largest size, vertex coordinate, plane offset or octree cell
+  // coordinate (in metres) of a shape the world accepts: farther out, the
+  // sizes of the checkers' bounding boxes lose the object.
+  static constexpr double kMaxShapeExtent = 1e6;
+
   World() = default;
   // Shares the object records; the copy starts without observers.
   World(const World& other);
@@ -88,9 +93,13 @@ class BRAMLOCK_EXPORT World {
   // Calls that observer once per object, in id order, with the action.
   void notifyObserverAllObjects(ObserverHandle handle, Action action) const;
 
-  void addToObject(const std::string& id, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose);
-  // Refused, with a message, when the lists differ in length or a pose is not finite.
-  void addToObject(const std::string& id, const std::vector<ShapeConstPtr>& shapes, const PoseVector& poses);
+  // True when the shapes were added. Refused, with a message, when the lists
+  // differ in length, a pose is not finite, or a shape cannot be checked: a
+  // null shape, one of unknown type, an octree shape without a tree, or one
+  // whose geometry fails kMaxShapeExtent (not finite, beyond it, a plane
+  // without a normal, octree cells of no positive size).
+  bool addToObject(const std::string& id, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose);
+  bool addToObject(const std::string& id, const std::vector<ShapeConstPtr>& shapes, const PoseVector& poses);
   // Shapes are found by identity (the same shape object). Poses that are or
   // would become non-finite are refused (false) and change nothing.
   bool moveShapeInObject(const std::string& id, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose);
@@ -102,8 +111,9 @@ class BRAMLOCK_EXPORT World {
   void clearObjects();
   // Replace the shape and pose at index and tell the observers with
   // REMOVE_SHAPE | ADD_SHAPE, so mirrors rebuild the object: 0, or -1 when the
-  // index is out of range or the pose not finite. updateToObject creates an
-  // absent object (it stays, empty, when refused) without telling anyone.
+  // index is out of range, the pose not finite or the shape one addToObject
+  // refuses. updateToObject creates an absent object (it stays, empty, when
+  // refused) without telling anyone.
   int updateToObject(const std::string& id, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose, int index);
   int updateShapeInObject(const ObjectPtr& obj, int index, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose);
 

@@ -71,8 +71,10 @@ class BRAMLOCK_EXPORT CollisionRobotFCL : public CollisionRobot {
                      const CollisionRobot& other_robot, const RobotState& other_state) const override;
 
   // Rebuilds the geometry of the state's attached bodies. Until the next
-  // call, a body takes part in queries only while the state still holds that
-  // very body with the same id and shapes.
+  // call, a body's geometry serves queries only while the state still holds
+  // that very body with the same id and shapes; any other body of a queried
+  // state (attached without this call) has its geometry built for that query
+  // alone: checked just the same, only slower.
   void updatedAttachBodyGeometry(const RobotState& state) override;
 
   // The state's link shapes and matching attached bodies as collision
@@ -82,9 +84,6 @@ class BRAMLOCK_EXPORT CollisionRobotFCL : public CollisionRobot {
   // The state's objects registered in a new manager; false (nothing
   // registered) when a pose is not finite or lies beyond 1e100 m.
   bool allocSelfCollisionBroadPhase(const RobotState& state, FCLManager& manager) const;
-  // Drawn afresh whenever the owners of this checker's objects change, never
-  // shared with another checker: pair verdicts remembered under it stay right.
-  std::uint64_t ownersRevision() const { return owners_revision; }
 
  protected:
   void updatedPaddingOrScaling(const std::vector<std::string>& links) override;
@@ -107,13 +106,13 @@ class BRAMLOCK_EXPORT CollisionRobotFCL : public CollisionRobot {
 
   void buildLinkGeometry(const moveit::core::LinkModel* link, bool report_failures);
   const AttachedBodyGeometry* findAttachedGeometry(const moveit::core::AttachedBody* body) const;
-  void appendAttachedBodyObjects(const RobotState& state, FCLObject& fcl_obj) const;
+  // True when it built geometry for a body, whose owner records then live for this query alone.
+  bool appendAttachedBodyObjects(const RobotState& state, FCLObject& fcl_obj) const;
   // The owners of the objects changed: verdicts remembered for them no longer hold.
   void renewOwners();
   friend void bramlock::internal::placeObjects(const CollisionRobotFCL& robot, const RobotState& state,
                                                bramlock::internal::PlacedRobot& placed);
-  // The query's objects, the first link_count of them the links'.
-  void collideSelf(const std::vector<fcl::CollisionObjectd*>& objects, size_t link_count, CollisionData& cdata) const;
+  void collideSelf(const bramlock::internal::PlacedRobot& placed, CollisionData& cdata) const;
 
   std::vector<FCLGeometryConstPtr> link_geometries;
   std::vector<std::shared_ptr<const fcl::CollisionObjectd>> link_objects;

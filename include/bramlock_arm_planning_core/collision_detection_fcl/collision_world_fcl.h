@@ -15,6 +15,7 @@
 namespace bramlock {
 namespace internal {
 class PairVerdictCache;
+struct PlacedRobot;
 }  // namespace internal
 }  // namespace bramlock
 
@@ -76,11 +77,9 @@ class BRAMLOCK_EXPORT CollisionWorldFCL : public CollisionWorld {
   void observe();
   // Lists the mirrored objects anew after a change of them.
   void relistObjects();
-  // The robot's objects of the query (the first link_count of them its
-  // links') against the mirrored ones, with the verdicts on their pairs
-  // remembered across queries.
-  void collideByVerdicts(const CollisionRobot& robot, const std::vector<fcl::CollisionObjectd*>& robot_objects,
-                         size_t link_count, CollisionData& cdata) const;
+  // The robot's objects of the query against the mirrored ones, with the
+  // verdicts on their pairs remembered across queries.
+  void collideByVerdicts(const bramlock::internal::PlacedRobot& robot_objects, CollisionData& cdata) const;
 
   World::ObserverHandle observer_handle;
   // The mirrored objects by address (the rows of the verdict tables), and
