@@ -1,0 +1,198 @@
+// The inside test of closed meshes, whose cost should follow the mesh's
+// local detail, not its bounding box. State checks of the published RM65
+// (padding 0) holding an attached closed icosphere of 81,920 triangles
+// (radius 5 cm) among 4 mm voxels in a shell 12 to 25 mm off its surface
+// (6,517 octree leaves once pruned), alone and with a far piece or a long rod
+// in the same mesh; and the inside test built for an icosphere of 1,310,720
+// triangles, with the memory it takes.
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+#include <fcl/math/triangle.h>
+#include <octomap/OcTree.h>
+
+#include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
+#include "closed_meshes.h"
+#include "collision_detection_fcl/mesh_solid.h"
+#include "heavy_mesh_arm.h"
+#include "scene_arm_workcell.h"
+#include "silenced_stdout.h"
+
+namespace {
+
+using closed_meshes::IndexedMesh;
+
+const std::string kRm65 = std::string(BRAMLOCK_TEST_FIXTURES_DIR) + "/realman/";
+constexpr double kVoxel = 0.004;
+constexpr double kSphereRadius = 0.05;
+// The sphere's centre in Link6's frame, beyond the flange; the rod leaves it along z.
+const Eigen::Vector3d kSphereCentre(0.0, 0.0, 0.2);
+const Eigen::Vector3d kRodAxis = Eigen::Vector3d::UnitZ();
+constexpr double kRodLength = 3.0;
+constexpr double kRodRadius = 0.01;
+// Voxels this close to the rod's axis are left out of the shell, so that the
+// rod passes it untouched and every row checks the same voxels.
+constexpr double kTunnelRadius = 0.02;
+// A state where Link6 points away from the arm: the tool, the rod and the shell are clear of it.
+const std::vector<double> kState = {0.0, -0.3, 1.2, 0.0, 1.0, 0.0};
+
+enum class Extra { kNone, kFarPiece, kRod };
+
+IndexedMesh toolMesh(Extra extra) {
+  IndexedMesh mesh = closed_meshes::icosphere(kSphereCentre, kSphereRadius, 6);
+  if (extra == Extra::kFarPiece) {
+    mesh.append(closed_meshes::icosphere(kSphereCentre + Eigen::Vector3d(10.0, 0.0, 0.0), 0.001, 0));
+  } else if (extra == Extra::kRod) {
+    mesh.append(closed_meshes::rod(kSphereCentre, kSphereCentre + kRodLength * kRodAxis, kRodRadius, 32));
+  }
+  return mesh;
+}
+
+std::unique_ptr<ManipulatorPlanScene> unpaddedRm65() {
+  bench_support::SilencedStdout quiet;
+  ManipulatorPlanScene::MdhTable table = scene_arm_workcell::sceneArmMdhTable();
+  auto scene = std::make_unique<ManipulatorPlanScene>(kRm65, "rm_description/urdf/rm_65.urdf", "rm_65.srdf", "arm", 0.0,
+                                                      1.0, "Link6", table, std::vector<double>{10, 10, 10, 12, 12, 12});
+  scene->setGripperPadding(0.0);
+  return scene;
+}
+
+// Octomap voxel centres (a 4 mm lattice) 62 to 75 mm from the sphere's
+// centre, where it stands at kState, leaving out the rod's way through.
+std::shared_ptr<const octomap::OcTree> shellAround(const Eigen::Matrix4d& link6) {
+  const Eigen::Vector3d centre = (link6 * kSphereCentre.homogeneous()).head<3>();
+  const Eigen::Vector3d rod_axis = link6.block<3, 3>(0, 0) * kRodAxis;
+  auto tree = std::make_shared<octomap::OcTree>(kVoxel);
+  const int reach = static_cast<int>(std::ceil(0.075 / kVoxel)) + 1;
+  const Eigen::Vector3d base = ((centre / kVoxel).array().floor() + 0.5).matrix() * kVoxel;
+  for (int i = -reach; i <= reach; ++i) {
+    for (int j = -reach; j <= reach; ++j) {
+      for (int k = -reach; k <= reach; ++k) {
+        const Eigen::Vector3d point = base + kVoxel * Eigen::Vector3d(i, j, k);
+        const Eigen::Vector3d offset = point - centre;
+        const double distance = offset.norm();
+        const double along = offset.dot(rod_axis);
+        if (distance < 0.062 || distance > 0.075) continue;
+        if (along > 0.0 && (offset - along * rod_axis).norm() < kTunnelRadius) continue;
+        tree->updateNode(octomap::point3d(point.x(), point.y(), point.z()), true, true);
+      }
+    }
+  }
+  tree->updateInnerOccupancy();
+  tree->prune();
+  return tree;
+}
+
+std::size_t occupiedLeaves(const octomap::OcTree& tree) {
+  std::size_t leaves = 0;
+  for (auto leaf = tree.begin_leafs(); leaf != tree.end_leafs(); ++leaf) leaves += tree.isNodeOccupied(*leaf);
+  return leaves;
+}
+
+// A directory of the meshes' STL files, removed when the program ends.
+const std::filesystem::path& meshDirectory() {
+  static const heavy_mesh_arm::TemporaryDirectory directory = [] {
+    char pattern[] = "/tmp/closed_mesh_bench_XXXXXX";
+    if (!mkdtemp(pattern)) throw std::runtime_error("no temporary directory");
+    return heavy_mesh_arm::TemporaryDirectory{pattern};
+  }();
+  return directory.path;
+}
+
+std::string writtenTool(Extra extra) {
+  const auto file = meshDirectory() / ("tool_" + std::to_string(static_cast<int>(extra)) + ".stl");
+  closed_meshes::writeBinaryStl(file, toolMesh(extra));
+  return "file://" + file.string();
+}
+
+// States equal to kState but for a nudge below 1e-6 rad of the first joint,
+// more of them than the scene's memo of checked states holds, so that every
+// check is made in full.
+std::vector<std::vector<double>> nudgedStates() {
+  std::vector<std::vector<double>> states(10000, kState);
+  for (size_t i = 0; i < states.size(); ++i) states[i][0] += 1e-10 * static_cast<double>(i);
+  return states;
+}
+
+// isValid per iteration, with the tool attached to Link6 (padding 0).
+void AttachedMeshStateCheck(benchmark::State& state, Extra extra) {
+  auto scene = unpaddedRm65();
+  const auto shell = shellAround(scene->getToolEndTransform(kState));
+  int attached = 0;
+  {
+    bench_support::SilencedStdout quiet;
+    scene->updateWorldOctomap(shell);
+    attached = scene->addAttachedEndEffectorToLink("tool", "Link6", {"Link6"}, Eigen::Matrix4d::Identity(),
+                                                   writtenTool(extra), 1.0, 0.0);
+  }
+  auto states = nudgedStates();
+  if (attached != 0) state.SkipWithError("the tool mesh was not attached");
+  if (!scene->isValid(states[0].data())) state.SkipWithError("the benchmark state collides");
+  size_t next = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(scene->isValid(states[next++ % states.size()].data()));
+  state.counters["voxels"] = static_cast<double>(occupiedLeaves(*shell));
+}
+BENCHMARK_CAPTURE(AttachedMeshStateCheck, sphere_alone, Extra::kNone)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(AttachedMeshStateCheck, far_piece, Extra::kFarPiece)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(AttachedMeshStateCheck, rod, Extra::kRod)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+long statusKilobytes(const std::string& field) {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
+  }
+  return -1;
+}
+
+// Starts the process's peak resident set afresh at its present size; false
+// where the kernel does not allow it.
+bool resetPeakResident() {
+  std::ofstream clear_refs("/proc/self/clear_refs");
+  clear_refs << "5";
+  clear_refs.flush();
+  return static_cast<bool>(clear_refs);
+}
+
+// The inside test built from the vertices and triangles of a 1,310,720-triangle
+// icosphere per iteration (the input made beforehand). Counter peak_MB: the
+// peak resident set over the iterations above the resident set before them
+// (-1 where the peak cannot be reset).
+void MeshSolidBuild(benchmark::State& state) {
+  const IndexedMesh sphere = closed_meshes::icosphere(Eigen::Vector3d::Zero(), 0.05, 8);
+  std::vector<fcl::Triangle> triangles;
+  triangles.reserve(sphere.triangles.size());
+  for (const auto& t : sphere.triangles) triangles.emplace_back(t[0], t[1], t[2]);
+  const bool measured = resetPeakResident();
+  const long before = statusKilobytes("VmRSS");
+  bool solid = true;
+  for (auto _ : state) {
+    bramlock::internal::MeshSolid inside(sphere.vertices, triangles);
+    solid = solid && inside.isSolid();
+    benchmark::DoNotOptimize(inside);
+  }
+  if (!solid) state.SkipWithError("the icosphere was not taken for a solid");
+  state.counters["triangles"] = static_cast<double>(triangles.size());
+  state.counters["peak_MB"] = measured ? (statusKilobytes("VmHWM") - before) / 1e3 : -1.0;
+}
+BENCHMARK(MeshSolidBuild)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();
