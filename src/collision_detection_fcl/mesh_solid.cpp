@@ -104,6 +104,23 @@ class SeparatingAxes {
   std::array<double, kAxes> low_, high_, length_;
 };
 
+// Whether the box reaches, along two axes or more, one of the planes at the
+// cube's centre or a quarter side off it, on which the routes to its
+// children's centres run: a box that does not meets no route line.
+bool reachesTwoRoutePlanes(const Eigen::Vector3d& cube_centre, double half, const Eigen::Vector3d& low,
+                           const Eigen::Vector3d& high) {
+  const double quarter = 0.5 * half;
+  int axes = 0;
+  for (int axis = 0; axis < 3; ++axis) {
+    const double centre = cube_centre[axis];
+    const bool reaches = (low[axis] <= centre - quarter && high[axis] >= centre - quarter) ||
+                         (low[axis] <= centre && high[axis] >= centre) ||
+                         (low[axis] <= centre + quarter && high[axis] >= centre + quarter);
+    axes += reaches;
+  }
+  return axes >= 2;
+}
+
 // The sign a child lies at from its parent's centre along an axis.
 int childSign(int child, int axis) { return (child >> axis) & 1 ? 1 : -1; }
 
@@ -354,7 +371,7 @@ void MeshSolid::divide(std::uint32_t node, const Cube& cube, const TriangleList&
     const Corners& corners = triangles_[t];
     const Eigen::Vector3d low = points_[corners[0]].cwiseMin(points_[corners[1]]).cwiseMin(points_[corners[2]]);
     const Eigen::Vector3d high = points_[corners[0]].cwiseMax(points_[corners[1]]).cwiseMax(points_[corners[2]]);
-    addRouteChanges(cube, corners, low, high, changes);
+    if (reachesTwoRoutePlanes(cube.centre, cube.half, low, high)) addRouteChanges(cube, corners, low, high, changes);
     addToChildren(cube, t, low, high, lists);
   }
   const auto unparted = [&](const TriangleList& list) { return list.size() == triangles.size(); };
