@@ -7,6 +7,10 @@
 // attribute; on ELF it serves both sides.
 #if defined(__GNUC__) || defined(__clang__)
 #define BRAMLOCK_EXPORT __attribute__((visibility("default")))
+// For members of a public class that take the library's internal types:
+// hosts cannot call them, so they stay out of the symbol table.
+#define BRAMLOCK_HIDDEN __attribute__((visibility("hidden")))
 #else
 #define BRAMLOCK_EXPORT
+#define BRAMLOCK_HIDDEN
 #endif

@@ -112,7 +112,7 @@ class BRAMLOCK_EXPORT CollisionRobotFCL : public CollisionRobot {
   void renewOwners();
   friend void bramlock::internal::placeObjects(const CollisionRobotFCL& robot, const RobotState& state,
                                                bramlock::internal::PlacedRobot& placed);
-  void collideSelf(const bramlock::internal::PlacedRobot& placed, CollisionData& cdata) const;
+  BRAMLOCK_HIDDEN void collideSelf(const bramlock::internal::PlacedRobot& placed, CollisionData& cdata) const;
 
   std::vector<FCLGeometryConstPtr> link_geometries;
   std::vector<std::shared_ptr<const fcl::CollisionObjectd>> link_objects;

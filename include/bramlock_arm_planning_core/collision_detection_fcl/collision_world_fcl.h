@@ -79,7 +79,8 @@ class BRAMLOCK_EXPORT CollisionWorldFCL : public CollisionWorld {
   void relistObjects();
   // The robot's objects of the query against the mirrored ones, with the
   // verdicts on their pairs remembered across queries.
-  void collideByVerdicts(const bramlock::internal::PlacedRobot& robot_objects, CollisionData& cdata) const;
+  BRAMLOCK_HIDDEN void collideByVerdicts(const bramlock::internal::PlacedRobot& robot_objects,
+                                         CollisionData& cdata) const;
 
   World::ObserverHandle observer_handle;
   // The mirrored objects by address (the rows of the verdict tables), and
