@@ -4,9 +4,15 @@
 // check and world-against-world checks keep FCL's surfaces.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
+#include <limits>
+#include <map>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,6 +26,7 @@
 #include "collision_detection_fcl/link_tree_batch.h"
 #include "collision_detection_fcl/mesh_solid.h"
 #include "planar_arm.h"
+#include "solid_mesh_makers.h"
 #include "solid_mesh_oracle.h"
 
 namespace cd = collision_detection;
@@ -27,25 +34,6 @@ using bramlock::internal::MeshSolid;
 using namespace bramlock_test;
 
 namespace {
-
-struct TriangleMesh {
-  std::vector<Eigen::Vector3d> points;
-  std::vector<fcl::Triangle> triangles;
-};
-
-TriangleMesh boxMesh(const Eigen::Vector3d& low, const Eigen::Vector3d& high) {
-  TriangleMesh mesh;
-  for (int k = 0; k < 8; ++k) {
-    mesh.points.emplace_back(k & 1 ? high.x() : low.x(), k & 2 ? high.y() : low.y(), k & 4 ? high.z() : low.z());
-  }
-  // Two triangles a face, wound counter-clockwise seen from outside.
-  const int faces[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
-  for (const auto& f : faces) {
-    mesh.triangles.emplace_back(f[0], f[1], f[2]);
-    mesh.triangles.emplace_back(f[0], f[2], f[3]);
-  }
-  return mesh;
-}
 
 // A sphere of 20 * 4^levels triangles, wound counter-clockwise seen from outside.
 TriangleMesh sphereMesh(double radius, int levels) {
@@ -106,6 +94,221 @@ Eigen::Vector3d uniformIn(std::mt19937_64& engine, const Eigen::Vector3d& low, c
   return low + (high - low).cwiseProduct(Eigen::Vector3d(unit(engine), unit(engine), unit(engine)));
 }
 
+TriangleMesh translated(TriangleMesh mesh, const Eigen::Vector3d& offset) {
+  for (Eigen::Vector3d& p : mesh.points) p += offset;
+  return mesh;
+}
+
+// A UV sphere drawn the obvious way: rings of vertices from pole to pole, each
+// running from longitude 0 to 2 pi, so that its last vertex misses its first
+// in the last bits; each pole a vertex per segment, some of them differing in
+// the last bits too, and the triangles at the poles degenerate.
+TriangleMesh uvSphereMesh(double radius, int rings, int segments) {
+  TriangleMesh mesh;
+  for (int i = 0; i <= rings; ++i) {
+    const double polar = i * M_PI / rings;
+    for (int j = 0; j <= segments; ++j) {
+      const double azimuth = j * 2.0 * M_PI / segments;
+      mesh.points.emplace_back(radius * std::sin(polar) * std::cos(azimuth),
+                               radius * std::sin(polar) * std::sin(azimuth), radius * std::cos(polar));
+    }
+  }
+  const auto at = [segments](int ring, int segment) { return ring * (segments + 1) + segment; };
+  for (int i = 0; i < rings; ++i) {
+    for (int j = 0; j < segments; ++j) {
+      mesh.triangles.emplace_back(at(i, j), at(i + 1, j), at(i + 1, j + 1));
+      mesh.triangles.emplace_back(at(i, j), at(i + 1, j + 1), at(i, j + 1));
+    }
+  }
+  return mesh;
+}
+
+// Every triangle with corners of its own, each coordinate of each copy moved
+// by one or two units in the last place, as a file of unshared triangles
+// written by rounding differently may hold them.
+TriangleMesh soupOffInTheLastBits(const TriangleMesh& mesh, std::mt19937_64& engine) {
+  TriangleMesh soup;
+  for (const fcl::Triangle& t : mesh.triangles) {
+    for (int k = 0; k < 3; ++k) {
+      Eigen::Vector3d p = mesh.points[t[k]];
+      for (int axis = 0; axis < 3; ++axis) {
+        const double towards = (engine() % 2 ? 1.0 : -1.0) * std::numeric_limits<double>::infinity();
+        for (int step = 0, steps = 1 + static_cast<int>(engine() % 2); step < steps; ++step) {
+          p[axis] = std::nextafter(p[axis], towards);
+        }
+      }
+      soup.points.push_back(p);
+    }
+    const size_t first = soup.points.size() - 3;
+    soup.triangles.emplace_back(first, first + 1, first + 2);
+  }
+  return soup;
+}
+
+Eigen::Vector3d centreOf(const TriangleMesh& mesh, const fcl::Triangle& t) {
+  return (mesh.points[t[0]] + mesh.points[t[1]] + mesh.points[t[2]]) / 3.0;
+}
+
+// The mesh without `count` of its triangles, their centres at least `apart` from each other.
+TriangleMesh withScatteredHoles(TriangleMesh mesh, size_t count, double apart) {
+  std::vector<size_t> removed;
+  for (size_t t = 0; t < mesh.triangles.size() && removed.size() < count; t += 7) {
+    const Eigen::Vector3d centre = centreOf(mesh, mesh.triangles[t]);
+    const bool far = std::all_of(removed.begin(), removed.end(), [&](size_t other) {
+      return (centreOf(mesh, mesh.triangles[other]) - centre).norm() >= apart;
+    });
+    if (far) removed.push_back(t);
+  }
+  EXPECT_EQ(removed.size(), count);
+  for (auto t = removed.rbegin(); t != removed.rend(); ++t) mesh.triangles.erase(mesh.triangles.begin() + *t);
+  return mesh;
+}
+
+// A star of `points` tips around the origin, the first tip on the x axis; the
+// rim closed by a copy of its first point.
+std::vector<Eigen::Vector2d> starRim(int points, double outer, double inner) {
+  std::vector<Eigen::Vector2d> rim;
+  for (int k = 0; k < 2 * points; ++k) {
+    const double angle = k * M_PI / points;
+    const double radius = k % 2 ? inner : outer;
+    rim.emplace_back(radius * std::cos(angle), radius * std::sin(angle));
+  }
+  rim.push_back(rim.front());
+  return rim;
+}
+
+using Cell = std::array<int, 3>;
+
+// Cubes of side `side` at the cells of a lattice: each a closed box of its
+// own, their shared faces twice and facing apart, or (welded) one surface
+// around their union, its vertices shared.
+TriangleMesh latticeMesh(const std::vector<Cell>& cells, double side, bool welded) {
+  TriangleMesh mesh;
+  std::map<Cell, size_t> vertex_at;
+  // Neighbours across the faces, in the order of boxMesh's faces.
+  const int across[6][3] = {{0, 0, -1}, {0, 0, 1}, {0, -1, 0}, {0, 1, 0}, {-1, 0, 0}, {1, 0, 0}};
+  for (const Cell& cell : cells) {
+    const Eigen::Vector3d low = side * Eigen::Vector3d(cell[0], cell[1], cell[2]);
+    const TriangleMesh box = boxMesh(low, low + Eigen::Vector3d::Constant(side));
+    if (!welded) {
+      mesh = appended(mesh, box);
+      continue;
+    }
+    const auto vertex = [&](size_t corner) {
+      const Cell at{cell[0] + static_cast<int>(corner & 1), cell[1] + static_cast<int>((corner >> 1) & 1),
+                    cell[2] + static_cast<int>((corner >> 2) & 1)};
+      const auto [found, added] = vertex_at.emplace(at, mesh.points.size());
+      if (added) mesh.points.push_back(box.points[corner]);
+      return found->second;
+    };
+    for (int face = 0; face < 6; ++face) {
+      const Cell next{cell[0] + across[face][0], cell[1] + across[face][1], cell[2] + across[face][2]};
+      if (std::find(cells.begin(), cells.end(), next) != cells.end()) continue;
+      for (const fcl::Triangle& t : {box.triangles[2 * face], box.triangles[2 * face + 1]}) {
+        mesh.triangles.emplace_back(vertex(t[0]), vertex(t[1]), vertex(t[2]));
+      }
+    }
+  }
+  return mesh;
+}
+
+// ---- comparing contains() with the winding number ----
+
+LocalMesh oracleMesh(const TriangleMesh& mesh) {
+  LocalMesh local;
+  local.vertices = mesh.points;
+  local.bounds.setEmpty();
+  for (const Eigen::Vector3d& p : mesh.points) local.bounds.extend(p);
+  for (const fcl::Triangle& t : mesh.triangles) {
+    local.triangles.push_back(
+        {static_cast<unsigned int>(t[0]), static_cast<unsigned int>(t[1]), static_cast<unsigned int>(t[2])});
+  }
+  return local;
+}
+
+double distanceToSegment(const Eigen::Vector3d& p, const Eigen::Vector3d& a, const Eigen::Vector3d& b) {
+  const Eigen::Vector3d ab = b - a;
+  const double length = ab.squaredNorm();
+  const double t = length > 0.0 ? std::clamp((p - a).dot(ab) / length, 0.0, 1.0) : 0.0;
+  return (a + t * ab - p).norm();
+}
+
+// To the triangle's plane where the point lies over the triangle, else to its nearest edge.
+double distanceToTriangle(const Eigen::Vector3d& p, const Eigen::Vector3d& a, const Eigen::Vector3d& b,
+                          const Eigen::Vector3d& c) {
+  const Eigen::Vector3d normal = (b - a).cross(c - a);
+  const bool over = normal.squaredNorm() > 0.0 && normal.dot((b - a).cross(p - a)) >= 0.0 &&
+                    normal.dot((c - b).cross(p - b)) >= 0.0 && normal.dot((a - c).cross(p - c)) >= 0.0;
+  if (over) return std::abs(normal.normalized().dot(p - a));
+  return std::min({distanceToSegment(p, a, b), distanceToSegment(p, b, c), distanceToSegment(p, c, a)});
+}
+
+double distanceToSurface(const TriangleMesh& mesh, const Eigen::Vector3d& p) {
+  double nearest = std::numeric_limits<double>::infinity();
+  for (const fcl::Triangle& t : mesh.triangles) {
+    nearest = std::min(nearest, distanceToTriangle(p, mesh.points[t[0]], mesh.points[t[1]], mesh.points[t[2]]));
+  }
+  return nearest;
+}
+
+struct Agreement {
+  int compared = 0;
+  int inside = 0;
+  int wrong = 0;
+  std::string first_wrong;
+};
+
+// Inside where the winding number has a magnitude of 0.5 or more: each closed
+// part counts, whichever way it is wound. Points nearer the surface than
+// `clearance` are left out.
+Agreement compareWithWinding(const TriangleMesh& mesh, const MeshSolid& solid,
+                             const std::vector<Eigen::Vector3d>& points, double clearance) {
+  const LocalMesh oracle = oracleMesh(mesh);
+  Agreement agreement;
+  for (const Eigen::Vector3d& p : points) {
+    if (distanceToSurface(mesh, p) < clearance) continue;
+    const double winding = windingNumber(oracle, p);
+    const bool inside = std::abs(winding) >= 0.5;
+    ++agreement.compared;
+    agreement.inside += inside;
+    if (solid.contains(p) == inside) continue;
+    if (agreement.wrong++ == 0) {
+      std::ostringstream text;
+      text.precision(17);
+      text << "(" << p.transpose() << ") with winding number " << winding;
+      agreement.first_wrong = text.str();
+    }
+  }
+  return agreement;
+}
+
+std::vector<Eigen::Vector3d> pointsIn(std::mt19937_64& engine, const Eigen::Vector3d& low, const Eigen::Vector3d& high,
+                                      int count) {
+  std::vector<Eigen::Vector3d> points;
+  for (int i = 0; i < count; ++i) points.push_back(uniformIn(engine, low, high));
+  return points;
+}
+
+// The mesh is a solid, and on points drawn in its box (grown by a tenth of its
+// diagonal on each side), and the extra ones, contains() says what the winding
+// number says; enough of them are inside for that to mean something.
+void expectInsideWhereWound(const TriangleMesh& mesh, std::uint64_t seed,
+                            const std::vector<Eigen::Vector3d>& extra = {}) {
+  const MeshSolid solid = solidOf(mesh);
+  EXPECT_TRUE(solid.isSolid());
+  Eigen::Vector3d low = mesh.points.front(), high = low;
+  for (const Eigen::Vector3d& p : mesh.points) low = low.cwiseMin(p), high = high.cwiseMax(p);
+  const double diagonal = (high - low).norm();
+  const Eigen::Vector3d margin = Eigen::Vector3d::Constant(0.1 * diagonal);
+  std::mt19937_64 engine(seed);
+  std::vector<Eigen::Vector3d> points = pointsIn(engine, low - margin, high + margin, 1000);
+  points.insert(points.end(), extra.begin(), extra.end());
+  const Agreement agreement = compareWithWinding(mesh, solid, points, 1e-9 * diagonal);
+  EXPECT_EQ(agreement.wrong, 0) << agreement.wrong << " of " << agreement.compared
+                                << " points answered against the winding number, the first " << agreement.first_wrong;
+  EXPECT_GE(agreement.inside, agreement.compared / 50) << "of " << agreement.compared;
+}
+
 // ---- the inside test ----
 
 TEST(MeshSolid, PublishedArmMeshesHoldExactlyThePointsTheirWindingNumberPutsInside) {
@@ -139,8 +342,7 @@ TEST(MeshSolid, AClosedMeshStaysSolidWithATriangleMissingWoundEitherWayOrOverlap
   std::mt19937_64 engine(3);
   TriangleMesh holed = sphereMesh(0.1, 3);
   holed.triangles.erase(holed.triangles.begin() + 100);
-  TriangleMesh inward = sphereMesh(0.1, 3);
-  for (fcl::Triangle& t : inward.triangles) std::swap(t[1], t[2]);
+  TriangleMesh inward = inverted(sphereMesh(0.1, 3));
   for (const TriangleMesh* mesh : {&holed, &inward}) {
     const MeshSolid solid = solidOf(*mesh);
     ASSERT_TRUE(solid.isSolid());
@@ -153,10 +355,7 @@ TEST(MeshSolid, AClosedMeshStaysSolidWithATriangleMissingWoundEitherWayOrOverlap
   }
 
   // Two closed boxes overlapping: their overlap winds twice and is inside.
-  TriangleMesh pair = boxMesh({0, 0, 0}, {0.2, 0.1, 0.1});
-  const TriangleMesh second = boxMesh({0.1, 0.05, 0.05}, {0.3, 0.2, 0.2});
-  for (const fcl::Triangle& t : second.triangles) pair.triangles.emplace_back(t[0] + 8, t[1] + 8, t[2] + 8);
-  pair.points.insert(pair.points.end(), second.points.begin(), second.points.end());
+  const TriangleMesh pair = appended(boxMesh({0, 0, 0}, {0.2, 0.1, 0.1}), boxMesh({0.1, 0.05, 0.05}, {0.3, 0.2, 0.2}));
   const MeshSolid solid = solidOf(pair);
   ASSERT_TRUE(solid.isSolid());
   EXPECT_TRUE(solid.contains({0.15, 0.07, 0.07}));  // in both
@@ -177,8 +376,10 @@ TEST(MeshSolid, AnOpenSurfaceHasNoInside) {
     if (bowl.points[t[0]].z() + bowl.points[t[1]].z() + bowl.points[t[2]].z() > 0.0) upper.push_back(t);
   }
   bowl.triangles = upper;
+  // A box without its lid: one hole, though a large one.
+  TriangleMesh lidless = lidlessBoxMesh(Eigen::Vector3d::Zero(), Eigen::Vector3d::Constant(0.1));
   std::mt19937_64 engine(5);
-  for (const TriangleMesh* mesh : {&plate, &bowl}) {
+  for (const TriangleMesh* mesh : {&plate, &bowl, &lidless}) {
     const MeshSolid solid = solidOf(*mesh);
     EXPECT_FALSE(solid.isSolid());
     for (int i = 0; i < 200; ++i) {
@@ -193,6 +394,120 @@ TEST(MeshSolid, AnOpenSurfaceHasNoInside) {
   EXPECT_FALSE(overflowing.isSolid());
   EXPECT_FALSE(overflowing.contains(Eigen::Vector3d::Zero()));
   EXPECT_FALSE(solidOf(sphereMesh(0.1, 1)).contains(Eigen::Vector3d::Constant(std::nan(""))));
+}
+
+// Each closed part is inside whichever way it is wound, the smaller part
+// against the larger's sign as much as with it.
+TEST(MeshSolid, ClosedPartsWoundOppositeWaysAreEachInside) {
+  const TriangleMesh smaller = boxMesh({-0.06, -0.02, -0.02}, {-0.02, 0.02, 0.02});
+  const TriangleMesh larger = boxMesh({0.02, -0.03, -0.03}, {0.08, 0.03, 0.03});
+  const std::vector<std::pair<std::string, TriangleMesh>> meshes = {
+      {"the larger wound inward", appended(smaller, inverted(larger))},
+      {"the smaller wound inward", appended(inverted(smaller), larger)},
+  };
+  for (const auto& [name, mesh] : meshes) {
+    SCOPED_TRACE(name);
+    expectInsideWhereWound(mesh, 11);
+    const MeshSolid solid = solidOf(mesh);
+    EXPECT_TRUE(solid.contains({-0.04, 0.0, 0.0}));
+    EXPECT_TRUE(solid.contains({0.05, 0.0, 0.0}));
+    EXPECT_FALSE(solid.contains({0.0, 0.0, 0.0}));
+  }
+}
+
+// Vertices a mesh repeats where its drawing closes (a seam at 2 pi, a pole
+// per segment) or where it does not share them at all miss each other by a
+// rounding; they are one vertex, and the mesh is closed.
+TEST(MeshSolid, VerticesThatMissEachOtherByARoundingAreOne) {
+  const std::vector<Eigen::Vector2d> rim = circleRimWithSeam(0.02, 32);
+  ASSERT_NE(rim.front(), rim.back());
+  std::mt19937_64 engine(13);
+  const std::vector<std::pair<std::string, TriangleMesh>> meshes = {
+      {"cylinder of 32 sides", prismMesh(rim, 0.02, 0.15)},
+      {"UV sphere", uvSphereMesh(0.1, 12, 24)},
+      {"unshared triangles", soupOffInTheLastBits(sphereMesh(0.1, 2), engine)},
+  };
+  for (const auto& [name, mesh] : meshes) {
+    SCOPED_TRACE(name);
+    expectInsideWhereWound(mesh, 17);
+  }
+}
+
+// A few small holes far apart do not make one large one: each is small
+// beside the surface, and the sphere keeps its inside.
+TEST(MeshSolid, ScatteredSmallHolesLeaveTheInside) {
+  std::mt19937_64 engine(19);
+  for (const auto& [levels, holes] : {std::pair<int, size_t>{3, 3}, {4, 6}}) {
+    const TriangleMesh holed = withScatteredHoles(sphereMesh(1.0, levels), holes, 0.5);
+    SCOPED_TRACE(std::to_string(holed.triangles.size()) + " triangles left");
+    const MeshSolid solid = solidOf(holed);
+    EXPECT_TRUE(solid.isSolid());
+    if (!solid.isSolid()) continue;
+    int inside = 0;
+    for (const Eigen::Vector3d& q :
+         pointsIn(engine, Eigen::Vector3d::Constant(-1.5), Eigen::Vector3d::Constant(1.5), 2000)) {
+      // Away from the surface, and so from the holes, by more than a few triangles.
+      if (std::abs(q.norm() - 1.0) < 0.3) continue;
+      ASSERT_EQ(solid.contains(q), q.norm() < 1.0) << q.transpose();
+      inside += q.norm() < 1.0;
+    }
+    EXPECT_GT(inside, 100);
+  }
+}
+
+// Meshes whose faces, edges or vertices lie where the grid's planes or the
+// rays' lines pass, so that ties decide: recorded cases.
+TEST(MeshSolid, TiesWithTheGridAreDecidedAsTheWindingNumberSays) {
+  {
+    SCOPED_TRACE("a slab and a box above it");
+    expectInsideWhereWound(
+        appended(boxMesh({0, 0, 0}, {1, 1, 0.1}), boxMesh({0.10883796788680206, 0.16918105442465387, 0.5},
+                                                          {0.30883796788680207, 0.36918105442465388, 0.9})),
+        23);
+  }
+  {
+    SCOPED_TRACE("a star prism");
+    const std::vector<Eigen::Vector2d> rim = starRim(14, 1.0, 0.45);
+    const TriangleMesh star = prismMesh(rim, 0.0, 0.2);
+    // Above the top, in the plane of the side from the first tip to the last inner corner.
+    const Eigen::Vector3d above(0.77540283182680048, -0.040068788275178686, 0.200001);
+    const Eigen::Vector2d tip = rim.front(), corner = rim[rim.size() - 2];
+    ASSERT_EQ((corner - tip).x() * (above.y() - tip.y()) - (corner - tip).y() * (above.x() - tip.x()), 0.0);
+    EXPECT_FALSE(solidOf(star).contains(above));
+    expectInsideWhereWound(star, 29, {above, {above.x(), above.y(), 0.1}, {above.x(), above.y(), -0.000001}});
+  }
+  {
+    SCOPED_TRACE("a sphere far from the origin");
+    const Eigen::Vector3d centre(1e6, -1e6, 1e6);
+    const TriangleMesh far = translated(sphereMesh(1.0, 3), centre);
+    EXPECT_TRUE(solidOf(far).contains(centre));
+    expectInsideWhereWound(far, 31, {centre});
+  }
+}
+
+// Boxes on a dyadic lattice share the planes of their faces: a U, a T and
+// boxes stacked on a slab, each drawn as closed boxes of one cube each
+// (touching faces twice, facing apart) and as one welded surface.
+TEST(MeshSolid, BoxesOnALatticeSharingPlanesAreSolids) {
+  const std::vector<std::pair<std::string, std::vector<Cell>>> shapes = {
+      {"U", {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {0, 0, 1}, {2, 0, 1}, {0, 0, 2}, {2, 0, 2}}},
+      {"T", {{0, 0, 2}, {1, 0, 2}, {2, 0, 2}, {1, 0, 1}, {1, 0, 0}}},
+      {"stacked", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}, {0, 0, 1}, {0, 0, 2}}},
+  };
+  constexpr double kSide = 0.25;
+  // Points on the lattice's planes and halfway between them, the faces' own left out.
+  std::vector<Eigen::Vector3d> on_planes;
+  for (int x = -2; x <= 14; ++x) {
+    for (int y = -2; y <= 14; ++y) {
+      for (int z = -2; z <= 14; ++z) on_planes.emplace_back(kSide / 4 * Eigen::Vector3d(x, y, z));
+    }
+  }
+  for (const auto& [name, cells] : shapes) {
+    for (const bool welded : {false, true}) {
+      SCOPED_TRACE(name + (welded ? ", welded" : ", of separate boxes"));
+      expectInsideWhereWound(latticeMesh(cells, kSide, welded), 37, on_planes);
+    }
+  }
 }
 
 // ---- the checks of the robot against the world ----
@@ -282,8 +597,7 @@ TEST_F(SolidMeshesAgainstTheWorld, WorldShapesAndMeshesInsideTheRobotAndTheRobot
   setWorld("shell", shapeOf(shell), at(0.2, 0.0, 0.0));
   EXPECT_TRUE(collides());
   // Without its lid it is an open surface, and the sphere touches none of its triangles.
-  TriangleMesh open = shell;
-  open.triangles.erase(open.triangles.begin() + 2, open.triangles.begin() + 4);
+  const TriangleMesh open = lidlessBoxMesh(Eigen::Vector3d::Constant(-0.08), Eigen::Vector3d::Constant(0.08));
   setWorld("shell", shapeOf(open), at(0.2, 0.0, 0.0));
   EXPECT_FALSE(collides());
 }

@@ -28,6 +28,7 @@
 #include "recorded_answers.h"
 #include "scene_arm.h"
 #include "seeded_joints.h"
+#include "solid_mesh_makers.h"
 #include "solid_mesh_oracle.h"
 
 namespace {
@@ -231,22 +232,7 @@ TEST(SolidMeshes, TheRml63WristTurningOverASmallClusterIsACollision) {
 
 // A unit box without its lid (z = 0.5), as an ASCII STL: an open surface.
 std::string lidlessBoxStl() {
-  const double corners[8][3] = {{-0.5, -0.5, -0.5}, {0.5, -0.5, -0.5}, {-0.5, 0.5, -0.5}, {0.5, 0.5, -0.5},
-                                {-0.5, -0.5, 0.5},  {0.5, -0.5, 0.5},  {-0.5, 0.5, 0.5},  {0.5, 0.5, 0.5}};
-  const int faces[5][4] = {{0, 2, 3, 1}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
-  std::ostringstream stl;
-  stl << "solid lidless\n";
-  for (const auto& face : faces) {
-    for (const auto& triangle : {std::array<int, 3>{face[0], face[1], face[2]}, {face[0], face[2], face[3]}}) {
-      stl << "facet normal 0 0 0\nouter loop\n";
-      for (const int corner : triangle) {
-        stl << "vertex " << corners[corner][0] << ' ' << corners[corner][1] << ' ' << corners[corner][2] << '\n';
-      }
-      stl << "endloop\nendfacet\n";
-    }
-  }
-  stl << "endsolid lidless\n";
-  return stl.str();
+  return asciiStl(lidlessBoxMesh(Eigen::Vector3d::Constant(-0.5), Eigen::Vector3d::Constant(0.5)));
 }
 
 size_t occurrences(const std::string& text, const std::string& part) {
@@ -284,6 +270,140 @@ TEST(SolidMeshes, MeshesThatAreOpenSurfacesAreNamedOnce) {
       << out;
   EXPECT_EQ(occurrences(out, "attached mesh 'cup' is an open surface, not a solid"), 1u) << out;
   EXPECT_EQ(occurrences(out, "open surface"), 2u) << out;
+}
+
+// ---- closed meshes drawn in ways that hid their inside ----
+
+namespace {
+
+// Writes the mesh as an STL file into the directory; its URI.
+std::string writtenStl(const TempDir& dir, const std::string& name, const TriangleMesh& mesh) {
+  const std::filesystem::path path = dir.path() / name;
+  writeFile(path, asciiStl(mesh));
+  return "file://" + path.string();
+}
+
+// The occupied voxel of a tree of one point, at its own (snapped) centre.
+Voxel onlyVoxel(const octomap::OcTree& tree) {
+  const std::vector<Voxel> voxels = occupiedVoxels(tree);
+  EXPECT_EQ(voxels.size(), 1u);
+  return voxels.front();
+}
+
+// The voxel's centre lies inside the body, and the voxel meets none of its triangles.
+void expectWhollyInside(const ArmBody& body, const Voxel& voxel) {
+  EXPECT_GT(std::abs(SolidArmOracle::winding(body, voxel.centre)), kInsideWinding) << body.name;
+  EXPECT_FALSE(SolidArmOracle::touches(body, voxel, false)) << body.name;
+}
+
+Eigen::Isometry3d translation(double x, double y, double z) {
+  Eigen::Isometry3d pose = Eigen::Isometry3d::Identity();
+  pose.translation() = Eigen::Vector3d(x, y, z);
+  return pose;
+}
+
+}  // namespace
+
+// A tool of two boxes, the smaller wound outward and the larger inward (as
+// meshes built in parts come), 25 cm beyond the RM65's flange: a voxel inside
+// either box is a collision, though the two are wound against each other.
+TEST(SolidMeshes, AVoxelInsideEitherPartOfAToolWoundBothWaysIsACollision) {
+  TempDir dir;
+  const std::string tool = writtenStl(dir, "tool.stl",
+                                      appended(boxMesh({-0.06, -0.02, -0.02}, {-0.02, 0.02, 0.02}),
+                                               inverted(boxMesh({0.02, -0.03, -0.03}, {0.08, 0.03, 0.03}))));
+  const Eigen::Isometry3d offset = translation(0.0, 0.0, 0.25);
+  auto scene = makeRm65(0.0);
+  ASSERT_EQ(quietly([&] {
+              return scene->addAttachedEndEffectorToLink("tool", "Link6", {"Link6"}, offset.matrix(), tool, 1.0, 0.0);
+            }),
+            0);
+  Joints q = {0.0, 0.3, 0.8, 0.0, 0.5, 0.0};
+  ASSERT_TRUE(scene->isValid(q.data())) << "the arm and its tool alone are clear";
+
+  SolidArmOracle oracle(loadRm65Model(), "arm", 0.0);
+  oracle.attachMesh("tool", "Link6", offset, tool);
+  oracle.place(q);
+  const ArmBody& body = oracle.bodies().back();
+  // 18 mm deep in the smaller box, 25 mm deep in the larger.
+  for (const Eigen::Vector3d& in_tool : {Eigen::Vector3d(-0.04, 0.0, 0.0), Eigen::Vector3d(0.05, 0.0, 0.0)}) {
+    SCOPED_TRACE("in the tool's frame at " + std::to_string(in_tool.x()));
+    const Eigen::Vector3d at = body.pose * in_tool;
+    const auto tree = octreeWith({octomap::point3d(at.x(), at.y(), at.z())}, 0.004);
+    expectWhollyInside(body, onlyVoxel(*tree));
+    ASSERT_EQ(quietly([&] { return scene->updateWorldOctomap(tree); }), 0);
+    EXPECT_FALSE(scene->isValid(q.data()));
+    EXPECT_FALSE(scene->isValidSimplify(q.data()));
+  }
+}
+
+namespace {
+
+// The RML63 with a link fixed to link6 that carries the mesh at `tool_uri`,
+// its arm meshes read from the fixture: URDF and SRDF written into dir.
+void writeRml63WithTool(const TempDir& dir, const std::string& tool_uri) {
+  std::string urdf = fileText(fixturePath("realman/rm_description/urdf/rml_63.urdf"));
+  const std::string package = "package://";
+  for (size_t at = urdf.find(package); at != std::string::npos; at = urdf.find(package, at)) {
+    urdf.replace(at, package.size(), "file://" + fixturePath("realman/"));
+  }
+  const std::string tool = R"(  <link name="tool_link">
+    <collision><geometry><mesh filename=")" +
+                           tool_uri + R"("/></geometry></collision>
+  </link>
+  <joint name="tool_joint" type="fixed">
+    <parent link="link6"/>
+    <child link="tool_link"/>
+  </joint>
+</robot>)";
+  urdf.replace(urdf.rfind("</robot>"), std::string("</robot>").size(), tool);
+  writeFile(dir.path() / "rml_63_tool.urdf", urdf);
+  std::string srdf = fileText(fixturePath("realman/rml_63.srdf"));
+  srdf.replace(srdf.rfind("</robot>"), std::string("</robot>").size(),
+               R"(  <disable_collisions link1="link6" link2="tool_link" reason="Adjacent"/>
+</robot>)");
+  writeFile(dir.path() / "rml_63_tool.srdf", srdf);
+}
+
+}  // namespace
+
+// A closed cylinder (radius 2 cm, from 2 to 15 cm beyond the RML63's flange)
+// drawn the obvious way, its rim from angle 0 to 2 pi, so that the seam's
+// vertices miss each other by the rounding of sin(2 pi): the tool link is a
+// solid, not an open surface, and a 3 mm voxel at its centre is a collision
+// on both roads at any padding.
+TEST(SolidMeshes, AToolLinkWhoseSeamMissesByARoundingIsASolid) {
+  TempDir dir;
+  writeRml63WithTool(dir, writtenStl(dir, "cylinder.stl", prismMesh(circleRimWithSeam(0.02, 32), 0.02, 0.15)));
+  std::shared_ptr<const moveit::core::RobotModel> model;
+  {
+    OutputCapture quiet;
+    model = std::make_shared<moveit::core::RobotModel>(dir.path().string() + "/", "rml_63_tool.urdf",
+                                                       "rml_63_tool.srdf", rml63MdhTable());
+  }
+  SolidArmOracle oracle(model, "arm", 0.0);
+  Joints q = {0.0, 0.3, 0.8, 0.0, 0.5, 0.0};
+  oracle.place(q);
+  const auto tool = std::find_if(oracle.bodies().begin(), oracle.bodies().end(),
+                                 [](const ArmBody& body) { return body.name == "tool_link"; });
+  ASSERT_NE(tool, oracle.bodies().end());
+  const Eigen::Vector3d at = tool->pose * Eigen::Vector3d(0.0, 0.0, 0.085);
+  const auto tree = octreeWith({octomap::point3d(at.x(), at.y(), at.z())}, 0.003);
+  expectWhollyInside(*tool, onlyVoxel(*tree));
+
+  for (const double padding : {0.0, 0.02}) {
+    SCOPED_TRACE("padding " + std::to_string(padding));
+    OutputCapture capture;
+    auto table = rml63MdhTable();
+    ManipulatorPlanScene scene(dir.path().string() + "/", "rml_63_tool.urdf", "rml_63_tool.srdf", "arm", padding, 1.0,
+                               "link6", table, sceneArmAccelerationLimits());
+    const std::string built = capture.out();
+    EXPECT_FALSE(contains(built, "open surface")) << built;
+    ASSERT_TRUE(scene.isValid(q.data()) && scene.isValidSimplify(q.data())) << "the arm and its tool alone are clear";
+    ASSERT_EQ(quietly([&] { return scene.updateWorldOctomap(tree); }), 0);
+    EXPECT_FALSE(scene.isValid(q.data()));
+    EXPECT_FALSE(scene.isValidSimplify(q.data()));
+  }
 }
 
 // ---- an independent oracle over seeded states among small clusters ----

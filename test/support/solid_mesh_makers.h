@@ -1,0 +1,45 @@
+#pragma once
+
+// Triangle meshes drawn in code, for the inside test of meshes and, written
+// as STL files, for tools and links of the scene.
+
+#include <string>
+#include <vector>
+
+#include <fcl/math/triangle.h>
+#include <Eigen/Core>
+
+namespace bramlock_test {
+
+struct TriangleMesh {
+  std::vector<Eigen::Vector3d> points;
+  std::vector<fcl::Triangle> triangles;
+};
+
+// An axis-aligned box of eight shared vertices, wound counter-clockwise seen from outside.
+TriangleMesh boxMesh(const Eigen::Vector3d& low, const Eigen::Vector3d& high);
+
+// The box without its top face (z = high): an open surface.
+TriangleMesh lidlessBoxMesh(const Eigen::Vector3d& low, const Eigen::Vector3d& high);
+
+// The mesh with every triangle wound the other way.
+TriangleMesh inverted(TriangleMesh mesh);
+
+// Both meshes as one, the second's vertices after the first's.
+TriangleMesh appended(TriangleMesh mesh, const TriangleMesh& more);
+
+// A prism from z = low to z = high over a rim in the xy plane, running
+// counter-clockwise around the origin, which every rim point must see: a side
+// of two triangles between each rim point and the next, and each cap a fan
+// from the origin over the same steps. The rim closes only where its last
+// point lies where its first does; each rim point is a vertex of its own.
+TriangleMesh prismMesh(const std::vector<Eigen::Vector2d>& rim, double low, double high);
+
+// A circle's rim drawn the obvious way: angles i * 2 pi / sides for i = 0 to
+// sides, so that the last point misses the first by the rounding of sin(2 pi).
+std::vector<Eigen::Vector2d> circleRimWithSeam(double radius, int sides);
+
+// The mesh as an ASCII STL file, its coordinates in full precision.
+std::string asciiStl(const TriangleMesh& mesh);
+
+}  // namespace bramlock_test
