@@ -23,6 +23,7 @@
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
 #include "checked_states.h"
+#include "collision_detection/shape_extent.h"
 #include "common/value_checks.h"
 #include "motion_sweep.h"
 #include "padded_clearance.h"
@@ -388,12 +389,16 @@ bool ManipulatorPlanScene::samplesPass(const std::vector<std::vector<double>>& s
 }
 
 int ManipulatorPlanScene::updateWorldOctomap(std::shared_ptr<const octomap::OcTree> tree) {
-  // Voxels of a tree without a positive finite size cannot be placed.
+  // Voxels of a tree without a positive finite size cannot be placed; the
+  // world would refuse a tree reaching beyond its limit, so it is refused
+  // before the world is cleared.
   if (!tree || !(tree->getResolution() > 0.0 && std::isfinite(tree->getResolution()))) return -1;
+  const auto shape = std::make_shared<const shapes::OcTree>(tree);
+  if (!bramlock::internal::fitsWithin(*shape, collision_detection::World::kMaxShapeExtent)) return -1;
   const std::vector<std::string> ids = world_->getObjectIds();
   std::cout << "n:" << ids.size() << std::endl;
   if (!ids.empty()) world_->clearObjects();
-  world_->addToObject(kOctomapObject, std::make_shared<const shapes::OcTree>(tree), Eigen::Isometry3d::Identity());
+  world_->addToObject(kOctomapObject, shape, Eigen::Isometry3d::Identity());
   forgetCheckedStates();
   return 0;
 }

@@ -305,8 +305,8 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   int recoverRobotPadding();
 
   // Replaces the whole world by one object "world_octomap" holding the tree;
-  // -1 (world unchanged) for a null tree or one whose resolution is not a
-  // positive finite number. The scene reads the tree in place and remembers
+  // -1 (world unchanged) for a null tree, one whose resolution is not a
+  // positive finite number, or one whose voxels reach beyond 1e6 m. The scene reads the tree in place and remembers
   // its answers: change the world by handing over a new tree, never by
   // changing a tree already handed over.
   int updateWorldOctomap(std::shared_ptr<const octomap::OcTree> tree);
