@@ -96,8 +96,9 @@ class Shape;
 // padded triangles is not reported. A mesh that is an open surface (a plate,
 // a mesh with large holes) is tested by its triangles alone; the scene names
 // such link meshes in a warning when it is built (attached meshes when they
-// are attached). Self checks test unpadded triangles only, so a link wholly
-// inside another is not reported.
+// are attached). Self checks test triangles only (the links' unpadded, an
+// attached body's with the padding its shapes carry), so a link wholly inside
+// another is not reported.
 class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
  public:
   using MdhTable = std::vector<std::vector<double>>;
