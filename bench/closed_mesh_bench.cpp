@@ -28,7 +28,7 @@
 
 namespace {
 
-using closed_meshes::IndexedMesh;
+using bramlock_test::TriangleMesh;
 
 const std::string kRm65 = std::string(BRAMLOCK_TEST_FIXTURES_DIR) + "/realman/";
 constexpr double kVoxel = 0.004;
@@ -46,12 +46,14 @@ const std::vector<double> kState = {0.0, -0.3, 1.2, 0.0, 1.0, 0.0};
 
 enum class Extra { kNone, kFarPiece, kRod };
 
-IndexedMesh toolMesh(Extra extra) {
-  IndexedMesh mesh = closed_meshes::icosphere(kSphereCentre, kSphereRadius, 6);
+TriangleMesh toolMesh(Extra extra) {
+  TriangleMesh mesh = bramlock_test::icosphere(kSphereCentre, kSphereRadius, 6);
   if (extra == Extra::kFarPiece) {
-    mesh.append(closed_meshes::icosphere(kSphereCentre + Eigen::Vector3d(10.0, 0.0, 0.0), 0.001, 0));
+    mesh = bramlock_test::appended(mesh,
+                                   bramlock_test::icosphere(kSphereCentre + Eigen::Vector3d(10.0, 0.0, 0.0), 0.001, 0));
   } else if (extra == Extra::kRod) {
-    mesh.append(closed_meshes::rod(kSphereCentre, kSphereCentre + kRodLength * kRodAxis, kRodRadius, 32));
+    mesh = bramlock_test::appended(
+        mesh, closed_meshes::rod(kSphereCentre, kSphereCentre + kRodLength * kRodAxis, kRodRadius, 32));
   }
   return mesh;
 }
@@ -175,20 +177,17 @@ bool resetPeakResident() {
 // peak resident set over the iterations above the resident set before them
 // (-1 where the peak cannot be reset).
 void MeshSolidBuild(benchmark::State& state) {
-  const IndexedMesh sphere = closed_meshes::icosphere(Eigen::Vector3d::Zero(), 0.05, 8);
-  std::vector<fcl::Triangle> triangles;
-  triangles.reserve(sphere.triangles.size());
-  for (const auto& t : sphere.triangles) triangles.emplace_back(t[0], t[1], t[2]);
+  const TriangleMesh sphere = bramlock_test::icosphere(Eigen::Vector3d::Zero(), 0.05, 8);
   const bool measured = resetPeakResident();
   const long before = statusKilobytes("VmRSS");
   bool solid = true;
   for (auto _ : state) {
-    bramlock::internal::MeshSolid inside(sphere.vertices, triangles);
+    bramlock::internal::MeshSolid inside(sphere.points, sphere.triangles);
     solid = solid && inside.isSolid();
     benchmark::DoNotOptimize(inside);
   }
   if (!solid) state.SkipWithError("the icosphere was not taken for a solid");
-  state.counters["triangles"] = static_cast<double>(triangles.size());
+  state.counters["triangles"] = static_cast<double>(sphere.triangles.size());
   state.counters["peak_MB"] = measured ? (statusKilobytes("VmHWM") - before) / 1e3 : -1.0;
 }
 BENCHMARK(MeshSolidBuild)->Unit(benchmark::kMillisecond)->Iterations(3);

@@ -27,12 +27,6 @@ constexpr double kFolded = 3.0;  // elbow angle at which upper_link and fore_lin
 const char* const kUpdateLine = "CollisionWorldFCL::updateFCLObject\n";
 const char* const kContinuous = "collision_detection.fcl----FCL continuous collision checking not yet implemented";
 
-Eigen::Isometry3d at(double x, double y, double z) {
-  Eigen::Isometry3d pose = Eigen::Isometry3d::Identity();
-  pose.translation() = Eigen::Vector3d(x, y, z);
-  return pose;
-}
-
 shapes::ShapeConstPtr ball(double radius) { return std::make_shared<shapes::Sphere>(radius); }
 
 int count(const std::string& text, const std::string& part) {

@@ -8,9 +8,12 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <Eigen/Geometry>
 
 #include "bramlock_arm_planning_core/collision_detection/allowed_collision_matrix.h"
+#include "bramlock_arm_planning_core/collision_detection/world.h"
+#include "bramlock_arm_planning_core/collision_detection_fcl/collision_world_fcl.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
 #include "test_support.h"
@@ -42,6 +45,23 @@ inline std::unique_ptr<moveit::core::RobotState> planarArmState(
   state->update();
   return state;
 }
+
+// A pose translated to the point.
+inline Eigen::Isometry3d at(double x, double y, double z) {
+  Eigen::Isometry3d pose = Eigen::Isometry3d::Identity();
+  pose.translation() = Eigen::Vector3d(x, y, z);
+  return pose;
+}
+
+// The straight arm before an empty world and its checker.
+class PlanarArmAgainstTheWorld : public ::testing::Test {
+ protected:
+  std::shared_ptr<const moveit::core::RobotModel> model = loadPlanarArm();
+  collision_detection::AllowedCollisionMatrix acm = planarArmMatrix(*model);
+  std::shared_ptr<collision_detection::World> world = std::make_shared<collision_detection::World>();
+  collision_detection::CollisionWorldFCL world_checker{world};
+  std::unique_ptr<moveit::core::RobotState> state = planarArmState(model, 0.0, 0.0, 0.0);
+};
 
 // Closed-form geometry of the arm, computed here from the fixture's numbers
 // rather than through the robot model.

@@ -35,59 +35,10 @@ using namespace bramlock_test;
 
 namespace {
 
-// A sphere of 20 * 4^levels triangles, wound counter-clockwise seen from outside.
-TriangleMesh sphereMesh(double radius, int levels) {
-  const double g = (1.0 + std::sqrt(5.0)) / 2.0;
-  TriangleMesh mesh;
-  for (const auto& p : std::vector<Eigen::Vector3d>{{-1, g, 0},
-                                                    {1, g, 0},
-                                                    {-1, -g, 0},
-                                                    {1, -g, 0},
-                                                    {0, -1, g},
-                                                    {0, 1, g},
-                                                    {0, -1, -g},
-                                                    {0, 1, -g},
-                                                    {g, 0, -1},
-                                                    {g, 0, 1},
-                                                    {-g, 0, -1},
-                                                    {-g, 0, 1}}) {
-    mesh.points.push_back(p.normalized());
-  }
-  const int faces[20][3] = {{0, 11, 5},  {0, 5, 1},  {0, 1, 7},  {0, 7, 10}, {0, 10, 11}, {1, 5, 9}, {5, 11, 4},
-                            {11, 10, 2}, {10, 7, 6}, {7, 1, 8},  {3, 9, 4},  {3, 4, 2},   {3, 2, 6}, {3, 6, 8},
-                            {3, 8, 9},   {4, 9, 5},  {2, 4, 11}, {6, 2, 10}, {8, 6, 7},   {9, 8, 1}};
-  for (const auto& f : faces) mesh.triangles.emplace_back(f[0], f[1], f[2]);
-  for (int level = 0; level < levels; ++level) {
-    std::vector<fcl::Triangle> finer;
-    const auto middle = [&mesh](size_t a, size_t b) {
-      mesh.points.push_back((mesh.points[a] + mesh.points[b]).normalized());
-      return mesh.points.size() - 1;
-    };
-    for (const fcl::Triangle& t : mesh.triangles) {
-      const size_t ab = middle(t[0], t[1]), bc = middle(t[1], t[2]), ca = middle(t[2], t[0]);
-      finer.emplace_back(t[0], ab, ca);
-      finer.emplace_back(t[1], bc, ab);
-      finer.emplace_back(t[2], ca, bc);
-      finer.emplace_back(ab, bc, ca);
-    }
-    mesh.triangles = finer;
-  }
-  for (Eigen::Vector3d& p : mesh.points) p *= radius;
-  return mesh;
-}
+// A sphere of 20 * 4^levels triangles about the origin, wound counter-clockwise seen from outside.
+TriangleMesh sphereMesh(double radius, int levels) { return icosphere(Eigen::Vector3d::Zero(), radius, levels); }
 
 MeshSolid solidOf(const TriangleMesh& mesh) { return MeshSolid(mesh.points, mesh.triangles); }
-
-shapes::ShapeConstPtr shapeOf(const TriangleMesh& mesh) {
-  auto shape = std::make_shared<shapes::Mesh>(mesh.points.size(), mesh.triangles.size());
-  for (size_t v = 0; v < mesh.points.size(); ++v) {
-    for (int k = 0; k < 3; ++k) shape->vertices[3 * v + k] = mesh.points[v][k];
-  }
-  for (size_t t = 0; t < mesh.triangles.size(); ++t) {
-    for (int k = 0; k < 3; ++k) shape->triangles[3 * t + k] = static_cast<unsigned int>(mesh.triangles[t][k]);
-  }
-  return shape;
-}
 
 Eigen::Vector3d uniformIn(std::mt19937_64& engine, const Eigen::Vector3d& low, const Eigen::Vector3d& high) {
   std::uniform_real_distribution<double> unit(0.0, 1.0);
@@ -512,19 +463,13 @@ TEST(MeshSolid, BoxesOnALatticeSharingPlanesAreSolids) {
 
 // ---- the checks of the robot against the world ----
 
-class SolidMeshesAgainstTheWorld : public ::testing::Test {
+class SolidMeshesAgainstTheWorld : public PlanarArmAgainstTheWorld {
  protected:
-  std::shared_ptr<const moveit::core::RobotModel> model = loadPlanarArm();
-  cd::AllowedCollisionMatrix acm = planarArmMatrix(*model);
-  std::shared_ptr<cd::World> world = std::make_shared<cd::World>();
-  cd::CollisionWorldFCL world_checker{world};
-  std::unique_ptr<moveit::core::RobotState> state = planarArmState(model, 0.0, 0.0, 0.0);
-
   // The hand frame lies at (0.75, 0, 0) in the straight pose, its sphere at (0.9, 0, 0); the ball is
   // attached beyond it, centred at (1.2, 0, 0) with a radius of 0.1 m.
   void attachBall(double padding) {
     auto body = std::make_unique<moveit::core::AttachedBody>(
-        model->getLinkModel("hand_link"), "ball", moveit::core::AttachedBody::ShapeList{shapeOf(sphereMesh(0.1, 3))},
+        model->getLinkModel("hand_link"), "ball", moveit::core::AttachedBody::ShapeList{meshShape(sphereMesh(0.1, 3))},
         moveit::core::vector_Isometry3d{at(0.45, 0.0, 0.0)}, std::set<std::string>{"hand_link"});
     OutputCapture quiet;
     body->setPadding(padding);
@@ -552,12 +497,6 @@ class SolidMeshesAgainstTheWorld : public ::testing::Test {
     cd::CollisionResult res;
     world_checker.checkRobotCollision(req, res, robot, *state, acm);
     return res.collision;
-  }
-
-  static Eigen::Isometry3d at(double x, double y, double z) {
-    Eigen::Isometry3d pose = Eigen::Isometry3d::Identity();
-    pose.translation() = Eigen::Vector3d(x, y, z);
-    return pose;
   }
 };
 
@@ -587,18 +526,18 @@ TEST_F(SolidMeshesAgainstTheWorld, WorldShapesAndMeshesInsideTheRobotAndTheRobot
   attachBall(0.0);
   setWorld("box", std::make_shared<const shapes::Box>(0.02, 0.02, 0.02), at(1.2, 0.0, 0.0));
   EXPECT_TRUE(collides());
-  setWorld("pebble", shapeOf(sphereMesh(0.02, 1)), at(1.2, 0.03, 0.0));
+  setWorld("pebble", meshShape(sphereMesh(0.02, 1)), at(1.2, 0.03, 0.0));
   EXPECT_TRUE(collides());
   setWorld("box", std::make_shared<const shapes::Box>(0.02, 0.02, 0.02), at(1.2, 0.0, 0.2));
   EXPECT_FALSE(collides());
 
   // A closed world box around the upper link's sphere (0.2, 0, 0; radius 0.06).
   const TriangleMesh shell = boxMesh(Eigen::Vector3d::Constant(-0.08), Eigen::Vector3d::Constant(0.08));
-  setWorld("shell", shapeOf(shell), at(0.2, 0.0, 0.0));
+  setWorld("shell", meshShape(shell), at(0.2, 0.0, 0.0));
   EXPECT_TRUE(collides());
   // Without its lid it is an open surface, and the sphere touches none of its triangles.
   const TriangleMesh open = lidlessBoxMesh(Eigen::Vector3d::Constant(-0.08), Eigen::Vector3d::Constant(0.08));
-  setWorld("shell", shapeOf(open), at(0.2, 0.0, 0.0));
+  setWorld("shell", meshShape(open), at(0.2, 0.0, 0.0));
   EXPECT_FALSE(collides());
 }
 
@@ -606,7 +545,7 @@ TEST_F(SolidMeshesAgainstTheWorld, TheSelfCheckAndWorldAgainstWorldKeepSurfaces)
   // The ball swallows the tool link's neighbour: the hand's sphere at (0.9, 0, 0) is
   // inside a ball of radius 0.4 around (1.2, 0, 0) but meets none of its triangles.
   auto body = std::make_unique<moveit::core::AttachedBody>(
-      model->getLinkModel("hand_link"), "dome", moveit::core::AttachedBody::ShapeList{shapeOf(sphereMesh(0.4, 3))},
+      model->getLinkModel("hand_link"), "dome", moveit::core::AttachedBody::ShapeList{meshShape(sphereMesh(0.4, 3))},
       moveit::core::vector_Isometry3d{at(0.45, 0.0, 0.0)}, std::set<std::string>{});
   state->attachBody(std::move(body));
   state->update();
@@ -618,7 +557,7 @@ TEST_F(SolidMeshesAgainstTheWorld, TheSelfCheckAndWorldAgainstWorldKeepSurfaces)
   robot.checkSelfCollision(req, self, *state, acm);
   EXPECT_FALSE(self.collision);
 
-  setWorld("shell", shapeOf(boxMesh(Eigen::Vector3d::Constant(-0.1), Eigen::Vector3d::Constant(0.1))), at(5, 0, 0));
+  setWorld("shell", meshShape(boxMesh(Eigen::Vector3d::Constant(-0.1), Eigen::Vector3d::Constant(0.1))), at(5, 0, 0));
   auto other_world = std::make_shared<cd::World>();
   {
     OutputCapture quiet;

@@ -16,6 +16,7 @@
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_world_fcl.h"
 #include "bramlock_arm_planning_core/robot_state/attached_body.h"
 #include "planar_arm.h"
+#include "solid_mesh_makers.h"
 
 namespace {
 
@@ -26,26 +27,9 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kBeyond = 2.0 * cd::World::kMaxShapeExtent;
 
-Eigen::Isometry3d at(double x, double y, double z) {
-  Eigen::Isometry3d pose = Eigen::Isometry3d::Identity();
-  pose.translation() = Eigen::Vector3d(x, y, z);
-  return pose;
-}
-
 // A closed cube of the half side about the origin, wound counter-clockwise seen from outside.
 std::shared_ptr<shapes::Mesh> cube(double half) {
-  auto mesh = std::make_shared<shapes::Mesh>(8, 12);
-  for (unsigned int k = 0; k < 8; ++k) {
-    mesh->vertices[3 * k] = k & 1 ? half : -half;
-    mesh->vertices[3 * k + 1] = k & 2 ? half : -half;
-    mesh->vertices[3 * k + 2] = k & 4 ? half : -half;
-  }
-  const unsigned int faces[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
-  unsigned int* corner = mesh->triangles;
-  for (const auto& f : faces) {
-    for (const unsigned int k : {f[0], f[1], f[2], f[0], f[2], f[3]}) *corner++ = k;
-  }
-  return mesh;
+  return meshShape(boxMesh(Eigen::Vector3d::Constant(-half), Eigen::Vector3d::Constant(half)));
 }
 
 std::shared_ptr<shapes::Mesh> cubeWithFirstX(double x) {
@@ -60,13 +44,8 @@ std::shared_ptr<const shapes::OcTree> voxelAt(const Eigen::Vector3d& centre, dou
   return std::make_shared<const shapes::OcTree>(tree);
 }
 
-class WorldGeometryAgainstThePlanarArm : public ::testing::Test {
+class WorldGeometryAgainstThePlanarArm : public PlanarArmAgainstTheWorld {
  protected:
-  std::shared_ptr<const moveit::core::RobotModel> model = loadPlanarArm();
-  cd::AllowedCollisionMatrix acm = planarArmMatrix(*model);
-  std::shared_ptr<cd::World> world = std::make_shared<cd::World>();
-  cd::CollisionWorldFCL world_checker{world};
-  std::unique_ptr<moveit::core::RobotState> state = planarArmState(model, 0.0, 0.0, 0.0);
   cd::CollisionRobotFCL robot{model};
 
   // The world holds only this object afterwards, if it took it; the console says why not.

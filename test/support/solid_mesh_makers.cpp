@@ -1,8 +1,13 @@
 #include "solid_mesh_makers.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <sstream>
+#include <unordered_map>
+
+#include <geometric_shapes/shapes.h>
 
 namespace bramlock_test {
 
@@ -23,6 +28,64 @@ TriangleMesh boxMesh(const Eigen::Vector3d& low, const Eigen::Vector3d& high) {
 TriangleMesh lidlessBoxMesh(const Eigen::Vector3d& low, const Eigen::Vector3d& high) {
   TriangleMesh mesh = boxMesh(low, high);
   mesh.triangles.erase(mesh.triangles.begin() + 2, mesh.triangles.begin() + 4);
+  return mesh;
+}
+
+namespace {
+
+TriangleMesh unitIcosahedron() {
+  const double g = (1.0 + std::sqrt(5.0)) / 2.0;
+  TriangleMesh mesh;
+  for (const auto& v : std::vector<Eigen::Vector3d>{{-1, g, 0},
+                                                    {1, g, 0},
+                                                    {-1, -g, 0},
+                                                    {1, -g, 0},
+                                                    {0, -1, g},
+                                                    {0, 1, g},
+                                                    {0, -1, -g},
+                                                    {0, 1, -g},
+                                                    {g, 0, -1},
+                                                    {g, 0, 1},
+                                                    {-g, 0, -1},
+                                                    {-g, 0, 1}}) {
+    mesh.points.push_back(v.normalized());
+  }
+  const int faces[20][3] = {{0, 11, 5},  {0, 5, 1},  {0, 1, 7},  {0, 7, 10}, {0, 10, 11}, {1, 5, 9}, {5, 11, 4},
+                            {11, 10, 2}, {10, 7, 6}, {7, 1, 8},  {3, 9, 4},  {3, 4, 2},   {3, 2, 6}, {3, 6, 8},
+                            {3, 8, 9},   {4, 9, 5},  {2, 4, 11}, {6, 2, 10}, {8, 6, 7},   {9, 8, 1}};
+  for (const auto& f : faces) mesh.triangles.emplace_back(f[0], f[1], f[2]);
+  return mesh;
+}
+
+// Every triangle split in four at its edge midpoints, pushed out to the unit sphere.
+TriangleMesh subdivided(const TriangleMesh& mesh) {
+  TriangleMesh finer;
+  finer.points = mesh.points;
+  finer.triangles.reserve(4 * mesh.triangles.size());
+  std::unordered_map<std::uint64_t, size_t> midpoints;
+  midpoints.reserve(2 * mesh.triangles.size());
+  const auto midpoint = [&](size_t a, size_t b) {
+    const std::uint64_t key = (static_cast<std::uint64_t>(std::min(a, b)) << 32) | std::max(a, b);
+    const auto [found, added] = midpoints.emplace(key, finer.points.size());
+    if (added) finer.points.push_back((finer.points[a] + finer.points[b]).normalized());
+    return found->second;
+  };
+  for (const fcl::Triangle& t : mesh.triangles) {
+    const size_t ab = midpoint(t[0], t[1]), bc = midpoint(t[1], t[2]), ca = midpoint(t[2], t[0]);
+    finer.triangles.emplace_back(t[0], ab, ca);
+    finer.triangles.emplace_back(ab, t[1], bc);
+    finer.triangles.emplace_back(ca, bc, t[2]);
+    finer.triangles.emplace_back(ab, bc, ca);
+  }
+  return finer;
+}
+
+}  // namespace
+
+TriangleMesh icosphere(const Eigen::Vector3d& centre, double radius, int rounds) {
+  TriangleMesh mesh = unitIcosahedron();
+  for (int round = 0; round < rounds; ++round) mesh = subdivided(mesh);
+  for (Eigen::Vector3d& p : mesh.points) p = centre + radius * p;
   return mesh;
 }
 
@@ -65,6 +128,17 @@ std::vector<Eigen::Vector2d> circleRimWithSeam(double radius, int sides) {
     rim.emplace_back(radius * std::cos(angle), radius * std::sin(angle));
   }
   return rim;
+}
+
+std::shared_ptr<shapes::Mesh> meshShape(const TriangleMesh& mesh) {
+  auto shape = std::make_shared<shapes::Mesh>(mesh.points.size(), mesh.triangles.size());
+  for (size_t v = 0; v < mesh.points.size(); ++v) {
+    for (int k = 0; k < 3; ++k) shape->vertices[3 * v + k] = mesh.points[v][k];
+  }
+  for (size_t t = 0; t < mesh.triangles.size(); ++t) {
+    for (int k = 0; k < 3; ++k) shape->triangles[3 * t + k] = static_cast<unsigned int>(mesh.triangles[t][k]);
+  }
+  return shape;
 }
 
 std::string asciiStl(const TriangleMesh& mesh) {

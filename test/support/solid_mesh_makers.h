@@ -3,11 +3,16 @@
 // Triangle meshes drawn in code, for the inside test of meshes and, written
 // as STL files, for tools and links of the scene.
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <fcl/math/triangle.h>
 #include <Eigen/Core>
+
+namespace shapes {
+class Mesh;
+}
 
 namespace bramlock_test {
 
@@ -21,6 +26,10 @@ TriangleMesh boxMesh(const Eigen::Vector3d& low, const Eigen::Vector3d& high);
 
 // The box without its top face (z = high): an open surface.
 TriangleMesh lidlessBoxMesh(const Eigen::Vector3d& low, const Eigen::Vector3d& high);
+
+// A sphere of 20 * 4^rounds triangles (an icosahedron split `rounds` times,
+// midpoints shared), wound counter-clockwise seen from outside.
+TriangleMesh icosphere(const Eigen::Vector3d& centre, double radius, int rounds);
 
 // The mesh with every triangle wound the other way.
 TriangleMesh inverted(TriangleMesh mesh);
@@ -38,6 +47,9 @@ TriangleMesh prismMesh(const std::vector<Eigen::Vector2d>& rim, double low, doub
 // A circle's rim drawn the obvious way: angles i * 2 pi / sides for i = 0 to
 // sides, so that the last point misses the first by the rounding of sin(2 pi).
 std::vector<Eigen::Vector2d> circleRimWithSeam(double radius, int sides);
+
+// The mesh as a shape the checkers and the scene take.
+std::shared_ptr<shapes::Mesh> meshShape(const TriangleMesh& mesh);
 
 // The mesh as an ASCII STL file, its coordinates in full precision.
 std::string asciiStl(const TriangleMesh& mesh);
