@@ -468,24 +468,10 @@ void MeshSolid::addToChildren(const Cube& cube, std::uint32_t triangle, const Ei
 
 // The winding number at the point by a ray from far below it along the axis.
 int MeshSolid::rayWinding(const TriangleList& triangles, int axis, const Eigen::Vector3d& point) const {
-  const int u = (axis + 1) % 3, v = (axis + 2) % 3;
-  int winding = 0;
-  Hit crossing;
-  for (const std::uint32_t t : triangles) {
-    const Corners& corners = triangles_[t];
-    const auto beside = [&](int along) {
-      return point[along] <
-                 std::min({points_[corners[0]][along], points_[corners[1]][along], points_[corners[2]][along]}) ||
-             point[along] >
-                 std::max({points_[corners[0]][along], points_[corners[1]][along], points_[corners[2]][along]});
-    };
-    if (beside(u) || beside(v)) continue;
-    if (hit(triangles_[t], axis, point[u], point[v], crossing) &&
-        crossingBelow(triangles_[t], axis, point, crossing.facing)) {
-      winding += crossing.entering;
-    }
-  }
-  return winding;
+  // Nothing lies below a start at minus infinity: the change is the winding number.
+  Eigen::Vector3d far_below = point;
+  far_below[axis] = -std::numeric_limits<double>::infinity();
+  return windingChange(triangles.data(), triangles.data() + triangles.size(), axis, far_below, point[axis]);
 }
 
 bool MeshSolid::hit(const Corners& corners, int axis, double line_u, double line_v, Hit& crossing) const {
