@@ -138,14 +138,21 @@ TEST(SceneChecks, OctomapReplacesTheWholeWorld) {
   EXPECT_TRUE(scene->isValid(zero.data()));
 }
 
-TEST(SceneChecks, OctreesWithoutAVoxelSizeLeaveTheWorldAlone) {
+// Trees without a usable voxel size, or whose voxels lie beyond the world's
+// 1e6 m, are refused before the world is cleared.
+TEST(SceneChecks, OctreesTheWorldCannotHoldLeaveItAlone) {
   auto scene = makeSceneArm();
   Joints zero(6, 0.0);
   setOctree(*scene, {kOnUpperArm});
   ASSERT_FALSE(scene->isValid(zero.data()));
-  for (double resolution : {kNaN, kInf, 0.0, -0.02}) {
-    auto tree = std::make_shared<octomap::OcTree>(resolution);
-    EXPECT_EQ(scene->updateWorldOctomap(tree), -1) << resolution;
+  std::vector<std::shared_ptr<octomap::OcTree>> trees;
+  for (double resolution : {kNaN, kInf, 0.0, -0.02, 1e7})
+    trees.push_back(std::make_shared<octomap::OcTree>(resolution));
+  trees.push_back(std::make_shared<octomap::OcTree>(100.0));
+  trees.back()->updateNode(octomap::point3d(2e6f, 0.0f, 0.0f), true);
+  for (const auto& tree : trees) {
+    const double resolution = tree->getResolution();
+    EXPECT_EQ(quietly([&] { return scene->updateWorldOctomap(tree); }), -1) << resolution;
     EXPECT_FALSE(scene->isValid(zero.data())) << "the voxel on the arm stays, " << resolution;
   }
 }
