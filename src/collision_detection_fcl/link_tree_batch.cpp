@@ -3,12 +3,11 @@
 #include <malloc.h>
 
 #include <algorithm>
-#include <atomic>
 #include <set>
-#include <thread>
 
 #include "bramlock_arm_planning_core/robot_model/link_model.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
+#include "shared_work.h"
 #include "solid_mesh_model.h"
 
 namespace bramlock {
@@ -17,31 +16,6 @@ namespace internal {
 namespace {
 
 thread_local LinkTreeBatch* innermost_batch = nullptr;
-
-// Joins the started threads however the scope is left.
-class JoinedThreads {
- public:
-  JoinedThreads() = default;
-  JoinedThreads(const JoinedThreads&) = delete;
-  JoinedThreads& operator=(const JoinedThreads&) = delete;
-  ~JoinedThreads() {
-    for (std::thread& thread : threads_) thread.join();
-  }
-
-  // Starts up to `count` threads running `work`; fewer when the system refuses more.
-  template <typename Work>
-  void start(size_t count, const Work& work) {
-    try {
-      threads_.reserve(count);
-      for (size_t i = 0; i < count; ++i) threads_.emplace_back(work);
-    } catch (...) {
-      // The calling thread works through whatever the started ones leave.
-    }
-  }
-
- private:
-  std::vector<std::thread> threads_;
-};
 
 }  // namespace
 
@@ -96,27 +70,18 @@ void LinkTreeBatch::collectJobs(const moveit::core::RobotModel& model, const std
 
 // The calling thread works along with about one helper per further hardware thread.
 void LinkTreeBatch::buildAll(const TreeBuilder& build) {
-  std::atomic<size_t> next{0};
-  const auto work = [this, &next, &build] {
-    for (size_t i = next++; i < jobs_.size(); i = next++) {
-      Job& job = jobs_[i];
-      try {
-        job.tree = build(job.input);
-        if (job.builds_solid) job.solid = meshSolidOf(job.shape, job.scaling.scale);
-      } catch (...) {
-        // Left to the checker, which builds it on the calling thread and so
-        // reports a lasting failure where and how it always did.
-        job.tree = nullptr;
-      }
-      job.input = MeshTreeInput{};
+  shareWork(jobs_.size(), hardwareThreads(), [this, &build](std::size_t i) {
+    Job& job = jobs_[i];
+    try {
+      job.tree = build(job.input);
+      if (job.builds_solid) job.solid = meshSolidOf(job.shape, job.scaling.scale);
+    } catch (...) {
+      // Left to the checker, which builds it on the calling thread and so
+      // reports a lasting failure where and how it always did.
+      job.tree = nullptr;
     }
-  };
-  const size_t threads = std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), jobs_.size());
-  {
-    JoinedThreads helpers;
-    if (threads > 1) helpers.start(threads - 1, work);
-    work();
-  }
+    job.input = MeshTreeInput{};
+  });
   // The helpers' allocator arenas would keep the pages of what they freed
   // (and the spare room at their tops) for as long as the process lives.
   malloc_trim(0);

@@ -1,13 +1,17 @@
 #include "mesh_solid.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <limits>
 #include <numeric>
 #include <optional>
 #include <utility>
 
 #include "exact_sign.h"
+#include "shared_work.h"
 
 namespace bramlock {
 namespace internal {
@@ -22,6 +26,10 @@ constexpr std::size_t kMostLeafTriangles = 16;
 // the depth is bounded (a millionth of the bounding cube).
 constexpr std::size_t kMostUnparted = 64;
 constexpr int kDeepest = 20;
+// Up to this many pieces, a point is first tried against each one's box.
+constexpr std::size_t kMostPieceBoxes = 8;
+// Meshes this large are divided on several threads.
+constexpr std::size_t kTrianglesWorthThreads = 100000;
 // Vertices this close, as a share of the longest side, are one vertex.
 constexpr double kWeldShare = 1e-6;
 // Coordinates beyond this leave no room for exact products: no inside.
@@ -172,12 +180,8 @@ MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vect
   for (const Corners& corners : triangles_) {
     for (const std::uint32_t vertex : corners) bounds_.extend(points_[vertex]);
   }
-  if (!verticesAreUsable()) return;
-  const std::vector<std::uint32_t> welded = weldedVertices();
-  orientPieces(findPieces(welded));
-  if (!holesAreSmall(welded)) return;
-  divideBoundingCube();
-  solid_ = static_cast<double>(disagreeing_centres_) <= kMostDisagreement * static_cast<double>(inside_centres_);
+  if (!verticesAreUsable() || !piecesAreClosed()) return;
+  solid_ = divideBoundingCube();
 }
 
 bool MeshSolid::verticesAreUsable() const {
@@ -185,6 +189,14 @@ bool MeshSolid::verticesAreUsable() const {
     return corner.allFinite() && corner.cwiseAbs().maxCoeff() <= kFarthestCoordinate;
   };
   return usable(bounds_.min()) && usable(bounds_.max());
+}
+
+bool MeshSolid::piecesAreClosed() {
+  const std::vector<std::uint32_t> welded = weldedVertices();
+  const std::vector<std::uint32_t> piece_of_triangle = findPieces(welded);
+  orientPieces(piece_of_triangle);
+  boundPieces(piece_of_triangle);
+  return holesAreSmall(welded);
 }
 
 // The lowest index of each vertex's group of vertices within the welding
@@ -268,6 +280,18 @@ std::vector<std::uint32_t> MeshSolid::findPieces(const std::vector<std::uint32_t
   return piece_of_triangle;
 }
 
+// A few pieces far apart leave most of the bounding cube empty: a point
+// outside every piece's box is outside, without a descent.
+void MeshSolid::boundPieces(const std::vector<std::uint32_t>& piece_of_triangle) {
+  if (piece_vertices_.size() > kMostPieceBoxes) return;
+  piece_boxes_.resize(piece_vertices_.size());
+  for (std::size_t t = 0; t < triangles_.size(); ++t) {
+    const auto piece = std::lower_bound(piece_vertices_.begin(), piece_vertices_.end(), piece_of_triangle[t]);
+    for (const std::uint32_t vertex : triangles_[t])
+      piece_boxes_[piece - piece_vertices_.begin()].extend(points_[vertex]);
+  }
+}
+
 // Turns the triangles of each piece whose signed volume is negative, taken
 // about the mesh's own centre so that far meshes keep their precision.
 void MeshSolid::orientPieces(const std::vector<std::uint32_t>& piece_of_triangle) {
@@ -337,35 +361,87 @@ bool MeshSolid::holesAreSmall(const std::vector<std::uint32_t>& welded) const {
   return true;
 }
 
-void MeshSolid::divideBoundingCube() {
+// The root's children are divided apart, each into a tree of its own, on
+// several threads where the mesh is large.
+bool MeshSolid::divideBoundingCube() {
   // A little larger than the box, so that no triangle lies on its faces.
   root_ = Cube{bounds_.center(), 0.5 * std::max(bounds_.sizes().maxCoeff(), 1e-12) * 1.01};
-  TriangleList all(triangles_.size());
-  std::iota(all.begin(), all.end(), 0u);
-  nodes_.emplace_back();
-  nodes_[0].winding = middleWinding(rayWinding(all, 0, root_.centre), rayWinding(all, 1, root_.centre),
-                                    rayWinding(all, 2, root_.centre));
-  std::vector<ChildLists> scratch(kDeepest + 1);
-  divide(0, root_, all, 0, scratch);
+  top_.nodes.emplace_back();
+  ChildLists lists;
+  bool divided = false;
+  {
+    TriangleList all(triangles_.size());
+    std::iota(all.begin(), all.end(), 0u);
+    top_.nodes[0].winding = middleWinding(top_, rayWinding(all, 0, root_.centre), rayWinding(all, 1, root_.centre),
+                                          rayWinding(all, 2, root_.centre));
+    divided = split(top_, 0, root_, all, 0, lists);
+  }
+  if (divided) {
+    std::array<std::exception_ptr, 8> failures;
+    const bool large = triangles_.size() >= kTrianglesWorthThreads;
+    shareWork(8, large ? hardwareThreads() : 1, [&](std::size_t child) {
+      try {
+        // Room for what a finely divided mesh needs, so that the trees
+        // seldom grow by copying, which would hold their pages twice.
+        const std::size_t held = lists[child].size();
+        below_[child].nodes.reserve(held + 1);
+        below_[child].listed.reserve(4 * held);
+        below_[child].nodes.push_back(top_.nodes[1 + child]);
+        std::vector<ChildLists> scratch(kDeepest + 1);
+        divide(below_[child], 0, childCube(root_, static_cast<int>(child)), lists[child], 1, scratch);
+        TriangleList().swap(lists[child]);
+      } catch (...) {
+        failures[child] = std::current_exception();
+      }
+    });
+    // The helpers' allocator arenas would keep the pages of what they freed.
+    if (large) malloc_trim(0);
+    for (const std::exception_ptr& failure : failures) {
+      if (failure) std::rethrow_exception(failure);
+    }
+  }
+  std::size_t inside_centres = top_.inside_centres, disagreeing_centres = top_.disagreeing_centres;
+  for (const Tree& tree : below_) {
+    inside_centres += tree.inside_centres;
+    disagreeing_centres += tree.disagreeing_centres;
+  }
+  return static_cast<double>(disagreeing_centres) <= kMostDisagreement * static_cast<double>(inside_centres);
 }
 
-int MeshSolid::middleWinding(int a, int b, int c) {
+MeshSolid::Cube MeshSolid::childCube(const Cube& cube, int child) {
+  const double quarter = 0.5 * cube.half;
+  Cube inner{cube.centre, quarter};
+  for (int axis = 0; axis < 3; ++axis) inner.centre[axis] += (child >> axis) & 1 ? quarter : -quarter;
+  return inner;
+}
+
+int MeshSolid::middleWinding(Tree& tree, int a, int b, int c) {
   const int middle = std::max(std::min(a, b), std::min(std::max(a, b), c));
-  inside_centres_ += middle != 0;
-  disagreeing_centres_ += a != b || b != c;
+  tree.inside_centres += middle != 0;
+  tree.disagreeing_centres += a != b || b != c;
   return middle;
 }
 
-void MeshSolid::divide(std::uint32_t node, const Cube& cube, const TriangleList& triangles, int depth,
-                       std::vector<ChildLists>& scratch) {
+void MeshSolid::divide(Tree& tree, std::uint32_t node, const Cube& cube, const TriangleList& triangles, int depth,
+                       std::vector<ChildLists>& scratch) const {
+  ChildLists& lists = scratch[depth];
+  if (!split(tree, node, cube, triangles, depth, lists)) return;
+  const std::uint32_t children = static_cast<std::uint32_t>(tree.nodes[node].children);
+  for (int child = 0; child < 8; ++child) {
+    divide(tree, children + child, childCube(cube, child), lists[child], depth + 1, scratch);
+  }
+}
+
+bool MeshSolid::split(Tree& tree, std::uint32_t node, const Cube& cube, const TriangleList& triangles, int depth,
+                      ChildLists& lists) const {
   const auto makeLeaf = [&] {
-    nodes_[node].first = static_cast<std::uint32_t>(listed_.size());
-    listed_.insert(listed_.end(), triangles.begin(), triangles.end());
-    nodes_[node].last = static_cast<std::uint32_t>(listed_.size());
+    tree.nodes[node].first = static_cast<std::uint32_t>(tree.listed.size());
+    tree.listed.insert(tree.listed.end(), triangles.begin(), triangles.end());
+    tree.nodes[node].last = static_cast<std::uint32_t>(tree.listed.size());
+    return false;
   };
   if (triangles.size() <= kMostLeafTriangles || depth >= kDeepest) return makeLeaf();
   RouteChanges changes{};
-  ChildLists& lists = scratch[depth];
   for (TriangleList& list : lists) list.clear();
   for (const std::uint32_t t : triangles) {
     const Corners& corners = triangles_[t];
@@ -376,19 +452,16 @@ void MeshSolid::divide(std::uint32_t node, const Cube& cube, const TriangleList&
   }
   const auto unparted = [&](const TriangleList& list) { return list.size() == triangles.size(); };
   if (triangles.size() <= kMostUnparted && std::any_of(lists.begin(), lists.end(), unparted)) return makeLeaf();
-  const std::uint32_t children = static_cast<std::uint32_t>(nodes_.size());
-  const int winding = nodes_[node].winding;
-  nodes_[node].children = static_cast<std::int32_t>(children);
-  nodes_.resize(nodes_.size() + 8);
+  const std::uint32_t children = static_cast<std::uint32_t>(tree.nodes.size());
+  const int winding = tree.nodes[node].winding;
+  tree.nodes[node].children = static_cast<std::int32_t>(children);
+  tree.nodes.resize(tree.nodes.size() + 8);
   for (int child = 0; child < 8; ++child) {
     const std::array<int, 3>& change = changes[child];
-    nodes_[children + child].winding = middleWinding(winding + change[0], winding + change[1], winding + change[2]);
+    tree.nodes[children + child].winding =
+        middleWinding(tree, winding + change[0], winding + change[1], winding + change[2]);
   }
-  const double quarter = 0.5 * cube.half;
-  for (int child = 0; child < 8; ++child) {
-    const Eigen::Vector3d offset(childSign(child, 0), childSign(child, 1), childSign(child, 2));
-    divide(children + child, Cube{cube.centre + quarter * offset, quarter}, lists[child], depth + 1, scratch);
-  }
+  return true;
 }
 
 // The triangle's share of the winding number changes along the three routes
@@ -529,18 +602,32 @@ int MeshSolid::windingChange(const std::uint32_t* first, const std::uint32_t* la
 // the leaf, which only its triangles can cross.
 bool MeshSolid::contains(const Eigen::Vector3d& point) const {
   if (!solid_ || !((point - root_.centre).cwiseAbs().maxCoeff() <= root_.half)) return false;
+  const auto holds = [&point](const Eigen::AlignedBox3d& box) { return box.contains(point); };
+  if (!piece_boxes_.empty() && std::none_of(piece_boxes_.begin(), piece_boxes_.end(), holds)) return false;
   Cube cube = root_;
-  std::uint32_t node = 0;
-  while (nodes_[node].children >= 0) {
+  // Into the child holding the point, without branches: the sides of the
+  // centre planes it lies on are as good as random.
+  const auto enterChild = [&cube, &point] {
+    const double quarter = 0.5 * cube.half;
     int child = 0;
-    for (int axis = 0; axis < 3; ++axis) child |= point[axis] >= cube.centre[axis] ? 1 << axis : 0;
-    cube.half *= 0.5;
-    for (int axis = 0; axis < 3; ++axis) cube.centre[axis] += childSign(child, axis) * cube.half;
-    node = static_cast<std::uint32_t>(nodes_[node].children + child);
+    for (int axis = 0; axis < 3; ++axis) {
+      const bool upper = point[axis] >= cube.centre[axis];
+      child |= static_cast<int>(upper) << axis;
+      cube.centre[axis] += upper ? quarter : -quarter;
+    }
+    cube.half = quarter;
+    return child;
+  };
+  const Tree* tree = &top_;
+  std::uint32_t node = 0;
+  // The root's children head trees of their own.
+  if (top_.nodes[0].children >= 0) tree = &below_[enterChild()];
+  while (tree->nodes[node].children >= 0) {
+    node = static_cast<std::uint32_t>(tree->nodes[node].children + enterChild());
   }
-  const Node& leaf = nodes_[node];
-  const std::uint32_t* first = listed_.data() + leaf.first;
-  const std::uint32_t* last = listed_.data() + leaf.last;
+  const Node& leaf = tree->nodes[node];
+  const std::uint32_t* first = tree->listed.data() + leaf.first;
+  const std::uint32_t* last = tree->listed.data() + leaf.last;
   if (first == last) return leaf.winding != 0;
   const Eigen::Vector3d& centre = cube.centre;
   const int change = windingChange(first, last, 0, centre, point.x()) +

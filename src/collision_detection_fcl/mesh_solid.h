@@ -52,7 +52,7 @@ class MeshSolid {
   using Corners = std::array<std::uint32_t, 3>;
   using TriangleList = std::vector<std::uint32_t>;
   // A cube of the division: eight children in a row from `children`, or,
-  // for a leaf, the triangles meeting it at listed_[first, last).
+  // for a leaf, the triangles meeting it at its tree's listed[first, last).
   struct Node {
     std::int32_t children = -1;
     std::int32_t winding = 0;
@@ -63,6 +63,7 @@ class MeshSolid {
     Eigen::Vector3d centre;
     double half;
   };
+  static Cube childCube(const Cube& cube, int child);
   // Where a line along an axis meets a triangle: +1 where it enters going
   // up the axis, -1 where it leaves; `facing` is the sign of the triangle's
   // normal along the axis.
@@ -71,23 +72,41 @@ class MeshSolid {
     int facing;
   };
 
+  // The division of a cube: its nodes (the cube's own first), the leaves'
+  // triangles, and how many centres are inside and how many disagree.
+  struct Tree {
+    std::vector<Node> nodes;
+    std::vector<std::uint32_t> listed;
+    std::size_t inside_centres = 0;
+    std::size_t disagreeing_centres = 0;
+  };
+
   bool verticesAreUsable() const;
+  // Welds, turns each piece outwards and tells whether its holes are small.
+  bool piecesAreClosed();
   std::vector<std::uint32_t> weldedVertices() const;
   std::vector<std::uint32_t> findPieces(const std::vector<std::uint32_t>& welded);
+  void boundPieces(const std::vector<std::uint32_t>& piece_of_triangle);
   void orientPieces(const std::vector<std::uint32_t>& piece_of_triangle);
   bool holesAreSmall(const std::vector<std::uint32_t>& welded) const;
-  void divideBoundingCube();
+  // Divides the bounding cube and tells whether the centres' routes agree
+  // often enough for a solid.
+  bool divideBoundingCube();
   using ChildLists = std::array<TriangleList, 8>;
   using RouteChanges = std::array<std::array<int, 3>, 8>;
+  // Lists the cube's triangles for its children and gives them their winding
+  // numbers; false where the cube is made a leaf instead.
+  bool split(Tree& tree, std::uint32_t node, const Cube& cube, const TriangleList& triangles, int depth,
+             ChildLists& lists) const;
   // The children's lists are kept per depth and reused, so dividing allocates little.
-  void divide(std::uint32_t node, const Cube& cube, const TriangleList& triangles, int depth,
-              std::vector<ChildLists>& scratch);
+  void divide(Tree& tree, std::uint32_t node, const Cube& cube, const TriangleList& triangles, int depth,
+              std::vector<ChildLists>& scratch) const;
   void addRouteChanges(const Cube& cube, const Corners& corners, const Eigen::Vector3d& low,
                        const Eigen::Vector3d& high, RouteChanges& changes) const;
   void addToChildren(const Cube& cube, std::uint32_t triangle, const Eigen::Vector3d& low, const Eigen::Vector3d& high,
                      ChildLists& lists) const;
   // Counts the centre's three winding numbers as agreeing or not and gives their middle.
-  int middleWinding(int a, int b, int c);
+  static int middleWinding(Tree& tree, int a, int b, int c);
   int rayWinding(const TriangleList& triangles, int axis, const Eigen::Vector3d& point) const;
   bool hit(const Corners& corners, int axis, double line_u, double line_v, Hit& crossing) const;
   // Whether the crossing of the triangle by the line along `axis` through
@@ -101,12 +120,13 @@ class MeshSolid {
   std::vector<Eigen::Vector3d> points_;
   std::vector<Corners> triangles_;
   Eigen::AlignedBox3d bounds_;
-  std::vector<Node> nodes_;
   Cube root_{Eigen::Vector3d::Zero(), 0.0};
-  std::vector<std::uint32_t> listed_;
-  std::size_t inside_centres_ = 0;
-  std::size_t disagreeing_centres_ = 0;
+  // The root cube, and where it is divided, a tree for each of its children.
+  Tree top_;
+  std::array<Tree, 8> below_;
   std::vector<std::uint32_t> piece_vertices_;
+  // The pieces' boxes, where they are few.
+  std::vector<Eigen::AlignedBox3d> piece_boxes_;
   bool solid_ = false;
 };
 

@@ -347,6 +347,39 @@ TEST(MeshSolid, AnOpenSurfaceHasNoInside) {
   EXPECT_FALSE(solidOf(sphereMesh(0.1, 1)).contains(Eigen::Vector3d::Constant(std::nan(""))));
 }
 
+// Large enough to be divided on several threads, wound inward, with a small
+// box far off: inside exactly within the sphere's inscribed ball and the box,
+// nowhere between them, and the same on a second build.
+TEST(MeshSolid, ALargeMeshWithAFarPieceIsInsideExactlyWithinItsParts) {
+  const double radius = 0.05;
+  const TriangleMesh sphere = inverted(sphereMesh(radius, 7));
+  ASSERT_GT(sphere.triangles.size(), 300000u);
+  const Eigen::Vector3d box_low(2.0, 0.5, -0.01), box_high(2.02, 0.52, 0.01);
+  const TriangleMesh mesh = appended(sphere, boxMesh(box_low, box_high));
+  const MeshSolid solid = solidOf(mesh);
+  const MeshSolid again = solidOf(mesh);
+  ASSERT_TRUE(solid.isSolid());
+  // The flat triangles' planes stay within 0.1 % of the radius at this fineness.
+  const double inscribed = 0.999 * radius;
+  std::mt19937_64 engine(29);
+  int inside = 0;
+  for (int i = 0; i < 20000; ++i) {
+    Eigen::Vector3d q =
+        uniformIn(engine, Eigen::Vector3d::Constant(-1.2 * radius), Eigen::Vector3d::Constant(1.2 * radius));
+    if (i % 4 == 1)
+      q = uniformIn(engine, box_low - Eigen::Vector3d::Constant(0.005), box_high + Eigen::Vector3d::Constant(0.005));
+    if (i % 4 == 2) q = uniformIn(engine, Eigen::Vector3d(-0.1, -0.1, -0.1), Eigen::Vector3d(2.1, 0.6, 0.1));
+    const double distance = q.norm();
+    if (distance > inscribed && distance < radius) continue;
+    const bool in_box = (q.array() > box_low.array()).all() && (q.array() < box_high.array()).all();
+    const bool expected = distance <= inscribed || in_box;
+    ASSERT_EQ(solid.contains(q), expected) << q.transpose();
+    ASSERT_EQ(again.contains(q), expected) << q.transpose();
+    inside += expected;
+  }
+  EXPECT_GT(inside, 2000);
+}
+
 // Each closed part is inside whichever way it is wound, the smaller part
 // against the larger's sign as much as with it.
 TEST(MeshSolid, ClosedPartsWoundOppositeWaysAreEachInside) {
