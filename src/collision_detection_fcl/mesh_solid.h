@@ -24,12 +24,15 @@ namespace internal {
 // The mesh's bounding cube is divided into eighths wherever a cube meets many
 // triangles, so the cost of a point follows the detail near it, not the size
 // of the mesh; a point outside the boxes of a few pieces is outside at once.
-// Large meshes are divided on several threads, which gives the same division. Each cube's centre keeps its winding
-// number: the root's is the middle of the three axis-ray counts, each child's the middle of three routes from its
-// parent's centre, so a small hole misleads only the cubes near it. A point is judged from the centre of the smallest
-// cube holding it, by the crossings of a path inside that cube. Every test of a point against a triangle has an exact
-// sign, and points exactly on a face, edge or vertex count as if moved by the same infinitesimal step, so ties never
-// make two tests disagree.
+// Large meshes are divided on several threads, which gives the same
+// division. Each cube's centre keeps its winding number: the root's is the
+// middle of the three axis-ray counts, each child's the middle of three
+// routes from its parent's centre, so a small hole misleads only the cubes
+// near it. A point is judged from the centre of the smallest cube holding
+// it, by the crossings of a path inside that cube. Every test of a point
+// against a triangle has an exact sign, and points exactly on a face, edge or
+// vertex count as if moved by the same infinitesimal step, so ties never make
+// two tests disagree.
 //
 // A mesh with a large hole (an open surface: a plate, a box without a lid),
 // on whose centres the routes disagree often (triangles wound against the
