@@ -292,6 +292,25 @@ void MeshSolid::boundPieces(const std::vector<std::uint32_t>& piece_of_triangle)
   }
 }
 
+std::vector<Eigen::AlignedBox3d> MeshSolid::pieceBoxesMovedTo(const Eigen::Vector3d* vertices,
+                                                              std::size_t count) const {
+  if (count != points_.size()) return {};
+  double farthest = 0.0;
+  for (const Corners& corners : triangles_) {
+    for (const std::uint32_t vertex : corners) {
+      farthest = std::max(farthest, (vertices[vertex] - points_[vertex]).cwiseAbs().maxCoeff());
+    }
+  }
+  // NaN fails the comparison: no boxes, rather than boxes that hold nothing.
+  if (!(farthest <= kFarthestCoordinate)) return {};
+  std::vector<Eigen::AlignedBox3d> boxes = piece_boxes_;
+  for (Eigen::AlignedBox3d& box : boxes) {
+    box.min().array() -= farthest;
+    box.max().array() += farthest;
+  }
+  return boxes;
+}
+
 // Turns the triangles of each piece whose signed volume is negative, taken
 // about the mesh's own centre so that far meshes keep their precision.
 void MeshSolid::orientPieces(const std::vector<std::uint32_t>& piece_of_triangle) {

@@ -49,6 +49,10 @@ class MeshSolid {
   // One vertex of each connected piece of the mesh: a piece that meets no
   // other surface lies inside a solid exactly when this vertex does.
   const std::vector<std::uint32_t>& pieceVertices() const { return piece_vertices_; }
+  // The boxes of the pieces, where they are few (else none), for the same
+  // mesh with its vertices moved (padding keeps their order): each grown by
+  // the farthest move along any axis.
+  std::vector<Eigen::AlignedBox3d> pieceBoxesMovedTo(const Eigen::Vector3d* vertices, std::size_t count) const;
 
  private:
   using Corners = std::array<std::uint32_t, 3>;

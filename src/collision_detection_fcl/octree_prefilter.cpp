@@ -340,20 +340,40 @@ bool visitLeavesNear(const OctreePair& pair, bool& carried_over, const Visit& vi
 
 using MeshModel = fcl::BVHModel<fcl::OBBRSSd>;
 
-// A leaf's centre carried into the frame of a mesh's inside; the transform
-// is made at the first leaf, most pairs reach none.
-class LeafInsideMesh {
+// Leaves carried into the frame of a checker's mesh: whether a leaf comes
+// near any of the mesh's piece boxes (those it does not, the triangles cannot
+// reach), and whether its centre lies inside the mesh. The transform is made
+// at the first leaf; most pairs reach none.
+class LeafInMeshFrame {
  public:
-  LeafInsideMesh(const MeshSolid& solid, const fcl::Transform3d& octree_pose, const fcl::Transform3d& mesh_pose)
-      : solid_(solid), octree_pose_(octree_pose), mesh_pose_(mesh_pose) {}
+  LeafInMeshFrame(const std::vector<Eigen::AlignedBox3d>& piece_boxes, const MeshSolid* inside,
+                  const fcl::Transform3d& octree_pose, const fcl::Transform3d& mesh_pose)
+      : piece_boxes_(piece_boxes), inside_(inside), octree_pose_(octree_pose), mesh_pose_(mesh_pose) {}
 
-  bool contains(const fcl::AABBd& leaf) {
-    if (!mesh_from_octree_) mesh_from_octree_ = mesh_pose_.inverse(Eigen::Isometry) * octree_pose_;
-    return solid_.contains(*mesh_from_octree_ * ((leaf.min_ + leaf.max_) * 0.5));
+  bool nearPieces(const fcl::AABBd& leaf) {
+    if (piece_boxes_.empty()) return true;
+    const fcl::Transform3d& carry = meshFromOctree();
+    const Eigen::Vector3d centre = carry * ((leaf.min_ + leaf.max_) * 0.5);
+    const Eigen::Vector3d reach =
+        carry.linear().cwiseAbs() * (0.5 * (leaf.max_ - leaf.min_)) + Eigen::Vector3d::Constant(kMargin);
+    return std::any_of(piece_boxes_.begin(), piece_boxes_.end(), [&](const Eigen::AlignedBox3d& box) {
+      return ((centre - reach).array() <= box.max().array()).all() &&
+             ((centre + reach).array() >= box.min().array()).all();
+    });
+  }
+
+  bool centreInside(const fcl::AABBd& leaf) {
+    return inside_ && inside_->contains(meshFromOctree() * ((leaf.min_ + leaf.max_) * 0.5));
   }
 
  private:
-  const MeshSolid& solid_;
+  const fcl::Transform3d& meshFromOctree() {
+    if (!mesh_from_octree_) mesh_from_octree_ = mesh_pose_.inverse(Eigen::Isometry) * octree_pose_;
+    return *mesh_from_octree_;
+  }
+
+  const std::vector<Eigen::AlignedBox3d>& piece_boxes_;
+  const MeshSolid* inside_;
   const fcl::Transform3d& octree_pose_;
   const fcl::Transform3d& mesh_pose_;
   std::optional<fcl::Transform3d> mesh_from_octree_;
@@ -449,13 +469,15 @@ std::optional<bool> octreeMeshCollision(const fcl::CollisionObjectd& o1, const f
   const fcl::Transform3d& octree_pose = pair.octree_object->getTransform();
   const fcl::Transform3d& mesh_pose = pair.other->getTransform();
   const LeafAgainstMesh test(*mesh, octree_pose, mesh_pose);
-  const MeshSolid* solid = count_inside ? insideOf(pair.other->collisionGeometry().get()) : nullptr;
-  std::optional<LeafInsideMesh> inside;
-  if (solid) inside.emplace(*solid, octree_pose, mesh_pose);
+  const fcl::CollisionGeometryd* geometry = pair.other->collisionGeometry().get();
+  const SolidMeshModel* model = solidMeshModelOf(geometry);
+  static const std::vector<Eigen::AlignedBox3d> kNoBoxes;
+  LeafInMeshFrame in_mesh_frame(model ? model->pieceBoxes() : kNoBoxes, count_inside ? insideOf(geometry) : nullptr,
+                                octree_pose, mesh_pose);
   bool carried_over = false;
   // The inside first: one look-up, where the triangles take a descent.
-  const bool collides = visitLeavesNear(pair, carried_over, [&test, &inside](const fcl::AABBd& leaf) {
-    return (inside && inside->contains(leaf)) || test.collides(leaf);
+  const bool collides = visitLeavesNear(pair, carried_over, [&test, &in_mesh_frame](const fcl::AABBd& leaf) {
+    return in_mesh_frame.nearPieces(leaf) && (in_mesh_frame.centreInside(leaf) || test.collides(leaf));
   });
   if (!carried_over) return std::nullopt;
   return collides;
@@ -467,9 +489,11 @@ __attribute__((cold)) bool octreeLeafInsideMesh(const fcl::CollisionObjectd& o1,
   if (!splitOctreePair(o1, o2, pair)) return false;
   const MeshSolid* solid = insideOf(pair.other->collisionGeometry().get());
   if (!solid) return false;
-  LeafInsideMesh inside(*solid, pair.octree_object->getTransform(), pair.other->getTransform());
+  static const std::vector<Eigen::AlignedBox3d> kNoBoxes;
+  LeafInMeshFrame in_mesh_frame(kNoBoxes, solid, pair.octree_object->getTransform(), pair.other->getTransform());
   bool carried_over = false;
-  return visitLeavesNear(pair, carried_over, [&inside](const fcl::AABBd& leaf) { return inside.contains(leaf); });
+  return visitLeavesNear(pair, carried_over,
+                         [&in_mesh_frame](const fcl::AABBd& leaf) { return in_mesh_frame.centreInside(leaf); });
 }
 
 }  // namespace internal

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include <fcl/geometry/bvh/BVH_model.h>
 #include <fcl/math/bv/OBBRSS.h>
@@ -19,10 +20,14 @@ class SolidMeshModel final : public fcl::BVHModel<fcl::OBBRSSd> {
   // Null where none was given; its pieces' vertices index the triangles as
   // tested too (padding moves vertices, it keeps their order).
   const MeshSolid* meshSolid() const { return solid_.get(); }
-  void setSolid(std::shared_ptr<const MeshSolid> solid) { solid_ = std::move(solid); }
+  void setSolid(std::shared_ptr<const MeshSolid> solid);
+  // Boxes holding every triangle as tested and the inside, one per piece of
+  // the mesh where it has a few (else none).
+  const std::vector<Eigen::AlignedBox3d>& pieceBoxes() const { return piece_boxes_; }
 
  private:
   std::shared_ptr<const MeshSolid> solid_;
+  std::vector<Eigen::AlignedBox3d> piece_boxes_;
 };
 
 // The geometry as a mesh of the checkers, or null for any other geometry.

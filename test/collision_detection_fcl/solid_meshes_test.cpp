@@ -555,6 +555,34 @@ TEST_F(SolidMeshesAgainstTheWorld, APaddedAttachedMeshIsSolidWhereItWasBeforePad
   EXPECT_FALSE(collides());
 }
 
+// Voxels are first tried against the boxes of the mesh's pieces: those boxes
+// must hold the padded triangles as well as the inside.
+TEST_F(SolidMeshesAgainstTheWorld, APaddedAttachedMeshOfTwoPiecesFarApartCollidesWhereverEitherReaches) {
+  const TriangleMesh pieces = appended(sphereMesh(0.1, 3), icosphere(Eigen::Vector3d(1.0, 0.0, 0.0), 0.02, 2));
+  auto body = std::make_unique<moveit::core::AttachedBody>(
+      model->getLinkModel("hand_link"), "pieces", moveit::core::AttachedBody::ShapeList{meshShape(pieces)},
+      moveit::core::vector_Isometry3d{at(0.45, 0.0, 0.0)}, std::set<std::string>{"hand_link"});
+  {
+    OutputCapture quiet;
+    body->setPadding(0.05);
+    state->attachBody(std::move(body));
+    state->update();
+  }
+  for (const bool cost : {false, true}) {
+    SCOPED_TRACE(cost);
+    // Padding moves every vertex 5 cm away from the mean of the vertices, at
+    // (1.4, 0, 0): the ball's side facing away from it reaches 1.05.
+    setVoxel({1.05, 0.0, 0.0}, 0.02);  // on the ball's padded surface, beyond its bare box
+    EXPECT_TRUE(collides(0.0, cost));
+    setVoxel({2.2, 0.0, 0.0}, 0.01);  // inside the far piece
+    EXPECT_TRUE(collides(0.0, cost));
+    setVoxel({2.27, 0.0, 0.0}, 0.02);  // on the far piece's padded surface, beyond its bare box
+    EXPECT_TRUE(collides(0.0, cost));
+    setVoxel({1.7, 0.0, 0.0}, 0.01);  // between the pieces
+    EXPECT_FALSE(collides(0.0, cost));
+  }
+}
+
 TEST_F(SolidMeshesAgainstTheWorld, WorldShapesAndMeshesInsideTheRobotAndTheRobotInsideAWorldMeshAreContacts) {
   attachBall(0.0);
   setWorld("box", std::make_shared<const shapes::Box>(0.02, 0.02, 0.02), at(1.2, 0.0, 0.0));
