@@ -395,26 +395,31 @@ bool MeshSolid::divideBoundingCube() {
                                           rayWinding(all, 2, root_.centre));
     divided = split(top_, 0, root_, all, 0, lists);
   }
-  if (divided) {
+  const auto divideChild = [&](std::size_t child, std::vector<ChildLists>& scratch) {
+    // Room for what a finely divided mesh needs, so that the trees seldom
+    // grow by copying, which would hold their pages twice.
+    const std::size_t held = lists[child].size();
+    below_[child].nodes.reserve(held + 1);
+    below_[child].listed.reserve(4 * held);
+    below_[child].nodes.push_back(top_.nodes[1 + child]);
+    divide(below_[child], 0, childCube(root_, static_cast<int>(child)), lists[child], 1, scratch);
+    TriangleList().swap(lists[child]);
+  };
+  if (divided && triangles_.size() < kTrianglesWorthThreads) {
+    std::vector<ChildLists> scratch(kDeepest + 1);
+    for (std::size_t child = 0; child < 8; ++child) divideChild(child, scratch);
+  } else if (divided) {
     std::array<std::exception_ptr, 8> failures;
-    const bool large = triangles_.size() >= kTrianglesWorthThreads;
-    shareWork(8, large ? hardwareThreads() : 1, [&](std::size_t child) {
+    shareWork(8, hardwareThreads(), [&](std::size_t child) {
       try {
-        // Room for what a finely divided mesh needs, so that the trees
-        // seldom grow by copying, which would hold their pages twice.
-        const std::size_t held = lists[child].size();
-        below_[child].nodes.reserve(held + 1);
-        below_[child].listed.reserve(4 * held);
-        below_[child].nodes.push_back(top_.nodes[1 + child]);
         std::vector<ChildLists> scratch(kDeepest + 1);
-        divide(below_[child], 0, childCube(root_, static_cast<int>(child)), lists[child], 1, scratch);
-        TriangleList().swap(lists[child]);
+        divideChild(child, scratch);
       } catch (...) {
         failures[child] = std::current_exception();
       }
     });
     // The helpers' allocator arenas would keep the pages of what they freed.
-    if (large) malloc_trim(0);
+    malloc_trim(0);
     for (const std::exception_ptr& failure : failures) {
       if (failure) std::rethrow_exception(failure);
     }

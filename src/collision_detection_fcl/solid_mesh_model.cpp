@@ -44,10 +44,9 @@ MeshSolids& meshSolids() {
 void SolidMeshModel::setSolid(std::shared_ptr<const MeshSolid> solid) {
   solid_ = std::move(solid);
   piece_boxes_.clear();
-  if (!solid_ || num_vertices <= 0) return;
-  piece_boxes_ = solid_->pieceBoxesMovedTo(vertices, static_cast<std::size_t>(num_vertices));
   // One piece's box is the mesh's own, which every check tries first.
-  if (piece_boxes_.size() < 2) piece_boxes_.clear();
+  if (!solid_ || solid_->pieceVertices().size() < 2 || num_vertices <= 0) return;
+  piece_boxes_ = solid_->pieceBoxesMovedTo(vertices, static_cast<std::size_t>(num_vertices));
 }
 
 std::shared_ptr<const MeshSolid> meshSolidOf(const shapes::ShapeConstPtr& shape, double scale) {
