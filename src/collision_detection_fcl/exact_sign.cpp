@@ -15,8 +15,6 @@ constexpr double kEpsilon = 1.1102230246251565e-16;
 constexpr double kOrientation2dBound = (3.0 + 16.0 * kEpsilon) * kEpsilon;
 constexpr double kOrientation3dBound = (7.0 + 56.0 * kEpsilon) * kEpsilon;
 
-int signOf(double value) { return value > 0.0 ? 1 : (value < 0.0 ? -1 : 0); }
-
 // Sums doubles without rounding: the running sum is kept as parts that do
 // not overlap, the largest last, so the sum's sign is that of the largest
 // part that is not zero.

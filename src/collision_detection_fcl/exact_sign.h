@@ -8,6 +8,8 @@ namespace internal {
 // an exact sum of exact products where it does not, so that every test of
 // a point against a triangle agrees with every other test of it.
 
+inline int signOf(double value) { return value > 0.0 ? 1 : (value < 0.0 ? -1 : 0); }
+
 // The sign of (q - p) x (r - p) in the plane: +1, -1 or 0.
 int orientation2d(double pu, double pv, double qu, double qv, double ru, double rv);
 

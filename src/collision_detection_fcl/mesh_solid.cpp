@@ -44,8 +44,6 @@ constexpr double kMostHoleArea = 0.01;
 // this way: a direction along no axis, plane or diagonal meshes are drawn with.
 const Eigen::Vector3d kNudge(1.0, 0.6180339887498949, 0.4142135623730950);
 
-int signOf(double value) { return value > 0.0 ? 1 : (value < 0.0 ? -1 : 0); }
-
 // Union-find over indices whose roots are the lowest index of their set.
 class Roots {
  public:
@@ -401,10 +399,16 @@ bool MeshSolid::divideBoundingCube() {
     const std::size_t held = lists[child].size();
     below_[child].nodes.reserve(held + 1);
     below_[child].listed.reserve(4 * held);
-    below_[child].nodes.push_back(top_.nodes[1 + child]);
-    divide(below_[child], 0, childCube(root_, static_cast<int>(child)), lists[child], 1, scratch);
+    Cube cube = root_;
+    enterChildCube(cube, static_cast<int>(child));
+    divide(below_[child], 0, cube, lists[child], 1, scratch);
     TriangleList().swap(lists[child]);
   };
+  if (divided) {
+    // The children's own nodes head their trees.
+    for (std::size_t child = 0; child < 8; ++child) below_[child].nodes.push_back(top_.nodes[1 + child]);
+    top_.nodes.resize(1);
+  }
   if (divided && triangles_.size() < kTrianglesWorthThreads) {
     std::vector<ChildLists> scratch(kDeepest + 1);
     for (std::size_t child = 0; child < 8; ++child) divideChild(child, scratch);
@@ -432,13 +436,6 @@ bool MeshSolid::divideBoundingCube() {
   return static_cast<double>(disagreeing_centres) <= kMostDisagreement * static_cast<double>(inside_centres);
 }
 
-MeshSolid::Cube MeshSolid::childCube(const Cube& cube, int child) {
-  const double quarter = 0.5 * cube.half;
-  Cube inner{cube.centre, quarter};
-  for (int axis = 0; axis < 3; ++axis) inner.centre[axis] += (child >> axis) & 1 ? quarter : -quarter;
-  return inner;
-}
-
 int MeshSolid::middleWinding(Tree& tree, int a, int b, int c) {
   const int middle = std::max(std::min(a, b), std::min(std::max(a, b), c));
   tree.inside_centres += middle != 0;
@@ -452,7 +449,9 @@ void MeshSolid::divide(Tree& tree, std::uint32_t node, const Cube& cube, const T
   if (!split(tree, node, cube, triangles, depth, lists)) return;
   const std::uint32_t children = static_cast<std::uint32_t>(tree.nodes[node].children);
   for (int child = 0; child < 8; ++child) {
-    divide(tree, children + child, childCube(cube, child), lists[child], depth + 1, scratch);
+    Cube inner = cube;
+    enterChildCube(inner, child);
+    divide(tree, children + child, inner, lists[child], depth + 1, scratch);
   }
 }
 
@@ -629,25 +628,12 @@ bool MeshSolid::contains(const Eigen::Vector3d& point) const {
   const auto holds = [&point](const Eigen::AlignedBox3d& box) { return box.contains(point); };
   if (!piece_boxes_.empty() && std::none_of(piece_boxes_.begin(), piece_boxes_.end(), holds)) return false;
   Cube cube = root_;
-  // Into the child holding the point, without branches: the sides of the
-  // centre planes it lies on are as good as random.
-  const auto enterChild = [&cube, &point] {
-    const double quarter = 0.5 * cube.half;
-    int child = 0;
-    for (int axis = 0; axis < 3; ++axis) {
-      const bool upper = point[axis] >= cube.centre[axis];
-      child |= static_cast<int>(upper) << axis;
-      cube.centre[axis] += upper ? quarter : -quarter;
-    }
-    cube.half = quarter;
-    return child;
-  };
   const Tree* tree = &top_;
   std::uint32_t node = 0;
   // The root's children head trees of their own.
-  if (top_.nodes[0].children >= 0) tree = &below_[enterChild()];
+  if (top_.nodes[0].children >= 0) tree = &below_[enterChildHolding(cube, point)];
   while (tree->nodes[node].children >= 0) {
-    node = static_cast<std::uint32_t>(tree->nodes[node].children + enterChild());
+    node = static_cast<std::uint32_t>(tree->nodes[node].children + enterChildHolding(cube, point));
   }
   const Node& leaf = tree->nodes[node];
   const std::uint32_t* first = tree->listed.data() + leaf.first;

@@ -69,7 +69,25 @@ class MeshSolid {
     Eigen::Vector3d centre;
     double half;
   };
-  static Cube childCube(const Cube& cube, int child);
+  // Into the child holding the point, and its number: decided without
+  // branches, since for the points asked about the sides of the centre
+  // planes are as good as random, and each side moves the centre at once.
+  static int enterChildHolding(Cube& cube, const Eigen::Vector3d& point) {
+    const double quarter = 0.5 * cube.half;
+    int child = 0;
+    for (int axis = 0; axis < 3; ++axis) {
+      const bool upper = point[axis] >= cube.centre[axis];
+      child |= static_cast<int>(upper) << axis;
+      cube.centre[axis] += upper ? quarter : -quarter;
+    }
+    cube.half = quarter;
+    return child;
+  }
+  // Into the child of that number.
+  static void enterChildCube(Cube& cube, int child) {
+    cube.half *= 0.5;
+    for (int axis = 0; axis < 3; ++axis) cube.centre[axis] += (child >> axis) & 1 ? cube.half : -cube.half;
+  }
   // Where a line along an axis meets a triangle: +1 where it enters going
   // up the axis, -1 where it leaves; `facing` is the sign of the triangle's
   // normal along the axis.

@@ -346,9 +346,13 @@ using MeshModel = fcl::BVHModel<fcl::OBBRSSd>;
 // at the first leaf; most pairs reach none.
 class LeafInMeshFrame {
  public:
-  LeafInMeshFrame(const std::vector<Eigen::AlignedBox3d>& piece_boxes, const MeshSolid* inside,
-                  const fcl::Transform3d& octree_pose, const fcl::Transform3d& mesh_pose)
-      : piece_boxes_(piece_boxes), inside_(inside), octree_pose_(octree_pose), mesh_pose_(mesh_pose) {}
+  // The inside counts only with `count_inside`.
+  LeafInMeshFrame(const SolidMeshModel& model, bool count_inside, const fcl::Transform3d& octree_pose,
+                  const fcl::Transform3d& mesh_pose)
+      : piece_boxes_(model.pieceBoxes()),
+        inside_(count_inside ? insideOf(&model) : nullptr),
+        octree_pose_(octree_pose),
+        mesh_pose_(mesh_pose) {}
 
   bool nearPieces(const fcl::AABBd& leaf) {
     if (piece_boxes_.empty()) return true;
@@ -469,15 +473,14 @@ std::optional<bool> octreeMeshCollision(const fcl::CollisionObjectd& o1, const f
   const fcl::Transform3d& octree_pose = pair.octree_object->getTransform();
   const fcl::Transform3d& mesh_pose = pair.other->getTransform();
   const LeafAgainstMesh test(*mesh, octree_pose, mesh_pose);
-  const fcl::CollisionGeometryd* geometry = pair.other->collisionGeometry().get();
-  const SolidMeshModel* model = solidMeshModelOf(geometry);
-  static const std::vector<Eigen::AlignedBox3d> kNoBoxes;
-  LeafInMeshFrame in_mesh_frame(model ? model->pieceBoxes() : kNoBoxes, count_inside ? insideOf(geometry) : nullptr,
-                                octree_pose, mesh_pose);
+  const SolidMeshModel* model = solidMeshModelOf(mesh);
+  std::optional<LeafInMeshFrame> in_mesh_frame;
+  if (model) in_mesh_frame.emplace(*model, count_inside, octree_pose, mesh_pose);
   bool carried_over = false;
   // The inside first: one look-up, where the triangles take a descent.
   const bool collides = visitLeavesNear(pair, carried_over, [&test, &in_mesh_frame](const fcl::AABBd& leaf) {
-    return in_mesh_frame.nearPieces(leaf) && (in_mesh_frame.centreInside(leaf) || test.collides(leaf));
+    if (!in_mesh_frame) return test.collides(leaf);
+    return in_mesh_frame->nearPieces(leaf) && (in_mesh_frame->centreInside(leaf) || test.collides(leaf));
   });
   if (!carried_over) return std::nullopt;
   return collides;
@@ -487,10 +490,9 @@ std::optional<bool> octreeMeshCollision(const fcl::CollisionObjectd& o1, const f
 __attribute__((cold)) bool octreeLeafInsideMesh(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2) {
   OctreePair pair;
   if (!splitOctreePair(o1, o2, pair)) return false;
-  const MeshSolid* solid = insideOf(pair.other->collisionGeometry().get());
-  if (!solid) return false;
-  static const std::vector<Eigen::AlignedBox3d> kNoBoxes;
-  LeafInMeshFrame in_mesh_frame(kNoBoxes, solid, pair.octree_object->getTransform(), pair.other->getTransform());
+  const SolidMeshModel* model = solidMeshModelOf(pair.other->collisionGeometry().get());
+  if (!insideOf(model)) return false;
+  LeafInMeshFrame in_mesh_frame(*model, true, pair.octree_object->getTransform(), pair.other->getTransform());
   bool carried_over = false;
   return visitLeavesNear(pair, carried_over,
                          [&in_mesh_frame](const fcl::AABBd& leaf) { return in_mesh_frame.centreInside(leaf); });

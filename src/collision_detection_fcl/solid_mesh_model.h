@@ -39,10 +39,12 @@ inline const SolidMeshModel* solidMeshModelOf(const fcl::CollisionGeometryd* geo
 
 // The inside of the geometry when it is a checker's closed mesh, else null
 // (other geometry, or a mesh that is an open surface).
-inline const MeshSolid* insideOf(const fcl::CollisionGeometryd* geometry) {
-  const SolidMeshModel* model = solidMeshModelOf(geometry);
+inline const MeshSolid* insideOf(const SolidMeshModel* model) {
   const MeshSolid* solid = model ? model->meshSolid() : nullptr;
   return solid && solid->isSolid() ? solid : nullptr;
+}
+inline const MeshSolid* insideOf(const fcl::CollisionGeometryd* geometry) {
+  return insideOf(solidMeshModelOf(geometry));
 }
 
 // The inside of the shape (a mesh) at that scale, unpadded: built once and
