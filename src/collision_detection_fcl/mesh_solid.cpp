@@ -26,41 +26,25 @@ constexpr std::size_t kMostLeafTriangles = 16;
 // the depth is bounded (a millionth of the bounding cube).
 constexpr std::size_t kMostUnparted = 64;
 constexpr int kDeepest = 20;
-// Up to this many pieces, a point is first tried against each one's box.
-constexpr std::size_t kMostPieceBoxes = 8;
 // Meshes this large are divided on several threads.
 constexpr std::size_t kTrianglesWorthThreads = 100000;
-// Vertices this close, as a share of the longest side, are one vertex.
-constexpr double kWeldShare = 1e-6;
 // Coordinates beyond this leave no room for exact products: no inside.
 constexpr double kFarthestCoordinate = 1e15;
 // A few disagreeing centres come from a few misturned triangles; many, from
 // a mesh with no consistent inside.
 constexpr double kMostDisagreement = 0.05;
-// The largest hole, as a share of the surface's area: each hole is taken as
-// the disc its rim would bound, which never underrates it.
-constexpr double kMostHoleArea = 0.01;
+// The largest opening, as a share of the surface's area.
+constexpr double kMostOpening = 0.01;
+// A closed surface enclosing less than this share of its bounding cube
+// encloses nothing (a plate capped by itself).
+constexpr double kLeastVolume = 1e-9;
+// A cube most of whose triangles are this many of its sides long is not
+// divided: the division would list them again in every child they cross
+// without parting them (the spokes of a fan, the slivers of a cylinder).
+constexpr double kLongTriangleSides = 8.0;
 // Points exactly on a face, edge or vertex count as moved a vanishing step
 // this way: a direction along no axis, plane or diagonal meshes are drawn with.
 const Eigen::Vector3d kNudge(1.0, 0.6180339887498949, 0.4142135623730950);
-
-// Union-find over indices whose roots are the lowest index of their set.
-class Roots {
- public:
-  explicit Roots(std::size_t count) : parent_(count) { std::iota(parent_.begin(), parent_.end(), 0u); }
-  std::uint32_t of(std::uint32_t index) {
-    while (parent_[index] != index) index = parent_[index] = parent_[parent_[index]];
-    return index;
-  }
-  void join(std::uint32_t a, std::uint32_t b) {
-    a = of(a);
-    b = of(b);
-    parent_[std::max(a, b)] = std::min(a, b);
-  }
-
- private:
-  std::vector<std::uint32_t> parent_;
-};
 
 // Which side of the edge p->q the point r lies on, seen along the axis: +1
 // or -1, and exactly the opposite for q->p, so the two triangles of a shared
@@ -166,20 +150,37 @@ const RouteLines& routeLines() {
 }  // namespace
 
 MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vector<fcl::Triangle>& triangles)
-    : points_(points) {
-  triangles_.reserve(triangles.size());
+    : mesh_vertex_count_(points.size()), used_(points.size(), false) {
+  std::vector<Corners> indexed;
+  indexed.reserve(triangles.size());
   for (const fcl::Triangle& triangle : triangles) {
     const Corners corners{static_cast<std::uint32_t>(triangle[0]), static_cast<std::uint32_t>(triangle[1]),
                           static_cast<std::uint32_t>(triangle[2])};
-    const bool indexed = corners[0] < points_.size() && corners[1] < points_.size() && corners[2] < points_.size();
-    if (indexed) triangles_.push_back(corners);
+    if (corners[0] < points.size() && corners[1] < points.size() && corners[2] < points.size()) {
+      indexed.push_back(corners);
+    }
   }
-  if (triangles_.empty()) return;
-  for (const Corners& corners : triangles_) {
-    for (const std::uint32_t vertex : corners) bounds_.extend(points_[vertex]);
+  if (indexed.empty()) return;
+  for (const Corners& corners : indexed) {
+    for (const std::uint32_t vertex : corners) {
+      used_[vertex] = true;
+      bounds_.extend(points[vertex]);
+    }
   }
-  if (!verticesAreUsable() || !piecesAreClosed()) return;
-  solid_ = divideBoundingCube();
+  if (!verticesAreUsable()) return;
+  const std::vector<std::uint32_t> welded = weldedVertices(points, indexed, bounds_, weldReach(bounds_));
+  findPieces(points, indexed, welded);
+  for (Corners& corners : indexed) {
+    for (std::uint32_t& vertex : corners) vertex = welded[vertex];
+  }
+  ClosedChain chain = closedChainOf(points, std::move(indexed), bounds_.center());
+  points_ = std::move(chain.points);
+  triangles_ = std::move(chain.triangles);
+  caps_ = std::move(chain.caps);
+  cap_edges_ = std::move(chain.cap_edges);
+  area_ = chain.area;
+  if (triangles_.empty() || !divideBoundingCube() || !enclosesVolume()) return;
+  solid_ = std::none_of(caps_.begin(), caps_.end(), [this](const RimCap& cap) { return leavesOpening(cap); });
 }
 
 bool MeshSolid::verticesAreUsable() const {
@@ -189,193 +190,65 @@ bool MeshSolid::verticesAreUsable() const {
   return usable(bounds_.min()) && usable(bounds_.max());
 }
 
-bool MeshSolid::piecesAreClosed() {
-  const std::vector<std::uint32_t> welded = weldedVertices();
-  const std::vector<std::uint32_t> piece_of_triangle = findPieces(welded);
-  orientPieces(piece_of_triangle);
-  boundPieces(piece_of_triangle);
-  return holesAreSmall(welded);
-}
-
-// The lowest index of each vertex's group of vertices within the welding
-// distance (by the largest coordinate difference). Vertices are binned in
-// cubes of many welding distances; a vertex looks into its own bin and, where
-// it lies within the welding distance of a bin's face, into the neighbours
-// across it.
-std::vector<std::uint32_t> MeshSolid::weldedVertices() const {
-  const Eigen::Vector3d low = bounds_.min();
-  const double longest = bounds_.sizes().maxCoeff();
-  const double largest = std::max(bounds_.min().cwiseAbs().maxCoeff(), bounds_.max().cwiseAbs().maxCoeff());
-  const double reach = kWeldShare * longest + 4.0 * std::numeric_limits<double>::epsilon() * largest;
-  const double bin = reach > 0.0 ? 64.0 * reach : 1.0;
-  constexpr int kBitsPerAxis = 21;
-  constexpr std::int64_t kLastBin = (1 << kBitsPerAxis) - 1;
-  using BinIndex = std::array<std::int64_t, 3>;
-  const auto binOf = [&](const Eigen::Vector3d& p) {
-    BinIndex index;
-    for (int axis = 0; axis < 3; ++axis) {
-      index[axis] =
-          std::clamp(static_cast<std::int64_t>(std::floor((p[axis] - low[axis]) / bin)), std::int64_t{0}, kLastBin);
-    }
-    return index;
-  };
-  const auto keyOf = [](const BinIndex& index) {
-    return static_cast<std::uint64_t>(index[0] | index[1] << kBitsPerAxis | index[2] << (2 * kBitsPerAxis));
-  };
-  std::vector<bool> used(points_.size(), false);
-  for (const Corners& corners : triangles_) {
-    for (const std::uint32_t vertex : corners) used[vertex] = true;
-  }
-  std::vector<std::pair<std::uint64_t, std::uint32_t>> binned;
-  for (std::uint32_t vertex = 0; vertex < points_.size(); ++vertex) {
-    if (used[vertex]) binned.emplace_back(keyOf(binOf(points_[vertex])), vertex);
-  }
-  std::sort(binned.begin(), binned.end());
-  Roots roots(points_.size());
-  const auto weldIfNear = [&](std::uint32_t a, std::uint32_t b) {
-    if ((points_[a] - points_[b]).cwiseAbs().maxCoeff() <= reach) roots.join(a, b);
-  };
-  const auto weldWithBin = [&](std::uint32_t vertex, std::uint64_t key) {
-    auto other = std::lower_bound(binned.begin(), binned.end(), std::make_pair(key, std::uint32_t{0}));
-    for (; other != binned.end() && other->first == key; ++other) weldIfNear(vertex, other->second);
-  };
-  std::size_t run = 0;
-  for (std::size_t k = 0; k < binned.size(); ++k) {
-    const auto [key, vertex] = binned[k];
-    if (binned[run].first != key) run = k;
-    for (std::size_t earlier = run; earlier < k; ++earlier) weldIfNear(vertex, binned[earlier].second);
-    // The neighbouring bins within reach: per axis the step (-1, 0 or +1) across a near face.
-    const BinIndex near_low = binOf(points_[vertex] - Eigen::Vector3d::Constant(reach));
-    const BinIndex near_high = binOf(points_[vertex] + Eigen::Vector3d::Constant(reach));
-    if (near_low == near_high) continue;
-    BinIndex index;
-    for (index[2] = near_low[2]; index[2] <= near_high[2]; ++index[2]) {
-      for (index[1] = near_low[1]; index[1] <= near_high[1]; ++index[1]) {
-        for (index[0] = near_low[0]; index[0] <= near_high[0]; ++index[0]) {
-          if (keyOf(index) != key) weldWithBin(vertex, keyOf(index));
-        }
-      }
-    }
-  }
-  std::vector<std::uint32_t> welded(points_.size());
-  for (std::uint32_t vertex = 0; vertex < points_.size(); ++vertex) welded[vertex] = roots.of(vertex);
-  return welded;
-}
-
-// The piece of each triangle (its lowest welded vertex); one vertex of each
-// piece is kept for the enclosure tests.
-std::vector<std::uint32_t> MeshSolid::findPieces(const std::vector<std::uint32_t>& welded) {
-  Roots roots(points_.size());
-  for (const Corners& corners : triangles_) {
+// Pieces join at shared (welded) vertices; each keeps its lowest vertex and
+// the box of all its vertices.
+void MeshSolid::findPieces(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& triangles,
+                           const std::vector<std::uint32_t>& welded) {
+  Roots roots(mesh_vertex_count_);
+  for (const Corners& corners : triangles) {
     roots.join(welded[corners[0]], welded[corners[1]]);
     roots.join(welded[corners[0]], welded[corners[2]]);
   }
-  std::vector<std::uint32_t> piece_of_triangle(triangles_.size());
-  for (std::size_t t = 0; t < triangles_.size(); ++t) piece_of_triangle[t] = roots.of(welded[triangles_[t][0]]);
-  piece_vertices_ = piece_of_triangle;
-  std::sort(piece_vertices_.begin(), piece_vertices_.end());
-  piece_vertices_.erase(std::unique(piece_vertices_.begin(), piece_vertices_.end()), piece_vertices_.end());
-  return piece_of_triangle;
-}
-
-// A few pieces far apart leave most of the bounding cube empty: a point
-// outside every piece's box is outside, without a descent.
-void MeshSolid::boundPieces(const std::vector<std::uint32_t>& piece_of_triangle) {
-  if (piece_vertices_.size() > kMostPieceBoxes) return;
-  piece_boxes_.resize(piece_vertices_.size());
-  for (std::size_t t = 0; t < triangles_.size(); ++t) {
-    const auto piece = std::lower_bound(piece_vertices_.begin(), piece_vertices_.end(), piece_of_triangle[t]);
-    for (const std::uint32_t vertex : triangles_[t])
-      piece_boxes_[piece - piece_vertices_.begin()].extend(points_[vertex]);
+  std::vector<std::uint32_t> piece_of(mesh_vertex_count_, 0);
+  for (std::uint32_t vertex = 0; vertex < mesh_vertex_count_; ++vertex) {
+    if (!used_[vertex]) continue;
+    piece_of[vertex] = roots.of(welded[vertex]);
+    if (piece_of[vertex] == welded[vertex] && welded[vertex] == vertex) piece_vertices_.push_back(vertex);
   }
+  std::vector<Eigen::AlignedBox3d> boxes(piece_vertices_.size());
+  for (std::uint32_t vertex = 0; vertex < mesh_vertex_count_; ++vertex) {
+    if (!used_[vertex]) continue;
+    const auto piece = std::lower_bound(piece_vertices_.begin(), piece_vertices_.end(), piece_of[vertex]);
+    boxes[piece - piece_vertices_.begin()].extend(points[vertex]);
+  }
+  piece_boxes_ = BoxSet(std::move(boxes));
 }
 
-std::vector<Eigen::AlignedBox3d> MeshSolid::pieceBoxesMovedTo(const Eigen::Vector3d* vertices,
-                                                              std::size_t count) const {
-  if (count != points_.size()) return {};
+BoxSet MeshSolid::pieceBoxesMovedTo(const Eigen::Vector3d* vertices, std::size_t count) const {
+  if (count != mesh_vertex_count_) return {};
   double farthest = 0.0;
-  for (const Corners& corners : triangles_) {
-    for (const std::uint32_t vertex : corners) {
-      farthest = std::max(farthest, (vertices[vertex] - points_[vertex]).cwiseAbs().maxCoeff());
-    }
+  for (std::size_t vertex = 0; vertex < count; ++vertex) {
+    if (used_[vertex]) farthest = std::max(farthest, (vertices[vertex] - points_[vertex]).cwiseAbs().maxCoeff());
   }
   // NaN fails the comparison: no boxes, rather than boxes that hold nothing.
   if (!(farthest <= kFarthestCoordinate)) return {};
-  std::vector<Eigen::AlignedBox3d> boxes = piece_boxes_;
+  std::vector<Eigen::AlignedBox3d> boxes = piece_boxes_.boxes();
   for (Eigen::AlignedBox3d& box : boxes) {
     box.min().array() -= farthest;
     box.max().array() += farthest;
   }
-  return boxes;
+  return BoxSet(std::move(boxes));
 }
 
-// Turns the triangles of each piece whose signed volume is negative, taken
-// about the mesh's own centre so that far meshes keep their precision.
-void MeshSolid::orientPieces(const std::vector<std::uint32_t>& piece_of_triangle) {
+// The closed surface's winding number on the two sides of the cap, just off
+// its apex along its normal: where they differ, the cap stands between
+// inside and outside, and what it covers is open. A rim whose cap lies on a
+// sheet of the mesh (an inner plate, a fin) opens nothing.
+bool MeshSolid::leavesOpening(const RimCap& cap) const {
+  const double opened = cap.vector_area.norm();
+  if (!(opened > kMostOpening * area_)) return false;
+  const Eigen::Vector3d step = 1e-3 * std::sqrt(opened) * cap.vector_area / opened;
+  return closedWinding(cap.apex + step) != closedWinding(cap.apex - step);
+}
+
+bool MeshSolid::enclosesVolume() const {
   const Eigen::Vector3d centre = bounds_.center();
-  std::vector<double> volume(points_.size(), 0.0);
-  for (std::size_t t = 0; t < triangles_.size(); ++t) {
-    const Corners& corners = triangles_[t];
+  double volume = 0.0;
+  for (const Corners& corners : triangles_) {
     const Eigen::Vector3d a = points_[corners[0]] - centre;
-    volume[piece_of_triangle[t]] += a.dot((points_[corners[1]] - centre).cross(points_[corners[2]] - centre));
+    volume += a.dot((points_[corners[1]] - centre).cross(points_[corners[2]] - centre)) / 6.0;
   }
-  for (std::size_t t = 0; t < triangles_.size(); ++t) {
-    if (volume[piece_of_triangle[t]] < 0.0) std::swap(triangles_[t][1], triangles_[t][2]);
-  }
-}
-
-// Open edges are those of an odd number of triangles, between welded
-// vertices. Open edges that share vertices rim one hole; a hole is large
-// where the disc its rim would bound takes more than kMostHoleArea of the
-// surface.
-bool MeshSolid::holesAreSmall(const std::vector<std::uint32_t>& welded) const {
-  // Each edge listed under its lower vertex, so that counting them needs
-  // only short sorts.
-  std::vector<std::uint32_t> first(points_.size() + 1, 0);
-  double area = 0.0;
-  for (const Corners& corners : triangles_) {
-    for (int k = 0; k < 3; ++k) {
-      const std::uint32_t a = welded[corners[k]], b = welded[corners[(k + 1) % 3]];
-      if (a != b) ++first[std::min(a, b) + 1];
-    }
-    area += 0.5 * (points_[corners[1]] - points_[corners[0]]).cross(points_[corners[2]] - points_[corners[0]]).norm();
-  }
-  std::partial_sum(first.begin(), first.end(), first.begin());
-  std::vector<std::uint32_t> upper(first.back());
-  std::vector<std::uint32_t> filled(first.begin(), first.end() - 1);
-  for (const Corners& corners : triangles_) {
-    for (int k = 0; k < 3; ++k) {
-      const std::uint32_t a = welded[corners[k]], b = welded[corners[(k + 1) % 3]];
-      if (a != b) upper[filled[std::min(a, b)]++] = std::max(a, b);
-    }
-  }
-  Roots rims(points_.size());
-  std::vector<std::pair<std::uint32_t, double>> open_edges;  // (a vertex, length)
-  for (std::uint32_t a = 0; a < points_.size(); ++a) {
-    const auto begin = upper.begin() + first[a], end = upper.begin() + first[a + 1];
-    std::sort(begin, end);
-    for (auto run = begin; run != end;) {
-      const auto past = std::find_if(run, end, [&](std::uint32_t b) { return b != *run; });
-      if ((past - run) % 2 == 1) {
-        rims.join(a, *run);
-        open_edges.emplace_back(a, (points_[a] - points_[*run]).norm());
-      }
-      run = past;
-    }
-  }
-  std::vector<std::pair<std::uint32_t, double>> rim_lengths;
-  for (const auto& [vertex, length] : open_edges) rim_lengths.emplace_back(rims.of(vertex), length);
-  std::sort(rim_lengths.begin(), rim_lengths.end());
-  for (std::size_t begin = 0; begin < rim_lengths.size();) {
-    double rim = 0.0;
-    std::size_t end = begin;
-    for (; end < rim_lengths.size() && rim_lengths[end].first == rim_lengths[begin].first; ++end) {
-      rim += rim_lengths[end].second;
-    }
-    if (rim * rim / (4.0 * M_PI) > kMostHoleArea * area) return false;
-    begin = end;
-  }
-  return true;
+  return volume > kLeastVolume * std::pow(bounds_.sizes().maxCoeff(), 3);
 }
 
 // The root's children are divided apart, each into a tree of its own, on
@@ -464,15 +337,19 @@ bool MeshSolid::split(Tree& tree, std::uint32_t node, const Cube& cube, const Tr
     return false;
   };
   if (triangles.size() <= kMostLeafTriangles || depth >= kDeepest) return makeLeaf();
+  const double long_side = 2.0 * kLongTriangleSides * cube.half;
+  std::size_t long_triangles = 0;
   RouteChanges changes{};
   for (TriangleList& list : lists) list.clear();
   for (const std::uint32_t t : triangles) {
     const Corners& corners = triangles_[t];
     const Eigen::Vector3d low = points_[corners[0]].cwiseMin(points_[corners[1]]).cwiseMin(points_[corners[2]]);
     const Eigen::Vector3d high = points_[corners[0]].cwiseMax(points_[corners[1]]).cwiseMax(points_[corners[2]]);
+    long_triangles += (high - low).maxCoeff() > long_side;
     if (reachesTwoRoutePlanes(cube.centre, cube.half, low, high)) addRouteChanges(cube, corners, low, high, changes);
     addToChildren(cube, t, low, high, lists);
   }
+  if (4 * long_triangles > 3 * triangles.size()) return makeLeaf();
   const auto unparted = [&](const TriangleList& list) { return list.size() == triangles.size(); };
   if (triangles.size() <= kMostUnparted && std::any_of(lists.begin(), lists.end(), unparted)) return makeLeaf();
   const std::uint32_t children = static_cast<std::uint32_t>(tree.nodes.size());
@@ -621,12 +498,17 @@ int MeshSolid::windingChange(const std::uint32_t* first, const std::uint32_t* la
   return change;
 }
 
-// From the leaf's centre to the point along x, then y, then z: a path inside
-// the leaf, which only its triangles can cross.
 bool MeshSolid::contains(const Eigen::Vector3d& point) const {
   if (!solid_ || !((point - root_.centre).cwiseAbs().maxCoeff() <= root_.half)) return false;
-  const auto holds = [&point](const Eigen::AlignedBox3d& box) { return box.contains(point); };
-  if (!piece_boxes_.empty() && std::none_of(piece_boxes_.begin(), piece_boxes_.end(), holds)) return false;
+  if (!piece_boxes_.anyHolds(point)) return false;
+  if (caps_.empty()) return closedWinding(point) > 0;
+  return closedWinding(point) + capWinding(points_, caps_, cap_edges_, point) >= 0.5;
+}
+
+// From the leaf's centre to the point along x, then y, then z: a path inside
+// the leaf, which only its triangles can cross.
+int MeshSolid::closedWinding(const Eigen::Vector3d& point) const {
+  if (!((point - root_.centre).cwiseAbs().maxCoeff() <= root_.half)) return 0;
   Cube cube = root_;
   const Tree* tree = &top_;
   std::uint32_t node = 0;
@@ -638,12 +520,12 @@ bool MeshSolid::contains(const Eigen::Vector3d& point) const {
   const Node& leaf = tree->nodes[node];
   const std::uint32_t* first = tree->listed.data() + leaf.first;
   const std::uint32_t* last = tree->listed.data() + leaf.last;
-  if (first == last) return leaf.winding != 0;
+  if (first == last) return leaf.winding;
   const Eigen::Vector3d& centre = cube.centre;
   const int change = windingChange(first, last, 0, centre, point.x()) +
                      windingChange(first, last, 1, Eigen::Vector3d(point.x(), centre.y(), centre.z()), point.y()) +
                      windingChange(first, last, 2, Eigen::Vector3d(point.x(), point.y(), centre.z()), point.z());
-  return leaf.winding + change != 0;
+  return leaf.winding + change;
 }
 
 }  // namespace internal

@@ -8,36 +8,42 @@
 #include <Eigen/Core>
 #include <Eigen/Geometry>
 
+#include "box_set.h"
+#include "closed_chain.h"
+
 namespace bramlock {
 namespace internal {
 
 // The inside of a triangle mesh, for telling whether a point lies within it.
 //
-// Vertices closer than a millionth of the mesh's longest side are one vertex,
-// so seams that repeat a vertex are closed. Each connected piece is turned
-// outwards on its own (by its signed volume), so every closed part counts
-// whichever way it was wound, and a part wound against an enclosing one (a
-// cavity) counts as solid too. A point is inside where its winding number is
-// not zero: the surface crossings of a path from far away to it, +1 where the
-// path enters, -1 where it leaves.
+// A point is inside where the mesh's winding number (the solid angles of its
+// triangles summed, over 4 pi) is at least one half, after each closed part
+// has been turned outwards, so that every closed part counts whichever way
+// it was wound and a cavity counts as solid too. The number does not depend
+// on a path, it is exact on every watertight mesh however its triangles meet
+// (T-junctions, triangles written twice, inner walls, copies of a vertex a
+// rounding apart), and a real hole or a few flipped triangles change it only
+// near them.
 //
-// The mesh's bounding cube is divided into eighths wherever a cube meets many
-// triangles, so the cost of a point follows the detail near it, not the size
-// of the mesh; a point outside the boxes of a few pieces is outside at once.
-// Large meshes are divided on several threads, which gives the same
-// division. Each cube's centre keeps its winding number: the root's is the
-// middle of the three axis-ray counts, each child's the middle of three
-// routes from its parent's centre, so a small hole misleads only the cubes
-// near it. A point is judged from the centre of the smallest cube holding
-// it, by the crossings of a path inside that cube. Every test of a point
-// against a triangle has an exact sign, and points exactly on a face, edge or
-// vertex count as if moved by the same infinitesimal step, so ties never make
-// two tests disagree.
+// It is taken in two parts (see closed_chain.h): the mesh mended and its
+// open edges capped, a closed surface whose winding number is an integer
+// counted exactly along a short path, and the caps' own winding number,
+// summed directly. The mended surface's bounding cube is divided into eighths
+// wherever a cube meets many triangles that are small beside it, so the cost
+// of a point follows the detail near it; each cube's centre keeps its
+// winding number, the middle of three routes from its parent's centre (which
+// agree on a closed surface). A point is judged from the centre of the
+// smallest cube holding it, by the crossings of a path inside that cube.
+// Every test of a point against a triangle has an exact sign, and points
+// exactly on a face, edge or vertex count as if moved by the same
+// infinitesimal step, so ties never make two tests disagree. A point outside
+// the boxes of the mesh's pieces is outside at once.
 //
-// A mesh with a large hole (an open surface: a plate, a box without a lid),
-// on whose centres the routes disagree often (triangles wound against the
-// rest of their piece), or with vertices that are not finite or absurdly
-// far, has no inside: isSolid() is false and contains() always false.
+// A mesh that leaves an opening of more than a hundredth of its area (a
+// plate, a bowl, a box without a lid: a rim of open edges whose cap has the
+// inside on one side and the outside on the other), that encloses nothing, or
+// with vertices that are not finite or absurdly far, has no inside:
+// isSolid() is false and contains() always false.
 class MeshSolid {
  public:
   // Vertices and triangles in the mesh's own frame.
@@ -49,13 +55,11 @@ class MeshSolid {
   // One vertex of each connected piece of the mesh: a piece that meets no
   // other surface lies inside a solid exactly when this vertex does.
   const std::vector<std::uint32_t>& pieceVertices() const { return piece_vertices_; }
-  // The boxes of the pieces, where they are few (else none), for the same
-  // mesh with its vertices moved (padding keeps their order): each grown by
-  // the farthest move along any axis.
-  std::vector<Eigen::AlignedBox3d> pieceBoxesMovedTo(const Eigen::Vector3d* vertices, std::size_t count) const;
+  // The boxes of the pieces, for the same mesh with its vertices moved
+  // (padding keeps their order): each grown by the farthest move along any axis.
+  BoxSet pieceBoxesMovedTo(const Eigen::Vector3d* vertices, std::size_t count) const;
 
  private:
-  using Corners = std::array<std::uint32_t, 3>;
   using TriangleList = std::vector<std::uint32_t>;
   // A cube of the division: eight children in a row from `children`, or,
   // for a leaf, the triangles meeting it at its tree's listed[first, last).
@@ -106,13 +110,15 @@ class MeshSolid {
   };
 
   bool verticesAreUsable() const;
-  // Welds, turns each piece outwards and tells whether its holes are small.
-  bool piecesAreClosed();
-  std::vector<std::uint32_t> weldedVertices() const;
-  std::vector<std::uint32_t> findPieces(const std::vector<std::uint32_t>& welded);
-  void boundPieces(const std::vector<std::uint32_t>& piece_of_triangle);
-  void orientPieces(const std::vector<std::uint32_t>& piece_of_triangle);
-  bool holesAreSmall(const std::vector<std::uint32_t>& welded) const;
+  // The pieces of the welded mesh, their vertices and boxes.
+  void findPieces(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& triangles,
+                  const std::vector<std::uint32_t>& welded);
+  // Whether a rim's cap has the inside on one side and the outside on the
+  // other, and opens more than a small share of the surface.
+  bool leavesOpening(const RimCap& cap) const;
+  bool enclosesVolume() const;
+  // The winding number of the mended, closed surface: an integer.
+  int closedWinding(const Eigen::Vector3d& point) const;
   // Divides the bounding cube and tells whether the centres' routes agree
   // often enough for a solid.
   bool divideBoundingCube();
@@ -141,16 +147,23 @@ class MeshSolid {
   int windingChange(const std::uint32_t* first, const std::uint32_t* last, int axis, const Eigen::Vector3d& from,
                     double to) const;
 
+  // The mended and capped surface (see closed_chain.h): the mesh's points
+  // first, so the pieces' vertices index both.
   std::vector<Eigen::Vector3d> points_;
   std::vector<Corners> triangles_;
+  std::vector<RimCap> caps_;
+  std::vector<std::array<std::uint32_t, 2>> cap_edges_;
+  double area_ = 0.0;
   Eigen::AlignedBox3d bounds_;
   Cube root_{Eigen::Vector3d::Zero(), 0.0};
   // The root cube, and where it is divided, a tree for each of its children.
   Tree top_;
   std::array<Tree, 8> below_;
+  // The mesh's own vertices: how many, and which its triangles use.
+  std::size_t mesh_vertex_count_ = 0;
+  std::vector<bool> used_;
   std::vector<std::uint32_t> piece_vertices_;
-  // The pieces' boxes, where they are few.
-  std::vector<Eigen::AlignedBox3d> piece_boxes_;
+  BoxSet piece_boxes_;
   bool solid_ = false;
 };
 

@@ -360,10 +360,7 @@ class LeafInMeshFrame {
     const Eigen::Vector3d centre = carry * ((leaf.min_ + leaf.max_) * 0.5);
     const Eigen::Vector3d reach =
         carry.linear().cwiseAbs() * (0.5 * (leaf.max_ - leaf.min_)) + Eigen::Vector3d::Constant(kMargin);
-    return std::any_of(piece_boxes_.begin(), piece_boxes_.end(), [&](const Eigen::AlignedBox3d& box) {
-      return ((centre - reach).array() <= box.max().array()).all() &&
-             ((centre + reach).array() >= box.min().array()).all();
-    });
+    return piece_boxes_.anyMeets(centre - reach, centre + reach);
   }
 
   bool centreInside(const fcl::AABBd& leaf) {
@@ -376,7 +373,7 @@ class LeafInMeshFrame {
     return *mesh_from_octree_;
   }
 
-  const std::vector<Eigen::AlignedBox3d>& piece_boxes_;
+  const BoxSet& piece_boxes_;
   const MeshSolid* inside_;
   const fcl::Transform3d& octree_pose_;
   const fcl::Transform3d& mesh_pose_;

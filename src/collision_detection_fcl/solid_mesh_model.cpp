@@ -43,7 +43,7 @@ MeshSolids& meshSolids() {
 
 void SolidMeshModel::setSolid(std::shared_ptr<const MeshSolid> solid) {
   solid_ = std::move(solid);
-  piece_boxes_.clear();
+  piece_boxes_ = BoxSet();
   // One piece's box is the mesh's own, which every check tries first.
   if (!solid_ || solid_->pieceVertices().size() < 2 || num_vertices <= 0) return;
   piece_boxes_ = solid_->pieceBoxesMovedTo(vertices, static_cast<std::size_t>(num_vertices));

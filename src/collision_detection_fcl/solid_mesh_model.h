@@ -22,12 +22,12 @@ class SolidMeshModel final : public fcl::BVHModel<fcl::OBBRSSd> {
   const MeshSolid* meshSolid() const { return solid_.get(); }
   void setSolid(std::shared_ptr<const MeshSolid> solid);
   // Boxes holding every triangle as tested and the inside, one per piece of
-  // the mesh where it has a few (else none).
-  const std::vector<Eigen::AlignedBox3d>& pieceBoxes() const { return piece_boxes_; }
+  // the mesh where it has several (else none).
+  const BoxSet& pieceBoxes() const { return piece_boxes_; }
 
  private:
   std::shared_ptr<const MeshSolid> solid_;
-  std::vector<Eigen::AlignedBox3d> piece_boxes_;
+  BoxSet piece_boxes_;
 };
 
 // The geometry as a mesh of the checkers, or null for any other geometry.

@@ -1,0 +1,64 @@
+#include "box_set.h"
+
+#include <algorithm>
+
+namespace bramlock {
+namespace internal {
+
+namespace {
+
+// Fewer boxes than this are tried one by one.
+constexpr std::size_t kMostInTurn = 8;
+
+bool meets(const Eigen::AlignedBox3d& box, const Eigen::Vector3d& low, const Eigen::Vector3d& high) {
+  return (low.array() <= box.max().array()).all() && (high.array() >= box.min().array()).all();
+}
+
+}  // namespace
+
+BoxSet::BoxSet(std::vector<Eigen::AlignedBox3d> boxes) : boxes_(std::move(boxes)) {
+  if (boxes_.size() > kMostInTurn) build(0, static_cast<std::uint32_t>(boxes_.size()));
+}
+
+// Splits the boxes at the median of their centres along the bounds' longest side.
+std::uint32_t BoxSet::build(std::uint32_t first, std::uint32_t last) {
+  const auto index = static_cast<std::uint32_t>(nodes_.size());
+  Eigen::AlignedBox3d bounds;
+  for (std::uint32_t k = first; k < last; ++k) bounds.extend(boxes_[k]);
+  nodes_.push_back(Node{bounds, first, last, 0});
+  if (last - first <= kMostInTurn / 2) return index;
+  int axis = 0;
+  bounds.sizes().maxCoeff(&axis);
+  const std::uint32_t middle = first + (last - first) / 2;
+  std::nth_element(boxes_.begin() + first, boxes_.begin() + middle, boxes_.begin() + last,
+                   [axis](const Eigen::AlignedBox3d& a, const Eigen::AlignedBox3d& b) {
+                     return a.min()[axis] + a.max()[axis] < b.min()[axis] + b.max()[axis];
+                   });
+  build(first, middle);
+  const std::uint32_t second = build(middle, last);
+  nodes_[index].second = second;
+  return index;
+}
+
+bool BoxSet::anyMeets(const Eigen::Vector3d& low, const Eigen::Vector3d& high) const {
+  const auto meetsBox = [&](const Eigen::AlignedBox3d& box) { return meets(box, low, high); };
+  if (nodes_.empty()) return std::any_of(boxes_.begin(), boxes_.end(), meetsBox);
+  std::uint32_t pending[64];
+  int count = 0;
+  pending[count++] = 0;
+  while (count > 0) {
+    const std::uint32_t index = pending[--count];
+    const Node& node = nodes_[index];
+    if (!meetsBox(node.bounds)) continue;
+    if (node.second == 0) {
+      if (std::any_of(boxes_.begin() + node.first, boxes_.begin() + node.last, meetsBox)) return true;
+      continue;
+    }
+    pending[count++] = node.second;
+    pending[count++] = index + 1;
+  }
+  return false;
+}
+
+}  // namespace internal
+}  // namespace bramlock
