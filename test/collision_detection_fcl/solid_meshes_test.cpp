@@ -494,6 +494,195 @@ TEST(MeshSolid, BoxesOnALatticeSharingPlanesAreSolids) {
   }
 }
 
+// ---- meshes as exporters write them ----
+
+// Every triangle with corners of its own, each moved by `move`: a file of
+// unshared triangles.
+template <typename Move>
+TriangleMesh soupOf(const TriangleMesh& mesh, const Move& move) {
+  TriangleMesh soup;
+  for (const fcl::Triangle& t : mesh.triangles) {
+    for (int k = 0; k < 3; ++k) soup.points.push_back(move(mesh.points[t[k]], t[(k + 1) % 3], t[(k + 2) % 3]));
+    const size_t first = soup.points.size() - 3;
+    soup.triangles.emplace_back(first, first + 1, first + 2);
+  }
+  return soup;
+}
+
+// Single-precision coordinates, each copy rounded up or down by up to two
+// float units in the last place, as exporters computing in float write them.
+TriangleMesh floatSoup(const TriangleMesh& mesh, std::mt19937_64& engine) {
+  return soupOf(mesh, [&engine](Eigen::Vector3d p, size_t, size_t) {
+    for (int axis = 0; axis < 3; ++axis) {
+      float value = static_cast<float>(p[axis]);
+      const float towards = engine() % 2 ? 1e30f : -1e30f;
+      for (int step = 0, steps = static_cast<int>(engine() % 3); step < steps; ++step) {
+        value = std::nextafter(value, towards);
+      }
+      p[axis] = value;
+    }
+    return p;
+  });
+}
+
+// An octahedron of radius 1 (each face its own corners) whose apexes on the
+// negative axes are moved by `shift` towards the middle of each face's
+// opposite edge: copies that miss each other by a rounding, into the faces
+// (shift > 0) or out of them.
+TriangleMesh octahedronWithNearMisses(double radius, double shift) {
+  TriangleMesh octahedron;
+  for (int axis = 0; axis < 3; ++axis) {
+    octahedron.points.push_back(radius * Eigen::Vector3d::Unit(axis));
+    octahedron.points.push_back(-radius * Eigen::Vector3d::Unit(axis));
+  }
+  for (int sx = 0; sx < 2; ++sx) {
+    for (int sy = 0; sy < 2; ++sy) {
+      for (int sz = 0; sz < 2; ++sz) {
+        const size_t x = sx, y = 2 + sy, z = 4 + sz;
+        // Counter-clockwise from outside where an odd number of signs are negative.
+        if ((sx + sy + sz) % 2 == 0)
+          octahedron.triangles.emplace_back(x, y, z);
+        else
+          octahedron.triangles.emplace_back(x, z, y);
+      }
+    }
+  }
+  return soupOf(octahedron, [&](const Eigen::Vector3d& p, size_t b, size_t c) {
+    if (p.sum() >= 0.0) return p;
+    const Eigen::Vector3d towards = 0.5 * (octahedron.points[b] + octahedron.points[c]) - p;
+    return Eigen::Vector3d(p + shift * towards.normalized());
+  });
+}
+
+// The unit box [0, 1]^3 with one edge split for the triangles on one side of
+// it only (a T-junction), and with its top drawn as a grid of n x n squares
+// whose sides meet the walls' edges nowhere but at the corners.
+TriangleMesh boxWithTJunctions(int grid) {
+  TriangleMesh box = boxMesh(Eigen::Vector3d::Zero(), Eigen::Vector3d::Ones());
+  const size_t middle = box.points.size();
+  box.points.emplace_back(0.5, 0.0, 0.0);
+  // The front face's first triangle (0, 1, 5) split at the middle of edge 0-1; the bottom keeps it whole.
+  box.triangles[4] = fcl::Triangle(0, middle, 5);
+  box.triangles.emplace_back(middle, 1, 5);
+  box.triangles.erase(box.triangles.begin() + 2, box.triangles.begin() + 4);
+  const size_t first = box.points.size();
+  for (int i = 0; i <= grid; ++i) {
+    for (int j = 0; j <= grid; ++j)
+      box.points.emplace_back(static_cast<double>(i) / grid, static_cast<double>(j) / grid, 1.0);
+  }
+  const auto at = [&](int i, int j) { return first + i * (grid + 1) + j; };
+  for (int i = 0; i < grid; ++i) {
+    for (int j = 0; j < grid; ++j) {
+      box.triangles.emplace_back(at(i, j), at(i + 1, j), at(i + 1, j + 1));
+      box.triangles.emplace_back(at(i, j), at(i + 1, j + 1), at(i, j + 1));
+    }
+  }
+  return box;
+}
+
+TriangleMesh withTriangle(TriangleMesh mesh, const Eigen::Vector3d& a, const Eigen::Vector3d& b,
+                          const Eigen::Vector3d& c) {
+  const size_t first = mesh.points.size();
+  mesh.points.insert(mesh.points.end(), {a, b, c});
+  mesh.triangles.emplace_back(first, first + 1, first + 2);
+  return mesh;
+}
+
+// Watertight, however their triangles meet: each inside exactly where the
+// winding number says, at points of the box and around it.
+TEST(MeshSolid, WatertightMeshesWithNonManifoldTopologyAreSolids) {
+  const TriangleMesh box = boxMesh(Eigen::Vector3d::Zero(), Eigen::Vector3d::Ones());
+  TriangleMesh doubled = box;
+  doubled.triangles.push_back(box.triangles[7]);
+  TriangleMesh plated = withTriangle(box, {0, 0, 0.5}, {1, 0, 0.5}, {1, 1, 0.5});
+  plated = withTriangle(plated, {0, 0, 0.5}, {1, 1, 0.5}, {0, 1, 0.5});
+  TriangleMesh slivers = box;
+  for (const auto& [a, b] : {std::pair<int, int>{0, 1}, {1, 5}, {3, 7}}) {
+    slivers = withTriangle(slivers, box.points[a], 0.5 * (box.points[a] + box.points[b]), box.points[b]);
+  }
+  const std::vector<std::pair<std::string, TriangleMesh>> meshes = {
+      {"a T-junction and a gridded top", boxWithTJunctions(4)},
+      {"a triangle written twice", doubled},
+      {"two halves sharing their inner wall",
+       appended(boxMesh({0, 0, 0}, {0.5, 1, 1}), boxMesh({0.5, 0, 0}, {1, 1, 1}))},
+      {"an inner plate", plated},
+      {"triangles without area on its edges", slivers},
+      {"a fin on an edge", withTriangle(box, {1, 0, 0}, {1.6, -0.6, 0.5}, {1, 0, 1})},
+  };
+  for (const auto& [name, mesh] : meshes) {
+    SCOPED_TRACE(name);
+    expectInsideWhereWound(mesh, 41, {{0.5, 0.5, 0.25}, {0.5, 0.5, 0.75}, {0.1, 0.9, 0.9}});
+  }
+}
+
+// Copies of a vertex a rounding apart, as float exporters and scanners write
+// them, never turn the inside out or empty it.
+TEST(MeshSolid, CopiesOfAVertexARoundingApartKeepTheInside) {
+  std::mt19937_64 engine(43);
+  for (const double shift : {2e-9, -2e-9}) {
+    SCOPED_TRACE(shift);
+    const TriangleMesh octahedron = octahedronWithNearMisses(1.0, shift);
+    const MeshSolid solid = solidOf(octahedron);
+    EXPECT_TRUE(solid.contains(Eigen::Vector3d::Zero()));
+    EXPECT_FALSE(solid.contains(Eigen::Vector3d::Constant(0.6)));
+    expectInsideWhereWound(octahedron, 47);
+    expectInsideWhereWound(octahedronWithNearMisses(0.05, 0.1 * shift), 53);
+  }
+  const TriangleMesh cylinder = prismMesh(circleRimWithSeam(0.02, 256), -0.05, 0.05);
+  expectInsideWhereWound(floatSoup(cylinder, engine), 59, {Eigen::Vector3d::Zero(), {0.0, 0.0, 0.049}});
+  expectInsideWhereWound(floatSoup(sphereMesh(0.1, 3), engine), 61);
+  std::uniform_real_distribution<double> jitter(-2.5e-7, 2.5e-7);
+  expectInsideWhereWound(
+      soupOf(sphereMesh(1.0, 3),
+             [&](const Eigen::Vector3d& p, size_t, size_t) {
+               return Eigen::Vector3d(p + 2.0 * Eigen::Vector3d(jitter(engine), jitter(engine), jitter(engine)));
+             }),
+      67);
+}
+
+// A cavity is solid even where it meets its shell at a vertex: each closed
+// part is turned outwards on its own.
+TEST(MeshSolid, ACavitySharingAVertexWithItsShellIsSolid) {
+  const TriangleMesh shell = appended(boxMesh(Eigen::Vector3d::Zero(), Eigen::Vector3d::Ones()),
+                                      inverted(boxMesh(Eigen::Vector3d::Constant(0.5), Eigen::Vector3d::Ones())));
+  const MeshSolid solid = solidOf(shell);
+  ASSERT_TRUE(solid.isSolid());
+  std::mt19937_64 engine(71);
+  for (const Eigen::Vector3d& q :
+       pointsIn(engine, Eigen::Vector3d::Constant(-0.5), Eigen::Vector3d::Constant(1.5), 2000)) {
+    const double from_faces = (q.array() - q.array().round()).abs().minCoeff();
+    if (from_faces < 0.01 || std::abs(q.x() - 0.5) < 0.01) continue;
+    ASSERT_EQ(solid.contains(q), (q.array() > 0.0).all() && (q.array() < 1.0).all()) << q.transpose();
+  }
+}
+
+// A few flipped triangles, as scans have them, change the answers only near them.
+TEST(MeshSolid, AFewFlippedTrianglesChangeOnlyWhatLiesNearThem) {
+  std::mt19937_64 engine(73);
+  TriangleMesh sphere = sphereMesh(1.0, 4);
+  std::vector<Eigen::Vector3d> flipped_centres;
+  for (fcl::Triangle& t : sphere.triangles) {
+    if (engine() % 20 != 0) continue;
+    std::swap(t[1], t[2]);
+    flipped_centres.push_back(centreOf(sphere, t));
+  }
+  ASSERT_GT(flipped_centres.size(), 200u);
+  const MeshSolid solid = solidOf(sphere);
+  ASSERT_TRUE(solid.isSolid());
+  const LocalMesh oracle = oracleMesh(sphere);
+  int compared = 0;
+  for (const Eigen::Vector3d& q :
+       pointsIn(engine, Eigen::Vector3d::Constant(-1.2), Eigen::Vector3d::Constant(1.2), 3000)) {
+    const bool near_flipped = std::any_of(flipped_centres.begin(), flipped_centres.end(),
+                                          [&q](const Eigen::Vector3d& c) { return (c - q).norm() < 0.08; });
+    if (near_flipped || std::abs(q.norm() - 1.0) < 0.01) continue;
+    ++compared;
+    ASSERT_EQ(solid.contains(q), windingNumber(oracle, q) >= 0.5) << q.transpose();
+    ASSERT_EQ(solid.contains(q), q.norm() < 0.99) << q.transpose();
+  }
+  EXPECT_GT(compared, 1000);
+}
+
 // ---- the checks of the robot against the world ----
 
 class SolidMeshesAgainstTheWorld : public PlanarArmAgainstTheWorld {
