@@ -1,10 +1,12 @@
 // The inside test of closed meshes, whose cost should follow the mesh's
-// local detail, not its bounding box. State checks of the published RM65
-// (padding 0) holding an attached closed icosphere of 81,920 triangles
-// (radius 5 cm) among 4 mm voxels in a shell 12 to 25 mm off its surface
-// (6,517 octree leaves once pruned), alone and with a far piece or a long rod
-// in the same mesh; and the inside test built for an icosphere of 1,310,720
-// triangles, with the memory it takes.
+// local detail, not its bounding box nor its triangulation. State checks of
+// the published RM65 (padding 0) holding an attached closed icosphere of
+// 81,920 triangles (radius 5 cm) among 4 mm voxels in a shell 12 to 25 mm off
+// its surface (6,517 octree leaves once pruned), alone and with a far piece,
+// a long rod or 9, 51 or 201 small far pieces in the same mesh; the inside
+// test built for an icosphere of 1,310,720 triangles, with the memory it
+// takes; and built for the 81,920-triangle icosphere and for a cylinder of
+// 16,384 sides whose ends are fans (65,536 triangles).
 #include <unistd.h>
 
 #include <cmath>
@@ -44,7 +46,18 @@ constexpr double kTunnelRadius = 0.02;
 // A state where Link6 points away from the arm: the tool, the rod and the shell are clear of it.
 const std::vector<double> kState = {0.0, -0.3, 1.2, 0.0, 1.0, 0.0};
 
-enum class Extra { kNone, kFarPiece, kRod };
+enum class Extra { kNone, kFarPiece, kRod, kFarPieces9, kFarPieces51, kFarPieces201 };
+
+// Small closed pieces (20 triangles, 1 mm) on a ring of 2 m around the sphere.
+TriangleMesh farPieces(int count) {
+  TriangleMesh pieces;
+  for (int k = 0; k < count; ++k) {
+    const double angle = 2.0 * M_PI * k / count;
+    const Eigen::Vector3d at = kSphereCentre + 2.0 * Eigen::Vector3d(std::cos(angle), std::sin(angle), 0.0);
+    pieces = bramlock_test::appended(pieces, bramlock_test::icosphere(at, 0.001, 0));
+  }
+  return pieces;
+}
 
 TriangleMesh toolMesh(Extra extra) {
   TriangleMesh mesh = bramlock_test::icosphere(kSphereCentre, kSphereRadius, 6);
@@ -54,6 +67,9 @@ TriangleMesh toolMesh(Extra extra) {
   } else if (extra == Extra::kRod) {
     mesh = bramlock_test::appended(
         mesh, closed_meshes::rod(kSphereCentre, kSphereCentre + kRodLength * kRodAxis, kRodRadius, 32));
+  } else if (extra != Extra::kNone) {
+    const int count = extra == Extra::kFarPieces9 ? 9 : extra == Extra::kFarPieces51 ? 51 : 201;
+    mesh = bramlock_test::appended(mesh, farPieces(count));
   }
   return mesh;
 }
@@ -154,6 +170,18 @@ BENCHMARK_CAPTURE(AttachedMeshStateCheck, rod, Extra::kRod)
     ->Unit(benchmark::kMicrosecond)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(AttachedMeshStateCheck, far_pieces_9, Extra::kFarPieces9)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(AttachedMeshStateCheck, far_pieces_51, Extra::kFarPieces51)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(AttachedMeshStateCheck, far_pieces_201, Extra::kFarPieces201)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 long statusKilobytes(const std::string& field) {
   std::ifstream status("/proc/self/status");
@@ -191,6 +219,25 @@ void MeshSolidBuild(benchmark::State& state) {
   state.counters["peak_MB"] = measured ? (statusKilobytes("VmHWM") - before) / 1e3 : -1.0;
 }
 BENCHMARK(MeshSolidBuild)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The inside test built per iteration for a mesh of about the same size
+// drawn two ways: an icosphere, whose triangles are small everywhere, and a
+// cylinder whose ends are fans of triangles spanning the whole end.
+void MeshSolidBuildOf(benchmark::State& state, bool fan_cylinder) {
+  const TriangleMesh mesh =
+      fan_cylinder ? closed_meshes::rod(Eigen::Vector3d::Zero(), Eigen::Vector3d(0.0, 0.0, 0.2), 0.05, 16384)
+                   : bramlock_test::icosphere(Eigen::Vector3d::Zero(), 0.05, 6);
+  bool solid = true;
+  for (auto _ : state) {
+    bramlock::internal::MeshSolid inside(mesh.points, mesh.triangles);
+    solid = solid && inside.isSolid();
+    benchmark::DoNotOptimize(inside);
+  }
+  if (!solid) state.SkipWithError("the mesh was not taken for a solid");
+  state.counters["triangles"] = static_cast<double>(mesh.triangles.size());
+}
+BENCHMARK_CAPTURE(MeshSolidBuildOf, icosphere_81920, false)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK_CAPTURE(MeshSolidBuildOf, fan_cylinder_16384, true)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
 }  // namespace
 

@@ -41,7 +41,9 @@ constexpr double kLeastVolume = 1e-9;
 // A cube most of whose triangles are this many of its sides long is not
 // divided: the division would list them again in every child they cross
 // without parting them (the spokes of a fan, the slivers of a cylinder).
-constexpr double kLongTriangleSides = 8.0;
+constexpr double kLongTriangleSides = 2.0;
+// Judged on this many of a cube's triangles, the first it lists.
+constexpr std::size_t kLongSample = 64;
 // Points exactly on a face, edge or vertex count as moved a vanishing step
 // this way: a direction along no axis, plane or diagonal meshes are drawn with.
 const Eigen::Vector3d kNudge(1.0, 0.6180339887498949, 0.4142135623730950);
@@ -337,19 +339,16 @@ bool MeshSolid::split(Tree& tree, std::uint32_t node, const Cube& cube, const Tr
     return false;
   };
   if (triangles.size() <= kMostLeafTriangles || depth >= kDeepest) return makeLeaf();
-  const double long_side = 2.0 * kLongTriangleSides * cube.half;
-  std::size_t long_triangles = 0;
+  if (mostlyLong(triangles, cube)) return makeLeaf();
   RouteChanges changes{};
   for (TriangleList& list : lists) list.clear();
   for (const std::uint32_t t : triangles) {
     const Corners& corners = triangles_[t];
     const Eigen::Vector3d low = points_[corners[0]].cwiseMin(points_[corners[1]]).cwiseMin(points_[corners[2]]);
     const Eigen::Vector3d high = points_[corners[0]].cwiseMax(points_[corners[1]]).cwiseMax(points_[corners[2]]);
-    long_triangles += (high - low).maxCoeff() > long_side;
     if (reachesTwoRoutePlanes(cube.centre, cube.half, low, high)) addRouteChanges(cube, corners, low, high, changes);
     addToChildren(cube, t, low, high, lists);
   }
-  if (4 * long_triangles > 3 * triangles.size()) return makeLeaf();
   const auto unparted = [&](const TriangleList& list) { return list.size() == triangles.size(); };
   if (triangles.size() <= kMostUnparted && std::any_of(lists.begin(), lists.end(), unparted)) return makeLeaf();
   const std::uint32_t children = static_cast<std::uint32_t>(tree.nodes.size());
@@ -362,6 +361,19 @@ bool MeshSolid::split(Tree& tree, std::uint32_t node, const Cube& cube, const Tr
         middleWinding(tree, winding + change[0], winding + change[1], winding + change[2]);
   }
   return true;
+}
+
+bool MeshSolid::mostlyLong(const TriangleList& triangles, const Cube& cube) const {
+  const double long_side = 2.0 * kLongTriangleSides * cube.half;
+  const std::size_t sampled = std::min(triangles.size(), kLongSample);
+  std::size_t long_triangles = 0;
+  for (std::size_t k = 0; k < sampled; ++k) {
+    const Corners& corners = triangles_[triangles[k]];
+    const Eigen::Vector3d low = points_[corners[0]].cwiseMin(points_[corners[1]]).cwiseMin(points_[corners[2]]);
+    const Eigen::Vector3d high = points_[corners[0]].cwiseMax(points_[corners[1]]).cwiseMax(points_[corners[2]]);
+    long_triangles += (high - low).maxCoeff() > long_side;
+  }
+  return 4 * long_triangles > 3 * sampled;
 }
 
 // The triangle's share of the winding number changes along the three routes

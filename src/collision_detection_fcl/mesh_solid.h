@@ -128,6 +128,8 @@ class MeshSolid {
   // numbers; false where the cube is made a leaf instead.
   bool split(Tree& tree, std::uint32_t node, const Cube& cube, const TriangleList& triangles, int depth,
              ChildLists& lists) const;
+  // Whether most of the cube's triangles are many of its sides long.
+  bool mostlyLong(const TriangleList& triangles, const Cube& cube) const;
   // The children's lists are kept per depth and reused, so dividing allocates little.
   void divide(Tree& tree, std::uint32_t node, const Cube& cube, const TriangleList& triangles, int depth,
               std::vector<ChildLists>& scratch) const;

@@ -733,6 +733,36 @@ TEST_F(SolidMeshesAgainstTheWorld, AVoxelInsideAnAttachedMeshIsAContactOnEveryRo
   }
 }
 
+// Tools as exporters write them: a box of 8 cm with T-junctions and a
+// gridded top, and a cylinder as a float soup, each around (1.2, 0, 0).
+TEST_F(SolidMeshesAgainstTheWorld, AVoxelInsideAnExportedToolIsAContactOnEveryRoadOfTheCheck) {
+  std::mt19937_64 engine(79);
+  TriangleMesh junctions = boxWithTJunctions(4);
+  for (Eigen::Vector3d& p : junctions.points) p = 0.08 * (p - Eigen::Vector3d::Constant(0.5));
+  const std::vector<std::pair<std::string, TriangleMesh>> tools = {
+      {"T-junctions", junctions},
+      {"float soup", floatSoup(prismMesh(circleRimWithSeam(0.04, 64), -0.04, 0.04), engine)},
+  };
+  for (const auto& [name, tool] : tools) {
+    SCOPED_TRACE(name);
+    auto body = std::make_unique<moveit::core::AttachedBody>(
+        model->getLinkModel("hand_link"), "tool", moveit::core::AttachedBody::ShapeList{meshShape(tool)},
+        moveit::core::vector_Isometry3d{at(0.45, 0.0, 0.0)}, std::set<std::string>{"hand_link"});
+    {
+      OutputCapture quiet;
+      state->attachBody(std::move(body));
+      state->update();
+    }
+    for (const bool cost : {false, true}) {
+      SCOPED_TRACE(cost);
+      setVoxel({1.2, 0.0, 0.0}, 0.01);  // deep inside
+      EXPECT_TRUE(collides(0.0, cost));
+      setVoxel({1.2, 0.0, 0.1}, 0.01);  // above it
+      EXPECT_FALSE(collides(0.0, cost));
+    }
+  }
+}
+
 TEST_F(SolidMeshesAgainstTheWorld, APaddedAttachedMeshIsSolidWhereItWasBeforePadding) {
   attachBall(0.05);
   const auto& body = *state->getAttachedBody("ball");
