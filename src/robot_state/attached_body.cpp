@@ -17,6 +17,21 @@ constexpr double kMinScale = 1e-5;
 constexpr double kMaxScale = 1e6;
 constexpr double kMaxPadding = 1e6;
 
+// Scales the shape in its own frame, as a mesh file's scale is applied when
+// it is loaded: a mesh drawn away from its origin (a tool in millimetres
+// standing on its flange) stays where it stands, which Shape::scale, scaling
+// a mesh about the mean of its vertices, would move. Primitives are centred
+// on their origin, so their own scaling is the same.
+void scaleInOwnFrame(shapes::Shape& shape, double scale) {
+  if (shape.type != shapes::MESH) {
+    shape.scale(scale);
+    return;
+  }
+  auto& mesh = static_cast<shapes::Mesh&>(shape);
+  // A uniform positive scale keeps the normals.
+  for (unsigned int i = 0; i < 3 * mesh.vertex_count; ++i) mesh.vertices[i] *= scale;
+}
+
 }  // namespace
 
 AttachedBody::AttachedBody(const LinkModel* link, const std::string& id, const ShapeList& shapes,
@@ -63,13 +78,21 @@ void AttachedBody::setScale(double scale) {
     scale = 1.0;
   }
   scale_ = scale;
-  const auto scaled = [scale](shapes::Shape& shape) { shape.scale(scale); };
-  changeShapes(scaled);
-  // Always new shapes: geometry built from the old ones knows them by their address.
-  for (std::shared_ptr<const shapes::Shape>& shape : unpadded_shapes_) {
-    std::shared_ptr<shapes::Shape> copy(shape->clone());
-    scaled(*copy);
-    shape = copy;
+  const auto scaled = [scale](shapes::Shape& shape) { scaleInOwnFrame(shape, scale); };
+  if (unpadded_shapes_.empty()) {
+    changeShapes(scaled);
+    return;
+  }
+  // The padding (metres) goes around the scaled shapes, as when the scale came
+  // first. Always new shapes: geometry built from the old ones knows them by
+  // their address.
+  for (size_t i = 0; i < shapes_.size(); ++i) {
+    std::shared_ptr<shapes::Shape> unpadded(unpadded_shapes_[i]->clone());
+    scaled(*unpadded);
+    std::shared_ptr<shapes::Shape> padded(unpadded->clone());
+    padded->padd(padding_);
+    unpadded_shapes_[i] = unpadded;
+    shapes_[i] = padded;
   }
 }
 

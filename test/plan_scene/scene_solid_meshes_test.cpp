@@ -406,6 +406,131 @@ TEST(SolidMeshes, AToolLinkWhoseSeamMissesByARoundingIsASolid) {
   }
 }
 
+// ---- meshes written at another scale than the metre ----
+
+namespace {
+
+// A tool file and the scale it is attached at.
+struct ScaledFile {
+  std::string uri;
+  double scale;
+};
+
+// The mesh (drawn in metres) written in metres, in millimetres and at half
+// its size, each with the scale that makes it the mesh in metres again.
+std::vector<ScaledFile> writtenAtScales(const TempDir& dir, const TriangleMesh& mesh) {
+  std::vector<ScaledFile> files;
+  for (const double scale : {1.0, 0.001, 2.0}) {
+    TriangleMesh written = mesh;
+    for (Eigen::Vector3d& point : written.points) point /= scale;
+    files.push_back({writtenStl(dir, "tool_at_" + std::to_string(scale) + ".stl", written), scale});
+  }
+  return files;
+}
+
+int attachToRm65Flange(ManipulatorPlanScene& scene, const ScaledFile& file, double padding,
+                       const Eigen::Isometry3d& offset) {
+  return quietly([&] {
+    return scene.addAttachedEndEffectorToLink("tool", "Link6", {"Link6"}, offset.matrix(), file.uri, file.scale,
+                                              padding);
+  });
+}
+
+}  // namespace
+
+// An 80 x 60 x 100 mm box standing 3 cm beyond the RM65's flange, written in
+// millimetres (or at half its size) and attached at the scale that makes it
+// the box in metres, is that box: a voxel at its centre, 30 mm deep, is a
+// collision on both roads at any padding, and voxels near its faces answer as
+// they do for the box written in metres.
+TEST(SolidMeshes, AToolWrittenAtAnotherScaleAnswersAsTheToolInMetres) {
+  TempDir dir;
+  const std::vector<ScaledFile> files = writtenAtScales(dir, boxMesh({-0.04, -0.03, 0.0}, {0.04, 0.03, 0.1}));
+  const Eigen::Isometry3d offset = translation(0.0, 0.0, 0.03);
+  Joints q = {0.0, 0.3, 0.8, 0.0, 0.5, 0.0};
+  SolidArmOracle oracle(loadRm65Model(), "arm", 0.0);
+  oracle.attachMesh("tool", "Link6", offset, files.front().uri);
+  oracle.place(q);
+  const ArmBody& body = oracle.bodies().back();
+  const auto voxelAt = [&](const Eigen::Vector3d& in_tool) {
+    const Eigen::Vector3d at = body.pose * in_tool;
+    return octreeWith({octomap::point3d(at.x(), at.y(), at.z())}, 0.004);
+  };
+  const auto centre = voxelAt({0.0, 0.0, 0.05});
+  expectWhollyInside(body, onlyVoxel(*centre));
+  // Just inside a side and the top, just outside them, on the side's copy
+  // padded by 2 cm, and 3 cm beyond the top.
+  const std::vector<Eigen::Vector3d> near_faces = {{0.035, 0.0, 0.05}, {0.0, 0.0, 0.095},  {0.046, 0.0, 0.05},
+                                                   {0.0, 0.0, 0.106},  {0.052, 0.0, 0.05}, {0.0, 0.0, 0.13}};
+  for (const double padding : {0.0, 0.02}) {
+    std::vector<std::vector<bool>> answers;
+    for (const ScaledFile& file : files) {
+      SCOPED_TRACE("padding " + std::to_string(padding) + ", scale " + std::to_string(file.scale));
+      auto scene = makeRm65(padding);
+      ASSERT_EQ(attachToRm65Flange(*scene, file, padding, offset), 0);
+      ASSERT_TRUE(scene->isValid(q.data()) && scene->isValidSimplify(q.data()))
+          << "the arm and its tool alone are clear";
+      ASSERT_EQ(quietly([&] { return scene->updateWorldOctomap(centre); }), 0);
+      EXPECT_FALSE(scene->isValid(q.data()));
+      EXPECT_FALSE(scene->isValidSimplify(q.data()));
+      std::vector<bool>& each = answers.emplace_back();
+      for (const Eigen::Vector3d& in_tool : near_faces) {
+        ASSERT_EQ(quietly([&] { return scene->updateWorldOctomap(voxelAt(in_tool)); }), 0);
+        each.push_back(scene->isValid(q.data()));
+        each.push_back(scene->isValidSimplify(q.data()));
+      }
+    }
+    ASSERT_EQ(answers.size(), files.size());
+    const std::vector<bool>& in_metres = answers.front();
+    EXPECT_GE(std::count(in_metres.begin(), in_metres.end(), false), 4) << "padding " << padding;
+    EXPECT_GE(std::count(in_metres.begin(), in_metres.end(), true), 4) << "padding " << padding;
+    for (const std::vector<bool>& each : answers) EXPECT_EQ(each, in_metres) << "padding " << padding;
+  }
+}
+
+// A lance of 1.8 m on the RM65's flange written in millimetres (or at half
+// its size) and attached at the scale that makes it the lance in metres
+// sweeps as that lance: every motion is cut into as many states, and checked
+// and interpolated alike, where the sizes as written would have made the
+// motions too long to test.
+TEST(SolidMeshes, ALanceWrittenAtAnotherScaleSweepsAsTheLanceInMetres) {
+  TempDir dir;
+  const std::vector<ScaledFile> files = writtenAtScales(dir, boxMesh({-0.01, -0.01, 0.0}, {0.01, 0.01, 1.8}));
+  const Eigen::Isometry3d offset = translation(0.0, 0.0, 0.03);
+  std::vector<std::vector<unsigned int>> counts;
+  std::vector<std::vector<bool>> checks;
+  std::vector<std::vector<Joints>> interpolated;
+  for (const ScaledFile& file : files) {
+    SCOPED_TRACE("scale " + std::to_string(file.scale));
+    auto scene = makeRm65(0.0);
+    ASSERT_EQ(attachToRm65Flange(*scene, file, 0.0, offset), 0);
+    const Bounds bounds = boundsOf(*scene);
+    Joints low, high;
+    for (const auto& [min, max] : bounds) low.push_back(min), high.push_back(max);
+    Joints bent_back = {0.0, -1.0, 0.0, 0.0, 0.0, 0.0};
+    Joints bent_forth = {0.0, 1.0, 0.0, 0.0, 0.0, 0.0};
+    const std::vector<std::pair<Joints*, Joints*>> motions = {{&low, &high}, {&bent_back, &bent_forth}};
+    std::vector<unsigned int>& count = counts.emplace_back();
+    std::vector<bool>& check = checks.emplace_back();
+    for (const auto& [from, to] : motions) {
+      count.push_back(scene->validSegmentCount(from->data(), to->data()));
+      check.push_back(scene->checkMotion(from->data(), to->data()));
+      check.push_back(scene->checkMotionSimplify(from->data(), to->data()));
+    }
+    interpolated.push_back(quietly([&] { return scene->interpolate(bent_back.data(), bent_forth.data()); }));
+  }
+  ASSERT_EQ(counts.size(), files.size());
+  EXPECT_GT(counts.front()[0], counts.front()[1]);
+  EXPECT_GT(counts.front()[1], 0u);
+  EXPECT_FALSE(interpolated.front().empty());
+  for (size_t i = 1; i < files.size(); ++i) {
+    SCOPED_TRACE("scale " + std::to_string(files[i].scale));
+    EXPECT_EQ(counts[i], counts.front());
+    EXPECT_EQ(checks[i], checks.front());
+    EXPECT_EQ(interpolated[i], interpolated.front());
+  }
+}
+
 // ---- an independent oracle over seeded states among small clusters ----
 
 namespace {

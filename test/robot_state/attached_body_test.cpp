@@ -7,10 +7,13 @@
 #include <tuple>
 #include <vector>
 
+#include <geometric_shapes/mesh_operations.h>
 #include <geometric_shapes/shapes.h>
 
 #include "expect_throw_message.h"
+#include "solid_mesh_makers.h"
 #include "state_test_support.h"
+#include "test_support.h"
 
 namespace {
 
@@ -33,6 +36,11 @@ std::unique_ptr<AttachedBody> box(const LinkModel* link, const std::string& id, 
 }
 
 double boxSide(const AttachedBody& body) { return static_cast<const shapes::Box&>(*body.getShapes()[0]).size[0]; }
+
+std::vector<double> meshVertices(const shapes::Shape& shape) {
+  const auto& mesh = static_cast<const shapes::Mesh&>(shape);
+  return std::vector<double>(mesh.vertices, mesh.vertices + 3 * mesh.vertex_count);
+}
 
 class AttachedBodies : public ::testing::Test {
  protected:
@@ -83,6 +91,36 @@ TEST_F(AttachedBodies, ScaleAndPaddingCloneSharedShapes) {
   body.setPadding(0.01);
   EXPECT_EQ(body.getShapes()[0].get(), clone);
   EXPECT_DOUBLE_EQ(boxSide(body), 0.32);
+}
+
+// A mesh is scaled in its own frame, to the last bit as the loader scales a
+// mesh file (a URDF mesh's scale): a box written in millimetres standing on
+// its base stays on it. A padding stays in metres around the scaled mesh
+// whichever of the two is set first.
+TEST_F(AttachedBodies, MeshesScaleInTheirOwnFrameAsTheLoaderScalesThem) {
+  bramlock_test::TempDir dir;
+  const std::filesystem::path file = dir.path() / "box_mm.stl";
+  bramlock_test::writeFile(file, bramlock_test::asciiStl(bramlock_test::boxMesh({-40, -30, 0}, {40, 30, 100})));
+  const std::string uri = "file://" + file.string();
+  const std::shared_ptr<const shapes::Shape> written(shapes::createMeshFromResource(uri));
+  const std::shared_ptr<const shapes::Shape> loaded(
+      shapes::createMeshFromResource(uri, Eigen::Vector3d::Constant(0.001)));
+  ASSERT_TRUE(written && loaded);
+  const auto bodyOfWritten = [&] { return AttachedBody(link("link6"), "tool", {written}, {offset(0, 0, 0)}, {}); };
+
+  AttachedBody scaled = bodyOfWritten();
+  scaled.setScale(0.001);
+  EXPECT_EQ(meshVertices(*scaled.getShapes()[0]), meshVertices(*loaded));
+  const std::vector<double> vertices = meshVertices(*loaded);
+  for (size_t i = 2; i < vertices.size(); i += 3) EXPECT_NEAR(vertices[i], 0.05, 0.05 + 1e-12) << "standing on z 0";
+
+  scaled.setPadding(0.01);
+  AttachedBody padded_first = bodyOfWritten();
+  padded_first.setPadding(0.01);
+  padded_first.setScale(0.001);
+  EXPECT_EQ(meshVertices(*padded_first.getUnpaddedShapes()[0]), meshVertices(*loaded));
+  EXPECT_EQ(meshVertices(*padded_first.getShapes()[0]), meshVertices(*scaled.getShapes()[0]));
+  EXPECT_EQ(meshVertices(*written), meshVertices(*bodyOfWritten().getShapes()[0])) << "the shared mesh is left alone";
 }
 
 TEST_F(AttachedBodies, OutOfRangeScaleAndPaddingFallBackToNeutral) {

@@ -276,7 +276,9 @@ class BRAMLOCK_EXPORT ManipulatorPlanScene : public PlanSceneInterface {
   int addAttachedCollisionObjectToLink(const std::string& id, const std::string& link_name,
                                        std::set<std::string> touch_links, Eigen::Matrix4d pose, double* box_size,
                                        double scale, double padding);
-  // The mesh of an STL resource fixed to the link. 0; -1 when the resource
+  // The mesh of an STL resource fixed to the link, scaled about its own
+  // origin as a URDF mesh's scale is (a mesh in millimetres at 0.001 is the
+  // mesh in metres). 0; -1 when the resource
   // cannot be loaded, the link is unknown, the pose is refused as above, or a
   // vertex is not finite or lies farther than kMaxPaddingOrScale from the
   // mesh's frame once scaled (logged, naming the resource); scale and padding

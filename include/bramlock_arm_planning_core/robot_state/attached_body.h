@@ -21,7 +21,10 @@ namespace core {
 // Collision shapes rigidly fixed to one link of a robot state: a gripped
 // object, an end-effector mesh, a box. Scale and padding are applied to the
 // shapes themselves when they are set, so whoever reads the shapes sees the
-// final geometry; shapes shared with another owner are cloned first.
+// final geometry; shapes shared with another owner are cloned first. A mesh
+// is scaled in its own frame (about its origin), as a mesh file's scale is
+// applied where it is loaded, and the padding, in metres, goes around the
+// scaled shapes whichever was set first.
 class BRAMLOCK_EXPORT AttachedBody {
  public:
   using ShapeList = std::vector<std::shared_ptr<const shapes::Shape>>;
