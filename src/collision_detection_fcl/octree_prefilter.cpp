@@ -167,10 +167,13 @@ fcl::AABBd asAabb(const NodeBox& box) {
 // occupied leaf so reached to `visit` until it returns true (then true).
 // Most nodes on the way down meet the bounding box in one child only: those
 // are followed in a loop.
-template <typename Visit>
+// Nodes where the descent branches are first asked `near`: those it says
+// hold nothing `visit` could take are passed over whole.
+template <typename Near, typename Visit>
 bool visitReachedLeaves(const fcl::OcTreed& tree, const fcl::OcTreed::OcTreeNode* node, NodeBox node_box,
-                        const CarriedBox& carried, const Visit& visit) {
+                        const CarriedBox& carried, const Near& near, const Visit& visit) {
   const fcl::AABBd& box = carried.bounds;
+  if (!near(asAabb(node_box))) return false;
   while (true) {
     if (!tree.isNodeOccupied(node)) return false;
     const Eigen::Vector3d middle = (node_box.min + node_box.max) * 0.5;
@@ -197,7 +200,7 @@ bool visitReachedLeaves(const fcl::OcTreed& tree, const fcl::OcTreed::OcTreeNode
         for (int x = first[0]; x <= last[0]; ++x) {
           const unsigned int child = x | (y << 1) | (z << 2);
           if (!tree.nodeChildExists(node, child)) continue;
-          if (visitReachedLeaves(tree, tree.getNodeChild(node, child), childBox(node_box, middle, child), carried,
+          if (visitReachedLeaves(tree, tree.getNodeChild(node, child), childBox(node_box, middle, child), carried, near,
                                  visit)) {
             return true;
           }
@@ -317,8 +320,8 @@ bool splitOctreePair(const fcl::CollisionObjectd& o1, const fcl::CollisionObject
 
 // Every occupied leaf the descent reaches, handed to `visit` as above; false
 // (nothing visited) when the other object cannot be carried into the octree's frame.
-template <typename Visit>
-bool visitLeavesNear(const OctreePair& pair, bool& carried_over, const Visit& visit) {
+template <typename Near, typename Visit>
+bool visitLeavesNear(const OctreePair& pair, bool& carried_over, const Near& near, const Visit& visit) {
   CarriedBox carried;
   carried_over = carryIntoOctreeFrame(*pair.octree_object, *pair.other, carried);
   if (!carried_over) return false;
@@ -331,7 +334,8 @@ bool visitLeavesNear(const OctreePair& pair, bool& carried_over, const Visit& vi
   auto node = std::lower_bound(start.nodes.begin(), start.nodes.end(), lowest_start,
                                [](const StartNode& a, double x) { return a.box.min.x() < x; });
   for (; node != start.nodes.end() && node->box.min.x() <= carried.bounds.max_.x(); ++node) {
-    if (meets(node->box, carried.bounds) && visitReachedLeaves(*pair.tree, node->node, node->box, carried, visit)) {
+    if (meets(node->box, carried.bounds) &&
+        visitReachedLeaves(*pair.tree, node->node, node->box, carried, near, visit)) {
       return true;
     }
   }
@@ -453,11 +457,30 @@ bool provablyApart(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd&
          separatedFromNode(carried, (box.min + box.max) * 0.5, 0.5 * (box.max - box.min));
 }
 
+namespace {
+
+// Whether the other object's box, carried into the frame of a checker's mesh
+// of several pieces, comes within the margin of none of their boxes.
+bool clearOfPieces(const fcl::CollisionObjectd& mesh_object, const fcl::CollisionObjectd& other) {
+  const SolidMeshModel* model = solidMeshModelOf(mesh_object.collisionGeometry().get());
+  if (!model || model->pieceBoxes().empty() || !isRigid(mesh_object.getTransform())) return false;
+  CarriedBox carried;
+  if (!carryInto(mesh_object.getTransform().inverse(Eigen::Isometry), other, carried)) return false;
+  return !model->pieceBoxes().anyMeets(carried.bounds.min_, carried.bounds.max_);
+}
+
+}  // namespace
+
+bool provablyApartFromPieces(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2) {
+  return clearOfPieces(o1, o2) || clearOfPieces(o2, o1);
+}
+
 bool provablyClearOfOctree(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2) {
   OctreePair pair;
   if (!splitOctreePair(o1, o2, pair)) return false;
   bool carried_over = false;
-  const bool reached = visitLeavesNear(pair, carried_over, [](const fcl::AABBd&) { return true; });
+  const auto anywhere = [](const fcl::AABBd&) { return true; };
+  const bool reached = visitLeavesNear(pair, carried_over, anywhere, anywhere);
   return carried_over && !reached;
 }
 
@@ -474,8 +497,11 @@ std::optional<bool> octreeMeshCollision(const fcl::CollisionObjectd& o1, const f
   std::optional<LeafInMeshFrame> in_mesh_frame;
   if (model) in_mesh_frame.emplace(*model, count_inside, octree_pose, mesh_pose);
   bool carried_over = false;
+  const auto near = [&in_mesh_frame](const fcl::AABBd& box) {
+    return !in_mesh_frame || in_mesh_frame->nearPieces(box);
+  };
   // The inside first: one look-up, where the triangles take a descent.
-  const bool collides = visitLeavesNear(pair, carried_over, [&test, &in_mesh_frame](const fcl::AABBd& leaf) {
+  const bool collides = visitLeavesNear(pair, carried_over, near, [&](const fcl::AABBd& leaf) {
     if (!in_mesh_frame) return test.collides(leaf);
     return in_mesh_frame->nearPieces(leaf) && (in_mesh_frame->centreInside(leaf) || test.collides(leaf));
   });
@@ -491,8 +517,9 @@ __attribute__((cold)) bool octreeLeafInsideMesh(const fcl::CollisionObjectd& o1,
   if (!insideOf(model)) return false;
   LeafInMeshFrame in_mesh_frame(*model, true, pair.octree_object->getTransform(), pair.other->getTransform());
   bool carried_over = false;
-  return visitLeavesNear(pair, carried_over,
-                         [&in_mesh_frame](const fcl::AABBd& leaf) { return in_mesh_frame.centreInside(leaf); });
+  return visitLeavesNear(
+      pair, carried_over, [&in_mesh_frame](const fcl::AABBd& box) { return in_mesh_frame.nearPieces(box); },
+      [&in_mesh_frame](const fcl::AABBd& leaf) { return in_mesh_frame.centreInside(leaf); });
 }
 
 }  // namespace internal
