@@ -78,22 +78,15 @@ TriangleMesh uvSphereMesh(double radius, int rings, int segments) {
 // by one or two units in the last place, as a file of unshared triangles
 // written by rounding differently may hold them.
 TriangleMesh soupOffInTheLastBits(const TriangleMesh& mesh, std::mt19937_64& engine) {
-  TriangleMesh soup;
-  for (const fcl::Triangle& t : mesh.triangles) {
-    for (int k = 0; k < 3; ++k) {
-      Eigen::Vector3d p = mesh.points[t[k]];
-      for (int axis = 0; axis < 3; ++axis) {
-        const double towards = (engine() % 2 ? 1.0 : -1.0) * std::numeric_limits<double>::infinity();
-        for (int step = 0, steps = 1 + static_cast<int>(engine() % 2); step < steps; ++step) {
-          p[axis] = std::nextafter(p[axis], towards);
-        }
+  return soupOf(mesh, [&engine](Eigen::Vector3d p, size_t, size_t) {
+    for (int axis = 0; axis < 3; ++axis) {
+      const double towards = (engine() % 2 ? 1.0 : -1.0) * std::numeric_limits<double>::infinity();
+      for (int step = 0, steps = 1 + static_cast<int>(engine() % 2); step < steps; ++step) {
+        p[axis] = std::nextafter(p[axis], towards);
       }
-      soup.points.push_back(p);
     }
-    const size_t first = soup.points.size() - 3;
-    soup.triangles.emplace_back(first, first + 1, first + 2);
-  }
-  return soup;
+    return p;
+  });
 }
 
 Eigen::Vector3d centreOf(const TriangleMesh& mesh, const fcl::Triangle& t) {
