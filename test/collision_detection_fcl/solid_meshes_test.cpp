@@ -78,22 +78,15 @@ TriangleMesh uvSphereMesh(double radius, int rings, int segments) {
 // by one or two units in the last place, as a file of unshared triangles
 // written by rounding differently may hold them.
 TriangleMesh soupOffInTheLastBits(const TriangleMesh& mesh, std::mt19937_64& engine) {
-  TriangleMesh soup;
-  for (const fcl::Triangle& t : mesh.triangles) {
-    for (int k = 0; k < 3; ++k) {
-      Eigen::Vector3d p = mesh.points[t[k]];
-      for (int axis = 0; axis < 3; ++axis) {
-        const double towards = (engine() % 2 ? 1.0 : -1.0) * std::numeric_limits<double>::infinity();
-        for (int step = 0, steps = 1 + static_cast<int>(engine() % 2); step < steps; ++step) {
-          p[axis] = std::nextafter(p[axis], towards);
-        }
+  return soupOf(mesh, [&engine](Eigen::Vector3d p, size_t, size_t) {
+    for (int axis = 0; axis < 3; ++axis) {
+      const double towards = (engine() % 2 ? 1.0 : -1.0) * std::numeric_limits<double>::infinity();
+      for (int step = 0, steps = 1 + static_cast<int>(engine() % 2); step < steps; ++step) {
+        p[axis] = std::nextafter(p[axis], towards);
       }
-      soup.points.push_back(p);
     }
-    const size_t first = soup.points.size() - 3;
-    soup.triangles.emplace_back(first, first + 1, first + 2);
-  }
-  return soup;
+    return p;
+  });
 }
 
 Eigen::Vector3d centreOf(const TriangleMesh& mesh, const fcl::Triangle& t) {
@@ -496,35 +489,6 @@ TEST(MeshSolid, BoxesOnALatticeSharingPlanesAreSolids) {
 
 // ---- meshes as exporters write them ----
 
-// Every triangle with corners of its own, each moved by `move`: a file of
-// unshared triangles.
-template <typename Move>
-TriangleMesh soupOf(const TriangleMesh& mesh, const Move& move) {
-  TriangleMesh soup;
-  for (const fcl::Triangle& t : mesh.triangles) {
-    for (int k = 0; k < 3; ++k) soup.points.push_back(move(mesh.points[t[k]], t[(k + 1) % 3], t[(k + 2) % 3]));
-    const size_t first = soup.points.size() - 3;
-    soup.triangles.emplace_back(first, first + 1, first + 2);
-  }
-  return soup;
-}
-
-// Single-precision coordinates, each copy rounded up or down by up to two
-// float units in the last place, as exporters computing in float write them.
-TriangleMesh floatSoup(const TriangleMesh& mesh, std::mt19937_64& engine) {
-  return soupOf(mesh, [&engine](Eigen::Vector3d p, size_t, size_t) {
-    for (int axis = 0; axis < 3; ++axis) {
-      float value = static_cast<float>(p[axis]);
-      const float towards = engine() % 2 ? 1e30f : -1e30f;
-      for (int step = 0, steps = static_cast<int>(engine() % 3); step < steps; ++step) {
-        value = std::nextafter(value, towards);
-      }
-      p[axis] = value;
-    }
-    return p;
-  });
-}
-
 // An octahedron of radius 1 (each face its own corners) whose apexes on the
 // negative axes are moved by `shift` towards the middle of each face's
 // opposite edge: copies that miss each other by a rounding, into the faces
@@ -552,32 +516,6 @@ TriangleMesh octahedronWithNearMisses(double radius, double shift) {
     const Eigen::Vector3d towards = 0.5 * (octahedron.points[b] + octahedron.points[c]) - p;
     return Eigen::Vector3d(p + shift * towards.normalized());
   });
-}
-
-// The unit box [0, 1]^3 with one edge split for the triangles on one side of
-// it only (a T-junction), and with its top drawn as a grid of n x n squares
-// whose sides meet the walls' edges nowhere but at the corners.
-TriangleMesh boxWithTJunctions(int grid) {
-  TriangleMesh box = boxMesh(Eigen::Vector3d::Zero(), Eigen::Vector3d::Ones());
-  const size_t middle = box.points.size();
-  box.points.emplace_back(0.5, 0.0, 0.0);
-  // The front face's first triangle (0, 1, 5) split at the middle of edge 0-1; the bottom keeps it whole.
-  box.triangles[4] = fcl::Triangle(0, middle, 5);
-  box.triangles.emplace_back(middle, 1, 5);
-  box.triangles.erase(box.triangles.begin() + 2, box.triangles.begin() + 4);
-  const size_t first = box.points.size();
-  for (int i = 0; i <= grid; ++i) {
-    for (int j = 0; j <= grid; ++j)
-      box.points.emplace_back(static_cast<double>(i) / grid, static_cast<double>(j) / grid, 1.0);
-  }
-  const auto at = [&](int i, int j) { return first + i * (grid + 1) + j; };
-  for (int i = 0; i < grid; ++i) {
-    for (int j = 0; j < grid; ++j) {
-      box.triangles.emplace_back(at(i, j), at(i + 1, j), at(i + 1, j + 1));
-      box.triangles.emplace_back(at(i, j), at(i + 1, j + 1), at(i, j + 1));
-    }
-  }
-  return box;
 }
 
 TriangleMesh withTriangle(TriangleMesh mesh, const Eigen::Vector3d& a, const Eigen::Vector3d& b,

@@ -20,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -302,6 +303,22 @@ Eigen::Isometry3d translation(double x, double y, double z) {
   return pose;
 }
 
+// An octree of one 4 mm voxel at the point given in the body's own frame.
+std::shared_ptr<const octomap::OcTree> voxelIn(const ArmBody& body, const Eigen::Vector3d& in_body) {
+  const Eigen::Vector3d at = body.pose * in_body;
+  return octreeWith({octomap::point3d(at.x(), at.y(), at.z())}, 0.004);
+}
+
+// The planning road's and the simplify road's answers at the state, the octree the scene's world.
+using RoadAnswers = std::array<bool, 2>;
+constexpr RoadAnswers kRefusedOnBothRoads = {false, false};
+constexpr RoadAnswers kAcceptedOnBothRoads = {true, true};
+
+RoadAnswers roadAnswers(ManipulatorPlanScene& scene, Joints q, const std::shared_ptr<const octomap::OcTree>& tree) {
+  EXPECT_EQ(quietly([&] { return scene.updateWorldOctomap(tree); }), 0);
+  return {scene.isValid(q.data()), scene.isValidSimplify(q.data())};
+}
+
 }  // namespace
 
 // A tool of two boxes, the smaller wound outward and the larger inward (as
@@ -328,12 +345,9 @@ TEST(SolidMeshes, AVoxelInsideEitherPartOfAToolWoundBothWaysIsACollision) {
   // 18 mm deep in the smaller box, 25 mm deep in the larger.
   for (const Eigen::Vector3d& in_tool : {Eigen::Vector3d(-0.04, 0.0, 0.0), Eigen::Vector3d(0.05, 0.0, 0.0)}) {
     SCOPED_TRACE("in the tool's frame at " + std::to_string(in_tool.x()));
-    const Eigen::Vector3d at = body.pose * in_tool;
-    const auto tree = octreeWith({octomap::point3d(at.x(), at.y(), at.z())}, 0.004);
+    const auto tree = voxelIn(body, in_tool);
     expectWhollyInside(body, onlyVoxel(*tree));
-    ASSERT_EQ(quietly([&] { return scene->updateWorldOctomap(tree); }), 0);
-    EXPECT_FALSE(scene->isValid(q.data()));
-    EXPECT_FALSE(scene->isValidSimplify(q.data()));
+    EXPECT_EQ(roadAnswers(*scene, q, tree), kRefusedOnBothRoads);
   }
 }
 
@@ -436,6 +450,29 @@ int attachToRm65Flange(ManipulatorPlanScene& scene, const ScaledFile& file, doub
   });
 }
 
+// The state the tools beyond the RM65's flange are checked at.
+const Joints kToolState = {0.0, 0.3, 0.8, 0.0, 0.5, 0.0};
+
+// The RM65 at the padding with the file attached beyond its flange, the arm
+// and its tool alone clear at kToolState.
+std::unique_ptr<ManipulatorPlanScene> rm65WithTool(const ScaledFile& file, double padding,
+                                                   const Eigen::Isometry3d& offset) {
+  auto scene = makeRm65(padding);
+  EXPECT_EQ(attachToRm65Flange(*scene, file, padding, offset), 0);
+  Joints q = kToolState;
+  EXPECT_TRUE(scene->isValid(q.data()) && scene->isValidSimplify(q.data())) << "the arm and its tool alone are clear";
+  return scene;
+}
+
+// The oracle of the RM65 at the padding with the file attached unpadded
+// beyond its flange (its last body), placed at kToolState.
+SolidArmOracle rm65OracleWithTool(const std::string& uri, const Eigen::Isometry3d& offset, double padding = 0.0) {
+  SolidArmOracle oracle(loadRm65Model(), "arm", padding);
+  oracle.attachMesh("tool", "Link6", offset, uri);
+  oracle.place(kToolState);
+  return oracle;
+}
+
 }  // namespace
 
 // An 80 x 60 x 100 mm box standing 3 cm beyond the RM65's flange, written in
@@ -447,16 +484,9 @@ TEST(SolidMeshes, AToolWrittenAtAnotherScaleAnswersAsTheToolInMetres) {
   TempDir dir;
   const std::vector<ScaledFile> files = writtenAtScales(dir, boxMesh({-0.04, -0.03, 0.0}, {0.04, 0.03, 0.1}));
   const Eigen::Isometry3d offset = translation(0.0, 0.0, 0.03);
-  Joints q = {0.0, 0.3, 0.8, 0.0, 0.5, 0.0};
-  SolidArmOracle oracle(loadRm65Model(), "arm", 0.0);
-  oracle.attachMesh("tool", "Link6", offset, files.front().uri);
-  oracle.place(q);
+  const SolidArmOracle oracle = rm65OracleWithTool(files.front().uri, offset);
   const ArmBody& body = oracle.bodies().back();
-  const auto voxelAt = [&](const Eigen::Vector3d& in_tool) {
-    const Eigen::Vector3d at = body.pose * in_tool;
-    return octreeWith({octomap::point3d(at.x(), at.y(), at.z())}, 0.004);
-  };
-  const auto centre = voxelAt({0.0, 0.0, 0.05});
+  const auto centre = voxelIn(body, {0.0, 0.0, 0.05});
   expectWhollyInside(body, onlyVoxel(*centre));
   // Just inside a side and the top, just outside them, on the side's copy
   // padded by 2 cm, and 3 cm beyond the top.
@@ -466,18 +496,12 @@ TEST(SolidMeshes, AToolWrittenAtAnotherScaleAnswersAsTheToolInMetres) {
     std::vector<std::vector<bool>> answers;
     for (const ScaledFile& file : files) {
       SCOPED_TRACE("padding " + std::to_string(padding) + ", scale " + std::to_string(file.scale));
-      auto scene = makeRm65(padding);
-      ASSERT_EQ(attachToRm65Flange(*scene, file, padding, offset), 0);
-      ASSERT_TRUE(scene->isValid(q.data()) && scene->isValidSimplify(q.data()))
-          << "the arm and its tool alone are clear";
-      ASSERT_EQ(quietly([&] { return scene->updateWorldOctomap(centre); }), 0);
-      EXPECT_FALSE(scene->isValid(q.data()));
-      EXPECT_FALSE(scene->isValidSimplify(q.data()));
+      auto scene = rm65WithTool(file, padding, offset);
+      EXPECT_EQ(roadAnswers(*scene, kToolState, centre), kRefusedOnBothRoads);
       std::vector<bool>& each = answers.emplace_back();
       for (const Eigen::Vector3d& in_tool : near_faces) {
-        ASSERT_EQ(quietly([&] { return scene->updateWorldOctomap(voxelAt(in_tool)); }), 0);
-        each.push_back(scene->isValid(q.data()));
-        each.push_back(scene->isValidSimplify(q.data()));
+        const RoadAnswers both = roadAnswers(*scene, kToolState, voxelIn(body, in_tool));
+        each.insert(each.end(), both.begin(), both.end());
       }
     }
     ASSERT_EQ(answers.size(), files.size());
@@ -485,6 +509,50 @@ TEST(SolidMeshes, AToolWrittenAtAnotherScaleAnswersAsTheToolInMetres) {
     EXPECT_GE(std::count(in_metres.begin(), in_metres.end(), false), 4) << "padding " << padding;
     EXPECT_GE(std::count(in_metres.begin(), in_metres.end(), true), 4) << "padding " << padding;
     for (const std::vector<bool>& each : answers) EXPECT_EQ(each, in_metres) << "padding " << padding;
+  }
+}
+
+// Tools as exporters write them, read through the STL loader 3 cm beyond the
+// RM65's flange: a box of 8 cm with a T-junction on one edge and a gridded
+// top, and a fan-capped cylinder (radius 3 cm, 8 cm long) as float soups,
+// each triangle with corners of its own a float rounding or two from its
+// neighbours'. Each is a solid: a 4 mm voxel at its centre is a collision on
+// both roads, and voxels just beyond its top and its side are not.
+TEST(SolidMeshes, ExportedToolsAreSolidsOnBothRoads) {
+  TempDir dir;
+  TriangleMesh junctions = boxWithTJunctions(4);
+  for (Eigen::Vector3d& p : junctions.points) p = 0.08 * (p - Eigen::Vector3d(0.5, 0.5, 0.0));
+  std::mt19937_64 engine(89);
+  struct Tool {
+    std::string name;
+    TriangleMesh mesh;
+    double half_width;  // along x, the top lying at z = 0.08
+  };
+  std::vector<Tool> tools = {{"t_junctions", junctions, 0.04}};
+  // Soups differ in where their cracks run; a few of them make a path through one likely.
+  const TriangleMesh cylinder = prismMesh(circleRimWithSeam(0.03, 128), 0.0, 0.08);
+  for (int soup = 1; soup <= 3; ++soup) {
+    tools.push_back({"float_soup_" + std::to_string(soup), floatSoup(cylinder, engine), 0.03});
+  }
+  const Eigen::Isometry3d offset = translation(0.0, 0.0, 0.03);
+  for (const auto& [name, mesh, half_width] : tools) {
+    SCOPED_TRACE(name);
+    const ScaledFile file{writtenStl(dir, name + ".stl", mesh), 1.0};
+    // The links padded as the simplify road pads them, which holds the planning road's unpadded links.
+    const SolidArmOracle oracle = rm65OracleWithTool(file.uri, offset, kSimplifyPadding);
+    const ArmBody& body = oracle.bodies().back();
+    const auto centre = voxelIn(body, {0.0, 0.0, 0.04});
+    expectWhollyInside(body, onlyVoxel(*centre));
+    auto scene = rm65WithTool(file, 0.0, offset);
+    EXPECT_EQ(roadAnswers(*scene, kToolState, centre), kRefusedOnBothRoads);
+    // Voxels holding points 6 mm beyond the top and beyond the side.
+    for (const Eigen::Vector3d& beyond :
+         {Eigen::Vector3d(0.0, 0.0, 0.086), Eigen::Vector3d(half_width + 0.006, 0.0, 0.07)}) {
+      SCOPED_TRACE("in the tool's frame at " + std::to_string(beyond.x()) + ", " + std::to_string(beyond.z()));
+      const auto outside = voxelIn(body, beyond);
+      EXPECT_TRUE(oracle.clearOfEveryBody(onlyVoxel(*outside)));
+      EXPECT_EQ(roadAnswers(*scene, kToolState, outside), kAcceptedOnBothRoads);
+    }
   }
 }
 

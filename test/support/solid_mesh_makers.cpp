@@ -130,6 +130,43 @@ std::vector<Eigen::Vector2d> circleRimWithSeam(double radius, int sides) {
   return rim;
 }
 
+TriangleMesh floatSoup(const TriangleMesh& mesh, std::mt19937_64& engine) {
+  return soupOf(mesh, [&engine](Eigen::Vector3d p, size_t, size_t) {
+    for (int axis = 0; axis < 3; ++axis) {
+      float value = static_cast<float>(p[axis]);
+      const float towards = engine() % 2 ? 1e30f : -1e30f;
+      for (int step = 0, steps = static_cast<int>(engine() % 3); step < steps; ++step) {
+        value = std::nextafter(value, towards);
+      }
+      p[axis] = value;
+    }
+    return p;
+  });
+}
+
+TriangleMesh boxWithTJunctions(int grid) {
+  TriangleMesh box = boxMesh(Eigen::Vector3d::Zero(), Eigen::Vector3d::Ones());
+  const size_t middle = box.points.size();
+  box.points.emplace_back(0.5, 0.0, 0.0);
+  // The front face's first triangle (0, 1, 5) split at the middle of edge 0-1; the bottom keeps it whole.
+  box.triangles[4] = fcl::Triangle(0, middle, 5);
+  box.triangles.emplace_back(middle, 1, 5);
+  box.triangles.erase(box.triangles.begin() + 2, box.triangles.begin() + 4);
+  const size_t first = box.points.size();
+  for (int i = 0; i <= grid; ++i) {
+    for (int j = 0; j <= grid; ++j)
+      box.points.emplace_back(static_cast<double>(i) / grid, static_cast<double>(j) / grid, 1.0);
+  }
+  const auto at = [&](int i, int j) { return first + i * (grid + 1) + j; };
+  for (int i = 0; i < grid; ++i) {
+    for (int j = 0; j < grid; ++j) {
+      box.triangles.emplace_back(at(i, j), at(i + 1, j), at(i + 1, j + 1));
+      box.triangles.emplace_back(at(i, j), at(i + 1, j + 1), at(i, j + 1));
+    }
+  }
+  return box;
+}
+
 std::shared_ptr<shapes::Mesh> meshShape(const TriangleMesh& mesh) {
   auto shape = std::make_shared<shapes::Mesh>(mesh.points.size(), mesh.triangles.size());
   for (size_t v = 0; v < mesh.points.size(); ++v) {

@@ -3,7 +3,9 @@
 // Triangle meshes drawn in code, for the inside test of meshes and, written
 // as STL files, for tools and links of the scene.
 
+#include <cstddef>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,29 @@ TriangleMesh prismMesh(const std::vector<Eigen::Vector2d>& rim, double low, doub
 // A circle's rim drawn the obvious way: angles i * 2 pi / sides for i = 0 to
 // sides, so that the last point misses the first by the rounding of sin(2 pi).
 std::vector<Eigen::Vector2d> circleRimWithSeam(double radius, int sides);
+
+// Every triangle with corners of its own, each moved by `move`: a file of
+// unshared triangles. `move` takes a corner and the indices of the
+// triangle's two other corners, in winding order.
+template <typename Move>
+TriangleMesh soupOf(const TriangleMesh& mesh, const Move& move) {
+  TriangleMesh soup;
+  for (const fcl::Triangle& t : mesh.triangles) {
+    for (int k = 0; k < 3; ++k) soup.points.push_back(move(mesh.points[t[k]], t[(k + 1) % 3], t[(k + 2) % 3]));
+    const std::size_t first = soup.points.size() - 3;
+    soup.triangles.emplace_back(first, first + 1, first + 2);
+  }
+  return soup;
+}
+
+// Single-precision coordinates, each copy rounded up or down by up to two
+// float units in the last place, as exporters computing in float write them.
+TriangleMesh floatSoup(const TriangleMesh& mesh, std::mt19937_64& engine);
+
+// The unit box [0, 1]^3 with one edge split for the triangles on one side of
+// it only (a T-junction), and with its top drawn as a grid of n x n squares
+// whose sides meet the walls' edges nowhere but at the corners.
+TriangleMesh boxWithTJunctions(int grid);
 
 // The mesh as a shape the checkers and the scene take.
 std::shared_ptr<shapes::Mesh> meshShape(const TriangleMesh& mesh);
