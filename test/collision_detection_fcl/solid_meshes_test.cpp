@@ -740,6 +740,39 @@ TEST_F(SolidMeshesAgainstTheWorld, APaddedAttachedMeshOfTwoPiecesFarApartCollide
   }
 }
 
+// With many pieces their boxes are searched through a tree, and the checks
+// pass over whatever comes near none of them: a ball and eleven small
+// pieces on a ring of 0.5 m around it.
+TEST_F(SolidMeshesAgainstTheWorld, AnAttachedMeshOfManyPiecesCollidesWithinEachPieceAndNowhereBetween) {
+  TriangleMesh pieces = sphereMesh(0.1, 3);
+  const auto onRing = [](double angle) { return Eigen::Vector3d(0.0, 0.5 * std::cos(angle), 0.5 * std::sin(angle)); };
+  for (int k = 0; k < 11; ++k) pieces = appended(pieces, icosphere(onRing(2.0 * M_PI * k / 11), 0.02, 2));
+  auto body = std::make_unique<moveit::core::AttachedBody>(
+      model->getLinkModel("hand_link"), "pieces", moveit::core::AttachedBody::ShapeList{meshShape(pieces)},
+      moveit::core::vector_Isometry3d{at(0.45, 0.0, 0.0)}, std::set<std::string>{"hand_link"});
+  {
+    OutputCapture quiet;
+    state->attachBody(std::move(body));
+    state->update();
+  }
+  const Eigen::Vector3d ball(1.2, 0.0, 0.0);
+  for (const bool cost : {false, true}) {
+    SCOPED_TRACE(cost);
+    for (const int k : {0, 4, 10}) {
+      setVoxel(ball + onRing(2.0 * M_PI * k / 11), 0.01);  // inside a piece
+      EXPECT_TRUE(collides(0.0, cost)) << k;
+      setVoxel(ball + onRing(2.0 * M_PI * (k + 0.5) / 11), 0.01);  // between two
+      EXPECT_FALSE(collides(0.0, cost)) << k;
+    }
+  }
+  setWorld("box", std::make_shared<const shapes::Box>(0.01, 0.01, 0.01),
+           Eigen::Isometry3d(Eigen::Translation3d(ball + onRing(2.0 * M_PI * 3 / 11))));
+  EXPECT_TRUE(collides());
+  setWorld("box", std::make_shared<const shapes::Box>(0.01, 0.01, 0.01),
+           Eigen::Isometry3d(Eigen::Translation3d(ball + onRing(0.3))));
+  EXPECT_FALSE(collides());
+}
+
 TEST_F(SolidMeshesAgainstTheWorld, WorldShapesAndMeshesInsideTheRobotAndTheRobotInsideAWorldMeshAreContacts) {
   attachBall(0.0);
   setWorld("box", std::make_shared<const shapes::Box>(0.02, 0.02, 0.02), at(1.2, 0.0, 0.0));
