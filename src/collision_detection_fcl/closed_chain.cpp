@@ -193,8 +193,10 @@ std::vector<OpenEdge> openEdges(const std::vector<Corners>& faces, const std::ve
 }
 
 // Open edges that meet rim one hole; each rim is capped by a fan from its
-// centroid, which the closed surface takes wound against the rim.
-void capRims(ClosedChain& chain, std::vector<OpenEdge> open) {
+// centroid, which the closed surface takes wound against the rim. A rim no
+// wider than the welding distance (the slit a T-junction leaves) caps nothing
+// a point away from it could see: its cap's own winding number is left out.
+void capRims(ClosedChain& chain, std::vector<OpenEdge> open, double reach) {
   Roots rims(chain.points.size());
   for (const OpenEdge& edge : open) rims.join(edge.from, edge.to);
   std::sort(open.begin(), open.end(), [&rims](const OpenEdge& a, const OpenEdge& b) {
@@ -211,20 +213,27 @@ void capRims(ClosedChain& chain, std::vector<OpenEdge> open) {
     RimCap cap;
     cap.apex = sum / count;
     cap.vector_area.setZero();
-    cap.first_edge = static_cast<std::uint32_t>(chain.cap_edges.size());
     const auto apex = static_cast<std::uint32_t>(chain.points.size());
+    const std::size_t first_edge = chain.cap_edges.size();
+    double length = 0.0;
     for (std::size_t k = begin; k < end; ++k) {
       const OpenEdge& edge = open[k];
       const Eigen::Vector3d from = chain.points[edge.from] - cap.apex, to = chain.points[edge.to] - cap.apex;
       cap.vector_area += 0.5 * edge.times * from.cross(to);
       cap.radius = std::max(cap.radius, from.norm());
+      length += edge.times * (to - from).norm();
       for (std::uint32_t time = 0; time < edge.times; ++time) {
         chain.cap_edges.push_back({edge.from, edge.to});
         chain.triangles.push_back({apex, edge.to, edge.from});
       }
     }
-    cap.last_edge = static_cast<std::uint32_t>(chain.cap_edges.size());
     chain.points.push_back(cap.apex);
+    if (!(cap.vector_area.norm() > reach * length)) {
+      chain.cap_edges.resize(first_edge);
+      continue;
+    }
+    cap.first_edge = static_cast<std::uint32_t>(first_edge);
+    cap.last_edge = static_cast<std::uint32_t>(chain.cap_edges.size());
     chain.caps.push_back(cap);
   }
 }
@@ -309,7 +318,7 @@ std::vector<std::uint32_t> weldedVertices(const std::vector<Eigen::Vector3d>& po
 }
 
 ClosedChain closedChainOf(std::vector<Eigen::Vector3d> points, std::vector<Corners> welded_triangles,
-                          const Eigen::Vector3d& centre) {
+                          const Eigen::Vector3d& centre, double reach) {
   std::vector<Corners>& faces = welded_triangles;
   faces.erase(std::remove_if(faces.begin(), faces.end(),
                              [](const Corners& c) { return c[0] == c[1] || c[1] == c[2] || c[2] == c[0]; }),
@@ -332,7 +341,7 @@ ClosedChain closedChainOf(std::vector<Eigen::Vector3d> points, std::vector<Corne
   }
   chain.points = std::move(points);
   chain.triangles = std::move(faces);
-  capRims(chain, std::move(open));
+  capRims(chain, std::move(open), reach);
   return chain;
 }
 

@@ -73,9 +73,11 @@ struct ClosedChain {
   double area = 0.0;
 };
 
-// From the welded triangles (see weldedVertices) of `points`.
+// From the triangles of `points` welded within `reach` (see weldedVertices).
+// The caps kept are those of rims wider than `reach`: a slit's cap shows only
+// within about its width.
 ClosedChain closedChainOf(std::vector<Eigen::Vector3d> points, std::vector<Corners> welded_triangles,
-                          const Eigen::Vector3d& centre);
+                          const Eigen::Vector3d& centre, double reach);
 
 // The winding number of the caps, as the mesh has them (the closed surface's
 // cap triangles wound back), about the point.

@@ -170,12 +170,13 @@ MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vect
     }
   }
   if (!verticesAreUsable()) return;
-  const std::vector<std::uint32_t> welded = weldedVertices(points, indexed, bounds_, weldReach(bounds_));
+  const double reach = weldReach(bounds_);
+  const std::vector<std::uint32_t> welded = weldedVertices(points, indexed, bounds_, reach);
   findPieces(points, indexed, welded);
   for (Corners& corners : indexed) {
     for (std::uint32_t& vertex : corners) vertex = welded[vertex];
   }
-  ClosedChain chain = closedChainOf(points, std::move(indexed), bounds_.center());
+  ClosedChain chain = closedChainOf(points, std::move(indexed), bounds_.center(), reach);
   points_ = std::move(chain.points);
   triangles_ = std::move(chain.triangles);
   caps_ = std::move(chain.caps);
