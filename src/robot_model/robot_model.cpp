@@ -488,6 +488,8 @@ LinkModel* RobotModel::constructLinkModel(const urdf::Link* urdf_link) {
     std::shared_ptr<const shapes::Shape> shape;
     try {
       shape = constructShape(collision->geometry.get(), urdf_link->name);
+    } catch (const Exception&) {
+      throw;
     } catch (const std::exception& error) {
       // geometric_shapes refuses primitives with a size below 0, without naming the link.
       throw Exception(resource_directory_ + urdf_file_,
