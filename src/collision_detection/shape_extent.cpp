@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <initializer_list>
+#include <limits>
 
 #include <octomap/OcTree.h>
 #include <Eigen/Core>
@@ -19,8 +20,19 @@ bool allWithin(const double* values, std::size_t count, double limit) {
   return std::all_of(values, values + count, [limit](double value) { return isWithin(value, limit); });
 }
 
-bool allWithin(std::initializer_list<double> values, double limit) {
-  return allWithin(values.begin(), values.size(), limit);
+// Sizes, radii and lengths: a negative one gives FCL a shape it misjudges
+// (a box or sphere of negative size meets nothing).
+bool sizesWithin(std::initializer_list<double> sizes, double limit) {
+  return std::all_of(sizes.begin(), sizes.end(), [limit](double size) { return size >= 0.0 && isWithin(size, limit); });
+}
+
+// FCL reads the vertices a triangle names without checking them.
+bool meshWithin(const shapes::Mesh& mesh, double limit) {
+  if ((mesh.vertex_count > 0 && !mesh.vertices) || (mesh.triangle_count > 0 && !mesh.triangles)) return false;
+  const unsigned int* const corners = mesh.triangles;
+  const bool corners_known = std::all_of(corners, corners + 3 * static_cast<std::size_t>(mesh.triangle_count),
+                                         [&mesh](unsigned int corner) { return corner < mesh.vertex_count; });
+  return corners_known && allWithin(mesh.vertices, 3 * static_cast<std::size_t>(mesh.vertex_count), limit);
 }
 
 // FCL normalises the normal, so a zero or overflowing one gives no plane;
@@ -45,26 +57,26 @@ bool octreeWithin(const octomap::OcTree& tree, double limit) {
 
 }  // namespace
 
-bool fitsWithin(const shapes::Shape& shape, double limit) {
+bool isCheckableWithin(const shapes::Shape& shape, double limit) {
   switch (shape.type) {
     case shapes::SPHERE:
-      return isWithin(static_cast<const shapes::Sphere&>(shape).radius, limit);
+      return sizesWithin({static_cast<const shapes::Sphere&>(shape).radius}, limit);
     case shapes::CYLINDER: {
       const auto& cylinder = static_cast<const shapes::Cylinder&>(shape);
-      return allWithin({cylinder.radius, cylinder.length}, limit);
+      return sizesWithin({cylinder.radius, cylinder.length}, limit);
     }
     case shapes::CONE: {
       const auto& cone = static_cast<const shapes::Cone&>(shape);
-      return allWithin({cone.radius, cone.length}, limit);
+      return sizesWithin({cone.radius, cone.length}, limit);
     }
-    case shapes::BOX:
-      return allWithin(static_cast<const shapes::Box&>(shape).size, 3, limit);
+    case shapes::BOX: {
+      const double* size = static_cast<const shapes::Box&>(shape).size;
+      return sizesWithin({size[0], size[1], size[2]}, limit);
+    }
     case shapes::PLANE:
       return planeWithin(static_cast<const shapes::Plane&>(shape), limit);
-    case shapes::MESH: {
-      const auto& mesh = static_cast<const shapes::Mesh&>(shape);
-      return allWithin(mesh.vertices, 3 * static_cast<std::size_t>(mesh.vertex_count), limit);
-    }
+    case shapes::MESH:
+      return meshWithin(static_cast<const shapes::Mesh&>(shape), limit);
     case shapes::OCTREE: {
       const auto& tree = static_cast<const shapes::OcTree&>(shape).octree;
       return !tree || octreeWithin(*tree, limit);
@@ -72,6 +84,10 @@ bool fitsWithin(const shapes::Shape& shape, double limit) {
     default:
       return true;
   }
+}
+
+bool isCheckable(const shapes::Shape& shape) {
+  return isCheckableWithin(shape, std::numeric_limits<double>::infinity());
 }
 
 }  // namespace internal

@@ -19,7 +19,7 @@ bool isFinite(const Eigen::Isometry3d& pose) { return pose.matrix().allFinite();
 bool isCheckable(const World::ShapeConstPtr& shape) {
   if (!shape || shape->type == shapes::UNKNOWN_SHAPE) return false;
   if (shape->type == shapes::OCTREE && !static_cast<const shapes::OcTree&>(*shape).octree) return false;
-  return bramlock::internal::fitsWithin(*shape, World::kMaxShapeExtent);
+  return bramlock::internal::isCheckableWithin(*shape, World::kMaxShapeExtent);
 }
 
 // The first shape that cannot be checked, or -1.
@@ -30,8 +30,9 @@ int firstUncheckable(const std::vector<World::ShapeConstPtr>& shapes) {
 
 void printUncheckable(const std::string& id, int index) {
   std::printf(
-      "collision_detection,World object '%s': shape %d cannot be checked (null, of unknown type, or a size, vertex, "
-      "plane offset or octree cell not finite or beyond %g m). The world keeps the object as it was.\n",
+      "collision_detection,World object '%s': shape %d cannot be checked (null, of unknown type, a size below 0, a "
+      "triangle naming a vertex the mesh lacks, or a size, vertex, plane offset or octree cell not finite or beyond "
+      "%g m). The world keeps the object as it was.\n",
       id.c_str(), index, World::kMaxShapeExtent);
 }
 

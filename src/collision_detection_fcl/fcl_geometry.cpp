@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdio>
 #include <iterator>
-#include <limits>
 #include <map>
 #include <tuple>
 #include <utility>
@@ -37,7 +36,7 @@ using bramlock::internal::LinkTreeBatch;
 using bramlock::internal::MeshTreeInput;
 
 using bramlock::internal::attachSolid;
-using bramlock::internal::fitsWithin;
+using bramlock::internal::isCheckable;
 using bramlock::internal::SolidMeshModel;
 using bramlock::internal::WeakShapeMap;
 
@@ -187,16 +186,13 @@ std::shared_ptr<fcl::CollisionGeometryd> buildGeometry(const shapes::Shape* shap
   return nullptr;
 }
 
-// A shape with non-finite dimensions would put NaN or infinite boxes into
-// the broad-phase trees, which then misorder every later query.
-bool hasFiniteSize(const shapes::Shape& shape) { return fitsWithin(shape, std::numeric_limits<double>::infinity()); }
-
 // A mesh also gets the inside of `solid_source` at `solid_scale`, the mesh
 // before any padding.
 std::shared_ptr<FCLGeometry> buildTagged(const shapes::ShapeConstPtr& shape,
                                          std::shared_ptr<CollisionGeometryData> data,
                                          const shapes::ShapeConstPtr& solid_source, double solid_scale = 1.0) {
-  if (shape && !hasFiniteSize(*shape)) return nullptr;
+  // Any road to here, not only the world's, gets no geometry rather than a broken one.
+  if (shape && !isCheckable(*shape)) return nullptr;
   std::shared_ptr<fcl::CollisionGeometryd> geometry = buildGeometry(shape.get());
   if (!geometry) return nullptr;
   geometry->computeLocalAABB();
@@ -368,7 +364,7 @@ bool isPlainScaling(double scale, double padding) {
 
 std::optional<MeshTreeInput> linkMeshTreeInput(const shapes::ShapeConstPtr& shape, double scale, double padding) {
   const shapes::ShapeConstPtr scaled = collision_detection::scaledAndPadded(shape, scale, padding);
-  if (!scaled || scaled->type != shapes::MESH || !collision_detection::hasFiniteSize(*scaled)) return std::nullopt;
+  if (!scaled || scaled->type != shapes::MESH || !isCheckable(*scaled)) return std::nullopt;
   return collision_detection::meshTreeInput(static_cast<const shapes::Mesh&>(*scaled));
 }
 

@@ -24,6 +24,7 @@
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
 #include "checked_states.h"
+#include "collision_detection/shape_extent.h"
 #include "collision_detection_fcl/link_tree_batch.h"
 #include "collision_detection_fcl/solid_mesh_model.h"
 #include "motion_sweep.h"
@@ -81,9 +82,11 @@ std::string collisionSource(const moveit::core::RobotModel& model, const moveit:
 }
 
 // Links without their collision meshes would let the checks call colliding
-// states free; geometry reaching beyond kMaxPaddingOrScale from its link
-// (vertices, sizes or the collision origin) overflows FCL's bounding volumes
-// and gives motion sweeps that cannot be stepped through.
+// states free, and so would shapes the checkers build no geometry for (a size
+// below 0, a triangle naming a vertex the mesh lacks); geometry reaching
+// beyond kMaxPaddingOrScale from its link (vertices, sizes or the collision
+// origin) overflows FCL's bounding volumes and gives motion sweeps that
+// cannot be stepped through.
 void requireUsableCollisionGeometry(const moveit::core::RobotModel& model, const std::string& urdf_path) {
   const auto& unusable = model.getUnusableCollisionMeshes();
   if (!unusable.empty()) {
@@ -91,7 +94,8 @@ void requireUsableCollisionGeometry(const moveit::core::RobotModel& model, const
                                   "the collision mesh of link '" + unusable.front().link + "' cannot be used");
   }
   const auto within_limit = [](const shapes::Shape& shape, const Eigen::Isometry3d& pose) {
-    return bramlock::internal::geometryReach(shape, pose) <= ManipulatorPlanScene::kMaxPaddingOrScale;
+    return bramlock::internal::isCheckable(shape) &&
+           bramlock::internal::geometryReach(shape, pose) <= ManipulatorPlanScene::kMaxPaddingOrScale;
   };
   for (const moveit::core::LinkModel* link : model.getLinkModels()) {
     const auto& shapes = link->getShapes();
@@ -102,7 +106,8 @@ void requireUsableCollisionGeometry(const moveit::core::RobotModel& model, const
                                    ? urdf_path
                                    : collisionSource(model, *link, i, urdf_path);
       throw moveit::core::Exception(file, "the collision geometry of link '" + link->getName() +
-                                              "' reaches farther than 1e6 m from the link or is not finite");
+                                              "' has a size below 0 or a triangle naming a vertex the mesh lacks, "
+                                              "or reaches farther than 1e6 m from the link or is not finite");
     }
   }
 }

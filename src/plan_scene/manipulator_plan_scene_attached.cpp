@@ -4,6 +4,7 @@
 #include <iostream>
 #include <map>
 #include <sstream>
+#include <stdexcept>
 
 #include <geometric_shapes/mesh_operations.h>
 #include <geometric_shapes/shapes.h>
@@ -61,15 +62,21 @@ Eigen::Isometry3d isometryOf(const Eigen::Matrix4d& pose) {
   return transform;
 }
 
-// The body as it would be attached: one shape at pose, scaled and padded
-// (values out of range replaced, as the body does).
+// The body as it would be attached: one shape at a finite pose, scaled and
+// padded (values out of range replaced, as the body does); null when the body
+// refuses the shape as one the checkers cannot see.
 std::unique_ptr<moveit::core::AttachedBody> bodyOf(const std::string& id, const moveit::core::LinkModel* link,
                                                    const std::shared_ptr<const shapes::Shape>& shape,
                                                    const std::set<std::string>& touch_links,
                                                    const Eigen::Matrix4d& pose, double scale, double padding) {
   moveit::core::vector_Isometry3d poses{isometryOf(pose)};
-  auto body = std::make_unique<moveit::core::AttachedBody>(link, id, moveit::core::AttachedBody::ShapeList{shape},
-                                                           poses, touch_links);
+  std::unique_ptr<moveit::core::AttachedBody> body;
+  try {
+    body = std::make_unique<moveit::core::AttachedBody>(link, id, moveit::core::AttachedBody::ShapeList{shape}, poses,
+                                                        touch_links);
+  } catch (const std::invalid_argument&) {
+    return nullptr;
+  }
   body->setScale(scale);
   body->setPadding(padding);
   return body;
@@ -121,7 +128,7 @@ int ManipulatorPlanScene::addAttachedCollisionObjectToLink(const std::string& id
   }
   auto body = bodyOf(id, link, std::make_shared<const shapes::Box>(box_size[0], box_size[1], box_size[2]), touch_links,
                      pose, scale, padding);
-  if (!withinReach(*body)) {
+  if (!body || !withinReach(*body)) {
     std::puts(kUnusableBox.c_str());
     return -1;
   }
@@ -161,9 +168,11 @@ int ManipulatorPlanScene::addAttachedEndEffectorToLink(const std::string& id, co
     return -1;
   }
   auto body = bodyOf(id, link, mesh, touch_links, pose, scale, padding);
-  if (!withinReach(*body)) {
-    BRAMLOCK_ERROR("mesh {} has a vertex that is not finite or lies farther than {:g} m from its frame (scale {:g})",
-                   mesh_path, kMaxPaddingOrScale, body->getScale());
+  if (!body || !withinReach(*body)) {
+    BRAMLOCK_ERROR(
+        "mesh {} has a vertex that is not finite or lies farther than {:g} m from its frame (scale {:g}), or a "
+        "triangle naming a vertex it lacks",
+        mesh_path, kMaxPaddingOrScale, body ? body->getScale() : scale);
     return -1;
   }
   robot_state_->update(false);

@@ -394,7 +394,7 @@ int ManipulatorPlanScene::updateWorldOctomap(std::shared_ptr<const octomap::OcTr
   // before the world is cleared.
   if (!tree || !(tree->getResolution() > 0.0 && std::isfinite(tree->getResolution()))) return -1;
   const auto shape = std::make_shared<const shapes::OcTree>(tree);
-  if (!bramlock::internal::fitsWithin(*shape, collision_detection::World::kMaxShapeExtent)) return -1;
+  if (!bramlock::internal::isCheckableWithin(*shape, collision_detection::World::kMaxShapeExtent)) return -1;
   const std::vector<std::string> ids = world_->getObjectIds();
   std::cout << "n:" << ids.size() << std::endl;
   if (!ids.empty()) world_->clearObjects();

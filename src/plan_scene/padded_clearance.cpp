@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
+#include <optional>
 
 #include <fcl/fcl.h>
 #include <geometric_shapes/shapes.h>
@@ -15,22 +15,10 @@ namespace {
 
 using Tree = std::shared_ptr<const fcl::CollisionGeometryd>;
 
-Tree meshModel(const shapes::Mesh& mesh) {
-  std::vector<fcl::Vector3d> vertices;
-  vertices.reserve(mesh.vertex_count);
-  for (unsigned int i = 0; i < mesh.vertex_count; ++i) {
-    vertices.emplace_back(mesh.vertices[3 * i], mesh.vertices[3 * i + 1], mesh.vertices[3 * i + 2]);
-  }
-  std::vector<fcl::Triangle> triangles;
-  triangles.reserve(mesh.triangle_count);
-  for (unsigned int i = 0; i < mesh.triangle_count; ++i) {
-    triangles.emplace_back(mesh.triangles[3 * i], mesh.triangles[3 * i + 1], mesh.triangles[3 * i + 2]);
-  }
-  auto model = std::make_shared<fcl::BVHModel<fcl::OBBRSSd>>();
-  model->beginModel();
-  model->addSubModel(vertices, triangles);
-  model->endModel();
-  return model;
+// The checkers' own build, so a mesh they would refuse gets no tree here either.
+Tree builtTree(const std::shared_ptr<const shapes::Shape>& shape, double scale, double padding) {
+  const std::optional<MeshTreeInput> input = linkMeshTreeInput(shape, scale, padding);
+  return input ? buildLinkMeshTree(*input) : nullptr;
 }
 
 // The checkers hold the trees of a scene's link meshes, built from the same
@@ -38,14 +26,12 @@ Tree meshModel(const shapes::Mesh& mesh) {
 // costs far more than the queries and leaves its memory behind.
 Tree originalTree(const std::shared_ptr<const shapes::Shape>& shape) {
   Tree held = heldPlainLinkTree(shape);
-  return held ? held : meshModel(static_cast<const shapes::Mesh&>(*shape));
+  return held ? held : builtTree(shape, 1.0, 0.0);
 }
 
 Tree paddedTree(const std::shared_ptr<const shapes::Shape>& shape, double scale, double padding) {
-  if (Tree held = heldScaledLinkTree(shape, scale, padding)) return held;
-  std::unique_ptr<shapes::Mesh> padded(static_cast<const shapes::Mesh&>(*shape).clone());
-  padded->scaleAndPadd(scale, padding);
-  return meshModel(*padded);
+  Tree held = heldScaledLinkTree(shape, scale, padding);
+  return held ? held : builtTree(shape, scale, padding);
 }
 
 // The gap between the two surfaces, 0 where they cross: a collision query
@@ -67,7 +53,9 @@ double clearanceBetween(const fcl::CollisionGeometryd& mesh, const fcl::Collisio
 double meshClearance(const std::shared_ptr<const shapes::Shape>& shape, double scale, double padding) {
   const auto& mesh = static_cast<const shapes::Mesh&>(*shape);
   if (mesh.triangle_count == 0 || !(scale >= 1.0) || !(padding >= 0.0)) return 0.0;
-  return clearanceBetween(*originalTree(shape), *paddedTree(shape, scale, padding));
+  const Tree original = originalTree(shape);
+  const Tree padded = paddedTree(shape, scale, padding);
+  return original && padded ? clearanceBetween(*original, *padded) : 0.0;
 }
 
 }  // namespace

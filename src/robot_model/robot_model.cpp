@@ -485,7 +485,16 @@ LinkModel* RobotModel::constructLinkModel(const urdf::Link* urdf_link) {
   vector_Isometry3d origins;
   for (const urdf::CollisionSharedPtr& collision : collisions) {
     if (!collision || !collision->geometry) continue;
-    std::shared_ptr<const shapes::Shape> shape = constructShape(collision->geometry.get(), urdf_link->name);
+    std::shared_ptr<const shapes::Shape> shape;
+    try {
+      shape = constructShape(collision->geometry.get(), urdf_link->name);
+    } catch (const Exception&) {
+      throw;
+    } catch (const std::exception& error) {
+      // geometric_shapes refuses primitives with a size below 0, without naming the link.
+      throw Exception(resource_directory_ + urdf_file_,
+                      "the collision geometry of link '" + urdf_link->name + "' cannot be built: " + error.what());
+    }
     if (!shape) continue;
     shapes.push_back(shape);
     origins.push_back(toIsometry(collision->origin));

@@ -6,6 +6,7 @@
 
 #include <geometric_shapes/shapes.h>
 
+#include "collision_detection/shape_extent.h"
 #include "rigid_transform_product.h"
 
 namespace moveit {
@@ -46,6 +47,10 @@ AttachedBody::AttachedBody(const LinkModel* link, const std::string& id, const S
       throw std::invalid_argument("AttachedBody '" + id + "': pose " + std::to_string(i) + " is not finite");
     }
     if (!shapes[i]) continue;
+    // The checkers would build no geometry for it.
+    if (!bramlock::internal::isCheckable(*shapes[i])) {
+      throw std::invalid_argument("AttachedBody '" + id + "': shape " + std::to_string(i) + " cannot be checked");
+    }
     shapes_.push_back(shapes[i]);
     attach_trans_.push_back(attach_trans[i]);
     attach_trans_.back().makeAffine();  // the products below rely on an exact last row

@@ -1,11 +1,17 @@
 // Geometry the world checker could not see is never taken in silently: the
 // world refuses shapes whose sizes, vertices or cells are not finite or lie
-// beyond its limit, and an attached closed mesh is a solid against the world
-// whether or not its checker's attached-body geometry was updated.
+// beyond its limit, sizes below 0 and meshes whose triangles name vertices
+// they do not have; an attached body refuses such shapes too, and an attached
+// closed mesh is a solid against the world whether or not its checker's
+// attached-body geometry was updated.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <limits>
 #include <memory>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -36,6 +42,57 @@ std::shared_ptr<shapes::Mesh> cubeWithFirstX(double x) {
   auto mesh = cube(1.0);
   mesh->vertices[0] = x;
   return mesh;
+}
+
+// A tetrahedron of two triangles whose second names a vertex it does not have.
+std::shared_ptr<shapes::Mesh> meshWithCornerBeyondItsVertices() {
+  auto mesh = std::make_shared<shapes::Mesh>(4, 2);
+  const double vertices[] = {0, 0, 0, 0.1, 0, 0, 0, 0.1, 0, 0, 0, 0.1};
+  const unsigned int triangles[] = {0, 1, 2, 0, 1, 1000000};
+  std::copy(std::begin(vertices), std::end(vertices), mesh->vertices);
+  std::copy(std::begin(triangles), std::end(triangles), mesh->triangles);
+  return mesh;
+}
+
+std::shared_ptr<shapes::Mesh> cubeWithLastCorner(unsigned int corner) {
+  auto mesh = cube(1.0);
+  mesh->triangles[3 * mesh->triangle_count - 1] = corner;
+  return mesh;
+}
+
+std::shared_ptr<shapes::Box> boxWithSide(int axis, double size) {
+  auto box = std::make_shared<shapes::Box>(0.1, 0.1, 0.1);
+  box->size[axis] = size;
+  return box;
+}
+
+// A cylinder or cone of radius 0.05 m and length 0.1 m with the one or the other below 0.
+template <typename Round>
+std::shared_ptr<Round> round(double radius_sign, double length_sign) {
+  auto shape = std::make_shared<Round>(0.05, 0.1);
+  shape->radius *= radius_sign;
+  shape->length *= length_sign;
+  return shape;
+}
+
+// Shapes the checkers can build no geometry for: sizes below 0 (which the
+// shapes' constructors refuse, but any caller can set), meshes whose
+// triangles name vertices they do not have.
+std::vector<shapes::ShapeConstPtr> unbuildableShapes() {
+  auto sphere = std::make_shared<shapes::Sphere>(0.05);
+  sphere->radius = -0.05;
+  return {
+      boxWithSide(0, -0.1),
+      boxWithSide(2, -1e6),
+      sphere,
+      round<shapes::Cylinder>(-1.0, 1.0),
+      round<shapes::Cylinder>(1.0, -1.0),
+      round<shapes::Cone>(-1.0, 1.0),
+      round<shapes::Cone>(1.0, -1.0),
+      meshWithCornerBeyondItsVertices(),
+      cubeWithLastCorner(8),  // the vertex count: one past the last vertex
+      cubeWithLastCorner(4294967295u),
+  };
 }
 
 std::shared_ptr<const shapes::OcTree> voxelAt(const Eigen::Vector3d& centre, double size) {
@@ -85,7 +142,7 @@ TEST_F(WorldGeometryAgainstThePlanarArm, ShapesOfGeometryThatCannotBeCheckedAreR
   auto coarse_tree = std::make_shared<octomap::OcTree>(100.0);
   coarse_tree->updateNode(octomap::point3d(0.0f, 0.0f, 0.0f), true);
   coarse_tree->updateNode(octomap::point3d(static_cast<float>(kBeyond), 0.0f, 0.0f), true);
-  const std::vector<shapes::ShapeConstPtr> refused = {
+  std::vector<shapes::ShapeConstPtr> refused = {
       cubeWithFirstX(kNaN),
       cubeWithFirstX(kInf),
       cubeWithFirstX(1e30),
@@ -105,6 +162,8 @@ TEST_F(WorldGeometryAgainstThePlanarArm, ShapesOfGeometryThatCannotBeCheckedAreR
       std::make_shared<shapes::OcTree>(nullptr),
       nullptr,
   };
+  const std::vector<shapes::ShapeConstPtr> unbuildable = unbuildableShapes();
+  refused.insert(refused.end(), unbuildable.begin(), unbuildable.end());
   for (size_t i = 0; i < refused.size(); ++i) {
     SCOPED_TRACE(i);
     std::string out;
@@ -120,8 +179,17 @@ TEST_F(WorldGeometryAgainstThePlanarArm, ShapesOfGeometryThatCannotBeCheckedAreR
                                   {at(0.9, 0.0, 0.0), at(0.9, 0.0, 0.0)}));
   EXPECT_FALSE(world->hasObject("pair"));
   ASSERT_TRUE(world->addToObject("pair", std::make_shared<shapes::Sphere>(0.05), at(0.9, 0.0, 0.0)));
-  EXPECT_EQ(world->updateToObject("pair", std::make_shared<shapes::Sphere>(kNaN), at(0.9, 0.0, 0.0), 0), -1);
-  EXPECT_TRUE(collides());
+  for (const auto& shape : {refused[0], unbuildable.front(), unbuildable.back()}) {
+    EXPECT_EQ(world->updateToObject("pair", shape, at(0.9, 0.0, 0.0), 0), -1);
+    EXPECT_FALSE(world->addToObject("pair", shape, at(0.9, 0.0, 0.0)));
+    EXPECT_EQ(world->getObject("pair")->shapes.size(), 1u);
+    EXPECT_TRUE(collides());
+  }
+
+  // Whatever road brings them to the FCL geometry, they get none.
+  for (const auto& shape : unbuildable) {
+    EXPECT_EQ(cd::createCollisionGeometry(shape, world->getObject("pair").get()), nullptr) << shape->type;
+  }
 }
 
 // The hand frame lies at (0.75, 0, 0) in the straight pose; the cube, attached
@@ -150,6 +218,37 @@ TEST_F(WorldGeometryAgainstThePlanarArm, AnAttachedClosedMeshIsASolidWithoutAnUp
       EXPECT_FALSE(collides(req));
     }
   }
+}
+
+// A body refuses shapes the checkers cannot see. A mesh that goes bad after a
+// body took it gets no geometry when the checkers come to build it: the checks
+// go on with the arm alone.
+TEST_F(WorldGeometryAgainstThePlanarArm, AttachedShapesThatCannotBeCheckedAreRefusedOrGetNoGeometry) {
+  const auto tool = [&](const shapes::ShapeConstPtr& shape) {
+    return std::make_unique<moveit::core::AttachedBody>(
+        model->getLinkModel("hand_link"), "tool", moveit::core::AttachedBody::ShapeList{shape},
+        moveit::core::vector_Isometry3d{at(0.45, 0.0, 0.0)}, std::set<std::string>{"hand_link"});
+  };
+  for (const auto& shape : unbuildableShapes()) {
+    EXPECT_THROW(tool(shape), std::invalid_argument) << shape->type;
+  }
+
+  auto mesh = cube(0.1);
+  auto body = tool(mesh);
+  mesh->triangles[0] = 4294967295u;
+  {
+    OutputCapture quiet;
+    state->attachBody(std::move(body));
+    state->update();
+    robot.updatedAttachBodyGeometry(*state);
+  }
+  cd::CollisionResult self;
+  robot.checkSelfCollision(cd::CollisionRequest(), self, *state, acm);
+  EXPECT_FALSE(self.collision);
+  ASSERT_TRUE(setWorld(voxelAt({0.9, 0.0, 0.0}, 0.01), Eigen::Isometry3d::Identity()));
+  EXPECT_TRUE(collides());
+  ASSERT_TRUE(setWorld(voxelAt({1.2, 0.0, 0.0}, 0.01), Eigen::Isometry3d::Identity()));
+  EXPECT_FALSE(collides());
 }
 
 }  // namespace

@@ -353,7 +353,7 @@ TEST(SceneConstruction, SubReplaceRewritesEveryOccurrenceOnce) {
   EXPECT_EQ(scene->subReplace("aaa", "a", "aa"), "aaaaaa");
 }
 
-TEST(SceneConstruction, LinkGeometryReachingBeyondTheLimitIsRefusedNamingTheLinkAndTheFile) {
+TEST(SceneConstruction, LinkGeometryThatCannotBeCheckedIsRefusedNamingTheLinkAndTheFile) {
   EXPECT_EQ(refusalOf(rm65WithLink6Collision("0 0 0", meshElement(fixturePath(kLink6Mesh)))), "")
       << "the copy as published builds";
   TempDir meshes;
@@ -366,7 +366,11 @@ TEST(SceneConstruction, LinkGeometryReachingBeyondTheLimitIsRefusedNamingTheLink
   }
   for (const auto& [xyz, geometry] : {std::pair{"1e30 0 0", meshElement(fixturePath(kLink6Mesh))},
                                       std::pair{"0 0 0", std::string("<box size=\"1e30 0.1 0.1\"/>")},
-                                      std::pair{"0 0 0", std::string("<sphere radius=\"2e6\"/>")}}) {
+                                      std::pair{"0 0 0", std::string("<sphere radius=\"2e6\"/>")},
+                                      std::pair{"0 0 0", std::string("<box size=\"0.1 -0.1 0.1\"/>")},
+                                      std::pair{"0 0 0", std::string("<sphere radius=\"-0.05\"/>")},
+                                      std::pair{"0 0 0", std::string("<cylinder radius=\"-0.05\" length=\"0.1\"/>")},
+                                      std::pair{"0 0 0", std::string("<cylinder radius=\"0.05\" length=\"-0.1\"/>")}}) {
     const std::string what = refusalOf(rm65WithLink6Collision(xyz, geometry));
     EXPECT_TRUE(contains(what, "link 'Link6'")) << geometry << ": " << what;
     EXPECT_TRUE(contains(what, "rm_65.urdf]")) << geometry << ": " << what;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <memory>
 #include <stdexcept>
@@ -161,6 +162,19 @@ TEST_F(AttachedBodies, ConstructionChecksShapesAgainstPoses) {
   bad(1, 3) = std::numeric_limits<double>::quiet_NaN();
   EXPECT_THROW_MESSAGE(AttachedBody(link("link6"), "cup", {shape}, {bad}, {}), std::invalid_argument,
                        "^AttachedBody 'cup': pose 0 is not finite$");
+  // Shapes the checkers cannot see; their index counts the null shapes left out.
+  auto mesh = std::make_shared<shapes::Mesh>(3, 1);
+  std::fill(mesh->vertices, mesh->vertices + 9, 0.0);
+  const unsigned int corners[] = {0, 1, 3};
+  std::copy(corners, corners + 3, mesh->triangles);
+  auto flat = std::make_shared<shapes::Box>(0.1, 0.1, 0.1);
+  flat->size[1] = -0.1;
+  const std::vector<shapes::ShapeConstPtr> unseen_shapes = {
+      mesh, flat, std::make_shared<shapes::Sphere>(std::numeric_limits<double>::quiet_NaN())};
+  for (const shapes::ShapeConstPtr& unseen : unseen_shapes) {
+    EXPECT_THROW_MESSAGE(AttachedBody(link("link6"), "cup", {nullptr, unseen}, {offset(0, 0, 0), offset(0, 0, 0)}, {}),
+                         std::invalid_argument, "^AttachedBody 'cup': shape 1 cannot be checked$");
+  }
   const AttachedBody body(link("link6"), "cup", {nullptr, shape}, {offset(1, 0, 0), offset(0, 2, 0)}, {});
   ASSERT_EQ(body.getShapes().size(), 1u);
   EXPECT_EQ(body.getFixedTransforms()[0].translation().y(), 2.0);
