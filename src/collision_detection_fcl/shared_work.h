@@ -35,7 +35,8 @@ void shareWork(std::size_t count, std::size_t most_threads, const Work& work) {
   const auto take = [&next, count, &work] {
     for (std::size_t i = next++; i < count; i = next++) work(i);
   };
-  const HelperSlots slots(std::min(most_threads, count) - std::min<std::size_t>(1, count));
+  const std::size_t threads = std::min(most_threads, count);
+  const HelperSlots slots(threads > 0 ? threads - 1 : 0);
   std::vector<std::thread> helpers;
   try {
     for (std::size_t started = 0; started < slots.count(); ++started) helpers.emplace_back(take);
