@@ -6,7 +6,10 @@
 // a long rod or 9, 51 or 201 small far pieces in the same mesh; the inside
 // test built for an icosphere of 1,310,720 triangles, with the memory it
 // takes; and built for the 81,920-triangle icosphere and for a cylinder of
-// 16,384 sides whose ends are fans (65,536 triangles).
+// 16,384 sides whose ends are fans (65,536 triangles). State checks with
+// attached icospheres of 81,920 to 1,310,720 triangles and nothing near,
+// which should cost what the obstacles near cost, not what the mesh holds;
+// and the time and memory of attaching the largest.
 #include <unistd.h>
 
 #include <cmath>
@@ -238,6 +241,75 @@ void MeshSolidBuildOf(benchmark::State& state, bool fan_cylinder) {
 }
 BENCHMARK_CAPTURE(MeshSolidBuildOf, icosphere_81920, false)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK_CAPTURE(MeshSolidBuildOf, fan_cylinder_16384, true)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+// An icosphere of radius kSphereRadius about kSphereCentre, split `rounds`
+// times (20 * 4^rounds triangles), as an STL file.
+std::string writtenIcosphere(int rounds) {
+  const auto file = meshDirectory() / ("icosphere_" + std::to_string(rounds) + ".stl");
+  closed_meshes::writeBinaryStl(file, bramlock_test::icosphere(kSphereCentre, kSphereRadius, rounds));
+  return "file://" + file.string();
+}
+
+// The only occupied voxel, 1 m above the tool at kState.
+std::shared_ptr<const octomap::OcTree> farVoxel(const Eigen::Matrix4d& link6) {
+  const Eigen::Vector3d far = (link6 * kSphereCentre.homogeneous()).head<3>() + Eigen::Vector3d(0.0, 0.0, 1.0);
+  auto tree = std::make_shared<octomap::OcTree>(kVoxel);
+  tree->updateNode(octomap::point3d(far.x(), far.y(), far.z()), true, true);
+  tree->updateInnerOccupancy();
+  return tree;
+}
+
+int attachIcosphere(ManipulatorPlanScene& scene, const std::string& path) {
+  bench_support::SilencedStdout quiet;
+  return scene.addAttachedEndEffectorToLink("tool", "Link6", {"Link6"}, Eigen::Matrix4d::Identity(), path, 1.0, 0.0);
+}
+
+// isValid per iteration with an icosphere of state.range(0) rounds attached
+// to Link6 and one voxel 1 m away.
+void AttachedIcosphereCheck(benchmark::State& state) {
+  const int rounds = static_cast<int>(state.range(0));
+  const std::string path = writtenIcosphere(rounds);
+  auto scene = unpaddedRm65();
+  {
+    bench_support::SilencedStdout quiet;
+    scene->updateWorldOctomap(farVoxel(scene->getToolEndTransform(kState)));
+  }
+  const int attached = attachIcosphere(*scene, path);
+  auto states = nudgedStates();
+  if (attached != 0) state.SkipWithError("the icosphere was not attached");
+  if (!scene->isValid(states[0].data())) state.SkipWithError("the benchmark state collides");
+  size_t next = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(scene->isValid(states[next++ % states.size()].data()));
+  state.counters["triangles"] = 20.0 * std::pow(4.0, rounds);
+}
+BENCHMARK(AttachedIcosphereCheck)
+    ->Arg(6)
+    ->Arg(7)
+    ->Arg(8)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+// Attaching the 1,310,720-triangle icosphere from its file to a fresh scene
+// and the first state check after it, once (run the row in a process of its
+// own for a fair memory figure). Counter peak_MB: the peak resident set above
+// the resident set before attaching (-1 where the peak cannot be reset).
+void AttachLargestIcosphere(benchmark::State& state) {
+  const std::string path = writtenIcosphere(8);
+  auto scene = unpaddedRm65();
+  auto states = nudgedStates();
+  const bool measured = resetPeakResident();
+  const long before = statusKilobytes("VmRSS");
+  int attached = 0;
+  bool valid = false;
+  for (auto _ : state) {
+    attached = attachIcosphere(*scene, path);
+    valid = scene->isValid(states[0].data());
+  }
+  if (attached != 0 || !valid) state.SkipWithError("the icosphere was not attached or its state collides");
+  state.counters["peak_MB"] = measured ? (statusKilobytes("VmHWM") - before) / 1e3 : -1.0;
+}
+BENCHMARK(AttachLargestIcosphere)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

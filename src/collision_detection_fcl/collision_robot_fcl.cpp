@@ -77,6 +77,21 @@ bool selfVerdictCallback(fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, v
   return actOnVerdict(known.verdicts->of(sideIndex(o1), sideIndex(o2)), o1, o2, *known.cdata);
 }
 
+// An object of the geometry at the origin, its box taken from the geometry's
+// local box as it stands. FCL's constructors (all but the one given no
+// geometry) measure that box again over every vertex, writing it into a
+// geometry that queries of other checkers may be reading meanwhile.
+class PrototypeObject : public fcl::CollisionObjectd {
+ public:
+  explicit PrototypeObject(const std::shared_ptr<fcl::CollisionGeometryd>& geometry)
+      : fcl::CollisionObjectd(nullptr) {
+    cgeom = geometry;
+    cgeom_const = geometry;
+    user_data = nullptr;
+    computeAABB();
+  }
+};
+
 void measureSelf(LeasedObjectTree& tree, const DistanceRequest& req, DistanceResult& res) {
   DistanceData ddata(&req, &res);
   tree->distance(&ddata, &distanceCallback);
@@ -154,16 +169,22 @@ void CollisionRobotFCL::getAttachedBodyObjects(const moveit::core::AttachedBody*
   }
 }
 
+CollisionRobotFCL::AttachedBodyGeometry CollisionRobotFCL::attachedGeometryOf(
+    const moveit::core::AttachedBody* body) const {
+  AttachedBodyGeometry entry{body, body->getName(), body->getShapes(), {}, {}};
+  getAttachedBodyObjects(body, entry.geometries);
+  for (const FCLGeometryConstPtr& geometry : entry.geometries) {
+    entry.prototypes.push_back(std::make_shared<const fcl::CollisionObjectd>(PrototypeObject(geometry->geometry)));
+  }
+  return entry;
+}
+
 void CollisionRobotFCL::updatedAttachBodyGeometry(const RobotState& state) {
   attached_geometries.clear();
   renewOwners();
   std::vector<const moveit::core::AttachedBody*> bodies;
   state.getAttachedBodies(bodies);
-  for (const moveit::core::AttachedBody* body : bodies) {
-    AttachedBodyGeometry entry{body, body->getName(), body->getShapes(), {}};
-    getAttachedBodyObjects(body, entry.geometries);
-    attached_geometries.push_back(std::move(entry));
-  }
+  for (const moveit::core::AttachedBody* body : bodies) attached_geometries.push_back(attachedGeometryOf(body));
 }
 
 // The state may have lost or replaced bodies since the geometry was built
@@ -177,6 +198,18 @@ const CollisionRobotFCL::AttachedBodyGeometry* CollisionRobotFCL::findAttachedGe
   return nullptr;
 }
 
+namespace {
+
+// A copy of the prototype, which keeps its geometry's box, placed at `pose`.
+FCLCollisionObjectPtr placedCopy(const fcl::CollisionObjectd& prototype, const Eigen::Isometry3d& pose) {
+  auto object = std::make_shared<fcl::CollisionObjectd>(prototype);
+  object->setTransform(pose);
+  object->computeAABB();
+  return object;
+}
+
+}  // namespace
+
 // A body attached since the geometry was last rebuilt gets its geometry built
 // here, by the same code, for this query alone: it is checked all the same.
 bool CollisionRobotFCL::appendAttachedBodyObjects(const RobotState& state, FCLObject& fcl_obj) const {
@@ -185,17 +218,18 @@ bool CollisionRobotFCL::appendAttachedBodyObjects(const RobotState& state, FCLOb
   bool built_here = false;
   for (const moveit::core::AttachedBody* body : bodies) {
     const AttachedBodyGeometry* entry = findAttachedGeometry(body);
-    std::vector<FCLGeometryConstPtr> unrefreshed;
+    AttachedBodyGeometry unrefreshed{};
     if (!entry) {
-      getAttachedBodyObjects(body, unrefreshed);
+      unrefreshed = attachedGeometryOf(body);
+      entry = &unrefreshed;
       built_here = true;
     }
     const auto& transforms = body->getGlobalCollisionBodyTransforms();
-    for (const FCLGeometryConstPtr& geometry : entry ? entry->geometries : unrefreshed) {
-      const size_t index = geometry->geometry_data->shape_index;
+    for (size_t i = 0; i < entry->geometries.size(); ++i) {
+      const size_t index = entry->geometries[i]->geometry_data->shape_index;
       if (index >= transforms.size()) continue;
-      fcl_obj.objects.push_back(std::make_shared<fcl::CollisionObjectd>(geometry->geometry, transforms[index]));
-      fcl_obj.geometries.push_back(geometry);
+      fcl_obj.objects.push_back(placedCopy(*entry->prototypes[i], transforms[index]));
+      fcl_obj.geometries.push_back(entry->geometries[i]);
     }
   }
   return built_here;

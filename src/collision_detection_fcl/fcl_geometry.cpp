@@ -237,18 +237,18 @@ std::shared_ptr<FCLGeometry> buildLinkGeometry(const shapes::ShapeConstPtr& sour
   return buildTagged(shape, std::move(data), source, scale);
 }
 
-// Scaled or padded link geometry by source shape, scale and padding, for as
-// long as anything holds it: the checkers of one model (a scene makes four)
-// then share one tree per variant instead of each building an identical one.
-class ScaledLinkGeometries {
+// Geometry by source shape, scale and padding, for as long as anything holds
+// it: the checkers of one model (a scene makes four) then share one tree per
+// variant instead of each building an identical one.
+class SharedGeometries {
  public:
+  // The geometry held for the variant if it was built for `owner`'s shape.
   std::shared_ptr<FCLGeometry> find(const shapes::ShapeConstPtr& shape, double scale, double padding,
-                                    const moveit::core::LinkModel* link, int shape_index) const {
+                                    const CollisionGeometryData& owner) const {
     std::shared_ptr<FCLGeometry> geometry = held(shape, scale, padding);
     if (!geometry) return nullptr;
     const CollisionGeometryData& data = *geometry->geometry_data;
-    const bool same_owner = data.owner_type == LINK && data.owner == link && data.shape_index == shape_index;
-    return same_owner ? geometry : nullptr;
+    return data.sameObject(owner) && data.shape_index == owner.shape_index ? geometry : nullptr;
   }
 
   // Whoever it was built for.
@@ -256,18 +256,29 @@ class ScaledLinkGeometries {
     return entries_.held(shape, scale, padding);
   }
 
-  void remember(const shapes::ShapeConstPtr& shape, double scale, double padding,
-                const std::shared_ptr<FCLGeometry>& geometry) {
-    entries_.put(shape, scale, padding, geometry);
+  // The held geometry of `owner`'s variant, else the one `build` makes, kept from now on.
+  template <typename Build>
+  std::shared_ptr<FCLGeometry> findOrBuild(const shapes::ShapeConstPtr& shape, double scale, double padding,
+                                           const CollisionGeometryData& owner, const Build& build) {
+    std::shared_ptr<FCLGeometry> geometry = find(shape, scale, padding, owner);
+    if (geometry) return geometry;
+    geometry = build();
+    if (geometry) entries_.put(shape, scale, padding, geometry);
+    return geometry;
   }
 
  private:
   WeakShapeMap<FCLGeometry> entries_;
 };
 
-// The calling thread's record, like the shape caches unlocked and per thread.
-ScaledLinkGeometries& scaledLinkGeometries() {
-  static thread_local ScaledLinkGeometries geometries;
+// The calling thread's records, like the shape caches unlocked and per thread.
+SharedGeometries& scaledLinkGeometries() {
+  static thread_local SharedGeometries geometries;
+  return geometries;
+}
+
+SharedGeometries& attachedGeometries() {
+  static thread_local SharedGeometries geometries;
   return geometries;
 }
 
@@ -318,25 +329,32 @@ FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, 
   if (!shape || isPlainScaling(scale, padding)) return createCollisionGeometry(shape, link, shape_index);
   const shapes::ShapeConstPtr scaled = scaledAndPadded(shape, scale, padding);
   if (!scaled) return nullptr;
-  ScaledLinkGeometries& shared = scaledLinkGeometries();
   return createCachedLinkGeometry<fcl::OBBRSSd>(scaled, link, shape_index, [&] {
-    std::shared_ptr<FCLGeometry> geometry = shared.find(shape, scale, padding, link, shape_index);
-    if (geometry) return geometry;
-    geometry = buildLinkGeometry(shape, scale, padding, scaled, link, shape_index);
-    if (geometry) shared.remember(shape, scale, padding, geometry);
-    return geometry;
+    return scaledLinkGeometries().findOrBuild(shape, scale, padding, CollisionGeometryData(link, shape_index), [&] {
+      return buildLinkGeometry(shape, scale, padding, scaled, link, shape_index);
+    });
   });
 }
 
+// The scene's checkers each ask for the same body's geometry: they share it.
 FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, const moveit::core::AttachedBody* body,
                                             int shape_index) {
-  return buildTagged(shape, std::make_shared<CollisionGeometryData>(body, shape_index),
-                     unpaddedShapeOf(body, shape_index, shape));
+  const CollisionGeometryData owner(body, shape_index);
+  return attachedGeometries().findOrBuild(shape, 1.0, 0.0, owner, [&] {
+    return buildTagged(shape, std::make_shared<CollisionGeometryData>(owner),
+                       unpaddedShapeOf(body, shape_index, shape));
+  });
 }
 
 FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, double scale, double padding,
                                             const moveit::core::AttachedBody* body, int shape_index) {
-  return createScaledGeometry(shape, scale, padding, body, shape_index);
+  if (!shape || isPlainScaling(scale, padding)) return createCollisionGeometry(shape, body, shape_index);
+  const shapes::ShapeConstPtr scaled = scaledAndPadded(shape, scale, padding);
+  if (!scaled) return nullptr;
+  const CollisionGeometryData owner(body, shape_index);
+  return attachedGeometries().findOrBuild(shape, scale, padding, owner, [&] {
+    return buildTagged(scaled, std::make_shared<CollisionGeometryData>(owner), shape, scale);
+  });
 }
 
 FCLGeometryConstPtr createCollisionGeometry(const shapes::ShapeConstPtr& shape, const World::Object* object) {

@@ -9,19 +9,37 @@
 namespace bramlock {
 namespace internal {
 
+// Helper threads lent to one shareWork call from the process's pool of one
+// helper per hardware thread beyond the first, however many threads share
+// work at once: as many as are free (none while the pool is busy), given
+// back when the call ends.
+class HelperSlots {
+ public:
+  explicit HelperSlots(std::size_t wanted);
+  ~HelperSlots();
+  HelperSlots(const HelperSlots&) = delete;
+  HelperSlots& operator=(const HelperSlots&) = delete;
+
+  std::size_t count() const { return count_; }
+
+ private:
+  std::size_t count_;
+};
+
 // Calls work(i) for every i below `count`, on the calling thread and on up
-// to `most_threads` - 1 helpers (fewer when the system refuses more), and
-// returns when every call has returned. `work` must not throw.
+// to `most_threads` - 1 helpers (fewer when the pool or the system has fewer
+// to give), and returns when every call has returned. `work` must not throw.
 template <typename Work>
 void shareWork(std::size_t count, std::size_t most_threads, const Work& work) {
   std::atomic<std::size_t> next{0};
   const auto take = [&next, count, &work] {
     for (std::size_t i = next++; i < count; i = next++) work(i);
   };
+  const std::size_t threads = std::min(most_threads, count);
+  const HelperSlots slots(threads > 0 ? threads - 1 : 0);
   std::vector<std::thread> helpers;
   try {
-    const std::size_t wanted = std::min(most_threads, count);
-    for (std::size_t started = 1; started < wanted; ++started) helpers.emplace_back(take);
+    for (std::size_t started = 0; started < slots.count(); ++started) helpers.emplace_back(take);
   } catch (...) {
     // The calling thread works through whatever the started ones leave.
   }

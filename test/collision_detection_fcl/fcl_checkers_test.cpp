@@ -378,6 +378,39 @@ TEST_F(FclCheckerTest, AttachedBodiesTakePartWhetherOrNotTheirGeometryIsUpdated)
   EXPECT_GT(worldCheck(robot, *state, req).distance, 0.0);
 }
 
+// The object kept for an attached mesh is moved with its body: on states
+// alternating between two poses, the checker told of the body and one that
+// builds its geometry per query answer as the poses say.
+TEST_F(FclCheckerTest, AttachedMeshAnswersFollowItsBodyFromStateToState) {
+  // A 4 cm mesh cube 0.1 m beyond the hand's frame and 0.15 m below the arm's
+  // plane: on the straight arm it reaches a target ball; with the elbow
+  // folded and the wrist turned back it sits in the base box.
+  const shapes::ShapeConstPtr cube(shapes::createMeshFromShape(shapes::Box(0.04, 0.04, 0.04)));
+  addObject("target", ball(0.03), at(0.85, 0.0, -0.19));
+  acm.setEntry("upper_link", "fore_link", true);
+  auto state = planarArmState(model, 0.0, 0.0, 0.0);
+  attach(*state, "cube", cube, at(0.1, 0.0, -0.15));
+  robot.updatedAttachBodyGeometry(*state);
+  const cd::CollisionRobotFCL per_query(model);
+  const std::vector<const cd::CollisionRobotFCL*> checkers = {&robot, &per_query};
+  const auto move = [&](double elbow, double wrist) {
+    const double values[3] = {0.0, elbow, wrist};
+    state->setJointGroupPositions(model->getJointModelGroup("arm"), values);
+    state->update();
+  };
+  for (int round = 0; round < 3; ++round) {
+    for (const bool straight : {true, false}) {
+      straight ? move(0.0, 0.0) : move(kFolded, 1.5);
+      for (const cd::CollisionRobotFCL* checker : checkers) {
+        cd::CollisionResult self;
+        checker->checkSelfCollision(cd::CollisionRequest(), self, *state, acm);
+        EXPECT_EQ(self.collision, !straight) << "round " << round;
+        EXPECT_EQ(worldCheck(*checker, *state).collision, straight) << "round " << round;
+      }
+    }
+  }
+}
+
 TEST_F(FclCheckerTest, ARemainingBodyNeverGetsTheShapesOfARemovedOne) {
   auto state = planarArmState(model, 0.0, 0.0, 0.0);
   addObject("target", ball(0.05), at(1.05, 0.0, 0.0));

@@ -117,8 +117,17 @@ TEST_F(FclGeometryTest, OwnerKindsGiveTheirNamesLinksAndShapeIndices) {
   EXPECT_EQ(body_geometry->geometry_data->getID(), "gripper");
   EXPECT_EQ(body_geometry->geometry_data->getLink(), &link_b);
   EXPECT_FALSE(body_geometry->geometry_data->sameObject(*link_geometry->geometry_data));
-  // Attached bodies are not cached: every call builds anew.
-  EXPECT_NE(cd::createCollisionGeometry(shape, &body, 0), body_geometry);
+  // A body's geometry is shared while held (a scene's four checkers each ask
+  // for it), per scale and padding; another body or index gets its own.
+  EXPECT_EQ(cd::createCollisionGeometry(shape, &body, 0), body_geometry);
+  const auto padded = cd::createCollisionGeometry(shape, 1.0, 0.05, &body, 0);
+  EXPECT_EQ(cd::createCollisionGeometry(shape, 1.0, 0.05, &body, 0), padded);
+  moveit::core::AttachedBody other(&link_b, "other", {shape}, {Eigen::Isometry3d::Identity()}, {});
+  for (const auto& different :
+       {padded, cd::createCollisionGeometry(shape, &other, 0), cd::createCollisionGeometry(shape, &body, 1)}) {
+    EXPECT_NE(different, body_geometry);
+  }
+  EXPECT_EQ(cd::createCollisionGeometry(shape, &other, 0)->geometry_data->getID(), "other");
 }
 
 TEST_F(FclGeometryTest, ScaleAndPaddingWorkOnACloneAndLeaveTheShapeAlone) {

@@ -1,11 +1,14 @@
 // Checkers made while a batch of prebuilt mesh trees lives hold the very
 // trees they build on their own, bit for bit, print the same, and build a tree
-// themselves wherever the batch's worker failed.
+// themselves wherever the batch's worker failed. Builds on several threads at
+// once share one pool of helpers and answer as a build on one thread.
 #include "collision_detection_fcl/link_tree_batch.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -23,7 +26,10 @@
 #include "bramlock_arm_planning_core/robot_model/link_model.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
+#include "collision_detection_fcl/mesh_solid.h"
+#include "collision_detection_fcl/shared_work.h"
 #include "scene_arm.h"
+#include "solid_mesh_makers.h"
 #include "test_support.h"
 
 namespace cd = collision_detection;
@@ -215,6 +221,57 @@ TEST(LinkTreeBatch, HandsEachTreeOutOnceAndOnlyWhileItLives) {
     }
     EXPECT_EQ(LinkTreeBatch::active(), nullptr);
   }).join();
+}
+
+// What a mesh's inside says at the points of a lattice through its box.
+std::vector<bool> insideAnswers(const bramlock::internal::MeshSolid& solid) {
+  std::vector<bool> answers{solid.isSolid()};
+  for (int i = 0; i < 9; ++i) {
+    for (int j = 0; j < 9; ++j) {
+      for (int k = 0; k < 9; ++k) answers.push_back(solid.contains(0.013 * Eigen::Vector3d(i - 4, j - 4, k - 4)));
+    }
+  }
+  return answers;
+}
+
+TEST(SharedWork, ConcurrentBuildsShareOneBoundedPoolAndAnswerAsOneThreadAlone) {
+  using bramlock::internal::hardwareThreads;
+  constexpr int kCallers = 4;
+  std::atomic<int> running{0}, most_running{0};
+  std::vector<std::vector<int>> calls(kCallers, std::vector<int>(32, 0));
+  const auto busyWork = [&](std::vector<int>& counts) {
+    bramlock::internal::shareWork(counts.size(), hardwareThreads(), [&](std::size_t i) {
+      const int now = ++running;
+      for (int seen = most_running; now > seen && !most_running.compare_exchange_weak(seen, now);) {
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      ++counts[i];
+      --running;
+    });
+  };
+  std::vector<std::thread> callers;
+  for (auto& counts : calls) callers.emplace_back(busyWork, std::ref(counts));
+  for (std::thread& caller : callers) caller.join();
+  EXPECT_LE(most_running, static_cast<int>(hardwareThreads()) - 1 + kCallers);
+  for (const auto& counts : calls) EXPECT_EQ(counts, std::vector<int>(counts.size(), 1));
+
+  // Spheres of 81,920 and 20,480 triangles: enough for the inside test's helpers.
+  const bramlock_test::TriangleMesh mesh =
+      bramlock_test::appended(bramlock_test::icosphere(Eigen::Vector3d::Zero(), 0.05, 6),
+                              bramlock_test::icosphere(Eigen::Vector3d(0.03, 0.0, 0.0), 0.04, 5));
+  std::vector<bool> alone;
+  {
+    // Every helper lent out: the build runs on this thread only.
+    const bramlock::internal::HelperSlots taken(hardwareThreads());
+    alone = insideAnswers(bramlock::internal::MeshSolid(mesh.points, mesh.triangles));
+  }
+  std::vector<std::vector<bool>> together(kCallers);
+  callers.clear();
+  for (auto& answers : together) {
+    callers.emplace_back([&] { answers = insideAnswers(bramlock::internal::MeshSolid(mesh.points, mesh.triangles)); });
+  }
+  for (std::thread& caller : callers) caller.join();
+  for (const auto& answers : together) EXPECT_EQ(answers, alone);
 }
 
 }  // namespace

@@ -96,15 +96,19 @@ class BRAMLOCK_EXPORT CollisionRobotFCL : public CollisionRobot {
 
  private:
   // Geometry of one attached body, with what identifies the body it was
-  // built for: the geometry's owner tags point at that body.
+  // built for: the geometry's owner tags point at that body. Each geometry
+  // has its prototype object, whose copies a query only moves: making an
+  // object anew would measure the geometry's box over all its vertices.
   struct AttachedBodyGeometry {
     const moveit::core::AttachedBody* body;
     std::string id;
     std::vector<std::shared_ptr<const shapes::Shape>> shapes;
     std::vector<FCLGeometryConstPtr> geometries;
+    std::vector<std::shared_ptr<const fcl::CollisionObjectd>> prototypes;
   };
 
   void buildLinkGeometry(const moveit::core::LinkModel* link, bool report_failures);
+  AttachedBodyGeometry attachedGeometryOf(const moveit::core::AttachedBody* body) const;
   const AttachedBodyGeometry* findAttachedGeometry(const moveit::core::AttachedBody* body) const;
   // True when it built geometry for a body, whose owner records then live for this query alone.
   bool appendAttachedBodyObjects(const RobotState& state, FCLObject& fcl_obj) const;
