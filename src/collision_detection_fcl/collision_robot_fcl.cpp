@@ -83,8 +83,7 @@ bool selfVerdictCallback(fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, v
 // geometry that queries of other checkers may be reading meanwhile.
 class PrototypeObject : public fcl::CollisionObjectd {
  public:
-  explicit PrototypeObject(const std::shared_ptr<fcl::CollisionGeometryd>& geometry)
-      : fcl::CollisionObjectd(nullptr) {
+  explicit PrototypeObject(const std::shared_ptr<fcl::CollisionGeometryd>& geometry) : fcl::CollisionObjectd(nullptr) {
     cgeom = geometry;
     cgeom_const = geometry;
     user_data = nullptr;
