@@ -340,6 +340,31 @@ TEST(MeshSolid, AnOpenSurfaceHasNoInside) {
   EXPECT_FALSE(solidOf(sphereMesh(0.1, 1)).contains(Eigen::Vector3d::Constant(std::nan(""))));
 }
 
+// An opening counts by the area it leaves open, not by the length of its
+// rim: a round hole with the jagged rim of the triangles it cuts through
+// leaves a sphere solid below a hundredth of its area and opens it above.
+TEST(MeshSolid, AHoleOpensAMeshByTheAreaItLeavesOpen) {
+  const auto holed = [](double share) {
+    TriangleMesh sphere = sphereMesh(1.0, 4);
+    const double lowest_z = 1.0 - 2.0 * share;
+    std::vector<fcl::Triangle> kept;
+    for (const fcl::Triangle& t : sphere.triangles) {
+      if (centreOf(sphere, t).normalized().z() < lowest_z) kept.push_back(t);
+    }
+    sphere.triangles = kept;
+    return sphere;
+  };
+  const MeshSolid small = solidOf(holed(0.007));
+  ASSERT_TRUE(small.isSolid());
+  std::mt19937_64 engine(83);
+  for (const Eigen::Vector3d& q :
+       pointsIn(engine, Eigen::Vector3d::Constant(-1.2), Eigen::Vector3d::Constant(1.2), 2000)) {
+    if (std::abs(q.norm() - 1.0) < 0.05 || q.z() > 0.8) continue;
+    ASSERT_EQ(small.contains(q), q.norm() < 1.0) << q.transpose();
+  }
+  EXPECT_FALSE(solidOf(holed(0.03)).isSolid());
+}
+
 // Large enough to be divided on several threads, wound inward, with a small
 // box far off: inside exactly within the sphere's inscribed ball and the box,
 // nowhere between them, and the same on a second build.
