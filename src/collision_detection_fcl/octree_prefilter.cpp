@@ -82,18 +82,18 @@ struct CarriedBox {
   fcl::AABBd bounds;
 };
 
-// The other object's box carried into the frame whose inverse pose is given.
-bool carryInto(const fcl::Transform3d& frame_inverse, const fcl::CollisionObjectd& other, CarriedBox& carried) {
+// A box of the other object's (its own bounding box, or a part of it, in its
+// frame) carried into the frame whose inverse pose is given.
+bool carryBoxInto(const fcl::Transform3d& frame_inverse, const fcl::CollisionObjectd& other, const Eigen::Vector3d& low,
+                  const Eigen::Vector3d& high, CarriedBox& carried) {
   if (!isRigid(other.getTransform())) return false;
-  const fcl::AABBd& local = other.collisionGeometry()->aabb_local;
   // A box never computed (FCL's empty box) bounds nothing.
-  if ((local.min_.array() > local.max_.array()).any()) return false;
+  if ((low.array() > high.array()).any()) return false;
   const fcl::Transform3d relative = frame_inverse * other.getTransform();
-  // FCL's AABB::center, which is not inlined.
-  carried.centre = relative * ((local.min_ + local.max_) * 0.5);
+  carried.centre = relative * ((low + high) * 0.5);
   carried.axes = relative.linear();
   carried.abs_axes = carried.axes.cwiseAbs().array() + kAxisSlack;
-  carried.half = 0.5 * (local.max_ - local.min_) + Eigen::Vector3d::Constant(kMargin);
+  carried.half = 0.5 * (high - low) + Eigen::Vector3d::Constant(kMargin);
   carried.largest_half = carried.half.maxCoeff();
   const Eigen::Vector3d reach = carried.abs_axes * carried.half;
   carried.bounds.min_ = carried.centre - reach;
@@ -101,10 +101,10 @@ bool carryInto(const fcl::Transform3d& frame_inverse, const fcl::CollisionObject
   return carried.bounds.min_.allFinite() && carried.bounds.max_.allFinite() && carried.half.allFinite();
 }
 
-bool carryIntoOctreeFrame(const fcl::CollisionObjectd& octree_object, const fcl::CollisionObjectd& other,
-                          CarriedBox& carried) {
-  const fcl::Transform3d* octree_inverse = inverseOfOctreePose(octree_object.getTransform());
-  return octree_inverse && carryInto(*octree_inverse, other, carried);
+// The other object's local bounding box carried into the frame whose inverse pose is given.
+bool carryInto(const fcl::Transform3d& frame_inverse, const fcl::CollisionObjectd& other, CarriedBox& carried) {
+  const fcl::AABBd& local = other.collisionGeometry()->aabb_local;
+  return carryBoxInto(frame_inverse, other, local.min_, local.max_, carried);
 }
 
 // Separating-axis test of an axis-aligned node box against the carried box
@@ -167,13 +167,10 @@ fcl::AABBd asAabb(const NodeBox& box) {
 // occupied leaf so reached to `visit` until it returns true (then true).
 // Most nodes on the way down meet the bounding box in one child only: those
 // are followed in a loop.
-// Nodes where the descent branches are first asked `near`: those it says
-// hold nothing `visit` could take are passed over whole.
-template <typename Near, typename Visit>
+template <typename Visit>
 bool visitReachedLeaves(const fcl::OcTreed& tree, const fcl::OcTreed::OcTreeNode* node, NodeBox node_box,
-                        const CarriedBox& carried, const Near& near, const Visit& visit) {
+                        const CarriedBox& carried, const Visit& visit) {
   const fcl::AABBd& box = carried.bounds;
-  if (!near(asAabb(node_box))) return false;
   while (true) {
     if (!tree.isNodeOccupied(node)) return false;
     const Eigen::Vector3d middle = (node_box.min + node_box.max) * 0.5;
@@ -200,7 +197,7 @@ bool visitReachedLeaves(const fcl::OcTreed& tree, const fcl::OcTreed::OcTreeNode
         for (int x = first[0]; x <= last[0]; ++x) {
           const unsigned int child = x | (y << 1) | (z << 2);
           if (!tree.nodeChildExists(node, child)) continue;
-          if (visitReachedLeaves(tree, tree.getNodeChild(node, child), childBox(node_box, middle, child), carried, near,
+          if (visitReachedLeaves(tree, tree.getNodeChild(node, child), childBox(node_box, middle, child), carried,
                                  visit)) {
             return true;
           }
@@ -319,24 +316,36 @@ bool splitOctreePair(const fcl::CollisionObjectd& o1, const fcl::CollisionObject
 }
 
 // Every occupied leaf the descent reaches, handed to `visit` as above; false
-// (nothing visited) when the other object cannot be carried into the octree's frame.
-template <typename Near, typename Visit>
-bool visitLeavesNear(const OctreePair& pair, bool& carried_over, const Near& near, const Visit& visit) {
-  CarriedBox carried;
-  carried_over = carryIntoOctreeFrame(*pair.octree_object, *pair.other, carried);
+// (nothing visited) when the other object cannot be carried into the
+// octree's frame. With `parts`, boxes in the other object's frame that hold
+// all of it that matters (the pieces of a mesh), the descent is made for
+// each of them instead of its whole bounding box, so that what lies between
+// them is never visited (a leaf near two of them may be visited twice).
+template <typename Visit>
+bool visitLeavesNear(const OctreePair& pair, bool& carried_over, const std::vector<Eigen::AlignedBox3d>* parts,
+                     const Visit& visit) {
+  const fcl::Transform3d* octree_inverse = inverseOfOctreePose(pair.octree_object->getTransform());
+  carried_over = octree_inverse != nullptr;
   if (!carried_over) return false;
   thread_local StartNodeCache cache;
   const StartNodes& start = cache.startNodes(*pair.octree_object, *pair.tree);
-  // Any order of the nodes gives the same answer. Those left out before the
-  // run end below the box's lower x (twice the widest extent covers any
-  // rounding), those after it begin above its upper x.
-  const double lowest_start = carried.bounds.min_.x() - 2.0 * start.widest_x;
-  auto node = std::lower_bound(start.nodes.begin(), start.nodes.end(), lowest_start,
-                               [](const StartNode& a, double x) { return a.box.min.x() < x; });
-  for (; node != start.nodes.end() && node->box.min.x() <= carried.bounds.max_.x(); ++node) {
-    if (meets(node->box, carried.bounds) &&
-        visitReachedLeaves(*pair.tree, node->node, node->box, carried, near, visit)) {
-      return true;
+  const fcl::AABBd& local = pair.other->collisionGeometry()->aabb_local;
+  const std::size_t count = parts ? parts->size() : 1;
+  for (std::size_t k = 0; k < count; ++k) {
+    CarriedBox part;
+    carried_over = parts ? carryBoxInto(*octree_inverse, *pair.other, (*parts)[k].min(), (*parts)[k].max(), part)
+                         : carryBoxInto(*octree_inverse, *pair.other, local.min_, local.max_, part);
+    if (!carried_over) return false;
+    // Any order of the nodes gives the same answer. Those left out before the
+    // run end below the box's lower x (twice the widest extent covers any
+    // rounding), those after it begin above its upper x.
+    const double lowest_start = part.bounds.min_.x() - 2.0 * start.widest_x;
+    auto node = std::lower_bound(start.nodes.begin(), start.nodes.end(), lowest_start,
+                                 [](const StartNode& a, double x) { return a.box.min.x() < x; });
+    for (; node != start.nodes.end() && node->box.min.x() <= part.bounds.max_.x(); ++node) {
+      if (meets(node->box, part.bounds) && visitReachedLeaves(*pair.tree, node->node, node->box, part, visit)) {
+        return true;
+      }
     }
   }
   return false;
@@ -344,28 +353,13 @@ bool visitLeavesNear(const OctreePair& pair, bool& carried_over, const Near& nea
 
 using MeshModel = fcl::BVHModel<fcl::OBBRSSd>;
 
-// Leaves carried into the frame of a checker's mesh: whether a leaf comes
-// near any of the mesh's piece boxes (those it does not, the triangles cannot
-// reach), and whether its centre lies inside the mesh. The transform is made
-// at the first leaf; most pairs reach none.
+// Leaves carried into the frame of a checker's mesh: whether a leaf's
+// centre lies inside the mesh. The transform is made at the first leaf; most
+// pairs reach none.
 class LeafInMeshFrame {
  public:
-  // The inside counts only with `count_inside`.
-  LeafInMeshFrame(const SolidMeshModel& model, bool count_inside, const fcl::Transform3d& octree_pose,
-                  const fcl::Transform3d& mesh_pose)
-      : piece_boxes_(model.pieceBoxes()),
-        inside_(count_inside ? insideOf(&model) : nullptr),
-        octree_pose_(octree_pose),
-        mesh_pose_(mesh_pose) {}
-
-  bool nearPieces(const fcl::AABBd& leaf) {
-    if (piece_boxes_.empty()) return true;
-    const fcl::Transform3d& carry = meshFromOctree();
-    const Eigen::Vector3d centre = carry * ((leaf.min_ + leaf.max_) * 0.5);
-    const Eigen::Vector3d reach =
-        carry.linear().cwiseAbs() * (0.5 * (leaf.max_ - leaf.min_)) + Eigen::Vector3d::Constant(kMargin);
-    return piece_boxes_.anyMeets(centre - reach, centre + reach);
-  }
+  LeafInMeshFrame(const MeshSolid* inside, const fcl::Transform3d& octree_pose, const fcl::Transform3d& mesh_pose)
+      : inside_(inside), octree_pose_(octree_pose), mesh_pose_(mesh_pose) {}
 
   bool centreInside(const fcl::AABBd& leaf) {
     return inside_ && inside_->contains(meshFromOctree() * ((leaf.min_ + leaf.max_) * 0.5));
@@ -377,12 +371,17 @@ class LeafInMeshFrame {
     return *mesh_from_octree_;
   }
 
-  const BoxSet& piece_boxes_;
   const MeshSolid* inside_;
   const fcl::Transform3d& octree_pose_;
   const fcl::Transform3d& mesh_pose_;
   std::optional<fcl::Transform3d> mesh_from_octree_;
 };
+
+// The boxes of a checker's mesh's pieces, where it has several: the leaves
+// near none of them the triangles cannot reach.
+const std::vector<Eigen::AlignedBox3d>* piecesOf(const SolidMeshModel* model) {
+  return model && !model->pieceBoxes().empty() ? &model->pieceBoxes().boxes() : nullptr;
+}
 
 const MeshModel* meshOf(const fcl::CollisionObjectd& object) {
   const fcl::CollisionGeometryd* geometry = object.collisionGeometry().get();
@@ -479,8 +478,7 @@ bool provablyClearOfOctree(const fcl::CollisionObjectd& o1, const fcl::Collision
   OctreePair pair;
   if (!splitOctreePair(o1, o2, pair)) return false;
   bool carried_over = false;
-  const auto anywhere = [](const fcl::AABBd&) { return true; };
-  const bool reached = visitLeavesNear(pair, carried_over, anywhere, anywhere);
+  const bool reached = visitLeavesNear(pair, carried_over, nullptr, [](const fcl::AABBd&) { return true; });
   return carried_over && !reached;
 }
 
@@ -494,16 +492,11 @@ std::optional<bool> octreeMeshCollision(const fcl::CollisionObjectd& o1, const f
   const fcl::Transform3d& mesh_pose = pair.other->getTransform();
   const LeafAgainstMesh test(*mesh, octree_pose, mesh_pose);
   const SolidMeshModel* model = solidMeshModelOf(mesh);
-  std::optional<LeafInMeshFrame> in_mesh_frame;
-  if (model) in_mesh_frame.emplace(*model, count_inside, octree_pose, mesh_pose);
+  LeafInMeshFrame in_mesh_frame(count_inside ? insideOf(model) : nullptr, octree_pose, mesh_pose);
   bool carried_over = false;
-  const auto near = [&in_mesh_frame](const fcl::AABBd& box) {
-    return !in_mesh_frame || in_mesh_frame->nearPieces(box);
-  };
   // The inside first: one look-up, where the triangles take a descent.
-  const bool collides = visitLeavesNear(pair, carried_over, near, [&](const fcl::AABBd& leaf) {
-    if (!in_mesh_frame) return test.collides(leaf);
-    return in_mesh_frame->nearPieces(leaf) && (in_mesh_frame->centreInside(leaf) || test.collides(leaf));
+  const bool collides = visitLeavesNear(pair, carried_over, piecesOf(model), [&](const fcl::AABBd& leaf) {
+    return in_mesh_frame.centreInside(leaf) || test.collides(leaf);
   });
   if (!carried_over) return std::nullopt;
   return collides;
@@ -515,11 +508,10 @@ __attribute__((cold)) bool octreeLeafInsideMesh(const fcl::CollisionObjectd& o1,
   if (!splitOctreePair(o1, o2, pair)) return false;
   const SolidMeshModel* model = solidMeshModelOf(pair.other->collisionGeometry().get());
   if (!insideOf(model)) return false;
-  LeafInMeshFrame in_mesh_frame(*model, true, pair.octree_object->getTransform(), pair.other->getTransform());
+  LeafInMeshFrame in_mesh_frame(insideOf(model), pair.octree_object->getTransform(), pair.other->getTransform());
   bool carried_over = false;
-  return visitLeavesNear(
-      pair, carried_over, [&in_mesh_frame](const fcl::AABBd& box) { return in_mesh_frame.nearPieces(box); },
-      [&in_mesh_frame](const fcl::AABBd& leaf) { return in_mesh_frame.centreInside(leaf); });
+  return visitLeavesNear(pair, carried_over, piecesOf(model),
+                         [&in_mesh_frame](const fcl::AABBd& leaf) { return in_mesh_frame.centreInside(leaf); });
 }
 
 }  // namespace internal
