@@ -24,6 +24,7 @@
 #include "collision_detection/shape_extent.h"
 #include "fcl_shape_cache.h"
 #include "link_tree_batch.h"
+#include "piece_splitter.h"
 #include "solid_mesh_model.h"
 #include "weak_shape_map.h"
 
@@ -140,9 +141,14 @@ MeshTreeInput meshTreeInput(const shapes::Mesh& mesh) {
 std::shared_ptr<SolidMeshModel> buildMeshModel(const MeshTreeInput& input) {
   auto model = std::make_shared<SolidMeshModel>();
   if (input.points.empty() || input.triangles.empty()) return model;
+  auto splitter = pieceSplitterFor(input);
+  const auto fcl_splitter = model->bv_splitter;
+  if (splitter) model->bv_splitter = splitter;
   model->beginModel(static_cast<int>(input.triangles.size()), static_cast<int>(input.points.size()));
   model->addSubModel(input.points, input.triangles);
   model->endModel();
+  // The pieces' lists are needed only while the tree is built.
+  model->bv_splitter = fcl_splitter;
   return model;
 }
 
