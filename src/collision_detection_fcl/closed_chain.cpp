@@ -83,12 +83,6 @@ std::uint32_t thirdCorner(const Corners& corners, std::uint32_t a, std::uint32_t
   return a;
 }
 
-// The volume of the cone from `centre` over the triangle, signed by its winding.
-double coneVolume(const std::vector<Eigen::Vector3d>& points, const Corners& corners, const Eigen::Vector3d& centre) {
-  const Eigen::Vector3d a = points[corners[0]] - centre;
-  return a.dot((points[corners[1]] - centre).cross(points[corners[2]] - centre));
-}
-
 // What turns as one: a part (triangles joined through shared edges) that is
 // closed on its own turns alone, so a cavity touching its shell at a vertex
 // is turned apart from it; parts with open edges (a T-junction's slit, a
@@ -248,6 +242,11 @@ double solidAngle(const Eigen::Vector3d& a, const Eigen::Vector3d& b, const Eige
 }
 
 }  // namespace
+
+double coneVolume(const std::vector<Eigen::Vector3d>& points, const Corners& corners, const Eigen::Vector3d& centre) {
+  const Eigen::Vector3d a = points[corners[0]] - centre;
+  return a.dot((points[corners[1]] - centre).cross(points[corners[2]] - centre));
+}
 
 double weldReach(const Eigen::AlignedBox3d& bounds) {
   const double longest = bounds.sizes().maxCoeff();

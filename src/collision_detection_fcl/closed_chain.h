@@ -31,6 +31,9 @@ class Roots {
   std::vector<std::uint32_t> parent_;
 };
 
+// Six times the volume of the cone from `centre` over the triangle, signed by its winding.
+double coneVolume(const std::vector<Eigen::Vector3d>& points, const Corners& corners, const Eigen::Vector3d& centre);
+
 // How far apart copies of one vertex may lie: a millionth of the mesh's
 // longest side, and a few roundings of its largest coordinate.
 double weldReach(const Eigen::AlignedBox3d& bounds);

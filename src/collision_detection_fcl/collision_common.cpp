@@ -24,7 +24,6 @@ using bramlock::internal::groupLinks;
 using bramlock::internal::insideOneAnother;
 using bramlock::internal::LinkModelSet;
 using bramlock::internal::octreeMeshCollision;
-using bramlock::internal::provablyApartFromPieces;
 using bramlock::internal::provablyClearOfOctree;
 
 void CollisionData::enableGroup(const std::shared_ptr<const moveit::core::RobotModel>& robot_model) {
@@ -160,7 +159,7 @@ bool narrowPhaseCollides(fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, c
   // Costs would also come from the unoccupied parts of an octree the shortcuts skip.
   if (!req.compute_cost) {
     if (const std::optional<bool> answer = octreeMeshCollision(*o1, *o2, solids)) return *answer;
-    if (provablyClearOfOctree(*o1, *o2) || provablyApartFromPieces(*o1, *o2)) return false;
+    if (provablyClearOfOctree(*o1, *o2)) return false;
   }
   const fcl::CollisionRequestd request(1, false, req.max_cost_sources, req.compute_cost, true, fcl::GST_LIBCCD, 1e-6);
   fcl::CollisionResultd result;

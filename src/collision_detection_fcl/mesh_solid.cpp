@@ -247,10 +247,7 @@ bool MeshSolid::leavesOpening(const RimCap& cap) const {
 bool MeshSolid::enclosesVolume() const {
   const Eigen::Vector3d centre = bounds_.center();
   double volume = 0.0;
-  for (const Corners& corners : triangles_) {
-    const Eigen::Vector3d a = points_[corners[0]] - centre;
-    volume += a.dot((points_[corners[1]] - centre).cross(points_[corners[2]] - centre)) / 6.0;
-  }
+  for (const Corners& corners : triangles_) volume += coneVolume(points_, corners, centre) / 6.0;
   return volume > kLeastVolume * std::pow(bounds_.sizes().maxCoeff(), 3);
 }
 

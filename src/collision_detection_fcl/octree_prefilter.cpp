@@ -456,24 +456,6 @@ bool provablyApart(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd&
          separatedFromNode(carried, (box.min + box.max) * 0.5, 0.5 * (box.max - box.min));
 }
 
-namespace {
-
-// Whether the other object's box, carried into the frame of a checker's mesh
-// of several pieces, comes within the margin of none of their boxes.
-bool clearOfPieces(const fcl::CollisionObjectd& mesh_object, const fcl::CollisionObjectd& other) {
-  const SolidMeshModel* model = solidMeshModelOf(mesh_object.collisionGeometry().get());
-  if (!model || model->pieceBoxes().empty() || !isRigid(mesh_object.getTransform())) return false;
-  CarriedBox carried;
-  if (!carryInto(mesh_object.getTransform().inverse(Eigen::Isometry), other, carried)) return false;
-  return !model->pieceBoxes().anyMeets(carried.bounds.min_, carried.bounds.max_);
-}
-
-}  // namespace
-
-bool provablyApartFromPieces(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2) {
-  return clearOfPieces(o1, o2) || clearOfPieces(o2, o1);
-}
-
 bool provablyClearOfOctree(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2) {
   OctreePair pair;
   if (!splitOctreePair(o1, o2, pair)) return false;

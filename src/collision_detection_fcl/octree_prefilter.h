@@ -21,13 +21,6 @@ bool provablyClearOfOctree(const fcl::CollisionObjectd& o1, const fcl::Collision
 // proven cheaply (non-rigid poses, unbounded or non-finite boxes).
 bool provablyApart(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2);
 
-// True when one object is a checker's mesh of several pieces (see
-// SolidMeshModel::pieceBoxes) and the other's box, placed in its frame, lies
-// farther than the margin from each piece's box: no narrow phase finds a
-// contact, and neither lies inside the other. A mesh whose pieces lie far
-// apart has a bounding box that meets much it never comes near.
-bool provablyApartFromPieces(const fcl::CollisionObjectd& o1, const fcl::CollisionObjectd& o2);
-
 // FCL's collision-only answer for an octree against a triangle mesh, reached
 // without FCL's descent through the whole octree: only the occupied leaves
 // near the mesh's placed bounding box are tested against the mesh's volume
