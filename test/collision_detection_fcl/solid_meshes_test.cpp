@@ -652,9 +652,12 @@ class SolidMeshesAgainstTheWorld : public PlanarArmAgainstTheWorld {
  protected:
   // The hand frame lies at (0.75, 0, 0) in the straight pose, its sphere at (0.9, 0, 0); the ball is
   // attached beyond it, centred at (1.2, 0, 0) with a radius of 0.1 m.
-  void attachBall(double padding) {
+  void attachBall(double padding) { attachMesh("ball", sphereMesh(0.1, 3), padding); }
+
+  // The mesh attached 0.45 m beyond the hand frame, touching the hand.
+  void attachMesh(const std::string& id, const TriangleMesh& mesh, double padding = 0.0) {
     auto body = std::make_unique<moveit::core::AttachedBody>(
-        model->getLinkModel("hand_link"), "ball", moveit::core::AttachedBody::ShapeList{meshShape(sphereMesh(0.1, 3))},
+        model->getLinkModel("hand_link"), id, moveit::core::AttachedBody::ShapeList{meshShape(mesh)},
         moveit::core::vector_Isometry3d{at(0.45, 0.0, 0.0)}, std::set<std::string>{"hand_link"});
     OutputCapture quiet;
     body->setPadding(padding);
@@ -708,14 +711,7 @@ TEST_F(SolidMeshesAgainstTheWorld, AVoxelInsideAnExportedToolIsAContactOnEveryRo
   };
   for (const auto& [name, tool] : tools) {
     SCOPED_TRACE(name);
-    auto body = std::make_unique<moveit::core::AttachedBody>(
-        model->getLinkModel("hand_link"), "tool", moveit::core::AttachedBody::ShapeList{meshShape(tool)},
-        moveit::core::vector_Isometry3d{at(0.45, 0.0, 0.0)}, std::set<std::string>{"hand_link"});
-    {
-      OutputCapture quiet;
-      state->attachBody(std::move(body));
-      state->update();
-    }
+    attachMesh("tool", tool);
     for (const bool cost : {false, true}) {
       SCOPED_TRACE(cost);
       setVoxel({1.2, 0.0, 0.0}, 0.01);  // deep inside
@@ -741,15 +737,7 @@ TEST_F(SolidMeshesAgainstTheWorld, APaddedAttachedMeshIsSolidWhereItWasBeforePad
 // must hold the padded triangles as well as the inside.
 TEST_F(SolidMeshesAgainstTheWorld, APaddedAttachedMeshOfTwoPiecesFarApartCollidesWhereverEitherReaches) {
   const TriangleMesh pieces = appended(sphereMesh(0.1, 3), icosphere(Eigen::Vector3d(1.0, 0.0, 0.0), 0.02, 2));
-  auto body = std::make_unique<moveit::core::AttachedBody>(
-      model->getLinkModel("hand_link"), "pieces", moveit::core::AttachedBody::ShapeList{meshShape(pieces)},
-      moveit::core::vector_Isometry3d{at(0.45, 0.0, 0.0)}, std::set<std::string>{"hand_link"});
-  {
-    OutputCapture quiet;
-    body->setPadding(0.05);
-    state->attachBody(std::move(body));
-    state->update();
-  }
+  attachMesh("pieces", pieces, 0.05);
   for (const bool cost : {false, true}) {
     SCOPED_TRACE(cost);
     // Padding moves every vertex 5 cm away from the mean of the vertices, at
@@ -772,14 +760,7 @@ TEST_F(SolidMeshesAgainstTheWorld, AnAttachedMeshOfManyPiecesCollidesWithinEachP
   TriangleMesh pieces = sphereMesh(0.1, 3);
   const auto onRing = [](double angle) { return Eigen::Vector3d(0.0, 0.5 * std::cos(angle), 0.5 * std::sin(angle)); };
   for (int k = 0; k < 11; ++k) pieces = appended(pieces, icosphere(onRing(2.0 * M_PI * k / 11), 0.02, 2));
-  auto body = std::make_unique<moveit::core::AttachedBody>(
-      model->getLinkModel("hand_link"), "pieces", moveit::core::AttachedBody::ShapeList{meshShape(pieces)},
-      moveit::core::vector_Isometry3d{at(0.45, 0.0, 0.0)}, std::set<std::string>{"hand_link"});
-  {
-    OutputCapture quiet;
-    state->attachBody(std::move(body));
-    state->update();
-  }
+  attachMesh("pieces", pieces);
   const Eigen::Vector3d ball(1.2, 0.0, 0.0);
   for (const bool cost : {false, true}) {
     SCOPED_TRACE(cost);
