@@ -17,22 +17,26 @@ bool meets(const Eigen::AlignedBox3d& box, const Eigen::Vector3d& low, const Eig
 }  // namespace
 
 BoxSet::BoxSet(std::vector<Eigen::AlignedBox3d> boxes) : boxes_(std::move(boxes)) {
-  if (boxes_.size() > kMostInTurn) build(0, static_cast<std::uint32_t>(boxes_.size()));
+  if (boxes_.size() <= kMostInTurn) return;
+  order_.resize(boxes_.size());
+  for (std::uint32_t k = 0; k < order_.size(); ++k) order_[k] = k;
+  build(0, static_cast<std::uint32_t>(boxes_.size()));
 }
 
 // Splits the boxes at the median of their centres along the bounds' longest side.
 std::uint32_t BoxSet::build(std::uint32_t first, std::uint32_t last) {
   const auto index = static_cast<std::uint32_t>(nodes_.size());
   Eigen::AlignedBox3d bounds;
-  for (std::uint32_t k = first; k < last; ++k) bounds.extend(boxes_[k]);
+  for (std::uint32_t k = first; k < last; ++k) bounds.extend(boxes_[order_[k]]);
   nodes_.push_back(Node{bounds, first, last, 0});
   if (last - first <= kMostInTurn / 2) return index;
   int axis = 0;
   bounds.sizes().maxCoeff(&axis);
   const std::uint32_t middle = first + (last - first) / 2;
-  std::nth_element(boxes_.begin() + first, boxes_.begin() + middle, boxes_.begin() + last,
-                   [axis](const Eigen::AlignedBox3d& a, const Eigen::AlignedBox3d& b) {
-                     return a.min()[axis] + a.max()[axis] < b.min()[axis] + b.max()[axis];
+  std::nth_element(order_.begin() + first, order_.begin() + middle, order_.begin() + last,
+                   [this, axis](std::uint32_t a, std::uint32_t b) {
+                     return boxes_[a].min()[axis] + boxes_[a].max()[axis] <
+                            boxes_[b].min()[axis] + boxes_[b].max()[axis];
                    });
   build(first, middle);
   const std::uint32_t second = build(middle, last);
@@ -51,7 +55,10 @@ bool BoxSet::anyMeets(const Eigen::Vector3d& low, const Eigen::Vector3d& high) c
     const Node& node = nodes_[index];
     if (!meetsBox(node.bounds)) continue;
     if (node.second == 0) {
-      if (std::any_of(boxes_.begin() + node.first, boxes_.begin() + node.last, meetsBox)) return true;
+      if (std::any_of(order_.begin() + node.first, order_.begin() + node.last,
+                      [&](std::uint32_t k) { return meetsBox(boxes_[k]); })) {
+        return true;
+      }
       continue;
     }
     pending[count++] = node.second;

@@ -212,12 +212,15 @@ void MeshSolid::findPieces(const std::vector<Eigen::Vector3d>& points, const std
   for (std::uint32_t vertex = 0; vertex < mesh_vertex_count_; ++vertex) {
     if (!used_[vertex]) continue;
     const auto piece = std::lower_bound(piece_vertices_.begin(), piece_vertices_.end(), piece_of[vertex]);
-    boxes[piece - piece_vertices_.begin()].extend(points[vertex]);
+    piece_of[vertex] = static_cast<std::uint32_t>(piece - piece_vertices_.begin());
+    boxes[piece_of[vertex]].extend(points[vertex]);
   }
   piece_boxes_ = BoxSet(std::move(boxes));
+  if (piece_vertices_.size() > 1) piece_of_vertex_ = std::move(piece_of);
 }
 
-BoxSet MeshSolid::pieceBoxesMovedTo(const Eigen::Vector3d* vertices, std::size_t count) const {
+std::vector<Eigen::AlignedBox3d> MeshSolid::pieceBoxesMovedTo(const Eigen::Vector3d* vertices,
+                                                              std::size_t count) const {
   if (count != mesh_vertex_count_) return {};
   double farthest = 0.0;
   for (std::size_t vertex = 0; vertex < count; ++vertex) {
@@ -230,7 +233,7 @@ BoxSet MeshSolid::pieceBoxesMovedTo(const Eigen::Vector3d* vertices, std::size_t
     box.min().array() -= farthest;
     box.max().array() += farthest;
   }
-  return BoxSet(std::move(boxes));
+  return boxes;
 }
 
 // The closed surface's winding number on the two sides of the cap, just off
@@ -509,8 +512,16 @@ int MeshSolid::windingChange(const std::uint32_t* first, const std::uint32_t* la
 }
 
 bool MeshSolid::contains(const Eigen::Vector3d& point) const {
-  if (!solid_ || !((point - root_.centre).cwiseAbs().maxCoeff() <= root_.half)) return false;
-  if (!piece_boxes_.anyHolds(point)) return false;
+  return solid_ && piece_boxes_.anyHolds(point) && windingIsInside(point);
+}
+
+bool MeshSolid::containsInPiece(const Eigen::Vector3d& point, std::size_t piece) const {
+  return solid_ && piece < piece_boxes_.boxes().size() && piece_boxes_.boxes()[piece].contains(point) &&
+         windingIsInside(point);
+}
+
+bool MeshSolid::windingIsInside(const Eigen::Vector3d& point) const {
+  if (!((point - root_.centre).cwiseAbs().maxCoeff() <= root_.half)) return false;
   if (caps_.empty()) return closedWinding(point) > 0;
   return closedWinding(point) + capWinding(points_, caps_, cap_edges_, point) >= 0.5;
 }

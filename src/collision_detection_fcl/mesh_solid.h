@@ -52,12 +52,19 @@ class MeshSolid {
   bool isSolid() const { return solid_; }
   // Whether the point (in the mesh's frame) lies inside; false for a surface.
   bool contains(const Eigen::Vector3d& point) const;
+  // Whether the point lies inside and in the box of that piece. Every point
+  // inside lies in some piece's box, so asking for each piece whose box may
+  // hold the point answers as contains() does, without a search of the boxes.
+  bool containsInPiece(const Eigen::Vector3d& point, std::size_t piece) const;
   // One vertex of each connected piece of the mesh: a piece that meets no
   // other surface lies inside a solid exactly when this vertex does.
   const std::vector<std::uint32_t>& pieceVertices() const { return piece_vertices_; }
-  // The boxes of the pieces, for the same mesh with its vertices moved
-  // (padding keeps their order): each grown by the farthest move along any axis.
-  BoxSet pieceBoxesMovedTo(const Eigen::Vector3d* vertices, std::size_t count) const;
+  // The piece of each of the mesh's vertices, where it has several pieces (else empty).
+  const std::vector<std::uint32_t>& pieceOfVertex() const { return piece_of_vertex_; }
+  // The boxes of the pieces, in the order of pieceVertices(), for the same
+  // mesh with its vertices moved (padding keeps their order): each grown by
+  // the farthest move along any axis.
+  std::vector<Eigen::AlignedBox3d> pieceBoxesMovedTo(const Eigen::Vector3d* vertices, std::size_t count) const;
 
  private:
   using TriangleList = std::vector<std::uint32_t>;
@@ -117,6 +124,8 @@ class MeshSolid {
   // other, and opens more than a small share of the surface.
   bool leavesOpening(const RimCap& cap) const;
   bool enclosesVolume() const;
+  // Whether the winding number at the point is at least one half.
+  bool windingIsInside(const Eigen::Vector3d& point) const;
   // The winding number of the mended, closed surface: an integer.
   int closedWinding(const Eigen::Vector3d& point) const;
   // Divides the bounding cube and tells whether the centres' routes agree
@@ -165,6 +174,7 @@ class MeshSolid {
   std::size_t mesh_vertex_count_ = 0;
   std::vector<bool> used_;
   std::vector<std::uint32_t> piece_vertices_;
+  std::vector<std::uint32_t> piece_of_vertex_;
   BoxSet piece_boxes_;
   bool solid_ = false;
 };

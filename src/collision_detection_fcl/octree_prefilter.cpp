@@ -315,27 +315,34 @@ bool splitOctreePair(const fcl::CollisionObjectd& o1, const fcl::CollisionObject
   return true;
 }
 
-// Every occupied leaf the descent reaches, handed to `visit` as above; false
-// (nothing visited) when the other object cannot be carried into the
-// octree's frame. With `parts`, boxes in the other object's frame that hold
-// all of it that matters (the pieces of a mesh), the descent is made for
-// each of them instead of its whole bounding box, so that what lies between
-// them is never visited (a leaf near two of them may be visited twice).
+using Pieces = std::vector<SolidMeshModel::Piece>;
+// The piece a leaf is handed with where the descent is made for the whole object.
+constexpr std::size_t kWholeObject = std::numeric_limits<std::size_t>::max();
+
+// Every occupied leaf the descent reaches, handed to `visit` with the index
+// of the piece it was reached for, as above; false (nothing visited) when the
+// other object cannot be carried into the octree's frame. With `pieces`,
+// whose boxes in the other object's frame hold all of it that matters (the
+// pieces of a mesh), the descent is made for each of them instead of its
+// whole bounding box, so that what lies between them is never visited (a
+// leaf near two of them is visited for each).
 template <typename Visit>
-bool visitLeavesNear(const OctreePair& pair, bool& carried_over, const std::vector<Eigen::AlignedBox3d>* parts,
-                     const Visit& visit) {
+bool visitLeavesNear(const OctreePair& pair, bool& carried_over, const Pieces* pieces, const Visit& visit) {
   const fcl::Transform3d* octree_inverse = inverseOfOctreePose(pair.octree_object->getTransform());
   carried_over = octree_inverse != nullptr;
   if (!carried_over) return false;
   thread_local StartNodeCache cache;
   const StartNodes& start = cache.startNodes(*pair.octree_object, *pair.tree);
   const fcl::AABBd& local = pair.other->collisionGeometry()->aabb_local;
-  const std::size_t count = parts ? parts->size() : 1;
+  const std::size_t count = pieces ? pieces->size() : 1;
   for (std::size_t k = 0; k < count; ++k) {
     CarriedBox part;
-    carried_over = parts ? carryBoxInto(*octree_inverse, *pair.other, (*parts)[k].min(), (*parts)[k].max(), part)
-                         : carryBoxInto(*octree_inverse, *pair.other, local.min_, local.max_, part);
+    carried_over =
+        pieces ? carryBoxInto(*octree_inverse, *pair.other, (*pieces)[k].box.min(), (*pieces)[k].box.max(), part)
+               : carryBoxInto(*octree_inverse, *pair.other, local.min_, local.max_, part);
     if (!carried_over) return false;
+    const std::size_t piece = pieces ? k : kWholeObject;
+    const auto visit_piece = [&visit, piece](const fcl::AABBd& leaf) { return visit(leaf, piece); };
     // Any order of the nodes gives the same answer. Those left out before the
     // run end below the box's lower x (twice the widest extent covers any
     // rounding), those after it begin above its upper x.
@@ -343,7 +350,7 @@ bool visitLeavesNear(const OctreePair& pair, bool& carried_over, const std::vect
     auto node = std::lower_bound(start.nodes.begin(), start.nodes.end(), lowest_start,
                                  [](const StartNode& a, double x) { return a.box.min.x() < x; });
     for (; node != start.nodes.end() && node->box.min.x() <= part.bounds.max_.x(); ++node) {
-      if (meets(node->box, part.bounds) && visitReachedLeaves(*pair.tree, node->node, node->box, part, visit)) {
+      if (meets(node->box, part.bounds) && visitReachedLeaves(*pair.tree, node->node, node->box, part, visit_piece)) {
         return true;
       }
     }
@@ -361,8 +368,11 @@ class LeafInMeshFrame {
   LeafInMeshFrame(const MeshSolid* inside, const fcl::Transform3d& octree_pose, const fcl::Transform3d& mesh_pose)
       : inside_(inside), octree_pose_(octree_pose), mesh_pose_(mesh_pose) {}
 
-  bool centreInside(const fcl::AABBd& leaf) {
-    return inside_ && inside_->contains(meshFromOctree() * ((leaf.min_ + leaf.max_) * 0.5));
+  // Asked for each piece the leaf is reached for, only that piece's box is tried.
+  bool centreInside(const fcl::AABBd& leaf, std::size_t piece) {
+    if (!inside_) return false;
+    const Eigen::Vector3d centre = meshFromOctree() * ((leaf.min_ + leaf.max_) * 0.5);
+    return piece == kWholeObject ? inside_->contains(centre) : inside_->containsInPiece(centre, piece);
   }
 
  private:
@@ -377,11 +387,16 @@ class LeafInMeshFrame {
   std::optional<fcl::Transform3d> mesh_from_octree_;
 };
 
-// The boxes of a checker's mesh's pieces, where it has several: the leaves
-// near none of them the triangles cannot reach.
-const std::vector<Eigen::AlignedBox3d>* piecesOf(const SolidMeshModel* model) {
-  return model && !model->pieceBoxes().empty() ? &model->pieceBoxes().boxes() : nullptr;
+// The pieces of a checker's mesh, where it has several: the leaves near none
+// of their boxes the triangles cannot reach.
+const Pieces* piecesOf(const SolidMeshModel* model) {
+  return model && !model->pieces().empty() ? &model->pieces() : nullptr;
 }
+
+// The node of the mesh's tree below which a leaf reached for the piece is
+// tested: triangles of other pieces it meets lie in their pieces' boxes, for
+// which the leaf is reached too.
+int startNodeOf(const Pieces* pieces, std::size_t piece) { return pieces ? (*pieces)[piece].node : 0; }
 
 const MeshModel* meshOf(const fcl::CollisionObjectd& object) {
   const fcl::CollisionGeometryd* geometry = object.collisionGeometry().get();
@@ -401,10 +416,11 @@ class LeafAgainstMesh {
     solver_.collision_tolerance = kGjkTolerance;
   }
 
-  bool collides(const fcl::AABBd& leaf) const {
+  // Against the triangles below the node of the mesh's tree.
+  bool collides(const fcl::AABBd& leaf, int node) const {
     Leaf placed{leaf, {}, {}};
     fcl::convertBV(leaf, octree_pose_, placed.volume);
-    return reaches(0, placed);
+    return reaches(node, placed);
   }
 
  private:
@@ -460,7 +476,8 @@ bool provablyClearOfOctree(const fcl::CollisionObjectd& o1, const fcl::Collision
   OctreePair pair;
   if (!splitOctreePair(o1, o2, pair)) return false;
   bool carried_over = false;
-  const bool reached = visitLeavesNear(pair, carried_over, nullptr, [](const fcl::AABBd&) { return true; });
+  const bool reached =
+      visitLeavesNear(pair, carried_over, nullptr, [](const fcl::AABBd&, std::size_t) { return true; });
   return carried_over && !reached;
 }
 
@@ -476,9 +493,10 @@ std::optional<bool> octreeMeshCollision(const fcl::CollisionObjectd& o1, const f
   const SolidMeshModel* model = solidMeshModelOf(mesh);
   LeafInMeshFrame in_mesh_frame(count_inside ? insideOf(model) : nullptr, octree_pose, mesh_pose);
   bool carried_over = false;
+  const Pieces* pieces = piecesOf(model);
   // The inside first: one look-up, where the triangles take a descent.
-  const bool collides = visitLeavesNear(pair, carried_over, piecesOf(model), [&](const fcl::AABBd& leaf) {
-    return in_mesh_frame.centreInside(leaf) || test.collides(leaf);
+  const bool collides = visitLeavesNear(pair, carried_over, pieces, [&](const fcl::AABBd& leaf, std::size_t piece) {
+    return in_mesh_frame.centreInside(leaf, piece) || test.collides(leaf, startNodeOf(pieces, piece));
   });
   if (!carried_over) return std::nullopt;
   return collides;
@@ -492,8 +510,9 @@ __attribute__((cold)) bool octreeLeafInsideMesh(const fcl::CollisionObjectd& o1,
   if (!insideOf(model)) return false;
   LeafInMeshFrame in_mesh_frame(insideOf(model), pair.octree_object->getTransform(), pair.other->getTransform());
   bool carried_over = false;
-  return visitLeavesNear(pair, carried_over, piecesOf(model),
-                         [&in_mesh_frame](const fcl::AABBd& leaf) { return in_mesh_frame.centreInside(leaf); });
+  return visitLeavesNear(
+      pair, carried_over, piecesOf(model),
+      [&in_mesh_frame](const fcl::AABBd& leaf, std::size_t piece) { return in_mesh_frame.centreInside(leaf, piece); });
 }
 
 }  // namespace internal

@@ -1,5 +1,8 @@
 #include "solid_mesh_model.h"
 
+#include <algorithm>
+#include <array>
+#include <limits>
 #include <mutex>
 #include <optional>
 
@@ -39,14 +42,71 @@ MeshSolids& meshSolids() {
   return solids;
 }
 
+// The piece of the triangle's corners, or none where they lie in different
+// pieces or outside the inside's vertices (a tree not made from its mesh).
+std::optional<std::uint32_t> pieceOfTriangle(const fcl::Triangle& triangle,
+                                             const std::vector<std::uint32_t>& piece_of_vertex, std::size_t pieces) {
+  std::array<std::uint32_t, 3> of{};
+  for (int corner = 0; corner < 3; ++corner) {
+    if (triangle[corner] >= piece_of_vertex.size()) return std::nullopt;
+    of[corner] = piece_of_vertex[triangle[corner]];
+  }
+  if (of[0] != of[1] || of[0] != of[2] || of[0] >= pieces) return std::nullopt;
+  return of[0];
+}
+
+// The deepest node of the tree whose triangles hold every triangle of each
+// piece: the triangles of a node are a run of the tree's order, so a piece's
+// node is the deepest whose run holds the piece's first and last place.
+std::optional<std::vector<int>> deepestNodesOfPieces(const fcl::BVHModel<fcl::OBBRSSd>& tree,
+                                                     const std::vector<std::uint32_t>& piece_of_vertex,
+                                                     std::size_t pieces) {
+  std::vector<int> first(pieces, std::numeric_limits<int>::max());
+  std::vector<int> last(pieces, -1);
+  for (int index = 0; index < tree.getNumBVs(); ++index) {
+    const fcl::BVNode<fcl::OBBRSSd>& node = tree.getBV(index);
+    if (!node.isLeaf()) continue;
+    const std::optional<std::uint32_t> of =
+        pieceOfTriangle(tree.tri_indices[node.primitiveId()], piece_of_vertex, pieces);
+    if (!of) return std::nullopt;
+    const std::uint32_t piece = *of;
+    first[piece] = std::min(first[piece], node.first_primitive);
+    last[piece] = std::max(last[piece], node.first_primitive + node.num_primitives - 1);
+  }
+  const auto holds = [&tree](int index, int low, int high) {
+    const fcl::BVNode<fcl::OBBRSSd>& node = tree.getBV(index);
+    return node.first_primitive <= low && high < node.first_primitive + node.num_primitives;
+  };
+  std::vector<int> nodes(pieces, 0);
+  for (std::size_t piece = 0; piece < pieces; ++piece) {
+    int& index = nodes[piece];
+    while (last[piece] >= 0 && !tree.getBV(index).isLeaf()) {
+      const fcl::BVNode<fcl::OBBRSSd>& node = tree.getBV(index);
+      if (holds(node.leftChild(), first[piece], last[piece])) {
+        index = node.leftChild();
+      } else if (holds(node.rightChild(), first[piece], last[piece])) {
+        index = node.rightChild();
+      } else {
+        break;
+      }
+    }
+  }
+  return nodes;
+}
+
 }  // namespace
 
 void SolidMeshModel::setSolid(std::shared_ptr<const MeshSolid> solid) {
   solid_ = std::move(solid);
-  piece_boxes_ = BoxSet();
+  pieces_.clear();
   // One piece's box is the mesh's own, which every check tries first.
-  if (!solid_ || solid_->pieceVertices().size() < 2 || num_vertices <= 0) return;
-  piece_boxes_ = solid_->pieceBoxesMovedTo(vertices, static_cast<std::size_t>(num_vertices));
+  if (!solid_ || solid_->pieceVertices().size() < 2 || num_vertices <= 0 || getNumBVs() <= 0) return;
+  const std::vector<Eigen::AlignedBox3d> boxes =
+      solid_->pieceBoxesMovedTo(vertices, static_cast<std::size_t>(num_vertices));
+  if (boxes.empty()) return;
+  const std::optional<std::vector<int>> nodes = deepestNodesOfPieces(*this, solid_->pieceOfVertex(), boxes.size());
+  if (!nodes) return;
+  for (std::size_t piece = 0; piece < boxes.size(); ++piece) pieces_.push_back(Piece{boxes[piece], (*nodes)[piece]});
 }
 
 std::shared_ptr<const MeshSolid> meshSolidOf(const shapes::ShapeConstPtr& shape, double scale) {

@@ -21,13 +21,18 @@ class SolidMeshModel final : public fcl::BVHModel<fcl::OBBRSSd> {
   // tested too (padding moves vertices, it keeps their order).
   const MeshSolid* meshSolid() const { return solid_.get(); }
   void setSolid(std::shared_ptr<const MeshSolid> solid);
-  // Boxes holding every triangle as tested and the inside, one per piece of
-  // the mesh where it has several (else none).
-  const BoxSet& pieceBoxes() const { return piece_boxes_; }
+  // A piece of the mesh: a box holding its triangles as tested and its
+  // inside, and the deepest node of the tree whose triangles hold all of its own.
+  struct Piece {
+    Eigen::AlignedBox3d box;
+    int node = 0;
+  };
+  // One per piece of the mesh, in the inside's order, where it has several (else none).
+  const std::vector<Piece>& pieces() const { return pieces_; }
 
  private:
   std::shared_ptr<const MeshSolid> solid_;
-  BoxSet piece_boxes_;
+  std::vector<Piece> pieces_;
 };
 
 // The geometry as a mesh of the checkers, or null for any other geometry.

@@ -756,6 +756,26 @@ TEST_F(SolidMeshesAgainstTheWorld, APaddedAttachedMeshOfTwoPiecesFarApartCollide
 // With many pieces their boxes are searched through a tree, and the checks
 // pass over whatever comes near none of them: a ball and eleven small
 // pieces on a ring of 0.5 m around it.
+// The centre of an octree cell of that size (cells are centred at half
+// steps) whose centre lies farther than `outer` from `centre` and whose box
+// comes nearer than `inner`: a voxel across a ball's surface band that only
+// its triangles can meet.
+Eigen::Vector3d cellAcrossSurface(const Eigen::Vector3d& centre, double inner, double outer, double size) {
+  const Eigen::Vector3d first = ((centre / size).array().floor() + 0.5).matrix() * size;
+  const int reach = static_cast<int>(std::ceil(outer / size)) + 1;
+  for (int i = -reach; i <= reach; ++i) {
+    for (int j = -reach; j <= reach; ++j) {
+      for (int k = -reach; k <= reach; ++k) {
+        const Eigen::Vector3d cell = first + size * Eigen::Vector3d(i, j, k);
+        const Eigen::Vector3d nearest = centre.array().max(cell.array() - 0.5 * size).min(cell.array() + 0.5 * size);
+        if ((cell - centre).norm() > outer && (nearest - centre).norm() < inner) return cell;
+      }
+    }
+  }
+  ADD_FAILURE() << "no cell across the surface";
+  return centre;
+}
+
 TEST_F(SolidMeshesAgainstTheWorld, AnAttachedMeshOfManyPiecesCollidesWithinEachPieceAndNowhereBetween) {
   TriangleMesh pieces = sphereMesh(0.1, 3);
   const auto onRing = [](double angle) { return Eigen::Vector3d(0.0, 0.5 * std::cos(angle), 0.5 * std::sin(angle)); };
@@ -769,6 +789,12 @@ TEST_F(SolidMeshesAgainstTheWorld, AnAttachedMeshOfManyPiecesCollidesWithinEachP
       EXPECT_TRUE(collides(0.0, cost)) << k;
       setVoxel(ball + onRing(2.0 * M_PI * (k + 0.5) / 11), 0.01);  // between two
       EXPECT_FALSE(collides(0.0, cost)) << k;
+    }
+    const std::vector<Eigen::Vector3d> centres{ball, ball + onRing(0.0), ball + onRing(2.0 * M_PI * 7 / 11)};
+    for (const Eigen::Vector3d& centre : centres) {
+      const double radius = centre == ball ? 0.1 : 0.02;
+      setVoxel(cellAcrossSurface(centre, 0.97 * radius, 1.01 * radius, 0.01), 0.01);
+      EXPECT_TRUE(collides(0.0, cost)) << centre.transpose();
     }
   }
   setWorld("box", std::make_shared<const shapes::Box>(0.01, 0.01, 0.01),
