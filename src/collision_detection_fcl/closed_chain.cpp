@@ -83,25 +83,79 @@ std::uint32_t thirdCorner(const Corners& corners, std::uint32_t a, std::uint32_t
   return a;
 }
 
-// What turns as one: a part (triangles joined through shared edges) that is
-// closed on its own turns alone, so a cavity touching its shell at a vertex
-// is turned apart from it; parts with open edges (a T-junction's slit, a
-// flipped or doubled triangle) turn with the open parts they share a vertex
-// with. Each unit is named by one of its triangles.
-std::vector<std::uint32_t> turningUnits(const std::vector<Corners>& faces, std::size_t vertex_count,
-                                        const EdgeTable& edges) {
-  Roots parts(faces.size());
-  std::vector<std::uint32_t> on_open_edges;
+// Whether two of the triangles around an edge share their third corner: copies of one triangle.
+bool sharesThirdCorner(const std::vector<Corners>& faces, std::uint32_t lower, std::uint32_t upper, const Entry* first,
+                       const Entry* last) {
+  if (last - first < 2) return false;
+  if (last - first == 2) {
+    return thirdCorner(faces[first->face], lower, upper) == thirdCorner(faces[(first + 1)->face], lower, upper);
+  }
+  std::vector<std::uint32_t> thirds;
+  for (const Entry* entry = first; entry != last; ++entry)
+    thirds.push_back(thirdCorner(faces[entry->face], lower, upper));
+  std::sort(thirds.begin(), thirds.end());
+  return std::adjacent_find(thirds.begin(), thirds.end()) != thirds.end();
+}
+
+// An edge its triangles do not simply close: they run along it more often
+// one way than the other, or two of them are copies of one triangle. Only
+// such an edge can be left open or meet a copy; every other edge stays
+// closed whatever is turned or cancelled, since its triangles turn together
+// and none of them is a copy.
+struct TangledEdge {
+  std::uint32_t lower;
+  std::uint32_t upper;
+  std::uint32_t first;  // its triangles: faces[first, last) of the survey's list
+  std::uint32_t last;
+  int net;  // as the triangles were wound before turning
+};
+
+// The parts (triangles joined through shared edges) and the tangled edges
+// with their triangles, in one pass over the edges.
+struct EdgeSurvey {
+  explicit EdgeSurvey(std::size_t face_count) : parts(face_count) {}
+  Roots parts;
+  std::vector<TangledEdge> tangled;
+  std::vector<std::uint32_t> faces;
+};
+
+EdgeSurvey surveyEdges(const std::vector<Corners>& faces, std::size_t vertex_count) {
+  EdgeSurvey survey(faces.size());
+  const EdgeTable edges(faces, vertex_count);
   edges.forEachEdge([&](std::uint32_t lower, std::uint32_t upper, const Entry* first, const Entry* last) {
     int net = 0;
     for (const Entry* entry = first; entry != last; ++entry) {
-      parts.join(first->face, entry->face);
+      survey.parts.join(first->face, entry->face);
       net += direction(faces[entry->face], lower, upper);
     }
-    if (net != 0) on_open_edges.push_back(first->face);
+    if (net == 0 && !sharesThirdCorner(faces, lower, upper, first, last)) return;
+    const auto listed = static_cast<std::uint32_t>(survey.faces.size());
+    for (const Entry* entry = first; entry != last; ++entry) survey.faces.push_back(entry->face);
+    survey.tangled.push_back(TangledEdge{lower, upper, listed, static_cast<std::uint32_t>(survey.faces.size()), net});
   });
+  return survey;
+}
+
+// What turns as one: a part that is closed on its own turns alone, so a
+// cavity touching its shell at a vertex is turned apart from it; parts with
+// open edges (a T-junction's slit, a flipped or doubled triangle) turn with
+// the open parts they share a vertex with. Each unit is named by one of its
+// triangles.
+std::vector<std::uint32_t> turningUnits(const std::vector<Corners>& faces, std::size_t vertex_count,
+                                        EdgeSurvey& survey) {
+  Roots& parts = survey.parts;
+  std::vector<std::uint32_t> unit(faces.size());
   std::vector<char> open(faces.size(), 0);
-  for (const std::uint32_t face : on_open_edges) open[parts.of(face)] = 1;
+  bool any_open = false;
+  for (const TangledEdge& edge : survey.tangled) {
+    if (edge.net == 0) continue;
+    open[parts.of(survey.faces[edge.first])] = 1;
+    any_open = true;
+  }
+  if (!any_open) {
+    for (std::uint32_t face = 0; face < faces.size(); ++face) unit[face] = parts.of(face);
+    return unit;
+  }
   Roots groups(vertex_count);
   for (std::uint32_t face = 0; face < faces.size(); ++face) {
     if (!open[parts.of(face)]) continue;
@@ -109,7 +163,6 @@ std::vector<std::uint32_t> turningUnits(const std::vector<Corners>& faces, std::
     groups.join(faces[face][0], faces[face][2]);
   }
   std::vector<std::uint32_t> group_face(vertex_count, kNone);
-  std::vector<std::uint32_t> unit(faces.size());
   for (std::uint32_t face = 0; face < faces.size(); ++face) {
     const std::uint32_t part = parts.of(face);
     if (!open[part]) {
@@ -125,9 +178,9 @@ std::vector<std::uint32_t> turningUnits(const std::vector<Corners>& faces, std::
 
 // Turns each unit whose signed volume is negative, taken about the mesh's
 // centre so that far meshes keep their precision.
-void turnOutwards(const std::vector<Eigen::Vector3d>& points, std::vector<Corners>& faces, const EdgeTable& edges,
+void turnOutwards(const std::vector<Eigen::Vector3d>& points, std::vector<Corners>& faces, EdgeSurvey& survey,
                   const Eigen::Vector3d& centre) {
-  const std::vector<std::uint32_t> unit = turningUnits(faces, points.size(), edges);
+  const std::vector<std::uint32_t> unit = turningUnits(faces, points.size(), survey);
   std::vector<double> volume(faces.size(), 0.0);
   for (std::size_t face = 0; face < faces.size(); ++face) volume[unit[face]] += coneVolume(points, faces[face], centre);
   for (std::size_t face = 0; face < faces.size(); ++face) {
@@ -138,30 +191,30 @@ void turnOutwards(const std::vector<Eigen::Vector3d>& points, std::vector<Corner
 // Triangles on the same three vertices are one triangle, wound as most of
 // them are; copies facing apart in equal numbers (a wall two closed parts
 // share) cancel. Tells which triangles are left out.
-std::vector<char> cancelRepeats(std::vector<Corners>& faces, const EdgeTable& edges) {
+std::vector<char> cancelRepeats(std::vector<Corners>& faces, const EdgeSurvey& survey) {
   std::vector<char> cancelled(faces.size(), 0);
   std::vector<std::pair<std::uint32_t, std::uint32_t>> thirds;  // (third corner, triangle)
   // Each set of copies meets once, at the edge of its two lower corners.
-  edges.forEachEdge([&](std::uint32_t lower, std::uint32_t upper, const Entry* first, const Entry* last) {
-    if (last - first < 2) return;
+  for (const TangledEdge& edge : survey.tangled) {
+    if (edge.last - edge.first < 2) continue;
     thirds.clear();
-    for (const Entry* entry = first; entry != last; ++entry) {
-      const std::uint32_t third = thirdCorner(faces[entry->face], lower, upper);
-      if (third > upper) thirds.emplace_back(third, entry->face);
+    for (std::uint32_t k = edge.first; k < edge.last; ++k) {
+      const std::uint32_t third = thirdCorner(faces[survey.faces[k]], edge.lower, edge.upper);
+      if (third > edge.upper) thirds.emplace_back(third, survey.faces[k]);
     }
     std::sort(thirds.begin(), thirds.end());
     for (std::size_t begin = 0, end = 0; begin < thirds.size(); begin = end) {
       int net = 0;
       for (end = begin; end < thirds.size() && thirds[end].first == thirds[begin].first; ++end) {
-        net += direction(faces[thirds[end].second], lower, upper);
+        net += direction(faces[thirds[end].second], edge.lower, edge.upper);
         if (end > begin) cancelled[thirds[end].second] = 1;
       }
       if (end - begin < 2) continue;
       const std::uint32_t kept = thirds[begin].second, third = thirds[begin].first;
       if (net == 0) cancelled[kept] = 1;
-      faces[kept] = net > 0 ? Corners{lower, upper, third} : Corners{upper, lower, third};
+      faces[kept] = net > 0 ? Corners{edge.lower, edge.upper, third} : Corners{edge.upper, edge.lower, third};
     }
-  });
+  }
   return cancelled;
 }
 
@@ -173,16 +226,17 @@ struct OpenEdge {
 };
 
 std::vector<OpenEdge> openEdges(const std::vector<Corners>& faces, const std::vector<char>& cancelled,
-                                const EdgeTable& edges) {
+                                const EdgeSurvey& survey) {
   std::vector<OpenEdge> open;
-  edges.forEachEdge([&](std::uint32_t lower, std::uint32_t upper, const Entry* first, const Entry* last) {
+  for (const TangledEdge& edge : survey.tangled) {
     int net = 0;
-    for (const Entry* entry = first; entry != last; ++entry) {
-      if (!cancelled[entry->face]) net += direction(faces[entry->face], lower, upper);
+    for (std::uint32_t k = edge.first; k < edge.last; ++k) {
+      const std::uint32_t face = survey.faces[k];
+      if (!cancelled[face]) net += direction(faces[face], edge.lower, edge.upper);
     }
-    if (net > 0) open.push_back(OpenEdge{lower, upper, static_cast<std::uint32_t>(net)});
-    if (net < 0) open.push_back(OpenEdge{upper, lower, static_cast<std::uint32_t>(-net)});
-  });
+    if (net > 0) open.push_back(OpenEdge{edge.lower, edge.upper, static_cast<std::uint32_t>(net)});
+    if (net < 0) open.push_back(OpenEdge{edge.upper, edge.lower, static_cast<std::uint32_t>(-net)});
+  }
   return open;
 }
 
@@ -316,7 +370,7 @@ std::vector<std::uint32_t> weldedVertices(const std::vector<Eigen::Vector3d>& po
   return welded;
 }
 
-ClosedChain closedChainOf(std::vector<Eigen::Vector3d> points, std::vector<Corners> welded_triangles,
+ClosedChain closedChainOf(const std::vector<Eigen::Vector3d>& points, std::vector<Corners> welded_triangles,
                           const Eigen::Vector3d& centre, double reach) {
   std::vector<Corners>& faces = welded_triangles;
   faces.erase(std::remove_if(faces.begin(), faces.end(),
@@ -325,10 +379,11 @@ ClosedChain closedChainOf(std::vector<Eigen::Vector3d> points, std::vector<Corne
   ClosedChain chain;
   std::vector<OpenEdge> open;
   {
-    const EdgeTable edges(faces, points.size());
-    turnOutwards(points, faces, edges, centre);
-    const std::vector<char> cancelled = cancelRepeats(faces, edges);
-    open = openEdges(faces, cancelled, edges);
+    // The table of edges goes before the turning, which needs room of its own.
+    EdgeSurvey survey = surveyEdges(faces, points.size());
+    turnOutwards(points, faces, survey, centre);
+    const std::vector<char> cancelled = cancelRepeats(faces, survey);
+    open = openEdges(faces, cancelled, survey);
     std::size_t kept = 0;
     for (std::size_t face = 0; face < faces.size(); ++face) {
       if (!cancelled[face]) faces[kept++] = faces[face];
@@ -338,7 +393,7 @@ ClosedChain closedChainOf(std::vector<Eigen::Vector3d> points, std::vector<Corne
   for (const Corners& c : faces) {
     chain.area += 0.5 * (points[c[1]] - points[c[0]]).cross(points[c[2]] - points[c[0]]).norm();
   }
-  chain.points = std::move(points);
+  chain.points = points;
   chain.triangles = std::move(faces);
   capRims(chain, std::move(open), reach);
   return chain;

@@ -79,7 +79,7 @@ struct ClosedChain {
 // From the triangles of `points` welded within `reach` (see weldedVertices).
 // The caps kept are those of rims wider than `reach`: a slit's cap shows only
 // within about its width.
-ClosedChain closedChainOf(std::vector<Eigen::Vector3d> points, std::vector<Corners> welded_triangles,
+ClosedChain closedChainOf(const std::vector<Eigen::Vector3d>& points, std::vector<Corners> welded_triangles,
                           const Eigen::Vector3d& centre, double reach);
 
 // The winding number of the caps, as the mesh has them (the closed surface's
