@@ -82,14 +82,20 @@ struct CarriedBox {
   fcl::AABBd bounds;
 };
 
+// The other object's pose in the frame whose inverse pose is given; none
+// where its own pose is not rigid.
+std::optional<fcl::Transform3d> relativePose(const fcl::Transform3d& frame_inverse,
+                                             const fcl::CollisionObjectd& other) {
+  if (!isRigid(other.getTransform())) return std::nullopt;
+  return frame_inverse * other.getTransform();
+}
+
 // A box of the other object's (its own bounding box, or a part of it, in its
-// frame) carried into the frame whose inverse pose is given.
-bool carryBoxInto(const fcl::Transform3d& frame_inverse, const fcl::CollisionObjectd& other, const Eigen::Vector3d& low,
-                  const Eigen::Vector3d& high, CarriedBox& carried) {
-  if (!isRigid(other.getTransform())) return false;
+// frame) carried by the other object's relative pose.
+bool carryBox(const fcl::Transform3d& relative, const Eigen::Vector3d& low, const Eigen::Vector3d& high,
+              CarriedBox& carried) {
   // A box never computed (FCL's empty box) bounds nothing.
   if ((low.array() > high.array()).any()) return false;
-  const fcl::Transform3d relative = frame_inverse * other.getTransform();
   carried.centre = relative * ((low + high) * 0.5);
   carried.axes = relative.linear();
   carried.abs_axes = carried.axes.cwiseAbs().array() + kAxisSlack;
@@ -103,8 +109,9 @@ bool carryBoxInto(const fcl::Transform3d& frame_inverse, const fcl::CollisionObj
 
 // The other object's local bounding box carried into the frame whose inverse pose is given.
 bool carryInto(const fcl::Transform3d& frame_inverse, const fcl::CollisionObjectd& other, CarriedBox& carried) {
+  const std::optional<fcl::Transform3d> relative = relativePose(frame_inverse, other);
   const fcl::AABBd& local = other.collisionGeometry()->aabb_local;
-  return carryBoxInto(frame_inverse, other, local.min_, local.max_, carried);
+  return relative && carryBox(*relative, local.min_, local.max_, carried);
 }
 
 // Separating-axis test of an axis-aligned node box against the carried box
@@ -329,7 +336,9 @@ constexpr std::size_t kWholeObject = std::numeric_limits<std::size_t>::max();
 template <typename Visit>
 bool visitLeavesNear(const OctreePair& pair, bool& carried_over, const Pieces* pieces, const Visit& visit) {
   const fcl::Transform3d* octree_inverse = inverseOfOctreePose(pair.octree_object->getTransform());
-  carried_over = octree_inverse != nullptr;
+  const std::optional<fcl::Transform3d> relative =
+      octree_inverse ? relativePose(*octree_inverse, *pair.other) : std::nullopt;
+  carried_over = relative.has_value();
   if (!carried_over) return false;
   thread_local StartNodeCache cache;
   const StartNodes& start = cache.startNodes(*pair.octree_object, *pair.tree);
@@ -337,9 +346,8 @@ bool visitLeavesNear(const OctreePair& pair, bool& carried_over, const Pieces* p
   const std::size_t count = pieces ? pieces->size() : 1;
   for (std::size_t k = 0; k < count; ++k) {
     CarriedBox part;
-    carried_over =
-        pieces ? carryBoxInto(*octree_inverse, *pair.other, (*pieces)[k].box.min(), (*pieces)[k].box.max(), part)
-               : carryBoxInto(*octree_inverse, *pair.other, local.min_, local.max_, part);
+    carried_over = pieces ? carryBox(*relative, (*pieces)[k].box.min(), (*pieces)[k].box.max(), part)
+                          : carryBox(*relative, local.min_, local.max_, part);
     if (!carried_over) return false;
     const std::size_t piece = pieces ? k : kWholeObject;
     const auto visit_piece = [&visit, piece](const fcl::AABBd& leaf) { return visit(leaf, piece); };
