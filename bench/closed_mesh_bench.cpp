@@ -3,7 +3,7 @@
 // the published RM65 (padding 0) holding an attached closed icosphere of
 // 81,920 triangles (radius 5 cm) among 4 mm voxels in a shell 12 to 25 mm off
 // its surface (6,517 octree leaves once pruned), alone and with a far piece,
-// a long rod or 9, 51 or 201 small far pieces in the same mesh; the inside
+// a long rod or 9, 51, 201 or 2,001 small far pieces in the same mesh; the inside
 // test built for an icosphere of 1,310,720 triangles, with the memory it
 // takes; and built for the 81,920-triangle icosphere and for a cylinder of
 // 16,384 sides whose ends are fans (65,536 triangles). State checks with
@@ -49,7 +49,7 @@ constexpr double kTunnelRadius = 0.02;
 // A state where Link6 points away from the arm: the tool, the rod and the shell are clear of it.
 const std::vector<double> kState = {0.0, -0.3, 1.2, 0.0, 1.0, 0.0};
 
-enum class Extra { kNone, kFarPiece, kRod, kFarPieces9, kFarPieces51, kFarPieces201 };
+enum class Extra { kNone, kFarPiece, kRod, kFarPieces9, kFarPieces51, kFarPieces201, kFarPieces2001 };
 
 // Small closed pieces (20 triangles, 1 mm) on a ring of 2 m around the sphere.
 TriangleMesh farPieces(int count) {
@@ -71,7 +71,10 @@ TriangleMesh toolMesh(Extra extra) {
     mesh = bramlock_test::appended(
         mesh, closed_meshes::rod(kSphereCentre, kSphereCentre + kRodLength * kRodAxis, kRodRadius, 32));
   } else if (extra != Extra::kNone) {
-    const int count = extra == Extra::kFarPieces9 ? 9 : extra == Extra::kFarPieces51 ? 51 : 201;
+    const int count = extra == Extra::kFarPieces9     ? 9
+                      : extra == Extra::kFarPieces51  ? 51
+                      : extra == Extra::kFarPieces201 ? 201
+                                                      : 2001;
     mesh = bramlock_test::appended(mesh, farPieces(count));
   }
   return mesh;
@@ -182,6 +185,10 @@ BENCHMARK_CAPTURE(AttachedMeshStateCheck, far_pieces_51, Extra::kFarPieces51)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 BENCHMARK_CAPTURE(AttachedMeshStateCheck, far_pieces_201, Extra::kFarPieces201)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(AttachedMeshStateCheck, far_pieces_2001, Extra::kFarPieces2001)
     ->Unit(benchmark::kMicrosecond)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);

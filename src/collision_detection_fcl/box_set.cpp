@@ -45,26 +45,8 @@ std::uint32_t BoxSet::build(std::uint32_t first, std::uint32_t last) {
 }
 
 bool BoxSet::anyMeets(const Eigen::Vector3d& low, const Eigen::Vector3d& high) const {
-  const auto meetsBox = [&](const Eigen::AlignedBox3d& box) { return meets(box, low, high); };
-  if (nodes_.empty()) return std::any_of(boxes_.begin(), boxes_.end(), meetsBox);
-  std::uint32_t pending[64];
-  int count = 0;
-  pending[count++] = 0;
-  while (count > 0) {
-    const std::uint32_t index = pending[--count];
-    const Node& node = nodes_[index];
-    if (!meetsBox(node.bounds)) continue;
-    if (node.second == 0) {
-      if (std::any_of(order_.begin() + node.first, order_.begin() + node.last,
-                      [&](std::uint32_t k) { return meetsBox(boxes_[k]); })) {
-        return true;
-      }
-      continue;
-    }
-    pending[count++] = node.second;
-    pending[count++] = index + 1;
-  }
-  return false;
+  return anyVisitedNear([&](const Eigen::AlignedBox3d& box) { return meets(box, low, high); },
+                        [](std::uint32_t) { return true; });
 }
 
 }  // namespace internal

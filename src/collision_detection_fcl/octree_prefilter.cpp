@@ -322,19 +322,34 @@ bool splitOctreePair(const fcl::CollisionObjectd& o1, const fcl::CollisionObject
   return true;
 }
 
-using Pieces = std::vector<SolidMeshModel::Piece>;
 // The piece a leaf is handed with where the descent is made for the whole object.
 constexpr std::size_t kWholeObject = std::numeric_limits<std::size_t>::max();
+
+// act(node) for the start nodes whose boxes meet the bounds until it returns
+// true (then true). Any order of the nodes gives the same answer: those left
+// out before the run end below the bounds' lower x (twice the widest extent
+// covers any rounding), those after it begin above their upper x.
+template <typename Act>
+bool anyStartNodeMeeting(const StartNodes& start, const fcl::AABBd& bounds, const Act& act) {
+  const double lowest_start = bounds.min_.x() - 2.0 * start.widest_x;
+  auto node = std::lower_bound(start.nodes.begin(), start.nodes.end(), lowest_start,
+                               [](const StartNode& a, double x) { return a.box.min.x() < x; });
+  for (; node != start.nodes.end() && node->box.min.x() <= bounds.max_.x(); ++node) {
+    if (meets(node->box, bounds) && act(*node)) return true;
+  }
+  return false;
+}
 
 // Every occupied leaf the descent reaches, handed to `visit` with the index
 // of the piece it was reached for, as above; false (nothing visited) when the
 // other object cannot be carried into the octree's frame. With `pieces`,
-// whose boxes in the other object's frame hold all of it that matters (the
+// boxes in the other object's frame that hold all of it that matters (the
 // pieces of a mesh), the descent is made for each of them instead of its
 // whole bounding box, so that what lies between them is never visited (a
-// leaf near two of them is visited for each).
+// leaf near two of them is visited for each); groups of pieces far from the
+// octree's start nodes are passed over whole.
 template <typename Visit>
-bool visitLeavesNear(const OctreePair& pair, bool& carried_over, const Pieces* pieces, const Visit& visit) {
+bool visitLeavesNear(const OctreePair& pair, bool& carried_over, const BoxSet* pieces, const Visit& visit) {
   const fcl::Transform3d* octree_inverse = inverseOfOctreePose(pair.octree_object->getTransform());
   const std::optional<fcl::Transform3d> relative =
       octree_inverse ? relativePose(*octree_inverse, *pair.other) : std::nullopt;
@@ -342,28 +357,28 @@ bool visitLeavesNear(const OctreePair& pair, bool& carried_over, const Pieces* p
   if (!carried_over) return false;
   thread_local StartNodeCache cache;
   const StartNodes& start = cache.startNodes(*pair.octree_object, *pair.tree);
-  const fcl::AABBd& local = pair.other->collisionGeometry()->aabb_local;
-  const std::size_t count = pieces ? pieces->size() : 1;
-  for (std::size_t k = 0; k < count; ++k) {
-    CarriedBox part;
-    carried_over = pieces ? carryBox(*relative, (*pieces)[k].box.min(), (*pieces)[k].box.max(), part)
-                          : carryBox(*relative, local.min_, local.max_, part);
-    if (!carried_over) return false;
-    const std::size_t piece = pieces ? k : kWholeObject;
+  const auto visitAround = [&](const CarriedBox& part, std::size_t piece) {
     const auto visit_piece = [&visit, piece](const fcl::AABBd& leaf) { return visit(leaf, piece); };
-    // Any order of the nodes gives the same answer. Those left out before the
-    // run end below the box's lower x (twice the widest extent covers any
-    // rounding), those after it begin above its upper x.
-    const double lowest_start = part.bounds.min_.x() - 2.0 * start.widest_x;
-    auto node = std::lower_bound(start.nodes.begin(), start.nodes.end(), lowest_start,
-                                 [](const StartNode& a, double x) { return a.box.min.x() < x; });
-    for (; node != start.nodes.end() && node->box.min.x() <= part.bounds.max_.x(); ++node) {
-      if (meets(node->box, part.bounds) && visitReachedLeaves(*pair.tree, node->node, node->box, part, visit_piece)) {
-        return true;
-      }
-    }
+    return anyStartNodeMeeting(start, part.bounds, [&](const StartNode& node) {
+      return visitReachedLeaves(*pair.tree, node.node, node.box, part, visit_piece);
+    });
+  };
+  if (!pieces) {
+    const fcl::AABBd& local = pair.other->collisionGeometry()->aabb_local;
+    CarriedBox whole;
+    carried_over = carryBox(*relative, local.min_, local.max_, whole);
+    return carried_over && visitAround(whole, kWholeObject);
   }
-  return false;
+  // A box that cannot be carried stops the search, with nothing visited.
+  CarriedBox carried;
+  const auto near = [&](const Eigen::AlignedBox3d& box) {
+    carried_over = carried_over && carryBox(*relative, box.min(), box.max(), carried);
+    return !carried_over || anyStartNodeMeeting(start, carried.bounds, [](const StartNode&) { return true; });
+  };
+  // `near` has just carried the piece's own box.
+  const bool reached =
+      pieces->anyVisitedNear(near, [&](std::uint32_t piece) { return !carried_over || visitAround(carried, piece); });
+  return carried_over && reached;
 }
 
 using MeshModel = fcl::BVHModel<fcl::OBBRSSd>;
@@ -395,16 +410,18 @@ class LeafInMeshFrame {
   std::optional<fcl::Transform3d> mesh_from_octree_;
 };
 
-// The pieces of a checker's mesh, where it has several: the leaves near none
-// of their boxes the triangles cannot reach.
-const Pieces* piecesOf(const SolidMeshModel* model) {
-  return model && !model->pieces().empty() ? &model->pieces() : nullptr;
+// The boxes of a checker's mesh's pieces, where it has several: the leaves
+// near none of them the triangles cannot reach.
+const BoxSet* piecesOf(const SolidMeshModel* model) {
+  return model && !model->pieceBoxes().empty() ? &model->pieceBoxes() : nullptr;
 }
 
 // The node of the mesh's tree below which a leaf reached for the piece is
 // tested: triangles of other pieces it meets lie in their pieces' boxes, for
 // which the leaf is reached too.
-int startNodeOf(const Pieces* pieces, std::size_t piece) { return pieces ? (*pieces)[piece].node : 0; }
+int startNodeOf(const SolidMeshModel* model, std::size_t piece) {
+  return piece == kWholeObject ? 0 : model->pieceNodes()[piece];
+}
 
 const MeshModel* meshOf(const fcl::CollisionObjectd& object) {
   const fcl::CollisionGeometryd* geometry = object.collisionGeometry().get();
@@ -501,11 +518,11 @@ std::optional<bool> octreeMeshCollision(const fcl::CollisionObjectd& o1, const f
   const SolidMeshModel* model = solidMeshModelOf(mesh);
   LeafInMeshFrame in_mesh_frame(count_inside ? insideOf(model) : nullptr, octree_pose, mesh_pose);
   bool carried_over = false;
-  const Pieces* pieces = piecesOf(model);
   // The inside first: one look-up, where the triangles take a descent.
-  const bool collides = visitLeavesNear(pair, carried_over, pieces, [&](const fcl::AABBd& leaf, std::size_t piece) {
-    return in_mesh_frame.centreInside(leaf, piece) || test.collides(leaf, startNodeOf(pieces, piece));
-  });
+  const bool collides =
+      visitLeavesNear(pair, carried_over, piecesOf(model), [&](const fcl::AABBd& leaf, std::size_t piece) {
+        return in_mesh_frame.centreInside(leaf, piece) || test.collides(leaf, startNodeOf(model, piece));
+      });
   if (!carried_over) return std::nullopt;
   return collides;
 }

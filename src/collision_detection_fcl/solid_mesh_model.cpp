@@ -98,15 +98,16 @@ std::optional<std::vector<int>> deepestNodesOfPieces(const fcl::BVHModel<fcl::OB
 
 void SolidMeshModel::setSolid(std::shared_ptr<const MeshSolid> solid) {
   solid_ = std::move(solid);
-  pieces_.clear();
+  piece_boxes_ = BoxSet();
+  piece_nodes_.clear();
   // One piece's box is the mesh's own, which every check tries first.
   if (!solid_ || solid_->pieceVertices().size() < 2 || num_vertices <= 0 || getNumBVs() <= 0) return;
-  const std::vector<Eigen::AlignedBox3d> boxes =
-      solid_->pieceBoxesMovedTo(vertices, static_cast<std::size_t>(num_vertices));
+  std::vector<Eigen::AlignedBox3d> boxes = solid_->pieceBoxesMovedTo(vertices, static_cast<std::size_t>(num_vertices));
   if (boxes.empty()) return;
-  const std::optional<std::vector<int>> nodes = deepestNodesOfPieces(*this, solid_->pieceOfVertex(), boxes.size());
+  std::optional<std::vector<int>> nodes = deepestNodesOfPieces(*this, solid_->pieceOfVertex(), boxes.size());
   if (!nodes) return;
-  for (std::size_t piece = 0; piece < boxes.size(); ++piece) pieces_.push_back(Piece{boxes[piece], (*nodes)[piece]});
+  piece_boxes_ = BoxSet(std::move(boxes));
+  piece_nodes_ = std::move(*nodes);
 }
 
 std::shared_ptr<const MeshSolid> meshSolidOf(const shapes::ShapeConstPtr& shape, double scale) {

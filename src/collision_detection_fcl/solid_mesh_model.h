@@ -21,18 +21,16 @@ class SolidMeshModel final : public fcl::BVHModel<fcl::OBBRSSd> {
   // tested too (padding moves vertices, it keeps their order).
   const MeshSolid* meshSolid() const { return solid_.get(); }
   void setSolid(std::shared_ptr<const MeshSolid> solid);
-  // A piece of the mesh: a box holding its triangles as tested and its
-  // inside, and the deepest node of the tree whose triangles hold all of its own.
-  struct Piece {
-    Eigen::AlignedBox3d box;
-    int node = 0;
-  };
-  // One per piece of the mesh, in the inside's order, where it has several (else none).
-  const std::vector<Piece>& pieces() const { return pieces_; }
+  // Where the mesh has several pieces (else none): for each, in the inside's
+  // order, a box holding its triangles as tested and its inside, and the
+  // deepest node of the tree whose triangles hold all of its own.
+  const BoxSet& pieceBoxes() const { return piece_boxes_; }
+  const std::vector<int>& pieceNodes() const { return piece_nodes_; }
 
  private:
   std::shared_ptr<const MeshSolid> solid_;
-  std::vector<Piece> pieces_;
+  BoxSet piece_boxes_;
+  std::vector<int> piece_nodes_;
 };
 
 // The geometry as a mesh of the checkers, or null for any other geometry.
