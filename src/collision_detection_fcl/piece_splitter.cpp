@@ -14,7 +14,7 @@ namespace internal {
 namespace {
 
 // Meshes of more pieces than this (a file of unshared triangles) keep FCL's rule.
-constexpr std::size_t kMostPieces = 1024;
+constexpr std::size_t kMostPieces = 65536;
 // A piece of fewer triangles than this is never parted on its own.
 constexpr std::uint32_t kLeastPartedTriangles = 4;
 
