@@ -3,9 +3,9 @@
 // the published RM65 (padding 0) holding an attached closed icosphere of
 // 81,920 triangles (radius 5 cm) among 4 mm voxels in a shell 12 to 25 mm off
 // its surface (6,517 octree leaves once pruned), alone and with a far piece,
-// a long rod or 9, 51, 201 or 2,001 small far pieces in the same mesh; the inside
-// test built for an icosphere of 1,310,720 triangles, with the memory it
-// takes; and built for the 81,920-triangle icosphere and for a cylinder of
+// a long rod or 9, 51, 201 or 2,001 small far pieces in the same mesh; the
+// inside test built for an icosphere of 1,310,720 triangles, with the memory
+// it takes; and built for the 81,920-triangle icosphere and for a cylinder of
 // 16,384 sides whose ends are fans (65,536 triangles). State checks with
 // attached icospheres of 81,920 to 1,310,720 triangles and nothing near,
 // which should cost what the obstacles near cost, not what the mesh holds;

@@ -91,8 +91,9 @@ bool sharesThirdCorner(const std::vector<Corners>& faces, std::uint32_t lower, s
     return thirdCorner(faces[first->face], lower, upper) == thirdCorner(faces[(first + 1)->face], lower, upper);
   }
   std::vector<std::uint32_t> thirds;
-  for (const Entry* entry = first; entry != last; ++entry)
+  for (const Entry* entry = first; entry != last; ++entry) {
     thirds.push_back(thirdCorner(faces[entry->face], lower, upper));
+  }
   std::sort(thirds.begin(), thirds.end());
   return std::adjacent_find(thirds.begin(), thirds.end()) != thirds.end();
 }

@@ -2,8 +2,9 @@
 // cannot touch: its "clear" verdicts against fcl::collide on its own, over
 // seeded poses of several shapes (turned, so that the oriented-box test is
 // exercised) near a mixed octree, and the library's world check on the scene
-// arm against a plain loop of fcl::collide. Also the verdict "apart" on two
-// objects, which spares the self check its broad-phase tree.
+// arm against a plain loop of fcl::collide, and a mesh of many pieces against
+// fcl::collide. Also the verdict "apart" on two objects, which spares the
+// self check its broad-phase tree.
 #include "collision_detection_fcl/octree_prefilter.h"
 
 #include <cmath>
@@ -26,7 +27,9 @@
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_world_fcl.h"
 #include "bramlock_arm_planning_core/robot_model/joint_model_group.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
+#include "collision_detection_fcl/solid_mesh_model.h"
 #include "scene_arm.h"
+#include "solid_mesh_makers.h"
 
 namespace cd = collision_detection;
 
@@ -69,6 +72,14 @@ std::shared_ptr<octomap::OcTree> mixedOctree(std::mt19937& engine) {
   return tree;
 }
 
+// The mixed octree as an object at the origin, or moved to a seeded pose.
+Object placedOctree(std::mt19937& engine, bool moved) {
+  Object octree(std::make_shared<fcl::OcTreed>(mixedOctree(engine)));
+  octree.setTransform(moved ? randomPose(engine, 1.0) : Eigen::Isometry3d::Identity());
+  octree.computeAABB();
+  return octree;
+}
+
 // The kinds of robot and world geometry the library builds, as FCL objects.
 std::vector<std::shared_ptr<Object>> shapesToTest(const cd::World::Object* owner) {
   const std::vector<shapes::ShapeConstPtr> shapes = {
@@ -88,10 +99,8 @@ TEST(OctreePrefilter, ClearVerdictsNeverHideAnFclContact) {
   auto shapes = shapesToTest(&owner);
   int clear = 0, colliding = 0, samples = 0;
   for (const bool octree_moved : {false, true}) {
-    Object octree(std::make_shared<fcl::OcTreed>(mixedOctree(engine)));
-    const Eigen::Isometry3d octree_pose = octree_moved ? randomPose(engine, 1.0) : Eigen::Isometry3d::Identity();
-    octree.setTransform(octree_pose);
-    octree.computeAABB();
+    Object octree = placedOctree(engine, octree_moved);
+    const Eigen::Isometry3d octree_pose = octree.getTransform();
     for (int i = 0; i < 1500; ++i, ++samples) {
       Object& shape = *shapes[i % shapes.size()];
       shape.setTransform(octree_pose * randomPose(engine, 0.3));
@@ -232,10 +241,8 @@ TEST(OctreePrefilter, MeshAnswersAreFclsAroundAndAtTouch) {
   ASSERT_EQ(meshes[0]->getNumBVs(), 1);
   int collisions = 0, samples = 0;
   for (const bool octree_moved : {false, true}) {
-    Object octree(std::make_shared<fcl::OcTreed>(mixedOctree(engine)));
-    const Eigen::Isometry3d octree_pose = octree_moved ? randomPose(engine, 1.0) : Eigen::Isometry3d::Identity();
-    octree.setTransform(octree_pose);
-    octree.computeAABB();
+    Object octree = placedOctree(engine, octree_moved);
+    const Eigen::Isometry3d octree_pose = octree.getTransform();
     for (const auto& mesh : meshes) {
       Object object(mesh);
       for (int i = 0; i < 1500; ++i, ++samples) {
@@ -256,6 +263,43 @@ TEST(OctreePrefilter, MeshAnswersAreFclsAroundAndAtTouch) {
         ASSERT_EQ(bramlock::internal::octreeMeshCollision(octree, object, false), answer);
         collisions += collides;
       }
+    }
+  }
+  EXPECT_GT(collisions, samples / 10);
+  EXPECT_LT(collisions, samples * 9 / 10);
+}
+
+// A checker's mesh of thirteen pieces, so that their boxes are searched
+// through a tree and a voxel reached for a piece is tested against that
+// piece's triangles only, from its own node of FCL's tree: counting
+// triangles only, the answer is fcl::collide's at every seeded pose.
+TEST(OctreePrefilter, AMeshOfManyPiecesAnswersAsFcl) {
+  std::mt19937 engine(20261209);
+  std::uniform_real_distribution<double> coordinate(-0.25, 0.25);
+  bramlock_test::TriangleMesh pieces = bramlock_test::icosphere(Eigen::Vector3d::Zero(), 0.06, 2);
+  for (int k = 0; k < 12; ++k) {
+    const Eigen::Vector3d at(coordinate(engine), coordinate(engine), coordinate(engine));
+    pieces = bramlock_test::appended(pieces, k % 2 == 0
+                                                 ? bramlock_test::icosphere(at, 0.015, 1)
+                                                 : bramlock_test::boxMesh(at, at + Eigen::Vector3d(0.03, 0.01, 0.02)));
+  }
+  const cd::World::Object owner("pieces");
+  Object mesh(cd::createCollisionGeometry(bramlock_test::meshShape(pieces), &owner)->geometry);
+  const auto* model = bramlock::internal::solidMeshModelOf(mesh.collisionGeometry().get());
+  ASSERT_NE(model, nullptr);
+  ASSERT_EQ(model->pieceBoxes().boxes().size(), 13u);
+  int collisions = 0, samples = 0;
+  for (const bool octree_moved : {false, true}) {
+    Object octree = placedOctree(engine, octree_moved);
+    const Eigen::Isometry3d octree_pose = octree.getTransform();
+    for (int i = 0; i < 600; ++i, ++samples) {
+      mesh.setTransform(octree_pose * randomPose(engine, 0.45));
+      mesh.computeAABB();
+      const std::optional<bool> answer = bramlock::internal::octreeMeshCollision(mesh, octree, false);
+      ASSERT_TRUE(answer.has_value());
+      const bool collides = fclCollides(mesh, octree);
+      ASSERT_EQ(*answer, collides) << "sample " << i << " moved octree " << octree_moved;
+      collisions += collides;
     }
   }
   EXPECT_GT(collisions, samples / 10);

@@ -753,9 +753,6 @@ TEST_F(SolidMeshesAgainstTheWorld, APaddedAttachedMeshOfTwoPiecesFarApartCollide
   }
 }
 
-// With many pieces their boxes are searched through a tree, and the checks
-// pass over whatever comes near none of them: a ball and eleven small
-// pieces on a ring of 0.5 m around it.
 // The centre of an octree cell of that size (cells are centred at half
 // steps) whose centre lies farther than `outer` from `centre` and whose box
 // comes nearer than `inner`: a voxel across a ball's surface band that only
@@ -776,6 +773,9 @@ Eigen::Vector3d cellAcrossSurface(const Eigen::Vector3d& centre, double inner, d
   return centre;
 }
 
+// With many pieces their boxes are searched through a tree, and the checks
+// pass over whatever comes near none of them: a ball and eleven small
+// pieces on a ring of 0.5 m around it.
 TEST_F(SolidMeshesAgainstTheWorld, AnAttachedMeshOfManyPiecesCollidesWithinEachPieceAndNowhereBetween) {
   TriangleMesh pieces = sphereMesh(0.1, 3);
   const auto onRing = [](double angle) { return Eigen::Vector3d(0.0, 0.5 * std::cos(angle), 0.5 * std::sin(angle)); };
