@@ -8,10 +8,10 @@
 #include <Eigen/Core>
 #include <Eigen/Geometry>
 
+#include "edge_table.h"
+
 namespace bramlock {
 namespace internal {
-
-using Corners = std::array<std::uint32_t, 3>;
 
 // Union-find over indices whose roots are the lowest index of their set.
 class Roots {
@@ -59,12 +59,52 @@ struct RimCap {
   std::uint32_t last_edge = 0;
 };
 
-// A triangle soup made a closed surface: copies of a vertex welded into one,
-// triangles without area dropped, each closed part turned outwards, triangles
-// written more than once kept once (or not at all where copies facing apart
-// cancel), and every rim of open edges capped by a fan. The mesh's winding
-// number is the closed surface's, an exact integer that any path counts
-// alike, plus the caps' own winding number, which takes them back.
+// An edge that the triangles of one part leave open, `times` over, run from `from` to `to`.
+struct OpenEdge {
+  std::uint32_t from;
+  std::uint32_t to;
+  std::uint32_t times;
+  std::uint32_t part;
+};
+
+// The edges of a mesh that its triangles do not simply close, with those
+// triangles: every other edge has two triangles running it opposite ways, so
+// it stays closed whatever is turned or left out, as long as both are kept.
+class TangledEdges {
+ public:
+  TangledEdges(const std::vector<Corners>& faces, const EdgeTable& edges);
+  // Triangles on the same three vertices are one triangle, wound as most of
+  // them are (once per part where all face one way and parts are given);
+  // copies facing apart in equal numbers (a wall two closed parts share)
+  // cancel. Tells which triangles are left out.
+  std::vector<char> cancelRepeats(std::vector<Corners>& faces,
+                                  const std::vector<std::uint32_t>* part_of_face = nullptr) const;
+  // The edges the triangles not left out leave open, per part (all of part 0 without parts).
+  std::vector<OpenEdge> openEdges(const std::vector<Corners>& faces, const std::vector<char>& left_out,
+                                  const std::vector<std::uint32_t>* part_of_face = nullptr) const;
+
+ private:
+  struct Edge {
+    std::uint32_t lower;
+    std::uint32_t upper;
+    std::uint32_t first;  // its triangles: faces_[first, last)
+    std::uint32_t last;
+  };
+  std::vector<Edge> edges_;
+  std::vector<std::uint32_t> faces_;
+};
+
+// The open edges sorted rim by rim (edges of one part that meet), and where
+// each rim's edges begin, the end last.
+std::vector<std::size_t> sortIntoRims(std::vector<OpenEdge>& open);
+
+// The fan over the rim's edges from their centroid (without its edges' places).
+RimCap rimCapOf(const std::vector<Eigen::Vector3d>& points, const OpenEdge* first, const OpenEdge* last);
+
+// A closed surface: the mended triangles with every rim of open edges capped
+// by a fan. The mesh's winding number is the closed surface's, an exact
+// integer that any path counts alike, plus the caps' own winding number,
+// which takes them back.
 struct ClosedChain {
   // The mesh's points, then the caps' apexes.
   std::vector<Eigen::Vector3d> points;
@@ -72,15 +112,16 @@ struct ClosedChain {
   std::vector<Corners> triangles;
   std::vector<RimCap> caps;
   std::vector<std::array<std::uint32_t, 2>> cap_edges;
-  // The area of the mended triangles.
-  double area = 0.0;
 };
 
-// From the triangles of `points` welded within `reach` (see weldedVertices).
-// The caps kept are those of rims wider than `reach`: a slit's cap shows only
-// within about its width.
-ClosedChain closedChainOf(const std::vector<Eigen::Vector3d>& points, std::vector<Corners> welded_triangles,
-                          const Eigen::Vector3d& centre, double reach);
+// The triangles with their open edges capped. The caps kept are those of rims
+// wider than `reach`: a slit's cap shows only within about its width.
+ClosedChain closedChainOf(const std::vector<Eigen::Vector3d>& points, std::vector<Corners> triangles,
+                          std::vector<OpenEdge> open, double reach);
+
+// The solid angle of the triangle (corners relative to the point it is seen
+// from), signed positive from behind it (Van Oosterom and Strackee).
+double solidAngle(const Eigen::Vector3d& a, const Eigen::Vector3d& b, const Eigen::Vector3d& c);
 
 // The winding number of the caps, as the mesh has them (the closed surface's
 // cap triangles wound back), about the point.

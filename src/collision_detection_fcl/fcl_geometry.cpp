@@ -37,6 +37,7 @@ using bramlock::internal::LinkTreeBatch;
 using bramlock::internal::MeshTreeInput;
 
 using bramlock::internal::attachSolid;
+using bramlock::internal::Cavities;
 using bramlock::internal::isCheckable;
 using bramlock::internal::SolidMeshModel;
 using bramlock::internal::WeakShapeMap;
@@ -193,16 +194,17 @@ std::shared_ptr<fcl::CollisionGeometryd> buildGeometry(const shapes::Shape* shap
 }
 
 // A mesh also gets the inside of `solid_source` at `solid_scale`, the mesh
-// before any padding.
+// before any padding. The world's meshes keep their cavities hollow.
 std::shared_ptr<FCLGeometry> buildTagged(const shapes::ShapeConstPtr& shape,
                                          std::shared_ptr<CollisionGeometryData> data,
                                          const shapes::ShapeConstPtr& solid_source, double solid_scale = 1.0) {
+  const Cavities cavities = data->owner_type == WORLD_OBJECT ? Cavities::kHollow : Cavities::kSolid;
   // Any road to here, not only the world's, gets no geometry rather than a broken one.
   if (shape && !isCheckable(*shape)) return nullptr;
   std::shared_ptr<fcl::CollisionGeometryd> geometry = buildGeometry(shape.get());
   if (!geometry) return nullptr;
   geometry->computeLocalAABB();
-  attachSolid(*geometry, solid_source, solid_scale);
+  attachSolid(*geometry, solid_source, solid_scale, cavities);
   return std::make_shared<FCLGeometry>(std::move(geometry), std::move(data));
 }
 

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <iterator>
 #include <limits>
+#include <memory>
 #include <numeric>
 #include <optional>
 #include <utility>
@@ -149,9 +151,62 @@ const RouteLines& routeLines() {
   return lines;
 }
 
+double triangleArea(const std::vector<Eigen::Vector3d>& points, const Corners& c) {
+  return 0.5 * (points[c[1]] - points[c[0]]).cross(points[c[2]] - points[c[0]]).norm();
+}
+
+// Whether the segment from p to q meets the triangle, edges included.
+bool segmentMeets(const Eigen::Vector3d& a, const Eigen::Vector3d& b, const Eigen::Vector3d& c,
+                  const Eigen::Vector3d& p, const Eigen::Vector3d& q) {
+  constexpr double kSlack = 1e-9;
+  const Eigen::Vector3d along = q - p, ab = b - a, ac = c - a;
+  const Eigen::Vector3d h = along.cross(ac);
+  const double det = ab.dot(h);
+  if (std::abs(det) <= std::numeric_limits<double>::min()) return false;
+  const Eigen::Vector3d s = p - a;
+  const double u = s.dot(h) / det;
+  if (u < -kSlack || u > 1.0 + kSlack) return false;
+  const Eigen::Vector3d sab = s.cross(ab);
+  const double v = along.dot(sab) / det;
+  if (v < -kSlack || u + v > 1.0 + kSlack) return false;
+  const double t = ac.dot(sab) / det;
+  return t >= 0.0 && t <= 1.0;
+}
+
+// Whether a triangle kept lies across the cap's apex, within the step its
+// sides are judged at.
+bool capIsCovered(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& faces,
+                  const std::vector<char>& left_out, const RimCap& cap) {
+  const double opened = cap.vector_area.norm();
+  const Eigen::Vector3d step = 1e-3 * std::sqrt(opened) * cap.vector_area / opened;
+  for (std::uint32_t face = 0; face < faces.size(); ++face) {
+    const Corners& c = faces[face];
+    if (!left_out[face] && segmentMeets(points[c[0]], points[c[1]], points[c[2]], cap.apex - step, cap.apex + step)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void renumber(std::vector<Corners>& faces, const std::vector<std::uint32_t>& to) {
+  for (Corners& corners : faces) {
+    for (std::uint32_t& vertex : corners) vertex = to[vertex];
+  }
+}
+
+// The triangles whose corners are three vertices.
+std::vector<Corners> withArea(const std::vector<Corners>& faces) {
+  std::vector<Corners> kept;
+  kept.reserve(faces.size());
+  std::copy_if(faces.begin(), faces.end(), std::back_inserter(kept),
+               [](const Corners& c) { return c[0] != c[1] && c[1] != c[2] && c[2] != c[0]; });
+  return kept;
+}
+
 }  // namespace
 
-MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vector<fcl::Triangle>& triangles)
+MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vector<fcl::Triangle>& triangles,
+                     Cavities cavities)
     : mesh_vertex_count_(points.size()), used_(points.size(), false) {
   std::vector<Corners> indexed;
   indexed.reserve(triangles.size());
@@ -170,20 +225,49 @@ MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vect
     }
   }
   if (!verticesAreUsable()) return;
-  const double reach = weldReach(bounds_);
-  const std::vector<std::uint32_t> welded = weldedVertices(points, indexed, bounds_, reach);
-  findPieces(points, indexed, welded);
-  for (Corners& corners : indexed) {
-    for (std::uint32_t& vertex : corners) vertex = welded[vertex];
+  std::vector<std::uint32_t> welded = weldedVertices(points, indexed, bounds_, weldReach(bounds_));
+  renumber(indexed, welded);
+  const double reach = crackReach(bounds_);
+  std::vector<Corners> faces = withArea(indexed);
+  auto edges = std::make_unique<EdgeTable>(faces, points.size());
+  const std::vector<std::uint32_t> joined = crackJoinedVertices(points, faces, *edges, bounds_, reach);
+  if (!joined.empty()) {
+    for (std::uint32_t& vertex : welded) vertex = joined[vertex];
+    renumber(indexed, joined);
+    faces = withArea(indexed);
+    edges = std::make_unique<EdgeTable>(faces, points.size());
   }
-  ClosedChain chain = closedChainOf(points, std::move(indexed), bounds_.center(), reach);
+  findPieces(points, indexed, welded);
+  std::vector<Corners>().swap(indexed);
+  const Parts parts = orientedParts(points, faces, *edges, cavities);
+  const TangledEdges tangled(faces, *edges);
+  edges.reset();
+  std::vector<char> left_out = tangled.cancelRepeats(faces, &parts.of_face);
+  leaveOutOpenParts(points, faces, parts, tangled, reach, left_out);
+  std::vector<OpenEdge> open = tangled.openEdges(faces, left_out);
+  std::size_t kept = 0;
+  for (std::size_t face = 0; face < faces.size(); ++face) {
+    if (!left_out[face]) faces[kept++] = faces[face];
+  }
+  faces.resize(kept);
+  if (faces.empty()) return;
+  adopt(closedChainOf(points, std::move(faces), std::move(open), reach));
+  solid_ = divideBoundingCube() && enclosesVolume();
+}
+
+MeshSolid::MeshSolid(ClosedChain chain) {
+  for (const Corners& corners : chain.triangles) {
+    for (const std::uint32_t vertex : corners) bounds_.extend(chain.points[vertex]);
+  }
+  adopt(std::move(chain));
+  solid_ = !triangles_.empty() && divideBoundingCube();
+}
+
+void MeshSolid::adopt(ClosedChain chain) {
   points_ = std::move(chain.points);
   triangles_ = std::move(chain.triangles);
   caps_ = std::move(chain.caps);
   cap_edges_ = std::move(chain.cap_edges);
-  area_ = chain.area;
-  if (triangles_.empty() || !divideBoundingCube() || !enclosesVolume()) return;
-  solid_ = std::none_of(caps_.begin(), caps_.end(), [this](const RimCap& cap) { return leavesOpening(cap); });
 }
 
 bool MeshSolid::verticesAreUsable() const {
@@ -236,15 +320,51 @@ std::vector<Eigen::AlignedBox3d> MeshSolid::pieceBoxesMovedTo(const Eigen::Vecto
   return boxes;
 }
 
+// A part is an open surface where a rim of it opens more than a hundredth of
+// the mesh's area, no triangle covers its cap (a lid written apart from the
+// walls closes them), and the cap has the inside on one side and the outside
+// on the other. That is judged among the parts with such rims only, so that
+// a closed part around or beside a sheet changes nothing, while parts that
+// close each other (two overlapping open halves of one scan) stay solids.
+void MeshSolid::leaveOutOpenParts(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& faces,
+                                  const Parts& parts, const TangledEdges& tangled, double reach,
+                                  std::vector<char>& left_out) const {
+  double area = 0.0;
+  for (std::uint32_t face = 0; face < faces.size(); ++face) {
+    if (!left_out[face]) area += triangleArea(points, faces[face]);
+  }
+  std::vector<OpenEdge> open = tangled.openEdges(faces, left_out, &parts.of_face);
+  const std::vector<std::size_t> starts = sortIntoRims(open);
+  std::vector<std::pair<std::uint32_t, RimCap>> wide;
+  std::vector<char> opened(parts.count, 0);
+  for (std::size_t rim = 0; rim + 1 < starts.size(); ++rim) {
+    const OpenEdge* first = open.data() + starts[rim];
+    const RimCap cap = rimCapOf(points, first, open.data() + starts[rim + 1]);
+    if (!(cap.vector_area.norm() > kMostOpening * area) || capIsCovered(points, faces, left_out, cap)) continue;
+    wide.emplace_back(first->part, cap);
+    opened[first->part] = 1;
+  }
+  if (wide.empty()) return;
+  std::vector<char> others_out = left_out;
+  std::vector<Corners> kept;
+  for (std::uint32_t face = 0; face < faces.size(); ++face) {
+    if (!opened[parts.of_face[face]]) others_out[face] = 1;
+    if (!others_out[face]) kept.push_back(faces[face]);
+  }
+  const MeshSolid among_open(closedChainOf(points, std::move(kept), tangled.openEdges(faces, others_out), reach));
+  std::vector<char> open_surface(parts.count, 0);
+  for (const auto& [part, cap] : wide) open_surface[part] |= among_open.leavesOpening(cap);
+  for (std::uint32_t face = 0; face < faces.size(); ++face) {
+    if (open_surface[parts.of_face[face]]) left_out[face] = 1;
+  }
+}
+
 // The closed surface's winding number on the two sides of the cap, just off
-// its apex along its normal: where they differ, the cap stands between
-// inside and outside, and what it covers is open. A rim whose cap lies on a
-// sheet of the mesh (an inner plate, a fin) opens nothing.
+// its apex along its normal: inside on one side and outside on the other.
 bool MeshSolid::leavesOpening(const RimCap& cap) const {
   const double opened = cap.vector_area.norm();
-  if (!(opened > kMostOpening * area_)) return false;
   const Eigen::Vector3d step = 1e-3 * std::sqrt(opened) * cap.vector_area / opened;
-  return closedWinding(cap.apex + step) != closedWinding(cap.apex - step);
+  return (closedWinding(cap.apex + step) > 0) != (closedWinding(cap.apex - step) > 0);
 }
 
 bool MeshSolid::enclosesVolume() const {

@@ -10,6 +10,7 @@
 
 #include "box_set.h"
 #include "closed_chain.h"
+#include "part_orientation.h"
 
 namespace bramlock {
 namespace internal {
@@ -47,7 +48,8 @@ namespace internal {
 class MeshSolid {
  public:
   // Vertices and triangles in the mesh's own frame.
-  MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vector<fcl::Triangle>& triangles);
+  MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vector<fcl::Triangle>& triangles,
+            Cavities cavities = Cavities::kSolid);
 
   bool isSolid() const { return solid_; }
   // Whether the point (in the mesh's frame) lies inside; false for a surface.
@@ -116,12 +118,18 @@ class MeshSolid {
     std::size_t disagreeing_centres = 0;
   };
 
+  // The closed surface alone, for judging openings.
+  explicit MeshSolid(ClosedChain chain);
+  void adopt(ClosedChain chain);
   bool verticesAreUsable() const;
   // The pieces of the welded mesh, their vertices and boxes.
   void findPieces(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& triangles,
                   const std::vector<std::uint32_t>& welded);
-  // Whether a rim's cap has the inside on one side and the outside on the
-  // other, and opens more than a small share of the surface.
+  // Leaves out the triangles of parts that are no solids.
+  void leaveOutOpenParts(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& faces,
+                         const Parts& parts, const TangledEdges& tangled, double reach,
+                         std::vector<char>& left_out) const;
+  // Whether the cap has the inside on one side and the outside on the other.
   bool leavesOpening(const RimCap& cap) const;
   bool enclosesVolume() const;
   // Whether the winding number at the point is at least one half.
@@ -164,7 +172,6 @@ class MeshSolid {
   std::vector<Corners> triangles_;
   std::vector<RimCap> caps_;
   std::vector<std::array<std::uint32_t, 2>> cap_edges_;
-  double area_ = 0.0;
   Eigen::AlignedBox3d bounds_;
   Cube root_{Eigen::Vector3d::Zero(), 0.0};
   // The root cube, and where it is divided, a tree for each of its children.

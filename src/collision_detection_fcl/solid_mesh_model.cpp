@@ -14,27 +14,30 @@ namespace internal {
 
 namespace {
 
-// Insides by shape and scale, for as long as a geometry holds them: the four
-// checkers of a scene, whichever thread builds them, share one per mesh.
+// Insides by shape, scale and what cavities are, for as long as a geometry
+// holds them: the four checkers of a scene, whichever thread builds them,
+// share one per mesh.
 class MeshSolids {
  public:
-  std::shared_ptr<const MeshSolid> held(const shapes::ShapeConstPtr& shape, double scale) {
+  std::shared_ptr<const MeshSolid> held(const shapes::ShapeConstPtr& shape, double scale, Cavities cavities) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    return entries_.held(shape, scale, 0.0);
+    return entries(cavities).held(shape, scale, 0.0);
   }
 
   // The one kept for the shape and scale: this one, unless another thread kept one first.
-  std::shared_ptr<const MeshSolid> keep(const shapes::ShapeConstPtr& shape, double scale,
+  std::shared_ptr<const MeshSolid> keep(const shapes::ShapeConstPtr& shape, double scale, Cavities cavities,
                                         const std::shared_ptr<const MeshSolid>& solid) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (std::shared_ptr<const MeshSolid> first = entries_.held(shape, scale, 0.0)) return first;
-    entries_.put(shape, scale, 0.0, solid);
+    if (std::shared_ptr<const MeshSolid> first = entries(cavities).held(shape, scale, 0.0)) return first;
+    entries(cavities).put(shape, scale, 0.0, solid);
     return solid;
   }
 
  private:
+  WeakShapeMap<const MeshSolid>& entries(Cavities cavities) { return entries_[cavities == Cavities::kHollow]; }
+
   std::mutex mutex_;
-  WeakShapeMap<const MeshSolid> entries_;
+  std::array<WeakShapeMap<const MeshSolid>, 2> entries_;
 };
 
 MeshSolids& meshSolids() {
@@ -110,17 +113,19 @@ void SolidMeshModel::setSolid(std::shared_ptr<const MeshSolid> solid) {
   piece_nodes_ = std::move(*nodes);
 }
 
-std::shared_ptr<const MeshSolid> meshSolidOf(const shapes::ShapeConstPtr& shape, double scale) {
+std::shared_ptr<const MeshSolid> meshSolidOf(const shapes::ShapeConstPtr& shape, double scale, Cavities cavities) {
   if (!shape || shape->type != shapes::MESH) return nullptr;
-  if (std::shared_ptr<const MeshSolid> held = meshSolids().held(shape, scale)) return held;
+  if (std::shared_ptr<const MeshSolid> held = meshSolids().held(shape, scale, cavities)) return held;
   // Built unlocked: other threads build the insides of other meshes meanwhile.
   const std::optional<MeshTreeInput> input = linkMeshTreeInput(shape, scale, 0.0);
   if (!input) return nullptr;
-  return meshSolids().keep(shape, scale, std::make_shared<const MeshSolid>(input->points, input->triangles));
+  return meshSolids().keep(shape, scale, cavities,
+                           std::make_shared<const MeshSolid>(input->points, input->triangles, cavities));
 }
 
-void attachSolid(fcl::CollisionGeometryd& geometry, const shapes::ShapeConstPtr& source, double scale) {
-  if (auto* model = dynamic_cast<SolidMeshModel*>(&geometry)) model->setSolid(meshSolidOf(source, scale));
+void attachSolid(fcl::CollisionGeometryd& geometry, const shapes::ShapeConstPtr& source, double scale,
+                 Cavities cavities) {
+  if (auto* model = dynamic_cast<SolidMeshModel*>(&geometry)) model->setSolid(meshSolidOf(source, scale, cavities));
 }
 
 }  // namespace internal

@@ -53,10 +53,12 @@ inline const MeshSolid* insideOf(const fcl::CollisionGeometryd* geometry) {
 // The inside of the shape (a mesh) at that scale, unpadded: built once and
 // shared by every geometry made from the shape while any of them lives;
 // null for a shape that is no mesh or has no finite vertices. Any thread.
-std::shared_ptr<const MeshSolid> meshSolidOf(const shapes::ShapeConstPtr& shape, double scale);
+std::shared_ptr<const MeshSolid> meshSolidOf(const shapes::ShapeConstPtr& shape, double scale,
+                                             Cavities cavities = Cavities::kSolid);
 
 // Gives the geometry, when it is a checker's mesh, the inside of `source` at that scale.
-void attachSolid(fcl::CollisionGeometryd& geometry, const shapes::ShapeConstPtr& source, double scale);
+void attachSolid(fcl::CollisionGeometryd& geometry, const shapes::ShapeConstPtr& source, double scale,
+                 Cavities cavities = Cavities::kSolid);
 
 }  // namespace internal
 }  // namespace bramlock

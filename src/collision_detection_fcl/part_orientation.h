@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include <Eigen/Core>
+#include <Eigen/Geometry>
+
+#include "edge_table.h"
+
+namespace bramlock {
+namespace internal {
+
+// What a closed part inside another and wound against it is: solid, as the
+// arm's own meshes keep it (a cavity is still part of the body), or hollow,
+// as a world mesh written as one solid with a room inside means it.
+enum class Cavities { kSolid, kHollow };
+
+// How far apart the two sides of a crack may lie: a thousandth of the mesh's
+// longest side, the gaps a file written face by face leaves between faces.
+double crackReach(const Eigen::AlignedBox3d& bounds);
+
+// Rim vertices (on edges of one triangle) joined with rim vertices within
+// `reach` whose rim runs the other way, as the two sides of a crack run: the
+// lowest index of each group, each other vertex its own. Empty where nothing
+// is joined. A rim running along itself (a fine rim) is never joined.
+std::vector<std::uint32_t> crackJoinedVertices(const std::vector<Eigen::Vector3d>& points,
+                                               const std::vector<Corners>& faces, const EdgeTable& edges,
+                                               const Eigen::AlignedBox3d& bounds, double reach);
+
+// The parts of a mesh and the part of each triangle. A part is what its
+// triangles join into across edges that two of them share, and across edges
+// that more share where the triangles around the edge pair off as the
+// surfaces they belong to meet there (a fin or a sheet on an edge stays a
+// part of its own, and so does each of two closed parts sharing a face).
+struct Parts {
+  std::vector<std::uint32_t> of_face;
+  std::uint32_t count = 0;
+};
+
+// Winds each part one way, as most of its triangles run (a triangle wound
+// against its neighbours is turned to them), then turns each part outwards
+// by its own volume capped from its centre, never by the whole mesh's. With
+// hollow cavities, a part inside another keeps its winding against it and
+// turns only with the outermost part holding it.
+Parts orientedParts(const std::vector<Eigen::Vector3d>& points, std::vector<Corners>& faces, const EdgeTable& edges,
+                    Cavities cavities);
+
+// Each part's area, area-weighted centre and box, and the six-fold volume of
+// its triangles as cones from that centre: its volume with every rim capped
+// by a fan from there. Triangles left out count for no part.
+struct PartShape {
+  Eigen::Vector3d centre = Eigen::Vector3d::Zero();
+  double area = 0.0;
+  double volume = 0.0;
+  Eigen::AlignedBox3d box;
+  std::uint32_t first_face = std::numeric_limits<std::uint32_t>::max();
+};
+std::vector<PartShape> partShapes(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& faces,
+                                  const Parts& parts, const std::vector<char>* left_out = nullptr);
+
+}  // namespace internal
+}  // namespace bramlock
