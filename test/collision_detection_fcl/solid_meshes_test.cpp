@@ -14,6 +14,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <geometric_shapes/mesh_operations.h>
@@ -646,6 +647,256 @@ TEST(MeshSolid, AFewFlippedTrianglesChangeOnlyWhatLiesNearThem) {
   EXPECT_GT(compared, 1000);
 }
 
+// ---- features decided where they lie ----
+
+// A surface of rows x columns quads through f(u, v), u and v from 0 to 1.
+template <typename Surface>
+TriangleMesh gridSurface(int rows, int columns, const Surface& f) {
+  TriangleMesh mesh;
+  for (int i = 0; i <= rows; ++i) {
+    for (int j = 0; j <= columns; ++j) mesh.points.push_back(f(double(i) / rows, double(j) / columns));
+  }
+  const auto at = [columns](int i, int j) { return static_cast<size_t>(i * (columns + 1) + j); };
+  for (int i = 0; i < rows; ++i) {
+    for (int j = 0; j < columns; ++j) {
+      mesh.triangles.emplace_back(at(i, j), at(i + 1, j), at(i + 1, j + 1));
+      mesh.triangles.emplace_back(at(i, j), at(i + 1, j + 1), at(i, j + 1));
+    }
+  }
+  return mesh;
+}
+
+// Half a cylinder's side (no caps) along x, bulging towards +z from `centre`.
+TriangleMesh halfCylinderSheet(const Eigen::Vector3d& centre, double radius, double length) {
+  return gridSurface(12, 6, [&](double u, double v) {
+    const double angle = M_PI * u;
+    return Eigen::Vector3d(centre +
+                           Eigen::Vector3d((v - 0.5) * length, radius * std::cos(angle), radius * std::sin(angle)));
+  });
+}
+
+// The triangles of the mesh whose centres `keep` takes, with vertices of their own moved by `move`.
+template <typename Keep, typename Move>
+TriangleMesh patchOf(const TriangleMesh& mesh, const Keep& keep, const Move& move) {
+  TriangleMesh patch;
+  std::map<size_t, size_t> copied;
+  for (const fcl::Triangle& t : mesh.triangles) {
+    if (!keep(centreOf(mesh, t))) continue;
+    size_t corners[3];
+    for (int k = 0; k < 3; ++k) {
+      const auto [found, added] = copied.emplace(t[k], patch.points.size());
+      if (added) patch.points.push_back(move(mesh.points[t[k]]));
+      corners[k] = found->second;
+    }
+    patch.triangles.emplace_back(corners[0], corners[1], corners[2]);
+  }
+  return patch;
+}
+
+// A box written face by face: each face its own grid x grid squares, drawn
+// `crack` short of every edge it shares.
+TriangleMesh perFaceBox(const Eigen::Vector3d& low, const Eigen::Vector3d& high, double crack, int grid) {
+  const TriangleMesh box = boxMesh(low, high);
+  const Eigen::Vector3d middle = 0.5 * (low + high);
+  TriangleMesh faces;
+  for (int face = 0; face < 6; ++face) {
+    const fcl::Triangle& first = box.triangles[2 * face];
+    const fcl::Triangle& second = box.triangles[2 * face + 1];
+    Eigen::Vector3d corner[4] = {box.points[first[0]], box.points[first[1]], box.points[first[2]],
+                                 box.points[second[2]]};
+    Eigen::Vector3d centre = Eigen::Vector3d::Zero();
+    for (const Eigen::Vector3d& c : corner) centre += c / 4.0;
+    for (Eigen::Vector3d& c : corner) {
+      for (int axis = 0; axis < 3; ++axis) {
+        if (centre[axis] != middle[axis] && (c[axis] == low[axis] || c[axis] == high[axis])) continue;
+        c[axis] += crack * (centre[axis] > c[axis] ? 1.0 : -1.0);
+      }
+    }
+    faces = appended(faces, gridSurface(grid, grid, [&](double u, double v) {
+                       return Eigen::Vector3d((1 - u) * ((1 - v) * corner[0] + v * corner[3]) +
+                                              u * ((1 - v) * corner[1] + v * corner[2]));
+                     }));
+  }
+  return faces;
+}
+
+// A cylinder along z written as three parts apart: its side, and each cap a
+// fan, `crack` short of the side.
+TriangleMesh perFaceCylinder(double radius, double height, int sides, double crack) {
+  const auto ring = [&](double u) { return Eigen::Vector2d(std::cos(2 * M_PI * u), std::sin(2 * M_PI * u)); };
+  TriangleMesh side = gridSurface(1, sides, [&](double u, double v) {
+    const Eigen::Vector2d at = radius * ring(v);
+    return Eigen::Vector3d(at.x(), at.y(), (u - 0.5) * height);
+  });
+  TriangleMesh mesh = inverted(side);
+  for (const double z : {-0.5 * height, 0.5 * height}) {
+    TriangleMesh cap = gridSurface(1, sides, [&](double u, double v) {
+      const Eigen::Vector2d at = u * (radius - crack) * ring(v);
+      return Eigen::Vector3d(at.x(), at.y(), z);
+    });
+    mesh = appended(mesh, z > 0 ? cap : inverted(cap));
+  }
+  return mesh;
+}
+
+// contains() against the winding number of the solid the mesh means, at
+// points drawn in the box around both and at points off the mesh's surface
+// by more than `clearance`; enough of them inside and outside.
+void expectTheIntendedSolid(const TriangleMesh& mesh, const TriangleMesh& intended, std::uint64_t seed,
+                            double clearance, bool hollow = false) {
+  const MeshSolid solid(mesh.points, mesh.triangles,
+                        hollow ? bramlock::internal::Cavities::kHollow : bramlock::internal::Cavities::kSolid);
+  EXPECT_TRUE(solid.isSolid());
+  const LocalMesh oracle = oracleMesh(intended);
+  Eigen::Vector3d low = oracle.bounds.min(), high = oracle.bounds.max();
+  for (const Eigen::Vector3d& p : mesh.points) low = low.cwiseMin(p), high = high.cwiseMax(p);
+  const Eigen::Vector3d margin = 0.1 * (high - low);
+  std::mt19937_64 engine(seed);
+  int inside = 0, outside = 0, wrong = 0;
+  std::string first_wrong;
+  for (const Eigen::Vector3d& p : pointsIn(engine, low - margin, high + margin, 1500)) {
+    if (distanceToSurface(mesh, p) < clearance || distanceToSurface(intended, p) < clearance) continue;
+    const double winding = windingNumber(oracle, p);
+    const bool expected = winding >= 0.5;
+    (expected ? inside : outside) += 1;
+    if (solid.contains(p) != expected && wrong++ == 0) {
+      std::ostringstream text;
+      text << "(" << p.transpose() << ") with the intended solid's winding number " << winding;
+      first_wrong = text.str();
+    }
+  }
+  EXPECT_EQ(wrong, 0) << wrong << " of " << inside + outside << " points wrong, the first " << first_wrong;
+  EXPECT_GE(inside, 30);
+  EXPECT_GE(outside, 30);
+}
+
+// A sheet, a patch copied beside the surface, a bowl or an open half decides
+// nothing about the closed part around or beside it: the part stays solid,
+// the sheet adds no inside of its own, and open halves that overlap into one
+// closed surface are a solid together.
+TEST(MeshSolid, SheetsAndPatchesBesideAClosedPartLeaveItSolid) {
+  const TriangleMesh box = boxMesh({-0.03, -0.03, -0.06}, {0.03, 0.03, 0.06});
+  const TriangleMesh sphere = sphereMesh(1.0, 3);
+  const auto sphere_top = [](const Eigen::Vector3d& c) { return c.z() > 0.9; };
+  const TriangleMesh top_outward = patchOf(sphere, sphere_top, [](const Eigen::Vector3d& p) { return p * 1.003; });
+  const TriangleMesh lower_half = patchOf(
+      sphere, [](const Eigen::Vector3d& c) { return c.z() < 0.15; }, [](const Eigen::Vector3d& p) { return p; });
+  TriangleMesh bowl = patchOf(
+      sphereMesh(0.3, 3), [](const Eigen::Vector3d& c) { return c.z() < 0.0; },
+      [](const Eigen::Vector3d& p) { return p; });
+  const std::vector<std::tuple<std::string, TriangleMesh, TriangleMesh>> cases = {
+      {"a curved sheet inside", appended(box, halfCylinderSheet({0, 0, 0}, 0.01, 0.04)), box},
+      {"a curved sheet inside, wound the other way", appended(box, inverted(halfCylinderSheet({0, 0, 0}, 0.01, 0.04))),
+       box},
+      {"a curved sheet 5 mm beside", appended(box, halfCylinderSheet({0, 0, 0.065}, 0.01, 0.04)), box},
+      {"a curved sheet crossing a wall", appended(box, halfCylinderSheet({0, 0, 0.055}, 0.01, 0.04)), box},
+      {"a copy of the top 0.3 % out", appended(sphere, top_outward), sphere},
+      {"a copy of the top 0.3 % in",
+       appended(sphere, patchOf(sphere, sphere_top, [](const Eigen::Vector3d& p) { return p * 0.997; })), sphere},
+      {"a bowl inside", appended(sphere, bowl), sphere},
+      {"two overlapping open halves",
+       appended(patchOf(
+                    sphere, [](const Eigen::Vector3d& c) { return c.z() > -0.15; },
+                    [](const Eigen::Vector3d& p) { return p; }),
+                lower_half),
+       sphere},
+  };
+  for (const auto& [name, mesh, intended] : cases) {
+    SCOPED_TRACE(name);
+    const double size = (oracleMesh(intended).bounds.sizes()).maxCoeff();
+    expectTheIntendedSolid(mesh, intended, 83, 0.01 * size);
+  }
+  // Alone, the sheet and the bowl are surfaces.
+  EXPECT_FALSE(solidOf(halfCylinderSheet({0, 0, 0}, 0.01, 0.04)).isSolid());
+  EXPECT_FALSE(solidOf(bowl).isSolid());
+  EXPECT_FALSE(solidOf(lower_half).isSolid());
+}
+
+// A closed surface written face by face with cracks between its faces, a
+// mirrored half sharing a face with its original, one flipped triangle on a
+// coarse mesh and a small opening in a far piece each leave the solid meant.
+TEST(MeshSolid, CracksMirroredHalvesFlippedTrianglesAndSmallOpeningsKeepTheSolidMeant) {
+  const Eigen::Vector3d low(-0.03, -0.03, -0.06), high(0.03, 0.03, 0.06);
+  const TriangleMesh box = boxMesh(low, high);
+  std::vector<std::tuple<std::string, TriangleMesh, TriangleMesh>> cases;
+  for (const double crack : {1e-6, 1e-5, 1e-4}) {
+    for (const int grid : {1, 2}) {
+      cases.emplace_back("box of faces " + std::to_string(crack) + " apart, grid " + std::to_string(grid),
+                         perFaceBox(low, high, crack, grid), box);
+    }
+    cases.emplace_back("cylinder of faces " + std::to_string(crack) + " apart", perFaceCylinder(0.03, 0.1, 48, crack),
+                       perFaceCylinder(0.03, 0.1, 48, 0.0));
+  }
+  cases.emplace_back("a mirrored half wound inwards sharing a face",
+                     appended(boxMesh({0, 0, 0}, {0.5, 1, 1}), inverted(boxMesh({0.5, 0, 0}, {1, 1, 1}))),
+                     boxMesh({0, 0, 0}, {1, 1, 1}));
+  for (const size_t flipped : {size_t{0}, size_t{5}, size_t{11}}) {
+    TriangleMesh coarse = box;
+    std::swap(coarse.triangles[flipped][1], coarse.triangles[flipped][2]);
+    cases.emplace_back("a box with triangle " + std::to_string(flipped) + " flipped", coarse, box);
+  }
+  TriangleMesh icosahedron = sphereMesh(1.0, 1);
+  std::swap(icosahedron.triangles[17][1], icosahedron.triangles[17][2]);
+  cases.emplace_back("an 80-triangle sphere with one triangle flipped", icosahedron, sphereMesh(1.0, 1));
+  for (const auto& [name, mesh, intended] : cases) {
+    SCOPED_TRACE(name);
+    const double size = (oracleMesh(intended).bounds.sizes()).maxCoeff();
+    expectTheIntendedSolid(mesh, intended, 89, 0.01 * size);
+  }
+
+  // A sphere of radius 0.05, 30 of its radii out, with 5 % of its area open
+  // facing away: inside it, away from the opening, is inside.
+  const Eigen::Vector3d far(1.5, 0.0, 0.0);
+  const TriangleMesh small =
+      translated(patchOf(
+                     sphereMesh(0.05, 3), [](const Eigen::Vector3d& c) { return c.x() < 0.9 * 0.05; },
+                     [](const Eigen::Vector3d& p) { return p; }),
+                 far);
+  const MeshSolid with_far_piece = solidOf(appended(sphereMesh(1.0, 3), small));
+  ASSERT_TRUE(with_far_piece.isSolid());
+  std::mt19937_64 engine(97);
+  for (int i = 0; i < 300; ++i) {
+    const Eigen::Vector3d offset = uniformIn(engine, Eigen::Vector3d::Constant(-0.05), Eigen::Vector3d::Constant(0.05));
+    if (offset.norm() > 0.045 || offset.x() > 0.02) continue;
+    EXPECT_TRUE(with_far_piece.contains(far + offset)) << offset.transpose();
+    EXPECT_FALSE(with_far_piece.contains(far + 1.2 * offset + Eigen::Vector3d(0, 0, 0.1))) << offset.transpose();
+  }
+}
+
+// A tube open at both ends is an open surface however far apart its seam's two sides lie.
+TEST(MeshSolid, ATubeOpenAtBothEndsIsASurfaceWhateverItsSeam) {
+  for (const double seam : {0.0, 1.5e-6, 5e-6, 8e-6}) {
+    SCOPED_TRACE(seam);
+    const TriangleMesh tube = gridSurface(8, 64, [seam](double u, double v) {
+      const double angle = 2 * M_PI * v - (v == 1.0 ? seam / 0.02 : 0.0);
+      return Eigen::Vector3d(0.02 * std::cos(angle), 0.02 * std::sin(angle), 0.2 * u);
+    });
+    const MeshSolid solid = solidOf(tube);
+    EXPECT_FALSE(solid.isSolid());
+    EXPECT_FALSE(solid.contains({0.0, 0.0, 0.1}));
+  }
+}
+
+// In the world a closed part inside another and wound against it is a
+// cavity; the arm's own meshes keep it solid.
+TEST(MeshSolid, ACavityIsHollowOnlyWhereCavitiesAreAskedHollow) {
+  const TriangleMesh outer = boxMesh(Eigen::Vector3d::Constant(-1.5), Eigen::Vector3d::Constant(1.5));
+  const TriangleMesh inner = boxMesh(Eigen::Vector3d::Constant(-1.4), Eigen::Vector3d::Constant(1.4));
+  const TriangleMesh room = appended(outer, inverted(inner));
+  const TriangleMesh ball = sphereMesh(0.3, 2);
+  // Written inside out, the outermost part is still turned, and the cavity with it.
+  for (const TriangleMesh& mesh : {room, inverted(room)}) {
+    expectTheIntendedSolid(mesh, room, 101, 0.01, true);
+    const MeshSolid solid(mesh.points, mesh.triangles);
+    EXPECT_TRUE(solid.contains(Eigen::Vector3d::Zero()));
+  }
+  // A ball standing in the room is solid, and so is a ball in the wall's cavity turned outwards.
+  expectTheIntendedSolid(appended(room, ball), appended(room, ball), 103, 0.01, true);
+  const MeshSolid nested(appended(outer, inner).points, appended(outer, inner).triangles,
+                         bramlock::internal::Cavities::kHollow);
+  EXPECT_TRUE(nested.contains(Eigen::Vector3d::Zero()));
+}
+
 // ---- the checks of the robot against the world ----
 
 class SolidMeshesAgainstTheWorld : public PlanarArmAgainstTheWorld {
@@ -822,6 +1073,23 @@ TEST_F(SolidMeshesAgainstTheWorld, WorldShapesAndMeshesInsideTheRobotAndTheRobot
   const TriangleMesh open = lidlessBoxMesh(Eigen::Vector3d::Constant(-0.08), Eigen::Vector3d::Constant(0.08));
   setWorld("shell", meshShape(open), at(0.2, 0.0, 0.0));
   EXPECT_FALSE(collides());
+}
+
+// A room written as one solid, its inner shell wound inwards: the arm
+// standing in it is free, a link within its wall is a contact.
+TEST_F(SolidMeshesAgainstTheWorld, AHollowRoomInTheWorldIsHollow) {
+  const auto room = [](const Eigen::Vector3d& low, const Eigen::Vector3d& high, double wall) {
+    const Eigen::Vector3d thickness = Eigen::Vector3d::Constant(wall);
+    return appended(boxMesh(low, high), inverted(boxMesh(low + thickness, high - thickness)));
+  };
+  const TriangleMesh around = room(Eigen::Vector3d::Constant(-1.5), Eigen::Vector3d::Constant(1.5), 0.05);
+  for (const TriangleMesh& mesh : {around, inverted(around)}) {
+    setWorld("room", meshShape(mesh), Eigen::Isometry3d::Identity());
+    EXPECT_FALSE(collides());
+  }
+  // The upper link's sphere (0.2, 0, 0; radius 0.06) within a wall from x = 0.1 to 0.3.
+  setWorld("room", meshShape(room({-1.5, -1.5, -1.5}, {0.3, 1.5, 1.5}, 0.2)), Eigen::Isometry3d::Identity());
+  EXPECT_TRUE(collides());
 }
 
 TEST_F(SolidMeshesAgainstTheWorld, TheSelfCheckAndWorldAgainstWorldKeepSurfaces) {
