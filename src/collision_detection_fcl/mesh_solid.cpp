@@ -44,6 +44,9 @@ constexpr double kLeastVolume = 1e-9;
 // divided: the division would list them again in every child they cross
 // without parting them (the spokes of a fan, the slivers of a cylinder).
 constexpr double kLongTriangleSides = 2.0;
+// A point in a cube listing more triangles than this (the apex of a large
+// fan, a band of slivers) is judged along a ray through the ray tree instead.
+constexpr std::size_t kMostScannedTriangles = 128;
 // Judged on this many of a cube's triangles, the first it lists.
 constexpr std::size_t kLongSample = 64;
 // Points exactly on a face, edge or vertex count as moved a vanishing step
@@ -253,6 +256,7 @@ MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vect
   if (faces.empty()) return;
   adopt(closedChainOf(points, std::move(faces), std::move(open), reach));
   solid_ = divideBoundingCube() && enclosesVolume();
+  if (solid_) treeLongLeaves();
 }
 
 MeshSolid::MeshSolid(ClosedChain chain) {
@@ -646,6 +650,53 @@ bool MeshSolid::windingIsInside(const Eigen::Vector3d& point) const {
   return closedWinding(point) + capWinding(points_, caps_, cap_edges_, point) >= 0.5;
 }
 
+// Each cube listing very many triangles keeps the ray its points try first:
+// along the axis its triangles' normals lean least towards (a ray running
+// along the slivers of a band, or beside the plane of a fan, passes them
+// all), towards the nearer side of the bounding cube.
+void MeshSolid::treeLongLeaves() {
+  bool any = false;
+  for (Tree* tree :
+       {&top_, &below_[0], &below_[1], &below_[2], &below_[3], &below_[4], &below_[5], &below_[6], &below_[7]}) {
+    for (Node& node : tree->nodes) {
+      if (node.children >= 0 || node.last - node.first <= kMostScannedTriangles) continue;
+      Eigen::Vector3d leaning = Eigen::Vector3d::Zero();
+      for (std::uint32_t k = node.first; k < node.last; ++k) {
+        const Corners& c = triangles_[tree->listed[k]];
+        leaning += (points_[c[1]] - points_[c[0]]).cross(points_[c[2]] - points_[c[0]]).cwiseAbs();
+      }
+      int axis = 0;
+      leaning.minCoeff(&axis);
+      const bool upwards = points_[triangles_[tree->listed[node.first]][0]][axis] > root_.centre[axis];
+      node.children = -2 - (axis + (upwards ? 0 : 3));
+      any = true;
+    }
+  }
+  if (any) ray_tree_.emplace(points_, triangles_);
+}
+
+// The leaf's own ray first; then the six rays with a growing budget of boxes,
+// so a point pays about what its cheapest ray costs.
+int MeshSolid::windingAlongRays(const Eigen::Vector3d& point, int first_ray) const {
+  std::vector<std::uint32_t> listed;
+  const auto along = [&](int ray, std::size_t budget, int& winding) {
+    const int axis = ray % 3, sign = ray < 3 ? 1 : -1;
+    listed.clear();
+    if (!ray_tree_->listAlongRay(point, axis, sign, budget, listed)) return false;
+    Eigen::Vector3d far = point;
+    far[axis] = sign * std::numeric_limits<double>::infinity();
+    winding = windingChange(listed.data(), listed.data() + listed.size(), axis, far, point[axis]);
+    return true;
+  };
+  int winding = 0;
+  if (along(first_ray, 256, winding)) return winding;
+  for (std::size_t budget = 64;; budget *= 4) {
+    for (int ray = 0; ray < 6; ++ray) {
+      if (along(ray, budget, winding)) return winding;
+    }
+  }
+}
+
 // From the leaf's centre to the point along x, then y, then z: a path inside
 // the leaf, which only its triangles can cross.
 int MeshSolid::closedWinding(const Eigen::Vector3d& point) const {
@@ -662,6 +713,7 @@ int MeshSolid::closedWinding(const Eigen::Vector3d& point) const {
   const std::uint32_t* first = tree->listed.data() + leaf.first;
   const std::uint32_t* last = tree->listed.data() + leaf.last;
   if (first == last) return leaf.winding;
+  if (leaf.children < -1 && ray_tree_) return windingAlongRays(point, -2 - leaf.children);
   const Eigen::Vector3d& centre = cube.centre;
   const int change = windingChange(first, last, 0, centre, point.x()) +
                      windingChange(first, last, 1, Eigen::Vector3d(point.x(), centre.y(), centre.z()), point.y()) +

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include <fcl/math/triangle.h>
@@ -11,6 +12,7 @@
 #include "box_set.h"
 #include "closed_chain.h"
 #include "part_orientation.h"
+#include "ray_tree.h"
 
 namespace bramlock {
 namespace internal {
@@ -71,7 +73,9 @@ class MeshSolid {
  private:
   using TriangleList = std::vector<std::uint32_t>;
   // A cube of the division: eight children in a row from `children`, or,
-  // for a leaf, the triangles meeting it at its tree's listed[first, last).
+  // for a leaf (children negative), the triangles meeting it at its tree's
+  // listed[first, last); a leaf listing very many has children -2 - the ray
+  // its points try first.
   struct Node {
     std::int32_t children = -1;
     std::int32_t winding = 0;
@@ -136,6 +140,12 @@ class MeshSolid {
   bool windingIsInside(const Eigen::Vector3d& point) const;
   // The winding number of the mended, closed surface: an integer.
   int closedWinding(const Eigen::Vector3d& point) const;
+  // The same along a ray from the point to infinity that opens few boxes of
+  // the ray tree (`first_ray` tried first: axis, plus 3 towards minus
+  // infinity): for points in cubes of very many long triangles.
+  int windingAlongRays(const Eigen::Vector3d& point, int first_ray) const;
+  // Builds the ray tree where some cube of the division lists very many triangles.
+  void treeLongLeaves();
   // Divides the bounding cube and tells whether the centres' routes agree
   // often enough for a solid.
   bool divideBoundingCube();
@@ -183,6 +193,7 @@ class MeshSolid {
   std::vector<std::uint32_t> piece_vertices_;
   std::vector<std::uint32_t> piece_of_vertex_;
   BoxSet piece_boxes_;
+  std::optional<RayTree> ray_tree_;
   bool solid_ = false;
 };
 

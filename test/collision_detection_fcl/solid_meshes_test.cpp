@@ -8,6 +8,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <map>
 #include <memory>
@@ -895,6 +896,69 @@ TEST(MeshSolid, ACavityIsHollowOnlyWhereCavitiesAreAskedHollow) {
   const MeshSolid nested(appended(outer, inner).points, appended(outer, inner).triangles,
                          bramlock::internal::Cavities::kHollow);
   EXPECT_TRUE(nested.contains(Eigen::Vector3d::Zero()));
+}
+
+// Fans of long triangles to one vertex, bands of slivers and long strips
+// list thousands of triangles in the cubes about them: points there, and
+// near the dense vertices above all, are inside exactly where the shape is.
+TEST(MeshSolid, FansSliversAndStripsAnswerAsTheirShapes) {
+  constexpr int kSides = 4096;
+  struct Shape {
+    std::string name;
+    TriangleMesh mesh;
+    std::function<bool(const Eigen::Vector3d&)> inside;
+    std::function<double(const Eigen::Vector3d&)> clearance;
+    std::vector<Eigen::Vector3d> dense;
+  };
+  const double radius = 0.05, height = 0.2;
+  const auto rim = circleRimWithSeam(radius, kSides);
+  const auto radial = [](const Eigen::Vector3d& p) { return std::hypot(p.x(), p.y()); };
+  std::vector<Shape> shapes = {
+      {"a cylinder of fanned ends and sliver sides",
+       prismMesh(rim, 0.0, height),
+       [&](const Eigen::Vector3d& p) { return radial(p) < radius && p.z() > 0.0 && p.z() < height; },
+       [&](const Eigen::Vector3d& p) {
+         return std::min({std::abs(radial(p) - radius), std::abs(p.z()), std::abs(p.z() - height)});
+       },
+       {{0, 0, 0}, {0, 0, height}}},
+      {"a cone fanned to its tip",
+       coneMesh(0.02, 0.01, kSides, 1),
+       [&](const Eigen::Vector3d& p) { return p.z() > 0.0 && radial(p) < 0.01 * (1.0 - p.z() / 0.02); },
+       [&](const Eigen::Vector3d& p) {
+         return std::min(std::abs(p.z()), std::abs(radial(p) - 0.01 * (1.0 - p.z() / 0.02)) * 0.8);
+       },
+       {{0, 0, 0.02}, {0, 0, 0}}},
+      {"a slab of long strips",
+       stripSlab(0.2, 0.1, 0.01, kSides),
+       [](const Eigen::Vector3d& p) { return (p.array() > 0.0).all() && p.x() < 0.2 && p.y() < 0.1 && p.z() < 0.01; },
+       [](const Eigen::Vector3d& p) {
+         return std::min({std::abs(p.x()), std::abs(p.x() - 0.2), std::abs(p.y()), std::abs(p.y() - 0.1),
+                          std::abs(p.z()), std::abs(p.z() - 0.01)});
+       },
+       {{0.1, 0.05, 0.0}, {0.0, 0.05, 0.005}}},
+  };
+  std::mt19937_64 engine(107);
+  for (const Shape& shape : shapes) {
+    SCOPED_TRACE(shape.name);
+    const MeshSolid solid = solidOf(shape.mesh);
+    ASSERT_TRUE(solid.isSolid());
+    const LocalMesh oracle = oracleMesh(shape.mesh);
+    std::vector<Eigen::Vector3d> points = pointsIn(engine, oracle.bounds.min() - Eigen::Vector3d::Constant(0.01),
+                                                   oracle.bounds.max() + Eigen::Vector3d::Constant(0.01), 400);
+    for (const Eigen::Vector3d& dense : shape.dense) {
+      for (int i = 0; i < 200; ++i) {
+        points.push_back(dense +
+                         uniformIn(engine, Eigen::Vector3d::Constant(-0.003), Eigen::Vector3d::Constant(0.003)));
+      }
+    }
+    int inside = 0;
+    for (const Eigen::Vector3d& p : points) {
+      if (shape.clearance(p) < 1e-5) continue;
+      ASSERT_EQ(solid.contains(p), shape.inside(p)) << p.transpose();
+      inside += shape.inside(p);
+    }
+    EXPECT_GT(inside, 100);
+  }
 }
 
 // ---- the checks of the robot against the world ----

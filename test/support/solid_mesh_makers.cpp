@@ -195,4 +195,55 @@ std::string asciiStl(const TriangleMesh& mesh) {
   return stl.str();
 }
 
+TriangleMesh coneMesh(double apex_z, double radius, int sides, int rings) {
+  TriangleMesh mesh;
+  mesh.points.emplace_back(0.0, 0.0, apex_z);
+  mesh.points.emplace_back(0.0, 0.0, 0.0);
+  // Ring r (1 to rings) at a share r / rings of the way from the apex to the base.
+  const auto at = [sides](int ring, int k) { return static_cast<size_t>(2 + (ring - 1) * sides + (k % sides)); };
+  for (int ring = 1; ring <= rings; ++ring) {
+    const double share = static_cast<double>(ring) / rings;
+    for (int k = 0; k < sides; ++k) {
+      const double angle = 2.0 * M_PI * k / sides;
+      mesh.points.emplace_back(share * radius * std::cos(angle), share * radius * std::sin(angle),
+                               (1.0 - share) * apex_z);
+    }
+  }
+  for (int k = 0; k < sides; ++k) {
+    mesh.triangles.emplace_back(0, at(1, k), at(1, k + 1));
+    for (int ring = 1; ring < rings; ++ring) {
+      mesh.triangles.emplace_back(at(ring, k), at(ring + 1, k), at(ring + 1, k + 1));
+      mesh.triangles.emplace_back(at(ring, k), at(ring + 1, k + 1), at(ring, k + 1));
+    }
+    mesh.triangles.emplace_back(1, at(rings, k + 1), at(rings, k));
+  }
+  return mesh;
+}
+
+TriangleMesh stripSlab(double length, double width, double height, int strips) {
+  // The slab's cross-section in the yz plane: its bottom edge, then its top edge back.
+  std::vector<Eigen::Vector2d> outline;
+  for (int k = 0; k <= strips; ++k) outline.emplace_back(width * k / strips, 0.0);
+  for (int k = strips; k >= 0; --k) outline.emplace_back(width * k / strips, height);
+  TriangleMesh mesh;
+  const size_t n = outline.size();
+  for (const double x : {0.0, length}) {
+    for (const Eigen::Vector2d& p : outline) mesh.points.emplace_back(x, p.x(), p.y());
+  }
+  for (size_t k = 0; k < n; ++k) {
+    const size_t next = (k + 1) % n;
+    mesh.triangles.emplace_back(k, n + k, n + next);
+    mesh.triangles.emplace_back(k, n + next, next);
+  }
+  // The ends: bottom point k against top point n - 1 - k.
+  for (size_t k = 0; k < static_cast<size_t>(strips); ++k) {
+    const size_t bottom = k, top = n - 1 - k;
+    mesh.triangles.emplace_back(bottom, top, top - 1);
+    mesh.triangles.emplace_back(bottom, top - 1, bottom + 1);
+    mesh.triangles.emplace_back(n + bottom, n + top - 1, n + top);
+    mesh.triangles.emplace_back(n + bottom, n + bottom + 1, n + top - 1);
+  }
+  return mesh;
+}
+
 }  // namespace bramlock_test

@@ -73,6 +73,16 @@ TriangleMesh floatSoup(const TriangleMesh& mesh, std::mt19937_64& engine);
 // whose sides meet the walls' edges nowhere but at the corners.
 TriangleMesh boxWithTJunctions(int grid);
 
+// A cone from `apex` (on the origin's z axis at height `apex_z`) to a base
+// circle of `radius` at z = 0 drawn as a fan: its side cut into `rings`
+// rings of `sides` quads (one ring: a fan of long triangles to the apex).
+TriangleMesh coneMesh(double apex_z, double radius, int sides, int rings);
+
+// A slab [0, length] x [0, width] x [0, height] whose top and bottom are
+// `strips` long strips along x, each of two triangles, and whose ends are
+// ladders of small triangles.
+TriangleMesh stripSlab(double length, double width, double height, int strips);
+
 // The mesh as a shape the checkers and the scene take.
 std::shared_ptr<shapes::Mesh> meshShape(const TriangleMesh& mesh);
 

@@ -1,0 +1,131 @@
+#include "ray_tree.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+
+#include <Eigen/Eigenvalues>
+
+namespace bramlock {
+namespace internal {
+
+namespace {
+
+constexpr std::uint32_t kLeafTriangles = 4;
+// Boxes are grown by this share of their largest side, and a little more,
+// so that rounding never keeps a ray from a triangle it touches.
+constexpr double kGrowth = 1e-9;
+
+}  // namespace
+
+RayTree::RayTree(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& triangles)
+    : order_(triangles.size()) {
+  std::iota(order_.begin(), order_.end(), 0u);
+  nodes_.reserve(2 * triangles.size() / kLeafTriangles + 1);
+  if (!triangles.empty()) build(points, triangles, 0, static_cast<std::uint32_t>(triangles.size()));
+}
+
+// The box's directions are those of the spread of the corners, so a node of
+// a fan's neighbouring spokes is a thin wedge; the triangles part at the
+// median of their centres along its longest side.
+std::uint32_t RayTree::build(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& triangles,
+                             std::uint32_t first, std::uint32_t last) {
+  const auto index = static_cast<std::uint32_t>(nodes_.size());
+  nodes_.emplace_back();
+  Eigen::Vector3d mean = Eigen::Vector3d::Zero();
+  for (std::uint32_t k = first; k < last; ++k) {
+    for (const std::uint32_t corner : triangles[order_[k]]) mean += points[corner];
+  }
+  mean /= 3.0 * (last - first);
+  Eigen::Matrix3d spread = Eigen::Matrix3d::Zero();
+  for (std::uint32_t k = first; k < last; ++k) {
+    for (const std::uint32_t corner : triangles[order_[k]]) {
+      const Eigen::Vector3d offset = points[corner] - mean;
+      spread += offset * offset.transpose();
+    }
+  }
+  Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> directions;
+  directions.computeDirect(spread);
+  Eigen::Matrix3d axes = directions.eigenvectors().transpose();
+  if (!axes.allFinite()) axes.setIdentity();
+  Eigen::Vector3d low = Eigen::Vector3d::Constant(std::numeric_limits<double>::infinity());
+  Eigen::Vector3d high = -low;
+  for (std::uint32_t k = first; k < last; ++k) {
+    for (const std::uint32_t corner : triangles[order_[k]]) {
+      const Eigen::Vector3d along = axes * (points[corner] - mean);
+      low = low.cwiseMin(along);
+      high = high.cwiseMax(along);
+    }
+  }
+  const double growth = kGrowth * (high - low).maxCoeff() + kGrowth * mean.cwiseAbs().maxCoeff();
+  {
+    Node& node = nodes_[index];
+    node.axes = axes;
+    node.centre = mean + axes.transpose() * (0.5 * (low + high));
+    node.half = 0.5 * (high - low) + Eigen::Vector3d::Constant(growth);
+    node.first = first;
+    node.last = last;
+    node.second = 0;
+  }
+  if (last - first <= kLeafTriangles) return index;
+  int longest = 0;
+  (high - low).maxCoeff(&longest);
+  const Eigen::Vector3d direction = axes.row(longest).transpose();
+  const auto centreAlong = [&](std::uint32_t triangle) {
+    const Corners& c = triangles[triangle];
+    return direction.dot(points[c[0]] + points[c[1]] + points[c[2]]);
+  };
+  const std::uint32_t middle = first + (last - first) / 2;
+  std::nth_element(order_.begin() + first, order_.begin() + middle, order_.begin() + last,
+                   [&](std::uint32_t a, std::uint32_t b) { return centreAlong(a) < centreAlong(b); });
+  build(points, triangles, first, middle);
+  const std::uint32_t second = build(points, triangles, middle, last);
+  nodes_[index].second = second;
+  return index;
+}
+
+// The slabs of the box along its three directions, against the ray's
+// parameter from 0 to infinity.
+bool RayTree::meetsRay(const Node& node, const Eigen::Vector3d& start, int axis, int sign) const {
+  const Eigen::Vector3d from = node.axes * (start - node.centre);
+  const Eigen::Vector3d along = sign * node.axes.col(axis);
+  double enter = 0.0, leave = std::numeric_limits<double>::infinity();
+  for (int k = 0; k < 3; ++k) {
+    if (along[k] == 0.0) {
+      if (std::abs(from[k]) > node.half[k]) return false;
+      continue;
+    }
+    const double a = (-node.half[k] - from[k]) / along[k];
+    const double b = (node.half[k] - from[k]) / along[k];
+    enter = std::max(enter, std::min(a, b));
+    leave = std::min(leave, std::max(a, b));
+    if (enter > leave) return false;
+  }
+  return true;
+}
+
+bool RayTree::listAlongRay(const Eigen::Vector3d& start, int axis, int sign, std::size_t budget,
+                           std::vector<std::uint32_t>& listed) const {
+  if (nodes_.empty()) return true;
+  std::uint32_t pending[64];
+  int count = 0;
+  pending[count++] = 0;
+  std::size_t opened = 0;
+  while (count > 0) {
+    const std::uint32_t index = pending[--count];
+    const Node& node = nodes_[index];
+    if (++opened > budget) return false;
+    if (!meetsRay(node, start, axis, sign)) continue;
+    if (node.second == 0) {
+      listed.insert(listed.end(), order_.begin() + node.first, order_.begin() + node.last);
+      continue;
+    }
+    pending[count++] = node.second;
+    pending[count++] = index + 1;
+  }
+  return true;
+}
+
+}  // namespace internal
+}  // namespace bramlock
