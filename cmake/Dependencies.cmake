@@ -8,6 +8,9 @@ find_package(spdlog REQUIRED)
 find_package(fcl REQUIRED)
 find_package(octomap REQUIRED)
 find_package(geometric_shapes REQUIRED)
+# geometric_shapes loads meshes through assimp; the core reads the raw scene
+# with it to check a file before assimp post-processes it.
+find_package(assimp REQUIRED)
 find_package(random_numbers REQUIRED)
 find_package(urdfdom REQUIRED)
 find_package(orocos_kdl REQUIRED)
@@ -42,5 +45,5 @@ add_library(bramlock_internal_dependencies INTERFACE)
 target_include_directories(bramlock_internal_dependencies INTERFACE
   ${KDL_PARSER_INCLUDE_DIR} ${random_numbers_INCLUDE_DIRS} ${OCTOMAP_INCLUDE_DIRS} ${PCL_INCLUDE_DIRS})
 target_link_libraries(bramlock_internal_dependencies INTERFACE
-  Boost::filesystem Boost::system ${random_numbers_LIBRARIES} ${KDL_PARSER_LIBRARY} ${OCTOMAP_LIBRARIES}
+  Boost::filesystem Boost::system assimp::assimp ${random_numbers_LIBRARIES} ${KDL_PARSER_LIBRARY} ${OCTOMAP_LIBRARIES}
   ament_index_cpp::ament_index_cpp tinyxml2::tinyxml2 ${PCL_COMMON_LIBRARIES} PkgConfig::SYSTEMD)

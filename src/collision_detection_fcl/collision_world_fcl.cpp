@@ -53,7 +53,7 @@ CollisionWorldFCL::CollisionWorldFCL()
       manager(std::make_unique<fcl::DynamicAABBTreeCollisionManagerd>()),
       verdicts(std::make_unique<PairVerdictCache>()) {
   observe();
-  relistObjects();
+  objectsChanged();
 }
 
 CollisionWorldFCL::CollisionWorldFCL(const WorldPtr& world)
@@ -61,7 +61,7 @@ CollisionWorldFCL::CollisionWorldFCL(const WorldPtr& world)
       manager(std::make_unique<fcl::DynamicAABBTreeCollisionManagerd>()),
       verdicts(std::make_unique<PairVerdictCache>()) {
   observe();
-  relistObjects();
+  objectsChanged();
   this->world->notifyObserverAllObjects(observer_handle, World::CREATE);
 }
 
@@ -72,7 +72,7 @@ CollisionWorldFCL::CollisionWorldFCL(const CollisionWorldFCL& other, const World
       verdicts(std::make_unique<PairVerdictCache>()) {
   for (auto& entry : objects_by_id) entry.second.registerTo(manager.get());
   observe();
-  relistObjects();
+  objectsChanged();
 }
 
 CollisionWorldFCL::~CollisionWorldFCL() { world->removeObserver(observer_handle); }
@@ -105,13 +105,13 @@ void CollisionWorldFCL::updateFCLObject(const std::string& id) {
   const World::ObjectConstPtr obj = world_const->getObject(id);
   if (!obj) {
     if (mirrored != objects_by_id.end()) objects_by_id.erase(mirrored);
-    relistObjects();
+    objectsChanged();
     return;
   }
   FCLObject& fcl_obj = objects_by_id[id];
   constructFCLObject(obj.get(), fcl_obj);
   fcl_obj.registerTo(manager.get());
-  relistObjects();
+  objectsChanged();
 }
 
 void CollisionWorldFCL::notifyObjectChange(const World::ObjectConstPtr& obj, World::Action action) {
@@ -123,17 +123,27 @@ void CollisionWorldFCL::notifyObjectChange(const World::ObjectConstPtr& obj, Wor
   if (mirrored == objects_by_id.end()) return;
   mirrored->second.unregisterFrom(manager.get());
   objects_by_id.erase(mirrored);
-  relistObjects();
+  objectsChanged();
 }
 
-void CollisionWorldFCL::relistObjects() {
-  listed_objects.clear();
-  for (const auto& entry : objects_by_id) {
-    for (const FCLCollisionObjectPtr& object : entry.second.objects) listed_objects.push_back(object.get());
-  }
-  std::sort(listed_objects.begin(), listed_objects.end());
+void CollisionWorldFCL::objectsChanged() {
+  listing_current.store(false, std::memory_order_release);
   owners_revision = bramlock::internal::freshOwnersRevision();
   verdicts->clear();
+}
+
+const std::vector<fcl::CollisionObjectd*>& CollisionWorldFCL::listedObjects() const {
+  if (listing_current.load(std::memory_order_acquire)) return listed_objects;
+  const std::lock_guard<std::mutex> lock(listing_mutex);
+  if (!listing_current.load(std::memory_order_relaxed)) {
+    listed_objects.clear();
+    for (const auto& entry : objects_by_id) {
+      for (const FCLCollisionObjectPtr& object : entry.second.objects) listed_objects.push_back(object.get());
+    }
+    std::sort(listed_objects.begin(), listed_objects.end());
+    listing_current.store(true, std::memory_order_release);
+  }
+  return listed_objects;
 }
 
 void CollisionWorldFCL::setWorld(const WorldPtr& new_world) {
@@ -141,7 +151,7 @@ void CollisionWorldFCL::setWorld(const WorldPtr& new_world) {
   world->removeObserver(observer_handle);
   manager->clear();
   objects_by_id.clear();
-  relistObjects();
+  objectsChanged();
   cleanCollisionGeometryCache();
   CollisionWorld::setWorld(new_world);
   observe();
@@ -203,10 +213,11 @@ void CollisionWorldFCL::checkRobotCollisionHelper(const CollisionRequest& req, C
 // verdicts taken from the table remembered for these owners.
 void CollisionWorldFCL::collideByVerdicts(const bramlock::internal::PlacedRobot& robot_objects,
                                           CollisionData& cdata) const {
+  const std::vector<fcl::CollisionObjectd*>& listed = listedObjects();
   const std::shared_ptr<const PairVerdicts> known =
-      verdicts->verdicts({owners_revision, &listed_objects, listed_objects.size()},
+      verdicts->verdicts({owners_revision, &listed, listed.size()},
                          {robot_objects.owners_revision, &robot_objects.objects, robot_objects.linkCount()}, cdata);
-  VerdictData data{&cdata, known.get(), &listed_objects};
+  VerdictData data{&cdata, known.get(), &listed};
   collideObjects(*manager, robot_objects.objects, cdata, &data, &worldVerdictCallback);
 }
 

@@ -90,8 +90,9 @@ std::string collisionSource(const moveit::core::RobotModel& model, const moveit:
 void requireUsableCollisionGeometry(const moveit::core::RobotModel& model, const std::string& urdf_path) {
   const auto& unusable = model.getUnusableCollisionMeshes();
   if (!unusable.empty()) {
+    const std::string reason = unusable.front().reason.empty() ? "" : ": the file " + unusable.front().reason;
     throw moveit::core::Exception(unusable.front().file,
-                                  "the collision mesh of link '" + unusable.front().link + "' cannot be used");
+                                  "the collision mesh of link '" + unusable.front().link + "' cannot be used" + reason);
   }
   const auto within_limit = [](const shapes::Shape& shape, const Eigen::Isometry3d& pose) {
     return bramlock::internal::isCheckable(shape) &&

@@ -20,6 +20,7 @@
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
 #include "collision_detection_fcl/solid_mesh_model.h"
 #include "common/value_checks.h"
+#include "mesh_file/mesh_file.h"
 #include "motion_sweep.h"
 
 namespace {
@@ -147,7 +148,12 @@ int ManipulatorPlanScene::addAttachedEndEffectorToLink(const std::string& id, co
                                                        std::string mesh_path, double scale, double padding) {
   std::shared_ptr<const shapes::Shape> mesh;
   try {
-    mesh.reset(shapes::createMeshFromResource(mesh_path));
+    const bramlock::internal::MeshFile file = bramlock::internal::loadMeshFile(mesh_path);
+    if (file.outcome == bramlock::internal::MeshFile::Outcome::kRefused) {
+      BRAMLOCK_ERROR("mesh {} {}", mesh_path, file.reason);
+      return -1;
+    }
+    mesh = file.mesh;
     if (!mesh) {
       BRAMLOCK_WARN("Failed to create mesh from resource.");
       BRAMLOCK_WARN("Failed to load shape from STL file: {}", mesh_path);

@@ -25,6 +25,7 @@
 #include "bramlock_arm_planning_core/robot_model/planar_joint_model.h"
 #include "bramlock_arm_planning_core/robot_model/prismatic_joint_model.h"
 #include "bramlock_arm_planning_core/robot_model/revolute_joint_model.h"
+#include "mesh_file/mesh_file.h"
 
 namespace moveit {
 namespace core {
@@ -471,7 +472,7 @@ void RobotModel::recordDroppedCollisionMeshes(const std::string& urdf_path) {
       if (found != kept.end()) {
         kept.erase(found);
       } else {
-        unusable_collision_meshes_.push_back({name, parseMeshPath(filename)});
+        unusable_collision_meshes_.push_back({name, parseMeshPath(filename), ""});
       }
     }
   }
@@ -539,9 +540,15 @@ std::shared_ptr<const shapes::Shape> RobotModel::constructShape(const urdf::Geom
       if (mesh->filename.empty()) return nullptr;
       const std::string path = parseMeshPath(mesh->filename);
       const Eigen::Vector3d scale = toVector(mesh->scale);
-      std::shared_ptr<const shapes::Shape> shape(shapes::createMeshFromResource(path, scale));
+      const bramlock::internal::MeshFile file = bramlock::internal::loadMeshFile(path, scale);
+      std::shared_ptr<const shapes::Shape> shape = file.mesh;
+      if (file.outcome == bramlock::internal::MeshFile::Outcome::kRefused) {
+        std::printf("Refused mesh '%s' for link '%s': it %s\n", path.c_str(), link_name.c_str(), file.reason.c_str());
+        unusable_collision_meshes_.push_back({link_name, path, file.reason});
+        return nullptr;
+      }
       if (!shape) std::printf("Failed to load mesh '%s' for link '%s'\n", path.c_str(), link_name.c_str());
-      if (!usableMesh(shape.get(), scale)) unusable_collision_meshes_.push_back({link_name, path});
+      if (!usableMesh(shape.get(), scale)) unusable_collision_meshes_.push_back({link_name, path, ""});
       return shape;
     }
   }

@@ -6,6 +6,7 @@
 
 #include <geometric_shapes/shapes.h>
 
+#include "bramlock_arm_planning_core/collision_detection/world.h"
 #include "collision_detection/shape_extent.h"
 #include "rigid_transform_product.h"
 
@@ -47,8 +48,8 @@ AttachedBody::AttachedBody(const LinkModel* link, const std::string& id, const S
       throw std::invalid_argument("AttachedBody '" + id + "': pose " + std::to_string(i) + " is not finite");
     }
     if (!shapes[i]) continue;
-    // The checkers would build no geometry for it.
-    if (!bramlock::internal::isCheckable(*shapes[i])) {
+    // The checkers would build no geometry for it, or the world would not take it.
+    if (!bramlock::internal::isCheckableWithin(*shapes[i], collision_detection::World::kMaxShapeExtent)) {
       throw std::invalid_argument("AttachedBody '" + id + "': shape " + std::to_string(i) + " cannot be checked");
     }
     shapes_.push_back(shapes[i]);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 #include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
 #include "bramlock_arm_planning_core/robot_state/robot_state.h"
+#include "ply_files.h"
 #include "realman_copy.h"
 #include "scene_arm.h"
 
@@ -82,6 +84,15 @@ double kCuttingBox[] = {0.1, 0.1, 0.1};
 const Eigen::Matrix4d kCuttingBoxPose = translation(0, 0, 0.2);
 double kSmallBox[] = {0.02, 0.02, 0.02};
 const Eigen::Matrix4d kSmallBoxPose = translation(0, 0, 0.16);
+
+// The published RM65 with one voxel 0.1 m beyond its flange at the zero
+// pose, where the bodies attached below have their centre.
+std::unique_ptr<ManipulatorPlanScene> rm65WithVoxelBeyondFlange() {
+  auto scene = makeRm65(0.0);
+  const Eigen::Vector4d centre = scene->getToolEndTransform(Joints(6, 0.0)) * Eigen::Vector4d(0.0, 0.0, 0.1, 1.0);
+  setOctree(*scene, {octomap::point3d(centre.x(), centre.y(), centre.z())});
+  return scene;
+}
 
 }  // namespace
 
@@ -367,6 +378,43 @@ TEST(SceneAttached, InterpolationLeavesOutCollidingStates) {
   }
 }
 
+// A binary PLY box whose data starts with a line feed is attached as written
+// and holds an obstacle at its centre; corrupt PLY files and a binary STL with
+// a vertex not a number are refused naming the file, nothing attached.
+TEST(SceneAttached, PlyFilesAttachAsWrittenAndCorruptFilesAreRefusedNamingTheFile) {
+  auto scene = rm65WithVoxelBeyondFlange();
+  Joints zero(6, 0.0);
+  ASSERT_TRUE(scene->isValid(zero.data()));
+  TempDir dir;
+  std::string out;
+  const auto attach = [&](const std::string& name, const std::string& content) {
+    const std::string path = (dir.path() / name).string();
+    writeFile(path, content);
+    OutputCapture capture;
+    const int code = scene->addAttachedEndEffectorToLink("box", "Link6", {"Link6"}, translation(0, 0, 0.1),
+                                                         "file://" + path, 1.0, 0.0);
+    out = capture.out();
+    return code;
+  };
+  ASSERT_EQ(attach("box.ply", plyFile(plyBox(), PlyFormat::kLittleEndian)), 0) << out;
+  EXPECT_FALSE(scene->isValid(zero.data())) << "the voxel lies at the box's centre";
+  quietly([&] { return scene->removeAttachedCollisionObjectFromLink("box"); });
+  ASSERT_TRUE(scene->isValid(zero.data()));
+
+  std::vector<CorruptPly> corrupt = corruptPlyFiles();
+  std::string stl = fileText(fixturePath("scene_arm/scene_arm_description/meshes/box.stl"));
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  std::memcpy(&stl[84 + 12 + 4], &nan, sizeof nan);
+  for (const CorruptPly& file : corrupt) {
+    EXPECT_EQ(attach("corrupt.ply", file.content), -1) << file.name;
+    EXPECT_TRUE(contains(out, "[ERROR] mesh file://" + (dir.path() / "corrupt.ply").string())) << file.name << out;
+    EXPECT_TRUE(scene->isValid(zero.data())) << file.name << ": nothing attached";
+  }
+  EXPECT_EQ(attach("nan.stl", stl), -1);
+  EXPECT_TRUE(contains(out, "[ERROR] mesh file://" + (dir.path() / "nan.stl").string() + " has a vertex")) << out;
+  EXPECT_TRUE(scene->isValid(zero.data()));
+}
+
 TEST(SceneAttached, InterpolationGivesEveryVariableOfTheGroup) {
   auto scene = makeSceneArm("hand");
   double from[] = {0.0};
@@ -383,10 +431,8 @@ TEST(SceneAttached, InterpolationGivesEveryVariableOfTheGroup) {
 // flange holds an obstacle at its centre; copies of it with one vertex not
 // finite or too far out are refused and leave the body attached before in place.
 TEST(SceneAttached, MeshesWithVerticesNotFiniteOrTooFarAreRefusedNamingTheFile) {
-  auto scene = makeRm65(0.0);
+  auto scene = rm65WithVoxelBeyondFlange();
   Joints zero(6, 0.0);
-  const Eigen::Vector4d centre = scene->getToolEndTransform(zero) * Eigen::Vector4d(0.0, 0.0, 0.1, 1.0);
-  setOctree(*scene, {octomap::point3d(centre.x(), centre.y(), centre.z())});
   ASSERT_TRUE(scene->isValid(zero.data()));
   const std::string cube = "scene_arm/scene_arm_description/meshes/box.stl";
   std::string out;

@@ -18,6 +18,8 @@
 #include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
 #include "bramlock_arm_planning_core/robot_model/exceptions.h"
 #include "expect_throw_message.h"
+#include "ply_files.h"
+#include "realman_copy.h"
 #include "scene_arm.h"
 
 namespace {
@@ -92,20 +94,23 @@ std::string prismWithFirstCoordinate(float value) {
 }
 
 struct BadMesh {
-  const char* name;
+  std::string name;
   std::string content;  // written as the mesh file; unset: no file
   bool written = true;
+  std::string extension = ".stl";
 };
 
 std::vector<BadMesh> badMeshFiles() {
   std::string garbage;
   for (int i = 0; i < 300; ++i) garbage.push_back(static_cast<char>((i * 37 + 11) % 251));
-  return {{"missing", "", false},
-          {"empty", ""},
-          {"garbage", garbage},
-          {"truncated", prismStl().substr(0, 84 + 50 * 3 + 20)},
-          {"NaN vertex", prismWithFirstCoordinate(std::numeric_limits<float>::quiet_NaN())},
-          {"infinite vertex", prismWithFirstCoordinate(std::numeric_limits<float>::infinity())}};
+  std::vector<BadMesh> files = {{"missing", "", false},
+                                {"empty", ""},
+                                {"garbage", garbage},
+                                {"truncated", prismStl().substr(0, 84 + 50 * 3 + 20)},
+                                {"NaN vertex", prismWithFirstCoordinate(std::numeric_limits<float>::quiet_NaN())},
+                                {"infinite vertex", prismWithFirstCoordinate(std::numeric_limits<float>::infinity())}};
+  for (const CorruptPly& corrupt : corruptPlyFiles()) files.push_back({corrupt.name, corrupt.content, true, ".ply"});
+  return files;
 }
 
 }  // namespace
@@ -122,7 +127,7 @@ TEST(SceneDescriptionChecks, TheFixtureCopyBuildsAndPlans) {
 TEST(SceneDescriptionChecks, UnusableCollisionMeshFilesAreRefusedNamingTheLinkAndTheFile) {
   for (const BadMesh& bad : badMeshFiles()) {
     TempDir dir;
-    const std::string mesh = (dir.path() / "bad.stl").string();
+    const std::string mesh = (dir.path() / ("bad" + bad.extension)).string();
     if (bad.written) writeFile(mesh, bad.content);
     const std::string urdf = replacedOnce(sceneArmUrdfWithAbsoluteMeshes(), link2MeshElement(),
                                           "<mesh filename=\"file://" + mesh + "\" scale=\"0.09 0.09 0.146\"/>");
@@ -135,6 +140,26 @@ TEST(SceneDescriptionChecks, UnusableCollisionMeshFilesAreRefusedNamingTheLinkAn
       EXPECT_TRUE(contains(what, mesh)) << bad.name << ": " << what;
     }
   }
+}
+
+// The RM65 with Link6's collision mesh a binary PLY box 0.1 m beyond the
+// flange, its data starting with a line feed: the box is the link's geometry
+// as written, so an obstacle at its centre is a collision.
+TEST(SceneDescriptionChecks, ABinaryPlyLinkMeshIsTheLinkAsWritten) {
+  TempDir dir;
+  const std::string box = (dir.path() / "box.ply").string();
+  writeFile(box, plyFile(plyBox(), PlyFormat::kLittleEndian));
+  const std::string collision = "<collision><origin xyz=\"0 0 0.1\" rpy=\"0 0 0\"/><geometry><mesh filename=\"file://" +
+                                box + "\"/></geometry></collision>";
+  auto scene = makeRm65Copy(
+      dir, withElementOf(rm65UrdfWithAbsoluteMeshes(), "name=\"Link6\"", "<collision>", "</collision>", collision));
+  std::vector<double> zero(6, 0.0);
+  const Eigen::Vector4d centre = scene->getToolEndTransform(zero) * Eigen::Vector4d(0.0, 0.0, 0.1, 1.0);
+  setOctree(*scene, {octomap::point3d(centre.x(), centre.y(), centre.z())});
+  EXPECT_FALSE(scene->isValid(zero.data()));
+  const Eigen::Vector4d beside = scene->getToolEndTransform(zero) * Eigen::Vector4d(0.0, 0.05, 0.1, 1.0);
+  setOctree(*scene, {octomap::point3d(beside.x(), beside.y(), beside.z())});
+  EXPECT_TRUE(scene->isValid(zero.data())) << "3 cm outside the box's side";
 }
 
 TEST(SceneDescriptionChecks, ZeroOrNonFiniteMeshScalesAreRefusedNamingTheLinkAndTheFile) {

@@ -181,6 +181,46 @@ TEST_F(AttachedBodies, ConstructionChecksShapesAgainstPoses) {
   EXPECT_EQ(body.getGlobalCollisionBodyTransforms().size(), 1u);
 }
 
+// Each size, each vertex coordinate of a tetrahedron and a plane's offset
+// set beyond 1e6 m in turn: the body refuses it as the world would; at 1e6 m
+// the same shape is taken.
+TEST_F(AttachedBodies, ShapesBeyondTheExtentThrow) {
+  const auto shapesAt = [](double far) {
+    std::vector<shapes::ShapeConstPtr> result;
+    for (int axis = 0; axis < 3; ++axis) {
+      double size[3] = {0.1, 0.1, 0.1};
+      size[axis] = far;
+      result.push_back(std::make_shared<shapes::Box>(size[0], size[1], size[2]));
+    }
+    result.push_back(std::make_shared<shapes::Sphere>(far));
+    result.push_back(std::make_shared<shapes::Cylinder>(far, 0.1));
+    result.push_back(std::make_shared<shapes::Cylinder>(0.1, far));
+    result.push_back(std::make_shared<shapes::Cone>(far, 0.1));
+    result.push_back(std::make_shared<shapes::Cone>(0.1, far));
+    for (int entry = 0; entry < 12; ++entry) {
+      auto mesh = std::make_shared<shapes::Mesh>(4, 4);
+      const double vertices[12] = {0, 0, 0, 0.1, 0, 0, 0, 0.1, 0, 0, 0, 0.1};
+      std::copy(vertices, vertices + 12, mesh->vertices);
+      mesh->vertices[entry] = entry % 2 ? -far : far;
+      const unsigned int corners[12] = {0, 2, 1, 0, 1, 3, 0, 3, 2, 1, 2, 3};
+      std::copy(corners, corners + 12, mesh->triangles);
+      result.push_back(mesh);
+    }
+    result.push_back(std::make_shared<shapes::Plane>(0.0, 0.0, 2.0, 2.0 * far));
+    return result;
+  };
+  const std::vector<shapes::ShapeConstPtr> far_shapes = shapesAt(2e6);
+  ASSERT_EQ(far_shapes.size(), 21u);
+  for (size_t i = 0; i < far_shapes.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_THROW_MESSAGE(AttachedBody(link("link6"), "cup", {far_shapes[i]}, {offset(0, 0, 0)}, {}),
+                         std::invalid_argument, "^AttachedBody 'cup': shape 0 cannot be checked$");
+  }
+  for (const shapes::ShapeConstPtr& edge : shapesAt(1e6)) {
+    EXPECT_NO_THROW(AttachedBody(link("link6"), "cup", {edge}, {offset(0, 0, 0)}, {}));
+  }
+}
+
 TEST_F(AttachedBodies, SameIdReplacesTheOldBodyWithCallbacks) {
   record();
   OutputCapture capture;

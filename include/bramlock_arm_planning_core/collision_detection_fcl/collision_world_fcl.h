@@ -1,8 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -75,17 +77,24 @@ class BRAMLOCK_EXPORT CollisionWorldFCL : public CollisionWorld {
  private:
   void notifyObjectChange(const World::ObjectConstPtr& obj, World::Action action);
   void observe();
-  // Lists the mirrored objects anew after a change of them.
-  void relistObjects();
+  // After a change of the mirrored objects: the listing is out of date and
+  // the verdicts on their pairs are forgotten.
+  void objectsChanged();
+  // The mirrored objects by address, listed anew by the first query after a
+  // change, so objects added one by one are not listed once per add.
+  const std::vector<fcl::CollisionObjectd*>& listedObjects() const;
   // The robot's objects of the query against the mirrored ones, with the
   // verdicts on their pairs remembered across queries.
   BRAMLOCK_HIDDEN void collideByVerdicts(const bramlock::internal::PlacedRobot& robot_objects,
                                          CollisionData& cdata) const;
 
   World::ObserverHandle observer_handle;
-  // The mirrored objects by address (the rows of the verdict tables), and
-  // the number drawn when they last changed.
-  std::vector<fcl::CollisionObjectd*> listed_objects;
+  // The mirrored objects by address (the rows of the verdict tables), whether
+  // that listing is current, and the number drawn when they last changed.
+  // Concurrent queries list them under the mutex.
+  mutable std::vector<fcl::CollisionObjectd*> listed_objects;
+  mutable std::atomic<bool> listing_current{false};
+  mutable std::mutex listing_mutex;
   std::uint64_t owners_revision = 0;
   std::unique_ptr<bramlock::internal::PairVerdictCache> verdicts;
 };
