@@ -5,10 +5,12 @@
 #include <cmath>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 
 #include <assimp/scene.h>
 #include <geometric_shapes/mesh_operations.h>
+#include <ament_index_cpp/get_package_share_directory.hpp>
 #include <assimp/Importer.hpp>
 
 #include "ply_reader.h"
@@ -19,6 +21,18 @@ namespace internal {
 namespace {
 
 const std::string kFilePrefix = "file://";
+const std::string kPackagePrefix = "package://";
+
+// "name/rest" below the share directory of the installed package `name`.
+std::optional<std::string> packageFile(const std::string& reference) {
+  const std::size_t slash = reference.find('/');
+  if (slash == 0 || slash == std::string::npos) return std::nullopt;
+  try {
+    return ament_index_cpp::get_package_share_directory(reference.substr(0, slash)) + reference.substr(slash);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
 
 MeshFile notLoaded(const std::string& reason) { return {MeshFile::Outcome::kNotLoaded, nullptr, reason}; }
 
@@ -82,8 +96,15 @@ MeshFile loadMeshFile(const std::string& resource, const Eigen::Vector3d& scale)
   std::string path = resource;
   if (path.compare(0, kFilePrefix.size(), kFilePrefix) == 0) {
     path = path.substr(kFilePrefix.size());
+  } else if (path.compare(0, kPackagePrefix.size(), kPackagePrefix) == 0) {
+    const std::optional<std::string> found = packageFile(path.substr(kPackagePrefix.size()));
+    if (!found) return notLoaded("names a package that is not installed");
+    path = *found;
   } else if (path.find("://") != std::string::npos) {
-    return notLoaded("only file:// URIs and paths are read");
+    // Other schemes are fetched by the loader as they always were.
+    std::shared_ptr<shapes::Mesh> mesh(shapes::createMeshFromResource(resource, scale));
+    if (!mesh) return notLoaded("is not a mesh the loader fetches");
+    return {MeshFile::Outcome::kLoaded, mesh, ""};
   }
   std::ifstream stream(path, std::ios::binary);
   if (!stream) return notLoaded("cannot be opened");

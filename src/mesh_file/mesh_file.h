@@ -18,7 +18,8 @@ struct MeshFile {
   std::string reason;
 };
 
-// Loads the mesh a "file://" URI or a path names, scaled per axis in its own
+// Loads the mesh a "file://" or "package://" URI or a path names (other
+// URIs the loader fetches unchecked, as before), scaled per axis in its own
 // frame. Every file is checked whole before the loader's post-processing
 // sees it, which would crash on faces naming missing vertices and join a
 // vertex that is not finite with another. Binary PLY files are read here

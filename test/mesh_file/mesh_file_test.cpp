@@ -108,9 +108,30 @@ TEST(MeshFiles, CorruptPlyAndNanStlAreRefusedWithTheReason) {
 TEST(MeshFiles, FilesThatAreNoMeshOrNotThereAreNotLoaded) {
   TempDir dir;
   EXPECT_EQ(loadMeshFile("file:///no/such/dir/tool.stl").outcome, MeshFile::Outcome::kNotLoaded);
-  EXPECT_EQ(loadMeshFile("http://example.invalid/tool.stl").outcome, MeshFile::Outcome::kNotLoaded);
+  ScopedEnvironment environment({{"AMENT_PREFIX_PATH", amentPrefixPath()}});
+  EXPECT_EQ(loadMeshFile("package://no_such_package/meshes/tool.stl").outcome, MeshFile::Outcome::kNotLoaded);
   EXPECT_EQ(loadMeshFile(written(dir, "empty.stl", "")).outcome, MeshFile::Outcome::kNotLoaded);
   EXPECT_EQ(loadMeshFile(written(dir, "text.obj", "not a mesh at all\n")).outcome, MeshFile::Outcome::kNotLoaded);
+}
+
+// A package:// URI names a file below the package's share directory, read
+// and checked as any file.
+TEST(MeshFiles, PackageUrisAreReadBelowThePackagesShareDirectory) {
+  TempDir prefix;
+  writeFile((prefix.path() / "share/ament_index/resource_index/packages/tool_description").string(), "");
+  const std::string stl = fileText(fixturePath("scene_arm/scene_arm_description/meshes/box.stl"));
+  const std::string path = written(prefix, "share/tool_description/meshes/box.stl", stl);
+  std::string corrupt = stl;
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  std::memcpy(&corrupt[84 + 12], &nan, sizeof nan);
+  written(prefix, "share/tool_description/meshes/nan.stl", corrupt);
+  ScopedEnvironment environment({{"AMENT_PREFIX_PATH", prefix.path().string()}});
+  const MeshFile file = loadMeshFile("package://tool_description/meshes/box.stl");
+  ASSERT_EQ(file.outcome, MeshFile::Outcome::kLoaded) << file.reason;
+  const std::unique_ptr<shapes::Mesh> expected(shapes::createMeshFromResource("file://" + path));
+  EXPECT_EQ(verticesOf(*file.mesh), verticesOf(*expected));
+  EXPECT_EQ(loadMeshFile("package://tool_description/meshes/nan.stl").outcome, MeshFile::Outcome::kRefused);
+  EXPECT_EQ(loadMeshFile("package://tool_description/meshes/none.stl").outcome, MeshFile::Outcome::kNotLoaded);
 }
 
 // Other formats go to the loader once checked, so they load exactly as the
