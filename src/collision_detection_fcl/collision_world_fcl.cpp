@@ -97,18 +97,19 @@ void CollisionWorldFCL::constructFCLObject(const World::Object* obj, FCLObject& 
 
 void CollisionWorldFCL::updateFCLObject(const std::string& id) {
   std::puts("CollisionWorldFCL::updateFCLObject");
-  auto mirrored = objects_by_id.find(id);
-  if (mirrored != objects_by_id.end()) {
+  // One search of the mirror per update: adding objects one by one stays cheap.
+  const auto [mirrored, fresh] = objects_by_id.try_emplace(id);
+  if (!fresh) {
     mirrored->second.unregisterFrom(manager.get());
     mirrored->second.clear();
   }
   const World::ObjectConstPtr obj = world_const->getObject(id);
   if (!obj) {
-    if (mirrored != objects_by_id.end()) objects_by_id.erase(mirrored);
+    objects_by_id.erase(mirrored);
     objectsChanged();
     return;
   }
-  FCLObject& fcl_obj = objects_by_id[id];
+  FCLObject& fcl_obj = mirrored->second;
   constructFCLObject(obj.get(), fcl_obj);
   fcl_obj.registerTo(manager.get());
   objectsChanged();
