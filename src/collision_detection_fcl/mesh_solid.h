@@ -20,33 +20,36 @@ namespace internal {
 // The inside of a triangle mesh, for telling whether a point lies within it.
 //
 // A point is inside where the mesh's winding number (the solid angles of its
-// triangles summed, over 4 pi) is at least one half, after each closed part
-// has been turned outwards, so that every closed part counts whichever way
-// it was wound and a cavity counts as solid too. The number does not depend
-// on a path, it is exact on every watertight mesh however its triangles meet
-// (T-junctions, triangles written twice, inner walls, copies of a vertex a
-// rounding apart), and a real hole or a few flipped triangles change it only
-// near them.
+// triangles summed, over 4 pi) is at least one half, after the mesh has been
+// mended part by part (see part_orientation.h): copies of a vertex welded,
+// cracks between faces written apart closed, each part wound one way and
+// turned outwards by its own volume (cavities stay solid, or hollow where
+// asked), copies of a triangle kept once per part or cancelled where they
+// face apart, and parts that are open surfaces left out. No feature of the
+// mesh decides anything farther from it than its own part.
 //
-// It is taken in two parts (see closed_chain.h): the mesh mended and its
+// It is taken in two parts (see closed_chain.h): the mended mesh with its
 // open edges capped, a closed surface whose winding number is an integer
 // counted exactly along a short path, and the caps' own winding number,
-// summed directly. The mended surface's bounding cube is divided into eighths
-// wherever a cube meets many triangles that are small beside it, so the cost
-// of a point follows the detail near it; each cube's centre keeps its
-// winding number, the middle of three routes from its parent's centre (which
-// agree on a closed surface). A point is judged from the centre of the
-// smallest cube holding it, by the crossings of a path inside that cube.
-// Every test of a point against a triangle has an exact sign, and points
-// exactly on a face, edge or vertex count as if moved by the same
-// infinitesimal step, so ties never make two tests disagree. A point outside
-// the boxes of the mesh's pieces is outside at once.
+// summed directly. The closed surface's bounding cube is divided into
+// eighths wherever a cube meets many triangles that are small beside it, so
+// the cost of a point follows the detail near it; each cube's centre keeps
+// its winding number, the middle of three routes from its parent's centre
+// (which agree on a closed surface). A point is judged from the centre of the
+// smallest cube holding it, by the crossings of a path inside that cube, or,
+// where that cube lists very many long triangles (a fan's apex, a band of
+// slivers), along a ray through a tree of oriented boxes (ray_tree.h). Every
+// test of a point against a triangle has an exact sign, and points exactly on
+// a face, edge or vertex count as if moved by the same infinitesimal step, so
+// ties never make two tests disagree. A point outside the boxes of the mesh's
+// pieces is outside at once.
 //
-// A mesh that leaves an opening of more than a hundredth of its area (a
-// plate, a bowl, a box without a lid: a rim of open edges whose cap has the
-// inside on one side and the outside on the other), that encloses nothing, or
-// with vertices that are not finite or absurdly far, has no inside:
-// isSolid() is false and contains() always false.
+// A part is an open surface where a rim of it leaves open more than a
+// hundredth of the mesh's area, no triangle covers the rim's cap, and the cap
+// has the inside on one side and the outside on the other among such parts.
+// A mesh whose parts are all open surfaces, that encloses nothing, or with
+// vertices that are not finite or absurdly far, has no inside: isSolid() is
+// false and contains() always false.
 class MeshSolid {
  public:
   // Vertices and triangles in the mesh's own frame.

@@ -771,6 +771,24 @@ void expectTheIntendedSolid(const TriangleMesh& mesh, const TriangleMesh& intend
   EXPECT_GE(outside, 30);
 }
 
+// A curved fin on the box's edge from (h, h, -l) to (h, h, l): a fan from
+// each end of the edge over a bent arc outwards, sharing the edge itself.
+TriangleMesh curvedFinOnEdge(double h, double l) {
+  TriangleMesh fin;
+  fin.points = {{h, h, -l}, {h, h, l}};
+  const Eigen::Vector3d out = Eigen::Vector3d(1, 1, 0).normalized(), side = Eigen::Vector3d(1, -1, 0).normalized();
+  constexpr int kArc = 16;
+  for (int j = 0; j <= kArc; ++j) {
+    const double t = static_cast<double>(j) / kArc;
+    fin.points.push_back(Eigen::Vector3d(h, h, (2 * t - 1) * 0.9 * l) + (0.2 * h + 0.6 * h * std::sin(M_PI * t)) * out +
+                         0.3 * h * std::pow(std::sin(M_PI * t), 2) * side);
+  }
+  fin.triangles.emplace_back(0, 1, 2 + kArc / 2);
+  for (int j = 0; j < kArc / 2; ++j) fin.triangles.emplace_back(0, 2 + j + 1, 2 + j);
+  for (int j = kArc / 2; j < kArc; ++j) fin.triangles.emplace_back(1, 2 + j + 1, 2 + j);
+  return fin;
+}
+
 // A sheet, a patch copied beside the surface, a bowl or an open half decides
 // nothing about the closed part around or beside it: the part stays solid,
 // the sheet adds no inside of its own, and open halves that overlap into one
@@ -791,6 +809,7 @@ TEST(MeshSolid, SheetsAndPatchesBesideAClosedPartLeaveItSolid) {
        box},
       {"a curved sheet 5 mm beside", appended(box, halfCylinderSheet({0, 0, 0.065}, 0.01, 0.04)), box},
       {"a curved sheet crossing a wall", appended(box, halfCylinderSheet({0, 0, 0.055}, 0.01, 0.04)), box},
+      {"a curved fin on an edge", appended(box, curvedFinOnEdge(0.03, 0.06)), box},
       {"a copy of the top 0.3 % out", appended(sphere, top_outward), sphere},
       {"a copy of the top 0.3 % in",
        appended(sphere, patchOf(sphere, sphere_top, [](const Eigen::Vector3d& p) { return p * 0.997; })), sphere},
