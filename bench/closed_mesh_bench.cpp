@@ -9,13 +9,18 @@
 // 16,384 sides whose ends are fans (65,536 triangles). State checks with
 // attached icospheres of 81,920 to 1,310,720 triangles and nothing near,
 // which should cost what the obstacles near cost, not what the mesh holds;
-// and the time and memory of attaching the largest.
+// and the time and memory of attaching the largest. Inside queries on the
+// 81,920-triangle icosphere closed and with 1,000 or 5,000 single triangles
+// missing, whose caps should cost only near them; and the inside test built
+// for cones of 25,000 and 50,000 sides whose apex is shared or copied per
+// triangle 1e-9 m apart, whose weld should cost about the same either way.
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -233,10 +238,8 @@ BENCHMARK(MeshSolidBuild)->Unit(benchmark::kMillisecond)->Iterations(3);
 // The inside test built per iteration for a mesh of about the same size
 // drawn two ways: an icosphere, whose triangles are small everywhere, and a
 // cylinder whose ends are fans of triangles spanning the whole end.
-void MeshSolidBuildOf(benchmark::State& state, bool fan_cylinder) {
-  const TriangleMesh mesh =
-      fan_cylinder ? closed_meshes::rod(Eigen::Vector3d::Zero(), Eigen::Vector3d(0.0, 0.0, 0.2), 0.05, 16384)
-                   : bramlock_test::icosphere(Eigen::Vector3d::Zero(), 0.05, 6);
+// The inside test built from the mesh per iteration; it must be a solid.
+void buildEachIteration(benchmark::State& state, const TriangleMesh& mesh) {
   bool solid = true;
   for (auto _ : state) {
     bramlock::internal::MeshSolid inside(mesh.points, mesh.triangles);
@@ -245,6 +248,12 @@ void MeshSolidBuildOf(benchmark::State& state, bool fan_cylinder) {
   }
   if (!solid) state.SkipWithError("the mesh was not taken for a solid");
   state.counters["triangles"] = static_cast<double>(mesh.triangles.size());
+}
+
+void MeshSolidBuildOf(benchmark::State& state, bool fan_cylinder) {
+  buildEachIteration(
+      state, fan_cylinder ? closed_meshes::rod(Eigen::Vector3d::Zero(), Eigen::Vector3d(0.0, 0.0, 0.2), 0.05, 16384)
+                          : bramlock_test::icosphere(Eigen::Vector3d::Zero(), 0.05, 6));
 }
 BENCHMARK_CAPTURE(MeshSolidBuildOf, icosphere_81920, false)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK_CAPTURE(MeshSolidBuildOf, fan_cylinder_16384, true)->Unit(benchmark::kMillisecond)->MinTime(1.0);
@@ -317,6 +326,47 @@ void AttachLargestIcosphere(benchmark::State& state) {
   state.counters["peak_MB"] = measured ? (statusKilobytes("VmHWM") - before) / 1e3 : -1.0;
 }
 BENCHMARK(AttachLargestIcosphere)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// contains() per iteration on an icosphere of 81,920 triangles (radius 5 cm)
+// with `holes` single triangles missing (at least 1.5 mm apart), cycling
+// through 4,096 seeded points in its box grown by a tenth on each side.
+void MeshSolidQuery(benchmark::State& state) {
+  const auto holes = static_cast<std::size_t>(state.range(0));
+  const TriangleMesh sphere = bramlock_test::icosphere(Eigen::Vector3d::Zero(), kSphereRadius, 6);
+  const TriangleMesh holed = bramlock_test::withScatteredHoles(sphere, holes, 0.0015);
+  const bramlock::internal::MeshSolid inside(holed.points, holed.triangles);
+  if (holed.triangles.size() != sphere.triangles.size() - holes) state.SkipWithError("too few holes far apart");
+  if (!inside.isSolid()) state.SkipWithError("the icosphere was not taken for a solid");
+  std::mt19937_64 engine(5);
+  std::uniform_real_distribution<double> unit(-1.2 * kSphereRadius, 1.2 * kSphereRadius);
+  std::vector<Eigen::Vector3d> points(4096);
+  for (Eigen::Vector3d& point : points) point = Eigen::Vector3d(unit(engine), unit(engine), unit(engine));
+  std::size_t next = 0, inside_points = 0;
+  for (auto _ : state) inside_points += inside.contains(points[next++ % points.size()]);
+  benchmark::DoNotOptimize(inside_points);
+  state.counters["holes"] = static_cast<double>(holes);
+}
+BENCHMARK(MeshSolidQuery)
+    ->Arg(0)
+    ->Arg(1000)
+    ->Arg(5000)
+    ->Unit(benchmark::kNanosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+// The inside test built per iteration for a cone of state.range(0) sides,
+// its apex shared (range(1) 0) or copied per triangle 1e-9 m apart (1).
+void MeshSolidBuildCone(benchmark::State& state) {
+  buildEachIteration(state, closed_meshes::cone(static_cast<int>(state.range(0)), state.range(1) != 0));
+}
+BENCHMARK(MeshSolidBuildCone)
+    ->Args({25000, 0})
+    ->Args({25000, 1})
+    ->Args({50000, 0})
+    ->Args({50000, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 }  // namespace
 

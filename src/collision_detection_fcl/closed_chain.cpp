@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <tuple>
 #include <utility>
 
 namespace bramlock {
@@ -14,6 +15,8 @@ namespace {
 constexpr double kWeldShare = 1e-6;
 // Beyond this many radii a cap's winding number is its vector area's.
 constexpr double kFarCapRadii = 8.0;
+// A cap of more edges than this is parted into pieces of its fan of at most as many.
+constexpr std::uint32_t kLeafCapEdges = 8;
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
 // Each triangle's edges listed under their lower vertex and sorted by the
@@ -309,59 +312,144 @@ double weldReach(const Eigen::AlignedBox3d& bounds) {
   return kWeldShare * longest + 4.0 * std::numeric_limits<double>::epsilon() * largest;
 }
 
-// Vertices are binned in cubes of many welding distances; a vertex looks
-// into its own bin and, where it lies within the welding distance of a bin's
-// face, into the neighbours across it.
+// Vertices are sorted into cells one welding distance wide. The vertices of
+// a cell within reach of its first one form a cluster, one group at once
+// (rounding may leave a few more clusters in a cell).
+// Clusters are then joined where any of their vertices lie within reach:
+// those of one bin of 64 cells, and those of neighbouring bins where a
+// cluster lies near the bins' face. A pair of clusters already in one group,
+// or whose boxes lie out of reach, is passed over, and a search stops at the
+// first vertex pair within reach, so many copies of one vertex cost about
+// as much as one.
 std::vector<std::uint32_t> weldedVertices(const std::vector<Eigen::Vector3d>& points,
                                           const std::vector<Corners>& triangles, const Eigen::AlignedBox3d& bounds,
                                           double reach) {
   const Eigen::Vector3d low = bounds.min();
-  const double bin = reach > 0.0 ? 64.0 * reach : 1.0;
+  const double cell = reach > 0.0 ? reach : 1.0 / 64.0;
+  constexpr int kCellBits = 6;  // a bin is 64 cells wide
   constexpr int kBitsPerAxis = 21;
-  constexpr std::int64_t kLastBin = (1 << kBitsPerAxis) - 1;
-  using BinIndex = std::array<std::int64_t, 3>;
-  const auto binOf = [&](const Eigen::Vector3d& p) {
-    BinIndex index;
+  constexpr std::int64_t kLastCell = (std::int64_t{1} << (kBitsPerAxis + kCellBits)) - 1;
+  using Index = std::array<std::int64_t, 3>;
+  const auto cellOf = [&](const Eigen::Vector3d& p) {
+    Index index;
     for (int axis = 0; axis < 3; ++axis) {
       index[axis] =
-          std::clamp(static_cast<std::int64_t>(std::floor((p[axis] - low[axis]) / bin)), std::int64_t{0}, kLastBin);
+          std::clamp(static_cast<std::int64_t>(std::floor((p[axis] - low[axis]) / cell)), std::int64_t{0}, kLastCell);
     }
     return index;
   };
-  const auto keyOf = [](const BinIndex& index) {
-    return static_cast<std::uint64_t>(index[0] | index[1] << kBitsPerAxis | index[2] << (2 * kBitsPerAxis));
+  const auto binKey = [](const Index& cells) {
+    std::uint64_t key = 0;
+    for (int axis = 0; axis < 3; ++axis)
+      key |= static_cast<std::uint64_t>(cells[axis] >> kCellBits) << (axis * kBitsPerAxis);
+    return key;
+  };
+  const auto cellInBin = [](const Index& cells) {
+    std::uint32_t key = 0;
+    for (int axis = 0; axis < 3; ++axis) key |= static_cast<std::uint32_t>(cells[axis] & 63) << (axis * kCellBits);
+    return key;
+  };
+  struct Placed {
+    std::uint64_t bin;
+    std::uint32_t cell;
+    std::uint32_t vertex;
+    bool operator<(const Placed& other) const {
+      return std::tie(bin, cell, vertex) < std::tie(other.bin, other.cell, other.vertex);
+    }
   };
   std::vector<bool> used(points.size(), false);
   for (const Corners& corners : triangles) {
     for (const std::uint32_t vertex : corners) used[vertex] = true;
   }
-  std::vector<std::pair<std::uint64_t, std::uint32_t>> binned;
+  std::vector<Placed> placed;
   for (std::uint32_t vertex = 0; vertex < points.size(); ++vertex) {
-    if (used[vertex]) binned.emplace_back(keyOf(binOf(points[vertex])), vertex);
+    if (!used[vertex]) continue;
+    const Index cells = cellOf(points[vertex]);
+    placed.push_back(Placed{binKey(cells), cellInBin(cells), vertex});
   }
-  std::sort(binned.begin(), binned.end());
+  std::sort(placed.begin(), placed.end());
   Roots roots(points.size());
-  const auto weldIfNear = [&](std::uint32_t a, std::uint32_t b) {
-    if ((points[a] - points[b]).cwiseAbs().maxCoeff() <= reach) roots.join(a, b);
+  const auto near = [&](const Eigen::Vector3d& a, const Eigen::Vector3d& b) {
+    return (a - b).cwiseAbs().maxCoeff() <= reach;
   };
-  const auto weldWithBin = [&](std::uint32_t vertex, std::uint64_t key) {
-    auto other = std::lower_bound(binned.begin(), binned.end(), std::make_pair(key, std::uint32_t{0}));
-    for (; other != binned.end() && other->first == key; ++other) weldIfNear(vertex, other->second);
+  // Out of reach of every point of the box: each coordinate difference is
+  // at least the box's, rounded the same way.
+  const auto outOfReach = [&](const Eigen::Vector3d& a_low, const Eigen::Vector3d& a_high, const Eigen::Vector3d& b_low,
+                              const Eigen::Vector3d& b_high) {
+    return (a_low - b_high).maxCoeff() > reach || (b_low - a_high).maxCoeff() > reach;
   };
-  std::size_t run = 0;
-  for (std::size_t k = 0; k < binned.size(); ++k) {
-    const auto [key, vertex] = binned[k];
-    if (binned[run].first != key) run = k;
-    for (std::size_t earlier = run; earlier < k; ++earlier) weldIfNear(vertex, binned[earlier].second);
-    // The neighbouring bins within reach: per axis the step (-1, 0 or +1) across a near face.
-    const BinIndex near_low = binOf(points[vertex] - Eigen::Vector3d::Constant(reach));
-    const BinIndex near_high = binOf(points[vertex] + Eigen::Vector3d::Constant(reach));
-    if (near_low == near_high) continue;
-    BinIndex index;
-    for (index[2] = near_low[2]; index[2] <= near_high[2]; ++index[2]) {
-      for (index[1] = near_low[1]; index[1] <= near_high[1]; ++index[1]) {
-        for (index[0] = near_low[0]; index[0] <= near_high[0]; ++index[0]) {
-          if (keyOf(index) != key) weldWithBin(vertex, keyOf(index));
+  // A cluster: its vertices at members[first, last), which are one group, and their box.
+  struct Cluster {
+    std::uint64_t bin;
+    std::uint32_t first;
+    std::uint32_t last;
+    Eigen::Vector3d low;
+    Eigen::Vector3d high;
+  };
+  std::vector<std::uint32_t> members(placed.size());
+  std::vector<Cluster> clusters;
+  std::vector<std::uint32_t> cluster_of;
+  for (std::size_t begin = 0, end = 0; begin < placed.size(); begin = end) {
+    end = begin;
+    while (end < placed.size() && placed[end].bin == placed[begin].bin && placed[end].cell == placed[begin].cell) ++end;
+    const std::size_t first_cluster = clusters.size();
+    cluster_of.clear();
+    for (std::size_t k = begin; k < end; ++k) {
+      const std::uint32_t vertex = placed[k].vertex;
+      std::size_t found = first_cluster;
+      while (found < clusters.size() && !near(points[members[clusters[found].first]], points[vertex])) ++found;
+      if (found == clusters.size()) {
+        clusters.push_back(Cluster{placed[k].bin, 0, 0, points[vertex], points[vertex]});
+        clusters.back().first = static_cast<std::uint32_t>(k);  // its first vertex, until laid out
+        members[k] = vertex;
+      }
+      Cluster& joined = clusters[found];
+      roots.join(members[joined.first], vertex);
+      joined.low = joined.low.cwiseMin(points[vertex]);
+      joined.high = joined.high.cwiseMax(points[vertex]);
+      cluster_of.push_back(static_cast<std::uint32_t>(found));
+    }
+    // Each cluster's vertices laid out in a row.
+    std::uint32_t next = static_cast<std::uint32_t>(begin);
+    for (std::size_t c = first_cluster; c < clusters.size(); ++c) {
+      clusters[c].first = next;
+      for (std::size_t k = begin; k < end; ++k) {
+        if (cluster_of[k - begin] == c) members[next++] = placed[k].vertex;
+      }
+      clusters[c].last = next;
+    }
+  }
+  std::vector<Placed>().swap(placed);
+  const auto joinIfNear = [&](const Cluster& a, const Cluster& b) {
+    const std::uint32_t a_root = roots.of(members[a.first]), b_root = roots.of(members[b.first]);
+    if (a_root == b_root || outOfReach(a.low, a.high, b.low, b.high)) return;
+    for (std::uint32_t i = a.first; i < a.last; ++i) {
+      const Eigen::Vector3d& p = points[members[i]];
+      if (outOfReach(p, p, b.low, b.high)) continue;
+      for (std::uint32_t j = b.first; j < b.last; ++j) {
+        if (near(p, points[members[j]])) return roots.join(a_root, b_root);
+      }
+    }
+  };
+  // A margin past reach that no rounding of the cell arithmetic crosses.
+  const Eigen::Vector3d margin = Eigen::Vector3d::Constant(1.5 * reach);
+  std::size_t bin_start = 0;
+  for (std::size_t c = 0; c < clusters.size(); ++c) {
+    const Cluster& cluster = clusters[c];
+    if (clusters[bin_start].bin != cluster.bin) bin_start = c;
+    for (std::size_t earlier = bin_start; earlier < c; ++earlier) joinIfNear(cluster, clusters[earlier]);
+    const Index near_low = cellOf(cluster.low - margin), near_high = cellOf(cluster.high + margin);
+    if (binKey(near_low) == binKey(near_high)) continue;
+    Index bin;
+    for (bin[2] = near_low[2] >> kCellBits; bin[2] <= near_high[2] >> kCellBits; ++bin[2]) {
+      for (bin[1] = near_low[1] >> kCellBits; bin[1] <= near_high[1] >> kCellBits; ++bin[1]) {
+        for (bin[0] = near_low[0] >> kCellBits; bin[0] <= near_high[0] >> kCellBits; ++bin[0]) {
+          const Index cells{bin[0] << kCellBits, bin[1] << kCellBits, bin[2] << kCellBits};
+          const std::uint64_t key = binKey(cells);
+          if (key == cluster.bin) continue;
+          auto other = std::lower_bound(clusters.begin(), clusters.end(), key,
+                                        [](const Cluster& a, std::uint64_t k) { return a.bin < k; });
+          for (; other != clusters.end() && other->bin == key; ++other) joinIfNear(cluster, *other);
         }
       }
     }
@@ -397,24 +485,118 @@ ClosedChain closedChainOf(const std::vector<Eigen::Vector3d>& points, std::vecto
   chain.points = points;
   chain.triangles = std::move(faces);
   capRims(chain, std::move(open), reach);
+  chain.caps.arrange(chain.points, chain.cap_edges);
   return chain;
 }
 
-double capWinding(const std::vector<Eigen::Vector3d>& points, const std::vector<RimCap>& caps,
-                  const std::vector<std::array<std::uint32_t, 2>>& cap_edges, const Eigen::Vector3d& point) {
-  double angle = 0.0;
-  for (const RimCap& cap : caps) {
-    const Eigen::Vector3d apex = cap.apex - point;
-    const double distance = apex.norm();
-    if (distance > kFarCapRadii * cap.radius) {
-      angle += cap.vector_area.dot(apex) / (distance * distance * distance);
+void RimCaps::arrange(const std::vector<Eigen::Vector3d>& points, Edges& cap_edges) {
+  nodes_.clear();
+  std::vector<Node> leaves;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> pieces;
+  for (const RimCap& cap : caps_) {
+    if (cap.last_edge - cap.first_edge <= kLeafCapEdges) {
+      leaves.push_back(Node{cap.apex, cap.radius, cap.vector_area, cap.vector_area.norm(), cap.apex, cap.first_edge,
+                            cap.last_edge, true});
       continue;
     }
-    for (std::uint32_t edge = cap.first_edge; edge < cap.last_edge; ++edge) {
-      angle += solidAngle(apex, points[cap_edges[edge][0]] - point, points[cap_edges[edge][1]] - point);
+    // The fan halved across the longest side of its edges' midpoints until each piece is small.
+    const auto midpoint = [&](const std::array<std::uint32_t, 2>& edge) {
+      return Eigen::Vector3d(0.5 * (points[edge[0]] + points[edge[1]]));
+    };
+    pieces.assign(1, {cap.first_edge, cap.last_edge});
+    while (!pieces.empty()) {
+      const auto [first, last] = pieces.back();
+      pieces.pop_back();
+      Eigen::AlignedBox3d box(cap.apex);
+      Node leaf{Eigen::Vector3d::Zero(), 0.0, Eigen::Vector3d::Zero(), 0.0, cap.apex, first, last, true};
+      Eigen::AlignedBox3d middles;
+      for (std::uint32_t edge = first; edge < last; ++edge) {
+        const Eigen::Vector3d from = points[cap_edges[edge][0]], to = points[cap_edges[edge][1]];
+        box.extend(from);
+        box.extend(to);
+        middles.extend(midpoint(cap_edges[edge]));
+        leaf.vector_area += 0.5 * (from - cap.apex).cross(to - cap.apex);
+      }
+      if (last - first > kLeafCapEdges) {
+        int axis = 0;
+        middles.sizes().maxCoeff(&axis);
+        const std::uint32_t middle = first + (last - first) / 2;
+        std::nth_element(cap_edges.begin() + first, cap_edges.begin() + middle, cap_edges.begin() + last,
+                         [&](const auto& a, const auto& b) { return midpoint(a)[axis] < midpoint(b)[axis]; });
+        pieces.emplace_back(first, middle);
+        pieces.emplace_back(middle, last);
+        continue;
+      }
+      leaf.centre = box.center();
+      leaf.radius = 0.5 * box.diagonal().norm();
+      leaf.weight = leaf.vector_area.norm();
+      leaves.push_back(leaf);
+    }
+  }
+  if (!leaves.empty()) build(leaves, 0, leaves.size());
+}
+
+// Halves the leaves across the longest side of their centres'; an inner
+// node's centre is its children's weighted by the size of their vector areas.
+std::uint32_t RimCaps::build(std::vector<Node>& leaves, std::size_t begin, std::size_t end) {
+  const auto at = static_cast<std::uint32_t>(nodes_.size());
+  if (end - begin == 1) {
+    nodes_.push_back(leaves[begin]);
+    return at;
+  }
+  Eigen::AlignedBox3d box;
+  for (std::size_t k = begin; k < end; ++k) box.extend(leaves[k].centre);
+  int axis = 0;
+  box.sizes().maxCoeff(&axis);
+  const std::size_t middle = begin + (end - begin) / 2;
+  std::nth_element(leaves.begin() + begin, leaves.begin() + middle, leaves.begin() + end,
+                   [axis](const Node& a, const Node& b) { return a.centre[axis] < b.centre[axis]; });
+  nodes_.emplace_back();
+  build(leaves, begin, middle);
+  const std::uint32_t second = build(leaves, middle, end);
+  Node& node = nodes_[at];
+  const Node& a = nodes_[at + 1];
+  const Node& b = nodes_[second];
+  node.leaf = false;
+  node.last = second;
+  node.weight = a.weight + b.weight;
+  node.vector_area = a.vector_area + b.vector_area;
+  node.centre = node.weight > 0.0 ? Eigen::Vector3d((a.weight * a.centre + b.weight * b.centre) / node.weight)
+                                  : Eigen::Vector3d(0.5 * (a.centre + b.centre));
+  node.radius = std::max((a.centre - node.centre).norm() + a.radius, (b.centre - node.centre).norm() + b.radius);
+  return at;
+}
+
+double RimCaps::winding(const std::vector<Eigen::Vector3d>& points, const Edges& cap_edges,
+                        const Eigen::Vector3d& point) const {
+  double angle = 0.0;
+  // The tree is balanced: its depth is about the logarithm of its leaves.
+  std::array<std::uint32_t, 64> stack;
+  std::size_t depth = 0;
+  if (!nodes_.empty()) stack[depth++] = 0;
+  while (depth > 0) {
+    const std::uint32_t index = stack[--depth];
+    const Node& node = nodes_[index];
+    const Eigen::Vector3d centre = node.centre - point;
+    const double distance = centre.norm();
+    if (distance > kFarCapRadii * node.radius) {
+      angle += node.vector_area.dot(centre) / (distance * distance * distance);
+    } else if (node.leaf) {
+      const Eigen::Vector3d apex = node.apex - point;
+      for (std::uint32_t edge = node.first; edge < node.last; ++edge) {
+        angle += solidAngle(apex, points[cap_edges[edge][0]] - point, points[cap_edges[edge][1]] - point);
+      }
+    } else {
+      stack[depth++] = node.last;
+      stack[depth++] = index + 1;
     }
   }
   return angle / (4.0 * M_PI);
+}
+
+double capWinding(const std::vector<Eigen::Vector3d>& points, const RimCaps& caps,
+                  const std::vector<std::array<std::uint32_t, 2>>& cap_edges, const Eigen::Vector3d& point) {
+  return caps.winding(points, cap_edges, point);
 }
 
 }  // namespace internal

@@ -59,6 +59,49 @@ struct RimCap {
   std::uint32_t last_edge = 0;
 };
 
+// The caps with a tree over them, so that a point sums exactly only the
+// caps near it (Barill et al. 2018, fast winding numbers). A node keeps the
+// vector area of its caps, a centre and a radius; beyond kFarCapRadii radii
+// its vector area stands for all of them. A leaf is a cap, or for a cap of
+// many edges (a long slit's), a few neighbouring triangles of its fan.
+class RimCaps {
+ public:
+  using Edges = std::vector<std::array<std::uint32_t, 2>>;
+
+  bool empty() const { return caps_.empty(); }
+  std::size_t size() const { return caps_.size(); }
+  const RimCap& operator[](std::size_t cap) const { return caps_[cap]; }
+  std::vector<RimCap>::const_iterator begin() const { return caps_.begin(); }
+  std::vector<RimCap>::const_iterator end() const { return caps_.end(); }
+  void push_back(const RimCap& cap) { caps_.push_back(cap); }
+
+  // Builds the tree once every cap is in; orders each cap's edges among
+  // themselves so that a leaf's lie together.
+  void arrange(const std::vector<Eigen::Vector3d>& points, Edges& cap_edges);
+  // The caps' winding number about the point (see capWinding).
+  double winding(const std::vector<Eigen::Vector3d>& points, const Edges& cap_edges,
+                 const Eigen::Vector3d& point) const;
+
+ private:
+  struct Node {
+    Eigen::Vector3d centre;
+    double radius = 0.0;
+    Eigen::Vector3d vector_area;
+    // The sizes of its leaves' vector areas summed, which weigh their centres.
+    double weight = 0.0;
+    // A leaf's fan: its apex and edges [first, last); an inner node's
+    // second child at `last` (its first follows it).
+    Eigen::Vector3d apex;
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+    bool leaf = true;
+  };
+  std::uint32_t build(std::vector<Node>& leaves, std::size_t begin, std::size_t end);
+
+  std::vector<RimCap> caps_;
+  std::vector<Node> nodes_;
+};
+
 // A triangle soup made a closed surface: copies of a vertex welded into one,
 // triangles without area dropped, each closed part turned outwards, triangles
 // written more than once kept once (or not at all where copies facing apart
@@ -70,7 +113,7 @@ struct ClosedChain {
   std::vector<Eigen::Vector3d> points;
   // The mended triangles, then the caps wound against their rims.
   std::vector<Corners> triangles;
-  std::vector<RimCap> caps;
+  RimCaps caps;
   std::vector<std::array<std::uint32_t, 2>> cap_edges;
   // The area of the mended triangles.
   double area = 0.0;
@@ -84,7 +127,7 @@ ClosedChain closedChainOf(const std::vector<Eigen::Vector3d>& points, std::vecto
 
 // The winding number of the caps, as the mesh has them (the closed surface's
 // cap triangles wound back), about the point.
-double capWinding(const std::vector<Eigen::Vector3d>& points, const std::vector<RimCap>& caps,
+double capWinding(const std::vector<Eigen::Vector3d>& points, const RimCaps& caps,
                   const std::vector<std::array<std::uint32_t, 2>>& cap_edges, const Eigen::Vector3d& point);
 
 }  // namespace internal

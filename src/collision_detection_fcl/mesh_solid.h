@@ -162,7 +162,7 @@ class MeshSolid {
   // first, so the pieces' vertices index both.
   std::vector<Eigen::Vector3d> points_;
   std::vector<Corners> triangles_;
-  std::vector<RimCap> caps_;
+  RimCaps caps_;
   std::vector<std::array<std::uint32_t, 2>> cap_edges_;
   double area_ = 0.0;
   Eigen::AlignedBox3d bounds_;

@@ -89,6 +89,23 @@ TriangleMesh icosphere(const Eigen::Vector3d& centre, double radius, int rounds)
   return mesh;
 }
 
+Eigen::Vector3d centreOf(const TriangleMesh& mesh, const fcl::Triangle& t) {
+  return (mesh.points[t[0]] + mesh.points[t[1]] + mesh.points[t[2]]) / 3.0;
+}
+
+TriangleMesh withScatteredHoles(TriangleMesh mesh, std::size_t count, double apart) {
+  std::vector<std::size_t> removed;
+  for (std::size_t t = 0; t < mesh.triangles.size() && removed.size() < count; t += 7) {
+    const Eigen::Vector3d centre = centreOf(mesh, mesh.triangles[t]);
+    const bool far = std::all_of(removed.begin(), removed.end(), [&](std::size_t other) {
+      return (centreOf(mesh, mesh.triangles[other]) - centre).norm() >= apart;
+    });
+    if (far) removed.push_back(t);
+  }
+  for (auto t = removed.rbegin(); t != removed.rend(); ++t) mesh.triangles.erase(mesh.triangles.begin() + *t);
+  return mesh;
+}
+
 TriangleMesh inverted(TriangleMesh mesh) {
   for (fcl::Triangle& t : mesh.triangles) std::swap(t[1], t[2]);
   return mesh;

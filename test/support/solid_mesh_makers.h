@@ -39,6 +39,12 @@ TriangleMesh inverted(TriangleMesh mesh);
 // Both meshes as one, the second's vertices after the first's.
 TriangleMesh appended(TriangleMesh mesh, const TriangleMesh& more);
 
+Eigen::Vector3d centreOf(const TriangleMesh& mesh, const fcl::Triangle& t);
+
+// The mesh without up to `count` of its triangles (fewer where no more lie
+// far enough apart), their centres at least `apart` from each other.
+TriangleMesh withScatteredHoles(TriangleMesh mesh, std::size_t count, double apart);
+
 // A prism from z = low to z = high over a rim in the xy plane, running
 // counter-clockwise around the origin, which every rim point must see: a side
 // of two triangles between each rim point and the next, and each cap a fan
