@@ -3,7 +3,8 @@
 // the published RM65 (padding 0) holding an attached closed icosphere of
 // 81,920 triangles (radius 5 cm) among 4 mm voxels in a shell 12 to 25 mm off
 // its surface (6,517 octree leaves once pruned), alone and with a far piece,
-// a long rod or 9, 51, 201 or 2,001 small far pieces in the same mesh; the
+// a long rod or 9, 51, 201 or 2,001 small far pieces in the same mesh, or
+// with 1,000 or 5,000 single triangles missing (at least 1.5 mm apart); the
 // inside test built for an icosphere of 1,310,720 triangles, with the memory
 // it takes; and built for the 81,920-triangle icosphere and for a cylinder of
 // 16,384 sides whose ends are fans (65,536 triangles). State checks with
@@ -54,7 +55,20 @@ constexpr double kTunnelRadius = 0.02;
 // A state where Link6 points away from the arm: the tool, the rod and the shell are clear of it.
 const std::vector<double> kState = {0.0, -0.3, 1.2, 0.0, 1.0, 0.0};
 
-enum class Extra { kNone, kFarPiece, kRod, kFarPieces9, kFarPieces51, kFarPieces201, kFarPieces2001 };
+enum class Extra {
+  kNone,
+  kFarPiece,
+  kRod,
+  kFarPieces9,
+  kFarPieces51,
+  kFarPieces201,
+  kFarPieces2001,
+  kHoles1000,
+  kHoles5000
+};
+
+// Single triangles missing from the sphere, at least this far apart.
+constexpr double kHolesApart = 0.0015;
 
 // Small closed pieces (20 triangles, 1 mm) on a ring of 2 m around the sphere.
 TriangleMesh farPieces(int count) {
@@ -69,6 +83,9 @@ TriangleMesh farPieces(int count) {
 
 TriangleMesh toolMesh(Extra extra) {
   TriangleMesh mesh = bramlock_test::icosphere(kSphereCentre, kSphereRadius, 6);
+  if (extra == Extra::kHoles1000 || extra == Extra::kHoles5000) {
+    return bramlock_test::withScatteredHoles(mesh, extra == Extra::kHoles1000 ? 1000 : 5000, kHolesApart);
+  }
   if (extra == Extra::kFarPiece) {
     mesh = bramlock_test::appended(mesh,
                                    bramlock_test::icosphere(kSphereCentre + Eigen::Vector3d(10.0, 0.0, 0.0), 0.001, 0));
@@ -194,6 +211,14 @@ BENCHMARK_CAPTURE(AttachedMeshStateCheck, far_pieces_201, Extra::kFarPieces201)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 BENCHMARK_CAPTURE(AttachedMeshStateCheck, far_pieces_2001, Extra::kFarPieces2001)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(AttachedMeshStateCheck, holes_1000, Extra::kHoles1000)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(AttachedMeshStateCheck, holes_5000, Extra::kHoles5000)
     ->Unit(benchmark::kMicrosecond)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
@@ -333,7 +358,7 @@ BENCHMARK(AttachLargestIcosphere)->Unit(benchmark::kMillisecond)->Iterations(1);
 void MeshSolidQuery(benchmark::State& state) {
   const auto holes = static_cast<std::size_t>(state.range(0));
   const TriangleMesh sphere = bramlock_test::icosphere(Eigen::Vector3d::Zero(), kSphereRadius, 6);
-  const TriangleMesh holed = bramlock_test::withScatteredHoles(sphere, holes, 0.0015);
+  const TriangleMesh holed = bramlock_test::withScatteredHoles(sphere, holes, kHolesApart);
   const bramlock::internal::MeshSolid inside(holed.points, holed.triangles);
   if (holed.triangles.size() != sphere.triangles.size() - holes) state.SkipWithError("too few holes far apart");
   if (!inside.isSolid()) state.SkipWithError("the icosphere was not taken for a solid");

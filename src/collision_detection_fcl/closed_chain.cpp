@@ -15,6 +15,12 @@ namespace {
 constexpr double kWeldShare = 1e-6;
 // Beyond this many radii a cap's winding number is its vector area's.
 constexpr double kFarCapRadii = 8.0;
+// Beyond this many radii a node's vector area and its moments stand for its
+// caps, within a few thousandths of a winding number; roughly, within a few
+// hundredths, which is taken for a margin several times as wide.
+constexpr double kFarNodeRadii = 2.0;
+constexpr double kRoughNodeRadii = 1.2;
+constexpr double kRoughMargin = 0.1;
 // A cap of more edges than this is parted into pieces of its fan of at most as many.
 constexpr std::uint32_t kLeafCapEdges = 8;
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
@@ -490,13 +496,37 @@ ClosedChain closedChainOf(const std::vector<Eigen::Vector3d>& points, std::vecto
 }
 
 void RimCaps::arrange(const std::vector<Eigen::Vector3d>& points, Edges& cap_edges) {
-  nodes_.clear();
+  far_.clear();
+  fans_.clear();
   std::vector<Node> leaves;
+  // The leaf of a cap's fan over edges [first, last), about the centre.
+  const auto fan = [&](const RimCap& cap, std::uint32_t first, std::uint32_t last, const Eigen::Vector3d& centre,
+                       double radius) {
+    Node leaf;
+    leaf.centre = centre;
+    leaf.radius = radius;
+    leaf.vector_area.setZero();
+    leaf.apex = cap.apex;
+    leaf.first = first;
+    leaf.last = last;
+    for (std::uint32_t edge = first; edge < last; ++edge) {
+      const Eigen::Vector3d from = points[cap_edges[edge][0]], to = points[cap_edges[edge][1]];
+      const Eigen::Vector3d area = 0.5 * (from - cap.apex).cross(to - cap.apex);
+      leaf.vector_area += area;
+      leaf.weight += area.norm();
+      // A triangle's mean offset and mean square offset from the centre.
+      const Eigen::Vector3d a = cap.apex - centre, b = from - centre, c = to - centre, sum = a + b + c;
+      const Eigen::Matrix3d square =
+          (a * a.transpose() + b * b.transpose() + c * c.transpose() + sum * sum.transpose()) / 12.0;
+      leaf.moment += area * (sum / 3.0).transpose();
+      for (int i = 0; i < 3; ++i) leaf.spread[i] += area[i] * square;
+    }
+    return leaf;
+  };
   std::vector<std::pair<std::uint32_t, std::uint32_t>> pieces;
   for (const RimCap& cap : caps_) {
     if (cap.last_edge - cap.first_edge <= kLeafCapEdges) {
-      leaves.push_back(Node{cap.apex, cap.radius, cap.vector_area, cap.vector_area.norm(), cap.apex, cap.first_edge,
-                            cap.last_edge, true});
+      leaves.push_back(fan(cap, cap.first_edge, cap.last_edge, cap.apex, cap.radius));
       continue;
     }
     // The fan halved across the longest side of its edges' midpoints until each piece is small.
@@ -507,41 +537,74 @@ void RimCaps::arrange(const std::vector<Eigen::Vector3d>& points, Edges& cap_edg
     while (!pieces.empty()) {
       const auto [first, last] = pieces.back();
       pieces.pop_back();
-      Eigen::AlignedBox3d box(cap.apex);
-      Node leaf{Eigen::Vector3d::Zero(), 0.0, Eigen::Vector3d::Zero(), 0.0, cap.apex, first, last, true};
-      Eigen::AlignedBox3d middles;
+      Eigen::AlignedBox3d box(cap.apex), middles;
       for (std::uint32_t edge = first; edge < last; ++edge) {
-        const Eigen::Vector3d from = points[cap_edges[edge][0]], to = points[cap_edges[edge][1]];
-        box.extend(from);
-        box.extend(to);
+        box.extend(points[cap_edges[edge][0]]);
+        box.extend(points[cap_edges[edge][1]]);
         middles.extend(midpoint(cap_edges[edge]));
-        leaf.vector_area += 0.5 * (from - cap.apex).cross(to - cap.apex);
       }
-      if (last - first > kLeafCapEdges) {
-        int axis = 0;
-        middles.sizes().maxCoeff(&axis);
-        const std::uint32_t middle = first + (last - first) / 2;
-        std::nth_element(cap_edges.begin() + first, cap_edges.begin() + middle, cap_edges.begin() + last,
-                         [&](const auto& a, const auto& b) { return midpoint(a)[axis] < midpoint(b)[axis]; });
-        pieces.emplace_back(first, middle);
-        pieces.emplace_back(middle, last);
+      if (last - first <= kLeafCapEdges) {
+        leaves.push_back(fan(cap, first, last, box.center(), 0.5 * box.diagonal().norm()));
         continue;
       }
-      leaf.centre = box.center();
-      leaf.radius = 0.5 * box.diagonal().norm();
-      leaf.weight = leaf.vector_area.norm();
-      leaves.push_back(leaf);
+      int axis = 0;
+      middles.sizes().maxCoeff(&axis);
+      const std::uint32_t middle = first + (last - first) / 2;
+      std::nth_element(cap_edges.begin() + first, cap_edges.begin() + middle, cap_edges.begin() + last,
+                       [&](const auto& a, const auto& b) { return midpoint(a)[axis] < midpoint(b)[axis]; });
+      pieces.emplace_back(first, middle);
+      pieces.emplace_back(middle, last);
     }
   }
-  if (!leaves.empty()) build(leaves, 0, leaves.size());
+  if (leaves.empty()) return;
+  std::vector<Node> nodes;
+  nodes.reserve(2 * leaves.size());
+  build(leaves, nodes, 0, leaves.size());
+  // The products of three coordinates, i <= j <= k, in the order they are summed.
+  const auto product = [](int i, int j, int k) {
+    std::array<int, 3> sorted{i, j, k};
+    std::sort(sorted.begin(), sorted.end());
+    constexpr int kFirst[3] = {0, 6, 9};  // where the products starting with x, y, z begin
+    const int rest = sorted[0] == 0 ? (sorted[1] == 0   ? sorted[2]
+                                       : sorted[1] == 1 ? 2 + sorted[2]
+                                                        : 5)
+                                    : (sorted[1] == 1 ? sorted[2] - 1 : 2);
+    return sorted[0] == 2 ? 9 : kFirst[sorted[0]] + rest;
+  };
+  for (const Node& node : nodes) {
+    Far far{};
+    for (int i = 0; i < 3; ++i) {
+      far.centre[i] = node.centre[i];
+      far.area[i] = static_cast<float>(node.vector_area[i]);
+      far.moment[i] = static_cast<float>(node.moment(i, i));
+      double turn = node.spread[i].trace();
+      for (int j = 0; j < 3; ++j) turn += 2.0 * node.spread[j](j, i);
+      far.turn[i] = static_cast<float>(turn);
+    }
+    far.radius = node.radius;
+    far.moment[3] = static_cast<float>(node.moment(0, 1) + node.moment(1, 0));
+    far.moment[4] = static_cast<float>(node.moment(0, 2) + node.moment(2, 0));
+    far.moment[5] = static_cast<float>(node.moment(1, 2) + node.moment(2, 1));
+    std::array<double, 10> spread{};
+    for (int i = 0; i < 3; ++i) {
+      for (int j = 0; j < 3; ++j) {
+        for (int k = 0; k < 3; ++k) spread[product(i, j, k)] += node.spread[i](j, k);
+      }
+    }
+    for (int m = 0; m < 10; ++m) far.spread[m] = static_cast<float>(spread[m]);
+    far.second = node.leaf ? 0 : node.last;
+    far.fan = node.leaf ? static_cast<std::uint32_t>(fans_.size()) : kNone;
+    if (node.leaf) fans_.push_back(Fan{node.apex, node.first, node.last});
+    far_.push_back(far);
+  }
 }
 
 // Halves the leaves across the longest side of their centres'; an inner
-// node's centre is its children's weighted by the size of their vector areas.
-std::uint32_t RimCaps::build(std::vector<Node>& leaves, std::size_t begin, std::size_t end) {
-  const auto at = static_cast<std::uint32_t>(nodes_.size());
+// node's centre is its children's weighted by their triangles' areas.
+std::uint32_t RimCaps::build(std::vector<Node>& leaves, std::vector<Node>& nodes, std::size_t begin, std::size_t end) {
+  const auto at = static_cast<std::uint32_t>(nodes.size());
   if (end - begin == 1) {
-    nodes_.push_back(leaves[begin]);
+    nodes.push_back(leaves[begin]);
     return at;
   }
   Eigen::AlignedBox3d box;
@@ -551,12 +614,12 @@ std::uint32_t RimCaps::build(std::vector<Node>& leaves, std::size_t begin, std::
   const std::size_t middle = begin + (end - begin) / 2;
   std::nth_element(leaves.begin() + begin, leaves.begin() + middle, leaves.begin() + end,
                    [axis](const Node& a, const Node& b) { return a.centre[axis] < b.centre[axis]; });
-  nodes_.emplace_back();
-  build(leaves, begin, middle);
-  const std::uint32_t second = build(leaves, middle, end);
-  Node& node = nodes_[at];
-  const Node& a = nodes_[at + 1];
-  const Node& b = nodes_[second];
+  nodes.emplace_back();
+  build(leaves, nodes, begin, middle);
+  const std::uint32_t second = build(leaves, nodes, middle, end);
+  Node& node = nodes[at];
+  const Node& a = nodes[at + 1];
+  const Node& b = nodes[second];
   node.leaf = false;
   node.last = second;
   node.weight = a.weight + b.weight;
@@ -564,30 +627,64 @@ std::uint32_t RimCaps::build(std::vector<Node>& leaves, std::size_t begin, std::
   node.centre = node.weight > 0.0 ? Eigen::Vector3d((a.weight * a.centre + b.weight * b.centre) / node.weight)
                                   : Eigen::Vector3d(0.5 * (a.centre + b.centre));
   node.radius = std::max((a.centre - node.centre).norm() + a.radius, (b.centre - node.centre).norm() + b.radius);
+  node.moment.setZero();
+  for (int i = 0; i < 3; ++i) node.spread[i].setZero();
+  // Each child's moments moved to the node's centre.
+  for (const Node* child : {&a, &b}) {
+    const Eigen::Vector3d shift = child->centre - node.centre;
+    node.moment += child->moment + child->vector_area * shift.transpose();
+    for (int i = 0; i < 3; ++i) {
+      const Eigen::Vector3d mean = child->moment.row(i).transpose();
+      node.spread[i] += child->spread[i] + mean * shift.transpose() + shift * mean.transpose() +
+                        child->vector_area[i] * shift * shift.transpose();
+    }
+  }
   return at;
 }
 
+bool RimCaps::reaches(const std::vector<Eigen::Vector3d>& points, const Edges& cap_edges, const Eigen::Vector3d& point,
+                      double least) const {
+  const double rough = winding(points, cap_edges, point, true);
+  if (std::abs(rough - least) > kRoughMargin) return rough >= least;
+  return winding(points, cap_edges, point) >= least;
+}
+
 double RimCaps::winding(const std::vector<Eigen::Vector3d>& points, const Edges& cap_edges,
-                        const Eigen::Vector3d& point) const {
+                        const Eigen::Vector3d& point, bool rough) const {
+  const double node_radii = rough ? kRoughNodeRadii : kFarNodeRadii;
   double angle = 0.0;
   // The tree is balanced: its depth is about the logarithm of its leaves.
   std::array<std::uint32_t, 64> stack;
   std::size_t depth = 0;
-  if (!nodes_.empty()) stack[depth++] = 0;
+  if (!far_.empty()) stack[depth++] = 0;
   while (depth > 0) {
     const std::uint32_t index = stack[--depth];
-    const Node& node = nodes_[index];
-    const Eigen::Vector3d centre = node.centre - point;
-    const double distance = centre.norm();
-    if (distance > kFarCapRadii * node.radius) {
-      angle += node.vector_area.dot(centre) / (distance * distance * distance);
-    } else if (node.leaf) {
-      const Eigen::Vector3d apex = node.apex - point;
-      for (std::uint32_t edge = node.first; edge < node.last; ++edge) {
+    const Far& node = far_[index];
+    const double x = node.centre[0] - point.x(), y = node.centre[1] - point.y(), z = node.centre[2] - point.z();
+    const double square = x * x + y * y + z * z;
+    const double reach = (node.fan == kNone ? node_radii : kFarCapRadii) * node.radius;
+    if (square > reach * reach) {
+      // Each fan triangle's term taken at the node's centre, with its change
+      // over the triangle to first and second order.
+      const double distance = std::sqrt(square), cube = square * distance;
+      const float* m = node.moment;
+      const float* s = node.spread;
+      const double dipole = node.area[0] * x + node.area[1] * y + node.area[2] * z;
+      const double quadratic = m[0] * x * x + m[1] * y * y + m[2] * z * z + m[3] * x * y + m[4] * x * z + m[5] * y * z;
+      const double first = (m[0] + m[1] + m[2]) - 3.0 * quadratic / square;
+      const double cubic = x * (x * (s[0] * x + s[1] * y + s[2] * z) + y * (s[3] * y + s[4] * z) + s[5] * z * z) +
+                           y * y * (s[6] * y + s[7] * z) + z * z * (s[8] * y + s[9] * z);
+      const double turned = node.turn[0] * x + node.turn[1] * y + node.turn[2] * z;
+      const double second = 0.5 * (15.0 * cubic / (square * square) - 3.0 * turned / square);
+      angle += (dipole + first + second) / cube;
+    } else if (node.fan != kNone) {
+      const Fan& fan = fans_[node.fan];
+      const Eigen::Vector3d apex = fan.apex - point;
+      for (std::uint32_t edge = fan.first; edge < fan.last; ++edge) {
         angle += solidAngle(apex, points[cap_edges[edge][0]] - point, points[cap_edges[edge][1]] - point);
       }
     } else {
-      stack[depth++] = node.last;
+      stack[depth++] = node.second;
       stack[depth++] = index + 1;
     }
   }
