@@ -130,28 +130,6 @@ bramlock_test::LocalMesh capFans(const bramlock::internal::ClosedChain& chain) {
   return fans;
 }
 
-// A sphere of `rings` x `segments` quads drawn over all longitudes but a
-// gap at the end: a slit from pole to pole.
-bramlock_test::TriangleMesh slitSphere(double radius, int rings, int segments, double gap) {
-  bramlock_test::TriangleMesh mesh;
-  for (int i = 0; i <= rings; ++i) {
-    const double polar = i * M_PI / rings;
-    for (int j = 0; j <= segments; ++j) {
-      const double azimuth = j * (2.0 * M_PI - gap) / segments;
-      mesh.points.emplace_back(radius * std::sin(polar) * std::cos(azimuth),
-                               radius * std::sin(polar) * std::sin(azimuth), radius * std::cos(polar));
-    }
-  }
-  const auto at = [segments](int ring, int segment) { return ring * (segments + 1) + segment; };
-  for (int i = 0; i < rings; ++i) {
-    for (int j = 0; j < segments; ++j) {
-      if (i > 0) mesh.triangles.emplace_back(at(i, j), at(i + 1, j), at(i + 1, j + 1));
-      if (i + 1 < rings) mesh.triangles.emplace_back(at(i, j), at(i + 1, j + 1), at(i, j + 1));
-    }
-  }
-  return mesh;
-}
-
 }  // namespace
 
 TEST(ClosedChain, WeldJoinsExactlyThePairsWithinReach) {
@@ -206,7 +184,10 @@ TEST(ClosedChain, CapWindingIsTheSumOfTheCapsFans) {
                                          [&](const fcl::Triangle& t) { return opening.points[t[0]].z() > 0.7; }),
                           opening.triangles.end());
   const std::vector<std::pair<std::string, TriangleMesh>> meshes = {
-      {"holes", holes}, {"opening", opening}, {"slit", slitSphere(1.0, 400, 64, 0.02)}};
+      {"holes", holes},
+      {"opening", opening},
+      {"slit", bramlock_test::slitSphere(1.0, 400, 64, 1, 0.02)},
+      {"four slits", bramlock_test::slitSphere(1.0, 100, 64, 4, 0.02)}};
   for (const auto& [name, mesh] : meshes) {
     SCOPED_TRACE(name);
     const bramlock::internal::ClosedChain chain = chainOf(mesh);
