@@ -346,8 +346,9 @@ std::vector<std::uint32_t> weldedVertices(const std::vector<Eigen::Vector3d>& po
   };
   const auto binKey = [](const Index& cells) {
     std::uint64_t key = 0;
-    for (int axis = 0; axis < 3; ++axis)
+    for (int axis = 0; axis < 3; ++axis) {
       key |= static_cast<std::uint64_t>(cells[axis] >> kCellBits) << (axis * kBitsPerAxis);
+    }
     return key;
   };
   const auto cellInBin = [](const Index& cells) {
@@ -355,25 +356,31 @@ std::vector<std::uint32_t> weldedVertices(const std::vector<Eigen::Vector3d>& po
     for (int axis = 0; axis < 3; ++axis) key |= static_cast<std::uint32_t>(cells[axis] & 63) << (axis * kCellBits);
     return key;
   };
-  struct Placed {
+  // A slot holds a vertex (its bin, its cell in the bin, its index) until
+  // the vertices are clustered, then a cluster (its bin, its first member in
+  // `members`, whose members run to the next cluster's first, and the index
+  // of its box, or kNone for a lone vertex, its own box): clusters never
+  // outnumber the vertices read, so they take the sorted vertices' slots.
+  struct Slot {
     std::uint64_t bin;
-    std::uint32_t cell;
-    std::uint32_t vertex;
-    bool operator<(const Placed& other) const {
-      return std::tie(bin, cell, vertex) < std::tie(other.bin, other.cell, other.vertex);
+    std::uint32_t cell_or_first;
+    std::uint32_t vertex_or_box;
+    bool operator<(const Slot& other) const {
+      return std::tie(bin, cell_or_first, vertex_or_box) <
+             std::tie(other.bin, other.cell_or_first, other.vertex_or_box);
     }
   };
   std::vector<bool> used(points.size(), false);
   for (const Corners& corners : triangles) {
     for (const std::uint32_t vertex : corners) used[vertex] = true;
   }
-  std::vector<Placed> placed;
+  std::vector<Slot> slots;
   for (std::uint32_t vertex = 0; vertex < points.size(); ++vertex) {
     if (!used[vertex]) continue;
     const Index cells = cellOf(points[vertex]);
-    placed.push_back(Placed{binKey(cells), cellInBin(cells), vertex});
+    slots.push_back(Slot{binKey(cells), cellInBin(cells), vertex});
   }
-  std::sort(placed.begin(), placed.end());
+  std::sort(slots.begin(), slots.end());
   Roots roots(points.size());
   const auto near = [&](const Eigen::Vector3d& a, const Eigen::Vector3d& b) {
     return (a - b).cwiseAbs().maxCoeff() <= reach;
@@ -384,49 +391,65 @@ std::vector<std::uint32_t> weldedVertices(const std::vector<Eigen::Vector3d>& po
                               const Eigen::Vector3d& b_high) {
     return (a_low - b_high).maxCoeff() > reach || (b_low - a_high).maxCoeff() > reach;
   };
-  // A cluster: its vertices at members[first, last), which are one group, and their box.
-  struct Cluster {
-    std::uint64_t bin;
+  std::vector<std::uint32_t> members(slots.size());
+  std::vector<Eigen::AlignedBox3d> boxes;
+  std::size_t clusters = 0;
+  // Of the cell at hand: its vertices, its clusters' first vertices and
+  // boxes, and each vertex's cluster.
+  std::vector<std::uint32_t> cell_vertices, cell_firsts, cluster_of;
+  std::vector<Eigen::AlignedBox3d> cell_boxes;
+  for (std::size_t begin = 0, end = 0; begin < slots.size(); begin = end) {
+    const std::uint64_t bin = slots[begin].bin;
+    cell_vertices.clear();
+    for (end = begin;
+         end < slots.size() && slots[end].bin == bin && slots[end].cell_or_first == slots[begin].cell_or_first; ++end) {
+      cell_vertices.push_back(slots[end].vertex_or_box);
+    }
+    cell_firsts.clear();
+    cell_boxes.clear();
+    cluster_of.clear();
+    for (const std::uint32_t vertex : cell_vertices) {
+      std::size_t found = 0;
+      while (found < cell_firsts.size() && !near(points[cell_firsts[found]], points[vertex])) ++found;
+      if (found == cell_firsts.size()) {
+        cell_firsts.push_back(vertex);
+        cell_boxes.emplace_back(points[vertex]);
+      }
+      roots.join(cell_firsts[found], vertex);
+      cell_boxes[found].extend(points[vertex]);
+      cluster_of.push_back(static_cast<std::uint32_t>(found));
+    }
+    // Each cluster's vertices laid out in a row.
+    auto next = static_cast<std::uint32_t>(begin);
+    for (std::size_t c = 0; c < cell_firsts.size(); ++c) {
+      const std::uint32_t first = next;
+      for (std::size_t k = 0; k < cell_vertices.size(); ++k) {
+        if (cluster_of[k] == c) members[next++] = cell_vertices[k];
+      }
+      std::uint32_t box = kNone;
+      if (next - first > 1) {
+        box = static_cast<std::uint32_t>(boxes.size());
+        boxes.push_back(cell_boxes[c]);
+      }
+      slots[clusters++] = Slot{bin, first, box};
+    }
+  }
+  slots.resize(clusters);
+  const std::vector<Slot>& cluster_slots = slots;
+  struct Span {
     std::uint32_t first;
     std::uint32_t last;
     Eigen::Vector3d low;
     Eigen::Vector3d high;
   };
-  std::vector<std::uint32_t> members(placed.size());
-  std::vector<Cluster> clusters;
-  std::vector<std::uint32_t> cluster_of;
-  for (std::size_t begin = 0, end = 0; begin < placed.size(); begin = end) {
-    end = begin;
-    while (end < placed.size() && placed[end].bin == placed[begin].bin && placed[end].cell == placed[begin].cell) ++end;
-    const std::size_t first_cluster = clusters.size();
-    cluster_of.clear();
-    for (std::size_t k = begin; k < end; ++k) {
-      const std::uint32_t vertex = placed[k].vertex;
-      std::size_t found = first_cluster;
-      while (found < clusters.size() && !near(points[members[clusters[found].first]], points[vertex])) ++found;
-      if (found == clusters.size()) {
-        clusters.push_back(Cluster{placed[k].bin, 0, 0, points[vertex], points[vertex]});
-        clusters.back().first = static_cast<std::uint32_t>(k);  // its first vertex, until laid out
-        members[k] = vertex;
-      }
-      Cluster& joined = clusters[found];
-      roots.join(members[joined.first], vertex);
-      joined.low = joined.low.cwiseMin(points[vertex]);
-      joined.high = joined.high.cwiseMax(points[vertex]);
-      cluster_of.push_back(static_cast<std::uint32_t>(found));
-    }
-    // Each cluster's vertices laid out in a row.
-    std::uint32_t next = static_cast<std::uint32_t>(begin);
-    for (std::size_t c = first_cluster; c < clusters.size(); ++c) {
-      clusters[c].first = next;
-      for (std::size_t k = begin; k < end; ++k) {
-        if (cluster_of[k - begin] == c) members[next++] = placed[k].vertex;
-      }
-      clusters[c].last = next;
-    }
-  }
-  std::vector<Placed>().swap(placed);
-  const auto joinIfNear = [&](const Cluster& a, const Cluster& b) {
+  const auto spanOf = [&](std::size_t c) {
+    const std::uint32_t first = cluster_slots[c].cell_or_first, box = cluster_slots[c].vertex_or_box;
+    const auto last =
+        static_cast<std::uint32_t>(c + 1 < clusters ? cluster_slots[c + 1].cell_or_first : members.size());
+    if (box == kNone) return Span{first, last, points[members[first]], points[members[first]]};
+    return Span{first, last, boxes[box].min(), boxes[box].max()};
+  };
+  const auto joinIfNear = [&](const Span& a, const Span& b) {
     const std::uint32_t a_root = roots.of(members[a.first]), b_root = roots.of(members[b.first]);
     if (a_root == b_root || outOfReach(a.low, a.high, b.low, b.high)) return;
     for (std::uint32_t i = a.first; i < a.last; ++i) {
@@ -440,11 +463,12 @@ std::vector<std::uint32_t> weldedVertices(const std::vector<Eigen::Vector3d>& po
   // A margin past reach that no rounding of the cell arithmetic crosses.
   const Eigen::Vector3d margin = Eigen::Vector3d::Constant(1.5 * reach);
   std::size_t bin_start = 0;
-  for (std::size_t c = 0; c < clusters.size(); ++c) {
-    const Cluster& cluster = clusters[c];
-    if (clusters[bin_start].bin != cluster.bin) bin_start = c;
-    for (std::size_t earlier = bin_start; earlier < c; ++earlier) joinIfNear(cluster, clusters[earlier]);
-    const Index near_low = cellOf(cluster.low - margin), near_high = cellOf(cluster.high + margin);
+  for (std::size_t c = 0; c < clusters; ++c) {
+    const Span span = spanOf(c);
+    const std::uint64_t own = cluster_slots[c].bin;
+    if (cluster_slots[bin_start].bin != own) bin_start = c;
+    for (std::size_t earlier = bin_start; earlier < c; ++earlier) joinIfNear(span, spanOf(earlier));
+    const Index near_low = cellOf(span.low - margin), near_high = cellOf(span.high + margin);
     if (binKey(near_low) == binKey(near_high)) continue;
     Index bin;
     for (bin[2] = near_low[2] >> kCellBits; bin[2] <= near_high[2] >> kCellBits; ++bin[2]) {
@@ -452,10 +476,12 @@ std::vector<std::uint32_t> weldedVertices(const std::vector<Eigen::Vector3d>& po
         for (bin[0] = near_low[0] >> kCellBits; bin[0] <= near_high[0] >> kCellBits; ++bin[0]) {
           const Index cells{bin[0] << kCellBits, bin[1] << kCellBits, bin[2] << kCellBits};
           const std::uint64_t key = binKey(cells);
-          if (key == cluster.bin) continue;
-          auto other = std::lower_bound(clusters.begin(), clusters.end(), key,
-                                        [](const Cluster& a, std::uint64_t k) { return a.bin < k; });
-          for (; other != clusters.end() && other->bin == key; ++other) joinIfNear(cluster, *other);
+          if (key == own) continue;
+          auto other = std::lower_bound(cluster_slots.begin(), cluster_slots.end(), key,
+                                        [](const Slot& a, std::uint64_t k) { return a.bin < k; });
+          for (; other != cluster_slots.end() && other->bin == key; ++other) {
+            joinIfNear(span, spanOf(static_cast<std::size_t>(other - cluster_slots.begin())));
+          }
         }
       }
     }
