@@ -3,19 +3,27 @@
 // the published RM65 (padding 0) holding an attached closed icosphere of
 // 81,920 triangles (radius 5 cm) among 4 mm voxels in a shell 12 to 25 mm off
 // its surface (6,517 octree leaves once pruned), alone and with a far piece,
-// a long rod or 9, 51, 201 or 2,001 small far pieces in the same mesh; the
+// a long rod or 9, 51, 201 or 2,001 small far pieces in the same mesh, or
+// with 1,000 or 5,000 single triangles missing (at least 1.5 mm apart); the
 // inside test built for an icosphere of 1,310,720 triangles, with the memory
 // it takes; and built for the 81,920-triangle icosphere and for a cylinder of
 // 16,384 sides whose ends are fans (65,536 triangles). State checks with
 // attached icospheres of 81,920 to 1,310,720 triangles and nothing near,
 // which should cost what the obstacles near cost, not what the mesh holds;
-// and the time and memory of attaching the largest.
+// and the time and memory of attaching the largest. Inside queries on the
+// 81,920-triangle icosphere closed and with 1,000 or 5,000 single triangles
+// missing, whose caps should cost only near them; and the inside test built
+// for cones of 25,000 and 50,000 sides whose apex is shared or copied per
+// triangle 1e-9 m apart, whose weld should cost about the same either way.
+// Inside queries on a 408,576-triangle sphere drawn as a scan, closed and cut
+// by one or four slits from pole to pole.
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -49,7 +57,20 @@ constexpr double kTunnelRadius = 0.02;
 // A state where Link6 points away from the arm: the tool, the rod and the shell are clear of it.
 const std::vector<double> kState = {0.0, -0.3, 1.2, 0.0, 1.0, 0.0};
 
-enum class Extra { kNone, kFarPiece, kRod, kFarPieces9, kFarPieces51, kFarPieces201, kFarPieces2001 };
+enum class Extra {
+  kNone,
+  kFarPiece,
+  kRod,
+  kFarPieces9,
+  kFarPieces51,
+  kFarPieces201,
+  kFarPieces2001,
+  kHoles1000,
+  kHoles5000
+};
+
+// Single triangles missing from the sphere, at least this far apart.
+constexpr double kHolesApart = 0.0015;
 
 // Small closed pieces (20 triangles, 1 mm) on a ring of 2 m around the sphere.
 TriangleMesh farPieces(int count) {
@@ -64,6 +85,9 @@ TriangleMesh farPieces(int count) {
 
 TriangleMesh toolMesh(Extra extra) {
   TriangleMesh mesh = bramlock_test::icosphere(kSphereCentre, kSphereRadius, 6);
+  if (extra == Extra::kHoles1000 || extra == Extra::kHoles5000) {
+    return bramlock_test::withScatteredHoles(mesh, extra == Extra::kHoles1000 ? 1000 : 5000, kHolesApart);
+  }
   if (extra == Extra::kFarPiece) {
     mesh = bramlock_test::appended(mesh,
                                    bramlock_test::icosphere(kSphereCentre + Eigen::Vector3d(10.0, 0.0, 0.0), 0.001, 0));
@@ -192,6 +216,14 @@ BENCHMARK_CAPTURE(AttachedMeshStateCheck, far_pieces_2001, Extra::kFarPieces2001
     ->Unit(benchmark::kMicrosecond)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(AttachedMeshStateCheck, holes_1000, Extra::kHoles1000)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(AttachedMeshStateCheck, holes_5000, Extra::kHoles5000)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 long statusKilobytes(const std::string& field) {
   std::ifstream status("/proc/self/status");
@@ -233,10 +265,8 @@ BENCHMARK(MeshSolidBuild)->Unit(benchmark::kMillisecond)->Iterations(3);
 // The inside test built per iteration for a mesh of about the same size
 // drawn two ways: an icosphere, whose triangles are small everywhere, and a
 // cylinder whose ends are fans of triangles spanning the whole end.
-void MeshSolidBuildOf(benchmark::State& state, bool fan_cylinder) {
-  const TriangleMesh mesh =
-      fan_cylinder ? closed_meshes::rod(Eigen::Vector3d::Zero(), Eigen::Vector3d(0.0, 0.0, 0.2), 0.05, 16384)
-                   : bramlock_test::icosphere(Eigen::Vector3d::Zero(), 0.05, 6);
+// The inside test built from the mesh per iteration; it must be a solid.
+void buildEachIteration(benchmark::State& state, const TriangleMesh& mesh) {
   bool solid = true;
   for (auto _ : state) {
     bramlock::internal::MeshSolid inside(mesh.points, mesh.triangles);
@@ -245,6 +275,12 @@ void MeshSolidBuildOf(benchmark::State& state, bool fan_cylinder) {
   }
   if (!solid) state.SkipWithError("the mesh was not taken for a solid");
   state.counters["triangles"] = static_cast<double>(mesh.triangles.size());
+}
+
+void MeshSolidBuildOf(benchmark::State& state, bool fan_cylinder) {
+  buildEachIteration(
+      state, fan_cylinder ? closed_meshes::rod(Eigen::Vector3d::Zero(), Eigen::Vector3d(0.0, 0.0, 0.2), 0.05, 16384)
+                          : bramlock_test::icosphere(Eigen::Vector3d::Zero(), 0.05, 6));
 }
 BENCHMARK_CAPTURE(MeshSolidBuildOf, icosphere_81920, false)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK_CAPTURE(MeshSolidBuildOf, fan_cylinder_16384, true)->Unit(benchmark::kMillisecond)->MinTime(1.0);
@@ -317,6 +353,71 @@ void AttachLargestIcosphere(benchmark::State& state) {
   state.counters["peak_MB"] = measured ? (statusKilobytes("VmHWM") - before) / 1e3 : -1.0;
 }
 BENCHMARK(AttachLargestIcosphere)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// contains() per iteration, cycling through 4,096 seeded points in the
+// mesh's box grown by a tenth on each side; the mesh must be a solid.
+void queryEachIteration(benchmark::State& state, const TriangleMesh& mesh) {
+  const bramlock::internal::MeshSolid inside(mesh.points, mesh.triangles);
+  if (!inside.isSolid()) state.SkipWithError("the mesh was not taken for a solid");
+  Eigen::AlignedBox3d box;
+  for (const Eigen::Vector3d& point : mesh.points) box.extend(point);
+  std::mt19937_64 engine(5);
+  std::uniform_real_distribution<double> unit(-0.6, 0.6);
+  std::vector<Eigen::Vector3d> points(4096);
+  for (Eigen::Vector3d& point : points) {
+    point = box.center() + box.sizes().cwiseProduct(Eigen::Vector3d(unit(engine), unit(engine), unit(engine)));
+  }
+  std::size_t next = 0, inside_points = 0;
+  for (auto _ : state) inside_points += inside.contains(points[next++ % points.size()]);
+  benchmark::DoNotOptimize(inside_points);
+  state.counters["triangles"] = static_cast<double>(mesh.triangles.size());
+}
+
+// On an icosphere of 81,920 triangles (radius 5 cm) with state.range(0)
+// single triangles missing (at least 1.5 mm apart).
+void MeshSolidQuery(benchmark::State& state) {
+  const auto holes = static_cast<std::size_t>(state.range(0));
+  const TriangleMesh sphere = bramlock_test::icosphere(Eigen::Vector3d::Zero(), kSphereRadius, 6);
+  const TriangleMesh holed = bramlock_test::withScatteredHoles(sphere, holes, kHolesApart);
+  if (holed.triangles.size() != sphere.triangles.size() - holes) state.SkipWithError("too few holes far apart");
+  queryEachIteration(state, holed);
+}
+BENCHMARK(MeshSolidQuery)
+    ->Arg(0)
+    ->Arg(1000)
+    ->Arg(5000)
+    ->Unit(benchmark::kNanosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+// On a sphere drawn as a scan in 400 rings of 512 quads (408,576
+// triangles, radius 5 cm), cut from pole to pole by state.range(0) slits
+// each 0.13 % of its area wide.
+void MeshSolidQuerySlits(benchmark::State& state) {
+  const int slits = static_cast<int>(state.range(0));
+  queryEachIteration(state, bramlock_test::slitSphere(kSphereRadius, 400, 512, slits, 0.0082));
+}
+BENCHMARK(MeshSolidQuerySlits)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(4)
+    ->Unit(benchmark::kNanosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+// The inside test built per iteration for a cone of state.range(0) sides,
+// its apex shared (range(1) 0) or copied per triangle 1e-9 m apart (1).
+void MeshSolidBuildCone(benchmark::State& state) {
+  buildEachIteration(state, closed_meshes::cone(static_cast<int>(state.range(0)), state.range(1) != 0));
+}
+BENCHMARK(MeshSolidBuildCone)
+    ->Args({25000, 0})
+    ->Args({25000, 1})
+    ->Args({50000, 0})
+    ->Args({50000, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <tuple>
 #include <utility>
 
 namespace bramlock {
@@ -11,9 +12,18 @@ namespace internal {
 namespace {
 
 // Vertices this close, as a share of the longest side, are one vertex.
+// Vertices this close, as a share of the longest side, are one vertex.
 constexpr double kWeldShare = 1e-6;
 // Beyond this many radii a cap's winding number is its vector area's.
 constexpr double kFarCapRadii = 8.0;
+// Beyond this many radii a node's vector area and its moments stand for its
+// caps, within a few thousandths of a winding number; roughly, within a few
+// hundredths, which is taken for a margin several times as wide.
+constexpr double kFarNodeRadii = 2.0;
+constexpr double kRoughNodeRadii = 1.2;
+constexpr double kRoughMargin = 0.1;
+// A cap of more edges than this is parted into pieces of its fan of at most as many.
+constexpr std::uint32_t kLeafCapEdges = 8;
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
 // Whether two of the triangles around an edge share their third corner: copies of one triangle.
@@ -57,59 +67,170 @@ double weldReach(const Eigen::AlignedBox3d& bounds) {
   return kWeldShare * longest + 4.0 * std::numeric_limits<double>::epsilon() * largest;
 }
 
-// Vertices are binned in cubes of many welding distances; a vertex looks
-// into its own bin and, where it lies within the welding distance of a bin's
-// face, into the neighbours across it.
+// Vertices are sorted into cells one welding distance wide. The vertices of
+// a cell within reach of its first one form a cluster, one group at once
+// (rounding may leave a few more clusters in a cell).
+// Clusters are then joined where any of their vertices lie within reach:
+// those of one bin of 64 cells, and those of neighbouring bins where a
+// cluster lies near the bins' face. A pair of clusters already in one group,
+// or whose boxes lie out of reach, is passed over, and a search stops at the
+// first vertex pair within reach, so many copies of one vertex cost about
+// as much as one.
 std::vector<std::uint32_t> weldedVertices(const std::vector<Eigen::Vector3d>& points,
                                           const std::vector<Corners>& triangles, const Eigen::AlignedBox3d& bounds,
                                           double reach) {
   const Eigen::Vector3d low = bounds.min();
-  const double bin = reach > 0.0 ? 64.0 * reach : 1.0;
+  const double cell = reach > 0.0 ? reach : 1.0 / 64.0;
+  constexpr int kCellBits = 6;  // a bin is 64 cells wide
   constexpr int kBitsPerAxis = 21;
-  constexpr std::int64_t kLastBin = (1 << kBitsPerAxis) - 1;
-  using BinIndex = std::array<std::int64_t, 3>;
-  const auto binOf = [&](const Eigen::Vector3d& p) {
-    BinIndex index;
+  constexpr std::int64_t kLastCell = (std::int64_t{1} << (kBitsPerAxis + kCellBits)) - 1;
+  using Index = std::array<std::int64_t, 3>;
+  const auto cellOf = [&](const Eigen::Vector3d& p) {
+    Index index;
     for (int axis = 0; axis < 3; ++axis) {
       index[axis] =
-          std::clamp(static_cast<std::int64_t>(std::floor((p[axis] - low[axis]) / bin)), std::int64_t{0}, kLastBin);
+          std::clamp(static_cast<std::int64_t>(std::floor((p[axis] - low[axis]) / cell)), std::int64_t{0}, kLastCell);
     }
     return index;
   };
-  const auto keyOf = [](const BinIndex& index) {
-    return static_cast<std::uint64_t>(index[0] | index[1] << kBitsPerAxis | index[2] << (2 * kBitsPerAxis));
+  const auto binKey = [](const Index& cells) {
+    std::uint64_t key = 0;
+    for (int axis = 0; axis < 3; ++axis) {
+      key |= static_cast<std::uint64_t>(cells[axis] >> kCellBits) << (axis * kBitsPerAxis);
+    }
+    return key;
+  };
+  const auto cellInBin = [](const Index& cells) {
+    std::uint32_t key = 0;
+    for (int axis = 0; axis < 3; ++axis) key |= static_cast<std::uint32_t>(cells[axis] & 63) << (axis * kCellBits);
+    return key;
+  };
+  // A slot holds a vertex (its bin, its cell in the bin, its index) until
+  // the vertices are clustered, then a cluster (its bin, its first member in
+  // `members`, whose members run to the next cluster's first, and the index
+  // of its box, or kNone for a lone vertex, its own box): clusters never
+  // outnumber the vertices read, so they take the sorted vertices' slots.
+  struct Slot {
+    std::uint64_t bin;
+    std::uint32_t cell_or_first;
+    std::uint32_t vertex_or_box;
+    bool operator<(const Slot& other) const {
+      return std::tie(bin, cell_or_first, vertex_or_box) <
+             std::tie(other.bin, other.cell_or_first, other.vertex_or_box);
+    }
   };
   std::vector<bool> used(points.size(), false);
   for (const Corners& corners : triangles) {
     for (const std::uint32_t vertex : corners) used[vertex] = true;
   }
-  std::vector<std::pair<std::uint64_t, std::uint32_t>> binned;
+  std::vector<Slot> slots;
   for (std::uint32_t vertex = 0; vertex < points.size(); ++vertex) {
-    if (used[vertex]) binned.emplace_back(keyOf(binOf(points[vertex])), vertex);
+    if (!used[vertex]) continue;
+    const Index cells = cellOf(points[vertex]);
+    slots.push_back(Slot{binKey(cells), cellInBin(cells), vertex});
   }
-  std::sort(binned.begin(), binned.end());
+  std::sort(slots.begin(), slots.end());
   Roots roots(points.size());
-  const auto weldIfNear = [&](std::uint32_t a, std::uint32_t b) {
-    if ((points[a] - points[b]).cwiseAbs().maxCoeff() <= reach) roots.join(a, b);
+  const auto near = [&](const Eigen::Vector3d& a, const Eigen::Vector3d& b) {
+    return (a - b).cwiseAbs().maxCoeff() <= reach;
   };
-  const auto weldWithBin = [&](std::uint32_t vertex, std::uint64_t key) {
-    auto other = std::lower_bound(binned.begin(), binned.end(), std::make_pair(key, std::uint32_t{0}));
-    for (; other != binned.end() && other->first == key; ++other) weldIfNear(vertex, other->second);
+  // Out of reach of every point of the box: each coordinate difference is
+  // at least the box's, rounded the same way.
+  const auto outOfReach = [&](const Eigen::Vector3d& a_low, const Eigen::Vector3d& a_high, const Eigen::Vector3d& b_low,
+                              const Eigen::Vector3d& b_high) {
+    return (a_low - b_high).maxCoeff() > reach || (b_low - a_high).maxCoeff() > reach;
   };
-  std::size_t run = 0;
-  for (std::size_t k = 0; k < binned.size(); ++k) {
-    const auto [key, vertex] = binned[k];
-    if (binned[run].first != key) run = k;
-    for (std::size_t earlier = run; earlier < k; ++earlier) weldIfNear(vertex, binned[earlier].second);
-    // The neighbouring bins within reach: per axis the step (-1, 0 or +1) across a near face.
-    const BinIndex near_low = binOf(points[vertex] - Eigen::Vector3d::Constant(reach));
-    const BinIndex near_high = binOf(points[vertex] + Eigen::Vector3d::Constant(reach));
-    if (near_low == near_high) continue;
-    BinIndex index;
-    for (index[2] = near_low[2]; index[2] <= near_high[2]; ++index[2]) {
-      for (index[1] = near_low[1]; index[1] <= near_high[1]; ++index[1]) {
-        for (index[0] = near_low[0]; index[0] <= near_high[0]; ++index[0]) {
-          if (keyOf(index) != key) weldWithBin(vertex, keyOf(index));
+  std::vector<std::uint32_t> members(slots.size());
+  std::vector<Eigen::AlignedBox3d> boxes;
+  std::size_t clusters = 0;
+  // Of the cell at hand: its vertices, its clusters' first vertices and
+  // boxes, and each vertex's cluster.
+  std::vector<std::uint32_t> cell_vertices, cell_firsts, cluster_of;
+  std::vector<Eigen::AlignedBox3d> cell_boxes;
+  for (std::size_t begin = 0, end = 0; begin < slots.size(); begin = end) {
+    const std::uint64_t bin = slots[begin].bin;
+    cell_vertices.clear();
+    for (end = begin;
+         end < slots.size() && slots[end].bin == bin && slots[end].cell_or_first == slots[begin].cell_or_first; ++end) {
+      cell_vertices.push_back(slots[end].vertex_or_box);
+    }
+    cell_firsts.clear();
+    cell_boxes.clear();
+    cluster_of.clear();
+    for (const std::uint32_t vertex : cell_vertices) {
+      std::size_t found = 0;
+      while (found < cell_firsts.size() && !near(points[cell_firsts[found]], points[vertex])) ++found;
+      if (found == cell_firsts.size()) {
+        cell_firsts.push_back(vertex);
+        cell_boxes.emplace_back(points[vertex]);
+      }
+      roots.join(cell_firsts[found], vertex);
+      cell_boxes[found].extend(points[vertex]);
+      cluster_of.push_back(static_cast<std::uint32_t>(found));
+    }
+    // Each cluster's vertices laid out in a row.
+    auto next = static_cast<std::uint32_t>(begin);
+    for (std::size_t c = 0; c < cell_firsts.size(); ++c) {
+      const std::uint32_t first = next;
+      for (std::size_t k = 0; k < cell_vertices.size(); ++k) {
+        if (cluster_of[k] == c) members[next++] = cell_vertices[k];
+      }
+      std::uint32_t box = kNone;
+      if (next - first > 1) {
+        box = static_cast<std::uint32_t>(boxes.size());
+        boxes.push_back(cell_boxes[c]);
+      }
+      slots[clusters++] = Slot{bin, first, box};
+    }
+  }
+  slots.resize(clusters);
+  const std::vector<Slot>& cluster_slots = slots;
+  struct Span {
+    std::uint32_t first;
+    std::uint32_t last;
+    Eigen::Vector3d low;
+    Eigen::Vector3d high;
+  };
+  const auto spanOf = [&](std::size_t c) {
+    const std::uint32_t first = cluster_slots[c].cell_or_first, box = cluster_slots[c].vertex_or_box;
+    const auto last =
+        static_cast<std::uint32_t>(c + 1 < clusters ? cluster_slots[c + 1].cell_or_first : members.size());
+    if (box == kNone) return Span{first, last, points[members[first]], points[members[first]]};
+    return Span{first, last, boxes[box].min(), boxes[box].max()};
+  };
+  const auto joinIfNear = [&](const Span& a, const Span& b) {
+    const std::uint32_t a_root = roots.of(members[a.first]), b_root = roots.of(members[b.first]);
+    if (a_root == b_root || outOfReach(a.low, a.high, b.low, b.high)) return;
+    for (std::uint32_t i = a.first; i < a.last; ++i) {
+      const Eigen::Vector3d& p = points[members[i]];
+      if (outOfReach(p, p, b.low, b.high)) continue;
+      for (std::uint32_t j = b.first; j < b.last; ++j) {
+        if (near(p, points[members[j]])) return roots.join(a_root, b_root);
+      }
+    }
+  };
+  // A margin past reach that no rounding of the cell arithmetic crosses.
+  const Eigen::Vector3d margin = Eigen::Vector3d::Constant(1.5 * reach);
+  std::size_t bin_start = 0;
+  for (std::size_t c = 0; c < clusters; ++c) {
+    const Span span = spanOf(c);
+    const std::uint64_t own = cluster_slots[c].bin;
+    if (cluster_slots[bin_start].bin != own) bin_start = c;
+    for (std::size_t earlier = bin_start; earlier < c; ++earlier) joinIfNear(span, spanOf(earlier));
+    const Index near_low = cellOf(span.low - margin), near_high = cellOf(span.high + margin);
+    if (binKey(near_low) == binKey(near_high)) continue;
+    Index bin;
+    for (bin[2] = near_low[2] >> kCellBits; bin[2] <= near_high[2] >> kCellBits; ++bin[2]) {
+      for (bin[1] = near_low[1] >> kCellBits; bin[1] <= near_high[1] >> kCellBits; ++bin[1]) {
+        for (bin[0] = near_low[0] >> kCellBits; bin[0] <= near_high[0] >> kCellBits; ++bin[0]) {
+          const Index cells{bin[0] << kCellBits, bin[1] << kCellBits, bin[2] << kCellBits};
+          const std::uint64_t key = binKey(cells);
+          if (key == own) continue;
+          auto other = std::lower_bound(cluster_slots.begin(), cluster_slots.end(), key,
+                                        [](const Slot& a, std::uint64_t k) { return a.bin < k; });
+          for (; other != cluster_slots.end() && other->bin == key; ++other) {
+            joinIfNear(span, spanOf(static_cast<std::size_t>(other - cluster_slots.begin())));
+          }
         }
       }
     }
@@ -118,7 +239,6 @@ std::vector<std::uint32_t> weldedVertices(const std::vector<Eigen::Vector3d>& po
   for (std::uint32_t vertex = 0; vertex < points.size(); ++vertex) welded[vertex] = roots.of(vertex);
   return welded;
 }
-
 TangledEdges::TangledEdges(const std::vector<Corners>& faces, const EdgeTable& edges) {
   edges.forEachEdge(
       [&](std::uint32_t lower, std::uint32_t upper, const EdgeTable::Entry* first, const EdgeTable::Entry* last) {
@@ -273,6 +393,7 @@ ClosedChain closedChainOf(const std::vector<Eigen::Vector3d>& points, std::vecto
     cap.last_edge = static_cast<std::uint32_t>(chain.cap_edges.size());
     chain.caps.push_back(cap);
   }
+  chain.caps.arrange(chain.points, chain.cap_edges);
   return chain;
 }
 
@@ -283,21 +404,205 @@ double solidAngle(const Eigen::Vector3d& a, const Eigen::Vector3d& b, const Eige
   return 2.0 * std::atan2(spanned, below);
 }
 
-double capWinding(const std::vector<Eigen::Vector3d>& points, const std::vector<RimCap>& caps,
-                  const std::vector<std::array<std::uint32_t, 2>>& cap_edges, const Eigen::Vector3d& point) {
-  double angle = 0.0;
-  for (const RimCap& cap : caps) {
-    const Eigen::Vector3d apex = cap.apex - point;
-    const double distance = apex.norm();
-    if (distance > kFarCapRadii * cap.radius) {
-      angle += cap.vector_area.dot(apex) / (distance * distance * distance);
+void RimCaps::arrange(const std::vector<Eigen::Vector3d>& points, Edges& cap_edges) {
+  far_.clear();
+  fans_.clear();
+  std::vector<Node> leaves;
+  // The leaf of a cap's fan over edges [first, last), about the centre.
+  const auto fan = [&](const RimCap& cap, std::uint32_t first, std::uint32_t last, const Eigen::Vector3d& centre,
+                       double radius) {
+    Node leaf;
+    leaf.centre = centre;
+    leaf.radius = radius;
+    leaf.vector_area.setZero();
+    leaf.apex = cap.apex;
+    leaf.first = first;
+    leaf.last = last;
+    for (std::uint32_t edge = first; edge < last; ++edge) {
+      const Eigen::Vector3d from = points[cap_edges[edge][0]], to = points[cap_edges[edge][1]];
+      const Eigen::Vector3d area = 0.5 * (from - cap.apex).cross(to - cap.apex);
+      leaf.vector_area += area;
+      leaf.weight += area.norm();
+      // A triangle's mean offset and mean square offset from the centre.
+      const Eigen::Vector3d a = cap.apex - centre, b = from - centre, c = to - centre, sum = a + b + c;
+      const Eigen::Matrix3d square =
+          (a * a.transpose() + b * b.transpose() + c * c.transpose() + sum * sum.transpose()) / 12.0;
+      leaf.moment += area * (sum / 3.0).transpose();
+      for (int i = 0; i < 3; ++i) leaf.spread[i] += area[i] * square;
+    }
+    return leaf;
+  };
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> pieces;
+  for (const RimCap& cap : caps_) {
+    if (cap.last_edge - cap.first_edge <= kLeafCapEdges) {
+      leaves.push_back(fan(cap, cap.first_edge, cap.last_edge, cap.apex, cap.radius));
       continue;
     }
-    for (std::uint32_t edge = cap.first_edge; edge < cap.last_edge; ++edge) {
-      angle += solidAngle(apex, points[cap_edges[edge][0]] - point, points[cap_edges[edge][1]] - point);
+    // The fan halved across the longest side of its edges' midpoints until each piece is small.
+    const auto midpoint = [&](const std::array<std::uint32_t, 2>& edge) {
+      return Eigen::Vector3d(0.5 * (points[edge[0]] + points[edge[1]]));
+    };
+    pieces.assign(1, {cap.first_edge, cap.last_edge});
+    while (!pieces.empty()) {
+      const auto [first, last] = pieces.back();
+      pieces.pop_back();
+      Eigen::AlignedBox3d box(cap.apex), middles;
+      for (std::uint32_t edge = first; edge < last; ++edge) {
+        box.extend(points[cap_edges[edge][0]]);
+        box.extend(points[cap_edges[edge][1]]);
+        middles.extend(midpoint(cap_edges[edge]));
+      }
+      if (last - first <= kLeafCapEdges) {
+        leaves.push_back(fan(cap, first, last, box.center(), 0.5 * box.diagonal().norm()));
+        continue;
+      }
+      int axis = 0;
+      middles.sizes().maxCoeff(&axis);
+      const std::uint32_t middle = first + (last - first) / 2;
+      std::nth_element(cap_edges.begin() + first, cap_edges.begin() + middle, cap_edges.begin() + last,
+                       [&](const auto& a, const auto& b) { return midpoint(a)[axis] < midpoint(b)[axis]; });
+      pieces.emplace_back(first, middle);
+      pieces.emplace_back(middle, last);
+    }
+  }
+  if (leaves.empty()) return;
+  std::vector<Node> nodes;
+  nodes.reserve(2 * leaves.size());
+  build(leaves, nodes, 0, leaves.size());
+  // The products of three coordinates, i <= j <= k, in the order they are summed.
+  const auto product = [](int i, int j, int k) {
+    std::array<int, 3> sorted{i, j, k};
+    std::sort(sorted.begin(), sorted.end());
+    constexpr int kFirst[3] = {0, 6, 9};  // where the products starting with x, y, z begin
+    const int rest = sorted[0] == 0 ? (sorted[1] == 0   ? sorted[2]
+                                       : sorted[1] == 1 ? 2 + sorted[2]
+                                                        : 5)
+                                    : (sorted[1] == 1 ? sorted[2] - 1 : 2);
+    return sorted[0] == 2 ? 9 : kFirst[sorted[0]] + rest;
+  };
+  for (const Node& node : nodes) {
+    Far far{};
+    for (int i = 0; i < 3; ++i) {
+      far.centre[i] = node.centre[i];
+      far.area[i] = static_cast<float>(node.vector_area[i]);
+      far.moment[i] = static_cast<float>(node.moment(i, i));
+      double turn = node.spread[i].trace();
+      for (int j = 0; j < 3; ++j) turn += 2.0 * node.spread[j](j, i);
+      far.turn[i] = static_cast<float>(turn);
+    }
+    far.radius = node.radius;
+    far.moment[3] = static_cast<float>(node.moment(0, 1) + node.moment(1, 0));
+    far.moment[4] = static_cast<float>(node.moment(0, 2) + node.moment(2, 0));
+    far.moment[5] = static_cast<float>(node.moment(1, 2) + node.moment(2, 1));
+    std::array<double, 10> spread{};
+    for (int i = 0; i < 3; ++i) {
+      for (int j = 0; j < 3; ++j) {
+        for (int k = 0; k < 3; ++k) spread[product(i, j, k)] += node.spread[i](j, k);
+      }
+    }
+    for (int m = 0; m < 10; ++m) far.spread[m] = static_cast<float>(spread[m]);
+    far.second = node.leaf ? 0 : node.last;
+    far.fan = node.leaf ? static_cast<std::uint32_t>(fans_.size()) : kNone;
+    if (node.leaf) fans_.push_back(Fan{node.apex, node.first, node.last});
+    far_.push_back(far);
+  }
+}
+
+// Halves the leaves across the longest side of their centres'; an inner
+// node's centre is its children's weighted by their triangles' areas.
+std::uint32_t RimCaps::build(std::vector<Node>& leaves, std::vector<Node>& nodes, std::size_t begin, std::size_t end) {
+  const auto at = static_cast<std::uint32_t>(nodes.size());
+  if (end - begin == 1) {
+    nodes.push_back(leaves[begin]);
+    return at;
+  }
+  Eigen::AlignedBox3d box;
+  for (std::size_t k = begin; k < end; ++k) box.extend(leaves[k].centre);
+  int axis = 0;
+  box.sizes().maxCoeff(&axis);
+  const std::size_t middle = begin + (end - begin) / 2;
+  std::nth_element(leaves.begin() + begin, leaves.begin() + middle, leaves.begin() + end,
+                   [axis](const Node& a, const Node& b) { return a.centre[axis] < b.centre[axis]; });
+  nodes.emplace_back();
+  build(leaves, nodes, begin, middle);
+  const std::uint32_t second = build(leaves, nodes, middle, end);
+  Node& node = nodes[at];
+  const Node& a = nodes[at + 1];
+  const Node& b = nodes[second];
+  node.leaf = false;
+  node.last = second;
+  node.weight = a.weight + b.weight;
+  node.vector_area = a.vector_area + b.vector_area;
+  node.centre = node.weight > 0.0 ? Eigen::Vector3d((a.weight * a.centre + b.weight * b.centre) / node.weight)
+                                  : Eigen::Vector3d(0.5 * (a.centre + b.centre));
+  node.radius = std::max((a.centre - node.centre).norm() + a.radius, (b.centre - node.centre).norm() + b.radius);
+  node.moment.setZero();
+  for (int i = 0; i < 3; ++i) node.spread[i].setZero();
+  // Each child's moments moved to the node's centre.
+  for (const Node* child : {&a, &b}) {
+    const Eigen::Vector3d shift = child->centre - node.centre;
+    node.moment += child->moment + child->vector_area * shift.transpose();
+    for (int i = 0; i < 3; ++i) {
+      const Eigen::Vector3d mean = child->moment.row(i).transpose();
+      node.spread[i] += child->spread[i] + mean * shift.transpose() + shift * mean.transpose() +
+                        child->vector_area[i] * shift * shift.transpose();
+    }
+  }
+  return at;
+}
+
+bool RimCaps::reaches(const std::vector<Eigen::Vector3d>& points, const Edges& cap_edges, const Eigen::Vector3d& point,
+                      double least) const {
+  const double rough = winding(points, cap_edges, point, true);
+  if (std::abs(rough - least) > kRoughMargin) return rough >= least;
+  return winding(points, cap_edges, point) >= least;
+}
+
+double RimCaps::winding(const std::vector<Eigen::Vector3d>& points, const Edges& cap_edges,
+                        const Eigen::Vector3d& point, bool rough) const {
+  const double node_radii = rough ? kRoughNodeRadii : kFarNodeRadii;
+  double angle = 0.0;
+  // The tree is balanced: its depth is about the logarithm of its leaves.
+  std::array<std::uint32_t, 64> stack;
+  std::size_t depth = 0;
+  if (!far_.empty()) stack[depth++] = 0;
+  while (depth > 0) {
+    const std::uint32_t index = stack[--depth];
+    const Far& node = far_[index];
+    const double x = node.centre[0] - point.x(), y = node.centre[1] - point.y(), z = node.centre[2] - point.z();
+    const double square = x * x + y * y + z * z;
+    const double reach = (node.fan == kNone ? node_radii : kFarCapRadii) * node.radius;
+    if (square > reach * reach) {
+      // Each fan triangle's term taken at the node's centre, with its change
+      // over the triangle to first and second order.
+      const double distance = std::sqrt(square), cube = square * distance;
+      const float* m = node.moment;
+      const float* s = node.spread;
+      const double dipole = node.area[0] * x + node.area[1] * y + node.area[2] * z;
+      const double quadratic = m[0] * x * x + m[1] * y * y + m[2] * z * z + m[3] * x * y + m[4] * x * z + m[5] * y * z;
+      const double first = (m[0] + m[1] + m[2]) - 3.0 * quadratic / square;
+      const double cubic = x * (x * (s[0] * x + s[1] * y + s[2] * z) + y * (s[3] * y + s[4] * z) + s[5] * z * z) +
+                           y * y * (s[6] * y + s[7] * z) + z * z * (s[8] * y + s[9] * z);
+      const double turned = node.turn[0] * x + node.turn[1] * y + node.turn[2] * z;
+      const double second = 0.5 * (15.0 * cubic / (square * square) - 3.0 * turned / square);
+      angle += (dipole + first + second) / cube;
+    } else if (node.fan != kNone) {
+      const Fan& fan = fans_[node.fan];
+      const Eigen::Vector3d apex = fan.apex - point;
+      for (std::uint32_t edge = fan.first; edge < fan.last; ++edge) {
+        angle += solidAngle(apex, points[cap_edges[edge][0]] - point, points[cap_edges[edge][1]] - point);
+      }
+    } else {
+      stack[depth++] = node.second;
+      stack[depth++] = index + 1;
     }
   }
   return angle / (4.0 * M_PI);
+}
+
+double capWinding(const std::vector<Eigen::Vector3d>& points, const RimCaps& caps,
+                  const std::vector<std::array<std::uint32_t, 2>>& cap_edges, const Eigen::Vector3d& point) {
+  return caps.winding(points, cap_edges, point);
 }
 
 }  // namespace internal

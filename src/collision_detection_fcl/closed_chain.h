@@ -101,6 +101,86 @@ std::vector<std::size_t> sortIntoRims(std::vector<OpenEdge>& open);
 // The fan over the rim's edges from their centroid (without its edges' places).
 RimCap rimCapOf(const std::vector<Eigen::Vector3d>& points, const OpenEdge* first, const OpenEdge* last);
 
+// The caps with a tree over them, so that a point sums exactly only the
+// caps near it (Barill et al. 2018, fast winding numbers). A node keeps the
+// vector area of its caps' triangles about a centre, with its moments of
+// first and second order, and a radius; beyond a few radii these stand for all its caps, and beyond
+// kFarCapRadii radii of a cap its vector area stands for it. A leaf is a
+// cap, or for a cap of many edges (a long slit's), a few neighbouring
+// triangles of its fan.
+class RimCaps {
+ public:
+  using Edges = std::vector<std::array<std::uint32_t, 2>>;
+
+  bool empty() const { return caps_.empty(); }
+  std::size_t size() const { return caps_.size(); }
+  const RimCap& operator[](std::size_t cap) const { return caps_[cap]; }
+  std::vector<RimCap>::const_iterator begin() const { return caps_.begin(); }
+  std::vector<RimCap>::const_iterator end() const { return caps_.end(); }
+  void push_back(const RimCap& cap) { caps_.push_back(cap); }
+
+  // Builds the tree once every cap is in; orders each cap's edges among
+  // themselves so that a leaf's lie together.
+  void arrange(const std::vector<Eigen::Vector3d>& points, Edges& cap_edges);
+  // The caps' winding number about the point (see capWinding); `rough`
+  // takes nodes from nearer, within a few hundredths.
+  double winding(const std::vector<Eigen::Vector3d>& points, const Edges& cap_edges, const Eigen::Vector3d& point,
+                 bool rough = false) const;
+  // Whether the caps' winding number about the point is at least `least`:
+  // told roughly where it is far from it.
+  bool reaches(const std::vector<Eigen::Vector3d>& points, const Edges& cap_edges, const Eigen::Vector3d& point,
+               double least) const;
+
+ private:
+  // A node as the tree is built.
+  struct Node {
+    Eigen::Vector3d centre;
+    double radius = 0.0;
+    Eigen::Vector3d vector_area;
+    // Of its fan triangles: their areas summed, which weigh the centres of
+    // nodes; the sums of each one's vector area times its mean offset from
+    // the centre (moment(i, j) = sum of area i * offset j), and times the
+    // mean square of the offset (spread[i](j, k) = sum of area i * mean of
+    // offset j * offset k), for the terms of first and second order.
+    double weight = 0.0;
+    Eigen::Matrix3d moment = Eigen::Matrix3d::Zero();
+    std::array<Eigen::Matrix3d, 3> spread{Eigen::Matrix3d::Zero(), Eigen::Matrix3d::Zero(), Eigen::Matrix3d::Zero()};
+    // A leaf's fan: its apex and edges [first, last); an inner node's
+    // second child at `last` (its first follows it).
+    Eigen::Vector3d apex;
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+    bool leaf = true;
+  };
+  // What a point reads of a node: its centre and radius in double
+  // precision, and in single precision, plenty for the far field, its vector
+  // area, its moment made symmetric (the diagonal, then xy, xz, yz each
+  // taken twice) and of its spread what the term of second order takes:
+  // sum over i of 2 spread[i](i, j) + spread[j](k, k), and the sums over the
+  // orderings of each product of three coordinates.
+  struct Far {
+    double centre[3];
+    double radius;
+    float area[3];
+    float moment[6];
+    float turn[3];
+    float spread[10];
+    // An inner node's second child (its first follows it), or a leaf's fan.
+    std::uint32_t second;
+    std::uint32_t fan;
+  };
+  struct Fan {
+    Eigen::Vector3d apex;
+    std::uint32_t first;
+    std::uint32_t last;
+  };
+  static std::uint32_t build(std::vector<Node>& leaves, std::vector<Node>& nodes, std::size_t begin, std::size_t end);
+
+  std::vector<RimCap> caps_;
+  std::vector<Far> far_;
+  std::vector<Fan> fans_;
+};
+
 // A closed surface: the mended triangles with every rim of open edges capped
 // by a fan. The mesh's winding number is the closed surface's, an exact
 // integer that any path counts alike, plus the caps' own winding number,
@@ -110,7 +190,7 @@ struct ClosedChain {
   std::vector<Eigen::Vector3d> points;
   // The mended triangles, then the caps wound against their rims.
   std::vector<Corners> triangles;
-  std::vector<RimCap> caps;
+  RimCaps caps;
   std::vector<std::array<std::uint32_t, 2>> cap_edges;
 };
 
@@ -125,7 +205,7 @@ double solidAngle(const Eigen::Vector3d& a, const Eigen::Vector3d& b, const Eige
 
 // The winding number of the caps, as the mesh has them (the closed surface's
 // cap triangles wound back), about the point.
-double capWinding(const std::vector<Eigen::Vector3d>& points, const std::vector<RimCap>& caps,
+double capWinding(const std::vector<Eigen::Vector3d>& points, const RimCaps& caps,
                   const std::vector<std::array<std::uint32_t, 2>>& cap_edges, const Eigen::Vector3d& point);
 
 }  // namespace internal

@@ -647,7 +647,7 @@ bool MeshSolid::containsInPiece(const Eigen::Vector3d& point, std::size_t piece)
 bool MeshSolid::windingIsInside(const Eigen::Vector3d& point) const {
   if (!((point - root_.centre).cwiseAbs().maxCoeff() <= root_.half)) return false;
   if (caps_.empty()) return closedWinding(point) > 0;
-  return closedWinding(point) + capWinding(points_, caps_, cap_edges_, point) >= 0.5;
+  return caps_.reaches(points_, cap_edges_, point, 0.5 - closedWinding(point));
 }
 
 // Each cube listing very many triangles keeps the ray its points try first:

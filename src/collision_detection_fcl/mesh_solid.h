@@ -183,7 +183,7 @@ class MeshSolid {
   // first, so the pieces' vertices index both.
   std::vector<Eigen::Vector3d> points_;
   std::vector<Corners> triangles_;
-  std::vector<RimCap> caps_;
+  RimCaps caps_;
   std::vector<std::array<std::uint32_t, 2>> cap_edges_;
   Eigen::AlignedBox3d bounds_;
   Cube root_{Eigen::Vector3d::Zero(), 0.0};

@@ -89,6 +89,57 @@ TriangleMesh icosphere(const Eigen::Vector3d& centre, double radius, int rounds)
   return mesh;
 }
 
+Eigen::Vector3d centreOf(const TriangleMesh& mesh, const fcl::Triangle& t) {
+  return (mesh.points[t[0]] + mesh.points[t[1]] + mesh.points[t[2]]) / 3.0;
+}
+
+TriangleMesh slitSphere(double radius, int rings, int segments, int slits, double gap) {
+  TriangleMesh mesh;
+  const auto onSphere = [radius](double polar, double azimuth) {
+    return Eigen::Vector3d(radius * std::sin(polar) * std::cos(azimuth), radius * std::sin(polar) * std::sin(azimuth),
+                           radius * std::cos(polar));
+  };
+  for (int i = 0; i <= rings; ++i) {
+    for (int j = 0; j <= segments; ++j) mesh.points.push_back(onSphere(i * M_PI / rings, j * 2.0 * M_PI / segments));
+  }
+  // The quads right of a cut take copies of its vertices moved by the gap,
+  // on the rings between the first and the last but one.
+  std::vector<std::size_t> copies(static_cast<std::size_t>(rings + 1) * (segments + 1));
+  for (std::size_t k = 0; k < copies.size(); ++k) copies[k] = k;
+  for (int slit = 0; slit < slits; ++slit) {
+    const int cut = slit * segments / slits;
+    for (int i = 2; i <= rings - 2; ++i) {
+      copies[i * (segments + 1) + cut] = mesh.points.size();
+      mesh.points.push_back(onSphere(i * M_PI / rings, cut * 2.0 * M_PI / segments + gap));
+    }
+  }
+  const auto at = [&](int ring, int segment, int quad) {
+    const std::size_t vertex = ring * (segments + 1) + segment;
+    return segment == quad ? copies[vertex] : vertex;
+  };
+  // The rings at the poles are points: their triangles there would have no area.
+  for (int i = 0; i < rings; ++i) {
+    for (int j = 0; j < segments; ++j) {
+      if (i + 1 < rings) mesh.triangles.emplace_back(at(i, j, j), at(i + 1, j, j), at(i + 1, j + 1, j));
+      if (i > 0) mesh.triangles.emplace_back(at(i, j, j), at(i + 1, j + 1, j), at(i, j + 1, j));
+    }
+  }
+  return mesh;
+}
+
+TriangleMesh withScatteredHoles(TriangleMesh mesh, std::size_t count, double apart) {
+  std::vector<std::size_t> removed;
+  for (std::size_t t = 0; t < mesh.triangles.size() && removed.size() < count; t += 7) {
+    const Eigen::Vector3d centre = centreOf(mesh, mesh.triangles[t]);
+    const bool far = std::all_of(removed.begin(), removed.end(), [&](std::size_t other) {
+      return (centreOf(mesh, mesh.triangles[other]) - centre).norm() >= apart;
+    });
+    if (far) removed.push_back(t);
+  }
+  for (auto t = removed.rbegin(); t != removed.rend(); ++t) mesh.triangles.erase(mesh.triangles.begin() + *t);
+  return mesh;
+}
+
 TriangleMesh inverted(TriangleMesh mesh) {
   for (fcl::Triangle& t : mesh.triangles) std::swap(t[1], t[2]);
   return mesh;

@@ -39,6 +39,18 @@ TriangleMesh inverted(TriangleMesh mesh);
 // Both meshes as one, the second's vertices after the first's.
 TriangleMesh appended(TriangleMesh mesh, const TriangleMesh& more);
 
+Eigen::Vector3d centreOf(const TriangleMesh& mesh, const fcl::Triangle& t);
+
+// The mesh without up to `count` of its triangles (fewer where no more lie
+// far enough apart), their centres at least `apart` from each other.
+TriangleMesh withScatteredHoles(TriangleMesh mesh, std::size_t count, double apart);
+
+// A sphere of `rings` rings of `segments` quads, drawn as the UV sphere is,
+// cut along `slits` meridians spread evenly: the quads right of a cut start
+// `gap` radians after it, from the second ring to the last but one, so
+// that each cut leaves a slit nearly from pole to pole.
+TriangleMesh slitSphere(double radius, int rings, int segments, int slits, double gap);
+
 // A prism from z = low to z = high over a rim in the xy plane, running
 // counter-clockwise around the origin, which every rim point must see: a side
 // of two triangles between each rim point and the next, and each cap a fan
