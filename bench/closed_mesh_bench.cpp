@@ -26,6 +26,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -332,6 +333,72 @@ BENCHMARK(AttachedIcosphereCheck)
     ->Unit(benchmark::kMicrosecond)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
+
+// Tools whose triangulation crowds a few places, and one voxel of 1 mm near
+// such a place, 2.8 to 4 mm off the tool: a cylinder's end drawn as a fan
+// (the voxel beyond the fan's centre), a cone fanned to its tip (beside the
+// tip), a cylinder's side of slivers (beside the side) and a slab of long
+// strips (above it), each of state.range(0) segments; against an icosphere
+// of about as many triangles with the voxel as far off it (the reference).
+enum class Crowd { kIcosphere, kFanEnd, kDrillTip, kSliverSide, kStripSlab };
+
+// The tool about kSphereCentre and the voxel's place, in Link6's frame.
+std::pair<TriangleMesh, Eigen::Vector3d> crowdedTool(Crowd crowd, int segments) {
+  const Eigen::Vector3d& at = kSphereCentre;
+  switch (crowd) {
+    case Crowd::kIcosphere: {
+      const int rounds = static_cast<int>(std::lround(std::log(segments / 5.0) / std::log(4.0)));
+      return {bramlock_test::icosphere(at, kSphereRadius, rounds), at + Eigen::Vector3d(0, 0, kSphereRadius + 0.0028)};
+    }
+    case Crowd::kFanEnd:
+    case Crowd::kSliverSide: {
+      TriangleMesh rod = closed_meshes::rod(at, at + Eigen::Vector3d(0, 0, 0.2), 0.05, segments);
+      const Eigen::Vector3d voxel =
+          crowd == Crowd::kFanEnd ? Eigen::Vector3d(0, 0, 0.2028) : Eigen::Vector3d(0.054, 0, 0.1);
+      return {rod, at + voxel};
+    }
+    case Crowd::kDrillTip:
+      return {bramlock_test::translated(bramlock_test::coneMesh(0.04, 0.01, segments, 1), at),
+              at + Eigen::Vector3d(0.004, 0, 0.038)};
+    case Crowd::kStripSlab:
+      return {bramlock_test::translated(bramlock_test::stripSlab(0.2, 0.1, 0.01, segments),
+                                        at - Eigen::Vector3d(0.1, 0.05, 0)),
+              at + Eigen::Vector3d(0, 0, 0.0128)};
+  }
+  return {};
+}
+
+// isValid per iteration with the tool attached to Link6 and the one voxel.
+void CrowdedToolCheck(benchmark::State& state, Crowd crowd) {
+  const auto [tool, voxel] = crowdedTool(crowd, static_cast<int>(state.range(0)));
+  const auto file = meshDirectory() / ("crowded_" + std::to_string(static_cast<int>(crowd)) + ".stl");
+  closed_meshes::writeBinaryStl(file, tool);
+  auto scene = unpaddedRm65();
+  const Eigen::Vector3d place = (scene->getToolEndTransform(kState) * voxel.homogeneous()).head<3>();
+  auto tree = std::make_shared<octomap::OcTree>(0.001);
+  tree->updateNode(octomap::point3d(place.x(), place.y(), place.z()), true, true);
+  tree->updateInnerOccupancy();
+  {
+    bench_support::SilencedStdout quiet;
+    scene->updateWorldOctomap(tree);
+  }
+  const int attached = attachIcosphere(*scene, "file://" + file.string());
+  auto states = nudgedStates();
+  if (attached != 0) state.SkipWithError("the tool was not attached");
+  if (!scene->isValid(states[0].data())) state.SkipWithError("the benchmark state collides");
+  size_t next = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(scene->isValid(states[next++ % states.size()].data()));
+  state.counters["triangles"] = static_cast<double>(tool.triangles.size());
+}
+void crowdedSegments(benchmark::internal::Benchmark* bench) {
+  for (const int count : {1024, 4096, 16384, 65536}) bench->Arg(count);
+  bench->Unit(benchmark::kMicrosecond)->Repetitions(3)->ReportAggregatesOnly(true);
+}
+BENCHMARK_CAPTURE(CrowdedToolCheck, icosphere, Crowd::kIcosphere)->Apply(crowdedSegments);
+BENCHMARK_CAPTURE(CrowdedToolCheck, fan_end, Crowd::kFanEnd)->Apply(crowdedSegments);
+BENCHMARK_CAPTURE(CrowdedToolCheck, drill_tip, Crowd::kDrillTip)->Apply(crowdedSegments);
+BENCHMARK_CAPTURE(CrowdedToolCheck, sliver_side, Crowd::kSliverSide)->Apply(crowdedSegments);
+BENCHMARK_CAPTURE(CrowdedToolCheck, strip_slab, Crowd::kStripSlab)->Apply(crowdedSegments);
 
 // Attaching the 1,310,720-triangle icosphere from its file to a fresh scene
 // and the first state check after it, once (run the row in a process of its

@@ -672,17 +672,19 @@ void MeshSolid::treeLongLeaves() {
       any = true;
     }
   }
-  if (any) ray_tree_.emplace(points_, triangles_);
+  if (any) ray_tree_ = std::make_unique<LazyRayTree>();
 }
 
 // The leaf's own ray first; then the six rays with a growing budget of boxes,
 // so a point pays about what its cheapest ray costs.
 int MeshSolid::windingAlongRays(const Eigen::Vector3d& point, int first_ray) const {
+  std::call_once(ray_tree_->built, [this] { ray_tree_->tree.emplace(points_, triangles_); });
+  const RayTree& tree = *ray_tree_->tree;
   std::vector<std::uint32_t> listed;
   const auto along = [&](int ray, std::size_t budget, int& winding) {
     const int axis = ray % 3, sign = ray < 3 ? 1 : -1;
     listed.clear();
-    if (!ray_tree_->listAlongRay(point, axis, sign, budget, listed)) return false;
+    if (!tree.listAlongRay(point, axis, sign, budget, listed)) return false;
     Eigen::Vector3d far = point;
     far[axis] = sign * std::numeric_limits<double>::infinity();
     winding = windingChange(listed.data(), listed.data() + listed.size(), axis, far, point[axis]);

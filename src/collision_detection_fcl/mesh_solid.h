@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -196,7 +198,12 @@ class MeshSolid {
   std::vector<std::uint32_t> piece_vertices_;
   std::vector<std::uint32_t> piece_of_vertex_;
   BoxSet piece_boxes_;
-  std::optional<RayTree> ray_tree_;
+  // Built by the first point that needs it: many meshes with such cubes never see one.
+  struct LazyRayTree {
+    std::once_flag built;
+    std::optional<RayTree> tree;
+  };
+  std::unique_ptr<LazyRayTree> ray_tree_;
   bool solid_ = false;
 };
 

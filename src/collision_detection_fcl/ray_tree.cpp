@@ -13,6 +13,8 @@ namespace internal {
 namespace {
 
 constexpr std::uint32_t kLeafTriangles = 4;
+// Nodes of fewer triangles keep their parent's directions.
+constexpr std::uint32_t kLeastFittedTriangles = 32;
 // Boxes are grown by this share of their largest side, and a little more,
 // so that rounding never keeps a ray from a triangle it touches.
 constexpr double kGrowth = 1e-9;
@@ -23,32 +25,40 @@ RayTree::RayTree(const std::vector<Eigen::Vector3d>& points, const std::vector<C
     : order_(triangles.size()) {
   std::iota(order_.begin(), order_.end(), 0u);
   nodes_.reserve(2 * triangles.size() / kLeafTriangles + 1);
-  if (!triangles.empty()) build(points, triangles, 0, static_cast<std::uint32_t>(triangles.size()));
+  std::vector<Eigen::Vector3d> centres;
+  centres.reserve(triangles.size());
+  for (const Corners& c : triangles) centres.push_back((points[c[0]] + points[c[1]] + points[c[2]]) / 3.0);
+  if (!triangles.empty()) {
+    build(points, triangles, centres, 0, static_cast<std::uint32_t>(triangles.size()), Eigen::Matrix3d::Identity());
+  }
 }
 
 // The box's directions are those of the spread of the corners, so a node of
-// a fan's neighbouring spokes is a thin wedge; the triangles part at the
-// median of their centres along its longest side.
+// a fan's neighbouring spokes is a thin wedge (a small node keeps its
+// parent's, which fit it closely enough); the triangles part at the median
+// of their centres along its longest side.
 std::uint32_t RayTree::build(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& triangles,
-                             std::uint32_t first, std::uint32_t last) {
+                             const std::vector<Eigen::Vector3d>& centres, std::uint32_t first, std::uint32_t last,
+                             const Eigen::Matrix3d& parent_axes) {
   const auto index = static_cast<std::uint32_t>(nodes_.size());
   nodes_.emplace_back();
   Eigen::Vector3d mean = Eigen::Vector3d::Zero();
-  for (std::uint32_t k = first; k < last; ++k) {
-    for (const std::uint32_t corner : triangles[order_[k]]) mean += points[corner];
-  }
-  mean /= 3.0 * (last - first);
-  Eigen::Matrix3d spread = Eigen::Matrix3d::Zero();
-  for (std::uint32_t k = first; k < last; ++k) {
-    for (const std::uint32_t corner : triangles[order_[k]]) {
-      const Eigen::Vector3d offset = points[corner] - mean;
-      spread += offset * offset.transpose();
+  for (std::uint32_t k = first; k < last; ++k) mean += centres[order_[k]];
+  mean /= static_cast<double>(last - first);
+  Eigen::Matrix3d axes = parent_axes;
+  if (last - first >= kLeastFittedTriangles) {
+    Eigen::Matrix3d spread = Eigen::Matrix3d::Zero();
+    for (std::uint32_t k = first; k < last; ++k) {
+      for (const std::uint32_t corner : triangles[order_[k]]) {
+        const Eigen::Vector3d offset = points[corner] - mean;
+        spread += offset * offset.transpose();
+      }
     }
+    Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> directions;
+    directions.computeDirect(spread);
+    axes = directions.eigenvectors().transpose();
+    if (!axes.allFinite()) axes = parent_axes;
   }
-  Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> directions;
-  directions.computeDirect(spread);
-  Eigen::Matrix3d axes = directions.eigenvectors().transpose();
-  if (!axes.allFinite()) axes.setIdentity();
   Eigen::Vector3d low = Eigen::Vector3d::Constant(std::numeric_limits<double>::infinity());
   Eigen::Vector3d high = -low;
   for (std::uint32_t k = first; k < last; ++k) {
@@ -72,15 +82,12 @@ std::uint32_t RayTree::build(const std::vector<Eigen::Vector3d>& points, const s
   int longest = 0;
   (high - low).maxCoeff(&longest);
   const Eigen::Vector3d direction = axes.row(longest).transpose();
-  const auto centreAlong = [&](std::uint32_t triangle) {
-    const Corners& c = triangles[triangle];
-    return direction.dot(points[c[0]] + points[c[1]] + points[c[2]]);
-  };
   const std::uint32_t middle = first + (last - first) / 2;
-  std::nth_element(order_.begin() + first, order_.begin() + middle, order_.begin() + last,
-                   [&](std::uint32_t a, std::uint32_t b) { return centreAlong(a) < centreAlong(b); });
-  build(points, triangles, first, middle);
-  const std::uint32_t second = build(points, triangles, middle, last);
+  std::nth_element(
+      order_.begin() + first, order_.begin() + middle, order_.begin() + last,
+      [&](std::uint32_t a, std::uint32_t b) { return direction.dot(centres[a]) < direction.dot(centres[b]); });
+  build(points, triangles, centres, first, middle, axes);
+  const std::uint32_t second = build(points, triangles, centres, middle, last, axes);
   nodes_[index].second = second;
   return index;
 }

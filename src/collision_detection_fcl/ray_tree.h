@@ -40,7 +40,8 @@ class RayTree {
     std::uint32_t second;
   };
   std::uint32_t build(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& triangles,
-                      std::uint32_t first, std::uint32_t last);
+                      const std::vector<Eigen::Vector3d>& centres, std::uint32_t first, std::uint32_t last,
+                      const Eigen::Matrix3d& parent_axes);
   bool meetsRay(const Node& node, const Eigen::Vector3d& start, int axis, int sign) const;
 
   std::vector<std::uint32_t> order_;

@@ -47,11 +47,6 @@ Eigen::Vector3d uniformIn(std::mt19937_64& engine, const Eigen::Vector3d& low, c
   return low + (high - low).cwiseProduct(Eigen::Vector3d(unit(engine), unit(engine), unit(engine)));
 }
 
-TriangleMesh translated(TriangleMesh mesh, const Eigen::Vector3d& offset) {
-  for (Eigen::Vector3d& p : mesh.points) p += offset;
-  return mesh;
-}
-
 // A UV sphere drawn the obvious way: rings of vertices from pole to pole, each
 // running from longitude 0 to 2 pi, so that its last vertex misses its first
 // in the last bits; each pole a vertex per segment, some of them differing in

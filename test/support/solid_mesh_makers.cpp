@@ -145,6 +145,11 @@ TriangleMesh inverted(TriangleMesh mesh) {
   return mesh;
 }
 
+TriangleMesh translated(TriangleMesh mesh, const Eigen::Vector3d& offset) {
+  for (Eigen::Vector3d& p : mesh.points) p += offset;
+  return mesh;
+}
+
 TriangleMesh appended(TriangleMesh mesh, const TriangleMesh& more) {
   const size_t offset = mesh.points.size();
   mesh.points.insert(mesh.points.end(), more.points.begin(), more.points.end());

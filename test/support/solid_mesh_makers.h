@@ -36,6 +36,9 @@ TriangleMesh icosphere(const Eigen::Vector3d& centre, double radius, int rounds)
 // The mesh with every triangle wound the other way.
 TriangleMesh inverted(TriangleMesh mesh);
 
+// The mesh moved by `offset`.
+TriangleMesh translated(TriangleMesh mesh, const Eigen::Vector3d& offset);
+
 // Both meshes as one, the second's vertices after the first's.
 TriangleMesh appended(TriangleMesh mesh, const TriangleMesh& more);
 
