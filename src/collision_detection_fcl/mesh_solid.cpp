@@ -46,7 +46,7 @@ constexpr double kLeastVolume = 1e-9;
 constexpr double kLongTriangleSides = 2.0;
 // A point in a cube listing more triangles than this (the apex of a large
 // fan, a band of slivers) is judged along a ray through the ray tree instead.
-constexpr std::size_t kMostScannedTriangles = 128;
+constexpr std::size_t kMostScannedTriangles = 32;
 // Judged on this many of a cube's triangles, the first it lists.
 constexpr std::size_t kLongSample = 64;
 // Points exactly on a face, edge or vertex count as moved a vanishing step
