@@ -84,15 +84,8 @@ std::vector<std::uint32_t> weldedVertices(const std::vector<Eigen::Vector3d>& po
   constexpr int kCellBits = 6;  // a bin is 64 cells wide
   constexpr int kBitsPerAxis = 21;
   constexpr std::int64_t kLastCell = (std::int64_t{1} << (kBitsPerAxis + kCellBits)) - 1;
-  using Index = std::array<std::int64_t, 3>;
-  const auto cellOf = [&](const Eigen::Vector3d& p) {
-    Index index;
-    for (int axis = 0; axis < 3; ++axis) {
-      index[axis] =
-          std::clamp(static_cast<std::int64_t>(std::floor((p[axis] - low[axis]) / cell)), std::int64_t{0}, kLastCell);
-    }
-    return index;
-  };
+  using Index = CellIndex;
+  const auto cellOf = [&](const Eigen::Vector3d& p) { return cellHolding(p, low, cell, kLastCell); };
   const auto binKey = [](const Index& cells) {
     std::uint64_t key = 0;
     for (int axis = 0; axis < 3; ++axis) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <numeric>
 #include <vector>
@@ -30,6 +32,18 @@ class Roots {
  private:
   std::vector<std::uint32_t> parent_;
 };
+
+// The cube of a grid of side `side` from `low` that holds the point, each
+// index clamped to [0, last].
+using CellIndex = std::array<std::int64_t, 3>;
+inline CellIndex cellHolding(const Eigen::Vector3d& point, const Eigen::Vector3d& low, double side, std::int64_t last) {
+  CellIndex cell;
+  for (int axis = 0; axis < 3; ++axis) {
+    cell[axis] =
+        std::clamp(static_cast<std::int64_t>(std::floor((point[axis] - low[axis]) / side)), std::int64_t{0}, last);
+  }
+  return cell;
+}
 
 // Six times the volume of the cone from `centre` over the triangle, signed by its winding.
 double coneVolume(const std::vector<Eigen::Vector3d>& points, const Corners& corners, const Eigen::Vector3d& centre);

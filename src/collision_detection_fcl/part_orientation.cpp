@@ -267,16 +267,9 @@ std::vector<std::uint32_t> crackJoinedVertices(const std::vector<Eigen::Vector3d
   if (ends.size() < 4 || !(reach > 0.0)) return {};
   constexpr int kBitsPerAxis = 21;
   constexpr std::int64_t kLastCell = (1 << kBitsPerAxis) - 1;
-  using Cell = std::array<std::int64_t, 3>;
+  using Cell = CellIndex;
   const Eigen::Vector3d low = bounds.min();
-  const auto cellOf = [&](const Eigen::Vector3d& p) {
-    Cell cell;
-    for (int axis = 0; axis < 3; ++axis) {
-      cell[axis] =
-          std::clamp(static_cast<std::int64_t>(std::floor((p[axis] - low[axis]) / reach)), std::int64_t{0}, kLastCell);
-    }
-    return cell;
-  };
+  const auto cellOf = [&](const Eigen::Vector3d& p) { return cellHolding(p, low, reach, kLastCell); };
   const auto keyOf = [](const Cell& cell) {
     return static_cast<std::uint64_t>(cell[0] | cell[1] << kBitsPerAxis | cell[2] << (2 * kBitsPerAxis));
   };
