@@ -49,5 +49,6 @@ run_suite() {
 run_suite build ""
 if [ "${BRAMLOCK_SKIP_SANITIZERS:-0}" != "1" ]; then
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    LSAN_OPTIONS="suppressions=$PWD/scripts/lsan_suppressions.txt" \
     run_suite build-asan "$slow_tests" -DBRAMLOCK_SANITIZE=ON -DBRAMLOCK_BUILD_BENCHMARKS=OFF
 fi
