@@ -46,25 +46,14 @@ inline bramlock_test::TriangleMesh rod(const Eigen::Vector3d& from, const Eigen:
 // its own copy of the apex 1e-9 m from it, towards the triangle's base edge,
 // as a file of unshared triangles rounded apart holds them.
 inline bramlock_test::TriangleMesh cone(int segments, bool copied_apex) {
-  const Eigen::Vector3d apex(0.0, 0.0, 0.1);
-  bramlock_test::TriangleMesh mesh;
-  for (int k = 0; k < segments; ++k) {
-    const double angle = 2.0 * M_PI * k / segments;
-    mesh.points.emplace_back(0.05 * std::cos(angle), 0.05 * std::sin(angle), 0.0);
-  }
-  const size_t n = static_cast<size_t>(segments), centre = n;
-  mesh.points.push_back(Eigen::Vector3d::Zero());
-  mesh.points.push_back(apex);
-  for (size_t k = 0; k < n; ++k) {
-    const size_t next = (k + 1) % n;
-    size_t top = n + 1;
-    if (copied_apex) {
-      const Eigen::Vector3d towards = 0.5 * (mesh.points[k] + mesh.points[next]) - apex;
-      top = mesh.points.size();
-      mesh.points.push_back(apex + 1e-9 * towards.normalized());
-    }
-    mesh.triangles.emplace_back(top, k, next);
-    mesh.triangles.emplace_back(centre, next, k);
+  bramlock_test::TriangleMesh mesh = bramlock_test::coneMesh(0.1, 0.05, segments, 1);
+  if (!copied_apex) return mesh;
+  const Eigen::Vector3d apex = mesh.points[0];
+  for (fcl::Triangle& side : mesh.triangles) {
+    if (side[0] != 0) continue;
+    const Eigen::Vector3d towards = 0.5 * (mesh.points[side[1]] + mesh.points[side[2]]) - apex;
+    side[0] = mesh.points.size();
+    mesh.points.push_back(apex + 1e-9 * towards.normalized());
   }
   return mesh;
 }
