@@ -12,7 +12,6 @@ namespace internal {
 namespace {
 
 // Vertices this close, as a share of the longest side, are one vertex.
-// Vertices this close, as a share of the longest side, are one vertex.
 constexpr double kWeldShare = 1e-6;
 // Beyond this many radii a cap's winding number is its vector area's.
 constexpr double kFarCapRadii = 8.0;
@@ -22,7 +21,8 @@ constexpr double kFarCapRadii = 8.0;
 constexpr double kFarNodeRadii = 2.0;
 constexpr double kRoughNodeRadii = 1.2;
 constexpr double kRoughMargin = 0.1;
-// A cap of more edges than this is parted into pieces of its fan of at most as many.
+// A rim is parted into loops of at most this many edges where it can be; a
+// cap of more is parted into pieces of its fan of at most as many.
 constexpr std::uint32_t kLeafCapEdges = 8;
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
@@ -335,56 +335,138 @@ std::vector<std::size_t> sortIntoRims(std::vector<OpenEdge>& open) {
   return starts;
 }
 
-RimCap rimCapOf(const std::vector<Eigen::Vector3d>& points, const OpenEdge* first, const OpenEdge* last) {
+namespace {
+
+// The fan from the centroid of the edges' starts; `ends` tells an edge's
+// start, end and how often it runs.
+template <typename Iterator, typename Ends>
+RimCap fanOver(const std::vector<Eigen::Vector3d>& points, Iterator first, Iterator last, Ends ends) {
   Eigen::Vector3d sum = Eigen::Vector3d::Zero();
   double count = 0.0;
-  for (const OpenEdge* edge = first; edge != last; ++edge) {
-    sum += edge->times * points[edge->from];
-    count += edge->times;
+  for (Iterator edge = first; edge != last; ++edge) {
+    const auto [from, to, times] = ends(*edge);
+    sum += times * points[from];
+    count += times;
   }
   RimCap cap;
   cap.apex = sum / count;
   cap.vector_area.setZero();
-  for (const OpenEdge* edge = first; edge != last; ++edge) {
-    const Eigen::Vector3d from = points[edge->from] - cap.apex, to = points[edge->to] - cap.apex;
-    cap.vector_area += 0.5 * edge->times * from.cross(to);
-    cap.radius = std::max(cap.radius, from.norm());
+  for (Iterator edge = first; edge != last; ++edge) {
+    const auto [from, to, times] = ends(*edge);
+    const Eigen::Vector3d start = points[from] - cap.apex, end = points[to] - cap.apex;
+    cap.vector_area += 0.5 * times * start.cross(end);
+    cap.radius = std::max(cap.radius, start.norm());
   }
   return cap;
 }
 
-// Each rim is capped by a fan from its centroid, which the closed surface
-// takes wound against the rim. A rim no wider than `reach` (the slit a
-// T-junction or a crack leaves) caps nothing a point away from it could see:
-// its cap's own winding number is left out.
+}  // namespace
+
+RimCap rimCapOf(const std::vector<Eigen::Vector3d>& points, const OpenEdge* first, const OpenEdge* last) {
+  return fanOver(points, first, last, [](const OpenEdge& edge) {
+    return std::tuple<std::uint32_t, std::uint32_t, double>(edge.from, edge.to, edge.times);
+  });
+}
+
+namespace {
+
+using Edge = std::array<std::uint32_t, 2>;
+
+// Halves a rim's edges across the longest side of their midpoints until each
+// part has few; each half is closed by chords from the vertices the cut
+// leaves open to one of them, run both ways, so the halves' fans close each
+// other. A part's fan then lies near its own edges, where one fan over a long
+// slit's rim would reach across the whole slit and every point near it would
+// sum it. A rim the cut crosses often keeps one fan.
+void partIntoLoops(const std::vector<Eigen::Vector3d>& points, std::vector<Edge> edges,
+                   std::vector<std::vector<Edge>>& loops) {
+  if (edges.size() <= kLeafCapEdges) {
+    loops.push_back(std::move(edges));
+    return;
+  }
+  const auto midpoint = [&](const Edge& edge) { return Eigen::Vector3d(0.5 * (points[edge[0]] + points[edge[1]])); };
+  Eigen::AlignedBox3d middles;
+  for (const Edge& edge : edges) middles.extend(midpoint(edge));
+  int axis = 0;
+  middles.sizes().maxCoeff(&axis);
+  const auto middle = static_cast<std::ptrdiff_t>(edges.size() / 2);
+  std::nth_element(edges.begin(), edges.begin() + middle, edges.end(),
+                   [&](const Edge& a, const Edge& b) { return midpoint(a)[axis] < midpoint(b)[axis]; });
+  // Each vertex's edges of the lower half ending at it, less those leaving it.
+  std::vector<std::pair<std::uint32_t, int>> ends;
+  for (auto edge = edges.begin(); edge != edges.begin() + middle; ++edge) {
+    ends.emplace_back((*edge)[0], -1);
+    ends.emplace_back((*edge)[1], 1);
+  }
+  std::sort(ends.begin(), ends.end());
+  std::vector<Edge> chords;
+  std::uint32_t hub = kNone;
+  for (std::size_t k = 0; k < ends.size();) {
+    const std::uint32_t vertex = ends[k].first;
+    int net = 0;
+    for (; k < ends.size() && ends[k].first == vertex; ++k) net += ends[k].second;
+    if (net == 0) continue;
+    if (hub == kNone) hub = vertex;
+    for (int time = 0; time < std::abs(net) && vertex != hub; ++time) {
+      chords.push_back(net > 0 ? Edge{vertex, hub} : Edge{hub, vertex});
+    }
+  }
+  if (4 * chords.size() >= edges.size()) {
+    loops.push_back(std::move(edges));
+    return;
+  }
+  std::vector<Edge> lower(edges.begin(), edges.begin() + middle), upper(edges.begin() + middle, edges.end());
+  for (const Edge& chord : chords) {
+    lower.push_back(chord);
+    upper.push_back({chord[1], chord[0]});
+  }
+  partIntoLoops(points, std::move(lower), loops);
+  partIntoLoops(points, std::move(upper), loops);
+}
+
+}  // namespace
+
+// Each rim is capped by fans over parts of it (see partIntoLoops), each from
+// its part's centroid, which the closed surface takes wound against the rim.
+// A rim no wider than `reach` (the slit a T-junction or a crack leaves) caps
+// nothing a point away from it could see: its caps' own winding number is
+// left out.
 ClosedChain closedChainOf(const std::vector<Eigen::Vector3d>& points, std::vector<Corners> triangles,
-                          std::vector<OpenEdge> open, double reach) {
+                          std::vector<OpenEdge> open, double reach, RimFans fans) {
   ClosedChain chain;
   chain.points = points;
   chain.triangles = std::move(triangles);
   const std::vector<std::size_t> starts = sortIntoRims(open);
+  std::vector<std::vector<Edge>> loops;
   for (std::size_t rim = 0; rim + 1 < starts.size(); ++rim) {
     const OpenEdge* first = open.data() + starts[rim];
     const OpenEdge* last = open.data() + starts[rim + 1];
-    RimCap cap = rimCapOf(chain.points, first, last);
-    const auto apex = static_cast<std::uint32_t>(chain.points.size());
-    const std::size_t first_edge = chain.cap_edges.size();
+    std::vector<Edge> edges;
     double length = 0.0;
     for (const OpenEdge* edge = first; edge != last; ++edge) {
       length += edge->times * (chain.points[edge->to] - chain.points[edge->from]).norm();
-      for (std::uint32_t time = 0; time < edge->times; ++time) {
-        chain.cap_edges.push_back({edge->from, edge->to});
-        chain.triangles.push_back({apex, edge->to, edge->from});
-      }
+      edges.insert(edges.end(), edge->times, Edge{edge->from, edge->to});
     }
-    chain.points.push_back(cap.apex);
-    if (!(cap.vector_area.norm() > reach * length)) {
-      chain.cap_edges.resize(first_edge);
-      continue;
+    const bool kept = rimCapOf(chain.points, first, last).vector_area.norm() > reach * length;
+    loops.clear();
+    if (fans == RimFans::kLocal) {
+      partIntoLoops(chain.points, std::move(edges), loops);
+    } else {
+      loops.push_back(std::move(edges));
     }
-    cap.first_edge = static_cast<std::uint32_t>(first_edge);
-    cap.last_edge = static_cast<std::uint32_t>(chain.cap_edges.size());
-    chain.caps.push_back(cap);
+    for (const std::vector<Edge>& loop : loops) {
+      RimCap cap = fanOver(chain.points, loop.begin(), loop.end(), [](const Edge& edge) {
+        return std::tuple<std::uint32_t, std::uint32_t, double>(edge[0], edge[1], 1.0);
+      });
+      const auto apex = static_cast<std::uint32_t>(chain.points.size());
+      chain.points.push_back(cap.apex);
+      for (const Edge& edge : loop) chain.triangles.push_back({apex, edge[1], edge[0]});
+      if (!kept) continue;
+      cap.first_edge = static_cast<std::uint32_t>(chain.cap_edges.size());
+      chain.cap_edges.insert(chain.cap_edges.end(), loop.begin(), loop.end());
+      cap.last_edge = static_cast<std::uint32_t>(chain.cap_edges.size());
+      chain.caps.push_back(cap);
+    }
   }
   chain.caps.arrange(chain.points, chain.cap_edges);
   return chain;

@@ -59,8 +59,8 @@ std::vector<std::uint32_t> weldedVertices(const std::vector<Eigen::Vector3d>& po
                                           const std::vector<Corners>& triangles, const Eigen::AlignedBox3d& bounds,
                                           double reach);
 
-// The fan that caps one rim of the mesh's open edges, from the rim's centroid
-// over each of its edges.
+// A fan from a centroid over a closed loop of edges: a rim of the mesh's
+// open edges, or a part of one closed by chords.
 struct RimCap {
   Eigen::Vector3d apex;
   // What the rim leaves open, seen along its normal: zero for a slit, such
@@ -118,10 +118,10 @@ RimCap rimCapOf(const std::vector<Eigen::Vector3d>& points, const OpenEdge* firs
 // The caps with a tree over them, so that a point sums exactly only the
 // caps near it (Barill et al. 2018, fast winding numbers). A node keeps the
 // vector area of its caps' triangles about a centre, with its moments of
-// first and second order, and a radius; beyond a few radii these stand for all its caps, and beyond
-// kFarCapRadii radii of a cap its vector area stands for it. A leaf is a
-// cap, or for a cap of many edges (a long slit's), a few neighbouring
-// triangles of its fan.
+// first and second order, and a radius; beyond a few radii these stand for
+// all its caps, and beyond kFarCapRadii radii of a cap its vector area stands
+// for it. A leaf is a cap, or for a cap of many edges (a rim the cut could
+// not part), a few neighbouring triangles of its fan.
 class RimCaps {
  public:
   using Edges = std::vector<std::array<std::uint32_t, 2>>;
@@ -196,7 +196,7 @@ class RimCaps {
 };
 
 // A closed surface: the mended triangles with every rim of open edges capped
-// by a fan. The mesh's winding number is the closed surface's, an exact
+// by fans over parts of it. The mesh's winding number is the closed surface's, an exact
 // integer that any path counts alike, plus the caps' own winding number,
 // which takes them back.
 struct ClosedChain {
@@ -208,10 +208,15 @@ struct ClosedChain {
   std::vector<std::array<std::uint32_t, 2>> cap_edges;
 };
 
+// How rims are capped: by fans over parts of each, which lie near their
+// edges (a point pays for the caps near it), or by one fan from each rim's
+// centroid, whose sides tell what the rim opens.
+enum class RimFans { kLocal, kOnePerRim };
+
 // The triangles with their open edges capped. The caps kept are those of rims
 // wider than `reach`: a slit's cap shows only within about its width.
 ClosedChain closedChainOf(const std::vector<Eigen::Vector3d>& points, std::vector<Corners> triangles,
-                          std::vector<OpenEdge> open, double reach);
+                          std::vector<OpenEdge> open, double reach, RimFans fans = RimFans::kLocal);
 
 // The solid angle of the triangle (corners relative to the point it is seen
 // from), signed positive from behind it (Van Oosterom and Strackee).

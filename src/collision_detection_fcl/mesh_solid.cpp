@@ -355,7 +355,8 @@ void MeshSolid::leaveOutOpenParts(const std::vector<Eigen::Vector3d>& points, co
     if (!opened[parts.of_face[face]]) others_out[face] = 1;
     if (!others_out[face]) kept.push_back(faces[face]);
   }
-  const MeshSolid among_open(closedChainOf(points, std::move(kept), tangled.openEdges(faces, others_out), reach));
+  const MeshSolid among_open(
+      closedChainOf(points, std::move(kept), tangled.openEdges(faces, others_out), reach, RimFans::kOnePerRim));
   std::vector<char> open_surface(parts.count, 0);
   for (const auto& [part, cap] : wide) open_surface[part] |= among_open.leavesOpening(cap);
   for (std::uint32_t face = 0; face < faces.size(); ++face) {

@@ -140,6 +140,14 @@ bramlock_test::LocalMesh capFans(const bramlock::internal::ClosedChain& chain) {
   return fans;
 }
 
+// The mended triangles with the caps wound against their rims.
+bramlock_test::LocalMesh closedSurface(const bramlock::internal::ClosedChain& chain) {
+  bramlock_test::LocalMesh surface;
+  surface.vertices = chain.points;
+  for (const Corners& corners : chain.triangles) surface.triangles.push_back({corners[0], corners[1], corners[2]});
+  return surface;
+}
+
 }  // namespace
 
 TEST(ClosedChain, WeldJoinsExactlyThePairsWithinReach) {
@@ -203,6 +211,7 @@ TEST(ClosedChain, CapWindingIsTheSumOfTheCapsFans) {
     const bramlock::internal::ClosedChain chain = chainOf(mesh);
     ASSERT_FALSE(chain.caps.empty());
     const bramlock_test::LocalMesh fans = capFans(chain);
+    const bramlock_test::LocalMesh closed = closedSurface(chain);
     Eigen::AlignedBox3d box;
     for (const Eigen::Vector3d& p : mesh.points) box.extend(p);
     std::mt19937_64 engine(7);
@@ -215,6 +224,11 @@ TEST(ClosedChain, CapWindingIsTheSumOfTheCapsFans) {
           box.center() +
           scale * 0.5 * box.sizes().cwiseProduct(Eigen::Vector3d(unit(engine), unit(engine), unit(engine)));
       const double full = bramlock_test::windingNumber(fans, point);
+      // The caps, parted or not, close the surface: its winding number is whole.
+      if (k % 10 == 0) {
+        const double whole = bramlock_test::windingNumber(closed, point);
+        ASSERT_NEAR(whole, std::round(whole), 1e-6) << point.transpose();
+      }
       const double fast = bramlock::internal::capWinding(chain.points, chain.caps, chain.cap_edges, point);
       const double rough = chain.caps.winding(chain.points, chain.cap_edges, point, true);
       worst = std::max(worst, std::abs(fast - full));
