@@ -359,10 +359,12 @@ BENCHMARK(AttachedIcosphereCheck)
 // such a place within the tool's box, 2.8 to 4 mm off its surface: inside a
 // cylinder 2.8 mm under its end drawn as a fan (the voxel a collision, found
 // by the inside test), beside a cone fanned to its tip, beside a cylinder's
-// side of slivers and inside a slab of long strips (a collision), each of
-// state.range(0) segments; against an icosphere of about as many triangles
-// with the voxel 2.8 mm inside or outside it (the references).
-enum class Crowd { kIcosphereIn, kIcosphereOut, kFanEnd, kDrillTip, kSliverSide, kStripSlab };
+// side of slivers, inside a slab of long strips (a collision) and beside the
+// side of a cone drawn in one ring of slivers, each of state.range(0)
+// segments; against an icosphere of about as many triangles with the voxel
+// 2.8 mm inside or outside it, and the cone cut into 40 rings (the
+// references).
+enum class Crowd { kIcosphereIn, kIcosphereOut, kFanEnd, kDrillTip, kSliverSide, kStripSlab, kConeSide1, kConeSide40 };
 
 // The tool about kSphereCentre and the voxel's place, in Link6's frame.
 std::pair<TriangleMesh, Eigen::Vector3d> crowdedTool(Crowd crowd, int segments) {
@@ -386,6 +388,11 @@ std::pair<TriangleMesh, Eigen::Vector3d> crowdedTool(Crowd crowd, int segments) 
     case Crowd::kDrillTip:
       return {bramlock_test::translated(bramlock_test::coneMesh(0.04, 0.01, segments, 1), at),
               at + Eigen::Vector3d(0.004, 0, 0.038)};
+    case Crowd::kConeSide1:
+    case Crowd::kConeSide40:
+      return {bramlock_test::translated(
+                  bramlock_test::coneMesh(0.04, 0.01, segments, crowd == Crowd::kConeSide1 ? 1 : 40), at),
+              at + Eigen::Vector3d(0.008, 0, 0.02)};
     case Crowd::kStripSlab:
       return {bramlock_test::translated(bramlock_test::stripSlab(0.2, 0.1, 0.01, segments),
                                         at - Eigen::Vector3d(0.1, 0.05, 0)),
@@ -426,6 +433,12 @@ BENCHMARK_CAPTURE(CrowdedToolCheck, fan_end, Crowd::kFanEnd)->Apply(crowdedSegme
 BENCHMARK_CAPTURE(CrowdedToolCheck, drill_tip, Crowd::kDrillTip)->Apply(crowdedSegments);
 BENCHMARK_CAPTURE(CrowdedToolCheck, sliver_side, Crowd::kSliverSide)->Apply(crowdedSegments);
 BENCHMARK_CAPTURE(CrowdedToolCheck, strip_slab, Crowd::kStripSlab)->Apply(crowdedSegments);
+void coneSegments(benchmark::internal::Benchmark* bench) {
+  for (const int count : {512, 2048, 16384}) bench->Arg(count);
+  bench->Unit(benchmark::kMicrosecond)->Repetitions(3)->ReportAggregatesOnly(true);
+}
+BENCHMARK_CAPTURE(CrowdedToolCheck, cone_side_1_ring, Crowd::kConeSide1)->Apply(coneSegments);
+BENCHMARK_CAPTURE(CrowdedToolCheck, cone_side_40_rings, Crowd::kConeSide40)->Apply(coneSegments);
 
 // Attaching the 1,310,720-triangle icosphere from its file to a fresh scene
 // and the first state check after it, once (run the row in a process of its
