@@ -35,7 +35,7 @@
 
 #include "bramlock_arm_planning_core/plan_scene/manipulator_plan_scene.h"
 #include "closed_meshes.h"
-#include "collision_detection_fcl/mesh_solid.h"
+#include "collision_detection_fcl/solid/mesh_solid.h"
 #include "heavy_mesh_arm.h"
 #include "scene_arm_workcell.h"
 #include "silenced_stdout.h"

@@ -15,7 +15,7 @@
 #include <benchmark/benchmark.h>
 
 #include "closed_meshes.h"
-#include "collision_detection_fcl/mesh_solid.h"
+#include "collision_detection_fcl/solid/mesh_solid.h"
 
 namespace {
 

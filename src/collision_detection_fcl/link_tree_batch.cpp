@@ -7,7 +7,7 @@
 
 #include "bramlock_arm_planning_core/robot_model/link_model.h"
 #include "bramlock_arm_planning_core/robot_model/robot_model.h"
-#include "shared_work.h"
+#include "common/shared_work.h"
 #include "solid_mesh_model.h"
 
 namespace bramlock {

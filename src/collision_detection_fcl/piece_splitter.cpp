@@ -6,7 +6,7 @@
 #include <fcl/geometry/bvh/detail/BV_splitter.h>
 #include <Eigen/Geometry>
 
-#include "closed_chain.h"
+#include "common/roots.h"
 
 namespace bramlock {
 namespace internal {

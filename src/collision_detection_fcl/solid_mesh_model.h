@@ -7,7 +7,7 @@
 #include <fcl/math/bv/OBBRSS.h>
 #include <geometric_shapes/shapes.h>
 
-#include "mesh_solid.h"
+#include "solid/mesh_solid.h"
 
 namespace bramlock {
 namespace internal {

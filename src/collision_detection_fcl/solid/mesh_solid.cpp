@@ -1,3 +1,5 @@
+// MeshSolid: from raw triangles through the mending to a closed surface, the
+// division of its bounding cube, and the point queries.
 #include "mesh_solid.h"
 
 #include <malloc.h>
@@ -12,8 +14,9 @@
 #include <optional>
 #include <utility>
 
+#include "common/roots.h"
+#include "common/shared_work.h"
 #include "exact_sign.h"
-#include "shared_work.h"
 
 namespace bramlock {
 namespace internal {

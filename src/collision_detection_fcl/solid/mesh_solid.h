@@ -1,3 +1,12 @@
+// The inside rule: whether a point lies within a triangle mesh, decided from
+// what lies near the point. The mesh is mended part by part (copies of a
+// vertex welded, cracks closed, each part wound one way and turned outwards by
+// its own volume, repeated triangles kept once, open surfaces left out); a
+// point is inside where the mended mesh's winding number is at least one half,
+// counted exactly on the mesh closed by caps over its rims, plus the caps' own
+// winding number summed through a tree. This header is the folder's one
+// door: the collision checkers include it and nothing else of the folder, and
+// nothing here includes theirs (what both use lives in src/common).
 #pragma once
 
 #include <array>
@@ -11,8 +20,8 @@
 #include <Eigen/Core>
 #include <Eigen/Geometry>
 
-#include "box_set.h"
 #include "closed_chain.h"
+#include "common/box_set.h"
 #include "part_orientation.h"
 #include "ray_tree.h"
 

@@ -1,3 +1,5 @@
+// A mesh's parts and the way each is wound, each found from the part itself,
+// never from the whole mesh.
 #pragma once
 
 #include <cstdint>

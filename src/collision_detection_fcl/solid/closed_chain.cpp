@@ -1,3 +1,5 @@
+// The weld, the open edges and their rims, the caps over them, and the tree
+// through which a point sums only the caps near it.
 #include "closed_chain.h"
 
 #include <algorithm>
@@ -5,6 +7,8 @@
 #include <limits>
 #include <tuple>
 #include <utility>
+
+#include "common/roots.h"
 
 namespace bramlock {
 namespace internal {

@@ -1,3 +1,5 @@
+// Exact orientation signs, so that every test of a point against a triangle
+// agrees with every other.
 #pragma once
 
 namespace bramlock {

@@ -1,3 +1,5 @@
+// Cracks closed, triangles paired around crowded edges, and each part wound
+// one way and turned outwards (or kept a cavity) by its own volume.
 #include "part_orientation.h"
 
 #include <algorithm>
@@ -6,8 +8,9 @@
 #include <numeric>
 #include <utility>
 
-#include "box_set.h"
 #include "closed_chain.h"
+#include "common/box_set.h"
+#include "common/roots.h"
 
 namespace bramlock {
 namespace internal {

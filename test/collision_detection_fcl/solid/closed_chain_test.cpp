@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "collision_detection_fcl/closed_chain.h"
+#include "collision_detection_fcl/solid/closed_chain.h"
+#include "common/roots.h"
 #include "solid_mesh_makers.h"
 #include "solid_mesh_oracle.h"
 

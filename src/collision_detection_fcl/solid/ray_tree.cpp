@@ -1,3 +1,5 @@
+// The oriented boxes' tree, built over the triangles once, and the listing of
+// the triangles a ray along an axis may meet.
 #include "ray_tree.h"
 
 #include <algorithm>

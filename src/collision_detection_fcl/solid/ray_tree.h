@@ -1,3 +1,5 @@
+// Rays to infinity through a tree of oriented boxes, for points in cubes
+// crowded with long triangles.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// Orientation signs: the plain determinant where its error bound decides,
+// exact sums of exact products where it does not.
 #include "exact_sign.h"
 
 #include <cmath>

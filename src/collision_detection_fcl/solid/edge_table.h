@@ -1,3 +1,5 @@
+// The triangles around each edge, side by side in one sorted table, for the
+// mending steps that walk a mesh edge by edge.
 #pragma once
 
 #include <algorithm>

@@ -1,0 +1,21 @@
+# Fails where a file of the inside rule's folder includes a project header
+# from outside that folder and src/common: the collision checkers use the
+# rule, never the other way round.
+file(GLOB files ${FOLDER}/*.h ${FOLDER}/*.cpp)
+if(NOT files)
+  message(FATAL_ERROR "no files in ${FOLDER}")
+endif()
+set(stray "")
+foreach(file ${files})
+  file(STRINGS ${file} includes REGEX "^#include \"")
+  foreach(line ${includes})
+    string(REGEX REPLACE "^#include \"([^\"]+)\".*" "\\1" header "${line}")
+    if(NOT EXISTS ${FOLDER}/${header} AND NOT header MATCHES "^common/")
+      list(APPEND stray "${file}: ${header}")
+    endif()
+  endforeach()
+endforeach()
+if(stray)
+  string(REPLACE ";" "\n  " listed "${stray}")
+  message(FATAL_ERROR "the inside rule includes headers from outside its folder and src/common:\n  ${listed}")
+endif()
