@@ -485,6 +485,7 @@ double solidAngle(const Eigen::Vector3d& a, const Eigen::Vector3d& b, const Eige
 
 void RimCaps::arrange(const std::vector<Eigen::Vector3d>& points, Edges& cap_edges) {
   far_.clear();
+  weights_.clear();
   fans_.clear();
   std::vector<Node> leaves;
   // The leaf of a cap's fan over edges [first, last), about the centre.
@@ -584,6 +585,7 @@ void RimCaps::arrange(const std::vector<Eigen::Vector3d>& points, Edges& cap_edg
     far.fan = node.leaf ? static_cast<std::uint32_t>(fans_.size()) : kNone;
     if (node.leaf) fans_.push_back(Fan{node.apex, node.first, node.last});
     far_.push_back(far);
+    weights_.push_back(node.weight);
   }
 }
 
@@ -635,6 +637,31 @@ bool RimCaps::reaches(const std::vector<Eigen::Vector3d>& points, const Edges& c
   const double rough = winding(points, cap_edges, point, true);
   if (std::abs(rough - least) > kRoughMargin) return rough >= least;
   return winding(points, cap_edges, point) >= least;
+}
+
+bool RimCaps::boundedBelow(const Eigen::Vector3d& centre, double radius, double limit) const {
+  // Solid angles, and a node taken whole where it spans this share of the limit at most.
+  const double most = 4.0 * M_PI * limit;
+  const double node_share = 1.0 / 16.0;
+  double spanned = 0.0;
+  std::array<std::uint32_t, 64> stack;
+  std::size_t depth = 0;
+  if (!far_.empty()) stack[depth++] = 0;
+  while (depth > 0) {
+    const std::uint32_t index = stack[--depth];
+    const Far& node = far_[index];
+    const double apart =
+        (Eigen::Vector3d(node.centre[0], node.centre[1], node.centre[2]) - centre).norm() - radius - node.radius;
+    const double at_most = apart > 0.0 ? weights_[index] / (apart * apart) : std::numeric_limits<double>::infinity();
+    if (at_most <= node_share * most || node.fan != kNone) {
+      spanned += at_most;
+    } else {
+      stack[depth++] = node.second;
+      stack[depth++] = index + 1;
+    }
+    if (!(spanned < most)) return false;
+  }
+  return true;
 }
 
 double RimCaps::winding(const std::vector<Eigen::Vector3d>& points, const Edges& cap_edges,

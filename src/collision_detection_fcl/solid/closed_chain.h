@@ -128,6 +128,10 @@ class RimCaps {
   // told roughly where it is far from it.
   bool reaches(const std::vector<Eigen::Vector3d>& points, const Edges& cap_edges, const Eigen::Vector3d& point,
                double least) const;
+  // Whether the caps' winding number stays below `limit` in magnitude at
+  // every point within `radius` of `centre`: a triangle seen from at least
+  // a distance d spans at most its area over d squared of solid angle.
+  bool boundedBelow(const Eigen::Vector3d& centre, double radius, double limit) const;
 
  private:
   // A node as the tree is built.
@@ -176,6 +180,9 @@ class RimCaps {
 
   std::vector<RimCap> caps_;
   std::vector<Far> far_;
+  // Each node's fan triangles' areas summed, for bounds (apart from the
+  // nodes a point reads).
+  std::vector<double> weights_;
   std::vector<Fan> fans_;
 };
 

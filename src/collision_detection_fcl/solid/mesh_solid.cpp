@@ -33,6 +33,12 @@ constexpr std::size_t kMostUnparted = 64;
 constexpr int kDeepest = 20;
 // Meshes this large are divided on several threads.
 constexpr std::size_t kTrianglesWorthThreads = 100000;
+// Caps whose winding number stays below this change no answer: the closed
+// surface's is whole. What a cube's caps were found to be, once asked.
+constexpr double kCapsChangeNothing = 0.4;
+constexpr std::uint8_t kCapsUnknown = 0;
+constexpr std::uint8_t kCapsFar = 1;
+constexpr std::uint8_t kCapsNear = 2;
 // Coordinates beyond this leave no room for exact products: no inside.
 constexpr double kFarthestCoordinate = 1e15;
 // A few disagreeing centres come from a few misturned triangles; many, from
@@ -260,6 +266,9 @@ MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vect
   adopt(closedChainOf(points, std::move(faces), std::move(open), reach));
   solid_ = divideBoundingCube() && enclosesVolume();
   if (solid_) treeLongLeaves();
+  if (solid_ && !caps_.empty()) {
+    for (Tree* tree : allTrees()) tree->caps_reach = std::make_unique<std::atomic<std::uint8_t>[]>(tree->nodes.size());
+  }
 }
 
 MeshSolid::MeshSolid(ClosedChain chain) {
@@ -650,8 +659,23 @@ bool MeshSolid::containsInPiece(const Eigen::Vector3d& point, std::size_t piece)
 
 bool MeshSolid::windingIsInside(const Eigen::Vector3d& point) const {
   if (!((point - root_.centre).cwiseAbs().maxCoeff() <= root_.half)) return false;
-  if (caps_.empty()) return closedWinding(point) > 0;
-  return caps_.reaches(points_, cap_edges_, point, 0.5 - closedWinding(point));
+  const LeafHolding leaf = leafHolding(point);
+  const int closed = closedWindingIn(leaf, point);
+  // The closed winding number is whole: caps of less than a half change nothing.
+  if (caps_.empty() || capsAreFarFrom(leaf)) return closed > 0;
+  return caps_.reaches(points_, cap_edges_, point, 0.5 - closed);
+}
+
+bool MeshSolid::capsAreFarFrom(const LeafHolding& leaf) const {
+  std::atomic<std::uint8_t>& known = leaf.tree->caps_reach[leaf.node];
+  std::uint8_t reach = known.load(std::memory_order_relaxed);
+  if (reach == kCapsUnknown) {
+    // Two threads may both work it out; they find the same.
+    const bool far = caps_.boundedBelow(leaf.cube.centre, std::sqrt(3.0) * leaf.cube.half, kCapsChangeNothing);
+    reach = far ? kCapsFar : kCapsNear;
+    known.store(reach, std::memory_order_relaxed);
+  }
+  return reach == kCapsFar;
 }
 
 // Each cube listing very many triangles keeps the ray its points try first:
@@ -660,8 +684,7 @@ bool MeshSolid::windingIsInside(const Eigen::Vector3d& point) const {
 // all), towards the nearer side of the bounding cube.
 void MeshSolid::treeLongLeaves() {
   bool any = false;
-  for (Tree* tree :
-       {&top_, &below_[0], &below_[1], &below_[2], &below_[3], &below_[4], &below_[5], &below_[6], &below_[7]}) {
+  for (Tree* tree : allTrees()) {
     for (Node& node : tree->nodes) {
       if (node.children >= 0 || node.last - node.first <= kMostScannedTriangles) continue;
       Eigen::Vector3d leaning = Eigen::Vector3d::Zero();
@@ -703,10 +726,12 @@ int MeshSolid::windingAlongRays(const Eigen::Vector3d& point, int first_ray) con
   }
 }
 
-// From the leaf's centre to the point along x, then y, then z: a path inside
-// the leaf, which only its triangles can cross.
 int MeshSolid::closedWinding(const Eigen::Vector3d& point) const {
   if (!((point - root_.centre).cwiseAbs().maxCoeff() <= root_.half)) return 0;
+  return closedWindingIn(leafHolding(point), point);
+}
+
+MeshSolid::LeafHolding MeshSolid::leafHolding(const Eigen::Vector3d& point) const {
   Cube cube = root_;
   const Tree* tree = &top_;
   std::uint32_t node = 0;
@@ -715,12 +740,19 @@ int MeshSolid::closedWinding(const Eigen::Vector3d& point) const {
   while (tree->nodes[node].children >= 0) {
     node = static_cast<std::uint32_t>(tree->nodes[node].children + enterChildHolding(cube, point));
   }
-  const Node& leaf = tree->nodes[node];
+  return {tree, node, cube};
+}
+
+// From the leaf's centre to the point along x, then y, then z: a path inside
+// the leaf, which only its triangles can cross.
+int MeshSolid::closedWindingIn(const LeafHolding& holding, const Eigen::Vector3d& point) const {
+  const Tree* tree = holding.tree;
+  const Node& leaf = tree->nodes[holding.node];
   const std::uint32_t* first = tree->listed.data() + leaf.first;
   const std::uint32_t* last = tree->listed.data() + leaf.last;
   if (first == last) return leaf.winding;
   if (leaf.children < -1 && ray_tree_) return windingAlongRays(point, -2 - leaf.children);
-  const Eigen::Vector3d& centre = cube.centre;
+  const Eigen::Vector3d& centre = holding.cube.centre;
   const int change = windingChange(first, last, 0, centre, point.x()) +
                      windingChange(first, last, 1, Eigen::Vector3d(point.x(), centre.y(), centre.z()), point.y()) +
                      windingChange(first, last, 2, Eigen::Vector3d(point.x(), point.y(), centre.z()), point.z());

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -134,6 +135,15 @@ class MeshSolid {
     std::vector<std::uint32_t> listed;
     std::size_t inside_centres = 0;
     std::size_t disagreeing_centres = 0;
+    // Per node, once a point has asked (0 until then): whether the caps are
+    // far enough from the cube to change no answer in it (kCapsFar) or not.
+    std::unique_ptr<std::atomic<std::uint8_t>[]> caps_reach;
+  };
+  // The leaf of the division holding a point, with its cube.
+  struct LeafHolding {
+    const Tree* tree;
+    std::uint32_t node;
+    Cube cube;
   };
 
   // The closed surface alone, for judging openings.
@@ -154,10 +164,19 @@ class MeshSolid {
   bool windingIsInside(const Eigen::Vector3d& point) const;
   // The winding number of the mended, closed surface: an integer.
   int closedWinding(const Eigen::Vector3d& point) const;
+  // For a point within the root cube.
+  LeafHolding leafHolding(const Eigen::Vector3d& point) const;
+  int closedWindingIn(const LeafHolding& leaf, const Eigen::Vector3d& point) const;
+  // Whether the caps' winding number is too small anywhere in the leaf's
+  // cube to change whether a point there is inside.
+  bool capsAreFarFrom(const LeafHolding& leaf) const;
   // The same along a ray from the point to infinity that opens few boxes of
   // the ray tree (`first_ray` tried first: axis, plus 3 towards minus
   // infinity): for points in cubes of very many long triangles.
   int windingAlongRays(const Eigen::Vector3d& point, int first_ray) const;
+  std::array<Tree*, 9> allTrees() {
+    return {&top_, &below_[0], &below_[1], &below_[2], &below_[3], &below_[4], &below_[5], &below_[6], &below_[7]};
+  }
   // Builds the ray tree where some cube of the division lists very many triangles.
   void treeLongLeaves();
   // Divides the bounding cube and tells whether the centres' routes agree

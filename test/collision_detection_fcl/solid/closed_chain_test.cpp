@@ -218,6 +218,7 @@ TEST(ClosedChain, CapWindingIsTheSumOfTheCapsFans) {
     std::mt19937_64 engine(7);
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     double worst = 0.0, worst_rough = 0.0;
+    int bounded = 0;
     for (int k = 0; k < 3000; ++k) {
       // Within the box grown by a half, then out to ten times its size.
       const double scale = k < 2000 ? 1.5 : 10.0;
@@ -240,6 +241,23 @@ TEST(ClosedChain, CapWindingIsTheSumOfTheCapsFans) {
           ASSERT_EQ(chain.caps.reaches(chain.points, chain.cap_edges, point, least), full >= least);
         }
       }
+      // A ball the caps are bounded in holds no point where they reach the bound.
+      for (const double radius : {0.0, 0.02, 0.2}) {
+        const Eigen::Vector3d centre =
+            point + radius * Eigen::Vector3d(unit(engine), unit(engine), unit(engine)) / std::sqrt(3.0);
+        if (!chain.caps.boundedBelow(centre, radius, 0.4)) continue;
+        ASSERT_LT(std::abs(full), 0.4) << point.transpose() << " in the ball of radius " << radius;
+        ++bounded;
+      }
+    }
+    EXPECT_GT(bounded, 1000);
+    // Just off a cap's apex its fan spans nearly half the sphere of directions.
+    for (std::size_t cap = 0; cap < chain.caps.size(); cap += 1 + chain.caps.size() / 200) {
+      const bramlock::internal::RimCap& near = chain.caps[cap];
+      if (!(near.vector_area.norm() > 0.0)) continue;
+      const Eigen::Vector3d point = near.apex + 1e-3 * near.radius * near.vector_area.normalized();
+      if (std::abs(bramlock_test::windingNumber(fans, point)) < 0.4) continue;
+      EXPECT_FALSE(chain.caps.boundedBelow(point, 0.0, 0.4)) << point.transpose();
     }
     EXPECT_LT(worst, 5e-3);
     // Well within the margin of the rough sum.
