@@ -644,37 +644,22 @@ bool RimCaps::boundedBelow(const Eigen::Vector3d& centre, double radius, double 
   const double most = 4.0 * M_PI * limit;
   const double node_share = 1.0 / 16.0;
   double spanned = 0.0;
-  std::array<std::uint32_t, 64> stack;
-  std::size_t depth = 0;
-  if (!far_.empty()) stack[depth++] = 0;
-  while (depth > 0) {
-    const std::uint32_t index = stack[--depth];
-    const Far& node = far_[index];
+  walk([&](std::uint32_t index, const Far& node) {
     const double apart =
         (Eigen::Vector3d(node.centre[0], node.centre[1], node.centre[2]) - centre).norm() - radius - node.radius;
     const double at_most = apart > 0.0 ? weights_[index] / (apart * apart) : std::numeric_limits<double>::infinity();
-    if (at_most <= node_share * most || node.fan != kNone) {
-      spanned += at_most;
-    } else {
-      stack[depth++] = node.second;
-      stack[depth++] = index + 1;
-    }
-    if (!(spanned < most)) return false;
-  }
-  return true;
+    if (!(at_most <= node_share * most) && node.fan == kNone) return Step::kOpen;
+    spanned += at_most;
+    return spanned < most ? Step::kSkip : Step::kStop;
+  });
+  return spanned < most;
 }
 
 double RimCaps::winding(const std::vector<Eigen::Vector3d>& points, const Edges& cap_edges,
                         const Eigen::Vector3d& point, bool rough) const {
   const double node_radii = rough ? kRoughNodeRadii : kFarNodeRadii;
   double angle = 0.0;
-  // The tree is balanced: its depth is about the logarithm of its leaves.
-  std::array<std::uint32_t, 64> stack;
-  std::size_t depth = 0;
-  if (!far_.empty()) stack[depth++] = 0;
-  while (depth > 0) {
-    const std::uint32_t index = stack[--depth];
-    const Far& node = far_[index];
+  walk([&](std::uint32_t, const Far& node) {
     const double x = node.centre[0] - point.x(), y = node.centre[1] - point.y(), z = node.centre[2] - point.z();
     const double square = x * x + y * y + z * z;
     const double reach = (node.fan == kNone ? node_radii : kFarCapRadii) * node.radius;
@@ -699,10 +684,10 @@ double RimCaps::winding(const std::vector<Eigen::Vector3d>& points, const Edges&
         angle += solidAngle(apex, points[cap_edges[edge][0]] - point, points[cap_edges[edge][1]] - point);
       }
     } else {
-      stack[depth++] = node.second;
-      stack[depth++] = index + 1;
+      return Step::kOpen;
     }
-  }
+    return Step::kSkip;
+  });
   return angle / (4.0 * M_PI);
 }
 

@@ -177,6 +177,25 @@ class RimCaps {
     std::uint32_t last;
   };
   static std::uint32_t build(std::vector<Node>& leaves, std::vector<Node>& nodes, std::size_t begin, std::size_t end);
+  // Visits the nodes from the root, depth first: into a node's children
+  // where `visit` opens it, and no further once it stops.
+  enum class Step { kSkip, kOpen, kStop };
+  template <typename Visit>
+  void walk(Visit visit) const {
+    // The tree is balanced: its depth is about the logarithm of its leaves.
+    std::array<std::uint32_t, 64> stack;
+    std::size_t depth = 0;
+    if (!far_.empty()) stack[depth++] = 0;
+    while (depth > 0) {
+      const std::uint32_t index = stack[--depth];
+      const Step step = visit(index, far_[index]);
+      if (step == Step::kStop) return;
+      if (step == Step::kOpen) {
+        stack[depth++] = far_[index].second;
+        stack[depth++] = index + 1;
+      }
+    }
+  }
 
   std::vector<RimCap> caps_;
   std::vector<Far> far_;
