@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -114,7 +115,8 @@ void SolidMeshModel::setSolid(std::shared_ptr<const MeshSolid> solid) {
 }
 
 std::shared_ptr<const MeshSolid> meshSolidOf(const shapes::ShapeConstPtr& shape, double scale, Cavities cavities) {
-  if (!shape || shape->type != shapes::MESH) return nullptr;
+  // Before the look-up: a NaN scale compares equal to every scale held.
+  if (!shape || shape->type != shapes::MESH || !std::isfinite(scale)) return nullptr;
   if (std::shared_ptr<const MeshSolid> held = meshSolids().held(shape, scale, cavities)) return held;
   // Built unlocked: other threads build the insides of other meshes meanwhile.
   const std::optional<MeshTreeInput> input = linkMeshTreeInput(shape, scale, 0.0);

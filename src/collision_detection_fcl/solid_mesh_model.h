@@ -52,7 +52,8 @@ inline const MeshSolid* insideOf(const fcl::CollisionGeometryd* geometry) {
 
 // The inside of the shape (a mesh) at that scale, unpadded: built once and
 // shared by every geometry made from the shape while any of them lives;
-// null for a shape that is no mesh or has no finite vertices. Any thread.
+// null for a shape that is no mesh, a scale that is not finite, a vertex that
+// is not finite or a triangle naming a vertex the mesh lacks. Any thread.
 std::shared_ptr<const MeshSolid> meshSolidOf(const shapes::ShapeConstPtr& shape, double scale,
                                              Cavities cavities = Cavities::kSolid);
 

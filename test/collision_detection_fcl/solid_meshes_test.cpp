@@ -25,6 +25,7 @@
 #include "bramlock_arm_planning_core/robot_state/attached_body.h"
 #include "collision_detection_fcl/link_tree_batch.h"
 #include "collision_detection_fcl/solid/mesh_solid.h"
+#include "collision_detection_fcl/solid_mesh_model.h"
 #include "planar_arm.h"
 #include "solid_mesh_makers.h"
 #include "solid_mesh_oracle.h"
@@ -215,17 +216,13 @@ TEST_F(SolidMeshesAgainstTheWorld, WorldShapesAndMeshesInsideTheRobotAndTheRobot
 // A room written as one solid, its inner shell wound inwards: the arm
 // standing in it is free, a link within its wall is a contact.
 TEST_F(SolidMeshesAgainstTheWorld, AHollowRoomInTheWorldIsHollow) {
-  const auto room = [](const Eigen::Vector3d& low, const Eigen::Vector3d& high, double wall) {
-    const Eigen::Vector3d thickness = Eigen::Vector3d::Constant(wall);
-    return appended(boxMesh(low, high), inverted(boxMesh(low + thickness, high - thickness)));
-  };
-  const TriangleMesh around = room(Eigen::Vector3d::Constant(-1.5), Eigen::Vector3d::Constant(1.5), 0.05);
+  const TriangleMesh around = roomMesh(Eigen::Vector3d::Constant(-1.5), Eigen::Vector3d::Constant(1.5), 0.05);
   for (const TriangleMesh& mesh : {around, inverted(around)}) {
     setWorld("room", meshShape(mesh), Eigen::Isometry3d::Identity());
     EXPECT_FALSE(collides());
   }
   // The upper link's sphere (0.2, 0, 0; radius 0.06) within a wall from x = 0.1 to 0.3.
-  setWorld("room", meshShape(room({-1.5, -1.5, -1.5}, {0.3, 1.5, 1.5}, 0.2)), Eigen::Isometry3d::Identity());
+  setWorld("room", meshShape(roomMesh({-1.5, -1.5, -1.5}, {0.3, 1.5, 1.5}, 0.2)), Eigen::Isometry3d::Identity());
   EXPECT_TRUE(collides());
 }
 

@@ -26,6 +26,9 @@
 #include <string>
 #include <vector>
 
+#include "bramlock_arm_planning_core/collision_detection/world.h"
+#include "bramlock_arm_planning_core/collision_detection_fcl/collision_robot_fcl.h"
+#include "bramlock_arm_planning_core/collision_detection_fcl/collision_world_fcl.h"
 #include "recorded_answers.h"
 #include "scene_arm.h"
 #include "seeded_joints.h"
@@ -52,6 +55,28 @@ std::shared_ptr<const moveit::core::RobotModel> loadRealmanModel(const std::stri
 std::shared_ptr<const moveit::core::RobotModel> loadRm65Model() {
   static const auto model = loadRealmanModel("rm_description/urdf/rm_65.urdf", "rm_65.srdf", sceneArmMdhTable());
   return model;
+}
+
+std::shared_ptr<const moveit::core::RobotModel> loadRml63Model() {
+  static const auto model = loadRealmanModel("rm_description/urdf/rml_63.urdf", "rml_63.srdf", rml63MdhTable());
+  return model;
+}
+
+// A published arm among the clusters, the tool fixed to its last link where
+// a configuration holds one. The RML63's configuration names carry a prefix.
+struct Arm {
+  std::string prefix;
+  std::function<std::unique_ptr<ManipulatorPlanScene>(double)> make;
+  std::function<std::shared_ptr<const moveit::core::RobotModel>()> model;
+  std::string last_link;
+};
+
+const std::vector<Arm>& arms() {
+  static const std::vector<Arm> all = {
+      {"", [](double padding) { return makeRm65(padding); }, loadRm65Model, "Link6"},
+      {"rml63:", [](double padding) { return makeRml63(padding); }, loadRml63Model, "link6"},
+  };
+  return all;
 }
 
 Bounds boundsOf(ManipulatorPlanScene& scene) {
@@ -303,10 +328,11 @@ Eigen::Isometry3d translation(double x, double y, double z) {
   return pose;
 }
 
-// An octree of one 4 mm voxel at the point given in the body's own frame.
-std::shared_ptr<const octomap::OcTree> voxelIn(const ArmBody& body, const Eigen::Vector3d& in_body) {
+// An octree of one voxel (4 mm unless given) at the point given in the body's own frame.
+std::shared_ptr<const octomap::OcTree> voxelIn(const ArmBody& body, const Eigen::Vector3d& in_body,
+                                               double resolution = 0.004) {
   const Eigen::Vector3d at = body.pose * in_body;
-  return octreeWith({octomap::point3d(at.x(), at.y(), at.z())}, 0.004);
+  return octreeWith({octomap::point3d(at.x(), at.y(), at.z())}, resolution);
 }
 
 // The planning road's and the simplify road's answers at the state, the octree the scene's world.
@@ -442,35 +468,53 @@ std::vector<ScaledFile> writtenAtScales(const TempDir& dir, const TriangleMesh& 
   return files;
 }
 
-int attachToRm65Flange(ManipulatorPlanScene& scene, const ScaledFile& file, double padding,
-                       const Eigen::Isometry3d& offset) {
+int attachToFlange(ManipulatorPlanScene& scene, const ScaledFile& file, double padding, const Eigen::Isometry3d& offset,
+                   const std::string& flange = "Link6") {
   return quietly([&] {
-    return scene.addAttachedEndEffectorToLink("tool", "Link6", {"Link6"}, offset.matrix(), file.uri, file.scale,
-                                              padding);
+    return scene.addAttachedEndEffectorToLink("tool", flange, {flange}, offset.matrix(), file.uri, file.scale, padding);
   });
 }
 
-// The state the tools beyond the RM65's flange are checked at.
+// The state the tools beyond the arms' flanges are checked at.
 const Joints kToolState = {0.0, 0.3, 0.8, 0.0, 0.5, 0.0};
 
-// The RM65 at the padding with the file attached beyond its flange, the arm
+// The arm at the padding with the file attached beyond its flange, the arm
 // and its tool alone clear at kToolState.
-std::unique_ptr<ManipulatorPlanScene> rm65WithTool(const ScaledFile& file, double padding,
-                                                   const Eigen::Isometry3d& offset) {
-  auto scene = makeRm65(padding);
-  EXPECT_EQ(attachToRm65Flange(*scene, file, padding, offset), 0);
+std::unique_ptr<ManipulatorPlanScene> armWithTool(const ScaledFile& file, double padding,
+                                                  const Eigen::Isometry3d& offset, const Arm& arm = arms().front()) {
+  auto scene = arm.make(padding);
+  EXPECT_EQ(attachToFlange(*scene, file, padding, offset, arm.last_link), 0);
   Joints q = kToolState;
   EXPECT_TRUE(scene->isValid(q.data()) && scene->isValidSimplify(q.data())) << "the arm and its tool alone are clear";
   return scene;
 }
 
-// The oracle of the RM65 at the padding with the file attached unpadded
+// The oracle of the arm at the padding with the file attached unpadded
 // beyond its flange (its last body), placed at kToolState.
-SolidArmOracle rm65OracleWithTool(const std::string& uri, const Eigen::Isometry3d& offset, double padding = 0.0) {
-  SolidArmOracle oracle(loadRm65Model(), "arm", padding);
-  oracle.attachMesh("tool", "Link6", offset, uri);
+SolidArmOracle armOracleWithTool(const std::string& uri, const Eigen::Isometry3d& offset, double padding = 0.0,
+                                 const Arm& arm = arms().front()) {
+  SolidArmOracle oracle(arm.model(), "arm", padding);
+  oracle.attachMesh("tool", arm.last_link, offset, uri);
   oracle.place(kToolState);
   return oracle;
+}
+
+// At kToolState, a voxel of `resolution` at (0, 0, 0.04) in the frame of the
+// tool (standing from z = 0 to 0.08, its side `half_width` off the z axis)
+// lies wholly inside it and is a collision on both roads; voxels holding
+// points 6 mm beyond its top and its side are clear of every body and are not.
+void expectASolidTool(ManipulatorPlanScene& scene, const SolidArmOracle& oracle, double half_width, double resolution) {
+  const ArmBody& body = oracle.bodies().back();
+  const auto centre = voxelIn(body, {0.0, 0.0, 0.04}, resolution);
+  expectWhollyInside(body, onlyVoxel(*centre));
+  EXPECT_EQ(roadAnswers(scene, kToolState, centre), kRefusedOnBothRoads);
+  for (const Eigen::Vector3d& beyond :
+       {Eigen::Vector3d(0.0, 0.0, 0.086), Eigen::Vector3d(half_width + 0.006, 0.0, 0.07)}) {
+    SCOPED_TRACE("in the tool's frame at " + std::to_string(beyond.x()) + ", " + std::to_string(beyond.z()));
+    const auto outside = voxelIn(body, beyond, resolution);
+    EXPECT_TRUE(oracle.clearOfEveryBody(onlyVoxel(*outside)));
+    EXPECT_EQ(roadAnswers(scene, kToolState, outside), kAcceptedOnBothRoads);
+  }
 }
 
 }  // namespace
@@ -484,7 +528,7 @@ TEST(SolidMeshes, AToolWrittenAtAnotherScaleAnswersAsTheToolInMetres) {
   TempDir dir;
   const std::vector<ScaledFile> files = writtenAtScales(dir, boxMesh({-0.04, -0.03, 0.0}, {0.04, 0.03, 0.1}));
   const Eigen::Isometry3d offset = translation(0.0, 0.0, 0.03);
-  const SolidArmOracle oracle = rm65OracleWithTool(files.front().uri, offset);
+  const SolidArmOracle oracle = armOracleWithTool(files.front().uri, offset);
   const ArmBody& body = oracle.bodies().back();
   const auto centre = voxelIn(body, {0.0, 0.0, 0.05});
   expectWhollyInside(body, onlyVoxel(*centre));
@@ -496,7 +540,7 @@ TEST(SolidMeshes, AToolWrittenAtAnotherScaleAnswersAsTheToolInMetres) {
     std::vector<std::vector<bool>> answers;
     for (const ScaledFile& file : files) {
       SCOPED_TRACE("padding " + std::to_string(padding) + ", scale " + std::to_string(file.scale));
-      auto scene = rm65WithTool(file, padding, offset);
+      auto scene = armWithTool(file, padding, offset);
       EXPECT_EQ(roadAnswers(*scene, kToolState, centre), kRefusedOnBothRoads);
       std::vector<bool>& each = answers.emplace_back();
       for (const Eigen::Vector3d& in_tool : near_faces) {
@@ -539,21 +583,64 @@ TEST(SolidMeshes, ExportedToolsAreSolidsOnBothRoads) {
     SCOPED_TRACE(name);
     const ScaledFile file{writtenStl(dir, name + ".stl", mesh), 1.0};
     // The links padded as the simplify road pads them, which holds the planning road's unpadded links.
-    const SolidArmOracle oracle = rm65OracleWithTool(file.uri, offset, kSimplifyPadding);
-    const ArmBody& body = oracle.bodies().back();
-    const auto centre = voxelIn(body, {0.0, 0.0, 0.04});
-    expectWhollyInside(body, onlyVoxel(*centre));
-    auto scene = rm65WithTool(file, 0.0, offset);
-    EXPECT_EQ(roadAnswers(*scene, kToolState, centre), kRefusedOnBothRoads);
-    // Voxels holding points 6 mm beyond the top and beyond the side.
-    for (const Eigen::Vector3d& beyond :
-         {Eigen::Vector3d(0.0, 0.0, 0.086), Eigen::Vector3d(half_width + 0.006, 0.0, 0.07)}) {
-      SCOPED_TRACE("in the tool's frame at " + std::to_string(beyond.x()) + ", " + std::to_string(beyond.z()));
-      const auto outside = voxelIn(body, beyond);
-      EXPECT_TRUE(oracle.clearOfEveryBody(onlyVoxel(*outside)));
-      EXPECT_EQ(roadAnswers(*scene, kToolState, outside), kAcceptedOnBothRoads);
+    const SolidArmOracle oracle = armOracleWithTool(file.uri, offset, kSimplifyPadding);
+    auto scene = armWithTool(file, 0.0, offset);
+    expectASolidTool(*scene, oracle, half_width, 0.004);
+  }
+}
+
+// Tools with the flaws the inside now forgives, 3 cm beyond the flange of
+// each published arm: a 6 x 6 x 8 cm box written face by face with cracks of
+// 10 um between its faces, the box of 12 triangles with one flipped, and the
+// box with a curved sheet of one side inside, 5 mm over its centre. Each is
+// a solid: a 1 mm voxel at its centre is a collision on both roads, voxels
+// 6 mm beyond its top and its side are not.
+TEST(SolidMeshes, ToolsWithCracksAFlippedTriangleOrASheetInsideAreSolidsOnBothArms) {
+  TempDir dir;
+  const Eigen::Vector3d low(-0.03, -0.03, 0.0), high(0.03, 0.03, 0.08);
+  TriangleMesh flipped = boxMesh(low, high);
+  std::swap(flipped.triangles[5][1], flipped.triangles[5][2]);
+  const std::vector<std::pair<std::string, TriangleMesh>> tools = {
+      {"cracked", perFaceBox(low, high, 1e-5, 2)},
+      {"flipped", flipped},
+      {"sheet", appended(boxMesh(low, high), halfCylinderSheet({0.0, 0.0, 0.035}, 0.01, 0.04))},
+  };
+  const Eigen::Isometry3d offset = translation(0.0, 0.0, 0.03);
+  for (const Arm& arm : arms()) {
+    for (const auto& [name, mesh] : tools) {
+      SCOPED_TRACE(arm.last_link + " of " + arm.model()->getName() + ", " + name);
+      const ScaledFile file{writtenStl(dir, name + ".stl", mesh), 1.0};
+      const SolidArmOracle oracle = armOracleWithTool(file.uri, offset, kSimplifyPadding, arm);
+      auto scene = armWithTool(file, 0.0, offset, arm);
+      expectASolidTool(*scene, oracle, 0.03, 0.001);
     }
   }
+}
+
+// A 3 m room written as one mesh (5 cm walls, the inner shell wound
+// inwards) in the world around the RM65 at home: its inside is hollow and the
+// arm free in it, until the room is lowered so that its ceiling cuts through Link4.
+TEST(SolidMeshes, TheRm65InAHollowRoomIsFreeUntilAWallCutsALink) {
+  const auto model = loadRm65Model();
+  moveit::core::RobotState home(model);
+  home.setToDefaultValues();
+  home.update();
+  auto world = std::make_shared<collision_detection::World>();
+  const collision_detection::CollisionWorldFCL checker(world);
+  const collision_detection::CollisionRobotFCL robot(model);
+  const shapes::ShapeConstPtr room =
+      meshShape(roomMesh(Eigen::Vector3d::Constant(-1.5), Eigen::Vector3d::Constant(1.5), 0.05));
+  const auto collides = [&](const Eigen::Isometry3d& pose) {
+    world->clearObjects();
+    EXPECT_TRUE(quietly([&] { return world->addToObject("room", room, pose); }));
+    collision_detection::CollisionResult result;
+    checker.checkRobotCollision(collision_detection::CollisionRequest(), result, robot, home);
+    return result.collision;
+  };
+  EXPECT_FALSE(collides(Eigen::Isometry3d::Identity()));
+  const double link4 = home.getGlobalLinkTransform(model->getLinkModel("Link4")).translation().z();
+  ASSERT_GT(link4, 0.2);
+  EXPECT_TRUE(collides(translation(0.0, 0.0, link4 - 1.475)));
 }
 
 // A lance of 1.8 m on the RM65's flange written in millimetres (or at half
@@ -571,7 +658,7 @@ TEST(SolidMeshes, ALanceWrittenAtAnotherScaleSweepsAsTheLanceInMetres) {
   for (const ScaledFile& file : files) {
     SCOPED_TRACE("scale " + std::to_string(file.scale));
     auto scene = makeRm65(0.0);
-    ASSERT_EQ(attachToRm65Flange(*scene, file, 0.0, offset), 0);
+    ASSERT_EQ(attachToFlange(*scene, file, 0.0, offset), 0);
     const Bounds bounds = boundsOf(*scene);
     Joints low, high;
     for (const auto& [min, max] : bounds) low.push_back(min), high.push_back(max);
@@ -718,28 +805,6 @@ constexpr int kStates = 300;
 constexpr int kMotions = 100;
 // Differing answers explained by the oracle per set; sampling a motion is slow.
 constexpr size_t kExplainedPerSet = 5;
-
-std::shared_ptr<const moveit::core::RobotModel> loadRml63Model() {
-  static const auto model = loadRealmanModel("rm_description/urdf/rml_63.urdf", "rml_63.srdf", rml63MdhTable());
-  return model;
-}
-
-// A published arm among the clusters, the tool fixed to its last link where
-// a configuration holds one. The RML63's configuration names carry a prefix.
-struct Arm {
-  std::string prefix;
-  std::function<std::unique_ptr<ManipulatorPlanScene>(double)> make;
-  std::function<std::shared_ptr<const moveit::core::RobotModel>()> model;
-  std::string last_link;
-};
-
-const std::vector<Arm>& arms() {
-  static const std::vector<Arm> all = {
-      {"", [](double padding) { return makeRm65(padding); }, loadRm65Model, "Link6"},
-      {"rml63:", [](double padding) { return makeRml63(padding); }, loadRml63Model, "link6"},
-  };
-  return all;
-}
 
 // Clusters placed around the arm (and the tool, attached or not) at seeded
 // states, as a workcell of small parts might hold them; none around the

@@ -223,6 +223,44 @@ TriangleMesh boxWithTJunctions(int grid) {
   return box;
 }
 
+TriangleMesh halfCylinderSheet(const Eigen::Vector3d& centre, double radius, double length) {
+  return gridSurface(12, 6, [&](double u, double v) {
+    const double angle = M_PI * u;
+    return Eigen::Vector3d(centre +
+                           Eigen::Vector3d((v - 0.5) * length, radius * std::cos(angle), radius * std::sin(angle)));
+  });
+}
+
+TriangleMesh perFaceBox(const Eigen::Vector3d& low, const Eigen::Vector3d& high, double crack, int grid) {
+  const TriangleMesh box = boxMesh(low, high);
+  const Eigen::Vector3d middle = 0.5 * (low + high);
+  TriangleMesh faces;
+  for (int face = 0; face < 6; ++face) {
+    const fcl::Triangle& first = box.triangles[2 * face];
+    const fcl::Triangle& second = box.triangles[2 * face + 1];
+    Eigen::Vector3d corner[4] = {box.points[first[0]], box.points[first[1]], box.points[first[2]],
+                                 box.points[second[2]]};
+    Eigen::Vector3d centre = Eigen::Vector3d::Zero();
+    for (const Eigen::Vector3d& c : corner) centre += c / 4.0;
+    for (Eigen::Vector3d& c : corner) {
+      for (int axis = 0; axis < 3; ++axis) {
+        if (centre[axis] != middle[axis] && (c[axis] == low[axis] || c[axis] == high[axis])) continue;
+        c[axis] += crack * (centre[axis] > c[axis] ? 1.0 : -1.0);
+      }
+    }
+    faces = appended(faces, gridSurface(grid, grid, [&](double u, double v) {
+                       return Eigen::Vector3d((1 - u) * ((1 - v) * corner[0] + v * corner[3]) +
+                                              u * ((1 - v) * corner[1] + v * corner[2]));
+                     }));
+  }
+  return faces;
+}
+
+TriangleMesh roomMesh(const Eigen::Vector3d& low, const Eigen::Vector3d& high, double wall) {
+  const Eigen::Vector3d thickness = Eigen::Vector3d::Constant(wall);
+  return appended(boxMesh(low, high), inverted(boxMesh(low + thickness, high - thickness)));
+}
+
 std::shared_ptr<shapes::Mesh> meshShape(const TriangleMesh& mesh) {
   auto shape = std::make_shared<shapes::Mesh>(mesh.points.size(), mesh.triangles.size());
   for (size_t v = 0; v < mesh.points.size(); ++v) {

@@ -98,6 +98,34 @@ TriangleMesh coneMesh(double apex_z, double radius, int sides, int rings);
 // ladders of small triangles.
 TriangleMesh stripSlab(double length, double width, double height, int strips);
 
+// A surface of rows x columns quads through f(u, v), u and v from 0 to 1.
+template <typename Surface>
+TriangleMesh gridSurface(int rows, int columns, const Surface& f) {
+  TriangleMesh mesh;
+  for (int i = 0; i <= rows; ++i) {
+    for (int j = 0; j <= columns; ++j) mesh.points.push_back(f(double(i) / rows, double(j) / columns));
+  }
+  const auto at = [columns](int i, int j) { return static_cast<size_t>(i * (columns + 1) + j); };
+  for (int i = 0; i < rows; ++i) {
+    for (int j = 0; j < columns; ++j) {
+      mesh.triangles.emplace_back(at(i, j), at(i + 1, j), at(i + 1, j + 1));
+      mesh.triangles.emplace_back(at(i, j), at(i + 1, j + 1), at(i, j + 1));
+    }
+  }
+  return mesh;
+}
+
+// Half a cylinder's side (no caps) along x, bulging towards +z from `centre`: a sheet.
+TriangleMesh halfCylinderSheet(const Eigen::Vector3d& centre, double radius, double length);
+
+// A box written face by face: each face its own grid x grid squares, drawn
+// `crack` short of every edge it shares.
+TriangleMesh perFaceBox(const Eigen::Vector3d& low, const Eigen::Vector3d& high, double crack, int grid);
+
+// A room written as one mesh: the box from low to high wound outwards, and
+// within it the box `wall` inside each face wound inwards.
+TriangleMesh roomMesh(const Eigen::Vector3d& low, const Eigen::Vector3d& high, double wall);
+
 // The mesh as a shape the checkers and the scene take.
 std::shared_ptr<shapes::Mesh> meshShape(const TriangleMesh& mesh);
 

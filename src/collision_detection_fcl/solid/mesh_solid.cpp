@@ -236,7 +236,7 @@ MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vect
       bounds_.extend(points[vertex]);
     }
   }
-  if (!verticesAreUsable()) return;
+  if (!verticesAreUsable(points)) return;
   std::vector<std::uint32_t> welded = weldedVertices(points, indexed, bounds_, weldReach(bounds_));
   renumber(indexed, welded);
   const double reach = crackReach(bounds_);
@@ -286,11 +286,14 @@ void MeshSolid::adopt(ClosedChain chain) {
   cap_edges_ = std::move(chain.cap_edges);
 }
 
-bool MeshSolid::verticesAreUsable() const {
-  const auto usable = [](const Eigen::Vector3d& corner) {
-    return corner.allFinite() && corner.cwiseAbs().maxCoeff() <= kFarthestCoordinate;
-  };
-  return usable(bounds_.min()) && usable(bounds_.max());
+// Each used vertex, not the bounds: Eigen's minima and maxima pass over NaN,
+// so a box extended by it stays as it was.
+bool MeshSolid::verticesAreUsable(const std::vector<Eigen::Vector3d>& points) const {
+  for (std::size_t vertex = 0; vertex < points.size(); ++vertex) {
+    const Eigen::Vector3d& p = points[vertex];
+    if (used_[vertex] && !(p.allFinite() && p.cwiseAbs().maxCoeff() <= kFarthestCoordinate)) return false;
+  }
+  return true;
 }
 
 // Pieces join at shared (welded) vertices; each keeps its lowest vertex and
@@ -321,7 +324,8 @@ void MeshSolid::findPieces(const std::vector<Eigen::Vector3d>& points, const std
 
 std::vector<Eigen::AlignedBox3d> MeshSolid::pieceBoxesMovedTo(const Eigen::Vector3d* vertices,
                                                               std::size_t count) const {
-  if (count != mesh_vertex_count_) return {};
+  // An inside whose every part was left out kept none of the mesh's vertices.
+  if (count != mesh_vertex_count_ || points_.size() < count) return {};
   double farthest = 0.0;
   for (std::size_t vertex = 0; vertex < count; ++vertex) {
     if (used_[vertex]) farthest = std::max(farthest, (vertices[vertex] - points_[vertex]).cwiseAbs().maxCoeff());

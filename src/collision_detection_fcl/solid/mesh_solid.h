@@ -61,7 +61,9 @@ namespace internal {
 // has the inside on one side and the outside on the other among such parts.
 // A mesh whose parts are all open surfaces, that encloses nothing, or with
 // vertices that are not finite or absurdly far, has no inside: isSolid() is
-// false and contains() always false.
+// false and contains() always false. Triangles naming a vertex the mesh lacks
+// are left out, vertices no triangle names are not read, and a point that is
+// not finite is never inside.
 class MeshSolid {
  public:
   // Vertices and triangles in the mesh's own frame.
@@ -82,7 +84,8 @@ class MeshSolid {
   const std::vector<std::uint32_t>& pieceOfVertex() const { return piece_of_vertex_; }
   // The boxes of the pieces, in the order of pieceVertices(), for the same
   // mesh with its vertices moved (padding keeps their order): each grown by
-  // the farthest move along any axis.
+  // the farthest move along any axis. None for another count of vertices, or
+  // where every part of the mesh was left out as an open surface.
   std::vector<Eigen::AlignedBox3d> pieceBoxesMovedTo(const Eigen::Vector3d* vertices, std::size_t count) const;
 
  private:
@@ -149,7 +152,7 @@ class MeshSolid {
   // The closed surface alone, for judging openings.
   explicit MeshSolid(ClosedChain chain);
   void adopt(ClosedChain chain);
-  bool verticesAreUsable() const;
+  bool verticesAreUsable(const std::vector<Eigen::Vector3d>& points) const;
   // The pieces of the welded mesh, their vertices and boxes.
   void findPieces(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& triangles,
                   const std::vector<std::uint32_t>& welded);

@@ -21,6 +21,7 @@
 
 #include "collision_detection_fcl/link_tree_batch.h"
 #include "collision_detection_fcl/solid/mesh_solid.h"
+#include "collision_detection_fcl/solid_mesh_model.h"
 #include "solid_mesh_makers.h"
 #include "solid_mesh_oracle.h"
 #include "test_support.h"
@@ -301,14 +302,112 @@ TEST(MeshSolid, AnOpenSurfaceHasNoInside) {
       EXPECT_FALSE(solid.contains(uniformIn(engine, Eigen::Vector3d::Constant(-0.1), Eigen::Vector3d::Constant(0.2))));
     }
   }
-  EXPECT_FALSE(MeshSolid({}, {}).isSolid());
-  // Triangles naming vertices the mesh lacks are left out; a box too large to divide has no inside.
-  EXPECT_FALSE(MeshSolid(plate.points, {{0, 1, 7}}).isSolid());
-  TriangleMesh huge = boxMesh(Eigen::Vector3d::Constant(-1e300), Eigen::Vector3d::Constant(1e300));
-  const MeshSolid overflowing = solidOf(huge);
-  EXPECT_FALSE(overflowing.isSolid());
-  EXPECT_FALSE(overflowing.contains(Eigen::Vector3d::Zero()));
-  EXPECT_FALSE(solidOf(sphereMesh(0.1, 1)).contains(Eigen::Vector3d::Constant(std::nan(""))));
+}
+
+// Whatever a bad number reaches (a vertex, a triangle's corner, the scale, a
+// point asked about), nothing is inside because of it and nothing aborts;
+// nor does a mesh of several pieces that are all left out as open surfaces.
+TEST(MeshSolid, BadNumbersMakeNothingInside) {
+  using bramlock::internal::attachSolid;
+  using bramlock::internal::Cavities;
+  using bramlock::internal::insideOf;
+  using bramlock::internal::meshSolidOf;
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  const TriangleMesh box = boxMesh(Eigen::Vector3d::Constant(-0.1), Eigen::Vector3d::Constant(0.1));
+  const std::vector<Eigen::Vector3d> queries = {
+      Eigen::Vector3d::Zero(), {0.05, -0.05, 0.05}, Eigen::Vector3d::Constant(nan), {0.0, nan, 0.0},
+      {inf, 0.0, 0.0},         {-inf, 0.0, 0.0},    Eigen::Vector3d::Constant(inf), {1e300, 0.0, 0.0}};
+  const auto expectNothingInside = [&](const MeshSolid& solid) {
+    EXPECT_FALSE(solid.isSolid());
+    for (const Eigen::Vector3d& q : queries) {
+      EXPECT_FALSE(solid.contains(q)) << q.transpose();
+      for (std::size_t piece = 0; piece <= solid.pieceVertices().size(); ++piece) {
+        EXPECT_FALSE(solid.containsInPiece(q, piece)) << q.transpose() << " piece " << piece;
+      }
+    }
+  };
+  // The checker's tree of the shape, or of the box where the shape is refused
+  // (FCL reports the boxes it cannot fit around absurdly far vertices).
+  const shapes::ShapeConstPtr box_shape = meshShape(box);
+  const auto treeOf = [&](const shapes::ShapeConstPtr& shape) {
+    OutputCapture quiet;
+    const auto input = bramlock::internal::linkMeshTreeInput(shape, 1.0, 0.0);
+    return bramlock::internal::buildLinkMeshTree(input ? *input
+                                                       : *bramlock::internal::linkMeshTreeInput(box_shape, 1.0, 0.0));
+  };
+  std::vector<std::pair<std::string, TriangleMesh>> broken;
+  for (const double bad : {nan, inf, -inf, 1e300, -1e300}) {
+    TriangleMesh mesh = box;
+    mesh.points[5].y() = bad;
+    broken.emplace_back("a corner at " + std::to_string(bad), mesh);
+    for (Eigen::Vector3d& p : mesh.points) p = Eigen::Vector3d::Constant(bad);
+    broken.emplace_back("every corner at " + std::to_string(bad), mesh);
+  }
+  broken.emplace_back("a box 1e300 across",
+                      boxMesh(Eigen::Vector3d::Constant(-1e300), Eigen::Vector3d::Constant(1e300)));
+  TriangleMesh beyond = box;
+  for (fcl::Triangle& t : beyond.triangles) t[2] += 8;
+  broken.emplace_back("every triangle naming a vertex beyond the points", beyond);
+  broken.emplace_back("no points", TriangleMesh{{}, box.triangles});
+  broken.emplace_back("no triangles", TriangleMesh{box.points, {}});
+  broken.emplace_back("nothing", TriangleMesh{});
+  TriangleMesh coincident = box;
+  for (Eigen::Vector3d& p : coincident.points) p = Eigen::Vector3d(0.05, -0.05, 0.05);
+  broken.emplace_back("every corner at one point", coincident);
+  broken.emplace_back("two open cups",
+                      appended(lidlessBoxMesh(Eigen::Vector3d::Zero(), Eigen::Vector3d::Constant(0.1)),
+                               lidlessBoxMesh(Eigen::Vector3d::Ones(), Eigen::Vector3d::Constant(1.1))));
+  for (const auto& [name, mesh] : broken) {
+    SCOPED_TRACE(name);
+    const shapes::ShapeConstPtr shape = meshShape(mesh);
+    const std::shared_ptr<fcl::CollisionGeometryd> tree = treeOf(shape);
+    for (const Cavities cavities : {Cavities::kSolid, Cavities::kHollow}) {
+      expectNothingInside(MeshSolid(mesh.points, mesh.triangles, cavities));
+      const std::shared_ptr<const MeshSolid> shared = meshSolidOf(shape, 1.0, cavities);
+      if (shared) expectNothingInside(*shared);
+      attachSolid(*tree, shape, 1.0, cavities);
+      EXPECT_EQ(insideOf(tree.get()), nullptr);
+    }
+  }
+
+  // Beside a closed box, a triangle naming a missing vertex, an unused vertex
+  // that is not finite and triangles of one point change nothing.
+  TriangleMesh kept = box;
+  kept.triangles.emplace_back(0, 1, 99);
+  kept.points.push_back(Eigen::Vector3d::Constant(nan));
+  kept.points.push_back(Eigen::Vector3d::Zero());
+  kept.triangles.emplace_back(kept.points.size() - 1, kept.points.size() - 1, kept.points.size() - 1);
+  kept.points.push_back(Eigen::Vector3d::Zero());
+  kept.triangles.emplace_back(kept.points.size() - 2, kept.points.size() - 1, kept.points.size() - 2);
+  for (const Cavities cavities : {Cavities::kSolid, Cavities::kHollow}) {
+    const MeshSolid solid(kept.points, kept.triangles, cavities);
+    ASSERT_TRUE(solid.isSolid());
+    EXPECT_TRUE(solid.contains(queries[1]));
+    EXPECT_TRUE(solid.containsInPiece(queries[1], 0));
+    for (std::size_t k = 2; k < queries.size(); ++k) {
+      EXPECT_FALSE(solid.contains(queries[k])) << queries[k].transpose();
+      EXPECT_FALSE(solid.containsInPiece(queries[k], 0)) << queries[k].transpose();
+    }
+    EXPECT_FALSE(solid.containsInPiece(queries[1], solid.pieceVertices().size()));
+  }
+
+  // A scale that is not finite gives no inside, even once the shape's inside
+  // at scale 1 is held; nor does one that makes the vertices absurdly far.
+  const std::shared_ptr<const MeshSolid> held = meshSolidOf(box_shape, 1.0);
+  ASSERT_TRUE(held && held->isSolid());
+  const std::shared_ptr<fcl::CollisionGeometryd> tree = treeOf(box_shape);
+  for (const double scale : {nan, inf, -inf, 1e300}) {
+    SCOPED_TRACE(scale);
+    for (const Cavities cavities : {Cavities::kSolid, Cavities::kHollow}) {
+      const std::shared_ptr<const MeshSolid> scaled = meshSolidOf(box_shape, scale, cavities);
+      if (scaled) expectNothingInside(*scaled);
+      attachSolid(*tree, box_shape, scale, cavities);
+      EXPECT_EQ(insideOf(tree.get()), nullptr);
+    }
+  }
+  attachSolid(*tree, box_shape, 1.0);
+  ASSERT_NE(insideOf(tree.get()), nullptr);
+  EXPECT_TRUE(insideOf(tree.get())->contains(queries[1]));
 }
 
 // An opening counts by the area it leaves open, not by the length of its
@@ -621,32 +720,6 @@ TEST(MeshSolid, AFewFlippedTrianglesChangeOnlyWhatLiesNearThem) {
 
 // ---- features decided where they lie ----
 
-// A surface of rows x columns quads through f(u, v), u and v from 0 to 1.
-template <typename Surface>
-TriangleMesh gridSurface(int rows, int columns, const Surface& f) {
-  TriangleMesh mesh;
-  for (int i = 0; i <= rows; ++i) {
-    for (int j = 0; j <= columns; ++j) mesh.points.push_back(f(double(i) / rows, double(j) / columns));
-  }
-  const auto at = [columns](int i, int j) { return static_cast<size_t>(i * (columns + 1) + j); };
-  for (int i = 0; i < rows; ++i) {
-    for (int j = 0; j < columns; ++j) {
-      mesh.triangles.emplace_back(at(i, j), at(i + 1, j), at(i + 1, j + 1));
-      mesh.triangles.emplace_back(at(i, j), at(i + 1, j + 1), at(i, j + 1));
-    }
-  }
-  return mesh;
-}
-
-// Half a cylinder's side (no caps) along x, bulging towards +z from `centre`.
-TriangleMesh halfCylinderSheet(const Eigen::Vector3d& centre, double radius, double length) {
-  return gridSurface(12, 6, [&](double u, double v) {
-    const double angle = M_PI * u;
-    return Eigen::Vector3d(centre +
-                           Eigen::Vector3d((v - 0.5) * length, radius * std::cos(angle), radius * std::sin(angle)));
-  });
-}
-
 // The triangles of the mesh whose centres `keep` takes, with vertices of their own moved by `move`.
 template <typename Keep, typename Move>
 TriangleMesh patchOf(const TriangleMesh& mesh, const Keep& keep, const Move& move) {
@@ -663,33 +736,6 @@ TriangleMesh patchOf(const TriangleMesh& mesh, const Keep& keep, const Move& mov
     patch.triangles.emplace_back(corners[0], corners[1], corners[2]);
   }
   return patch;
-}
-
-// A box written face by face: each face its own grid x grid squares, drawn
-// `crack` short of every edge it shares.
-TriangleMesh perFaceBox(const Eigen::Vector3d& low, const Eigen::Vector3d& high, double crack, int grid) {
-  const TriangleMesh box = boxMesh(low, high);
-  const Eigen::Vector3d middle = 0.5 * (low + high);
-  TriangleMesh faces;
-  for (int face = 0; face < 6; ++face) {
-    const fcl::Triangle& first = box.triangles[2 * face];
-    const fcl::Triangle& second = box.triangles[2 * face + 1];
-    Eigen::Vector3d corner[4] = {box.points[first[0]], box.points[first[1]], box.points[first[2]],
-                                 box.points[second[2]]};
-    Eigen::Vector3d centre = Eigen::Vector3d::Zero();
-    for (const Eigen::Vector3d& c : corner) centre += c / 4.0;
-    for (Eigen::Vector3d& c : corner) {
-      for (int axis = 0; axis < 3; ++axis) {
-        if (centre[axis] != middle[axis] && (c[axis] == low[axis] || c[axis] == high[axis])) continue;
-        c[axis] += crack * (centre[axis] > c[axis] ? 1.0 : -1.0);
-      }
-    }
-    faces = appended(faces, gridSurface(grid, grid, [&](double u, double v) {
-                       return Eigen::Vector3d((1 - u) * ((1 - v) * corner[0] + v * corner[3]) +
-                                              u * ((1 - v) * corner[1] + v * corner[2]));
-                     }));
-  }
-  return faces;
 }
 
 // A cylinder along z written as three parts apart: its side, and each cap a
