@@ -1,13 +1,16 @@
-// The collision tree over a mesh parts the spokes of a fan into wedges of
-// neighbours, also where its rim is a little uneven (a rim vertex merged with
-// one a few steps away, as a file's reader merges near copies): a box near the
-// apex but clear of the fan meets only a few of its boxes. Parted along the
+// The trees over a mesh part the spokes of a fan into wedges of neighbours,
+// also where its rim is a little uneven (a rim vertex merged with one a few
+// steps away, as a file's reader merges near copies): a box or a ray near the
+// apex but clear of the fan meets only a few of their boxes. Parted along the
 // spokes' length, on which their centres lie at about one place, the spokes
 // fall into a middle and both flanks, whose boxes reach across the whole fan
 // at its apex, and such a box meets hundreds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <vector>
 
 #include <fcl/geometry/bvh/BVH_model.h>
@@ -16,6 +19,7 @@
 #include <fcl/math/bv/utility.h>
 
 #include "collision_detection_fcl/link_tree_batch.h"
+#include "collision_detection_fcl/ray_tree.h"
 #include "solid_mesh_makers.h"
 
 namespace {
@@ -69,6 +73,33 @@ TEST(FanTrees, ABoxBesideTheApexMeetsFewBoxesOfTheCollisionTree) {
       pending.push_back(node.rightChild());
     }
     EXPECT_LE(met, 16) << place.transpose();
+  }
+}
+
+TEST(FanTrees, ARayFromBesideTheApexOpensFewBoxesOfTheRayTree) {
+  const TriangleMesh cone = unevenCone();
+  std::vector<bramlock::internal::Corners> triangles;
+  for (const fcl::Triangle& t : cone.triangles) {
+    triangles.push_back(
+        {static_cast<std::uint32_t>(t[0]), static_cast<std::uint32_t>(t[1]), static_cast<std::uint32_t>(t[2])});
+  }
+  const bramlock::internal::RayTree tree(cone.points, triangles);
+  const auto opened = [&tree](const Eigen::Vector3d& start, int axis, int sign) {
+    std::vector<std::uint32_t> listed;
+    std::size_t budget = 1;
+    while (!tree.listAlongRay(start, axis, sign, budget, listed)) {
+      ++budget;
+      listed.clear();
+    }
+    return budget;
+  };
+  // The inside test takes the cheapest of the six rays.
+  for (const Eigen::Vector3d& place : besideTheApex()) {
+    std::size_t cheapest = std::numeric_limits<std::size_t>::max();
+    for (int axis = 0; axis < 3; ++axis) {
+      for (const int sign : {-1, 1}) cheapest = std::min(cheapest, opened(place, axis, sign));
+    }
+    EXPECT_LE(cheapest, 32u) << place.transpose();
   }
 }
 
