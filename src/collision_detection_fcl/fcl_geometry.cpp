@@ -142,13 +142,12 @@ MeshTreeInput meshTreeInput(const shapes::Mesh& mesh) {
 std::shared_ptr<SolidMeshModel> buildMeshModel(const MeshTreeInput& input) {
   auto model = std::make_shared<SolidMeshModel>();
   if (input.points.empty() || input.triangles.empty()) return model;
-  auto splitter = pieceSplitterFor(input);
   const auto fcl_splitter = model->bv_splitter;
-  if (splitter) model->bv_splitter = splitter;
+  model->bv_splitter = splitterFor(input);
   model->beginModel(static_cast<int>(input.triangles.size()), static_cast<int>(input.points.size()));
   model->addSubModel(input.points, input.triangles);
   model->endModel();
-  // The pieces' lists are needed only while the tree is built.
+  // The split rule (a piece splitter with its lists) is needed only while the tree is built.
   model->bv_splitter = fcl_splitter;
   return model;
 }

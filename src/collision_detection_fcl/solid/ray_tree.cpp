@@ -38,7 +38,10 @@ RayTree::RayTree(const std::vector<Eigen::Vector3d>& points, const std::vector<C
 // The box's directions are those of the spread of the corners, so a node of
 // a fan's neighbouring spokes is a thin wedge (a small node keeps its
 // parent's, which fit it closely enough); the triangles part at the median
-// of their centres along its longest side.
+// of their centres along the box's direction in which the centres vary the
+// most. Not along its longest side: along a fan's spokes the centres lie at
+// about one place, and parting them there by their angle from the middle
+// spoke leaves nodes of both flanks, each as wide as the fan at its apex.
 std::uint32_t RayTree::build(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& triangles,
                              const std::vector<Eigen::Vector3d>& centres, std::uint32_t first, std::uint32_t last,
                              const Eigen::Matrix3d& parent_axes) {
@@ -63,12 +66,18 @@ std::uint32_t RayTree::build(const std::vector<Eigen::Vector3d>& points, const s
   }
   Eigen::Vector3d low = Eigen::Vector3d::Constant(std::numeric_limits<double>::infinity());
   Eigen::Vector3d high = -low;
+  // The centres' squared offsets from their mean, nine times over (their
+  // offsets are the sums of their corners').
+  Eigen::Vector3d spread = Eigen::Vector3d::Zero();
   for (std::uint32_t k = first; k < last; ++k) {
+    Eigen::Vector3d centre_along = Eigen::Vector3d::Zero();
     for (const std::uint32_t corner : triangles[order_[k]]) {
       const Eigen::Vector3d along = axes * (points[corner] - mean);
       low = low.cwiseMin(along);
       high = high.cwiseMax(along);
+      centre_along += along;
     }
+    spread += centre_along.cwiseAbs2();
   }
   const double growth = kGrowth * (high - low).maxCoeff() + kGrowth * mean.cwiseAbs().maxCoeff();
   {
@@ -81,9 +90,9 @@ std::uint32_t RayTree::build(const std::vector<Eigen::Vector3d>& points, const s
     node.second = 0;
   }
   if (last - first <= kLeafTriangles) return index;
-  int longest = 0;
-  (high - low).maxCoeff(&longest);
-  const Eigen::Vector3d direction = axes.row(longest).transpose();
+  int most = 0;
+  spread.maxCoeff(&most);
+  const Eigen::Vector3d direction = axes.row(most).transpose();
   const std::uint32_t middle = first + (last - first) / 2;
   std::nth_element(
       order_.begin() + first, order_.begin() + middle, order_.begin() + last,
