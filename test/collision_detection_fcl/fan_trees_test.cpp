@@ -19,7 +19,7 @@
 #include <fcl/math/bv/utility.h>
 
 #include "collision_detection_fcl/link_tree_batch.h"
-#include "collision_detection_fcl/ray_tree.h"
+#include "collision_detection_fcl/solid/ray_tree.h"
 #include "solid_mesh_makers.h"
 
 namespace {
