@@ -376,6 +376,21 @@ namespace {
 
 using Edge = std::array<std::uint32_t, 2>;
 
+// Orders the edges so that the first half lies below the rest across the
+// longest side of their midpoints' box; where the halves part.
+template <typename Iterator>
+Iterator halvedAcrossLongestSide(const std::vector<Eigen::Vector3d>& points, Iterator first, Iterator last) {
+  const auto midpoint = [&](const Edge& edge) { return Eigen::Vector3d(0.5 * (points[edge[0]] + points[edge[1]])); };
+  Eigen::AlignedBox3d middles;
+  for (Iterator edge = first; edge != last; ++edge) middles.extend(midpoint(*edge));
+  int axis = 0;
+  middles.sizes().maxCoeff(&axis);
+  const Iterator middle = first + (last - first) / 2;
+  std::nth_element(first, middle, last,
+                   [&](const Edge& a, const Edge& b) { return midpoint(a)[axis] < midpoint(b)[axis]; });
+  return middle;
+}
+
 // Halves a rim's edges across the longest side of their midpoints until each
 // part has few; each half is closed by chords from the vertices the cut
 // leaves open to one of them, run both ways, so the halves' fans close each
@@ -388,14 +403,7 @@ void partIntoLoops(const std::vector<Eigen::Vector3d>& points, std::vector<Edge>
     loops.push_back(std::move(edges));
     return;
   }
-  const auto midpoint = [&](const Edge& edge) { return Eigen::Vector3d(0.5 * (points[edge[0]] + points[edge[1]])); };
-  Eigen::AlignedBox3d middles;
-  for (const Edge& edge : edges) middles.extend(midpoint(edge));
-  int axis = 0;
-  middles.sizes().maxCoeff(&axis);
-  const auto middle = static_cast<std::ptrdiff_t>(edges.size() / 2);
-  std::nth_element(edges.begin(), edges.begin() + middle, edges.end(),
-                   [&](const Edge& a, const Edge& b) { return midpoint(a)[axis] < midpoint(b)[axis]; });
+  const auto middle = halvedAcrossLongestSide(points, edges.begin(), edges.end()) - edges.begin();
   // Each vertex's edges of the lower half ending at it, less those leaving it.
   std::vector<std::pair<std::uint32_t, int>> ends;
   for (auto edge = edges.begin(); edge != edges.begin() + middle; ++edge) {
@@ -519,28 +527,21 @@ void RimCaps::arrange(const std::vector<Eigen::Vector3d>& points, Edges& cap_edg
       continue;
     }
     // The fan halved across the longest side of its edges' midpoints until each piece is small.
-    const auto midpoint = [&](const std::array<std::uint32_t, 2>& edge) {
-      return Eigen::Vector3d(0.5 * (points[edge[0]] + points[edge[1]]));
-    };
     pieces.assign(1, {cap.first_edge, cap.last_edge});
     while (!pieces.empty()) {
       const auto [first, last] = pieces.back();
       pieces.pop_back();
-      Eigen::AlignedBox3d box(cap.apex), middles;
+      Eigen::AlignedBox3d box(cap.apex);
       for (std::uint32_t edge = first; edge < last; ++edge) {
         box.extend(points[cap_edges[edge][0]]);
         box.extend(points[cap_edges[edge][1]]);
-        middles.extend(midpoint(cap_edges[edge]));
       }
       if (last - first <= kLeafCapEdges) {
         leaves.push_back(fan(cap, first, last, box.center(), 0.5 * box.diagonal().norm()));
         continue;
       }
-      int axis = 0;
-      middles.sizes().maxCoeff(&axis);
-      const std::uint32_t middle = first + (last - first) / 2;
-      std::nth_element(cap_edges.begin() + first, cap_edges.begin() + middle, cap_edges.begin() + last,
-                       [&](const auto& a, const auto& b) { return midpoint(a)[axis] < midpoint(b)[axis]; });
+      const auto middle = static_cast<std::uint32_t>(
+          halvedAcrossLongestSide(points, cap_edges.begin() + first, cap_edges.begin() + last) - cap_edges.begin());
       pieces.emplace_back(first, middle);
       pieces.emplace_back(middle, last);
     }
