@@ -8,9 +8,6 @@ find_package(spdlog REQUIRED)
 find_package(fcl REQUIRED)
 find_package(octomap REQUIRED)
 find_package(geometric_shapes REQUIRED)
-# geometric_shapes loads meshes through assimp; the core reads the raw scene
-# with it to check a file before assimp post-processes it.
-find_package(assimp REQUIRED)
 find_package(random_numbers REQUIRED)
 find_package(urdfdom REQUIRED)
 find_package(orocos_kdl REQUIRED)
@@ -26,6 +23,10 @@ find_library(URDF_LIBRARY urdf REQUIRED)
 find_path(KDL_PARSER_INCLUDE_DIR kdl_parser/kdl_parser.hpp REQUIRED)
 find_library(KDL_PARSER_LIBRARY kdl_parser REQUIRED)
 find_library(OROCOS_KDL_LIBRARY orocos-kdl REQUIRED)
+# Mesh URIs of schemes other than file:// and package:// are fetched with it,
+# as geometric_shapes fetched them (its config is catkin's, so by name too).
+find_path(RESOURCE_RETRIEVER_INCLUDE_DIR resource_retriever/retriever.h REQUIRED)
+find_library(RESOURCE_RETRIEVER_LIBRARY resource_retriever REQUIRED)
 
 # What the public headers include is PUBLIC, and the package config asks hosts
 # for exactly these packages: Eigen, Boost's function, fmt, spdlog, FCL,
@@ -43,7 +44,7 @@ set(BRAMLOCK_PUBLIC_LIBRARIES
 # libraries directly.
 add_library(bramlock_internal_dependencies INTERFACE)
 target_include_directories(bramlock_internal_dependencies INTERFACE
-  ${KDL_PARSER_INCLUDE_DIR} ${random_numbers_INCLUDE_DIRS} ${OCTOMAP_INCLUDE_DIRS} ${PCL_INCLUDE_DIRS})
+  ${KDL_PARSER_INCLUDE_DIR} ${RESOURCE_RETRIEVER_INCLUDE_DIR} ${random_numbers_INCLUDE_DIRS} ${OCTOMAP_INCLUDE_DIRS} ${PCL_INCLUDE_DIRS})
 target_link_libraries(bramlock_internal_dependencies INTERFACE
-  Boost::filesystem Boost::system assimp::assimp ${random_numbers_LIBRARIES} ${KDL_PARSER_LIBRARY} ${OCTOMAP_LIBRARIES}
+  Boost::filesystem Boost::system ${RESOURCE_RETRIEVER_LIBRARY} ${random_numbers_LIBRARIES} ${KDL_PARSER_LIBRARY} ${OCTOMAP_LIBRARIES}
   ament_index_cpp::ament_index_cpp tinyxml2::tinyxml2 ${PCL_COMMON_LIBRARIES} PkgConfig::SYSTEMD)

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   libeigen3-dev libboost-dev libboost-filesystem-dev libboost-system-dev
   libspdlog-dev libfmt-dev libsystemd-dev libfcl-dev liboctomap-dev
-  libgeometric-shapes-dev libassimp-dev librandom-numbers-dev liburdfdom-dev liburdf-dev
+  libgeometric-shapes-dev libassimp-dev libresource-retriever-dev librandom-numbers-dev liburdfdom-dev liburdf-dev
   libkdl-parser-dev liborocos-kdl-dev libament-index-cpp-dev libnanoflann-dev
   libpcl-dev liblapack-dev libtinyxml2-dev
   libgtest-dev libgmock-dev libbenchmark-dev

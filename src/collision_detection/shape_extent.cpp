@@ -26,9 +26,10 @@ bool sizesWithin(std::initializer_list<double> sizes, double limit) {
   return std::all_of(sizes.begin(), sizes.end(), [limit](double size) { return size >= 0.0 && isWithin(size, limit); });
 }
 
-// FCL reads the vertices a triangle names without checking them.
+// FCL reads the vertices a triangle names without checking them, and a mesh
+// without triangles gives its broad phase a bounding volume tree with no node.
 bool meshWithin(const shapes::Mesh& mesh, double limit) {
-  if ((mesh.vertex_count > 0 && !mesh.vertices) || (mesh.triangle_count > 0 && !mesh.triangles)) return false;
+  if (mesh.triangle_count == 0 || !mesh.triangles || (mesh.vertex_count > 0 && !mesh.vertices)) return false;
   const unsigned int* const corners = mesh.triangles;
   const bool corners_known = std::all_of(corners, corners + 3 * static_cast<std::size_t>(mesh.triangle_count),
                                          [&mesh](unsigned int corner) { return corner < mesh.vertex_count; });

@@ -2,18 +2,18 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <sstream>
+#include <string_view>
 
-#include <assimp/scene.h>
-#include <geometric_shapes/mesh_operations.h>
+#include <resource_retriever/retriever.h>
 #include <ament_index_cpp/get_package_share_directory.hpp>
-#include <assimp/Importer.hpp>
 
+#include "obj_reader.h"
+#include "off_reader.h"
 #include "ply_reader.h"
+#include "stl_reader.h"
 
 namespace bramlock {
 namespace internal {
@@ -22,6 +22,8 @@ namespace {
 
 const std::string kFilePrefix = "file://";
 const std::string kPackagePrefix = "package://";
+
+enum class Format { kStl, kObj, kPly, kOff, kCollada, kGltf, kGlb, kUnknown };
 
 // "name/rest" below the share directory of the installed package `name`.
 std::optional<std::string> packageFile(const std::string& reference) {
@@ -38,48 +40,72 @@ MeshFile notLoaded(const std::string& reason) { return {MeshFile::Outcome::kNotL
 
 MeshFile refused(const std::string& reason) { return {MeshFile::Outcome::kRefused, nullptr, reason}; }
 
-// The loader is told the format by the file's extension.
-std::string formatHint(const std::string& path) {
-  const size_t dot = path.find_last_of('.');
+// The extension of the file a path or URI names, in lower case.
+std::string extensionOf(const std::string& path) {
+  const std::size_t dot = path.find_last_of('.');
   if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return "";
-  std::string hint = path.substr(dot + 1);
-  std::transform(hint.begin(), hint.end(), hint.begin(), [](unsigned char c) { return std::tolower(c); });
-  return hint;
+  std::string extension = path.substr(dot + 1);
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return extension;
 }
 
-// The scene as the loader reads it, before any post-processing: every face
-// names vertices of its mesh and every vertex is finite, or the reason why not.
-std::string firstFault(const aiScene& scene) {
-  for (unsigned int m = 0; m < scene.mNumMeshes; ++m) {
-    const aiMesh* mesh = scene.mMeshes[m];
-    if (!mesh) continue;
-    if (mesh->mNumVertices > 0 && !mesh->mVertices)
-      return "has a mesh without vertex data (mesh " + std::to_string(m) + ")";
-    for (unsigned int v = 0; v < mesh->mNumVertices; ++v) {
-      const aiVector3D& vertex = mesh->mVertices[v];
-      if (!std::isfinite(vertex.x) || !std::isfinite(vertex.y) || !std::isfinite(vertex.z)) {
-        return "has a vertex that is not finite (vertex " + std::to_string(v) + " of mesh " + std::to_string(m) + ")";
-      }
-    }
-    if (mesh->mNumFaces > 0 && !mesh->mFaces) return "has a mesh without face data (mesh " + std::to_string(m) + ")";
-    for (unsigned int f = 0; f < mesh->mNumFaces; ++f) {
-      const aiFace& face = mesh->mFaces[f];
-      if (face.mNumIndices > 0 && !face.mIndices)
-        return "has a face without vertex indices (face " + std::to_string(f) + ")";
-      for (unsigned int k = 0; k < face.mNumIndices; ++k) {
-        if (face.mIndices[k] < mesh->mNumVertices) continue;
-        return "has a face naming vertex " + std::to_string(face.mIndices[k]) + " of " +
-               std::to_string(mesh->mNumVertices) + " (face " + std::to_string(f) + " of mesh " + std::to_string(m) +
-               ")";
-      }
-    }
+// The content decides where it tells the format unmistakably (a PLY file
+// named otherwise is read as PLY), else the extension.
+Format formatOf(std::string_view data, const std::string& extension) {
+  if (looksLikePly(data)) return Format::kPly;
+  static const std::pair<const char*, Format> kExtensions[] = {
+      {"stl", Format::kStl},     {"obj", Format::kObj},   {"ply", Format::kPly}, {"off", Format::kOff},
+      {"dae", Format::kCollada}, {"gltf", Format::kGltf}, {"glb", Format::kGlb}};
+  for (const auto& [name, format] : kExtensions) {
+    if (extension == name) return format;
   }
-  return "";
+  if (isBinaryStl(data) || data.substr(0, 6) == "solid ") return Format::kStl;
+  if (looksLikeOff(data)) return Format::kOff;
+  return Format::kUnknown;
 }
 
-std::shared_ptr<shapes::Mesh> meshOf(const PlySurface& surface, const Eigen::Vector3d& scale) {
-  const unsigned int vertex_count = static_cast<unsigned int>(surface.vertices.size() / 3);
-  const unsigned int triangle_count = static_cast<unsigned int>(surface.triangles.size() / 3);
+// Collada, glTF and GLB files: the readers of these formats are not wired in
+// yet, so such files are refused rather than handed to a general loader.
+std::optional<MeshSurface> readSceneFile(Format format, std::string_view data, const std::string& directory,
+                                         std::string& refusal) {
+  refusal = std::string("is a ") +
+            (format == Format::kCollada ? "Collada"
+             : format == Format::kGltf  ? "glTF"
+                                        : "GLB") +
+            " file, a format not read yet";
+  return std::nullopt;
+}
+
+std::optional<MeshSurface> surfaceOf(Format format, std::string_view data, const std::string& directory,
+                                     std::string& refusal) {
+  switch (format) {
+    case Format::kStl:
+      return readStl(data, refusal);
+    case Format::kObj:
+      return readObj(data, refusal);
+    case Format::kPly:
+      return readPly(data, refusal);
+    case Format::kOff:
+      return readOff(data, refusal);
+    case Format::kCollada:
+    case Format::kGltf:
+    case Format::kGlb:
+      return readSceneFile(format, data, directory, refusal);
+    case Format::kUnknown:
+      break;
+  }
+  return std::nullopt;
+}
+
+const char* formatName(Format format) {
+  static const char* kNames[] = {"STL", "OBJ", "PLY", "OFF", "Collada", "glTF", "GLB", ""};
+  return kNames[static_cast<int>(format)];
+}
+
+std::shared_ptr<shapes::Mesh> meshOf(const MeshSurface& surface, const Eigen::Vector3d& scale) {
+  const auto vertex_count = static_cast<unsigned int>(surface.vertices.size() / 3);
+  const auto triangle_count = static_cast<unsigned int>(surface.triangles.size() / 3);
   auto mesh = std::make_shared<shapes::Mesh>(vertex_count, triangle_count);
   for (unsigned int i = 0; i < vertex_count; ++i) {
     for (int axis = 0; axis < 3; ++axis) mesh->vertices[3 * i + axis] = surface.vertices[3 * i + axis] * scale[axis];
@@ -88,6 +114,41 @@ std::shared_ptr<shapes::Mesh> meshOf(const PlySurface& surface, const Eigen::Vec
   mesh->computeTriangleNormals();
   mesh->computeVertexNormals();
   return mesh;
+}
+
+// The mesh the bytes of a file hold, read by the reader of its format.
+MeshFile meshFromBytes(std::string_view data, const std::string& name, const std::string& directory,
+                       const Eigen::Vector3d& scale) {
+  if (data.empty()) return notLoaded("is empty");
+  const std::string extension = extensionOf(name);
+  const Format format = formatOf(data, extension);
+  if (format == Format::kUnknown) {
+    return notLoaded((extension.empty() ? "is of a format not told by its name or content"
+                                        : "is a ." + extension + " file, a format not read") +
+                     std::string(" (read are STL, OBJ, PLY, OFF, DAE, glTF and GLB)"));
+  }
+  std::string reason;
+  const std::optional<MeshSurface> surface = surfaceOf(format, data, directory, reason);
+  if (!surface) return refused(std::string("is not a readable ") + formatName(format) + " file: " + reason);
+  if (surface->triangles.empty()) return refused(std::string("is a ") + formatName(format) + " file with no triangles");
+  return {MeshFile::Outcome::kLoaded, meshOf(*surface, scale), ""};
+}
+
+// A URI of another scheme (http://, ...), fetched as geometric_shapes fetched it.
+MeshFile fetchedMesh(const std::string& uri, const Eigen::Vector3d& scale) {
+  resource_retriever::MemoryResource resource;
+  try {
+    resource = resource_retriever::Retriever().get(uri);
+  } catch (const std::exception& error) {
+    return notLoaded(std::string("cannot be fetched: ") + error.what());
+  }
+  const std::string_view data(reinterpret_cast<const char*>(resource.data.get()), resource.size);
+  return meshFromBytes(data, uri, "", scale);
+}
+
+std::string directoryOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash + 1);
 }
 
 }  // namespace
@@ -101,35 +162,13 @@ MeshFile loadMeshFile(const std::string& resource, const Eigen::Vector3d& scale)
     if (!found) return notLoaded("names a package that is not installed");
     path = *found;
   } else if (path.find("://") != std::string::npos) {
-    // Other schemes are fetched by the loader as they always were.
-    std::shared_ptr<shapes::Mesh> mesh(shapes::createMeshFromResource(resource, scale));
-    if (!mesh) return notLoaded("is not a mesh the loader fetches");
-    return {MeshFile::Outcome::kLoaded, mesh, ""};
+    return fetchedMesh(resource, scale);
   }
   std::ifstream stream(path, std::ios::binary);
   if (!stream) return notLoaded("cannot be opened");
   const std::string data((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
   if (stream.bad()) return notLoaded("cannot be read");
-  if (data.empty()) return notLoaded("is empty");
-
-  if (looksLikePly(data)) {
-    std::string reason;
-    const std::optional<PlySurface> surface = readPly(data, reason);
-    if (!surface) return refused("is not a readable PLY file: " + reason);
-    if (!surface->ascii) return {MeshFile::Outcome::kLoaded, meshOf(*surface, scale), ""};
-  }
-
-  const std::string hint = formatHint(path);
-  {
-    Assimp::Importer importer;
-    const aiScene* scene = importer.ReadFileFromMemory(data.data(), data.size(), 0, hint.c_str());
-    if (!scene) return notLoaded(std::string("is not a mesh the loader reads: ") + importer.GetErrorString());
-    const std::string fault = firstFault(*scene);
-    if (!fault.empty()) return refused(fault);
-  }
-  std::shared_ptr<shapes::Mesh> mesh(shapes::createMeshFromBinary(data.data(), data.size(), scale, hint));
-  if (!mesh) return notLoaded("is not a mesh the loader reads");
-  return {MeshFile::Outcome::kLoaded, mesh, ""};
+  return meshFromBytes(data, path, directoryOf(path), scale);
 }
 
 }  // namespace internal

@@ -10,7 +10,7 @@ namespace bramlock {
 namespace internal {
 
 // What became of a mesh file: loaded, not loaded (missing, unreadable, of a
-// format the loader does not know), or refused as corrupt with the reason.
+// format not read), or refused as corrupt; `reason` says why not.
 struct MeshFile {
   enum class Outcome { kLoaded, kNotLoaded, kRefused };
   Outcome outcome = Outcome::kNotLoaded;
@@ -18,13 +18,13 @@ struct MeshFile {
   std::string reason;
 };
 
-// Loads the mesh a "file://" or "package://" URI or a path names (other
-// URIs the loader fetches unchecked, as before), scaled per axis in its own
-// frame. Every file is checked whole before the loader's post-processing
-// sees it, which would crash on faces naming missing vertices and join a
-// vertex that is not finite with another. Binary PLY files are read here
-// (the loader loses their first data byte when it is a line feed); ASCII PLY
-// files are checked here and loaded by the loader as before.
+// Loads the mesh a "file://" or "package://" URI or a path names (a URI of
+// another scheme is fetched as geometric_shapes fetches it), scaled per axis
+// in its own frame. Every file is read by the library's own reader of its
+// format (STL, OBJ, PLY, OFF), told by its content where that is
+// unmistakable and else by its extension; no bytes of it reach a general
+// loader. A file of another format is not loaded; one its reader refuses,
+// or that holds no triangle, is refused with the reason.
 MeshFile loadMeshFile(const std::string& resource, const Eigen::Vector3d& scale = Eigen::Vector3d::Ones());
 
 }  // namespace internal

@@ -1,5 +1,6 @@
 #include "ply_reader.h"
 
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -10,15 +11,12 @@
 #include <stdexcept>
 #include <utility>
 
+#include "text_reading.h"
+
 namespace bramlock {
 namespace internal {
 
 namespace {
-
-// Thrown while reading; readPly turns it into the refusal.
-struct Malformed : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
 
 enum class Format { kAscii, kLittleEndian, kBigEndian };
 
@@ -97,7 +95,10 @@ Header readHeader(std::string_view data) {
     std::string keyword;
     words >> keyword;
     if (first) {
-      if (keyword != "ply") throw Malformed("it does not start with the line \"ply\"");
+      if (keyword != "ply") {
+        throw Malformed("it does not start with the line \"ply\" (its first line is \"" +
+                        std::string(line.substr(0, 20)) + "\")");
+      }
       first = false;
       continue;
     }
@@ -187,7 +188,8 @@ class ValueReader {
     if (*token_end != '\0' || (isInteger(type) && value != std::floor(value))) {
       throw Malformed("its data holds \"" + token + "\" where a number is due");
     }
-    return value;
+    // As its binary twin holds it.
+    return type == Scalar::kFloat32 ? static_cast<float>(value) : value;
   }
 
   double nextBinary(Scalar type) {
@@ -247,96 +249,101 @@ int propertyIndex(const Element& element, const std::string& name) {
   return -1;
 }
 
-PlySurface readSurface(std::string_view data) {
-  const Header header = readHeader(data);
-  ValueReader values(data.substr(header.data_start), header.format);
-  PlySurface surface;
-  surface.ascii = header.format == Format::kAscii;
-  bool vertices_read = false;
-  std::uint64_t vertex_count = 0;
-  std::vector<unsigned int> corners;
+// The vertex count the header declares; any element may come first.
+std::uint64_t vertexCount(const Header& header) {
+  const Element* vertices = nullptr;
   for (const Element& element : header.elements) {
-    const bool is_vertex = element.name == "vertex";
-    const bool is_face = element.name == "face";
-    int axes[3] = {-1, -1, -1};
-    if (is_vertex) {
-      if (vertices_read) throw Malformed("its header declares two vertex elements");
-      const char* names[3] = {"x", "y", "z"};
-      for (int axis = 0; axis < 3; ++axis) {
-        axes[axis] = propertyIndex(element, names[axis]);
-        if (axes[axis] < 0) throw Malformed(std::string("its vertices have no property ") + names[axis]);
-      }
-      vertex_count = element.count;
-    }
-    if (is_face && !vertices_read) throw Malformed("its faces come before its vertices");
-    // Every value takes a byte at least: a count beyond the data is corrupt,
-    // and must not size the vectors below.
-    if (!element.properties.empty() && element.count > values.bytesLeft()) {
-      throw Malformed("its header declares more " + element.name + " elements than its data holds");
-    }
-    if (element.properties.empty()) {
-      if (is_vertex) vertices_read = true;
-      continue;
-    }
-    if (is_vertex) surface.vertices.reserve(3 * element.count);
-    for (std::uint64_t item = 0; item < element.count; ++item) {
-      double point[3] = {0.0, 0.0, 0.0};
-      for (size_t p = 0; p < element.properties.size(); ++p) {
-        const Property& property = element.properties[p];
-        if (!property.list) {
-          const double value = values.next(property.type);
-          for (int axis = 0; axis < 3; ++axis) {
-            if (is_vertex && static_cast<int>(p) == axes[axis]) point[axis] = value;
-          }
-          continue;
-        }
-        const double count = values.next(property.count_type);
-        if (count < 0.0) {
-          throw Malformed(element.name + " " + std::to_string(item) + " has a negative count of values");
-        }
-        if (count > static_cast<double>(values.bytesLeft())) {
-          throw Malformed("its data ends before all the elements its header declares");
-        }
-        const bool face_corners = is_face && isFaceList(property);
-        corners.clear();
-        for (std::uint64_t k = 0; k < static_cast<std::uint64_t>(count); ++k) {
-          const double index = values.next(property.type);
-          if (!face_corners) continue;
-          if (index < 0.0 || index >= static_cast<double>(vertex_count)) {
-            std::ostringstream reason;
-            reason << "face " << item << " names vertex " << static_cast<long long>(index) << " of " << vertex_count;
-            throw Malformed(reason.str());
-          }
-          corners.push_back(static_cast<unsigned int>(index));
-        }
-        for (size_t k = 2; k < corners.size(); ++k) {
-          surface.triangles.insert(surface.triangles.end(), {corners[0], corners[k - 1], corners[k]});
-        }
-      }
-      if (!is_vertex) continue;
-      if (!std::isfinite(point[0]) || !std::isfinite(point[1]) || !std::isfinite(point[2])) {
-        throw Malformed("vertex " + std::to_string(item) + " is not finite");
-      }
-      surface.vertices.insert(surface.vertices.end(), point, point + 3);
-    }
-    if (is_vertex) vertices_read = true;
+    if (element.name != "vertex") continue;
+    if (vertices) throw Malformed("its header declares two vertex elements");
+    vertices = &element;
   }
-  if (!vertices_read) throw Malformed("it has no vertex element");
+  if (!vertices) throw Malformed("it has no vertex element");
+  return vertices->count;
+}
+
+// Where x, y and z lie among the vertex element's properties.
+std::array<int, 3> axesOf(const Element& element) {
+  std::array<int, 3> axes;
+  const char* names[3] = {"x", "y", "z"};
+  for (int axis = 0; axis < 3; ++axis) {
+    axes[axis] = propertyIndex(element, names[axis]);
+    if (axes[axis] < 0) throw Malformed(std::string("its vertices have no property ") + names[axis]);
+  }
+  return axes;
+}
+
+// One list value of item `item`: a face's corners are fanned into the
+// surface, any other list is read past.
+void readList(ValueReader& values, const Property& property, bool face_corners, std::uint64_t item,
+              std::uint64_t vertex_count, std::vector<unsigned int>& corners, MeshSurface& surface) {
+  const double count = values.next(property.count_type);
+  if (count < 0.0) throw Malformed("item " + std::to_string(item) + " has a negative count of values");
+  if (count > static_cast<double>(values.bytesLeft())) {
+    throw Malformed("its data ends before all the elements its header declares");
+  }
+  corners.clear();
+  for (std::uint64_t k = 0; k < static_cast<std::uint64_t>(count); ++k) {
+    const double index = values.next(property.type);
+    if (face_corners) corners.push_back(vertexIndex(index, vertex_count, item));
+  }
+  appendFan(corners, surface.triangles);
+}
+
+void readElement(const Element& element, std::uint64_t vertex_count, ValueReader& values, MeshSurface& surface) {
+  const bool is_vertex = element.name == "vertex";
+  const bool is_face = element.name == "face";
+  const std::array<int, 3> axes = is_vertex ? axesOf(element) : std::array<int, 3>{-1, -1, -1};
+  // Every value takes a byte at least: a count beyond the data is corrupt,
+  // and must not size the vectors below.
+  if (element.properties.empty()) return;
+  if (element.count > values.bytesLeft()) {
+    throw Malformed("its header declares more " + element.name + " elements than its data holds");
+  }
+  if (is_vertex) surface.vertices.reserve(3 * element.count);
+  std::vector<unsigned int> corners;
+  for (std::uint64_t item = 0; item < element.count; ++item) {
+    double point[3] = {0.0, 0.0, 0.0};
+    for (size_t p = 0; p < element.properties.size(); ++p) {
+      const Property& property = element.properties[p];
+      if (property.list) {
+        readList(values, property, is_face && isFaceList(property), item, vertex_count, corners, surface);
+        continue;
+      }
+      const double value = values.next(property.type);
+      for (int axis = 0; axis < 3; ++axis) {
+        if (static_cast<int>(p) == axes[axis]) point[axis] = value;
+      }
+    }
+    if (!is_vertex) continue;
+    if (!std::isfinite(point[0]) || !std::isfinite(point[1]) || !std::isfinite(point[2])) {
+      throw Malformed("vertex " + std::to_string(item) + " is not finite");
+    }
+    surface.vertices.insert(surface.vertices.end(), point, point + 3);
+  }
+}
+
+MeshSurface readSurface(std::string_view data) {
+  const Header header = readHeader(data);
+  const std::uint64_t vertex_count = vertexCount(header);
+  ValueReader values(data.substr(header.data_start), header.format);
+  MeshSurface surface;
+  for (const Element& element : header.elements) readElement(element, vertex_count, values, surface);
   if (values.anythingLeft()) throw Malformed("its data is longer than the elements its header declares");
   return surface;
 }
 
 }  // namespace
 
-bool looksLikePly(std::string_view data) { return data.substr(0, 4) == "ply\n" || data.substr(0, 5) == "ply\r\n"; }
-
-std::optional<PlySurface> readPly(std::string_view data, std::string& refusal) {
-  try {
-    return readSurface(data);
-  } catch (const Malformed& error) {
-    refusal = error.what();
-    return std::nullopt;
+bool looksLikePly(std::string_view data) {
+  if (data.size() < 4) return false;
+  for (int i = 0; i < 3; ++i) {
+    if (std::tolower(static_cast<unsigned char>(data[i])) != "ply"[i]) return false;
   }
+  return std::isspace(static_cast<unsigned char>(data[3]));
+}
+
+std::optional<MeshSurface> readPly(std::string_view data, std::string& refusal) {
+  return surfaceOrRefusal([data] { return readSurface(data); }, refusal);
 }
 
 }  // namespace internal

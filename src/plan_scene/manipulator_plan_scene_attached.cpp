@@ -149,14 +149,9 @@ int ManipulatorPlanScene::addAttachedEndEffectorToLink(const std::string& id, co
   std::shared_ptr<const shapes::Shape> mesh;
   try {
     const bramlock::internal::MeshFile file = bramlock::internal::loadMeshFile(mesh_path);
-    if (file.outcome == bramlock::internal::MeshFile::Outcome::kRefused) {
-      BRAMLOCK_ERROR("mesh {} {}", mesh_path, file.reason);
-      return -1;
-    }
     mesh = file.mesh;
     if (!mesh) {
-      BRAMLOCK_WARN("Failed to create mesh from resource.");
-      BRAMLOCK_WARN("Failed to load shape from STL file: {}", mesh_path);
+      BRAMLOCK_ERROR("mesh {} {}", mesh_path, file.reason);
       return -1;
     }
     BRAMLOCK_INFO("Mesh created from path: {}", mesh_path);

@@ -541,13 +541,14 @@ std::shared_ptr<const shapes::Shape> RobotModel::constructShape(const urdf::Geom
       const std::string path = parseMeshPath(mesh->filename);
       const Eigen::Vector3d scale = toVector(mesh->scale);
       const bramlock::internal::MeshFile file = bramlock::internal::loadMeshFile(path, scale);
-      std::shared_ptr<const shapes::Shape> shape = file.mesh;
-      if (file.outcome == bramlock::internal::MeshFile::Outcome::kRefused) {
-        std::printf("Refused mesh '%s' for link '%s': it %s\n", path.c_str(), link_name.c_str(), file.reason.c_str());
+      if (!file.mesh) {
+        const bool refused = file.outcome == bramlock::internal::MeshFile::Outcome::kRefused;
+        std::printf("%s mesh '%s' for link '%s': it %s\n", refused ? "Refused" : "Failed to load", path.c_str(),
+                    link_name.c_str(), file.reason.c_str());
         unusable_collision_meshes_.push_back({link_name, path, file.reason});
         return nullptr;
       }
-      if (!shape) std::printf("Failed to load mesh '%s' for link '%s'\n", path.c_str(), link_name.c_str());
+      std::shared_ptr<const shapes::Shape> shape = file.mesh;
       if (!usableMesh(shape.get(), scale)) unusable_collision_meshes_.push_back({link_name, path, ""});
       return shape;
     }

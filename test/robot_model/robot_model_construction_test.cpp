@@ -260,7 +260,8 @@ TEST(RobotModelConstruction, MeshPathForms) {
   EXPECT_TRUE(contains(out, "mesh path is :file://" + meshes + "upper_arm.stl\n")) << out;
   EXPECT_EQ(count(out, "mesh path is :file://" + meshes + "flange.stl\n"), 2u) << out;
   EXPECT_EQ(count(out, "file://file://"), 0u);
-  EXPECT_TRUE(contains(out, "Failed to load mesh 'file://" + meshes + "missing.stl' for link 'missing_mesh_link'\n"))
+  EXPECT_TRUE(contains(out, "Failed to load mesh 'file://" + meshes +
+                                "missing.stl' for link 'missing_mesh_link': it cannot be opened\n"))
       << out;
 
   const RobotModel& model = *loaded.model;
