@@ -411,7 +411,9 @@ TEST(SceneAttached, PlyFilesAttachAsWrittenAndCorruptFilesAreRefusedNamingTheFil
     EXPECT_TRUE(scene->isValid(zero.data())) << file.name << ": nothing attached";
   }
   EXPECT_EQ(attach("nan.stl", stl), -1);
-  EXPECT_TRUE(contains(out, "[ERROR] mesh file://" + (dir.path() / "nan.stl").string() + " has a vertex")) << out;
+  EXPECT_TRUE(contains(out, "[ERROR] mesh file://" + (dir.path() / "nan.stl").string() +
+                                " is not a readable STL file: vertex 0 is not finite"))
+      << out;
   EXPECT_TRUE(scene->isValid(zero.data()));
 }
 
