@@ -16,8 +16,9 @@ bool isCheckableWithin(const shapes::Shape& shape, double limit);
 
 // The same without a limit on the magnitudes: what the checkers can build
 // geometry for at all. FCL takes a negative size as a shape that meets
-// nothing and reads beyond a mesh's vertices for a triangle naming one it
-// lacks; non-finite sizes put NaN or infinite boxes into the broad phase.
+// nothing, reads beyond a mesh's vertices for a triangle naming one it
+// lacks and builds no tree over a mesh without triangles; non-finite sizes put NaN or infinite boxes into the broad
+// phase.
 bool isCheckable(const shapes::Shape& shape);
 
 }  // namespace internal

@@ -31,7 +31,8 @@ int firstUncheckable(const std::vector<World::ShapeConstPtr>& shapes) {
 void printUncheckable(const std::string& id, int index) {
   std::printf(
       "collision_detection,World object '%s': shape %d cannot be checked (null, of unknown type, a size below 0, a "
-      "triangle naming a vertex the mesh lacks, or a size, vertex, plane offset or octree cell not finite or beyond "
+      "mesh without triangles or with a triangle naming a vertex it lacks, or a size, vertex, plane offset or octree "
+      "cell not finite or beyond "
       "%g m). The world keeps the object as it was.\n",
       id.c_str(), index, World::kMaxShapeExtent);
 }

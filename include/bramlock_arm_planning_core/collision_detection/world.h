@@ -96,8 +96,8 @@ class BRAMLOCK_EXPORT World {
   // True when the shapes were added. Refused, with a message, when the lists
   // differ in length, a pose is not finite, or a shape cannot be checked: a
   // null shape, one of unknown type, an octree shape without a tree, a size,
-  // radius or length below 0, a mesh triangle naming a vertex the mesh does
-  // not have, or geometry that fails kMaxShapeExtent (not finite, beyond it,
+  // radius or length below 0, a mesh without triangles or with a triangle
+  // naming a vertex the mesh does not have, or geometry that fails kMaxShapeExtent (not finite, beyond it,
   // a plane without a normal, octree cells of no positive size).
   bool addToObject(const std::string& id, const ShapeConstPtr& shape, const Eigen::Isometry3d& pose);
   bool addToObject(const std::string& id, const std::vector<ShapeConstPtr>& shapes, const PoseVector& poses);

@@ -31,8 +31,9 @@ class BRAMLOCK_EXPORT AttachedBody {
 
   // One pose (in the link frame) per shape: a size mismatch, a non-finite
   // pose or a shape the checkers cannot see (a size below 0, a size, vertex
-  // coordinate or plane offset not finite or beyond 1e6 m, a mesh triangle
-  // naming a vertex the mesh does not have) throws std::invalid_argument. Null shapes are left out together with
+  // coordinate or plane offset not finite or beyond 1e6 m, a mesh without
+  // triangles or with a triangle naming a vertex the mesh does not have)
+  // throws std::invalid_argument. Null shapes are left out together with
   // their poses. A null link is accepted here; attaching such a body fails.
   AttachedBody(const LinkModel* link, const std::string& id, const ShapeList& shapes,
                const vector_Isometry3d& attach_trans, const std::set<std::string>& touch_links);
