@@ -6,6 +6,7 @@
 #include <iterator>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include <resource_retriever/retriever.h>
 #include <ament_index_cpp/get_package_share_directory.hpp>
@@ -131,7 +132,11 @@ MeshFile meshFromBytes(std::string_view data, const std::string& name, const std
   const std::optional<MeshSurface> surface = surfaceOf(format, data, directory, reason);
   if (!surface) return refused(std::string("is not a readable ") + formatName(format) + " file: " + reason);
   if (surface->triangles.empty()) return refused(std::string("is a ") + formatName(format) + " file with no triangles");
-  return {MeshFile::Outcome::kLoaded, meshOf(*surface, scale), ""};
+  std::shared_ptr<shapes::Mesh> mesh = meshOf(*surface, scale);
+  if (!Eigen::Map<const Eigen::ArrayXd>(mesh->vertices, 3 * static_cast<Eigen::Index>(mesh->vertex_count)).allFinite()) {
+    return refused("has a vertex that is not finite at the scale it is given");
+  }
+  return {MeshFile::Outcome::kLoaded, mesh, ""};
 }
 
 // A URI of another scheme (http://, ...), fetched as geometric_shapes fetched it.
@@ -144,6 +149,22 @@ MeshFile fetchedMesh(const std::string& uri, const Eigen::Vector3d& scale) {
   }
   const std::string_view data(reinterpret_cast<const char*>(resource.data.get()), resource.size);
   return meshFromBytes(data, uri, "", scale);
+}
+
+// The stream's bytes, sized once where the stream tells its length (a
+// growing string would hold up to twice the file for a while).
+std::optional<std::string> wholeContent(std::ifstream& stream) {
+  stream.seekg(0, std::ios::end);
+  const std::streamoff size = stream.tellg();
+  stream.seekg(0, std::ios::beg);
+  if (size < 0) {
+    stream.clear();
+    std::string data((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
+    return stream.bad() ? std::nullopt : std::optional<std::string>(std::move(data));
+  }
+  std::string data(static_cast<std::size_t>(size), '\0');
+  if (!stream.read(data.data(), size)) return std::nullopt;
+  return data;
 }
 
 std::string directoryOf(const std::string& path) {
@@ -166,9 +187,9 @@ MeshFile loadMeshFile(const std::string& resource, const Eigen::Vector3d& scale)
   }
   std::ifstream stream(path, std::ios::binary);
   if (!stream) return notLoaded("cannot be opened");
-  const std::string data((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
-  if (stream.bad()) return notLoaded("cannot be read");
-  return meshFromBytes(data, path, directoryOf(path), scale);
+  const std::optional<std::string> data = wholeContent(stream);
+  if (!data) return notLoaded("cannot be read");
+  return meshFromBytes(*data, path, directoryOf(path), scale);
 }
 
 }  // namespace internal

@@ -71,8 +71,9 @@ Counts readHeader(DataLines& lines) {
   Counts counts;
   counts.vertices = count(word, "its vertex count" + lines.where());
   counts.faces = count(lines.nextOnLine(), "its face count" + lines.where());
-  // A vertex line takes 6 bytes at least ("0 0 0\n"), a face line 2 ("0\n").
-  const std::uint64_t left = lines.bytesLeft();
+  // A vertex line takes 6 bytes at least ("0 0 0\n"), a face line 2 ("0\n"),
+  // the last line one less.
+  const std::uint64_t left = lines.bytesLeft() + 1;
   if (counts.vertices > left / 6 || counts.faces > left / 2 || 6 * counts.vertices + 2 * counts.faces > left) {
     throw Malformed("it declares " + std::to_string(counts.vertices) + " vertices and " + std::to_string(counts.faces) +
                     " faces, more than its " + std::to_string(left) + " bytes of data can hold");

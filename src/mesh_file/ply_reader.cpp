@@ -160,33 +160,27 @@ Header readHeader(std::string_view data) {
 // The values of the data in the order written, whatever the format.
 class ValueReader {
  public:
-  ValueReader(std::string_view data, Format format) : data_(data), format_(format) {}
+  ValueReader(std::string_view data, Format format) : data_(data), format_(format), words_(data) {}
 
   double next(Scalar type) { return format_ == Format::kAscii ? nextText(type) : nextBinary(type); }
 
   // Whether anything but white space (ASCII) or any byte (binary) is left.
   bool anythingLeft() const {
     if (format_ != Format::kAscii) return at_ < data_.size();
-    for (size_t i = at_; i < data_.size(); ++i) {
-      if (!std::isspace(static_cast<unsigned char>(data_[i]))) return true;
-    }
-    return false;
+    TextWords rest = words_;
+    return !rest.next().empty();
   }
 
-  size_t bytesLeft() const { return data_.size() - at_; }
+  size_t bytesLeft() const { return format_ == Format::kAscii ? words_.bytesLeft() : data_.size() - at_; }
 
  private:
   double nextText(Scalar type) {
-    while (at_ < data_.size() && std::isspace(static_cast<unsigned char>(data_[at_]))) ++at_;
-    size_t end = at_;
-    while (end < data_.size() && !std::isspace(static_cast<unsigned char>(data_[end]))) ++end;
-    if (end == at_) throw Malformed("its data ends before all the elements its header declares");
-    const std::string token(data_.substr(at_, end - at_));
-    at_ = end;
-    char* token_end = nullptr;
-    const double value = std::strtod(token.c_str(), &token_end);
-    if (*token_end != '\0' || (isInteger(type) && value != std::floor(value))) {
-      throw Malformed("its data holds \"" + token + "\" where a number is due");
+    const std::string word(words_.next());
+    if (word.empty()) throw Malformed("its data ends before all the elements its header declares");
+    char* word_end = nullptr;
+    const double value = std::strtod(word.c_str(), &word_end);
+    if (*word_end != '\0' || (isInteger(type) && value != std::floor(value))) {
+      throw Malformed("its data holds \"" + word.substr(0, 40) + "\" where a number is due");
     }
     // As its binary twin holds it.
     return type == Scalar::kFloat32 ? static_cast<float>(value) : value;
@@ -235,7 +229,8 @@ class ValueReader {
 
   std::string_view data_;
   Format format_;
-  size_t at_ = 0;
+  size_t at_ = 0;    // binary
+  TextWords words_;  // ASCII
 };
 
 bool isFaceList(const Property& property) {

@@ -1,7 +1,6 @@
-// Mesh files are read as written or refused before the loader's
-// post-processing sees them: binary PLY whatever its first data byte, corrupt
-// PLY and STL files refused with the reason, and the formats the loader read
-// before loaded exactly as it loads them.
+// Mesh files are read as written or refused: binary PLY whatever its first
+// data byte, corrupt PLY and STL files refused with the reason, package URIs
+// below the package's share directory, and STL as the general loader gave it.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -69,10 +68,17 @@ TEST(MeshFiles, BinaryPlyLoadsAsWrittenWhateverItsFirstDataByte) {
     EXPECT_NEAR(file.mesh->triangle_normals[2], -1.0, 1e-12) << "the first quad faces down";
   }
   // A path without the scheme, and a scale per axis.
-  const MeshFile scaled = loadMeshFile(written(dir, "plain.ply", little), Eigen::Vector3d(2.0, 1.0, 10.0));
+  const std::string plain = written(dir, "plain.ply", little);
+  const MeshFile scaled = loadMeshFile(plain, Eigen::Vector3d(2.0, 1.0, 10.0));
   ASSERT_EQ(scaled.outcome, MeshFile::Outcome::kLoaded) << scaled.reason;
   EXPECT_DOUBLE_EQ(scaled.mesh->vertices[0], 2.0 * static_cast<double>(-0.02f));
   EXPECT_DOUBLE_EQ(scaled.mesh->vertices[2], 10.0 * static_cast<double>(-0.05f));
+  // A scale that leaves a vertex not finite gives no mesh.
+  for (const Eigen::Vector3d& bad : {Eigen::Vector3d(kNaN, 1.0, 1.0), Eigen::Vector3d(1.0, -kInf, 1.0)}) {
+    const MeshFile file = loadMeshFile(plain, bad);
+    EXPECT_EQ(file.outcome, MeshFile::Outcome::kRefused) << bad.transpose();
+    EXPECT_TRUE(contains(file.reason, "not finite at the scale")) << file.reason;
+  }
 }
 
 TEST(MeshFiles, CorruptPlyAndNanStlAreRefusedWithTheReason) {
