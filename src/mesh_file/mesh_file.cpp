@@ -133,7 +133,8 @@ MeshFile meshFromBytes(std::string_view data, const std::string& name, const std
   if (!surface) return refused(std::string("is not a readable ") + formatName(format) + " file: " + reason);
   if (surface->triangles.empty()) return refused(std::string("is a ") + formatName(format) + " file with no triangles");
   std::shared_ptr<shapes::Mesh> mesh = meshOf(*surface, scale);
-  if (!Eigen::Map<const Eigen::ArrayXd>(mesh->vertices, 3 * static_cast<Eigen::Index>(mesh->vertex_count)).allFinite()) {
+  if (!Eigen::Map<const Eigen::ArrayXd>(mesh->vertices, 3 * static_cast<Eigen::Index>(mesh->vertex_count))
+           .allFinite()) {
     return refused("has a vertex that is not finite at the scale it is given");
   }
   return {MeshFile::Outcome::kLoaded, mesh, ""};

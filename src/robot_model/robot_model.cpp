@@ -148,15 +148,9 @@ void requireParsedTree(urdf::ModelInterface& urdf_model, const std::string& urdf
   }
 }
 
-// A mesh that gives a collision check something to test: triangles over
-// finite vertices, scaled by finite factors that do not flatten it.
-bool usableMesh(const shapes::Shape* shape, const Eigen::Vector3d& scale) {
-  if (!shape || shape->type != shapes::MESH || !scale.allFinite() || (scale.array() == 0.0).any()) return false;
-  const auto* mesh = static_cast<const shapes::Mesh*>(shape);
-  return mesh->triangle_count > 0 &&
-         Eigen::Map<const Eigen::ArrayXd>(mesh->vertices, 3 * static_cast<Eigen::Index>(mesh->vertex_count))
-             .allFinite();
-}
+// A loaded mesh has triangles over finite vertices; a scale of zero along
+// an axis flattens it into nothing a collision check can test.
+bool flattening(const Eigen::Vector3d& scale) { return (scale.array() == 0.0).any(); }
 
 // Without a direction the joint's motion is undefined.
 void requireUsableAxis(const urdf::Joint& joint, const std::string& urdf_path) {
@@ -548,9 +542,8 @@ std::shared_ptr<const shapes::Shape> RobotModel::constructShape(const urdf::Geom
         unusable_collision_meshes_.push_back({link_name, path, file.reason});
         return nullptr;
       }
-      std::shared_ptr<const shapes::Shape> shape = file.mesh;
-      if (!usableMesh(shape.get(), scale)) unusable_collision_meshes_.push_back({link_name, path, ""});
-      return shape;
+      if (flattening(scale)) unusable_collision_meshes_.push_back({link_name, path, "is scaled by zero"});
+      return file.mesh;
     }
   }
   std::printf("Unknown geometry type: %d", static_cast<int>(geometry->type));

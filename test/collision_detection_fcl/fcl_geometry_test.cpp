@@ -184,13 +184,11 @@ TEST_F(FclGeometryTest, UnsupportedShapesPrintTheirTypeAndGiveNoGeometry) {
   }
 }
 
-TEST_F(FclGeometryTest, MeshWithoutTrianglesGivesAnEmptyModel) {
+// An empty model has no bounding volume for the broad phase to read.
+TEST_F(FclGeometryTest, MeshWithoutTrianglesGivesNoGeometry) {
   auto mesh = std::make_shared<shapes::Mesh>(3, 0);
   std::fill(mesh->vertices, mesh->vertices + 9, 0.5);
-  auto geometry = cd::createCollisionGeometry(mesh, &object);
-  ASSERT_NE(geometry, nullptr);
-  EXPECT_EQ(as<fcl::BVHModel<fcl::OBBRSSd>>(geometry).num_tris, 0);
-  EXPECT_EQ(as<fcl::BVHModel<fcl::OBBRSSd>>(geometry).num_vertices, 0);
+  EXPECT_EQ(cd::createCollisionGeometry(mesh, &object), nullptr);
 }
 
 TEST_F(FclGeometryTest, LinkCacheSharesGeometryPerLinkAndShapeIndex) {
