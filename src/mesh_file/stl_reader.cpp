@@ -136,7 +136,7 @@ std::optional<MeshSurface> readStl(std::string_view data, std::string& refusal) 
   return surfaceOrRefusal(
       [data] {
         if (isBinaryStl(data)) return binarySurface(data);
-        if (data.size() >= kBinaryHeader && data.substr(0, 5) != "solid") {
+        if (data.size() >= kBinaryHeader && TextWords(data).next() != "solid") {
           throw Malformed("it is not 84 + 50 x " + std::to_string(declaredTriangles(data)) +
                           " bytes long, as a binary STL file declaring that many triangles is");
         }

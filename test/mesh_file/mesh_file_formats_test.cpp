@@ -291,7 +291,7 @@ TEST(MeshFileFormats, FormatsNotReadAreRefusedNamingTheFormat) {
        {std::pair{"tool.dae", "Collada"}, std::pair{"tool.gltf", "glTF"}, std::pair{"tool.GLB", "GLB"}}) {
     const MeshFile file = loaded(name, "{}");
     EXPECT_EQ(file.outcome, MeshFile::Outcome::kRefused) << name;
-    EXPECT_TRUE(contains(file.reason, std::string("is a ") + format + " file")) << file.reason;
+    EXPECT_TRUE(contains(file.reason, std::string("is not a readable ") + format + " file")) << file.reason;
   }
   // Another scheme is fetched, not handed to a loader: nothing listens there.
   const MeshFile fetched = loadMeshFile("http://127.0.0.1:1/tool.stl");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <string>
@@ -147,12 +148,16 @@ TEST(MeshFiles, StlLoadsAsTheGeneralLoaderJoinedIt) {
   const std::string ascii_stl =
       "solid one\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\nendloop\nendfacet\n"
       "facet normal 0 0 1\nouter loop\nvertex 1 0 0\nvertex 1 1 0\nvertex 0 1 0\nendloop\nendfacet\nendsolid one\n";
-  const std::vector<std::pair<std::string, std::string>> files = {
-      {"one.stl", ascii_stl},
-      {"link6.STL", fileText(fixturePath("realman/rm_description/meshes/rm_65_arm/link6.STL"))},
-      {"box.stl", fileText(fixturePath("scene_arm/scene_arm_description/meshes/box.stl"))}};
-  for (const auto& [name, content] : files) {
-    const std::string uri = "file://" + written(dir, name, content);
+  std::vector<std::string> uris = {"file://" + written(dir, "one.stl", ascii_stl)};
+  // Every link of the published arms and of the scene arm.
+  for (const char* meshes : {"realman/rm_description/meshes", "scene_arm/scene_arm_description/meshes"}) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(fixturePath(meshes))) {
+      if (entry.is_regular_file()) uris.push_back("file://" + entry.path().string());
+    }
+  }
+  ASSERT_GT(uris.size(), 14u);
+  for (const std::string& uri : uris) {
+    const std::string& name = uri;
     for (const Eigen::Vector3d& scale : {Eigen::Vector3d(1.0, 1.0, 1.0), Eigen::Vector3d(0.5, 2.0, 3.0)}) {
       const std::unique_ptr<shapes::Mesh> expected(shapes::createMeshFromResource(uri, scale));
       ASSERT_NE(expected, nullptr) << name;
