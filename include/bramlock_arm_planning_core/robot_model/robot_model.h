@@ -85,11 +85,11 @@ class BRAMLOCK_EXPORT RobotModel {
   size_t getLinkModelCount() const { return link_model_vector_.size(); }
   // One collision body per collision shape of every link.
   size_t getLinkGeometryCount() const { return link_geometry_count_; }
-  // A collision mesh the model could not use: the file did not load, was
-  // refused as corrupt (its faces name vertices it lacks, its data does not
-  // match its header, a vertex is not finite: `reason` says which), holds no
-  // triangle or a vertex that is not finite, the scale is zero or not finite,
-  // or the URDF parser dropped its element (a scale that is not a number).
+  // A collision mesh the model could not use: the file did not load (missing,
+  // of a format not read), was refused (its faces name vertices it lacks, its
+  // data does not match its counts, a vertex is not finite, even at its
+  // scale, it holds no triangle), its scale is zero (`reason` says which), or
+  // the URDF parser dropped its element (a scale that is not a number; no reason).
   struct UnusableMesh {
     std::string link;
     std::string file;
