@@ -177,11 +177,10 @@ class ValueReader {
   double nextText(Scalar type) {
     const std::string word(words_.next());
     if (word.empty()) throw Malformed("its data ends before all the elements its header declares");
+    if (isInteger(type)) return static_cast<double>(wholeNumber(word, "a value of an integer property"));
     char* word_end = nullptr;
     const double value = std::strtod(word.c_str(), &word_end);
-    if (*word_end != '\0' || (isInteger(type) && value != std::floor(value))) {
-      throw Malformed("its data holds \"" + word.substr(0, 40) + "\" where a number is due");
-    }
+    if (*word_end != '\0') throw Malformed("its data holds \"" + word.substr(0, 40) + "\" where a number is due");
     // As its binary twin holds it.
     return type == Scalar::kFloat32 ? static_cast<float>(value) : value;
   }

@@ -134,16 +134,21 @@ Parse parseOff(const std::string& text) {
   return fanned(points, polygons);
 }
 
+// A solid's name is the rest of its line, at its start and at its end.
 Parse parseTextStl(const std::string& text) {
-  const std::vector<std::string> words = wordsOf(text);
+  std::string unnamed;
+  for (const std::string& line : linesOf(text)) {
+    const std::vector<std::string> words = wordsOf(line);
+    const bool named = !words.empty() && (words[0] == "solid" || words[0] == "endsolid");
+    unnamed += (named ? words[0] : line) + "\n";
+  }
+  const std::vector<std::string> words = wordsOf(unnamed);
   std::vector<double> points;
   std::vector<std::vector<long long>> polygons;
   size_t at = 0;
   const auto expect = [&](const char* word) { return at < words.size() && words[at++] == word; };
   while (at < words.size()) {
     if (!expect("solid")) return std::nullopt;
-    // The name: the rest of the solid's line, found again in the text.
-    while (at < words.size() && words[at] != "facet" && words[at] != "endsolid") ++at;
     while (at < words.size() && words[at] == "facet") {
       ++at;
       if (!expect("normal")) return std::nullopt;
@@ -163,7 +168,6 @@ Parse parseTextStl(const std::string& text) {
       polygons.push_back(polygon);
     }
     if (!expect("endsolid")) return std::nullopt;
-    if (at < words.size() && words[at] != "solid") ++at;  // its name
   }
   return fanned(points, polygons);
 }
