@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <set>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
@@ -78,19 +78,30 @@ void writeObj(const Torus& torus, const std::string& path) {
   }
 }
 
-// The two files, written once for every benchmark of the program.
-const std::string& torusFile(const std::string& extension) {
-  static const std::string directory = [] {
-    const std::string path = (std::filesystem::temp_directory_path() / "bramlock_mesh_file_bench").string();
-    std::filesystem::create_directories(path);
+// The two files, written once for every benchmark of the program and
+// removed when it ends.
+class TorusFiles {
+ public:
+  TorusFiles()
+      : directory_(std::filesystem::temp_directory_path() / ("bramlock_mesh_file_bench_" + std::to_string(getpid()))) {
+    std::filesystem::create_directories(directory_);
     const Torus shape = torus();
-    writeStl(shape, path + "/torus.stl");
-    writeObj(shape, path + "/torus.obj");
-    return path;
-  }();
-  static const std::string stl = directory + "/torus.stl";
-  static const std::string obj = directory + "/torus.obj";
-  return extension == "stl" ? stl : obj;
+    writeStl(shape, path("stl"));
+    writeObj(shape, path("obj"));
+  }
+  ~TorusFiles() { std::filesystem::remove_all(directory_); }
+  TorusFiles(const TorusFiles&) = delete;
+  TorusFiles& operator=(const TorusFiles&) = delete;
+
+  std::string path(const std::string& extension) const { return (directory_ / ("torus." + extension)).string(); }
+
+ private:
+  std::filesystem::path directory_;
+};
+
+std::string torusFile(const std::string& extension) {
+  static const TorusFiles files;
+  return files.path(extension);
 }
 
 const char* extensionOf(const benchmark::State& state) { return state.range(0) == 0 ? "stl" : "obj"; }
