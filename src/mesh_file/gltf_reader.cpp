@@ -27,6 +27,10 @@ constexpr std::uint32_t kBinChunk = 0x004E4942;
 constexpr size_t kGlbHeaderBytes = 12;
 constexpr size_t kChunkHeaderBytes = 8;
 
+// glTF nests a few levels (extras a few more); deeper nesting is refused
+// before it costs a JSON value per byte.
+constexpr int kMaxJsonDepth = 64;
+
 constexpr std::uint64_t kFloat = 5126;
 constexpr std::uint64_t kUnsignedByte = 5121;
 constexpr std::uint64_t kUnsignedShort = 5123;
@@ -527,7 +531,12 @@ std::optional<MeshSurface> readGltf(std::string_view data, const std::string& di
     const GlbChunks chunks = binary ? glbChunks(data) : GlbChunks{data, std::nullopt};
     json document;
     try {
-      document = json::parse(chunks.json.begin(), chunks.json.end());
+      document = json::parse(chunks.json.begin(), chunks.json.end(), [](int depth, json::parse_event_t, json&) {
+        if (depth > kMaxJsonDepth) {
+          throw SceneFault("its JSON nests deeper than " + std::to_string(kMaxJsonDepth) + " levels");
+        }
+        return true;
+      });
     } catch (const json::parse_error& error) {
       throw SceneFault("its JSON is malformed at byte " + std::to_string(error.byte));
     }

@@ -154,17 +154,19 @@ TEST(ColladaFiles, NodeTransformsApplyFromTheTopmostDown) {
   Dae dae;
   dae.scene =
       "<node id=\"top\"><matrix>1 0 0 0.5  0 0 -1 0.25  0 1 0 -1  0 0 0 1</matrix>"
-      "<node id=\"inner\"><translate>0 0.1 0</translate><rotate>0 0 2 90</rotate><scale>2 1 3</scale>"
+      "<node id=\"inner\"><translate>0 0.1 0</translate><rotate>0 0 2 90</rotate>"
+      "<matrix>1 0.5 0 0  0 1 0 0.2  0 0 1 0  0 0 0 1</matrix><scale>2 1 3</scale>"
       "<instance_geometry url=\"#box\"/></node><instance_node url=\"#lib\"/></node>";
   dae.library_nodes =
       "<node id=\"lib\"><matrix>1 0 0 0 0 1 0 0 0 0 1 0.7 0 0 0 1</matrix>"
       "<instance_geometry url=\"#box\"/></node>";
   dae.unit = "0.001";
   dae.file_units_per_metre = 1000.0;
-  Eigen::Matrix4d top, translate, rotate, scale, library;
+  Eigen::Matrix4d top, translate, rotate, shear, scale, library;
   top << 1, 0, 0, 0.5, 0, 0, -1, 0.25, 0, 1, 0, -1, 0, 0, 0, 1;
   translate << 1, 0, 0, 0, 0, 1, 0, 0.1, 0, 0, 1, 0, 0, 0, 0, 1;
   rotate << 0, -1, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1;
+  shear << 1, 0.5, 0, 0, 0, 1, 0, 0.2, 0, 0, 1, 0, 0, 0, 0, 1;
   scale << 2, 0, 0, 0, 0, 1, 0, 0, 0, 0, 3, 0, 0, 0, 0, 1;
   library << 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0.7, 0, 0, 0, 1;
   // The file's numbers are in millimetres: the unit scales the placed corners too.
@@ -173,10 +175,10 @@ TEST(ColladaFiles, NodeTransformsApplyFromTheTopmostDown) {
   std::string refusal;
   const std::optional<MeshSurface> read = readDae(dae, refusal);
   ASSERT_TRUE(read) << refusal;
-  expectNear(
-      read->vertices,
-      placedCorners({millimetres * top * translate * rotate * scale * in_file, millimetres * top * library * in_file}),
-      "two instances");
+  expectNear(read->vertices,
+             placedCorners({millimetres * top * translate * rotate * shear * scale * in_file,
+                            millimetres * top * library * in_file}),
+             "two instances");
   ASSERT_EQ(read->triangles.size(), 2 * kBoxTriangles.size());
   EXPECT_EQ(read->triangles[kBoxTriangles.size()], kBoxTriangles[0] + 8) << "the second instance's own vertices";
 }
@@ -274,6 +276,16 @@ TEST(ColladaFiles, CountsIndicesAndNumbersNotWrittenWholeAreRefused) {
       },
       "its scene");
   add(
+      "a thousand instances of a hundred boxes",
+      [&](Dae& d) {
+        d.library_nodes = "<node id=\"hundred\">";
+        for (int k = 0; k < 100; ++k) d.library_nodes += "<instance_geometry url=\"#box\"/>";
+        d.library_nodes += "</node>";
+        d.scene.clear();
+        for (int k = 0; k < 1000; ++k) d.scene += "<node><instance_node url=\"#hundred\"/></node>";
+      },
+      "MB of geometry");
+  add(
       "instance of a missing geometry", [&](Dae& d) { d.scene = "<node><instance_geometry url=\"#gone\"/></node>"; },
       "\"gone\"");
   for (const Case& bad : cases) {
@@ -288,6 +300,9 @@ TEST(ColladaFiles, CountsIndicesAndNumbersNotWrittenWholeAreRefused) {
     EXPECT_NE(child.out.find(bad.fault), std::string::npos) << bad.name << ": " << child.out;
   }
   std::string refusal;
+  EXPECT_FALSE(readCollada("<COLLADA>" + std::string(100000, '\0') + "</COLLADA>", refusal));
+  EXPECT_FALSE(readCollada("<COLLADA>" + std::string(10000, '<') + "</COLLADA>", refusal));
+  EXPECT_FALSE(readCollada(std::string(200, '\xff'), refusal));
   EXPECT_FALSE(readCollada("", refusal));
   EXPECT_FALSE(readCollada("<COLLADA><asset>", refusal)) << "cut short";
   EXPECT_FALSE(readCollada("<mesh/>", refusal)) << "not Collada";
@@ -326,7 +341,7 @@ std::string boxBuffer() {
 std::vector<double> floatCorners(const Eigen::Matrix4d& pose) { return placedCorners({pose}, true); }
 
 json gltfBox(const json& buffer) {
-  return {{"asset", {{"version", "2.0"}}},
+  return {{"asset", {{"generator", "the scene tests"}, {"version", "2.0"}}},
           {"scene", 0},
           {"scenes", {{{"nodes", {0}}}}},
           {"nodes", {{{"mesh", 0}}}},
@@ -472,6 +487,7 @@ TEST(GltfFiles, LengthsCountsAndIndicesThatDoNotFitAreRefused) {
   infinite.replace(0, 4, std::string("\x00\x00\x80\x7F", 4));
   cases.push_back({"infinite vertex", glbFile(gltfBox({{"byteLength", 168}}), infinite), "not finite"});
   cases.push_back({"empty", "", "JSON"});
+  cases.push_back({"JSON nested a million deep", std::string(1000000, '['), "nests deeper"});
   cases.push_back({"bad base64", gltfBox({{"byteLength", 3}, {"uri", "data:;base64,AB=C"}}).dump(), "base64"});
   for (const Case& bad : cases) {
     const bramlock_test::ChildResult child = runInChild({}, [&] {
@@ -500,51 +516,78 @@ TEST(GltfFiles, StripsAndFansSplitAsWritten) {
 
 // ---- Mutants -------------------------------------------------------------
 
-// A copy of the file with one seeded change: a byte flipped, the end cut
-// off, or a digit or letter put in.
-std::string mutant(const std::string& file, std::mt19937& random) {
-  std::string changed = file;
-  const size_t at = std::uniform_int_distribution<size_t>(0, file.size() - 1)(random);
+// A copy of the file with one seeded change at byte `at`: the byte flipped,
+// the end cut off there, or a digit or letter put in before it.
+struct Mutant {
+  std::string bytes;
+  size_t at = 0;
+};
+
+Mutant mutant(const std::string& file, std::mt19937& random) {
+  Mutant changed{file, std::uniform_int_distribution<size_t>(0, file.size() - 1)(random)};
   switch (random() % 4) {
     case 0:
-      changed[at] = static_cast<char>(changed[at] ^ (1 << random() % 8));
+      changed.bytes[changed.at] = static_cast<char>(changed.bytes[changed.at] ^ (1 << random() % 8));
       break;
     case 1:
-      changed.resize(at);
+      changed.bytes.resize(changed.at);
       break;
     case 2:
-      changed.insert(at, 1, static_cast<char>('0' + random() % 10));
+      changed.bytes.insert(changed.at, 1, static_cast<char>('0' + random() % 10));
       break;
     default:
-      changed.insert(at, 1, static_cast<char>('a' + random() % 26));
+      changed.bytes.insert(changed.at, 1, static_cast<char>('a' + random() % 26));
   }
   return changed;
 }
 
+// Mutants of small valid files: each is read or refused with a reason; one
+// read is well formed, and where the change lies in bytes that hold no
+// geometry (the Collada normals, the glTF generator's name) it is the box.
 TEST(SceneFileMutants, AreReadWellFormedOrRefused) {
   TempDir dir;
   writeFile(dir.path() / "box.bin", boxBuffer());
-  const std::vector<std::pair<std::string, std::string>> files = {
-      {"dae", daeFile(Dae())},
-      {"gltf", dataUriGltf()},
-      {"gltf with bin", gltfBox({{"byteLength", 168}, {"uri", "box.bin"}}).dump()},
-      {"glb", glbFile(gltfBox({{"byteLength", 168}}), boxBuffer())}};
+  struct Original {
+    std::string kind;
+    std::string file;
+    std::string inert;  // bytes that hold no geometry
+    std::vector<double> box;
+  };
+  const std::string generator = "\"generator\":\"the scene tests\"";
+  const std::vector<Original> originals = {
+      {"dae", daeFile(Dae()), "<source id=\"box-n\"><float_array id=\"box-na\" count=\"3\">0 0 1</float_array>",
+       placedCorners({Eigen::Matrix4d::Identity()})},
+      {"gltf", dataUriGltf(), generator, floatCorners(Eigen::Matrix4d::Identity())},
+      {"gltf with bin", gltfBox({{"byteLength", 168}, {"uri", "box.bin"}}).dump(), generator,
+       floatCorners(Eigen::Matrix4d::Identity())},
+      {"glb", glbFile(gltfBox({{"byteLength", 168}}), boxBuffer()), generator,
+       floatCorners(Eigen::Matrix4d::Identity())}};
   std::mt19937 random(20261209);
-  for (const auto& [kind, file] : files) {
-    size_t read_count = 0;
-    for (int k = 0; k < 300; ++k) {
-      const std::string changed = mutant(file, random);
+  for (const Original& original : originals) {
+    const size_t inert_begin = original.file.find(original.inert);
+    ASSERT_NE(inert_begin, std::string::npos) << original.kind;
+    size_t read_count = 0, inert_read_count = 0;
+    for (int k = 0; k < 500; ++k) {
+      const Mutant changed = mutant(original.file, random);
+      const std::string what = original.kind + " mutant " + std::to_string(k);
       std::string refusal;
-      const std::optional<MeshSurface> read =
-          kind == "dae" ? readCollada(changed, refusal) : readGltf(changed, dir.path().string(), refusal);
+      const std::optional<MeshSurface> read = original.kind == "dae"
+                                                  ? readCollada(changed.bytes, refusal)
+                                                  : readGltf(changed.bytes, dir.path().string(), refusal);
       if (!read) {
-        EXPECT_FALSE(refusal.empty()) << kind << " mutant " << k;
+        EXPECT_FALSE(refusal.empty()) << what;
         continue;
       }
       ++read_count;
-      EXPECT_TRUE(wellFormed(*read)) << kind << " mutant " << k;
+      EXPECT_TRUE(wellFormed(*read)) << what;
+      if (changed.at > inert_begin && changed.at < inert_begin + original.inert.size()) {
+        ++inert_read_count;
+        expectNear(read->vertices, original.box, what);
+        EXPECT_EQ(read->triangles, kBoxTriangles) << what;
+      }
     }
-    EXPECT_GT(read_count, 0u) << kind << ": some mutants touch nothing the reader checks";
+    EXPECT_GT(inert_read_count, 0u) << original.kind << ": no mutant of bytes that hold no geometry was read";
+    std::printf("%s %zu read %zu inert\n", original.kind.c_str(), read_count, inert_read_count);
   }
 }
 
