@@ -23,6 +23,8 @@ using tinyxml2::XMLElement;
 // robot's parts may plausibly be drawn in; beyond it a unit is a typo.
 constexpr double kSmallestUnit = 1e-9;
 constexpr double kLargestUnit = 1e6;
+// Far more than any Collada element carries.
+constexpr size_t kMostAttributes = 256;
 
 // An element as a refusal names it: its tag, with its id when it has one.
 std::string described(const XMLElement& element) {
@@ -412,9 +414,46 @@ double unitOf(const XMLElement& root) {
   return *value;
 }
 
+// Where a tag of the text has more attributes than kMostAttributes, if one
+// has: the XML parser checks each attribute against those before it on its
+// element, so a few such tags would take it minutes. Comments, CDATA and
+// processing instructions are passed over; the parser judges the rest.
+std::optional<size_t> tagOfTooManyAttributes(std::string_view data) {
+  constexpr std::pair<std::string_view, std::string_view> kPassedOver[] = {
+      {"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
+  for (size_t at = data.find('<'); at != std::string_view::npos; at = data.find('<', at + 1)) {
+    bool passed_over = false;
+    for (const auto& [open, close] : kPassedOver) {
+      if (data.substr(at, open.size()) != open) continue;
+      at = data.find(close, at + open.size());
+      if (at == std::string_view::npos) return std::nullopt;
+      passed_over = true;
+      break;
+    }
+    if (passed_over) continue;
+    const size_t tag = at;
+    size_t attributes = 0;
+    for (char quote = 0; at < data.size() && (quote || data[at] != '>'); ++at) {
+      if (quote) {
+        quote = data[at] == quote ? 0 : quote;
+      } else if (data[at] == '"' || data[at] == '\'') {
+        quote = data[at];
+      } else if (data[at] == '=' && ++attributes > kMostAttributes) {
+        return tag;
+      }
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<MeshSurface> readCollada(std::string_view data, std::string& refusal) {
+  if (const std::optional<size_t> tag = tagOfTooManyAttributes(data)) {
+    refusal =
+        "its tag at byte " + std::to_string(*tag) + " has more than " + std::to_string(kMostAttributes) + " attributes";
+    return std::nullopt;
+  }
   tinyxml2::XMLDocument document;
   if (document.Parse(data.data(), data.size()) != tinyxml2::XML_SUCCESS) {
     refusal = std::string("it is not well-formed XML (") + document.ErrorName() + " at line " +

@@ -510,6 +510,31 @@ class GltfScene {
   std::vector<std::uint64_t> path_;  // the nodes being placed, to catch one reached from itself
 };
 
+// Refuses JSON nested deeper than glTF needs before the parser builds a
+// value per byte of it. Strings are skipped as JSON writes them; where the
+// text is malformed the parser refuses it anyway. (The parser's callback
+// could count the depth too, but it makes reading arrays of objects take
+// the square of their length.)
+void requireShallowNesting(std::string_view text) {
+  int depth = 0;
+  bool in_string = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\') ++i;
+      in_string = c != '"';
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kMaxJsonDepth) {
+        throw SceneFault("its JSON nests deeper than " + std::to_string(kMaxJsonDepth) + " levels");
+      }
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+}
+
 void requireReadableVersion(const json& document) {
   const json* asset = memberOf(document, "asset");
   if (!asset || !asset->is_object()) throw SceneFault("it has no asset");
@@ -531,12 +556,8 @@ std::optional<MeshSurface> readGltf(std::string_view data, const std::string& di
     const GlbChunks chunks = binary ? glbChunks(data) : GlbChunks{data, std::nullopt};
     json document;
     try {
-      document = json::parse(chunks.json.begin(), chunks.json.end(), [](int depth, json::parse_event_t, json&) {
-        if (depth > kMaxJsonDepth) {
-          throw SceneFault("its JSON nests deeper than " + std::to_string(kMaxJsonDepth) + " levels");
-        }
-        return true;
-      });
+      requireShallowNesting(chunks.json);
+      document = json::parse(chunks.json.begin(), chunks.json.end());
     } catch (const json::parse_error& error) {
       throw SceneFault("its JSON is malformed at byte " + std::to_string(error.byte));
     }
