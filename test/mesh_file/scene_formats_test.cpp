@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <random>
 #include <string>
@@ -72,6 +73,36 @@ bool wellFormed(const MeshSurface& surface) {
   return surface.vertices.size() % 3 == 0 && surface.triangles.size() % 3 == 0;
 }
 
+// A file the reader must refuse, and what its refusal must name.
+struct BadFile {
+  std::string name;
+  std::string bytes;
+  std::string fault;
+};
+
+using Reader = std::function<std::optional<MeshSurface>(const std::string&, std::string&)>;
+
+// Reads each file in a child process, so a crash or an abort fails the case
+// instead of ending the suite.
+void expectEachRefused(const std::vector<BadFile>& files, const Reader& read) {
+  for (const BadFile& bad : files) {
+    const bramlock_test::ChildResult child = runInChild({}, [&] {
+      std::string refusal;
+      if (read(bad.bytes, refusal)) return 1;
+      std::fputs(refusal.c_str(), stdout);
+      return 0;
+    });
+    EXPECT_EQ(child.exit_code, 0) << bad.name << ": read, or crashed " << child.err;
+    EXPECT_NE(child.out.find(bad.fault), std::string::npos) << bad.name << ": " << child.out;
+  }
+}
+
+std::string repeated(const std::string& text, int times) {
+  std::string all;
+  for (int k = 0; k < times; ++k) all += text;
+  return all;
+}
+
 // ---- Collada -------------------------------------------------------------
 
 // The parts of a Collada box file a test varies.
@@ -121,6 +152,12 @@ std::string daeFile(const Dae& dae) {
                                   "</visual_scene></library_visual_scenes><scene><instance_visual_scene url=\"#s\"/>"
                                   "</scene>") +
          "</COLLADA>";
+}
+
+std::string daeWith(const std::function<void(Dae&)>& change) {
+  Dae dae;
+  change(dae);
+  return daeFile(dae);
 }
 
 std::optional<MeshSurface> readDae(const Dae& dae, std::string& refusal) { return readCollada(daeFile(dae), refusal); }
@@ -205,116 +242,65 @@ TEST(ColladaFiles, FansStripsPolygonsAndTrianglesSplitAsWritten) {
   }
 }
 
-// Each would crash, hang or exhaust the general loader; each runs in a child
-// so a crash fails the case instead of ending the suite.
 TEST(ColladaFiles, CountsIndicesAndNumbersNotWrittenWholeAreRefused) {
   const std::string vertex_input = "<input semantic=\"VERTEX\" source=\"#box-v\" offset=\"0\"/>";
   auto triangles = [&](const std::string& p) {
-    return "<triangles count=\"2\">" + vertex_input + "<p>" + p + "</p></triangles>";
+    return daeWith(
+        [&](Dae& d) { d.primitive = "<triangles count=\"2\">" + vertex_input + "<p>" + p + "</p></triangles>"; });
   };
-  struct Case {
-    std::string name;
-    Dae dae;
-    std::string fault;  // what the refusal names
-  };
-  std::vector<Case> cases;
-  auto add = [&](const std::string& name, auto change, const std::string& fault) {
-    Dae dae;
-    change(dae);
-    cases.push_back({name, dae, fault});
-  };
-  add(
-      "<p> ending in a letter", [&](Dae& d) { d.primitive = triangles("0 1 2 2 1 3x"); }, "<p>");
-  add(
-      "<p> ending in a control byte", [&](Dae& d) { d.primitive = triangles("0 1 2 2 1 3\x01"); }, "<p>");
-  add(
-      "index -1", [&](Dae& d) { d.primitive = triangles("0 1 2 2 -1 3"); }, "<p>");
-  add(
-      "index 4000000000", [&](Dae& d) { d.primitive = triangles("0 1 2 2 4000000000 3"); }, "vertex 4000000000");
-  add(
-      "index 1.5", [&](Dae& d) { d.primitive = triangles("0 1 2 2 1.5 3"); }, "<p>");
-  add(
-      "index past the vertices", [&](Dae& d) { d.primitive = triangles("0 1 2 2 8 3"); }, "vertex 8");
-  add(
-      "triangle count unlike the list", [&](Dae& d) { d.primitive = triangles("0 1 2"); }, "count");
-  add(
-      "float_array count -1", [&](Dae& d) { d.float_array_count = "count=\"-1\""; }, "count");
-  add(
-      "float_array without count", [&](Dae& d) { d.float_array_count = ""; }, "count");
-  add(
-      "float_array count too large", [&](Dae& d) { d.float_array_count = "count=\"4294967295\""; }, "declares");
-  add(
-      "stride 4294967295", [&](Dae& d) { d.accessor = "count=\"8\" stride=\"4294967295\""; }, "past the end");
-  add(
-      "stride 0", [&](Dae& d) { d.accessor = "count=\"8\" stride=\"0\""; }, "stride");
-  add(
-      "accessor count past the array", [&](Dae& d) { d.accessor = "count=\"9\" stride=\"3\""; }, "past the end");
-  add(
-      "NaN position", [&](Dae& d) { d.file_units_per_metre = std::nan(""); }, "finite");
-  add(
-      "huge positions placed past the doubles",
-      [&](Dae& d) {
-        d.file_units_per_metre = 1e300;
-        d.scene = "<node><scale>1e10 1 1</scale><instance_geometry url=\"#box\"/></node>";
-      },
-      "not finite");
-  add(
-      "a node instancing itself",
-      [&](Dae& d) {
-        d.library_nodes = "<node id=\"lib\"><instance_node url=\"#lib\"/></node>";
-        d.scene = "<node><instance_node url=\"#lib\"/></node>";
-      },
-      "instances itself");
-  add(
-      "instances doubling 30 levels deep",
-      [&](Dae& d) {
-        for (int level = 0; level < 30; ++level) {
-          const std::string below = level == 0 ? "<instance_geometry url=\"#box\"/>"
-                                               : "<instance_node url=\"#l" + std::to_string(level - 1) + "\"/>";
-          d.library_nodes += "<node id=\"l" + std::to_string(level) + "\">" + below + below + "</node>";
-        }
-        d.scene = "<node><instance_node url=\"#l29\"/></node>";
-      },
-      "its scene");
-  add(
-      "a tag of 300 attributes",
-      [&](Dae& d) {
-        d.scene = "<node";
-        for (int k = 0; k < 300; ++k) d.scene += " a" + std::to_string(k) + "='>'";
-        d.scene += "><instance_geometry url=\"#box\"/></node>";
-      },
-      "more than 256 attributes");
-  add(
-      "a thousand instances of a hundred boxes",
-      [&](Dae& d) {
-        d.library_nodes = "<node id=\"hundred\">";
-        for (int k = 0; k < 100; ++k) d.library_nodes += "<instance_geometry url=\"#box\"/>";
-        d.library_nodes += "</node>";
-        d.scene.clear();
-        for (int k = 0; k < 1000; ++k) d.scene += "<node><instance_node url=\"#hundred\"/></node>";
-      },
-      "MB of geometry");
-  add(
-      "instance of a missing geometry", [&](Dae& d) { d.scene = "<node><instance_geometry url=\"#gone\"/></node>"; },
-      "\"gone\"");
-  for (const Case& bad : cases) {
-    const std::string file = daeFile(bad.dae);
-    const bramlock_test::ChildResult child = runInChild({}, [&] {
-      std::string refusal;
-      if (readCollada(file, refusal)) return 1;
-      std::fputs(refusal.c_str(), stdout);
-      return 0;
+  auto accessor = [](const std::string& attributes) { return daeWith([&](Dae& d) { d.accessor = attributes; }); };
+  auto float_array = [](const std::string& count) { return daeWith([&](Dae& d) { d.float_array_count = count; }); };
+  auto scene = [](const std::string& library_nodes, const std::string& nodes) {
+    return daeWith([&](Dae& d) {
+      d.library_nodes = library_nodes;
+      d.scene = nodes;
     });
-    EXPECT_EQ(child.exit_code, 0) << bad.name << ": read, or crashed " << child.err;
-    EXPECT_NE(child.out.find(bad.fault), std::string::npos) << bad.name << ": " << child.out;
+  };
+  std::string doubling,
+      hundred = "<node id=\"hundred\">" + repeated("<instance_geometry url=\"#box\"/>", 100) + "</node>";
+  for (int level = 0; level < 30; ++level) {
+    const std::string below = level == 0 ? "<instance_geometry url=\"#box\"/>"
+                                         : "<instance_node url=\"#l" + std::to_string(level - 1) + "\"/>";
+    doubling += "<node id=\"l" + std::to_string(level) + "\">" + below + below + "</node>";
   }
-  std::string refusal;
-  EXPECT_FALSE(readCollada("<COLLADA>" + std::string(100000, '\0') + "</COLLADA>", refusal));
-  EXPECT_FALSE(readCollada("<COLLADA>" + std::string(10000, '<') + "</COLLADA>", refusal));
-  EXPECT_FALSE(readCollada(std::string(200, '\xff'), refusal));
-  EXPECT_FALSE(readCollada("", refusal));
-  EXPECT_FALSE(readCollada("<COLLADA><asset>", refusal)) << "cut short";
-  EXPECT_FALSE(readCollada("<mesh/>", refusal)) << "not Collada";
+  std::string many_attributes = "<node";
+  for (int k = 0; k < 300; ++k) many_attributes += " a" + std::to_string(k) + "='>'";
+  expectEachRefused(
+      {{"<p> ending in a letter", triangles("0 1 2 2 1 3x"), "<p>"},
+       {"<p> ending in a control byte", triangles("0 1 2 2 1 3\x01"), "<p>"},
+       {"index -1", triangles("0 1 2 2 -1 3"), "<p>"},
+       {"index 4000000000", triangles("0 1 2 2 4000000000 3"), "vertex 4000000000"},
+       {"index 1.5", triangles("0 1 2 2 1.5 3"), "<p>"},
+       {"index past the vertices", triangles("0 1 2 2 8 3"), "vertex 8"},
+       {"triangle count unlike the list", triangles("0 1 2"), "count"},
+       {"float_array count -1", float_array("count=\"-1\""), "count"},
+       {"float_array without count", float_array(""), "count"},
+       {"float_array count too large", float_array("count=\"4294967295\""), "declares"},
+       {"stride 4294967295", accessor("count=\"8\" stride=\"4294967295\""), "past the end"},
+       {"stride 0", accessor("count=\"8\" stride=\"0\""), "stride"},
+       {"accessor count past the array", accessor("count=\"9\" stride=\"3\""), "past the end"},
+       {"NaN position", daeWith([](Dae& d) { d.file_units_per_metre = std::nan(""); }), "finite"},
+       {"huge positions placed past the doubles", daeWith([](Dae& d) {
+          d.file_units_per_metre = 1e300;
+          d.scene = "<node><scale>1e10 1 1</scale><instance_geometry url=\"#box\"/></node>";
+        }),
+        "not finite"},
+       {"a node instancing itself",
+        scene("<node id=\"lib\"><instance_node url=\"#lib\"/></node>", "<node><instance_node url=\"#lib\"/></node>"),
+        "instances itself"},
+       {"instances doubling 30 levels deep", scene(doubling, "<node><instance_node url=\"#l29\"/></node>"),
+        "its scene"},
+       {"a thousand instances of a hundred boxes",
+        scene(hundred, repeated("<node><instance_node url=\"#hundred\"/></node>", 1000)), "MB of geometry"},
+       {"a tag of 300 attributes", scene("", many_attributes + "/>"), "more than 256 attributes"},
+       {"instance of a missing geometry", scene("", "<node><instance_geometry url=\"#gone\"/></node>"), "\"gone\""},
+       {"NUL bytes", "<COLLADA>" + std::string(100000, '\0') + "</COLLADA>", "XML"},
+       {"ten thousand open tags", "<COLLADA>" + std::string(10000, '<') + "</COLLADA>", "XML"},
+       {"bytes 0xFF", std::string(200, '\xff'), "XML"},
+       {"empty", "", "XML"},
+       {"cut short", "<COLLADA><asset>", "XML"},
+       {"not Collada", "<mesh/>", "<COLLADA>"}},
+      [](const std::string& bytes, std::string& refusal) { return readCollada(bytes, refusal); });
 }
 
 TEST(ColladaFiles, WithoutVisualSceneEveryGeometryIsTakenAsWritten) {
@@ -445,69 +431,48 @@ TEST(GltfFiles, BufferBesideTheFileIsReadAndAMissingOneNamed) {
 
 TEST(GltfFiles, LengthsCountsAndIndicesThatDoNotFitAreRefused) {
   const std::string glb = glbFile(gltfBox({{"byteLength", 168}}), boxBuffer());
-  struct Case {
-    std::string name;
-    std::string file;
-    std::string fault;
-  };
-  std::vector<Case> cases;
-  std::string huge_chunk = glb;
-  huge_chunk.replace(12, 4, std::string("\xF0\xFF\xFF\x7F", 4));
-  cases.push_back({"JSON chunk length 0x7FFFFFF0", huge_chunk, "past the end"});
-  std::string long_header = glb;
-  long_header.replace(8, 4, std::string("\xF0\xFF\xFF\x7F", 4));
-  cases.push_back({"header length past the file", long_header, "declares"});
-  cases.push_back({"cut short", glb.substr(0, glb.size() - 4), "declares"});
-  auto changed = [&](const std::string& name, auto change, const std::string& fault) {
+  auto glb_with = [](const std::function<void(json&)>& change) {
     json document = gltfBox({{"byteLength", 168}});
     change(document);
-    cases.push_back({name, glbFile(document, boxBuffer()), fault});
+    return glbFile(document, boxBuffer());
   };
-  changed(
-      "accessor count past its view", [](json& d) { d["accessors"][0]["count"] = 9; }, "past the end");
-  changed(
-      "accessor count 2^64-1", [](json& d) { d["accessors"][1]["count"] = UINT64_MAX; }, "past the end");
-  changed(
-      "negative count", [](json& d) { d["accessors"][1]["count"] = -1; }, "count");
-  changed(
-      "view past its buffer", [](json& d) { d["bufferViews"][1]["byteLength"] = 4000000000u; }, "past the end");
-  changed(
-      "stride 4294967295", [](json& d) { d["bufferViews"][0]["byteStride"] = 4294967295u; }, "past the end");
-  changed(
-      "buffer longer than the chunk", [](json& d) { d["buffers"][0]["byteLength"] = 1u << 30; }, "declares");
-  changed(
-      "index past the vertices", [](json& d) { d["accessors"][0]["count"] = 7; }, "names vertex 7");
-  changed(
-      "node of itself", [](json& d) { d["nodes"][0]["children"] = {0}; }, "own ancestor");
-  changed(
-      "missing mesh", [](json& d) { d["nodes"][0]["mesh"] = 3; }, "mesh 3");
-  changed(
-      "NaN matrix", [](json& d) { d["nodes"][0]["matrix"] = std::vector<double>(16, std::nan("")); }, "matrix");
-  changed(
-      "scales past the doubles",
-      [](json& d) {
-        d["nodes"] = {{{"children", {1}}, {"scale", {1e308, 1e308, 1e308}}},
-                      {{"mesh", 0}, {"scale", {1e308, 1e308, 1e308}}}};
-      },
-      "not finite");
-  changed(
-      "required extension", [](json& d) { d["extensionsRequired"] = {"KHR_draco_mesh_compression"}; }, "KHR_draco");
+  auto header_word = [&](size_t at, std::uint32_t value) {
+    std::string changed = glb;
+    for (size_t i = 0; i < 4; ++i) changed[at + i] = static_cast<char>(value >> (8 * i));
+    return changed;
+  };
   std::string infinite = boxBuffer();
   infinite.replace(0, 4, std::string("\x00\x00\x80\x7F", 4));
-  cases.push_back({"infinite vertex", glbFile(gltfBox({{"byteLength", 168}}), infinite), "not finite"});
-  cases.push_back({"empty", "", "JSON"});
-  cases.push_back({"JSON nested a million deep", std::string(1000000, '['), "nests deeper"});
-  cases.push_back({"bad base64", gltfBox({{"byteLength", 3}, {"uri", "data:;base64,AB=C"}}).dump(), "base64"});
-  for (const Case& bad : cases) {
-    const bramlock_test::ChildResult child = runInChild({}, [&] {
-      std::string refusal;
-      if (readGltf(bad.file, "", refusal)) return 1;
-      std::fputs(refusal.c_str(), stdout);
-      return 0;
-    });
-    EXPECT_EQ(child.exit_code, 0) << bad.name << ": read, or crashed " << child.err;
-    EXPECT_NE(child.out.find(bad.fault), std::string::npos) << bad.name << ": " << child.out;
-  }
+  expectEachRefused(
+      {{"JSON chunk length 0x7FFFFFF0", header_word(12, 0x7FFFFFF0), "past the end"},
+       {"header length past the file", header_word(8, 0x7FFFFFF0), "declares"},
+       {"cut short", glb.substr(0, glb.size() - 4), "declares"},
+       {"accessor count past its view", glb_with([](json& d) { d["accessors"][0]["count"] = 9; }), "past the end"},
+       {"accessor count 2^64-1", glb_with([](json& d) { d["accessors"][1]["count"] = UINT64_MAX; }), "past the end"},
+       {"negative count", glb_with([](json& d) { d["accessors"][1]["count"] = -1; }), "count"},
+       {"view past its buffer", glb_with([](json& d) { d["bufferViews"][1]["byteLength"] = 4000000000u; }),
+        "past the end"},
+       {"stride 4294967295", glb_with([](json& d) { d["bufferViews"][0]["byteStride"] = 4294967295u; }),
+        "past the end"},
+       {"buffer longer than the chunk", glb_with([](json& d) { d["buffers"][0]["byteLength"] = 1u << 30; }),
+        "declares"},
+       {"index past the vertices", glb_with([](json& d) { d["accessors"][0]["count"] = 7; }), "names vertex 7"},
+       {"node of itself", glb_with([](json& d) { d["nodes"][0]["children"] = {0}; }), "own ancestor"},
+       {"missing mesh", glb_with([](json& d) { d["nodes"][0]["mesh"] = 3; }), "mesh 3"},
+       {"NaN matrix", glb_with([](json& d) { d["nodes"][0]["matrix"] = std::vector<double>(16, std::nan("")); }),
+        "matrix"},
+       {"scales past the doubles", glb_with([](json& d) {
+          d["nodes"] = {{{"children", {1}}, {"scale", {1e308, 1e308, 1e308}}},
+                        {{"mesh", 0}, {"scale", {1e308, 1e308, 1e308}}}};
+        }),
+        "not finite"},
+       {"required extension", glb_with([](json& d) { d["extensionsRequired"] = {"KHR_draco_mesh_compression"}; }),
+        "KHR_draco"},
+       {"infinite vertex", glbFile(gltfBox({{"byteLength", 168}}), infinite), "not finite"},
+       {"empty", "", "JSON"},
+       {"JSON nested a million deep", std::string(1000000, '['), "nests deeper"},
+       {"bad base64", gltfBox({{"byteLength", 3}, {"uri", "data:;base64,AB=C"}}).dump(), "base64"}},
+      [](const std::string& bytes, std::string& refusal) { return readGltf(bytes, "", refusal); });
 }
 
 TEST(GltfFiles, StripsAndFansSplitAsWritten) {
