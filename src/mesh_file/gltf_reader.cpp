@@ -560,6 +560,8 @@ std::optional<MeshSurface> readGltf(std::string_view data, const std::string& di
       document = json::parse(chunks.json.begin(), chunks.json.end());
     } catch (const json::parse_error& error) {
       throw SceneFault("its JSON is malformed at byte " + std::to_string(error.byte));
+    } catch (const json::out_of_range&) {
+      throw SceneFault("its JSON holds a number beyond the doubles");
     }
     if (!document.is_object()) throw SceneFault("its JSON is not an object");
     requireReadableVersion(document);

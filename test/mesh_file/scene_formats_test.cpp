@@ -470,6 +470,7 @@ TEST(GltfFiles, LengthsCountsAndIndicesThatDoNotFitAreRefused) {
         "KHR_draco"},
        {"infinite vertex", glbFile(gltfBox({{"byteLength", 168}}), infinite), "not finite"},
        {"empty", "", "JSON"},
+       {"number past the doubles", R"({"asset": {"version": "2.0"}, "extras": 1e999})", "beyond the doubles"},
        {"JSON nested a million deep", std::string(1000000, '['), "nests deeper"},
        {"bad base64", gltfBox({{"byteLength", 3}, {"uri", "data:;base64,AB=C"}}).dump(), "base64"}},
       [](const std::string& bytes, std::string& refusal) { return readGltf(bytes, "", refusal); });
