@@ -1,5 +1,6 @@
 #include "gltf_reader.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
@@ -61,8 +62,9 @@ GlbChunks glbChunks(std::string_view data) {
   GlbChunks chunks;
   bool json_seen = false;
   for (size_t at = kGlbHeaderBytes; at < data.size();) {
-    if (data.size() - at < kChunkHeaderBytes)
+    if (data.size() - at < kChunkHeaderBytes) {
       throw SceneFault("its GLB chunk at byte " + std::to_string(at) + " is cut short");
+    }
     const std::uint32_t chunk_length = littleEndian32(data, at);
     const std::uint32_t type = littleEndian32(data, at + 4);
     at += kChunkHeaderBytes;
@@ -98,8 +100,9 @@ std::uint64_t wholeMember(const json& object, const char* key, const std::string
   const json* value = memberOf(object, key);
   if (!value && fallback) return *fallback;
   if (!value) throw SceneFault("its " + owner + " has no " + key);
-  if (!value->is_number_unsigned())
+  if (!value->is_number_unsigned()) {
     throw SceneFault("its " + owner + "'s " + key + " is not a whole non-negative number");
+  }
   return value->get<std::uint64_t>();
 }
 
@@ -148,34 +151,20 @@ const json& entry(const json& array, std::uint64_t index, const char* kind, cons
 
 // The bytes a strict base64 text stands for, or nothing.
 std::optional<std::string> base64Decoded(std::string_view text) {
+  constexpr std::string_view kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   if (text.size() % 4 != 0) return std::nullopt;
+  const size_t padding = text.size() - std::min(text.size(), text.find_last_not_of('=') + 1);
+  if (padding > 2) return std::nullopt;
   std::string bytes;
   bytes.reserve(text.size() / 4 * 3);
   std::uint32_t bits = 0;
-  size_t padding = 0;
   for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    std::uint32_t value = 0;
-    if (c >= 'A' && c <= 'Z')
-      value = c - 'A';
-    else if (c >= 'a' && c <= 'z')
-      value = c - 'a' + 26;
-    else if (c >= '0' && c <= '9')
-      value = c - '0' + 52;
-    else if (c == '+')
-      value = 62;
-    else if (c == '/')
-      value = 63;
-    else if (c == '=' && i + 2 >= text.size())
-      ++padding;
-    else
-      return std::nullopt;
-    if (padding > 0 && c != '=') return std::nullopt;
-    bits = (bits << 6) | value;
-    if (i % 4 == 3) {
-      for (int shift = 16; shift >= 0; shift -= 8) bytes.push_back(static_cast<char>((bits >> shift) & 0xFF));
-      bits = 0;
-    }
+    const size_t value = i < text.size() - padding ? kAlphabet.find(text[i]) : 0;
+    if (value == std::string_view::npos) return std::nullopt;
+    bits = bits << 6 | static_cast<std::uint32_t>(value);
+    if (i % 4 != 3) continue;
+    for (int shift = 16; shift >= 0; shift -= 8) bytes.push_back(static_cast<char>((bits >> shift) & 0xFF));
+    bits = 0;
   }
   bytes.resize(bytes.size() - padding);
   return bytes;
@@ -258,8 +247,9 @@ class GltfBuffers {
     const std::filesystem::path path = std::filesystem::path(directory_) / relative;
     const std::string shown = "its buffer file " + quotedForRefusal(uri);
     std::error_code error;
-    if (!std::filesystem::exists(path, error))
+    if (!std::filesystem::exists(path, error)) {
       throw SceneFault(shown + " is missing from " + quotedForRefusal(directory_));
+    }
     const std::uintmax_t size = std::filesystem::file_size(path, error);
     if (error) throw SceneFault(shown + " cannot be read (" + error.message() + ")");
     if (size < length) {
@@ -314,8 +304,9 @@ class GltfScene {
     if (!array) return indices;
     if (!array->is_array()) throw SceneFault("its " + owner + "'s " + key + " are not an array");
     for (const json& index : *array) {
-      if (!index.is_number_unsigned())
+      if (!index.is_number_unsigned()) {
         throw SceneFault("its " + owner + "'s " + key + " hold a value that is no index");
+      }
       indices.push_back(index.get<std::uint64_t>());
     }
     return indices;
@@ -412,8 +403,9 @@ class GltfScene {
     } else {
       for (size_t i = 0; i < vertex_count; ++i) corners.push_back(static_cast<unsigned int>(i));
     }
-    if (mode == 4 && corners.size() % 3 != 0)
+    if (mode == 4 && corners.size() % 3 != 0) {
       throw SceneFault("its " + owner + " holds corners that are not whole triangles");
+    }
     if (mode == 4) surface.triangles = std::move(corners);
     if (mode == 5) appendStrip(corners, surface.triangles);
     if (mode == 6) appendFan(corners, surface.triangles);
@@ -436,8 +428,9 @@ class GltfScene {
     AccessorBytes found;
     found.stride = wholeMember(view, "byteStride", view_owner, element_size);
     found.count = wholeMember(accessor, "count", owner);
-    if (found.stride < element_size)
+    if (found.stride < element_size) {
       throw SceneFault("its " + view_owner + "'s byteStride is below its elements' size");
+    }
     const std::uint64_t offset = wholeMember(accessor, "byteOffset", owner, std::optional<std::uint64_t>(0));
     if (found.count == 0) return found;
     if (offset > view_length || view_length - offset < element_size ||
@@ -449,8 +442,9 @@ class GltfScene {
   }
 
   void requireType(std::uint64_t index, const std::string& owner, const char* type) const {
-    if (textMember(accessors_[index], "type", owner) != type)
+    if (textMember(accessors_[index], "type", owner) != type) {
       throw SceneFault("its " + owner + " is not of type " + type);
+    }
   }
 
   std::vector<double> positionsOf(std::uint64_t index) {

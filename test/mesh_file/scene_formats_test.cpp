@@ -420,7 +420,14 @@ TEST(GltfFiles, BufferBesideTheFileIsReadAndAMissingOneNamed) {
   EXPECT_TRUE(
       readGltf(gltfBox({{"byteLength", 168}, {"uri", "sub%20dir/box.bin"}}).dump(), dir.path().string(), refusal))
       << refusal;
-  EXPECT_TRUE(readGltf(dataUriGltf(), "", refusal)) << refusal;
+  for (const std::string tail : {"", "x", "xy"}) {  // base64 of each length modulo 3
+    const std::string uri = "data:application/octet-stream;base64," + base64(boxBuffer() + tail);
+    const std::optional<MeshSurface> inline_buffer =
+        readGltf(gltfBox({{"byteLength", 168}, {"uri", uri}}).dump(), "", refusal);
+    ASSERT_TRUE(inline_buffer) << tail << ": " << refusal;
+    expectNear(inline_buffer->vertices, floatCorners(Eigen::Matrix4d::Identity()), "data URI");
+    EXPECT_FALSE(readGltf(gltfBox({{"byteLength", 169 + tail.size()}, {"uri", uri}}).dump(), "", refusal)) << tail;
+  }
   for (const char* uri : {"gone.bin", "../box.bin", "/etc/passwd", "file:///tmp/box.bin", "sub dir/../box.bin"}) {
     EXPECT_FALSE(readGltf(gltfBox({{"byteLength", 168}, {"uri", uri}}).dump(), dir.path().string(), refusal)) << uri;
     EXPECT_NE(refusal.find(uri), std::string::npos) << uri << ": " << refusal;
