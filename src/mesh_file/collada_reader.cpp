@@ -387,6 +387,10 @@ class ColladaScene {
         placeNode(*named->second, pose, depth + 1);
       } else if (kind == "node") {
         placeNode(*child, pose, depth + 1);
+      } else if (kind == "instance_controller") {
+        // A skin's triangles sit where its joints pose them; placing its
+        // geometry as if unskinned would be silently wrong.
+        throw SceneFault("its " + described(node) + " places a skinned or morphed mesh, which is not read");
       }
     }
     path_.pop_back();

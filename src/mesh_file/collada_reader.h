@@ -17,8 +17,9 @@ namespace internal {
 // strips are read; lines and points are left out. A file that is not
 // well-formed, whose counts disagree with its data, whose numbers or indices
 // are not written whole, whose indices name missing vertices, whose vertices
-// are not finite, or whose unit is not a finite positive length gives
-// nothing, with the reason in `refusal`.
+// are not finite, whose unit is not a finite positive length, or that places
+// skinned or morphed meshes (controllers) gives nothing, with the reason in
+// `refusal`.
 std::optional<MeshSurface> readCollada(std::string_view data, std::string& refusal);
 
 }  // namespace internal

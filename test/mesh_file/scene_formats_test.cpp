@@ -293,6 +293,7 @@ TEST(ColladaFiles, CountsIndicesAndNumbersNotWrittenWholeAreRefused) {
        {"a thousand instances of a hundred boxes",
         scene(hundred, repeated("<node><instance_node url=\"#hundred\"/></node>", 1000)), "MB of geometry"},
        {"a tag of 300 attributes", scene("", many_attributes + "/>"), "more than 256 attributes"},
+       {"skinned mesh", scene("", "<node id=\"skin\"><instance_controller url=\"#c\"/></node>"), "skinned"},
        {"instance of a missing geometry", scene("", "<node><instance_geometry url=\"#gone\"/></node>"), "\"gone\""},
        {"NUL bytes", "<COLLADA>" + std::string(100000, '\0') + "</COLLADA>", "XML"},
        {"ten thousand open tags", "<COLLADA>" + std::string(10000, '<') + "</COLLADA>", "XML"},
