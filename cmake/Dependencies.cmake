@@ -14,6 +14,8 @@ find_package(orocos_kdl REQUIRED)
 find_package(ament_index_cpp REQUIRED)
 find_package(nanoflann REQUIRED)
 find_package(tinyxml2 REQUIRED)
+# glTF mesh files are JSON; header only.
+find_package(nlohmann_json 3.2 REQUIRED)
 find_package(PCL REQUIRED COMPONENTS common)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
@@ -47,4 +49,4 @@ target_include_directories(bramlock_internal_dependencies INTERFACE
   ${KDL_PARSER_INCLUDE_DIR} ${RESOURCE_RETRIEVER_INCLUDE_DIR} ${random_numbers_INCLUDE_DIRS} ${OCTOMAP_INCLUDE_DIRS} ${PCL_INCLUDE_DIRS})
 target_link_libraries(bramlock_internal_dependencies INTERFACE
   Boost::filesystem Boost::system ${RESOURCE_RETRIEVER_LIBRARY} ${random_numbers_LIBRARIES} ${KDL_PARSER_LIBRARY} ${OCTOMAP_LIBRARIES}
-  ament_index_cpp::ament_index_cpp tinyxml2::tinyxml2 ${PCL_COMMON_LIBRARIES} PkgConfig::SYSTEMD)
+  ament_index_cpp::ament_index_cpp tinyxml2::tinyxml2 nlohmann_json::nlohmann_json ${PCL_COMMON_LIBRARIES} PkgConfig::SYSTEMD)

@@ -9,7 +9,7 @@ packages=(
   libspdlog-dev libfmt-dev libsystemd-dev libfcl-dev liboctomap-dev
   libgeometric-shapes-dev libassimp-dev libresource-retriever-dev librandom-numbers-dev liburdfdom-dev liburdf-dev
   libkdl-parser-dev liborocos-kdl-dev libament-index-cpp-dev libnanoflann-dev
-  libpcl-dev liblapack-dev libtinyxml2-dev
+  libpcl-dev liblapack-dev libtinyxml2-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
 )
