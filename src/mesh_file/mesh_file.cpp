@@ -11,6 +11,8 @@
 #include <resource_retriever/retriever.h>
 #include <ament_index_cpp/get_package_share_directory.hpp>
 
+#include "collada_reader.h"
+#include "gltf_reader.h"
 #include "obj_reader.h"
 #include "off_reader.h"
 #include "ply_reader.h"
@@ -66,15 +68,6 @@ Format formatOf(std::string_view data, const std::string& extension) {
   return Format::kUnknown;
 }
 
-// Collada, glTF and GLB files, every one of them through here: their readers
-// (readCollada for Collada, readGltf with the file's directory for glTF and
-// GLB) are not wired in yet, and no general loader may see the bytes.
-std::optional<MeshSurface> readSceneFile(Format format, std::string_view data, const std::string& directory,
-                                         std::string& refusal) {
-  refusal = "files of this format are not read yet";
-  return std::nullopt;
-}
-
 std::optional<MeshSurface> surfaceOf(Format format, std::string_view data, const std::string& directory,
                                      std::string& refusal) {
   switch (format) {
@@ -87,9 +80,10 @@ std::optional<MeshSurface> surfaceOf(Format format, std::string_view data, const
     case Format::kOff:
       return readOff(data, refusal);
     case Format::kCollada:
+      return readCollada(data, refusal);
     case Format::kGltf:
     case Format::kGlb:
-      return readSceneFile(format, data, directory, refusal);
+      return readGltf(data, directory, refusal);
     case Format::kUnknown:
       break;
   }
