@@ -74,7 +74,7 @@ std::vector<double> finiteNumbersIn(const XMLElement& element) {
   forEachWord(element.GetText(), [&](std::string_view word) {
     const std::optional<double> number = finiteNumber(word);
     if (!number)
-      throw SceneFault("its " + described(element) + " holds " + quotedForRefusal(word) + ", not a finite number");
+      throw Malformed("its " + described(element) + " holds " + quotedForRefusal(word) + ", not a finite number");
     numbers.push_back(*number);
   });
   return numbers;
@@ -83,8 +83,8 @@ std::vector<double> finiteNumbersIn(const XMLElement& element) {
 std::vector<double> finiteNumbersIn(const XMLElement& element, size_t expected) {
   std::vector<double> numbers = finiteNumbersIn(element);
   if (numbers.size() != expected) {
-    throw SceneFault("its " + described(element) + " holds " + std::to_string(numbers.size()) + " numbers, not " +
-                     std::to_string(expected));
+    throw Malformed("its " + described(element) + " holds " + std::to_string(numbers.size()) + " numbers, not " +
+                    std::to_string(expected));
   }
   return numbers;
 }
@@ -94,11 +94,11 @@ template <typename Unsigned = std::uint64_t>
 Unsigned wholeAttribute(const XMLElement& element, const char* name, std::optional<Unsigned> fallback = std::nullopt) {
   const char* text = element.Attribute(name);
   if (!text && fallback) return *fallback;
-  if (!text) throw SceneFault("its " + described(element) + " has no " + name);
+  if (!text) throw Malformed("its " + described(element) + " has no " + name);
   const std::optional<Unsigned> value = wholeNumber<Unsigned>(text);
   if (!value) {
-    throw SceneFault("its " + described(element) + " has " + name + "=" + quotedForRefusal(text) +
-                     ", not a whole non-negative number in range");
+    throw Malformed("its " + described(element) + " has " + name + "=" + quotedForRefusal(text) +
+                    ", not a whole non-negative number in range");
   }
   return *value;
 }
@@ -107,8 +107,8 @@ Unsigned wholeAttribute(const XMLElement& element, const char* name, std::option
 std::string referencedId(const XMLElement& element, const char* attribute) {
   const char* reference = element.Attribute(attribute);
   if (!reference || reference[0] != '#') {
-    throw SceneFault("its " + described(element) + " refers to " + quotedForRefusal(reference ? reference : "") +
-                     ", which is not an element of this file");
+    throw Malformed("its " + described(element) + " refers to " + quotedForRefusal(reference ? reference : "") +
+                    ", which is not an element of this file");
   }
   return reference + 1;
 }
@@ -131,27 +131,27 @@ const XMLElement* inputWithSemantic(const XMLElement& parent, const char* semant
 // The x, y, z of every point the <vertices> element's POSITION source holds.
 std::vector<double> positionsOf(const XMLElement& mesh, const XMLElement& vertices) {
   const XMLElement* input = inputWithSemantic(vertices, "POSITION");
-  if (!input) throw SceneFault("its " + described(vertices) + " has no POSITION input");
+  if (!input) throw Malformed("its " + described(vertices) + " has no POSITION input");
   const std::string source_id = referencedId(*input, "source");
   const XMLElement* source = childWithId(mesh, "source", source_id);
-  if (!source) throw SceneFault("its positions " + quotedForRefusal(source_id) + " are no <source> of their mesh");
+  if (!source) throw Malformed("its positions " + quotedForRefusal(source_id) + " are no <source> of their mesh");
   const XMLElement* array = source->FirstChildElement("float_array");
   const XMLElement* common = source->FirstChildElement("technique_common");
   const XMLElement* accessor = common ? common->FirstChildElement("accessor") : nullptr;
-  if (!array || !accessor) throw SceneFault("its " + described(*source) + " has no float_array with an accessor");
+  if (!array || !accessor) throw Malformed("its " + described(*source) + " has no float_array with an accessor");
   const std::uint64_t declared = wholeAttribute(*array, "count");
   const std::vector<double> values = finiteNumbersIn(*array);
   if (values.size() != declared) {
-    throw SceneFault("its " + described(*array) + " declares " + std::to_string(declared) + " values but holds " +
-                     std::to_string(values.size()));
+    throw Malformed("its " + described(*array) + " declares " + std::to_string(declared) + " values but holds " +
+                    std::to_string(values.size()));
   }
   const std::uint64_t count = wholeAttribute(*accessor, "count");
   const std::uint64_t stride = wholeAttribute(*accessor, "stride", std::optional<std::uint64_t>(1));
   const std::uint64_t offset = wholeAttribute(*accessor, "offset", std::optional<std::uint64_t>(0));
-  if (stride < 3) throw SceneFault("its positions' accessor has stride " + std::to_string(stride) + ", below 3");
+  if (stride < 3) throw Malformed("its positions' accessor has stride " + std::to_string(stride) + ", below 3");
   if (count > 0 &&
       (offset > values.size() || values.size() - offset < 3 || (values.size() - offset - 3) / stride < count - 1)) {
-    throw SceneFault("its positions' accessor reads past the end of " + described(*array));
+    throw Malformed("its positions' accessor reads past the end of " + described(*array));
   }
   std::vector<double> positions;
   positions.reserve(3 * count);
@@ -177,12 +177,12 @@ IndexLayout indexLayoutOf(const XMLElement& primitive, const std::string& vertic
     layout.group = std::max<std::uint64_t>(layout.group, offset + 1);
     if (!input->Attribute("semantic", "VERTEX")) continue;
     if (referencedId(*input, "source") != vertices_id) {
-      throw SceneFault("its " + described(primitive) + " takes its vertices from elsewhere than its mesh's <vertices>");
+      throw Malformed("its " + described(primitive) + " takes its vertices from elsewhere than its mesh's <vertices>");
     }
     layout.vertex_offset = offset;
     vertex_input_seen = true;
   }
-  if (!vertex_input_seen) throw SceneFault("its " + described(primitive) + " has no VERTEX input");
+  if (!vertex_input_seen) throw Malformed("its " + described(primitive) + " has no VERTEX input");
   return layout;
 }
 
@@ -192,23 +192,23 @@ std::vector<unsigned int> cornersIn(const XMLElement& p, const IndexLayout& layo
   std::uint64_t position = 0;
   forEachWord(p.GetText(), [&](std::string_view word) {
     const std::optional<std::uint64_t> index = wholeNumber<std::uint64_t>(word);
-    if (!index) throw SceneFault("its <p> holds " + quotedForRefusal(word) + ", not an index");
+    if (!index) throw Malformed("its <p> holds " + quotedForRefusal(word) + ", not an index");
     if (position++ % layout.group != layout.vertex_offset) return;
     if (*index >= vertex_count) {
-      throw SceneFault("its <p> names vertex " + std::to_string(*index) + " of a mesh of " +
-                       std::to_string(vertex_count));
+      throw Malformed("its <p> names vertex " + std::to_string(*index) + " of a mesh of " +
+                      std::to_string(vertex_count));
     }
     corners.push_back(static_cast<unsigned int>(*index));
   });
-  if (position % layout.group != 0) throw SceneFault("its <p> ends within a corner's indices");
+  if (position % layout.group != 0) throw Malformed("its <p> ends within a corner's indices");
   return corners;
 }
 
 void requireCount(const XMLElement& primitive, std::uint64_t found, const char* what) {
   const std::uint64_t declared = wholeAttribute(primitive, "count");
   if (declared != found) {
-    throw SceneFault("its " + described(primitive) + " declares count " + std::to_string(declared) + " but holds " +
-                     std::to_string(found) + " " + what);
+    throw Malformed("its " + described(primitive) + " declares count " + std::to_string(declared) + " but holds " +
+                    std::to_string(found) + " " + what);
   }
 }
 
@@ -220,13 +220,13 @@ void appendPolylist(const XMLElement& polylist, const std::vector<unsigned int>&
   const XMLElement* vcount = polylist.FirstChildElement("vcount");
   forEachWord(vcount ? vcount->GetText() : nullptr, [&](std::string_view word) {
     const std::optional<std::uint64_t> size = wholeNumber<std::uint64_t>(word);
-    if (!size) throw SceneFault("its <vcount> holds " + quotedForRefusal(word) + ", not a corner count");
-    if (*size > corners.size() - next) throw SceneFault("its <vcount> counts more corners than its <p> holds");
+    if (!size) throw Malformed("its <vcount> holds " + quotedForRefusal(word) + ", not a corner count");
+    if (*size > corners.size() - next) throw Malformed("its <vcount> counts more corners than its <p> holds");
     appendFan(std::vector<unsigned int>(corners.begin() + next, corners.begin() + next + *size), triangles);
     next += *size;
     ++polygons;
   });
-  if (next != corners.size()) throw SceneFault("its <p> holds more corners than its <vcount> counts");
+  if (next != corners.size()) throw Malformed("its <p> holds more corners than its <vcount> counts");
   requireCount(polylist, polygons, "polygons");
 }
 
@@ -237,13 +237,13 @@ void appendPrimitive(const XMLElement& primitive, const std::string& vertices_id
   const bool one_list = kind == "triangles" || kind == "polylist";
   const bool list_each = kind == "polygons" || kind == "trifans" || kind == "tristrips";
   if (!one_list && !list_each) return;
-  if (primitive.FirstChildElement("ph")) throw SceneFault("its " + described(primitive) + " has holes (<ph>)");
+  if (primitive.FirstChildElement("ph")) throw Malformed("its " + described(primitive) + " has holes (<ph>)");
   const IndexLayout layout = indexLayoutOf(primitive, vertices_id);
   if (one_list) {
     const XMLElement* p = primitive.FirstChildElement("p");
     const std::vector<unsigned int> corners = p ? cornersIn(*p, layout, vertex_count) : std::vector<unsigned int>();
     if (kind == "polylist") return appendPolylist(primitive, corners, triangles);
-    if (corners.size() % 3 != 0) throw SceneFault("its <triangles> holds corners that are not whole triangles");
+    if (corners.size() % 3 != 0) throw Malformed("its <triangles> holds corners that are not whole triangles");
     requireCount(primitive, corners.size() / 3, "triangles");
     triangles.insert(triangles.end(), corners.begin(), corners.end());
     return;
@@ -262,7 +262,7 @@ MeshSurface surfaceOf(const XMLElement& geometry) {
   if (!mesh) return {};
   const XMLElement* vertices = mesh->FirstChildElement("vertices");
   const char* vertices_id = vertices ? vertices->Attribute("id") : nullptr;
-  if (!vertices_id) throw SceneFault("its " + described(geometry) + " has no <vertices> with an id");
+  if (!vertices_id) throw Malformed("its " + described(geometry) + " has no <vertices> with an id");
   MeshSurface surface;
   surface.vertices = positionsOf(*mesh, *vertices);
   for (const XMLElement* primitive = mesh->FirstChildElement(); primitive;
@@ -295,10 +295,10 @@ Eigen::Affine3d localPoseOf(const XMLElement& node) {
     } else if (kind == "rotate") {
       const std::vector<double> axis_angle = finiteNumbersIn(*step, 4);
       const Eigen::Vector3d axis = vectorOf(axis_angle);
-      if (!(axis.norm() > 0)) throw SceneFault("its " + described(*step) + " turns about no axis");
+      if (!(axis.norm() > 0)) throw Malformed("its " + described(*step) + " turns about no axis");
       pose.rotate(Eigen::AngleAxisd(axis_angle[3] * M_PI / 180.0, axis.normalized()));
     } else if (kind == "lookat" || kind == "skew") {
-      throw SceneFault("its " + described(node) + " has a <" + std::string(kind) + "> transform, which is not read");
+      throw Malformed("its " + described(node) + " has a <" + std::string(kind) + "> transform, which is not read");
     }
   }
   return pose;
@@ -355,7 +355,7 @@ class ColladaScene {
     for (const XMLElement* scene : visual_scenes_) {
       if (scene->Attribute("id", chosen_scene_id_.c_str())) return scene;
     }
-    throw SceneFault("its <scene> names the visual scene " + quotedForRefusal(chosen_scene_id_) + ", which it lacks");
+    throw Malformed("its <scene> names the visual scene " + quotedForRefusal(chosen_scene_id_) + ", which it lacks");
   }
 
   const MeshSurface& geometryNamed(const std::string& id) {
@@ -365,13 +365,13 @@ class ColladaScene {
       if (geometry->Attribute("id", id.c_str()))
         return read_geometries_.emplace(id, surfaceOf(*geometry)).first->second;
     }
-    throw SceneFault("it instances the geometry " + quotedForRefusal(id) + ", which it lacks");
+    throw Malformed("it instances the geometry " + quotedForRefusal(id) + ", which it lacks");
   }
 
   void placeNode(const XMLElement& node, const Eigen::Affine3d& parent_pose, size_t depth) {
     assembly_.enterNode(depth);
     for (const XMLElement* ancestor : path_) {
-      if (ancestor == &node) throw SceneFault("its " + described(node) + " instances itself");
+      if (ancestor == &node) throw Malformed("its " + described(node) + " instances itself");
     }
     path_.push_back(&node);
     const Eigen::Affine3d pose = parent_pose * localPoseOf(node);
@@ -383,14 +383,14 @@ class ColladaScene {
         const std::string id = referencedId(*child, "url");
         const auto named = nodes_.find(id);
         if (named == nodes_.end())
-          throw SceneFault("it instances the node " + quotedForRefusal(id) + ", which it lacks");
+          throw Malformed("it instances the node " + quotedForRefusal(id) + ", which it lacks");
         placeNode(*named->second, pose, depth + 1);
       } else if (kind == "node") {
         placeNode(*child, pose, depth + 1);
       } else if (kind == "instance_controller") {
         // A skin's triangles sit where its joints pose them; placing its
         // geometry as if unskinned would be silently wrong.
-        throw SceneFault("its " + described(node) + " places a skinned or morphed mesh, which is not read");
+        throw Malformed("its " + described(node) + " places a skinned or morphed mesh, which is not read");
       }
     }
     path_.pop_back();
@@ -413,7 +413,7 @@ double unitOf(const XMLElement& root) {
   if (!meter) return 1.0;
   const std::optional<double> value = finiteNumber(meter);
   if (!value || !(*value >= kSmallestUnit && *value <= kLargestUnit)) {
-    throw SceneFault("its <unit meter=" + quotedForRefusal(meter) + "> is no length from 1e-9 to 1e6 metres");
+    throw Malformed("its <unit meter=" + quotedForRefusal(meter) + "> is no length from 1e-9 to 1e6 metres");
   }
   return *value;
 }
@@ -474,7 +474,7 @@ std::optional<MeshSurface> readCollada(std::string_view data, std::string& refus
     SceneAssembly assembly(data.size());
     ColladaScene(*root, assembly).placeAll();
     return assembly.finish(unit);
-  } catch (const SceneFault& fault) {
+  } catch (const Malformed& fault) {
     refusal = fault.what();
     return std::nullopt;
   }

@@ -51,30 +51,30 @@ struct GlbChunks {
 };
 
 GlbChunks glbChunks(std::string_view data) {
-  if (data.size() < kGlbHeaderBytes) throw SceneFault("its GLB header is cut short");
+  if (data.size() < kGlbHeaderBytes) throw Malformed("its GLB header is cut short");
   const std::uint32_t version = littleEndian32(data, 4);
-  if (version != 2) throw SceneFault("its GLB version is " + std::to_string(version) + ", not 2");
+  if (version != 2) throw Malformed("its GLB version is " + std::to_string(version) + ", not 2");
   const std::uint32_t length = littleEndian32(data, 8);
   if (length != data.size()) {
-    throw SceneFault("its GLB header declares " + std::to_string(length) + " bytes, but it has " +
-                     std::to_string(data.size()));
+    throw Malformed("its GLB header declares " + std::to_string(length) + " bytes, but it has " +
+                    std::to_string(data.size()));
   }
   GlbChunks chunks;
   bool json_seen = false;
   for (size_t at = kGlbHeaderBytes; at < data.size();) {
     if (data.size() - at < kChunkHeaderBytes) {
-      throw SceneFault("its GLB chunk at byte " + std::to_string(at) + " is cut short");
+      throw Malformed("its GLB chunk at byte " + std::to_string(at) + " is cut short");
     }
     const std::uint32_t chunk_length = littleEndian32(data, at);
     const std::uint32_t type = littleEndian32(data, at + 4);
     at += kChunkHeaderBytes;
     if (chunk_length > data.size() - at) {
-      throw SceneFault("its GLB chunk at byte " + std::to_string(at - kChunkHeaderBytes) + " declares " +
-                       std::to_string(chunk_length) + " bytes, past the end of the file");
+      throw Malformed("its GLB chunk at byte " + std::to_string(at - kChunkHeaderBytes) + " declares " +
+                      std::to_string(chunk_length) + " bytes, past the end of the file");
     }
     const std::string_view body = data.substr(at, chunk_length);
     at += chunk_length;
-    if (!json_seen && type != kJsonChunk) throw SceneFault("its first GLB chunk is not JSON");
+    if (!json_seen && type != kJsonChunk) throw Malformed("its first GLB chunk is not JSON");
     if (!json_seen) {
       chunks.json = body;
     } else if (type == kBinChunk && !chunks.bin) {
@@ -82,7 +82,7 @@ GlbChunks glbChunks(std::string_view data) {
     }
     json_seen = true;
   }
-  if (!json_seen) throw SceneFault("its GLB holds no chunk");
+  if (!json_seen) throw Malformed("its GLB holds no chunk");
   return chunks;
 }
 
@@ -99,16 +99,16 @@ std::uint64_t wholeMember(const json& object, const char* key, const std::string
                           std::optional<std::uint64_t> fallback = std::nullopt) {
   const json* value = memberOf(object, key);
   if (!value && fallback) return *fallback;
-  if (!value) throw SceneFault("its " + owner + " has no " + key);
+  if (!value) throw Malformed("its " + owner + " has no " + key);
   if (!value->is_number_unsigned()) {
-    throw SceneFault("its " + owner + "'s " + key + " is not a whole non-negative number");
+    throw Malformed("its " + owner + "'s " + key + " is not a whole non-negative number");
   }
   return value->get<std::uint64_t>();
 }
 
 std::string textMember(const json& object, const char* key, const std::string& owner) {
   const json* value = memberOf(object, key);
-  if (!value || !value->is_string()) throw SceneFault("its " + owner + " has no text " + key);
+  if (!value || !value->is_string()) throw Malformed("its " + owner + " has no text " + key);
   return value->get<std::string>();
 }
 
@@ -118,12 +118,12 @@ std::optional<std::vector<double>> numbersMember(const json& object, const char*
   const json* value = memberOf(object, key);
   if (!value) return std::nullopt;
   if (!value->is_array() || value->size() != size) {
-    throw SceneFault("its " + owner + "'s " + key + " is not " + std::to_string(size) + " numbers");
+    throw Malformed("its " + owner + "'s " + key + " is not " + std::to_string(size) + " numbers");
   }
   std::vector<double> numbers;
   for (const json& number : *value) {
     if (!number.is_number() || !std::isfinite(number.get<double>())) {
-      throw SceneFault("its " + owner + "'s " + key + " holds a value that is not a finite number");
+      throw Malformed("its " + owner + "'s " + key + " holds a value that is not a finite number");
     }
     numbers.push_back(number.get<double>());
   }
@@ -135,16 +135,16 @@ const json& objectsNamed(const json& document, const char* key) {
   static const json kNone = json::array();
   const json* array = memberOf(document, key);
   if (!array) return kNone;
-  if (!array->is_array()) throw SceneFault(std::string("its ") + key + " are not an array");
+  if (!array->is_array()) throw Malformed(std::string("its ") + key + " are not an array");
   for (const json& object : *array) {
-    if (!object.is_object()) throw SceneFault(std::string("its ") + key + " hold an entry that is not an object");
+    if (!object.is_object()) throw Malformed(std::string("its ") + key + " hold an entry that is not an object");
   }
   return *array;
 }
 
 const json& entry(const json& array, std::uint64_t index, const char* kind, const std::string& referrer) {
   if (index >= array.size()) {
-    throw SceneFault("its " + referrer + " names " + named(kind, index) + " of " + std::to_string(array.size()));
+    throw Malformed("its " + referrer + " names " + named(kind, index) + " of " + std::to_string(array.size()));
   }
   return array[index];
 }
@@ -180,7 +180,7 @@ std::string percentDecoded(const std::string& uri) {
     }
     if (i + 2 >= uri.size() || !std::isxdigit(static_cast<unsigned char>(uri[i + 1])) ||
         !std::isxdigit(static_cast<unsigned char>(uri[i + 2]))) {
-      throw SceneFault("its buffer URI " + quotedForRefusal(uri) + " has a malformed escape");
+      throw Malformed("its buffer URI " + quotedForRefusal(uri) + " has a malformed escape");
     }
     decoded.push_back(static_cast<char>(std::stoi(uri.substr(i + 1, 2), nullptr, 16)));
     i += 2;
@@ -203,7 +203,7 @@ class GltfBuffers {
     const std::uint64_t length = wholeMember(buffer, "byteLength", owner);
     const json* uri = memberOf(buffer, "uri");
     if (!uri) return binBytes(owner, length);
-    if (!uri->is_string()) throw SceneFault("its " + owner + "'s uri is not text");
+    if (!uri->is_string()) throw Malformed("its " + owner + "'s uri is not text");
     const std::string text = uri->get<std::string>();
     std::string held = text.rfind("data:", 0) == 0 ? dataUriBytes(text, owner, length) : fileBytes(text, owner, length);
     return read_.emplace(index, std::move(held)).first->second;
@@ -211,10 +211,10 @@ class GltfBuffers {
 
  private:
   std::string_view binBytes(const std::string& owner, std::uint64_t length) const {
-    if (!bin_) throw SceneFault("its " + owner + " has no uri, and the file no GLB binary chunk");
+    if (!bin_) throw Malformed("its " + owner + " has no uri, and the file no GLB binary chunk");
     if (length > bin_->size()) {
-      throw SceneFault("its " + owner + " declares " + std::to_string(length) + " bytes, but the binary chunk holds " +
-                       std::to_string(bin_->size()));
+      throw Malformed("its " + owner + " declares " + std::to_string(length) + " bytes, but the binary chunk holds " +
+                      std::to_string(bin_->size()));
     }
     return bin_->substr(0, length);
   }
@@ -223,13 +223,13 @@ class GltfBuffers {
     const size_t comma = uri.find(',');
     const size_t base64 = uri.find(";base64,");
     if (comma == std::string::npos || base64 == std::string::npos || base64 + 7 != comma) {
-      throw SceneFault("its " + owner + "'s data URI is not base64");
+      throw Malformed("its " + owner + "'s data URI is not base64");
     }
     std::optional<std::string> bytes = base64Decoded(std::string_view(uri).substr(comma + 1));
-    if (!bytes) throw SceneFault("its " + owner + "'s data URI is not valid base64");
+    if (!bytes) throw Malformed("its " + owner + "'s data URI is not valid base64");
     if (bytes->size() < length) {
-      throw SceneFault("its " + owner + " declares " + std::to_string(length) + " bytes, but its data URI holds " +
-                       std::to_string(bytes->size()));
+      throw Malformed("its " + owner + " declares " + std::to_string(length) + " bytes, but its data URI holds " +
+                      std::to_string(bytes->size()));
     }
     bytes->resize(length);
     return std::move(*bytes);
@@ -242,23 +242,23 @@ class GltfBuffers {
     bool leaves_directory = relative.empty() || relative.has_root_path() || uri.find(':') != std::string::npos;
     for (const std::filesystem::path& part : relative) leaves_directory = leaves_directory || part == "..";
     if (leaves_directory) {
-      throw SceneFault("its " + owner + " names " + quotedForRefusal(uri) + ", not a file beside it or below");
+      throw Malformed("its " + owner + " names " + quotedForRefusal(uri) + ", not a file beside it or below");
     }
     const std::filesystem::path path = std::filesystem::path(directory_) / relative;
     const std::string shown = "its buffer file " + quotedForRefusal(uri);
     std::error_code error;
     if (!std::filesystem::exists(path, error)) {
-      throw SceneFault(shown + " is missing from " + quotedForRefusal(directory_));
+      throw Malformed(shown + " is missing from " + quotedForRefusal(directory_));
     }
     const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (error) throw SceneFault(shown + " cannot be read (" + error.message() + ")");
+    if (error) throw Malformed(shown + " cannot be read (" + error.message() + ")");
     if (size < length) {
-      throw SceneFault(shown + " holds " + std::to_string(size) + " bytes, fewer than the " + std::to_string(length) +
-                       " its " + owner + " declares");
+      throw Malformed(shown + " holds " + std::to_string(size) + " bytes, fewer than the " + std::to_string(length) +
+                      " its " + owner + " declares");
     }
     std::string bytes(length, '\0');
     std::ifstream file(path, std::ios::binary);
-    if (!file.read(bytes.data(), static_cast<std::streamsize>(length))) throw SceneFault(shown + " cannot be read");
+    if (!file.read(bytes.data(), static_cast<std::streamsize>(length))) throw Malformed(shown + " cannot be read");
     assembly_.addInput(length);
     return bytes;
   }
@@ -302,10 +302,10 @@ class GltfScene {
     std::vector<std::uint64_t> indices;
     const json* array = memberOf(object, key);
     if (!array) return indices;
-    if (!array->is_array()) throw SceneFault("its " + owner + "'s " + key + " are not an array");
+    if (!array->is_array()) throw Malformed("its " + owner + "'s " + key + " are not an array");
     for (const json& index : *array) {
       if (!index.is_number_unsigned()) {
-        throw SceneFault("its " + owner + "'s " + key + " hold a value that is no index");
+        throw Malformed("its " + owner + "'s " + key + " hold a value that is no index");
       }
       indices.push_back(index.get<std::uint64_t>());
     }
@@ -345,7 +345,7 @@ class GltfScene {
     }
     if (const std::optional<std::vector<double>> q = numbersMember(node, "rotation", 4, owner)) {
       const Eigen::Quaterniond rotation((*q)[3], (*q)[0], (*q)[1], (*q)[2]);
-      if (!(rotation.norm() > 0)) throw SceneFault("its " + owner + "'s rotation is no rotation");
+      if (!(rotation.norm() > 0)) throw Malformed("its " + owner + "'s rotation is no rotation");
       pose.rotate(rotation.normalized());
     }
     if (const std::optional<std::vector<double>> s = numbersMember(node, "scale", 3, owner)) {
@@ -359,7 +359,7 @@ class GltfScene {
     const std::string owner = named("node", index);
     const json& node = entry(nodes_, index, "node", depth == 0 ? "scene" : "nodes' children");
     for (std::uint64_t ancestor : path_) {
-      if (ancestor == index) throw SceneFault("its " + owner + " is its own ancestor");
+      if (ancestor == index) throw Malformed("its " + owner + " is its own ancestor");
     }
     path_.push_back(index);
     const Eigen::Affine3d pose = parent_pose * poseOf(node, owner);
@@ -378,11 +378,11 @@ class GltfScene {
     const std::string owner = named("mesh", index);
     const json& mesh = entry(meshes_, index, "mesh", "node");
     const json* primitives = memberOf(mesh, "primitives");
-    if (!primitives || !primitives->is_array()) throw SceneFault("its " + owner + " has no primitives");
+    if (!primitives || !primitives->is_array()) throw Malformed("its " + owner + " has no primitives");
     std::vector<MeshSurface> surfaces;
     for (size_t k = 0; k < primitives->size(); ++k) {
       const json& primitive = (*primitives)[k];
-      if (!primitive.is_object()) throw SceneFault("its " + owner + " has a primitive that is not an object");
+      if (!primitive.is_object()) throw Malformed("its " + owner + " has a primitive that is not an object");
       surfaces.push_back(surfaceOf(primitive, owner + " primitive " + std::to_string(k)));
     }
     return surfaces;
@@ -390,9 +390,9 @@ class GltfScene {
 
   MeshSurface surfaceOf(const json& primitive, const std::string& owner) {
     const std::uint64_t mode = wholeMember(primitive, "mode", owner, std::optional<std::uint64_t>(4));
-    if (mode > 6) throw SceneFault("its " + owner + " has mode " + std::to_string(mode) + ", which glTF lacks");
+    if (mode > 6) throw Malformed("its " + owner + " has mode " + std::to_string(mode) + ", which glTF lacks");
     const json* attributes = memberOf(primitive, "attributes");
-    if (!attributes || !attributes->is_object()) throw SceneFault("its " + owner + " has no attributes");
+    if (!attributes || !attributes->is_object()) throw Malformed("its " + owner + " has no attributes");
     if (mode < 4 || !memberOf(*attributes, "POSITION")) return {};
     MeshSurface surface;
     surface.vertices = positionsOf(wholeMember(*attributes, "POSITION", owner));
@@ -404,7 +404,7 @@ class GltfScene {
       for (size_t i = 0; i < vertex_count; ++i) corners.push_back(static_cast<unsigned int>(i));
     }
     if (mode == 4 && corners.size() % 3 != 0) {
-      throw SceneFault("its " + owner + " holds corners that are not whole triangles");
+      throw Malformed("its " + owner + " holds corners that are not whole triangles");
     }
     if (mode == 4) surface.triangles = std::move(corners);
     if (mode == 5) appendStrip(corners, surface.triangles);
@@ -415,7 +415,7 @@ class GltfScene {
   // Where an accessor's elements lie, checked against its view and buffer.
   AccessorBytes accessorBytes(std::uint64_t index, const std::string& owner, std::uint64_t element_size) {
     const json& accessor = entry(accessors_, index, "accessor", "mesh");
-    if (memberOf(accessor, "sparse")) throw SceneFault("its " + owner + " is sparse, which is not read");
+    if (memberOf(accessor, "sparse")) throw Malformed("its " + owner + " is sparse, which is not read");
     const std::uint64_t view_index = wholeMember(accessor, "bufferView", owner);
     const std::string view_owner = named("bufferView", view_index);
     const json& view = entry(views_, view_index, "bufferView", owner);
@@ -423,19 +423,19 @@ class GltfScene {
     const std::uint64_t view_offset = wholeMember(view, "byteOffset", view_owner, std::optional<std::uint64_t>(0));
     const std::uint64_t view_length = wholeMember(view, "byteLength", view_owner);
     if (view_offset > buffer.size() || view_length > buffer.size() - view_offset) {
-      throw SceneFault("its " + view_owner + " reaches past the end of its buffer");
+      throw Malformed("its " + view_owner + " reaches past the end of its buffer");
     }
     AccessorBytes found;
     found.stride = wholeMember(view, "byteStride", view_owner, element_size);
     found.count = wholeMember(accessor, "count", owner);
     if (found.stride < element_size) {
-      throw SceneFault("its " + view_owner + "'s byteStride is below its elements' size");
+      throw Malformed("its " + view_owner + "'s byteStride is below its elements' size");
     }
     const std::uint64_t offset = wholeMember(accessor, "byteOffset", owner, std::optional<std::uint64_t>(0));
     if (found.count == 0) return found;
     if (offset > view_length || view_length - offset < element_size ||
         (view_length - offset - element_size) / found.stride < found.count - 1) {
-      throw SceneFault("its " + owner + " reaches past the end of its bufferView");
+      throw Malformed("its " + owner + " reaches past the end of its bufferView");
     }
     found.bytes = buffer.substr(view_offset + offset, view_length - offset);
     return found;
@@ -443,7 +443,7 @@ class GltfScene {
 
   void requireType(std::uint64_t index, const std::string& owner, const char* type) const {
     if (textMember(accessors_[index], "type", owner) != type) {
-      throw SceneFault("its " + owner + " is not of type " + type);
+      throw Malformed("its " + owner + " is not of type " + type);
     }
   }
 
@@ -452,7 +452,7 @@ class GltfScene {
     const AccessorBytes found = accessorBytes(index, owner, 12);
     requireType(index, owner, "VEC3");
     if (wholeMember(accessors_[index], "componentType", owner) != kFloat) {
-      throw SceneFault("its positions' " + owner + " does not hold floats");
+      throw Malformed("its positions' " + owner + " does not hold floats");
     }
     std::vector<double> positions;
     positions.reserve(3 * found.count);
@@ -474,7 +474,7 @@ class GltfScene {
                         : component == kUnsignedShort ? 2
                         : component == kUnsignedInt   ? 4
                                                       : 0;
-    if (size == 0) throw SceneFault("its indices' " + owner + " does not hold unsigned bytes, shorts or ints");
+    if (size == 0) throw Malformed("its indices' " + owner + " does not hold unsigned bytes, shorts or ints");
     const AccessorBytes found = accessorBytes(index, owner, size);
     requireType(index, owner, "SCALAR");
     std::vector<unsigned int> corners;
@@ -485,8 +485,8 @@ class GltfScene {
         corner |= std::uint32_t{static_cast<unsigned char>(found.bytes[k * found.stride + i])} << (8 * i);
       }
       if (corner >= vertex_count) {
-        throw SceneFault("its indices' " + owner + " names vertex " + std::to_string(corner) + " of " +
-                         std::to_string(vertex_count));
+        throw Malformed("its indices' " + owner + " names vertex " + std::to_string(corner) + " of " +
+                        std::to_string(vertex_count));
       }
       corners.push_back(corner);
     }
@@ -521,7 +521,7 @@ void requireShallowNesting(std::string_view text) {
       in_string = true;
     } else if (c == '[' || c == '{') {
       if (++depth > kMaxJsonDepth) {
-        throw SceneFault("its JSON nests deeper than " + std::to_string(kMaxJsonDepth) + " levels");
+        throw Malformed("its JSON nests deeper than " + std::to_string(kMaxJsonDepth) + " levels");
       }
     } else if (c == ']' || c == '}') {
       --depth;
@@ -531,14 +531,14 @@ void requireShallowNesting(std::string_view text) {
 
 void requireReadableVersion(const json& document) {
   const json* asset = memberOf(document, "asset");
-  if (!asset || !asset->is_object()) throw SceneFault("it has no asset");
+  if (!asset || !asset->is_object()) throw Malformed("it has no asset");
   const std::string version = textMember(*asset, "version", "asset");
-  if (version.rfind("2.", 0) != 0) throw SceneFault("its glTF version is " + quotedForRefusal(version) + ", not 2");
+  if (version.rfind("2.", 0) != 0) throw Malformed("its glTF version is " + quotedForRefusal(version) + ", not 2");
   const json* required = memberOf(document, "extensionsRequired");
   if (required && required->is_array() && !required->empty()) {
     const json& first = required->front();
-    throw SceneFault("it requires the extension " +
-                     quotedForRefusal(first.is_string() ? first.get<std::string>() : "?") + ", which is not read");
+    throw Malformed("it requires the extension " +
+                    quotedForRefusal(first.is_string() ? first.get<std::string>() : "?") + ", which is not read");
   }
 }
 
@@ -553,17 +553,17 @@ std::optional<MeshSurface> readGltf(std::string_view data, const std::string& di
       requireShallowNesting(chunks.json);
       document = json::parse(chunks.json.begin(), chunks.json.end());
     } catch (const json::parse_error& error) {
-      throw SceneFault("its JSON is malformed at byte " + std::to_string(error.byte));
+      throw Malformed("its JSON is malformed at byte " + std::to_string(error.byte));
     } catch (const json::out_of_range&) {
-      throw SceneFault("its JSON holds a number beyond the doubles");
+      throw Malformed("its JSON holds a number beyond the doubles");
     }
-    if (!document.is_object()) throw SceneFault("its JSON is not an object");
+    if (!document.is_object()) throw Malformed("its JSON is not an object");
     requireReadableVersion(document);
     SceneAssembly assembly(data.size());
     GltfBuffers buffers(document, chunks.bin, directory, assembly);
     GltfScene(document, buffers, assembly).placeAll();
     return assembly.finish(1.0);
-  } catch (const SceneFault& fault) {
+  } catch (const Malformed& fault) {
     refusal = fault.what();
     return std::nullopt;
   }

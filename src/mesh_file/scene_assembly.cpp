@@ -32,11 +32,6 @@ std::string quotedForRefusal(std::string_view text) {
   return shown + "\"";
 }
 
-void appendFan(const std::vector<unsigned int>& corners, std::vector<unsigned int>& triangles) {
-  for (size_t k = 2; k < corners.size(); ++k)
-    triangles.insert(triangles.end(), {corners[0], corners[k - 1], corners[k]});
-}
-
 void appendStrip(const std::vector<unsigned int>& corners, std::vector<unsigned int>& triangles) {
   for (size_t k = 2; k < corners.size(); ++k) {
     if (k % 2 == 0) {
@@ -55,22 +50,21 @@ void SceneAssembly::addInput(size_t bytes) {
 }
 
 void SceneAssembly::enterNode(size_t depth) {
-  if (depth > kMaxNodeDepth)
-    throw SceneFault("its nodes nest deeper than " + std::to_string(kMaxNodeDepth) + " levels");
+  if (depth > kMaxNodeDepth) throw Malformed("its nodes nest deeper than " + std::to_string(kMaxNodeDepth) + " levels");
   if (++node_visits_ > kMaxNodeVisits) {
-    throw SceneFault("its scene visits more than " + std::to_string(kMaxNodeVisits) + " nodes");
+    throw Malformed("its scene visits more than " + std::to_string(kMaxNodeVisits) + " nodes");
   }
 }
 
 void SceneAssembly::place(const MeshSurface& part, const Eigen::Affine3d& pose) {
   output_bytes_ += part.vertices.size() * sizeof(double) + part.triangles.size() * sizeof(unsigned int);
   if (output_bytes_ > output_budget_) {
-    throw SceneFault("its scene places more than " + std::to_string(output_budget_ >> 20) +
-                     " MB of geometry, more than a file of its size can describe");
+    throw Malformed("its scene places more than " + std::to_string(output_budget_ >> 20) +
+                    " MB of geometry, more than a file of its size can describe");
   }
   const size_t first = surface_.vertices.size() / 3;
   if (part.vertices.size() / 3 > std::numeric_limits<unsigned int>::max() - first) {
-    throw SceneFault("its scene has more vertices than a mesh can index");
+    throw Malformed("its scene has more vertices than a mesh can index");
   }
   for (size_t i = 0; i < part.vertices.size(); i += 3) {
     const Eigen::Vector3d placed = pose * Eigen::Vector3d(part.vertices[i], part.vertices[i + 1], part.vertices[i + 2]);
@@ -83,7 +77,7 @@ MeshSurface SceneAssembly::finish(double scale) {
   for (size_t i = 0; i < surface_.vertices.size(); ++i) {
     surface_.vertices[i] *= scale;
     if (!std::isfinite(surface_.vertices[i])) {
-      throw SceneFault("its vertex " + std::to_string(i / 3) + " is not finite where the scene places it");
+      throw Malformed("its vertex " + std::to_string(i / 3) + " is not finite where the scene places it");
     }
   }
   return std::move(surface_);

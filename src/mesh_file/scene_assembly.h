@@ -9,23 +9,17 @@
 #include <Eigen/Geometry>
 
 #include "mesh_surface.h"
+#include "text_reading.h"
 
 namespace bramlock {
 namespace internal {
-
-// Thrown by the scene file readers (Collada, glTF) while reading; their entry
-// points turn it into the refusal.
-struct SceneFault : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
 
 // Text taken from a file, quoted for a refusal: cut short, control bytes shown
 // as '?', so a hostile file cannot flood or garble the message.
 std::string quotedForRefusal(std::string_view text);
 
-// Appends the triangles of a fan over the corners (from the first corner), or
-// of a strip with every second triangle turned to keep the winding.
-void appendFan(const std::vector<unsigned int>& corners, std::vector<unsigned int>& triangles);
+// Appends the triangles of a strip over the corners, every second turned to
+// keep the winding (fans: appendFan).
 void appendStrip(const std::vector<unsigned int>& corners, std::vector<unsigned int>& triangles);
 
 // Gathers the surfaces a scene file's nodes place into one, within bounds that
