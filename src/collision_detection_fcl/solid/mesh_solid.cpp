@@ -219,7 +219,7 @@ std::vector<Corners> withArea(const std::vector<Corners>& faces) {
 
 MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vector<fcl::Triangle>& triangles,
                      Cavities cavities)
-    : mesh_vertex_count_(points.size()), used_(points.size(), false) {
+    : mesh_vertex_count_(points.size()), used_(points.size(), false), solid_cavities_(cavities == Cavities::kSolid) {
   std::vector<Corners> indexed;
   indexed.reserve(triangles.size());
   for (const fcl::Triangle& triangle : triangles) {
@@ -241,6 +241,7 @@ MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vect
   renumber(indexed, welded);
   const double reach = crackReach(bounds_);
   std::vector<Corners> faces = withArea(indexed);
+  const std::vector<Corners> written = faces;
   auto edges = std::make_unique<EdgeTable>(faces, points.size());
   const std::vector<std::uint32_t> joined = crackJoinedVertices(points, faces, *edges, bounds_, reach);
   if (!joined.empty()) {
@@ -257,6 +258,10 @@ MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vect
   std::vector<char> left_out = tangled.cancelRepeats(faces, &parts.of_face);
   leaveOutOpenParts(points, faces, parts, tangled, reach, left_out);
   std::vector<OpenEdge> open = tangled.openEdges(faces, left_out);
+  if (!joined.empty() || !open.empty() || faces != written || keepsPartsInwards(points, faces, parts) ||
+      std::find(left_out.begin(), left_out.end(), 1) != left_out.end()) {
+    guardWithWritten(points, written);
+  }
   std::size_t kept = 0;
   for (std::size_t face = 0; face < faces.size(); ++face) {
     if (!left_out[face]) faces[kept++] = faces[face];
@@ -322,10 +327,27 @@ void MeshSolid::findPieces(const std::vector<Eigen::Vector3d>& points, const std
   if (piece_vertices_.size() > 1) piece_of_vertex_ = std::move(piece_of);
 }
 
+// A closed part left wound inwards (a cavity kept hollow, or a part wound
+// inwards that another was taken to hold) winds the other way than the rule counts.
+bool MeshSolid::keepsPartsInwards(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& faces,
+                                  const Parts& parts) const {
+  if (solid_cavities_) return false;
+  const std::vector<PartShape> shapes = partShapes(points, faces, parts);
+  return std::any_of(shapes.begin(), shapes.end(), [](const PartShape& shape) { return shape.volume < 0.0; });
+}
+
+// What the written triangles clearly enclose may lie outside every piece's
+// box (a box written face by face with cracks is six flat pieces): one box
+// around them all is asked instead.
+void MeshSolid::guardWithWritten(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& written) {
+  written_ = std::make_unique<const WrittenWinding>(points, written);
+  piece_boxes_ = BoxSet({bounds_});
+}
+
 std::vector<Eigen::AlignedBox3d> MeshSolid::pieceBoxesMovedTo(const Eigen::Vector3d* vertices,
                                                               std::size_t count) const {
   // An inside whose every part was left out kept none of the mesh's vertices.
-  if (count != mesh_vertex_count_ || points_.size() < count) return {};
+  if (count != mesh_vertex_count_ || points_.size() < count || written_) return {};
   double farthest = 0.0;
   for (std::size_t vertex = 0; vertex < count; ++vertex) {
     if (used_[vertex]) farthest = std::max(farthest, (vertices[vertex] - points_[vertex]).cwiseAbs().maxCoeff());
@@ -653,12 +675,20 @@ int MeshSolid::windingChange(const std::uint32_t* first, const std::uint32_t* la
 }
 
 bool MeshSolid::contains(const Eigen::Vector3d& point) const {
-  return solid_ && piece_boxes_.anyHolds(point) && windingIsInside(point);
+  return piece_boxes_.anyHolds(point) && insideAsWritten(point);
 }
 
 bool MeshSolid::containsInPiece(const Eigen::Vector3d& point, std::size_t piece) const {
-  return solid_ && piece < piece_boxes_.boxes().size() && piece_boxes_.boxes()[piece].contains(point) &&
-         windingIsInside(point);
+  return piece < piece_boxes_.boxes().size() && piece_boxes_.boxes()[piece].contains(point) && insideAsWritten(point);
+}
+
+bool MeshSolid::insideAsWritten(const Eigen::Vector3d& point) const {
+  const bool mended = solid_ && windingIsInside(point);
+  if (!written_) return mended;
+  if (!mended) return written_->clearlyInside(point);
+  // A cavity of the arm's own meshes, wound against its shell as written,
+  // lies within two parts turned outwards.
+  return !written_->clearlyOutside(point) || (solid_cavities_ && closedWinding(point) >= 2);
 }
 
 bool MeshSolid::windingIsInside(const Eigen::Vector3d& point) const {

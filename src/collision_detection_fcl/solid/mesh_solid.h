@@ -25,6 +25,7 @@
 #include "common/box_set.h"
 #include "part_orientation.h"
 #include "ray_tree.h"
+#include "written_winding.h"
 
 namespace bramlock {
 namespace internal {
@@ -153,6 +154,11 @@ class MeshSolid {
   explicit MeshSolid(ClosedChain chain);
   void adopt(ClosedChain chain);
   bool verticesAreUsable(const std::vector<Eigen::Vector3d>& points) const;
+  bool keepsPartsInwards(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& faces,
+                         const Parts& parts) const;
+  // Where the mending changed the mesh: its answers held to the written triangles'.
+  void guardWithWritten(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& written);
+  bool insideAsWritten(const Eigen::Vector3d& point) const;
   // The pieces of the welded mesh, their vertices and boxes.
   void findPieces(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& triangles,
                   const std::vector<std::uint32_t>& welded);
@@ -235,6 +241,8 @@ class MeshSolid {
     std::optional<RayTree> tree;
   };
   std::unique_ptr<LazyRayTree> ray_tree_;
+  std::unique_ptr<const WrittenWinding> written_;
+  bool solid_cavities_ = true;
   bool solid_ = false;
 };
 
