@@ -32,8 +32,15 @@ namespace internal {
 
 // The inside of a triangle mesh, for telling whether a point lies within it.
 //
-// A point is inside where the mesh's winding number (the solid angles of its
-// triangles summed, over 4 pi) is at least one half, after the mesh has been
+// A point is inside wherever the triangles as written (copies of a vertex
+// welded, nothing else changed) wind at least 0.9 around it either way, and
+// where the mending below puts it inside, except a centimetre or more from
+// every triangle where they wind less than 0.1 (but for a cavity the arm's
+// meshes keep solid): see written_winding.h. Where the mending changed
+// nothing, its answer is the written triangles' own and no more is asked.
+//
+// By the mending, a point is inside where the mesh's winding number (the
+// solid angles of its triangles summed, over 4 pi) is at least one half, after the mesh has been
 // mended part by part (see part_orientation.h): copies of a vertex welded,
 // cracks between faces written apart closed, each part wound one way and
 // turned outwards by its own volume (cavities stay solid, or hollow where
@@ -60,9 +67,10 @@ namespace internal {
 // A part is an open surface where a rim of it leaves open more than a
 // hundredth of the mesh's area, no triangle covers the rim's cap, and the cap
 // has the inside on one side and the outside on the other among such parts.
-// A mesh whose parts are all open surfaces, that encloses nothing, or with
-// vertices that are not finite or absurdly far, has no inside: isSolid() is
-// false and contains() always false. Triangles naming a vertex the mesh lacks
+// A mesh whose parts are all open surfaces, or that encloses nothing, is no
+// solid (isSolid() false): only what its triangles clearly enclose is
+// inside. One with vertices that are not finite or absurdly far has no
+// inside at all. Triangles naming a vertex the mesh lacks
 // are left out, vertices no triangle names are not read, and a point that is
 // not finite is never inside.
 class MeshSolid {
@@ -71,8 +79,12 @@ class MeshSolid {
   MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vector<fcl::Triangle>& triangles,
             Cavities cavities = Cavities::kSolid);
 
+  // Whether the mended mesh is a solid.
   bool isSolid() const { return solid_; }
-  // Whether the point (in the mesh's frame) lies inside; false for a surface.
+  // Whether any point may lie inside: a solid, or triangles as written that
+  // the mending changed, which may enclose points though they are no solid.
+  bool hasInside() const { return solid_ || written_; }
+  // Whether the point (in the mesh's frame) lies inside.
   bool contains(const Eigen::Vector3d& point) const;
   // Whether the point lies inside and in the box of that piece. Every point
   // inside lies in some piece's box, so asking for each piece whose box may
@@ -85,8 +97,11 @@ class MeshSolid {
   const std::vector<std::uint32_t>& pieceOfVertex() const { return piece_of_vertex_; }
   // The boxes of the pieces, in the order of pieceVertices(), for the same
   // mesh with its vertices moved (padding keeps their order): each grown by
-  // the farthest move along any axis. None for another count of vertices, or
-  // where every part of the mesh was left out as an open surface.
+  // the farthest move along any axis. None for another count of vertices,
+  // where every part of the mesh was left out as an open surface, or where
+  // the written triangles may enclose what no piece's box holds (a box
+  // written face by face with cracks is six flat pieces); a point is then
+  // asked about as in piece 0, the box of the whole mesh.
   std::vector<Eigen::AlignedBox3d> pieceBoxesMovedTo(const Eigen::Vector3d* vertices, std::size_t count) const;
 
  private:
