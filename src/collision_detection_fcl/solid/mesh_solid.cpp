@@ -206,6 +206,42 @@ void renumber(std::vector<Corners>& faces, const std::vector<std::uint32_t>& to)
   }
 }
 
+// Each triangle's corners in increasing order, with how many more times it
+// is written that way than the other way round; those written as often both
+// ways are left out.
+std::vector<std::pair<Corners, int>> netTriangles(const std::vector<Corners>& faces,
+                                                  const std::vector<char>& left_out) {
+  std::vector<std::pair<Corners, int>> net;
+  for (std::size_t face = 0; face < faces.size(); ++face) {
+    if (left_out[face]) continue;
+    Corners sorted = faces[face];
+    std::sort(sorted.begin(), sorted.end());
+    // An even permutation of the sorted corners runs the same way round.
+    const Corners& c = faces[face];
+    const bool even = (c[0] < c[1]) + (c[1] < c[2]) + (c[2] < c[0]) == 2;
+    net.emplace_back(sorted, even ? 1 : -1);
+  }
+  std::sort(net.begin(), net.end());
+  std::size_t kept = 0;
+  for (std::size_t begin = 0, end = 0; begin < net.size(); begin = end) {
+    int sum = 0;
+    for (end = begin; end < net.size() && net[end].first == net[begin].first; ++end) sum += net[end].second;
+    if (sum != 0) net[kept++] = {net[begin].first, sum};
+  }
+  net.resize(kept);
+  return net;
+}
+
+// Whether the mended triangles (all closing each other) wind as the
+// written ones do everywhere: the same triangles the same net number of
+// times each way, as after cancelling copies facing apart.
+bool windsAsWritten(const std::vector<Corners>& faces, const std::vector<char>& left_out,
+                    const std::vector<Corners>& written) {
+  const bool kept_all = std::find(left_out.begin(), left_out.end(), 1) == left_out.end();
+  if (kept_all && faces == written) return true;
+  return netTriangles(faces, left_out) == netTriangles(written, std::vector<char>(written.size(), 0));
+}
+
 // The triangles whose corners are three vertices.
 std::vector<Corners> withArea(const std::vector<Corners>& faces) {
   std::vector<Corners> kept;
@@ -258,8 +294,8 @@ MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vect
   std::vector<char> left_out = tangled.cancelRepeats(faces, &parts.of_face);
   leaveOutOpenParts(points, faces, parts, tangled, reach, left_out);
   std::vector<OpenEdge> open = tangled.openEdges(faces, left_out);
-  if (!joined.empty() || !open.empty() || faces != written || keepsPartsInwards(points, faces, parts) ||
-      std::find(left_out.begin(), left_out.end(), 1) != left_out.end()) {
+  if (!joined.empty() || !open.empty() || !windsAsWritten(faces, left_out, written) ||
+      keepsPartsInwards(points, faces, parts)) {
     guardWithWritten(points, written);
   }
   std::size_t kept = 0;
