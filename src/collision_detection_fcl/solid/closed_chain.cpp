@@ -513,11 +513,15 @@ ClosedChain closedChainOf(const std::vector<Eigen::Vector3d>& points, std::vecto
       const auto apex = static_cast<std::uint32_t>(chain.points.size());
       chain.points.push_back(cap.apex);
       for (const Edge& edge : loop) chain.triangles.push_back({apex, edge[1], edge[0]});
-      if (!kept) continue;
-      cap.first_edge = static_cast<std::uint32_t>(chain.cap_edges.size());
-      chain.cap_edges.insert(chain.cap_edges.end(), loop.begin(), loop.end());
-      cap.last_edge = static_cast<std::uint32_t>(chain.cap_edges.size());
-      chain.caps.push_back(cap);
+      auto& edges_kept = kept ? chain.cap_edges : chain.slit_cap_edges;
+      cap.first_edge = static_cast<std::uint32_t>(edges_kept.size());
+      edges_kept.insert(edges_kept.end(), loop.begin(), loop.end());
+      cap.last_edge = static_cast<std::uint32_t>(edges_kept.size());
+      if (kept) {
+        chain.caps.push_back(cap);
+      } else {
+        chain.slit_caps.push_back(cap);
+      }
     }
   }
   chain.caps.arrange(chain.points, chain.cap_edges);

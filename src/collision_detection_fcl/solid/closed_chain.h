@@ -219,6 +219,9 @@ struct ClosedChain {
   std::vector<Corners> triangles;
   RimCaps caps;
   std::vector<std::array<std::uint32_t, 2>> cap_edges;
+  // The caps of rims no wider than the reach, which `caps` leaves out.
+  std::vector<RimCap> slit_caps;
+  std::vector<std::array<std::uint32_t, 2>> slit_cap_edges;
 };
 
 // How rims are capped: by fans over parts of each, which lie near their

@@ -33,6 +33,12 @@ constexpr std::size_t kMostUnparted = 64;
 constexpr int kDeepest = 20;
 // Meshes this large are divided on several threads.
 constexpr std::size_t kTrianglesWorthThreads = 100000;
+// The written triangles clearly enclose a point they wind about at least
+// this much either way, and leave out one they wind about less than this,
+// a centimetre or more from every one of them.
+constexpr double kClearlyInside = 0.9;
+constexpr double kClearlyOutside = 0.1;
+constexpr double kClearance = 0.01;
 // Caps whose winding number stays below this change no answer: the closed
 // surface's is whole. What a cube's caps were found to be, once asked.
 constexpr double kCapsChangeNothing = 0.4;
@@ -232,14 +238,25 @@ std::vector<std::pair<Corners, int>> netTriangles(const std::vector<Corners>& fa
   return net;
 }
 
-// Whether the mended triangles (all closing each other) wind as the
-// written ones do everywhere: the same triangles the same net number of
-// times each way, as after cancelling copies facing apart.
-bool windsAsWritten(const std::vector<Corners>& faces, const std::vector<char>& left_out,
-                    const std::vector<Corners>& written) {
+// The written triangles less the mended ones (those not left out): each
+// triangle as often as it is written more times, net, one way round than
+// it is kept, wound that way. Nothing where the mending changed no winding,
+// as where it cancelled copies facing apart.
+std::vector<Corners> netDifference(const std::vector<Corners>& written, const std::vector<Corners>& faces,
+                                   const std::vector<char>& left_out) {
   const bool kept_all = std::find(left_out.begin(), left_out.end(), 1) == left_out.end();
-  if (kept_all && faces == written) return true;
-  return netTriangles(faces, left_out) == netTriangles(written, std::vector<char>(written.size(), 0));
+  if (kept_all && faces == written) return {};
+  std::vector<std::pair<Corners, int>> nets = netTriangles(written, std::vector<char>(written.size(), 0));
+  for (auto [corners, net] : netTriangles(faces, left_out)) nets.emplace_back(corners, -net);
+  std::sort(nets.begin(), nets.end());
+  std::vector<Corners> difference;
+  for (std::size_t begin = 0, end = 0; begin < nets.size(); begin = end) {
+    int net = 0;
+    for (end = begin; end < nets.size() && nets[end].first == nets[begin].first; ++end) net += nets[end].second;
+    const Corners& c = nets[begin].first;
+    difference.insert(difference.end(), std::abs(net), net > 0 ? c : Corners{c[0], c[2], c[1]});
+  }
+  return difference;
 }
 
 // The triangles whose corners are three vertices.
@@ -294,22 +311,27 @@ MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vect
   std::vector<char> left_out = tangled.cancelRepeats(faces, &parts.of_face);
   leaveOutOpenParts(points, faces, parts, tangled, reach, left_out);
   std::vector<OpenEdge> open = tangled.openEdges(faces, left_out);
-  if (!joined.empty() || !open.empty() || !windsAsWritten(faces, left_out, written) ||
-      keepsPartsInwards(points, faces, parts)) {
-    guardWithWritten(points, written);
-  }
+  const std::vector<Corners> changed = netDifference(written, faces, left_out);
+  const bool guarded = !open.empty() || !changed.empty() || keepsPartsInwards(points, faces, parts);
   std::size_t kept = 0;
   for (std::size_t face = 0; face < faces.size(); ++face) {
     if (!left_out[face]) faces[kept++] = faces[face];
   }
   faces.resize(kept);
-  if (faces.empty()) return;
-  adopt(closedChainOf(points, std::move(faces), std::move(open), reach));
-  solid_ = divideBoundingCube() && enclosesVolume();
+  std::vector<RimCap> slit_caps;
+  RimCaps::Edges slit_cap_edges;
+  if (!faces.empty()) {
+    ClosedChain chain = closedChainOf(points, std::move(faces), std::move(open), reach);
+    slit_caps = std::move(chain.slit_caps);
+    slit_cap_edges = std::move(chain.slit_cap_edges);
+    adopt(std::move(chain));
+    solid_ = divideBoundingCube() && enclosesVolume();
+  }
   if (solid_) treeLongLeaves();
   if (solid_ && !caps_.empty()) {
     for (Tree* tree : allTrees()) tree->caps_reach = std::make_unique<std::atomic<std::uint8_t>[]>(tree->nodes.size());
   }
+  if (guarded) guardWithWritten(points, written, changed, std::move(slit_caps), std::move(slit_cap_edges));
 }
 
 MeshSolid::MeshSolid(ClosedChain chain) {
@@ -375,9 +397,21 @@ bool MeshSolid::keepsPartsInwards(const std::vector<Eigen::Vector3d>& points, co
 // What the written triangles clearly enclose may lie outside every piece's
 // box (a box written face by face with cracks is six flat pieces): one box
 // around them all is asked instead.
-void MeshSolid::guardWithWritten(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& written) {
-  written_ = std::make_unique<const WrittenWinding>(points, written);
+void MeshSolid::guardWithWritten(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& written,
+                                 const std::vector<Corners>& changed, std::vector<RimCap> caps,
+                                 RimCaps::Edges cap_edges) {
   piece_boxes_ = BoxSet({bounds_});
+  if (!solid_) {
+    written_ = std::make_unique<const WrittenWinding>(points, written);
+    return;
+  }
+  // The slits' caps after the others: their edges follow.
+  const auto shift = static_cast<std::uint32_t>(cap_edges_.size());
+  for (RimCap& cap : caps) cap.first_edge += shift, cap.last_edge += shift;
+  caps.insert(caps.begin(), caps_.begin(), caps_.end());
+  cap_edges.insert(cap_edges.begin(), cap_edges_.begin(), cap_edges_.end());
+  written_ = std::make_unique<const WrittenWinding>(points_, written, changed, std::move(caps), std::move(cap_edges));
+  for (Tree* tree : allTrees()) tree->written_reach = std::make_unique<std::atomic<std::uint8_t>[]>(tree->nodes.size());
 }
 
 std::vector<Eigen::AlignedBox3d> MeshSolid::pieceBoxesMovedTo(const Eigen::Vector3d* vertices,
@@ -718,30 +752,37 @@ bool MeshSolid::containsInPiece(const Eigen::Vector3d& point, std::size_t piece)
   return piece < piece_boxes_.boxes().size() && piece_boxes_.boxes()[piece].contains(point) && insideAsWritten(point);
 }
 
+// The written triangles' winding number is the closed surface's plus the
+// guard's (see WrittenWinding); where the mended mesh is no solid, the guard's alone.
 bool MeshSolid::insideAsWritten(const Eigen::Vector3d& point) const {
-  const bool mended = solid_ && windingIsInside(point);
-  if (!written_) return mended;
-  if (!mended) return written_->clearlyInside(point);
-  // A cavity of the arm's own meshes, wound against its shell as written,
-  // lies within two parts turned outwards.
-  return !written_->clearlyOutside(point) || (solid_cavities_ && closedWinding(point) >= 2);
-}
-
-bool MeshSolid::windingIsInside(const Eigen::Vector3d& point) const {
-  if (!((point - root_.centre).cwiseAbs().maxCoeff() <= root_.half)) return false;
+  if (!(solid_ && (point - root_.centre).cwiseAbs().maxCoeff() <= root_.half)) {
+    return written_ && written_->reaches(point, kClearlyInside);
+  }
   const LeafHolding leaf = leafHolding(point);
   const int closed = closedWindingIn(leaf, point);
   // The closed winding number is whole: caps of less than a half change nothing.
-  if (caps_.empty() || capsAreFarFrom(leaf)) return closed > 0;
-  return caps_.reaches(points_, cap_edges_, point, 0.5 - closed);
+  const bool mended = caps_.empty() || farFrom(leaf, caps_, &Tree::caps_reach)
+                          ? closed > 0
+                          : caps_.reaches(points_, cap_edges_, point, 0.5 - closed);
+  if (!written_) return mended;
+  // Where the written triangles wind within 0.4 of the closed surface, a
+  // point it winds about once or more is not clearly outside, and one it
+  // winds about zero times not clearly inside.
+  if ((mended ? closed >= 1 : closed == 0) && farFrom(leaf, *written_, &Tree::written_reach)) return mended;
+  if (!mended) return written_->reaches(point, kClearlyInside);
+  // A cavity of the arm's own meshes, wound against its shell as written,
+  // lies within two parts turned outwards.
+  if (solid_cavities_ && closed >= 2) return true;
+  return written_->reaches(point, kClearlyOutside) || !written_->fartherThan(point, kClearance);
 }
 
-bool MeshSolid::capsAreFarFrom(const LeafHolding& leaf) const {
-  std::atomic<std::uint8_t>& known = leaf.tree->caps_reach[leaf.node];
+template <typename Fans>
+bool MeshSolid::farFrom(const LeafHolding& leaf, const Fans& fans, Reach Tree::*reaches) const {
+  std::atomic<std::uint8_t>& known = (leaf.tree->*reaches)[leaf.node];
   std::uint8_t reach = known.load(std::memory_order_relaxed);
   if (reach == kCapsUnknown) {
     // Two threads may both work it out; they find the same.
-    const bool far = caps_.boundedBelow(leaf.cube.centre, std::sqrt(3.0) * leaf.cube.half, kCapsChangeNothing);
+    const bool far = fans.boundedBelow(leaf.cube.centre, std::sqrt(3.0) * leaf.cube.half, kCapsChangeNothing);
     reach = far ? kCapsFar : kCapsNear;
     known.store(reach, std::memory_order_relaxed);
   }

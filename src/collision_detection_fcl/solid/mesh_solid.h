@@ -157,7 +157,10 @@ class MeshSolid {
     // Per node, once a point has asked (0 until then): whether the caps are
     // far enough from the cube to change no answer in it (kCapsFar) or not.
     std::unique_ptr<std::atomic<std::uint8_t>[]> caps_reach;
+    // The same for the guard of the written triangles (see WrittenWinding).
+    std::unique_ptr<std::atomic<std::uint8_t>[]> written_reach;
   };
+  using Reach = std::unique_ptr<std::atomic<std::uint8_t>[]>;
   // The leaf of the division holding a point, with its cube.
   struct LeafHolding {
     const Tree* tree;
@@ -171,8 +174,13 @@ class MeshSolid {
   bool verticesAreUsable(const std::vector<Eigen::Vector3d>& points) const;
   bool keepsPartsInwards(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& faces,
                          const Parts& parts) const;
-  // Where the mending changed the mesh: its answers held to the written triangles'.
-  void guardWithWritten(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& written);
+  // Where the mending changed the winding: its answers held to the written
+  // triangles', and where the mended mesh is a solid, what the mending
+  // changed kept to bound it per cube (the triangles changed, and every
+  // cap, those of the slits given).
+  void guardWithWritten(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& written,
+                        const std::vector<Corners>& changed, std::vector<RimCap> slit_caps,
+                        RimCaps::Edges slit_cap_edges);
   bool insideAsWritten(const Eigen::Vector3d& point) const;
   // The pieces of the welded mesh, their vertices and boxes.
   void findPieces(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& triangles,
@@ -184,16 +192,15 @@ class MeshSolid {
   // Whether the cap has the inside on one side and the outside on the other.
   bool leavesOpening(const RimCap& cap) const;
   bool enclosesVolume() const;
-  // Whether the winding number at the point is at least one half.
-  bool windingIsInside(const Eigen::Vector3d& point) const;
   // The winding number of the mended, closed surface: an integer.
   int closedWinding(const Eigen::Vector3d& point) const;
   // For a point within the root cube.
   LeafHolding leafHolding(const Eigen::Vector3d& point) const;
   int closedWindingIn(const LeafHolding& leaf, const Eigen::Vector3d& point) const;
-  // Whether the caps' winding number is too small anywhere in the leaf's
-  // cube to change whether a point there is inside.
-  bool capsAreFarFrom(const LeafHolding& leaf) const;
+  // Whether the fans' winding number is too small anywhere in the leaf's
+  // cube to change whether a point there is inside, kept per leaf.
+  template <typename Fans>
+  bool farFrom(const LeafHolding& leaf, const Fans& fans, Reach Tree::*reaches) const;
   // The same along a ray from the point to infinity that opens few boxes of
   // the ray tree (`first_ray` tried first: axis, plus 3 towards minus
   // infinity): for points in cubes of very many long triangles.
