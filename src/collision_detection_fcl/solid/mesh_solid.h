@@ -4,7 +4,8 @@
 // its own volume, repeated triangles kept once, open surfaces left out); a
 // point is inside where the mended mesh's winding number is at least one half,
 // counted exactly on the mesh closed by caps over its rims, plus the caps' own
-// winding number summed through a tree. This header is the folder's one
+// winding number summed through a tree, and wherever the triangles as written
+// wind at least 0.9. This header is the folder's one
 // door: the collision checkers include it and nothing else of the folder, and
 // nothing here includes theirs (what both use lives in src/common).
 #pragma once
@@ -37,11 +38,13 @@ namespace internal {
 // where the mending below puts it inside, except a centimetre or more from
 // every triangle where they wind less than 0.1 (but for a cavity the arm's
 // meshes keep solid): see written_winding.h. Where the mending changed
-// nothing, its answer is the written triangles' own and no more is asked.
+// nothing, its answer is the written triangles' own and no more is asked;
+// where it did, only points in cubes that what it changed (triangles and
+// caps) may move by 0.4 or more ask the written triangles.
 //
 // By the mending, a point is inside where the mesh's winding number (the
-// solid angles of its triangles summed, over 4 pi) is at least one half, after the mesh has been
-// mended part by part (see part_orientation.h): copies of a vertex welded,
+// solid angles of its triangles summed, over 4 pi) is at least one half,
+// after the mesh has been mended part by part (see part_orientation.h): copies of a vertex welded,
 // cracks between faces written apart closed, each part wound one way and
 // turned outwards by its own volume (cavities stay solid, or hollow where
 // asked), copies of a triangle kept once per part or cancelled where they
