@@ -44,10 +44,10 @@ namespace internal {
 //
 // By the mending, a point is inside where the mesh's winding number (the
 // solid angles of its triangles summed, over 4 pi) is at least one half,
-// after the mesh has been mended part by part (see part_orientation.h): copies of a vertex welded,
-// cracks between faces written apart closed, each part wound one way and
-// turned outwards by its own volume (cavities stay solid, or hollow where
-// asked), copies of a triangle kept once per part or cancelled where they
+// after the mesh has been mended part by part (see part_orientation.h):
+// copies of a vertex welded, cracks between faces written apart closed, each
+// part wound one way and turned outwards by its own volume (cavities stay
+// solid, or hollow where asked), copies of a triangle kept once per part or cancelled where they
 // face apart, and parts that are open surfaces left out. No feature of the
 // mesh decides anything farther from it than its own part.
 //
