@@ -40,11 +40,11 @@ inline const SolidMeshModel* solidMeshModelOf(const fcl::CollisionGeometryd* geo
   return typeid(*geometry) == typeid(SolidMeshModel) ? static_cast<const SolidMeshModel*>(geometry) : nullptr;
 }
 
-// The inside of the geometry when it is a checker's closed mesh, else null
-// (other geometry, or a mesh that is an open surface).
+// The inside of the geometry when it is a checker's mesh that may enclose
+// points, else null (other geometry, or a mesh that encloses nothing).
 inline const MeshSolid* insideOf(const SolidMeshModel* model) {
   const MeshSolid* solid = model ? model->meshSolid() : nullptr;
-  return solid && solid->isSolid() ? solid : nullptr;
+  return solid && solid->hasInside() ? solid : nullptr;
 }
 inline const MeshSolid* insideOf(const fcl::CollisionGeometryd* geometry) {
   return insideOf(solidMeshModelOf(geometry));

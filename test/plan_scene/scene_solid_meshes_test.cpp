@@ -446,6 +446,89 @@ TEST(SolidMeshes, AToolLinkWhoseSeamMissesByARoundingIsASolid) {
   }
 }
 
+namespace {
+
+// Voxels of 4 mm, one at a time, at points in the body's own frame: refused
+// on both roads where its triangles as written wind around them, accepted
+// where they lie clear of every body.
+void expectVoxelsAnswered(ManipulatorPlanScene& scene, const Joints& q, const SolidArmOracle& oracle,
+                          const ArmBody& body, const std::vector<Eigen::Vector3d>& deep,
+                          const std::vector<Eigen::Vector3d>& clear) {
+  for (const auto& [points, expected] :
+       {std::make_pair(deep, kRefusedOnBothRoads), std::make_pair(clear, kAcceptedOnBothRoads)}) {
+    for (const Eigen::Vector3d& in_body : points) {
+      SCOPED_TRACE(body.name + " at (" + std::to_string(in_body.x()) + ", " + std::to_string(in_body.y()) + ", " +
+                   std::to_string(in_body.z()) + ")");
+      const auto tree = voxelIn(body, in_body);
+      const Voxel voxel = onlyVoxel(*tree);
+      if (expected == kRefusedOnBothRoads) {
+        expectWhollyInside(body, voxel);
+      } else {
+        EXPECT_TRUE(oracle.clearOfEveryBody(voxel));
+      }
+      EXPECT_EQ(roadAnswers(scene, q, tree), expected);
+    }
+  }
+}
+
+// A 100 x 60 x 40 mm box, each face a grid of its own, as a soup of triangles.
+TriangleMesh gridFacedBoxSoup(const Eigen::Vector3d& low, const Eigen::Vector3d& high) {
+  return soupOf(perFaceBox(low, high, 0.0, {{{1, 3}, {2, 5}, {1, 3}, {3, 5}, {5, 5}, {3, 4}}}),
+                [](const Eigen::Vector3d& p, size_t, size_t) { return p; });
+}
+
+}  // namespace
+
+// Tools whose mending once emptied them, though their triangles as written
+// wind about 1 inside: a box with T-junctions along every edge and one with a
+// fin on every edge, 25 cm beyond the RM65's flange.
+TEST(SolidMeshes, AVoxelInsideAToolWithTJunctionsOrFinsOnItsEdgesIsACollision) {
+  const Eigen::Vector3d low(-0.05, -0.03, -0.02), high(0.05, 0.03, 0.02);
+  TempDir dir;
+  const Eigen::Isometry3d offset = translation(0.0, 0.0, 0.25);
+  Joints q = {0.0, 0.3, 0.8, 0.0, 0.5, 0.0};
+  for (const auto& [name, mesh] : {std::make_pair("grid_faced", gridFacedBoxSoup(low, high)),
+                                   std::make_pair("finned", boxWithEdgeFins(low, high, 0.015))}) {
+    const std::string tool = writtenStl(dir, std::string(name) + ".stl", mesh);
+    auto scene = makeRm65(0.0);
+    ASSERT_EQ(quietly([&] {
+                return scene->addAttachedEndEffectorToLink("tool", "Link6", {"Link6"}, offset.matrix(), tool, 1.0, 0.0);
+              }),
+              0);
+    ASSERT_TRUE(scene->isValid(q.data())) << "the arm and its tool alone are clear";
+    SolidArmOracle oracle(loadRm65Model(), "arm", 0.0);
+    oracle.attachMesh("tool", "Link6", offset, tool);
+    oracle.place(q);
+    // 6 to 20 mm deep; 3 cm beyond the box's top and its end.
+    expectVoxelsAnswered(*scene, q, oracle, oracle.bodies().back(),
+                         {{0.0, 0.0, 0.0}, {0.035, 0.015, 0.008}, {-0.04, -0.02, -0.01}, {0.044, 0.0, 0.0}},
+                         {{0.0, 0.0, 0.05}, {0.08, 0.0, 0.0}});
+  }
+}
+
+// A link 4 x 6 x 10 cm on the RML63's flange written face by face, its cracks
+// twice as wide as the joining reach: solid where its triangles wind about 1.
+TEST(SolidMeshes, AToolLinkWrittenFaceByFaceWithCracksIsASolid) {
+  TempDir dir;
+  writeRml63WithTool(dir,
+                     writtenStl(dir, "cracked.stl", perFaceBox({-0.02, -0.03, 0.03}, {0.02, 0.03, 0.13}, 2e-4, 2)));
+  OutputCapture capture;
+  auto table = rml63MdhTable();
+  ManipulatorPlanScene scene(dir.path().string() + "/", "rml_63_tool.urdf", "rml_63_tool.srdf", "arm", 0.0, 1.0,
+                             "link6", table, sceneArmAccelerationLimits());
+  Joints q = {0.0, 0.3, 0.8, 0.0, 0.5, 0.0};
+  ASSERT_TRUE(scene.isValid(q.data()) && scene.isValidSimplify(q.data())) << "the arm and its tool alone are clear";
+  SolidArmOracle oracle(std::make_shared<moveit::core::RobotModel>(dir.path().string() + "/", "rml_63_tool.urdf",
+                                                                   "rml_63_tool.srdf", rml63MdhTable()),
+                        "arm", 0.0);
+  oracle.place(q);
+  const auto tool = std::find_if(oracle.bodies().begin(), oracle.bodies().end(),
+                                 [](const ArmBody& body) { return body.name == "tool_link"; });
+  ASSERT_NE(tool, oracle.bodies().end());
+  expectVoxelsAnswered(scene, q, oracle, *tool, {{0.0, 0.0, 0.08}, {0.01, 0.015, 0.045}, {-0.008, -0.02, 0.12}},
+                       {{0.0, 0.0, 0.16}});
+}
+
 // ---- meshes written at another scale than the metre ----
 
 namespace {

@@ -232,6 +232,13 @@ TriangleMesh halfCylinderSheet(const Eigen::Vector3d& centre, double radius, dou
 }
 
 TriangleMesh perFaceBox(const Eigen::Vector3d& low, const Eigen::Vector3d& high, double crack, int grid) {
+  std::array<std::array<int, 2>, 6> grids;
+  grids.fill({grid, grid});
+  return perFaceBox(low, high, crack, grids);
+}
+
+TriangleMesh perFaceBox(const Eigen::Vector3d& low, const Eigen::Vector3d& high, double crack,
+                        const std::array<std::array<int, 2>, 6>& grids) {
   const TriangleMesh box = boxMesh(low, high);
   const Eigen::Vector3d middle = 0.5 * (low + high);
   TriangleMesh faces;
@@ -248,12 +255,29 @@ TriangleMesh perFaceBox(const Eigen::Vector3d& low, const Eigen::Vector3d& high,
         c[axis] += crack * (centre[axis] > c[axis] ? 1.0 : -1.0);
       }
     }
-    faces = appended(faces, gridSurface(grid, grid, [&](double u, double v) {
+    faces = appended(faces, gridSurface(grids[face][0], grids[face][1], [&](double u, double v) {
                        return Eigen::Vector3d((1 - u) * ((1 - v) * corner[0] + v * corner[3]) +
                                               u * ((1 - v) * corner[1] + v * corner[2]));
                      }));
   }
   return faces;
+}
+
+TriangleMesh boxWithEdgeFins(const Eigen::Vector3d& low, const Eigen::Vector3d& high, double length) {
+  TriangleMesh mesh = boxMesh(low, high);
+  const Eigen::Vector3d centre = 0.5 * (low + high);
+  for (int a = 0; a < 8; ++a) {
+    for (int axis = 0; axis < 3; ++axis) {
+      const int b = a | (1 << axis);
+      if (b == a) continue;
+      const Eigen::Vector3d middle = 0.5 * (mesh.points[a] + mesh.points[b]);
+      Eigen::Vector3d out = middle - centre;
+      out[axis] = 0.0;
+      mesh.points.push_back(middle + length * out.normalized());
+      mesh.triangles.emplace_back(a, b, mesh.points.size() - 1);
+    }
+  }
+  return mesh;
 }
 
 TriangleMesh roomMesh(const Eigen::Vector3d& low, const Eigen::Vector3d& high, double wall) {

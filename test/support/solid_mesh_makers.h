@@ -3,6 +3,7 @@
 // Triangle meshes drawn in code, for the inside test of meshes and, written
 // as STL files, for tools and links of the scene.
 
+#include <array>
 #include <cstddef>
 #include <memory>
 #include <random>
@@ -118,9 +119,18 @@ TriangleMesh gridSurface(int rows, int columns, const Surface& f) {
 // Half a cylinder's side (no caps) along x, bulging towards +z from `centre`: a sheet.
 TriangleMesh halfCylinderSheet(const Eigen::Vector3d& centre, double radius, double length);
 
-// A box written face by face: each face its own grid x grid squares, drawn
-// `crack` short of every edge it shares.
+// A box written face by face: each face its own grid x grid squares (or
+// grids[face], in boxMesh's order of faces), drawn `crack` short of every
+// edge it shares. With no crack, a face's grid vertices on an edge lie
+// exactly on the neighbouring face's edge: T-junctions where grids differ.
 TriangleMesh perFaceBox(const Eigen::Vector3d& low, const Eigen::Vector3d& high, double crack, int grid);
+TriangleMesh perFaceBox(const Eigen::Vector3d& low, const Eigen::Vector3d& high, double crack,
+                        const std::array<std::array<int, 2>, 6>& grids);
+
+// The box with a fin on each of its twelve edges: a triangle sharing the
+// edge's two vertices, its third corner `length` outwards from the edge's
+// middle, halfway between the two faces' normals.
+TriangleMesh boxWithEdgeFins(const Eigen::Vector3d& low, const Eigen::Vector3d& high, double length);
 
 // A room written as one mesh: the box from low to high wound outwards, and
 // within it the box `wall` inside each face wound inwards.

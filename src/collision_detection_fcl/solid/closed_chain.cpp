@@ -58,7 +58,47 @@ void keepOnePerPart(const std::pair<std::uint32_t, std::uint32_t>* first,
   }
 }
 
+Eigen::Vector3d nearestOnSegment(const Eigen::Vector3d& p, const Eigen::Vector3d& a, const Eigen::Vector3d& b) {
+  const Eigen::Vector3d ab = b - a;
+  const double length = ab.squaredNorm();
+  return length > 0.0 ? Eigen::Vector3d(a + std::clamp((p - a).dot(ab) / length, 0.0, 1.0) * ab) : a;
+}
+
+// The nearest point of the triangle to p (Ericson, Real-Time Collision
+// Detection 5.1.5), by the region of the triangle's plane p lies over.
+Eigen::Vector3d nearestOnTriangle(const Eigen::Vector3d& p, const Eigen::Vector3d& a, const Eigen::Vector3d& b,
+                                  const Eigen::Vector3d& c) {
+  const Eigen::Vector3d ab = b - a, ac = c - a, ap = p - a;
+  const double d1 = ab.dot(ap), d2 = ac.dot(ap);
+  if (d1 <= 0.0 && d2 <= 0.0) return a;
+  const Eigen::Vector3d bp = p - b;
+  const double d3 = ab.dot(bp), d4 = ac.dot(bp);
+  if (d3 >= 0.0 && d4 <= d3) return b;
+  const double vc = d1 * d4 - d3 * d2;
+  if (vc <= 0.0 && d1 >= 0.0 && d3 <= 0.0) return a + d1 / (d1 - d3) * ab;
+  const Eigen::Vector3d cp = p - c;
+  const double d5 = ab.dot(cp), d6 = ac.dot(cp);
+  if (d6 >= 0.0 && d5 <= d6) return c;
+  const double vb = d5 * d2 - d1 * d6;
+  if (vb <= 0.0 && d2 >= 0.0 && d6 <= 0.0) return a + d2 / (d2 - d6) * ac;
+  const double va = d3 * d6 - d5 * d4;
+  if (va <= 0.0 && d4 - d3 >= 0.0 && d5 - d6 >= 0.0) return b + (d4 - d3) / ((d4 - d3) + (d5 - d6)) * (c - b);
+  const double sum = va + vb + vc;
+  if (sum > 0.0) return a + (vb / sum) * ab + (vc / sum) * ac;
+  // A triangle with no area (or lost to rounding) is its edges.
+  Eigen::Vector3d nearest = nearestOnSegment(p, a, b);
+  for (const Eigen::Vector3d& on : {nearestOnSegment(p, b, c), nearestOnSegment(p, c, a)}) {
+    if ((on - p).squaredNorm() < (nearest - p).squaredNorm()) nearest = on;
+  }
+  return nearest;
+}
+
 }  // namespace
+
+double distanceToTriangle(const Eigen::Vector3d& p, const Eigen::Vector3d& a, const Eigen::Vector3d& b,
+                          const Eigen::Vector3d& c) {
+  return (nearestOnTriangle(p, a, b, c) - p).norm();
+}
 
 double coneVolume(const std::vector<Eigen::Vector3d>& points, const Corners& corners, const Eigen::Vector3d& centre) {
   const Eigen::Vector3d a = points[corners[0]] - centre;
@@ -473,11 +513,15 @@ ClosedChain closedChainOf(const std::vector<Eigen::Vector3d>& points, std::vecto
       const auto apex = static_cast<std::uint32_t>(chain.points.size());
       chain.points.push_back(cap.apex);
       for (const Edge& edge : loop) chain.triangles.push_back({apex, edge[1], edge[0]});
-      if (!kept) continue;
-      cap.first_edge = static_cast<std::uint32_t>(chain.cap_edges.size());
-      chain.cap_edges.insert(chain.cap_edges.end(), loop.begin(), loop.end());
-      cap.last_edge = static_cast<std::uint32_t>(chain.cap_edges.size());
-      chain.caps.push_back(cap);
+      auto& edges_kept = kept ? chain.cap_edges : chain.slit_cap_edges;
+      cap.first_edge = static_cast<std::uint32_t>(edges_kept.size());
+      edges_kept.insert(edges_kept.end(), loop.begin(), loop.end());
+      cap.last_edge = static_cast<std::uint32_t>(edges_kept.size());
+      if (kept) {
+        chain.caps.push_back(cap);
+      } else {
+        chain.slit_caps.push_back(cap);
+      }
     }
   }
   chain.caps.arrange(chain.points, chain.cap_edges);
@@ -634,10 +678,27 @@ std::uint32_t RimCaps::build(std::vector<Node>& leaves, std::vector<Node>& nodes
 }
 
 bool RimCaps::reaches(const std::vector<Eigen::Vector3d>& points, const Edges& cap_edges, const Eigen::Vector3d& point,
-                      double least) const {
-  const double rough = winding(points, cap_edges, point, true);
+                      double least, bool magnitude) const {
+  const auto measure = [magnitude](double w) { return magnitude ? std::abs(w) : w; };
+  const double rough = measure(winding(points, cap_edges, point, true));
   if (std::abs(rough - least) > kRoughMargin) return rough >= least;
-  return winding(points, cap_edges, point) >= least;
+  return measure(winding(points, cap_edges, point)) >= least;
+}
+
+bool RimCaps::allFartherThan(const std::vector<Eigen::Vector3d>& points, const Edges& cap_edges,
+                             const Eigen::Vector3d& point, double distance) const {
+  bool farther = true;
+  walk([&](std::uint32_t, const Far& node) {
+    const Eigen::Vector3d centre(node.centre[0], node.centre[1], node.centre[2]);
+    if ((centre - point).norm() - node.radius >= distance) return Step::kSkip;
+    if (node.fan == kNone) return Step::kOpen;
+    const Fan& fan = fans_[node.fan];
+    for (std::uint32_t edge = fan.first; edge < fan.last && farther; ++edge) {
+      farther = distanceToTriangle(point, fan.apex, points[cap_edges[edge][0]], points[cap_edges[edge][1]]) >= distance;
+    }
+    return farther ? Step::kSkip : Step::kStop;
+  });
+  return farther;
 }
 
 bool RimCaps::boundedBelow(const Eigen::Vector3d& centre, double radius, double limit) const {

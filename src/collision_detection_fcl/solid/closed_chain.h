@@ -124,10 +124,13 @@ class RimCaps {
   // takes nodes from nearer, within a few hundredths.
   double winding(const std::vector<Eigen::Vector3d>& points, const Edges& cap_edges, const Eigen::Vector3d& point,
                  bool rough = false) const;
-  // Whether the caps' winding number about the point is at least `least`:
-  // told roughly where it is far from it.
+  // Whether the caps' winding number about the point (its magnitude, where
+  // asked) is at least `least`: told roughly where it is far from it.
   bool reaches(const std::vector<Eigen::Vector3d>& points, const Edges& cap_edges, const Eigen::Vector3d& point,
-               double least) const;
+               double least, bool magnitude = false) const;
+  // Whether every fan triangle lies at least `distance` from the point.
+  bool allFartherThan(const std::vector<Eigen::Vector3d>& points, const Edges& cap_edges, const Eigen::Vector3d& point,
+                      double distance) const;
   // Whether the caps' winding number stays below `limit` in magnitude at
   // every point within `radius` of `centre`: a triangle seen from at least
   // a distance d spans at most its area over d squared of solid angle.
@@ -216,6 +219,9 @@ struct ClosedChain {
   std::vector<Corners> triangles;
   RimCaps caps;
   std::vector<std::array<std::uint32_t, 2>> cap_edges;
+  // The caps of rims no wider than the reach, which `caps` leaves out.
+  std::vector<RimCap> slit_caps;
+  std::vector<std::array<std::uint32_t, 2>> slit_cap_edges;
 };
 
 // How rims are capped: by fans over parts of each, which lie near their
@@ -231,6 +237,10 @@ ClosedChain closedChainOf(const std::vector<Eigen::Vector3d>& points, std::vecto
 // The solid angle of the triangle (corners relative to the point it is seen
 // from), signed positive from behind it (Van Oosterom and Strackee).
 double solidAngle(const Eigen::Vector3d& a, const Eigen::Vector3d& b, const Eigen::Vector3d& c);
+
+// The distance from the point to the nearest point of the triangle.
+double distanceToTriangle(const Eigen::Vector3d& p, const Eigen::Vector3d& a, const Eigen::Vector3d& b,
+                          const Eigen::Vector3d& c);
 
 // The winding number of the caps, as the mesh has them (the closed surface's
 // cap triangles wound back), about the point.

@@ -33,6 +33,12 @@ constexpr std::size_t kMostUnparted = 64;
 constexpr int kDeepest = 20;
 // Meshes this large are divided on several threads.
 constexpr std::size_t kTrianglesWorthThreads = 100000;
+// The written triangles clearly enclose a point they wind about at least
+// this much either way, and leave out one they wind about less than this,
+// a centimetre or more from every one of them.
+constexpr double kClearlyInside = 0.9;
+constexpr double kClearlyOutside = 0.1;
+constexpr double kClearance = 0.01;
 // Caps whose winding number stays below this change no answer: the closed
 // surface's is whole. What a cube's caps were found to be, once asked.
 constexpr double kCapsChangeNothing = 0.4;
@@ -206,6 +212,53 @@ void renumber(std::vector<Corners>& faces, const std::vector<std::uint32_t>& to)
   }
 }
 
+// Each triangle's corners in increasing order, with how many more times it
+// is written that way than the other way round; those written as often both
+// ways are left out.
+std::vector<std::pair<Corners, int>> netTriangles(const std::vector<Corners>& faces,
+                                                  const std::vector<char>& left_out) {
+  std::vector<std::pair<Corners, int>> net;
+  for (std::size_t face = 0; face < faces.size(); ++face) {
+    if (left_out[face]) continue;
+    Corners sorted = faces[face];
+    std::sort(sorted.begin(), sorted.end());
+    // An even permutation of the sorted corners runs the same way round.
+    const Corners& c = faces[face];
+    const bool even = (c[0] < c[1]) + (c[1] < c[2]) + (c[2] < c[0]) == 2;
+    net.emplace_back(sorted, even ? 1 : -1);
+  }
+  std::sort(net.begin(), net.end());
+  std::size_t kept = 0;
+  for (std::size_t begin = 0, end = 0; begin < net.size(); begin = end) {
+    int sum = 0;
+    for (end = begin; end < net.size() && net[end].first == net[begin].first; ++end) sum += net[end].second;
+    if (sum != 0) net[kept++] = {net[begin].first, sum};
+  }
+  net.resize(kept);
+  return net;
+}
+
+// The written triangles less the mended ones (those not left out): each
+// triangle as often as it is written more times, net, one way round than
+// it is kept, wound that way. Nothing where the mending changed no winding,
+// as where it cancelled copies facing apart.
+std::vector<Corners> netDifference(const std::vector<Corners>& written, const std::vector<Corners>& faces,
+                                   const std::vector<char>& left_out) {
+  const bool kept_all = std::find(left_out.begin(), left_out.end(), 1) == left_out.end();
+  if (kept_all && faces == written) return {};
+  std::vector<std::pair<Corners, int>> nets = netTriangles(written, std::vector<char>(written.size(), 0));
+  for (auto [corners, net] : netTriangles(faces, left_out)) nets.emplace_back(corners, -net);
+  std::sort(nets.begin(), nets.end());
+  std::vector<Corners> difference;
+  for (std::size_t begin = 0, end = 0; begin < nets.size(); begin = end) {
+    int net = 0;
+    for (end = begin; end < nets.size() && nets[end].first == nets[begin].first; ++end) net += nets[end].second;
+    const Corners& c = nets[begin].first;
+    difference.insert(difference.end(), std::abs(net), net > 0 ? c : Corners{c[0], c[2], c[1]});
+  }
+  return difference;
+}
+
 // The triangles whose corners are three vertices.
 std::vector<Corners> withArea(const std::vector<Corners>& faces) {
   std::vector<Corners> kept;
@@ -219,7 +272,7 @@ std::vector<Corners> withArea(const std::vector<Corners>& faces) {
 
 MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vector<fcl::Triangle>& triangles,
                      Cavities cavities)
-    : mesh_vertex_count_(points.size()), used_(points.size(), false) {
+    : mesh_vertex_count_(points.size()), used_(points.size(), false), solid_cavities_(cavities == Cavities::kSolid) {
   std::vector<Corners> indexed;
   indexed.reserve(triangles.size());
   for (const fcl::Triangle& triangle : triangles) {
@@ -241,6 +294,7 @@ MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vect
   renumber(indexed, welded);
   const double reach = crackReach(bounds_);
   std::vector<Corners> faces = withArea(indexed);
+  const std::vector<Corners> written = faces;
   auto edges = std::make_unique<EdgeTable>(faces, points.size());
   const std::vector<std::uint32_t> joined = crackJoinedVertices(points, faces, *edges, bounds_, reach);
   if (!joined.empty()) {
@@ -257,18 +311,27 @@ MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vect
   std::vector<char> left_out = tangled.cancelRepeats(faces, &parts.of_face);
   leaveOutOpenParts(points, faces, parts, tangled, reach, left_out);
   std::vector<OpenEdge> open = tangled.openEdges(faces, left_out);
+  const std::vector<Corners> changed = netDifference(written, faces, left_out);
+  const bool guarded = !open.empty() || !changed.empty() || keepsPartsInwards(points, faces, parts);
   std::size_t kept = 0;
   for (std::size_t face = 0; face < faces.size(); ++face) {
     if (!left_out[face]) faces[kept++] = faces[face];
   }
   faces.resize(kept);
-  if (faces.empty()) return;
-  adopt(closedChainOf(points, std::move(faces), std::move(open), reach));
-  solid_ = divideBoundingCube() && enclosesVolume();
+  std::vector<RimCap> slit_caps;
+  RimCaps::Edges slit_cap_edges;
+  if (!faces.empty()) {
+    ClosedChain chain = closedChainOf(points, std::move(faces), std::move(open), reach);
+    slit_caps = std::move(chain.slit_caps);
+    slit_cap_edges = std::move(chain.slit_cap_edges);
+    adopt(std::move(chain));
+    solid_ = divideBoundingCube() && enclosesVolume();
+  }
   if (solid_) treeLongLeaves();
   if (solid_ && !caps_.empty()) {
     for (Tree* tree : allTrees()) tree->caps_reach = std::make_unique<std::atomic<std::uint8_t>[]>(tree->nodes.size());
   }
+  if (guarded) guardWithWritten(points, written, changed, std::move(slit_caps), std::move(slit_cap_edges));
 }
 
 MeshSolid::MeshSolid(ClosedChain chain) {
@@ -322,10 +385,39 @@ void MeshSolid::findPieces(const std::vector<Eigen::Vector3d>& points, const std
   if (piece_vertices_.size() > 1) piece_of_vertex_ = std::move(piece_of);
 }
 
+// A closed part left wound inwards (a cavity kept hollow, or a part wound
+// inwards that another was taken to hold) winds the other way than the rule counts.
+bool MeshSolid::keepsPartsInwards(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& faces,
+                                  const Parts& parts) const {
+  if (solid_cavities_) return false;
+  const std::vector<PartShape> shapes = partShapes(points, faces, parts);
+  return std::any_of(shapes.begin(), shapes.end(), [](const PartShape& shape) { return shape.volume < 0.0; });
+}
+
+// What the written triangles clearly enclose may lie outside every piece's
+// box (a box written face by face with cracks is six flat pieces): one box
+// around them all is asked instead.
+void MeshSolid::guardWithWritten(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& written,
+                                 const std::vector<Corners>& changed, std::vector<RimCap> caps,
+                                 RimCaps::Edges cap_edges) {
+  piece_boxes_ = BoxSet({bounds_});
+  if (!solid_) {
+    written_ = std::make_unique<const WrittenWinding>(points, written);
+    return;
+  }
+  // The slits' caps after the others: their edges follow.
+  const auto shift = static_cast<std::uint32_t>(cap_edges_.size());
+  for (RimCap& cap : caps) cap.first_edge += shift, cap.last_edge += shift;
+  caps.insert(caps.begin(), caps_.begin(), caps_.end());
+  cap_edges.insert(cap_edges.begin(), cap_edges_.begin(), cap_edges_.end());
+  written_ = std::make_unique<const WrittenWinding>(points_, written, changed, std::move(caps), std::move(cap_edges));
+  for (Tree* tree : allTrees()) tree->written_reach = std::make_unique<std::atomic<std::uint8_t>[]>(tree->nodes.size());
+}
+
 std::vector<Eigen::AlignedBox3d> MeshSolid::pieceBoxesMovedTo(const Eigen::Vector3d* vertices,
                                                               std::size_t count) const {
   // An inside whose every part was left out kept none of the mesh's vertices.
-  if (count != mesh_vertex_count_ || points_.size() < count) return {};
+  if (count != mesh_vertex_count_ || points_.size() < count || written_) return {};
   double farthest = 0.0;
   for (std::size_t vertex = 0; vertex < count; ++vertex) {
     if (used_[vertex]) farthest = std::max(farthest, (vertices[vertex] - points_[vertex]).cwiseAbs().maxCoeff());
@@ -653,29 +745,44 @@ int MeshSolid::windingChange(const std::uint32_t* first, const std::uint32_t* la
 }
 
 bool MeshSolid::contains(const Eigen::Vector3d& point) const {
-  return solid_ && piece_boxes_.anyHolds(point) && windingIsInside(point);
+  return piece_boxes_.anyHolds(point) && insideAsWritten(point);
 }
 
 bool MeshSolid::containsInPiece(const Eigen::Vector3d& point, std::size_t piece) const {
-  return solid_ && piece < piece_boxes_.boxes().size() && piece_boxes_.boxes()[piece].contains(point) &&
-         windingIsInside(point);
+  return piece < piece_boxes_.boxes().size() && piece_boxes_.boxes()[piece].contains(point) && insideAsWritten(point);
 }
 
-bool MeshSolid::windingIsInside(const Eigen::Vector3d& point) const {
-  if (!((point - root_.centre).cwiseAbs().maxCoeff() <= root_.half)) return false;
+// The written triangles' winding number is the closed surface's plus the
+// guard's (see WrittenWinding); where the mended mesh is no solid, the guard's alone.
+bool MeshSolid::insideAsWritten(const Eigen::Vector3d& point) const {
+  if (!(solid_ && (point - root_.centre).cwiseAbs().maxCoeff() <= root_.half)) {
+    return written_ && written_->reaches(point, kClearlyInside);
+  }
   const LeafHolding leaf = leafHolding(point);
   const int closed = closedWindingIn(leaf, point);
   // The closed winding number is whole: caps of less than a half change nothing.
-  if (caps_.empty() || capsAreFarFrom(leaf)) return closed > 0;
-  return caps_.reaches(points_, cap_edges_, point, 0.5 - closed);
+  const bool mended = caps_.empty() || farFrom(leaf, caps_, &Tree::caps_reach)
+                          ? closed > 0
+                          : caps_.reaches(points_, cap_edges_, point, 0.5 - closed);
+  if (!written_) return mended;
+  // Where the written triangles wind within 0.4 of the closed surface, a
+  // point it winds about once or more is not clearly outside, and one it
+  // winds about zero times not clearly inside.
+  if ((mended ? closed >= 1 : closed == 0) && farFrom(leaf, *written_, &Tree::written_reach)) return mended;
+  if (!mended) return written_->reaches(point, kClearlyInside);
+  // A cavity of the arm's own meshes, wound against its shell as written,
+  // lies within two parts turned outwards.
+  if (solid_cavities_ && closed >= 2) return true;
+  return written_->reaches(point, kClearlyOutside) || !written_->fartherThan(point, kClearance);
 }
 
-bool MeshSolid::capsAreFarFrom(const LeafHolding& leaf) const {
-  std::atomic<std::uint8_t>& known = leaf.tree->caps_reach[leaf.node];
+template <typename Fans>
+bool MeshSolid::farFrom(const LeafHolding& leaf, const Fans& fans, Reach Tree::*reaches) const {
+  std::atomic<std::uint8_t>& known = (leaf.tree->*reaches)[leaf.node];
   std::uint8_t reach = known.load(std::memory_order_relaxed);
   if (reach == kCapsUnknown) {
     // Two threads may both work it out; they find the same.
-    const bool far = caps_.boundedBelow(leaf.cube.centre, std::sqrt(3.0) * leaf.cube.half, kCapsChangeNothing);
+    const bool far = fans.boundedBelow(leaf.cube.centre, std::sqrt(3.0) * leaf.cube.half, kCapsChangeNothing);
     reach = far ? kCapsFar : kCapsNear;
     known.store(reach, std::memory_order_relaxed);
   }

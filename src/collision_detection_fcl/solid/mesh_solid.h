@@ -4,7 +4,8 @@
 // its own volume, repeated triangles kept once, open surfaces left out); a
 // point is inside where the mended mesh's winding number is at least one half,
 // counted exactly on the mesh closed by caps over its rims, plus the caps' own
-// winding number summed through a tree. This header is the folder's one
+// winding number summed through a tree, and wherever the triangles as written
+// wind at least 0.9. This header is the folder's one
 // door: the collision checkers include it and nothing else of the folder, and
 // nothing here includes theirs (what both use lives in src/common).
 #pragma once
@@ -25,18 +26,28 @@
 #include "common/box_set.h"
 #include "part_orientation.h"
 #include "ray_tree.h"
+#include "written_winding.h"
 
 namespace bramlock {
 namespace internal {
 
 // The inside of a triangle mesh, for telling whether a point lies within it.
 //
-// A point is inside where the mesh's winding number (the solid angles of its
-// triangles summed, over 4 pi) is at least one half, after the mesh has been
-// mended part by part (see part_orientation.h): copies of a vertex welded,
-// cracks between faces written apart closed, each part wound one way and
-// turned outwards by its own volume (cavities stay solid, or hollow where
-// asked), copies of a triangle kept once per part or cancelled where they
+// A point is inside wherever the triangles as written (copies of a vertex
+// welded, nothing else changed) wind at least 0.9 around it either way, and
+// where the mending below puts it inside, except a centimetre or more from
+// every triangle where they wind less than 0.1 (but for a cavity the arm's
+// meshes keep solid): see written_winding.h. Where the mending changed
+// nothing, its answer is the written triangles' own and no more is asked;
+// where it did, only points in cubes that what it changed (triangles and
+// caps) may move by 0.4 or more ask the written triangles.
+//
+// By the mending, a point is inside where the mesh's winding number (the
+// solid angles of its triangles summed, over 4 pi) is at least one half,
+// after the mesh has been mended part by part (see part_orientation.h):
+// copies of a vertex welded, cracks between faces written apart closed, each
+// part wound one way and turned outwards by its own volume (cavities stay
+// solid, or hollow where asked), copies of a triangle kept once per part or cancelled where they
 // face apart, and parts that are open surfaces left out. No feature of the
 // mesh decides anything farther from it than its own part.
 //
@@ -59,9 +70,10 @@ namespace internal {
 // A part is an open surface where a rim of it leaves open more than a
 // hundredth of the mesh's area, no triangle covers the rim's cap, and the cap
 // has the inside on one side and the outside on the other among such parts.
-// A mesh whose parts are all open surfaces, that encloses nothing, or with
-// vertices that are not finite or absurdly far, has no inside: isSolid() is
-// false and contains() always false. Triangles naming a vertex the mesh lacks
+// A mesh whose parts are all open surfaces, or that encloses nothing, is no
+// solid (isSolid() false): only what its triangles clearly enclose is
+// inside. One with vertices that are not finite or absurdly far has no
+// inside at all. Triangles naming a vertex the mesh lacks
 // are left out, vertices no triangle names are not read, and a point that is
 // not finite is never inside.
 class MeshSolid {
@@ -70,8 +82,12 @@ class MeshSolid {
   MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vector<fcl::Triangle>& triangles,
             Cavities cavities = Cavities::kSolid);
 
+  // Whether the mended mesh is a solid.
   bool isSolid() const { return solid_; }
-  // Whether the point (in the mesh's frame) lies inside; false for a surface.
+  // Whether any point may lie inside: a solid, or triangles as written that
+  // the mending changed, which may enclose points though they are no solid.
+  bool hasInside() const { return solid_ || written_; }
+  // Whether the point (in the mesh's frame) lies inside.
   bool contains(const Eigen::Vector3d& point) const;
   // Whether the point lies inside and in the box of that piece. Every point
   // inside lies in some piece's box, so asking for each piece whose box may
@@ -84,8 +100,11 @@ class MeshSolid {
   const std::vector<std::uint32_t>& pieceOfVertex() const { return piece_of_vertex_; }
   // The boxes of the pieces, in the order of pieceVertices(), for the same
   // mesh with its vertices moved (padding keeps their order): each grown by
-  // the farthest move along any axis. None for another count of vertices, or
-  // where every part of the mesh was left out as an open surface.
+  // the farthest move along any axis. None for another count of vertices,
+  // where every part of the mesh was left out as an open surface, or where
+  // the written triangles may enclose what no piece's box holds (a box
+  // written face by face with cracks is six flat pieces); a point is then
+  // asked about as in piece 0, the box of the whole mesh.
   std::vector<Eigen::AlignedBox3d> pieceBoxesMovedTo(const Eigen::Vector3d* vertices, std::size_t count) const;
 
  private:
@@ -141,7 +160,10 @@ class MeshSolid {
     // Per node, once a point has asked (0 until then): whether the caps are
     // far enough from the cube to change no answer in it (kCapsFar) or not.
     std::unique_ptr<std::atomic<std::uint8_t>[]> caps_reach;
+    // The same for the guard of the written triangles (see WrittenWinding).
+    std::unique_ptr<std::atomic<std::uint8_t>[]> written_reach;
   };
+  using Reach = std::unique_ptr<std::atomic<std::uint8_t>[]>;
   // The leaf of the division holding a point, with its cube.
   struct LeafHolding {
     const Tree* tree;
@@ -153,6 +175,16 @@ class MeshSolid {
   explicit MeshSolid(ClosedChain chain);
   void adopt(ClosedChain chain);
   bool verticesAreUsable(const std::vector<Eigen::Vector3d>& points) const;
+  bool keepsPartsInwards(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& faces,
+                         const Parts& parts) const;
+  // Where the mending changed the winding: its answers held to the written
+  // triangles', and where the mended mesh is a solid, what the mending
+  // changed kept to bound it per cube (the triangles changed, and every
+  // cap, those of the slits given).
+  void guardWithWritten(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& written,
+                        const std::vector<Corners>& changed, std::vector<RimCap> slit_caps,
+                        RimCaps::Edges slit_cap_edges);
+  bool insideAsWritten(const Eigen::Vector3d& point) const;
   // The pieces of the welded mesh, their vertices and boxes.
   void findPieces(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& triangles,
                   const std::vector<std::uint32_t>& welded);
@@ -163,16 +195,15 @@ class MeshSolid {
   // Whether the cap has the inside on one side and the outside on the other.
   bool leavesOpening(const RimCap& cap) const;
   bool enclosesVolume() const;
-  // Whether the winding number at the point is at least one half.
-  bool windingIsInside(const Eigen::Vector3d& point) const;
   // The winding number of the mended, closed surface: an integer.
   int closedWinding(const Eigen::Vector3d& point) const;
   // For a point within the root cube.
   LeafHolding leafHolding(const Eigen::Vector3d& point) const;
   int closedWindingIn(const LeafHolding& leaf, const Eigen::Vector3d& point) const;
-  // Whether the caps' winding number is too small anywhere in the leaf's
-  // cube to change whether a point there is inside.
-  bool capsAreFarFrom(const LeafHolding& leaf) const;
+  // Whether the fans' winding number is too small anywhere in the leaf's
+  // cube to change whether a point there is inside, kept per leaf.
+  template <typename Fans>
+  bool farFrom(const LeafHolding& leaf, const Fans& fans, Reach Tree::*reaches) const;
   // The same along a ray from the point to infinity that opens few boxes of
   // the ray tree (`first_ray` tried first: axis, plus 3 towards minus
   // infinity): for points in cubes of very many long triangles.
@@ -235,6 +266,8 @@ class MeshSolid {
     std::optional<RayTree> tree;
   };
   std::unique_ptr<LazyRayTree> ray_tree_;
+  std::unique_ptr<const WrittenWinding> written_;
+  bool solid_cavities_ = true;
   bool solid_ = false;
 };
 
