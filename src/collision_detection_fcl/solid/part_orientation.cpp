@@ -3,10 +3,14 @@
 #include "part_orientation.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <tuple>
 #include <utility>
+
+#include <nanoflann.hpp>
 
 #include "closed_chain.h"
 #include "common/box_set.h"
@@ -20,33 +24,190 @@ namespace {
 constexpr double kCrackShare = 1e-3;
 // Rim edges this near opposite directions face each other across a crack.
 constexpr double kFacingCosine = -0.7;
+// A vertex nearer a rim end than this share of its edge copies it; farther,
+// within one rim, it must not lie more than 60 degrees into the end's
+// triangle's side.
+constexpr double kCopyShare = 0.25;
+constexpr double kIntoShare = 0.5;
+// Rim vertices each compared with this many nearest others, and the leaf size of their k-d tree.
+constexpr std::size_t kNearest = 16;
+constexpr std::size_t kLeafSize = 16;
 // The turns tried around an edge of an odd number of triangles (each leaves
 // another one out), and the runs of copies whose order is tried both ways.
 constexpr std::size_t kMostTriedTurns = 15;
 constexpr std::size_t kMostReorderedRuns = 3;
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
-// One end of a rim edge: the rim runs along `along` there.
+// One end of a rim edge: the rim runs along `along` there, its triangle
+// lies towards `into` (in its plane, square to the edge), and the edge is
+// `length` long.
 struct RimEnd {
   std::uint32_t vertex;
-  std::uint32_t other;
   Eigen::Vector3d along;
+  Eigen::Vector3d into;
+  double length;
 };
 
+// Sorted by vertex, so that the ends at one vertex stand side by side.
 std::vector<RimEnd> rimEndsOf(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& faces,
                               const EdgeTable& edges) {
   std::vector<RimEnd> ends;
   edges.forEachEdge(
       [&](std::uint32_t lower, std::uint32_t upper, const EdgeTable::Entry* first, const EdgeTable::Entry* last) {
         if (last - first != 1) return;
-        const bool forward = direction(faces[first->face], lower, upper) > 0;
+        const Corners& corners = faces[first->face];
+        const bool forward = direction(corners, lower, upper) > 0;
         const std::uint32_t from = forward ? lower : upper, to = forward ? upper : lower;
-        const Eigen::Vector3d along = (points[to] - points[from]).normalized();
-        ends.push_back(RimEnd{from, to, along});
-        ends.push_back(RimEnd{to, from, along});
+        const Eigen::Vector3d edge = points[to] - points[from];
+        const Eigen::Vector3d along = edge.normalized();
+        const Eigen::Vector3d third = points[thirdCorner(corners, lower, upper)] - points[from];
+        const Eigen::Vector3d into = (third - third.dot(along) * along).normalized();
+        ends.push_back(RimEnd{from, along, into, edge.norm()});
+        ends.push_back(RimEnd{to, along, into, edge.norm()});
       });
+  std::stable_sort(ends.begin(), ends.end(), [](const RimEnd& a, const RimEnd& b) { return a.vertex < b.vertex; });
   return ends;
 }
+
+// The rims of the mesh as written: vertices joined by rim edges are of one rim.
+Roots rimsOf(std::size_t vertex_count, const EdgeTable& edges) {
+  Roots rims(vertex_count);
+  edges.forEachEdge(
+      [&](std::uint32_t lower, std::uint32_t upper, const EdgeTable::Entry* first, const EdgeTable::Entry* last) {
+        if (last - first == 1) rims.join(lower, upper);
+      });
+  return rims;
+}
+
+// Whether a vertex `offset` away lies across a gap from the end's triangle,
+// not ahead over the triangle's own side, as the far side of a narrow strip
+// does; a vertex so near that it plainly copies the end's is always across.
+bool acrossGap(const RimEnd& end, const Eigen::Vector3d& offset) {
+  const double apart = offset.norm();
+  return apart < kCopyShare * end.length || offset.dot(end.into) <= kIntoShare * apart;
+}
+
+// Whether the rims at two vertices run opposite ways as the two sides of a
+// crack do. Within one rim they must also face each other across the gap.
+bool faceEachOther(const RimEnd* a_first, const RimEnd* a_last, const RimEnd* b_first, const RimEnd* b_last,
+                   const Eigen::Vector3d& offset, bool one_rim) {
+  for (const RimEnd* a = a_first; a != a_last; ++a) {
+    for (const RimEnd* b = b_first; b != b_last; ++b) {
+      if (a->along.dot(b->along) >= kFacingCosine) continue;
+      if (!one_rim || (acrossGap(*a, offset) && acrossGap(*b, -offset))) return true;
+    }
+  }
+  return false;
+}
+
+// Pairs of rim vertices within reach, nearest first: each with at most
+// kNearest others, found through a k-d tree, so that many rim ends at one
+// place cost no more than as many elsewhere.
+struct NearPair {
+  double squared_distance;
+  std::uint32_t a;
+  std::uint32_t b;
+};
+
+struct RimCloud {
+  const std::vector<Eigen::Vector3d>& points;
+  const std::vector<std::uint32_t>& vertices;
+  std::size_t kdtree_get_point_count() const { return vertices.size(); }
+  double kdtree_get_pt(std::size_t index, std::size_t axis) const { return points[vertices[index]][axis]; }
+  template <typename Box>
+  bool kdtree_get_bbox(Box&) const {
+    return false;
+  }
+};
+
+std::vector<NearPair> nearPairs(const std::vector<Eigen::Vector3d>& points, const std::vector<std::uint32_t>& vertices,
+                                double reach) {
+  using Tree =
+      nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<double, RimCloud>, RimCloud, 3, std::uint32_t>;
+  const RimCloud cloud{points, vertices};
+  Tree tree(3, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(kLeafSize));
+  tree.buildIndex();
+  std::vector<NearPair> pairs;
+  std::array<std::uint32_t, kNearest + 1> found;
+  std::array<double, kNearest + 1> squared;
+  for (const std::uint32_t vertex : vertices) {
+    const std::size_t count = tree.knnSearch(points[vertex].data(), kNearest + 1, found.data(), squared.data());
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::uint32_t other = vertices[found[k]];
+      if (other == vertex || (points[other] - points[vertex]).cwiseAbs().maxCoeff() > reach) continue;
+      pairs.push_back(NearPair{squared[k], std::min(vertex, other), std::max(vertex, other)});
+    }
+  }
+  const auto order = [](const NearPair& x, const NearPair& y) {
+    return std::tie(x.squared_distance, x.a, x.b) < std::tie(y.squared_distance, y.a, y.b);
+  };
+  std::sort(pairs.begin(), pairs.end(), order);
+  pairs.erase(std::unique(pairs.begin(), pairs.end(),
+                          [](const NearPair& x, const NearPair& y) { return x.a == y.a && x.b == y.b; }),
+              pairs.end());
+  return pairs;
+}
+
+// Groups of joined vertices that never take in both ends of an edge of the
+// mesh: the mesh keeps those apart itself.
+class ApartGroups {
+ public:
+  ApartGroups(const std::vector<Corners>& faces, std::size_t vertex_count)
+      : roots_(vertex_count),
+        first_neighbour_(vertex_count + 1, 0),
+        next_member_(vertex_count),
+        size_(vertex_count, 1) {
+    std::iota(next_member_.begin(), next_member_.end(), 0u);
+    for (const Corners& corners : faces) {
+      for (const std::uint32_t vertex : corners) first_neighbour_[vertex + 1] += 2;
+    }
+    std::partial_sum(first_neighbour_.begin(), first_neighbour_.end(), first_neighbour_.begin());
+    neighbours_.resize(first_neighbour_.back());
+    std::vector<std::uint32_t> filled(first_neighbour_.begin(), first_neighbour_.end() - 1);
+    for (const Corners& corners : faces) {
+      for (int k = 0; k < 3; ++k) {
+        neighbours_[filled[corners[k]]++] = corners[(k + 1) % 3];
+        neighbours_[filled[corners[k]]++] = corners[(k + 2) % 3];
+      }
+    }
+  }
+
+  std::uint32_t of(std::uint32_t vertex) { return roots_.of(vertex); }
+
+  // Joins the groups of a and b unless an edge runs between them; the
+  // smaller group's edges are searched.
+  bool join(std::uint32_t a, std::uint32_t b) {
+    a = roots_.of(a);
+    b = roots_.of(b);
+    if (a == b) return false;
+    if (size_[a] > size_[b]) std::swap(a, b);
+    if (edgeBetween(a, b)) return false;
+    std::swap(next_member_[a], next_member_[b]);
+    const std::uint32_t size = size_[a] + size_[b];
+    roots_.join(a, b);
+    size_[roots_.of(a)] = size;
+    return true;
+  }
+
+ private:
+  bool edgeBetween(std::uint32_t group, std::uint32_t other) {
+    std::uint32_t member = group;
+    do {
+      for (std::uint32_t k = first_neighbour_[member]; k < first_neighbour_[member + 1]; ++k) {
+        if (roots_.of(neighbours_[k]) == other) return true;
+      }
+      member = next_member_[member];
+    } while (member != group);
+    return false;
+  }
+
+  Roots roots_;
+  std::vector<std::uint32_t> first_neighbour_;
+  std::vector<std::uint32_t> neighbours_;
+  // Each group's members in a ring.
+  std::vector<std::uint32_t> next_member_;
+  std::vector<std::uint32_t> size_;
+};
 
 // Union-find over triangles that also keeps whether each is wound against
 // its set's root, so that joining two triangles across an edge fixes how
@@ -261,52 +422,39 @@ double crackReach(const Eigen::AlignedBox3d& bounds) {
   return std::max(kCrackShare * bounds.sizes().maxCoeff(), weldReach(bounds));
 }
 
-// Rim ends are binned in cubes of the reach; an end looks into its own and
-// the neighbouring cubes.
+// Pairs of rim vertices within reach whose rims face each other are joined
+// nearest first, each join kept only where no edge of the mesh would fall
+// within one group.
 std::vector<std::uint32_t> crackJoinedVertices(const std::vector<Eigen::Vector3d>& points,
                                                const std::vector<Corners>& faces, const EdgeTable& edges,
-                                               const Eigen::AlignedBox3d& bounds, double reach) {
+                                               double reach) {
   const std::vector<RimEnd> ends = rimEndsOf(points, faces, edges);
   if (ends.size() < 4 || !(reach > 0.0)) return {};
-  constexpr int kBitsPerAxis = 21;
-  constexpr std::int64_t kLastCell = (1 << kBitsPerAxis) - 1;
-  using Cell = CellIndex;
-  const Eigen::Vector3d low = bounds.min();
-  const auto cellOf = [&](const Eigen::Vector3d& p) { return cellHolding(p, low, reach, kLastCell); };
-  const auto keyOf = [](const Cell& cell) {
-    return static_cast<std::uint64_t>(cell[0] | cell[1] << kBitsPerAxis | cell[2] << (2 * kBitsPerAxis));
+  std::vector<std::uint32_t> vertices, first_end;
+  for (std::uint32_t k = 0; k < ends.size(); ++k) {
+    if (k > 0 && ends[k].vertex == ends[k - 1].vertex) continue;
+    vertices.push_back(ends[k].vertex);
+    first_end.push_back(k);
+  }
+  first_end.push_back(static_cast<std::uint32_t>(ends.size()));
+  const auto endsOf = [&](std::uint32_t vertex) {
+    const std::size_t at = std::lower_bound(vertices.begin(), vertices.end(), vertex) - vertices.begin();
+    return std::make_pair(ends.data() + first_end[at], ends.data() + first_end[at + 1]);
   };
-  std::vector<std::pair<std::uint64_t, std::uint32_t>> binned;
-  binned.reserve(ends.size());
-  for (std::uint32_t k = 0; k < ends.size(); ++k) binned.emplace_back(keyOf(cellOf(points[ends[k].vertex])), k);
-  std::sort(binned.begin(), binned.end());
-  Roots roots(points.size());
+  Roots rims = rimsOf(points.size(), edges);
+  ApartGroups groups(faces, points.size());
   bool joined = false;
-  const auto faceEachOther = [&](const RimEnd& a, const RimEnd& b) {
-    return a.vertex < b.vertex && b.vertex != a.other && a.vertex != b.other && a.along.dot(b.along) < kFacingCosine &&
-           (points[a.vertex] - points[b.vertex]).cwiseAbs().maxCoeff() <= reach;
-  };
-  for (const RimEnd& end : ends) {
-    const Cell cell = cellOf(points[end.vertex]);
-    Cell near;
-    for (near[2] = cell[2] - 1; near[2] <= cell[2] + 1; ++near[2]) {
-      for (near[1] = cell[1] - 1; near[1] <= cell[1] + 1; ++near[1]) {
-        for (near[0] = cell[0] - 1; near[0] <= cell[0] + 1; ++near[0]) {
-          if (std::any_of(near.begin(), near.end(), [](std::int64_t at) { return at < 0 || at > kLastCell; })) continue;
-          const std::uint64_t key = keyOf(near);
-          auto other = std::lower_bound(binned.begin(), binned.end(), std::make_pair(key, std::uint32_t{0}));
-          for (; other != binned.end() && other->first == key; ++other) {
-            if (!faceEachOther(end, ends[other->second])) continue;
-            roots.join(end.vertex, ends[other->second].vertex);
-            joined = true;
-          }
-        }
-      }
+  for (const NearPair& pair : nearPairs(points, vertices, reach)) {
+    const auto [a_first, a_last] = endsOf(pair.a);
+    const auto [b_first, b_last] = endsOf(pair.b);
+    const bool one_rim = rims.of(pair.a) == rims.of(pair.b);
+    if (faceEachOther(a_first, a_last, b_first, b_last, points[pair.b] - points[pair.a], one_rim)) {
+      joined |= groups.join(pair.a, pair.b);
     }
   }
   if (!joined) return {};
   std::vector<std::uint32_t> joined_vertices(points.size());
-  for (std::uint32_t vertex = 0; vertex < points.size(); ++vertex) joined_vertices[vertex] = roots.of(vertex);
+  for (std::uint32_t vertex = 0; vertex < points.size(); ++vertex) joined_vertices[vertex] = groups.of(vertex);
   return joined_vertices;
 }
 

@@ -26,10 +26,14 @@ double crackReach(const Eigen::AlignedBox3d& bounds);
 // Rim vertices (on edges of one triangle) joined with rim vertices within
 // `reach` whose rim runs the other way, as the two sides of a crack run: the
 // lowest index of each group, each other vertex its own. Empty where nothing
-// is joined. A rim running along itself (a fine rim) is never joined.
+// is joined. Nearer pairs are joined first, and a join that would put both
+// ends of an edge of the mesh in one group is passed over, so the vertices
+// of a ring finer than the reach, or of a triangle smaller than it, stay
+// apart. Two vertices of one rim are joined only where the rim faces itself
+// across a gap (a seam), never across its own surface (a strip narrower
+// than the reach). A rim running along itself (a fine rim) is never joined.
 std::vector<std::uint32_t> crackJoinedVertices(const std::vector<Eigen::Vector3d>& points,
-                                               const std::vector<Corners>& faces, const EdgeTable& edges,
-                                               const Eigen::AlignedBox3d& bounds, double reach);
+                                               const std::vector<Corners>& faces, const EdgeTable& edges, double reach);
 
 // The parts of a mesh and the part of each triangle. A part is what its
 // triangles join into across edges that two of them share, and across edges
