@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <numeric>
 #include <tuple>
@@ -29,7 +30,7 @@ constexpr double kFacingCosine = -0.7;
 // triangle's side.
 constexpr double kCopyShare = 0.25;
 constexpr double kIntoShare = 0.5;
-// Rim vertices each compared with this many nearest others, and the leaf size of their k-d tree.
+// Rim edges and vertices each compared with this many nearest others, and the leaf size of their k-d trees.
 constexpr std::size_t kNearest = 16;
 constexpr std::size_t kLeafSize = 16;
 // The turns tried around an edge of an odd number of triangles (each leaves
@@ -38,20 +39,20 @@ constexpr std::size_t kMostTriedTurns = 15;
 constexpr std::size_t kMostReorderedRuns = 3;
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
-// One end of a rim edge: the rim runs along `along` there, its triangle
-// lies towards `into` (in its plane, square to the edge), and the edge is
-// `length` long.
-struct RimEnd {
-  std::uint32_t vertex;
+// An edge of one triangle, as the triangle runs it from `from` to `to`:
+// along `along`, `length` long, the triangle lying towards `into` (in its
+// plane, square to the edge).
+struct RimEdge {
+  std::uint32_t from;
+  std::uint32_t to;
   Eigen::Vector3d along;
   Eigen::Vector3d into;
   double length;
 };
 
-// Sorted by vertex, so that the ends at one vertex stand side by side.
-std::vector<RimEnd> rimEndsOf(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& faces,
-                              const EdgeTable& edges) {
-  std::vector<RimEnd> ends;
+std::vector<RimEdge> rimEdgesOf(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& faces,
+                                const EdgeTable& edges) {
+  std::vector<RimEdge> rim;
   edges.forEachEdge(
       [&](std::uint32_t lower, std::uint32_t upper, const EdgeTable::Entry* first, const EdgeTable::Entry* last) {
         if (last - first != 1) return;
@@ -61,87 +62,111 @@ std::vector<RimEnd> rimEndsOf(const std::vector<Eigen::Vector3d>& points, const 
         const Eigen::Vector3d edge = points[to] - points[from];
         const Eigen::Vector3d along = edge.normalized();
         const Eigen::Vector3d third = points[thirdCorner(corners, lower, upper)] - points[from];
-        const Eigen::Vector3d into = (third - third.dot(along) * along).normalized();
-        ends.push_back(RimEnd{from, along, into, edge.norm()});
-        ends.push_back(RimEnd{to, along, into, edge.norm()});
+        rim.push_back(RimEdge{from, to, along, (third - third.dot(along) * along).normalized(), edge.norm()});
       });
-  std::stable_sort(ends.begin(), ends.end(), [](const RimEnd& a, const RimEnd& b) { return a.vertex < b.vertex; });
-  return ends;
+  return rim;
 }
 
 // The rims of the mesh as written: vertices joined by rim edges are of one rim.
-Roots rimsOf(std::size_t vertex_count, const EdgeTable& edges) {
+Roots rimsOf(std::size_t vertex_count, const std::vector<RimEdge>& rim) {
   Roots rims(vertex_count);
-  edges.forEachEdge(
-      [&](std::uint32_t lower, std::uint32_t upper, const EdgeTable::Entry* first, const EdgeTable::Entry* last) {
-        if (last - first == 1) rims.join(lower, upper);
-      });
+  for (const RimEdge& edge : rim) rims.join(edge.from, edge.to);
   return rims;
 }
 
-// Whether a vertex `offset` away lies across a gap from the end's triangle,
-// not ahead over the triangle's own side, as the far side of a narrow strip
-// does; a vertex so near that it plainly copies the end's is always across.
-bool acrossGap(const RimEnd& end, const Eigen::Vector3d& offset) {
+// Whether a vertex `offset` away from an end of the edge lies across a gap
+// from the edge's triangle, not ahead over the triangle's own side, as the
+// far side of a narrow strip does; a vertex so near that it plainly copies
+// the end's is always across.
+bool acrossGap(const RimEdge& edge, const Eigen::Vector3d& offset) {
   const double apart = offset.norm();
-  return apart < kCopyShare * end.length || offset.dot(end.into) <= kIntoShare * apart;
+  return apart < kCopyShare * edge.length || offset.dot(edge.into) <= kIntoShare * apart;
 }
 
-// Whether the rims at two vertices run opposite ways as the two sides of a
-// crack do. Within one rim they must also face each other across the gap.
-bool faceEachOther(const RimEnd* a_first, const RimEnd* a_last, const RimEnd* b_first, const RimEnd* b_last,
-                   const Eigen::Vector3d& offset, bool one_rim) {
-  for (const RimEnd* a = a_first; a != a_last; ++a) {
-    for (const RimEnd* b = b_first; b != b_last; ++b) {
-      if (a->along.dot(b->along) >= kFacingCosine) continue;
-      if (!one_rim || (acrossGap(*a, offset) && acrossGap(*b, -offset))) return true;
-    }
-  }
-  return false;
-}
-
-// Pairs of rim vertices within reach, nearest first: each with at most
-// kNearest others, found through a k-d tree, so that many rim ends at one
-// place cost no more than as many elsewhere.
+// Two vertices, a < b (two rim vertices, or two rim edges), and how far
+// apart they lie, squared.
 struct NearPair {
   double squared_distance;
   std::uint32_t a;
   std::uint32_t b;
 };
 
-struct RimCloud {
-  const std::vector<Eigen::Vector3d>& points;
-  const std::vector<std::uint32_t>& vertices;
-  std::size_t kdtree_get_point_count() const { return vertices.size(); }
-  double kdtree_get_pt(std::size_t index, std::size_t axis) const { return points[vertices[index]][axis]; }
+// Points of `Dimensions` coordinates, as nanoflann reads them.
+template <int Dimensions, typename Coordinate>
+struct Cloud {
+  std::size_t count;
+  Coordinate coordinate;
+  std::size_t kdtree_get_point_count() const { return count; }
+  double kdtree_get_pt(std::size_t index, std::size_t axis) const { return coordinate(index, axis); }
   template <typename Box>
   bool kdtree_get_bbox(Box&) const {
     return false;
   }
 };
 
-std::vector<NearPair> nearPairs(const std::vector<Eigen::Vector3d>& points, const std::vector<std::uint32_t>& vertices,
-                                double reach) {
-  using Tree =
-      nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<double, RimCloud>, RimCloud, 3, std::uint32_t>;
-  const RimCloud cloud{points, vertices};
-  Tree tree(3, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(kLeafSize));
+constexpr double kFarApart = std::numeric_limits<double>::infinity();
+
+// The nearest points found, at most kNearest + 1 and none as far as
+// `bound` (squared), in the form nanoflann fills: bounded, a search far from
+// every point ends at once instead of seeking its nearest ones far away.
+class NearestWithin {
+ public:
+  explicit NearestWithin(double bound) : bound_(bound) {}
+  std::size_t size() const { return count_; }
+  bool full() const { return count_ == found_.size(); }
+  double worstDist() const { return full() ? squared_.back() : bound_; }
+  bool addPoint(double squared, std::uint32_t index) {
+    if (!(squared < worstDist())) return true;
+    std::size_t at = full() ? count_ - 1 : count_++;
+    for (; at > 0 && squared_[at - 1] > squared; --at) {
+      squared_[at] = squared_[at - 1];
+      found_[at] = found_[at - 1];
+    }
+    squared_[at] = squared;
+    found_[at] = index;
+    return true;
+  }
+  std::uint32_t index(std::size_t k) const { return found_[k]; }
+
+ private:
+  double bound_;
+  std::size_t count_ = 0;
+  std::array<double, kNearest + 1> squared_;
+  std::array<std::uint32_t, kNearest + 1> found_;
+};
+
+// Pairs of the `count` points each with at most kNearest others nearest to
+// where it looks (`looking`, in the points' coordinates) and within `reach`
+// on each axis, those that `apart` (squared, the same both ways) puts nearer
+// than kFarApart, nearest first and each pair once: found through a k-d
+// tree, so that many points at one place cost no more than as many
+// elsewhere.
+template <int Dimensions, typename Coordinate, typename Looking, typename Apart>
+std::vector<NearPair> nearestPairs(std::size_t count, const Coordinate& coordinate, const Looking& looking,
+                                   double reach, const Apart& apart) {
+  using Points = Cloud<Dimensions, Coordinate>;
+  using Tree = nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<double, Points>, Points, Dimensions,
+                                                   std::uint32_t>;
+  const Points cloud{count, coordinate};
+  Tree tree(Dimensions, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(kLeafSize));
   tree.buildIndex();
+  // Twice what `reach` on every axis adds up to, for a margin over rounding.
+  const double bound = 2.0 * Dimensions * reach * reach;
   std::vector<NearPair> pairs;
-  std::array<std::uint32_t, kNearest + 1> found;
-  std::array<double, kNearest + 1> squared;
-  for (const std::uint32_t vertex : vertices) {
-    const std::size_t count = tree.knnSearch(points[vertex].data(), kNearest + 1, found.data(), squared.data());
-    for (std::size_t k = 0; k < count; ++k) {
-      const std::uint32_t other = vertices[found[k]];
-      if (other == vertex || (points[other] - points[vertex]).cwiseAbs().maxCoeff() > reach) continue;
-      pairs.push_back(NearPair{squared[k], std::min(vertex, other), std::max(vertex, other)});
+  std::array<double, Dimensions> query;
+  for (std::uint32_t index = 0; index < count; ++index) {
+    for (int axis = 0; axis < Dimensions; ++axis) query[axis] = looking(index, axis);
+    NearestWithin nearest(bound);
+    tree.findNeighbors(nearest, query.data(), nanoflann::SearchParams());
+    for (std::size_t k = 0; k < nearest.size(); ++k) {
+      const std::uint32_t other = nearest.index(k);
+      const double distance = other == index ? kFarApart : apart(index, other);
+      if (distance < kFarApart) pairs.push_back(NearPair{distance, std::min(index, other), std::max(index, other)});
     }
   }
-  const auto order = [](const NearPair& x, const NearPair& y) {
+  std::sort(pairs.begin(), pairs.end(), [](const NearPair& x, const NearPair& y) {
     return std::tie(x.squared_distance, x.a, x.b) < std::tie(y.squared_distance, y.a, y.b);
-  };
-  std::sort(pairs.begin(), pairs.end(), order);
+  });
   pairs.erase(std::unique(pairs.begin(), pairs.end(),
                           [](const NearPair& x, const NearPair& y) { return x.a == y.a && x.b == y.b; }),
               pairs.end());
@@ -207,6 +232,119 @@ class ApartGroups {
   // Each group's members in a ring.
   std::vector<std::uint32_t> next_member_;
   std::vector<std::uint32_t> size_;
+};
+
+// The two passes of crack joining over a mesh's rim edges (see
+// crackJoinedVertices). Rim edges with an end that is not finite take no part.
+class CrackJoining {
+ public:
+  CrackJoining(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& faces,
+               const std::vector<RimEdge>& rim, double reach)
+      : points_(points),
+        rim_(rim),
+        reach_(reach),
+        rims_(rimsOf(points.size(), rim)),
+        groups_(faces, points.size()),
+        matched_(rim.size(), 0) {
+    for (std::uint32_t edge = 0; edge < rim.size(); ++edge) {
+      if (points[rim[edge].from].allFinite() && points[rim[edge].to].allFinite()) finite_.push_back(edge);
+    }
+  }
+
+  void matchEdges() {
+    const auto end = [&](std::size_t index, std::size_t axis, bool reversed) {
+      const RimEdge& edge = rim_[finite_[index]];
+      return points_[(axis < 3) != reversed ? edge.from : edge.to][axis % 3];
+    };
+    const auto apart = [&](std::uint32_t i, std::uint32_t j) {
+      const RimEdge &e = rim_[finite_[i]], &f = rim_[finite_[j]];
+      return withinReach(e.from, f.to) && withinReach(e.to, f.from)
+                 ? (points_[e.from] - points_[f.to]).squaredNorm() + (points_[e.to] - points_[f.from]).squaredNorm()
+                 : kFarApart;
+    };
+    const auto pairs = nearestPairs<6>(
+        finite_.size(), [&](std::size_t index, std::size_t axis) { return end(index, axis, false); },
+        [&](std::size_t index, std::size_t axis) { return end(index, axis, true); }, reach_, apart);
+    for (const NearPair& pair : pairs) {
+      const std::uint32_t e = finite_[pair.a], f = finite_[pair.b];
+      if (matched_[e] || matched_[f]) continue;
+      const RimEdge &one = rim_[e], &other = rim_[f];
+      if (!faceEachOther(one, one.from, other, other.to) || !faceEachOther(one, one.to, other, other.from)) continue;
+      join(one.from, other.to);
+      join(one.to, other.from);
+      const bool closed = groups_.of(one.from) == groups_.of(other.to) && groups_.of(one.to) == groups_.of(other.from);
+      matched_[e] = matched_[f] = closed;
+    }
+  }
+
+  void joinFreeEnds() {
+    struct End {
+      std::uint32_t vertex;
+      std::uint32_t edge;
+    };
+    std::vector<End> ends;
+    for (const std::uint32_t edge : finite_) {
+      if (matched_[edge]) continue;
+      ends.push_back(End{rim_[edge].from, edge});
+      ends.push_back(End{rim_[edge].to, edge});
+    }
+    std::sort(ends.begin(), ends.end(),
+              [](const End& a, const End& b) { return std::tie(a.vertex, a.edge) < std::tie(b.vertex, b.edge); });
+    std::vector<std::uint32_t> vertices, first_end;
+    for (std::uint32_t k = 0; k < ends.size(); ++k) {
+      if (k > 0 && ends[k].vertex == ends[k - 1].vertex) continue;
+      vertices.push_back(ends[k].vertex);
+      first_end.push_back(k);
+    }
+    first_end.push_back(static_cast<std::uint32_t>(ends.size()));
+    const auto coordinate = [&](std::size_t index, std::size_t axis) { return points_[vertices[index]][axis]; };
+    const auto apart = [&](std::uint32_t i, std::uint32_t j) {
+      return withinReach(vertices[i], vertices[j]) ? (points_[vertices[i]] - points_[vertices[j]]).squaredNorm()
+                                                   : kFarApart;
+    };
+    for (const NearPair& pair : nearestPairs<3>(vertices.size(), coordinate, coordinate, reach_, apart)) {
+      const std::uint32_t u = vertices[pair.a], v = vertices[pair.b];
+      const auto faces = [&](const End& a) {
+        return std::any_of(ends.begin() + first_end[pair.b], ends.begin() + first_end[pair.b + 1],
+                           [&](const End& b) { return faceEachOther(rim_[a.edge], u, rim_[b.edge], v); });
+      };
+      if (std::any_of(ends.begin() + first_end[pair.a], ends.begin() + first_end[pair.a + 1], faces)) join(u, v);
+    }
+  }
+
+  // The lowest index of each group, or nothing where nothing was joined.
+  std::vector<std::uint32_t> joined() {
+    if (!joined_) return {};
+    std::vector<std::uint32_t> groups(points_.size());
+    for (std::uint32_t vertex = 0; vertex < points_.size(); ++vertex) groups[vertex] = groups_.of(vertex);
+    return groups;
+  }
+
+ private:
+  bool withinReach(std::uint32_t a, std::uint32_t b) const {
+    return (points_[a] - points_[b]).cwiseAbs().maxCoeff() <= reach_;
+  }
+
+  // Whether the vertex `a` of edge `e` and the vertex `b` of edge `f` lie on
+  // the two sides of a crack: the edges run opposite ways, and within one
+  // rim each vertex lies across a gap from the other's triangle.
+  bool faceEachOther(const RimEdge& e, std::uint32_t a, const RimEdge& f, std::uint32_t b) {
+    if (e.along.dot(f.along) >= kFacingCosine) return false;
+    if (rims_.of(a) != rims_.of(b)) return true;
+    const Eigen::Vector3d offset = points_[b] - points_[a];
+    return acrossGap(e, offset) && acrossGap(f, -offset);
+  }
+
+  void join(std::uint32_t a, std::uint32_t b) { joined_ = groups_.join(a, b) || joined_; }
+
+  const std::vector<Eigen::Vector3d>& points_;
+  const std::vector<RimEdge>& rim_;
+  const double reach_;
+  Roots rims_;
+  ApartGroups groups_;
+  std::vector<std::uint32_t> finite_;
+  std::vector<char> matched_;
+  bool joined_ = false;
 };
 
 // Union-find over triangles that also keeps whether each is wound against
@@ -422,40 +560,22 @@ double crackReach(const Eigen::AlignedBox3d& bounds) {
   return std::max(kCrackShare * bounds.sizes().maxCoeff(), weldReach(bounds));
 }
 
-// Pairs of rim vertices within reach whose rims face each other are joined
-// nearest first, each join kept only where no edge of the mesh would fall
-// within one group.
+// Rim edges are matched first, each with the nearest edge running the other
+// way whose ends lie within reach of its own, so that each rim edge faces at
+// most one other across a crack; then rim vertices whose edges found no
+// match are joined with those near whose free edges run the other way (a
+// crack whose two sides are divided differently). Nearer pairs come first
+// in each, and a join that would put both ends of an edge of the mesh in
+// one group is passed over.
 std::vector<std::uint32_t> crackJoinedVertices(const std::vector<Eigen::Vector3d>& points,
                                                const std::vector<Corners>& faces, const EdgeTable& edges,
                                                double reach) {
-  const std::vector<RimEnd> ends = rimEndsOf(points, faces, edges);
-  if (ends.size() < 4 || !(reach > 0.0)) return {};
-  std::vector<std::uint32_t> vertices, first_end;
-  for (std::uint32_t k = 0; k < ends.size(); ++k) {
-    if (k > 0 && ends[k].vertex == ends[k - 1].vertex) continue;
-    vertices.push_back(ends[k].vertex);
-    first_end.push_back(k);
-  }
-  first_end.push_back(static_cast<std::uint32_t>(ends.size()));
-  const auto endsOf = [&](std::uint32_t vertex) {
-    const std::size_t at = std::lower_bound(vertices.begin(), vertices.end(), vertex) - vertices.begin();
-    return std::make_pair(ends.data() + first_end[at], ends.data() + first_end[at + 1]);
-  };
-  Roots rims = rimsOf(points.size(), edges);
-  ApartGroups groups(faces, points.size());
-  bool joined = false;
-  for (const NearPair& pair : nearPairs(points, vertices, reach)) {
-    const auto [a_first, a_last] = endsOf(pair.a);
-    const auto [b_first, b_last] = endsOf(pair.b);
-    const bool one_rim = rims.of(pair.a) == rims.of(pair.b);
-    if (faceEachOther(a_first, a_last, b_first, b_last, points[pair.b] - points[pair.a], one_rim)) {
-      joined |= groups.join(pair.a, pair.b);
-    }
-  }
-  if (!joined) return {};
-  std::vector<std::uint32_t> joined_vertices(points.size());
-  for (std::uint32_t vertex = 0; vertex < points.size(); ++vertex) joined_vertices[vertex] = groups.of(vertex);
-  return joined_vertices;
+  const std::vector<RimEdge> rim = rimEdgesOf(points, faces, edges);
+  if (rim.size() < 2 || !(reach > 0.0)) return {};
+  CrackJoining joining(points, faces, rim, reach);
+  joining.matchEdges();
+  joining.joinFreeEnds();
+  return joining.joined();
 }
 
 Parts orientedParts(const std::vector<Eigen::Vector3d>& points, std::vector<Corners>& faces, const EdgeTable& edges,
