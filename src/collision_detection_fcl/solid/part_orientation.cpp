@@ -31,7 +31,7 @@ constexpr double kFacingCosine = -0.7;
 constexpr double kCopyShare = 0.25;
 constexpr double kIntoShare = 0.5;
 // Rim edges and vertices each compared with this many nearest others, and the leaf size of their k-d trees.
-constexpr std::size_t kNearest = 16;
+constexpr std::size_t kNearest = 8;
 constexpr std::size_t kLeafSize = 16;
 // The turns tried around an edge of an odd number of triangles (each leaves
 // another one out), and the runs of copies whose order is tried both ways.
@@ -150,8 +150,8 @@ std::vector<NearPair> nearestPairs(std::size_t count, const Coordinate& coordina
   const Points cloud{count, coordinate};
   Tree tree(Dimensions, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(kLeafSize));
   tree.buildIndex();
-  // Twice what `reach` on every axis adds up to, for a margin over rounding.
-  const double bound = 2.0 * Dimensions * reach * reach;
+  // What `reach` on every axis adds up to, with a margin over rounding.
+  const double bound = (1.0 + 1e-9) * Dimensions * reach * reach;
   std::vector<NearPair> pairs;
   std::array<double, Dimensions> query;
   for (std::uint32_t index = 0; index < count; ++index) {
