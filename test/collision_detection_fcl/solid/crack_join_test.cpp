@@ -118,6 +118,25 @@ TEST(CrackJoin, TwoSidesOfOneRimAreJoinedAcrossAGapAndNeverAcrossTheirSurface) {
   }
 }
 
+// A flat ring narrower than the reach, its segments far longer: its inner
+// and outer rims run opposite ways within reach of each other, but the
+// ring's own edges join them, so nothing is joined.
+TEST(CrackJoin, VerticesThatTheMeshsOwnEdgesJoinStayApart) {
+  constexpr double kReach = 1e-3;
+  const TriangleMesh ring = gridSurface(1, 64, [](double u, double v) {
+    const double radius = 0.1 + 0.5 * kReach * u, angle = 2 * M_PI * v;
+    return Eigen::Vector3d(radius * std::cos(angle), radius * std::sin(angle), 0.0);
+  });
+  // Its seam welded: the last column is the first.
+  TriangleMesh welded = ring;
+  for (fcl::Triangle& t : welded.triangles) {
+    for (int k = 0; k < 3; ++k) {
+      if (t[k] % 65 == 64) t[k] -= 64;
+    }
+  }
+  EXPECT_TRUE(joinedOf(welded, kReach).empty());
+}
+
 // Vertices that are not finite are never joined; a reach that is not a
 // positive number joins nothing, and an infinite one ends.
 TEST(CrackJoin, BadNumbersJoinNothingThatIsNotFinite) {
