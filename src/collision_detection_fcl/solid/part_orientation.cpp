@@ -30,8 +30,11 @@ constexpr double kFacingCosine = -0.7;
 // triangle's side.
 constexpr double kCopyShare = 0.25;
 constexpr double kIntoShare = 0.5;
-// Rim edges and vertices each compared with this many nearest others, and the leaf size of their k-d trees.
-constexpr std::size_t kNearest = 8;
+// Rim edges, and rim vertices (among many copies of a vertex, only some of
+// which face each other), each compared with this many nearest others; the
+// leaf size of their k-d trees.
+constexpr std::size_t kNearestEdges = 8;
+constexpr std::size_t kNearestVertices = 32;
 constexpr std::size_t kLeafSize = 16;
 // The turns tried around an edge of an odd number of triangles (each leaves
 // another one out), and the runs of copies whose order is tried both ways.
@@ -106,9 +109,10 @@ struct Cloud {
 
 constexpr double kFarApart = std::numeric_limits<double>::infinity();
 
-// The nearest points found, at most kNearest + 1 and none as far as
-// `bound` (squared), in the form nanoflann fills: bounded, a search far from
-// every point ends at once instead of seeking its nearest ones far away.
+// The nearest points found, at most `Most` and none as far as `bound`
+// (squared), in the form nanoflann fills: bounded, a search far from every
+// point ends at once instead of seeking its nearest ones far away.
+template <std::size_t Most>
 class NearestWithin {
  public:
   explicit NearestWithin(double bound) : bound_(bound) {}
@@ -131,17 +135,17 @@ class NearestWithin {
  private:
   double bound_;
   std::size_t count_ = 0;
-  std::array<double, kNearest + 1> squared_;
-  std::array<std::uint32_t, kNearest + 1> found_;
+  std::array<double, Most> squared_;
+  std::array<std::uint32_t, Most> found_;
 };
 
-// Pairs of the `count` points each with at most kNearest others nearest to
-// where it looks (`looking`, in the points' coordinates) and within `reach`
-// on each axis, those that `apart` (squared, the same both ways) puts nearer
-// than kFarApart, nearest first and each pair once: found through a k-d
-// tree, so that many points at one place cost no more than as many
-// elsewhere.
-template <int Dimensions, typename Coordinate, typename Looking, typename Apart>
+// Pairs of each of the `count` points with at most `Nearest` others nearest
+// to where it looks (`looking`, in the points' coordinates) and within
+// `reach` on each axis, those that `apart` (squared, the same both ways)
+// puts nearer than kFarApart, nearest first and each pair once: found
+// through a k-d tree, so that many points at one place cost no more than as
+// many elsewhere.
+template <int Dimensions, std::size_t Nearest, typename Coordinate, typename Looking, typename Apart>
 std::vector<NearPair> nearestPairs(std::size_t count, const Coordinate& coordinate, const Looking& looking,
                                    double reach, const Apart& apart) {
   using Points = Cloud<Dimensions, Coordinate>;
@@ -156,7 +160,7 @@ std::vector<NearPair> nearestPairs(std::size_t count, const Coordinate& coordina
   std::array<double, Dimensions> query;
   for (std::uint32_t index = 0; index < count; ++index) {
     for (int axis = 0; axis < Dimensions; ++axis) query[axis] = looking(index, axis);
-    NearestWithin nearest(bound);
+    NearestWithin<Nearest + 1> nearest(bound);
     tree.findNeighbors(nearest, query.data(), nanoflann::SearchParams());
     for (std::size_t k = 0; k < nearest.size(); ++k) {
       const std::uint32_t other = nearest.index(k);
@@ -262,7 +266,7 @@ class CrackJoining {
                  ? (points_[e.from] - points_[f.to]).squaredNorm() + (points_[e.to] - points_[f.from]).squaredNorm()
                  : kFarApart;
     };
-    const auto pairs = nearestPairs<6>(
+    const auto pairs = nearestPairs<6, kNearestEdges>(
         finite_.size(), [&](std::size_t index, std::size_t axis) { return end(index, axis, false); },
         [&](std::size_t index, std::size_t axis) { return end(index, axis, true); }, reach_, apart);
     for (const NearPair& pair : pairs) {
@@ -277,14 +281,17 @@ class CrackJoining {
     }
   }
 
-  void joinFreeEnds() {
+  // Rim vertices joined where the rims at them run opposite ways along an
+  // edge that found no match on either side, or along any edges where they
+  // lie so near that they plainly copy one vertex (a soup of triangles
+  // written several times).
+  void joinVerticesLeftOpen() {
     struct End {
       std::uint32_t vertex;
       std::uint32_t edge;
     };
     std::vector<End> ends;
     for (const std::uint32_t edge : finite_) {
-      if (matched_[edge]) continue;
       ends.push_back(End{rim_[edge].from, edge});
       ends.push_back(End{rim_[edge].to, edge});
     }
@@ -302,11 +309,21 @@ class CrackJoining {
       return withinReach(vertices[i], vertices[j]) ? (points_[vertices[i]] - points_[vertices[j]]).squaredNorm()
                                                    : kFarApart;
     };
-    for (const NearPair& pair : nearestPairs<3>(vertices.size(), coordinate, coordinate, reach_, apart)) {
+    std::vector<double> shortest(vertices.size(), kFarApart);
+    for (std::size_t k = 0; k < vertices.size(); ++k) {
+      for (std::uint32_t end = first_end[k]; end < first_end[k + 1]; ++end) {
+        shortest[k] = std::min(shortest[k], rim_[ends[end].edge].length);
+      }
+    }
+    for (const NearPair& pair :
+         nearestPairs<3, kNearestVertices>(vertices.size(), coordinate, coordinate, reach_, apart)) {
       const std::uint32_t u = vertices[pair.a], v = vertices[pair.b];
+      const double copy_reach = kCopyShare * std::min(shortest[pair.a], shortest[pair.b]);
+      const bool copies = pair.squared_distance < copy_reach * copy_reach;
       const auto faces = [&](const End& a) {
-        return std::any_of(ends.begin() + first_end[pair.b], ends.begin() + first_end[pair.b + 1],
-                           [&](const End& b) { return faceEachOther(rim_[a.edge], u, rim_[b.edge], v); });
+        return std::any_of(ends.begin() + first_end[pair.b], ends.begin() + first_end[pair.b + 1], [&](const End& b) {
+          return (copies || !matched_[a.edge] || !matched_[b.edge]) && faceEachOther(rim_[a.edge], u, rim_[b.edge], v);
+        });
       };
       if (std::any_of(ends.begin() + first_end[pair.a], ends.begin() + first_end[pair.a + 1], faces)) join(u, v);
     }
@@ -560,13 +577,8 @@ double crackReach(const Eigen::AlignedBox3d& bounds) {
   return std::max(kCrackShare * bounds.sizes().maxCoeff(), weldReach(bounds));
 }
 
-// Rim edges are matched first, each with the nearest edge running the other
-// way whose ends lie within reach of its own, so that each rim edge faces at
-// most one other across a crack; then rim vertices whose edges found no
-// match are joined with those near whose free edges run the other way (a
-// crack whose two sides are divided differently). Nearer pairs come first
-// in each, and a join that would put both ends of an edge of the mesh in
-// one group is passed over.
+// Rim edges are matched first, so that each faces at most one other across
+// a crack, then vertices left open are joined.
 std::vector<std::uint32_t> crackJoinedVertices(const std::vector<Eigen::Vector3d>& points,
                                                const std::vector<Corners>& faces, const EdgeTable& edges,
                                                double reach) {
@@ -574,7 +586,7 @@ std::vector<std::uint32_t> crackJoinedVertices(const std::vector<Eigen::Vector3d
   if (rim.size() < 2 || !(reach > 0.0)) return {};
   CrackJoining joining(points, faces, rim, reach);
   joining.matchEdges();
-  joining.joinFreeEnds();
+  joining.joinVerticesLeftOpen();
   return joining.joined();
 }
 
