@@ -7,9 +7,11 @@
 #include <limits>
 #include <map>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "collision_detection_fcl/solid/mesh_solid.h"
 #include "collision_detection_fcl/solid/part_orientation.h"
 #include "solid_mesh_makers.h"
 
@@ -135,6 +137,84 @@ TEST(CrackJoin, VerticesThatTheMeshsOwnEdgesJoinStayApart) {
     }
   }
   EXPECT_TRUE(joinedOf(welded, kReach).empty());
+}
+
+// Meshes whose vertices the joining must gather from many copies: every
+// triangle written three to five times with mixed windings, or one in eight
+// flipped, then unshared and rounded apart beyond the weld; lids lifted and
+// shifted; boxes written face by face and rounded apart.
+std::vector<std::pair<std::string, TriangleMesh>> gatheredMeshes() {
+  std::mt19937_64 engine(101);
+  std::vector<std::pair<std::string, TriangleMesh>> meshes;
+  for (int k = 0; k < 6; ++k) {
+    TriangleMesh repeated = icosphere(Eigen::Vector3d::Zero(), 0.1, 2);
+    const std::size_t written = repeated.triangles.size();
+    for (std::size_t t = 0; t < written; ++t) {
+      for (int copy = 0; copy < 2 + k % 3; ++copy) {
+        fcl::Triangle again = repeated.triangles[t];
+        if (engine() % 3 == 0) std::swap(again[1], again[2]);
+        repeated.triangles.push_back(again);
+      }
+    }
+    meshes.emplace_back("repeated " + std::to_string(k), roundedApartSoup(repeated, 2e-6, engine));
+    TriangleMesh flipped = icosphere(Eigen::Vector3d::Zero(), 1.0, 2 + k % 2);
+    for (fcl::Triangle& t : flipped.triangles) {
+      if (engine() % 8 == 0) std::swap(t[1], t[2]);
+    }
+    meshes.emplace_back("flipped " + std::to_string(k), roundedApartSoup(flipped, k % 2 ? 3e-6 : 1e-5, engine));
+    const Eigen::Vector3d high(0.1, 0.06, 0.04);
+    TriangleMesh lid;
+    const double lift = 1e-4 * (k + 1) * 0.1, shift = (k % 3 - 1) * 2e-5;
+    lid.points = {{shift, shift, high.z() + lift},
+                  {high.x() + shift, shift, high.z() + lift},
+                  {high.x() + shift, high.y() + shift, high.z() + lift},
+                  {shift, high.y() + shift, high.z() + lift}};
+    lid.triangles = {{0, 1, 2}, {0, 2, 3}};
+    meshes.emplace_back("lid " + std::to_string(k), appended(lidlessBoxMesh(Eigen::Vector3d::Zero(), high), lid));
+    meshes.emplace_back(
+        "box " + std::to_string(k),
+        roundedApartSoup(perFaceBox(Eigen::Vector3d::Zero(), high, 1e-5 * (k + 1), 1 + k % 3), 1e-6 * k, engine));
+  }
+  return meshes;
+}
+
+// FNV-1a over the answers at points drawn in the mesh's box grown by a tenth each way.
+std::uint64_t answersDigest(const TriangleMesh& mesh, std::uint64_t seed) {
+  const bramlock::internal::MeshSolid solid(mesh.points, mesh.triangles);
+  Eigen::AlignedBox3d box;
+  for (const Eigen::Vector3d& p : mesh.points) box.extend(p);
+  std::mt19937_64 engine(seed);
+  std::uniform_real_distribution<double> share(-0.1, 1.1);
+  std::uint64_t digest = 14695981039346656037ull;
+  for (int i = 0; i < 2000; ++i) {
+    const Eigen::Vector3d p =
+        box.min() + box.sizes().cwiseProduct(Eigen::Vector3d(share(engine), share(engine), share(engine)));
+    digest = (digest ^ (solid.contains(p) ? 1u : 0u)) * 1099511628211ull;
+  }
+  return digest;
+}
+
+// The answers the joining of every facing pair within reach gave (a47ecb3),
+// which the joining through k-d trees keeps.
+TEST(CrackJoin, MeshesGatheredFromManyCopiesAnswerAsRecorded) {
+  const std::map<std::string, std::uint64_t> recorded = {
+      {"repeated 0", 5881452468571192790ull},  {"flipped 0", 8180397535908754068ull},
+      {"lid 0", 16988684355169414770ull},      {"box 0", 2975025049579752956ull},
+      {"repeated 1", 1429433930530511143ull},  {"flipped 1", 13367281662171103250ull},
+      {"lid 1", 4335961856578049375ull},       {"box 1", 2975025049579752956ull},
+      {"repeated 2", 7857188671555854499ull},  {"flipped 2", 8180397535908754068ull},
+      {"lid 2", 1284772045221461472ull},       {"box 2", 11511878388459537495ull},
+      {"repeated 3", 11308462159934221587ull}, {"flipped 3", 13367281662171103250ull},
+      {"lid 3", 4499237555172955531ull},       {"box 3", 16978500498045987284ull},
+      {"repeated 4", 10412786300516951ull},    {"flipped 4", 8180397535908754068ull},
+      {"lid 4", 17151960053764320926ull},      {"box 4", 7078793620339647693ull},
+      {"repeated 5", 3780753850401690598ull},  {"flipped 5", 13367281662171103250ull},
+      {"lid 5", 1756405791411357213ull},       {"box 5", 11511878388459537495ull}};
+  for (const auto& [name, mesh] : gatheredMeshes()) {
+    const std::uint64_t digest = answersDigest(mesh, 7);
+    ASSERT_EQ(recorded.count(name), 1u) << name;
+    EXPECT_EQ(digest, recorded.at(name)) << name;
+  }
 }
 
 // Vertices that are not finite are never joined; a reach that is not a
