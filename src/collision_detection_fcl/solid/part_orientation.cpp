@@ -238,6 +238,32 @@ class ApartGroups {
   std::vector<std::uint32_t> size_;
 };
 
+// Both ends of the listed rim edges, by vertex: the rim vertices in order,
+// and the ends of vertices[k] at ends[first_end[k], first_end[k + 1]).
+struct RimEnd {
+  std::uint32_t vertex;
+  std::uint32_t edge;
+};
+struct RimEnds {
+  RimEnds(const std::vector<RimEdge>& rim, const std::vector<std::uint32_t>& listed) {
+    for (const std::uint32_t edge : listed) {
+      ends.push_back(RimEnd{rim[edge].from, edge});
+      ends.push_back(RimEnd{rim[edge].to, edge});
+    }
+    std::sort(ends.begin(), ends.end(),
+              [](const RimEnd& a, const RimEnd& b) { return std::tie(a.vertex, a.edge) < std::tie(b.vertex, b.edge); });
+    for (std::uint32_t k = 0; k < ends.size(); ++k) {
+      if (k > 0 && ends[k].vertex == ends[k - 1].vertex) continue;
+      vertices.push_back(ends[k].vertex);
+      first_end.push_back(k);
+    }
+    first_end.push_back(static_cast<std::uint32_t>(ends.size()));
+  }
+  std::vector<RimEnd> ends;
+  std::vector<std::uint32_t> vertices;
+  std::vector<std::uint32_t> first_end;
+};
+
 // The two passes of crack joining over a mesh's rim edges (see
 // crackJoinedVertices). Rim edges with an end that is not finite take no part.
 class CrackJoining {
@@ -255,6 +281,9 @@ class CrackJoining {
     }
   }
 
+  // Each rim edge with the nearest free edge running the other way whose
+  // ends lie within reach of its own; the pair counts as matched only where
+  // both joins of their ends hold.
   void matchEdges() {
     const auto end = [&](std::size_t index, std::size_t axis, bool reversed) {
       const RimEdge& edge = rim_[finite_[index]];
@@ -286,24 +315,10 @@ class CrackJoining {
   // lie so near that they plainly copy one vertex (a soup of triangles
   // written several times).
   void joinVerticesLeftOpen() {
-    struct End {
-      std::uint32_t vertex;
-      std::uint32_t edge;
-    };
-    std::vector<End> ends;
-    for (const std::uint32_t edge : finite_) {
-      ends.push_back(End{rim_[edge].from, edge});
-      ends.push_back(End{rim_[edge].to, edge});
-    }
-    std::sort(ends.begin(), ends.end(),
-              [](const End& a, const End& b) { return std::tie(a.vertex, a.edge) < std::tie(b.vertex, b.edge); });
-    std::vector<std::uint32_t> vertices, first_end;
-    for (std::uint32_t k = 0; k < ends.size(); ++k) {
-      if (k > 0 && ends[k].vertex == ends[k - 1].vertex) continue;
-      vertices.push_back(ends[k].vertex);
-      first_end.push_back(k);
-    }
-    first_end.push_back(static_cast<std::uint32_t>(ends.size()));
+    const RimEnds rim_ends(rim_, finite_);
+    const std::vector<RimEnd>& ends = rim_ends.ends;
+    const std::vector<std::uint32_t>& vertices = rim_ends.vertices;
+    const std::vector<std::uint32_t>& first_end = rim_ends.first_end;
     const auto coordinate = [&](std::size_t index, std::size_t axis) { return points_[vertices[index]][axis]; };
     const auto apart = [&](std::uint32_t i, std::uint32_t j) {
       return withinReach(vertices[i], vertices[j]) ? (points_[vertices[i]] - points_[vertices[j]]).squaredNorm()
@@ -320,10 +335,12 @@ class CrackJoining {
       const std::uint32_t u = vertices[pair.a], v = vertices[pair.b];
       const double copy_reach = kCopyShare * std::min(shortest[pair.a], shortest[pair.b]);
       const bool copies = pair.squared_distance < copy_reach * copy_reach;
-      const auto faces = [&](const End& a) {
-        return std::any_of(ends.begin() + first_end[pair.b], ends.begin() + first_end[pair.b + 1], [&](const End& b) {
-          return (copies || !matched_[a.edge] || !matched_[b.edge]) && faceEachOther(rim_[a.edge], u, rim_[b.edge], v);
-        });
+      const auto faces = [&](const RimEnd& a) {
+        return std::any_of(ends.begin() + first_end[pair.b], ends.begin() + first_end[pair.b + 1],
+                           [&](const RimEnd& b) {
+                             return (copies || !matched_[a.edge] || !matched_[b.edge]) &&
+                                    faceEachOther(rim_[a.edge], u, rim_[b.edge], v);
+                           });
       };
       if (std::any_of(ends.begin() + first_end[pair.a], ends.begin() + first_end[pair.a + 1], faces)) join(u, v);
     }
