@@ -200,6 +200,13 @@ TriangleMesh floatSoup(const TriangleMesh& mesh, std::mt19937_64& engine) {
   });
 }
 
+TriangleMesh roundedApartSoup(const TriangleMesh& mesh, double apart, std::mt19937_64& engine) {
+  std::uniform_real_distribution<double> offset(-apart, apart);
+  return soupOf(mesh, [&](const Eigen::Vector3d& p, size_t, size_t) {
+    return Eigen::Vector3d(p + Eigen::Vector3d(offset(engine), offset(engine), offset(engine)));
+  });
+}
+
 TriangleMesh boxWithTJunctions(int grid) {
   TriangleMesh box = boxMesh(Eigen::Vector3d::Zero(), Eigen::Vector3d::Ones());
   const size_t middle = box.points.size();

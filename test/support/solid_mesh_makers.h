@@ -84,6 +84,10 @@ TriangleMesh soupOf(const TriangleMesh& mesh, const Move& move) {
 // float units in the last place, as exporters computing in float write them.
 TriangleMesh floatSoup(const TriangleMesh& mesh, std::mt19937_64& engine);
 
+// Every copy moved by up to `apart` along each axis, drawn uniformly: a file
+// of unshared triangles rounded apart by more than a weld joins.
+TriangleMesh roundedApartSoup(const TriangleMesh& mesh, double apart, std::mt19937_64& engine);
+
 // The unit box [0, 1]^3 with one edge split for the triangles on one side of
 // it only (a T-junction), and with its top drawn as a grid of n x n squares
 // whose sides meet the walls' edges nowhere but at the corners.

@@ -116,7 +116,9 @@ double weldReach(const Eigen::AlignedBox3d& bounds) {
 // (rounding may leave a few more clusters in a cell).
 // Clusters are then joined where any of their vertices lie within reach:
 // those of one bin of 64 cells, and those of neighbouring bins where a
-// cluster lies near the bins' face. A pair of clusters already in one group,
+// cluster lies near the bins' face; in a bin crowded with clusters (many
+// copies of a vertex rounded apart by more than the reach), only those of
+// the cells near the cluster. A pair of clusters already in one group,
 // or whose boxes lie out of reach, is passed over, and a search stops at the
 // first vertex pair within reach, so many copies of one vertex cost about
 // as much as one.
@@ -126,6 +128,8 @@ std::vector<std::uint32_t> weldedVertices(const std::vector<Eigen::Vector3d>& po
   const Eigen::Vector3d low = bounds.min();
   const double cell = reach > 0.0 ? reach : 1.0 / 64.0;
   constexpr int kCellBits = 6;  // a bin is 64 cells wide
+  // Beyond this many clusters a bin is searched cell by cell.
+  constexpr std::size_t kCrowdedBin = 64;
   constexpr int kBitsPerAxis = 21;
   constexpr std::int64_t kLastCell = (std::int64_t{1} << (kBitsPerAxis + kCellBits)) - 1;
   using Index = CellIndex;
@@ -183,6 +187,8 @@ std::vector<std::uint32_t> weldedVertices(const std::vector<Eigen::Vector3d>& po
   // Of the cell at hand: its vertices, its clusters' first vertices and
   // boxes, and each vertex's cluster.
   std::vector<std::uint32_t> cell_vertices, cell_firsts, cluster_of;
+  // Each cluster's cell in its bin.
+  std::vector<std::uint32_t> cluster_cells;
   std::vector<Eigen::AlignedBox3d> cell_boxes;
   for (std::size_t begin = 0, end = 0; begin < slots.size(); begin = end) {
     const std::uint64_t bin = slots[begin].bin;
@@ -191,6 +197,7 @@ std::vector<std::uint32_t> weldedVertices(const std::vector<Eigen::Vector3d>& po
          end < slots.size() && slots[end].bin == bin && slots[end].cell_or_first == slots[begin].cell_or_first; ++end) {
       cell_vertices.push_back(slots[end].vertex_or_box);
     }
+    const std::uint32_t cell_in_bin = slots[begin].cell_or_first;
     cell_firsts.clear();
     cell_boxes.clear();
     cluster_of.clear();
@@ -218,6 +225,7 @@ std::vector<std::uint32_t> weldedVertices(const std::vector<Eigen::Vector3d>& po
         boxes.push_back(cell_boxes[c]);
       }
       slots[clusters++] = Slot{bin, first, box};
+      cluster_cells.push_back(cell_in_bin);
     }
   }
   slots.resize(clusters);
@@ -248,13 +256,41 @@ std::vector<std::uint32_t> weldedVertices(const std::vector<Eigen::Vector3d>& po
   };
   // A margin past reach that no rounding of the cell arithmetic crosses.
   const Eigen::Vector3d margin = Eigen::Vector3d::Constant(1.5 * reach);
-  std::size_t bin_start = 0;
-  for (std::size_t c = 0; c < clusters; ++c) {
+  // The clusters of a bin, [begin, end), lie in the order of their cells. A
+  // cluster meets each of a bin of few clusters, and of a crowded bin (a
+  // cluster of many copies rounded apart) only those of the cells in its
+  // margin, so that many clusters at one place cost near-linear time.
+  const auto joinWithBin = [&](const Span& span, std::size_t begin, std::size_t end, const Index& near_low,
+                               const Index& near_high) {
+    if (end - begin <= kCrowdedBin) {
+      for (std::size_t other = begin; other < end; ++other) joinIfNear(span, spanOf(other));
+      return;
+    }
+    const std::uint64_t bin = cluster_slots[begin].bin;
+    const auto first = cluster_cells.begin() + begin, last = cluster_cells.begin() + end;
+    Index cell;
+    for (cell[2] = near_low[2]; cell[2] <= near_high[2]; ++cell[2]) {
+      for (cell[1] = near_low[1]; cell[1] <= near_high[1]; ++cell[1]) {
+        for (cell[0] = near_low[0]; cell[0] <= near_high[0]; ++cell[0]) {
+          if (binKey(cell) != bin) continue;
+          const auto [from, to] = std::equal_range(first, last, cellInBin(cell));
+          for (auto other = from; other != to; ++other) joinIfNear(span, spanOf(other - cluster_cells.begin()));
+        }
+      }
+    }
+  };
+  const auto binEnd = [&](std::size_t begin) {
+    const std::uint64_t bin = cluster_slots[begin].bin;
+    return static_cast<std::size_t>(std::partition_point(cluster_slots.begin() + begin, cluster_slots.end(),
+                                                         [bin](const Slot& slot) { return slot.bin == bin; }) -
+                                    cluster_slots.begin());
+  };
+  for (std::size_t bin_start = 0, bin_end = 0, c = 0; c < clusters; ++c) {
+    if (c == bin_end) bin_start = c, bin_end = binEnd(c);
     const Span span = spanOf(c);
     const std::uint64_t own = cluster_slots[c].bin;
-    if (cluster_slots[bin_start].bin != own) bin_start = c;
-    for (std::size_t earlier = bin_start; earlier < c; ++earlier) joinIfNear(span, spanOf(earlier));
     const Index near_low = cellOf(span.low - margin), near_high = cellOf(span.high + margin);
+    joinWithBin(span, bin_start, bin_end - bin_start > kCrowdedBin ? bin_end : c, near_low, near_high);
     if (binKey(near_low) == binKey(near_high)) continue;
     Index bin;
     for (bin[2] = near_low[2] >> kCellBits; bin[2] <= near_high[2] >> kCellBits; ++bin[2]) {
@@ -263,11 +299,11 @@ std::vector<std::uint32_t> weldedVertices(const std::vector<Eigen::Vector3d>& po
           const Index cells{bin[0] << kCellBits, bin[1] << kCellBits, bin[2] << kCellBits};
           const std::uint64_t key = binKey(cells);
           if (key == own) continue;
-          auto other = std::lower_bound(cluster_slots.begin(), cluster_slots.end(), key,
-                                        [](const Slot& a, std::uint64_t k) { return a.bin < k; });
-          for (; other != cluster_slots.end() && other->bin == key; ++other) {
-            joinIfNear(span, spanOf(static_cast<std::size_t>(other - cluster_slots.begin())));
-          }
+          const auto other = std::lower_bound(cluster_slots.begin(), cluster_slots.end(), key,
+                                              [](const Slot& a, std::uint64_t k) { return a.bin < k; });
+          if (other == cluster_slots.end() || other->bin != key) continue;
+          const auto begin = static_cast<std::size_t>(other - cluster_slots.begin());
+          joinWithBin(span, begin, binEnd(begin), near_low, near_high);
         }
       }
     }

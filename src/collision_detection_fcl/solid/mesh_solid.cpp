@@ -296,7 +296,7 @@ MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vect
   std::vector<Corners> faces = withArea(indexed);
   const std::vector<Corners> written = faces;
   auto edges = std::make_unique<EdgeTable>(faces, points.size());
-  const std::vector<std::uint32_t> joined = crackJoinedVertices(points, faces, *edges, bounds_, reach);
+  const std::vector<std::uint32_t> joined = crackJoinedVertices(points, faces, *edges, reach);
   if (!joined.empty()) {
     for (std::uint32_t& vertex : welded) vertex = joined[vertex];
     renumber(indexed, joined);

@@ -23,13 +23,23 @@ enum class Cavities { kSolid, kHollow };
 // longest side, the gaps a file written face by face leaves between faces.
 double crackReach(const Eigen::AlignedBox3d& bounds);
 
-// Rim vertices (on edges of one triangle) joined with rim vertices within
-// `reach` whose rim runs the other way, as the two sides of a crack run: the
-// lowest index of each group, each other vertex its own. Empty where nothing
-// is joined. A rim running along itself (a fine rim) is never joined.
+// Rim vertices (on edges of one triangle) joined across cracks: the lowest
+// index of each group, each other vertex its own; empty where nothing is
+// joined. Each rim edge is matched with at most one rim edge running the
+// other way whose ends lie within `reach` of its own, and their ends are
+// joined; vertices with an edge left unmatched are then joined with those
+// within reach where their rims run opposite ways (a crack whose sides are
+// divided differently), as are plain copies of one vertex (nearer than a
+// quarter of their shortest rim edge). Nearer pairs come first, and a join
+// that would put both ends of an edge of the mesh in one group is passed
+// over, so the vertices of a ring finer than the reach stay apart. Two
+// vertices of one rim are joined only where the rim faces itself across a
+// gap (a seam), never across its own surface (a strip narrower than the
+// reach). A rim running along itself (a fine rim) is never joined. Many
+// rim ends at one place cost O(N log N): each is compared with a bounded
+// number of nearest others, found through k-d trees.
 std::vector<std::uint32_t> crackJoinedVertices(const std::vector<Eigen::Vector3d>& points,
-                                               const std::vector<Corners>& faces, const EdgeTable& edges,
-                                               const Eigen::AlignedBox3d& bounds, double reach);
+                                               const std::vector<Corners>& faces, const EdgeTable& edges, double reach);
 
 // The parts of a mesh and the part of each triangle. A part is what its
 // triangles join into across edges that two of them share, and across edges

@@ -674,6 +674,30 @@ TEST(MeshSolid, CopiesOfAVertexARoundingApartKeepTheInside) {
       67);
 }
 
+// A closed cone written as unshared triangles rounded apart by up to 1e-6 m,
+// its base ring finer than the crack joining's reach: points on its axis and
+// beside it answer as the written triangles' winding number says (at least
+// 0.9 inside, at most 0.1 outside).
+TEST(MeshSolid, ARoundedApartConeFinerThanTheJoiningReachKeepsItsInside) {
+  const std::vector<Eigen::Vector3d> probes = {{0, 0, 0.01},   {0, 0, 0.03},  {0.005, 0.005, 0.02}, {0, 0, 0.055},
+                                               {0, 0, -0.005}, {0, 0, 0.065}, {0.025, 0, 0.01},     {0.012, 0, 0.03}};
+  for (const int segments : {2048, 8192, 32768}) {
+    SCOPED_TRACE(std::to_string(segments) + " segments");
+    std::mt19937_64 engine(segments);
+    const TriangleMesh soup = roundedApartSoup(coneMesh(0.06, 0.02, segments, 1), 1e-6, engine);
+    const MeshSolid solid = solidOf(soup);
+    const LocalMesh oracle = oracleMesh(soup);
+    int inside = 0;
+    for (const Eigen::Vector3d& p : probes) {
+      const double winding = std::abs(windingNumber(oracle, p));
+      ASSERT_TRUE(winding >= 0.9 || winding <= 0.1) << p.transpose() << ": " << winding;
+      EXPECT_EQ(solid.contains(p), winding >= 0.9) << p.transpose() << " with winding number " << winding;
+      inside += winding >= 0.9;
+    }
+    EXPECT_EQ(inside, 4);
+  }
+}
+
 // A cavity is solid even where it meets its shell at a vertex: each closed
 // part is turned outwards on its own.
 TEST(MeshSolid, ACavitySharingAVertexWithItsShellIsSolid) {
