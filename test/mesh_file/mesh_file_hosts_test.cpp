@@ -21,6 +21,7 @@
 #include "mesh_file_texts.h"
 #include "realman_copy.h"
 #include "scene_arm.h"
+#include "scene_file_texts.h"
 #include "test_support.h"
 
 namespace {
@@ -37,6 +38,17 @@ struct Family {
 std::string replacedOnce(std::string text, const std::string& from, const std::string& to) {
   const size_t at = text.find(from);
   return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+// A Collada box's faces as one <triangles> list of the given indices.
+std::string colladaTriangles(const std::string& indices) {
+  return "<triangles count=\"1\"><input semantic=\"VERTEX\" source=\"#box-v\" offset=\"0\"/><p>" + indices +
+         "</p></triangles>";
+}
+
+std::string withWordAt(std::string bytes, size_t at, std::uint32_t word) {
+  for (size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>((word >> (8 * i)) & 0xFF);
+  return bytes;
 }
 
 std::vector<Family> families() {
@@ -67,6 +79,24 @@ std::vector<Family> families() {
       {"OBJ index 1.5", "box.obj", replacedOnce(boxObj(), "f 1/1/1", "f 1.5/1/1"), "not a whole number"},
       {"empty OBJ", "box.obj", "# nothing here\n", "no triangles"},
       {"binary STL", "box.stl", boxBinaryStl(), ""},
+      {"Collada in millimetres", "box.dae", daeWith([](Dae& d) {
+         d.unit = "0.001";
+         d.file_units_per_metre = 1000.0;
+       }),
+       ""},
+      {"Collada <p> ending in a letter", "box.dae", daeWith([](Dae& d) { d.primitive = colladaTriangles("0 1 2x"); }),
+       "<p>"},
+      {"Collada <p> ending in a control byte", "box.dae",
+       daeWith([](Dae& d) { d.primitive = colladaTriangles("0 1 2\x01"); }), "<p>"},
+      {"Collada float_array count -1", "box.dae", daeWith([](Dae& d) { d.float_array_count = "count=\"-1\""; }),
+       "count"},
+      {"Collada float_array without count", "box.dae", daeWith([](Dae& d) { d.float_array_count = ""; }), "count"},
+      {"Collada stride 4294967295", "box.dae",
+       daeWith([](Dae& d) { d.accessor = "count=\"8\" stride=\"4294967295\""; }), "past the end"},
+      {"Collada unit 0", "box.dae", daeWith([](Dae& d) { d.unit = "0"; }), "unit"},
+      {"GLB with a node matrix", "box.glb", glbFile(gltfBoxShifted(0.03), boxBuffer()), ""},
+      {"GLB JSON chunk length 0x7FFFFFF0", "box.glb",
+       withWordAt(glbFile(gltfBoxShifted(0.03), boxBuffer()), 12, 0x7FFFFFF0), "past the end"},
   };
   for (const char* count_type : {"uchar", "ushort", "uint", "char", "short", "int"}) {
     list.push_back({std::string("ASCII face of 0 corners, ") + count_type + " counts", "box.ply",

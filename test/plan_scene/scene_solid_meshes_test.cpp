@@ -31,6 +31,7 @@
 #include "bramlock_arm_planning_core/collision_detection_fcl/collision_world_fcl.h"
 #include "recorded_answers.h"
 #include "scene_arm.h"
+#include "scene_file_texts.h"
 #include "seeded_joints.h"
 #include "solid_mesh_makers.h"
 #include "solid_mesh_oracle.h"
@@ -527,6 +528,40 @@ TEST(SolidMeshes, AToolLinkWrittenFaceByFaceWithCracksIsASolid) {
   ASSERT_NE(tool, oracle.bodies().end());
   expectVoxelsAnswered(scene, q, oracle, *tool, {{0.0, 0.0, 0.08}, {0.01, 0.015, 0.045}, {-0.008, -0.02, 0.12}},
                        {{0.0, 0.0, 0.16}});
+}
+
+// Tools as exporters write them, read as their files place them: a Collada
+// box in millimetres and a GLB whose node shifts the box 3 cm. The oracle
+// takes the box as meant from an STL in metres: a voxel deep in it is a
+// collision, voxels where the file read unscaled or unshifted would put the
+// box are free.
+TEST(SolidMeshes, ToolsFromColladaInMillimetresAndAGlbWithANodeMatrixSitWhereTheirFilesPutThem) {
+  TempDir dir;
+  const std::string dae = (dir.path() / "millimetres.dae").string();
+  writeFile(dae, daeWith([](Dae& d) {
+              d.unit = "0.001";
+              d.file_units_per_metre = 1000.0;
+            }));
+  const std::string glb = (dir.path() / "shifted.glb").string();
+  writeFile(glb, glbFile(gltfBoxShifted(0.03), boxBuffer()));
+  const Eigen::Isometry3d offset = translation(0.0, 0.0, 0.25);
+  Joints q = {0.0, 0.3, 0.8, 0.0, 0.5, 0.0};
+  for (const auto& [file, shift] : {std::make_pair(dae, 0.0), std::make_pair(glb, 0.03)}) {
+    SCOPED_TRACE(file);
+    auto scene = makeRm65(0.0);
+    ASSERT_EQ(quietly([&, &file = file] {
+                return scene->addAttachedEndEffectorToLink("tool", "Link6", {"Link6"}, offset.matrix(),
+                                                           "file://" + file, 1.0, 0.0);
+              }),
+              0);
+    ASSERT_TRUE(scene->isValid(q.data())) << "the arm and its tool alone are clear";
+    SolidArmOracle oracle(loadRm65Model(), "arm", 0.0);
+    const Eigen::Vector3d low(-0.02, shift - 0.02, -0.05), high(0.02, shift + 0.02, 0.05);
+    oracle.attachMesh("tool", "Link6", offset, writtenStl(dir, "meant.stl", perFaceBox(low, high, 0.0, 1)));
+    oracle.place(q);
+    expectVoxelsAnswered(*scene, q, oracle, oracle.bodies().back(), {{0.0, shift, 0.0}, {0.008, shift + 0.008, 0.035}},
+                         {{0.0, shift - 0.045, 0.0}, {0.0, shift, 0.09}});
+  }
 }
 
 // ---- meshes written at another scale than the metre ----
