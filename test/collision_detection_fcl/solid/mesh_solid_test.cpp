@@ -681,7 +681,7 @@ TEST(MeshSolid, CopiesOfAVertexARoundingApartKeepTheInside) {
 TEST(MeshSolid, ARoundedApartConeFinerThanTheJoiningReachKeepsItsInside) {
   const std::vector<Eigen::Vector3d> probes = {{0, 0, 0.01},   {0, 0, 0.03},  {0.005, 0.005, 0.02}, {0, 0, 0.055},
                                                {0, 0, -0.005}, {0, 0, 0.065}, {0.025, 0, 0.01},     {0.012, 0, 0.03}};
-  for (const int segments : {2048, 8192, 32768}) {
+  for (const int segments : {2048, 8192, 32768, 65536}) {
     SCOPED_TRACE(std::to_string(segments) + " segments");
     std::mt19937_64 engine(segments);
     const TriangleMesh soup = roundedApartSoup(coneMesh(0.06, 0.02, segments, 1), 1e-6, engine);
