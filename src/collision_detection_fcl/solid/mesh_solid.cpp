@@ -312,7 +312,7 @@ MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vect
   leaveOutOpenParts(points, faces, parts, tangled, reach, left_out);
   std::vector<OpenEdge> open = tangled.openEdges(faces, left_out);
   const std::vector<Corners> changed = netDifference(written, faces, left_out);
-  const bool guarded = !open.empty() || !changed.empty() || keepsPartsInwards(points, faces, parts);
+  const bool changes_winding = !changed.empty() || keepsPartsInwards(points, faces, parts);
   std::size_t kept = 0;
   for (std::size_t face = 0; face < faces.size(); ++face) {
     if (!left_out[face]) faces[kept++] = faces[face];
@@ -331,7 +331,11 @@ MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vect
   if (solid_ && !caps_.empty()) {
     for (Tree* tree : allTrees()) tree->caps_reach = std::make_unique<std::atomic<std::uint8_t>[]>(tree->nodes.size());
   }
-  if (guarded) guardWithWritten(points, written, changed, std::move(slit_caps), std::move(slit_cap_edges));
+  // Caps over rims wider than the joining reach are summed back, so open
+  // edges alone change nothing; what the caps of slits leave is a change.
+  if (changes_winding || !slit_caps.empty() || (!solid_ && !written.empty())) {
+    guardWithWritten(points, written, changed, std::move(slit_caps), std::move(slit_cap_edges));
+  }
 }
 
 MeshSolid::MeshSolid(ClosedChain chain) {
@@ -405,11 +409,6 @@ void MeshSolid::guardWithWritten(const std::vector<Eigen::Vector3d>& points, con
     written_ = std::make_unique<const WrittenWinding>(points, written);
     return;
   }
-  // The slits' caps after the others: their edges follow.
-  const auto shift = static_cast<std::uint32_t>(cap_edges_.size());
-  for (RimCap& cap : caps) cap.first_edge += shift, cap.last_edge += shift;
-  caps.insert(caps.begin(), caps_.begin(), caps_.end());
-  cap_edges.insert(cap_edges.begin(), cap_edges_.begin(), cap_edges_.end());
   written_ = std::make_unique<const WrittenWinding>(points_, written, changed, std::move(caps), std::move(cap_edges));
   for (Tree* tree : allTrees()) tree->written_reach = std::make_unique<std::atomic<std::uint8_t>[]>(tree->nodes.size());
 }
@@ -765,10 +764,10 @@ bool MeshSolid::insideAsWritten(const Eigen::Vector3d& point) const {
                           ? closed > 0
                           : caps_.reaches(points_, cap_edges_, point, 0.5 - closed);
   if (!written_) return mended;
-  // Where the written triangles wind within 0.4 of the closed surface, a
-  // point it winds about once or more is not clearly outside, and one it
-  // winds about zero times not clearly inside.
-  if ((mended ? closed >= 1 : closed == 0) && farFrom(leaf, *written_, &Tree::written_reach)) return mended;
+  // Where the written triangles wind within 0.4 of the mended mesh, a point
+  // it holds (winding at least a half) is not clearly outside, and one it
+  // leaves out not clearly inside.
+  if (farFrom(leaf, *written_, &Tree::written_reach)) return mended;
   if (!mended) return written_->reaches(point, kClearlyInside);
   // A cavity of the arm's own meshes, wound against its shell as written,
   // lies within two parts turned outwards.

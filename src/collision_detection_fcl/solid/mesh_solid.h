@@ -179,8 +179,8 @@ class MeshSolid {
                          const Parts& parts) const;
   // Where the mending changed the winding: its answers held to the written
   // triangles', and where the mended mesh is a solid, what the mending
-  // changed kept to bound it per cube (the triangles changed, and every
-  // cap, those of the slits given).
+  // changed kept to bound it per cube (the triangles changed and the caps
+  // of the slits, which are not summed back).
   void guardWithWritten(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& written,
                         const std::vector<Corners>& changed, std::vector<RimCap> slit_caps,
                         RimCaps::Edges slit_cap_edges);

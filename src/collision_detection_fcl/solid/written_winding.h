@@ -17,10 +17,10 @@ namespace internal {
 // welded, nothing else changed), summed through the caps' tree (see
 // RimCaps): a triangle is a fan of one edge from its lowest corner, and
 // triangles sharing that corner make one fan. Where the mended mesh is a
-// solid, also a tree of what takes its closed surface's winding number back
-// to the written triangles' (the written triangles less the mended ones,
-// each as often, net, as the two differ, and every cap over the mended
-// triangles' rims, a slit's too), for bounding that difference over a cube.
+// solid, also a tree of what takes its winding number back to the written
+// triangles' (the written triangles less the mended ones, each as often,
+// net, as the two differ, and the caps over slits, which the mended mesh
+// keeps closed), for bounding that difference over a cube.
 class WrittenWinding {
  public:
   // The points are the closed surface's (the mesh's first) where the changes are given.
@@ -33,7 +33,7 @@ class WrittenWinding {
   // Whether every written triangle lies at least `distance` from the point.
   bool fartherThan(const Eigen::Vector3d& point, double distance) const;
   // Whether the written triangles' winding number stays within `limit` of
-  // the closed surface's within `radius` of `centre` (never without changes given).
+  // the mended mesh's within `radius` of `centre` (never without changes given).
   bool boundedBelow(const Eigen::Vector3d& centre, double radius, double limit) const {
     return has_changes_ && changes_.boundedBelow(centre, radius, limit);
   }
