@@ -1,8 +1,9 @@
-// The oriented boxes' tree, built over the triangles once, and the listing of
-// the triangles a ray along an axis may meet.
+// The oriented boxes' tree over the triangles clipped to a cube, and the
+// listing of the triangles a segment along an axis may meet.
 #include "ray_tree.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <numeric>
@@ -18,21 +19,76 @@ constexpr std::uint32_t kLeafTriangles = 4;
 // Nodes of fewer triangles keep their parent's directions.
 constexpr std::uint32_t kLeastFittedTriangles = 32;
 // Boxes are grown by this share of their largest side, and a little more,
-// so that rounding never keeps a ray from a triangle it touches.
+// so that rounding never keeps a segment from a triangle it touches.
 constexpr double kGrowth = 1e-9;
+// The clipping box is grown by this share of its largest side, far beyond
+// the rounding of the clipped corners.
+constexpr double kClipGrowth = 1e-6;
+
+// A triangle clipped by six planes has at most nine corners.
+using Polygon = std::array<Eigen::Vector3d, 9>;
+
+// The part of the polygon on the side of the plane along `axis` at `bound`
+// towards `sign`: its corners there and where its sides cross the plane.
+std::size_t clippedAt(const Polygon& polygon, std::size_t count, int axis, double bound, int sign, Polygon& kept) {
+  std::size_t kept_count = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const Eigen::Vector3d& p = polygon[k];
+    const Eigen::Vector3d& q = polygon[(k + 1) % count];
+    const bool p_in = sign * (p[axis] - bound) >= 0.0, q_in = sign * (q[axis] - bound) >= 0.0;
+    if (p_in) kept[kept_count++] = p;
+    if (p_in != q_in) {
+      Eigen::Vector3d crossing = p + (q - p) * ((bound - p[axis]) / (q[axis] - p[axis]));
+      crossing[axis] = bound;
+      kept[kept_count++] = crossing;
+    }
+  }
+  return kept_count;
+}
+
+// The triangle's corners within the box: none where it misses the box.
+std::size_t clippedTriangle(const Eigen::Vector3d& a, const Eigen::Vector3d& b, const Eigen::Vector3d& c,
+                            const Eigen::AlignedBox3d& box, Polygon& polygon) {
+  polygon[0] = a;
+  polygon[1] = b;
+  polygon[2] = c;
+  std::size_t count = 3;
+  Polygon kept;
+  for (int axis = 0; axis < 3 && count > 0; ++axis) {
+    count = clippedAt(polygon, count, axis, box.min()[axis], 1, kept);
+    count = clippedAt(kept, count, axis, box.max()[axis], -1, polygon);
+  }
+  return count;
+}
 
 }  // namespace
 
-RayTree::RayTree(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& triangles)
-    : order_(triangles.size()) {
-  std::iota(order_.begin(), order_.end(), 0u);
-  nodes_.reserve(2 * triangles.size() / kLeafTriangles + 1);
+RayTree::RayTree(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& triangles,
+                 const std::uint32_t* first, const std::uint32_t* last, const Eigen::AlignedBox3d& clip) {
+  Eigen::AlignedBox3d grown = clip;
+  const double growth = kClipGrowth * clip.sizes().maxCoeff();
+  grown.min().array() -= growth;
+  grown.max().array() += growth;
+  corner_starts_.push_back(0);
   std::vector<Eigen::Vector3d> centres;
-  centres.reserve(triangles.size());
-  for (const Corners& c : triangles) centres.push_back((points[c[0]] + points[c[1]] + points[c[2]]) / 3.0);
-  if (!triangles.empty()) {
-    build(points, triangles, centres, 0, static_cast<std::uint32_t>(triangles.size()), Eigen::Matrix3d::Identity());
+  Polygon polygon;
+  for (; first != last; ++first) {
+    const Corners& c = triangles[*first];
+    const std::size_t count = clippedTriangle(points[c[0]], points[c[1]], points[c[2]], grown, polygon);
+    if (count == 0) continue;
+    Eigen::Vector3d centre = Eigen::Vector3d::Zero();
+    for (std::size_t k = 0; k < count; ++k) {
+      corners_.push_back(polygon[k]);
+      centre += polygon[k];
+    }
+    centres.push_back(centre / static_cast<double>(count));
+    corner_starts_.push_back(static_cast<std::uint32_t>(corners_.size()));
+    triangle_of_.push_back(*first);
   }
+  order_.resize(triangle_of_.size());
+  std::iota(order_.begin(), order_.end(), 0u);
+  nodes_.reserve(2 * order_.size() / kLeafTriangles + 1);
+  if (!order_.empty()) build(centres, 0, static_cast<std::uint32_t>(order_.size()), Eigen::Matrix3d::Identity());
 }
 
 // The box's directions are those of the spread of the corners, so a node of
@@ -42,8 +98,7 @@ RayTree::RayTree(const std::vector<Eigen::Vector3d>& points, const std::vector<C
 // most. Not along its longest side: along a fan's spokes the centres lie at
 // about one place, and parting them there by their angle from the middle
 // spoke leaves nodes of both flanks, each as wide as the fan at its apex.
-std::uint32_t RayTree::build(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& triangles,
-                             const std::vector<Eigen::Vector3d>& centres, std::uint32_t first, std::uint32_t last,
+std::uint32_t RayTree::build(const std::vector<Eigen::Vector3d>& centres, std::uint32_t first, std::uint32_t last,
                              const Eigen::Matrix3d& parent_axes) {
   const auto index = static_cast<std::uint32_t>(nodes_.size());
   nodes_.emplace_back();
@@ -54,8 +109,8 @@ std::uint32_t RayTree::build(const std::vector<Eigen::Vector3d>& points, const s
   if (last - first >= kLeastFittedTriangles) {
     Eigen::Matrix3d spread = Eigen::Matrix3d::Zero();
     for (std::uint32_t k = first; k < last; ++k) {
-      for (const std::uint32_t corner : triangles[order_[k]]) {
-        const Eigen::Vector3d offset = points[corner] - mean;
+      for (const Eigen::Vector3d* corner = cornersBegin(order_[k]); corner != cornersEnd(order_[k]); ++corner) {
+        const Eigen::Vector3d offset = *corner - mean;
         spread += offset * offset.transpose();
       }
     }
@@ -66,18 +121,15 @@ std::uint32_t RayTree::build(const std::vector<Eigen::Vector3d>& points, const s
   }
   Eigen::Vector3d low = Eigen::Vector3d::Constant(std::numeric_limits<double>::infinity());
   Eigen::Vector3d high = -low;
-  // The centres' squared offsets from their mean, nine times over (their
-  // offsets are the sums of their corners').
+  // The centres' squared offsets from their mean.
   Eigen::Vector3d spread = Eigen::Vector3d::Zero();
   for (std::uint32_t k = first; k < last; ++k) {
-    Eigen::Vector3d centre_along = Eigen::Vector3d::Zero();
-    for (const std::uint32_t corner : triangles[order_[k]]) {
-      const Eigen::Vector3d along = axes * (points[corner] - mean);
+    for (const Eigen::Vector3d* corner = cornersBegin(order_[k]); corner != cornersEnd(order_[k]); ++corner) {
+      const Eigen::Vector3d along = axes * (*corner - mean);
       low = low.cwiseMin(along);
       high = high.cwiseMax(along);
-      centre_along += along;
     }
-    spread += centre_along.cwiseAbs2();
+    spread += (axes * (centres[order_[k]] - mean)).cwiseAbs2();
   }
   const double growth = kGrowth * (high - low).maxCoeff() + kGrowth * mean.cwiseAbs().maxCoeff();
   {
@@ -97,18 +149,18 @@ std::uint32_t RayTree::build(const std::vector<Eigen::Vector3d>& points, const s
   std::nth_element(
       order_.begin() + first, order_.begin() + middle, order_.begin() + last,
       [&](std::uint32_t a, std::uint32_t b) { return direction.dot(centres[a]) < direction.dot(centres[b]); });
-  build(points, triangles, centres, first, middle, axes);
-  const std::uint32_t second = build(points, triangles, centres, middle, last, axes);
+  build(centres, first, middle, axes);
+  const std::uint32_t second = build(centres, middle, last, axes);
   nodes_[index].second = second;
   return index;
 }
 
-// The slabs of the box along its three directions, against the ray's
-// parameter from 0 to infinity.
-bool RayTree::meetsRay(const Node& node, const Eigen::Vector3d& start, int axis, int sign) const {
+// The slabs of the box along its three directions, against the segment's
+// parameter from 0 to its length.
+bool RayTree::meetsSegment(const Node& node, const Eigen::Vector3d& start, int axis, double length) const {
   const Eigen::Vector3d from = node.axes * (start - node.centre);
-  const Eigen::Vector3d along = sign * node.axes.col(axis);
-  double enter = 0.0, leave = std::numeric_limits<double>::infinity();
+  const Eigen::Vector3d along = node.axes.col(axis);
+  double enter = 0.0, leave = length;
   for (int k = 0; k < 3; ++k) {
     if (along[k] == 0.0) {
       if (std::abs(from[k]) > node.half[k]) return false;
@@ -123,26 +175,29 @@ bool RayTree::meetsRay(const Node& node, const Eigen::Vector3d& start, int axis,
   return true;
 }
 
-bool RayTree::listAlongRay(const Eigen::Vector3d& start, int axis, int sign, std::size_t budget,
-                           std::vector<std::uint32_t>& listed) const {
-  if (nodes_.empty()) return true;
+std::size_t RayTree::listAlongSegment(const Eigen::Vector3d& start, int axis, double to,
+                                      std::vector<std::uint32_t>& listed) const {
+  if (nodes_.empty()) return 0;
+  // Run the segment upwards along the axis from its lower end.
+  Eigen::Vector3d low = start;
+  low[axis] = std::min(start[axis], to);
+  const double length = std::abs(to - start[axis]);
   std::uint32_t pending[64];
   int count = 0;
   pending[count++] = 0;
   std::size_t opened = 0;
   while (count > 0) {
-    const std::uint32_t index = pending[--count];
-    const Node& node = nodes_[index];
-    if (++opened > budget) return false;
-    if (!meetsRay(node, start, axis, sign)) continue;
+    const Node& node = nodes_[pending[--count]];
+    ++opened;
+    if (!meetsSegment(node, low, axis, length)) continue;
     if (node.second == 0) {
-      listed.insert(listed.end(), order_.begin() + node.first, order_.begin() + node.last);
+      for (std::uint32_t k = node.first; k < node.last; ++k) listed.push_back(triangle_of_[order_[k]]);
       continue;
     }
     pending[count++] = node.second;
-    pending[count++] = index + 1;
+    pending[count++] = static_cast<std::uint32_t>(&node - nodes_.data()) + 1;
   }
-  return true;
+  return opened;
 }
 
 }  // namespace internal
