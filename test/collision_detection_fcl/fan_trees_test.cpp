@@ -21,7 +21,7 @@
 #include <fcl/math/bv/utility.h>
 
 #include "collision_detection_fcl/link_tree_batch.h"
-#include "collision_detection_fcl/solid/ray_tree.h"
+#include "collision_detection_fcl/solid/clipped_tree.h"
 #include "solid_mesh_makers.h"
 
 namespace {
@@ -103,8 +103,8 @@ TEST(FanTrees, ASegmentBesideTheApexOpensFewBoxesOfTheTreeOverTheSpokesWithinIts
   const Eigen::Vector3d middle(0.0, 0.0, kHeight - 0.002), half = Eigen::Vector3d::Constant(0.005);
   const Eigen::AlignedBox3d cube(middle - half, middle + half);
   const Eigen::AlignedBox3d whole(Eigen::Vector3d(-0.01, -0.01, 0.0), Eigen::Vector3d(0.01, 0.01, kHeight));
-  const bramlock::internal::RayTree clipped(cone.points, triangles, all.data(), all.data() + all.size(), cube);
-  const bramlock::internal::RayTree unclipped(cone.points, triangles, all.data(), all.data() + all.size(), whole);
+  const bramlock::internal::ClippedTree clipped(cone.points, triangles, all.data(), all.data() + all.size(), cube);
+  const bramlock::internal::ClippedTree unclipped(cone.points, triangles, all.data(), all.data() + all.size(), whole);
   std::size_t most_clipped = 0, most_unclipped = 0;
   // Segments from beside the apex across the cone, 0.4 mm from its axis at most.
   int crossed = 0;

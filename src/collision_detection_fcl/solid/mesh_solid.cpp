@@ -689,13 +689,13 @@ void MeshSolid::numberCrowdedLeaves() {
       if (node.children < 0 && node.last - node.first > kMostScannedTriangles) node.children = -2 - crowded++;
     }
   }
-  if (crowded > 0) crowded_trees_ = std::make_unique<LazyRayTree[]>(static_cast<std::size_t>(crowded));
+  if (crowded > 0) crowded_trees_ = std::make_unique<LazyClippedTree[]>(static_cast<std::size_t>(crowded));
 }
 
 int MeshSolid::crowdedWindingChange(const LeafHolding& holding, int axis, const Eigen::Vector3d& from,
                                     double to) const {
   const Node& leaf = holding.tree->nodes[holding.node];
-  LazyRayTree& lazy = crowded_trees_[static_cast<std::size_t>(-2 - leaf.children)];
+  LazyClippedTree& lazy = crowded_trees_[static_cast<std::size_t>(-2 - leaf.children)];
   std::call_once(lazy.built, [&] {
     const std::uint32_t* listed = holding.tree->listed.data();
     const Eigen::Vector3d half = Eigen::Vector3d::Constant(holding.cube.half);

@@ -21,10 +21,10 @@
 #include <Eigen/Core>
 #include <Eigen/Geometry>
 
+#include "clipped_tree.h"
 #include "closed_chain.h"
 #include "common/box_set.h"
 #include "part_orientation.h"
-#include "ray_tree.h"
 
 namespace bramlock {
 namespace internal {
@@ -51,7 +51,7 @@ namespace internal {
 // smallest cube holding it, by the crossings of a path inside that cube;
 // where that cube lists very many long triangles (a fan's apex, a band of
 // slivers), the path meets only those a tree of oriented boxes over their
-// parts within the cube lists (ray_tree.h). Every
+// parts within the cube lists (clipped_tree.h). Every
 // test of a point against a triangle has an exact sign, and points exactly on
 // a face, edge or vertex count as if moved by the same infinitesimal step, so
 // ties never make two tests disagree. A point outside the boxes of the mesh's
@@ -231,11 +231,11 @@ class MeshSolid {
   BoxSet piece_boxes_;
   // Per crowded leaf, built by the first point in it that needs it: most
   // such cubes never see one.
-  struct LazyRayTree {
+  struct LazyClippedTree {
     std::once_flag built;
-    std::optional<RayTree> tree;
+    std::optional<ClippedTree> tree;
   };
-  std::unique_ptr<LazyRayTree[]> crowded_trees_;
+  std::unique_ptr<LazyClippedTree[]> crowded_trees_;
   bool solid_ = false;
 };
 

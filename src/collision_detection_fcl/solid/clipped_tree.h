@@ -19,12 +19,11 @@ namespace internal {
 // axes would each reach across the whole fan; clipped, a spoke's box is no
 // wider than the spoke within the box, so near a fan's apex, where the
 // spokes narrow, a segment opens only the few boxes near its path.
-class RayTree {
+class ClippedTree {
  public:
   // Over the triangles [first, last) of `triangles`, each clipped to `clip`.
-  RayTree(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& triangles, const std::uint32_t* first,
-          const std::uint32_t* last, const Eigen::AlignedBox3d& clip);
-  bool empty() const { return nodes_.empty(); }
+  ClippedTree(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& triangles,
+              const std::uint32_t* first, const std::uint32_t* last, const Eigen::AlignedBox3d& clip);
 
   // Adds to `listed` every triangle whose clipped part's box the segment from
   // `start` along `axis` to the coordinate `to` meets (and maybe a few

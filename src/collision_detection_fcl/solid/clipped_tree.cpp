@@ -1,6 +1,6 @@
 // The oriented boxes' tree over the triangles clipped to a cube, and the
 // listing of the triangles a segment along an axis may meet.
-#include "ray_tree.h"
+#include "clipped_tree.h"
 
 #include <algorithm>
 #include <array>
@@ -63,8 +63,8 @@ std::size_t clippedTriangle(const Eigen::Vector3d& a, const Eigen::Vector3d& b, 
 
 }  // namespace
 
-RayTree::RayTree(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& triangles,
-                 const std::uint32_t* first, const std::uint32_t* last, const Eigen::AlignedBox3d& clip) {
+ClippedTree::ClippedTree(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& triangles,
+                         const std::uint32_t* first, const std::uint32_t* last, const Eigen::AlignedBox3d& clip) {
   Eigen::AlignedBox3d grown = clip;
   const double growth = kClipGrowth * clip.sizes().maxCoeff();
   grown.min().array() -= growth;
@@ -98,8 +98,8 @@ RayTree::RayTree(const std::vector<Eigen::Vector3d>& points, const std::vector<C
 // most. Not along its longest side: along a fan's spokes the centres lie at
 // about one place, and parting them there by their angle from the middle
 // spoke leaves nodes of both flanks, each as wide as the fan at its apex.
-std::uint32_t RayTree::build(const std::vector<Eigen::Vector3d>& centres, std::uint32_t first, std::uint32_t last,
-                             const Eigen::Matrix3d& parent_axes) {
+std::uint32_t ClippedTree::build(const std::vector<Eigen::Vector3d>& centres, std::uint32_t first, std::uint32_t last,
+                                 const Eigen::Matrix3d& parent_axes) {
   const auto index = static_cast<std::uint32_t>(nodes_.size());
   nodes_.emplace_back();
   Eigen::Vector3d mean = Eigen::Vector3d::Zero();
@@ -157,7 +157,7 @@ std::uint32_t RayTree::build(const std::vector<Eigen::Vector3d>& centres, std::u
 
 // The slabs of the box along its three directions, against the segment's
 // parameter from 0 to its length.
-bool RayTree::meetsSegment(const Node& node, const Eigen::Vector3d& start, int axis, double length) const {
+bool ClippedTree::meetsSegment(const Node& node, const Eigen::Vector3d& start, int axis, double length) const {
   const Eigen::Vector3d from = node.axes * (start - node.centre);
   const Eigen::Vector3d along = node.axes.col(axis);
   double enter = 0.0, leave = length;
@@ -175,8 +175,8 @@ bool RayTree::meetsSegment(const Node& node, const Eigen::Vector3d& start, int a
   return true;
 }
 
-std::size_t RayTree::listAlongSegment(const Eigen::Vector3d& start, int axis, double to,
-                                      std::vector<std::uint32_t>& listed) const {
+std::size_t ClippedTree::listAlongSegment(const Eigen::Vector3d& start, int axis, double to,
+                                          std::vector<std::uint32_t>& listed) const {
   if (nodes_.empty()) return 0;
   // Run the segment upwards along the axis from its lower end.
   Eigen::Vector3d low = start;
