@@ -1,16 +1,18 @@
 // The trees over a mesh part the spokes of a fan into wedges of neighbours,
 // also where its rim is a little uneven (a rim vertex merged with one a few
-// steps away, as a file's reader merges near copies): a box or a ray near the
-// apex but clear of the fan meets only a few of their boxes. Parted along the
-// spokes' length, on which their centres lie at about one place, the spokes
-// fall into a middle and both flanks, whose boxes reach across the whole fan
-// at its apex, and such a box meets hundreds.
+// steps away, as a file's reader merges near copies): a box near the apex but
+// clear of the fan meets only a few of their boxes, and so does a segment
+// across the fan near its apex, its spokes clipped to a cube round it.
+// Parted along the spokes' length, on which their centres lie at about one
+// place, the spokes fall into a middle and both flanks, whose boxes reach
+// across the whole fan at its apex, and such a box meets hundreds.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <numeric>
 #include <vector>
 
 #include <fcl/geometry/bvh/BVH_model.h>
@@ -19,7 +21,7 @@
 #include <fcl/math/bv/utility.h>
 
 #include "collision_detection_fcl/link_tree_batch.h"
-#include "collision_detection_fcl/solid/ray_tree.h"
+#include "collision_detection_fcl/solid/clipped_tree.h"
 #include "solid_mesh_makers.h"
 
 namespace {
@@ -76,31 +78,57 @@ TEST(FanTrees, ABoxBesideTheApexMeetsFewBoxesOfTheCollisionTree) {
   }
 }
 
-TEST(FanTrees, ARayFromBesideTheApexOpensFewBoxesOfTheRayTree) {
+// Whether the segment from p to q crosses the triangle's inside (Moller and Trumbore).
+bool segmentCrosses(const Eigen::Vector3d& a, const Eigen::Vector3d& b, const Eigen::Vector3d& c,
+                    const Eigen::Vector3d& p, const Eigen::Vector3d& q) {
+  const Eigen::Vector3d along = q - p, ab = b - a, ac = c - a;
+  const Eigen::Vector3d h = along.cross(ac);
+  const double det = ab.dot(h);
+  if (det == 0.0) return false;
+  const Eigen::Vector3d s = p - a, sab = s.cross(ab);
+  const double u = s.dot(h) / det, v = along.dot(sab) / det, t = ac.dot(sab) / det;
+  return u > 0.0 && v > 0.0 && u + v < 1.0 && t > 0.0 && t < 1.0;
+}
+
+TEST(FanTrees, ASegmentBesideTheApexOpensFewBoxesOfTheTreeOverTheSpokesWithinItsCube) {
   const TriangleMesh cone = unevenCone();
   std::vector<bramlock::internal::Corners> triangles;
   for (const fcl::Triangle& t : cone.triangles) {
     triangles.push_back(
         {static_cast<std::uint32_t>(t[0]), static_cast<std::uint32_t>(t[1]), static_cast<std::uint32_t>(t[2])});
   }
-  const bramlock::internal::RayTree tree(cone.points, triangles);
-  const auto opened = [&tree](const Eigen::Vector3d& start, int axis, int sign) {
-    std::vector<std::uint32_t> listed;
-    std::size_t budget = 1;
-    while (!tree.listAlongRay(start, axis, sign, budget, listed)) {
-      ++budget;
-      listed.clear();
-    }
-    return budget;
-  };
-  // The inside test takes the cheapest of the six rays.
+  std::vector<std::uint32_t> all(triangles.size());
+  std::iota(all.begin(), all.end(), 0u);
+  // A cube about the apex holding the places, and the cone's own box.
+  const Eigen::Vector3d middle(0.0, 0.0, kHeight - 0.002), half = Eigen::Vector3d::Constant(0.005);
+  const Eigen::AlignedBox3d cube(middle - half, middle + half);
+  const Eigen::AlignedBox3d whole(Eigen::Vector3d(-0.01, -0.01, 0.0), Eigen::Vector3d(0.01, 0.01, kHeight));
+  const bramlock::internal::ClippedTree clipped(cone.points, triangles, all.data(), all.data() + all.size(), cube);
+  const bramlock::internal::ClippedTree unclipped(cone.points, triangles, all.data(), all.data() + all.size(), whole);
+  std::size_t most_clipped = 0, most_unclipped = 0;
+  // Segments from beside the apex across the cone, 0.4 mm from its axis at most.
+  int crossed = 0;
   for (const Eigen::Vector3d& place : besideTheApex()) {
-    std::size_t cheapest = std::numeric_limits<std::size_t>::max();
-    for (int axis = 0; axis < 3; ++axis) {
-      for (const int sign : {-1, 1}) cheapest = std::min(cheapest, opened(place, axis, sign));
+    for (int axis = 0; axis < 2; ++axis) {
+      Eigen::Vector3d start = place;
+      start[1 - axis] *= 0.1;
+      Eigen::Vector3d end = start;
+      end[axis] = -start[axis];
+      std::vector<std::uint32_t> listed, listed_unclipped;
+      most_clipped = std::max(most_clipped, clipped.listAlongSegment(start, axis, end[axis], listed));
+      most_unclipped = std::max(most_unclipped, unclipped.listAlongSegment(start, axis, end[axis], listed_unclipped));
+      std::sort(listed.begin(), listed.end());
+      for (std::uint32_t t = 0; t < triangles.size(); ++t) {
+        const auto& c = triangles[t];
+        if (!segmentCrosses(cone.points[c[0]], cone.points[c[1]], cone.points[c[2]], start, end)) continue;
+        ++crossed;
+        EXPECT_TRUE(std::binary_search(listed.begin(), listed.end(), t)) << t << " " << start.transpose();
+      }
     }
-    EXPECT_LE(cheapest, 32u) << place.transpose();
   }
+  EXPECT_GE(crossed, 64);
+  EXPECT_LE(most_clipped, 128u);
+  EXPECT_GE(most_unclipped, 2 * most_clipped);
 }
 
 }  // namespace

@@ -127,6 +127,26 @@ TriangleMesh slitSphere(double radius, int rings, int segments, int slits, doubl
   return mesh;
 }
 
+TriangleMesh bookMesh(int pages) {
+  TriangleMesh mesh = boxMesh(Eigen::Vector3d::Zero(), Eigen::Vector3d(0.1, 0.06, 0.04));
+  // The box's corners 4 and 5 are the spine's ends: (0, 0, 0.04) and (0.1, 0, 0.04).
+  for (int page = 0; page < pages; ++page) {
+    const double angle = 0.5 * M_PI * (page + 0.5) / pages;
+    mesh.points.emplace_back(0.05, 0.03 * std::cos(angle), 0.04 - 0.03 * std::sin(angle));
+    mesh.triangles.emplace_back(4, 5, mesh.points.size() - 1);
+  }
+  return mesh;
+}
+
+TriangleMesh writtenTwice(const TriangleMesh& mesh, std::mt19937_64& engine) {
+  TriangleMesh copy = mesh;
+  std::bernoulli_distribution turned(0.5);
+  for (fcl::Triangle& t : copy.triangles) {
+    if (turned(engine)) std::swap(t[1], t[2]);
+  }
+  return appended(mesh, copy);
+}
+
 TriangleMesh withScatteredHoles(TriangleMesh mesh, std::size_t count, double apart) {
   std::vector<std::size_t> removed;
   for (std::size_t t = 0; t < mesh.triangles.size() && removed.size() < count; t += 7) {

@@ -55,6 +55,16 @@ TriangleMesh withScatteredHoles(TriangleMesh mesh, std::size_t count, double apa
 // that each cut leaves a slit nearly from pole to pole.
 TriangleMesh slitSphere(double radius, int rings, int segments, int slits, double gap);
 
+// A closed box [0, 0.1] x [0, 0.06] x [0, 0.04] with `pages` single
+// triangles hinged on its top edge along x at y = 0 (a spine all pages
+// share), fanned inside the box over the quarter turn from +y to -z, each
+// 0.03 long.
+TriangleMesh bookMesh(int pages);
+
+// The mesh followed by a copy of it, each of the copy's triangles wound
+// either way at random.
+TriangleMesh writtenTwice(const TriangleMesh& mesh, std::mt19937_64& engine);
+
 // A prism from z = low to z = high over a rim in the xy plane, running
 // counter-clockwise around the origin, which every rim point must see: a side
 // of two triangles between each rim point and the next, and each cap a fan

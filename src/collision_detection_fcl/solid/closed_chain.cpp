@@ -760,7 +760,8 @@ double RimCaps::winding(const std::vector<Eigen::Vector3d>& points, const Edges&
   walk([&](std::uint32_t, const Far& node) {
     const double x = node.centre[0] - point.x(), y = node.centre[1] - point.y(), z = node.centre[2] - point.z();
     const double square = x * x + y * y + z * z;
-    const double reach = (node.fan == kNone ? node_radii : kFarCapRadii) * node.radius;
+    // Roughly, a cap's own vector area and moments stand for it as a node's do for its caps.
+    const double reach = (node.fan == kNone ? node_radii : rough ? kFarNodeRadii : kFarCapRadii) * node.radius;
     if (square > reach * reach) {
       // Each fan triangle's term taken at the node's centre, with its change
       // over the triangle to first and second order.

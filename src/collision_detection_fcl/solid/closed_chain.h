@@ -121,7 +121,8 @@ class RimCaps {
   // themselves so that a leaf's lie together.
   void arrange(const std::vector<Eigen::Vector3d>& points, Edges& cap_edges);
   // The caps' winding number about the point (see capWinding); `rough`
-  // takes nodes from nearer, within a few hundredths.
+  // lets nodes stand for their caps from nearer, and caps for their fans
+  // from as near as nodes otherwise do, within a few hundredths.
   double winding(const std::vector<Eigen::Vector3d>& points, const Edges& cap_edges, const Eigen::Vector3d& point,
                  bool rough = false) const;
   // Whether the caps' winding number about the point (its magnitude, where

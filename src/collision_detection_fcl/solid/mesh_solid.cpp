@@ -60,7 +60,7 @@ constexpr double kLeastVolume = 1e-9;
 // without parting them (the spokes of a fan, the slivers of a cylinder).
 constexpr double kLongTriangleSides = 2.0;
 // A point in a cube listing more triangles than this (the apex of a large
-// fan, a band of slivers) is judged along a ray through the ray tree instead.
+// fan, a band of slivers) meets only those a tree over the cube's lists.
 constexpr std::size_t kMostScannedTriangles = 32;
 // Judged on this many of a cube's triangles, the first it lists.
 constexpr std::size_t kLongSample = 64;
@@ -327,7 +327,7 @@ MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vect
     adopt(std::move(chain));
     solid_ = divideBoundingCube() && enclosesVolume();
   }
-  if (solid_) treeLongLeaves();
+  if (solid_) numberCrowdedLeaves();
   if (solid_ && !caps_.empty()) {
     for (Tree* tree : allTrees()) tree->caps_reach = std::make_unique<std::atomic<std::uint8_t>[]>(tree->nodes.size());
   }
@@ -788,52 +788,29 @@ bool MeshSolid::farFrom(const LeafHolding& leaf, const Fans& fans, Reach Tree::*
   return reach == kCapsFar;
 }
 
-// Each cube listing very many triangles keeps the ray its points try first:
-// along the axis its triangles' normals lean least towards (a ray running
-// along the slivers of a band, or beside the plane of a fan, passes them
-// all), towards the nearer side of the bounding cube.
-void MeshSolid::treeLongLeaves() {
-  bool any = false;
+void MeshSolid::numberCrowdedLeaves() {
+  std::int32_t crowded = 0;
   for (Tree* tree : allTrees()) {
     for (Node& node : tree->nodes) {
-      if (node.children >= 0 || node.last - node.first <= kMostScannedTriangles) continue;
-      Eigen::Vector3d leaning = Eigen::Vector3d::Zero();
-      for (std::uint32_t k = node.first; k < node.last; ++k) {
-        const Corners& c = triangles_[tree->listed[k]];
-        leaning += (points_[c[1]] - points_[c[0]]).cross(points_[c[2]] - points_[c[0]]).cwiseAbs();
-      }
-      int axis = 0;
-      leaning.minCoeff(&axis);
-      const bool upwards = points_[triangles_[tree->listed[node.first]][0]][axis] > root_.centre[axis];
-      node.children = -2 - (axis + (upwards ? 0 : 3));
-      any = true;
+      if (node.children < 0 && node.last - node.first > kMostScannedTriangles) node.children = -2 - crowded++;
     }
   }
-  if (any) ray_tree_ = std::make_unique<LazyRayTree>();
+  if (crowded > 0) crowded_trees_ = std::make_unique<LazyClippedTree[]>(static_cast<std::size_t>(crowded));
 }
 
-// The leaf's own ray first; then the six rays with a growing budget of boxes,
-// so a point pays about what its cheapest ray costs.
-int MeshSolid::windingAlongRays(const Eigen::Vector3d& point, int first_ray) const {
-  std::call_once(ray_tree_->built, [this] { ray_tree_->tree.emplace(points_, triangles_); });
-  const RayTree& tree = *ray_tree_->tree;
-  std::vector<std::uint32_t> listed;
-  const auto along = [&](int ray, std::size_t budget, int& winding) {
-    const int axis = ray % 3, sign = ray < 3 ? 1 : -1;
-    listed.clear();
-    if (!tree.listAlongRay(point, axis, sign, budget, listed)) return false;
-    Eigen::Vector3d far = point;
-    far[axis] = sign * std::numeric_limits<double>::infinity();
-    winding = windingChange(listed.data(), listed.data() + listed.size(), axis, far, point[axis]);
-    return true;
-  };
-  int winding = 0;
-  if (along(first_ray, 256, winding)) return winding;
-  for (std::size_t budget = 64;; budget *= 4) {
-    for (int ray = 0; ray < 6; ++ray) {
-      if (along(ray, budget, winding)) return winding;
-    }
-  }
+int MeshSolid::crowdedWindingChange(const LeafHolding& holding, int axis, const Eigen::Vector3d& from,
+                                    double to) const {
+  const Node& leaf = holding.tree->nodes[holding.node];
+  LazyClippedTree& lazy = crowded_trees_[static_cast<std::size_t>(-2 - leaf.children)];
+  std::call_once(lazy.built, [&] {
+    const std::uint32_t* listed = holding.tree->listed.data();
+    const Eigen::Vector3d half = Eigen::Vector3d::Constant(holding.cube.half);
+    lazy.tree.emplace(points_, triangles_, listed + leaf.first, listed + leaf.last,
+                      Eigen::AlignedBox3d(holding.cube.centre - half, holding.cube.centre + half));
+  });
+  std::vector<std::uint32_t> met;
+  lazy.tree->listAlongSegment(from, axis, to, met);
+  return windingChange(met.data(), met.data() + met.size(), axis, from, to);
 }
 
 int MeshSolid::closedWinding(const Eigen::Vector3d& point) const {
@@ -861,12 +838,14 @@ int MeshSolid::closedWindingIn(const LeafHolding& holding, const Eigen::Vector3d
   const std::uint32_t* first = tree->listed.data() + leaf.first;
   const std::uint32_t* last = tree->listed.data() + leaf.last;
   if (first == last) return leaf.winding;
-  if (leaf.children < -1 && ray_tree_) return windingAlongRays(point, -2 - leaf.children);
+  const auto change = [&](int axis, const Eigen::Vector3d& from, double to) {
+    return leaf.children < -1 ? crowdedWindingChange(holding, axis, from, to)
+                              : windingChange(first, last, axis, from, to);
+  };
   const Eigen::Vector3d& centre = holding.cube.centre;
-  const int change = windingChange(first, last, 0, centre, point.x()) +
-                     windingChange(first, last, 1, Eigen::Vector3d(point.x(), centre.y(), centre.z()), point.y()) +
-                     windingChange(first, last, 2, Eigen::Vector3d(point.x(), point.y(), centre.z()), point.z());
-  return leaf.winding + change;
+  return leaf.winding + change(0, centre, point.x()) +
+         change(1, Eigen::Vector3d(point.x(), centre.y(), centre.z()), point.y()) +
+         change(2, Eigen::Vector3d(point.x(), point.y(), centre.z()), point.z());
 }
 
 }  // namespace internal

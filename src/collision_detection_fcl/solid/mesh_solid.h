@@ -22,10 +22,10 @@
 #include <Eigen/Core>
 #include <Eigen/Geometry>
 
+#include "clipped_tree.h"
 #include "closed_chain.h"
 #include "common/box_set.h"
 #include "part_orientation.h"
-#include "ray_tree.h"
 #include "written_winding.h"
 
 namespace bramlock {
@@ -59,9 +59,10 @@ namespace internal {
 // the cost of a point follows the detail near it; each cube's centre keeps
 // its winding number, the middle of three routes from its parent's centre
 // (which agree on a closed surface). A point is judged from the centre of the
-// smallest cube holding it, by the crossings of a path inside that cube, or,
+// smallest cube holding it, by the crossings of a path inside that cube;
 // where that cube lists very many long triangles (a fan's apex, a band of
-// slivers), along a ray through a tree of oriented boxes (ray_tree.h). Every
+// slivers), the path meets only those a tree of oriented boxes over their
+// parts within the cube lists (clipped_tree.h). Every
 // test of a point against a triangle has an exact sign, and points exactly on
 // a face, edge or vertex count as if moved by the same infinitesimal step, so
 // ties never make two tests disagree. A point outside the boxes of the mesh's
@@ -111,8 +112,8 @@ class MeshSolid {
   using TriangleList = std::vector<std::uint32_t>;
   // A cube of the division: eight children in a row from `children`, or,
   // for a leaf (children negative), the triangles meeting it at its tree's
-  // listed[first, last); a leaf listing very many has children -2 - the ray
-  // its points try first.
+  // listed[first, last); a leaf listing very many has children -2 - its
+  // crowded leaf's number.
   struct Node {
     std::int32_t children = -1;
     std::int32_t winding = 0;
@@ -204,15 +205,14 @@ class MeshSolid {
   // cube to change whether a point there is inside, kept per leaf.
   template <typename Fans>
   bool farFrom(const LeafHolding& leaf, const Fans& fans, Reach Tree::*reaches) const;
-  // The same along a ray from the point to infinity that opens few boxes of
-  // the ray tree (`first_ray` tried first: axis, plus 3 towards minus
-  // infinity): for points in cubes of very many long triangles.
-  int windingAlongRays(const Eigen::Vector3d& point, int first_ray) const;
+  // The change of the winding number along the segment within a crowded
+  // leaf (see windingChange), by the triangles its tree lists.
+  int crowdedWindingChange(const LeafHolding& holding, int axis, const Eigen::Vector3d& from, double to) const;
   std::array<Tree*, 9> allTrees() {
     return {&top_, &below_[0], &below_[1], &below_[2], &below_[3], &below_[4], &below_[5], &below_[6], &below_[7]};
   }
-  // Builds the ray tree where some cube of the division lists very many triangles.
-  void treeLongLeaves();
+  // Numbers the cubes of the division that list very many triangles.
+  void numberCrowdedLeaves();
   // Divides the bounding cube and tells whether the centres' routes agree
   // often enough for a solid.
   bool divideBoundingCube();
@@ -260,12 +260,13 @@ class MeshSolid {
   std::vector<std::uint32_t> piece_vertices_;
   std::vector<std::uint32_t> piece_of_vertex_;
   BoxSet piece_boxes_;
-  // Built by the first point that needs it: many meshes with such cubes never see one.
-  struct LazyRayTree {
+  // Per crowded leaf, built by the first point in it that needs it: most
+  // such cubes never see one.
+  struct LazyClippedTree {
     std::once_flag built;
-    std::optional<RayTree> tree;
+    std::optional<ClippedTree> tree;
   };
-  std::unique_ptr<LazyRayTree> ray_tree_;
+  std::unique_ptr<LazyClippedTree[]> crowded_trees_;
   std::unique_ptr<const WrittenWinding> written_;
   bool solid_cavities_ = true;
   bool solid_ = false;

@@ -206,7 +206,8 @@ TEST(ClosedChain, CapWindingIsTheSumOfTheCapsFans) {
       {"holes", holes},
       {"opening", opening},
       {"slit", bramlock_test::slitSphere(1.0, 400, 64, 1, 0.02)},
-      {"four slits", bramlock_test::slitSphere(1.0, 100, 64, 4, 0.02)}};
+      {"four slits", bramlock_test::slitSphere(1.0, 100, 64, 4, 0.02)},
+      {"16 slits of a coarse sphere", bramlock_test::slitSphere(1.0, 16, 32, 16, 0.0082)}};
   for (const auto& [name, mesh] : meshes) {
     SCOPED_TRACE(name);
     const bramlock::internal::ClosedChain chain = chainOf(mesh);
