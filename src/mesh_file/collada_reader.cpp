@@ -62,11 +62,8 @@ std::optional<Unsigned> wholeNumber(std::string_view word) {
 
 // A finite number written whole (an optional leading '+' as XML allows), or nothing.
 std::optional<double> finiteNumber(std::string_view word) {
-  if (word.size() > 1 && word[0] == '+' && word[1] != '-') word.remove_prefix(1);
-  double value = 0;
-  const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
-  if (error != std::errc() || end != word.data() + word.size() || !std::isfinite(value)) return std::nullopt;
-  return value;
+  const std::optional<double> value = numberWritten(word);
+  return value && std::isfinite(*value) ? value : std::nullopt;
 }
 
 std::vector<double> finiteNumbersIn(const XMLElement& element) {

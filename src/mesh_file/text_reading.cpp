@@ -63,15 +63,19 @@ bool TextWords::skipLine() {
   return at_ < text_.size();
 }
 
-double finiteNumber(std::string_view word, const std::string& what) {
+std::optional<double> numberWritten(std::string_view word) {
   const std::string_view digits = withoutPlus(word);
   double value = 0.0;
   const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (word.empty() || error != std::errc() || end != digits.data() + digits.size()) {
-    throw Malformed(what + " is " + (word.empty() ? "missing" : quoted(word) + ", not a number"));
-  }
-  if (!std::isfinite(value)) throw Malformed(what + " is not finite (" + quoted(word) + ")");
+  if (word.empty() || error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
   return value;
+}
+
+double finiteNumber(std::string_view word, const std::string& what) {
+  const std::optional<double> value = numberWritten(word);
+  if (!value) throw Malformed(what + " is " + (word.empty() ? "missing" : quoted(word) + ", not a number"));
+  if (!std::isfinite(*value)) throw Malformed(what + " is not finite (" + quoted(word) + ")");
+  return *value;
 }
 
 std::int64_t wholeNumber(std::string_view word, const std::string& what) {

@@ -57,6 +57,9 @@ class TextWords {
   std::size_t line_ = 1;
 };
 
+// The number a word writes whole (after an optional '+'), finite or not; else nothing.
+std::optional<double> numberWritten(std::string_view word);
+
 // The number a word writes, finite; else Malformed naming `what`.
 double finiteNumber(std::string_view word, const std::string& what);
 
