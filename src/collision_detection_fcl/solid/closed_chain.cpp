@@ -3,6 +3,7 @@
 #include "closed_chain.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <limits>
 #include <tuple>
@@ -452,27 +453,104 @@ namespace {
 
 using Edge = std::array<std::uint32_t, 2>;
 
-// Orders the edges so that the first half lies below the rest across the
-// longest side of their midpoints' box; where the halves part.
-template <typename Iterator>
-Iterator halvedAcrossLongestSide(const std::vector<Eigen::Vector3d>& points, Iterator first, Iterator last) {
-  const auto midpoint = [&](const Edge& edge) { return Eigen::Vector3d(0.5 * (points[edge[0]] + points[edge[1]])); };
-  Eigen::AlignedBox3d middles;
-  for (Iterator edge = first; edge != last; ++edge) middles.extend(midpoint(*edge));
+// The longest side of the box of the places of [first, last).
+template <typename Iterator, typename Place>
+int longestSideOf(Iterator first, Iterator last, const Place& place) {
+  Eigen::AlignedBox3d box;
+  for (Iterator item = first; item != last; ++item) box.extend(place(*item));
   int axis = 0;
-  middles.sizes().maxCoeff(&axis);
+  box.sizes().maxCoeff(&axis);
+  return axis;
+}
+
+// Orders [first, last) so that the first half's places lie below the rest's
+// across the longest side of their box; where the halves part.
+template <typename Iterator, typename Place>
+Iterator halvedAcrossLongestSide(Iterator first, Iterator last, const Place& place) {
+  const int axis = longestSideOf(first, last, place);
   const Iterator middle = first + (last - first) / 2;
-  std::nth_element(first, middle, last,
-                   [&](const Edge& a, const Edge& b) { return midpoint(a)[axis] < midpoint(b)[axis]; });
+  std::nth_element(first, middle, last, [&](const auto& a, const auto& b) { return place(a)[axis] < place(b)[axis]; });
   return middle;
 }
 
+// The edges halved across the longest side of their midpoints' box.
+template <typename Iterator>
+Iterator halvedAcrossLongestSide(const std::vector<Eigen::Vector3d>& points, Iterator first, Iterator last) {
+  return halvedAcrossLongestSide(
+      first, last, [&](const Edge& edge) { return Eigen::Vector3d(0.5 * (points[edge[0]] + points[edge[1]])); });
+}
+
+// A vertex the cut leaves open, once for each edge it lacks: `surplus` where
+// more edges of the lower half end at it than leave it.
+struct OpenEnd {
+  std::uint32_t vertex;
+  bool surplus;
+};
+
+// Pairs surplus ends with lacking ones, each with the nearest left; where
+// many are left (both halves lacking the same way), in their order along the
+// longest side of their box, so that pairing stays near-linear.
+void pairNearest(const std::vector<Eigen::Vector3d>& points, std::vector<OpenEnd>& ends, std::vector<OpenEnd>& unpaired,
+                 std::vector<Edge>& chords) {
+  constexpr std::size_t kPairedNearest = 64;
+  if (ends.size() > kPairedNearest) {
+    const auto place = [&](const OpenEnd& end) -> const Eigen::Vector3d& { return points[end.vertex]; };
+    const int axis = longestSideOf(ends.begin(), ends.end(), place);
+    std::stable_sort(ends.begin(), ends.end(),
+                     [&](const OpenEnd& a, const OpenEnd& b) { return place(a)[axis] < place(b)[axis]; });
+    std::vector<std::uint32_t> surplus, lacking;
+    for (const OpenEnd& end : ends) (end.surplus ? surplus : lacking).push_back(end.vertex);
+    const std::size_t pairs = std::min(surplus.size(), lacking.size());
+    for (std::size_t k = 0; k < pairs; ++k) chords.push_back({surplus[k], lacking[k]});
+    for (std::size_t k = pairs; k < surplus.size(); ++k) unpaired.push_back({surplus[k], true});
+    for (std::size_t k = pairs; k < lacking.size(); ++k) unpaired.push_back({lacking[k], false});
+    return;
+  }
+  std::vector<char> paired(ends.size(), 0);
+  for (std::size_t a = 0; a < ends.size(); ++a) {
+    if (paired[a] || !ends[a].surplus) continue;
+    std::size_t nearest = ends.size();
+    double nearest_distance = std::numeric_limits<double>::infinity();
+    for (std::size_t b = 0; b < ends.size(); ++b) {
+      if (paired[b] || ends[b].surplus) continue;
+      const double distance = (points[ends[a].vertex] - points[ends[b].vertex]).squaredNorm();
+      if (distance < nearest_distance) nearest_distance = distance, nearest = b;
+    }
+    if (nearest == ends.size()) break;
+    paired[a] = paired[nearest] = 1;
+    chords.push_back({ends[a].vertex, ends[nearest].vertex});
+  }
+  for (std::size_t k = 0; k < ends.size(); ++k) {
+    if (!paired[k]) unpaired.push_back(ends[k]);
+  }
+}
+
+// Chords pairing each open end with one lacking the other way, nearest
+// first within halves of halves, so that a chord spans about the gap between
+// its ends along the cut rather than the whole cut: a fan over a chord
+// across a part's middle would lie in every cube there. What a half cannot
+// pair goes up to be paired with the other half's.
+void pairOpenEnds(const std::vector<Eigen::Vector3d>& points, std::vector<OpenEnd>::iterator first,
+                  std::vector<OpenEnd>::iterator last, std::vector<OpenEnd>& unpaired, std::vector<Edge>& chords) {
+  constexpr std::ptrdiff_t kPairedDirectly = 8;
+  std::vector<OpenEnd> ends;
+  if (last - first <= kPairedDirectly) {
+    ends.assign(first, last);
+  } else {
+    const auto middle = halvedAcrossLongestSide(
+        first, last, [&](const OpenEnd& end) -> const Eigen::Vector3d& { return points[end.vertex]; });
+    pairOpenEnds(points, first, middle, ends, chords);
+    pairOpenEnds(points, middle, last, ends, chords);
+  }
+  pairNearest(points, ends, unpaired, chords);
+}
+
 // Halves a rim's edges across the longest side of their midpoints until each
-// part has few; each half is closed by chords from the vertices the cut
-// leaves open to one of them, run both ways, so the halves' fans close each
-// other. A part's fan then lies near its own edges, where one fan over a long
-// slit's rim would reach across the whole slit and every point near it would
-// sum it. A rim the cut crosses often keeps one fan.
+// part has few; each half is closed by chords between the vertices the cut
+// leaves open (see pairOpenEnds), run both ways, so the halves' fans close
+// each other. A part's fan then lies near its own edges, where one fan over a
+// long slit's rim would reach across the whole slit and every point near it
+// would sum it. A rim the cut crosses often keeps one fan.
 void partIntoLoops(const std::vector<Eigen::Vector3d>& points, std::vector<Edge> edges,
                    std::vector<std::vector<Edge>>& loops) {
   if (edges.size() <= kLeafCapEdges) {
@@ -487,22 +565,21 @@ void partIntoLoops(const std::vector<Eigen::Vector3d>& points, std::vector<Edge>
     ends.emplace_back((*edge)[1], 1);
   }
   std::sort(ends.begin(), ends.end());
-  std::vector<Edge> chords;
-  std::uint32_t hub = kNone;
+  std::vector<OpenEnd> open;
   for (std::size_t k = 0; k < ends.size();) {
     const std::uint32_t vertex = ends[k].first;
     int net = 0;
     for (; k < ends.size() && ends[k].first == vertex; ++k) net += ends[k].second;
-    if (net == 0) continue;
-    if (hub == kNone) hub = vertex;
-    for (int time = 0; time < std::abs(net) && vertex != hub; ++time) {
-      chords.push_back(net > 0 ? Edge{vertex, hub} : Edge{hub, vertex});
-    }
+    open.insert(open.end(), static_cast<std::size_t>(std::abs(net)), OpenEnd{vertex, net > 0});
   }
-  if (4 * chords.size() >= edges.size()) {
+  if (2 * open.size() >= edges.size()) {
     loops.push_back(std::move(edges));
     return;
   }
+  std::vector<Edge> chords;
+  std::vector<OpenEnd> unpaired;
+  pairOpenEnds(points, open.begin(), open.end(), unpaired, chords);
+  assert(unpaired.empty());
   std::vector<Edge> lower(edges.begin(), edges.begin() + middle), upper(edges.begin() + middle, edges.end());
   for (const Edge& chord : chords) {
     lower.push_back(chord);

@@ -40,11 +40,12 @@ constexpr double kClearlyInside = 0.9;
 constexpr double kClearlyOutside = 0.1;
 constexpr double kClearance = 0.01;
 // Caps whose winding number stays below this change no answer: the closed
-// surface's is whole. What a cube's caps were found to be, once asked.
+// surface's is whole.
 constexpr double kCapsChangeNothing = 0.4;
-constexpr std::uint8_t kCapsUnknown = 0;
-constexpr std::uint8_t kCapsFar = 1;
-constexpr std::uint8_t kCapsNear = 2;
+// What was found of a cube, once asked.
+constexpr std::uint8_t kUnknown = 0;
+constexpr std::uint8_t kHolds = 1;
+constexpr std::uint8_t kFails = 2;
 // Coordinates beyond this leave no room for exact products: no inside.
 constexpr double kFarthestCoordinate = 1e15;
 // A few disagreeing centres come from a few misturned triangles; many, from
@@ -410,7 +411,10 @@ void MeshSolid::guardWithWritten(const std::vector<Eigen::Vector3d>& points, con
     return;
   }
   written_ = std::make_unique<const WrittenWinding>(points_, written, changed, std::move(caps), std::move(cap_edges));
-  for (Tree* tree : allTrees()) tree->written_reach = std::make_unique<std::atomic<std::uint8_t>[]>(tree->nodes.size());
+  for (Tree* tree : allTrees()) {
+    tree->written_reach = std::make_unique<std::atomic<std::uint8_t>[]>(tree->nodes.size());
+    tree->written_near = std::make_unique<std::atomic<std::uint8_t>[]>(tree->nodes.size());
+  }
 }
 
 std::vector<Eigen::AlignedBox3d> MeshSolid::pieceBoxesMovedTo(const Eigen::Vector3d* vertices,
@@ -772,20 +776,36 @@ bool MeshSolid::insideAsWritten(const Eigen::Vector3d& point) const {
   // A cavity of the arm's own meshes, wound against its shell as written,
   // lies within two parts turned outwards.
   if (solid_cavities_ && closed >= 2) return true;
-  return written_->reaches(point, kClearlyOutside) || !written_->fartherThan(point, kClearance);
+  // Nearness first: it is decided once per cube, the winding number per point.
+  return withinClearance(leaf) || !written_->fartherThan(point, kClearance) ||
+         written_->reaches(point, kClearlyOutside);
+}
+
+template <typename Decide>
+bool MeshSolid::leafKnows(const LeafHolding& leaf, Reach Tree::*known_in, const Decide& decide) const {
+  std::atomic<std::uint8_t>& known = (leaf.tree->*known_in)[leaf.node];
+  std::uint8_t answer = known.load(std::memory_order_relaxed);
+  if (answer == kUnknown) {
+    // Two threads may both work it out; they find the same.
+    answer = decide() ? kHolds : kFails;
+    known.store(answer, std::memory_order_relaxed);
+  }
+  return answer == kHolds;
 }
 
 template <typename Fans>
 bool MeshSolid::farFrom(const LeafHolding& leaf, const Fans& fans, Reach Tree::*reaches) const {
-  std::atomic<std::uint8_t>& known = (leaf.tree->*reaches)[leaf.node];
-  std::uint8_t reach = known.load(std::memory_order_relaxed);
-  if (reach == kCapsUnknown) {
-    // Two threads may both work it out; they find the same.
-    const bool far = fans.boundedBelow(leaf.cube.centre, std::sqrt(3.0) * leaf.cube.half, kCapsChangeNothing);
-    reach = far ? kCapsFar : kCapsNear;
-    known.store(reach, std::memory_order_relaxed);
-  }
-  return reach == kCapsFar;
+  return leafKnows(leaf, reaches, [&] {
+    return fans.boundedBelow(leaf.cube.centre, std::sqrt(3.0) * leaf.cube.half, kCapsChangeNothing);
+  });
+}
+
+// A written triangle this near the cube's centre is within the clearance of every point of the cube.
+bool MeshSolid::withinClearance(const LeafHolding& leaf) const {
+  return leafKnows(leaf, &Tree::written_near, [&] {
+    const double spare = kClearance - std::sqrt(3.0) * leaf.cube.half;
+    return spare > 0.0 && !written_->fartherThan(leaf.cube.centre, spare);
+  });
 }
 
 void MeshSolid::numberCrowdedLeaves() {

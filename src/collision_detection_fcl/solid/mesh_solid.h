@@ -163,6 +163,8 @@ class MeshSolid {
     std::unique_ptr<std::atomic<std::uint8_t>[]> caps_reach;
     // The same for the guard of the written triangles (see WrittenWinding).
     std::unique_ptr<std::atomic<std::uint8_t>[]> written_reach;
+    // Whether every point of the cube lies within the clearance of a written triangle.
+    std::unique_ptr<std::atomic<std::uint8_t>[]> written_near;
   };
   using Reach = std::unique_ptr<std::atomic<std::uint8_t>[]>;
   // The leaf of the division holding a point, with its cube.
@@ -205,6 +207,10 @@ class MeshSolid {
   // cube to change whether a point there is inside, kept per leaf.
   template <typename Fans>
   bool farFrom(const LeafHolding& leaf, const Fans& fans, Reach Tree::*reaches) const;
+  bool withinClearance(const LeafHolding& leaf) const;
+  // What `decide` tells of the leaf's cube, worked out on the first ask and kept in `known_in`.
+  template <typename Decide>
+  bool leafKnows(const LeafHolding& leaf, Reach Tree::*known_in, const Decide& decide) const;
   // The change of the winding number along the segment within a crowded
   // leaf (see windingChange), by the triangles its tree lists.
   int crowdedWindingChange(const LeafHolding& holding, int axis, const Eigen::Vector3d& from, double to) const;
