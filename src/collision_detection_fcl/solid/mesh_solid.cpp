@@ -51,6 +51,9 @@ constexpr double kFarthestCoordinate = 1e15;
 // A few disagreeing centres come from a few misturned triangles; many, from
 // a mesh with no consistent inside.
 constexpr double kMostDisagreement = 0.05;
+// A part whose six-fold volume is at most this times its area to the power
+// 1.5 encloses nothing: a sheet bent by a millionth of its width at most.
+constexpr double kFlatVolume = 1e-6;
 // The largest opening, as a share of the surface's area.
 constexpr double kMostOpening = 0.01;
 // A closed surface enclosing less than this share of its bounding cube
@@ -311,6 +314,7 @@ MeshSolid::MeshSolid(const std::vector<Eigen::Vector3d>& points, const std::vect
   edges.reset();
   std::vector<char> left_out = tangled.cancelRepeats(faces, &parts.of_face);
   leaveOutOpenParts(points, faces, parts, tangled, reach, left_out);
+  leaveOutSheetsWithin(points, faces, parts, tangled, reach, left_out);
   std::vector<OpenEdge> open = tangled.openEdges(faces, left_out);
   const std::vector<Corners> changed = netDifference(written, faces, left_out);
   const bool changes_winding = !changed.empty() || keepsPartsInwards(points, faces, parts);
@@ -460,18 +464,59 @@ void MeshSolid::leaveOutOpenParts(const std::vector<Eigen::Vector3d>& points, co
     opened[first->part] = 1;
   }
   if (wide.empty()) return;
-  std::vector<char> others_out = left_out;
-  std::vector<Corners> kept;
-  for (std::uint32_t face = 0; face < faces.size(); ++face) {
-    if (!opened[parts.of_face[face]]) others_out[face] = 1;
-    if (!others_out[face]) kept.push_back(faces[face]);
-  }
-  const MeshSolid among_open(
-      closedChainOf(points, std::move(kept), tangled.openEdges(faces, others_out), reach, RimFans::kOnePerRim));
+  const MeshSolid among_open = closedPartsOf(points, faces, parts, opened, tangled, reach, left_out);
   std::vector<char> open_surface(parts.count, 0);
   for (const auto& [part, cap] : wide) open_surface[part] |= among_open.leavesOpening(cap);
   for (std::uint32_t face = 0; face < faces.size(); ++face) {
     if (open_surface[parts.of_face[face]]) left_out[face] = 1;
+  }
+}
+
+// The closed surface of the parts chosen (their triangles not left out),
+// each rim capped by one fan.
+MeshSolid MeshSolid::closedPartsOf(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& faces,
+                                   const Parts& parts, const std::vector<char>& chosen, const TangledEdges& tangled,
+                                   double reach, const std::vector<char>& left_out) {
+  std::vector<char> others_out = left_out;
+  std::vector<Corners> kept;
+  for (std::uint32_t face = 0; face < faces.size(); ++face) {
+    if (!chosen[parts.of_face[face]]) others_out[face] = 1;
+    if (!others_out[face]) kept.push_back(faces[face]);
+  }
+  return MeshSolid(
+      closedChainOf(points, std::move(kept), tangled.openEdges(faces, others_out), reach, RimFans::kOnePerRim));
+}
+
+// A sheet (a part whose triangles, capped from its centre, span no volume)
+// adds a winding number of less than a half either way; many of them, such
+// as the pages of a book inside its cover, sum into anything. One lying
+// within the rest of the mesh on both of its sides is left out.
+void MeshSolid::leaveOutSheetsWithin(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& faces,
+                                     const Parts& parts, const TangledEdges& tangled, double reach,
+                                     std::vector<char>& left_out) const {
+  const std::vector<PartShape> shapes = partShapes(points, faces, parts, &left_out);
+  std::vector<char> sheet(parts.count, 0);
+  for (std::uint32_t part = 0; part < parts.count; ++part) {
+    const PartShape& shape = shapes[part];
+    sheet[part] = shape.area > 0.0 && std::abs(shape.volume) <= kFlatVolume * std::pow(shape.area, 1.5);
+  }
+  if (std::find(sheet.begin(), sheet.end(), 1) == sheet.end()) return;
+  std::vector<char> others(parts.count);
+  std::transform(sheet.begin(), sheet.end(), others.begin(), [](char is_sheet) { return !is_sheet; });
+  const MeshSolid rest = closedPartsOf(points, faces, parts, others, tangled, reach, left_out);
+  if (!rest.isSolid()) return;
+  std::vector<char> within(parts.count, 0);
+  for (std::uint32_t part = 0; part < parts.count; ++part) {
+    if (!sheet[part]) continue;
+    const Corners& corners = faces[shapes[part].first_face];
+    const Eigen::Vector3d &a = points[corners[0]], &b = points[corners[1]], &c = points[corners[2]];
+    const Eigen::Vector3d normal = (b - a).cross(c - a);
+    const Eigen::Vector3d step = 1e-3 * std::sqrt(0.5 * normal.norm()) * normal.normalized();
+    const Eigen::Vector3d centre = (a + b + c) / 3.0;
+    within[part] = rest.closedWinding(centre + step) > 0 && rest.closedWinding(centre - step) > 0;
+  }
+  for (std::uint32_t face = 0; face < faces.size(); ++face) {
+    if (within[parts.of_face[face]]) left_out[face] = 1;
   }
 }
 

@@ -48,7 +48,8 @@ namespace internal {
 // copies of a vertex welded, cracks between faces written apart closed, each
 // part wound one way and turned outwards by its own volume (cavities stay
 // solid, or hollow where asked), copies of a triangle kept once per part or cancelled where they
-// face apart, and parts that are open surfaces left out. No feature of the
+// face apart, parts that are open surfaces left out, and flat parts with the
+// rest solid on both of their sides left out. No feature of the
 // mesh decides anything farther from it than its own part.
 //
 // It is taken in two parts (see closed_chain.h): the mended mesh with its
@@ -195,6 +196,13 @@ class MeshSolid {
   void leaveOutOpenParts(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& faces,
                          const Parts& parts, const TangledEdges& tangled, double reach,
                          std::vector<char>& left_out) const;
+  static MeshSolid closedPartsOf(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& faces,
+                                 const Parts& parts, const std::vector<char>& chosen, const TangledEdges& tangled,
+                                 double reach, const std::vector<char>& left_out);
+  // Leaves out the triangles of sheets lying within the rest of the mesh.
+  void leaveOutSheetsWithin(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& faces,
+                            const Parts& parts, const TangledEdges& tangled, double reach,
+                            std::vector<char>& left_out) const;
   // Whether the cap has the inside on one side and the outside on the other.
   bool leavesOpening(const RimCap& cap) const;
   bool enclosesVolume() const;

