@@ -651,6 +651,7 @@ double solidAngle(const Eigen::Vector3d& a, const Eigen::Vector3d& b, const Eige
 void RimCaps::arrange(const std::vector<Eigen::Vector3d>& points, Edges& cap_edges) {
   far_.clear();
   weights_.clear();
+  boxes_.clear();
   fans_.clear();
   std::vector<Node> leaves;
   // The leaf of a cap's fan over edges [first, last), about the centre.
@@ -663,8 +664,11 @@ void RimCaps::arrange(const std::vector<Eigen::Vector3d>& points, Edges& cap_edg
     leaf.apex = cap.apex;
     leaf.first = first;
     leaf.last = last;
+    leaf.box.extend(cap.apex);
     for (std::uint32_t edge = first; edge < last; ++edge) {
       const Eigen::Vector3d from = points[cap_edges[edge][0]], to = points[cap_edges[edge][1]];
+      leaf.box.extend(from);
+      leaf.box.extend(to);
       const Eigen::Vector3d area = 0.5 * (from - cap.apex).cross(to - cap.apex);
       leaf.vector_area += area;
       leaf.weight += area.norm();
@@ -744,6 +748,7 @@ void RimCaps::arrange(const std::vector<Eigen::Vector3d>& points, Edges& cap_edg
     if (node.leaf) fans_.push_back(Fan{node.apex, node.first, node.last});
     far_.push_back(far);
     weights_.push_back(node.weight);
+    boxes_.push_back(node.box);
   }
 }
 
@@ -770,6 +775,7 @@ std::uint32_t RimCaps::build(std::vector<Node>& leaves, std::vector<Node>& nodes
   const Node& b = nodes[second];
   node.leaf = false;
   node.last = second;
+  node.box = a.box.merged(b.box);
   node.weight = a.weight + b.weight;
   node.vector_area = a.vector_area + b.vector_area;
   node.centre = node.weight > 0.0 ? Eigen::Vector3d((a.weight * a.centre + b.weight * b.centre) / node.weight)
@@ -800,17 +806,21 @@ bool RimCaps::reaches(const std::vector<Eigen::Vector3d>& points, const Edges& c
 
 bool RimCaps::allFartherThan(const std::vector<Eigen::Vector3d>& points, const Edges& cap_edges,
                              const Eigen::Vector3d& point, double distance) const {
+  const auto apart = [&](std::uint32_t index) { return boxes_[index].exteriorDistance(point); };
   bool farther = true;
-  walk([&](std::uint32_t, const Far& node) {
-    const Eigen::Vector3d centre(node.centre[0], node.centre[1], node.centre[2]);
-    if ((centre - point).norm() - node.radius >= distance) return Step::kSkip;
-    if (node.fan == kNone) return Step::kOpen;
-    const Fan& fan = fans_[node.fan];
-    for (std::uint32_t edge = fan.first; edge < fan.last && farther; ++edge) {
-      farther = distanceToTriangle(point, fan.apex, points[cap_edges[edge][0]], points[cap_edges[edge][1]]) >= distance;
-    }
-    return farther ? Step::kSkip : Step::kStop;
-  });
+  // One triangle within the distance ends the search, so the nearer child is searched first.
+  walk(
+      [&](std::uint32_t index, const Far& node) {
+        if (apart(index) >= distance) return Step::kSkip;
+        if (node.fan == kNone) return Step::kOpen;
+        const Fan& fan = fans_[node.fan];
+        for (std::uint32_t edge = fan.first; edge < fan.last && farther; ++edge) {
+          farther =
+              distanceToTriangle(point, fan.apex, points[cap_edges[edge][0]], points[cap_edges[edge][1]]) >= distance;
+        }
+        return farther ? Step::kSkip : Step::kStop;
+      },
+      [&](std::uint32_t first, std::uint32_t second) { return apart(second) < apart(first); });
   return farther;
 }
 

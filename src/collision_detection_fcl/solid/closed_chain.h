@@ -157,6 +157,8 @@ class RimCaps {
     std::uint32_t first = 0;
     std::uint32_t last = 0;
     bool leaf = true;
+    // The box of its fan triangles.
+    Eigen::AlignedBox3d box;
   };
   // What a point reads of a node: its centre and radius in double
   // precision, and in single precision, plenty for the far field, its vector
@@ -183,9 +185,11 @@ class RimCaps {
   static std::uint32_t build(std::vector<Node>& leaves, std::vector<Node>& nodes, std::size_t begin, std::size_t end);
   // Visits the nodes from the root, depth first: into a node's children
   // where `visit` opens it, and no further once it stops.
+  // `second_first` tells, for an inner node, whether its second child is
+  // to be visited before its first.
   enum class Step { kSkip, kOpen, kStop };
-  template <typename Visit>
-  void walk(Visit visit) const {
+  template <typename Visit, typename SecondFirst>
+  void walk(Visit visit, SecondFirst second_first) const {
     // The tree is balanced: its depth is about the logarithm of its leaves.
     std::array<std::uint32_t, 64> stack;
     std::size_t depth = 0;
@@ -195,10 +199,15 @@ class RimCaps {
       const Step step = visit(index, far_[index]);
       if (step == Step::kStop) return;
       if (step == Step::kOpen) {
-        stack[depth++] = far_[index].second;
-        stack[depth++] = index + 1;
+        const bool swap = second_first(index + 1, far_[index].second);
+        stack[depth++] = swap ? index + 1 : far_[index].second;
+        stack[depth++] = swap ? far_[index].second : index + 1;
       }
     }
+  }
+  template <typename Visit>
+  void walk(Visit visit) const {
+    walk(visit, [](std::uint32_t, std::uint32_t) { return false; });
   }
 
   std::vector<RimCap> caps_;
@@ -206,6 +215,8 @@ class RimCaps {
   // Each node's fan triangles' areas summed, for bounds (apart from the
   // nodes a point reads).
   std::vector<double> weights_;
+  // Each node's box, for telling how near its triangles may come.
+  std::vector<Eigen::AlignedBox3d> boxes_;
   std::vector<Fan> fans_;
 };
 
