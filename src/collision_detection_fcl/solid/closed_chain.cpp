@@ -572,7 +572,7 @@ void partIntoLoops(const std::vector<Eigen::Vector3d>& points, std::vector<Edge>
     for (; k < ends.size() && ends[k].first == vertex; ++k) net += ends[k].second;
     open.insert(open.end(), static_cast<std::size_t>(std::abs(net)), OpenEnd{vertex, net > 0});
   }
-  if (2 * open.size() >= edges.size()) {
+  if (4 * open.size() >= edges.size()) {
     loops.push_back(std::move(edges));
     return;
   }
