@@ -467,8 +467,13 @@ void MeshSolid::leaveOutOpenParts(const std::vector<Eigen::Vector3d>& points, co
   const MeshSolid among_open = closedPartsOf(points, faces, parts, opened, tangled, reach, left_out);
   std::vector<char> open_surface(parts.count, 0);
   for (const auto& [part, cap] : wide) open_surface[part] |= among_open.leavesOpening(cap);
-  for (std::uint32_t face = 0; face < faces.size(); ++face) {
-    if (open_surface[parts.of_face[face]]) left_out[face] = 1;
+  leaveOutParts(parts, open_surface, left_out);
+}
+
+// Leaves out every triangle of the parts marked.
+void MeshSolid::leaveOutParts(const Parts& parts, const std::vector<char>& marked, std::vector<char>& left_out) {
+  for (std::size_t face = 0; face < left_out.size(); ++face) {
+    if (marked[parts.of_face[face]]) left_out[face] = 1;
   }
 }
 
@@ -515,9 +520,7 @@ void MeshSolid::leaveOutSheetsWithin(const std::vector<Eigen::Vector3d>& points,
     const Eigen::Vector3d centre = (a + b + c) / 3.0;
     within[part] = rest.closedWinding(centre + step) > 0 && rest.closedWinding(centre - step) > 0;
   }
-  for (std::uint32_t face = 0; face < faces.size(); ++face) {
-    if (within[parts.of_face[face]]) left_out[face] = 1;
-  }
+  leaveOutParts(parts, within, left_out);
 }
 
 // The closed surface's winding number on the two sides of the cap, just off

@@ -196,6 +196,8 @@ class MeshSolid {
   void leaveOutOpenParts(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& faces,
                          const Parts& parts, const TangledEdges& tangled, double reach,
                          std::vector<char>& left_out) const;
+  static void leaveOutParts(const Parts& parts, const std::vector<char>& marked, std::vector<char>& left_out);
+  // The closed surface of the parts chosen, each rim capped by one fan.
   static MeshSolid closedPartsOf(const std::vector<Eigen::Vector3d>& points, const std::vector<Corners>& faces,
                                  const Parts& parts, const std::vector<char>& chosen, const TangledEdges& tangled,
                                  double reach, const std::vector<char>& left_out);
